@@ -1,0 +1,264 @@
+#!/usr/bin/env bash
+# Tests of scripts/plot on run directories written here: charts for good runs,
+# one clear line and a non-zero status for each kind of bad input.
+#
+#   bash plot_test.sh PATH/TO/scripts/plot
+set -uo pipefail
+
+plot=${1:?usage: plot_test.sh PATH/TO/scripts/plot}
+root=$(mktemp -d)
+trap 'rm -rf -- "$root"' EXIT
+
+readonly cpu_header='NbRecords,CPU Standard,CPU 1 Thread,CPU 2 Thread,CPU 4 Thread,CPU 8 Thread'
+readonly gpu_header="$cpu_header,GPU,GPU On Card,GPU Transfer"
+
+# write_result FILE GPU(0|1) COUNT... : a complete, trimmed result file with
+# made-up times that grow with the count.
+write_result() {
+    local file=$1 gpu=$2 n
+    shift 2
+    if [ "$gpu" = 1 ]; then printf '%s' "$gpu_header"; else printf '%s' "$cpu_header"; fi >"$file"
+    for n in "$@"; do
+        awk -v n="$n" -v gpu="$gpu" 'BEGIN {
+            printf "\n%d,%.6f,%.6f,%.6f,%.6f,%.6f", n, n * 0.0004, n * 0.00003, n * 0.00002 + 0.05, n * 0.00001 + 0.1, n * 0.00001 + 0.2
+            if (gpu) printf ",%.6f,%.6f,%.6f", n * 0.000004 + 0.5, n * 0.000001 + 0.05, n * 0.000003 + 0.45
+        }' >>"$file"
+    done
+}
+
+# write_run DIR GPU(0|1) COUNT... : the four result files of one run.
+write_run() {
+    local dir=$1 gpu=$2 t
+    shift 2
+    mkdir -p -- "$dir"
+    for t in INT FLOAT BIGINT BIGFLOAT; do write_result "$dir/bench_$t.csv" "$gpu" "$@"; done
+}
+
+# Zero bytes the writer leaves behind a file it never closed.
+pad_zeros() { head -c "$2" /dev/zero >>"$1"; }
+
+# run_plot ARGS... : runs the script, keeping status, output and errors.
+run_plot() {
+    "$plot" "$@" >"$root/out" 2>"$root/err"
+    rc=$?
+    out=$(<"$root/out")
+    err=$(<"$root/err")
+}
+
+fail_reason=""
+expect_status() { [ "$rc" -eq "$1" ] || fail_reason+="status $rc, expected $1; "; }
+expect_err() { [[ $err == *"$1"* ]] || fail_reason+="no message '$1' in: $err; "; }
+expect_png() {
+    local f=$1
+    if [ ! -f "$f" ]; then fail_reason+="missing $f; "; return; fi
+    [ "$(head -c 8 -- "$f" | od -An -tx1 | tr -d ' \n')" = 89504e470d0a1a0a ] || fail_reason+="$f is not a PNG; "
+    grep -qxF -- "$f" <<<"$out" || fail_reason+="$f not reported on stdout; "
+}
+expect_no_png() { [ ! -e "$1" ] || fail_reason+="$1 written; "; }
+expect_out_lines() {
+    local n
+    n=$(grep -c . <<<"$out")
+    [ "$n" -eq "$1" ] || fail_reason+="$n lines on stdout, expected $1; "
+}
+
+passed=0 failed=0
+check() {
+    local name=$1
+    fail_reason=""
+    "$name"
+    if [ -z "$fail_reason" ]; then
+        printf 'ok   %s\n' "$name"; passed=$((passed + 1))
+    else
+        printf 'FAIL %s: %s\n' "$name" "$fail_reason"; failed=$((failed + 1))
+    fi
+}
+
+charts_every_file_of_a_cpu_run() {
+    local d=$root/cpu_251207101500
+    write_run "$d" 0 100 250 500 750 1000
+    run_plot "$d"
+    expect_status 0
+    for t in INT FLOAT BIGINT BIGFLOAT; do expect_png "$d/bench_$t.png"; done
+    expect_png "$d/speedup.png"
+    expect_out_lines 5
+}
+
+charts_every_file_of_a_gpu_run() {
+    local d=$root/cpu_gpu_251207101500
+    write_run "$d" 1 100 1000 10000 100000
+    run_plot "$d"
+    expect_status 0
+    for t in INT FLOAT BIGINT BIGFLOAT; do expect_png "$d/bench_$t.png"; done
+    expect_png "$d/speedup.png"
+}
+
+charts_a_single_count_run() {
+    local d=$root/single
+    write_run "$d" 0 5000
+    run_plot "$d"
+    expect_status 0
+    expect_png "$d/bench_INT.png"
+    expect_png "$d/speedup.png"
+}
+
+writes_into_the_directory_given_with_o() {
+    local d=$root/to_o out_dir=$root/charts/new
+    write_run "$d" 0 100 250
+    run_plot -o "$out_dir" "$d"
+    expect_status 0
+    expect_png "$out_dir/bench_BIGFLOAT.png"
+    expect_png "$out_dir/speedup.png"
+    expect_no_png "$d/bench_BIGFLOAT.png"
+}
+
+quotes_paths_with_spaces_and_quotes() {
+    local d="$root/run 'one' \"two\" \$x"
+    write_run "$d" 1 100 250
+    run_plot "$d"
+    expect_status 0
+    expect_png "$d/bench_INT.png"
+    expect_png "$d/speedup.png"
+}
+
+picks_the_newest_run_without_an_argument() {
+    local logs=$root/logs
+    write_run "$logs/cpu_251001000000" 0 100
+    write_run "$logs/cpu_gpu_251231235959" 1 100
+    write_run "$logs/cpu_250101000000" 0 100
+    write_run "$logs/cpu_991231235959_copy" 0 100
+    SORTBENCH_LOG_DIR=$logs run_plot
+    expect_status 0
+    expect_png "$logs/cpu_gpu_251231235959/speedup.png"
+    expect_no_png "$logs/cpu_251001000000/speedup.png"
+    expect_no_png "$logs/cpu_991231235959_copy/speedup.png"
+}
+
+leaves_out_times_a_log_axis_cannot_show() {
+    local d=$root/zeros
+    mkdir -p "$d"
+    printf '%s\n100,0,0,0.1,0.2,0.3\n250,0.03,0,0.1,0.2,-0.3' "$cpu_header" >"$d/bench_INT.csv"
+    run_plot "$d"
+    expect_status 0
+    expect_err "zero or negative times left out"
+    expect_png "$d/bench_INT.png"
+    expect_png "$d/speedup.png"
+}
+
+fails_on_a_missing_directory() {
+    run_plot "$root/nowhere"
+    expect_status 1
+    expect_err "no such directory: $root/nowhere"
+    touch "$root/a_file"
+    run_plot "$root/a_file"
+    expect_status 1
+    expect_err "not a directory: $root/a_file"
+}
+
+fails_on_a_directory_without_result_files() {
+    mkdir -p "$root/no_results"
+    touch "$root/no_results/bench_INT.txt"
+    run_plot "$root/no_results"
+    expect_status 1
+    expect_err "no result files (bench_*.csv) in $root/no_results"
+}
+
+fails_on_an_info_run_with_headers_only() {
+    local d=$root/info t
+    mkdir -p "$d"
+    for t in INT FLOAT BIGINT BIGFLOAT; do printf '%s' "$cpu_header" >"$d/bench_$t.csv"; done
+    run_plot "$d"
+    expect_status 1
+    expect_err "bench_BIGINT.csv: header only, no rows to plot"
+    expect_err "no chart written"
+    expect_no_png "$d/bench_INT.png"
+    expect_no_png "$d/speedup.png"
+}
+
+charts_the_complete_rows_of_a_killed_run() {
+    local d=$root/killed
+    mkdir -p "$d"
+    write_result "$d/bench_INT.csv" 0 100 250 500
+    printf '\n750,0.3,0.02' >>"$d/bench_INT.csv"
+    pad_zeros "$d/bench_INT.csv" 700
+    printf '%s' "$cpu_header" >"$d/bench_FLOAT.csv"
+    pad_zeros "$d/bench_FLOAT.csv" 950
+    run_plot "$d"
+    expect_status 1
+    expect_err "bench_INT.csv: line 5: last row has 3 of 6 cells, left out"
+    expect_err "bench_INT.csv: the file was never closed: the run was cut short (or is still running); 3 complete rows charted"
+    expect_err "bench_FLOAT.csv: no rows: the run was cut short"
+    expect_png "$d/bench_INT.png"
+    expect_png "$d/speedup.png"
+    expect_no_png "$d/bench_FLOAT.png"
+}
+
+leaves_out_an_incomplete_last_row_of_a_trimmed_file() {
+    local d=$root/cut
+    mkdir -p "$d"
+    write_result "$d/bench_INT.csv" 1 100 250
+    printf '\n500,0.3,0.02,0.1,0.2,0.3' >>"$d/bench_INT.csv"
+    run_plot "$d"
+    expect_status 1
+    expect_err "line 4: last row has 6 of 9 cells, left out (the file was cut short)"
+    expect_png "$d/bench_INT.png"
+}
+
+rejects_malformed_rows() {
+    local d=$root/malformed
+    mkdir -p "$d"
+    write_result "$d/bench_INT.csv" 0 100
+    printf '\n250,0.03,abc,0.1,0.2,0.3\n500,0.05,0.006,0.1,0.2,0.3' >>"$d/bench_INT.csv"
+    write_result "$d/bench_FLOAT.csv" 0 100
+    printf '\n250,0.03,0.1,0.2,0.3\n500,0.05,0.006,0.1,0.2,0.3' >>"$d/bench_FLOAT.csv"
+    write_result "$d/bench_BIGINT.csv" 0 100
+    printf '\n-250,0.03,0.004,0.1,0.2,0.3' >>"$d/bench_BIGINT.csv"
+    printf 'Count,Time\n100,0.01' >"$d/bench_BIGFLOAT.csv"
+    run_plot "$d"
+    expect_status 1
+    expect_err "bench_INT.csv: line 3: CPU 1 Thread cell 'abc' is not a number"
+    expect_err "bench_FLOAT.csv: line 3: 5 cells, the header has 6"
+    expect_err "bench_BIGINT.csv: line 3: record count '-250' is not a positive whole number"
+    expect_err "bench_BIGFLOAT.csv: line 1 is not a result file header"
+    expect_no_png "$d/bench_INT.png"
+    expect_no_png "$d/bench_FLOAT.png"
+    expect_no_png "$d/speedup.png"
+}
+
+rejects_zero_bytes_inside_the_text() {
+    local d=$root/nul
+    mkdir -p "$d"
+    write_result "$d/bench_INT.csv" 0 100
+    printf '\0\n250,0.03,0.004,0.1,0.2,0.3' >>"$d/bench_INT.csv"
+    run_plot "$d"
+    expect_status 1
+    expect_err "bench_INT.csv: zero bytes inside the text"
+    expect_no_png "$d/bench_INT.png"
+}
+
+rejects_bad_usage() {
+    run_plot -x
+    expect_status 2
+    expect_err "unknown option -x"
+    run_plot "$root/a" "$root/b"
+    expect_status 2
+    expect_err "usage:"
+}
+
+check charts_every_file_of_a_cpu_run
+check charts_every_file_of_a_gpu_run
+check charts_a_single_count_run
+check writes_into_the_directory_given_with_o
+check quotes_paths_with_spaces_and_quotes
+check picks_the_newest_run_without_an_argument
+check leaves_out_times_a_log_axis_cannot_show
+check fails_on_a_missing_directory
+check fails_on_a_directory_without_result_files
+check fails_on_an_info_run_with_headers_only
+check charts_the_complete_rows_of_a_killed_run
+check leaves_out_an_incomplete_last_row_of_a_trimmed_file
+check rejects_malformed_rows
+check rejects_zero_bytes_inside_the_text
+check rejects_bad_usage
+
+printf '%d passed, %d failed\n' "$passed" "$failed"
+[ "$failed" -eq 0 ]
