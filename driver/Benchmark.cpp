@@ -1,0 +1,152 @@
+#include "driver/Benchmark.h"
+
+#include <algorithm>
+#include <cinttypes>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <new>
+#include <numeric>
+
+#include "driver/AppTimer.h"
+#include "driver/ConsoleText.h"
+#include "driver/MemoryBudget.h"
+#include "driver/TestData.h"
+#include "support/CharBuffer.h"
+
+namespace {
+
+// What the loop needs to know of one data type.
+template <typename Element>
+struct DataType {
+    const char* name;  // verbatim in banners, console lines and file names
+    Element* (*generate)(std::uint64_t, AppCore::CharBuffer&);
+};
+
+constexpr DataType<std::int32_t> kINT{"INT", GenerateINT};
+constexpr DataType<float> kFLOAT{"FLOAT", GenerateFLOAT};
+constexpr DataType<std::int64_t> kBIGINT{"BIGINT", GenerateBIGINT};
+constexpr DataType<double> kBIGFLOAT{"BIGFLOAT", GenerateBIGFLOAT};
+
+// Indices are 32-bit, so a data set holds at most this many records.
+constexpr std::uint64_t kMaxRecords = std::numeric_limits<std::uint32_t>::max();
+
+enum class Outcome { Continue, Stop };
+
+double Gibibytes(std::uint64_t count, size_t bytesPerRecord) {
+    return static_cast<double>(count) * static_cast<double>(bytesPerRecord) / (1024.0 * 1024.0 * 1024.0);
+}
+
+// Owns everything one run creates. Members are declared in the order the run
+// creates them, so they are released in the reverse order: sorters before result
+// files, result files before the data and index buffers.
+class BenchmarkRun {
+public:
+    explicit BenchmarkRun(const RunPlan& plan) : plan(plan) {}
+
+    int Run() {
+        // Result files: the log and run directories are created here, before
+        // anything is printed; a failure ends the run with kExitNoDirectory.
+
+        timer.restart();
+
+        // Result files: the header line and the four result files, INT to BIGFLOAT.
+        // CPU radix columns: the 32-bit and 64-bit radix sorters are created here.
+        // System report: OS and CPU sections, the GPU banner, then the GPU sorter,
+        // which prints the GPU report.
+
+        if (plan.infoOnly) return kExitStopped;
+
+        if (RunDataType(kINT) == Outcome::Stop) return kExitStopped;
+        if (RunDataType(kFLOAT) == Outcome::Stop) return kExitStopped;
+        if (RunDataType(kBIGINT) == Outcome::Stop) return kExitStopped;
+        if (RunDataType(kBIGFLOAT) == Outcome::Stop) return kExitStopped;
+        return kExitComplete;
+    }
+
+private:
+    template <typename Element>
+    Outcome RunDataType(const DataType<Element>& type) {
+        std::printf("================================= Running %s Benchmark =================================\n",
+                    type.name);
+        const int listLength = static_cast<int>(plan.counts.size());
+        for (int position = 1; position <= listLength; ++position) {
+            const std::uint64_t count = plan.counts[position - 1];
+            std::printf("------- Count: %s, %i/%i -------\n", FormatWithCommas(count).c_str(), position, listLength);
+            if (!Fits(type, count)) return Outcome::Stop;
+            try {
+                if (RunDataSet(type, count) == Outcome::Stop) return Outcome::Stop;
+            } catch (const std::bad_alloc&) {
+                std::printf("Cannot benchmark %" PRIu64 " %s records: out of memory (needs %.1f GiB)\n", count,
+                            type.name, Gibibytes(DataSetPeakBytes(count, sizeof(Element)), 1));
+                return Outcome::Stop;
+            }
+        }
+        return Outcome::Continue;
+    }
+
+    // A data set that cannot be held ends the run with one line instead of a wrapped
+    // index or an out-of-memory kill.
+    template <typename Element>
+    bool Fits(const DataType<Element>& type, std::uint64_t count) {
+        const double neededGiB = Gibibytes(DataSetPeakBytes(count, sizeof(Element)), 1);
+        if (count > kMaxRecords) {
+            std::printf("Cannot benchmark %" PRIu64 " %s records: indices are 32-bit, at most %" PRIu64
+                        " records (would need %.1f GiB)\n",
+                        count, type.name, kMaxRecords, neededGiB);
+            return false;
+        }
+        // The buffers already held are reused for this data set.
+        const std::uint64_t held = data.size + indices.size;
+        const std::uint64_t available = AvailableMemoryBytes();
+        if (available != std::numeric_limits<std::uint64_t>::max() &&
+            DataSetPeakBytes(count, sizeof(Element)) > available + held) {
+            std::printf("Cannot benchmark %" PRIu64 " %s records: out of memory (needs %.1f GiB, %.1f GiB available)\n",
+                        count, type.name, neededGiB, Gibibytes(available + held, 1));
+            return false;
+        }
+        return true;
+    }
+
+    template <typename Element>
+    Outcome RunDataSet(const DataType<Element>& type, std::uint64_t count) {
+        indices.Resize(count * sizeof(std::uint32_t));
+        const Element* values = type.generate(count, data);
+        auto* permutation = reinterpret_cast<std::uint32_t*>(indices.data);
+
+        // Stable, and started from 0, 1, 2, ...: equal keys stay in index order, the
+        // order every other sorter must reproduce.
+        const auto standardSort = [&] {
+            std::iota(permutation, permutation + count, 0u);
+            std::stable_sort(permutation, permutation + count,
+                             [values](std::uint32_t a, std::uint32_t b) { return values[a] < values[b]; });
+        };
+
+        standardSort();  // warm-up
+        ClearIndices();
+        timer.restart();
+        standardSort();
+        // Result files: the count cell is appended here, inside the timed section.
+        const double standardMs = timer.elapse_millisecond();
+        // Result files: the "CPU Standard" time cell is appended here.
+        std::printf("%s CPU - %f ms\n", type.name, standardMs);
+
+        // CPU radix columns: 1, 2, 4 and 8 threads, one cell each.
+        // GPU columns (with "-GPU"): three cells, then the QA check (with "-QA").
+        return Outcome::Continue;
+    }
+
+    void ClearIndices() {
+        if (indices.size != 0) std::memset(indices.data, 0, indices.size);
+    }
+
+    const RunPlan& plan;
+    AppTimer timer;
+    AppCore::CharBuffer data;
+    AppCore::CharBuffer indices;
+};
+
+}  // namespace
+
+int RunBenchmark(const RunPlan& plan) { return BenchmarkRun(plan).Run(); }

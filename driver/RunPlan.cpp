@@ -1,0 +1,117 @@
+#include "driver/RunPlan.h"
+
+#include <cstring>
+
+#include "strings/NumericTest.h"
+
+namespace {
+
+// Count-list switches, in the order in which they win when several are given:
+// "-MIN" beats the single counts, the single counts beat the ladders, longer
+// ladders beat shorter ones, and every one of them beats a custom "-S" count.
+enum Preset { kMin, kS1B, kS750M, kS500M, k1B, k500M, k100M, k10M, k1M, k100K, kPresetCount };
+
+struct Switches {
+    bool presets[kPresetCount] = {};
+    std::uint64_t customCount = 0;
+};
+
+std::vector<std::uint64_t> LadderPrefix(size_t length) {
+    const auto& ladder = StandardLadder();
+    return {ladder.begin(), ladder.begin() + length};
+}
+
+std::vector<std::uint64_t> LadderWith(std::initializer_list<std::uint64_t> extra) {
+    std::vector<std::uint64_t> counts = StandardLadder();
+    counts.insert(counts.end(), extra);
+    return counts;
+}
+
+std::vector<std::uint64_t> ResolveCounts(const Switches& s) {
+    if (s.presets[kMin]) return {100, 250, 500, 750, 1000};
+    if (s.presets[kS1B]) return {1000000000};
+    if (s.presets[kS750M]) return {750000000};
+    if (s.presets[kS500M]) return {500000000};
+    if (s.presets[k1B]) return LadderWith({250000000, 500000000, 750000000, 1000000000});
+    if (s.presets[k500M]) return LadderWith({250000000, 500000000});
+    if (s.presets[k100M]) return StandardLadder();
+    if (s.presets[k10M]) return LadderPrefix(21);
+    if (s.presets[k1M]) return LadderPrefix(17);
+    if (s.presets[k100K]) return LadderPrefix(13);
+    if (s.customCount != 0) return {s.customCount};
+    return StandardLadder();
+}
+
+// Unsigned decimal up to the first non-digit; a leading "-" negates modulo 2^64.
+std::uint64_t ParseCount(const char* text) {
+    bool negative = false;
+    if (*text == '+' || *text == '-') negative = *text++ == '-';
+    std::uint64_t value = 0;
+    for (; *text >= '0' && *text <= '9'; ++text) value = value * 10 + static_cast<std::uint64_t>(*text - '0');
+    return negative ? 0 - value : value;
+}
+
+bool Is(const char* arg, const char* option) { return std::strcmp(arg, option) == 0; }
+
+}  // namespace
+
+const std::vector<std::uint64_t>& StandardLadder() {
+    static const std::vector<std::uint64_t> ladder{
+        100,     250,     500,     750,      1000,     2500,     5000,     7500,     10000,
+        25000,   50000,   75000,   100000,   250000,   500000,   750000,   1000000,  2500000,
+        5000000, 7500000, 10000000, 25000000, 50000000, 75000000, 100000000};
+    return ladder;
+}
+
+std::string ShaderPathFor(const std::string& programPath) {
+    const size_t slash = programPath.rfind('/');
+    if (slash == std::string::npos) return "Shaders";
+    return programPath.substr(0, slash + 1) + "Shaders";
+}
+
+RunPlan ParseCommandLine(int argc, const char* const argv[], const std::string& startStamp,
+                         const std::string& logDirectory) {
+    RunPlan plan;
+    Switches s;
+    for (int i = 1; i < argc; ++i) {
+        const char* arg = argv[i];
+        if (Is(arg, "-S") || Is(arg, "-s")) {
+            // A non-numeric value is not consumed: it is examined as an option next.
+            if (i + 1 < argc && SLib::STR_IsNum(argv[i + 1])) s.customCount = ParseCount(argv[++i]);
+        } else if (Is(arg, "-GPU") || Is(arg, "-gpu")) {
+            plan.gpuEnabled = true;
+        } else if (Is(arg, "-QA")) {
+            plan.qaEnabled = true;
+        } else if (Is(arg, "-INFO")) {
+            plan.infoOnly = true;
+        } else if (Is(arg, "-MIN") || Is(arg, "-min")) {
+            s.presets[kMin] = true;
+        } else if (Is(arg, "-S1B")) {
+            s.presets[kS1B] = true;
+        } else if (Is(arg, "-S750M")) {
+            s.presets[kS750M] = true;
+        } else if (Is(arg, "-S500M")) {
+            s.presets[kS500M] = true;
+        } else if (Is(arg, "-1B")) {
+            s.presets[k1B] = true;
+        } else if (Is(arg, "-500M")) {
+            s.presets[k500M] = true;
+        } else if (Is(arg, "-100M")) {
+            s.presets[k100M] = true;
+        } else if (Is(arg, "-10M")) {
+            s.presets[k10M] = true;
+        } else if (Is(arg, "-1M")) {
+            s.presets[k1M] = true;
+        } else if (Is(arg, "-100K")) {
+            s.presets[k100K] = true;
+        }
+    }
+
+    plan.counts = ResolveCounts(s);
+    plan.columnNames = {"NbRecords", "CPU Standard", "CPU 1 Thread", "CPU 2 Thread", "CPU 4 Thread", "CPU 8 Thread"};
+    if (plan.gpuEnabled) plan.columnNames.insert(plan.columnNames.end(), {"GPU", "GPU On Card", "GPU Transfer"});
+    plan.logDirectory = logDirectory;
+    plan.runDirectory = logDirectory + "cpu_" + (plan.gpuEnabled ? "gpu_" : "") + startStamp + "/";
+    plan.shaderPath = argc > 0 ? ShaderPathFor(argv[0]) : "Shaders";
+    return plan;
+}

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// The run plan: everything the command line decides, built once before anything
+// else happens and read-only afterwards.
+struct RunPlan {
+    bool gpuEnabled = false;  // "-GPU": three GPU columns per data set
+    bool qaEnabled = false;   // "-QA": compare GPU and CPU permutations (needs gpuEnabled)
+    bool infoOnly = false;    // "-INFO": stop after the system report
+    std::vector<std::uint64_t> counts;  // record counts, in benchmark order; never empty
+    std::vector<std::string> columnNames;
+    std::array<std::string, 4> threadLabels{"1 Thread", "2 Thread", "4 Thread", "8 Thread"};
+    std::array<int, 4> threadCounts{1, 2, 4, 8};
+    std::string logDirectory;  // parent of every run directory, ends with "/"
+    std::string runDirectory;  // logDirectory + "cpu_" ["gpu_"] + start stamp + "/"
+    std::string shaderPath;    // "<program directory>/Shaders", or "Shaders"
+};
+
+inline constexpr const char* kDefaultLogDirectory = "/var/log/dezavadure/";
+
+// The 25 counts from 100 to 100,000,000 that an empty command line benchmarks.
+const std::vector<std::uint64_t>& StandardLadder();
+
+// Turns argv into the run plan. Never fails and never prints: unknown arguments,
+// other casings and non-numeric values after "-S" are skipped. `startStamp` is the
+// 12-digit time stamp of the run directory; `logDirectory` must end with "/".
+RunPlan ParseCommandLine(int argc, const char* const argv[], const std::string& startStamp,
+                         const std::string& logDirectory = kDefaultLogDirectory);
+
+// "<directory of programPath>/Shaders", taken lexically; "Shaders" when the path has
+// no directory part.
+std::string ShaderPathFor(const std::string& programPath);

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <cstdint>
+#include <random>
+
+#include "support/CharBuffer.h"
+
+// Random data sets of the four data types, all drawn from one process-wide
+// MT19937-64 engine in the order the data sets are generated.
+//
+// Each generator resizes `buffer` to exactly count elements, fills them in order
+// and returns the buffer's data typed as elements (valid until the buffer is next
+// resized). Integers are uniform over [-16777215, 16777215]; reals uniform over
+// [-16777215, 16777215). A count of 0 empties the buffer and draws nothing.
+// Throws std::bad_alloc (buffer unchanged) when the buffer cannot be sized.
+
+// The engine, seeded at start-up with the calendar time in whole seconds.
+std::mt19937_64& TestDataEngine();
+// Restarts the engine's sequence, so tests can reproduce a data set.
+void ReseedTestData(std::uint64_t seed);
+
+std::int32_t* GenerateINT(std::uint64_t count, AppCore::CharBuffer& buffer);
+float* GenerateFLOAT(std::uint64_t count, AppCore::CharBuffer& buffer);
+std::int64_t* GenerateBIGINT(std::uint64_t count, AppCore::CharBuffer& buffer);
+double* GenerateBIGFLOAT(std::uint64_t count, AppCore::CharBuffer& buffer);

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <cstddef>
+
+namespace AppCore {
+
+// An owned block of raw bytes from the C allocator, with its exact length.
+//
+// Holds data sets, index permutations and sorter scratch. It never allocates
+// more than it is asked for: Resize sets an exact length, Grow only enlarges.
+// An empty buffer is (nullptr, 0). Movable, not copyable; a moved-from buffer
+// is empty and frees nothing.
+class CharBuffer {
+public:
+    char* data = nullptr;
+    unsigned long size = 0;  // bytes, as last requested
+
+    CharBuffer() = default;
+    // Adopt a block from malloc/calloc/realloc; this buffer frees it.
+    CharBuffer(char* block, unsigned long length);
+    CharBuffer(unsigned char* block, unsigned long length);
+    // malloc(length): contents undefined. A failed allocation leaves the buffer empty.
+    explicit CharBuffer(unsigned long length);
+    // calloc(count, elementSize): zero-filled. A failed allocation leaves the buffer empty.
+    CharBuffer(unsigned long count, unsigned long elementSize);
+
+    CharBuffer(CharBuffer&& other) noexcept;
+    CharBuffer& operator=(CharBuffer&& other) noexcept;
+    CharBuffer(const CharBuffer&) = delete;
+    CharBuffer& operator=(const CharBuffer&) = delete;
+    ~CharBuffer();
+
+    // Free the block; the buffer becomes empty.
+    void Clear();
+    // Exact length: equal size does nothing, 0 clears, otherwise realloc
+    // (kept bytes unchanged, added bytes undefined). Throws std::bad_alloc on
+    // failure and then keeps the old block and length.
+    void Resize(unsigned long length);
+    // Like Resize, but never shrinks: a length at or below the current one does nothing.
+    void Grow(unsigned long length);
+
+    // Equal lengths and equal bytes; two empty buffers are equal.
+    bool operator==(const CharBuffer& other) const;
+    bool operator!=(const CharBuffer& other) const { return !(*this == other); }
+};
+
+}  // namespace AppCore

@@ -1,0 +1,129 @@
+#include "driver/Benchmark.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <locale>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "driver/ConsoleText.h"
+#include "driver/MemoryBudget.h"
+
+namespace {
+
+// Runs a whole benchmark in this process with the C locale and returns its console output.
+struct CapturedRun {
+    int status;
+    std::vector<std::string> lines;
+};
+
+CapturedRun RunCaptured(std::vector<const char*> args) {
+    setenv("LC_ALL", "C", 1);
+    args.insert(args.begin(), "sortbench");
+    const RunPlan plan =
+        ParseCommandLine(static_cast<int>(args.size()), args.data(), "261207081500", ::testing::TempDir());
+    ::testing::internal::CaptureStdout();
+    const int status = RunBenchmark(plan);
+    std::istringstream output(::testing::internal::GetCapturedStdout());
+    CapturedRun run{status, {}};
+    for (std::string line; std::getline(output, line);) run.lines.push_back(line);
+    return run;
+}
+
+// The lines a sorter prints after the count line, "NAME CPU - 0.012345 ms", must carry a time.
+bool IsTimeLine(const std::string& line, const std::string& prefix) {
+    if (line.rfind(prefix, 0) != 0 || line.size() < prefix.size() + 4) return false;
+    if (line.compare(line.size() - 3, 3, " ms") != 0) return false;
+    const std::string number = line.substr(prefix.size(), line.size() - prefix.size() - 3);
+    char* end = nullptr;
+    std::strtod(number.c_str(), &end);
+    return end && *end == '\0' && number.find('.') != std::string::npos;
+}
+
+std::vector<std::string> Matching(const std::vector<std::string>& lines, const std::string& prefix) {
+    std::vector<std::string> found;
+    for (const auto& line : lines)
+        if (line.rfind(prefix, 0) == 0) found.push_back(line);
+    return found;
+}
+
+}  // namespace
+
+TEST(BenchmarkRun, min_run_prints_every_data_type_and_count_in_order) {
+    const CapturedRun run = RunCaptured({"-MIN"});
+    EXPECT_EQ(run.status, kExitComplete);
+
+    const char* types[] = {"INT", "FLOAT", "BIGINT", "BIGFLOAT"};
+    const char* counts[] = {"100", "250", "500", "750", "1000"};
+    std::vector<std::string> banners = Matching(run.lines, "=====");
+    ASSERT_EQ(banners.size(), 4u);
+    size_t at = 0;
+    for (const char* type : types) {
+        const std::string banner =
+            std::string("================================= Running ") + type +
+            " Benchmark =================================";
+        while (at < run.lines.size() && run.lines[at] != banner) ++at;
+        ASSERT_LT(at, run.lines.size()) << "missing banner " << banner;
+        for (int i = 0; i < 5; ++i) {
+            ASSERT_LT(at + 2, run.lines.size());
+            EXPECT_EQ(run.lines[++at], std::string("------- Count: ") + counts[i] + ", " + std::to_string(i + 1) +
+                                           "/5 -------");
+            EXPECT_TRUE(IsTimeLine(run.lines[++at], std::string(type) + " CPU - ")) << run.lines[at];
+        }
+    }
+}
+
+TEST(BenchmarkRun, info_run_stops_before_any_benchmark) {
+    const CapturedRun run = RunCaptured({"-INFO", "-MIN"});
+    EXPECT_EQ(run.status, kExitStopped);
+    EXPECT_TRUE(Matching(run.lines, "------- Count").empty());
+    EXPECT_TRUE(Matching(run.lines, "=====").empty());
+}
+
+TEST(BenchmarkRun, single_record_data_sets_run_for_every_type) {
+    const CapturedRun run = RunCaptured({"-S", "1"});
+    EXPECT_EQ(run.status, kExitComplete);
+    EXPECT_EQ(Matching(run.lines, "------- Count: 1, 1/1 -------").size(), 4u);
+    EXPECT_EQ(Matching(run.lines, "BIGFLOAT CPU - ").size(), 1u);
+}
+
+TEST(BenchmarkRun, count_beyond_32_bit_indices_ends_the_run_with_a_clear_line) {
+    const CapturedRun run = RunCaptured({"-S", "-1"});
+    EXPECT_EQ(run.status, kExitStopped);
+    const auto messages = Matching(run.lines, "Cannot benchmark 18446744073709551615 INT records: ");
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_NE(messages[0].find("indices are 32-bit"), std::string::npos);
+    EXPECT_NE(messages[0].find("GiB"), std::string::npos);
+    EXPECT_TRUE(Matching(run.lines, "INT CPU").empty());
+    EXPECT_TRUE(Matching(run.lines, "================================= Running FLOAT").empty());
+}
+
+TEST(BenchmarkRun, count_too_large_for_memory_ends_the_run_with_a_clear_line) {
+    // Twice what the machine has free, if 32-bit indices can still address it.
+    const std::uint64_t count = AvailableMemoryBytes() / DataSetPeakBytes(1, 4) * 2;
+    if (count > 4294967295u) GTEST_SKIP() << "this machine has more memory than 32-bit indices address";
+    const std::string countText = std::to_string(count);
+    const CapturedRun run = RunCaptured({"-S", countText.c_str()});
+    EXPECT_EQ(run.status, kExitStopped);
+    const auto messages = Matching(run.lines, "Cannot benchmark " + countText + " INT records: out of memory (needs ");
+    ASSERT_EQ(messages.size(), 1u) << (run.lines.empty() ? "" : run.lines.back());
+    EXPECT_NE(messages[0].find("GiB available)"), std::string::npos);
+    EXPECT_TRUE(Matching(run.lines, "INT CPU").empty());
+}
+
+TEST(FormatWithCommas, groups_by_the_environment_locale) {
+    setenv("LC_ALL", "C", 1);
+    EXPECT_EQ(FormatWithCommas(1000000), "1000000");
+    setenv("LC_ALL", "xx_NOWHERE.UTF-8", 1);
+    EXPECT_EQ(FormatWithCommas(1000000), "1000000");
+    setenv("LC_ALL", "en_US.UTF-8", 1);
+    try {
+        std::locale probe("");
+    } catch (const std::runtime_error&) {
+        GTEST_SKIP() << "en_US.UTF-8 is not installed";
+    }
+    EXPECT_EQ(FormatWithCommas(1000000), "1,000,000");
+    setenv("LC_ALL", "C", 1);
+}

@@ -1,0 +1,102 @@
+#include "driver/RunPlan.h"
+
+#include <gtest/gtest.h>
+
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+namespace {
+
+RunPlan Parse(std::initializer_list<const char*> args, const char* program = "/opt/sb/sortbench") {
+    std::vector<const char*> argv{program};
+    argv.insert(argv.end(), args);
+    return ParseCommandLine(static_cast<int>(argv.size()), argv.data(), "261207081500", "/logs/");
+}
+
+const std::vector<std::uint64_t> kMinList{100, 250, 500, 750, 1000};
+
+}  // namespace
+
+TEST(RunPlan, empty_command_line_runs_the_standard_ladder_on_the_cpu) {
+    const RunPlan plan = Parse({});
+    EXPECT_EQ(plan.counts, StandardLadder());
+    ASSERT_EQ(plan.counts.size(), 25u);
+    EXPECT_EQ(plan.counts.front(), 100u);
+    EXPECT_EQ(plan.counts.back(), 100000000u);
+    EXPECT_FALSE(plan.gpuEnabled);
+    EXPECT_FALSE(plan.qaEnabled);
+    EXPECT_FALSE(plan.infoOnly);
+    EXPECT_EQ(plan.columnNames, (std::vector<std::string>{"NbRecords", "CPU Standard", "CPU 1 Thread", "CPU 2 Thread",
+                                                          "CPU 4 Thread", "CPU 8 Thread"}));
+    EXPECT_EQ(plan.runDirectory, "/logs/cpu_261207081500/");
+    EXPECT_EQ(plan.threadCounts, (std::array<int, 4>{1, 2, 4, 8}));
+    EXPECT_EQ(plan.threadLabels[3], "8 Thread");
+}
+
+TEST(RunPlan, gpu_switch_adds_columns_and_names_the_run_directory) {
+    const RunPlan plan = Parse({"-min", "-GPU", "-1B"});
+    EXPECT_EQ(plan.counts, kMinList);
+    EXPECT_TRUE(plan.gpuEnabled);
+    ASSERT_EQ(plan.columnNames.size(), 9u);
+    EXPECT_EQ(plan.columnNames[6], "GPU");
+    EXPECT_EQ(plan.columnNames[7], "GPU On Card");
+    EXPECT_EQ(plan.columnNames[8], "GPU Transfer");
+    EXPECT_EQ(plan.runDirectory, "/logs/cpu_gpu_261207081500/");
+    EXPECT_TRUE(Parse({"-gpu"}).gpuEnabled);
+}
+
+TEST(RunPlan, only_exact_spellings_are_options) {
+    const RunPlan plan = Parse({"-Gpu", "-qa", "-info", "-1b", "-Min", "GPU", "-GPU ", "-100k"});
+    EXPECT_FALSE(plan.gpuEnabled);
+    EXPECT_FALSE(plan.qaEnabled);
+    EXPECT_FALSE(plan.infoOnly);
+    EXPECT_EQ(plan.counts, StandardLadder());
+    EXPECT_TRUE(Parse({"-QA"}).qaEnabled);
+    EXPECT_TRUE(Parse({"-INFO"}).infoOnly);
+}
+
+TEST(RunPlan, count_presets_resolve_by_rank_not_by_order) {
+    const auto& ladder = StandardLadder();
+    EXPECT_EQ(Parse({"-100K", "-10M"}).counts, std::vector<std::uint64_t>(ladder.begin(), ladder.begin() + 21));
+    EXPECT_EQ(Parse({"-10M", "-100K"}).counts.size(), 21u);
+    EXPECT_EQ(Parse({"-1M"}).counts.size(), 17u);
+    EXPECT_EQ(Parse({"-1M"}).counts.back(), 1000000u);
+    EXPECT_EQ(Parse({"-100K"}).counts.back(), 100000u);
+    EXPECT_EQ(Parse({"-100M"}).counts, ladder);
+    const RunPlan billion = Parse({"-1B", "-500M"});
+    ASSERT_EQ(billion.counts.size(), 29u);
+    EXPECT_EQ(billion.counts[25], 250000000u);
+    EXPECT_EQ(billion.counts[28], 1000000000u);
+    EXPECT_EQ(Parse({"-500M"}).counts.size(), 27u);
+    EXPECT_EQ(Parse({"-1B", "-S500M"}).counts, std::vector<std::uint64_t>{500000000});
+    EXPECT_EQ(Parse({"-S500M", "-S750M"}).counts, std::vector<std::uint64_t>{750000000});
+    EXPECT_EQ(Parse({"-S750M", "-S1B"}).counts, std::vector<std::uint64_t>{1000000000});
+    EXPECT_EQ(Parse({"-S1B", "-MIN"}).counts, kMinList);
+}
+
+TEST(RunPlan, custom_count_takes_the_next_numeric_argument) {
+    using Counts = std::vector<std::uint64_t>;
+    EXPECT_EQ(Parse({"-S", "5000", "-S", "7000"}).counts, Counts{7000});
+    EXPECT_EQ(Parse({"-S", "5000", "-1M"}).counts.size(), 17u);
+    EXPECT_EQ(Parse({"-s", "+250"}).counts, Counts{250});
+    EXPECT_EQ(Parse({"-S", "1.9"}).counts, Counts{1});
+    EXPECT_EQ(Parse({"-S", "0"}).counts, StandardLadder());
+    EXPECT_EQ(Parse({"-S", "-."}).counts, StandardLadder());
+    EXPECT_EQ(Parse({"-S", "-1"}).counts, Counts{18446744073709551615u});
+    EXPECT_EQ(Parse({"-S"}).counts, StandardLadder());
+}
+
+TEST(RunPlan, non_numeric_value_after_S_is_examined_as_an_option) {
+    const RunPlan plan = Parse({"-S", "abc", "-GPU"});
+    EXPECT_TRUE(plan.gpuEnabled);
+    EXPECT_EQ(plan.counts, StandardLadder());
+    EXPECT_EQ(Parse({"-S", "-MIN"}).counts, kMinList);
+}
+
+TEST(RunPlan, shader_path_sits_beside_the_program) {
+    EXPECT_EQ(Parse({}, "/opt/sb/sortbench").shaderPath, "/opt/sb/Shaders");
+    EXPECT_EQ(Parse({}, "build/sortbench").shaderPath, "build/Shaders");
+    EXPECT_EQ(Parse({}, "bench").shaderPath, "Shaders");
+    EXPECT_EQ(Parse({}, "/sortbench").shaderPath, "/Shaders");
+}
