@@ -9,6 +9,8 @@
 #include <new>
 #include <numeric>
 
+#include "cpu_sort/RadixSort32.h"
+#include "cpu_sort/RadixSort64.h"
 #include "driver/AppTimer.h"
 #include "driver/ConsoleText.h"
 #include "driver/MemoryBudget.h"
@@ -52,7 +54,6 @@ public:
         timer.restart();
 
         // Result files: the header line and the four result files, INT to BIGFLOAT.
-        // CPU radix columns: the 32-bit and 64-bit radix sorters are created here.
         // System report: OS and CPU sections, the GPU banner, then the GPU sorter,
         // which prints the GPU report.
 
@@ -132,9 +133,49 @@ private:
         // Result files: the "CPU Standard" time cell is appended here.
         std::printf("%s CPU - %f ms\n", type.name, standardMs);
 
-        // CPU radix columns: 1, 2, 4 and 8 threads, one cell each.
+        RunRadixColumns(type, values, count);
         // GPU columns (with "-GPU"): three cells, then the QA check (with "-QA").
         return Outcome::Continue;
+    }
+
+    // The radix sort at every thread count of the plan, one cell each. Afterwards the
+    // index buffer holds the last (8-thread) permutation and the sorters' scratch is
+    // released, so the next data set and the GPU columns start with that memory free.
+    template <typename Element>
+    void RunRadixColumns(const DataType<Element>& type, const Element* values, std::uint64_t count) {
+        auto* permutation = reinterpret_cast<unsigned int*>(indices.data);
+        for (size_t k = 0; k < plan.threadCounts.size(); ++k) {
+            const auto threads = static_cast<unsigned long>(plan.threadCounts[k]);
+            RadixSort(values, count, permutation, threads);  // warm-up
+            ClearIndices();
+            timer.restart();
+            RadixSort(values, count, permutation, threads);
+            const double ms = timer.elapse_millisecond();
+            // Result files: the radix time cell is appended here.
+            std::printf("%s CPU %s - %f ms\n", type.name, plan.threadLabels[k].c_str(), ms);
+        }
+        ReleaseScratch(radix32);
+        ReleaseScratch(radix64);
+    }
+
+    void RadixSort(const std::int32_t* values, std::uint64_t n, unsigned int* out, unsigned long threads) {
+        radix32.SortINT(values, n, out, true, threads);
+    }
+    void RadixSort(const float* values, std::uint64_t n, unsigned int* out, unsigned long threads) {
+        radix32.SortFLT(values, n, out, true, threads);
+    }
+    void RadixSort(const std::int64_t* values, std::uint64_t n, unsigned int* out, unsigned long threads) {
+        radix64.SortINT(values, n, out, true, threads);
+    }
+    void RadixSort(const double* values, std::uint64_t n, unsigned int* out, unsigned long threads) {
+        radix64.SortFLT(values, n, out, true, threads);
+    }
+
+    template <typename Sorter>
+    static void ReleaseScratch(Sorter& sorter) {
+        sorter.count = 0;
+        sorter.indexScratch.Clear();
+        sorter.histograms.Clear();
     }
 
     void ClearIndices() {
@@ -145,6 +186,9 @@ private:
     AppTimer timer;
     AppCore::CharBuffer data;
     AppCore::CharBuffer indices;
+    // Result files: the four result files are declared here, after the buffers.
+    EvalCore::RadixSort32 radix32{0};
+    EvalCore::RadixSort64 radix64{0};
 };
 
 }  // namespace

@@ -71,6 +71,11 @@ TEST(BenchmarkRun, min_run_prints_every_data_type_and_count_in_order) {
             EXPECT_EQ(run.lines[++at], std::string("------- Count: ") + counts[i] + ", " + std::to_string(i + 1) +
                                            "/5 -------");
             EXPECT_TRUE(IsTimeLine(run.lines[++at], std::string(type) + " CPU - ")) << run.lines[at];
+            for (const char* threads : {"1", "2", "4", "8"}) {
+                ASSERT_LT(at + 1, run.lines.size());
+                const std::string prefix = std::string(type) + " CPU " + threads + " Thread - ";
+                EXPECT_TRUE(IsTimeLine(run.lines[++at], prefix)) << run.lines[at];
+            }
         }
     }
 }
@@ -87,6 +92,7 @@ TEST(BenchmarkRun, single_record_data_sets_run_for_every_type) {
     EXPECT_EQ(run.status, kExitComplete);
     EXPECT_EQ(Matching(run.lines, "------- Count: 1, 1/1 -------").size(), 4u);
     EXPECT_EQ(Matching(run.lines, "BIGFLOAT CPU - ").size(), 1u);
+    EXPECT_EQ(Matching(run.lines, "BIGFLOAT CPU 8 Thread - ").size(), 1u);
 }
 
 TEST(BenchmarkRun, count_beyond_32_bit_indices_ends_the_run_with_a_clear_line) {
