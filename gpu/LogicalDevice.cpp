@@ -1,0 +1,70 @@
+// Logical devices and their command resources, the third step that fills the
+// dispatch table.
+#include "gpu/QVEvalCore.h"
+
+#include <array>
+#include <iostream>
+
+namespace QVEvalCore {
+
+bool QVCore::CreateDevice(unsigned int index)
+{
+    if (physicalDevices.empty()) {
+        std::cout << "Unable to create a logical device, no physical devices found.\n";
+        return false;
+    }
+    if (index >= physicalDevices.size()) {
+        index = static_cast<unsigned int>(physicalDevices.size() - 1);
+    }
+    if (devices.size() <= index) {
+        devices.resize(index + 1);
+    }
+    if (devices[index].device) {
+        std::cout << "Logical device " << index << " has already been created.\n";
+        return true;
+    }
+
+    PhysicalDeviceInfo& physical = physicalDevices[index];
+    const float priority = 1.0f;
+    const std::array<vk::DeviceQueueCreateInfo, 2> queues = {
+        vk::DeviceQueueCreateInfo({}, physical.computeQueueFamily, 1, &priority),
+        vk::DeviceQueueCreateInfo({}, physical.transferQueueFamily, 1, &priority),
+    };
+    // Only a device let in by AllowCpuDevices shares one family for both; a
+    // family may be named once per device.
+    const uint32_t queueCount = physical.transferQueueFamily == physical.computeQueueFamily ? 1 : 2;
+    vk::DeviceCreateInfo createInfo({}, queueCount, queues.data(), 0, nullptr,
+                                    static_cast<uint32_t>(physical.enabledExtensions.size()),
+                                    physical.enabledExtensions.data(), nullptr);
+    // Features go through the chain, so exactly the required ones are enabled.
+    createInfo.pNext = &physical.enabledFeatures.get<vk::PhysicalDeviceFeatures2>();
+
+    devices[index].device = physical.physicalDevice.createDevice(createInfo);
+    VULKAN_HPP_DEFAULT_DISPATCHER.init(devices[index].device);
+    std::cout << "Successfully created a logical device from: " << physical.name << '\n';
+    return CreateCommandResources(index);
+}
+
+bool QVCore::CreateCommandResources(unsigned int index)
+{
+    if (index >= devices.size()) {
+        std::cout << "Unable to allocate resources for logical device " << index << '\n';
+        return false;
+    }
+    DeviceInfo& record = devices[index];
+    const PhysicalDeviceInfo& physical = physicalDevices[index];
+    const vk::CommandPoolCreateFlags flags =
+        vk::CommandPoolCreateFlagBits::eTransient | vk::CommandPoolCreateFlagBits::eResetCommandBuffer;
+
+    record.computeCommandPool = record.device.createCommandPool({flags, physical.computeQueueFamily});
+    record.computeCommandBuffer = record.device.allocateCommandBuffers(
+        {record.computeCommandPool, vk::CommandBufferLevel::ePrimary, 1})[0];
+    record.transferCommandPool = record.device.createCommandPool({flags, physical.transferQueueFamily});
+    record.transferCommandBuffer = record.device.allocateCommandBuffers(
+        {record.transferCommandPool, vk::CommandBufferLevel::ePrimary, 1})[0];
+
+    std::cout << "Successfully intialized command resources for logical device " << index << '\n';
+    return true;
+}
+
+}  // namespace QVEvalCore

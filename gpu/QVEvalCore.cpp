@@ -1,0 +1,137 @@
+#include "gpu/QVEvalCore.h"
+
+#include <dlfcn.h>
+
+#include <iostream>
+
+namespace QVEvalCore {
+
+QVCore::QVCore(const std::string& name) : name(name)
+{
+    try {
+        BaseInit();
+    } catch (...) {
+        // A constructor that throws gets no destructor call: release here what
+        // BaseInit created so far, so callers can catch and run without a GPU.
+        Release();
+        throw;
+    }
+}
+
+QVCore::~QVCore()
+{
+    Release();
+}
+
+bool QVCore::BaseInit()
+{
+    std::cout << ">>> Initializing: " << name << '\n';
+    if (!CheckVulkanLibrary() || !CreateInstance() || !GetPhysicalDevices() || !CreateDevice(0)) {
+        return false;
+    }
+    selectedPhysicalDevice = physicalDevices[0];
+    selectedDevice = devices[0];
+    vulkanReady = true;
+    std::cout << "Successfully initialized Vulkan\n";
+    return true;
+}
+
+bool QVCore::Init()
+{
+    pipelinesReady = false;
+    if (!vulkanReady) {
+        return false;
+    }
+    if (!CreateDescriptorSets() || !CreatePipelineLayout() || !CreatePipelines()) {
+        return false;
+    }
+    pipelinesReady = true;
+    std::cout << "Successfully initialized Pipelines\n";
+    return true;
+}
+
+bool QVCore::CreateDescriptorSets()
+{
+    return true;
+}
+
+bool QVCore::CreatePipelineLayout()
+{
+    return true;
+}
+
+bool QVCore::CreatePipelines()
+{
+    return true;
+}
+
+void QVCore::Release() noexcept
+{
+    // Destroying objects a queue still uses is undefined; after an exception
+    // between a submission and its wait that can happen, so drain the queues.
+    for (DeviceInfo& record : devices) {
+        if (record.device) {
+            try {
+                record.device.waitIdle();
+            } catch (const vk::SystemError&) {
+                // A lost device has nothing left to wait for.
+            }
+        }
+    }
+
+    vk::Device device = selectedDevice.device;
+    if (!device && !devices.empty()) {
+        device = devices.front().device;
+    }
+    if (device) {
+        for (vk::ShaderModule module : shaderModules) {
+            if (module) {
+                device.destroyShaderModule(module);
+            }
+        }
+        for (vk::Pipeline pipeline : pipelines) {
+            if (pipeline) {
+                device.destroyPipeline(pipeline);
+            }
+        }
+        if (pipelineLayout) {
+            device.destroyPipelineLayout(pipelineLayout);
+        }
+        descriptorSets.Destroy(device);
+    }
+    shaderModules.clear();
+    pipelines.clear();
+    pipelineLayout = nullptr;
+
+    for (DeviceInfo& record : devices) {
+        if (record.device) {
+            if (record.computeCommandPool) {
+                record.device.destroyCommandPool(record.computeCommandPool);
+            }
+            if (record.transferCommandPool) {
+                record.device.destroyCommandPool(record.transferCommandPool);
+            }
+            record.device.destroy();
+        }
+        record = DeviceInfo{};
+    }
+    devices.clear();
+    selectedDevice = DeviceInfo{};
+    physicalDevices.clear();
+    if (instance) {
+        instance.destroy();
+        instance = nullptr;
+    }
+    if (libraryHandle) {
+        dlclose(libraryHandle);
+        libraryHandle = nullptr;
+    }
+    getInstanceProcAddr = nullptr;
+    // The table now points into an unloaded library; an empty table makes a
+    // stray call fail at once instead of jumping into freed code.
+    VULKAN_HPP_DEFAULT_DISPATCHER = vk::DispatchLoaderDynamic();
+    vulkanReady = false;
+    pipelinesReady = false;
+}
+
+}  // namespace QVEvalCore

@@ -1,0 +1,274 @@
+#pragma once
+
+// The GPU compute core: everything Vulkan that one compute client needs, from
+// the loader library to buffers, transfers, descriptor sets and shader modules.
+//
+// Every Vulkan call goes through Vulkan-Hpp's process-wide dynamic dispatch
+// table (vk::defaultDispatchLoaderDynamic), filled by the core in three steps:
+// loader globals, instance functions, device functions. The table being global,
+// a process holds one live core at a time, created and used on one thread.
+//
+// The sortbench_gpu target defines VULKAN_HPP_DISPATCH_LOADER_DYNAMIC=1 and
+// VK_NO_PROTOTYPES for everyone who links it, so no translation unit can bind
+// to libvulkan at link time: the loader is only ever opened with dlopen.
+
+#if !defined(VULKAN_HPP_DISPATCH_LOADER_DYNAMIC) || VULKAN_HPP_DISPATCH_LOADER_DYNAMIC != 1 || \
+    !defined(VK_NO_PROTOTYPES)
+#error "link sortbench_gpu: its users must see VULKAN_HPP_DISPATCH_LOADER_DYNAMIC=1 and VK_NO_PROTOTYPES"
+#endif
+
+#include <vulkan/vulkan.hpp>
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+// vk::DispatchLoaderDynamic is larger without NDEBUG, so a translation unit
+// built with another NDEBUG setting than the library would read the table at
+// the wrong offsets. Each includer references the symbol of its own setting;
+// the library defines only its own, so a mismatch fails at link time.
+#ifdef NDEBUG
+extern "C" const int sortbench_gpu_dispatch_table_built_with_NDEBUG;
+[[gnu::used]] static const int* const sortbench_gpu_dispatch_layout = &sortbench_gpu_dispatch_table_built_with_NDEBUG;
+#else
+extern "C" const int sortbench_gpu_dispatch_table_built_without_NDEBUG;
+[[gnu::used]] static const int* const sortbench_gpu_dispatch_layout =
+    &sortbench_gpu_dispatch_table_built_without_NDEBUG;
+#endif
+
+namespace QVEvalCore {
+
+// Device extensions required on every device.
+extern const std::vector<const char*> extensions_GPUCOM;
+// Device extensions required only on the NVIDIA proprietary driver.
+extern const std::vector<const char*> extensions_GPUCOM_NV;
+
+// True when the device reports API major version 1 and minor version 2 or more.
+bool IsVulkan12OrBetter(vk::PhysicalDeviceProperties2& properties);
+
+// True when some entry's extensionName equals name byte for byte.
+bool CheckExtensionAvailability(const char* name, const std::vector<vk::ExtensionProperties>& extensions);
+
+// Bytes of mapped staging memory one read-back thread copies at most (25 MiB).
+inline constexpr unsigned long ReadBackPieceBytes = 26'214'400;
+
+// The pieces a read-back of `size` bytes is copied out in: ceil(size / 25 MiB)
+// contiguous pieces, longer ones first, lengths differing by at most one.
+// Returns the pieces + 1 boundaries from 0 to size; size 0 gives {0}.
+std::vector<unsigned long> ReadBackBoundaries(unsigned long size);
+
+class QVCore {
+public:
+    using PropertyChain = vk::StructureChain<vk::PhysicalDeviceProperties2, vk::PhysicalDeviceDriverProperties,
+                                             vk::PhysicalDeviceMaintenance3Properties>;
+    using FeatureChain =
+        vk::StructureChain<vk::PhysicalDeviceFeatures2, vk::PhysicalDeviceVulkan11Features,
+                           vk::PhysicalDeviceVulkan12Features, vk::PhysicalDeviceInlineUniformBlockFeaturesEXT,
+                           vk::PhysicalDeviceShaderAtomicFloatFeaturesEXT>;
+
+    // One accepted physical device. The chains link their own structures; a copy
+    // or move re-links the copy's chains to the copy (vk::StructureChain does).
+    struct PhysicalDeviceInfo {
+        vk::PhysicalDevice physicalDevice;
+        std::string name;
+        vk::PhysicalDeviceType deviceType = vk::PhysicalDeviceType::eOther;
+        uint64_t totalMemory = 0;    // bytes over all heaps
+        uint64_t maxAllocation = 0;  // bytes, at most 4 GiB
+        uint32_t computeQueueFamily = 0;
+        // Differs from computeQueueFamily, except on a device accepted through
+        // AllowCpuDevices whose one transfer-capable family is its compute family.
+        uint32_t transferQueueFamily = 0;
+        vk::DriverId driverID = {};
+        vk::PhysicalDeviceLimits limits;
+        vk::PhysicalDeviceMemoryProperties memoryProperties;
+        uint32_t apiVersion = 0;
+        uint32_t driverVersion = 0;
+        PropertyChain properties;
+        std::vector<vk::ExtensionProperties> extensions;
+        FeatureChain supportedFeatures;
+        std::vector<const char*> enabledExtensions;  // points into the two extension lists
+        FeatureChain enabledFeatures;                // exactly the required features set
+    };
+
+    // One logical device with a command pool and a primary command buffer per
+    // queue family. Null handles in a default record.
+    struct DeviceInfo {
+        vk::Device device;
+        vk::CommandPool computeCommandPool;
+        vk::CommandPool transferCommandPool;
+        vk::CommandBuffer computeCommandBuffer;
+        vk::CommandBuffer transferCommandBuffer;
+    };
+
+    // An array of elementSize-byte elements spread over device buffers of at
+    // most maxAllocation bytes each; buffer i continues where buffer i - 1 ends
+    // and starts at its own offset 0. The four lists always have equal lengths.
+    // Only Clear releases the buffers and memories: the holder must call it.
+    struct BufferGroup {
+        std::vector<vk::Buffer> buffers;
+        std::vector<vk::DeviceMemory> memories;         // one per buffer, bound at offset 0
+        std::vector<uint32_t> memoryProperties;         // property flags requested per buffer
+        std::vector<uint32_t> elementCounts;            // elements per buffer
+        uint32_t elementSize = 0;                       // bytes; 0 in an empty group
+
+        // Frees every memory and destroys every buffer on `device`, empties the
+        // lists and zeroes elementSize. A group without memories is left as is.
+        void Clear(vk::Device device);
+    };
+
+    // Descriptor set layouts, one pool and the sets allocated from it, with a
+    // running tally of the pool sizes the layouts need. Call order: every
+    // CreateLayout, then CreatePool, then Allocate. The bundle owns only its
+    // lists; the Vulkan objects are released by Destroy (the core's destructor).
+    struct DescriptorSetInfo {
+        vk::DescriptorPool pool;
+        std::vector<vk::DescriptorSetLayout> layouts;  // position = set number
+        std::vector<vk::DescriptorSet> sets;           // from the latest Allocate
+        std::vector<vk::DescriptorPoolSize> poolSizes; // one entry per type, first-seen order
+
+        // Creates one layout from `bindings` and appends it; chains the binding
+        // flags (one per binding) only when `bindingFlags` is not empty. Adds each
+        // binding's count to its type's poolSizes entry. On a throw nothing changes.
+        void CreateLayout(vk::Device device, const std::vector<vk::DescriptorSetLayoutBinding>& bindings,
+                          const std::vector<vk::DescriptorBindingFlags>& bindingFlags,
+                          vk::DescriptorSetLayoutCreateFlags flags);
+
+        // Creates `pool` for maxSets sets (0: one per layout). Rounds poolSizes
+        // counts up to multiples of 4 in place, up to and including the first
+        // inline-uniform-block entry, whose rounded count also bounds the pool's
+        // inline-uniform-block bindings (0 without one).
+        void CreatePool(vk::Device device, vk::DescriptorPoolCreateFlags flags, uint32_t maxSets);
+
+        // Allocates one set per layout from `pool` and replaces `sets` (earlier
+        // sets stay in the pool). variableCounts is empty or has one entry per
+        // layout: std::invalid_argument otherwise.
+        void Allocate(vk::Device device, const std::vector<uint32_t>& variableCounts);
+
+        // Destroys every layout, then the pool, on `device`; empties the lists.
+        void Destroy(vk::Device device);
+    };
+
+    // Directory of the SPIR-V shader files; set by the driver, read by the sorter.
+    static inline std::filesystem::path ShaderPath;
+
+    // Lets software (Cpu) devices through selection, ranked below every GPU, and
+    // accepts a device whose only transfer-capable family is its compute family
+    // (one queue then serves both). For tests on a software device only; the
+    // benchmark never sets it. Read by GetPhysicalDevices.
+    static inline bool AllowCpuDevices = false;
+
+    bool pipelinesReady = false;
+    bool vulkanReady = false;
+    vk::Instance instance;
+    PhysicalDeviceInfo selectedPhysicalDevice;
+    DeviceInfo selectedDevice;
+    std::vector<PhysicalDeviceInfo> physicalDevices;  // accepted devices, best first
+    std::vector<DeviceInfo> devices;                  // index-aligned with physicalDevices
+    std::string name;
+    uint32_t maxStorageBuffers = 8;
+    DescriptorSetInfo descriptorSets;
+    std::vector<vk::ShaderModule> shaderModules;
+    std::vector<vk::Pipeline> pipelines;
+    vk::PipelineLayout pipelineLayout;
+    PFN_vkGetInstanceProcAddr getInstanceProcAddr = nullptr;
+    void* libraryHandle = nullptr;
+    uint32_t instanceVersion = 0;
+
+    // Runs BaseInit. A soft failure (no usable device, ...) leaves an object
+    // with vulkanReady false. Throws std::runtime_error "Failed to load vulkan
+    // library!" when no loader library opens, and the bindings' vk::SystemError
+    // when a Vulkan call fails; before any throw leaves, everything created so
+    // far is released, so a caller may catch and go on without a GPU.
+    explicit QVCore(const std::string& name);
+    // Releases every Vulkan object the core or a derived class created and
+    // closes the loader library, then empties the dispatch table.
+    virtual ~QVCore();
+    QVCore(const QVCore&) = delete;
+    QVCore& operator=(const QVCore&) = delete;
+
+    // Loader, instance, device ranking, logical device 0; prints each step.
+    // True when the core is ready (vulkanReady).
+    bool BaseInit();
+    // Builds the client's descriptor sets, pipeline layout and pipelines through
+    // the three virtual operations, in that order, stopping at the first false.
+    // False at once, silently, when BaseInit did not succeed.
+    bool Init();
+
+    // Opens the loader ("libvulkan.so", then "libvulkan.so.1") and fills the
+    // dispatch table's global entry points. Throws std::runtime_error when
+    // neither opens or it lacks vkGetInstanceProcAddr.
+    bool CheckVulkanLibrary();
+    // Creates a Vulkan 1.2 instance without layers or extensions. False when
+    // the loader implements Vulkan 1.0 only.
+    bool CreateInstance();
+    // Reports, checks and ranks every physical device; false when none is usable.
+    bool GetPhysicalDevices();
+    // Lowest family with a compute queue, preferring one without graphics.
+    bool GetComputeQueueFamilyId(vk::PhysicalDevice& physicalDevice, uint32_t& family);
+    // Lowest family other than computeFamily with a transfer queue, preferring
+    // one without graphics.
+    bool GetTransferQueueFamilyId(vk::PhysicalDevice& physicalDevice, uint32_t& family, uint32_t computeFamily);
+    // Stable ranking: discrete GPUs, then integrated GPUs, then (only present
+    // with AllowCpuDevices) software devices; within a type, more heap memory first.
+    static void RankPhysicalDevices(std::vector<PhysicalDeviceInfo>& list);
+
+    // Creates the logical device of physicalDevices[index] (index clamped to the
+    // list) with one compute and one transfer queue, then its command resources.
+    bool CreateDevice(unsigned int index);
+    // One pool (transient, resettable buffers) and one primary buffer per family.
+    bool CreateCommandResources(unsigned int index);
+
+    // Lowest memory type of device `index` allowed for `buffer` with every flag
+    // of `required`. Throws std::runtime_error when there is none.
+    uint32_t SelectMemory(unsigned int index, const vk::Buffer& buffer, vk::MemoryPropertyFlags required);
+    // Allocates memory for `buffer` of type memoryType with `flags`; not bound.
+    // The caller owns the result.
+    vk::DeviceMemory AllocMemory(unsigned int index, const vk::Buffer& buffer, unsigned int memoryType,
+                                 vk::MemoryAllocateFlags flags);
+    // Appends ceil(count / (maxAllocation / elementSize)) bound buffers for
+    // `count` elements to `group`, all full but the last. Sets elementSize even
+    // for count 0. Throws std::invalid_argument when elementSize is 0 or larger
+    // than the device's maxAllocation. Buffers completed before a throw stay in
+    // the group (Clear releases them); a half-made buffer is released at once.
+    void CreateBufferGroup(unsigned int index, unsigned long count, unsigned int elementSize, BufferGroup& group,
+                           vk::BufferUsageFlags usage, vk::MemoryPropertyFlags properties,
+                           vk::MemoryAllocateFlags allocateFlags);
+
+    // Synchronous staged copies on the transfer queue of device `index`: when
+    // they return the bytes are in place. target/source need TRANSFER_DST /
+    // TRANSFER_SRC usage. Size 0 does nothing. The staging buffer, its memory
+    // and the fence are released on every exit, also when a call throws. Not
+    // reentrant: they share the device's one transfer command buffer.
+    void CopyDataToBuffer(unsigned int index, unsigned long size, const void* source, vk::Buffer target,
+                          unsigned long targetOffset);
+    // The copy out of the staging memory runs on one thread per piece of at most
+    // 25 MiB (ReadBackBoundaries), all joined before the call returns.
+    void CopyDataFromBuffer(unsigned int index, unsigned long size, void* target, vk::Buffer source,
+                            unsigned long sourceOffset);
+    // Host bytes [0, byteCount) to or from the group's buffers in order, each
+    // buffer from its offset 0; stops at byteCount or at the group's end.
+    void CopyDataToBufferGroup(unsigned int index, unsigned long byteCount, const void* source,
+                               const BufferGroup& group);
+    void CopyDataFromBufferGroup(unsigned int index, unsigned long byteCount, void* target,
+                                 const BufferGroup& group);
+
+    // A shader module from the SPIR-V file at `path`, or a null handle when the
+    // file does not open (silently) or is not SPIR-V (one line). Prints
+    // "Load Shader: <path>" before creating the module. The caller owns it
+    // (normally by appending it to shaderModules).
+    vk::ShaderModule LoadShader(vk::Device device, const char* path, vk::ShaderModuleCreateFlags flags);
+
+protected:
+    // Overridden by the client; the core's versions do nothing and return true.
+    virtual bool CreateDescriptorSets();
+    virtual bool CreatePipelineLayout();
+    virtual bool CreatePipelines();
+
+private:
+    // Destructor body; also run when BaseInit throws out of the constructor.
+    void Release() noexcept;
+    bool AcceptPhysicalDevice(vk::PhysicalDevice handle, PhysicalDeviceInfo& info);
+};
+
+}  // namespace QVEvalCore
