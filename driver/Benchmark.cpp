@@ -13,7 +13,9 @@
 #include "cpu_sort/RadixSort64.h"
 #include "driver/AppTimer.h"
 #include "driver/ConsoleText.h"
+#include "driver/LogCPU.h"
 #include "driver/MemoryBudget.h"
+#include "driver/ResultFiles.h"
 #include "driver/TestData.h"
 #include "support/CharBuffer.h"
 
@@ -48,14 +50,14 @@ public:
     explicit BenchmarkRun(const RunPlan& plan) : plan(plan) {}
 
     int Run() {
-        // Result files: the log and run directories are created here, before
-        // anything is printed; a failure ends the run with kExitNoDirectory.
+        if (!CreateRunDirectories(plan.logDirectory, plan.runDirectory)) return kExitNoDirectory;
 
         timer.restart();
 
-        // Result files: the header line and the four result files, INT to BIGFLOAT.
-        // System report: OS and CPU sections, the GPU banner, then the GPU sorter,
-        // which prints the GPU report.
+        results.Open(plan.runDirectory, plan.columnNames);
+        LogCPU().Log();
+        std::printf("----------------------------- GPU INFO -----------------------------\n");
+        // GPU columns: the GPU sorter is created here and prints the GPU report.
 
         if (plan.infoOnly) return kExitStopped;
 
@@ -128,9 +130,9 @@ private:
         ClearIndices();
         timer.restart();
         standardSort();
-        // Result files: the count cell is appended here, inside the timed section.
+        results.AppendCount(type.name, count);  // inside the timed section
         const double standardMs = timer.elapse_millisecond();
-        // Result files: the "CPU Standard" time cell is appended here.
+        results.AppendTime(type.name, standardMs);
         std::printf("%s CPU - %f ms\n", type.name, standardMs);
 
         RunRadixColumns(type, values, count);
@@ -151,7 +153,7 @@ private:
             timer.restart();
             RadixSort(values, count, permutation, threads);
             const double ms = timer.elapse_millisecond();
-            // Result files: the radix time cell is appended here.
+            results.AppendTime(type.name, ms);
             std::printf("%s CPU %s - %f ms\n", type.name, plan.threadLabels[k].c_str(), ms);
         }
         ReleaseScratch(radix32);
@@ -186,7 +188,7 @@ private:
     AppTimer timer;
     AppCore::CharBuffer data;
     AppCore::CharBuffer indices;
-    // Result files: the four result files are declared here, after the buffers.
+    ResultFiles results;
     EvalCore::RadixSort32 radix32{0};
     EvalCore::RadixSort64 radix64{0};
 };
