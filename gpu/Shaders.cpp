@@ -1,0 +1,41 @@
+// Shader modules from SPIR-V files.
+#include "gpu/QVEvalCore.h"
+#include "support/FileEngine.h"
+
+#include <cstdint>
+#include <iostream>
+
+namespace QVEvalCore {
+
+namespace {
+
+// First word of every SPIR-V module, in the byte order of the machine that reads it.
+constexpr uint32_t SpirvMagic = 0x07230203;
+
+// Enough of a module to hand to a driver: a driver may crash on anything else.
+bool LooksLikeSpirv(const unsigned char* code, unsigned long size)
+{
+    return code != nullptr && size >= sizeof(uint32_t) && size % sizeof(uint32_t) == 0 &&
+           reinterpret_cast<uintptr_t>(code) % alignof(uint32_t) == 0 &&
+           *reinterpret_cast<const uint32_t*>(code) == SpirvMagic;
+}
+
+}  // namespace
+
+vk::ShaderModule QVCore::LoadShader(vk::Device device, const char* path, vk::ShaderModuleCreateFlags flags)
+{
+    AppCore::FileEngine file(true);
+    if (!file.OpenFile(path, "r")) {
+        return nullptr;
+    }
+    const unsigned long size = file.FileSize();
+    if (!LooksLikeSpirv(file.data, size)) {
+        std::cout << "Could not load shader " << path << ": not a SPIR-V module (" << size << " bytes)\n";
+        return nullptr;
+    }
+    const vk::ShaderModuleCreateInfo createInfo(flags, size, reinterpret_cast<const uint32_t*>(file.data));
+    std::cout << "Load Shader: " << path << '\n';
+    return device.createShaderModule(createInfo);
+}
+
+}  // namespace QVEvalCore

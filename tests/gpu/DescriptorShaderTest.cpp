@@ -1,0 +1,99 @@
+// The descriptor bundle and shader modules on the software device.
+#include "gpu/QVEvalCore.h"
+#include "tests/gpu/GpuTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+namespace {
+
+using QVEvalCore::QVCore;
+using GpuTest::CheckedCore;
+using GpuTest::CoutCapture;
+using GpuTest::CpuDevicesAllowed;
+using Type = vk::DescriptorType;
+using PoolSizes = std::vector<vk::DescriptorPoolSize>;
+
+const vk::ShaderStageFlags Compute = vk::ShaderStageFlagBits::eCompute;
+
+class DescriptorShaderTest : public testing::Test {
+protected:
+    DescriptorShaderTest() : core("descriptors") {}
+    vk::Device Device() const { return core->selectedDevice.device; }
+
+    CpuDevicesAllowed allowed;
+    CheckedCore<> core;
+};
+
+TEST_F(DescriptorShaderTest, sort_layouts_tally_pool_sizes_and_round_them_to_four)
+{
+    QVCore::DescriptorSetInfo& bundle = core->descriptorSets;
+    // The GPU sort's two sets: a variable array of 8 key buffers; three scratch
+    // regions and a 12-byte inline uniform block.
+    bundle.CreateLayout(Device(), {{0, Type::eStorageBuffer, 8, Compute}},
+                        {vk::DescriptorBindingFlagBits::eVariableDescriptorCount}, {});
+    const vk::DescriptorBindingFlags partly = vk::DescriptorBindingFlagBits::ePartiallyBound;
+    bundle.CreateLayout(Device(),
+                        {{0, Type::eStorageBuffer, 1, Compute},
+                         {1, Type::eStorageBuffer, 1, Compute},
+                         {2, Type::eStorageBuffer, 1, Compute},
+                         {3, Type::eInlineUniformBlockEXT, 12, Compute}},
+                        {partly, partly, {}, {}}, {});
+    EXPECT_EQ(bundle.poolSizes, (PoolSizes{{Type::eStorageBuffer, 11}, {Type::eInlineUniformBlockEXT, 12}}));
+
+    bundle.CreatePool(Device(), vk::DescriptorPoolCreateFlagBits::eFreeDescriptorSet, 0);
+    EXPECT_TRUE(bundle.pool);
+    EXPECT_EQ(bundle.poolSizes, (PoolSizes{{Type::eStorageBuffer, 12}, {Type::eInlineUniformBlockEXT, 12}}));
+    EXPECT_THROW(bundle.Allocate(Device(), {8}), std::invalid_argument) << "one count per layout or none";
+    bundle.Allocate(Device(), {8, 0});
+    ASSERT_EQ(bundle.sets.size(), 2u);
+    EXPECT_TRUE(bundle.sets[0] && bundle.sets[1]);
+    EXPECT_EQ(bundle.layouts.size(), 2u);
+}
+
+TEST_F(DescriptorShaderTest, rounding_stops_after_the_first_inline_uniform_block)
+{
+    QVCore::DescriptorSetInfo bundle;
+    bundle.CreateLayout(Device(),
+                        {{0, Type::eStorageBuffer, 1, Compute},
+                         {1, Type::eUniformBuffer, 4, Compute},
+                         {2, Type::eStorageTexelBuffer, 5, Compute}},
+                        {}, {});
+    bundle.CreateLayout(Device(), {{0, Type::eInlineUniformBlockEXT, 12, Compute}, {1, Type::eSampler, 3, Compute}},
+                        {}, {});
+    bundle.CreatePool(Device(), {}, 0);
+    EXPECT_EQ(bundle.poolSizes, (PoolSizes{{Type::eStorageBuffer, 4},
+                                           {Type::eUniformBuffer, 4},
+                                           {Type::eStorageTexelBuffer, 8},
+                                           {Type::eInlineUniformBlockEXT, 12},
+                                           {Type::eSampler, 3}}));
+    bundle.Allocate(Device(), {});
+    EXPECT_EQ(bundle.sets.size(), 2u);
+    bundle.Destroy(Device());
+    EXPECT_TRUE(!bundle.pool && bundle.layouts.empty() && bundle.sets.empty() && bundle.poolSizes.empty());
+}
+
+TEST_F(DescriptorShaderTest, load_shader_makes_a_module_from_spirv_only)
+{
+    const std::filesystem::path directory = std::filesystem::temp_directory_path();
+    const std::string missing = (directory / ("sortbench-no-shader-" + std::to_string(getpid()))).string();
+    const std::string text = (directory / ("sortbench-text-shader-" + std::to_string(getpid()))).string();
+    std::ofstream(text) << "not SPIR-V!\n";  // 12 bytes: whole words, wrong magic
+
+    CoutCapture output;
+    EXPECT_FALSE(core->LoadShader(Device(), missing.c_str(), {}));
+    EXPECT_EQ(output.Text(), "") << "a missing file is the caller's to report";
+
+    EXPECT_FALSE(core->LoadShader(Device(), text.c_str(), {}));
+    EXPECT_EQ(output.Text(), "Could not load shader " + text + ": not a SPIR-V module (12 bytes)\n");
+    std::filesystem::remove(text);
+
+    const vk::ShaderModule module = core->LoadShader(Device(), SORTBENCH_TEST_SHADER, {});
+    EXPECT_TRUE(module);
+    core->shaderModules.push_back(module);  // the core destroys it
+    EXPECT_EQ(GpuTest::Lines(output.Text()).back(), std::string("Load Shader: ") + SORTBENCH_TEST_SHADER);
+}
+
+}  // namespace

@@ -1,0 +1,94 @@
+#pragma once
+
+// What every GPU core test shares: the software device, the validation layer
+// whose every message fails the test, and runs in a process without the real
+// Vulkan loader.
+
+#include "gpu/QVEvalCore.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <utility>
+
+namespace GpuTest {
+
+// The validation layer's log since the last call, emptied.
+std::string TakeValidationLog();
+
+// True once an instance with the validation layer existed in this process.
+bool ValidationLayerWasActive();
+
+// The switch that lets the core accept the software device, on for one scope.
+class CpuDevicesAllowed {
+public:
+    CpuDevicesAllowed() { QVEvalCore::QVCore::AllowCpuDevices = true; }
+    ~CpuDevicesAllowed() { QVEvalCore::QVCore::AllowCpuDevices = false; }
+    CpuDevicesAllowed(const CpuDevicesAllowed&) = delete;
+    CpuDevicesAllowed& operator=(const CpuDevicesAllowed&) = delete;
+};
+
+// Standard output of the calling thread's std::cout while it lives.
+class CoutCapture {
+public:
+    CoutCapture() : previous(std::cout.rdbuf(text.rdbuf())) {}
+    ~CoutCapture() { std::cout.rdbuf(previous); }
+    CoutCapture(const CoutCapture&) = delete;
+    CoutCapture& operator=(const CoutCapture&) = delete;
+    std::string Text() const { return text.str(); }
+
+private:
+    std::ostringstream text;
+    std::streambuf* previous;
+};
+
+// A core (or a class derived from it) whose whole life the validation layer
+// watches: destroying it fails the test if the layer said anything, including
+// objects left undestroyed at vkDestroyDevice and vkDestroyInstance.
+template <typename Core = QVEvalCore::QVCore>
+class CheckedCore {
+public:
+    template <typename... Args>
+    explicit CheckedCore(Args&&... args)
+    {
+        TakeValidationLog();
+        core = std::make_unique<Core>(std::forward<Args>(args)...);
+    }
+    ~CheckedCore() { Destroy(); }
+    CheckedCore(const CheckedCore&) = delete;
+    CheckedCore& operator=(const CheckedCore&) = delete;
+
+    Core* operator->() const { return core.get(); }
+    Core& operator*() const { return *core; }
+
+    void Destroy()
+    {
+        if (core) {
+            core.reset();
+            EXPECT_TRUE(ValidationLayerWasActive()) << "no validation: VK_INSTANCE_LAYERS lacks the layer";
+            const std::string log = TakeValidationLog();
+            EXPECT_TRUE(log.empty()) << "the validation layer reported:\n" << log;
+        }
+    }
+
+private:
+    std::unique_ptr<Core> core;
+};
+
+// The lines of `text`, each without its line end.
+std::vector<std::string> Lines(const std::string& text);
+
+struct ChildReport {
+    bool skipped = false;
+    std::string text;  // what `body` returned, or why the run was skipped
+};
+
+// Runs `body` in a forked child whose private mount namespace shows the file
+// `replacement` in place of every libvulkan.so / libvulkan.so.1 on the
+// library path. Skipped where mount namespaces are not available (not root).
+ChildReport RunWithLoaderReplaced(const std::string& replacement, const std::function<std::string()>& body);
+
+}  // namespace GpuTest

@@ -1,0 +1,110 @@
+// The core in processes whose Vulkan loader is missing or a stand-in.
+#include "gpu/QVEvalCore.h"
+#include "tests/gpu/GpuTestSupport.h"
+
+#include <dlfcn.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+using QVEvalCore::QVCore;
+using GpuTest::ChildReport;
+using GpuTest::CoutCapture;
+using GpuTest::RunWithLoaderReplaced;
+
+// Constructs a core in the child and describes what happened in one text.
+std::string DescribeStartup(const char* fakeMode)
+{
+    if (fakeMode != nullptr) {
+        setenv("SORTBENCH_FAKE_VULKAN", fakeMode, 1);
+    }
+    std::ostringstream description;
+    {
+        CoutCapture output;
+        try {
+            QVCore core("loader");
+            description << "ready=" << core.vulkanReady << " instance=" << static_cast<bool>(core.instance)
+                        << " library=" << (core.libraryHandle != nullptr) << " init=" << core.Init();
+        } catch (const vk::SystemError& error) {
+            description << "vk::SystemError: " << error.what();
+        } catch (const std::runtime_error& error) {
+            description << "runtime_error: " << error.what();
+        }
+        description << '\n' << output.Text();
+    }
+    // After the core is gone, whatever it opened must be closed again.
+    if (dlopen("libvulkan.so.1", RTLD_NOW | RTLD_NOLOAD) != nullptr) {
+        description << "the loader library is still open\n";
+    }
+    return description.str();
+}
+
+class LoaderTest : public testing::Test {
+protected:
+    static std::string EmptyFile()
+    {
+        const std::filesystem::path path = std::filesystem::temp_directory_path() /
+                                           ("sortbench-empty-loader-" + std::to_string(getpid()));
+        std::ofstream{path};
+        created.push_back(path);
+        return path.string();
+    }
+    static void TearDownTestSuite()
+    {
+        for (const std::filesystem::path& path : created) {
+            std::filesystem::remove(path);
+        }
+    }
+    static inline std::vector<std::filesystem::path> created;
+};
+
+#define SKIP_IF_SKIPPED(report)                 \
+    if ((report).skipped) {                     \
+        GTEST_SKIP() << (report).text;          \
+    }
+
+TEST_F(LoaderTest, missing_loader_throws_after_the_initializing_line_only)
+{
+    const ChildReport report = RunWithLoaderReplaced(EmptyFile(), [] { return DescribeStartup(nullptr); });
+    SKIP_IF_SKIPPED(report);
+    EXPECT_EQ(report.text, "runtime_error: Failed to load vulkan library!\n>>> Initializing: loader\n");
+}
+
+TEST_F(LoaderTest, vulkan_1_0_loader_leaves_a_core_that_is_not_ready)
+{
+    const ChildReport report = RunWithLoaderReplaced(SORTBENCH_FAKE_LOADER, [] { return DescribeStartup("1.0"); });
+    SKIP_IF_SKIPPED(report);
+    EXPECT_EQ(report.text, "ready=0 instance=0 library=1 init=0\n"
+                           ">>> Initializing: loader\n"
+                           "Loaded Vulkan Library\n"
+                           "Vulkan implementation is version 1.0.  Version 1.1 or higher is required.\n");
+}
+
+TEST_F(LoaderTest, instance_version_is_reported_and_no_devices_stop_start_up)
+{
+    const ChildReport report =
+        RunWithLoaderReplaced(SORTBENCH_FAKE_LOADER, [] { return DescribeStartup("1.3.250"); });
+    SKIP_IF_SKIPPED(report);
+    EXPECT_EQ(report.text, "ready=0 instance=1 library=1 init=0\n"
+                           ">>> Initializing: loader\n"
+                           "Loaded Vulkan Library\n"
+                           "Successfully Created Vulkan Instance (Version 1.3.250)\n"
+                           "Could not find any physical devices!\n");
+}
+
+TEST_F(LoaderTest, failing_instance_creation_throws_and_closes_the_loader)
+{
+    const ChildReport report = RunWithLoaderReplaced(SORTBENCH_FAKE_LOADER, [] { return DescribeStartup("fail"); });
+    SKIP_IF_SKIPPED(report);
+    EXPECT_EQ(report.text, "vk::SystemError: vk::createInstance: ErrorIncompatibleDriver\n"
+                           ">>> Initializing: loader\n"
+                           "Loaded Vulkan Library\n");
+}
+
+}  // namespace
