@@ -130,8 +130,10 @@ private:
         ClearIndices();
         timer.restart();
         standardSort();
-        results.AppendCount(type.name, count);  // inside the timed section
         const double standardMs = timer.elapse_millisecond();
+        // The row starts only now: a cell append waits for the disk, which is no
+        // part of the sort's time.
+        results.AppendCount(type.name, count);
         results.AppendTime(type.name, standardMs);
         std::printf("%s CPU - %f ms\n", type.name, standardMs);
 

@@ -10,6 +10,7 @@
 
 #include "driver/ConsoleText.h"
 #include "driver/MemoryBudget.h"
+#include "tests/support/TempDirectory.h"
 
 namespace {
 
@@ -22,8 +23,9 @@ struct CapturedRun {
 CapturedRun RunCaptured(std::vector<const char*> args) {
     setenv("LC_ALL", "C", 1);
     args.insert(args.begin(), "sortbench");
-    const RunPlan plan =
-        ParseCommandLine(static_cast<int>(args.size()), args.data(), "261207081500", ::testing::TempDir());
+    const TestSupport::TempDirectory logDirectory;
+    const RunPlan plan = ParseCommandLine(static_cast<int>(args.size()), args.data(), "261207081500",
+                                          logDirectory.Path().string() + "/");
     ::testing::internal::CaptureStdout();
     const int status = RunBenchmark(plan);
     std::istringstream output(::testing::internal::GetCapturedStdout());
