@@ -1,0 +1,135 @@
+#pragma once
+
+// The GPU radix sorter: a GPU compute core that fills an index permutation of
+// 32- or 64-bit keys with three compute shaders per 8-bit digit (counting,
+// partition, scattering), all passes recorded into one command buffer.
+//
+// The result equals the CPU radix sort's byte for byte: ascending sort key
+// (signed integers with the sign bit flipped; floats with every bit inverted
+// when the sign is set, else the sign bit flipped), equal keys in ascending
+// starting position.
+//
+// Use: construct (starts the core and prints its report), Init() once, then
+// any number of Sort + WaitToFinish pairs, each Sort followed by its
+// WaitToFinish before the next Sort. One thread; one sorter per process (the
+// core's dispatch table is global).
+
+#include "gpu/QVEvalCore.h"
+
+#include <cstdint>
+#include <string>
+
+namespace QVEvalCore {
+
+class QVRadixSort : public virtual QVCore {
+public:
+    // Data type codes, as the shaders' specialization constant takes them.
+    static constexpr int32_t TypeBIGFLOAT = 0;
+    static constexpr int32_t TypeBIGINT = 1;
+    static constexpr int32_t TypeFLOAT = 2;
+    static constexpr int32_t TypeINT = 3;
+
+    // Counting and scattering workgroups per pass; the shaders cut [0, n) into
+    // this many chunks and the counter tables have one row per workgroup.
+    static constexpr uint32_t DefaultWorkgroupCount = 108;
+    static constexpr uint32_t DigitBits = 8;
+    static constexpr uint32_t QueryCapacity = 32;  // 4 timestamps for each of 8 passes
+    static constexpr uint32_t PushConstantBytes = 16;
+    static constexpr uint32_t BlockBytes = 12;     // the inline uniform block
+
+    struct ScratchRegion {
+        uint64_t offset = 0;
+        uint64_t size = 0;
+    };
+
+    uint32_t builtLarge = 0;
+    int32_t builtType = -1;
+    uint32_t large = 0;
+    int32_t dataType = -1;
+    const void* keys = nullptr;      // caller's keys, not owned
+    uint32_t* indices = nullptr;     // caller's output, not owned
+    uint32_t workgroupCount = DefaultWorkgroupCount;
+    bool initIndices = true;
+    uint32_t keyBytes = 0;
+    uint32_t keyBits = 0;
+    uint64_t recordCount = 0;
+    uint32_t passCount = 0;
+    uint32_t firstPass = 0;
+    uint32_t endPass = 0;
+    uint32_t blockData[3] = {0, 0, 0};  // n, keys per key buffer, bytes per key buffer (mod 2^32)
+    ScratchRegion countRegion;
+    ScratchRegion offsetRegion;
+    ScratchRegion addressRegion;
+    uint64_t scratchSize = 0;           // 0: scratch buffer not laid out yet
+    BufferGroup keyGroup;
+    BufferGroup scratchGroup;
+    BufferGroup indexGroupA;
+    BufferGroup indexGroupB;
+    vk::QueryPool queryPool;
+    uint32_t queryCount = 0;
+    double gpuTimeMs = 0.0;             // GPU time of the latest sort, from timestamps
+    vk::Fence fence;
+    bool submitted = false;
+
+    // Starts the core under the name "QVRadixSort"; see QVCore's constructor
+    // for what it throws and prints.
+    QVRadixSort();
+    // Waits for a pending submission, then releases the buffer groups, the
+    // query pool and the fence; the core's destructor releases the rest.
+    ~QVRadixSort() override;
+
+    // Submit a sort of n keys; the permutation reaches `indices` (n entries) in
+    // WaitToFinish. The keys may be reused once Sort returns (the upload is
+    // complete). initIndices true starts from 0 .. n-1; false starts from the n
+    // entries `indices` holds, each of which must be below n.
+    // Throws std::runtime_error when the sorter is not initialised or the sort
+    // does not fit the device (n of 2^32 or more, or more than 8 buffers in a
+    // group), std::logic_error when the previous sort was not waited for,
+    // std::invalid_argument for a starting entry not below n, and the core's
+    // errors for Vulkan failures. A throw before the submission leaves nothing
+    // pending.
+    void Sort(const int32_t* keys, unsigned long n, uint32_t* indices, bool initIndices);
+    void Sort(const float* keys, unsigned long n, uint32_t* indices, bool initIndices);
+    void Sort(const int64_t* keys, unsigned long n, uint32_t* indices, bool initIndices);
+    void Sort(const double* keys, unsigned long n, uint32_t* indices, bool initIndices);
+
+    // Blocks until the submitted sort is done, sets gpuTimeMs (first to last
+    // timestamp) and copies the permutation into the caller's `indices`.
+    // Without a pending sort prints "Nothing to wait for..." and changes nothing.
+    void WaitToFinish();
+
+    // Records and submits the latest sort again with all passes, re-uploading
+    // the keys from the pointer the latest Sort was given (still the caller's).
+    void Execute();
+
+    // Rebuilds the three pipelines when `large` or `dataType` differs from what
+    // they were built for; prints "Created Pipeline for <type>[, LARGE]".
+    void UpdatePipelines();
+    // Scratch buffer and query pool at the first sort; key and index groups anew.
+    void UpdateStorageBuffers();
+    // Address table, the storage-buffer descriptors and the inline block.
+    void UpdateDescriptorSets();
+    // Records all passes with their timestamps and submits them with `fence`.
+    void RecordCommandBuffer();
+    // The full compute/transfer/host memory barrier recorded after each dispatch.
+    void commandBarrier(vk::CommandBuffer commandBuffer);
+
+    // "BIGFLOAT", "BIGINT", "FLOAT", "INT" for codes 0 to 3, "NONE" otherwise.
+    static std::string TypeName(int32_t code);
+    // Key buffers a sort of n keys of keyBytes needs under maxAllocation bytes
+    // per buffer (1 for n = 0: the shaders' bindings always need a buffer).
+    static uint64_t KeyBuffersFor(uint64_t n, uint64_t keyBytes, uint64_t maxAllocation);
+
+protected:
+    bool CreateDescriptorSets() override;
+    bool CreatePipelineLayout() override;
+    bool CreatePipelines() override;
+
+private:
+    // Checks the limits, sets the per-sort fields and runs the sort's steps.
+    void SortKeys(const void* keyData, unsigned long n, uint32_t* indexData, bool init, int32_t type,
+                  uint32_t bytesPerKey);
+    void SubmitPasses();
+};
+
+}  // namespace QVEvalCore
