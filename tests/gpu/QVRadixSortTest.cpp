@@ -1,0 +1,493 @@
+// The GPU radix sort on the software device, under the validation layer,
+// checked against the CPU radix sort permutation by permutation.
+#include "gpu/QVRadixSort.h"
+
+#include "cpu_sort/RadixSort32.h"
+#include "cpu_sort/RadixSort64.h"
+#include "gpu/OwnedHandle.h"
+#include "tests/gpu/GpuTestSupport.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+#include <numeric>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+using QVEvalCore::QVCore;
+using QVEvalCore::QVRadixSort;
+using CheckedSorter = GpuTest::CheckedCore<QVRadixSort>;
+
+constexpr uint64_t Seed = 20261207;
+
+// The build's shader directory for one scope; the sorter reads it in Init.
+class BuildShaders {
+public:
+    explicit BuildShaders(std::filesystem::path path = SORTBENCH_SHADER_DIR) : previous(QVCore::ShaderPath)
+    {
+        QVCore::ShaderPath = std::move(path);
+    }
+    ~BuildShaders() { QVCore::ShaderPath = previous; }
+    BuildShaders(const BuildShaders&) = delete;
+    BuildShaders& operator=(const BuildShaders&) = delete;
+
+private:
+    std::filesystem::path previous;
+};
+
+class GpuRadixSort : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        GpuTest::CoutCapture quiet;
+        sorter = std::make_unique<CheckedSorter>();
+        ASSERT_TRUE((*sorter)->vulkanReady) << "no software device";
+        ASSERT_TRUE((*sorter)->Init()) << "shaders missing in " << SORTBENCH_SHADER_DIR;
+    }
+
+    QVRadixSort& Sorter() { return **sorter; }
+
+    // Sets the per-allocation limit that both the group builder and the sort read.
+    void LimitAllocation(uint64_t bytes)
+    {
+        Sorter().physicalDevices.at(0).maxAllocation = bytes;
+        Sorter().selectedPhysicalDevice.maxAllocation = bytes;
+    }
+
+    GpuTest::CpuDevicesAllowed allowed;
+    BuildShaders shaders;
+    std::unique_ptr<CheckedSorter> sorter;
+};
+
+std::vector<uint32_t> CpuPermutation(const std::vector<int32_t>& keys)
+{
+    std::vector<uint32_t> out(keys.size());
+    EvalCore::RadixSort32(0).SortINT(keys.data(), keys.size(), out.data(), true);
+    return out;
+}
+
+std::vector<uint32_t> CpuPermutation(const std::vector<float>& keys)
+{
+    std::vector<uint32_t> out(keys.size());
+    EvalCore::RadixSort32(0).SortFLT(keys.data(), keys.size(), out.data(), true);
+    return out;
+}
+
+std::vector<uint32_t> CpuPermutation(const std::vector<int64_t>& keys)
+{
+    std::vector<uint32_t> out(keys.size());
+    EvalCore::RadixSort64(0).SortINT(reinterpret_cast<const long*>(keys.data()), keys.size(), out.data(), true);
+    return out;
+}
+
+std::vector<uint32_t> CpuPermutation(const std::vector<double>& keys)
+{
+    std::vector<uint32_t> out(keys.size());
+    EvalCore::RadixSort64(0).SortFLT(keys.data(), keys.size(), out.data(), true);
+    return out;
+}
+
+template <typename Key>
+std::vector<uint32_t> GpuPermutation(QVRadixSort& sorter, const std::vector<Key>& keys)
+{
+    GpuTest::CoutCapture quiet;
+    // A value no permutation of these sizes holds, so unwritten entries show.
+    std::vector<uint32_t> out(keys.size(), 0xFFFFFFFFu);
+    sorter.Sort(keys.data(), keys.size(), out.data(), true);
+    sorter.WaitToFinish();
+    return out;
+}
+
+// Empty when equal; otherwise the first mismatch with what identifies the input.
+std::string FirstMismatch(const std::vector<uint32_t>& gpu, const std::vector<uint32_t>& cpu, const std::string& what)
+{
+    if (gpu.size() != cpu.size()) {
+        return what + ": " + std::to_string(gpu.size()) + " entries, expected " + std::to_string(cpu.size());
+    }
+    for (size_t i = 0; i < gpu.size(); ++i) {
+        if (gpu[i] != cpu[i]) {
+            return what + " (n = " + std::to_string(gpu.size()) + ", seed " + std::to_string(Seed) +
+                   "): position " + std::to_string(i) + " holds " + std::to_string(gpu[i]) + ", expected " +
+                   std::to_string(cpu[i]);
+        }
+    }
+    return "";
+}
+
+template <typename Key>
+Key FromBits(uint64_t bits)
+{
+    Key key;
+    std::memcpy(&key, &bits, sizeof key);
+    return key;
+}
+
+// Random keys of every magnitude (shifting narrows the range, which also makes
+// duplicates); floats from random bit patterns, so NaNs, infinities and
+// subnormals of both signs occur.
+template <typename Key>
+std::vector<Key> RandomKeys(size_t n, uint64_t seed)
+{
+    std::mt19937_64 random(seed);
+    std::vector<Key> keys(n);
+    for (Key& key : keys) {
+        const uint64_t bits = random();
+        if constexpr (std::is_integral_v<Key>) {
+            key = static_cast<Key>(static_cast<Key>(bits) >> (random() % (8 * sizeof(Key))));
+        } else {
+            key = FromBits<Key>(sizeof(Key) == 4 ? bits >> 32 : bits);
+        }
+    }
+    return keys;
+}
+
+template <typename Key>
+void ExpectMatchesCpu(QVRadixSort& sorter, const std::vector<Key>& keys, const std::string& what)
+{
+    EXPECT_EQ(FirstMismatch(GpuPermutation(sorter, keys), CpuPermutation(keys), what), "");
+}
+
+template <typename Key>
+void ExpectMatchesCpuAtEverySize(QVRadixSort& sorter, const char* typeName)
+{
+    // Around one tile of 256 and around one key per invocation of all 108
+    // workgroups; the large ones give every workgroup many tiles.
+    for (size_t n : {0u, 1u, 2u, 255u, 256u, 257u, 108u * 256u - 1u, 108u * 256u + 1u, 100'000u, 1'000'000u}) {
+        ExpectMatchesCpu(sorter, RandomKeys<Key>(n, Seed + n), std::string(typeName) + " random keys");
+    }
+}
+
+TEST_F(GpuRadixSort, matches_cpu_radix_sort_for_int_keys_at_every_size)
+{
+    ExpectMatchesCpuAtEverySize<int32_t>(Sorter(), "INT");
+}
+
+TEST_F(GpuRadixSort, matches_cpu_radix_sort_for_float_keys_at_every_size)
+{
+    ExpectMatchesCpuAtEverySize<float>(Sorter(), "FLOAT");
+}
+
+TEST_F(GpuRadixSort, matches_cpu_radix_sort_for_bigint_keys_at_every_size)
+{
+    ExpectMatchesCpuAtEverySize<int64_t>(Sorter(), "BIGINT");
+}
+
+TEST_F(GpuRadixSort, matches_cpu_radix_sort_for_bigfloat_keys_at_every_size)
+{
+    ExpectMatchesCpuAtEverySize<double>(Sorter(), "BIGFLOAT");
+}
+
+template <typename Key>
+void ExpectTiesInIndexOrder(QVRadixSort& sorter, const char* typeName)
+{
+    const std::vector<Key> equal(70'001, Key(7));
+    std::vector<uint32_t> identity(equal.size());
+    std::iota(identity.begin(), identity.end(), 0u);
+    EXPECT_EQ(FirstMismatch(GpuPermutation(sorter, equal), identity, std::string(typeName) + " all equal"), "");
+
+    std::vector<Key> fewValues(70'001);
+    std::mt19937_64 random(Seed);
+    for (Key& key : fewValues) {
+        key = static_cast<Key>(static_cast<int>(random() % 3) - 1);
+    }
+    ExpectMatchesCpu(sorter, fewValues, std::string(typeName) + " three distinct values");
+}
+
+TEST_F(GpuRadixSort, keeps_equal_keys_in_index_order)
+{
+    ExpectTiesInIndexOrder<int32_t>(Sorter(), "INT");
+    ExpectTiesInIndexOrder<float>(Sorter(), "FLOAT");
+    ExpectTiesInIndexOrder<int64_t>(Sorter(), "BIGINT");
+    ExpectTiesInIndexOrder<double>(Sorter(), "BIGFLOAT");
+}
+
+template <typename Key, typename Bits>
+std::vector<Key> SpecialFloats()
+{
+    constexpr int Shift = 8 * sizeof(Bits) - 1;
+    const Bits sign = Bits(1) << Shift;
+    const Key inf = std::numeric_limits<Key>::infinity();
+    const Key nan = std::numeric_limits<Key>::quiet_NaN();
+    std::vector<Key> specials = {Key(0), -Key(0), inf, -inf, nan, -nan, Key(1.5), Key(-1.5),
+                                 std::numeric_limits<Key>::denorm_min(), -std::numeric_limits<Key>::denorm_min(),
+                                 std::numeric_limits<Key>::max(), std::numeric_limits<Key>::lowest()};
+    // NaN payloads of both signs: the sort orders them by their bits.
+    Bits quiet;
+    std::memcpy(&quiet, &nan, sizeof quiet);
+    for (Bits payload : {Bits(1), Bits(2), Bits(0x55), Bits(3)}) {
+        specials.push_back(FromBits<Key>(quiet | payload));
+        specials.push_back(FromBits<Key>((quiet | payload) | sign));
+        specials.push_back(FromBits<Key>((quiet & ~(Bits(1) << (Shift - (sizeof(Bits) == 4 ? 9 : 12)))) | payload));
+    }
+    std::vector<Key> keys;
+    std::mt19937_64 random(Seed);
+    for (int copy = 0; copy < 300; ++copy) {
+        keys.insert(keys.end(), specials.begin(), specials.end());
+    }
+    std::shuffle(keys.begin(), keys.end(), random);
+    return keys;
+}
+
+TEST_F(GpuRadixSort, orders_signed_zeros_infinities_and_nans_like_the_cpu_sort)
+{
+    ExpectMatchesCpu(Sorter(), SpecialFloats<float, uint32_t>(), "FLOAT specials");
+    ExpectMatchesCpu(Sorter(), SpecialFloats<double, uint64_t>(), "BIGFLOAT specials");
+}
+
+TEST_F(GpuRadixSort, sorts_from_the_callers_order_when_init_indices_is_false)
+{
+    const std::vector<int64_t> keys = RandomKeys<int64_t>(5000, Seed);
+    std::vector<uint32_t> start(keys.size());
+    std::iota(start.begin(), start.end(), 0u);
+    std::shuffle(start.begin(), start.end(), std::mt19937_64(Seed));
+
+    std::vector<uint32_t> cpu = start;
+    EvalCore::RadixSort64(0).SortINT(reinterpret_cast<const long*>(keys.data()), keys.size(), cpu.data(), false);
+    std::vector<uint32_t> gpu = start;
+    {
+        GpuTest::CoutCapture quiet;
+        Sorter().Sort(keys.data(), keys.size(), gpu.data(), false);
+        Sorter().WaitToFinish();
+    }
+    EXPECT_EQ(FirstMismatch(gpu, cpu, "BIGINT from a shuffled order"), "");
+
+    // An entry that names no key would make the device read out of bounds.
+    gpu[17] = static_cast<uint32_t>(keys.size());
+    EXPECT_THROW(Sorter().Sort(keys.data(), keys.size(), gpu.data(), false), std::invalid_argument);
+    EXPECT_FALSE(Sorter().submitted);
+}
+
+TEST_F(GpuRadixSort, large_mode_spreads_keys_and_indices_over_up_to_eight_buffers)
+{
+    // 65,536 INT or 32,768 BIGINT keys and 65,536 indices per buffer.
+    LimitAllocation(262'144);
+
+    const std::vector<int32_t> ints = RandomKeys<int32_t>(300'000, Seed);
+    ExpectMatchesCpu(Sorter(), ints, "INT over five buffers");
+    EXPECT_EQ(Sorter().large, 1u);
+    EXPECT_EQ(Sorter().keyGroup.buffers.size(), 5u);
+    EXPECT_EQ(Sorter().indexGroupA.buffers.size(), 5u);
+    EXPECT_EQ(Sorter().blockData[0], 300'000u);
+    EXPECT_EQ(Sorter().blockData[1], 65'536u);
+    EXPECT_EQ(Sorter().blockData[2], 262'144u);
+
+    ExpectMatchesCpu(Sorter(), RandomKeys<float>(300'000, Seed), "FLOAT over five buffers");
+
+    const std::vector<int64_t> bigints = RandomKeys<int64_t>(8 * 32'768, Seed);
+    ExpectMatchesCpu(Sorter(), bigints, "BIGINT over eight buffers");
+    EXPECT_EQ(Sorter().keyGroup.buffers.size(), 8u);
+    EXPECT_EQ(Sorter().indexGroupB.buffers.size(), 4u);
+
+    ExpectMatchesCpu(Sorter(), RandomKeys<double>(200'001, Seed), "BIGFLOAT over seven buffers");
+    EXPECT_EQ(Sorter().keyGroup.buffers.size(), 7u);
+}
+
+TEST_F(GpuRadixSort, rebuilds_pipelines_only_when_type_or_large_flag_changes)
+{
+    LimitAllocation(262'144);
+    const std::vector<int32_t> ints = RandomKeys<int32_t>(1000, Seed);
+    const std::vector<float> floats = RandomKeys<float>(1000, Seed);
+    const std::vector<float> manyFloats = RandomKeys<float>(70'000, Seed);
+
+    GpuTest::CoutCapture output;
+    std::vector<uint32_t> out(manyFloats.size());
+    for (int round = 0; round < 2; ++round) {
+        Sorter().Sort(ints.data(), ints.size(), out.data(), true);
+        Sorter().WaitToFinish();
+    }
+    Sorter().Sort(floats.data(), floats.size(), out.data(), true);
+    Sorter().WaitToFinish();
+    Sorter().Sort(manyFloats.data(), manyFloats.size(), out.data(), true);
+    Sorter().WaitToFinish();
+    Sorter().Sort(manyFloats.data(), manyFloats.size(), out.data(), true);
+    Sorter().WaitToFinish();
+
+    std::vector<std::string> built;
+    for (const std::string& line : GpuTest::Lines(output.Text())) {
+        if (line.rfind("Created Pipeline for ", 0) == 0) {
+            built.push_back(line);
+        }
+    }
+    EXPECT_EQ(built, (std::vector<std::string>{"Created Pipeline for INT", "Created Pipeline for FLOAT",
+                                                "Created Pipeline for FLOAT, LARGE"}));
+    EXPECT_EQ(Sorter().pipelines.size(), 3u);
+}
+
+TEST_F(GpuRadixSort, refuses_sorts_beyond_eight_buffers_or_32_bit_counts)
+{
+    LimitAllocation(262'144);
+    const std::vector<int32_t> keys(8 * 65'536 + 1, 1);
+    std::vector<uint32_t> out(keys.size());
+    try {
+        Sorter().Sort(keys.data(), keys.size(), out.data(), true);
+        ADD_FAILURE() << "a sort needing nine key buffers was accepted";
+    } catch (const std::runtime_error& error) {
+        EXPECT_EQ(std::string(error.what()),
+                  "GPU sort of 524289 INT keys: needs more than 8 buffers of at most 262144 bytes");
+    }
+    // The count check comes before any key is read, so no such array is needed.
+    EXPECT_THROW(Sorter().Sort(keys.data(), 1ul << 32, out.data(), true), std::runtime_error);
+    EXPECT_FALSE(Sorter().submitted);
+
+    // Nothing was left half done: the limit itself still sorts.
+    const std::vector<int32_t> fitting(keys.begin(), keys.end() - 1);
+    EXPECT_EQ(GpuPermutation(Sorter(), fitting), CpuPermutation(fitting));
+}
+
+TEST_F(GpuRadixSort, prints_progress_and_spans_every_timestamp_of_the_sort)
+{
+    const std::vector<int32_t> keys = RandomKeys<int32_t>(5000, Seed);
+    std::vector<uint32_t> out(keys.size());
+    GpuTest::CoutCapture output;
+    Sorter().Sort(keys.data(), keys.size(), out.data(), true);
+    Sorter().WaitToFinish();
+
+    const std::vector<std::string> lines = GpuTest::Lines(output.Text());
+    ASSERT_EQ(lines.size(), 7u) << output.Text();
+    EXPECT_EQ(lines[0], "Created Pipeline for INT");
+    EXPECT_EQ(lines[1], "Updated Storage Buffers");
+    EXPECT_EQ(lines[2], "Updated Descriptor Sets");
+    EXPECT_EQ(lines[3], "Submitted Command Buffer");
+    EXPECT_EQ(lines[4], "Waiting for fence...");
+    char expected[64];
+    std::snprintf(expected, sizeof expected, "  > Total GPU Time:   %f ms", Sorter().gpuTimeMs);
+    EXPECT_EQ(lines[5], expected);
+    EXPECT_EQ(lines[6], "Command Finished!");
+    EXPECT_GT(Sorter().gpuTimeMs, 0.0);
+
+    // A 32-bit sort writes timestamps 0 to 15 only; a 64-bit one all 32.
+    const auto available = [&] {
+        std::array<uint64_t, 2 * QVRadixSort::QueryCapacity> results{};
+        (void)Sorter().selectedDevice.device.getQueryPoolResults(
+            Sorter().queryPool, 0, QVRadixSort::QueryCapacity, sizeof results, results.data(), 16,
+            vk::QueryResultFlagBits::e64 | vk::QueryResultFlagBits::eWithAvailability);
+        uint32_t count = 0;
+        while (count < QVRadixSort::QueryCapacity && results[2 * count + 1] != 0) {
+            ++count;
+        }
+        return count;
+    };
+    EXPECT_EQ(available(), 16u);
+    const std::vector<double> wide = RandomKeys<double>(5000, Seed);
+    GpuPermutation(Sorter(), wide);
+    EXPECT_EQ(available(), 32u);
+}
+
+TEST_F(GpuRadixSort, wait_without_a_pending_sort_only_says_so)
+{
+    const std::vector<int32_t> keys = RandomKeys<int32_t>(100, Seed);
+    std::vector<uint32_t> out = GpuPermutation(Sorter(), keys);
+    const double gpuTime = Sorter().gpuTimeMs;
+    std::vector<uint32_t> untouched(keys.size(), 5);
+    Sorter().indices = untouched.data();
+
+    GpuTest::CoutCapture output;
+    Sorter().WaitToFinish();
+    EXPECT_EQ(output.Text(), "Nothing to wait for...\n");
+    EXPECT_EQ(untouched, std::vector<uint32_t>(keys.size(), 5));
+    EXPECT_EQ(Sorter().gpuTimeMs, gpuTime);
+}
+
+TEST_F(GpuRadixSort, refuses_a_second_sort_before_the_first_is_waited_for)
+{
+    const std::vector<int32_t> keys = RandomKeys<int32_t>(100, Seed);
+    std::vector<uint32_t> out(keys.size());
+    GpuTest::CoutCapture quiet;
+    Sorter().Sort(keys.data(), keys.size(), out.data(), true);
+    EXPECT_THROW(Sorter().Sort(keys.data(), keys.size(), out.data(), true), std::logic_error);
+    Sorter().WaitToFinish();
+    EXPECT_EQ(out, CpuPermutation(keys));
+}
+
+TEST_F(GpuRadixSort, lays_out_scratch_and_query_pool_once_at_the_first_sort)
+{
+    EXPECT_EQ(Sorter().scratchSize, 0u);
+    EXPECT_FALSE(Sorter().queryPool);
+    GpuPermutation(Sorter(), RandomKeys<int32_t>(10, Seed));
+
+    const vk::PhysicalDeviceLimits& limits = Sorter().selectedPhysicalDevice.limits;
+    const uint64_t counters = QVEvalCore::RoundUp(109 * 256 * 4, limits.minStorageBufferOffsetAlignment);
+    const uint64_t table = QVEvalCore::RoundUp(128, limits.nonCoherentAtomSize);
+    EXPECT_EQ(Sorter().countRegion.offset, 0u);
+    EXPECT_EQ(Sorter().countRegion.size, counters);
+    EXPECT_EQ(Sorter().offsetRegion.offset, counters);
+    EXPECT_EQ(Sorter().addressRegion.offset, 2 * counters);
+    EXPECT_EQ(Sorter().addressRegion.size, table);
+    EXPECT_EQ(Sorter().scratchSize, 2 * counters + table);
+    EXPECT_EQ(Sorter().queryCount, 32u);
+    ASSERT_EQ(Sorter().scratchGroup.buffers.size(), 1u);
+
+    const vk::Buffer scratch = Sorter().scratchGroup.buffers[0];
+    const vk::QueryPool pool = Sorter().queryPool;
+    GpuPermutation(Sorter(), RandomKeys<double>(10, Seed));
+    EXPECT_EQ(Sorter().scratchGroup.buffers.size(), 1u);
+    EXPECT_EQ(Sorter().scratchGroup.buffers[0], scratch);
+    EXPECT_EQ(Sorter().queryPool, pool);
+    // One key buffer and one index buffer per set when the keys fit one buffer.
+    EXPECT_EQ(Sorter().keyGroup.buffers.size(), 1u);
+    EXPECT_EQ(Sorter().indexGroupA.buffers.size(), 1u);
+    EXPECT_EQ(Sorter().blockData[0], 10u);
+    EXPECT_EQ(Sorter().blockData[1], 10u);
+    EXPECT_EQ(Sorter().blockData[2], 80u);
+}
+
+// The shader directory with only some of the three files.
+class PartialShaders {
+public:
+    explicit PartialShaders(std::initializer_list<const char*> present)
+        : root(std::filesystem::temp_directory_path() / ("sortbench-shaders-" + std::to_string(getpid())))
+    {
+        const std::filesystem::path directory = root / "AMD" / "NUMERIC";
+        std::filesystem::create_directories(directory);
+        for (const char* file : present) {
+            std::filesystem::copy_file(std::filesystem::path(SORTBENCH_SHADER_DIR) / "AMD" / "NUMERIC" / file,
+                                       directory / file);
+        }
+    }
+    ~PartialShaders()
+    {
+        std::error_code ignored;
+        std::filesystem::remove_all(root, ignored);
+    }
+    PartialShaders(const PartialShaders&) = delete;
+    PartialShaders& operator=(const PartialShaders&) = delete;
+
+    std::filesystem::path root;
+};
+
+TEST(GpuRadixSortSetup, stops_at_the_first_missing_shader_and_then_refuses_to_sort)
+{
+    GpuTest::CpuDevicesAllowed allowed;
+    PartialShaders files({"sort_counting.comp.spv", "sort_scattering.comp.spv"});
+    BuildShaders shaders(files.root);
+    GpuTest::CoutCapture output;
+    CheckedSorter sorter;
+    ASSERT_TRUE(sorter->vulkanReady);
+
+    EXPECT_FALSE(sorter->Init());
+    const std::string missing = (files.root / "AMD" / "NUMERIC" / "sort_partition.comp.spv").string();
+    const std::vector<std::string> lines = GpuTest::Lines(output.Text());
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "Invalid shader path: " + missing), lines.end());
+    EXPECT_EQ(output.Text().find("sort_scattering"), std::string::npos);
+    EXPECT_EQ(sorter->shaderModules.size(), 1u);
+
+    const std::vector<int32_t> keys = {3, 1, 2};
+    std::vector<uint32_t> out(keys.size());
+    try {
+        sorter->Sort(keys.data(), keys.size(), out.data(), true);
+        ADD_FAILURE() << "an uninitialised sorter sorted";
+    } catch (const std::runtime_error& error) {
+        EXPECT_EQ(std::string(error.what()), "GPU sort: the GPU sorter is not initialised");
+    }
+}
+
+}  // namespace
