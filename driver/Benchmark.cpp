@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <new>
 #include <numeric>
 
@@ -13,6 +14,7 @@
 #include "cpu_sort/RadixSort64.h"
 #include "driver/AppTimer.h"
 #include "driver/ConsoleText.h"
+#include "driver/GpuColumns.h"
 #include "driver/LogCPU.h"
 #include "driver/MemoryBudget.h"
 #include "driver/ResultFiles.h"
@@ -57,9 +59,13 @@ public:
         results.Open(plan.runDirectory, plan.columnNames);
         LogCPU().Log();
         std::printf("----------------------------- GPU INFO -----------------------------\n");
-        // GPU columns: the GPU sorter is created here and prints the GPU report.
+        gpu = std::make_unique<GpuColumns>(plan.shaderPath);
 
         if (plan.infoOnly) return kExitStopped;
+        if (plan.gpuEnabled && !gpu->Unavailable().empty()) {
+            std::printf("GPU sorting unavailable: %s\n", gpu->Unavailable().c_str());
+            return kExitStopped;
+        }
 
         if (RunDataType(kINT) == Outcome::Stop) return kExitStopped;
         if (RunDataType(kFLOAT) == Outcome::Stop) return kExitStopped;
@@ -138,7 +144,8 @@ private:
         std::printf("%s CPU - %f ms\n", type.name, standardMs);
 
         RunRadixColumns(type, values, count);
-        // GPU columns (with "-GPU"): three cells, then the QA check (with "-QA").
+        if (plan.gpuEnabled && !gpu->Run(type.name, values, count, indices, timer, results, plan.qaEnabled))
+            return Outcome::Stop;
         return Outcome::Continue;
     }
 
@@ -193,6 +200,7 @@ private:
     ResultFiles results;
     EvalCore::RadixSort32 radix32{0};
     EvalCore::RadixSort64 radix64{0};
+    std::unique_ptr<GpuColumns> gpu;  // last, so released first
 };
 
 }  // namespace

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "driver/AppTimer.h"
+#include "driver/ResultFiles.h"
+#include "support/CharBuffer.h"
+
+namespace QVEvalCore {
+class QVRadixSort;
+}
+
+// The run's GPU sorter and the three GPU columns of a data set: "GPU" (host
+// wall time of a whole sort), "GPU On Card" (the sort's GPU timestamps) and
+// "GPU Transfer" (their difference), and with "-QA" the byte comparison of the
+// GPU permutation with the CPU radix sort's.
+class GpuColumns {
+public:
+    // Sets the core's shader directory, constructs the sorter (which prints the
+    // GPU report) and initialises it. Never throws: a core that cannot start
+    // (no Vulkan loader, no usable device, shaders missing) leaves the object
+    // with Unavailable() saying why.
+    explicit GpuColumns(const std::string& shaderPath);
+    // Destroys the sorter, which releases every Vulkan object.
+    ~GpuColumns();
+    GpuColumns(const GpuColumns&) = delete;
+    GpuColumns& operator=(const GpuColumns&) = delete;
+
+    // Empty when GPU sorts can run; otherwise the reason they cannot.
+    const std::string& Unavailable() const { return unavailable; }
+
+    // One data set of `count` records of `typeName`: warm-up and timed GPU sort
+    // into `indices` (4 * count bytes, holding the 8-thread CPU permutation on
+    // entry), the three console lines and cells, then with `qaEnabled` the
+    // comparison. Returns false when the run must stop: the permutations differ
+    // (the QA lines are printed after the cells) or the GPU sort failed (one
+    // line). std::bad_alloc from host buffers propagates.
+    template <typename Element>
+    bool Run(const char* typeName, const Element* values, std::uint64_t count, AppCore::CharBuffer& indices,
+             AppTimer& timer, ResultFiles& results, bool qaEnabled);
+
+    // Test seam: when set, sees (and may change) each timed GPU permutation
+    // before the QA comparison.
+    static inline std::function<void(std::uint32_t* permutation, std::uint64_t count)> InspectResult;
+
+private:
+    std::unique_ptr<QVEvalCore::QVRadixSort> sorter;
+    std::string unavailable;
+};

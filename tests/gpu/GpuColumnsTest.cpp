@@ -1,0 +1,201 @@
+// Whole benchmark runs with the GPU columns on the software device.
+#include "driver/Benchmark.h"
+#include "driver/GpuColumns.h"
+#include "driver/RunPlan.h"
+#include "tests/gpu/GpuTestSupport.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace {
+
+constexpr const char* Stamp = "261207090000";
+
+// A run of RunBenchmark in this process, in a log directory of its own.
+class CapturedRun {
+public:
+    // `programDirectory` stands for where the program lies: its "Shaders"
+    // subdirectory is where the run loads the shaders from.
+    CapturedRun(std::vector<const char*> args, const std::filesystem::path& programDirectory = SORTBENCH_BINARY_DIR)
+        : logDirectory(std::filesystem::path(testing::TempDir()) /
+                       ("sortbench-gpu-columns-" + std::to_string(getpid()) + "-" + std::to_string(++runs)))
+    {
+        setenv("LC_ALL", "C", 1);
+        const std::string program = (programDirectory / "sortbench").string();
+        args.insert(args.begin(), program.c_str());
+        const RunPlan plan =
+            ParseCommandLine(static_cast<int>(args.size()), args.data(), Stamp, logDirectory.string() + "/");
+        runDirectory = plan.runDirectory;
+        testing::internal::CaptureStdout();
+        status = RunBenchmark(plan);
+        lines = GpuTest::Lines(testing::internal::GetCapturedStdout());
+    }
+    ~CapturedRun()
+    {
+        std::error_code ignored;
+        std::filesystem::remove_all(logDirectory, ignored);
+    }
+    CapturedRun(const CapturedRun&) = delete;
+    CapturedRun& operator=(const CapturedRun&) = delete;
+
+    std::vector<std::string> Starting(const std::string& prefix) const
+    {
+        std::vector<std::string> found;
+        for (const std::string& line : lines) {
+            if (line.rfind(prefix, 0) == 0) {
+                found.push_back(line);
+            }
+        }
+        return found;
+    }
+
+    // The rows of a result file, header first, each split into its cells.
+    std::vector<std::vector<std::string>> Rows(const std::string& type) const
+    {
+        std::ifstream file(runDirectory + "bench_" + type + ".csv");
+        std::vector<std::vector<std::string>> rows;
+        for (std::string line; std::getline(file, line);) {
+            std::vector<std::string> cells;
+            std::istringstream fields(line);
+            for (std::string cell; std::getline(fields, cell, ',');) {
+                cells.push_back(cell);
+            }
+            rows.push_back(cells);
+        }
+        return rows;
+    }
+
+    int status = -1;
+    std::vector<std::string> lines;
+
+private:
+    static inline int runs = 0;
+    std::filesystem::path logDirectory;
+    std::string runDirectory;
+};
+
+// The QA seam for one scope.
+class ResultInspector {
+public:
+    explicit ResultInspector(std::function<void(uint32_t*, uint64_t)> inspect)
+    {
+        GpuColumns::InspectResult = std::move(inspect);
+    }
+    ~ResultInspector() { GpuColumns::InspectResult = nullptr; }
+    ResultInspector(const ResultInspector&) = delete;
+    ResultInspector& operator=(const ResultInspector&) = delete;
+};
+
+const char* const Types[] = {"INT", "FLOAT", "BIGINT", "BIGFLOAT"};
+
+TEST(GpuColumns, qa_run_matches_the_cpu_for_every_data_set_and_fills_every_column)
+{
+    GpuTest::CpuDevicesAllowed allowed;
+    GpuTest::TakeValidationLog();
+    const CapturedRun run({"-GPU", "-QA", "-MIN"});
+    EXPECT_EQ(GpuTest::TakeValidationLog(), "");
+    ASSERT_EQ(run.status, kExitComplete) << (run.lines.empty() ? "" : run.lines.back());
+
+    EXPECT_EQ(run.Starting("QA Test Passed: CPU & GPU Numbers match").size(), 20u);
+    EXPECT_TRUE(run.Starting("QA ERROR").empty());
+    EXPECT_EQ(run.Starting("  > Total GPU Time:   ").size(), 40u);
+    for (const char* type : Types) {
+        const std::string name = type;
+        EXPECT_EQ(run.Starting(name + " GPU - ").size(), 5u) << name;
+        EXPECT_EQ(run.Starting(name + " GPU_On_Card - ").size(), 5u) << name;
+        EXPECT_EQ(run.Starting(name + " GPU_Transfer - ").size(), 5u) << name;
+
+        const auto rows = run.Rows(name);
+        ASSERT_EQ(rows.size(), 6u) << name;
+        // Count, CPU Standard, four thread counts and the three GPU columns.
+        ASSERT_EQ(rows[0].size(), 9u);
+        EXPECT_EQ(rows[0][6], "GPU");
+        EXPECT_EQ(rows[0][7], "GPU On Card");
+        EXPECT_EQ(rows[0][8], "GPU Transfer");
+        for (size_t r = 1; r < rows.size(); ++r) {
+            EXPECT_EQ(rows[r].size(), 9u) << name << " row " << r;
+        }
+    }
+
+    // The three lines follow the timed sort's progress and come before the QA line.
+    const auto at = [&](const std::string& prefix) {
+        return std::find_if(run.lines.begin(), run.lines.end(),
+                            [&](const std::string& line) { return line.rfind(prefix, 0) == 0; }) -
+               run.lines.begin();
+    };
+    EXPECT_LT(at("Command Finished!"), at("INT GPU - "));
+    EXPECT_EQ(at("INT GPU - ") + 1, at("INT GPU_On_Card - "));
+    EXPECT_EQ(at("INT GPU - ") + 2, at("INT GPU_Transfer - "));
+    EXPECT_EQ(at("INT GPU - ") + 3, at("QA Test Passed"));
+}
+
+TEST(GpuColumns, gpu_run_without_qa_prints_no_qa_line)
+{
+    GpuTest::CpuDevicesAllowed allowed;
+    const CapturedRun run({"-GPU", "-MIN"});
+    EXPECT_EQ(run.status, kExitComplete);
+    EXPECT_EQ(run.Starting("BIGFLOAT GPU_Transfer - ").size(), 5u);
+    EXPECT_TRUE(run.Starting("QA ").empty());
+}
+
+TEST(GpuColumns, mismatch_stops_the_run_after_completing_the_failing_row)
+{
+    GpuTest::CpuDevicesAllowed allowed;
+    ResultInspector corrupt([](uint32_t* permutation, uint64_t count) {
+        if (count >= 2) {
+            std::swap(permutation[0], permutation[1]);
+        }
+    });
+    const CapturedRun run({"-GPU", "-QA", "-MIN"});
+    EXPECT_EQ(run.status, kExitStopped);
+
+    const std::vector<std::string> tail(run.lines.end() - std::min<size_t>(2, run.lines.size()), run.lines.end());
+    EXPECT_EQ(tail, (std::vector<std::string>{"QA ERROR: GPU Results do not match CPU Results",
+                                              "ABORTING BENCH TEST"}));
+    EXPECT_TRUE(run.Starting("QA Test Passed").empty());
+    EXPECT_TRUE(run.Starting("------- Count: 250").empty());
+    const auto rows = run.Rows("INT");
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[1].size(), 9u);
+    EXPECT_EQ(rows[1][0], "100");
+    EXPECT_EQ(run.Rows("FLOAT").size(), 1u);
+}
+
+TEST(GpuColumns, gpu_run_without_a_ready_sorter_stops_before_the_first_benchmark)
+{
+    {
+        // Without the switch the software device is no GPU.
+        const CapturedRun run({"-GPU", "-MIN"});
+        EXPECT_EQ(run.status, kExitStopped);
+        EXPECT_EQ(run.lines.back(), "GPU sorting unavailable: no Vulkan GPU with the required features");
+        EXPECT_TRUE(run.Starting("=====").empty());
+        ASSERT_EQ(run.Rows("INT").size(), 1u);
+        EXPECT_EQ(run.Rows("INT")[0].size(), 9u);
+    }
+    {
+        GpuTest::CpuDevicesAllowed allowed;
+        const std::filesystem::path nowhere = std::filesystem::path(testing::TempDir()) / "sortbench-no-shaders";
+        const CapturedRun run({"-GPU", "-MIN"}, nowhere);
+        EXPECT_EQ(run.status, kExitStopped);
+        EXPECT_EQ(run.lines.back(),
+                  "GPU sorting unavailable: the sort shaders could not be loaded from " + (nowhere / "Shaders").string());
+        EXPECT_TRUE(run.Starting("=====").empty());
+    }
+    {
+        // Without "-GPU" the same sorter is created and not used.
+        const CapturedRun run({"-S", "3"});
+        EXPECT_EQ(run.status, kExitComplete);
+        EXPECT_EQ(run.Starting("INT CPU 8 Thread - ").size(), 1u);
+    }
+}
+
+}  // namespace
