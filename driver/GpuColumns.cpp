@@ -14,7 +14,10 @@ GpuColumns::GpuColumns(const std::string& shaderPath) {
         sorter = std::make_unique<QVEvalCore::QVRadixSort>();
         sorter->Init();
     } catch (const std::exception& error) {
+        // Part of the GPU report ("Failed to load vulkan library!" on a machine
+        // without Vulkan); the CPU columns run on regardless.
         unavailable = error.what();
+        std::printf("%s\n", unavailable.c_str());
     }
     if (!unavailable.empty()) return;
     if (!sorter->vulkanReady) {

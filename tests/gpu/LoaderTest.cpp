@@ -1,4 +1,6 @@
 // The core in processes whose Vulkan loader is missing or a stand-in.
+#include "driver/Benchmark.h"
+#include "driver/RunPlan.h"
 #include "gpu/QVEvalCore.h"
 #include "tests/gpu/GpuTestSupport.h"
 
@@ -6,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -105,6 +108,40 @@ TEST_F(LoaderTest, failing_instance_creation_throws_and_closes_the_loader)
     EXPECT_EQ(report.text, "vk::SystemError: vk::createInstance: ErrorIncompatibleDriver\n"
                            ">>> Initializing: loader\n"
                            "Loaded Vulkan Library\n");
+}
+
+TEST_F(LoaderTest, benchmark_without_a_loader_reports_it_and_runs_the_cpu_columns)
+{
+    const ChildReport report = RunWithLoaderReplaced(EmptyFile(), [] {
+        const std::filesystem::path logs = std::filesystem::temp_directory_path() /
+                                           ("sortbench-no-loader-logs-" + std::to_string(getpid()));
+        const char* const args[] = {"sortbench", "-S", "3"};
+        const RunPlan plan = ParseCommandLine(3, args, "261207090000", logs.string() + "/");
+        testing::internal::CaptureStdout();
+        const int status = RunBenchmark(plan);
+        const std::vector<std::string> lines = GpuTest::Lines(testing::internal::GetCapturedStdout());
+        std::filesystem::remove_all(logs);
+
+        std::ostringstream description;
+        description << "status " << status << '\n';
+        const auto banner = std::find(lines.begin(), lines.end(),
+                                      "----------------------------- GPU INFO -----------------------------");
+        for (auto line = banner; line != lines.end() && line - banner < 3; ++line) {
+            description << *line << '\n';
+        }
+        for (const std::string& line : lines) {
+            if (line.rfind("INT CPU 8 Thread - ", 0) == 0) {
+                description << "INT CPU 8 Thread\n";
+            }
+        }
+        return description.str();
+    });
+    SKIP_IF_SKIPPED(report);
+    EXPECT_EQ(report.text, "status 0\n"
+                           "----------------------------- GPU INFO -----------------------------\n"
+                           ">>> Initializing: QVRadixSort\n"
+                           "Failed to load vulkan library!\n"
+                           "INT CPU 8 Thread\n");
 }
 
 }  // namespace
