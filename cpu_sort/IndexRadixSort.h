@@ -16,6 +16,12 @@
 // RadixSort64: four passes of one digit each, 8-bit digits for 32-bit keys and
 // 16-bit digits for 64-bit keys. Only 4-byte indices move; every pass reads the
 // keys through them and transforms them on the fly.
+//
+// Where the time goes: after the first pass the indices are in key order, so
+// every key read through them is a cache (and TLB) miss. The kernels therefore
+// prefetch the key a loop will read a little later, and avoid reading keys
+// through the indices at all where the counts allow it (see CountDigitsInPlace
+// and the next-digit tables of SortMultiThreaded).
 namespace EvalCore::Detail {
 
 template <class Value>
@@ -28,6 +34,60 @@ struct DigitLayout {
         return static_cast<std::uint32_t>(SortKey(value) >> shift) & (radix - 1);
     }
 };
+
+// How many entries ahead a loop prefetches the key it will read: enough to
+// keep a core's outstanding misses busy, few enough that the lines are still
+// cached when the loop gets there.
+inline constexpr std::size_t kPrefetchAhead = 32;
+
+// The chunk bounds of T workers are T + 1 positions counted in 32 bits.
+inline constexpr unsigned long kMaxWorkers = 4'294'967'294ul;
+
+// Adds the digit counts of the keys values[source[p]], p in [first, last).
+template <class Value>
+void CountDigits(const Value* values, const std::uint32_t* source, std::size_t first, std::size_t last,
+                 unsigned shift, std::uint32_t* counters) {
+    using Layout = DigitLayout<Value>;
+    std::size_t p = first;
+    for (; p + kPrefetchAhead < last; ++p) {
+        __builtin_prefetch(values + source[p + kPrefetchAhead]);
+        ++counters[Layout::Digit(values[source[p]], shift)];
+    }
+    for (; p < last; ++p) ++counters[Layout::Digit(values[source[p]], shift)];
+}
+
+// Adds the digit counts of values[first, last) in memory order. A digit's
+// histogram does not depend on the order of the entries, so when the entries
+// are known to be exactly first ... last - 1 this sequential sweep replaces the
+// key reads through the permuted indices.
+template <class Value>
+void CountDigitsInPlace(const Value* values, std::size_t first, std::size_t last, unsigned shift,
+                        std::uint32_t* counters) {
+    using Layout = DigitLayout<Value>;
+    for (std::size_t p = first; p < last; ++p) ++counters[Layout::Digit(values[p], shift)];
+}
+
+// Moves the entries source[first, last) to `destination`, walking backwards:
+// the entry e with digit d goes to --slotEnd[d], so each digit's slots fill
+// from the top and the pass is stable. Then placed(values[e], slot) is called.
+template <class Value, class Placed>
+void ScatterBackwards(const Value* values, const std::uint32_t* source, std::size_t first, std::size_t last,
+                      unsigned shift, std::uint32_t* slotEnd, std::uint32_t* destination, Placed placed) {
+    using Layout = DigitLayout<Value>;
+    const auto move = [&](std::size_t p) {
+        const std::uint32_t entry = source[p];
+        const Value value = values[entry];
+        const std::uint32_t slot = --slotEnd[Layout::Digit(value, shift)];
+        destination[slot] = entry;
+        placed(value, slot);
+    };
+    std::size_t p = last;
+    for (; p >= first + kPrefetchAhead + 1; --p) {
+        __builtin_prefetch(values + source[p - 1 - kPrefetchAhead]);
+        move(p - 1);
+    }
+    for (; p > first; --p) move(p - 1);
+}
 
 // Single-threaded sort of indices[0, n) by the keys of values[indices[i]].
 // `scratch` holds n entries; `histogram` holds DigitLayout::radix counters.
@@ -46,19 +106,12 @@ void SortSingleThreaded(const Value* values, std::size_t n, std::uint32_t* indic
         const unsigned shift = pass * Layout::bits;
 
         std::fill_n(histogram, Layout::radix, 0u);
-        for (std::size_t p = 0; p < n; ++p) ++histogram[Layout::Digit(values[source[p]], shift)];
+        if (initIndices) CountDigitsInPlace(values, 0, n, shift, histogram);
+        else CountDigits(values, source, 0, n, shift, histogram);
         for (std::size_t d = 1; d < Layout::radix; ++d) histogram[d] += histogram[d - 1];
-        // Walking backwards and filling each digit's slots from the top keeps
-        // the pass stable.
-        for (std::size_t p = n; p-- > 0;) {
-            const std::uint32_t entry = source[p];
-            destination[--histogram[Layout::Digit(values[entry], shift)]] = entry;
-        }
+        ScatterBackwards(values, source, 0, n, shift, histogram, destination, [](Value, std::uint32_t) {});
     }
 }
-
-// The chunk bounds of T workers are T + 1 positions counted in 32 bits.
-inline constexpr unsigned long kMaxWorkers = 4'294'967'294ul;
 
 // Chunk t of n positions over T workers is [bounds[t], bounds[t + 1]); the
 // first n mod T chunks are one position longer.
@@ -66,12 +119,32 @@ inline std::vector<unsigned long> SplitEvenly(unsigned long n, unsigned long par
     return AppCore::Tools::SplitRange(0, n, static_cast<unsigned int>(parts));
 }
 
+// The chunk a position of an index array belongs to, for SplitEvenly bounds.
+class ChunkOf {
+public:
+    ChunkOf(unsigned long n, unsigned long parts)
+        : longChunks(static_cast<std::uint32_t>(n % parts)),
+          shortLength(static_cast<std::uint32_t>(n / parts)),
+          longEnd((n / parts + 1) * (n % parts)) {}
+
+    std::uint32_t operator()(std::uint32_t position) const {
+        // Positions below longEnd exist only when longChunks > 0, and beyond
+        // it only when shortLength > 0: neither division is by zero.
+        return position < longEnd ? position / (shortLength + 1)
+                                  : longChunks + static_cast<std::uint32_t>(position - longEnd) / shortLength;
+    }
+
+private:
+    std::uint32_t longChunks, shortLength;
+    std::uint64_t longEnd;
+};
+
 // The same permutation as SortSingleThreaded, computed by `threadCount`
-// workers per phase (threadCount >= 2, at most 4,294,967,294). Each pass: a
-// parallel count of every chunk's digits into the chunk's own histogram, a
-// running sum of the histograms over the chunks, and a parallel scatter of
-// every chunk into its own disjoint slots. `histograms` holds threadCount
-// histograms of DigitLayout::radix counters, one after the other.
+// workers per phase (2 ... kMaxWorkers). Each pass: a parallel count of every
+// chunk's digits into the chunk's own histogram, a running sum of the
+// histograms over the chunks, and a parallel scatter of every chunk into its
+// own disjoint slots. `histograms` holds threadCount histograms of
+// DigitLayout::radix counters, one after the other.
 //
 // Every call-local table is allocated before `indices` is touched, so an
 // allocation failure leaves `indices` as it was. If a worker cannot be started,
@@ -85,11 +158,22 @@ void SortMultiThreaded(const Value* values, std::size_t n, std::uint32_t* indice
     const unsigned long T = threadCount;
 
     const std::vector<unsigned long> bounds = SplitEvenly(n, T);
+    const ChunkOf chunkOf(n, T);
     std::vector<std::uint32_t*> histogram(T);
     for (unsigned long t = 0; t < T; ++t) histogram[t] = histograms + t * radix;
     std::vector<std::uint32_t> offsets(radix, 0);
     std::vector<unsigned long> digitRanges;
     if constexpr (radix > 256) digitRanges = SplitEvenly(radix, T);
+
+    // Next-digit tables: while scattering pass k, worker t also counts, for
+    // every chunk c of the next pass, the next digits of the entries it places
+    // in chunk c (block t, row c). The next count phase then sums rows instead
+    // of reading every key through the permuted indices once more. The T x T
+    // histograms pay off only when they are small beside the data.
+    const bool countWhileScattering = T <= 65'536 && T * T * radix <= n;
+    std::vector<std::uint32_t> nextDigits(countWhileScattering ? T * T * radix : 0);
+    const auto nextRow = [&](unsigned long t, unsigned long c) { return nextDigits.data() + (t * T + c) * radix; };
+
     std::vector<std::thread> workers;
     workers.reserve(T);
 
@@ -99,12 +183,21 @@ void SortMultiThreaded(const Value* values, std::size_t n, std::uint32_t* indice
         const std::uint32_t* source = pass % 2 == 0 ? indices : scratch;
         std::uint32_t* destination = pass % 2 == 0 ? scratch : indices;
         const unsigned shift = pass * Layout::bits;
+        const bool countNext = countWhileScattering && pass + 1 < Layout::passes;
         try {
             RunWorkers(workers, T, [&](unsigned long t, unsigned long) {
                 std::uint32_t* counters = histogram[t];
+                if (countWhileScattering && pass > 0) {
+                    std::copy_n(nextRow(0, t), radix, counters);
+                    for (unsigned long u = 1; u < T; ++u) {
+                        const std::uint32_t* row = nextRow(u, t);
+                        for (std::size_t d = 0; d < radix; ++d) counters[d] += row[d];
+                    }
+                    return;
+                }
                 std::fill_n(counters, radix, 0u);
-                for (unsigned long p = bounds[t]; p < bounds[t + 1]; ++p)
-                    ++counters[Layout::Digit(values[source[p]], shift)];
+                if (initIndices && pass == 0) CountDigitsInPlace(values, bounds[t], bounds[t + 1], shift, counters);
+                else CountDigits(values, source, bounds[t], bounds[t + 1], shift, counters);
             });
 
             // Counter d of histogram t becomes the number of entries with
@@ -131,11 +224,20 @@ void SortMultiThreaded(const Value* values, std::size_t n, std::uint32_t* indice
             // chunks before t) up to offsets[d] + (count in chunks 0 ... t) - 1
             // from the top, so chunks stay in order and each chunk stays stable.
             RunWorkers(workers, T, [&](unsigned long t, unsigned long) {
-                std::uint32_t* counters = histogram[t];
-                for (unsigned long p = bounds[t + 1]; p-- > bounds[t];) {
-                    const std::uint32_t entry = source[p];
-                    const std::uint32_t digit = Layout::Digit(values[entry], shift);
-                    destination[offsets[digit] + --counters[digit]] = entry;
+                std::uint32_t* next = countNext ? nextRow(t, 0) : nullptr;
+                if (countNext) std::fill_n(next, T * radix, 0u);
+                if (bounds[t] == bounds[t + 1]) return;
+                std::uint32_t* slotEnd = histogram[t];
+                for (std::size_t d = 0; d < radix; ++d) slotEnd[d] += offsets[d];
+                if (countNext) {
+                    const unsigned nextShift = shift + Layout::bits;
+                    ScatterBackwards(values, source, bounds[t], bounds[t + 1], shift, slotEnd, destination,
+                                     [&](Value value, std::uint32_t slot) {
+                                         ++next[chunkOf(slot) * radix + Layout::Digit(value, nextShift)];
+                                     });
+                } else {
+                    ScatterBackwards(values, source, bounds[t], bounds[t + 1], shift, slotEnd, destination,
+                                     [](Value, std::uint32_t) {});
                 }
             });
         } catch (...) {

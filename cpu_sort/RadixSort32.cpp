@@ -1,5 +1,6 @@
 #include "cpu_sort/RadixSort32.h"
 
+#include "cpu_sort/HugePages.h"
 #include "cpu_sort/IndexRadixSort.h"
 
 #include <new>
@@ -20,7 +21,9 @@ void RadixSort32::Sort(const Value* values, unsigned long n, unsigned int* indic
     if (workers > Detail::kMaxWorkers)
         throw std::invalid_argument("RadixSort32: threadCount must not exceed 4294967294");
     count = n;
+    const unsigned long previousScratchSize = indexScratch.size;
     indexScratch.Grow(n * sizeof(std::uint32_t));
+    if (indexScratch.size != previousScratchSize) Detail::AdviseHugePages(indexScratch.data, indexScratch.size);
     histograms.Grow(workers * Detail::DigitLayout<Value>::radix * sizeof(std::uint32_t));
 
     auto* scratch = reinterpret_cast<std::uint32_t*>(indexScratch.data);

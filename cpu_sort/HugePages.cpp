@@ -1,0 +1,21 @@
+#include "cpu_sort/HugePages.h"
+
+#include <sys/mman.h>
+
+#include <cstdint>
+
+namespace EvalCore::Detail {
+
+namespace {
+constexpr std::uintptr_t kHugePage = std::uintptr_t{2} << 20;
+}
+
+void AdviseHugePages(void* data, std::size_t size) {
+    const auto start = reinterpret_cast<std::uintptr_t>(data);
+    const std::uintptr_t first = (start + kHugePage - 1) & ~(kHugePage - 1);
+    const std::uintptr_t last = (start + size) & ~(kHugePage - 1);
+    if (data == nullptr || last <= first) return;
+    madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+}
+
+}  // namespace EvalCore::Detail
