@@ -8,6 +8,7 @@
 #include <iostream>
 #include <limits>
 #include <stdexcept>
+#include <system_error>
 #include <vector>
 
 namespace QVEvalCore {
@@ -123,7 +124,8 @@ bool QVRadixSort::CreatePipelines()
     const std::filesystem::path directory = ShaderPath / vendor / "NUMERIC";
     for (const char* file : ShaderFiles) {
         const std::filesystem::path path = directory / file;
-        const std::filesystem::file_type type = std::filesystem::status(path).type();
+        std::error_code error;  // an unreadable directory counts as a missing file
+        const std::filesystem::file_type type = std::filesystem::status(path, error).type();
         if (type == std::filesystem::file_type::not_found || type == std::filesystem::file_type::none) {
             std::cout << "Invalid shader path: " << path.string() << '\n';
             return false;
