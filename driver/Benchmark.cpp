@@ -88,18 +88,23 @@ private:
                 if (RunDataSet(type, count) == Outcome::Stop) return Outcome::Stop;
             } catch (const std::bad_alloc&) {
                 std::printf("Cannot benchmark %" PRIu64 " %s records: out of memory (needs %.1f GiB)\n", count,
-                            type.name, Gibibytes(DataSetPeakBytes(count, sizeof(Element)), 1));
+                            type.name, Gibibytes(PeakBytes<Element>(count), 1));
                 return Outcome::Stop;
             }
         }
         return Outcome::Continue;
     }
 
+    template <typename Element>
+    std::uint64_t PeakBytes(std::uint64_t count) const {
+        return DataSetPeakBytes(count, sizeof(Element), plan.gpuEnabled && plan.qaEnabled);
+    }
+
     // A data set that cannot be held ends the run with one line instead of a wrapped
     // index or an out-of-memory kill.
     template <typename Element>
     bool Fits(const DataType<Element>& type, std::uint64_t count) {
-        const double neededGiB = Gibibytes(DataSetPeakBytes(count, sizeof(Element)), 1);
+        const double neededGiB = Gibibytes(PeakBytes<Element>(count), 1);
         if (count > kMaxRecords) {
             std::printf("Cannot benchmark %" PRIu64 " %s records: indices are 32-bit, at most %" PRIu64
                         " records (would need %.1f GiB)\n",
@@ -110,7 +115,7 @@ private:
         const std::uint64_t held = data.size + indices.size;
         const std::uint64_t available = AvailableMemoryBytes();
         if (available != std::numeric_limits<std::uint64_t>::max() &&
-            DataSetPeakBytes(count, sizeof(Element)) > available + held) {
+            PeakBytes<Element>(count) > available + held) {
             std::printf("Cannot benchmark %" PRIu64 " %s records: out of memory (needs %.1f GiB, %.1f GiB available)\n",
                         count, type.name, neededGiB, Gibibytes(available + held, 1));
             return false;

@@ -12,7 +12,8 @@
 std::uint64_t AvailableMemoryBytes();
 
 // Peak bytes one data set of `count` records holds at once: the keys, the index
-// permutation and the radix sorters' second index array.
-constexpr std::uint64_t DataSetPeakBytes(std::uint64_t count, std::uint64_t keyBytes) {
-    return count * (keyBytes + 4 + 4);
+// permutation and the radix sorters' second index array, plus the copy of the CPU
+// permutation that a QA check keeps while the GPU sorts.
+constexpr std::uint64_t DataSetPeakBytes(std::uint64_t count, std::uint64_t keyBytes, bool keepsQaReference = false) {
+    return count * (keyBytes + 4 + 4 + (keepsQaReference ? 4 : 0));
 }
