@@ -1,0 +1,183 @@
+// The GPU radix sort next to the one-thread CPU radix sort, on the driver's
+// test data (seeded, so every run sorts the same keys):
+//   "CPU Radix 1T"  RadixSort32 (INT) / RadixSort64 (BIGINT), one thread,
+//   "GPU"           QVRadixSort Sort + WaitToFinish as the host sees it
+//                   (uploads, buffers, submission, wait, read-back), with the
+//                   counter on_card_ms from the sort's GPU timestamps.
+// The GPU columns also report gpu_per_cpu and on_card_per_cpu: their times
+// over the CPU sort of the same data measured in the same run.
+//
+// Without a GPU the software device (lavapipe) stands in: its figures are no
+// GPU figures, but they show the shaders' work per key and catch regressions.
+// Each GPU permutation is checked against the CPU one once per data set.
+#include "cpu_sort/RadixSort32.h"
+#include "cpu_sort/RadixSort64.h"
+#include "driver/TestData.h"
+#include "gpu/QVRadixSort.h"
+#include "support/CharBuffer.h"
+
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <iostream>
+#include <memory>
+#include <streambuf>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr std::uint64_t kSeed = 20261207;
+
+std::unique_ptr<QVEvalCore::QVRadixSort> sorter;
+std::string gpuUnavailable;
+
+// Swallows the sorter's progress lines while it lives.
+class QuietCout {
+public:
+    QuietCout() : previous(std::cout.rdbuf(&sink)) {}
+    ~QuietCout() { std::cout.rdbuf(previous); }
+    QuietCout(const QuietCout&) = delete;
+    QuietCout& operator=(const QuietCout&) = delete;
+
+private:
+    struct NullBuffer : std::streambuf {
+        int overflow(int c) override { return traits_type::not_eof(c); }
+    } sink;
+    std::streambuf* previous;
+};
+
+template <class Value>
+struct DataSet {
+    AppCore::CharBuffer buffer;
+    const Value* values = nullptr;
+    std::vector<std::uint32_t> cpuPermutation;
+    double cpuMs = 0;
+};
+
+const std::int32_t* Generate(std::uint64_t n, AppCore::CharBuffer& buffer, std::int32_t*) {
+    return GenerateINT(n, buffer);
+}
+const std::int64_t* Generate(std::uint64_t n, AppCore::CharBuffer& buffer, std::int64_t*) {
+    return GenerateBIGINT(n, buffer);
+}
+
+void CpuSort(const std::int32_t* values, std::uint64_t n, std::uint32_t* out) {
+    static EvalCore::RadixSort32 radix(0);
+    radix.SortINT(values, n, out, true, 1);
+}
+void CpuSort(const std::int64_t* values, std::uint64_t n, std::uint32_t* out) {
+    static EvalCore::RadixSort64 radix(0);
+    radix.SortINT(reinterpret_cast<const long*>(values), n, out, true, 1);
+}
+
+double Milliseconds(std::chrono::steady_clock::duration d) {
+    return std::chrono::duration<double, std::milli>(d).count();
+}
+
+// The data set of (Value, n), made once, with its CPU permutation and time.
+template <class Value>
+const DataSet<Value>& Data(std::uint64_t n) {
+    static std::uint64_t madeFor = 0;
+    static DataSet<Value> set;
+    if (madeFor != n || set.values == nullptr) {
+        ReseedTestData(kSeed);
+        set.values = Generate(n, set.buffer, static_cast<Value*>(nullptr));
+        set.cpuPermutation.assign(n, 0);
+        const auto start = std::chrono::steady_clock::now();
+        CpuSort(set.values, n, set.cpuPermutation.data());
+        set.cpuMs = Milliseconds(std::chrono::steady_clock::now() - start);
+        madeFor = n;
+    }
+    return set;
+}
+
+template <class Value>
+void CpuRadix1T(benchmark::State& state) {
+    const auto n = static_cast<std::uint64_t>(state.range(0));
+    const DataSet<Value>& data = Data<Value>(n);
+    std::vector<std::uint32_t> out(n);
+    for (auto _ : state) {
+        CpuSort(data.values, n, out.data());
+        benchmark::DoNotOptimize(out.data());
+    }
+    state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(n));
+}
+
+template <class Value>
+void Gpu(benchmark::State& state) {
+    if (!sorter) {
+        state.SkipWithError(("no GPU sorter: " + gpuUnavailable).c_str());
+        return;
+    }
+    const auto n = static_cast<std::uint64_t>(state.range(0));
+    const DataSet<Value>& data = Data<Value>(n);
+    std::vector<std::uint32_t> out(n);
+    double onCardMs = 0;
+    double hostMs = 0;
+    {
+        QuietCout quiet;
+        sorter->Sort(data.values, n, out.data(), true);  // builds the pipelines for the type
+        sorter->WaitToFinish();
+    }
+    if (out != data.cpuPermutation) {
+        state.SkipWithError("the GPU permutation differs from the CPU radix sort's");
+        return;
+    }
+    for (auto _ : state) {
+        QuietCout quiet;
+        const auto start = std::chrono::steady_clock::now();
+        sorter->Sort(data.values, n, out.data(), true);
+        sorter->WaitToFinish();
+        const double ms = Milliseconds(std::chrono::steady_clock::now() - start);
+        state.SetIterationTime(ms / 1000.0);
+        hostMs += ms;
+        onCardMs += sorter->gpuTimeMs;
+    }
+    const double iterations = static_cast<double>(state.iterations());
+    state.counters["on_card_ms"] = onCardMs / iterations;
+    state.counters["on_card_per_cpu"] = onCardMs / iterations / data.cpuMs;
+    state.counters["gpu_per_cpu"] = hostMs / iterations / data.cpuMs;
+    state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(n));
+}
+
+void Sizes(benchmark::internal::Benchmark* b) {
+    b->Arg(1'000'000)->Arg(10'000'000)->Unit(benchmark::kMillisecond);
+}
+
+BENCHMARK(CpuRadix1T<std::int32_t>)->Name("INT/CPU Radix 1T")->Apply(Sizes);
+BENCHMARK(Gpu<std::int32_t>)->Name("INT/GPU")->Apply(Sizes)->UseManualTime()->Iterations(3);
+BENCHMARK(CpuRadix1T<std::int64_t>)->Name("BIGINT/CPU Radix 1T")->Apply(Sizes);
+BENCHMARK(Gpu<std::int64_t>)->Name("BIGINT/GPU")->Apply(Sizes)->UseManualTime()->Iterations(3);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+
+    // Software devices are accepted here (ranked below any GPU).
+    QVEvalCore::QVCore::AllowCpuDevices = true;
+    QVEvalCore::QVCore::ShaderPath = SORTBENCH_SHADER_DIR;
+    try {
+        QuietCout quiet;
+        auto made = std::make_unique<QVEvalCore::QVRadixSort>();
+        if (made->Init()) {
+            sorter = std::move(made);
+        } else {
+            gpuUnavailable = made->vulkanReady ? "shaders missing in " SORTBENCH_SHADER_DIR : "no Vulkan device";
+        }
+    } catch (const std::exception& error) {
+        gpuUnavailable = error.what();
+    }
+    if (sorter) {
+        std::printf("GPU sorter on: %s\n", sorter->selectedPhysicalDevice.name.c_str());
+    }
+
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    sorter.reset();
+    return 0;
+}
