@@ -51,13 +51,13 @@ bool GpuColumns::Run(const char* typeName, const Element* values, std::uint64_t 
         sorter->WaitToFinish();
         gpuMs = timer.elapse_millisecond();
         onCardMs = sorter->gpuTimeMs;
+        if (InspectResult) InspectResult(permutation, count);
     } catch (const std::bad_alloc&) {
         throw;
     } catch (const std::exception& error) {
         std::printf("GPU sort of %" PRIu64 " %s records failed: %s\n", count, typeName, error.what());
         return false;
     }
-    if (InspectResult) InspectResult(permutation, count);
 
     const double transferMs = gpuMs - onCardMs;
     std::printf("%s GPU - %f ms\n", typeName, gpuMs);

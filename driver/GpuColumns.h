@@ -43,7 +43,7 @@ public:
              AppTimer& timer, ResultFiles& results, bool qaEnabled);
 
     // Test seam: when set, sees (and may change) each timed GPU permutation
-    // before the QA comparison.
+    // before the QA comparison; an exception it throws counts as a failed sort.
     static inline std::function<void(std::uint32_t* permutation, std::uint64_t count)> InspectResult;
 
 private:

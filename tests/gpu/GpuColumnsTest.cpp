@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -168,6 +169,20 @@ TEST(GpuColumns, mismatch_stops_the_run_after_completing_the_failing_row)
     EXPECT_EQ(rows[1].size(), 9u);
     EXPECT_EQ(rows[1][0], "100");
     EXPECT_EQ(run.Rows("FLOAT").size(), 1u);
+}
+
+TEST(GpuColumns, failed_gpu_sort_ends_the_run_with_one_line)
+{
+    GpuTest::CpuDevicesAllowed allowed;
+    ResultInspector fail([](uint32_t*, uint64_t) { throw std::runtime_error("device lost"); });
+    const CapturedRun run({"-GPU", "-QA", "-MIN"});
+    EXPECT_EQ(run.status, kExitStopped);
+    EXPECT_EQ(run.lines.back(), "GPU sort of 100 INT records failed: device lost");
+    EXPECT_TRUE(run.Starting("INT GPU - ").empty());
+    EXPECT_TRUE(run.Starting("QA ").empty());
+    const auto rows = run.Rows("INT");
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[1].size(), 6u);
 }
 
 TEST(GpuColumns, gpu_run_without_a_ready_sorter_stops_before_the_first_benchmark)
