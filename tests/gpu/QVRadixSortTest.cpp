@@ -408,6 +408,20 @@ TEST_F(GpuRadixSort, refuses_a_second_sort_before_the_first_is_waited_for)
     EXPECT_EQ(out, CpuPermutation(keys));
 }
 
+TEST_F(GpuRadixSort, execute_repeats_the_latest_sort_with_all_passes)
+{
+    EXPECT_THROW(Sorter().Execute(), std::logic_error);
+    const std::vector<double> keys = RandomKeys<double>(3000, Seed);
+    std::vector<uint32_t> out = GpuPermutation(Sorter(), keys);
+    std::fill(out.begin(), out.end(), 0u);
+    {
+        GpuTest::CoutCapture quiet;
+        Sorter().Execute();
+        Sorter().WaitToFinish();
+    }
+    EXPECT_EQ(out, CpuPermutation(keys));
+}
+
 TEST_F(GpuRadixSort, lays_out_scratch_and_query_pool_once_at_the_first_sort)
 {
     EXPECT_EQ(Sorter().scratchSize, 0u);
