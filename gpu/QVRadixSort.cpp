@@ -2,6 +2,7 @@
 
 #include "gpu/OwnedHandle.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <filesystem>
@@ -39,7 +40,26 @@ constexpr uint64_t MaxRecords = std::numeric_limits<uint32_t>::max();
 
 }  // namespace
 
-QVRadixSort::QVRadixSort() : QVCore("QVRadixSort") {}
+QVRadixSort::QVRadixSort() : QVCore("QVRadixSort")
+{
+    if (vulkanReady) {
+        LimitAllocationToBindableRange();
+    }
+}
+
+void QVRadixSort::LimitAllocationToBindableRange()
+{
+    // A key buffer is bound whole as a storage buffer, so it may not exceed
+    // maxStorageBufferRange (128 MiB on some devices, 4 GiB - 1 on others).
+    // A multiple of BufferSizeGranule keeps the core's round-up of buffer sizes
+    // to nonCoherentAtomSize inside the range and every key and index split
+    // on the same byte boundary.
+    uint64_t limit = std::min<uint64_t>(selectedPhysicalDevice.maxAllocation,
+                                        selectedPhysicalDevice.limits.maxStorageBufferRange);
+    limit -= limit % BufferSizeGranule;
+    selectedPhysicalDevice.maxAllocation = limit;
+    physicalDevices.at(0).maxAllocation = limit;
+}
 
 QVRadixSort::~QVRadixSort()
 {
@@ -210,8 +230,8 @@ void QVRadixSort::SortKeys(const void* keyData, unsigned long n, uint32_t* index
                                  std::to_string(maxAllocation) + " bytes");
     }
     // The shaders split the index buffers where the key buffers end in bytes;
-    // the index group splits at maxAllocation / 4 indices. Both agree whenever
-    // the limit is a multiple of the key size, as every real limit is.
+    // the index group splits at maxAllocation / 4 indices. Both agree when the
+    // limit is a multiple of the key size, as the constructor makes it.
     if (keyBuffers > 1 && (maxAllocation / bytesPerKey * bytesPerKey) / 4 != maxAllocation / 4) {
         throw std::runtime_error("GPU sort: a maximum allocation of " + std::to_string(maxAllocation) +
                                  " bytes is not a multiple of the key size");

@@ -36,6 +36,9 @@ public:
     static constexpr uint32_t QueryCapacity = 32;  // 4 timestamps for each of 8 passes
     static constexpr uint32_t PushConstantBytes = 16;
     static constexpr uint32_t BlockBytes = 12;     // the inline uniform block
+    // Per-buffer limits are kept multiples of this: every key size, index size
+    // and nonCoherentAtomSize (a power of two of at most 256) divides it.
+    static constexpr uint64_t BufferSizeGranule = 256;
 
     struct ScratchRegion {
         uint64_t offset = 0;
@@ -72,7 +75,9 @@ public:
     bool submitted = false;
 
     // Starts the core under the name "QVRadixSort"; see QVCore's constructor
-    // for what it throws and prints.
+    // for what it throws and prints. Then lowers the device's maxAllocation
+    // (selectedPhysicalDevice and physicalDevices[0]) to what a sort can bind:
+    // LimitAllocationToBindableRange.
     QVRadixSort();
     // Waits for a pending submission, then releases the buffer groups, the
     // query pool and the fence; the core's destructor releases the rest.
@@ -113,6 +118,11 @@ public:
     void RecordCommandBuffer();
     // The full compute/transfer/host memory barrier recorded after each dispatch.
     void commandBarrier(vk::CommandBuffer commandBuffer);
+
+    // Sets maxAllocation to the largest multiple of BufferSizeGranule within
+    // both the allocation limit and maxStorageBufferRange, so that every key
+    // buffer can be bound whole and key and index buffers split alike.
+    void LimitAllocationToBindableRange();
 
     // "BIGFLOAT", "BIGINT", "FLOAT", "INT" for codes 0 to 3, "NONE" otherwise.
     static std::string TypeName(int32_t code);

@@ -422,6 +422,19 @@ TEST_F(GpuRadixSort, execute_repeats_the_latest_sort_with_all_passes)
     EXPECT_EQ(out, CpuPermutation(keys));
 }
 
+TEST_F(GpuRadixSort, splits_buffers_where_a_storage_descriptor_can_still_bind_them)
+{
+    // The software device allows 2 GiB allocations but binds 128 MiB.
+    const QVCore::PhysicalDeviceInfo& device = Sorter().selectedPhysicalDevice;
+    const uint64_t range = device.limits.maxStorageBufferRange;
+    const uint64_t allocation = std::min<uint64_t>(
+        device.properties.get<vk::PhysicalDeviceMaintenance3Properties>().maxMemoryAllocationSize, 4ull << 30);
+    EXPECT_LE(device.maxAllocation, range);
+    EXPECT_GT(device.maxAllocation + QVRadixSort::BufferSizeGranule, std::min(range, allocation));
+    EXPECT_EQ(device.maxAllocation % QVRadixSort::BufferSizeGranule, 0u);
+    EXPECT_EQ(Sorter().physicalDevices.at(0).maxAllocation, device.maxAllocation);
+}
+
 TEST_F(GpuRadixSort, lays_out_scratch_and_query_pool_once_at_the_first_sort)
 {
     EXPECT_EQ(Sorter().scratchSize, 0u);
