@@ -48,6 +48,14 @@ void QVCore::CreateBufferGroup(unsigned int index, unsigned long count, unsigned
     const uint64_t elementsPerBuffer =
         std::min<uint64_t>(physical.maxAllocation / elementSize, std::numeric_limits<uint32_t>::max());
 
+    // Group buffers are filled and read on the transfer queue and used on the
+    // compute queue. When those are different families, exclusive ownership would
+    // leave the contents undefined after each hand-over without ownership
+    // barriers, so the buffers are shared by both families instead.
+    const uint32_t families[] = {physical.computeQueueFamily, physical.transferQueueFamily};
+    const bool shared = families[0] != families[1];
+    const vk::SharingMode sharing = shared ? vk::SharingMode::eConcurrent : vk::SharingMode::eExclusive;
+
     for (unsigned long placed = 0; placed < count;) {
         const auto elements = static_cast<uint32_t>(std::min<uint64_t>(elementsPerBuffer, count - placed));
         const vk::DeviceSize bytes =
@@ -55,8 +63,9 @@ void QVCore::CreateBufferGroup(unsigned int index, unsigned long count, unsigned
 
         // Owned until all steps succeeded, so a failing step leaks nothing and
         // the group's lists keep equal lengths.
-        Owned<vk::Buffer> buffer =
-            Own(device, device.createBuffer(vk::BufferCreateInfo({}, bytes, usage, vk::SharingMode::eExclusive)));
+        Owned<vk::Buffer> buffer = Own(device, device.createBuffer(vk::BufferCreateInfo(
+                                                   {}, bytes, usage, sharing, shared ? 2u : 0u,
+                                                   shared ? families : nullptr)));
         const uint32_t memoryType = SelectMemory(index, *buffer, properties);
         Owned<vk::DeviceMemory> memory = Own(device, AllocMemory(index, *buffer, memoryType, allocateFlags));
         device.bindBufferMemory(*buffer, *memory, 0);
