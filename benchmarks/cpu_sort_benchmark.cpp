@@ -12,6 +12,9 @@
 //   --sizes=N,N,...   record counts (default 1000000,10000000,100000000;
 //                     100M records need about 4 GB and a few minutes)
 //   --types=T,T,...   any of INT,FLOAT,BIGINT,BIGFLOAT (default all four)
+//   --huge-pages      back every large buffer of every column (data, indices,
+//                     pairs) with transparent huge pages; by default they come
+//                     from the plain allocator, as the driver's buffers do
 #include "cpu_sort/RadixSort32.h"
 #include "cpu_sort/RadixSort64.h"
 #include "cpu_sort/SortKey.h"
@@ -27,6 +30,7 @@
 #include <map>
 #include <numeric>
 #include <random>
+#include <sys/mman.h>
 #include <sstream>
 #include <string>
 #include <type_traits>
@@ -37,6 +41,37 @@ namespace {
 // The generators' range: every value below 2^24 in magnitude.
 constexpr double kRange = 16'777'215;
 constexpr unsigned long kThreadCounts[] = {1, 2, 4, 8};
+
+bool hugePages = false;
+
+// The plain allocator, or with --huge-pages 2 MiB-aligned blocks advised for
+// transparent huge pages (key reads through a permutation miss the TLB).
+template <class T>
+struct LargeBufferAllocator {
+    using value_type = T;
+    static constexpr std::size_t kHugePage = std::size_t{2} << 20;
+
+    LargeBufferAllocator() = default;
+    template <class U>
+    LargeBufferAllocator(const LargeBufferAllocator<U>&) {}
+
+    T* allocate(std::size_t count) {
+        const std::size_t bytes = count * sizeof(T);
+        if (!hugePages || bytes < kHugePage) return std::allocator<T>().allocate(count);
+        void* block = std::aligned_alloc(kHugePage, (bytes + kHugePage - 1) / kHugePage * kHugePage);
+        if (block == nullptr) throw std::bad_alloc();
+        madvise(block, bytes, MADV_HUGEPAGE);
+        return static_cast<T*>(block);
+    }
+    void deallocate(T* block, std::size_t count) {
+        if (!hugePages || count * sizeof(T) < kHugePage) std::allocator<T>().deallocate(block, count);
+        else std::free(block);
+    }
+    bool operator==(const LargeBufferAllocator&) const { return true; }
+};
+
+template <class T>
+using Buffer = std::vector<T, LargeBufferAllocator<T>>;
 
 struct Column {
     std::string label;
@@ -59,8 +94,8 @@ const char* TypeName() {
 struct Workspace {
     EvalCore::RadixSort32 sorter32{0};
     EvalCore::RadixSort64 sorter64{0};
-    std::vector<std::uint64_t> pairs64;
-    std::vector<hwy::uint128_t> pairs128;
+    Buffer<std::uint64_t> pairs64;
+    Buffer<hwy::uint128_t> pairs128;
     const hwy::Sorter vqsort;
 
     void Release() {
@@ -80,8 +115,8 @@ Workspace& Shared() {
 template <class Value>
 struct DataSet {
     unsigned long count = ~0ul;
-    std::vector<Value> values;
-    std::vector<unsigned> reference;  // the baseline's permutation
+    Buffer<Value> values;
+    Buffer<unsigned> reference;  // the baseline's permutation
 
     static DataSet& Current() {
         static DataSet set;
@@ -129,7 +164,7 @@ template <class Value, class Sort>
 void Measure(benchmark::State& state, const std::string& label, Sort sort) {
     const unsigned long n = state.range(0);
     DataSet<Value>& set = DataSet<Value>::For(n);
-    std::vector<unsigned> indices(n);
+    Buffer<unsigned> indices(n);
     sort(set.values.data(), n, indices.data());
     if (set.reference.empty() && n > 0) set.reference = indices;
     if (indices != set.reference) {
@@ -177,13 +212,13 @@ template <class Value>
 void VqSort(const Value* values, unsigned long n, unsigned* indices) {
     Workspace& shared = Shared();
     if constexpr (sizeof(Value) == 4) {
-        std::vector<std::uint64_t>& pairs = shared.pairs64;
+        Buffer<std::uint64_t>& pairs = shared.pairs64;
         pairs.resize(n);
         for (unsigned long i = 0; i < n; ++i) pairs[i] = std::uint64_t{EvalCore::SortKey(values[i])} << 32 | i;
         shared.vqsort(pairs.data(), n, hwy::SortAscending());
         for (unsigned long i = 0; i < n; ++i) indices[i] = static_cast<unsigned>(pairs[i]);
     } else {
-        std::vector<hwy::uint128_t>& pairs = shared.pairs128;
+        Buffer<hwy::uint128_t>& pairs = shared.pairs128;
         pairs.resize(n);
         for (unsigned long i = 0; i < n; ++i) pairs[i] = {i, EvalCore::SortKey(values[i])};
         shared.vqsort(pairs.data(), n, hwy::SortAscending());
@@ -249,6 +284,7 @@ int main(int argc, char** argv) {
         const std::string argument = argv[i];
         if (argument.rfind("--sizes=", 0) == 0) sizes = SplitList(argument.substr(8));
         else if (argument.rfind("--types=", 0) == 0) types = SplitList(argument.substr(8));
+        else if (argument == "--huge-pages") hugePages = true;
         else passOn.push_back(argv[i]);
     }
     for (const std::string& type : types)

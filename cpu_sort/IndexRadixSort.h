@@ -119,24 +119,38 @@ inline std::vector<unsigned long> SplitEvenly(unsigned long n, unsigned long par
     return AppCore::Tools::SplitRange(0, n, static_cast<unsigned int>(parts));
 }
 
-// The chunk a position of an index array belongs to, for SplitEvenly bounds.
+// The chunk a position of an index array belongs to, for SplitEvenly bounds
+// with chunks of at least two positions (n >= 2 x parts). Divides by
+// multiplying with a 64-bit reciprocal (Lemire, Kaser and Kurz, "Faster
+// remainder by direct computation", 2019), exact for every 32-bit position:
+// the scatter asks this for every entry it places, and a hardware division
+// would cost more than the rest of the bookkeeping.
 class ChunkOf {
 public:
     ChunkOf(unsigned long n, unsigned long parts)
         : longChunks(static_cast<std::uint32_t>(n % parts)),
-          shortLength(static_cast<std::uint32_t>(n / parts)),
-          longEnd((n / parts + 1) * (n % parts)) {}
+          longEnd((n / parts + 1) * (n % parts)),
+          longReciprocal(Reciprocal(n / parts + 1)),
+          shortReciprocal(Reciprocal(n / parts)) {}
 
     std::uint32_t operator()(std::uint32_t position) const {
-        // Positions below longEnd exist only when longChunks > 0, and beyond
-        // it only when shortLength > 0: neither division is by zero.
-        return position < longEnd ? position / (shortLength + 1)
-                                  : longChunks + static_cast<std::uint32_t>(position - longEnd) / shortLength;
+        return position < longEnd ? Divide(position, longReciprocal)
+                                  : longChunks + Divide(static_cast<std::uint32_t>(position - longEnd), shortReciprocal);
     }
 
 private:
-    std::uint32_t longChunks, shortLength;
+    // Chunks shorter than two positions get no reciprocal; no position of a
+    // valid input divides by them.
+    static std::uint64_t Reciprocal(std::uint64_t divisor) {
+        return divisor < 2 ? 0 : ~std::uint64_t{0} / divisor + 1;
+    }
+    static std::uint32_t Divide(std::uint32_t dividend, std::uint64_t reciprocal) {
+        return static_cast<std::uint32_t>((static_cast<unsigned __int128>(reciprocal) * dividend) >> 64);
+    }
+
+    std::uint32_t longChunks;
     std::uint64_t longEnd;
+    std::uint64_t longReciprocal, shortReciprocal;
 };
 
 // The same permutation as SortSingleThreaded, computed by `threadCount`
