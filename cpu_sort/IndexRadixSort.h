@@ -17,11 +17,13 @@
 // 16-bit digits for 64-bit keys. Only 4-byte indices move; every pass reads the
 // keys through them and transforms them on the fly.
 //
-// Where the time goes: after the first pass the indices are in key order, so
-// every key read through them is a cache (and TLB) miss. The kernels therefore
-// prefetch the key a loop will read a little later, and avoid reading keys
-// through the indices at all where the counts allow it (see CountDigitsInPlace
-// and the next-digit tables of SortMultiThreaded).
+// Where the time goes: after the first pass the indices follow the digits
+// sorted so far, not memory order, so once the keys outgrow the caches every
+// key read through them is a cache (and TLB) miss, and a pass costs about as
+// much as a random gather of n keys. The kernels therefore prefetch the key a
+// loop will read a little later, and avoid reading keys through the indices
+// at all where the counts allow it (see CountDigitsInPlace and the next-digit
+// tables of SortMultiThreaded).
 namespace EvalCore::Detail {
 
 template <class Value>
