@@ -1,6 +1,6 @@
 #include "cpu_sort/RadixSort32.h"
 
-#include "cpu_sort/HugePages.h"
+#include "support/HugePages.h"
 #include "cpu_sort/IndexRadixSort.h"
 
 #include <new>
@@ -23,7 +23,7 @@ void RadixSort32::Sort(const Value* values, unsigned long n, unsigned int* indic
     count = n;
     const unsigned long previousScratchSize = indexScratch.size;
     indexScratch.Grow(n * sizeof(std::uint32_t));
-    if (indexScratch.size != previousScratchSize) Detail::AdviseHugePages(indexScratch.data, indexScratch.size);
+    if (indexScratch.size != previousScratchSize) AppCore::AdviseHugePages(indexScratch.data, indexScratch.size);
     histograms.Grow(workers * Detail::DigitLayout<Value>::radix * sizeof(std::uint32_t));
 
     auto* scratch = reinterpret_cast<std::uint32_t*>(indexScratch.data);

@@ -20,6 +20,7 @@
 #include "driver/ResultFiles.h"
 #include "driver/TestData.h"
 #include "support/CharBuffer.h"
+#include "support/HugePages.h"
 
 namespace {
 
@@ -125,7 +126,12 @@ private:
 
     template <typename Element>
     Outcome RunDataSet(const DataType<Element>& type, std::uint64_t count) {
+        // Sized here rather than in the generator so that the huge-page hint comes
+        // before the first touch; the generator's own resize is then a no-op.
         indices.Resize(count * sizeof(std::uint32_t));
+        data.Resize(count * sizeof(Element));
+        AppCore::AdviseHugePages(indices.data, indices.size);
+        AppCore::AdviseHugePages(data.data, data.size);
         const Element* values = type.generate(count, data);
         auto* permutation = reinterpret_cast<std::uint32_t*>(indices.data);
 

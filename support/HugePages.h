@@ -2,13 +2,14 @@
 
 #include <cstddef>
 
-namespace EvalCore::Detail {
+namespace AppCore {
 
 // Asks the kernel to back the whole 2 MiB pages inside [data, data + size)
-// with transparent huge pages. The scatter passes write all over the index
-// scratch; with 4 KiB pages nearly every write needs a TLB entry of its own.
+// with transparent huge pages. Sorts read keys and write indices all over
+// arrays of hundreds of megabytes; with 4 KiB pages nearly every access needs
+// a TLB entry of its own.
 // Only a hint, worth giving before the pages are first touched: a kernel that
 // declines it changes nothing, so its result is not looked at.
 void AdviseHugePages(void* data, std::size_t size);
 
-}  // namespace EvalCore::Detail
+}  // namespace AppCore

@@ -1,10 +1,10 @@
-#include "cpu_sort/HugePages.h"
+#include "support/HugePages.h"
 
 #include <sys/mman.h>
 
 #include <cstdint>
 
-namespace EvalCore::Detail {
+namespace AppCore {
 
 namespace {
 constexpr std::uintptr_t kHugePage = std::uintptr_t{2} << 20;
@@ -18,4 +18,4 @@ void AdviseHugePages(void* data, std::size_t size) {
     madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
 }
 
-}  // namespace EvalCore::Detail
+}  // namespace AppCore
