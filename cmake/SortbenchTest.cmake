@@ -1,16 +1,13 @@
-# sortbench_add_test(NAME SOURCES ... LIBS ... [LABELS ...] [ENVIRONMENT VAR=VALUE ...])
+# sortbench_add_test(NAME SOURCES ... LIBS ... [LABELS ...])
 # One GoogleTest program whose cases are listed one by one in CTest. The label
 # "threads" marks the suites the thread-sanitizer build runs.
 function(sortbench_add_test name)
-  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;LABELS;ENVIRONMENT" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest_main)
   set(properties "")
   if(ARG_LABELS)
     list(APPEND properties LABELS "${ARG_LABELS}")
-  endif()
-  if(ARG_ENVIRONMENT)
-    list(APPEND properties ENVIRONMENT "${ARG_ENVIRONMENT}")
   endif()
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
                        PROPERTIES ${properties})

@@ -21,7 +21,7 @@ std::filesystem::path workDirectory;
 std::filesystem::path validationLog;
 
 // Points the process at the software device and the validation layer (unless
-// the environment already chose, as CTest does) and has the layer log every
+// the environment already chose) and has the layer log every
 // error, warning and performance warning to a file of this process.
 class GpuEnvironment : public testing::Environment {
 public:
