@@ -1,59 +1,15 @@
 #pragma once
 
-#include "support/CharBuffer.h"
+#include "cpu_sort/IndexRadixSorter.h"
 
 namespace EvalCore {
 
-// Least-significant-digit radix sort of 64-bit keys (BIGINT and BIGFLOAT) into an
-// index permutation: four passes of 16-bit digits over the sort keys of
-// SortKey.h. The keys are only read; 4-byte indices move.
-//
-// A sorter keeps its scratch between calls and its buffers only grow, so
-// sorting the same or a smaller count again allocates nothing. One object
-// serves one sort call at a time. Not copyable.
-class RadixSort64 {
+// Index radix sort of 64-bit keys (BIGINT and BIGFLOAT): four passes of 16-bit
+// digits, 65,536 counters (262,144 bytes) per histogram, so 64-bit keys need no
+// more passes than 32-bit ones. Contract: IndexRadixSorter.
+class RadixSort64 : public IndexRadixSorter<long, double> {
 public:
-    unsigned long count;                // n of the last sort with n > 0 (the constructor's n before)
-    AppCore::CharBuffer indexScratch;   // second index array: at least count x 4 bytes after a sort
-    AppCore::CharBuffer histograms;     // 65,536 32-bit counters (262,144 bytes) per thread of the widest sort so far
-
-    // Reserves n x 4 zero-filled bytes of index scratch; histograms stay empty.
-    // Throws std::bad_alloc when n > 0 and that block cannot be had.
-    explicit RadixSort64(unsigned long n);
-    RadixSort64(RadixSort64&&) = default;
-    RadixSort64& operator=(RadixSort64&&) = default;
-    RadixSort64(const RadixSort64&) = delete;
-    RadixSort64& operator=(const RadixSort64&) = delete;
-
-    // Reorders indices[0, n) so that the sort keys of values[indices[0]],
-    // values[indices[1]], ... never decrease. With initIndices, indices[i] = i
-    // is written first; otherwise the n entries present are sorted, and each
-    // must be a valid position in `values`. Stable: equal keys keep the order
-    // they had in `indices`. n = 0 changes nothing. n must not exceed
-    // 4,294,967,295.
-    //
-    // Allocation: grows indexScratch to n x 4 bytes and histograms to one
-    // histogram; when that fails, std::bad_alloc leaves `indices` untouched
-    // (count already holds n).
-    void SortINT(const long* values, unsigned long n, unsigned int* indices, bool initIndices);
-    void SortFLT(const double* values, unsigned long n, unsigned int* indices, bool initIndices);
-
-    // The same permutation, computed by `threadCount` worker threads per phase
-    // (started for every phase and joined before the next; threadCount 0 and 1
-    // select the single-threaded sort above). Grows histograms to threadCount
-    // histograms. threadCount above 4,294,967,294 throws std::invalid_argument
-    // before anything changes. If a worker thread cannot be started, the
-    // started ones are joined and the std::system_error propagates; `indices`
-    // then holds its n entries in an unspecified order.
-    void SortINT(const long* values, unsigned long n, unsigned int* indices, bool initIndices,
-                 unsigned long threadCount);
-    void SortFLT(const double* values, unsigned long n, unsigned int* indices, bool initIndices,
-                 unsigned long threadCount);
-
-private:
-    template <class Value>
-    void Sort(const Value* values, unsigned long n, unsigned int* indices, bool initIndices,
-              unsigned long threadCount);
+    using IndexRadixSorter::IndexRadixSorter;
 };
 
 }  // namespace EvalCore

@@ -1,0 +1,69 @@
+#include "cpu_sort/IndexRadixSorter.h"
+
+#include <cstdint>
+#include <new>
+#include <stdexcept>
+
+#include "cpu_sort/IndexRadixSort.h"
+#include "support/HugePages.h"
+
+namespace EvalCore {
+
+template <class IntValue, class FloatValue>
+IndexRadixSorter<IntValue, FloatValue>::IndexRadixSorter(unsigned long n)
+    : count(n), indexScratch(n, sizeof(std::uint32_t)) {
+    // A sorter must not carry a scratch length without storage behind it.
+    if (n > 0 && indexScratch.data == nullptr) throw std::bad_alloc();
+}
+
+template <class IntValue, class FloatValue>
+template <class Value>
+void IndexRadixSorter<IntValue, FloatValue>::Sort(const Value* values, unsigned long n, unsigned int* indices,
+                                                  bool initIndices, unsigned long threadCount) {
+    if (n == 0) return;
+    const unsigned long workers = threadCount < 2 ? 1 : threadCount;
+    if (workers > Detail::kMaxWorkers)
+        throw std::invalid_argument("radix sort: threadCount must not exceed 4294967294");
+    count = n;
+    const unsigned long previousScratchSize = indexScratch.size;
+    indexScratch.Grow(n * sizeof(std::uint32_t));
+    if (indexScratch.size != previousScratchSize) AppCore::AdviseHugePages(indexScratch.data, indexScratch.size);
+    histograms.Grow(workers * Detail::DigitLayout<Value>::radix * sizeof(std::uint32_t));
+
+    auto* scratch = reinterpret_cast<std::uint32_t*>(indexScratch.data);
+    auto* counters = reinterpret_cast<std::uint32_t*>(histograms.data);
+    if (workers == 1)
+        Detail::SortSingleThreaded(values, n, indices, initIndices, scratch, counters);
+    else
+        Detail::SortMultiThreaded(values, n, indices, initIndices, scratch, counters, workers);
+}
+
+template <class IntValue, class FloatValue>
+void IndexRadixSorter<IntValue, FloatValue>::SortINT(const IntValue* values, unsigned long n, unsigned int* indices,
+                                                     bool initIndices) {
+    Sort(values, n, indices, initIndices, 1);
+}
+
+template <class IntValue, class FloatValue>
+void IndexRadixSorter<IntValue, FloatValue>::SortFLT(const FloatValue* values, unsigned long n,
+                                                     unsigned int* indices, bool initIndices) {
+    Sort(values, n, indices, initIndices, 1);
+}
+
+template <class IntValue, class FloatValue>
+void IndexRadixSorter<IntValue, FloatValue>::SortINT(const IntValue* values, unsigned long n, unsigned int* indices,
+                                                     bool initIndices, unsigned long threadCount) {
+    Sort(values, n, indices, initIndices, threadCount);
+}
+
+template <class IntValue, class FloatValue>
+void IndexRadixSorter<IntValue, FloatValue>::SortFLT(const FloatValue* values, unsigned long n,
+                                                     unsigned int* indices, bool initIndices,
+                                                     unsigned long threadCount) {
+    Sort(values, n, indices, initIndices, threadCount);
+}
+
+template class IndexRadixSorter<int, float>;
+template class IndexRadixSorter<long, double>;
+
+}  // namespace EvalCore
