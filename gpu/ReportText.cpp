@@ -1,8 +1,6 @@
 #include "gpu/ReportText.h"
 
-#include <locale>
-#include <sstream>
-#include <stdexcept>
+#include "strings/GroupedNumber.h"
 
 namespace QVEvalCore {
 
@@ -12,18 +10,6 @@ std::string VersionText(uint32_t version)
            std::to_string(version & 0xFFF);
 }
 
-std::string LocaleNumberText(uint64_t value)
-{
-    std::ostringstream text;
-    try {
-        text.imbue(std::locale(""));
-    } catch (const std::runtime_error&) {
-        // LANG or LC_* names a locale that is not installed; the report must
-        // still print, so the numbers go ungrouped.
-        text.imbue(std::locale::classic());
-    }
-    text << value;
-    return text.str();
-}
+std::string LocaleNumberText(uint64_t value) { return SLib::STR_GroupedNum(value); }
 
 }  // namespace QVEvalCore
