@@ -3,6 +3,7 @@
 #include "gpu/QVEvalCore.h"
 #include "support/Tools.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -132,32 +133,41 @@ void QVCore::CopyDataFromBuffer(unsigned int index, unsigned long size, void* ta
     }
 }
 
-void QVCore::CopyDataToBufferGroup(unsigned int index, unsigned long byteCount, const void* source,
-                                   const BufferGroup& group)
+namespace {
+
+// Calls copy(buffer, byteOffset, byteCount) for each buffer of `group` in turn,
+// the group's buffers holding consecutive pieces of one array of `byteCount` bytes.
+template <class Copy>
+void ForEachGroupPiece(const QVCore::BufferGroup& group, unsigned long byteCount, Copy copy)
 {
-    const auto* bytes = static_cast<const unsigned char*>(source);
     unsigned long offset = 0;
     for (size_t i = 0; i < group.buffers.size() && offset < byteCount; ++i) {
         const unsigned long chunk =
             std::min<unsigned long>(static_cast<unsigned long>(group.elementCounts[i]) * group.elementSize,
                                     byteCount - offset);
-        CopyDataToBuffer(index, chunk, bytes + offset, group.buffers[i], 0);
+        copy(group.buffers[i], offset, chunk);
         offset += chunk;
     }
+}
+
+}  // namespace
+
+void QVCore::CopyDataToBufferGroup(unsigned int index, unsigned long byteCount, const void* source,
+                                   const BufferGroup& group)
+{
+    const auto* bytes = static_cast<const unsigned char*>(source);
+    ForEachGroupPiece(group, byteCount, [&](vk::Buffer buffer, unsigned long offset, unsigned long chunk) {
+        CopyDataToBuffer(index, chunk, bytes + offset, buffer, 0);
+    });
 }
 
 void QVCore::CopyDataFromBufferGroup(unsigned int index, unsigned long byteCount, void* target,
                                      const BufferGroup& group)
 {
     auto* bytes = static_cast<unsigned char*>(target);
-    unsigned long offset = 0;
-    for (size_t i = 0; i < group.buffers.size() && offset < byteCount; ++i) {
-        const unsigned long chunk =
-            std::min<unsigned long>(static_cast<unsigned long>(group.elementCounts[i]) * group.elementSize,
-                                    byteCount - offset);
-        CopyDataFromBuffer(index, chunk, bytes + offset, group.buffers[i], 0);
-        offset += chunk;
-    }
+    ForEachGroupPiece(group, byteCount, [&](vk::Buffer buffer, unsigned long offset, unsigned long chunk) {
+        CopyDataFromBuffer(index, chunk, bytes + offset, buffer, 0);
+    });
 }
 
 }  // namespace QVEvalCore
