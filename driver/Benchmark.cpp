@@ -41,9 +41,7 @@ constexpr std::uint64_t kMaxRecords = std::numeric_limits<std::uint32_t>::max();
 
 enum class Outcome { Continue, Stop };
 
-double Gibibytes(std::uint64_t count, size_t bytesPerRecord) {
-    return static_cast<double>(count) * static_cast<double>(bytesPerRecord) / (1024.0 * 1024.0 * 1024.0);
-}
+double Gibibytes(std::uint64_t bytes) { return static_cast<double>(bytes) / (1024.0 * 1024.0 * 1024.0); }
 
 // Owns everything one run creates. Members are declared in the order the run
 // creates them, so they are released in the reverse order: sorters before result
@@ -89,7 +87,7 @@ private:
                 if (RunDataSet(type, count) == Outcome::Stop) return Outcome::Stop;
             } catch (const std::bad_alloc&) {
                 std::printf("Cannot benchmark %" PRIu64 " %s records: out of memory (needs %.1f GiB)\n", count,
-                            type.name, Gibibytes(PeakBytes<Element>(count), 1));
+                            type.name, Gibibytes(PeakBytes<Element>(count)));
                 return Outcome::Stop;
             }
         }
@@ -105,7 +103,7 @@ private:
     // index or an out-of-memory kill.
     template <typename Element>
     bool Fits(const DataType<Element>& type, std::uint64_t count) {
-        const double neededGiB = Gibibytes(PeakBytes<Element>(count), 1);
+        const double neededGiB = Gibibytes(PeakBytes<Element>(count));
         if (count > kMaxRecords) {
             std::printf("Cannot benchmark %" PRIu64 " %s records: indices are 32-bit, at most %" PRIu64
                         " records (would need %.1f GiB)\n",
@@ -118,7 +116,7 @@ private:
         if (available != std::numeric_limits<std::uint64_t>::max() &&
             PeakBytes<Element>(count) > available + held) {
             std::printf("Cannot benchmark %" PRIu64 " %s records: out of memory (needs %.1f GiB, %.1f GiB available)\n",
-                        count, type.name, neededGiB, Gibibytes(available + held, 1));
+                        count, type.name, neededGiB, Gibibytes(available + held));
             return false;
         }
         return true;
