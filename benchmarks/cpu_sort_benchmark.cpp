@@ -13,9 +13,10 @@
 //   --sizes=N,N,...   record counts (default 1000000,10000000,100000000;
 //                     100M records need about 4 GB and a few minutes)
 //   --types=T,T,...   any of INT,FLOAT,BIGINT,BIGFLOAT (default all four)
-//   --huge-pages      back every large buffer of every column (data, indices,
-//                     pairs) with transparent huge pages; by default they come
-//                     from the plain allocator, as the driver's buffers do
+//   --no-huge-pages   take every large buffer from the plain allocator; by
+//                     default every large buffer of every column (data,
+//                     indices, pairs) is advised for transparent huge pages,
+//                     as the driver advises its data and index buffers
 #include "cpu_sort/RadixSort32.h"
 #include "cpu_sort/RadixSort64.h"
 #include "cpu_sort/SortKey.h"
@@ -44,10 +45,10 @@ namespace {
 constexpr double kRange = 16'777'215;
 constexpr unsigned long kThreadCounts[] = {1, 2, 4, 8};
 
-bool hugePages = false;
+bool hugePages = true;
 
-// The plain allocator, or with --huge-pages 2 MiB-aligned blocks advised for
-// transparent huge pages (key reads through a permutation miss the TLB).
+// 2 MiB-aligned blocks advised for transparent huge pages, or with
+// --no-huge-pages the plain allocator (key reads through a permutation miss the TLB).
 template <class T>
 struct LargeBufferAllocator {
     using value_type = T;
@@ -292,7 +293,7 @@ int main(int argc, char** argv) {
         const std::string argument = argv[i];
         if (argument.rfind("--sizes=", 0) == 0) sizes = SplitList(argument.substr(8));
         else if (argument.rfind("--types=", 0) == 0) types = SplitList(argument.substr(8));
-        else if (argument == "--huge-pages") hugePages = true;
+        else if (argument == "--no-huge-pages") hugePages = false;
         else passOn.push_back(argv[i]);
     }
     for (const std::string& type : types)
