@@ -107,11 +107,19 @@ void CountEveryDigit(const Value* values, const std::uint32_t* source, std::size
     for (; p < n; ++p) add(values[source[p]]);
 }
 
+// The entries 0, 1, 2, ... that initIndices asks for, as a source the first
+// pass reads without a memory access. The second pass writes every entry of
+// `indices`, so storing them there first would be a wasted sweep.
+struct IdentityEntries {
+    std::uint32_t operator[](std::size_t p) const { return static_cast<std::uint32_t>(p); }
+};
+
 // Moves the entries source[first, last) to `destination`, walking backwards:
 // the entry e with digit d goes to --slotEnd[d], so each digit's slots fill
 // from the top and the pass is stable. Then placed(values[e], slot) is called.
-template <class Value, class Placed>
-void ScatterBackwards(const Value* values, const std::uint32_t* source, std::size_t first, std::size_t last,
+// `source` is an index array or IdentityEntries.
+template <class Value, class Entries, class Placed>
+void ScatterBackwards(const Value* values, const Entries& source, std::size_t first, std::size_t last,
                       unsigned shift, std::uint32_t* slotEnd, std::uint32_t* destination, Placed placed) {
     using Layout = DigitLayout<Value>;
     const auto move = [&](std::size_t p) {
@@ -141,8 +149,6 @@ void SortSingleThreaded(const Value* values, std::size_t n, std::uint32_t* indic
     std::uint32_t digitCounts[countsEveryDigitAtOnce ? Layout::passes : 1][256] = {};
     if constexpr (countsEveryDigitAtOnce) CountEveryDigit(values, initIndices ? nullptr : indices, n, digitCounts);
 
-    if (initIndices) std::iota(indices, indices + n, std::uint32_t{0});
-
     for (unsigned pass = 0; pass < Layout::passes; ++pass) {
         // Passes alternate so that the fourth one ends in `indices`.
         const std::uint32_t* source = pass % 2 == 0 ? indices : scratch;
@@ -157,7 +163,9 @@ void SortSingleThreaded(const Value* values, std::size_t n, std::uint32_t* indic
             else CountDigits(values, source, 0, n, shift, histogram);
         }
         for (std::size_t d = 1; d < Layout::radix; ++d) histogram[d] += histogram[d - 1];
-        ScatterBackwards(values, source, 0, n, shift, histogram, destination, [](Value, std::uint32_t) {});
+        const auto unused = [](Value, std::uint32_t) {};
+        if (pass == 0 && initIndices) ScatterBackwards(values, IdentityEntries{}, 0, n, shift, histogram, destination, unused);
+        else ScatterBackwards(values, source, 0, n, shift, histogram, destination, unused);
     }
 }
 
@@ -239,8 +247,6 @@ void SortMultiThreaded(const Value* values, std::size_t n, std::uint32_t* indice
     std::vector<std::thread> workers;
     workers.reserve(T);
 
-    if (initIndices) std::iota(indices, indices + n, std::uint32_t{0});
-
     for (unsigned pass = 0; pass < Layout::passes; ++pass) {
         const std::uint32_t* source = pass % 2 == 0 ? indices : scratch;
         std::uint32_t* destination = pass % 2 == 0 ? scratch : indices;
@@ -291,21 +297,28 @@ void SortMultiThreaded(const Value* values, std::size_t n, std::uint32_t* indice
                 if (bounds[t] == bounds[t + 1]) return;
                 std::uint32_t* slotEnd = histogram[t];
                 for (std::size_t d = 0; d < radix; ++d) slotEnd[d] += offsets[d];
-                if (countNext) {
-                    const unsigned nextShift = shift + Layout::bits;
-                    ScatterBackwards(values, source, bounds[t], bounds[t + 1], shift, slotEnd, destination,
-                                     [&](Value value, std::uint32_t slot) {
-                                         ++next[chunkOf(slot) * radix + Layout::Digit(value, nextShift)];
-                                     });
-                } else {
-                    ScatterBackwards(values, source, bounds[t], bounds[t + 1], shift, slotEnd, destination,
-                                     [](Value, std::uint32_t) {});
-                }
+                const auto scatter = [&](const auto& entries) {
+                    if (countNext) {
+                        const unsigned nextShift = shift + Layout::bits;
+                        ScatterBackwards(values, entries, bounds[t], bounds[t + 1], shift, slotEnd, destination,
+                                         [&](Value value, std::uint32_t slot) {
+                                             ++next[chunkOf(slot) * radix + Layout::Digit(value, nextShift)];
+                                         });
+                    } else {
+                        ScatterBackwards(values, entries, bounds[t], bounds[t + 1], shift, slotEnd, destination,
+                                         [](Value, std::uint32_t) {});
+                    }
+                };
+                if (pass == 0 && initIndices) scatter(IdentityEntries{});
+                else scatter(source);
             });
         } catch (...) {
             // The scatter may have half-written `indices`; the source holds
             // the complete previous pass, so the caller keeps its entries.
-            if (source == scratch) std::memcpy(indices, scratch, n * sizeof(std::uint32_t));
+            // The first pass with initIndices left `indices` as the caller
+            // gave it; it gets the entries 0 ... n - 1 it asked for.
+            if (pass == 0 && initIndices) std::iota(indices, indices + n, std::uint32_t{0});
+            else if (source == scratch) std::memcpy(indices, scratch, n * sizeof(std::uint32_t));
             throw;
         }
     }

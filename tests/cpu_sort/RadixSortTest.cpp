@@ -168,6 +168,20 @@ TYPED_TEST(IndexRadixSort, failed_worker_start_joins_workers_and_keeps_entries) 
     EXPECT_TRUE(SamePermutation<TypeParam>(indices, Reference(values, start), 5, "after failed starts"));
 }
 
+TYPED_TEST(IndexRadixSort, failed_worker_start_when_initialising_leaves_every_position) {
+    const unsigned long threads = 3, starts = (sizeof(TypeParam) == 4 ? 8 : 12) * threads;
+    const auto values = RandomValues<TypeParam>(5'000, 6);
+    SorterFor<TypeParam> sorter(0);
+    for (unsigned long failing = 1; failing <= starts; ++failing) {
+        std::vector<unsigned> indices(values.size(), 7u);
+        EvalCore::Testing::failWorkerStartNumber = failing;
+        EXPECT_THROW(RunSorter(sorter, values, indices, true, threads), std::system_error) << "start " << failing;
+        std::sort(indices.begin(), indices.end());
+        EXPECT_EQ(indices, Identity(values.size())) << "after failing start " << failing;
+    }
+    EvalCore::Testing::failWorkerStartNumber = 0;
+}
+
 TEST(IndexRadixSortExamples, orders_integer_extremes) {
     EvalCore::RadixSort32 sorter(0);
     const int values[] = {5, -1, 0, std::numeric_limits<int>::min(), std::numeric_limits<int>::max()};
