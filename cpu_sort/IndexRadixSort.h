@@ -22,8 +22,9 @@
 // key read through them is a cache (and TLB) miss, and a pass costs about as
 // much as a random gather of n keys. The kernels therefore prefetch the key a
 // loop will read a little later, and avoid reading keys through the indices
-// at all where the counts allow it (see CountDigitsInPlace and the next-digit
-// tables of SortMultiThreaded).
+// at all where the counts allow it (see CountEveryDigit, CountDigitsInPlace
+// and the next-digit tables of SortMultiThreaded). A single core then draws
+// most of the machine's memory bandwidth, which bounds what more workers gain.
 namespace EvalCore::Detail {
 
 template <class Value>
