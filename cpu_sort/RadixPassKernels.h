@@ -1,0 +1,122 @@
+#pragma once
+
+#include "cpu_sort/SortKey.h"
+
+#include <cstddef>
+#include <cstdint>
+
+// The loops every pass of the index radix sort is made of: counting digits
+// and moving entries to their digits' slots. They read the keys through the
+// indices, so after the first pass nearly every key read misses the caches;
+// the loops prefetch the key they will read a little later.
+namespace EvalCore::Detail {
+
+template <class Value>
+struct DigitLayout {
+    static constexpr unsigned bits = sizeof(Value) == 4 ? 8 : 16;
+    static constexpr std::size_t radix = std::size_t{1} << bits;  // counters per histogram
+    static constexpr unsigned passes = 4;
+
+    static std::uint32_t Digit(Value value, unsigned shift) {
+        return static_cast<std::uint32_t>(SortKey(value) >> shift) & (radix - 1);
+    }
+};
+
+// How many entries ahead a loop prefetches the key it will read: enough to
+// keep a core's outstanding misses busy, few enough that the lines are still
+// cached when the loop gets there.
+inline constexpr std::size_t kPrefetchAhead = 128;
+
+// Key prefetches fetch into L2, not L1 (locality hint 2, prefetcht1). A
+// prefetch into L1 holds one of the core's few L1 miss buffers until its line
+// arrives, which caps the misses in flight at about a dozen; L2 tracks many
+// more, and an L2 hit costs the loop little. With 10M INT keys this took a
+// single-threaded sort from about 290 ms to 170 ms here.
+template <class Value>
+inline void PrefetchKey(const Value* key) {
+    __builtin_prefetch(key, 0, 2);
+}
+
+// Adds the digit counts of the keys values[source[p]], p in [first, last).
+template <class Value>
+void CountDigits(const Value* values, const std::uint32_t* source, std::size_t first, std::size_t last,
+                 unsigned shift, std::uint32_t* counters) {
+    using Layout = DigitLayout<Value>;
+    std::size_t p = first;
+    for (; p + kPrefetchAhead < last; ++p) {
+        PrefetchKey(values + source[p + kPrefetchAhead]);
+        ++counters[Layout::Digit(values[source[p]], shift)];
+    }
+    for (; p < last; ++p) ++counters[Layout::Digit(values[source[p]], shift)];
+}
+
+// Adds the digit counts of values[first, last) in memory order. A digit's
+// histogram does not depend on the order of the entries, so when the entries
+// are known to be exactly first ... last - 1 this sequential sweep replaces the
+// key reads through the permuted indices.
+template <class Value>
+void CountDigitsInPlace(const Value* values, std::size_t first, std::size_t last, unsigned shift,
+                        std::uint32_t* counters) {
+    using Layout = DigitLayout<Value>;
+    for (std::size_t p = first; p < last; ++p) ++counters[Layout::Digit(values[p], shift)];
+}
+
+// The histograms of all four 8-bit digits of the keys values[source[p]], p
+// below n, in one sweep; with `source` null, of the keys values[0, n) in
+// memory order. No digit's histogram depends on the order of the entries, so
+// this replaces the four passes' own counting sweeps. 8-bit digits only: the
+// four histograms take 4 KiB, where 16-bit digits would need 1 MiB.
+template <class Value>
+void CountEveryDigit(const Value* values, const std::uint32_t* source, std::size_t n,
+                     std::uint32_t (&counters)[4][256]) {
+    static_assert(DigitLayout<Value>::radix == 256 && DigitLayout<Value>::passes == 4);
+    const auto add = [&](Value value) {
+        const auto key = SortKey(value);
+        ++counters[0][key & 0xFF];
+        ++counters[1][(key >> 8) & 0xFF];
+        ++counters[2][(key >> 16) & 0xFF];
+        ++counters[3][key >> 24];
+    };
+    if (source == nullptr) {
+        for (std::size_t p = 0; p < n; ++p) add(values[p]);
+        return;
+    }
+    std::size_t p = 0;
+    for (; p + kPrefetchAhead < n; ++p) {
+        PrefetchKey(values + source[p + kPrefetchAhead]);
+        add(values[source[p]]);
+    }
+    for (; p < n; ++p) add(values[source[p]]);
+}
+
+// The entries 0, 1, 2, ... that initIndices asks for, as a source the first
+// pass reads without a memory access. The second pass writes every entry of
+// `indices`, so storing them there first would be a wasted sweep.
+struct IdentityEntries {
+    std::uint32_t operator[](std::size_t p) const { return static_cast<std::uint32_t>(p); }
+};
+
+// Moves the entries source[first, last) to `destination`, walking backwards:
+// the entry e with digit d goes to --slotEnd[d], so each digit's slots fill
+// from the top and the pass is stable. Then placed(values[e], slot) is called.
+// `source` is an index array or IdentityEntries.
+template <class Value, class Entries, class Placed>
+void ScatterBackwards(const Value* values, const Entries& source, std::size_t first, std::size_t last,
+                      unsigned shift, std::uint32_t* slotEnd, std::uint32_t* destination, Placed placed) {
+    using Layout = DigitLayout<Value>;
+    const auto move = [&](std::size_t p) {
+        const std::uint32_t entry = source[p];
+        const Value value = values[entry];
+        const std::uint32_t slot = --slotEnd[Layout::Digit(value, shift)];
+        destination[slot] = entry;
+        placed(value, slot);
+    };
+    std::size_t p = last;
+    for (; p >= first + kPrefetchAhead + 1; --p) {
+        PrefetchKey(values + source[p - 1 - kPrefetchAhead]);
+        move(p - 1);
+    }
+    for (; p > first; --p) move(p - 1);
+}
+
+}  // namespace EvalCore::Detail
