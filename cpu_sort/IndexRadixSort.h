@@ -1,5 +1,6 @@
 #pragma once
 
+#include "cpu_sort/DigitPairCounts.h"
 #include "cpu_sort/RadixPassKernels.h"
 #include "cpu_sort/WorkerThreads.h"
 #include "support/Tools.h"
@@ -22,8 +23,8 @@
 // key read through them is a cache (and TLB) miss, and a pass costs about as
 // much as a random gather of n keys. The kernels therefore prefetch the key a
 // loop will read a little later, and avoid reading keys through the indices
-// at all where the counts allow it (see CountEveryDigit, CountDigitsInPlace
-// and the next-digit tables of SortMultiThreaded).
+// at all where the counts allow it (see CountEveryDigit, CountDigitsInPlace,
+// DigitPairCounts.h and the next-digit tables of SortMultiThreaded).
 namespace EvalCore::Detail {
 
 // The chunk bounds of T workers are T + 1 positions counted in 32 bits.
@@ -127,12 +128,20 @@ void SortMultiThreaded(const Value* values, std::size_t n, std::uint32_t* indice
     std::vector<unsigned long> digitRanges;
     if constexpr (radix > 256) digitRanges = SplitEvenly(radix, T);
 
+    // The count phases of passes 1 to 3 avoid reading every key through the
+    // permuted indices once more. 8-bit digits: each worker counts digit
+    // pairs in the first count phase (DigitPairCounts.h), as long as its
+    // tables are small beside the data; they are faster than the next-digit
+    // tables because they keep the scatter loops free of extra stores.
+    const bool countPairs = radix == 256 && PairCountsPayOff(n, T);
+    std::vector<std::uint32_t> pairTables(countPairs ? T * kPairTable : 0);
+
     // Next-digit tables: while scattering pass k, worker t also counts, for
     // every chunk c of the next pass, the next digits of the entries it places
     // in chunk c (block t, row c). The next count phase then sums rows instead
     // of reading every key through the permuted indices once more. The T x T
     // histograms pay off only when they are small beside the data.
-    const bool countWhileScattering = T <= 65'536 && T * T * radix <= n;
+    const bool countWhileScattering = !countPairs && T <= 65'536 && T * T * radix <= n;
     std::vector<std::uint32_t> nextDigits(countWhileScattering ? T * T * radix : 0);
     const auto nextRow = [&](unsigned long t, unsigned long c) { return nextDigits.data() + (t * T + c) * radix; };
 
@@ -147,6 +156,23 @@ void SortMultiThreaded(const Value* values, std::size_t n, std::uint32_t* indice
         try {
             RunWorkers(workers, T, [&](unsigned long t, unsigned long) {
                 std::uint32_t* counters = histogram[t];
+                if constexpr (radix == 256) {
+                    if (countPairs) {
+                        std::fill_n(counters, radix, 0u);
+                        if (pass > 0) {
+                            CountDigitFromPairs(values, source, bounds[t], bounds[t + 1], pass, offsets.data(), n,
+                                                pairTables.data(), T, counters);
+                        } else {
+                            std::uint32_t* pairs = pairTables.data() + t * kPairTable;
+                            std::fill_n(pairs, kPairTable, 0u);
+                            if (initIndices)
+                                CountFirstDigitAndPairs(values, IdentityEntries{}, bounds[t], bounds[t + 1], counters, pairs);
+                            else
+                                CountFirstDigitAndPairs(values, source, bounds[t], bounds[t + 1], counters, pairs);
+                        }
+                        return;
+                    }
+                }
                 if (countWhileScattering && pass > 0) {
                     std::copy_n(nextRow(0, t), radix, counters);
                     for (unsigned long u = 1; u < T; ++u) {

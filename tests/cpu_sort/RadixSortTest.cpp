@@ -1,5 +1,6 @@
 #include "SortReference.h"
 
+#include "cpu_sort/DigitPairCounts.h"
 #include "cpu_sort/WorkerThreads.h"
 
 #include <gtest/gtest.h>
@@ -73,6 +74,63 @@ TYPED_TEST(IndexRadixSort, sorts_keys_differing_only_in_top_digit) {
     for (int i = 0; i < 40; ++i) values.push_back(i % 3 == 0 ? high : i % 3 == 1 ? TypeParam(0) : -high);
     ExpectReferenceForEveryThreadCount(values, std::vector<unsigned>(values.size()), true, 0);
 }
+
+// Keys built from 32-bit patterns whose digits are shared in different ways,
+// so that runs of one digit cover whole chunks of the next pass, or cross
+// their bounds, in every pass.
+template <class Value>
+std::vector<std::vector<Value>> SkewedValues32(unsigned long n, std::uint64_t seed) {
+    std::mt19937_64 random(seed);
+    const auto fromBits = [](std::uint32_t bits) {
+        Value value;
+        std::memcpy(&value, &bits, sizeof value);
+        return value;
+    };
+    std::vector<std::vector<Value>> sets(4, std::vector<Value>(n));
+    for (unsigned long i = 0; i < n; ++i) {
+        const auto bits = static_cast<std::uint32_t>(random());
+        sets[0][i] = fromBits(0x12FFFFFFu);  // one run, of the last digit
+        sets[1][i] = fromBits(std::uint32_t{0x01020304u} + (i % 3 == 2 ? 0xFE000000u : i % 3));
+        sets[2][i] = fromBits((bits << 16) | 0xABCDu);
+        sets[3][i] = fromBits(0x3F7F0000u | (bits & 0x1FFu));
+    }
+    return sets;
+}
+
+template <class Value>
+void ExpectReferenceForSkewedKeys() {
+    // Sizes at which two workers, and in unsanitized builds up to five,
+    // count digit pairs.
+    using EvalCore::Detail::PairCountsPayOff;
+    std::vector<unsigned long> sizes = {2 * 2 * EvalCore::Detail::kPairTable + 5};
+    if (!kSanitized) sizes.push_back(5 * 2 * EvalCore::Detail::kPairTable + 3);
+    ASSERT_TRUE(PairCountsPayOff(sizes.front(), 2));
+    ASSERT_TRUE(PairCountsPayOff(sizes.back(), kSanitized ? 2 : 5));
+    for (unsigned long n : sizes) {
+        const auto sets = SkewedValues32<Value>(n, n);
+        std::mt19937_64 random(n);
+        std::vector<unsigned> positions(n - 11);
+        for (unsigned& entry : positions) entry = random() % n;
+        SorterFor<Value> sorter(0);
+        for (std::size_t set = 0; set < sets.size(); ++set) {
+            const std::vector<unsigned> expected = Reference(sets[set], Identity(n));
+            const std::vector<unsigned> expectedGiven = Reference(sets[set], positions);
+            for (long threads : kSanitized ? std::vector<long>{2} : std::vector<long>{2, 3, 5}) {
+                const std::string what = "set " + std::to_string(set) + ", threads " + std::to_string(threads);
+                std::vector<unsigned> indices(n, 1u);
+                RunSorter(sorter, sets[set], indices, true, threads);
+                EXPECT_TRUE(SamePermutation<Value>(indices, expected, n, what));
+                indices = positions;
+                RunSorter(sorter, sets[set], indices, false, threads);
+                EXPECT_TRUE(SamePermutation<Value>(indices, expectedGiven, n, what + ", given positions"));
+            }
+        }
+    }
+}
+
+TEST(IndexRadixSortSkewedKeys, integers_sharing_digits_across_chunks) { ExpectReferenceForSkewedKeys<int>(); }
+
+TEST(IndexRadixSortSkewedKeys, floats_sharing_digits_across_chunks) { ExpectReferenceForSkewedKeys<float>(); }
 
 TYPED_TEST(IndexRadixSort, empty_input_changes_nothing) {
     SorterFor<TypeParam> sorter(5);
