@@ -4,10 +4,16 @@
 //   "Radix T"       RadixSort32 / RadixSort64 with T = 1, 2, 4, 8 worker threads,
 //   "vqsort"        Highway's vectorised quicksort of packed (sort key, index)
 //                   pairs; distinct pairs make it yield the same permutation.
-// Every sorter's permutation is checked against the baseline's once per data
-// set. Times are wall-clock; the counter x_standard and the closing summary
-// give each column as a speed-up over the baseline measured in the same run
-// (with --benchmark_repetitions=N, the fastest repetition of each column).
+// Every sorter's permutation is checked once per data set against the first
+// one computed on it (normally the baseline's). Times are wall-clock; the
+// counter x_standard and the closing summary give each column as a speed-up
+// over the baseline measured in the same run (with --benchmark_repetitions=N,
+// the fastest repetition of each column).
+//
+// On a shared machine whose speed drifts over minutes, run one type and size
+// with --benchmark_repetitions=5 --benchmark_enable_random_interleaving=true:
+// the columns' repetitions then take turns, and a slow spell no longer lands
+// on one column alone.
 //
 // Options (before Google Benchmark's own):
 //   --sizes=N,N,...   record counts (default 1000000,10000000,100000000;
@@ -78,10 +84,12 @@ using Buffer = std::vector<T, LargeBufferAllocator<T>>;
 
 struct Column {
     std::string label;
-    double milliseconds = 0;
+    double milliseconds = 0;  // 0 until measured
 };
 
-// type name -> count -> measured columns, in measurement order.
+constexpr const char* kBaseline = "CPU Standard";
+
+// type name -> count -> columns, in the order they were registered.
 std::map<std::string, std::map<unsigned long, std::vector<Column>>> results;
 
 template <class Value>
@@ -192,10 +200,13 @@ void Measure(benchmark::State& state, const std::string& label, Sort sort) {
     // Repetitions (--benchmark_repetitions) keep the fastest run: on a shared
     // machine the noise only ever adds time.
     auto& columns = results[TypeName<Value>()][n];
-    const auto known = std::find_if(columns.begin(), columns.end(), [&](const Column& c) { return c.label == label; });
-    if (known == columns.end()) columns.push_back({label, mean});
-    else known->milliseconds = std::min(known->milliseconds, mean);
-    state.counters["x_standard"] = columns.front().milliseconds / mean;
+    const auto column = [&](const std::string& name) {
+        return std::find_if(columns.begin(), columns.end(), [&](const Column& c) { return c.label == name; });
+    };
+    const auto known = column(label);
+    known->milliseconds = known->milliseconds == 0 ? mean : std::min(known->milliseconds, mean);
+    const double baseline = column(kBaseline)->milliseconds;
+    if (baseline > 0) state.counters["x_standard"] = baseline / mean;
     state.SetItemsProcessed(state.iterations() * n);
 }
 
@@ -239,13 +250,14 @@ template <class Value>
 void Register(unsigned long n) {
     const std::string type = TypeName<Value>();
     const auto add = [&](const std::string& label, auto sort) {
+        results[type][n].push_back({label});
         benchmark::RegisterBenchmark((type + "/" + label).c_str(),
                                      [label, sort](benchmark::State& state) { Measure<Value>(state, label, sort); })
             ->Arg(static_cast<std::int64_t>(n))
             ->UseManualTime()
             ->Unit(benchmark::kMillisecond);
     };
-    add("CPU Standard", StandardSort<Value>);
+    add(kBaseline, StandardSort<Value>);
     for (unsigned long threads : kThreadCounts)
         add("Radix " + std::to_string(threads) + " Thread",
             [threads](const Value* v, unsigned long count, unsigned* i) { RadixSort(v, count, i, threads); });
@@ -265,19 +277,24 @@ void PrintSummary() {
     for (const auto& [type, counts] : results)
         for (const auto& [n, columns] : counts) {
             std::printf("%-8s %11lu:", type.c_str(), n);
-            double two = 0, one = 0;
+            double two = 0, one = 0, baseline = 0;
+            for (const Column& column : columns)
+                if (column.label == kBaseline) baseline = column.milliseconds;
             for (const Column& column : columns) {
-                std::printf("  %s %.1f ms (%.2fx)", column.label.c_str(), column.milliseconds,
-                            columns.front().milliseconds / column.milliseconds);
+                if (column.milliseconds == 0) continue;
+                std::printf("  %s %.1f ms", column.label.c_str(), column.milliseconds);
+                if (baseline > 0) std::printf(" (%.2fx)", baseline / column.milliseconds);
                 if (column.label == "Radix 1 Thread") one = column.milliseconds;
                 if (column.label == "Radix 2 Thread") two = column.milliseconds;
             }
             std::printf("\n");
             if (one > 0 && two > 0) {
                 std::printf("%21s  2 threads vs 1: %.2fx", "", one / two);
-                for (const Column& column : columns)
-                    if (column.label == "Radix 4 Thread" || column.label == "Radix 8 Thread")
+                for (const Column& column : columns) {
+                    const bool more = column.label == "Radix 4 Thread" || column.label == "Radix 8 Thread";
+                    if (more && column.milliseconds > 0)
                         std::printf(", %s %+.0f%% vs 2", column.label.c_str(), (column.milliseconds / two - 1) * 100);
+                }
                 std::printf("\n");
             }
         }

@@ -57,7 +57,8 @@ void SortSingleThreaded(const Value* values, std::size_t n, std::uint32_t* indic
         }
         for (std::size_t d = 1; d < Layout::radix; ++d) histogram[d] += histogram[d - 1];
         const auto unused = [](Value, std::uint32_t) {};
-        if (pass == 0 && initIndices) ScatterBackwards(values, IdentityEntries{}, 0, n, shift, histogram, destination, unused);
+        if (pass == 0 && initIndices)
+            ScatterBackwards(values, IdentityEntries{}, 0, n, shift, histogram, destination, unused);
         else ScatterBackwards(values, source, 0, n, shift, histogram, destination, unused);
     }
 }
@@ -165,10 +166,11 @@ void SortMultiThreaded(const Value* values, std::size_t n, std::uint32_t* indice
                         } else {
                             std::uint32_t* pairs = pairTables.data() + t * kPairTable;
                             std::fill_n(pairs, kPairTable, 0u);
+                            const std::size_t first = bounds[t], last = bounds[t + 1];
                             if (initIndices)
-                                CountFirstDigitAndPairs(values, IdentityEntries{}, bounds[t], bounds[t + 1], counters, pairs);
+                                CountFirstDigitAndPairs(values, IdentityEntries{}, first, last, counters, pairs);
                             else
-                                CountFirstDigitAndPairs(values, source, bounds[t], bounds[t + 1], counters, pairs);
+                                CountFirstDigitAndPairs(values, source, first, last, counters, pairs);
                         }
                         return;
                     }
