@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <numeric>
 #include <thread>
 #include <vector>
@@ -135,7 +136,9 @@ void SortMultiThreaded(const Value* values, std::size_t n, std::uint32_t* indice
     // tables are small beside the data; they are faster than the next-digit
     // tables because they keep the scatter loops free of extra stores.
     const bool countPairs = radix == 256 && PairCountsPayOff(n, T);
-    std::vector<std::uint32_t> pairTables(countPairs ? T * kPairTable : 0);
+    // Each worker clears its own table; left uninitialised here, so the
+    // calling thread does not clear them all first.
+    const auto pairTables = std::make_unique_for_overwrite<std::uint32_t[]>(countPairs ? T * kPairTable : 0);
 
     // Next-digit tables: while scattering pass k, worker t also counts, for
     // every chunk c of the next pass, the next digits of the entries it places
@@ -162,9 +165,9 @@ void SortMultiThreaded(const Value* values, std::size_t n, std::uint32_t* indice
                         std::fill_n(counters, radix, 0u);
                         if (pass > 0) {
                             CountDigitFromPairs(values, source, bounds[t], bounds[t + 1], pass, offsets.data(), n,
-                                                pairTables.data(), T, counters);
+                                                pairTables.get(), T, counters);
                         } else {
-                            std::uint32_t* pairs = pairTables.data() + t * kPairTable;
+                            std::uint32_t* pairs = pairTables.get() + t * kPairTable;
                             std::fill_n(pairs, kPairTable, 0u);
                             const std::size_t first = bounds[t], last = bounds[t + 1];
                             if (initIndices)
