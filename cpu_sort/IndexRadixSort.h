@@ -33,8 +33,8 @@ inline constexpr unsigned long kMaxWorkers = 4'294'967'294ul;
 
 // Single-threaded sort of indices[0, n) by the keys of values[indices[i]].
 // `scratch` holds n entries; `histogram` holds DigitLayout::radix counters.
-// Stable: equal keys keep their order in `indices` at the start (ascending
-// index order when initIndices writes 0 ... n - 1 first).
+// Stable: equal keys keep their starting order, which with initIndices is
+// ascending index order.
 template <class Value>
 void SortSingleThreaded(const Value* values, std::size_t n, std::uint32_t* indices, bool initIndices,
                         std::uint32_t* scratch, std::uint32_t* histogram) {
