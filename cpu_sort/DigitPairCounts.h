@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <type_traits>
 
 // Per-chunk digit counts of the multi-threaded 8-bit-digit sort, taken from
 // the keys once instead of once per pass.
@@ -44,21 +43,13 @@ void CountFirstDigitAndPairs(const Value* values, const Entries& source, std::si
     std::uint32_t* pairs01 = pairs;
     std::uint32_t* pairs12 = pairs + kPairCounters;
     std::uint32_t* pairs23 = pairs + 2 * kPairCounters;
-    const auto add = [&](Value value) {
+    ForEachKey(values, source, first, last, [&](Value value) {
         const auto key = SortKey(value);
         ++counters[key & 0xFF];
         ++pairs01[key & 0xFFFF];
         ++pairs12[(key >> 8) & 0xFFFF];
         ++pairs23[key >> 16];
-    };
-    std::size_t p = first;
-    if constexpr (!std::is_same_v<Entries, IdentityEntries>) {
-        for (; p + kPrefetchAhead < last; ++p) {
-            PrefetchKey(values + source[p + kPrefetchAhead]);
-            add(values[source[p]]);
-        }
-    }
-    for (; p < last; ++p) add(values[source[p]]);
+    });
 }
 
 // Adds to `counters` (256) the histogram of digit `pass` (1, 2 or 3) over the

@@ -24,7 +24,7 @@
 // key read through them is a cache (and TLB) miss, and a pass costs about as
 // much as a random gather of n keys. The kernels therefore prefetch the key a
 // loop will read a little later, and avoid reading keys through the indices
-// at all where the counts allow it (see CountEveryDigit, CountDigitsInPlace,
+// at all where the counts allow it (see CountEveryDigit, IdentityEntries,
 // DigitPairCounts.h and the next-digit tables of SortMultiThreaded).
 namespace EvalCore::Detail {
 
@@ -41,7 +41,10 @@ void SortSingleThreaded(const Value* values, std::size_t n, std::uint32_t* indic
     using Layout = DigitLayout<Value>;
     constexpr bool countsEveryDigitAtOnce = Layout::radix == 256;
     std::uint32_t digitCounts[countsEveryDigitAtOnce ? Layout::passes : 1][256] = {};
-    if constexpr (countsEveryDigitAtOnce) CountEveryDigit(values, initIndices ? nullptr : indices, n, digitCounts);
+    if constexpr (countsEveryDigitAtOnce) {
+        WithEntries(initIndices, indices,
+                    [&](const auto& entries) { CountEveryDigit(values, entries, n, digitCounts); });
+    }
 
     for (unsigned pass = 0; pass < Layout::passes; ++pass) {
         // Passes alternate so that the fourth one ends in `indices`.
@@ -53,14 +56,13 @@ void SortSingleThreaded(const Value* values, std::size_t n, std::uint32_t* indic
             std::copy_n(digitCounts[pass], Layout::radix, histogram);
         } else {
             std::fill_n(histogram, Layout::radix, 0u);
-            if (initIndices) CountDigitsInPlace(values, 0, n, shift, histogram);
-            else CountDigits(values, source, 0, n, shift, histogram);
+            WithEntries(initIndices, source,
+                        [&](const auto& entries) { CountDigits(values, entries, 0, n, shift, histogram); });
         }
         for (std::size_t d = 1; d < Layout::radix; ++d) histogram[d] += histogram[d - 1];
-        const auto unused = [](Value, std::uint32_t) {};
-        if (pass == 0 && initIndices)
-            ScatterBackwards(values, IdentityEntries{}, 0, n, shift, histogram, destination, unused);
-        else ScatterBackwards(values, source, 0, n, shift, histogram, destination, unused);
+        WithEntries(pass == 0 && initIndices, source, [&](const auto& entries) {
+            ScatterBackwards(values, entries, 0, n, shift, histogram, destination, [](Value, std::uint32_t) {});
+        });
     }
 }
 
@@ -157,6 +159,9 @@ void SortMultiThreaded(const Value* values, std::size_t n, std::uint32_t* indice
         std::uint32_t* destination = pass % 2 == 0 ? scratch : indices;
         const unsigned shift = pass * Layout::bits;
         const bool countNext = countWhileScattering && pass + 1 < Layout::passes;
+        // With initIndices the first pass reads its entries 0 ... n - 1 as
+        // positions; `indices` does not hold them.
+        const bool identityEntries = pass == 0 && initIndices;
         try {
             RunWorkers(workers, T, [&](unsigned long t, unsigned long) {
                 std::uint32_t* counters = histogram[t];
@@ -169,11 +174,9 @@ void SortMultiThreaded(const Value* values, std::size_t n, std::uint32_t* indice
                         } else {
                             std::uint32_t* pairs = pairTables.get() + t * kPairTable;
                             std::fill_n(pairs, kPairTable, 0u);
-                            const std::size_t first = bounds[t], last = bounds[t + 1];
-                            if (initIndices)
-                                CountFirstDigitAndPairs(values, IdentityEntries{}, first, last, counters, pairs);
-                            else
-                                CountFirstDigitAndPairs(values, source, first, last, counters, pairs);
+                            WithEntries(identityEntries, source, [&](const auto& entries) {
+                                CountFirstDigitAndPairs(values, entries, bounds[t], bounds[t + 1], counters, pairs);
+                            });
                         }
                         return;
                     }
@@ -187,8 +190,9 @@ void SortMultiThreaded(const Value* values, std::size_t n, std::uint32_t* indice
                     return;
                 }
                 std::fill_n(counters, radix, 0u);
-                if (initIndices && pass == 0) CountDigitsInPlace(values, bounds[t], bounds[t + 1], shift, counters);
-                else CountDigits(values, source, bounds[t], bounds[t + 1], shift, counters);
+                WithEntries(identityEntries, source, [&](const auto& entries) {
+                    CountDigits(values, entries, bounds[t], bounds[t + 1], shift, counters);
+                });
             });
 
             // Counter d of histogram t becomes the number of entries with
@@ -232,15 +236,14 @@ void SortMultiThreaded(const Value* values, std::size_t n, std::uint32_t* indice
                                          [](Value, std::uint32_t) {});
                     }
                 };
-                if (pass == 0 && initIndices) scatter(IdentityEntries{});
-                else scatter(source);
+                WithEntries(identityEntries, source, scatter);
             });
         } catch (...) {
             // The scatter may have half-written `indices`; the source holds
             // the complete previous pass, so the caller keeps its entries.
             // The first pass with initIndices left `indices` as the caller
             // gave it; it gets the entries 0 ... n - 1 it asked for.
-            if (pass == 0 && initIndices) std::iota(indices, indices + n, std::uint32_t{0});
+            if (identityEntries) std::iota(indices, indices + n, std::uint32_t{0});
             else if (source == scratch) std::memcpy(indices, scratch, n * sizeof(std::uint32_t));
             throw;
         }

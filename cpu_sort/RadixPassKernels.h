@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 
 // The loops every pass of the index radix sort is made of: counting digits
 // and moving entries to their digits' slots. They read the keys through the
@@ -37,64 +38,61 @@ inline void PrefetchKey(const Value* key) {
     __builtin_prefetch(key, 0, 2);
 }
 
-// Adds the digit counts of the keys values[source[p]], p in [first, last).
-template <class Value>
-void CountDigits(const Value* values, const std::uint32_t* source, std::size_t first, std::size_t last,
-                 unsigned shift, std::uint32_t* counters) {
-    using Layout = DigitLayout<Value>;
-    std::size_t p = first;
-    for (; p + kPrefetchAhead < last; ++p) {
-        PrefetchKey(values + source[p + kPrefetchAhead]);
-        ++counters[Layout::Digit(values[source[p]], shift)];
-    }
-    for (; p < last; ++p) ++counters[Layout::Digit(values[source[p]], shift)];
+// The entries 0, 1, 2, ... that initIndices asks for, as a source read
+// without a memory access. A pass that knows its entries are 0 ... n - 1
+// reads the keys in memory order; and the first pass need not store them in
+// `indices`, since the second pass writes every entry there.
+struct IdentityEntries {
+    std::uint32_t operator[](std::size_t p) const { return static_cast<std::uint32_t>(p); }
+};
+
+// Calls work(IdentityEntries{}) when `identity`, else work(source).
+template <class Work>
+void WithEntries(bool identity, const std::uint32_t* source, Work&& work) {
+    if (identity) work(IdentityEntries{});
+    else work(source);
 }
 
-// Adds the digit counts of values[first, last) in memory order. A digit's
-// histogram does not depend on the order of the entries, so when the entries
-// are known to be exactly first ... last - 1 this sequential sweep replaces the
-// key reads through the permuted indices.
-template <class Value>
-void CountDigitsInPlace(const Value* values, std::size_t first, std::size_t last, unsigned shift,
-                        std::uint32_t* counters) {
-    using Layout = DigitLayout<Value>;
-    for (std::size_t p = first; p < last; ++p) ++counters[Layout::Digit(values[p], shift)];
+// Calls visit(values[source[p]]) for p = first ... last - 1 in order. Through
+// an index array it prefetches the keys ahead; IdentityEntries read memory in
+// order, which the hardware prefetches by itself.
+template <class Value, class Entries, class Visit>
+void ForEachKey(const Value* values, const Entries& source, std::size_t first, std::size_t last, Visit visit) {
+    std::size_t p = first;
+    if constexpr (!std::is_same_v<Entries, IdentityEntries>) {
+        for (; p + kPrefetchAhead < last; ++p) {
+            PrefetchKey(values + source[p + kPrefetchAhead]);
+            visit(values[source[p]]);
+        }
+    }
+    for (; p < last; ++p) visit(values[source[p]]);
+}
+
+// Adds the digit counts of the keys values[source[p]], p in [first, last). A
+// digit's histogram does not depend on the order of the entries, so when they
+// are known to be 0 ... n - 1, IdentityEntries count them in memory order.
+template <class Value, class Entries>
+void CountDigits(const Value* values, const Entries& source, std::size_t first, std::size_t last, unsigned shift,
+                 std::uint32_t* counters) {
+    ForEachKey(values, source, first, last,
+               [&](Value value) { ++counters[DigitLayout<Value>::Digit(value, shift)]; });
 }
 
 // The histograms of all four 8-bit digits of the keys values[source[p]], p
-// below n, in one sweep; with `source` null, of the keys values[0, n) in
-// memory order. No digit's histogram depends on the order of the entries, so
-// this replaces the four passes' own counting sweeps. 8-bit digits only: the
-// four histograms take 4 KiB, where 16-bit digits would need 1 MiB.
-template <class Value>
-void CountEveryDigit(const Value* values, const std::uint32_t* source, std::size_t n,
-                     std::uint32_t (&counters)[4][256]) {
+// below n, in one sweep. No digit's histogram depends on the order of the
+// entries, so this replaces the four passes' own counting sweeps. 8-bit digits
+// only: the four histograms take 4 KiB, where 16-bit digits would need 1 MiB.
+template <class Value, class Entries>
+void CountEveryDigit(const Value* values, const Entries& source, std::size_t n, std::uint32_t (&counters)[4][256]) {
     static_assert(DigitLayout<Value>::radix == 256 && DigitLayout<Value>::passes == 4);
-    const auto add = [&](Value value) {
+    ForEachKey(values, source, 0, n, [&](Value value) {
         const auto key = SortKey(value);
         ++counters[0][key & 0xFF];
         ++counters[1][(key >> 8) & 0xFF];
         ++counters[2][(key >> 16) & 0xFF];
         ++counters[3][key >> 24];
-    };
-    if (source == nullptr) {
-        for (std::size_t p = 0; p < n; ++p) add(values[p]);
-        return;
-    }
-    std::size_t p = 0;
-    for (; p + kPrefetchAhead < n; ++p) {
-        PrefetchKey(values + source[p + kPrefetchAhead]);
-        add(values[source[p]]);
-    }
-    for (; p < n; ++p) add(values[source[p]]);
+    });
 }
-
-// The entries 0, 1, 2, ... that initIndices asks for, as a source the first
-// pass reads without a memory access. The second pass writes every entry of
-// `indices`, so storing them there first would be a wasted sweep.
-struct IdentityEntries {
-    std::uint32_t operator[](std::size_t p) const { return static_cast<std::uint32_t>(p); }
-};
 
 // Moves the entries source[first, last) to `destination`, walking backwards:
 // the entry e with digit d goes to --slotEnd[d], so each digit's slots fill
