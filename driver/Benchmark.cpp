@@ -10,14 +10,18 @@
 #include <new>
 #include <numeric>
 
+#include <unistd.h>
+
 #include "cpu_sort/RadixSort32.h"
 #include "cpu_sort/RadixSort64.h"
 #include "driver/AppTimer.h"
 #include "driver/ConsoleText.h"
 #include "driver/GpuColumns.h"
+#include "driver/Interruption.h"
 #include "driver/LogCPU.h"
 #include "driver/MemoryBudget.h"
 #include "driver/ResultFiles.h"
+#include "driver/RunDirectory.h"
 #include "driver/TestData.h"
 #include "support/CharBuffer.h"
 #include "support/HugePages.h"
@@ -51,11 +55,48 @@ public:
     explicit BenchmarkRun(const RunPlan& plan) : plan(plan) {}
 
     int Run() {
-        if (!CreateRunDirectories(plan.logDirectory, plan.runDirectory)) return kExitNoDirectory;
+        if (!ClaimRunDirectory()) return kExitNoDirectory;
 
         timer.restart();
 
-        results.Open(plan.runDirectory, plan.columnNames);
+        if (!results.Open(runDirectory.Path(), plan.columnNames)) return kExitNoDirectory;
+        const int status = Benchmark();
+        return Finish(status);
+    }
+
+private:
+    bool ClaimRunDirectory() {
+        // Without root the default place is out of reach; say how to choose another.
+        const bool hintOutput = !plan.customLogDirectory && geteuid() != 0;
+        if (!CreateLogDirectory(plan.logDirectory, plan.customLogDirectory,
+                                hintOutput ? " (not root: use -O DIR to put the results elsewhere)" : ""))
+            return false;
+        for (const std::string& repaired : RepairInterruptedRuns(plan.logDirectory))
+            std::printf("Repaired the result files of an interrupted run: %s\n", repaired.c_str());
+        if (!runDirectory.Claim(plan.runDirectory)) return false;
+        SetInterruptedResultsLocation(runDirectory.Path());
+        return true;
+    }
+
+    // Closes the result files and reports cells the disk did not take: the run
+    // then counts as incomplete, whatever else it achieved.
+    int Finish(int status) {
+        gpu.reset();
+        ReleaseScratch(radix32);
+        ReleaseScratch(radix64);
+        std::uint64_t missing = 0;
+        std::string files;
+        for (const auto& file : results.Close()) {
+            missing += file.cells;
+            files += (files.empty() ? "" : ", ") + file.fileName + " " + std::to_string(file.cells);
+        }
+        if (missing == 0) return status;
+        std::printf("Results incomplete: %" PRIu64 " cells could not be written to %s (%s)\n", missing,
+                    runDirectory.Path().c_str(), files.c_str());
+        return status == kExitComplete ? kExitStopped : status;
+    }
+
+    int Benchmark() {
         LogCPU().Log();
         std::printf("----------------------------- GPU INFO -----------------------------\n");
         gpu = std::make_unique<GpuColumns>(plan.shaderPath);
@@ -73,7 +114,6 @@ public:
         return kExitComplete;
     }
 
-private:
     template <typename Element>
     Outcome RunDataType(const DataType<Element>& type) {
         std::printf("================================= Running %s Benchmark =================================\n",
@@ -203,6 +243,7 @@ private:
     }
 
     const RunPlan& plan;
+    RunDirectory runDirectory;
     AppTimer timer;
     AppCore::CharBuffer data;
     AppCore::CharBuffer indices;

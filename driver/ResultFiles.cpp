@@ -2,8 +2,11 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstring>
 #include <stdexcept>
 
 #include "strings/NumberText.h"
@@ -17,19 +20,29 @@ bool IsDirectory(const std::string& path) {
     return stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
 }
 
-bool MakeDirectory(const std::string& path) {
+bool MakeDirectory(const std::string& path, bool withParents) {
     if (IsDirectory(path)) return true;
+    if (withParents && path.size() > 1) {
+        const size_t slash = path.find_last_of('/', path.size() - 2);
+        if (slash != std::string::npos && slash > 0 && !MakeDirectory(path.substr(0, slash + 1), true)) return false;
+    }
     // Default permissions: 0777 less the umask. A racing creator is as good as ours.
-    if (mkdir(path.c_str(), 0777) == 0 || IsDirectory(path)) return true;
-    std::printf("Failed to create directory: %s\n", path.c_str());
-    std::fflush(stdout);
-    return false;
+    return mkdir(path.c_str(), 0777) == 0 || IsDirectory(path);
+}
+
+// Every cell starts with its separator: "\n" before a count, "," before a time.
+std::uint64_t CellsIn(const std::string& text) {
+    return static_cast<std::uint64_t>(std::count(text.begin(), text.end(), '\n') +
+                                      std::count(text.begin(), text.end(), ','));
 }
 
 }  // namespace
 
-bool CreateRunDirectories(const std::string& logDirectory, const std::string& runDirectory) {
-    return MakeDirectory(logDirectory) && MakeDirectory(runDirectory);
+bool CreateLogDirectory(const std::string& logDirectory, bool withParents, const std::string& hint) {
+    if (MakeDirectory(logDirectory, withParents)) return true;
+    std::printf("Failed to create directory: %s%s\n", logDirectory.c_str(), hint.c_str());
+    std::fflush(stdout);
+    return false;
 }
 
 std::string CountCell(std::uint64_t count) {
@@ -38,38 +51,70 @@ std::string CountCell(std::uint64_t count) {
     return std::to_string(count);
 }
 
-ResultFiles::~ResultFiles() {
-    for (size_t i = files.size(); i-- > 0;) files[i].Close();
-}
+ResultFiles::~ResultFiles() { (void)Close(); }
 
-void ResultFiles::Open(const std::string& runDirectory, const std::vector<std::string>& columnNames) {
+bool ResultFiles::Open(const std::string& runDirectory, const std::vector<std::string>& columnNames) {
     std::string header;
     for (size_t i = 0; i < columnNames.size(); ++i) {
         if (i > 0) header += ',';
         header += columnNames[i];
     }
     for (size_t i = 0; i < files.size(); ++i) {
-        files[i].Init(runDirectory, std::string("bench_") + kDataTypes[i] + ".csv", 'w');
+        if (!files[i].Init(runDirectory, std::string("bench_") + kDataTypes[i] + ".csv", 'w')) return false;
         files[i] += header;
+        if (!files[i].PendingText().empty()) {
+            std::printf("Failed to write the header of %s: %s\n", files[i].FilePath().c_str(), std::strerror(errno));
+            std::fflush(stdout);
+            return false;
+        }
     }
+    return true;
 }
 
-LogManager& ResultFiles::File(const std::string& dataType) {
-    for (size_t i = 0; i < files.size(); ++i) {
-        if (dataType == kDataTypes[i]) return files[i];
+std::vector<ResultFiles::Unwritten> ResultFiles::Close() {
+    std::vector<Unwritten> unwritten;
+    if (closed) return unwritten;
+    closed = true;
+    for (size_t i = files.size(); i-- > 0;) {
+        files[i].Close();
+        const std::uint64_t cells = CellsIn(files[i].PendingText());
+        if (cells != 0) unwritten.insert(unwritten.begin(), {std::string("bench_") + kDataTypes[i] + ".csv", cells});
+    }
+    return unwritten;
+}
+
+void ResultFiles::Append(size_t file, const std::string& cell) {
+    LogManager& manager = files[file];
+    manager += cell;
+    const bool refused = !manager.FilePath().empty() && !manager.PendingText().empty();
+    if (refused && !failing[file]) {
+        std::printf("Cannot write to %s: %s; its cells stay on the console and are retried with every new cell\n",
+                    manager.FilePath().c_str(), std::strerror(errno));
+        std::fflush(stdout);
+    }
+    failing[file] = refused;
+}
+
+namespace {
+size_t IndexOf(const std::string& dataType) {
+    for (size_t i = 0; i < kDataTypes.size(); ++i) {
+        if (dataType == kDataTypes[i]) return i;
     }
     throw std::out_of_range("no result file for data type " + dataType);
 }
+}  // namespace
+
+LogManager& ResultFiles::File(const std::string& dataType) { return files[IndexOf(dataType)]; }
 
 void ResultFiles::AppendCount(const std::string& dataType, std::uint64_t count) {
     // Built by append: "\n" + text trips a false -Wrestrict in GCC 12.
     std::string cell(1, '\n');
     cell += CountCell(count);
-    File(dataType) += cell;
+    Append(IndexOf(dataType), cell);
 }
 
 void ResultFiles::AppendTime(const std::string& dataType, double milliseconds) {
     std::string cell(1, ',');
     cell += SLib::STR_FromNum(milliseconds, 0, 12, 15);
-    File(dataType) += cell;
+    Append(IndexOf(dataType), cell);
 }

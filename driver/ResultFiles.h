@@ -7,12 +7,11 @@
 #include <string>
 #include <vector>
 
-// Creates `plan.logDirectory`, then `plan.runDirectory`, each one level deep,
-// keeping a directory that already exists. On the first one that cannot be made
+// Creates the log directory, the parent of every run directory, keeping one that
+// already exists; one level deep unless `withParents`. When it cannot be made
 // (missing parent, no permission, a file of that name) prints
-// "Failed to create directory: <path>" and returns false; nothing else is
-// created or printed then.
-bool CreateRunDirectories(const std::string& logDirectory, const std::string& runDirectory);
+// "Failed to create directory: <path>" followed by `hint`, and returns false.
+bool CreateLogDirectory(const std::string& logDirectory, bool withParents, const std::string& hint = "");
 
 // The count cell of a row: N in plain decimal (no grouping). Counts above the
 // signed 32-bit range keep their full unsigned value.
@@ -25,8 +24,11 @@ std::string CountCell(std::uint64_t count);
 // count: "\n" + count cell, then "," + time cell per timed column; no line feed
 // after the last row. Every cell is written through to disk as it is appended.
 // Destruction closes the files in the order BIGFLOAT, BIGINT, FLOAT, INT, which
-// trims each to exactly its text. A file that cannot be created is reported by
-// its manager and its cells stay in memory only.
+// trims each to exactly its text.
+//
+// A cell the disk does not take (it is full) stays pending in its manager and is
+// retried with every later cell of that file; the first such failure of a file
+// prints one line.
 class ResultFiles {
 public:
     ResultFiles() = default;
@@ -36,8 +38,11 @@ public:
 
     // Creates (or truncates) the four files in `runDirectory` in the order INT,
     // FLOAT, BIGINT, BIGFLOAT, each followed at once by the header line. Prints
-    // "Initialized Log File: <path>" for each.
-    void Open(const std::string& runDirectory, const std::vector<std::string>& columnNames);
+    // "Initialized Log File: <path>" for each. Stops at the first file that cannot
+    // be created ("Failed to initialize Log File: <path>") or cannot take its
+    // header (one line naming it) and returns false: a run without its result
+    // files would measure for nothing.
+    bool Open(const std::string& runDirectory, const std::vector<std::string>& columnNames);
 
     // Starts a row of `dataType` ("INT", "FLOAT", "BIGINT" or "BIGFLOAT").
     void AppendCount(const std::string& dataType, std::uint64_t count);
@@ -48,7 +53,21 @@ public:
     // The manager of `dataType`; std::out_of_range for an unknown name.
     LogManager& File(const std::string& dataType);
 
+    // Cells that never reached a file, by file name.
+    struct Unwritten {
+        std::string fileName;
+        std::uint64_t cells;
+    };
+    // Closes the files in the order BIGFLOAT, BIGINT, FLOAT, INT (a last try for
+    // pending cells, then the trim) and lists the files that still miss cells.
+    // Later calls, and the destructor, do nothing more.
+    std::vector<Unwritten> Close();
+
 private:
+    void Append(size_t file, const std::string& cell);
+
     // INT, FLOAT, BIGINT, BIGFLOAT.
     std::array<LogManager, 4> files;
+    std::array<bool, 4> failing{};  // the file has refused a cell; reported once
+    bool closed = false;
 };

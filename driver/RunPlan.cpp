@@ -53,6 +53,28 @@ std::uint64_t ParseCount(const char* text) {
 
 bool Is(const char* arg, const char* option) { return std::strcmp(arg, option) == 0; }
 
+bool IsHelp(const char* arg) { return Is(arg, "-h") || Is(arg, "-help") || Is(arg, "--help") || Is(arg, "-?"); }
+
+// "-R" takes a whole number in [1, kMaxRepetitions]; anything else numeric is an error.
+bool ParseRepetitions(const char* text, int& repetitions) {
+    if (*text == '+') ++text;
+    if (*text == '\0') return false;
+    int value = 0;
+    for (const char* digit = text; *digit != '\0'; ++digit) {
+        if (*digit < '0' || *digit > '9') return false;
+        value = value * 10 + (*digit - '0');
+        if (value > kMaxRepetitions) return false;
+    }
+    if (value < 1 || value > kMaxRepetitions) return false;
+    repetitions = value;
+    return true;
+}
+
+std::string WithTrailingSlash(std::string directory) {
+    if (directory.back() != '/') directory += '/';
+    return directory;
+}
+
 }  // namespace
 
 const std::vector<std::uint64_t>& StandardLadder() {
@@ -69,15 +91,62 @@ std::string ShaderPathFor(const std::string& programPath) {
     return programPath.substr(0, slash + 1) + "Shaders";
 }
 
+const char* UsageText() {
+    return "usage: sortbench [options]\n"
+           "Times sorters on random INT, FLOAT, BIGINT and BIGFLOAT data and writes one CSV file per type.\n"
+           "  -GPU, -gpu      also sort on the GPU (three more columns)\n"
+           "  -QA             with -GPU: check the GPU permutation against the CPU's; a mismatch stops the run\n"
+           "  -INFO           print the system report and stop\n"
+           "  -MIN, -min      counts 100 to 1,000 (5 counts)\n"
+           "  -100K           counts 100 to 100,000 (13 counts)\n"
+           "  -1M             counts 100 to 1,000,000 (17 counts)\n"
+           "  -10M            counts 100 to 10,000,000 (21 counts)\n"
+           "  -100M           counts 100 to 100,000,000 (25 counts; the default)\n"
+           "  -500M           the default counts, then 250 and 500 million\n"
+           "  -1B             the default counts, then 250, 500, 750 million and 1 billion\n"
+           "  -S500M, -S750M, -S1B   the single count 500, 750 or 1,000 million\n"
+           "  -S N, -s N      the single count N\n"
+           "  -R N, -r N      time every sorter N times (1 to 1000) and report the median and spread\n"
+           "  -O DIR          put the run directories under DIR (created if missing)\n"
+           "  -h, -help, --help, -?   print this text and stop\n"
+           "Results: /var/log/dezavadure/cpu_[gpu_]YYMMDDhhmmss/bench_<TYPE>.csv, one directory per run\n"
+           "(under DIR with -O).\n";
+}
+
 RunPlan ParseCommandLine(int argc, const char* const argv[], const std::string& startStamp,
                          const std::string& logDirectory) {
     RunPlan plan;
+    plan.logDirectory = logDirectory;
     Switches s;
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
         if (Is(arg, "-S") || Is(arg, "-s")) {
             // A non-numeric value is not consumed: it is examined as an option next.
-            if (i + 1 < argc && SLib::STR_IsNum(argv[i + 1])) s.customCount = ParseCount(argv[++i]);
+            if (i + 1 < argc && SLib::STR_IsNum(argv[i + 1])) {
+                s.customCount = ParseCount(argv[++i]);
+            } else {
+                plan.warnings.push_back(std::string("Ignoring ") + arg + ": it needs a record count after it");
+            }
+        } else if (Is(arg, "-R") || Is(arg, "-r")) {
+            if (i + 1 < argc && SLib::STR_IsNum(argv[i + 1])) {
+                const char* value = argv[++i];
+                if (!ParseRepetitions(value, plan.repetitions) && plan.error.empty()) {
+                    plan.error = std::string(arg) + " takes a whole number of repetitions from 1 to " +
+                                 std::to_string(kMaxRepetitions) + ", not " + value;
+                }
+            } else {
+                plan.warnings.push_back(std::string("Ignoring ") + arg + ": it needs a number of repetitions after it");
+            }
+        } else if (Is(arg, "-O")) {
+            // A directory that starts with "-" is more likely a forgotten value; "./-x" still works.
+            if (i + 1 < argc && argv[i + 1][0] != '\0' && argv[i + 1][0] != '-') {
+                plan.logDirectory = WithTrailingSlash(argv[++i]);
+                plan.customLogDirectory = true;
+            } else if (plan.error.empty()) {
+                plan.error = "-O needs the directory to put the run directories in";
+            }
+        } else if (IsHelp(arg)) {
+            plan.showUsage = true;
         } else if (Is(arg, "-GPU") || Is(arg, "-gpu")) {
             plan.gpuEnabled = true;
         } else if (Is(arg, "-QA")) {
@@ -104,14 +173,15 @@ RunPlan ParseCommandLine(int argc, const char* const argv[], const std::string& 
             s.presets[k1M] = true;
         } else if (Is(arg, "-100K")) {
             s.presets[k100K] = true;
+        } else {
+            plan.warnings.push_back(std::string("Ignoring unknown argument: ") + arg + " (-help lists the options)");
         }
     }
 
     plan.counts = ResolveCounts(s);
     plan.columnNames = {"NbRecords", "CPU Standard", "CPU 1 Thread", "CPU 2 Thread", "CPU 4 Thread", "CPU 8 Thread"};
     if (plan.gpuEnabled) plan.columnNames.insert(plan.columnNames.end(), {"GPU", "GPU On Card", "GPU Transfer"});
-    plan.logDirectory = logDirectory;
-    plan.runDirectory = logDirectory + "cpu_" + (plan.gpuEnabled ? "gpu_" : "") + startStamp + "/";
+    plan.runDirectory = plan.logDirectory + "cpu_" + (plan.gpuEnabled ? "gpu_" : "") + startStamp + "/";
     plan.shaderPath = argc > 0 ? ShaderPathFor(argv[0]) : "Shaders";
     return plan;
 }

@@ -18,6 +18,12 @@ struct RunPlan {
     std::string logDirectory;  // parent of every run directory, ends with "/"
     std::string runDirectory;  // logDirectory + "cpu_" ["gpu_"] + start stamp + "/"
     std::string shaderPath;    // "<program directory>/Shaders", or "Shaders"
+    bool customLogDirectory = false;  // "-O DIR" chose logDirectory
+    int repetitions = 1;              // "-R N": timed sorts per sorter and data set, 1 to 1000
+
+    bool showUsage = false;             // "-h", "-help", "--help", "-?": print UsageText() and stop
+    std::vector<std::string> warnings;  // one line per skipped argument, for stderr
+    std::string error;                  // a bad option value: the run must not start
 };
 
 inline constexpr const char* kDefaultLogDirectory = "/var/log/dezavadure/";
@@ -25,11 +31,19 @@ inline constexpr const char* kDefaultLogDirectory = "/var/log/dezavadure/";
 // The 25 counts from 100 to 100,000,000 that an empty command line benchmarks.
 const std::vector<std::uint64_t>& StandardLadder();
 
-// Turns argv into the run plan. Never fails and never prints: unknown arguments,
-// other casings and non-numeric values after "-S" are skipped. `startStamp` is the
-// 12-digit time stamp of the run directory; `logDirectory` must end with "/".
+// The repetitions "-R" accepts.
+inline constexpr int kMaxRepetitions = 1000;
+
+// Turns argv into the run plan. Never prints: unknown arguments, other casings and
+// non-numeric values after "-S" and "-R" are skipped, each with a line in
+// `warnings`; a bad value of "-R" or a missing directory after "-O" sets `error`.
+// `startStamp` is the 12-digit time stamp of the run directory; `logDirectory`
+// (the default parent of run directories, overridden by "-O") must end with "/".
 RunPlan ParseCommandLine(int argc, const char* const argv[], const std::string& startStamp,
                          const std::string& logDirectory = kDefaultLogDirectory);
+
+// Every option, one line each, and where the results go.
+const char* UsageText();
 
 // "<directory of programPath>/Shaders", taken lexically; "Shaders" when the path has
 // no directory part.

@@ -2,11 +2,25 @@
 
 #include "driver/Benchmark.h"
 #include "driver/ConsoleText.h"
+#include "driver/Interruption.h"
 #include "driver/RunPlan.h"
 
 int main(int argc, char* argv[]) {
     // A run takes hours: every line must reach a pipe or a log file as it happens.
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     const std::string startStamp = GetTimeStamp();
-    return RunBenchmark(ParseCommandLine(argc, argv, startStamp));
+    const RunPlan plan = ParseCommandLine(argc, argv, startStamp);
+    for (const std::string& warning : plan.warnings) std::fprintf(stderr, "%s\n", warning.c_str());
+    if (plan.showUsage) {
+        std::fputs(UsageText(), stdout);
+        return kExitComplete;
+    }
+    if (!plan.error.empty()) {
+        std::fprintf(stderr, "%s\n", plan.error.c_str());
+        return kExitStopped;
+    }
+    // Before the GPU driver or any sort starts a thread, so the handler knows the
+    // thread that writes the result files.
+    InstallInterruptionHandlers();
+    return RunBenchmark(plan);
 }

@@ -8,6 +8,8 @@
 #include <thread>
 #include <unordered_map>
 
+#include "logging/SignalSafeTrim.h"
+
 std::string LogManager::TStampFormat = "%F %T";
 bool LogManager::TShowThread = false;
 unsigned long LogManager::TIndentSize = 22;
@@ -47,10 +49,13 @@ bool LogManager::Init(const std::string& dir, const std::string& name, char mode
         return true;
     }
     filePath = dir.back() == '/' ? dir + name : dir + "/" + name;
+    // The old file is closed below; its descriptor number may come back for the new one.
+    KeepTrimmedOnSignal(false);
 
     const auto createNew = [this] {
         if (engine.NewFile(filePath, 1)) {
             writePos = 0;
+            KeepTrimmedOnSignal(true);
             PrintLine("Initialized Log File: " + filePath + "\n");
             return true;
         }
@@ -81,6 +86,7 @@ bool LogManager::Init(const std::string& dir, const std::string& name, char mode
         while (writePos > 0 && engine.data[writePos - 1] == 0) {
             --writePos;
         }
+        KeepTrimmedOnSignal(true);
         PrintLine("Initialized Log File: " + filePath + "\n");
         return true;
     }
@@ -179,10 +185,17 @@ void LogManager::WriteThrough() {
     // A failed msync is reported by the engine; the bytes are in the file's pages.
     (void)engine.FlushView();
     writePos = end;
+    SignalSafeTrim::SetLength(trimSlot, writePos);
     pendingText.clear();
 }
 
+void LogManager::KeepTrimmedOnSignal(bool keep) {
+    SignalSafeTrim::Unregister(trimSlot);
+    trimSlot = keep ? SignalSafeTrim::Register(engine.mmFile.fileDescriptor, writePos) : -1;
+}
+
 void LogManager::TrimAndClose() {
+    KeepTrimmedOnSignal(false);
     if (!filePath.empty()) {
         (void)engine.ResizeFile(writePos);
     }

@@ -14,6 +14,9 @@
 // file's current size. The file grows by at least growStep bytes at a time and is
 // trimmed to exactly its text by Close and the destructor.
 //
+// While a manager has a file, its written length is registered with
+// SignalSafeTrim, so an interrupting signal can cut the file back to its text.
+//
 // Text that cannot be written (no file, no view, or a grow the disk refused)
 // stays pending and is retried by the next write; nothing is ever copied past
 // the end of the mapped file. Every public write and read takes the manager's
@@ -97,6 +100,8 @@ private:
     void WriteThrough();
     void TrimAndClose();
     void AppendLinePrefix();
+    // Registers the open file with SignalSafeTrim (true) or forgets it (false).
+    void KeepTrimmedOnSignal(bool keep);
 
     std::mutex mutex;
     std::string pendingText;
@@ -105,4 +110,5 @@ private:
     unsigned long writePos = 0;
     // Smallest growth of the file, so that small appends rarely remap.
     unsigned long growStep = 1024;
+    int trimSlot = -1;  // SignalSafeTrim slot of the open file; -1 without one
 };

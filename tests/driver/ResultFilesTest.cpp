@@ -228,7 +228,7 @@ TEST(BenchmarkResults, killed_run_keeps_every_appended_cell) {
     for (size_t i = 1; i + 1 < lines.size(); ++i) EXPECT_TRUE(IsRow(lines[i], 6)) << lines[i];
 }
 
-TEST(BenchmarkResults, full_filesystem_reports_the_file_it_cannot_create_and_runs_on) {
+TEST(BenchmarkResults, a_result_file_that_cannot_be_created_ends_the_run_with_255_before_any_benchmark) {
     // Three pages of room: tmpfs charges a whole page per file, so the fourth
     // result file cannot be created.
     TestSupport::TinyFilesystem fs(12 * 1024);
@@ -236,17 +236,39 @@ TEST(BenchmarkResults, full_filesystem_reports_the_file_it_cannot_create_and_run
     const RunPlan plan = PlanFor({"-MIN"}, fs.Path().string() + "/");
     testing::internal::CaptureStderr();
     const Captured run = RunCaptured(plan);
-    const std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(run.status, kExitComplete);
-    EXPECT_NE(err.find("No space left on device"), std::string::npos) << err;
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(run.status, kExitNoDirectory);
     EXPECT_NE(run.out.find("Failed to initialize Log File: " + plan.runDirectory + "bench_BIGFLOAT.csv\n"),
               std::string::npos)
         << run.out;
-    for (const char* name : {"bench_INT.csv", "bench_FLOAT.csv", "bench_BIGINT.csv"}) {
-        const auto lines = Lines(ReadWholeFile(plan.runDirectory + name));
-        ASSERT_EQ(lines.size(), 6u) << name;
-        EXPECT_EQ(lines[0], kCpuHeader);
-        for (size_t i = 1; i < lines.size(); ++i) EXPECT_TRUE(IsRow(lines[i], 6)) << lines[i];
+    EXPECT_EQ(run.out.find("INFO"), std::string::npos) << "no report and no benchmark after the failure";
+    EXPECT_EQ(run.out.find("Count:"), std::string::npos);
+}
+
+TEST(BenchmarkResults, cells_a_full_disk_refuses_are_reported_and_the_run_ends_with_status_1) {
+    // One page per file: the header and the first rows fit, the rest does not.
+    TestSupport::TinyFilesystem fs(4 * 4096);
+    if (!fs.Mounted()) GTEST_SKIP() << "needs root to mount a small tmpfs";
+    RunPlan plan = PlanFor({}, fs.Path().string() + "/");
+    plan.counts.assign(150, 1);
+    testing::internal::CaptureStderr();
+    const Captured run = RunCaptured(plan);
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(run.status, kExitStopped);
+    const auto out = Lines(run.out);
+    EXPECT_EQ(std::count_if(out.begin(), out.end(), [](const std::string& l) { return l.find("Count: 1, 150/150") != std::string::npos; }), 4)
+        << "the run goes on after the disk is full";
+    ASSERT_FALSE(out.empty());
+    EXPECT_EQ(out.back().rfind("Results incomplete: ", 0), 0u) << out.back();
+    EXPECT_NE(out.back().find(" cells could not be written to " + plan.runDirectory + " (bench_INT.csv "), std::string::npos)
+        << out.back();
+    for (const char* name : kFiles) {
+        EXPECT_NE(run.out.find("Cannot write to " + plan.runDirectory + name + ": No space left on device"),
+                  std::string::npos) << name;
+        const std::string text = ReadWholeFile(plan.runDirectory + name);
+        EXPECT_EQ(text.find('\0'), std::string::npos) << name;
+        const auto lines = Lines(text);
+        ASSERT_GT(lines.size(), 20u) << name;
+        for (size_t i = 1; i + 1 < lines.size(); ++i) EXPECT_TRUE(IsRow(lines[i], 6)) << lines[i];
     }
-    EXPECT_EQ(ReadWholeFile(plan.runDirectory + "bench_BIGFLOAT.csv"), "");
 }

@@ -100,3 +100,57 @@ TEST(RunPlan, shader_path_sits_beside_the_program) {
     EXPECT_EQ(Parse({}, "bench").shaderPath, "Shaders");
     EXPECT_EQ(Parse({}, "/sortbench").shaderPath, "/Shaders");
 }
+
+TEST(RunPlan, every_skipped_argument_gets_one_warning_naming_it) {
+    const RunPlan plan = Parse({"-Gpu", "-S", "abc", "-MIN", "--verbose", "-R"});
+    ASSERT_EQ(plan.warnings.size(), 5u);
+    EXPECT_NE(plan.warnings[0].find("-Gpu"), std::string::npos);
+    EXPECT_NE(plan.warnings[1].find("-S"), std::string::npos);
+    EXPECT_NE(plan.warnings[2].find("abc"), std::string::npos);
+    EXPECT_NE(plan.warnings[3].find("--verbose"), std::string::npos);
+    EXPECT_NE(plan.warnings[4].find("-R"), std::string::npos);
+    EXPECT_EQ(plan.counts, kMinList);
+    EXPECT_TRUE(plan.error.empty());
+    EXPECT_TRUE(Parse({"-GPU", "-S", "5"}).warnings.empty());
+}
+
+TEST(RunPlan, help_switches_ask_for_the_usage_text) {
+    for (const char* help : {"-h", "-help", "--help", "-?"}) EXPECT_TRUE(Parse({"-MIN", help}).showUsage) << help;
+    EXPECT_FALSE(Parse({"-H"}).showUsage);
+    const std::string usage = UsageText();
+    for (const char* option : {"-GPU", "-QA", "-INFO", "-MIN", "-100K", "-1B", "-S500M", "-S N", "-R N", "-O DIR",
+                               "--help", "/var/log/dezavadure/"})
+        EXPECT_NE(usage.find(option), std::string::npos) << option;
+}
+
+TEST(RunPlan, repetitions_take_a_whole_number_from_1_to_1000) {
+    const struct {
+        std::vector<const char*> args;
+        int repetitions;
+        bool error;
+    } cases[] = {
+        {{}, 1, false},           {{"-R", "9"}, 9, false},      {{"-r", "+1000"}, 1000, false},
+        {{"-R", "3", "-R", "5"}, 5, false}, {{"-R", "abc"}, 1, false}, {{"-R", "0"}, 1, true},
+        {{"-R", "1001"}, 1, true}, {{"-R", "-3"}, 1, true},      {{"-R", "2.5"}, 1, true},
+    };
+    for (const auto& c : cases) {
+        std::vector<const char*> argv{"sortbench"};
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        const RunPlan plan = ParseCommandLine(static_cast<int>(argv.size()), argv.data(), "261207081500", "/logs/");
+        const std::string text = c.args.empty() ? "" : c.args.back();
+        EXPECT_EQ(plan.repetitions, c.repetitions) << text;
+        EXPECT_EQ(!plan.error.empty(), c.error) << text;
+        if (c.error) {
+            EXPECT_NE(plan.error.find("from 1 to 1000"), std::string::npos) << plan.error;
+        }
+    }
+}
+
+TEST(RunPlan, output_directory_replaces_the_log_directory) {
+    const RunPlan plan = Parse({"-O", "results", "-GPU"});
+    EXPECT_EQ(plan.logDirectory, "results/");
+    EXPECT_EQ(plan.runDirectory, "results/cpu_gpu_261207081500/");
+    EXPECT_TRUE(plan.customLogDirectory);
+    for (auto args : {std::initializer_list<const char*>{"-O"}, {"-O", "-MIN"}, {"-O", ""}})
+        EXPECT_FALSE(Parse(args).error.empty());
+}

@@ -1,4 +1,5 @@
 #include "logging/LogManager.h"
+#include "logging/SignalSafeTrim.h"
 #include "tests/support/TempDirectory.h"
 
 #include <gtest/gtest.h>
@@ -310,4 +311,21 @@ TEST(LogManagerFullDisk, close_on_a_full_disk_trims_to_the_text_that_fitted) {
     ASSERT_FALSE(text.empty());
     ASSERT_EQ(text.size() % 1000, 0u);
     for (size_t i = 0; i < text.size(); ++i) ASSERT_EQ(text[i], 'a' + static_cast<int>(i / 1000) % 26) << i;
+}
+
+TEST(LogManagerSignalTrim, trim_all_cuts_open_files_to_their_text_and_forgets_closed_ones) {
+    TempDirectory dir;
+    LogManager open;
+    Open(open, dir, "open.txt");
+    open += "kept text";
+    ASSERT_EQ(open.FileSize(), 1024u);
+    {
+        LogManager closed;
+        Open(closed, dir, "closed.txt");
+        closed += "closed";
+    }
+    WriteWholeFile(dir.File("closed.txt"), std::string(100, 'x'));
+    SignalSafeTrim::TrimAll();
+    EXPECT_EQ(ReadWholeFile(dir.File("open.txt")), "kept text");
+    EXPECT_EQ(ReadWholeFile(dir.File("closed.txt")), std::string(100, 'x'));
 }

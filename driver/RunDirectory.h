@@ -1,0 +1,44 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+// A run directory that belongs to one run alone, and the repair of the ones
+// whose runs died without trimming their files.
+//
+// A run holds an exclusive flock on the lock file "run.lock" in its directory for
+// as long as it lives; the kernel drops it however the process ends, so a free
+// lock means nobody writes there any more.
+class RunDirectory {
+public:
+    RunDirectory() = default;
+    RunDirectory(const RunDirectory&) = delete;
+    RunDirectory& operator=(const RunDirectory&) = delete;
+    // Releases the lock; the lock file stays (removing it would race a repair).
+    ~RunDirectory();
+
+    // Creates `preferred` ("<log dir>/cpu_[gpu_]YYMMDDhhmmss/") exclusively. When
+    // another run owns that name, the stamp is advanced a second at a time to the
+    // first free one. Then takes the lock. On failure prints
+    // "Failed to create directory: <path>" and returns false.
+    bool Claim(const std::string& preferred);
+
+    // The claimed directory, ending with "/"; empty before a successful Claim.
+    const std::string& Path() const { return path; }
+
+private:
+    std::string path;
+    int lockDescriptor = -1;
+};
+
+inline constexpr const char* kRunLockFileName = "run.lock";
+
+// The stamp a second after `stamp` ("%y%m%d%H%M%S"); empty when `stamp` is not
+// such a stamp.
+std::string NextStamp(const std::string& stamp);
+
+// Every run directory ("cpu_[gpu_]<12 digits>") below `logDirectory` whose lock is
+// free and whose result files (*.csv, *.txt) end in zero bytes gets those files
+// cut back to their last non-zero byte. Returns the repaired directories, each
+// ending with "/". Directories it cannot open or lock are left alone.
+std::vector<std::string> RepairInterruptedRuns(const std::string& logDirectory);

@@ -1,0 +1,72 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Statistics over the repeated timings (milliseconds) of one sorter on one data
+// set, and the text that reports them.
+
+struct TimingSummary {
+    std::size_t runs;
+    double min, median, mean, max, stdDev;
+
+    // Coefficient of variation stdDev / mean; 0 when mean is 0.
+    double Cv() const;
+};
+
+// Summary of `times`, which must not be empty. The median is the middle value of
+// the sorted times, the mean of the two middle ones for an even count. stdDev is
+// the sample standard deviation (divides by n - 1, like Google Benchmark's stddev
+// aggregate), 0 for a single run. The caller's vector keeps its order.
+TimingSummary Summarize(const std::vector<double>& times);
+
+// The order in which round `round` (0-based) runs a data set's `sorters` columns:
+// element j is (round + j) mod sorters, i.e. 0..sorters-1 rotated left by round.
+// Over `sorters` consecutive rounds each sorter runs once in every position, so no
+// sorter always inherits the caches or clock state left by the same neighbour.
+// Empty for 0 sorters.
+std::vector<std::size_t> RoundOrder(std::size_t sorters, std::size_t round);
+
+// `value` rounded to `digits` (at least 1) significant digits in fixed notation,
+// never an exponent. Zeros after the decimal point that belong to the significant
+// digits stay ("171.0"); integer parts longer than `digits` are printed in full
+// without decimals ("12345"). "inf", "-inf" or "nan" for non-finite values.
+std::string SignificantDigits(double value, int digits);
+
+// Console suffix after a sorter's median time when it ran more than once:
+// " (median of 9, 152.3 … 171.0, cv 3.4%)" - min and max with 4 significant
+// digits, cv in percent with one decimal.
+std::string SpreadSuffix(const TimingSummary& summary);
+
+// The file stats_<TYPE>.csv, written cell by cell like the result files: the header
+// has no line feed, every row starts with "\n", no line feed follows the last row.
+//
+// "NbRecords,Column,Runs,Min,Median,Mean,Max,StdDev,Times"
+std::string StatsHeader();
+
+// "\n<count>,<column>,<runs>,<min>,<median>,<mean>,<max>,<stdDev>,<t1;t2;...>" with
+// every time in measured order. Numbers other than count and runs use the time-cell
+// format of the result files (at most twelve decimals, trailing zeros trimmed).
+// `times` must not be empty. `column` is written as is, so it must hold no ',' or
+// line feed.
+std::string StatsRow(std::uint64_t count, const std::string& column, const std::vector<double>& times);
+
+// Above this spread the median of a few runs can shift by more than the gaps
+// between close sorters, so the comparison is no longer trustworthy.
+inline constexpr double kNoisyCvLimit = 0.05;
+
+struct NoisyCell {
+    std::string dataType;  // "INT", "FLOAT", ...
+    std::uint64_t count;
+    std::string column;    // "CPU 8 Thread", ...
+    TimingSummary summary;
+};
+
+// The end-of-run report of cells whose Cv() exceeds `cvLimit`, in the given order:
+// a header line "Noisy cells (coefficient of variation above 5%):", one line per
+// such cell "  INT 10000000 CPU 8 Thread: cv 7.2% (median 204.1 ms, 180.2 … 241.0)",
+// then a hint line. No lines at all when no cell exceeds the limit. Lines carry no
+// line feed.
+std::vector<std::string> NoiseReportLines(const std::vector<NoisyCell>& cells, double cvLimit = kNoisyCvLimit);

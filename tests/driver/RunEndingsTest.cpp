@@ -1,0 +1,160 @@
+// How a run ends on disk: interrupted by a signal, killed, or racing another run
+// for its directory. Runs the real program as a child process.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "driver/RunDirectory.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/TempDirectory.h"
+
+using TestSupport::ChildProcess;
+using TestSupport::ReadWholeFile;
+using TestSupport::TempDirectory;
+
+namespace {
+
+const char* const kFiles[] = {"bench_INT.csv", "bench_FLOAT.csv", "bench_BIGINT.csv", "bench_BIGFLOAT.csv"};
+
+std::vector<std::string> RunDirectories(const TempDirectory& logs) {
+    std::vector<std::string> runs;
+    for (const auto& entry : std::filesystem::directory_iterator(logs.Path())) runs.push_back(entry.path().string() + "/");
+    std::sort(runs.begin(), runs.end());
+    return runs;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+        lines.push_back(text.substr(start, end - start));
+    lines.push_back(text.substr(start));
+    return lines;
+}
+
+size_t Cells(const std::string& row) { return static_cast<size_t>(std::count(row.begin(), row.end(), ',')) + 1; }
+
+// The started run, once it has written rows of the first data type.
+std::unique_ptr<ChildProcess> StartRunWithRows(const TempDirectory& logs, const char* counts = "-1M") {
+    auto run = std::make_unique<ChildProcess>(
+        std::vector<std::string>{SORTBENCH_BINARY, "-O", logs.Path().string(), counts});
+    EXPECT_TRUE(run->SkipToLine("INT CPU 8 Thread", 3));
+    return run;
+}
+
+bool HasZeroBytes(const std::string& path) { return ReadWholeFile(path).find('\0') != std::string::npos; }
+
+}  // namespace
+
+TEST(RunEndings, interrupting_signals_trim_the_files_and_end_with_128_plus_the_signal) {
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(strsignal(signal));
+        const TempDirectory logs;
+        auto run = StartRunWithRows(logs);
+        kill(run->Pid(), signal);
+        const std::string rest = run->RestOfStdout();
+        const int status = run->Wait();
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 128 + signal);
+
+        const std::string runDir = RunDirectories(logs).at(0);
+        const std::string name = signal == SIGINT ? "SIGINT" : signal == SIGTERM ? "SIGTERM" : "SIGHUP";
+        EXPECT_NE(rest.find("Interrupted by " + name + ": the results measured so far are in " + runDir + "\n"),
+                  std::string::npos)
+            << rest;
+        for (const char* file : kFiles) EXPECT_FALSE(HasZeroBytes(runDir + file)) << file;
+        // Complete rows stay complete; only the last one may have been cut between cells.
+        const auto rows = Lines(ReadWholeFile(runDir + "bench_INT.csv"));
+        ASSERT_GE(rows.size(), 4u);
+        for (size_t i = 0; i + 1 < rows.size(); ++i) EXPECT_EQ(Cells(rows[i]), 6u) << rows[i];
+        EXPECT_LE(Cells(rows.back()), 6u);
+    }
+}
+
+TEST(RunEndings, closed_standard_output_still_trims_the_files) {
+    const TempDirectory logs;
+    ChildProcess run({SORTBENCH_BINARY, "-O", logs.Path().string(), "-1M"});
+    ASSERT_TRUE(run.SkipToLine("INT CPU 8 Thread", 2));
+    run.CloseStdout();
+    const int status = run.Wait();
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 128 + SIGPIPE);
+    const std::string runDir = RunDirectories(logs).at(0);
+    EXPECT_NE(run.Stderr().find("Interrupted by SIGPIPE (standard output was closed): the results measured so far are in " +
+                                runDir),
+              std::string::npos);
+    for (const char* file : kFiles) EXPECT_FALSE(HasZeroBytes(runDir + file)) << file;
+    EXPECT_GE(Lines(ReadWholeFile(runDir + "bench_INT.csv")).size(), 3u);
+}
+
+TEST(RunEndings, runs_started_in_the_same_second_keep_every_row_in_directories_of_their_own) {
+    const TempDirectory logs;
+    const auto now = std::chrono::system_clock::now();
+    std::this_thread::sleep_until(std::chrono::ceil<std::chrono::seconds>(now) + std::chrono::milliseconds(20));
+    ChildProcess longer({SORTBENCH_BINARY, "-O", logs.Path().string(), "-100K"});
+    ChildProcess shorter({SORTBENCH_BINARY, "-O", logs.Path().string(), "-MIN"});
+    (void)longer.RestOfStdout();
+    (void)shorter.RestOfStdout();
+    EXPECT_EQ(longer.Wait(), 0);
+    EXPECT_EQ(shorter.Wait(), 0);
+
+    const auto runs = RunDirectories(logs);
+    ASSERT_EQ(runs.size(), 2u);
+    EXPECT_EQ(NextStamp(runs[0].substr(runs[0].size() - 13, 12)), runs[1].substr(runs[1].size() - 13, 12));
+    std::vector<size_t> rowCounts;
+    for (const std::string& run : runs) {
+        for (const char* file : kFiles) {
+            const auto rows = Lines(ReadWholeFile(run + file));
+            for (const std::string& row : rows) EXPECT_EQ(Cells(row), 6u) << run << file << ": " << row;
+            if (file == kFiles[0]) rowCounts.push_back(rows.size() - 1);
+        }
+    }
+    std::sort(rowCounts.begin(), rowCounts.end());
+    EXPECT_EQ(rowCounts, (std::vector<size_t>{5, 13}));
+}
+
+TEST(RunEndings, next_start_repairs_killed_runs_and_leaves_live_ones_alone) {
+    const TempDirectory logs;
+    // A stopped run still holds its lock: it is alive, only paused.
+    auto paused = StartRunWithRows(logs);
+    kill(paused->Pid(), SIGSTOP);
+    auto killed = StartRunWithRows(logs);
+    kill(killed->Pid(), SIGKILL);
+    killed->Wait();
+    const auto runs = RunDirectories(logs);
+    ASSERT_EQ(runs.size(), 2u);
+    const std::string& pausedDir = runs[0];
+    const std::string& killedDir = runs[1];
+    const std::string pausedBytes = ReadWholeFile(pausedDir + "bench_INT.csv");
+    const std::string killedBytes = ReadWholeFile(killedDir + "bench_INT.csv");
+    ASSERT_TRUE(HasZeroBytes(pausedDir + "bench_INT.csv"));
+    ASSERT_TRUE(HasZeroBytes(killedDir + "bench_INT.csv"));
+
+    ChildProcess next({SORTBENCH_BINARY, "-O", logs.Path().string(), "-INFO"});
+    const std::string out = next.RestOfStdout();
+    EXPECT_EQ(WEXITSTATUS(next.Wait()), 1);
+    EXPECT_NE(out.find("Repaired the result files of an interrupted run: " + killedDir + "\n"), std::string::npos)
+        << out;
+    EXPECT_EQ(out.find(pausedDir), std::string::npos);
+    EXPECT_EQ(ReadWholeFile(killedDir + "bench_INT.csv"), killedBytes.substr(0, killedBytes.find('\0')));
+    for (const char* file : kFiles) EXPECT_FALSE(HasZeroBytes(killedDir + file)) << file;
+    EXPECT_EQ(ReadWholeFile(pausedDir + "bench_INT.csv"), pausedBytes);
+    kill(paused->Pid(), SIGKILL);
+}
+
+TEST(RunDirectory, next_stamp_is_one_second_later_on_the_calendar) {
+    const struct {
+        const char* stamp;
+        const char* next;
+    } cases[] = {
+        {"261207081500", "261207081501"}, {"261207081559", "261207081600"}, {"261231235959", "270101000000"},
+        {"280228235959", "280229000000"}, {"26120708150", ""},              {"26120708150x", ""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(NextStamp(c.stamp), c.next) << c.stamp;
+}
