@@ -34,6 +34,23 @@ write_run() {
     for t in INT FLOAT BIGINT BIGFLOAT; do write_result "$dir/bench_$t.csv" "$gpu" "$@"; done
 }
 
+# write_stats FILE COUNT... : repetition statistics with a spread for every CPU
+# column at each count.
+write_stats() {
+    local file=$1 n col cols
+    shift
+    IFS=, read -ra cols <<<"${cpu_header#NbRecords,}"
+    printf 'NbRecords,Column,Runs,Min,Median,Mean,Max,StdDev,Times' >"$file"
+    for n in "$@"; do
+        for col in "${cols[@]}"; do
+            printf '\n%d,%s,3,0.01,0.02,0.02,0.04,0.015,0.02;0.01;0.04' "$n" "$col" >>"$file"
+        done
+    done
+}
+
+# draws_whiskers WORK_DIR : whether a gnuplot script kept in WORK_DIR has whiskers.
+draws_whiskers() { grep -qs yerror "$1"/*.gp; }
+
 # Zero bytes the writer leaves behind a file it never closed.
 pad_zeros() { head -c "$2" /dev/zero >>"$1"; }
 
@@ -120,17 +137,59 @@ quotes_paths_with_spaces_and_quotes() {
     expect_png "$d/speedup.png"
 }
 
-picks_the_newest_run_without_an_argument() {
+picks_the_last_modified_run_without_an_argument() {
     local logs=$root/logs
-    write_run "$logs/cpu_251001000000" 0 100
     write_run "$logs/cpu_gpu_251231235959" 1 100
+    write_run "$logs/cpu_251001000000" 0 100
     write_run "$logs/cpu_250101000000" 0 100
     write_run "$logs/cpu_991231235959_copy" 0 100
+    touch -d '2025-01-01 00:00' "$logs/cpu_gpu_251231235959"
+    # Modified at the same time: the larger name wins.
+    touch -d '2025-10-01 00:00' "$logs/cpu_251001000000" "$logs/cpu_250101000000"
+    touch -d '2026-01-01 00:00' "$logs/cpu_991231235959_copy"
     SORTBENCH_LOG_DIR=$logs run_plot
     expect_status 0
-    expect_png "$logs/cpu_gpu_251231235959/speedup.png"
-    expect_no_png "$logs/cpu_251001000000/speedup.png"
+    expect_png "$logs/cpu_251001000000/speedup.png"
+    expect_no_png "$logs/cpu_gpu_251231235959/speedup.png"
+    expect_no_png "$logs/cpu_250101000000/speedup.png"
     expect_no_png "$logs/cpu_991231235959_copy/speedup.png"
+}
+
+charting_an_older_run_keeps_it_older() {
+    local logs=$root/logs_replot
+    write_run "$logs/cpu_251001000000" 0 100
+    write_run "$logs/cpu_251002000000" 0 100
+    touch -d '2025-10-01 00:00' "$logs/cpu_251001000000"
+    touch -d '2025-10-02 00:00' "$logs/cpu_251002000000"
+    run_plot "$logs/cpu_251001000000"
+    SORTBENCH_LOG_DIR=$logs run_plot
+    expect_status 0
+    expect_png "$logs/cpu_251002000000/speedup.png"
+}
+
+draws_whiskers_from_a_stats_file() {
+    local d=$root/stats
+    mkdir -p "$d"
+    write_result "$d/bench_INT.csv" 0 100 1000 10000
+    write_stats "$d/stats_INT.csv" 100 1000 10000
+    PLOT_KEEP_WORK=$root/stats_work run_plot "$d"
+    expect_status 0
+    expect_png "$d/bench_INT.png"
+    draws_whiskers "$root/stats_work" || fail_reason+="no whiskers drawn; "
+}
+
+charts_without_whiskers_when_the_stats_file_is_malformed() {
+    local d=$root/bad_stats
+    mkdir -p "$d"
+    write_result "$d/bench_INT.csv" 0 100 1000
+    write_stats "$d/stats_INT.csv" 100
+    printf '\n1000,CPU Standard,3,0.01,fast,0.02,0.04,0.015,0.01' >>"$d/stats_INT.csv"
+    PLOT_KEEP_WORK=$root/bad_stats_work run_plot "$d"
+    expect_status 1
+    expect_err "stats_INT.csv: line 7: Median cell 'fast' is not a number"
+    [ "$(grep -c . <<<"$err")" -eq 1 ] || fail_reason+="expected one line on stderr: $err; "
+    expect_png "$d/bench_INT.png"
+    ! draws_whiskers "$root/bad_stats_work" || fail_reason+="whiskers drawn; "
 }
 
 leaves_out_times_a_log_axis_cannot_show() {
@@ -182,8 +241,13 @@ charts_the_complete_rows_of_a_killed_run() {
     pad_zeros "$d/bench_INT.csv" 700
     printf '%s' "$cpu_header" >"$d/bench_FLOAT.csv"
     pad_zeros "$d/bench_FLOAT.csv" 950
-    run_plot "$d"
+    write_stats "$d/stats_INT.csv" 100 250 500
+    printf '\n750,CPU Standard,3,0.0' >>"$d/stats_INT.csv"
+    pad_zeros "$d/stats_INT.csv" 300
+    PLOT_KEEP_WORK=$root/killed_work run_plot "$d"
     expect_status 1
+    [[ $err != *stats_INT.csv* ]] || fail_reason+="stats file reported: $err; "
+    draws_whiskers "$root/killed_work" || fail_reason+="no whiskers drawn; "
     expect_err "bench_INT.csv: line 5: last row has 3 of 6 cells, left out"
     expect_err "bench_INT.csv: the file was never closed: the run was cut short (or is still running); 3 complete rows charted"
     expect_err "bench_FLOAT.csv: no rows: the run was cut short"
@@ -249,7 +313,10 @@ check charts_every_file_of_a_gpu_run
 check charts_a_single_count_run
 check writes_into_the_directory_given_with_o
 check quotes_paths_with_spaces_and_quotes
-check picks_the_newest_run_without_an_argument
+check picks_the_last_modified_run_without_an_argument
+check charting_an_older_run_keeps_it_older
+check draws_whiskers_from_a_stats_file
+check charts_without_whiskers_when_the_stats_file_is_malformed
 check leaves_out_times_a_log_axis_cannot_show
 check fails_on_a_missing_directory
 check fails_on_a_directory_without_result_files
