@@ -21,8 +21,10 @@
 #include "driver/LogCPU.h"
 #include "driver/MemoryBudget.h"
 #include "driver/ResultFiles.h"
+#include "driver/RunConditions.h"
 #include "driver/RunDirectory.h"
 #include "driver/TestData.h"
+#include "driver/TimingStats.h"
 #include "support/CharBuffer.h"
 #include "support/HugePages.h"
 
@@ -60,6 +62,7 @@ public:
         timer.restart();
 
         if (!results.Open(runDirectory.Path(), plan.columnNames)) return kExitNoDirectory;
+        if (plan.repetitions > 1 && !results.OpenStats(runDirectory.Path(), StatsHeader())) return kExitNoDirectory;
         const int status = Benchmark();
         return Finish(status);
     }
@@ -84,6 +87,7 @@ private:
         gpu.reset();
         ReleaseScratch(radix32);
         ReleaseScratch(radix64);
+        if (plan.repetitions > 1) ReportNoise();
         std::uint64_t missing = 0;
         std::string files;
         for (const auto& file : results.Close()) {
@@ -98,6 +102,7 @@ private:
 
     int Benchmark() {
         LogCPU().Log();
+        if (plan.repetitions > 1) ReportRunConditions();
         std::printf("----------------------------- GPU INFO -----------------------------\n");
         gpu = std::make_unique<GpuColumns>(plan.shaderPath);
 
@@ -180,6 +185,7 @@ private:
             std::stable_sort(permutation, permutation + count,
                              [values](std::uint32_t a, std::uint32_t b) { return values[a] < values[b]; });
         };
+        if (plan.repetitions > 1) return RunRepeatedDataSet(type, values, count, standardSort);
 
         standardSort();  // warm-up
         ClearIndices();
@@ -218,6 +224,113 @@ private:
         ReleaseScratch(radix64);
     }
 
+    // With repetitions: one warm-up per sorter, then plan.repetitions rounds that
+    // time every sorter once, each round in the order of the last rotated by one
+    // (RoundOrder), so that a slow spell of the machine falls on every column alike
+    // and no sorter always inherits the caches of the same neighbour. Every timed
+    // sort fills the whole permutation; with -QA every GPU one is checked.
+    template <typename Element, typename StandardSort>
+    Outcome RunRepeatedDataSet(const DataType<Element>& type, const Element* values, std::uint64_t count,
+                               const StandardSort& standardSort) {
+        auto* permutation = reinterpret_cast<unsigned int*>(indices.data);
+        const size_t cpuSorters = 1 + plan.threadCounts.size();
+        const auto runCpuSorter = [&](size_t sorter) {
+            if (sorter == 0) {
+                standardSort();
+            } else {
+                RadixSort(values, count, permutation, static_cast<unsigned long>(plan.threadCounts[sorter - 1]));
+            }
+        };
+        for (size_t sorter = 0; sorter < cpuSorters; ++sorter) runCpuSorter(sorter);  // warm-ups
+        const bool qaEnabled = plan.gpuEnabled && plan.qaEnabled;
+        if (qaEnabled) {
+            // The warm-ups end with the 8-thread radix permutation, the GPU's reference.
+            qaReference.Resize(indices.size);
+            if (indices.size != 0) std::memcpy(qaReference.data, indices.data, indices.size);
+        }
+        if (plan.gpuEnabled && !gpu->WarmUp(type.name, values, count, permutation)) return Outcome::Stop;
+
+        // One series per timed column; the GPU sorter fills its three at once.
+        std::vector<std::vector<double>> times(plan.columnNames.size() - 1);
+        const size_t sorters = cpuSorters + (plan.gpuEnabled ? 1 : 0);
+        bool gpuFailed = false;
+        bool qaMatch = true;
+        for (int round = 0; round < plan.repetitions && !gpuFailed && qaMatch; ++round) {
+            for (const size_t sorter : RoundOrder(sorters, static_cast<size_t>(round))) {
+                if (sorter < cpuSorters) {
+                    ClearIndices();
+                    timer.restart();
+                    runCpuSorter(sorter);
+                    times[sorter].push_back(timer.elapse_millisecond());
+                    continue;
+                }
+                const auto gpuTimes = gpu->TimedSort(type.name, values, count, indices, timer);
+                if (!gpuTimes) {
+                    gpuFailed = true;
+                    break;
+                }
+                times[cpuSorters].push_back(gpuTimes->hostMs);
+                times[cpuSorters + 1].push_back(gpuTimes->onCardMs);
+                times[cpuSorters + 2].push_back(gpuTimes->hostMs - gpuTimes->onCardMs);
+                if (qaEnabled && !GpuColumns::SamePermutation(qaReference, indices, count)) {
+                    qaMatch = false;
+                    break;
+                }
+            }
+        }
+        ReleaseScratch(radix32);
+        ReleaseScratch(radix64);
+        qaReference.Clear();
+
+        WriteMedianRow(type.name, count, times);
+        if (gpuFailed) return Outcome::Stop;
+        if (qaEnabled) GpuColumns::ReportQa(qaMatch);
+        return qaMatch ? Outcome::Continue : Outcome::Stop;
+    }
+
+    // The row of medians, a console line with the spread and a stats row per column,
+    // in column order; a run cut short writes the columns that have times.
+    void WriteMedianRow(const char* typeName, std::uint64_t count, const std::vector<std::vector<double>>& times) {
+        std::vector<std::string> labels{"CPU"};
+        for (const std::string& threads : plan.threadLabels) labels.push_back("CPU " + threads);
+        labels.insert(labels.end(), {"GPU", "GPU_On_Card", "GPU_Transfer"});
+
+        results.AppendCount(typeName, count);
+        for (size_t column = 0; column < times.size() && !times[column].empty(); ++column) {
+            const TimingSummary summary = Summarize(times[column]);
+            results.AppendTime(typeName, summary.median);
+            std::printf("%s %s - %f ms%s\n", typeName, labels[column].c_str(), summary.median,
+                        SpreadSuffix(summary).c_str());
+            const std::string& name = plan.columnNames[column + 1];
+            results.AppendStatsRow(typeName, StatsRow(count, name, times[column]));
+            cellSpreads.push_back({typeName, count, name, summary});
+        }
+    }
+
+    void ReportRunConditions() {
+        const RunConditions conditions = ReadRunConditions(plan.options);
+        std::string text;
+        for (const std::string& line : RunConditionLines(conditions)) {
+            std::printf("%s\n", line.c_str());
+            text += line + "\n";
+        }
+        for (const std::string& warning : RunConditionWarnings(conditions)) {
+            std::printf("%s\n", warning.c_str());
+            text += warning + "\n";
+        }
+        // Context for the numbers, not a measurement: a failure is reported and the run goes on.
+        LogManager file;
+        if (file.Init(runDirectory.Path(), "run_conditions.txt", 'w')) file += text;
+    }
+
+    void ReportNoise() {
+        const std::vector<std::string> lines = NoiseReportLines(cellSpreads);
+        if (lines.empty() && !cellSpreads.empty()) {
+            std::printf("Every cell's coefficient of variation is at most %g%%.\n", kNoisyCvLimit * 100);
+        }
+        for (const std::string& line : lines) std::printf("%s\n", line.c_str());
+    }
+
     void RadixSort(const std::int32_t* values, std::uint64_t n, unsigned int* out, unsigned long threads) {
         radix32.SortINT(values, n, out, true, threads);
     }
@@ -247,6 +360,8 @@ private:
     AppTimer timer;
     AppCore::CharBuffer data;
     AppCore::CharBuffer indices;
+    AppCore::CharBuffer qaReference;      // with repetitions and -QA: the CPU permutation
+    std::vector<NoisyCell> cellSpreads;  // every cell's spread, for the noise report
     ResultFiles results;
     EvalCore::RadixSort32 radix32{0};
     EvalCore::RadixSort64 radix64{0};

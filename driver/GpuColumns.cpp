@@ -30,54 +30,78 @@ GpuColumns::GpuColumns(const std::string& shaderPath) {
 GpuColumns::~GpuColumns() = default;
 
 template <typename Element>
-bool GpuColumns::Run(const char* typeName, const Element* values, std::uint64_t count, AppCore::CharBuffer& indices,
-                     AppTimer& timer, ResultFiles& results, bool qaEnabled) {
-    const std::uint64_t bytes = count * sizeof(std::uint32_t);
-    AppCore::CharBuffer cpuReference;
-    if (qaEnabled) {
-        cpuReference = std::move(indices);
-        indices.Resize(bytes);
-    }
-    auto* permutation = reinterpret_cast<std::uint32_t*>(indices.data);
-
-    double gpuMs = 0;
-    double onCardMs = 0;
+bool GpuColumns::WarmUp(const char* typeName, const Element* values, std::uint64_t count, std::uint32_t* permutation) {
     try {
-        sorter->Sort(values, count, permutation, true);  // warm-up
-        sorter->WaitToFinish();
-        if (bytes != 0) std::memset(indices.data, 0, bytes);
-        timer.restart();
         sorter->Sort(values, count, permutation, true);
         sorter->WaitToFinish();
-        gpuMs = timer.elapse_millisecond();
-        onCardMs = sorter->gpuTimeMs;
-        if (InspectResult) InspectResult(permutation, count);
+        return true;
     } catch (const std::bad_alloc&) {
         throw;
     } catch (const std::exception& error) {
         std::printf("GPU sort of %" PRIu64 " %s records failed: %s\n", count, typeName, error.what());
         return false;
     }
+}
 
-    const double transferMs = gpuMs - onCardMs;
-    std::printf("%s GPU - %f ms\n", typeName, gpuMs);
-    std::printf("%s GPU_On_Card - %f ms\n", typeName, onCardMs);
+template <typename Element>
+std::optional<GpuColumns::Times> GpuColumns::TimedSort(const char* typeName, const Element* values, std::uint64_t count,
+                                                       AppCore::CharBuffer& indices, AppTimer& timer) {
+    auto* permutation = reinterpret_cast<std::uint32_t*>(indices.data);
+    try {
+        if (count != 0) std::memset(indices.data, 0, count * sizeof(std::uint32_t));
+        timer.restart();
+        sorter->Sort(values, count, permutation, true);
+        sorter->WaitToFinish();
+        const Times times{timer.elapse_millisecond(), sorter->gpuTimeMs};
+        if (InspectResult) InspectResult(permutation, count);
+        return times;
+    } catch (const std::bad_alloc&) {
+        throw;
+    } catch (const std::exception& error) {
+        std::printf("GPU sort of %" PRIu64 " %s records failed: %s\n", count, typeName, error.what());
+        return std::nullopt;
+    }
+}
+
+bool GpuColumns::SamePermutation(const AppCore::CharBuffer& cpu, const AppCore::CharBuffer& gpu, std::uint64_t count) {
+    // Both sorts are stable and start from 0, 1, 2, ...: the permutations must
+    // agree byte for byte, ties included.
+    return count == 0 || std::memcmp(cpu.data, gpu.data, count * sizeof(std::uint32_t)) == 0;
+}
+
+void GpuColumns::ReportQa(bool match) {
+    if (match) {
+        std::printf("QA Test Passed: CPU & GPU Numbers match\n");
+        return;
+    }
+    std::printf("QA ERROR: GPU Results do not match CPU Results\n");
+    std::printf("ABORTING BENCH TEST\n");
+}
+
+template <typename Element>
+bool GpuColumns::Run(const char* typeName, const Element* values, std::uint64_t count, AppCore::CharBuffer& indices,
+                     AppTimer& timer, ResultFiles& results, bool qaEnabled) {
+    AppCore::CharBuffer cpuReference;
+    if (qaEnabled) {
+        cpuReference = std::move(indices);
+        indices.Resize(count * sizeof(std::uint32_t));
+    }
+    if (!WarmUp(typeName, values, count, reinterpret_cast<std::uint32_t*>(indices.data))) return false;
+    const std::optional<Times> times = TimedSort(typeName, values, count, indices, timer);
+    if (!times) return false;
+
+    const double transferMs = times->hostMs - times->onCardMs;
+    std::printf("%s GPU - %f ms\n", typeName, times->hostMs);
+    std::printf("%s GPU_On_Card - %f ms\n", typeName, times->onCardMs);
     std::printf("%s GPU_Transfer - %f ms\n", typeName, transferMs);
-    results.AppendTime(typeName, gpuMs);
-    results.AppendTime(typeName, onCardMs);
+    results.AppendTime(typeName, times->hostMs);
+    results.AppendTime(typeName, times->onCardMs);
     results.AppendTime(typeName, transferMs);
 
-    if (qaEnabled) {
-        // Both sorts are stable and start from 0, 1, 2, ...: the permutations
-        // must agree byte for byte, ties included.
-        if (bytes != 0 && std::memcmp(cpuReference.data, indices.data, bytes) != 0) {
-            std::printf("QA ERROR: GPU Results do not match CPU Results\n");
-            std::printf("ABORTING BENCH TEST\n");
-            return false;
-        }
-        std::printf("QA Test Passed: CPU & GPU Numbers match\n");
-    }
-    return true;
+    if (!qaEnabled) return true;
+    const bool match = SamePermutation(cpuReference, indices, count);
+    ReportQa(match);
+    return match;
 }
 
 template bool GpuColumns::Run(const char*, const std::int32_t*, std::uint64_t, AppCore::CharBuffer&, AppTimer&,
@@ -88,3 +112,15 @@ template bool GpuColumns::Run(const char*, const std::int64_t*, std::uint64_t, A
                               ResultFiles&, bool);
 template bool GpuColumns::Run(const char*, const double*, std::uint64_t, AppCore::CharBuffer&, AppTimer&,
                               ResultFiles&, bool);
+template bool GpuColumns::WarmUp(const char*, const std::int32_t*, std::uint64_t, std::uint32_t*);
+template std::optional<GpuColumns::Times> GpuColumns::TimedSort(const char*, const std::int32_t*, std::uint64_t, AppCore::CharBuffer&,
+                                                                AppTimer&);
+template bool GpuColumns::WarmUp(const char*, const float*, std::uint64_t, std::uint32_t*);
+template std::optional<GpuColumns::Times> GpuColumns::TimedSort(const char*, const float*, std::uint64_t, AppCore::CharBuffer&,
+                                                                AppTimer&);
+template bool GpuColumns::WarmUp(const char*, const std::int64_t*, std::uint64_t, std::uint32_t*);
+template std::optional<GpuColumns::Times> GpuColumns::TimedSort(const char*, const std::int64_t*, std::uint64_t, AppCore::CharBuffer&,
+                                                                AppTimer&);
+template bool GpuColumns::WarmUp(const char*, const double*, std::uint64_t, std::uint32_t*);
+template std::optional<GpuColumns::Times> GpuColumns::TimedSort(const char*, const double*, std::uint64_t, AppCore::CharBuffer&,
+                                                                AppTimer&);

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "driver/AppTimer.h"
@@ -41,6 +42,27 @@ public:
     template <typename Element>
     bool Run(const char* typeName, const Element* values, std::uint64_t count, AppCore::CharBuffer& indices,
              AppTimer& timer, ResultFiles& results, bool qaEnabled);
+
+    // The two times of one GPU sort; the transfer time is their difference.
+    struct Times {
+        double hostMs;    // wall time of the whole sort, uploads and read-back included
+        double onCardMs;  // the sort's GPU timestamps
+    };
+
+    // One untimed sort into `permutation`. False after one line saying why it failed.
+    template <typename Element>
+    bool WarmUp(const char* typeName, const Element* values, std::uint64_t count, std::uint32_t* permutation);
+
+    // Zeroes `indices` (4 * count bytes), then one timed sort into it. Nothing
+    // after one line saying why the sort failed.
+    template <typename Element>
+    std::optional<Times> TimedSort(const char* typeName, const Element* values, std::uint64_t count,
+                                   AppCore::CharBuffer& indices, AppTimer& timer);
+
+    // True when `gpu` holds exactly the permutation of `cpu` (4 * count bytes each).
+    static bool SamePermutation(const AppCore::CharBuffer& cpu, const AppCore::CharBuffer& gpu, std::uint64_t count);
+    // The QA verdict: one line when they match, two when the run must stop.
+    static void ReportQa(bool match);
 
     // Test seam: when set, sees (and may change) each timed GPU permutation
     // before the QA comparison; an exception it throws counts as a failed sort.

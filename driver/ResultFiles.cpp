@@ -53,17 +53,13 @@ std::string CountCell(std::uint64_t count) {
 
 ResultFiles::~ResultFiles() { (void)Close(); }
 
-bool ResultFiles::Open(const std::string& runDirectory, const std::vector<std::string>& columnNames) {
-    std::string header;
-    for (size_t i = 0; i < columnNames.size(); ++i) {
-        if (i > 0) header += ',';
-        header += columnNames[i];
-    }
-    for (size_t i = 0; i < files.size(); ++i) {
-        if (!files[i].Init(runDirectory, std::string("bench_") + kDataTypes[i] + ".csv", 'w')) return false;
-        files[i] += header;
-        if (!files[i].PendingText().empty()) {
-            std::printf("Failed to write the header of %s: %s\n", files[i].FilePath().c_str(), std::strerror(errno));
+bool ResultFiles::Open(FileSet& set, const std::string& runDirectory, const std::string& header) {
+    for (size_t i = 0; i < set.managers.size(); ++i) {
+        LogManager& manager = set.managers[i];
+        if (!manager.Init(runDirectory, set.prefix + kDataTypes[i] + ".csv", 'w')) return false;
+        manager += header;
+        if (!manager.PendingText().empty()) {
+            std::printf("Failed to write the header of %s: %s\n", manager.FilePath().c_str(), std::strerror(errno));
             std::fflush(stdout);
             return false;
         }
@@ -71,28 +67,46 @@ bool ResultFiles::Open(const std::string& runDirectory, const std::vector<std::s
     return true;
 }
 
+bool ResultFiles::Open(const std::string& runDirectory, const std::vector<std::string>& columnNames) {
+    std::string header;
+    for (size_t i = 0; i < columnNames.size(); ++i) {
+        if (i > 0) header += ',';
+        header += columnNames[i];
+    }
+    return Open(files, runDirectory, header);
+}
+
+bool ResultFiles::OpenStats(const std::string& runDirectory, const std::string& header) {
+    return Open(stats, runDirectory, header);
+}
+
+void ResultFiles::Close(FileSet& set, std::vector<Unwritten>& unwritten) {
+    for (size_t i = set.managers.size(); i-- > 0;) set.managers[i].Close();
+    for (size_t i = 0; i < set.managers.size(); ++i) {
+        const std::uint64_t cells = CellsIn(set.managers[i].PendingText());
+        if (cells != 0) unwritten.push_back({set.prefix + kDataTypes[i] + ".csv", cells});
+    }
+}
+
 std::vector<ResultFiles::Unwritten> ResultFiles::Close() {
     std::vector<Unwritten> unwritten;
     if (closed) return unwritten;
     closed = true;
-    for (size_t i = files.size(); i-- > 0;) {
-        files[i].Close();
-        const std::uint64_t cells = CellsIn(files[i].PendingText());
-        if (cells != 0) unwritten.insert(unwritten.begin(), {std::string("bench_") + kDataTypes[i] + ".csv", cells});
-    }
+    Close(files, unwritten);
+    Close(stats, unwritten);
     return unwritten;
 }
 
-void ResultFiles::Append(size_t file, const std::string& cell) {
-    LogManager& manager = files[file];
+void ResultFiles::Append(FileSet& set, size_t file, const std::string& cell) {
+    LogManager& manager = set.managers[file];
     manager += cell;
     const bool refused = !manager.FilePath().empty() && !manager.PendingText().empty();
-    if (refused && !failing[file]) {
+    if (refused && !set.failing[file]) {
         std::printf("Cannot write to %s: %s; its cells stay on the console and are retried with every new cell\n",
                     manager.FilePath().c_str(), std::strerror(errno));
         std::fflush(stdout);
     }
-    failing[file] = refused;
+    set.failing[file] = refused;
 }
 
 namespace {
@@ -104,17 +118,21 @@ size_t IndexOf(const std::string& dataType) {
 }
 }  // namespace
 
-LogManager& ResultFiles::File(const std::string& dataType) { return files[IndexOf(dataType)]; }
+LogManager& ResultFiles::File(const std::string& dataType) { return files.managers[IndexOf(dataType)]; }
 
 void ResultFiles::AppendCount(const std::string& dataType, std::uint64_t count) {
     // Built by append: "\n" + text trips a false -Wrestrict in GCC 12.
     std::string cell(1, '\n');
     cell += CountCell(count);
-    Append(IndexOf(dataType), cell);
+    Append(files, IndexOf(dataType), cell);
 }
 
 void ResultFiles::AppendTime(const std::string& dataType, double milliseconds) {
     std::string cell(1, ',');
     cell += SLib::STR_FromNum(milliseconds, 0, 12, 15);
-    Append(IndexOf(dataType), cell);
+    Append(files, IndexOf(dataType), cell);
+}
+
+void ResultFiles::AppendStatsRow(const std::string& dataType, const std::string& row) {
+    Append(stats, IndexOf(dataType), row);
 }

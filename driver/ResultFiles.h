@@ -44,6 +44,12 @@ public:
     // files would measure for nothing.
     bool Open(const std::string& runDirectory, const std::vector<std::string>& columnNames);
 
+    // With repetitions: the four files "stats_<TYPE>.csv" beside the result
+    // files, each with `header`, opened like the result files (same lines, same
+    // failure). Their rows come whole from AppendStatsRow.
+    bool OpenStats(const std::string& runDirectory, const std::string& header);
+    void AppendStatsRow(const std::string& dataType, const std::string& row);
+
     // Starts a row of `dataType` ("INT", "FLOAT", "BIGINT" or "BIGFLOAT").
     void AppendCount(const std::string& dataType, std::uint64_t count);
     // Appends one time cell (milliseconds, at most twelve decimals, trailing zeros
@@ -59,15 +65,23 @@ public:
         std::uint64_t cells;
     };
     // Closes the files in the order BIGFLOAT, BIGINT, FLOAT, INT (a last try for
-    // pending cells, then the trim) and lists the files that still miss cells.
+    // pending cells, then the trim), the stats files after the result files, and
+    // lists the files that still miss cells (a stats row counts as its cells).
     // Later calls, and the destructor, do nothing more.
     std::vector<Unwritten> Close();
 
 private:
-    void Append(size_t file, const std::string& cell);
+    // Four files of one kind, in the order INT, FLOAT, BIGINT, BIGFLOAT.
+    struct FileSet {
+        std::array<LogManager, 4> managers;
+        std::array<bool, 4> failing{};  // the file has refused a cell; reported once
+        std::string prefix;             // "bench_" or "stats_"
+    };
+    static bool Open(FileSet& set, const std::string& runDirectory, const std::string& header);
+    static void Append(FileSet& set, size_t file, const std::string& cell);
+    static void Close(FileSet& set, std::vector<Unwritten>& unwritten);
 
-    // INT, FLOAT, BIGINT, BIGFLOAT.
-    std::array<LogManager, 4> files;
-    std::array<bool, 4> failing{};  // the file has refused a cell; reported once
+    FileSet files{{}, {}, "bench_"};
+    FileSet stats{{}, {}, "stats_"};
     bool closed = false;
 };

@@ -11,7 +11,6 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
-#include <regex>
 
 namespace {
 
@@ -69,6 +68,13 @@ bool TrimTrailingZeros(const std::string& path) {
         end = start;
     }
     return end < status.st_size && ftruncate(file.Get(), end) == 0;
+}
+
+// "cpu_" or "cpu_gpu_", then a 12-digit stamp.
+bool IsRunDirectoryName(const std::string& name) {
+    const std::size_t prefix = name.rfind("cpu_gpu_", 0) == 0 ? 8 : name.rfind("cpu_", 0) == 0 ? 4 : 0;
+    return prefix != 0 && name.size() == prefix + kStampLength &&
+           std::all_of(name.begin() + static_cast<long>(prefix), name.end(), ::isdigit);
 }
 
 bool IsResultFile(const std::filesystem::directory_entry& entry) {
@@ -129,11 +135,10 @@ bool RunDirectory::Claim(const std::string& preferred) {
 }
 
 std::vector<std::string> RepairInterruptedRuns(const std::string& logDirectory) {
-    static const std::regex runName("cpu_(gpu_)?[0-9]{12}");
     std::vector<std::string> repaired;
     std::error_code error;
     for (const auto& run : std::filesystem::directory_iterator(logDirectory, error)) {
-        if (!run.is_directory(error) || !std::regex_match(run.path().filename().string(), runName)) continue;
+        if (!run.is_directory(error) || !IsRunDirectoryName(run.path().filename().string())) continue;
         const std::string directory = run.path().string() + "/";
         const Descriptor lock(OpenLockFile(directory));
         // A held lock is a live run: its padding is where its next cells go.

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "driver/RunConditions.h"
 #include "strings/NumericTest.h"
 
 namespace {
@@ -182,6 +183,7 @@ RunPlan ParseCommandLine(int argc, const char* const argv[], const std::string& 
     plan.columnNames = {"NbRecords", "CPU Standard", "CPU 1 Thread", "CPU 2 Thread", "CPU 4 Thread", "CPU 8 Thread"};
     if (plan.gpuEnabled) plan.columnNames.insert(plan.columnNames.end(), {"GPU", "GPU On Card", "GPU Transfer"});
     plan.runDirectory = plan.logDirectory + "cpu_" + (plan.gpuEnabled ? "gpu_" : "") + startStamp + "/";
+    plan.options = JoinOptions(argc, argv);
     plan.shaderPath = argc > 0 ? ShaderPathFor(argv[0]) : "Shaders";
     return plan;
 }

@@ -20,6 +20,7 @@ struct RunPlan {
     std::string shaderPath;    // "<program directory>/Shaders", or "Shaders"
     bool customLogDirectory = false;  // "-O DIR" chose logDirectory
     int repetitions = 1;              // "-R N": timed sorts per sorter and data set, 1 to 1000
+    std::string options;              // the arguments as given, for the run conditions
 
     bool showUsage = false;             // "-h", "-help", "--help", "-?": print UsageText() and stop
     std::vector<std::string> warnings;  // one line per skipped argument, for stderr

@@ -272,3 +272,58 @@ TEST(BenchmarkResults, cells_a_full_disk_refuses_are_reported_and_the_run_ends_w
         for (size_t i = 1; i + 1 < lines.size(); ++i) EXPECT_TRUE(IsRow(lines[i], 6)) << lines[i];
     }
 }
+
+namespace {
+std::vector<std::string> Split(const std::string& text, char separator) {
+    std::vector<std::string> parts;
+    std::istringstream in(text);
+    for (std::string part; std::getline(in, part, separator);) parts.push_back(part);
+    return parts;
+}
+}  // namespace
+
+TEST(Repetitions, cells_hold_the_medians_of_the_stats_files_and_the_console_shows_the_spread) {
+    TempDirectory dir;
+    const RunPlan plan = PlanFor({"-S", "1000", "-R", "3"}, dir.Path().string() + "/");
+    const Captured run = RunCaptured(plan);
+    ASSERT_EQ(run.status, kExitComplete);
+    for (const char* type : {"INT", "FLOAT", "BIGINT", "BIGFLOAT"}) {
+        const auto cells = Split(Lines(ReadWholeFile(plan.runDirectory + "bench_" + type + ".csv")).at(1), ',');
+        const auto stats = Lines(ReadWholeFile(plan.runDirectory + "stats_" + type + ".csv"));
+        ASSERT_EQ(stats.size(), 6u) << type;
+        EXPECT_EQ(stats[0], "NbRecords,Column,Runs,Min,Median,Mean,Max,StdDev,Times");
+        const auto header = Split(kCpuHeader, ',');
+        for (size_t column = 1; column < header.size(); ++column) {
+            const auto row = Split(stats[column], ',');
+            ASSERT_EQ(row.size(), 9u) << stats[column];
+            EXPECT_EQ(row[0], "1000");
+            EXPECT_EQ(row[1], header[column]);
+            EXPECT_EQ(row[2], "3");
+            EXPECT_EQ(row[4], cells[column]) << "the result cell is the median";
+            EXPECT_EQ(Split(row[8], ';').size(), 3u);
+        }
+    }
+    EXPECT_NE(run.out.find("\nINT CPU 2 Thread - "), std::string::npos);
+    EXPECT_NE(run.out.find(" ms (median of 3, "), std::string::npos);
+    const std::string conditions = ReadWholeFile(plan.runDirectory + "run_conditions.txt");
+    EXPECT_EQ(conditions.rfind("----------------------------- RUN CONDITIONS", 0), 0u) << conditions;
+    EXPECT_NE(run.out.find(conditions.substr(0, conditions.find("Version:"))), std::string::npos);
+    EXPECT_TRUE(run.out.find("Noisy cells (") != std::string::npos ||
+                run.out.find("Every cell's coefficient of variation is at most 5%.") != std::string::npos);
+}
+
+TEST(Repetitions, one_repetition_writes_exactly_what_a_plain_run_writes) {
+    TempDirectory dir;
+    const RunPlan plan = PlanFor({"-S", "1000", "-R", "1"}, dir.Path().string() + "/");
+    const Captured run = RunCaptured(plan);
+    ASSERT_EQ(run.status, kExitComplete);
+    EXPECT_EQ(run.out.find("median"), std::string::npos);
+    EXPECT_EQ(run.out.find("RUN CONDITIONS"), std::string::npos);
+    EXPECT_EQ(run.out.find("cell"), std::string::npos);
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(plan.runDirectory))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"bench_BIGFLOAT.csv", "bench_BIGINT.csv", "bench_FLOAT.csv",
+                                               "bench_INT.csv", "run.lock"}));
+}

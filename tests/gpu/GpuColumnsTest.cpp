@@ -171,6 +171,27 @@ TEST(GpuColumns, mismatch_stops_the_run_after_completing_the_failing_row)
     EXPECT_EQ(run.Rows("FLOAT").size(), 1u);
 }
 
+TEST(GpuColumns, every_repetition_is_checked_and_a_late_mismatch_still_completes_the_row)
+{
+    GpuTest::CpuDevicesAllowed allowed;
+    int timedSorts = 0;
+    ResultInspector corruptSecond([&](uint32_t* permutation, uint64_t count) {
+        if (++timedSorts == 2 && count >= 2) {
+            std::swap(permutation[0], permutation[1]);
+        }
+    });
+    const CapturedRun run({"-GPU", "-QA", "-S", "1000", "-R", "3"});
+    EXPECT_EQ(run.status, kExitStopped);
+    EXPECT_EQ(timedSorts, 2);
+    EXPECT_EQ(run.Starting("QA ERROR: GPU Results do not match CPU Results").size(), 1u);
+    EXPECT_TRUE(run.Starting("QA Test Passed").empty());
+    ASSERT_EQ(run.Starting("INT GPU_Transfer - ").size(), 1u);
+    EXPECT_NE(run.Starting("INT GPU_Transfer - ")[0].find("(median of 2, "), std::string::npos);
+    const auto rows = run.Rows("INT");
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[1].size(), 9u);
+}
+
 TEST(GpuColumns, failed_gpu_sort_ends_the_run_with_one_line)
 {
     GpuTest::CpuDevicesAllowed allowed;
