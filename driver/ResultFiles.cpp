@@ -13,8 +13,6 @@
 
 namespace {
 
-constexpr std::array<const char*, 4> kDataTypes{"INT", "FLOAT", "BIGINT", "BIGFLOAT"};
-
 bool IsDirectory(const std::string& path) {
     struct stat status {};
     return stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
@@ -51,12 +49,21 @@ std::string CountCell(std::uint64_t count) {
     return std::to_string(count);
 }
 
+const std::vector<std::string>& DataTypeNames() {
+    static const std::vector<std::string> names{"INT", "FLOAT", "BIGINT", "BIGFLOAT"};
+    return names;
+}
+
 ResultFiles::~ResultFiles() { (void)Close(); }
 
-bool ResultFiles::Open(FileSet& set, const std::string& runDirectory, const std::string& header) {
-    for (size_t i = 0; i < set.managers.size(); ++i) {
-        LogManager& manager = set.managers[i];
-        if (!manager.Init(runDirectory, set.prefix + kDataTypes[i] + ".csv", 'w')) return false;
+bool ResultFiles::Open(FileSet& set, const std::string& runDirectory, const std::string& header,
+                       const std::vector<std::string>& keys) {
+    for (const std::string& key : keys) {
+        set.keys.push_back(key);
+        set.managers.push_back(std::make_unique<LogManager>());
+        set.failing.push_back(false);
+        LogManager& manager = *set.managers.back();
+        if (!manager.Init(runDirectory, set.prefix + key + ".csv", 'w')) return false;
         manager += header;
         if (!manager.PendingText().empty()) {
             std::printf("Failed to write the header of %s: %s\n", manager.FilePath().c_str(), std::strerror(errno));
@@ -67,24 +74,26 @@ bool ResultFiles::Open(FileSet& set, const std::string& runDirectory, const std:
     return true;
 }
 
-bool ResultFiles::Open(const std::string& runDirectory, const std::vector<std::string>& columnNames) {
+bool ResultFiles::Open(const std::string& runDirectory, const std::vector<std::string>& columnNames,
+                       const std::vector<std::string>& keys) {
     std::string header;
     for (size_t i = 0; i < columnNames.size(); ++i) {
         if (i > 0) header += ',';
         header += columnNames[i];
     }
-    return Open(files, runDirectory, header);
+    return Open(files, runDirectory, header, keys);
 }
 
-bool ResultFiles::OpenStats(const std::string& runDirectory, const std::string& header) {
-    return Open(stats, runDirectory, header);
+bool ResultFiles::OpenStats(const std::string& runDirectory, const std::string& header,
+                            const std::vector<std::string>& keys) {
+    return Open(stats, runDirectory, header, keys);
 }
 
 void ResultFiles::Close(FileSet& set, std::vector<Unwritten>& unwritten) {
-    for (size_t i = set.managers.size(); i-- > 0;) set.managers[i].Close();
+    for (size_t i = set.managers.size(); i-- > 0;) set.managers[i]->Close();
     for (size_t i = 0; i < set.managers.size(); ++i) {
-        const std::uint64_t cells = CellsIn(set.managers[i].PendingText());
-        if (cells != 0) unwritten.push_back({set.prefix + kDataTypes[i] + ".csv", cells});
+        const std::uint64_t cells = CellsIn(set.managers[i]->PendingText());
+        if (cells != 0) unwritten.push_back({set.prefix + set.keys[i] + ".csv", cells});
     }
 }
 
@@ -98,7 +107,7 @@ std::vector<ResultFiles::Unwritten> ResultFiles::Close() {
 }
 
 void ResultFiles::Append(FileSet& set, size_t file, const std::string& cell) {
-    LogManager& manager = set.managers[file];
+    LogManager& manager = *set.managers[file];
     manager += cell;
     const bool refused = !manager.FilePath().empty() && !manager.PendingText().empty();
     if (refused && !set.failing[file]) {
@@ -109,30 +118,28 @@ void ResultFiles::Append(FileSet& set, size_t file, const std::string& cell) {
     set.failing[file] = refused;
 }
 
-namespace {
-size_t IndexOf(const std::string& dataType) {
-    for (size_t i = 0; i < kDataTypes.size(); ++i) {
-        if (dataType == kDataTypes[i]) return i;
+size_t ResultFiles::IndexOf(const FileSet& set, const std::string& key) {
+    for (size_t i = 0; i < set.keys.size(); ++i) {
+        if (key == set.keys[i]) return i;
     }
-    throw std::out_of_range("no result file for data type " + dataType);
+    throw std::out_of_range("no " + set.prefix + "file for " + key);
 }
-}  // namespace
 
-LogManager& ResultFiles::File(const std::string& dataType) { return files.managers[IndexOf(dataType)]; }
+LogManager& ResultFiles::File(const std::string& key) { return *files.managers[IndexOf(files, key)]; }
 
-void ResultFiles::AppendCount(const std::string& dataType, std::uint64_t count) {
+void ResultFiles::AppendCount(const std::string& key, std::uint64_t count) {
     // Built by append: "\n" + text trips a false -Wrestrict in GCC 12.
     std::string cell(1, '\n');
     cell += CountCell(count);
-    Append(files, IndexOf(dataType), cell);
+    Append(files, IndexOf(files, key), cell);
 }
 
-void ResultFiles::AppendTime(const std::string& dataType, double milliseconds) {
+void ResultFiles::AppendTime(const std::string& key, double milliseconds) {
     std::string cell(1, ',');
     cell += SLib::STR_FromNum(milliseconds, 0, 12, 15);
-    Append(files, IndexOf(dataType), cell);
+    Append(files, IndexOf(files, key), cell);
 }
 
-void ResultFiles::AppendStatsRow(const std::string& dataType, const std::string& row) {
-    Append(stats, IndexOf(dataType), row);
+void ResultFiles::AppendStatsRow(const std::string& key, const std::string& row) {
+    Append(stats, IndexOf(stats, key), row);
 }

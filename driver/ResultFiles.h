@@ -2,8 +2,8 @@
 
 #include "logging/LogManager.h"
 
-#include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -17,14 +17,18 @@ bool CreateLogDirectory(const std::string& logDirectory, bool withParents, const
 // signed 32-bit range keep their full unsigned value.
 std::string CountCell(std::uint64_t count);
 
-// The four CSV result files of a run, one LogManager each:
-// "bench_INT.csv", "bench_FLOAT.csv", "bench_BIGINT.csv", "bench_BIGFLOAT.csv".
+// The data types' keys in file order; also the keys of a run of uniform keys.
+const std::vector<std::string>& DataTypeNames();
+
+// The CSV result files of a run, one LogManager each, one per series key: a data
+// type ("INT" -> "bench_INT.csv") or a data type with a key distribution
+// ("INT_sorted" -> "bench_INT_sorted.csv").
 //
 // A file holds the header (the column names joined with ","), then one row per
 // count: "\n" + count cell, then "," + time cell per timed column; no line feed
 // after the last row. Every cell is written through to disk as it is appended.
-// Destruction closes the files in the order BIGFLOAT, BIGINT, FLOAT, INT, which
-// trims each to exactly its text.
+// Destruction closes the files in the reverse order of their creation (BIGFLOAT,
+// BIGINT, FLOAT, INT), which trims each to exactly its text.
 //
 // A cell the disk does not take (it is full) stays pending in its manager and is
 // retried with every later cell of that file; the first such failure of a file
@@ -36,52 +40,57 @@ public:
     ResultFiles& operator=(const ResultFiles&) = delete;
     ~ResultFiles();
 
-    // Creates (or truncates) the four files in `runDirectory` in the order INT,
-    // FLOAT, BIGINT, BIGFLOAT, each followed at once by the header line. Prints
+    // Creates (or truncates) "bench_<key>.csv" in `runDirectory` for every key in
+    // order, each followed at once by the header line. Prints
     // "Initialized Log File: <path>" for each. Stops at the first file that cannot
     // be created ("Failed to initialize Log File: <path>") or cannot take its
     // header (one line naming it) and returns false: a run without its result
     // files would measure for nothing.
-    bool Open(const std::string& runDirectory, const std::vector<std::string>& columnNames);
+    bool Open(const std::string& runDirectory, const std::vector<std::string>& columnNames,
+              const std::vector<std::string>& keys = DataTypeNames());
 
-    // With repetitions: the four files "stats_<TYPE>.csv" beside the result
-    // files, each with `header`, opened like the result files (same lines, same
-    // failure). Their rows come whole from AppendStatsRow.
-    bool OpenStats(const std::string& runDirectory, const std::string& header);
-    void AppendStatsRow(const std::string& dataType, const std::string& row);
+    // With repetitions: "stats_<key>.csv" beside the result files, each with
+    // `header`, opened like the result files (same lines, same failure). Their
+    // rows come whole from AppendStatsRow.
+    bool OpenStats(const std::string& runDirectory, const std::string& header,
+                   const std::vector<std::string>& keys = DataTypeNames());
+    void AppendStatsRow(const std::string& key, const std::string& row);
 
-    // Starts a row of `dataType` ("INT", "FLOAT", "BIGINT" or "BIGFLOAT").
-    void AppendCount(const std::string& dataType, std::uint64_t count);
+    // Starts a row of `key`.
+    void AppendCount(const std::string& key, std::uint64_t count);
     // Appends one time cell (milliseconds, at most twelve decimals, trailing zeros
-    // trimmed) to the current row of `dataType`.
-    void AppendTime(const std::string& dataType, double milliseconds);
+    // trimmed) to the current row of `key`.
+    void AppendTime(const std::string& key, double milliseconds);
 
-    // The manager of `dataType`; std::out_of_range for an unknown name.
-    LogManager& File(const std::string& dataType);
+    // The result file manager of `key`; std::out_of_range for an unknown key.
+    LogManager& File(const std::string& key);
 
     // Cells that never reached a file, by file name.
     struct Unwritten {
         std::string fileName;
         std::uint64_t cells;
     };
-    // Closes the files in the order BIGFLOAT, BIGINT, FLOAT, INT (a last try for
-    // pending cells, then the trim), the stats files after the result files, and
-    // lists the files that still miss cells (a stats row counts as its cells).
-    // Later calls, and the destructor, do nothing more.
+    // Closes every file in the reverse order of creation (a last try for pending
+    // cells, then the trim), the stats files after the result files, and lists
+    // the files that still miss cells in creation order (a stats row counts as
+    // its cells). Later calls, and the destructor, do nothing more.
     std::vector<Unwritten> Close();
 
 private:
-    // Four files of one kind, in the order INT, FLOAT, BIGINT, BIGFLOAT.
+    // Files of one kind, in creation order.
     struct FileSet {
-        std::array<LogManager, 4> managers;
-        std::array<bool, 4> failing{};  // the file has refused a cell; reported once
-        std::string prefix;             // "bench_" or "stats_"
+        std::string prefix;  // "bench_" or "stats_"
+        std::vector<std::string> keys;
+        std::vector<std::unique_ptr<LogManager>> managers;
+        std::vector<bool> failing;  // the file has refused a cell; reported once
     };
-    static bool Open(FileSet& set, const std::string& runDirectory, const std::string& header);
+    static bool Open(FileSet& set, const std::string& runDirectory, const std::string& header,
+                     const std::vector<std::string>& keys);
+    static size_t IndexOf(const FileSet& set, const std::string& key);
     static void Append(FileSet& set, size_t file, const std::string& cell);
     static void Close(FileSet& set, std::vector<Unwritten>& unwritten);
 
-    FileSet files{{}, {}, "bench_"};
-    FileSet stats{{}, {}, "stats_"};
+    FileSet files{"bench_", {}, {}, {}};
+    FileSet stats{"stats_", {}, {}, {}};
     bool closed = false;
 };
