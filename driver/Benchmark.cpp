@@ -1,6 +1,9 @@
 #include "driver/Benchmark.h"
 
-#include <algorithm>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cinttypes>
 #include <cstdint>
 #include <cstdio>
@@ -10,20 +13,23 @@
 #include <new>
 #include <numeric>
 
-#include <unistd.h>
-
 #include "cpu_sort/RadixSort32.h"
 #include "cpu_sort/RadixSort64.h"
+#include "cpu_sort/SortKey.h"
 #include "driver/AppTimer.h"
 #include "driver/ConsoleText.h"
 #include "driver/GpuColumns.h"
 #include "driver/Interruption.h"
+#include "driver/JsonResults.h"
+#include "driver/KeyDistributions.h"
 #include "driver/LogCPU.h"
 #include "driver/MemoryBudget.h"
+#include "driver/PeerSorters.h"
+#include "driver/PermutationCheck.h"
 #include "driver/ResultFiles.h"
 #include "driver/RunConditions.h"
 #include "driver/RunDirectory.h"
-#include "driver/TestData.h"
+#include "driver/SorterRounds.h"
 #include "driver/TimingStats.h"
 #include "support/CharBuffer.h"
 #include "support/HugePages.h"
@@ -34,20 +40,40 @@ namespace {
 template <typename Element>
 struct DataType {
     const char* name;  // verbatim in banners, console lines and file names
-    Element* (*generate)(std::uint64_t, AppCore::CharBuffer&);
 };
 
-constexpr DataType<std::int32_t> kINT{"INT", GenerateINT};
-constexpr DataType<float> kFLOAT{"FLOAT", GenerateFLOAT};
-constexpr DataType<std::int64_t> kBIGINT{"BIGINT", GenerateBIGINT};
-constexpr DataType<double> kBIGFLOAT{"BIGFLOAT", GenerateBIGFLOAT};
+constexpr DataType<std::int32_t> kINT{"INT"};
+constexpr DataType<float> kFLOAT{"FLOAT"};
+constexpr DataType<std::int64_t> kBIGINT{"BIGINT"};
+constexpr DataType<double> kBIGFLOAT{"BIGFLOAT"};
 
 // Indices are 32-bit, so a data set holds at most this many records.
 constexpr std::uint64_t kMaxRecords = std::numeric_limits<std::uint32_t>::max();
 
-enum class Outcome { Continue, Stop };
-
 double Gibibytes(std::uint64_t bytes) { return static_cast<double>(bytes) / (1024.0 * 1024.0 * 1024.0); }
+
+// The result files of a data type and key distribution: "INT" for uniform keys
+// (today's file names), "INT_sorted" for the others.
+std::string SeriesKey(const char* typeName, Distribution distribution) {
+    if (distribution == Distribution::Uniform) return typeName;
+    return std::string(typeName) + "_" + DistributionName(distribution);
+}
+
+// A -JSON file that cannot be written is known before hours of measuring: try
+// to create its temporary file beside it.
+bool JsonPathWritable(const std::string& path) {
+    const std::string probe = path + ".tmp";
+    const int fd = open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0 && errno != EEXIST) {
+        std::printf("Cannot write %s: %s\n", path.c_str(), std::strerror(errno));
+        return false;
+    }
+    if (fd >= 0) {
+        close(fd);
+        unlink(probe.c_str());
+    }
+    return true;
+}
 
 // Owns everything one run creates. Members are declared in the order the run
 // creates them, so they are released in the reverse order: sorters before result
@@ -57,12 +83,22 @@ public:
     explicit BenchmarkRun(const RunPlan& plan) : plan(plan) {}
 
     int Run() {
+        if (!plan.jsonPath.empty() && !JsonPathWritable(plan.jsonPath)) return kExitStopped;
         if (!ClaimRunDirectory()) return kExitNoDirectory;
 
         timer.restart();
 
-        if (!results.Open(runDirectory.Path(), plan.columnNames)) return kExitNoDirectory;
-        if (plan.repetitions > 1 && !results.OpenStats(runDirectory.Path(), StatsHeader())) return kExitNoDirectory;
+        std::vector<std::string> keys;
+        for (const std::string& type : DataTypeNames()) {
+            for (const Distribution distribution : plan.distributions)
+                keys.push_back(SeriesKey(type.c_str(), distribution));
+        }
+        if (!results.Open(runDirectory.Path(), plan.columnNames, keys)) return kExitNoDirectory;
+        if (plan.repetitions > 1 && !results.OpenStats(runDirectory.Path(), StatsHeader(), keys))
+            return kExitNoDirectory;
+        if (!plan.jsonPath.empty())
+            json = std::make_unique<JsonResults>(plan.jsonPath, plan.programPath,
+                                                 static_cast<std::size_t>(plan.repetitions));
         const int status = Benchmark();
         return Finish(status);
     }
@@ -85,9 +121,9 @@ private:
     // then counts as incomplete, whatever else it achieved.
     int Finish(int status) {
         gpu.reset();
-        ReleaseScratch(radix32);
-        ReleaseScratch(radix64);
+        ReleaseScratch();
         if (plan.repetitions > 1) ReportNoise();
+        if (json && !json->Write() && status == kExitComplete) status = kExitStopped;
         std::uint64_t missing = 0;
         std::string files;
         for (const auto& file : results.Close()) {
@@ -121,19 +157,30 @@ private:
 
     template <typename Element>
     Outcome RunDataType(const DataType<Element>& type) {
-        std::printf("================================= Running %s Benchmark =================================\n",
-                    type.name);
-        const int listLength = static_cast<int>(plan.counts.size());
-        for (int position = 1; position <= listLength; ++position) {
-            const std::uint64_t count = plan.counts[position - 1];
-            std::printf("------- Count: %s, %i/%i -------\n", FormatWithCommas(count).c_str(), position, listLength);
-            if (!Fits(type, count)) return Outcome::Stop;
-            try {
-                if (RunDataSet(type, count) == Outcome::Stop) return Outcome::Stop;
-            } catch (const std::bad_alloc&) {
-                std::printf("Cannot benchmark %" PRIu64 " %s records: out of memory (needs %.1f GiB)\n", count,
-                            type.name, Gibibytes(PeakBytes<Element>(count)));
-                return Outcome::Stop;
+        for (const Distribution distribution : plan.distributions) {
+            if (distribution == Distribution::Uniform) {
+                std::printf("================================= Running %s Benchmark "
+                            "=================================\n",
+                            type.name);
+            } else {
+                std::printf("================================= Running %s Benchmark (%s keys) "
+                            "=================================\n",
+                            type.name, DistributionName(distribution));
+            }
+            const int listLength = static_cast<int>(plan.counts.size());
+            for (int position = 1; position <= listLength; ++position) {
+                const std::uint64_t count = plan.counts[position - 1];
+                std::printf("------- Count: %s, %i/%i -------\n", FormatWithCommas(count).c_str(), position,
+                            listLength);
+                if (!Fits(type, count)) return Outcome::Stop;
+                try {
+                    if (RunDataSet(type, distribution, count) == Outcome::Stop) return Outcome::Stop;
+                } catch (const std::bad_alloc&) {
+                    ReleaseScratch();
+                    std::printf("Cannot benchmark %" PRIu64 " %s records: out of memory (needs %.1f GiB)\n", count,
+                                type.name, Gibibytes(PeakBytes<Element>(count)));
+                    return Outcome::Stop;
+                }
             }
         }
         return Outcome::Continue;
@@ -141,7 +188,10 @@ private:
 
     template <typename Element>
     std::uint64_t PeakBytes(std::uint64_t count) const {
-        return DataSetPeakBytes(count, sizeof(Element), plan.gpuEnabled && plan.qaEnabled);
+        std::uint64_t bytes = DataSetPeakBytes(count, sizeof(Element), plan.gpuEnabled && plan.qaEnabled);
+        // vqsort's packed pairs, and the parallel stable sort's buffer of indices.
+        if (plan.peersEnabled) bytes += PeerScratchBytes(count, sizeof(Element)) + count * sizeof(std::uint32_t);
+        return bytes;
     }
 
     // A data set that cannot be held ends the run with one line instead of a wrapped
@@ -167,144 +217,140 @@ private:
         return true;
     }
 
+    // Where the cells of one data set go: the result file, with repetitions the
+    // stats file and the noise report, with -JSON the JSON document.
+    class DataSetCells : public CellWriter {
+    public:
+        DataSetCells(BenchmarkRun& run, std::string key, std::uint64_t count)
+            : run(run), key(std::move(key)), count(count) {}
+        void StartRow() override { run.results.AppendCount(key, count); }
+        void Cell(std::size_t column, const std::vector<double>& times) override {
+            const std::string& name = run.plan.columnNames[column + 1];
+            if (run.plan.repetitions == 1) {
+                run.results.AppendTime(key, times.front());
+            } else {
+                const TimingSummary summary = Summarize(times);
+                run.results.AppendTime(key, summary.median);
+                run.results.AppendStatsRow(key, StatsRow(count, name, times));
+                run.cellSpreads.push_back({key, count, name, summary});
+            }
+            if (run.json) run.json->Add(key, name, count, times);
+        }
+
+    private:
+        BenchmarkRun& run;
+        const std::string key;
+        const std::uint64_t count;
+    };
+
     template <typename Element>
-    Outcome RunDataSet(const DataType<Element>& type, std::uint64_t count) {
+    Outcome RunDataSet(const DataType<Element>& type, Distribution distribution, std::uint64_t count) {
         // Sized here rather than in the generator so that the huge-page hint comes
         // before the first touch; the generator's own resize is then a no-op.
         indices.Resize(count * sizeof(std::uint32_t));
         data.Resize(count * sizeof(Element));
         AppCore::AdviseHugePages(indices.data, indices.size);
         AppCore::AdviseHugePages(data.data, data.size);
-        const Element* values = type.generate(count, data);
-        auto* permutation = reinterpret_cast<std::uint32_t*>(indices.data);
+        const Element* values = GenerateKeys<Element>(distribution, count, data);
 
+        DataSetCells cells(*this, SeriesKey(type.name, distribution), count);
+        const std::vector<Sorter> sorters = SortersFor(type, values, count);
+        const Outcome outcome = plan.repetitions == 1 ? RunOnce(type.name, sorters, cells)
+                                                      : RunRounds(type.name, sorters, plan.repetitions, cells);
+        ReleaseScratch();
+        return outcome;
+    }
+
+    // The data set's sorters in column order. Each fills the index buffer; the
+    // radix sorters leave their scratch for the next repetition.
+    template <typename Element>
+    std::vector<Sorter> SortersFor(const DataType<Element>& type, const Element* values, std::uint64_t count) {
+        auto* permutation = reinterpret_cast<std::uint32_t*>(indices.data);
+        // `sort` fills the index buffer; the timed run starts from a cleared one.
+        const auto cpuSorter = [this](std::string label, std::function<void()> sort) {
+            return Sorter{{std::move(label)},
+                          [sort] {
+                              sort();
+                              return true;
+                          },
+                          [this, sort] {
+                              ClearIndices();
+                              timer.restart();
+                              sort();
+                              return std::optional<std::vector<double>>(std::vector<double>{timer.elapse_millisecond()});
+                          },
+                          nullptr, false, nullptr};
+        };
+
+        std::vector<Sorter> sorters;
         // Stable, and started from 0, 1, 2, ...: equal keys stay in index order, the
         // order every other sorter must reproduce.
-        const auto standardSort = [&] {
+        sorters.push_back(cpuSorter("CPU", [=] {
             std::iota(permutation, permutation + count, 0u);
             std::stable_sort(permutation, permutation + count,
                              [values](std::uint32_t a, std::uint32_t b) { return values[a] < values[b]; });
-        };
-        if (plan.repetitions > 1) return RunRepeatedDataSet(type, values, count, standardSort);
-
-        standardSort();  // warm-up
-        ClearIndices();
-        timer.restart();
-        standardSort();
-        const double standardMs = timer.elapse_millisecond();
-        // The row starts only now: a cell append waits for the disk, which is no
-        // part of the sort's time.
-        results.AppendCount(type.name, count);
-        results.AppendTime(type.name, standardMs);
-        std::printf("%s CPU - %f ms\n", type.name, standardMs);
-
-        RunRadixColumns(type, values, count);
-        if (plan.gpuEnabled && !gpu->Run(type.name, values, count, indices, timer, results, plan.qaEnabled))
-            return Outcome::Stop;
-        return Outcome::Continue;
-    }
-
-    // The radix sort at every thread count of the plan, one cell each. Afterwards the
-    // index buffer holds the last (8-thread) permutation and the sorters' scratch is
-    // released, so the next data set and the GPU columns start with that memory free.
-    template <typename Element>
-    void RunRadixColumns(const DataType<Element>& type, const Element* values, std::uint64_t count) {
-        auto* permutation = reinterpret_cast<unsigned int*>(indices.data);
+        }));
         for (size_t k = 0; k < plan.threadCounts.size(); ++k) {
             const auto threads = static_cast<unsigned long>(plan.threadCounts[k]);
-            RadixSort(values, count, permutation, threads);  // warm-up
-            ClearIndices();
-            timer.restart();
-            RadixSort(values, count, permutation, threads);
-            const double ms = timer.elapse_millisecond();
-            results.AppendTime(type.name, ms);
-            std::printf("%s CPU %s - %f ms\n", type.name, plan.threadLabels[k].c_str(), ms);
+            sorters.push_back(cpuSorter("CPU " + plan.threadLabels[k],
+                                        [=, this] { RadixSort(values, count, permutation, threads); }));
         }
-        ReleaseScratch(radix32);
-        ReleaseScratch(radix64);
+        // One repetition: the next data set and the GPU start with that memory free.
+        sorters.back().afterSingleRun = [this] { ReleaseScratch(); };
+
+        if (plan.gpuEnabled) {
+            const bool qa = plan.qaEnabled;
+            Sorter gpuSorter{{"GPU", "GPU_On_Card", "GPU_Transfer"},
+                             [=, this] {
+                                 // The index buffer holds the 8-thread radix permutation here.
+                                 if (qa) {
+                                     qaReference.Resize(indices.size);
+                                     if (indices.size != 0) std::memcpy(qaReference.data, indices.data, indices.size);
+                                 }
+                                 return gpu->WarmUp(type.name, values, count, permutation);
+                             },
+                             [=, this]() -> std::optional<std::vector<double>> {
+                                 const auto times = gpu->TimedSort(type.name, values, count, indices, timer);
+                                 if (!times) return std::nullopt;
+                                 return std::vector<double>{times->hostMs, times->onCardMs,
+                                                            times->hostMs - times->onCardMs};
+                             },
+                             nullptr, qa, nullptr};
+            if (qa) {
+                gpuSorter.check = [=, this] {
+                    return GpuColumns::SamePermutation(qaReference, indices, count)
+                               ? std::string()
+                               : std::string("QA ERROR: GPU Results do not match CPU Results");
+                };
+            }
+            sorters.push_back(std::move(gpuSorter));
+        }
+
+        if (plan.peersEnabled) {
+            Sorter vqsort = cpuSorter("Peer vqsort", [=, this] { PeerVqsort(values, count, permutation, peerScratch); });
+            vqsort.check = [=] {
+                const auto byKey = [](Element a, Element b) { return EvalCore::SortKey(a) < EvalCore::SortKey(b); };
+                return PeerProblem("Peer vqsort", FirstOutOfOrder(values, permutation, count, byKey), count);
+            };
+            sorters.push_back(std::move(vqsort));
+            Sorter parallel = cpuSorter("Peer parallel stable sort",
+                                        [=] { PeerParallelStableSort(values, count, permutation); });
+            parallel.check = [=] {
+                const auto byValue = [](Element a, Element b) { return a < b; };
+                return PeerProblem("Peer parallel stable sort", FirstOutOfOrder(values, permutation, count, byValue),
+                                   count);
+            };
+            sorters.push_back(std::move(parallel));
+        }
+        return sorters;
     }
 
-    // With repetitions: one warm-up per sorter, then plan.repetitions rounds that
-    // time every sorter once, each round in the order of the last rotated by one
-    // (RoundOrder), so that a slow spell of the machine falls on every column alike
-    // and no sorter always inherits the caches of the same neighbour. Every timed
-    // sort fills the whole permutation; with -QA every GPU one is checked.
-    template <typename Element, typename StandardSort>
-    Outcome RunRepeatedDataSet(const DataType<Element>& type, const Element* values, std::uint64_t count,
-                               const StandardSort& standardSort) {
-        auto* permutation = reinterpret_cast<unsigned int*>(indices.data);
-        const size_t cpuSorters = 1 + plan.threadCounts.size();
-        const auto runCpuSorter = [&](size_t sorter) {
-            if (sorter == 0) {
-                standardSort();
-            } else {
-                RadixSort(values, count, permutation, static_cast<unsigned long>(plan.threadCounts[sorter - 1]));
-            }
-        };
-        for (size_t sorter = 0; sorter < cpuSorters; ++sorter) runCpuSorter(sorter);  // warm-ups
-        const bool qaEnabled = plan.gpuEnabled && plan.qaEnabled;
-        if (qaEnabled) {
-            // The warm-ups end with the 8-thread radix permutation, the GPU's reference.
-            qaReference.Resize(indices.size);
-            if (indices.size != 0) std::memcpy(qaReference.data, indices.data, indices.size);
-        }
-        if (plan.gpuEnabled && !gpu->WarmUp(type.name, values, count, permutation)) return Outcome::Stop;
-
-        // One series per timed column; the GPU sorter fills its three at once.
-        std::vector<std::vector<double>> times(plan.columnNames.size() - 1);
-        const size_t sorters = cpuSorters + (plan.gpuEnabled ? 1 : 0);
-        bool gpuFailed = false;
-        bool qaMatch = true;
-        for (int round = 0; round < plan.repetitions && !gpuFailed && qaMatch; ++round) {
-            for (const size_t sorter : RoundOrder(sorters, static_cast<size_t>(round))) {
-                if (sorter < cpuSorters) {
-                    ClearIndices();
-                    timer.restart();
-                    runCpuSorter(sorter);
-                    times[sorter].push_back(timer.elapse_millisecond());
-                    continue;
-                }
-                const auto gpuTimes = gpu->TimedSort(type.name, values, count, indices, timer);
-                if (!gpuTimes) {
-                    gpuFailed = true;
-                    break;
-                }
-                times[cpuSorters].push_back(gpuTimes->hostMs);
-                times[cpuSorters + 1].push_back(gpuTimes->onCardMs);
-                times[cpuSorters + 2].push_back(gpuTimes->hostMs - gpuTimes->onCardMs);
-                if (qaEnabled && !GpuColumns::SamePermutation(qaReference, indices, count)) {
-                    qaMatch = false;
-                    break;
-                }
-            }
-        }
-        ReleaseScratch(radix32);
-        ReleaseScratch(radix64);
-        qaReference.Clear();
-
-        WriteMedianRow(type.name, count, times);
-        if (gpuFailed) return Outcome::Stop;
-        if (qaEnabled) GpuColumns::ReportQa(qaMatch);
-        return qaMatch ? Outcome::Continue : Outcome::Stop;
-    }
-
-    // The row of medians, a console line with the spread and a stats row per column,
-    // in column order; a run cut short writes the columns that have times.
-    void WriteMedianRow(const char* typeName, std::uint64_t count, const std::vector<std::vector<double>>& times) {
-        std::vector<std::string> labels{"CPU"};
-        for (const std::string& threads : plan.threadLabels) labels.push_back("CPU " + threads);
-        labels.insert(labels.end(), {"GPU", "GPU_On_Card", "GPU_Transfer"});
-
-        results.AppendCount(typeName, count);
-        for (size_t column = 0; column < times.size() && !times[column].empty(); ++column) {
-            const TimingSummary summary = Summarize(times[column]);
-            results.AppendTime(typeName, summary.median);
-            std::printf("%s %s - %f ms%s\n", typeName, labels[column].c_str(), summary.median,
-                        SpreadSuffix(summary).c_str());
-            const std::string& name = plan.columnNames[column + 1];
-            results.AppendStatsRow(typeName, StatsRow(count, name, times[column]));
-            cellSpreads.push_back({typeName, count, name, summary});
-        }
+    // Empty when a peer's permutation is the stable ascending one (nothing out of
+    // order before `count`); otherwise its QA line, which says where.
+    static std::string PeerProblem(const char* peer, std::uint64_t outOfOrder, std::uint64_t count) {
+        if (outOfOrder == count) return std::string();
+        return std::string("QA ERROR: ") + peer + " Results do not match CPU Results (first out of order at position " +
+               std::to_string(outOfOrder) + ")";
     }
 
     void ReportRunConditions() {
@@ -344,11 +390,19 @@ private:
         radix64.SortFLT(values, n, out, true, threads);
     }
 
-    template <typename Sorter>
-    static void ReleaseScratch(Sorter& sorter) {
+    template <typename RadixSorter>
+    static void ReleaseScratch(RadixSorter& sorter) {
         sorter.count = 0;
         sorter.indexScratch.Clear();
         sorter.histograms.Clear();
+    }
+
+    // Memory only one data set needs: the radix and peer scratch and the QA reference.
+    void ReleaseScratch() {
+        ReleaseScratch(radix32);
+        ReleaseScratch(radix64);
+        peerScratch.Release();
+        qaReference.Clear();
     }
 
     void ClearIndices() {
@@ -360,11 +414,13 @@ private:
     AppTimer timer;
     AppCore::CharBuffer data;
     AppCore::CharBuffer indices;
-    AppCore::CharBuffer qaReference;      // with repetitions and -QA: the CPU permutation
+    AppCore::CharBuffer qaReference;     // with -QA: the CPU permutation the GPU's must equal
     std::vector<NoisyCell> cellSpreads;  // every cell's spread, for the noise report
     ResultFiles results;
+    std::unique_ptr<JsonResults> json;
     EvalCore::RadixSort32 radix32{0};
     EvalCore::RadixSort64 radix64{0};
+    PeerScratch peerScratch;
     std::unique_ptr<GpuColumns> gpu;  // last, so released first
 };
 

@@ -69,49 +69,6 @@ bool GpuColumns::SamePermutation(const AppCore::CharBuffer& cpu, const AppCore::
     return count == 0 || std::memcmp(cpu.data, gpu.data, count * sizeof(std::uint32_t)) == 0;
 }
 
-void GpuColumns::ReportQa(bool match) {
-    if (match) {
-        std::printf("QA Test Passed: CPU & GPU Numbers match\n");
-        return;
-    }
-    std::printf("QA ERROR: GPU Results do not match CPU Results\n");
-    std::printf("ABORTING BENCH TEST\n");
-}
-
-template <typename Element>
-bool GpuColumns::Run(const char* typeName, const Element* values, std::uint64_t count, AppCore::CharBuffer& indices,
-                     AppTimer& timer, ResultFiles& results, bool qaEnabled) {
-    AppCore::CharBuffer cpuReference;
-    if (qaEnabled) {
-        cpuReference = std::move(indices);
-        indices.Resize(count * sizeof(std::uint32_t));
-    }
-    if (!WarmUp(typeName, values, count, reinterpret_cast<std::uint32_t*>(indices.data))) return false;
-    const std::optional<Times> times = TimedSort(typeName, values, count, indices, timer);
-    if (!times) return false;
-
-    const double transferMs = times->hostMs - times->onCardMs;
-    std::printf("%s GPU - %f ms\n", typeName, times->hostMs);
-    std::printf("%s GPU_On_Card - %f ms\n", typeName, times->onCardMs);
-    std::printf("%s GPU_Transfer - %f ms\n", typeName, transferMs);
-    results.AppendTime(typeName, times->hostMs);
-    results.AppendTime(typeName, times->onCardMs);
-    results.AppendTime(typeName, transferMs);
-
-    if (!qaEnabled) return true;
-    const bool match = SamePermutation(cpuReference, indices, count);
-    ReportQa(match);
-    return match;
-}
-
-template bool GpuColumns::Run(const char*, const std::int32_t*, std::uint64_t, AppCore::CharBuffer&, AppTimer&,
-                              ResultFiles&, bool);
-template bool GpuColumns::Run(const char*, const float*, std::uint64_t, AppCore::CharBuffer&, AppTimer&, ResultFiles&,
-                              bool);
-template bool GpuColumns::Run(const char*, const std::int64_t*, std::uint64_t, AppCore::CharBuffer&, AppTimer&,
-                              ResultFiles&, bool);
-template bool GpuColumns::Run(const char*, const double*, std::uint64_t, AppCore::CharBuffer&, AppTimer&,
-                              ResultFiles&, bool);
 template bool GpuColumns::WarmUp(const char*, const std::int32_t*, std::uint64_t, std::uint32_t*);
 template std::optional<GpuColumns::Times> GpuColumns::TimedSort(const char*, const std::int32_t*, std::uint64_t, AppCore::CharBuffer&,
                                                                 AppTimer&);

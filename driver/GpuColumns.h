@@ -7,17 +7,16 @@
 #include <string>
 
 #include "driver/AppTimer.h"
-#include "driver/ResultFiles.h"
 #include "support/CharBuffer.h"
 
 namespace QVEvalCore {
 class QVRadixSort;
 }
 
-// The run's GPU sorter and the three GPU columns of a data set: "GPU" (host
-// wall time of a whole sort), "GPU On Card" (the sort's GPU timestamps) and
-// "GPU Transfer" (their difference), and with "-QA" the byte comparison of the
-// GPU permutation with the CPU radix sort's.
+// The run's GPU sorter and what the three GPU columns of a data set measure:
+// "GPU" (host wall time of a whole sort), "GPU On Card" (the sort's GPU
+// timestamps) and "GPU Transfer" (their difference), and with "-QA" the byte
+// comparison of the GPU permutation with the CPU radix sort's.
 class GpuColumns {
 public:
     // Sets the core's shader directory, constructs the sorter (which prints the
@@ -32,16 +31,6 @@ public:
 
     // Empty when GPU sorts can run; otherwise the reason they cannot.
     const std::string& Unavailable() const { return unavailable; }
-
-    // One data set of `count` records of `typeName`: warm-up and timed GPU sort
-    // into `indices` (4 * count bytes, holding the 8-thread CPU permutation on
-    // entry), the three console lines and cells, then with `qaEnabled` the
-    // comparison. Returns false when the run must stop: the permutations differ
-    // (the QA lines are printed after the cells) or the GPU sort failed (one
-    // line). std::bad_alloc from host buffers propagates.
-    template <typename Element>
-    bool Run(const char* typeName, const Element* values, std::uint64_t count, AppCore::CharBuffer& indices,
-             AppTimer& timer, ResultFiles& results, bool qaEnabled);
 
     // The two times of one GPU sort; the transfer time is their difference.
     struct Times {
@@ -61,8 +50,6 @@ public:
 
     // True when `gpu` holds exactly the permutation of `cpu` (4 * count bytes each).
     static bool SamePermutation(const AppCore::CharBuffer& cpu, const AppCore::CharBuffer& gpu, std::uint64_t count);
-    // The QA verdict: one line when they match, two when the run must stop.
-    static void ReportQa(bool match);
 
     // Test seam: when set, sees (and may change) each timed GPU permutation
     // before the QA comparison; an exception it throws counts as a failed sort.

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstring>
 
+#include "driver/JsonResults.h"
 #include "logging/SignalSafeTrim.h"
 
 namespace {
@@ -58,6 +59,7 @@ void OnInterruption(int signal) {
         return;
     }
     SignalSafeTrim::TrimAll();
+    JsonResults::WriteFromSignalHandler();
     char line[kLocationCapacity + 128];
     const std::size_t length = ComposeLine(signal, line, sizeof line);
     // With standard output gone, the line can only reach the terminal through stderr.

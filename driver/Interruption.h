@@ -4,8 +4,9 @@
 
 // What an interrupted run does: SIGINT, SIGTERM, SIGHUP and SIGPIPE cut every
 // open result file back to the text written so far (no zero padding, complete
-// rows kept, a row being written kept as far as it got), print one line saying
-// so and where the results are, and end the process with status 128 + signal.
+// rows kept, a row being written kept as far as it got), write the -JSON file
+// with every result so far, print one line saying so and where the results are,
+// and end the process with status 128 + signal.
 //
 // The handler is async-signal-safe: it reads lock-free state and only calls
 // ftruncate, write and _exit. It always acts on the thread that installed it;

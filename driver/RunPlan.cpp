@@ -71,6 +71,12 @@ bool ParseRepetitions(const char* text, int& repetitions) {
     return true;
 }
 
+// A path value follows at i + 1. One that starts with "-" is more likely a
+// forgotten value followed by the next option; "./-x" still names such a path.
+bool TakesPath(int argc, const char* const argv[], int i) {
+    return i + 1 < argc && argv[i + 1][0] != '\0' && argv[i + 1][0] != '-';
+}
+
 std::string WithTrailingSlash(std::string directory) {
     if (directory.back() != '/') directory += '/';
     return directory;
@@ -109,6 +115,11 @@ const char* UsageText() {
            "  -S N, -s N      the single count N\n"
            "  -R N, -r N      time every sorter N times (1 to 1000) and report the median and spread\n"
            "  -O DIR          put the run directories under DIR (created if missing)\n"
+           "  -D LIST, -d LIST   key distributions, comma-separated, run in this order: uniform (the\n"
+           "                  default), sorted, reverse, nearly-sorted, few-unique, equal, zipf, skewed; all\n"
+           "  -PEERS          also time two sorters of other libraries: Highway's vqsort and the parallel\n"
+           "                  std::stable_sort (two more columns, checked against ours)\n"
+           "  -JSON FILE      also write the results to FILE in Google Benchmark's JSON format\n"
            "  -h, -help, --help, -?   print this text and stop\n"
            "Results: /var/log/dezavadure/cpu_[gpu_]YYMMDDhhmmss/bench_<TYPE>.csv, one directory per run\n"
            "(under DIR with -O).\n";
@@ -139,13 +150,27 @@ RunPlan ParseCommandLine(int argc, const char* const argv[], const std::string& 
                 plan.warnings.push_back(std::string("Ignoring ") + arg + ": it needs a number of repetitions after it");
             }
         } else if (Is(arg, "-O")) {
-            // A directory that starts with "-" is more likely a forgotten value; "./-x" still works.
-            if (i + 1 < argc && argv[i + 1][0] != '\0' && argv[i + 1][0] != '-') {
+            if (TakesPath(argc, argv, i)) {
                 plan.logDirectory = WithTrailingSlash(argv[++i]);
                 plan.customLogDirectory = true;
             } else if (plan.error.empty()) {
                 plan.error = "-O needs the directory to put the run directories in";
             }
+        } else if (Is(arg, "-JSON")) {
+            if (TakesPath(argc, argv, i)) {
+                plan.jsonPath = argv[++i];
+            } else if (plan.error.empty()) {
+                plan.error = "-JSON needs the file to write the results to";
+            }
+        } else if (Is(arg, "-D") || Is(arg, "-d")) {
+            std::string problem;
+            if (i + 1 >= argc) {
+                if (plan.error.empty()) plan.error = std::string(arg) + " needs a list of key distributions";
+            } else if (!ParseDistributionList(argv[++i], plan.distributions, problem) && plan.error.empty()) {
+                plan.error = problem;
+            }
+        } else if (Is(arg, "-PEERS")) {
+            plan.peersEnabled = true;
         } else if (IsHelp(arg)) {
             plan.showUsage = true;
         } else if (Is(arg, "-GPU") || Is(arg, "-gpu")) {
@@ -182,8 +207,10 @@ RunPlan ParseCommandLine(int argc, const char* const argv[], const std::string& 
     plan.counts = ResolveCounts(s);
     plan.columnNames = {"NbRecords", "CPU Standard", "CPU 1 Thread", "CPU 2 Thread", "CPU 4 Thread", "CPU 8 Thread"};
     if (plan.gpuEnabled) plan.columnNames.insert(plan.columnNames.end(), {"GPU", "GPU On Card", "GPU Transfer"});
+    if (plan.peersEnabled) plan.columnNames.insert(plan.columnNames.end(), {"Peer vqsort", "Peer parallel stable sort"});
     plan.runDirectory = plan.logDirectory + "cpu_" + (plan.gpuEnabled ? "gpu_" : "") + startStamp + "/";
     plan.options = JoinOptions(argc, argv);
+    plan.programPath = argc > 0 ? argv[0] : "sortbench";
     plan.shaderPath = argc > 0 ? ShaderPathFor(argv[0]) : "Shaders";
     return plan;
 }

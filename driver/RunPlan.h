@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "driver/KeyDistributions.h"
+
 // The run plan: everything the command line decides, built once before anything
 // else happens and read-only afterwards.
 struct RunPlan {
@@ -18,9 +20,13 @@ struct RunPlan {
     std::string logDirectory;  // parent of every run directory, ends with "/"
     std::string runDirectory;  // logDirectory + "cpu_" ["gpu_"] + start stamp + "/"
     std::string shaderPath;    // "<program directory>/Shaders", or "Shaders"
+    std::string programPath;   // argv[0]
     bool customLogDirectory = false;  // "-O DIR" chose logDirectory
     int repetitions = 1;              // "-R N": timed sorts per sorter and data set, 1 to 1000
     std::string options;              // the arguments as given, for the run conditions
+    std::vector<Distribution> distributions{Distribution::Uniform};  // "-D LIST": key sets, in this order
+    bool peersEnabled = false;        // "-PEERS": two reference sorters of other libraries, last columns
+    std::string jsonPath;             // "-JSON FILE": also write the results in Google Benchmark's format
 
     bool showUsage = false;             // "-h", "-help", "--help", "-?": print UsageText() and stop
     std::vector<std::string> warnings;  // one line per skipped argument, for stderr

@@ -135,3 +135,20 @@ TEST(FormatWithCommas, groups_by_the_environment_locale) {
     EXPECT_EQ(FormatWithCommas(1000000), "1,000,000");
     setenv("LC_ALL", "C", 1);
 }
+
+TEST(BenchmarkRun, distributions_and_peers_get_files_columns_and_json_entries_of_their_own) {
+    const TestSupport::TempDirectory json;
+    const std::string jsonPath = json.File("run.json");
+    const CapturedRun run = RunCaptured({"-S", "3000", "-D", "sorted,equal", "-PEERS", "-R", "2", "-JSON", jsonPath.c_str()});
+    ASSERT_EQ(run.status, kExitComplete) << run.lines.back();
+    EXPECT_EQ(Matching(run.lines, "================================= Running BIGINT Benchmark (equal keys) ").size(), 1u);
+    EXPECT_EQ(Matching(run.lines, "FLOAT Peer vqsort - ").size(), 2u);
+    EXPECT_EQ(Matching(run.lines, "BIGFLOAT Peer parallel stable sort - ").size(), 2u);
+    EXPECT_TRUE(Matching(run.lines, "QA ERROR").empty());
+    // Two repetitions and their mean, median and stddev per cell: 4 types, 2 distributions, 7 columns.
+    const std::string document = TestSupport::ReadWholeFile(jsonPath);
+    size_t entries = 0;
+    for (size_t at = 0; (at = document.find("\"run_type\"", at)) != std::string::npos; ++at) ++entries;
+    EXPECT_EQ(entries, 4u * 2u * 7u * 5u);
+    EXPECT_NE(document.find("\"name\": \"INT_equal/Peer vqsort/3000\""), std::string::npos);
+}

@@ -41,9 +41,10 @@ std::vector<std::string> Lines(const std::string& text) {
 size_t Cells(const std::string& row) { return static_cast<size_t>(std::count(row.begin(), row.end(), ',')) + 1; }
 
 // The started run, once it has written rows of the first data type.
-std::unique_ptr<ChildProcess> StartRunWithRows(const TempDirectory& logs, const char* counts = "-1M") {
-    auto run = std::make_unique<ChildProcess>(
-        std::vector<std::string>{SORTBENCH_BINARY, "-O", logs.Path().string(), counts});
+std::unique_ptr<ChildProcess> StartRunWithRows(const TempDirectory& logs, std::vector<std::string> more = {}) {
+    std::vector<std::string> args{SORTBENCH_BINARY, "-O", logs.Path().string(), "-1M"};
+    args.insert(args.end(), more.begin(), more.end());
+    auto run = std::make_unique<ChildProcess>(args);
     EXPECT_TRUE(run->SkipToLine("INT CPU 8 Thread", 3));
     return run;
 }
@@ -56,7 +57,8 @@ TEST(RunEndings, interrupting_signals_trim_the_files_and_end_with_128_plus_the_s
     for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
         SCOPED_TRACE(strsignal(signal));
         const TempDirectory logs;
-        auto run = StartRunWithRows(logs);
+        const TempDirectory json;
+        auto run = StartRunWithRows(logs, {"-JSON", json.File("run.json")});
         kill(run->Pid(), signal);
         const std::string rest = run->RestOfStdout();
         const int status = run->Wait();
@@ -74,6 +76,10 @@ TEST(RunEndings, interrupting_signals_trim_the_files_and_end_with_128_plus_the_s
         ASSERT_GE(rows.size(), 4u);
         for (size_t i = 0; i + 1 < rows.size(); ++i) EXPECT_EQ(Cells(rows[i]), 6u) << rows[i];
         EXPECT_LE(Cells(rows.back()), 6u);
+        // The JSON file holds what was measured, whole.
+        const std::string document = ReadWholeFile(json.File("run.json"));
+        EXPECT_NE(document.find("\"name\": \"INT/CPU 8 Thread/100\""), std::string::npos);
+        EXPECT_TRUE(document.ends_with("]\n}\n")) << document.substr(document.size() - 20);
     }
 }
 

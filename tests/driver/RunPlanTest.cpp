@@ -154,3 +154,23 @@ TEST(RunPlan, output_directory_replaces_the_log_directory) {
     for (auto args : {std::initializer_list<const char*>{"-O"}, {"-O", "-MIN"}, {"-O", ""}})
         EXPECT_FALSE(Parse(args).error.empty());
 }
+
+TEST(RunPlan, distributions_peers_and_json_file_are_options_of_their_own) {
+    EXPECT_EQ(Parse({}).distributions, std::vector<Distribution>{Distribution::Uniform});
+    EXPECT_EQ(Parse({"-D", "zipf,sorted"}).distributions,
+              (std::vector<Distribution>{Distribution::Zipf, Distribution::Sorted}));
+    EXPECT_EQ(Parse({"-d", "all"}).distributions.size(), 8u);
+    for (auto args : {std::initializer_list<const char*>{"-D", "zipf,bogus"}, {"-D", ""}, {"-D", "sorted,"}, {"-D"},
+                      {"-JSON"}, {"-JSON", "-MIN"}}) {
+        const RunPlan plan = Parse(args);
+        EXPECT_FALSE(plan.error.empty()) << *args.begin() << " " << (args.size() > 1 ? *(args.begin() + 1) : "");
+    }
+    EXPECT_NE(Parse({"-D", "bogus"}).error.find("uniform, sorted, reverse"), std::string::npos);
+
+    const RunPlan plan = Parse({"-PEERS", "-GPU", "-JSON", "out.json"});
+    EXPECT_EQ(plan.jsonPath, "out.json");
+    ASSERT_EQ(plan.columnNames.size(), 11u);
+    EXPECT_EQ(plan.columnNames[8], "GPU Transfer");
+    EXPECT_EQ(plan.columnNames[9], "Peer vqsort");
+    EXPECT_EQ(plan.columnNames[10], "Peer parallel stable sort");
+}

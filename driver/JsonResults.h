@@ -1,0 +1,79 @@
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+// The results of a run as a Google Benchmark JSON document, so that two runs can
+// be compared with Google Benchmark's `compare.py benchmarks A.json B.json`.
+//
+// The document holds a "context" object (date, host, executable, CPUs, caches,
+// load average, build type), taken when the object is constructed, and a
+// "benchmarks" array. Each result cell adds one "iteration" entry per measured
+// time, named "TYPE/COLUMN/COUNT" (e.g. "INT/CPU 2 Thread/10000000"), with
+// real_time = cpu_time = the wall time in milliseconds and items_per_second =
+// COUNT / seconds. With more than one repetition the cell's entries are followed
+// by the aggregates "<name>_mean", "<name>_median" and "<name>_stddev" (sample
+// standard deviation), laid out as Google Benchmark 1.7 writes them. Families
+// are the distinct TYPE/COLUMN pairs, numbered in first-seen order; instances are
+// the distinct counts of a family, numbered in first-seen order.
+//
+// The complete document (everything added so far) is kept rendered at all times,
+// so that WriteFromSignalHandler can write it without allocating. At most one
+// JsonResults may exist at a time.
+class JsonResults {
+public:
+    // `outputPath` is the file Write replaces; `executable` goes into the context;
+    // `repetitions` (at least 1) is how many times each cell was measured.
+    JsonResults(const std::string& outputPath, const std::string& executable, std::size_t repetitions);
+    JsonResults(const JsonResults&) = delete;
+    JsonResults& operator=(const JsonResults&) = delete;
+    // Withdraws the document from WriteFromSignalHandler.
+    ~JsonResults();
+
+    // One result cell: its times in milliseconds in measured order, one per
+    // repetition. `dataType` is "INT", "FLOAT", "BIGINT" or "BIGFLOAT"; `column`
+    // a sorter column such as "CPU 8 Thread". An empty `timesMs` adds nothing.
+    // Must be called on the thread on which WriteFromSignalHandler may run.
+    void Add(const std::string& dataType, const std::string& column, std::uint64_t count,
+             const std::vector<double>& timesMs);
+
+    // The document as Write stores it.
+    const std::string& Text() const;
+
+    // Replaces the output file atomically: the document goes to "<path>.tmp" in
+    // the same directory, is fsync'd and renamed over the path. On failure prints
+    // "Cannot write <path>: <reason>" on standard output, leaves no temporary
+    // file and returns false.
+    bool Write() const;
+
+    // Write for a signal handler: the same file, the same steps, only
+    // async-signal-safe calls (open, write, fsync, rename, close, and unlink of
+    // the temporary file after a failure), no output. Does nothing when no
+    // JsonResults exists. Must run on the thread that calls Add; errno is kept.
+    static void WriteFromSignalHandler();
+
+private:
+    std::string EntriesFor(const std::string& dataType, const std::string& column, std::uint64_t count,
+                           const std::vector<double>& timesMs);
+
+    const std::string path;
+    const std::string tempPath;
+    const std::size_t repetitions;
+
+    // Two renderings of the document; `published` names the complete one, the
+    // other is brought up to date by Add and then published. `behind` is the text
+    // of entries the unpublished one still lacks.
+    std::string documents[2];
+    std::atomic<int> published{0};
+    std::string behind;
+    bool hasEntries = false;
+
+    std::map<std::string, int> families;                                    // "TYPE/COLUMN" -> family_index
+    std::map<std::pair<int, std::uint64_t>, int> instances;                 // (family, count) -> instance
+    std::vector<int> instancesPerFamily;
+};

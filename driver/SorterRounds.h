@@ -1,0 +1,50 @@
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+// One sorter of a data set as the benchmark loop times it. A sorter fills one
+// column or several (the GPU sorter's host, on-card and transfer times).
+struct Sorter {
+    std::vector<std::string> labels;  // console label of each column it fills: "CPU 2 Thread", "GPU_On_Card"
+    // Untimed; false ends the run (the sorter has said why).
+    std::function<bool()> warmUp;
+    // One timed sort into the index buffer, which it clears first: one time per
+    // label, or nothing when the run must end (the sorter has said why).
+    std::function<std::optional<std::vector<double>>()> timed;
+    // After each timed sort: empty when the permutation is right, otherwise the
+    // "QA ERROR: ..." line. Null for sorters whose result is the reference.
+    std::function<std::string()> check;
+    bool reportsPass = false;  // a passing check prints "QA Test Passed: ..." (the GPU's -QA check)
+    // With one repetition, after the sorter's cells: frees what later sorters need.
+    std::function<void()> afterSingleRun;
+};
+
+// Where the cells of a data set go, in column order.
+class CellWriter {
+public:
+    virtual ~CellWriter() = default;
+    // The row of this data set starts; called once, before its first cell.
+    virtual void StartRow() = 0;
+    // Column `column` (0 = the first timed column) measured `times`, one per repetition.
+    virtual void Cell(std::size_t column, const std::vector<double>& times) = 0;
+};
+
+enum class Outcome { Continue, Stop };
+
+// One repetition: each sorter in order runs its warm-up, then its timed sort,
+// and its cells and console lines ("INT CPU 2 Thread - 12.345678 ms") follow at
+// once. A failed check prints its line and "ABORTING BENCH TEST" after the
+// sorter's cells and stops.
+Outcome RunOnce(const char* typeName, const std::vector<Sorter>& sorters, CellWriter& cells);
+
+// `repetitions` (> 1) rounds: every sorter's warm-up first, in order; then each
+// round times every sorter once, in the order of the round before rotated by one,
+// so that a slow spell of the machine falls on every column alike and no sorter
+// always follows the same neighbour. The cells then hold the medians, each console
+// line adds the spread. A failed sort or check ends the rounds; the row is still
+// completed with the columns that have times, then the check's lines follow.
+Outcome RunRounds(const char* typeName, const std::vector<Sorter>& sorters, int repetitions, CellWriter& cells);
