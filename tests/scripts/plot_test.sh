@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Tests of scripts/plot on run directories written here: charts for good runs,
-# one clear line and a non-zero status for each kind of bad input.
+# Tests of scripts/plot on run directories written here: charts for good runs and
+# for runs side by side, one clear line and a non-zero status for each kind of
+# bad input.
 #
 #   bash plot_test.sh PATH/TO/scripts/plot
 set -uo pipefail
@@ -50,6 +51,9 @@ write_stats() {
 
 # draws_whiskers WORK_DIR : whether a gnuplot script kept in WORK_DIR has whiskers.
 draws_whiskers() { grep -qs yerror "$1"/*.gp; }
+
+# gp_of WORK_DIR PNG : the gnuplot script kept in WORK_DIR that draws PNG.
+gp_of() { grep -lF -- "set output '$2'" "$1"/*.gp; }
 
 # Zero bytes the writer leaves behind a file it never closed.
 pad_zeros() { head -c "$2" /dev/zero >>"$1"; }
@@ -267,6 +271,83 @@ leaves_out_an_incomplete_last_row_of_a_trimmed_file() {
     expect_png "$d/bench_INT.png"
 }
 
+charts_every_key_distribution() {
+    local d=$root/dists work=$root/dists_work f
+    mkdir -p "$d"
+    for f in FLOAT_zipf INT_nearly-sorted INT INT_sorted; do write_result "$d/bench_$f.csv" 0 100 1000; done
+    PLOT_KEEP_WORK=$work run_plot "$d"
+    expect_status 0
+    for f in bench_INT bench_INT_sorted bench_INT_nearly-sorted bench_FLOAT_zipf \
+        speedup speedup_sorted speedup_nearly-sorted speedup_zipf; do
+        expect_png "$d/$f.png"
+    done
+    [ "$(printf '%s\n' "$out" | xargs -n1 basename | paste -sd ' ')" = \
+        "bench_INT.png bench_INT_sorted.png bench_INT_nearly-sorted.png bench_FLOAT_zipf.png speedup.png speedup_sorted.png speedup_nearly-sorted.png speedup_zipf.png" ] ||
+        fail_reason+="charts out of order: $out; "
+    grep -qF "set title 'INT: time per sort, run dists'" "$(gp_of "$work" "$d/bench_INT.png")" ||
+        fail_reason+="uniform title changed; "
+    grep -q "title '[^']*nearly-sorted" "$(gp_of "$work" "$d/bench_INT_nearly-sorted.png")" ||
+        fail_reason+="no distribution in the chart title; "
+    grep -q "title '[^']*zipf" "$(gp_of "$work" "$d/speedup_zipf.png")" ||
+        fail_reason+="no distribution in the speed-up title; "
+}
+
+gives_each_column_its_own_colour() {
+    local d=$root/peers work=$root/peers_work cpu gpu
+    mkdir -p "$d"
+    printf '%s,Peer vqsort,Peer parallel stable sort\n100,0.1,0.2,0.3,0.4,0.5,0.6,0.7' "$cpu_header" >"$d/bench_INT.csv"
+    printf '%s,Peer vqsort,Peer parallel stable sort\n100,0.1,0.2,0.3,0.4,0.5,0.6,0.7,0.8,0.9,1' "$gpu_header" >"$d/bench_FLOAT.csv"
+    PLOT_KEEP_WORK=$work run_plot "$d"
+    expect_status 0
+    cpu=$(grep -o "ls [0-9]* title '[^']*'" "$(gp_of "$work" "$d/bench_INT.png")")
+    gpu=$(grep -o "ls [0-9]* title '[^']*'" "$(gp_of "$work" "$d/bench_FLOAT.png")")
+    [ "$(cut -d' ' -f2 <<<"$gpu" | sort -u | wc -l)" -eq 10 ] || fail_reason+="columns share a style: $gpu; "
+    [ "$(grep Peer <<<"$cpu")" = "$(grep Peer <<<"$gpu")" ] || fail_reason+="peer styles differ with GPU columns: $cpu; "
+}
+
+compares_two_runs() {
+    local a=$root/two/cpu_251201000000 b=$root/two/cpu_251202000000 work=$root/two_work t gp dashes
+    write_run "$a" 0 100 1000 10000
+    write_run "$b" 0 100 1000 10000
+    write_result "$a/bench_INT_zipf.csv" 0 100 1000
+    write_result "$b/bench_INT_zipf.csv" 0 100 1000
+    PLOT_KEEP_WORK=$work run_plot "$a" "$b"
+    expect_status 0
+    [ -z "$err" ] || fail_reason+="stderr: $err; "
+    for t in INT INT_zipf FLOAT BIGINT BIGFLOAT; do
+        expect_png "$b/compare_$t.png"
+        expect_png "$b/compare_ratio_$t.png"
+    done
+    expect_out_lines 10
+    expect_no_png "$b/bench_INT.png"
+    gp=$(gp_of "$work" "$b/compare_INT.png")
+    dashes=$(grep -o "dt [^ ]* title 'run cpu_25120[12]000000'" "$gp" | cut -d' ' -f2 | sort -u | wc -l)
+    [ "$dashes" -eq 2 ] || fail_reason+="the two runs do not have a dash type each in the key; "
+    dashes=$(grep -o "using [^ ]* with linespoints ls [0-9]* dt [^ ]*" "$gp" | cut -d' ' -f8 | sort -u | wc -l)
+    [ "$dashes" -eq 2 ] || fail_reason+="the lines of the two runs do not have a dash type each; "
+    grep -q "title '[^']*zipf" "$(gp_of "$work" "$b/compare_ratio_INT_zipf.png")" ||
+        fail_reason+="no distribution in the ratio chart title; "
+}
+
+charts_what_different_runs_share() {
+    local a=$root/differ/cpu_gpu_251201000000 b=$root/differ/cpu_251202000000 out_dir=$root/differ_out
+    local work=$root/differ_work gp table
+    write_run "$a" 1 100 1000 10000
+    write_result "$a/bench_INT_sorted.csv" 1 100 1000
+    write_run "$b" 0 1000 10000 100000
+    PLOT_KEEP_WORK=$work run_plot -o "$out_dir" "$a" "$b"
+    expect_status 0
+    [ "$err" = "plot: charting the shared counts and columns; left out: from cpu_gpu_251201000000: bench_INT_sorted.csv and counts 100 and columns GPU, GPU On Card, GPU Transfer; from cpu_251202000000: counts 100000" ] ||
+        fail_reason+="stderr: $err; "
+    expect_png "$out_dir/compare_INT.png"
+    expect_png "$out_dir/compare_ratio_BIGFLOAT.png"
+    expect_no_png "$out_dir/compare_INT_sorted.png"
+    gp=$(gp_of "$work" "$out_dir/compare_INT.png")
+    table=$(grep -o "'[^']*\.tsv'" "$gp" | head -n1 | tr -d "'")
+    [ "$(cut -f1 "$table" | paste -sd ' ')" = "1000 10000" ] || fail_reason+="counts charted: $(cut -f1 "$table"); "
+    ! grep -q GPU "$gp" || fail_reason+="GPU columns charted; "
+}
+
 rejects_malformed_rows() {
     local d=$root/malformed
     mkdir -p "$d"
@@ -303,7 +384,7 @@ rejects_bad_usage() {
     run_plot -x
     expect_status 2
     expect_err "unknown option -x"
-    run_plot "$root/a" "$root/b"
+    run_plot -o
     expect_status 2
     expect_err "usage:"
 }
@@ -323,6 +404,10 @@ check fails_on_a_directory_without_result_files
 check fails_on_an_info_run_with_headers_only
 check charts_the_complete_rows_of_a_killed_run
 check leaves_out_an_incomplete_last_row_of_a_trimmed_file
+check charts_every_key_distribution
+check gives_each_column_its_own_colour
+check compares_two_runs
+check charts_what_different_runs_share
 check rejects_malformed_rows
 check rejects_zero_bytes_inside_the_text
 check rejects_bad_usage
