@@ -106,13 +106,13 @@ public:
 private:
     bool ClaimRunDirectory() {
         // Without root the default place is out of reach; say how to choose another.
-        const bool hintOutput = !plan.customLogDirectory && geteuid() != 0;
-        if (!CreateLogDirectory(plan.logDirectory, plan.customLogDirectory,
-                                hintOutput ? " (not root: use -O DIR to put the results elsewhere)" : ""))
-            return false;
+        const std::string hint = !plan.customLogDirectory && geteuid() != 0
+                                     ? " (not root: use -O DIR to put the results elsewhere)"
+                                     : "";
+        if (!CreateLogDirectory(plan.logDirectory, plan.customLogDirectory, hint)) return false;
         for (const std::string& repaired : RepairInterruptedRuns(plan.logDirectory))
             std::printf("Repaired the result files of an interrupted run: %s\n", repaired.c_str());
-        if (!runDirectory.Claim(plan.runDirectory)) return false;
+        if (!runDirectory.Claim(plan.runDirectory, hint)) return false;
         SetInterruptedResultsLocation(runDirectory.Path());
         return true;
     }

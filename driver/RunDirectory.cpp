@@ -25,8 +25,8 @@ bool IsDirectory(const std::string& path) {
     return stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
 }
 
-void ReportFailure(const std::string& path) {
-    std::printf("Failed to create directory: %s\n", path.c_str());
+void ReportFailure(const std::string& path, const std::string& hint) {
+    std::printf("Failed to create directory: %s%s\n", path.c_str(), hint.c_str());
     std::fflush(stdout);
 }
 
@@ -109,7 +109,7 @@ RunDirectory::~RunDirectory() {
     if (lockDescriptor >= 0) close(lockDescriptor);
 }
 
-bool RunDirectory::Claim(const std::string& preferred) {
+bool RunDirectory::Claim(const std::string& preferred, const std::string& hint) {
     std::string candidate = preferred.back() == '/' ? preferred.substr(0, preferred.size() - 1) : preferred;
     for (int attempt = 0;; ++attempt) {
         if (mkdir(candidate.c_str(), 0777) == 0) break;
@@ -118,7 +118,7 @@ bool RunDirectory::Claim(const std::string& preferred) {
         const std::string next =
             candidate.size() < kStampLength ? "" : NextStamp(candidate.substr(candidate.size() - kStampLength));
         if (!taken || next.empty() || attempt + 1 == kMaxStampAttempts) {
-            ReportFailure(candidate + "/");
+            ReportFailure(candidate + "/", hint);
             return false;
         }
         candidate.replace(candidate.size() - kStampLength, kStampLength, next);

@@ -20,8 +20,8 @@ public:
     // Creates `preferred` ("<log dir>/cpu_[gpu_]YYMMDDhhmmss/") exclusively. When
     // another run owns that name, the stamp is advanced a second at a time to the
     // first free one. Then takes the lock. On failure prints
-    // "Failed to create directory: <path>" and returns false.
-    bool Claim(const std::string& preferred);
+    // "Failed to create directory: <path>" followed by `hint`, and returns false.
+    bool Claim(const std::string& preferred, const std::string& hint = "");
 
     // The claimed directory, ending with "/"; empty before a successful Claim.
     const std::string& Path() const { return path; }

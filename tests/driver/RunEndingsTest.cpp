@@ -154,6 +154,34 @@ TEST(RunEndings, next_start_repairs_killed_runs_and_leaves_live_ones_alone) {
     kill(paused->Pid(), SIGKILL);
 }
 
+TEST(RunEndings, an_unprivileged_user_runs_with_O_and_is_told_to_use_it_otherwise) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to become an unprivileged user";
+    const auto asNobody = [](std::vector<std::string> args) {
+        args.insert(args.begin(), {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
+        return std::make_unique<ChildProcess>(args);
+    };
+    auto probe = asNobody({SORTBENCH_BINARY, "-h"});
+    (void)probe->RestOfStdout();
+    const int probed = probe->Wait();
+    if (!WIFEXITED(probed) || WEXITSTATUS(probed) != 0) GTEST_SKIP() << "the program is out of an unprivileged user's reach here";
+
+    const TempDirectory logs;
+    std::filesystem::permissions(logs.Path(), std::filesystem::perms::all);
+    auto run = asNobody({SORTBENCH_BINARY, "-O", logs.File("mine"), "-MIN"});
+    (void)run->RestOfStdout();
+    EXPECT_EQ(run->Wait(), 0);
+    std::vector<std::string> written;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(logs.File("mine")))
+        if (entry.path().filename() == "bench_INT.csv") written.push_back(ReadWholeFile(entry.path().string()));
+    ASSERT_EQ(written.size(), 1u);
+    EXPECT_EQ(Lines(written[0]).size(), 6u);
+
+    auto refused = asNobody({SORTBENCH_BINARY, "-MIN"});
+    const std::string out = refused->RestOfStdout();
+    EXPECT_EQ(WEXITSTATUS(refused->Wait()), 255);
+    EXPECT_NE(out.find(" (not root: use -O DIR to put the results elsewhere)\n"), std::string::npos) << out;
+}
+
 TEST(RunDirectory, next_stamp_is_one_second_later_on_the_calendar) {
     const struct {
         const char* stamp;
