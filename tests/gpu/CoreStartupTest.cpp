@@ -184,6 +184,28 @@ TEST(CoreStartup, validation_layer_reports_misuse)
     EXPECT_NE(GpuTest::TakeValidationLog().find("VUID-VkBufferCreateInfo-size-00912"), std::string::npos);
 }
 
+TEST(CoreStartup, synchronization_validation_reports_a_missing_barrier)
+{
+    CpuDevicesAllowed allowed;
+    GpuTest::TakeValidationLog();
+    {
+        QVCore core("hazard");
+        ASSERT_TRUE(core.vulkanReady);
+        QVCore::BufferGroup group;
+        core.CreateBufferGroup(0, 64, 4, group, vk::BufferUsageFlagBits::eTransferDst,
+                               vk::MemoryPropertyFlagBits::eDeviceLocal, {});
+        const vk::CommandBuffer commands = core.selectedDevice.computeCommandBuffer;
+        commands.begin(vk::CommandBufferBeginInfo());
+        commands.fillBuffer(group.buffers.at(0), 0, VK_WHOLE_SIZE, 1);
+        commands.fillBuffer(group.buffers.at(0), 0, VK_WHOLE_SIZE, 2);
+        commands.end();
+        group.Clear(core.selectedDevice.device);
+    }
+    // Two writes without a barrier between them: the sort's tests rely on
+    // synchronization validation being on to trust their barriers.
+    EXPECT_NE(GpuTest::TakeValidationLog().find("SYNC-HAZARD-WRITE-AFTER-WRITE"), std::string::npos);
+}
+
 QVCore::PhysicalDeviceInfo Record(const char* name, vk::PhysicalDeviceType type, uint64_t totalMemory)
 {
     QVCore::PhysicalDeviceInfo info;

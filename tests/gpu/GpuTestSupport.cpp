@@ -22,7 +22,9 @@ std::filesystem::path validationLog;
 
 // Points the process at the software device and the validation layer (unless
 // the environment already chose) and has the layer log every
-// error, warning and performance warning to a file of this process.
+// error, warning and performance warning to a file of this process, with
+// synchronization validation on: a missing or too narrow barrier between
+// dispatches and transfers is reported like any other misuse.
 class GpuEnvironment : public testing::Environment {
 public:
     void SetUp() override
@@ -38,7 +40,8 @@ public:
         const std::filesystem::path settings = workDirectory / "vk_layer_settings.txt";
         std::ofstream(settings) << "khronos_validation.debug_action = VK_DBG_LAYER_ACTION_LOG_MSG\n"
                                 << "khronos_validation.log_filename = " << validationLog.string() << "\n"
-                                << "khronos_validation.report_flags = error,warn,perf\n";
+                                << "khronos_validation.report_flags = error,warn,perf\n"
+                                << "khronos_validation.enables = VK_VALIDATION_FEATURE_ENABLE_SYNCHRONIZATION_VALIDATION_EXT\n";
         setenv("VK_LAYER_SETTINGS_PATH", settings.c_str(), 1);
     }
 
