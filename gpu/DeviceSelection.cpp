@@ -177,6 +177,40 @@ void QVCore::RankPhysicalDevices(std::vector<PhysicalDeviceInfo>& list)
     });
 }
 
+std::string QVCore::SortLimitShortfall(const PhysicalDeviceInfo& info)
+{
+    const vk::PhysicalDeviceLimits& limits = info.limits;
+    const auto& inlineBlocks = info.properties.get<vk::PhysicalDeviceInlineUniformBlockPropertiesEXT>();
+    struct Limit {
+        const char* name;
+        uint64_t value;
+        uint64_t needed;
+    };
+    const Limit checks[] = {
+        {"maxPerStageDescriptorStorageBuffers", limits.maxPerStageDescriptorStorageBuffers, SortNeeds::StorageBuffers},
+        {"maxDescriptorSetStorageBuffers", limits.maxDescriptorSetStorageBuffers, SortNeeds::StorageBuffers},
+        {"maxBoundDescriptorSets", limits.maxBoundDescriptorSets, SortNeeds::DescriptorSets},
+        {"maxInlineUniformBlockSize", inlineBlocks.maxInlineUniformBlockSize, SortNeeds::InlineUniformBlockBytes},
+        {"maxPerStageDescriptorInlineUniformBlocks", inlineBlocks.maxPerStageDescriptorInlineUniformBlocks,
+         SortNeeds::InlineUniformBlocks},
+        {"maxDescriptorSetInlineUniformBlocks", inlineBlocks.maxDescriptorSetInlineUniformBlocks,
+         SortNeeds::InlineUniformBlocks},
+        {"maxPushConstantsSize", limits.maxPushConstantsSize, SortNeeds::PushConstantBytes},
+        {"maxComputeSharedMemorySize", limits.maxComputeSharedMemorySize, SortNeeds::SharedMemoryBytes},
+        {"maxComputeWorkGroupSize[0]", limits.maxComputeWorkGroupSize[0], SortNeeds::WorkgroupSize},
+        {"maxComputeWorkGroupInvocations", limits.maxComputeWorkGroupInvocations, SortNeeds::WorkgroupSize},
+        {"maxComputeWorkGroupCount[0]", limits.maxComputeWorkGroupCount[0], SortNeeds::WorkgroupCount},
+        {"maxStorageBufferRange", limits.maxStorageBufferRange, SortNeeds::StorageBufferRange},
+    };
+    for (const Limit& limit : checks) {
+        if (limit.value < limit.needed) {
+            return std::string(" - Limit ") + limit.name + " is " + std::to_string(limit.value) + ", needs at least " +
+                   std::to_string(limit.needed);
+        }
+    }
+    return {};
+}
+
 bool QVCore::AcceptPhysicalDevice(vk::PhysicalDevice handle, PhysicalDeviceInfo& info)
 {
     const vk::PhysicalDeviceProperties basics = handle.getProperties();
@@ -263,6 +297,9 @@ bool QVCore::AcceptPhysicalDevice(vk::PhysicalDevice handle, PhysicalDeviceInfo&
         if (const char* missing = EnableFeatures(RequiredNvidiaFeatures, info)) {
             return SkipDevice(deviceName, std::string(" - Missing feature: ") + missing);
         }
+    }
+    if (const std::string shortfall = SortLimitShortfall(info); !shortfall.empty()) {
+        return SkipDevice(deviceName, shortfall);
     }
     return true;
 }

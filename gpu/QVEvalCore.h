@@ -61,7 +61,30 @@ std::vector<unsigned long> ReadBackBoundaries(unsigned long size);
 class QVCore {
 public:
     using PropertyChain = vk::StructureChain<vk::PhysicalDeviceProperties2, vk::PhysicalDeviceDriverProperties,
-                                             vk::PhysicalDeviceMaintenance3Properties>;
+                                             vk::PhysicalDeviceMaintenance3Properties,
+                                             vk::PhysicalDeviceInlineUniformBlockPropertiesEXT>;
+
+    // The device limits the sort's descriptor sets, pipeline layout and shaders
+    // rely on. A device below any of them is skipped during selection. Keep
+    // the workgroup and shared-memory figures in step with sort_common.glsl
+    // and the shaders' shared arrays.
+    struct SortNeeds {
+        // Set 0: 8 key buffers; set 1: counter, offset and address tables.
+        static constexpr uint32_t StorageBuffers = 8 + 3;
+        static constexpr uint32_t DescriptorSets = 2;
+        static constexpr uint32_t InlineUniformBlockBytes = 12;
+        static constexpr uint32_t InlineUniformBlocks = 1;
+        static constexpr uint32_t PushConstantBytes = 16;
+        static constexpr uint32_t WorkgroupSize = 256;
+        static constexpr uint32_t WorkgroupCount = 108;
+        // The largest shader's shared arrays (scattering).
+        static constexpr uint32_t SharedMemoryBytes = 256 * 4 + 256 * 8 * 4;
+        // The counter and offset tables, bound whole: one row of 256 counters
+        // per workgroup and a row of totals. Split key buffers are kept within
+        // the device's range by the sorter itself.
+        static constexpr uint32_t StorageBufferRange = (WorkgroupCount + 1) * 256 * 4;
+    };
+
     using FeatureChain =
         vk::StructureChain<vk::PhysicalDeviceFeatures2, vk::PhysicalDeviceVulkan11Features,
                            vk::PhysicalDeviceVulkan12Features, vk::PhysicalDeviceInlineUniformBlockFeaturesEXT,
@@ -90,6 +113,11 @@ public:
         std::vector<const char*> enabledExtensions;  // points into the two extension lists
         FeatureChain enabledFeatures;                // exactly the required features set
     };
+
+    // Empty when `info` (limits and property chain filled) meets SortNeeds,
+    // else " - Limit NAME is VALUE, needs at least NEEDED" for the first limit
+    // that falls short.
+    static std::string SortLimitShortfall(const PhysicalDeviceInfo& info);
 
     // One logical device with a command pool and a primary command buffer per
     // queue family. Null handles in a default record.

@@ -35,6 +35,11 @@ constexpr vk::BufferUsageFlags KeyUsage = vk::BufferUsageFlagBits::eTransferSrc 
 constexpr vk::BufferUsageFlags IndexUsage = KeyUsage | vk::BufferUsageFlagBits::eShaderDeviceAddress;
 constexpr vk::BufferUsageFlags ScratchUsage = IndexUsage | vk::BufferUsageFlagBits::eUniformBuffer;
 
+// What device selection checks must cover what the sorter binds and pushes.
+static_assert(QVCore::SortNeeds::PushConstantBytes >= QVRadixSort::PushConstantBytes);
+static_assert(QVCore::SortNeeds::InlineUniformBlockBytes >= QVRadixSort::BlockBytes);
+static_assert(QVCore::SortNeeds::WorkgroupCount >= QVRadixSort::DefaultWorkgroupCount);
+
 // Indices and digit counters are 32-bit, as in the CPU sort.
 constexpr uint64_t MaxRecords = std::numeric_limits<uint32_t>::max();
 

@@ -110,6 +110,57 @@ TEST_F(LoaderTest, failing_instance_creation_throws_and_closes_the_loader)
                            "Loaded Vulkan Library\n");
 }
 
+// A device one short of a limit the sort relies on is skipped with a line
+// naming the limit, its value and the need; a device exactly at every need is
+// chosen (and then fails at device creation, which the stand-in refuses).
+TEST_F(LoaderTest, devices_are_checked_against_the_sorts_limits)
+{
+    const std::string skip = "Skipping physical device: Fake GPU - Limit ";
+    const std::string none = "Could not find any physical devices available for compute!";
+    const std::string chosen = "  [0] Fake GPU";
+    const struct {
+        const char* setting;
+        std::string expected;
+    } cases[] = {
+        {"", chosen},
+        {"maxPerStageDescriptorStorageBuffers=10", skip + "maxPerStageDescriptorStorageBuffers is 10, needs at least 11"},
+        {"maxPerStageDescriptorStorageBuffers=11", chosen},
+        {"maxDescriptorSetStorageBuffers=4", skip + "maxDescriptorSetStorageBuffers is 4, needs at least 11"},
+        {"maxBoundDescriptorSets=1", skip + "maxBoundDescriptorSets is 1, needs at least 2"},
+        {"maxInlineUniformBlockSize=8", skip + "maxInlineUniformBlockSize is 8, needs at least 12"},
+        {"maxPerStageDescriptorInlineUniformBlocks=0", skip + "maxPerStageDescriptorInlineUniformBlocks is 0, needs at least 1"},
+        {"maxDescriptorSetInlineUniformBlocks=0", skip + "maxDescriptorSetInlineUniformBlocks is 0, needs at least 1"},
+        {"maxPushConstantsSize=12", skip + "maxPushConstantsSize is 12, needs at least 16"},
+        {"maxComputeSharedMemorySize=4096",
+         skip + "maxComputeSharedMemorySize is 4096, needs at least " +
+             std::to_string(QVCore::SortNeeds::SharedMemoryBytes)},
+        {"maxComputeWorkGroupSize[0]=128",
+         skip + "maxComputeWorkGroupSize[0] is 128, needs at least " + std::to_string(QVCore::SortNeeds::WorkgroupSize)},
+        {"maxComputeWorkGroupInvocations=128",
+         skip + "maxComputeWorkGroupInvocations is 128, needs at least " +
+             std::to_string(QVCore::SortNeeds::WorkgroupSize)},
+        {"maxComputeWorkGroupCount[0]=64", skip + "maxComputeWorkGroupCount[0] is 64, needs at least 108"},
+        {"maxStorageBufferRange=65536", skip + "maxStorageBufferRange is 65536, needs at least 111616"},
+    };
+    for (const auto& check : cases) {
+        const ChildReport report = RunWithLoaderReplaced(SORTBENCH_FAKE_LOADER, [&] {
+            setenv("SORTBENCH_FAKE_LIMIT", check.setting, 1);
+            return DescribeStartup("device");
+        });
+        SKIP_IF_SKIPPED(report);
+        const std::vector<std::string> lines = GpuTest::Lines(report.text);
+        ASSERT_GE(lines.size(), 2u) << report.text;
+        if (check.expected == chosen) {
+            EXPECT_EQ(lines.back(), chosen) << check.setting << '\n' << report.text;
+            EXPECT_EQ(lines.front(), "vk::SystemError: vk::PhysicalDevice::createDevice: ErrorInitializationFailed")
+                << check.setting;
+        } else {
+            EXPECT_EQ(lines[lines.size() - 2], check.expected) << check.setting << '\n' << report.text;
+            EXPECT_EQ(lines.back(), none) << check.setting;
+        }
+    }
+}
+
 TEST_F(LoaderTest, benchmark_without_a_loader_reports_it_and_runs_the_cpu_columns)
 {
     const ChildReport report = RunWithLoaderReplaced(EmptyFile(), [] {
