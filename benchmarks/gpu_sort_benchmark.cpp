@@ -3,7 +3,9 @@
 //   "CPU Radix 1T"  RadixSort32 (INT) / RadixSort64 (BIGINT), one thread,
 //   "GPU"           QVRadixSort Sort + WaitToFinish as the host sees it
 //                   (uploads, buffers, submission, wait, read-back), with the
-//                   counter on_card_ms from the sort's GPU timestamps.
+//                   counter on_card_ms from the sort's GPU timestamps, split
+//                   into counting_ms, partition_ms and scattering_ms (summed
+//                   over the passes).
 // The GPU columns also report gpu_per_cpu and on_card_per_cpu: their times
 // over the CPU sort of the same data measured in the same run.
 //
@@ -18,6 +20,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -106,6 +109,23 @@ void CpuRadix1T(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(n));
 }
 
+// Milliseconds of counting, partition and scattering in the latest sort, summed
+// over its passes, from the sorter's four timestamps per pass.
+std::array<double, 3> DispatchMs(const QVEvalCore::QVRadixSort& gpu) {
+    std::array<std::uint64_t, QVEvalCore::QVRadixSort::QueryCapacity> stamps{};
+    (void)gpu.selectedDevice.device.getQueryPoolResults(gpu.queryPool, 0, gpu.queryCount, sizeof(stamps),
+                                                        stamps.data(), sizeof(std::uint64_t),
+                                                        vk::QueryResultFlagBits::e64);
+    const double period = gpu.selectedPhysicalDevice.limits.timestampPeriod / 1e6;
+    std::array<double, 3> ms{};
+    for (std::uint32_t pass = gpu.firstPass; pass < gpu.endPass; ++pass) {
+        for (std::uint32_t step = 0; step < 3; ++step) {
+            ms[step] += static_cast<double>(stamps[4 * pass + step + 1] - stamps[4 * pass + step]) * period;
+        }
+    }
+    return ms;
+}
+
 template <class Value>
 void Gpu(benchmark::State& state) {
     if (!sorter) {
@@ -117,6 +137,7 @@ void Gpu(benchmark::State& state) {
     std::vector<std::uint32_t> out(n);
     double onCardMs = 0;
     double hostMs = 0;
+    std::array<double, 3> dispatchMs{};
     {
         QuietCout quiet;
         sorter->Sort(data.values, n, out.data(), true);  // builds the pipelines for the type
@@ -135,11 +156,18 @@ void Gpu(benchmark::State& state) {
         state.SetIterationTime(ms / 1000.0);
         hostMs += ms;
         onCardMs += sorter->gpuTimeMs;
+        const std::array<double, 3> steps = DispatchMs(*sorter);
+        for (std::size_t step = 0; step < steps.size(); ++step) {
+            dispatchMs[step] += steps[step];
+        }
     }
     const double iterations = static_cast<double>(state.iterations());
     state.counters["on_card_ms"] = onCardMs / iterations;
     state.counters["on_card_per_cpu"] = onCardMs / iterations / data.cpuMs;
     state.counters["gpu_per_cpu"] = hostMs / iterations / data.cpuMs;
+    state.counters["counting_ms"] = dispatchMs[0] / iterations;
+    state.counters["partition_ms"] = dispatchMs[1] / iterations;
+    state.counters["scattering_ms"] = dispatchMs[2] / iterations;
     state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(n));
 }
 
