@@ -186,6 +186,9 @@ TEST(CoreStartup, validation_layer_reports_misuse)
 
 TEST(CoreStartup, synchronization_validation_reports_a_missing_barrier)
 {
+    if (!GpuTest::SynchronizationValidation()) {
+        GTEST_SKIP() << "synchronization validation is off under AddressSanitizer";
+    }
     CpuDevicesAllowed allowed;
     GpuTest::TakeValidationLog();
     {

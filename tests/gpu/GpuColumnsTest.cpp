@@ -192,6 +192,22 @@ TEST(GpuColumns, every_repetition_is_checked_and_a_late_mismatch_still_completes
     EXPECT_EQ(rows[1].size(), 9u);
 }
 
+TEST(GpuColumns, peers_follow_the_gpu_columns_and_are_checked_with_them)
+{
+    GpuTest::CpuDevicesAllowed allowed;
+    const CapturedRun run({"-GPU", "-QA", "-PEERS", "-S", "1000"});
+    ASSERT_EQ(run.status, kExitComplete) << (run.lines.empty() ? "" : run.lines.back());
+    EXPECT_EQ(run.Starting("QA Test Passed").size(), 4u);
+    EXPECT_TRUE(run.Starting("QA ERROR").empty());
+    EXPECT_EQ(run.Starting("BIGFLOAT Peer parallel stable sort - ").size(), 1u);
+    const auto rows = run.Rows("INT");
+    ASSERT_EQ(rows.size(), 2u);
+    ASSERT_EQ(rows[0].size(), 11u);
+    EXPECT_EQ(rows[0][8], "GPU Transfer");
+    EXPECT_EQ(rows[0][9], "Peer vqsort");
+    EXPECT_EQ(rows[1].size(), 11u);
+}
+
 TEST(GpuColumns, failed_gpu_sort_ends_the_run_with_one_line)
 {
     GpuTest::CpuDevicesAllowed allowed;

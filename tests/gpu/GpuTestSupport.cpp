@@ -40,8 +40,11 @@ public:
         const std::filesystem::path settings = workDirectory / "vk_layer_settings.txt";
         std::ofstream(settings) << "khronos_validation.debug_action = VK_DBG_LAYER_ACTION_LOG_MSG\n"
                                 << "khronos_validation.log_filename = " << validationLog.string() << "\n"
-                                << "khronos_validation.report_flags = error,warn,perf\n"
-                                << "khronos_validation.enables = VK_VALIDATION_FEATURE_ENABLE_SYNCHRONIZATION_VALIDATION_EXT\n";
+                                << "khronos_validation.report_flags = error,warn,perf\n";
+        if (SynchronizationValidation()) {
+            std::ofstream(settings, std::ios::app)
+                << "khronos_validation.enables = VK_VALIDATION_FEATURE_ENABLE_SYNCHRONIZATION_VALIDATION_EXT\n";
+        }
         setenv("VK_LAYER_SETTINGS_PATH", settings.c_str(), 1);
     }
 
