@@ -32,23 +32,6 @@ Element* TodaysGenerator(std::uint64_t count, CharBuffer& buffer) {
     if constexpr (std::is_same_v<Element, double>) return GenerateBIGFLOAT(count, buffer);
 }
 
-// Sized before anything is drawn, so a failure leaves the engine untouched.
-template <typename Element>
-Element* SizeBuffer(std::uint64_t count, CharBuffer& buffer) {
-    if (count > std::numeric_limits<unsigned long>::max() / sizeof(Element)) throw std::bad_alloc();
-    buffer.Resize(count * sizeof(Element));
-    return reinterpret_cast<Element*>(buffer.data);
-}
-
-// Multiply-shift with rejection: unbiased over [0, bound), and independent of
-// the standard library's distributions, so a seed gives the same keys everywhere.
-std::uint64_t DrawBelow(std::uint64_t bound) {
-    const std::uint64_t rejectBelow = (0 - bound) % bound;
-    for (;;) {
-        const unsigned __int128 product = static_cast<unsigned __int128>(TestDataEngine()()) * bound;
-        if (static_cast<std::uint64_t>(product) >= rejectBelow) return static_cast<std::uint64_t>(product >> 64);
-    }
-}
 
 // `number` distinct values from today's generator, in the order drawn.
 template <typename Element>
@@ -143,6 +126,8 @@ bool ParseDistributionList(const std::string& list, std::vector<Distribution>& o
     }
 }
 
+// Keys the generator does not draw are sized for before anything is drawn, so a
+// failure leaves the engine untouched.
 template <typename Element>
 Element* GenerateKeys(Distribution distribution, std::uint64_t count, CharBuffer& buffer) {
     switch (distribution) {
@@ -167,23 +152,23 @@ Element* GenerateKeys(Distribution distribution, std::uint64_t count, CharBuffer
             return keys;
         }
         case Distribution::Equal: {
-            Element* keys = SizeBuffer<Element>(count, buffer);
+            Element* keys = ResizeForElements<Element>(count, buffer);
             if (count > 0) std::fill(keys, keys + count, DistinctValues<Element>(1)[0]);
             return keys;
         }
         case Distribution::FewUnique: {
-            Element* keys = SizeBuffer<Element>(count, buffer);
+            Element* keys = ResizeForElements<Element>(count, buffer);
             if (count == 0) return keys;
             return FromTable(DistinctValues<Element>(kFewUniqueValues), count, keys,
                              +[] { return DrawBelow(kFewUniqueValues); });
         }
         case Distribution::Zipf: {
-            Element* keys = SizeBuffer<Element>(count, buffer);
+            Element* keys = ResizeForElements<Element>(count, buffer);
             if (count == 0) return keys;
             return FromTable(DistinctValues<Element>(kZipfValues), count, keys, DrawZipfIndex);
         }
         case Distribution::Skewed: {
-            Element* keys = SizeBuffer<Element>(count, buffer);
+            Element* keys = ResizeForElements<Element>(count, buffer);
             for (std::uint64_t i = 0; i < count; ++i) keys[i] = DrawSkewed<Element>();
             return keys;
         }

@@ -4,11 +4,10 @@
 
 #include <algorithm>
 #include <execution>
-#include <limits>
-#include <new>
 #include <numeric>
 
 #include "cpu_sort/SortKey.h"
+#include "driver/TestData.h"
 #include "support/CharBuffer.h"
 #include "support/HugePages.h"
 
@@ -36,13 +35,10 @@ namespace {
 // first touch, as the driver's data and index buffers are.
 template <typename Pair>
 Pair* SizePairs(AppCore::CharBuffer& pairs, std::uint64_t count) {
-    if (count > std::numeric_limits<unsigned long>::max() / sizeof(Pair)) throw std::bad_alloc();
-    const unsigned long bytes = count * sizeof(Pair);
-    if (pairs.size != bytes) {
-        pairs.Resize(bytes);
-        AppCore::AdviseHugePages(pairs.data, bytes);
-    }
-    return reinterpret_cast<Pair*>(pairs.data);
+    if (pairs.size == count * sizeof(Pair)) return reinterpret_cast<Pair*>(pairs.data);
+    Pair* sized = ResizeForElements<Pair>(count, pairs);
+    AppCore::AdviseHugePages(pairs.data, pairs.size);
+    return sized;
 }
 
 }  // namespace

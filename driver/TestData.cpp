@@ -9,20 +9,11 @@ namespace {
 
 constexpr std::int64_t kBound = 16777215;  // 2^24 - 1: every type holds the same values
 constexpr std::uint64_t kIntegerRange = 2 * kBound + 1;
-// 2^64 mod kIntegerRange: products whose low word falls below it would favour small values.
-constexpr std::uint64_t kRejectBelow = (0 - kIntegerRange) % kIntegerRange;
-static_assert(kRejectBelow == 16384);
 
 std::mt19937_64 gen(static_cast<std::uint64_t>(std::time(nullptr)));
 
-// Multiply-shift with rejection: unbiased over [-kBound, kBound].
-std::int64_t DrawInteger() {
-    for (;;) {
-        const unsigned __int128 product = static_cast<unsigned __int128>(gen()) * kIntegerRange;
-        if (static_cast<std::uint64_t>(product) >= kRejectBelow)
-            return static_cast<std::int64_t>(product >> 64) - kBound;
-    }
-}
+// Uniform over [-kBound, kBound].
+std::int64_t DrawInteger() { return static_cast<std::int64_t>(DrawBelow(kIntegerRange)) - kBound; }
 
 // One engine word scaled into [0, 1) in the element type, then one fused
 // multiply-add onto [-kBound, kBound).
@@ -35,9 +26,7 @@ Real DrawReal() {
 
 template <typename Element, typename Draw>
 Element* Generate(std::uint64_t count, AppCore::CharBuffer& buffer, Draw draw) {
-    if (count > std::numeric_limits<unsigned long>::max() / sizeof(Element)) throw std::bad_alloc();
-    buffer.Resize(count * sizeof(Element));
-    auto* elements = reinterpret_cast<Element*>(buffer.data);
+    auto* elements = ResizeForElements<Element>(count, buffer);
     for (std::uint64_t i = 0; i < count; ++i) elements[i] = static_cast<Element>(draw());
     return elements;
 }
@@ -47,6 +36,15 @@ Element* Generate(std::uint64_t count, AppCore::CharBuffer& buffer, Draw draw) {
 std::mt19937_64& TestDataEngine() { return gen; }
 
 void ReseedTestData(std::uint64_t seed) { gen.seed(seed); }
+
+std::uint64_t DrawBelow(std::uint64_t bound) {
+    // 2^64 mod bound: products whose low word falls below it would favour small values.
+    const std::uint64_t rejectBelow = (0 - bound) % bound;
+    for (;;) {
+        const unsigned __int128 product = static_cast<unsigned __int128>(gen()) * bound;
+        if (static_cast<std::uint64_t>(product) >= rejectBelow) return static_cast<std::uint64_t>(product >> 64);
+    }
+}
 
 std::int32_t* GenerateINT(std::uint64_t count, AppCore::CharBuffer& buffer) {
     return Generate<std::int32_t>(count, buffer, DrawInteger);

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
+#include <new>
 #include <random>
 
 #include "support/CharBuffer.h"
@@ -18,6 +20,20 @@
 std::mt19937_64& TestDataEngine();
 // Restarts the engine's sequence, so tests can reproduce a data set.
 void ReseedTestData(std::uint64_t seed);
+
+// A uniform draw from [0, bound) (bound > 0) off the engine: multiply-shift
+// with rejection, unbiased and independent of the standard library's
+// distributions, so a seed gives the same numbers everywhere.
+std::uint64_t DrawBelow(std::uint64_t bound);
+
+// `buffer` resized to exactly `count` elements, typed as elements;
+// std::bad_alloc (buffer unchanged) when that many bytes cannot be had.
+template <typename Element>
+Element* ResizeForElements(std::uint64_t count, AppCore::CharBuffer& buffer) {
+    if (count > std::numeric_limits<unsigned long>::max() / sizeof(Element)) throw std::bad_alloc();
+    buffer.Resize(count * sizeof(Element));
+    return reinterpret_cast<Element*>(buffer.data);
+}
 
 std::int32_t* GenerateINT(std::uint64_t count, AppCore::CharBuffer& buffer);
 float* GenerateFLOAT(std::uint64_t count, AppCore::CharBuffer& buffer);
