@@ -1,9 +1,7 @@
 #include "driver/Benchmark.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cinttypes>
 #include <cstdint>
 #include <cstdio>
@@ -59,22 +57,6 @@ std::string SeriesKey(const char* typeName, Distribution distribution) {
     return std::string(typeName) + "_" + DistributionName(distribution);
 }
 
-// A -JSON file that cannot be written is known before hours of measuring: try
-// to create its temporary file beside it.
-bool JsonPathWritable(const std::string& path) {
-    const std::string probe = path + ".tmp";
-    const int fd = open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0 && errno != EEXIST) {
-        std::printf("Cannot write %s: %s\n", path.c_str(), std::strerror(errno));
-        return false;
-    }
-    if (fd >= 0) {
-        close(fd);
-        unlink(probe.c_str());
-    }
-    return true;
-}
-
 // Owns everything one run creates. Members are declared in the order the run
 // creates them, so they are released in the reverse order: sorters before result
 // files, result files before the data and index buffers.
@@ -83,7 +65,7 @@ public:
     explicit BenchmarkRun(const RunPlan& plan) : plan(plan) {}
 
     int Run() {
-        if (!plan.jsonPath.empty() && !JsonPathWritable(plan.jsonPath)) return kExitStopped;
+        if (!plan.jsonPath.empty() && !JsonResults::CanWrite(plan.jsonPath)) return kExitStopped;
         if (!ClaimRunDirectory()) return kExitNoDirectory;
 
         timer.restart();
@@ -327,20 +309,17 @@ private:
         }
 
         if (plan.peersEnabled) {
-            Sorter vqsort = cpuSorter("Peer vqsort", [=, this] { PeerVqsort(values, count, permutation, peerScratch); });
-            vqsort.check = [=] {
-                const auto byKey = [](Element a, Element b) { return EvalCore::SortKey(a) < EvalCore::SortKey(b); };
-                return PeerProblem("Peer vqsort", FirstOutOfOrder(values, permutation, count, byKey), count);
+            // A peer's permutation must be the stable ascending one under `less`.
+            const auto peer = [&](const char* label, std::function<void()> sort, auto less) {
+                Sorter sorter = cpuSorter(label, std::move(sort));
+                sorter.check = [=] { return PeerProblem(label, FirstOutOfOrder(values, permutation, count, less), count); };
+                return sorter;
             };
-            sorters.push_back(std::move(vqsort));
-            Sorter parallel = cpuSorter("Peer parallel stable sort",
-                                        [=] { PeerParallelStableSort(values, count, permutation); });
-            parallel.check = [=] {
-                const auto byValue = [](Element a, Element b) { return a < b; };
-                return PeerProblem("Peer parallel stable sort", FirstOutOfOrder(values, permutation, count, byValue),
-                                   count);
-            };
-            sorters.push_back(std::move(parallel));
+            sorters.push_back(peer("Peer vqsort", [=, this] { PeerVqsort(values, count, permutation, peerScratch); },
+                                   [](Element a, Element b) { return EvalCore::SortKey(a) < EvalCore::SortKey(b); }));
+            sorters.push_back(peer("Peer parallel stable sort",
+                                   [=] { PeerParallelStableSort(values, count, permutation); },
+                                   [](Element a, Element b) { return a < b; }));
         }
         return sorters;
     }

@@ -29,11 +29,13 @@ GpuColumns::GpuColumns(const std::string& shaderPath) {
 
 GpuColumns::~GpuColumns() = default;
 
-template <typename Element>
-bool GpuColumns::WarmUp(const char* typeName, const Element* values, std::uint64_t count, std::uint32_t* permutation) {
+namespace {
+
+// Runs `sort`; a failure other than memory becomes one line and false.
+template <typename Sort>
+bool Guarded(const char* typeName, std::uint64_t count, Sort sort) {
     try {
-        sorter->Sort(values, count, permutation, true);
-        sorter->WaitToFinish();
+        sort();
         return true;
     } catch (const std::bad_alloc&) {
         throw;
@@ -43,24 +45,31 @@ bool GpuColumns::WarmUp(const char* typeName, const Element* values, std::uint64
     }
 }
 
+}  // namespace
+
+template <typename Element>
+bool GpuColumns::WarmUp(const char* typeName, const Element* values, std::uint64_t count, std::uint32_t* permutation) {
+    return Guarded(typeName, count, [&] {
+        sorter->Sort(values, count, permutation, true);
+        sorter->WaitToFinish();
+    });
+}
+
 template <typename Element>
 std::optional<GpuColumns::Times> GpuColumns::TimedSort(const char* typeName, const Element* values, std::uint64_t count,
                                                        AppCore::CharBuffer& indices, AppTimer& timer) {
     auto* permutation = reinterpret_cast<std::uint32_t*>(indices.data);
-    try {
+    Times times{};
+    const bool sorted = Guarded(typeName, count, [&] {
         if (count != 0) std::memset(indices.data, 0, count * sizeof(std::uint32_t));
         timer.restart();
         sorter->Sort(values, count, permutation, true);
         sorter->WaitToFinish();
-        const Times times{timer.elapse_millisecond(), sorter->gpuTimeMs};
+        times = {timer.elapse_millisecond(), sorter->gpuTimeMs};
         if (InspectResult) InspectResult(permutation, count);
-        return times;
-    } catch (const std::bad_alloc&) {
-        throw;
-    } catch (const std::exception& error) {
-        std::printf("GPU sort of %" PRIu64 " %s records failed: %s\n", count, typeName, error.what());
-        return std::nullopt;
-    }
+    });
+    if (!sorted) return std::nullopt;
+    return times;
 }
 
 bool GpuColumns::SamePermutation(const AppCore::CharBuffer& cpu, const AppCore::CharBuffer& gpu, std::uint64_t count) {

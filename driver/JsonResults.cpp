@@ -16,6 +16,7 @@
 #include <sstream>
 #include <string_view>
 
+#include "driver/RunConditions.h"
 #include "driver/TimingStats.h"
 
 namespace {
@@ -23,6 +24,9 @@ namespace {
 std::atomic<const JsonResults*> active{nullptr};
 
 constexpr std::string_view kCloser = "\n  ]\n}\n";
+
+// Write stores the document here first, then renames it over the output path.
+std::string TempPathFor(const std::string& outputPath) { return outputPath + ".tmp"; }
 
 void AppendEscaped(std::string& out, const std::string& text) {
     out += '"';
@@ -92,13 +96,6 @@ void AppendField(std::string& out, const char* indent, const char* key, double v
     out += last ? "\n" : ",\n";
 }
 
-std::string ReadFirstLine(const std::string& path) {
-    std::ifstream in(path);
-    std::string line;
-    std::getline(in, line);
-    return line;
-}
-
 // "2024-05-01T13:45:10+02:00": strftime's %z lacks the colon.
 std::string LocalDate() {
     const std::time_t now = std::time(nullptr);
@@ -140,7 +137,7 @@ long CpuMhz() {
 bool CpuScalingEnabled(long cpus) {
     for (long cpu = 0; cpu < cpus; ++cpu) {
         const std::string governor =
-            ReadFirstLine("/sys/devices/system/cpu/cpu" + std::to_string(cpu) + "/cpufreq/scaling_governor");
+            FirstLineOf("/sys/devices/system/cpu/cpu" + std::to_string(cpu) + "/cpufreq/scaling_governor");
         if (!governor.empty() && governor != "performance") return true;
     }
     return false;
@@ -177,16 +174,16 @@ void AppendCaches(std::string& out) {
     bool first = true;
     for (int index = 0;; ++index) {
         const std::string dir = "/sys/devices/system/cpu/cpu0/cache/index" + std::to_string(index) + "/";
-        const std::string type = ReadFirstLine(dir + "type");
+        const std::string type = FirstLineOf(dir + "type");
         if (type.empty()) break;
         out += first ? "\n" : ",\n";
         first = false;
         out += "      {\n";
         AppendField(out, "        ", "type", type);
-        const std::uint64_t level = std::strtoull(ReadFirstLine(dir + "level").c_str(), nullptr, 10);
+        const std::uint64_t level = std::strtoull(FirstLineOf(dir + "level").c_str(), nullptr, 10);
         AppendField(out, "        ", "level", level);
-        AppendField(out, "        ", "size", CacheBytes(ReadFirstLine(dir + "size")));
-        AppendField(out, "        ", "num_sharing", MaskBits(ReadFirstLine(dir + "shared_cpu_map")), true);
+        AppendField(out, "        ", "size", CacheBytes(FirstLineOf(dir + "size")));
+        AppendField(out, "        ", "num_sharing", MaskBits(FirstLineOf(dir + "shared_cpu_map")), true);
         out += "      }";
     }
     out += first ? "],\n" : "\n    ],\n";
@@ -194,7 +191,7 @@ void AppendCaches(std::string& out) {
 
 void AppendLoadAverage(std::string& out) {
     out += "    \"load_avg\": [";
-    std::istringstream figures(ReadFirstLine("/proc/loadavg"));
+    std::istringstream figures(FirstLineOf("/proc/loadavg"));
     std::string figure;
     for (int i = 0; i < 3 && figures >> figure; ++i) {
         if (i > 0) out += ',';
@@ -250,7 +247,7 @@ int StoreFile(const char* tempPath, const char* path, const char* data, std::siz
 }  // namespace
 
 JsonResults::JsonResults(const std::string& outputPath, const std::string& executable, std::size_t repetitions)
-    : path(outputPath), tempPath(outputPath + ".tmp"), repetitions(repetitions) {
+    : path(outputPath), tempPath(TempPathFor(outputPath)), repetitions(repetitions) {
     documents[0] = Head(executable);
     documents[0] += kCloser;
     documents[1] = documents[0];
@@ -346,6 +343,22 @@ bool JsonResults::Write() const {
     std::printf("Cannot write %s: %s\n", path.c_str(), std::strerror(error));
     std::fflush(stdout);
     return false;
+}
+
+bool JsonResults::CanWrite(const std::string& outputPath) {
+    const std::string probe = TempPathFor(outputPath);
+    const int fd = open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    // An existing temporary file is one a killed run left; Write replaces it.
+    if (fd < 0 && errno != EEXIST) {
+        std::printf("Cannot write %s: %s\n", outputPath.c_str(), std::strerror(errno));
+        std::fflush(stdout);
+        return false;
+    }
+    if (fd >= 0) {
+        close(fd);
+        unlink(probe.c_str());
+    }
+    return true;
 }
 
 void JsonResults::WriteFromSignalHandler() {

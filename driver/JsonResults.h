@@ -51,6 +51,11 @@ public:
     // file and returns false.
     bool Write() const;
 
+    // Whether Write could store a document at `outputPath`: its temporary file can
+    // be created there (it is removed again). Otherwise prints
+    // "Cannot write <path>: <reason>" and returns false. Asked before a run, so that
+    // a bad path is known before hours of measuring.
+    static bool CanWrite(const std::string& outputPath);
     // Write for a signal handler: the same file, the same steps, only
     // async-signal-safe calls (open, write, fsync, rename, close, and unlink of
     // the temporary file after a failure), no output. Does nothing when no

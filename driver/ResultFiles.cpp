@@ -1,7 +1,5 @@
 #include "driver/ResultFiles.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -13,21 +11,6 @@
 
 namespace {
 
-bool IsDirectory(const std::string& path) {
-    struct stat status {};
-    return stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
-}
-
-bool MakeDirectory(const std::string& path, bool withParents) {
-    if (IsDirectory(path)) return true;
-    if (withParents && path.size() > 1) {
-        const size_t slash = path.find_last_of('/', path.size() - 2);
-        if (slash != std::string::npos && slash > 0 && !MakeDirectory(path.substr(0, slash + 1), true)) return false;
-    }
-    // Default permissions: 0777 less the umask. A racing creator is as good as ours.
-    return mkdir(path.c_str(), 0777) == 0 || IsDirectory(path);
-}
-
 // Every cell starts with its separator: "\n" before a count, "," before a time.
 std::uint64_t CellsIn(const std::string& text) {
     return static_cast<std::uint64_t>(std::count(text.begin(), text.end(), '\n') +
@@ -35,13 +18,6 @@ std::uint64_t CellsIn(const std::string& text) {
 }
 
 }  // namespace
-
-bool CreateLogDirectory(const std::string& logDirectory, bool withParents, const std::string& hint) {
-    if (MakeDirectory(logDirectory, withParents)) return true;
-    std::printf("Failed to create directory: %s%s\n", logDirectory.c_str(), hint.c_str());
-    std::fflush(stdout);
-    return false;
-}
 
 std::string CountCell(std::uint64_t count) {
     if (count <= static_cast<std::uint64_t>(INT_MAX)) return SLib::STR_FromNum(static_cast<int>(count));

@@ -7,12 +7,6 @@
 #include <string>
 #include <vector>
 
-// Creates the log directory, the parent of every run directory, keeping one that
-// already exists; one level deep unless `withParents`. When it cannot be made
-// (missing parent, no permission, a file of that name) prints
-// "Failed to create directory: <path>" followed by `hint`, and returns false.
-bool CreateLogDirectory(const std::string& logDirectory, bool withParents, const std::string& hint = "");
-
 // The count cell of a row: N in plain decimal (no grouping). Counts above the
 // signed 32-bit range keep their full unsigned value.
 std::string CountCell(std::uint64_t count);

@@ -22,14 +22,6 @@ std::string Trim(const std::string& text) {
     return text.substr(first, text.find_last_not_of(kWhitespace) - first + 1);
 }
 
-// Empty when the file cannot be read; sysfs and procfs files are one line each.
-std::string FirstLine(const std::string& path) {
-    std::ifstream in(path);
-    std::string line;
-    if (!in || !std::getline(in, line)) return "";
-    return line;
-}
-
 std::optional<double> ParseLoadAverage(const std::string& line) {
     const std::string text = Trim(line);
     double value = 0.0;
@@ -95,16 +87,23 @@ std::string ShellQuoted(const std::string& argument) {
 
 }  // namespace
 
+std::string FirstLineOf(const std::string& path) {
+    std::ifstream in(path);
+    std::string line;
+    if (!in || !std::getline(in, line)) return "";
+    return line;
+}
+
 const char* ProgramVersion() {
     return SORTBENCH_VERSION;
 }
 
 RunConditions ReadRunConditions(const std::string& options, const SystemPaths& paths) {
     RunConditions conditions;
-    conditions.loadAverage = ParseLoadAverage(FirstLine(paths.loadAverage));
+    conditions.loadAverage = ParseLoadAverage(FirstLineOf(paths.loadAverage));
     conditions.onlineCpus = OnlineCpus(paths);
-    conditions.governor = Trim(FirstLine(paths.governor));
-    conditions.transparentHugePages = SelectedMode(FirstLine(paths.transparentHugePages));
+    conditions.governor = Trim(FirstLineOf(paths.governor));
+    conditions.transparentHugePages = SelectedMode(FirstLineOf(paths.transparentHugePages));
     conditions.hypervisor = HasHypervisorFlag(paths.cpuinfo);
     conditions.options = options;
     conditions.version = ProgramVersion();

@@ -26,6 +26,10 @@ struct RunConditions {
     std::string version;
 };
 
+// The first line of a small system file (procfs, sysfs) without its line feed;
+// empty when the file cannot be read.
+std::string FirstLineOf(const std::string& path);
+
 // The version this program was built from: `git describe --tags --always --dirty`
 // at configure time, or the project version when the tree is not a git checkout.
 const char* ProgramVersion();

@@ -25,6 +25,16 @@ bool IsDirectory(const std::string& path) {
     return stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
 }
 
+bool MakeDirectory(const std::string& path, bool withParents) {
+    if (IsDirectory(path)) return true;
+    if (withParents && path.size() > 1) {
+        const size_t slash = path.find_last_of('/', path.size() - 2);
+        if (slash != std::string::npos && slash > 0 && !MakeDirectory(path.substr(0, slash + 1), true)) return false;
+    }
+    // Default permissions: 0777 less the umask. A racing creator is as good as ours.
+    return mkdir(path.c_str(), 0777) == 0 || IsDirectory(path);
+}
+
 void ReportFailure(const std::string& path, const std::string& hint) {
     std::printf("Failed to create directory: %s%s\n", path.c_str(), hint.c_str());
     std::fflush(stdout);
@@ -103,6 +113,12 @@ std::string NextStamp(const std::string& stamp) {
     char text[16];
     if (std::strftime(text, sizeof text, "%y%m%d%H%M%S", &normalised) != kStampLength) return {};
     return text;
+}
+
+bool CreateLogDirectory(const std::string& logDirectory, bool withParents, const std::string& hint) {
+    if (MakeDirectory(logDirectory, withParents)) return true;
+    ReportFailure(logDirectory, hint);
+    return false;
 }
 
 RunDirectory::~RunDirectory() {

@@ -33,6 +33,12 @@ private:
 
 inline constexpr const char* kRunLockFileName = "run.lock";
 
+// Creates the log directory, the parent of every run directory, keeping one that
+// already exists; one level deep unless `withParents`. When it cannot be made
+// (missing parent, no permission, a file of that name) prints
+// "Failed to create directory: <path>" followed by `hint`, and returns false.
+bool CreateLogDirectory(const std::string& logDirectory, bool withParents, const std::string& hint = "");
+
 // The stamp a second after `stamp` ("%y%m%d%H%M%S"); empty when `stamp` is not
 // such a stamp.
 std::string NextStamp(const std::string& stamp);

@@ -66,7 +66,7 @@ bool ParseRepetitions(const char* text, int& repetitions) {
         value = value * 10 + (*digit - '0');
         if (value > kMaxRepetitions) return false;
     }
-    if (value < 1 || value > kMaxRepetitions) return false;
+    if (value < 1) return false;
     repetitions = value;
     return true;
 }
@@ -129,6 +129,10 @@ RunPlan ParseCommandLine(int argc, const char* const argv[], const std::string& 
                          const std::string& logDirectory) {
     RunPlan plan;
     plan.logDirectory = logDirectory;
+    // The first bad value is the one reported.
+    const auto refuse = [&plan](std::string problem) {
+        if (plan.error.empty()) plan.error = std::move(problem);
+    };
     Switches s;
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
@@ -142,9 +146,9 @@ RunPlan ParseCommandLine(int argc, const char* const argv[], const std::string& 
         } else if (Is(arg, "-R") || Is(arg, "-r")) {
             if (i + 1 < argc && SLib::STR_IsNum(argv[i + 1])) {
                 const char* value = argv[++i];
-                if (!ParseRepetitions(value, plan.repetitions) && plan.error.empty()) {
-                    plan.error = std::string(arg) + " takes a whole number of repetitions from 1 to " +
-                                 std::to_string(kMaxRepetitions) + ", not " + value;
+                if (!ParseRepetitions(value, plan.repetitions)) {
+                    refuse(std::string(arg) + " takes a whole number of repetitions from 1 to " +
+                           std::to_string(kMaxRepetitions) + ", not " + value);
                 }
             } else {
                 plan.warnings.push_back(std::string("Ignoring ") + arg + ": it needs a number of repetitions after it");
@@ -153,21 +157,21 @@ RunPlan ParseCommandLine(int argc, const char* const argv[], const std::string& 
             if (TakesPath(argc, argv, i)) {
                 plan.logDirectory = WithTrailingSlash(argv[++i]);
                 plan.customLogDirectory = true;
-            } else if (plan.error.empty()) {
-                plan.error = "-O needs the directory to put the run directories in";
+            } else {
+                refuse("-O needs the directory to put the run directories in");
             }
         } else if (Is(arg, "-JSON")) {
             if (TakesPath(argc, argv, i)) {
                 plan.jsonPath = argv[++i];
-            } else if (plan.error.empty()) {
-                plan.error = "-JSON needs the file to write the results to";
+            } else {
+                refuse("-JSON needs the file to write the results to");
             }
         } else if (Is(arg, "-D") || Is(arg, "-d")) {
             std::string problem;
             if (i + 1 >= argc) {
-                if (plan.error.empty()) plan.error = std::string(arg) + " needs a list of key distributions";
-            } else if (!ParseDistributionList(argv[++i], plan.distributions, problem) && plan.error.empty()) {
-                plan.error = problem;
+                refuse(std::string(arg) + " needs a list of key distributions");
+            } else if (!ParseDistributionList(argv[++i], plan.distributions, problem)) {
+                refuse(problem);
             }
         } else if (Is(arg, "-PEERS")) {
             plan.peersEnabled = true;
