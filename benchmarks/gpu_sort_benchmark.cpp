@@ -201,7 +201,8 @@ int main(int argc, char** argv) {
         gpuUnavailable = error.what();
     }
     if (sorter) {
-        std::printf("GPU sorter on: %s\n", sorter->selectedPhysicalDevice.name.c_str());
+        std::printf("GPU sorter on: %s, scattering ranks with %s\n", sorter->selectedPhysicalDevice.name.c_str(),
+                    sorter->ranksWithBallots ? "subgroup ballots" : "shared masks");
     }
 
     benchmark::RunSpecifiedBenchmarks();

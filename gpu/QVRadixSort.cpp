@@ -16,8 +16,15 @@ namespace QVEvalCore {
 
 namespace {
 
+// Counting, partition, scattering; scattering comes in two builds (see
+// RanksWithBallots).
 const char* const ShaderFiles[] = {"sort_counting.comp.spv", "sort_partition.comp.spv",
                                    "sort_scattering.comp.spv"};
+const char* const MaskScatteringFile = "sort_scattering_masks.comp.spv";
+
+constexpr vk::SubgroupFeatureFlags BallotRankingOperations = vk::SubgroupFeatureFlagBits::eBasic |
+                                                             vk::SubgroupFeatureFlagBits::eBallot |
+                                                             vk::SubgroupFeatureFlagBits::eShuffle;
 
 // Every stage the sort's commands touch, on both sides of each barrier.
 constexpr vk::PipelineStageFlags BarrierStages =
@@ -39,6 +46,7 @@ constexpr vk::BufferUsageFlags ScratchUsage = IndexUsage | vk::BufferUsageFlagBi
 static_assert(QVCore::SortNeeds::PushConstantBytes >= QVRadixSort::PushConstantBytes);
 static_assert(QVCore::SortNeeds::InlineUniformBlockBytes >= QVRadixSort::BlockBytes);
 static_assert(QVCore::SortNeeds::WorkgroupCount >= QVRadixSort::DefaultWorkgroupCount);
+static_assert(QVCore::SortNeeds::SharedMemoryBytes <= QVRadixSort::BallotRankingSharedBytes);
 
 // Indices and digit counters are 32-bit, as in the CPU sort.
 constexpr uint64_t MaxRecords = std::numeric_limits<uint32_t>::max();
@@ -142,12 +150,27 @@ bool QVRadixSort::CreatePipelineLayout()
     return true;
 }
 
+bool QVRadixSort::CanRankWithBallots(const vk::PhysicalDeviceSubgroupProperties& subgroups,
+                                     const vk::PhysicalDeviceLimits& limits)
+{
+    return (subgroups.supportedStages & vk::ShaderStageFlagBits::eCompute) &&
+           (subgroups.supportedOperations & BallotRankingOperations) == BallotRankingOperations &&
+           limits.maxComputeSharedMemorySize >= BallotRankingSharedBytes;
+}
+
 bool QVRadixSort::CreatePipelines()
 {
     const char* vendor =
         selectedPhysicalDevice.driverID == vk::DriverId::eNvidiaProprietary ? "NVIDIA" : "AMD";
     const std::filesystem::path directory = ShaderPath / vendor / "NUMERIC";
+    const auto properties = selectedPhysicalDevice.physicalDevice
+                                .getProperties2<vk::PhysicalDeviceProperties2, vk::PhysicalDeviceSubgroupProperties>();
+    ranksWithBallots = allowBallotRanking && CanRankWithBallots(properties.get<vk::PhysicalDeviceSubgroupProperties>(),
+                                                                selectedPhysicalDevice.limits);
     for (const char* file : ShaderFiles) {
+        if (file == ShaderFiles[2] && !ranksWithBallots) {
+            file = MaskScatteringFile;
+        }
         const std::filesystem::path path = directory / file;
         std::error_code error;  // an unreadable directory counts as a missing file
         const std::filesystem::file_type type = std::filesystem::status(path, error).type();

@@ -36,6 +36,9 @@ public:
     static constexpr uint32_t QueryCapacity = 32;  // 4 timestamps for each of 8 passes
     static constexpr uint32_t PushConstantBytes = 16;
     static constexpr uint32_t BlockBytes = 12;     // the inline uniform block
+    // Shared memory of the scattering build that ranks with subgroup ballots:
+    // a position per digit and 32 rows of 128 packed digit counts.
+    static constexpr uint32_t BallotRankingSharedBytes = (256 + 32 * 128) * 4;
     // Per-buffer limits are kept multiples of this: every key size, index size
     // and nonCoherentAtomSize (a power of two of at most 256) divides it.
     static constexpr uint64_t BufferSizeGranule = 256;
@@ -73,6 +76,13 @@ public:
     double gpuTimeMs = 0.0;             // GPU time of the latest sort, from timestamps
     vk::Fence fence;
     bool submitted = false;
+    // Scattering ranks equal digits with subgroup ballots, K keys per invocation
+    // (ranksWithBallots, chosen by CreatePipelines where CanRankWithBallots),
+    // or with shared bit masks, one key per invocation: slower, but it needs
+    // no subgroup operation and half the shared memory. Clearing
+    // allowBallotRanking before Init chooses the masks everywhere.
+    bool allowBallotRanking = true;
+    bool ranksWithBallots = false;
 
     // Starts the core under the name "QVRadixSort"; see QVCore's constructor
     // for what it throws and prints. Then lowers the device's maxAllocation
@@ -123,6 +133,11 @@ public:
     // both the allocation limit and maxStorageBufferRange, so that every key
     // buffer can be bound whole and key and index buffers split alike.
     void LimitAllocationToBindableRange();
+
+    // True when compute shaders have subgroup ballots and shuffles and the
+    // device has BallotRankingSharedBytes of shared memory.
+    static bool CanRankWithBallots(const vk::PhysicalDeviceSubgroupProperties& subgroups,
+                                   const vk::PhysicalDeviceLimits& limits);
 
     // "BIGFLOAT", "BIGINT", "FLOAT", "INT" for codes 0 to 3, "NONE" otherwise.
     static std::string TypeName(int32_t code);

@@ -25,10 +25,12 @@ const int TYPE_BIGINT = 1;
 const int TYPE_FLOAT = 2;
 const int TYPE_INT = 3;
 
-// One invocation per digit in counting and partition, one key per invocation
-// and tile in scattering.
+// One invocation per digit in partition and for the histograms.
 const uint RADIX = 256u;
 const uint WORKGROUP_SIZE = 256u;
+// Keys an invocation loads at once in counting and ranks per tile in
+// scattering: the fewer barriers and loop trips per key, the more registers.
+const uint KEYS_PER_INVOCATION = 16u;
 layout(local_size_x = 256, local_size_y = 1, local_size_z = 1) in;
 
 const uint SET_A = 0u;

@@ -1,43 +1,73 @@
 #version 460
 #extension GL_GOOGLE_include_directive : require
-// Scattering: workgroup w walks its chunk in tiles of WORKGROUP_SIZE entries, in
-// order, and writes each entry to its digit's next free position. Inside a tile
-// the rank among equal digits comes from per-digit bit masks over the tile's
-// invocations and popcounts, which needs no subgroup operation and so gives the
-// same stable order at every subgroup size.
+#extension GL_EXT_control_flow_attributes : require
+#if RANK_WITH_BALLOTS
+#extension GL_KHR_shader_subgroup_ballot : require
+#extension GL_KHR_shader_subgroup_shuffle : require
+#endif
+// Scattering: workgroup w walks its chunk in tiles, in order, and writes each
+// entry to its digit's next free position. An entry's rank among the tile's
+// equal digits must follow position order, which makes the pass stable.
+//
+// Built twice from this source. With RANK_WITH_BALLOTS each subgroup ranks its
+// own run of keys with ballots and the subgroups' digit counts are scanned
+// once per tile of TILE_KEYS: two workgroup barriers per tile. Where the
+// subgroups do not fit that scheme (below 8 invocations, or not all full) and
+// in the build without ballots, ranking uses per-digit bit masks over one key
+// per invocation: three barriers per 256 keys, but no subgroup operation.
 #include "sort_common.glsl"
 
+// --- Mask ranking: one key per invocation and tile ---------------------------
+
 const uint MASK_WORDS = WORKGROUP_SIZE / 32u;
+const uint MASK_NEXT_POSITION = 0u;  // RADIX words: each digit's next free position
+const uint MASK_TILE_MASKS = RADIX;  // bit t of word k of digit d: invocation 32k + t holds d
+const uint MASK_SCRATCH_WORDS = RADIX + RADIX * MASK_WORDS;
 
-shared uint nextPosition[RADIX];
-// Bit t of word k of digit d's mask: invocation 32k + t holds digit d this tile.
-shared uint tileMasks[RADIX * MASK_WORDS];
+// --- Ballot ranking: KEYS_PER_INVOCATION keys per invocation and tile ---------
 
-void main()
+const uint TILE_KEYS = WORKGROUP_SIZE * KEYS_PER_INVOCATION;
+// One row of digit counts per subgroup; 32 rows hold subgroups of 8 and more.
+const uint MAX_ROWS = 32u;
+// A row packs digit d into the low and digit d + 128 into the high 16 bits of
+// word d: a count or prefix never exceeds TILE_KEYS, so halves never carry.
+const uint HALF_RADIX = RADIX / 2u;
+const uint BALLOT_TILE_START = 0u;   // RADIX words: each digit's first position in the tile
+const uint BALLOT_ROWS = RADIX;      // MAX_ROWS rows of HALF_RADIX words
+const uint BALLOT_SCRATCH_WORDS = RADIX + MAX_ROWS * HALF_RADIX;
+
+#if RANK_WITH_BALLOTS
+const uint SCRATCH_WORDS = max(MASK_SCRATCH_WORDS, BALLOT_SCRATCH_WORDS);
+#else
+const uint SCRATCH_WORDS = MASK_SCRATCH_WORDS;
+#endif
+// The two rankings never run in one dispatch, so they share the memory.
+shared uint scratch[SCRATCH_WORDS];
+
+void ScatterWithMasks(uint w, uint begin, uint length)
 {
     uint t = gl_LocalInvocationID.x;
-    uint w = gl_WorkGroupID.x;
-    nextPosition[t] = offsets[w * RADIX + t];
+    scratch[MASK_NEXT_POSITION + t] = offsets[w * RADIX + t];
     for (uint k = 0u; k < MASK_WORDS; ++k)
-        tileMasks[k * RADIX + t] = 0u;
+        scratch[MASK_TILE_MASKS + k * RADIX + t] = 0u;
     barrier();
 
-    uint begin, end;
-    ChunkOf(w, begin, end);
     uint ownWord = t >> 5;
     uint ownBit = 1u << (t & 31u);
 
     // The bound is the same for the whole workgroup, so every invocation, live
     // or past the end, reaches every barrier.
-    for (uint base = begin; base < end; base += WORKGROUP_SIZE) {
-        uint i = base + t;
-        bool live = i < end;
+    for (uint tile = 0u; tile < length; tile += WORKGROUP_SIZE) {
+        uint at = tile + t;
+        bool live = at < length;
         uint index = 0u;
         uint digit = 0u;
+        uint masks = MASK_TILE_MASKS;
         if (live) {
-            index = SourceIndex(i);
+            index = SourceIndex(begin + at);
             digit = DigitOf(index);
-            atomicOr(tileMasks[digit * MASK_WORDS + ownWord], ownBit);
+            masks = MASK_TILE_MASKS + digit * MASK_WORDS;
+            atomicOr(scratch[masks + ownWord], ownBit);
         }
         barrier();
 
@@ -45,23 +75,151 @@ void main()
         uint tileCount = 0u;
         if (live) {
             for (uint k = 0u; k < MASK_WORDS; ++k) {
-                uint bits = bitCount(tileMasks[digit * MASK_WORDS + k]);
+                uint bits = bitCount(scratch[masks + k]);
                 tileCount += bits;
                 if (k < ownWord)
                     rank += bits;
             }
-            rank += bitCount(tileMasks[digit * MASK_WORDS + ownWord] & (ownBit - 1u));
-            WriteIndex(nextPosition[digit] + rank, index);
+            rank += bitCount(scratch[masks + ownWord] & (ownBit - 1u));
+            WriteIndex(scratch[MASK_NEXT_POSITION + digit] + rank, index);
         }
         barrier();
 
         // The digit's last entry of the tile advances its position; every entry
         // clears its own mask word (others may clear it too, all to 0).
         if (live) {
-            tileMasks[digit * MASK_WORDS + ownWord] = 0u;
+            scratch[masks + ownWord] = 0u;
             if (rank + 1u == tileCount)
-                nextPosition[digit] += tileCount;
+                scratch[MASK_NEXT_POSITION + digit] += tileCount;
         }
         barrier();
     }
+}
+
+#if RANK_WITH_BALLOTS
+// The subgroup's live invocations that hold `digit`, from one ballot per bit.
+uvec4 PeersWithDigit(uint digit, bool live)
+{
+    uvec4 peers = subgroupBallot(live);
+    [[unroll]] for (uint b = 0u; b < 8u; ++b) {
+        bool set = ((digit >> b) & 1u) != 0u;
+        uvec4 votes = subgroupBallot(set);
+        peers &= set ? votes : ~votes;
+    }
+    return peers;
+}
+
+// A tile is TILE_KEYS consecutive entries; subgroup s takes the s-th run of
+// gl_SubgroupSize * KEYS_PER_INVOCATION of them, and its key j of invocation l
+// is entry j * gl_SubgroupSize + l of the run. So position order is (subgroup,
+// j, lane) order, which is the order the ranks below count in.
+void ScatterWithBallots(uint w, uint begin, uint length)
+{
+    uint t = gl_LocalInvocationID.x;
+    uint lanes = gl_SubgroupSize;
+    uint lane = gl_SubgroupInvocationID;
+    uint rows = gl_NumSubgroups;
+    uint ownRow = BALLOT_ROWS + gl_SubgroupID * HALF_RADIX;
+    uint runStart = gl_SubgroupID * lanes * KEYS_PER_INVOCATION;
+
+    // Invocation t < HALF_RADIX owns digits t and t + HALF_RADIX between tiles.
+    uint nextLow = 0u;
+    uint nextHigh = 0u;
+    if (t < HALF_RADIX) {
+        nextLow = offsets[w * RADIX + t];
+        nextHigh = offsets[w * RADIX + t + HALF_RADIX];
+    }
+    for (uint k = t; k < rows * HALF_RADIX; k += WORKGROUP_SIZE)
+        scratch[BALLOT_ROWS + k] = 0u;
+    barrier();
+
+    for (uint tile = 0u; tile < length; tile += TILE_KEYS) {
+        uint index[KEYS_PER_INVOCATION];
+        uint digit[KEYS_PER_INVOCATION];
+        uint rank[KEYS_PER_INVOCATION];
+        // All loads first, so that they overlap.
+        [[unroll]] for (uint j = 0u; j < KEYS_PER_INVOCATION; ++j) {
+            uint at = tile + runStart + j * lanes + lane;
+            index[j] = 0u;
+            digit[j] = 0u;
+            if (at < length) {
+                index[j] = SourceIndex(begin + at);
+                digit[j] = DigitOf(index[j]);
+            }
+        }
+
+        // Rank within the subgroup's run: equal digits of earlier keys j (the
+        // row so far) plus those of lower lanes at this j. The lowest lane of
+        // each digit adds the digit's count and hands the earlier total to
+        // its peers.
+        [[unroll]] for (uint j = 0u; j < KEYS_PER_INVOCATION; ++j) {
+            bool live = tile + runStart + j * lanes + lane < length;
+            uvec4 peers = PeersWithDigit(digit[j], live);
+            uint below = subgroupBallotExclusiveBitCount(peers);
+            uint shift = (digit[j] >> 7) << 4;
+            uint earlier = 0u;
+            if (live && below == 0u)
+                earlier = atomicAdd(scratch[ownRow + (digit[j] & (HALF_RADIX - 1u))],
+                                    subgroupBallotBitCount(peers) << shift);
+            earlier = subgroupShuffle(earlier, live ? subgroupBallotFindLSB(peers) : lane);
+            rank[j] = ((earlier >> shift) & 0xFFFFu) + below;
+        }
+        barrier();
+
+        // Each row becomes the count of the digit in the rows before it, and
+        // the tile's digit starts are published before they move on.
+        if (t < HALF_RADIX) {
+            uint before = 0u;
+            for (uint r = 0u; r < rows; ++r) {
+                uint at = BALLOT_ROWS + r * HALF_RADIX + t;
+                uint count = scratch[at];
+                scratch[at] = before;
+                before += count;
+            }
+            scratch[BALLOT_TILE_START + t] = nextLow;
+            scratch[BALLOT_TILE_START + t + HALF_RADIX] = nextHigh;
+            nextLow += before & 0xFFFFu;
+            nextHigh += before >> 16;
+        }
+        barrier();
+
+        [[unroll]] for (uint j = 0u; j < KEYS_PER_INVOCATION; ++j) {
+            if (tile + runStart + j * lanes + lane < length) {
+                uint d = digit[j];
+                uint rowsBefore = (scratch[ownRow + (d & (HALF_RADIX - 1u))] >> ((d >> 7) << 4)) & 0xFFFFu;
+                WriteIndex(scratch[BALLOT_TILE_START + d] + rowsBefore + rank[j], index[j]);
+            }
+        }
+        // Only this subgroup touches its row until the next tile's scan, which
+        // a workgroup barrier separates from this; so the row is cleared for
+        // the next tile without one.
+        subgroupBarrier();
+        for (uint k = lane; k < HALF_RADIX; k += lanes)
+            scratch[ownRow + k] = 0u;
+        subgroupBarrier();
+    }
+}
+
+// Workgroup-uniform: the ballot ranking needs every subgroup full and at most
+// MAX_ROWS of them.
+bool SubgroupsFitBallots()
+{
+    return gl_NumSubgroups <= MAX_ROWS && gl_NumSubgroups * gl_SubgroupSize == WORKGROUP_SIZE;
+}
+#endif
+
+void main()
+{
+    uint w = gl_WorkGroupID.x;
+    uint begin, end;
+    ChunkOf(w, begin, end);
+    // Offsets within the chunk, which is far below 2^32 long, never wrap.
+    uint length = end - begin;
+#if RANK_WITH_BALLOTS
+    if (SubgroupsFitBallots()) {
+        ScatterWithBallots(w, begin, length);
+        return;
+    }
+#endif
+    ScatterWithMasks(w, begin, length);
 }

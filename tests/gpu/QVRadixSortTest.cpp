@@ -52,6 +52,7 @@ protected:
         sorter = std::make_unique<CheckedSorter>();
         ASSERT_TRUE((*sorter)->vulkanReady) << "no software device";
         ASSERT_TRUE((*sorter)->Init()) << "shaders missing in " << SORTBENCH_SHADER_DIR;
+        EXPECT_TRUE((*sorter)->ranksWithBallots) << "these tests cover the ballot ranking the software device offers";
     }
 
     QVRadixSort& Sorter() { return **sorter; }
@@ -160,8 +161,11 @@ template <typename Key>
 void ExpectMatchesCpuAtEverySize(QVRadixSort& sorter, const char* typeName)
 {
     // Around one tile of 256 and around one key per invocation of all 108
-    // workgroups; the large ones give every workgroup many tiles.
-    for (size_t n : {0u, 1u, 2u, 255u, 256u, 257u, 108u * 256u - 1u, 108u * 256u + 1u, 100'000u, 1'000'000u}) {
+    // workgroups; one past a ballot tile of 16 keys per invocation in every
+    // workgroup; the large ones give every workgroup many tiles, the last
+    // one partial.
+    for (size_t n : {0u, 1u, 2u, 255u, 256u, 257u, 108u * 256u - 1u, 108u * 256u + 1u, 100'000u, 108u * 4096u + 1u,
+                     1'000'000u}) {
         ExpectMatchesCpu(sorter, RandomKeys<Key>(n, Seed + n), std::string(typeName) + " random keys");
     }
 }
@@ -515,6 +519,60 @@ TEST(GpuRadixSortSetup, stops_at_the_first_missing_shader_and_then_refuses_to_so
     } catch (const std::runtime_error& error) {
         EXPECT_EQ(std::string(error.what()), "GPU sort: the GPU sorter is not initialised");
     }
+}
+
+TEST(GpuRadixSortSetup, ranks_with_ballots_only_where_compute_shaders_have_them_and_the_shared_memory)
+{
+    using Ops = vk::SubgroupFeatureFlagBits;
+    const vk::SubgroupFeatureFlags all = Ops::eBasic | Ops::eBallot | Ops::eShuffle | Ops::eVote;
+    const struct {
+        const char* what;
+        vk::ShaderStageFlags stages;
+        vk::SubgroupFeatureFlags operations;
+        uint32_t sharedBytes;
+        bool expected;
+    } cases[] = {
+        {"everything", vk::ShaderStageFlagBits::eCompute, all, QVRadixSort::BallotRankingSharedBytes, true},
+        {"fragment stage only", vk::ShaderStageFlagBits::eFragment, all, 65536, false},
+        {"no ballot", vk::ShaderStageFlagBits::eCompute, all & ~vk::SubgroupFeatureFlags(Ops::eBallot), 65536, false},
+        {"no shuffle", vk::ShaderStageFlagBits::eCompute, all & ~vk::SubgroupFeatureFlags(Ops::eShuffle), 65536,
+         false},
+        {"16 KiB shared", vk::ShaderStageFlagBits::eCompute, all, 16384, false},
+    };
+    for (const auto& c : cases) {
+        vk::PhysicalDeviceSubgroupProperties subgroups;
+        subgroups.supportedStages = c.stages;
+        subgroups.supportedOperations = c.operations;
+        vk::PhysicalDeviceLimits limits;
+        limits.maxComputeSharedMemorySize = c.sharedBytes;
+        EXPECT_EQ(QVRadixSort::CanRankWithBallots(subgroups, limits), c.expected) << c.what;
+    }
+}
+
+TEST(GpuRadixSortSetup, mask_ranking_loads_its_own_scattering_build_and_matches_the_cpu_sort)
+{
+    GpuTest::CpuDevicesAllowed allowed;
+    // Without the ballot build: Init must not look for it.
+    PartialShaders files({"sort_counting.comp.spv", "sort_partition.comp.spv", "sort_scattering_masks.comp.spv"});
+    BuildShaders shaders(files.root);
+    std::unique_ptr<CheckedSorter> sorter;
+    {
+        GpuTest::CoutCapture quiet;
+        sorter = std::make_unique<CheckedSorter>();
+        ASSERT_TRUE((*sorter)->vulkanReady);
+        (*sorter)->allowBallotRanking = false;
+        ASSERT_TRUE((*sorter)->Init());
+    }
+    QVRadixSort& masks = **sorter;
+    EXPECT_FALSE(masks.ranksWithBallots);
+    for (size_t n : {1u, 257u, 108u * 256u + 1u, 300'000u}) {
+        ExpectMatchesCpu(masks, RandomKeys<int32_t>(n, Seed + n), "INT, mask ranking");
+        ExpectMatchesCpu(masks, RandomKeys<float>(n, Seed + n), "FLOAT, mask ranking");
+        ExpectMatchesCpu(masks, RandomKeys<int64_t>(n, Seed + n), "BIGINT, mask ranking");
+        ExpectMatchesCpu(masks, RandomKeys<double>(n, Seed + n), "BIGFLOAT, mask ranking");
+    }
+    ExpectMatchesCpu(masks, SpecialFloats<double, uint64_t>(), "BIGFLOAT specials, mask ranking");
+    ExpectTiesInIndexOrder<int64_t>(masks, "BIGINT, mask ranking");
 }
 
 }  // namespace
