@@ -11,11 +11,17 @@
 //
 // Built twice from this source. With RANK_WITH_BALLOTS each subgroup ranks its
 // own run of keys with ballots and the subgroups' digit counts are scanned
-// once per tile of TILE_KEYS: two workgroup barriers per tile. Where the
+// once per tile of TILE_KEYS: two workgroup barriers per tile. Subgroups of up
+// to COMPARE_LANES_UP_TO lanes find equal digits by comparing with each lane
+// instead of one ballot per digit bit: fewer operations, same result. Where the
 // subgroups do not fit that scheme (below 8 invocations, or not all full) and
 // in the build without ballots, ranking uses per-digit bit masks over one key
 // per invocation: three barriers per 256 keys, but no subgroup operation.
 #include "sort_common.glsl"
+
+#ifndef COMPARE_LANES_UP_TO
+#define COMPARE_LANES_UP_TO 8
+#endif
 
 // --- Mask ranking: one key per invocation and tile ---------------------------
 
@@ -34,7 +40,7 @@ const uint MAX_ROWS = 32u;
 const uint HALF_RADIX = RADIX / 2u;
 const uint BALLOT_TILE_START = 0u;   // RADIX words: each digit's first position in the tile
 const uint BALLOT_ROWS = RADIX;      // MAX_ROWS rows of HALF_RADIX words
-const uint BALLOT_SCRATCH_WORDS = RADIX + MAX_ROWS * HALF_RADIX;
+const uint BALLOT_SCRATCH_WORDS = BALLOT_ROWS + MAX_ROWS * HALF_RADIX;
 
 #if RANK_WITH_BALLOTS
 const uint SCRATCH_WORDS = max(MASK_SCRATCH_WORDS, BALLOT_SCRATCH_WORDS);
@@ -97,9 +103,21 @@ void ScatterWithMasks(uint w, uint begin, uint length)
 }
 
 #if RANK_WITH_BALLOTS
-// The subgroup's live invocations that hold `digit`, from one ballot per bit.
+// The subgroup's live invocations that hold `digit`, as a ballot value.
 uvec4 PeersWithDigit(uint digit, bool live)
 {
+    uint lanes = gl_SubgroupSize;
+    if (lanes <= COMPARE_LANES_UP_TO) {
+        // One past the digits for a lane past the end, so that no live
+        // digit matches it.
+        uint own = live ? digit : RADIX;
+        uint peers = 0u;
+        [[unroll]] for (uint l = 0u; l < COMPARE_LANES_UP_TO; ++l) {
+            if (l < lanes && subgroupBroadcast(own, l) == digit)
+                peers |= 1u << l;
+        }
+        return uvec4(live ? peers : 0u, 0u, 0u, 0u);
+    }
     uvec4 peers = subgroupBallot(live);
     [[unroll]] for (uint b = 0u; b < 8u; ++b) {
         bool set = ((digit >> b) & 1u) != 0u;

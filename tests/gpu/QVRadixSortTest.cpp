@@ -471,18 +471,20 @@ TEST_F(GpuRadixSort, lays_out_scratch_and_query_pool_once_at_the_first_sort)
     EXPECT_EQ(Sorter().blockData[2], 80u);
 }
 
-// The shader directory with only some of the three files.
+// The shader directory with only some of the build's files, and others added.
 class PartialShaders {
 public:
     explicit PartialShaders(std::initializer_list<const char*> present)
         : root(std::filesystem::temp_directory_path() / ("sortbench-shaders-" + std::to_string(getpid())))
     {
-        const std::filesystem::path directory = root / "AMD" / "NUMERIC";
-        std::filesystem::create_directories(directory);
+        std::filesystem::create_directories(root / "AMD" / "NUMERIC");
         for (const char* file : present) {
-            std::filesystem::copy_file(std::filesystem::path(SORTBENCH_SHADER_DIR) / "AMD" / "NUMERIC" / file,
-                                       directory / file);
+            Add(std::filesystem::path(SORTBENCH_SHADER_DIR) / "AMD" / "NUMERIC" / file, file);
         }
+    }
+    void Add(const std::filesystem::path& from, const char* name)
+    {
+        std::filesystem::copy_file(from, root / "AMD" / "NUMERIC" / name);
     }
     ~PartialShaders()
     {
@@ -549,30 +551,54 @@ TEST(GpuRadixSortSetup, ranks_with_ballots_only_where_compute_shaders_have_them_
     }
 }
 
+// Every type at sizes around a tile and past many, specials and ties.
+void ExpectRankingMatchesCpu(QVRadixSort& sorter, const std::string& ranking)
+{
+    for (size_t n : {1u, 257u, 108u * 256u + 1u, 108u * 4096u + 1u, 300'000u}) {
+        ExpectMatchesCpu(sorter, RandomKeys<int32_t>(n, Seed + n), "INT, " + ranking);
+        ExpectMatchesCpu(sorter, RandomKeys<float>(n, Seed + n), "FLOAT, " + ranking);
+        ExpectMatchesCpu(sorter, RandomKeys<int64_t>(n, Seed + n), "BIGINT, " + ranking);
+        ExpectMatchesCpu(sorter, RandomKeys<double>(n, Seed + n), "BIGFLOAT, " + ranking);
+    }
+    ExpectMatchesCpu(sorter, SpecialFloats<double, uint64_t>(), "BIGFLOAT specials, " + ranking);
+    ExpectTiesInIndexOrder<int64_t>(sorter, ("BIGINT, " + ranking).c_str());
+}
+
+// A sorter initialised from `files`, ranking with ballots where allowed.
+std::unique_ptr<CheckedSorter> SorterFrom(const PartialShaders& files, bool allowBallots)
+{
+    BuildShaders shaders(files.root);
+    GpuTest::CoutCapture quiet;
+    auto sorter = std::make_unique<CheckedSorter>();
+    if ((*sorter)->vulkanReady) {
+        (*sorter)->allowBallotRanking = allowBallots;
+        EXPECT_TRUE((*sorter)->Init());
+    }
+    return sorter;
+}
+
 TEST(GpuRadixSortSetup, mask_ranking_loads_its_own_scattering_build_and_matches_the_cpu_sort)
 {
     GpuTest::CpuDevicesAllowed allowed;
     // Without the ballot build: Init must not look for it.
     PartialShaders files({"sort_counting.comp.spv", "sort_partition.comp.spv", "sort_scattering_masks.comp.spv"});
-    BuildShaders shaders(files.root);
-    std::unique_ptr<CheckedSorter> sorter;
-    {
-        GpuTest::CoutCapture quiet;
-        sorter = std::make_unique<CheckedSorter>();
-        ASSERT_TRUE((*sorter)->vulkanReady);
-        (*sorter)->allowBallotRanking = false;
-        ASSERT_TRUE((*sorter)->Init());
-    }
-    QVRadixSort& masks = **sorter;
-    EXPECT_FALSE(masks.ranksWithBallots);
-    for (size_t n : {1u, 257u, 108u * 256u + 1u, 300'000u}) {
-        ExpectMatchesCpu(masks, RandomKeys<int32_t>(n, Seed + n), "INT, mask ranking");
-        ExpectMatchesCpu(masks, RandomKeys<float>(n, Seed + n), "FLOAT, mask ranking");
-        ExpectMatchesCpu(masks, RandomKeys<int64_t>(n, Seed + n), "BIGINT, mask ranking");
-        ExpectMatchesCpu(masks, RandomKeys<double>(n, Seed + n), "BIGFLOAT, mask ranking");
-    }
-    ExpectMatchesCpu(masks, SpecialFloats<double, uint64_t>(), "BIGFLOAT specials, mask ranking");
-    ExpectTiesInIndexOrder<int64_t>(masks, "BIGINT, mask ranking");
+    const std::unique_ptr<CheckedSorter> sorter = SorterFrom(files, false);
+    ASSERT_TRUE((*sorter)->vulkanReady);
+    EXPECT_FALSE((*sorter)->ranksWithBallots);
+    ExpectRankingMatchesCpu(**sorter, "mask ranking");
+}
+
+TEST(GpuRadixSortSetup, ballot_matching_of_equal_digits_gives_the_same_permutations)
+{
+    // Subgroups wider than the software device's 8 lanes find equal digits
+    // with one ballot per digit bit; this build does so at 8 lanes too.
+    GpuTest::CpuDevicesAllowed allowed;
+    PartialShaders files({"sort_counting.comp.spv", "sort_partition.comp.spv"});
+    files.Add(SORTBENCH_BALLOT_MATCH_SHADER, "sort_scattering.comp.spv");
+    const std::unique_ptr<CheckedSorter> sorter = SorterFrom(files, true);
+    ASSERT_TRUE((*sorter)->vulkanReady);
+    EXPECT_TRUE((*sorter)->ranksWithBallots);
+    ExpectRankingMatchesCpu(**sorter, "ballot matching");
 }
 
 }  // namespace
