@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdio>
 #include <filesystem>
+#include <initializer_list>
 #include <iostream>
 #include <limits>
 #include <stdexcept>
@@ -16,10 +17,10 @@ namespace QVEvalCore {
 
 namespace {
 
-// Counting, partition, scattering; scattering comes in two builds (see
-// RanksWithBallots).
-const char* const ShaderFiles[] = {"sort_counting.comp.spv", "sort_partition.comp.spv",
-                                   "sort_scattering.comp.spv"};
+const char* const CountingFile = "sort_counting.comp.spv";
+const char* const PartitionFile = "sort_partition.comp.spv";
+// Scattering comes in two builds; QVRadixSort::ranksWithBallots says which.
+const char* const BallotScatteringFile = "sort_scattering.comp.spv";
 const char* const MaskScatteringFile = "sort_scattering_masks.comp.spv";
 
 constexpr vk::SubgroupFeatureFlags BallotRankingOperations = vk::SubgroupFeatureFlagBits::eBasic |
@@ -42,10 +43,8 @@ constexpr vk::BufferUsageFlags KeyUsage = vk::BufferUsageFlagBits::eTransferSrc 
 constexpr vk::BufferUsageFlags IndexUsage = KeyUsage | vk::BufferUsageFlagBits::eShaderDeviceAddress;
 constexpr vk::BufferUsageFlags ScratchUsage = IndexUsage | vk::BufferUsageFlagBits::eUniformBuffer;
 
-// What device selection checks must cover what the sorter binds and pushes.
-static_assert(QVCore::SortNeeds::PushConstantBytes >= QVRadixSort::PushConstantBytes);
-static_assert(QVCore::SortNeeds::InlineUniformBlockBytes >= QVRadixSort::BlockBytes);
-static_assert(QVCore::SortNeeds::WorkgroupCount >= QVRadixSort::DefaultWorkgroupCount);
+// Device selection admits devices with the mask build's shared memory; the
+// ballot build is chosen only on top of that.
 static_assert(QVCore::SortNeeds::SharedMemoryBytes <= QVRadixSort::BallotRankingSharedBytes);
 
 // Indices and digit counters are 32-bit, as in the CPU sort.
@@ -167,10 +166,8 @@ bool QVRadixSort::CreatePipelines()
                                 .getProperties2<vk::PhysicalDeviceProperties2, vk::PhysicalDeviceSubgroupProperties>();
     ranksWithBallots = allowBallotRanking && CanRankWithBallots(properties.get<vk::PhysicalDeviceSubgroupProperties>(),
                                                                 selectedPhysicalDevice.limits);
-    for (const char* file : ShaderFiles) {
-        if (file == ShaderFiles[2] && !ranksWithBallots) {
-            file = MaskScatteringFile;
-        }
+    for (const char* file :
+         {CountingFile, PartitionFile, ranksWithBallots ? BallotScatteringFile : MaskScatteringFile}) {
         const std::filesystem::path path = directory / file;
         std::error_code error;  // an unreadable directory counts as a missing file
         const std::filesystem::file_type type = std::filesystem::status(path, error).type();

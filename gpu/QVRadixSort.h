@@ -30,12 +30,13 @@ public:
     static constexpr int32_t TypeINT = 3;
 
     // Counting and scattering workgroups per pass; the shaders cut [0, n) into
-    // this many chunks and the counter tables have one row per workgroup.
-    static constexpr uint32_t DefaultWorkgroupCount = 108;
+    // this many chunks and the counter tables have one row per workgroup. This
+    // and the two sizes below are what device selection checks (SortNeeds).
+    static constexpr uint32_t DefaultWorkgroupCount = SortNeeds::WorkgroupCount;
     static constexpr uint32_t DigitBits = 8;
     static constexpr uint32_t QueryCapacity = 32;  // 4 timestamps for each of 8 passes
-    static constexpr uint32_t PushConstantBytes = 16;
-    static constexpr uint32_t BlockBytes = 12;     // the inline uniform block
+    static constexpr uint32_t PushConstantBytes = SortNeeds::PushConstantBytes;
+    static constexpr uint32_t BlockBytes = SortNeeds::InlineUniformBlockBytes;  // the inline uniform block
     // Shared memory of the scattering build that ranks with subgroup ballots:
     // a position per digit and 32 rows of 128 packed digit counts.
     static constexpr uint32_t BallotRankingSharedBytes = (256 + 32 * 128) * 4;
