@@ -140,15 +140,12 @@ private:
     template <typename Element>
     Outcome RunDataType(const DataType<Element>& type) {
         for (const Distribution distribution : plan.distributions) {
-            if (distribution == Distribution::Uniform) {
-                std::printf("================================= Running %s Benchmark "
-                            "=================================\n",
-                            type.name);
-            } else {
-                std::printf("================================= Running %s Benchmark (%s keys) "
-                            "=================================\n",
-                            type.name, DistributionName(distribution));
-            }
+            const std::string keys = distribution == Distribution::Uniform
+                                         ? std::string()
+                                         : std::string(" (") + DistributionName(distribution) + " keys)";
+            std::printf("================================= Running %s Benchmark%s "
+                        "=================================\n",
+                        type.name, keys.c_str());
             const int listLength = static_cast<int>(plan.counts.size());
             for (int position = 1; position <= listLength; ++position) {
                 const std::uint64_t count = plan.counts[position - 1];
