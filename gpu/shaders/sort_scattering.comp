@@ -138,7 +138,8 @@ void ScatterWithBallots(uint w, uint begin, uint length)
     uint lane = gl_SubgroupInvocationID;
     uint rows = gl_NumSubgroups;
     uint ownRow = BALLOT_ROWS + gl_SubgroupID * HALF_RADIX;
-    uint runStart = gl_SubgroupID * lanes * KEYS_PER_INVOCATION;
+    // This lane's first entry of the subgroup's run, from the tile's start.
+    uint laneStart = gl_SubgroupID * lanes * KEYS_PER_INVOCATION + lane;
 
     // Invocation t < HALF_RADIX owns digits t and t + HALF_RADIX between tiles.
     uint nextLow = 0u;
@@ -157,7 +158,7 @@ void ScatterWithBallots(uint w, uint begin, uint length)
         uint rank[KEYS_PER_INVOCATION];
         // All loads first, so that they overlap.
         [[unroll]] for (uint j = 0u; j < KEYS_PER_INVOCATION; ++j) {
-            uint at = tile + runStart + j * lanes + lane;
+            uint at = tile + laneStart + j * lanes;
             index[j] = 0u;
             digit[j] = 0u;
             if (at < length) {
@@ -171,7 +172,7 @@ void ScatterWithBallots(uint w, uint begin, uint length)
         // each digit adds the digit's count and hands the earlier total to
         // its peers.
         [[unroll]] for (uint j = 0u; j < KEYS_PER_INVOCATION; ++j) {
-            bool live = tile + runStart + j * lanes + lane < length;
+            bool live = tile + laneStart + j * lanes < length;
             uvec4 peers = PeersWithDigit(digit[j], live);
             uint below = subgroupBallotExclusiveBitCount(peers);
             uint shift = (digit[j] >> 7) << 4;
@@ -202,7 +203,7 @@ void ScatterWithBallots(uint w, uint begin, uint length)
         barrier();
 
         [[unroll]] for (uint j = 0u; j < KEYS_PER_INVOCATION; ++j) {
-            if (tile + runStart + j * lanes + lane < length) {
+            if (tile + laneStart + j * lanes < length) {
                 uint d = digit[j];
                 uint rowsBefore = (scratch[ownRow + (d & (HALF_RADIX - 1u))] >> ((d >> 7) << 4)) & 0xFFFFu;
                 WriteIndex(scratch[BALLOT_TILE_START + d] + rowsBefore + rank[j], index[j]);
