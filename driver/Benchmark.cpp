@@ -105,7 +105,8 @@ private:
         gpu.reset();
         ReleaseScratch();
         if (plan.repetitions > 1) ReportNoise();
-        if (json && !json->Write() && status == kExitComplete) status = kExitStopped;
+        // A run that measured nothing leaves an earlier file at the path as it was.
+        if (json && json->HasEntries() && !json->Write() && status == kExitComplete) status = kExitStopped;
         std::uint64_t missing = 0;
         std::string files;
         for (const auto& file : results.Close()) {

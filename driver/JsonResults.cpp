@@ -1,6 +1,7 @@
 #include "driver/JsonResults.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -23,14 +24,61 @@ namespace {
 
 std::atomic<const JsonResults*> active{nullptr};
 
+// Room for a temporary file's path: a target path of up to PATH_MAX and a suffix.
+constexpr std::size_t kTempNameCapacity = 4096 + 64;
+
 constexpr std::string_view kCloser = "\n  ]\n}\n";
 
-// Write stores the document here first, then renames it over the output path.
-std::string TempPathFor(const std::string& outputPath) { return outputPath + ".tmp"; }
+// Bytes of the well-formed UTF-8 sequence at `at`, or 0 when the bytes there are
+// not one (a stray continuation byte, a cut or overlong sequence, a surrogate,
+// a code point past U+10FFFF).
+std::size_t Utf8SequenceAt(const std::string& text, std::size_t at) {
+    const auto byte = [&text](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(at);
+    if (lead < 0x80) return 1;
+    std::size_t length = 0;
+    unsigned char low = 0x80;  // the range the second byte must fall in
+    unsigned char high = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        if (lead == 0xE0) low = 0xA0;   // overlong below U+0800
+        if (lead == 0xED) high = 0x9F;  // surrogates
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        if (lead == 0xF0) low = 0x90;   // overlong below U+10000
+        if (lead == 0xF4) high = 0x8F;  // past U+10FFFF
+    } else {
+        return 0;
+    }
+    if (at + length > text.size()) return 0;
+    if (byte(at + 1) < low || byte(at + 1) > high) return 0;
+    for (std::size_t i = 2; i < length; ++i) {
+        if (byte(at + i) < 0x80 || byte(at + i) > 0xBF) return 0;
+    }
+    return length;
+}
 
+// A JSON string literal. Text from the system (a program path, a host name) may
+// hold bytes that are not UTF-8; each such byte becomes U+FFFD, so the document
+// stays valid JSON.
 void AppendEscaped(std::string& out, const std::string& text) {
     out += '"';
-    for (const char c : text) {
+    for (std::size_t at = 0; at < text.size();) {
+        const char c = text[at];
+        const std::size_t length = Utf8SequenceAt(text, at);
+        if (length == 0) {
+            out += "\\ufffd";
+            ++at;
+            continue;
+        }
+        if (length > 1) {
+            out.append(text, at, length);
+            at += length;
+            continue;
+        }
+        ++at;
         switch (c) {
         case '"': out += "\\\""; break;
         case '\\': out += "\\\\"; break;
@@ -221,11 +269,75 @@ std::string Head(const std::string& executable) {
     return out;
 }
 
-// 0, or the errno of the step that failed. Async-signal-safe.
-int StoreFile(const char* tempPath, const char* path, const char* data, std::size_t size) {
-    const int fd = open(tempPath, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+// A target that exists but is no regular file: rename would put the document in
+// place of a device, a FIFO, a socket or a link, which is never ours to replace.
+constexpr int kNotRegularFile = -1;
+
+// Why a document cannot take the place of `target` as it is now (never following
+// a link), or 0: nothing there, or a regular file (then in `existing`).
+// Async-signal-safe.
+int TargetProblem(const char* target, struct stat& existing, bool& exists) {
+    exists = lstat(target, &existing) == 0;
+    if (!exists) return errno == ENOENT ? 0 : errno;
+    if (S_ISDIR(existing.st_mode)) return EISDIR;
+    return S_ISREG(existing.st_mode) ? 0 : kNotRegularFile;
+}
+
+std::string ProblemText(int problem) {
+    return problem == kNotRegularFile ? "not a regular file" : std::strerror(problem);
+}
+
+// Appends the decimal digits of `value` at `out`; returns the end.
+char* AppendDigits(char* out, unsigned long value) {
+    char digits[24];
+    int count = 0;
+    do {
+        digits[count++] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value != 0);
+    while (count > 0) *out++ = digits[--count];
+    return out;
+}
+
+// Creates a temporary file "<prefix><pid>.<n>.tmp" that did not exist before:
+// exclusively, never through a link, so a name planted by another user is never
+// opened. Returns the descriptor, or -1 with errno set; `name` holds the path.
+// Async-signal-safe.
+int CreateTemporary(const std::string& prefix, char (&name)[kTempNameCapacity], mode_t mode) {
+    if (prefix.size() + 48 > sizeof name) {
+        errno = ENAMETOOLONG;
+        return -1;
+    }
+    for (unsigned long attempt = 0; attempt < 1000; ++attempt) {
+        char* end = std::copy(prefix.begin(), prefix.end(), name);
+        end = AppendDigits(end, static_cast<unsigned long>(getpid()));
+        *end++ = '.';
+        end = AppendDigits(end, attempt);
+        end = std::copy_n(".tmp", 5, end);
+        const int fd = open(name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+        if (fd >= 0 || errno != EEXIST) return fd;
+    }
+    errno = EEXIST;
+    return -1;
+}
+
+// 0, or the errno (kNotRegularFile) of the step that failed. The document goes to
+// a fresh temporary file beside the target, with the target's permissions and
+// owner when it exists, and is renamed over it. Async-signal-safe.
+int StoreFile(const std::string& tempPrefix, const char* target, const char* data, std::size_t size) {
+    struct stat existing {};
+    bool exists = false;
+    if (const int problem = TargetProblem(target, existing, exists); problem != 0) return problem;
+    char tempPath[kTempNameCapacity];
+    // Until it holds the target's permissions, the copy is readable by its owner only.
+    const int fd = CreateTemporary(tempPrefix, tempPath, exists ? 0600 : 0666);
     if (fd < 0) return errno;
     int error = 0;
+    if (exists) {
+        if (fchmod(fd, existing.st_mode & 07777) != 0) error = errno;
+        // Only root can give the file back to its owner; anyone else keeps it as theirs.
+        if (geteuid() == 0) (void)!fchown(fd, existing.st_uid, existing.st_gid);
+    }
     for (std::size_t done = 0; done < size && error == 0;) {
         const ssize_t written = write(fd, data + done, size - done);
         if (written > 0) {
@@ -239,15 +351,75 @@ int StoreFile(const char* tempPath, const char* path, const char* data, std::siz
     if (error == 0 && fsync(fd) != 0) error = errno;
     // Linux releases the descriptor even when close reports EINTR.
     if (close(fd) != 0 && error == 0 && errno != EINTR) error = errno;
-    if (error == 0 && rename(tempPath, path) != 0) error = errno;
+    if (error == 0 && rename(tempPath, target) != 0) error = errno;
     if (error != 0) (void)unlink(tempPath);
     return error;
+}
+
+// The file a document for `outputPath` replaces: the path itself, or where a
+// symbolic link there leads (the link stays, as editors keep it). Empty with
+// the reason in `problem` when a link leads nowhere.
+std::string ResolveTarget(const std::string& outputPath, std::string& problem) {
+    struct stat link {};
+    if (lstat(outputPath.c_str(), &link) != 0 || !S_ISLNK(link.st_mode)) return outputPath;
+    char* resolved = realpath(outputPath.c_str(), nullptr);
+    if (resolved == nullptr) {
+        problem = errno == ENOENT ? "a symbolic link to nothing" : std::strerror(errno);
+        return {};
+    }
+    std::string target = resolved;
+    std::free(resolved);
+    return target;
+}
+
+// "<directory of target>/.<name of target>.": the temporary files' names begin
+// so, hidden and in the same file system as the target, so rename is atomic.
+std::string TempPrefixFor(const std::string& target) {
+    const std::size_t slash = target.rfind('/');
+    if (slash == std::string::npos) return "." + target + ".";
+    return target.substr(0, slash + 1) + "." + target.substr(slash + 1) + ".";
+}
+
+// Why rename could not replace an existing `target` that another user owns in a
+// sticky directory such as /tmp, or empty.
+std::string StickyProblem(const std::string& target) {
+    if (geteuid() == 0) return {};
+    struct stat file {};
+    if (lstat(target.c_str(), &file) != 0 || file.st_uid == geteuid()) return {};
+    const std::size_t slash = target.rfind('/');
+    const std::string directory = slash == std::string::npos ? "." : slash == 0 ? "/" : target.substr(0, slash);
+    struct stat parent {};
+    if (stat(directory.c_str(), &parent) != 0 || (parent.st_mode & S_ISVTX) == 0 || parent.st_uid == geteuid())
+        return {};
+    return std::strerror(EPERM);
+}
+
+// Why no document can be stored at `outputPath`, or empty: every check Write
+// makes, plus a trial temporary file in the target's directory.
+std::string StoreProblem(const std::string& outputPath) {
+    std::string problem;
+    const std::string target = ResolveTarget(outputPath, problem);
+    if (target.empty()) return problem;
+    struct stat existing {};
+    bool exists = false;
+    if (const int error = TargetProblem(target.c_str(), existing, exists); error != 0) return ProblemText(error);
+    char probe[kTempNameCapacity];
+    const int fd = CreateTemporary(TempPrefixFor(target), probe, 0600);
+    if (fd < 0) return std::strerror(errno);
+    close(fd);
+    unlink(probe);
+    return StickyProblem(target);
 }
 
 }  // namespace
 
 JsonResults::JsonResults(const std::string& outputPath, const std::string& executable, std::size_t repetitions)
-    : path(outputPath), tempPath(TempPathFor(outputPath)), repetitions(repetitions) {
+    : path(outputPath), repetitions(repetitions) {
+    std::string problem;
+    target = ResolveTarget(outputPath, problem);
+    // A link that leads nowhere now is named as given, so Write reports it.
+    if (target.empty()) target = outputPath;
+    tempPrefix = TempPrefixFor(target);
     documents[0] = Head(executable);
     documents[0] += kCloser;
     documents[1] = documents[0];
@@ -331,41 +503,38 @@ void JsonResults::Add(const std::string& dataType, const std::string& column, st
     document += entries;
     document += kCloser;
     published.store(next);
+    entriesPublished.store(true);
     behind = entries;
 }
 
 const std::string& JsonResults::Text() const { return documents[published.load()]; }
 
+bool JsonResults::HasEntries() const { return entriesPublished.load(); }
+
 bool JsonResults::Write() const {
     const std::string& document = Text();
-    const int error = StoreFile(tempPath.c_str(), path.c_str(), document.data(), document.size());
+    const int error = StoreFile(tempPrefix, target.c_str(), document.data(), document.size());
     if (error == 0) return true;
-    std::printf("Cannot write %s: %s\n", path.c_str(), std::strerror(error));
+    std::printf("Cannot write %s: %s\n", path.c_str(), ProblemText(error).c_str());
     std::fflush(stdout);
     return false;
 }
 
 bool JsonResults::CanWrite(const std::string& outputPath) {
-    const std::string probe = TempPathFor(outputPath);
-    const int fd = open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    // An existing temporary file is one a killed run left; Write replaces it.
-    if (fd < 0 && errno != EEXIST) {
-        std::printf("Cannot write %s: %s\n", outputPath.c_str(), std::strerror(errno));
-        std::fflush(stdout);
-        return false;
-    }
-    if (fd >= 0) {
-        close(fd);
-        unlink(probe.c_str());
-    }
-    return true;
+    const std::string problem = StoreProblem(outputPath);
+    if (problem.empty()) return true;
+    std::printf("Cannot write %s: %s\n", outputPath.c_str(), problem.c_str());
+    std::fflush(stdout);
+    return false;
 }
 
 void JsonResults::WriteFromSignalHandler() {
     const JsonResults* results = active.load();
-    if (results == nullptr) return;
+    // Before the first cell there is nothing to keep, and an earlier run's file
+    // at the path is worth more than an empty list.
+    if (results == nullptr || !results->entriesPublished.load()) return;
     const int savedErrno = errno;
     const std::string& document = results->documents[results->published.load()];
-    (void)StoreFile(results->tempPath.c_str(), results->path.c_str(), document.data(), document.size());
+    (void)StoreFile(results->tempPrefix, results->target.c_str(), document.data(), document.size());
     errno = savedErrno;
 }

@@ -44,22 +44,31 @@ public:
 
     // The document as Write stores it.
     const std::string& Text() const;
+    // Whether a cell has been added.
+    bool HasEntries() const;
 
-    // Replaces the output file atomically: the document goes to "<path>.tmp" in
-    // the same directory, is fsync'd and renamed over the path. On failure prints
+    // Replaces the target atomically: the output path, or the file a symbolic
+    // link there led to when the object was made (the link stays). Only a
+    // regular file or nothing is replaced. The document goes to a new temporary
+    // file "<target dir>/.<target name>.<pid>.<n>.tmp", created exclusively
+    // without following links, given the target's permissions (and, for root,
+    // its owner), fsync'd and renamed over the target. On failure prints
     // "Cannot write <path>: <reason>" on standard output, leaves no temporary
     // file and returns false.
     bool Write() const;
 
-    // Whether Write could store a document at `outputPath`: its temporary file can
-    // be created there (it is removed again). Otherwise prints
-    // "Cannot write <path>: <reason>" and returns false. Asked before a run, so that
-    // a bad path is known before hours of measuring.
+    // Whether Write could store a document at `outputPath`: it is nothing yet, a
+    // regular file or a link to one (not a directory, device, FIFO, socket or a
+    // link that leads nowhere), a temporary file can be created beside the
+    // target (it is removed again), and rename may replace the target.
+    // Otherwise prints "Cannot write <path>: <reason>" and returns false. Asked
+    // before a run, so that a bad path is known before hours of measuring.
     static bool CanWrite(const std::string& outputPath);
-    // Write for a signal handler: the same file, the same steps, only
-    // async-signal-safe calls (open, write, fsync, rename, close, and unlink of
-    // the temporary file after a failure), no output. Does nothing when no
-    // JsonResults exists. Must run on the thread that calls Add; errno is kept.
+    // Write for a signal handler: the same target, the same steps, only
+    // async-signal-safe calls, no output; nothing at all before the first cell,
+    // so an interruption at start leaves an earlier file at the path as it was.
+    // Does nothing when no JsonResults exists. Must run on the thread that calls
+    // Add; errno is kept.
     static void WriteFromSignalHandler();
 
 private:
@@ -67,7 +76,8 @@ private:
                            const std::vector<double>& timesMs);
 
     const std::string path;
-    const std::string tempPath;
+    std::string target;      // the file Write replaces
+    std::string tempPrefix;  // where the temporary files' names begin
     const std::size_t repetitions;
 
     // Two renderings of the document; `published` names the complete one, the
@@ -75,6 +85,7 @@ private:
     // of entries the unpublished one still lacks.
     std::string documents[2];
     std::atomic<int> published{0};
+    std::atomic<bool> entriesPublished{false};
     std::string behind;
     bool hasEntries = false;
 

@@ -163,6 +163,102 @@ TEST_F(JsonResultsTest, signal_handler_writes_the_latest_document_until_destruct
     EXPECT_TRUE(DirectoryEntries().empty());
 }
 
+TEST_F(JsonResultsTest, only_nothing_a_regular_file_or_a_link_to_one_can_be_replaced) {
+    ASSERT_EQ(mkdir((dir + "/directory").c_str(), 0700), 0);
+    ASSERT_EQ(mkfifo((dir + "/fifo").c_str(), 0600), 0);
+    std::ofstream(dir + "/regular") << "old";
+    ASSERT_EQ(symlink("regular", (dir + "/link").c_str()), 0);
+    ASSERT_EQ(symlink("missing", (dir + "/dangling").c_str()), 0);
+    ASSERT_EQ(symlink("loop", (dir + "/loop").c_str()), 0);
+    const struct {
+        const char* name;
+        const char* problem;  // empty: accepted
+    } cases[] = {
+        {"new.json", ""},
+        {"regular", ""},
+        {"link", ""},
+        {"directory", "Is a directory"},
+        {"fifo", "not a regular file"},
+        {"dangling", "a symbolic link to nothing"},
+        {"loop", "Too many levels of symbolic links"},
+        {"missing/new.json", "No such file or directory"},
+    };
+    for (const auto& c : cases) {
+        const std::string path = dir + "/" + c.name;
+        ::testing::internal::CaptureStdout();
+        const bool accepted = JsonResults::CanWrite(path);
+        const std::string line = ::testing::internal::GetCapturedStdout();
+        EXPECT_EQ(accepted, *c.problem == '\0') << c.name;
+        EXPECT_EQ(line, accepted ? "" : "Cannot write " + path + ": " + c.problem + "\n") << c.name;
+    }
+    struct stat status {};
+    EXPECT_TRUE(stat((dir + "/fifo").c_str(), &status) == 0 && S_ISFIFO(status.st_mode));
+
+    // A link keeps pointing where it did; the file it leads to gets the document.
+    JsonResults results(dir + "/link", "sortbench", 1);
+    results.Add("INT", "CPU Standard", 10, {1});
+    ASSERT_TRUE(results.Write());
+    EXPECT_EQ(Slurp(dir + "/regular"), results.Text());
+    char target[64] = {};
+    ASSERT_GT(readlink((dir + "/link").c_str(), target, sizeof target - 1), 0);
+    EXPECT_STREQ(target, "regular");
+
+    // What the path became during the run is checked again before the rename.
+    JsonResults later(dir + "/became-a-fifo", "sortbench", 1);
+    later.Add("INT", "CPU Standard", 10, {1});
+    ASSERT_EQ(mkfifo((dir + "/became-a-fifo").c_str(), 0600), 0);
+    ::testing::internal::CaptureStdout();
+    EXPECT_FALSE(later.Write());
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "Cannot write " + dir + "/became-a-fifo: not a regular file\n");
+}
+
+TEST_F(JsonResultsTest, planted_temporary_names_are_never_followed_and_permissions_are_kept) {
+    const std::string path = dir + "/r.json";
+    std::ofstream(path) << "old";
+    ASSERT_EQ(chmod(path.c_str(), 0640), 0);
+    std::ofstream(dir + "/victim") << "precious";
+    // Every name a temporary file of this process could take first, planted as a link.
+    for (const std::string& planted :
+         {path + ".tmp", dir + "/.r.json." + std::to_string(getpid()) + ".0.tmp",
+          dir + "/.r.json." + std::to_string(getpid()) + ".1.tmp"}) {
+        ASSERT_EQ(symlink((dir + "/victim").c_str(), planted.c_str()), 0);
+    }
+    JsonResults results(path, "sortbench", 1);
+    results.Add("INT", "CPU Standard", 10, {1});
+    ASSERT_TRUE(results.Write());
+    EXPECT_EQ(Slurp(dir + "/victim"), "precious");
+    EXPECT_EQ(Slurp(path), results.Text());
+    struct stat status {};
+    ASSERT_EQ(stat(path.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 07777, 0640u);
+    EXPECT_EQ(DirectoryEntries().size(), 5u) << "no temporary file left beside the links";
+}
+
+TEST_F(JsonResultsTest, an_interruption_before_the_first_cell_keeps_an_earlier_file) {
+    const std::string path = dir + "/r.json";
+    std::ofstream(path) << "an earlier run's results";
+    {
+        JsonResults results(path, "sortbench", 1);
+        EXPECT_FALSE(results.HasEntries());
+        JsonResults::WriteFromSignalHandler();
+        EXPECT_EQ(Slurp(path), "an earlier run's results");
+    }
+}
+
+TEST_F(JsonResultsTest, bytes_that_are_not_utf8_become_replacement_characters) {
+    const std::string path = dir + "/r.json";
+    JsonResults results(path, "/opt/\xff\xc3(\xe2\x82/sort\xc3\xa9" "bench\xed\xa0\x80", 1);
+    results.Add("INT", "CPU Standard", 10, {1});
+    ASSERT_TRUE(results.Write());
+    int status = 0;
+    const std::string executable = RunCommand(std::string(kPython) +
+                                                  "-c \"import json,sys; print(ascii(json.loads(open(sys.argv[1], "
+                                                  "'rb').read().decode('utf-8'))['context']['executable']))\" " + path,
+                                              status);
+    EXPECT_EQ(status, 0) << executable;
+    EXPECT_EQ(executable, "'/opt/\\ufffd\\ufffd(\\ufffd\\ufffd/sort\\xe9bench\\ufffd\\ufffd\\ufffd'\n");
+}
+
 TEST_F(JsonResultsTest, google_benchmark_compare_reads_two_runs) {
     if (access(kComparePy, R_OK) != 0) GTEST_SKIP() << kComparePy << " missing (Debian package libbenchmark-tools)";
     const std::vector<double> times{100, 102, 98, 101, 99};
