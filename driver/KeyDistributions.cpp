@@ -99,8 +99,10 @@ std::vector<Distribution> AllDistributions() {
     return all;
 }
 
-bool ParseDistributionList(const std::string& list, std::vector<Distribution>& out, std::string& error) {
+bool ParseDistributionList(const std::string& list, std::vector<Distribution>& out, std::string& error,
+                           std::string* repeated) {
     out.clear();
+    if (repeated != nullptr) repeated->clear();
     const auto fail = [&error](const std::string& problem) {
         error = "-D: " + problem + "; valid names: ";
         for (const char* name : kNames) error += std::string(name) + ", ";
@@ -108,22 +110,42 @@ bool ParseDistributionList(const std::string& list, std::vector<Distribution>& o
         return false;
     };
     if (list.empty()) return fail("empty distribution list");
+    // Each distribution's result files are opened once per run, so a name given
+    // twice must not make a second series of the same files.
+    std::vector<bool> named(kNames.size(), false);
+    bool all = false;
+    const auto noteRepeat = [repeated](const char* name) {
+        if (repeated == nullptr) return;
+        if ((", " + *repeated + ",").find(std::string(" ") + name + ",") != std::string::npos) return;
+        *repeated += (repeated->empty() ? "" : ", ") + std::string(name);
+    };
     for (std::size_t start = 0;;) {
         const std::size_t comma = list.find(',', start);
         const std::string name = list.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
         if (name.empty()) return fail("empty distribution name in '" + list + "'");
         if (name == "all") {
-            const std::vector<Distribution> all = AllDistributions();
-            out.insert(out.end(), all.begin(), all.end());
+            if (all) noteRepeat("all");
+            for (std::size_t i = 0; i < kNames.size(); ++i) {
+                if (named[i]) noteRepeat(kNames[i]);
+            }
+            all = true;
         } else {
             const auto known = std::find_if(kNames.begin(), kNames.end(),
                                             [&name](const char* candidate) { return name == candidate; });
             if (known == kNames.end()) return fail("unknown distribution '" + name + "'");
-            out.push_back(static_cast<Distribution>(known - kNames.begin()));
+            const auto index = static_cast<std::size_t>(known - kNames.begin());
+            if (named[index] || all) {
+                noteRepeat(*known);
+            } else {
+                out.push_back(static_cast<Distribution>(index));
+            }
+            named[index] = true;
         }
-        if (comma == std::string::npos) return true;
+        if (comma == std::string::npos) break;
         start = comma + 1;
     }
+    if (all) out = AllDistributions();
+    return true;
 }
 
 // Keys the generator does not draw are sized for before anything is drawn, so a

@@ -16,11 +16,15 @@ const char* DistributionName(Distribution distribution);
 // Every distribution, in declaration order.
 std::vector<Distribution> AllDistributions();
 
-// Parses comma-separated names into `out` (replacing its contents), in the
-// order given; duplicates are kept and "all" stands for every name in order.
-// An unknown name, an empty list or an empty name returns false with a
-// one-line `error` that lists the valid names; `out` is then unspecified.
-bool ParseDistributionList(const std::string& list, std::vector<Distribution>& out, std::string& error);
+// Parses comma-separated names into `out` (replacing its contents), each
+// distribution once, in the place of its first mention; "all" anywhere in the
+// list gives every distribution in declaration order. Names that were dropped as
+// repeats (a second mention, or a name beside "all") go into `repeated`, comma
+// separated, when it is given. An unknown name, an empty list or an empty name
+// returns false with a one-line `error` that lists the valid names; `out` is
+// then unspecified.
+bool ParseDistributionList(const std::string& list, std::vector<Distribution>& out, std::string& error,
+                           std::string* repeated = nullptr);
 
 // Keys of one distribution for Element = std::int32_t, float, std::int64_t or
 // double, with every random draw taken from TestDataEngine() (so a seed fixes

@@ -1,12 +1,16 @@
 #include "logging/LogManager.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <iomanip>
+#include <set>
 #include <thread>
 #include <unordered_map>
+#include <utility>
 
 #include "logging/SignalSafeTrim.h"
 
@@ -33,6 +37,47 @@ std::string FormatLocalTime(const char* format) {
     return text.str();
 }
 
+// The files some manager of this process holds open, by device and inode. Two
+// managers on one file would each truncate it and write over the other's text,
+// so a second one is refused whatever path names the file.
+class HeldFiles {
+public:
+    using Identity = std::pair<dev_t, ino_t>;
+
+    static std::optional<Identity> IdentityOf(const std::string& path) {
+        struct stat status {};
+        if (stat(path.c_str(), &status) != 0) return std::nullopt;
+        return Identity{status.st_dev, status.st_ino};
+    }
+    static std::optional<Identity> IdentityOf(int fileDescriptor) {
+        struct stat status {};
+        if (fileDescriptor < 0 || fstat(fileDescriptor, &status) != 0) return std::nullopt;
+        return Identity{status.st_dev, status.st_ino};
+    }
+
+    bool Holds(const Identity& file) {
+        std::lock_guard<std::mutex> lock(mutex);
+        return held.count(file) != 0;
+    }
+    void Add(const Identity& file) {
+        std::lock_guard<std::mutex> lock(mutex);
+        held.insert(file);
+    }
+    void Remove(const Identity& file) {
+        std::lock_guard<std::mutex> lock(mutex);
+        held.erase(file);
+    }
+
+private:
+    std::mutex mutex;
+    std::set<Identity> held;
+};
+
+HeldFiles& Held() {
+    static HeldFiles files;
+    return files;
+}
+
 }  // namespace
 
 LogManager::LogManager() = default;
@@ -51,11 +96,21 @@ bool LogManager::Init(const std::string& dir, const std::string& name, char mode
     filePath = dir.back() == '/' ? dir + name : dir + "/" + name;
     // The old file is closed below; its descriptor number may come back for the new one.
     KeepTrimmedOnSignal(false);
+    HoldFile(false);
+    const std::optional<HeldFiles::Identity> existing = HeldFiles::IdentityOf(filePath);
+    if (existing && Held().Holds(*existing)) {
+        // Opening it would truncate or overwrite text another manager owns.
+        engine.ClearAll();
+        PrintLine("Failed to initialize Log File: " + filePath + "\n");
+        filePath.clear();
+        return false;
+    }
 
     const auto createNew = [this] {
         if (engine.NewFile(filePath, 1)) {
             writePos = 0;
             KeepTrimmedOnSignal(true);
+            HoldFile(true);
             PrintLine("Initialized Log File: " + filePath + "\n");
             return true;
         }
@@ -87,6 +142,7 @@ bool LogManager::Init(const std::string& dir, const std::string& name, char mode
             --writePos;
         }
         KeepTrimmedOnSignal(true);
+        HoldFile(true);
         PrintLine("Initialized Log File: " + filePath + "\n");
         return true;
     }
@@ -194,8 +250,17 @@ void LogManager::KeepTrimmedOnSignal(bool keep) {
     trimSlot = keep ? SignalSafeTrim::Register(engine.mmFile.fileDescriptor, writePos) : -1;
 }
 
+void LogManager::HoldFile(bool hold) {
+    if (heldFile) Held().Remove(*heldFile);
+    heldFile.reset();
+    if (!hold) return;
+    heldFile = HeldFiles::IdentityOf(engine.mmFile.fileDescriptor);
+    if (heldFile) Held().Add(*heldFile);
+}
+
 void LogManager::TrimAndClose() {
     KeepTrimmedOnSignal(false);
+    HoldFile(false);
     if (!filePath.empty()) {
         (void)engine.ResizeFile(writePos);
     }
@@ -222,6 +287,11 @@ std::string LogManager::PendingText() {
 std::string LogManager::FilePath() {
     std::lock_guard<std::mutex> lock(mutex);
     return filePath;
+}
+
+int LogManager::LastError() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return engine.mmFile.lastError;
 }
 
 unsigned long LogManager::FileSize() {

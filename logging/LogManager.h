@@ -2,9 +2,13 @@
 
 #include "support/FileEngine.h"
 
+#include <sys/types.h>
+
 #include <mutex>
+#include <optional>
 #include <sstream>
 #include <string>
+#include <utility>
 
 // A text file written through a memory-mapped view.
 //
@@ -50,7 +54,9 @@ public:
     // opened (the manager then has no file) and
     // "Failed to initialize Log File. Invalid mode: <mode>" for another mode. An
     // empty dir or name succeeds without effect. A file already open is closed
-    // without trimming. Must not run concurrently with other calls.
+    // without trimming. A file another manager of this process holds open (by
+    // any path) is refused untouched, with the "Failed" line: one file, one
+    // writer. Must not run concurrently with other calls.
     bool Init(const std::string& dir, const std::string& name, char mode);
 
     // Appends text unchanged, then writes through.
@@ -79,6 +85,9 @@ public:
     std::string PendingText();
     // Full path of the file; empty without one.
     std::string FilePath();
+    // errno of the latest failure of the file's engine (a grow the disk refused),
+    // 0 before any: the cause to name when text stays pending.
+    int LastError();
     // Active backend's file size; 0 without a file.
     unsigned long FileSize();
 
@@ -102,6 +111,8 @@ private:
     void AppendLinePrefix();
     // Registers the open file with SignalSafeTrim (true) or forgets it (false).
     void KeepTrimmedOnSignal(bool keep);
+    // Records the open file as this manager's (true) or forgets it (false).
+    void HoldFile(bool hold);
 
     std::mutex mutex;
     std::string pendingText;
@@ -111,4 +122,5 @@ private:
     // Smallest growth of the file, so that small appends rarely remap.
     unsigned long growStep = 1024;
     int trimSlot = -1;  // SignalSafeTrim slot of the open file; -1 without one
+    std::optional<std::pair<dev_t, ino_t>> heldFile;  // the open file's identity, while held
 };

@@ -125,7 +125,7 @@ TYPED_TEST(KeyDistributions, a_seed_fixes_the_keys_and_count_zero_draws_nothing)
     }
 }
 
-TEST(DistributionList, parses_names_in_order_or_names_the_valid_ones) {
+TEST(DistributionList, parses_names_in_order_each_once_or_names_the_valid_ones) {
     using D = Distribution;
     const std::vector<D> all = {D::Uniform, D::Sorted,   D::Reverse, D::NearlySorted,
                                 D::FewUnique, D::Equal, D::Zipf,    D::Skewed};
@@ -133,13 +133,17 @@ TEST(DistributionList, parses_names_in_order_or_names_the_valid_ones) {
         const char* list;
         bool valid;
         std::vector<D> expected;
+        const char* repeated = "";
     };
     const Case cases[] = {
         {"uniform", true, {D::Uniform}},
         {"zipf,sorted,nearly-sorted", true, {D::Zipf, D::Sorted, D::NearlySorted}},
         {"few-unique,equal,reverse,skewed", true, {D::FewUnique, D::Equal, D::Reverse, D::Skewed}},
-        {"equal,equal", true, {D::Equal, D::Equal}},
+        {"equal,equal", true, {D::Equal}, "equal"},
+        {"sorted,zipf,sorted,zipf", true, {D::Sorted, D::Zipf}, "sorted, zipf"},
         {"all", true, all},
+        {"all,zipf", true, all, "zipf"},
+        {"zipf,all,all", true, all, "zipf, all"},
         {"foo", false, {}},
         {"sorted,Zipf", false, {}},
         {"", false, {}},
@@ -151,9 +155,11 @@ TEST(DistributionList, parses_names_in_order_or_names_the_valid_ones) {
         SCOPED_TRACE(c.list);
         std::vector<D> parsed = {D::Skewed};
         std::string error;
-        ASSERT_EQ(ParseDistributionList(c.list, parsed, error), c.valid);
+        std::string repeated;
+        ASSERT_EQ(ParseDistributionList(c.list, parsed, error, &repeated), c.valid);
         if (c.valid) {
             EXPECT_EQ(parsed, c.expected);
+            EXPECT_EQ(repeated, c.repeated);
         } else {
             EXPECT_NE(error.find("uniform, sorted, reverse, nearly-sorted, few-unique, equal, zipf, skewed, all"),
                       std::string::npos);

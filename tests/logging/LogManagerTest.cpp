@@ -137,6 +137,28 @@ TEST(LogManagerInit, failed_init_writes_nothing_and_creates_nothing) {
     EXPECT_TRUE(std::filesystem::is_empty(dir.Path()));
 }
 
+TEST(LogManagerInit, a_file_another_manager_holds_is_refused_by_any_path) {
+    TempDirectory dir;
+    LogManager first;
+    Open(first, dir, "bench.csv");
+    first += "header\nrow";
+    std::filesystem::create_symlink("bench.csv", dir.File("link.csv"));
+    std::filesystem::create_hard_link(dir.File("bench.csv"), dir.File("hard.csv"));
+    for (const char* name : {"bench.csv", "link.csv", "hard.csv"}) {
+        for (const char mode : {'w', 'a'}) {
+            LogManager second;
+            const std::string out = CaptureOutput([&] { EXPECT_FALSE(second.Init(dir.Path().string(), name, mode)); });
+            EXPECT_EQ(out, "Failed to initialize Log File: " + dir.File(name) + "\n");
+            second += "overwritten";
+        }
+    }
+    first.Close();
+    EXPECT_EQ(ReadWholeFile(dir.File("bench.csv")), "header\nrow");
+    // Once closed, the file is free for the next writer.
+    LogManager next;
+    Open(next, dir, "bench.csv", 'a');
+}
+
 TEST(LogManagerInit, empty_directory_or_name_succeeds_without_effect) {
     LogManager log;
     const std::string out = CaptureOutput([&] {
