@@ -1,6 +1,8 @@
 #include "driver/RunPlan.h"
 
 #include <cstring>
+#include <limits>
+#include <optional>
 
 #include "driver/RunConditions.h"
 #include "strings/NumericTest.h"
@@ -44,12 +46,32 @@ std::vector<std::uint64_t> ResolveCounts(const Switches& s) {
 }
 
 // Unsigned decimal up to the first non-digit; a leading "-" negates modulo 2^64.
-std::uint64_t ParseCount(const char* text) {
+// Digits worth more than 2^64 - 1 give nullopt rather than a wrapped count.
+std::optional<std::uint64_t> ParseCount(const char* text) {
     bool negative = false;
     if (*text == '+' || *text == '-') negative = *text++ == '-';
     std::uint64_t value = 0;
-    for (; *text >= '0' && *text <= '9'; ++text) value = value * 10 + static_cast<std::uint64_t>(*text - '0');
+    for (; *text >= '0' && *text <= '9'; ++text) {
+        const auto digit = static_cast<std::uint64_t>(*text - '0');
+        if (value > (std::numeric_limits<std::uint64_t>::max() - digit) / 10) return std::nullopt;
+        value = value * 10 + digit;
+    }
     return negative ? 0 - value : value;
+}
+
+// Why a "-S" value cannot be run, or empty. A negative count wraps around to more
+// records than 32-bit indices can address, so it fails as surely as a count that
+// does not fit in 64 bits; both are refused before anything is created.
+std::string CountProblem(const char* option, const char* text) {
+    const std::optional<std::uint64_t> count = ParseCount(text);
+    const std::string given = std::string(option) + " " + text;
+    if (!count) return given + ": the record count is larger than 18446744073709551615";
+    const bool negative = *text == '-';
+    if (negative && *count > std::numeric_limits<std::uint32_t>::max()) {
+        return given + ": a negative record count wraps around to " + std::to_string(*count) +
+               ", more than the 4294967295 records 32-bit indices can address";
+    }
+    return {};
 }
 
 bool Is(const char* arg, const char* option) { return std::strcmp(arg, option) == 0; }
@@ -139,7 +161,13 @@ RunPlan ParseCommandLine(int argc, const char* const argv[], const std::string& 
         if (Is(arg, "-S") || Is(arg, "-s")) {
             // A non-numeric value is not consumed: it is examined as an option next.
             if (i + 1 < argc && SLib::STR_IsNum(argv[i + 1])) {
-                s.customCount = ParseCount(argv[++i]);
+                const char* value = argv[++i];
+                const std::string problem = CountProblem(arg, value);
+                if (problem.empty()) {
+                    s.customCount = *ParseCount(value);
+                } else {
+                    refuse(problem);
+                }
             } else {
                 plan.warnings.push_back(std::string("Ignoring ") + arg + ": it needs a record count after it");
             }
@@ -168,10 +196,14 @@ RunPlan ParseCommandLine(int argc, const char* const argv[], const std::string& 
             }
         } else if (Is(arg, "-D") || Is(arg, "-d")) {
             std::string problem;
+            std::string repeated;
             if (i + 1 >= argc) {
                 refuse(std::string(arg) + " needs a list of key distributions");
-            } else if (!ParseDistributionList(argv[++i], plan.distributions, problem)) {
+            } else if (!ParseDistributionList(argv[++i], plan.distributions, problem, &repeated)) {
                 refuse(problem);
+            } else if (!repeated.empty()) {
+                plan.warnings.push_back(std::string(arg) + " " + argv[i] + ": each key distribution runs once (" +
+                                        repeated + " named more than once)");
             }
         } else if (Is(arg, "-PEERS")) {
             plan.peersEnabled = true;

@@ -43,7 +43,10 @@ inline constexpr int kMaxRepetitions = 1000;
 
 // Turns argv into the run plan. Never prints: unknown arguments, other casings and
 // non-numeric values after "-S" and "-R" are skipped, each with a line in
-// `warnings`; a bad value of "-R" or a missing directory after "-O" sets `error`.
+// `warnings`, and so is a key distribution named twice in "-D" (it runs once);
+// a bad value of "-R", "-D" or "-S" (a count past 2^64 - 1, or a negative one,
+// which wraps past what 32-bit indices address) or a missing path after "-O" or
+// "-JSON" sets `error`.
 // `startStamp` is the 12-digit time stamp of the run directory; `logDirectory`
 // (the default parent of run directories, overridden by "-O") must end with "/".
 RunPlan ParseCommandLine(int argc, const char* const argv[], const std::string& startStamp,

@@ -83,8 +83,26 @@ TEST(RunPlan, custom_count_takes_the_next_numeric_argument) {
     EXPECT_EQ(Parse({"-S", "1.9"}).counts, Counts{1});
     EXPECT_EQ(Parse({"-S", "0"}).counts, StandardLadder());
     EXPECT_EQ(Parse({"-S", "-."}).counts, StandardLadder());
-    EXPECT_EQ(Parse({"-S", "-1"}).counts, Counts{18446744073709551615u});
+    EXPECT_EQ(Parse({"-S", "-0"}).counts, StandardLadder());
+    EXPECT_EQ(Parse({"-S", "18446744073709551615"}).counts, Counts{18446744073709551615u});
     EXPECT_EQ(Parse({"-S"}).counts, StandardLadder());
+}
+
+TEST(RunPlan, counts_past_64_bits_or_below_zero_are_refused_not_wrapped) {
+    const struct {
+        const char* value;
+        const char* problem;
+    } cases[] = {
+        {"18446744073709551616", "-S 18446744073709551616: the record count is larger than 18446744073709551615"},
+        {"18446744073709551716", "larger than 18446744073709551615"},
+        {"99999999999999999999.5", "larger than 18446744073709551615"},
+        {"-1", "-S -1: a negative record count wraps around to 18446744073709551615, more than the 4294967295"},
+        {"-99999999999999999999", "larger than 18446744073709551615"},
+    };
+    for (const auto& c : cases) {
+        const RunPlan plan = Parse({"-S", c.value, "-MIN"});
+        EXPECT_NE(plan.error.find(c.problem), std::string::npos) << c.value << ": " << plan.error;
+    }
 }
 
 TEST(RunPlan, non_numeric_value_after_S_is_examined_as_an_option) {
@@ -166,6 +184,10 @@ TEST(RunPlan, distributions_peers_and_json_file_are_options_of_their_own) {
         EXPECT_FALSE(plan.error.empty()) << *args.begin() << " " << (args.size() > 1 ? *(args.begin() + 1) : "");
     }
     EXPECT_NE(Parse({"-D", "bogus"}).error.find("uniform, sorted, reverse"), std::string::npos);
+    const RunPlan twice = Parse({"-D", "zipf,sorted,zipf"});
+    EXPECT_EQ(twice.distributions, (std::vector<Distribution>{Distribution::Zipf, Distribution::Sorted}));
+    EXPECT_EQ(twice.warnings,
+              std::vector<std::string>{"-D zipf,sorted,zipf: each key distribution runs once (zipf named more than once)"});
 
     const RunPlan plan = Parse({"-PEERS", "-GPU", "-JSON", "out.json"});
     EXPECT_EQ(plan.jsonPath, "out.json");
