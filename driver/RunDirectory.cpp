@@ -1,5 +1,6 @@
 #include "driver/RunDirectory.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -10,7 +11,10 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <filesystem>
+#include <vector>
+
+#include "driver/KeyDistributions.h"
+#include "driver/ResultFiles.h"
 
 namespace {
 
@@ -25,18 +29,23 @@ bool IsDirectory(const std::string& path) {
     return stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
 }
 
-bool MakeDirectory(const std::string& path, bool withParents) {
-    if (IsDirectory(path)) return true;
+// 0, or the errno of the mkdir that failed.
+int MakeDirectory(const std::string& path, bool withParents) {
+    if (IsDirectory(path)) return 0;
     if (withParents && path.size() > 1) {
         const size_t slash = path.find_last_of('/', path.size() - 2);
-        if (slash != std::string::npos && slash > 0 && !MakeDirectory(path.substr(0, slash + 1), true)) return false;
+        if (slash != std::string::npos && slash > 0) {
+            if (const int error = MakeDirectory(path.substr(0, slash + 1), true); error != 0) return error;
+        }
     }
     // Default permissions: 0777 less the umask. A racing creator is as good as ours.
-    return mkdir(path.c_str(), 0777) == 0 || IsDirectory(path);
+    if (mkdir(path.c_str(), 0777) == 0) return 0;
+    const int error = errno;
+    return IsDirectory(path) ? 0 : error;
 }
 
-void ReportFailure(const std::string& path, const std::string& hint) {
-    std::printf("Failed to create directory: %s%s\n", path.c_str(), hint.c_str());
+void ReportFailure(const std::string& path, int error, const std::string& hint) {
+    std::printf("Failed to create directory: %s: %s%s\n", path.c_str(), std::strerror(error), hint.c_str());
     std::fflush(stdout);
 }
 
@@ -54,20 +63,20 @@ private:
     int fd;
 };
 
-int OpenLockFile(const std::string& directory) {
-    return open((directory + kRunLockFileName).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+bool IsRegularFile(int fd) {
+    struct stat status {};
+    return fd >= 0 && fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
 }
 
-// Cuts `path` back to its last non-zero byte; true when it was padded.
-bool TrimTrailingZeros(const std::string& path) {
-    const Descriptor file(open(path.c_str(), O_RDWR | O_CLOEXEC));
+// Cuts the file to its last non-zero byte; true when it was padded.
+bool TrimTrailingZeros(int fd) {
     struct stat status {};
-    if (file.Get() < 0 || fstat(file.Get(), &status) != 0 || status.st_size == 0) return false;
+    if (fstat(fd, &status) != 0 || status.st_size == 0) return false;
     off_t end = status.st_size;
     char block[65536];
     while (end > 0) {
         const off_t start = std::max<off_t>(0, end - static_cast<off_t>(sizeof block));
-        const ssize_t got = pread(file.Get(), block, static_cast<std::size_t>(end - start), start);
+        const ssize_t got = pread(fd, block, static_cast<std::size_t>(end - start), start);
         if (got != end - start) return false;
         const char* last = block + got;
         while (last > block && last[-1] == '\0') --last;
@@ -77,7 +86,7 @@ bool TrimTrailingZeros(const std::string& path) {
         }
         end = start;
     }
-    return end < status.st_size && ftruncate(file.Get(), end) == 0;
+    return end < status.st_size && ftruncate(fd, end) == 0;
 }
 
 // "cpu_" or "cpu_gpu_", then a 12-digit stamp.
@@ -87,10 +96,42 @@ bool IsRunDirectoryName(const std::string& name) {
            std::all_of(name.begin() + static_cast<long>(prefix), name.end(), ::isdigit);
 }
 
-bool IsResultFile(const std::filesystem::directory_entry& entry) {
-    std::error_code error;
-    const auto extension = entry.path().extension();
-    return entry.is_regular_file(error) && (extension == ".csv" || extension == ".txt");
+// The names of the files in `directory`, without "." and "..".
+std::vector<std::string> EntryNames(int directory) {
+    std::vector<std::string> names;
+    const int listing = dup(directory);
+    if (listing < 0) return names;
+    DIR* stream = fdopendir(listing);
+    if (stream == nullptr) {
+        close(listing);
+        return names;
+    }
+    while (const dirent* entry = readdir(stream)) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..") names.push_back(name);
+    }
+    closedir(stream);
+    return names;
+}
+
+// Trims the run's own result files in the run directory `name` below `logDirectory`,
+// when it is a real directory (not a link) holding a regular lock file that no
+// live run holds. True when a file was padded.
+bool RepairRun(int logDirectory, const std::string& name) {
+    const Descriptor run(openat(logDirectory, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (run.Get() < 0) return false;
+    // No lock file, no directory of ours: the lock is made with the directory.
+    const Descriptor lock(openat(run.Get(), kRunLockFileName, O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    // A held lock is a live run: its padding is where its next cells go.
+    if (!IsRegularFile(lock.Get()) || flock(lock.Get(), LOCK_EX | LOCK_NB) != 0) return false;
+    bool trimmed = false;
+    for (const std::string& file : EntryNames(run.Get())) {
+        if (!IsRunFileName(file)) continue;
+        // Neither a link nor a device or FIFO is ever opened for writing here.
+        const Descriptor result(openat(run.Get(), file.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        if (IsRegularFile(result.Get())) trimmed = TrimTrailingZeros(result.Get()) || trimmed;
+    }
+    return trimmed;
 }
 
 }  // namespace
@@ -116,8 +157,9 @@ std::string NextStamp(const std::string& stamp) {
 }
 
 bool CreateLogDirectory(const std::string& logDirectory, bool withParents, const std::string& hint) {
-    if (MakeDirectory(logDirectory, withParents)) return true;
-    ReportFailure(logDirectory, hint);
+    const int error = MakeDirectory(logDirectory, withParents);
+    if (error == 0) return true;
+    ReportFailure(logDirectory, error, hint);
     return false;
 }
 
@@ -129,18 +171,20 @@ bool RunDirectory::Claim(const std::string& preferred, const std::string& hint) 
     std::string candidate = preferred.back() == '/' ? preferred.substr(0, preferred.size() - 1) : preferred;
     for (int attempt = 0;; ++attempt) {
         if (mkdir(candidate.c_str(), 0777) == 0) break;
+        const int error = errno;
         // A directory of that name belongs to another run; anything else is ours to report.
-        const bool taken = errno == EEXIST && IsDirectory(candidate);
+        const bool taken = error == EEXIST && IsDirectory(candidate);
         const std::string next =
             candidate.size() < kStampLength ? "" : NextStamp(candidate.substr(candidate.size() - kStampLength));
         if (!taken || next.empty() || attempt + 1 == kMaxStampAttempts) {
-            ReportFailure(candidate + "/", hint);
+            ReportFailure(candidate + "/", error, hint);
             return false;
         }
         candidate.replace(candidate.size() - kStampLength, kStampLength, next);
     }
     path = candidate + "/";
-    lockDescriptor = OpenLockFile(path);
+    // The directory is brand new, so nothing may already stand at the lock's name.
+    lockDescriptor = open((path + kRunLockFileName).c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     // Blocking: a starting run's repair may hold the lock for a moment.
     if (lockDescriptor < 0 || flock(lockDescriptor, LOCK_EX) != 0) {
         std::printf("Cannot lock the run directory %s%s: %s\n", path.c_str(), kRunLockFileName, std::strerror(errno));
@@ -150,20 +194,31 @@ bool RunDirectory::Claim(const std::string& preferred, const std::string& hint) 
     return true;
 }
 
+bool IsRunFileName(const std::string& name) {
+    if (name == "run_conditions.txt") return true;
+    for (const char* prefix : {"bench_", "stats_"}) {
+        const std::string start = prefix;
+        if (name.size() <= start.size() + 4 || name.compare(0, start.size(), start) != 0 ||
+            name.compare(name.size() - 4, 4, ".csv") != 0)
+            continue;
+        const std::string series = name.substr(start.size(), name.size() - start.size() - 4);
+        for (const std::string& type : DataTypeNames()) {
+            if (series == type) return true;
+            for (const Distribution distribution : AllDistributions()) {
+                if (series == type + "_" + DistributionName(distribution)) return true;
+            }
+        }
+    }
+    return false;
+}
+
 std::vector<std::string> RepairInterruptedRuns(const std::string& logDirectory) {
     std::vector<std::string> repaired;
-    std::error_code error;
-    for (const auto& run : std::filesystem::directory_iterator(logDirectory, error)) {
-        if (!run.is_directory(error) || !IsRunDirectoryName(run.path().filename().string())) continue;
-        const std::string directory = run.path().string() + "/";
-        const Descriptor lock(OpenLockFile(directory));
-        // A held lock is a live run: its padding is where its next cells go.
-        if (lock.Get() < 0 || flock(lock.Get(), LOCK_EX | LOCK_NB) != 0) continue;
-        bool trimmed = false;
-        for (const auto& file : std::filesystem::directory_iterator(directory, error)) {
-            if (IsResultFile(file)) trimmed = TrimTrailingZeros(file.path().string()) || trimmed;
-        }
-        if (trimmed) repaired.push_back(directory);
+    const Descriptor logs(open(logDirectory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (logs.Get() < 0) return repaired;
+    const std::string parent = logDirectory.back() == '/' ? logDirectory : logDirectory + "/";
+    for (const std::string& name : EntryNames(logs.Get())) {
+        if (IsRunDirectoryName(name) && RepairRun(logs.Get(), name)) repaired.push_back(parent + name + "/");
     }
     std::sort(repaired.begin(), repaired.end());
     return repaired;

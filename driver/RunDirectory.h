@@ -19,8 +19,9 @@ public:
 
     // Creates `preferred` ("<log dir>/cpu_[gpu_]YYMMDDhhmmss/") exclusively. When
     // another run owns that name, the stamp is advanced a second at a time to the
-    // first free one. Then takes the lock. On failure prints
-    // "Failed to create directory: <path>" followed by `hint`, and returns false.
+    // first free one. Then creates the lock file (exclusively) and takes the lock.
+    // On failure prints "Failed to create directory: <path>: <reason>" followed by
+    // `hint`, and returns false.
     bool Claim(const std::string& preferred, const std::string& hint = "");
 
     // The claimed directory, ending with "/"; empty before a successful Claim.
@@ -36,15 +37,23 @@ inline constexpr const char* kRunLockFileName = "run.lock";
 // Creates the log directory, the parent of every run directory, keeping one that
 // already exists; one level deep unless `withParents`. When it cannot be made
 // (missing parent, no permission, a file of that name) prints
-// "Failed to create directory: <path>" followed by `hint`, and returns false.
+// "Failed to create directory: <path>: <reason>" followed by `hint`, and returns
+// false.
 bool CreateLogDirectory(const std::string& logDirectory, bool withParents, const std::string& hint = "");
 
 // The stamp a second after `stamp` ("%y%m%d%H%M%S"); empty when `stamp` is not
 // such a stamp.
 std::string NextStamp(const std::string& stamp);
 
-// Every run directory ("cpu_[gpu_]<12 digits>") below `logDirectory` whose lock is
-// free and whose result files (*.csv, *.txt) end in zero bytes gets those files
-// cut back to their last non-zero byte. Returns the repaired directories, each
+// Whether `name` is a file a run writes into its directory: "bench_<series>.csv"
+// or "stats_<series>.csv" (series: a data type, or a data type, "_" and a key
+// distribution) or "run_conditions.txt".
+bool IsRunFileName(const std::string& name);
+
+// Every run directory ("cpu_[gpu_]<12 digits>") below `logDirectory` that is a
+// real directory (not a link) with a regular lock file that is free gets the
+// files the run wrote (IsRunFileName) cut back to their last non-zero byte, when
+// they are regular files (never followed through a link) that end in zero bytes.
+// Nothing else is opened for writing. Returns the repaired directories, each
 // ending with "/". Directories it cannot open or lock are left alone.
 std::vector<std::string> RepairInterruptedRuns(const std::string& logDirectory);

@@ -2,6 +2,7 @@
 // for its directory. Runs the real program as a child process.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <chrono>
@@ -191,4 +192,39 @@ TEST(RunDirectory, next_stamp_is_one_second_later_on_the_calendar) {
         {"280228235959", "280229000000"}, {"26120708150", ""},              {"26120708150x", ""},
     };
     for (const auto& c : cases) EXPECT_EQ(NextStamp(c.stamp), c.next) << c.stamp;
+}
+
+TEST(RunDirectory, repair_trims_only_the_run_files_it_wrote_never_through_links) {
+    const TempDirectory logs;
+    const TempDirectory outside;
+    const std::string padded = std::string("row") + std::string(100, '\0');
+    const std::string victim = outside.File("victim.csv");
+    TestSupport::WriteWholeFile(victim, padded);
+    const auto makeRun = [&](const std::string& name, bool withLock) {
+        const std::string run = logs.File(name) + "/";
+        std::filesystem::create_directory(run);
+        if (withLock) TestSupport::WriteWholeFile(run + kRunLockFileName, "");
+        return run;
+    };
+    const std::string ours = makeRun("cpu_261207081500", true);
+    for (const char* name : {"bench_INT.csv", "stats_BIGFLOAT_zipf.csv", "run_conditions.txt", "notes.csv",
+                             "bench_INT_bogus.csv", "bench_.csv"})
+        TestSupport::WriteWholeFile(ours + name, padded);
+    std::filesystem::create_symlink(victim, ours + "bench_FLOAT.csv");
+    ASSERT_EQ(mkfifo((ours + "bench_BIGINT.csv").c_str(), 0600), 0);
+    const std::string lockless = makeRun("cpu_261207081501", false);
+    TestSupport::WriteWholeFile(lockless + "bench_INT.csv", padded);
+    std::filesystem::create_directory(outside.File("elsewhere"));
+    TestSupport::WriteWholeFile(outside.File("elsewhere/") + kRunLockFileName, "");
+    TestSupport::WriteWholeFile(outside.File("elsewhere/bench_INT.csv"), padded);
+    std::filesystem::create_directory_symlink(outside.File("elsewhere"), logs.File("cpu_261207081502"));
+
+    EXPECT_EQ(RepairInterruptedRuns(logs.Path().string() + "/"), std::vector<std::string>{ours});
+    for (const char* name : {"bench_INT.csv", "stats_BIGFLOAT_zipf.csv", "run_conditions.txt"})
+        EXPECT_EQ(ReadWholeFile(ours + name), "row") << name;
+    for (const char* name : {"notes.csv", "bench_INT_bogus.csv", "bench_.csv"})
+        EXPECT_EQ(ReadWholeFile(ours + name), padded) << name;
+    EXPECT_EQ(ReadWholeFile(victim), padded);
+    EXPECT_EQ(ReadWholeFile(lockless + "bench_INT.csv"), padded);
+    EXPECT_EQ(ReadWholeFile(outside.File("elsewhere/bench_INT.csv")), padded);
 }
