@@ -45,7 +45,20 @@ MMFile& MMFile::operator=(MMFile&& other) noexcept {
     mapDelta = std::exchange(other.mapDelta, 0);
     mapLength = std::exchange(other.mapLength, 0);
     mapAddress = std::exchange(other.mapAddress, nullptr);
+    lastError = std::exchange(other.lastError, 0);
+    reportedWhat = std::exchange(other.reportedWhat, nullptr);
+    reportedError = std::exchange(other.reportedError, 0);
     return *this;
+}
+
+void MMFile::Report(const char* what) {
+    lastError = errno;
+    // A full disk refuses every retry the same way; saying so once per file is enough.
+    if (reportedWhat != nullptr && std::strcmp(reportedWhat, what) == 0 && reportedError == lastError) return;
+    std::perror(what);
+    reportedWhat = what;
+    reportedError = lastError;
+    errno = lastError;
 }
 
 MMFile::~MMFile() { ClearAll(); }
@@ -64,13 +77,13 @@ bool MMFile::OpenFile(const std::string& filePath, std::string fileAccess) {
     access = std::move(fileAccess);
     fileDescriptor = open(target.c_str(), (access == "w" ? O_RDWR : O_RDONLY) | O_CLOEXEC);
     if (fileDescriptor < 0) {
-        perror("MMFile - CreateFile failed with error");
+        Report("MMFile - CreateFile failed with error");
         ClearAll();
         return false;
     }
     path = target;
     if (fstat(fileDescriptor, &fileStatus) != 0) {
-        perror("MMFile - Getting FileStat failed with error");
+        Report("MMFile - Getting FileStat failed with error");
         ClearAll();
         return false;
     }
@@ -99,7 +112,7 @@ bool MMFile::NewFile(const std::string& filePath, unsigned long size) {
     access.assign(1, 'w');  // assign("w") trips a false -Wrestrict in GCC 12
     fileDescriptor = open(target.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fileDescriptor < 0) {
-        perror("MMFile - CreateFile failed with error");
+        Report("MMFile - CreateFile failed with error");
         ClearAll();
         return false;
     }
@@ -148,7 +161,7 @@ bool MMFile::MapRange(unsigned long start, unsigned long length) {
         if (mapLength == 0) {
             errno = EINVAL;
         }
-        perror("MMFile - mmap failed with error");
+        Report("MMFile - mmap failed with error");
         mapLength = 0;
         return false;
     }
@@ -169,12 +182,12 @@ bool MMFile::ResizeFile(unsigned long size) {
     }
     if (size > static_cast<unsigned long>(LONG_MAX)) {
         errno = EFBIG;
-        perror("MMFile - ftruncate failed with error");
+        Report("MMFile - ftruncate failed with error");
         return false;
     }
     struct stat current {};
     if (fstat(fileDescriptor, &current) != 0) {
-        perror("MMFile - Getting FileStat failed with error");
+        Report("MMFile - Getting FileStat failed with error");
         return false;
     }
     const auto diskSize = static_cast<unsigned long>(current.st_size);
@@ -187,12 +200,12 @@ bool MMFile::ResizeFile(unsigned long size) {
         if (error != 0 && error != EOPNOTSUPP && error != ENOSYS) {
             (void)ftruncate(fileDescriptor, static_cast<off_t>(diskSize));
             errno = error;
-            perror("MMFile - reserving disk space failed with error");
+            Report("MMFile - reserving disk space failed with error");
             return false;
         }
     }
     if (ftruncate(fileDescriptor, static_cast<off_t>(size)) != 0) {
-        perror("MMFile - ftruncate failed with error");
+        Report("MMFile - ftruncate failed with error");
         if (growing) {
             (void)ftruncate(fileDescriptor, static_cast<off_t>(diskSize));
         }
@@ -207,7 +220,7 @@ bool MMFile::ResizeFile(unsigned long size) {
     }
     void* moved = mremap(mapAddress, mapLength, size, MREMAP_MAYMOVE);
     if (moved == MAP_FAILED) {
-        perror("MMFile - mremap failed with error");
+        Report("MMFile - mremap failed with error");
         if (growing) {
             // The old mapping is intact: give the file its old size back.
             (void)ftruncate(fileDescriptor, static_cast<off_t>(diskSize));
@@ -224,6 +237,7 @@ bool MMFile::ResizeFile(unsigned long size) {
     viewStart = 0;
     viewLength = size;
     view = mapAddress;
+    reportedWhat = nullptr;
     return true;
 }
 
@@ -252,7 +266,7 @@ bool MMFile::FlushView() {
         return false;
     }
     if (msync(mapAddress, mapLength, MS_SYNC) != 0) {
-        perror("Could not flush memory to disk");
+        Report("Could not flush memory to disk");
         return false;
     }
     return true;
@@ -284,6 +298,8 @@ void MMFile::ClearAll() {
     fileStatus = {};
     path.clear();
     access.clear();
+    reportedWhat = nullptr;
+    reportedError = 0;
 }
 
 }  // namespace AppCore

@@ -12,7 +12,9 @@ namespace AppCore {
 // States: closed (descriptor -1, no view), open without a view (after a failed
 // mapping or ClearView) and open with a view. Every operation that can fail
 // returns false after printing its own message (perror text on standard error,
-// printf text on standard output) and leaves the state its comment names.
+// printf text on standard output) and leaves the state its comment names; a
+// perror message repeats only after a successful resize in between, so a full
+// disk retried cell after cell is reported once per file.
 // Only access "w" permits ResizeFile, WriteToDisk and FlushView; with "r" they
 // return false silently. Not thread-safe: one thread at a time.
 //
@@ -33,6 +35,7 @@ public:
     unsigned long mapDelta = 0;        // viewStart - mapOffset
     unsigned long mapLength = 0;       // bytes mapped at mapAddress
     unsigned char* mapAddress = nullptr;
+    int lastError = 0;                 // errno of the latest failed operation; kept after later successes
 
     MMFile();
     MMFile(MMFile&& other) noexcept;
@@ -86,6 +89,11 @@ public:
 private:
     bool MapRange(unsigned long start, unsigned long length);
     void Unmap();
+    // perror(what) unless this very failure was the last one reported; records errno.
+    void Report(const char* what);
+
+    const char* reportedWhat = nullptr;
+    int reportedError = 0;
 };
 
 }  // namespace AppCore
