@@ -75,6 +75,6 @@ ensure_software_vulkan() {
 # What building and running the benchmark needs.
 BENCH_PACKAGES="cmake ninja-build g++ libvulkan-dev libvulkan1 glslc libhwy-dev libtbb-dev"
 # What the tests and benchmarks need on top.
-TEST_PACKAGES="libgtest-dev libbenchmark-dev libbenchmark-tools python3-scipy vulkan-validationlayers gnuplot-nox"
+TEST_PACKAGES="libgtest-dev libbenchmark-dev libbenchmark-tools python3-scipy vulkan-validationlayers gnuplot-nox locales"
 # What scripts/plot needs.
 PLOT_PACKAGES="gnuplot-nox"

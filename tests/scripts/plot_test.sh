@@ -5,6 +5,8 @@
 #
 #   bash plot_test.sh PATH/TO/scripts/plot
 set -uo pipefail
+# The made-up files are written with a decimal point whatever the caller's locale.
+export LC_ALL=C
 
 plot=${1:?usage: plot_test.sh PATH/TO/scripts/plot}
 root=$(mktemp -d)
@@ -13,18 +15,21 @@ trap 'rm -rf -- "$root"' EXIT
 readonly cpu_header='NbRecords,CPU Standard,CPU 1 Thread,CPU 2 Thread,CPU 4 Thread,CPU 8 Thread'
 readonly gpu_header="$cpu_header,GPU,GPU On Card,GPU Transfer"
 
-# write_result FILE GPU(0|1) COUNT... : a complete, trimmed result file with
-# made-up times that grow with the count.
+# row_times COUNT GPU(0|1) : the made-up times of a row, comma separated; they
+# grow with the count.
+row_times() {
+    awk -v n="$1" -v gpu="$2" 'BEGIN {
+        printf "%.6f,%.6f,%.6f,%.6f,%.6f", n * 0.0004, n * 0.00003, n * 0.00002 + 0.05, n * 0.00001 + 0.1, n * 0.00001 + 0.2
+        if (gpu) printf ",%.6f,%.6f,%.6f", n * 0.000004 + 0.5, n * 0.000001 + 0.05, n * 0.000003 + 0.45
+    }'
+}
+
+# write_result FILE GPU(0|1) COUNT... : a complete, trimmed result file.
 write_result() {
     local file=$1 gpu=$2 n
     shift 2
     if [ "$gpu" = 1 ]; then printf '%s' "$gpu_header"; else printf '%s' "$cpu_header"; fi >"$file"
-    for n in "$@"; do
-        awk -v n="$n" -v gpu="$gpu" 'BEGIN {
-            printf "\n%d,%.6f,%.6f,%.6f,%.6f,%.6f", n, n * 0.0004, n * 0.00003, n * 0.00002 + 0.05, n * 0.00001 + 0.1, n * 0.00001 + 0.2
-            if (gpu) printf ",%.6f,%.6f,%.6f", n * 0.000004 + 0.5, n * 0.000001 + 0.05, n * 0.000003 + 0.45
-        }' >>"$file"
-    done
+    for n in "$@"; do printf '\n%d,%s' "$n" "$(row_times "$n" "$gpu")" >>"$file"; done
 }
 
 # write_run DIR GPU(0|1) COUNT... : the four result files of one run.
@@ -35,17 +40,19 @@ write_run() {
     for t in INT FLOAT BIGINT BIGFLOAT; do write_result "$dir/bench_$t.csv" "$gpu" "$@"; done
 }
 
-# write_stats FILE COUNT... : repetition statistics with a spread for every CPU
-# column at each count.
+# write_stats FILE COUNT... : repetition statistics of three runs for every CPU
+# column at each count, whose median is the time of write_result: T, T/2, 2T.
 write_stats() {
-    local file=$1 n col cols
+    local file=$1 n
     shift
-    IFS=, read -ra cols <<<"${cpu_header#NbRecords,}"
     printf 'NbRecords,Column,Runs,Min,Median,Mean,Max,StdDev,Times' >"$file"
     for n in "$@"; do
-        for col in "${cols[@]}"; do
-            printf '\n%d,%s,3,0.01,0.02,0.02,0.04,0.015,0.02;0.01;0.04' "$n" "$col" >>"$file"
-        done
+        awk -v n="$n" -v cols="${cpu_header#NbRecords,}" -v times="$(row_times "$n" 0)" 'BEGIN {
+            k = split(cols, col, ","); split(times, t, ",")
+            for (i = 1; i <= k; i++)
+                printf "\n%d,%s,3,%.12f,%.12f,%.12f,%.12f,%.12f,%.12f;%.12f;%.12f", n, col[i],
+                    t[i] / 2, t[i], t[i] * 7 / 6, t[i] * 2, t[i] * 0.62, t[i], t[i] / 2, t[i] * 2
+        }' >>"$file"
     done
 }
 
@@ -141,6 +148,36 @@ quotes_paths_with_spaces_and_quotes() {
     expect_png "$d/speedup.png"
 }
 
+charts_the_same_numbers_in_any_locale() {
+    local d=$root/Zahlen/Lauf_ä loc=$root/locales ref=$root/locale_C var work
+    mkdir -p "$loc"
+    if ! localedef -i de_DE -f UTF-8 "$loc/de_DE.UTF-8" >/dev/null 2>&1; then
+        printf 'skip charts_the_same_numbers_in_any_locale: localedef cannot build de_DE.UTF-8\n'
+        return
+    fi
+    write_run "$d" 0 100 1000 10000
+    PLOT_KEEP_WORK=$ref run_plot "$d"
+    expect_status 0
+    # A decimal comma reads the times below 1 ms as 0, which a log axis leaves out.
+    for var in LANG LC_ALL LC_NUMERIC; do
+        work=$root/locale_$var
+        env -u LC_ALL -u LANG -u LC_NUMERIC LOCPATH="$loc" "$var=de_DE.UTF-8" PLOT_KEEP_WORK="$work" \
+            "$plot" "$d" >"$root/out" 2>"$root/err"
+        rc=$? out=$(<"$root/out") err=$(<"$root/err")
+        expect_status 0
+        [ -z "$err" ] || fail_reason+="$var: stderr: $err; "
+        expect_png "$d/bench_INT.png"
+        expect_png "$d/speedup.png"
+        grep -qF $'\t0.003000\t' "$work/INT.tsv" && ! grep -q NaN "$work/INT.tsv" ||
+            fail_reason+="$var: sub-millisecond times not charted: $(head -n1 "$work/INT.tsv"); "
+        [ "$(grep -o 'using 1:(' "$work/speedup.gp" | wc -l)" -eq 16 ] ||
+            fail_reason+="$var: speed-up panels without their 16 lines; "
+        # The same tables and gnuplot scripts, but for the directory they are in.
+        [ "$(cat "$work"/*.tsv "$work"/*.gp | sed "s|$work|WORK|g")" = "$(cat "$ref"/*.tsv "$ref"/*.gp | sed "s|$ref|WORK|g")" ] ||
+            fail_reason+="$var: charts differ from the C locale's; "
+    done
+}
+
 picks_the_last_modified_run_without_an_argument() {
     local logs=$root/logs
     write_run "$logs/cpu_gpu_251231235959" 1 100
@@ -196,6 +233,50 @@ charts_without_whiskers_when_the_stats_file_is_malformed() {
     ! draws_whiskers "$root/bad_stats_work" || fail_reason+="whiskers drawn; "
 }
 
+# A stats row at odds with itself or with the result file's median.
+rejects_stats_that_do_not_add_up() {
+    local d=$root/odd_stats row msg k=0
+    local -a cases=(
+        '1000,CPU Standard,3,0.2,0.4,0.5,0.8,0.2,|Times cell is empty'
+        "1000,CPU Standard,3,0.01,0.02,0.02,0.04,0.015,0.02;0.01;0.04|the result file's time 0.400000 for 1000 records, CPU Standard is outside Min 0.01 to Max 0.04"
+        '1000,CPU Standard,3,0.2,0.4,0.5,0.8,0.2,0.2;0.8|Times holds 2 values, Runs is 3'
+        '1000,CPU Standard,3,0.2,0.4,0.5,0.8,0.2,0.3;0.4;0.8|smallest of Times 0.3 is not Min 0.2'
+        '1000,CPU Standard,3,0.2,0.4,0.5,0.8,0.2,0.2;0.4;0.7|largest of Times 0.7 is not Max 0.8'
+        # Rounding at the twelfth decimal is no disagreement.
+        '1000,CPU Standard,3,0.400000000001,0.4,0.5,0.8,0.2,0.4;0.4;0.8|'
+    )
+    for row in "${cases[@]}"; do
+        msg=${row#*|} row=${row%%|*} k=$((k + 1))
+        mkdir -p "$d$k"
+        write_result "$d$k/bench_INT.csv" 0 100 1000
+        write_stats "$d$k/stats_INT.csv" 100 1000
+        sed -i "7s/.*/$row/" "$d$k/stats_INT.csv"
+        PLOT_KEEP_WORK=$root/odd_stats_work$k run_plot "$d$k"
+        expect_png "$d$k/bench_INT.png"
+        if [ -z "$msg" ]; then
+            expect_status 0
+            [ -z "$err" ] || fail_reason+="stderr: $err; "
+            draws_whiskers "$root/odd_stats_work$k" || fail_reason+="no whiskers drawn for $row; "
+            continue
+        fi
+        expect_status 1
+        expect_err "plot: $d$k/stats_INT.csv: line 7: $msg; chart drawn without whiskers"
+        [ "$(grep -c . <<<"$err")" -eq 1 ] || fail_reason+="expected one line on stderr: $err; "
+        ! draws_whiskers "$root/odd_stats_work$k" || fail_reason+="whiskers drawn for $row; "
+    done
+    # A file never closed may end inside the Times of its last row.
+    d=$root/odd_stats_open
+    mkdir -p "$d"
+    write_result "$d/bench_INT.csv" 0 100 1000
+    write_stats "$d/stats_INT.csv" 100
+    printf '\n1000,CPU Standard,3,0.2,0.4,0.5,0.8,0.2,0.4;0.' >>"$d/stats_INT.csv"
+    pad_zeros "$d/stats_INT.csv" 200
+    PLOT_KEEP_WORK=$root/odd_stats_open_work run_plot "$d"
+    expect_status 0
+    [ -z "$err" ] || fail_reason+="stderr: $err; "
+    draws_whiskers "$root/odd_stats_open_work" || fail_reason+="no whiskers drawn from the open file; "
+}
+
 leaves_out_times_a_log_axis_cannot_show() {
     local d=$root/zeros
     mkdir -p "$d"
@@ -223,6 +304,40 @@ fails_on_a_directory_without_result_files() {
     run_plot "$root/no_results"
     expect_status 1
     expect_err "no result files (bench_*.csv) in $root/no_results"
+}
+
+# A link to a result file that is gone, or a ring of links, is reported; the
+# other files are still charted, of one run and of runs side by side.
+reports_result_links_that_lead_nowhere() {
+    local d=$root/links a=$root/links_two/cpu_251201000000 b=$root/links_two/cpu_251202000000 t
+    write_run "$d" 0 100 1000
+    ln -s gone.csv "$d/bench_INT_sorted.csv"
+    ln -s ring.csv "$d/bench_INT_zipf.csv"
+    ln -s bench_INT_zipf.csv "$d/ring.csv"
+    ln -s gone.csv "$d/stats_FLOAT.csv"
+    run_plot "$d"
+    expect_status 1
+    expect_err "plot: $d/bench_INT_sorted.csv: symbolic link that leads nowhere"
+    expect_err "plot: $d/bench_INT_zipf.csv: symbolic link that leads nowhere"
+    expect_err "plot: $d/stats_FLOAT.csv: symbolic link that leads nowhere (dangling or looping); chart drawn without whiskers"
+    [ "$(grep -c . <<<"$err")" -eq 3 ] || fail_reason+="expected three lines on stderr: $err; "
+    for t in INT FLOAT BIGINT BIGFLOAT; do expect_png "$d/bench_$t.png"; done
+    expect_png "$d/speedup.png"
+    expect_out_lines 5
+
+    write_run "$a" 0 100 1000
+    write_run "$b" 0 100 1000
+    ln -s gone.csv "$a/bench_INT_sorted.csv"
+    write_result "$b/bench_INT_sorted.csv" 0 100 1000
+    write_result "$a/bench_INT_zipf.csv" 0 100 1000
+    ln -s bench_INT_zipf.csv "$b/bench_INT_zipf.csv"
+    run_plot "$a" "$b"
+    expect_status 1
+    expect_err "plot: $a/bench_INT_sorted.csv: symbolic link that leads nowhere"
+    expect_err "plot: $b/bench_INT_zipf.csv: symbolic link that leads nowhere"
+    [ "$(grep -c . <<<"$err")" -eq 2 ] || fail_reason+="expected two lines on stderr: $err; "
+    for t in INT FLOAT BIGINT BIGFLOAT; do expect_png "$b/compare_$t.png"; done
+    expect_out_lines 8
 }
 
 fails_on_an_info_run_with_headers_only() {
@@ -394,13 +509,16 @@ check charts_every_file_of_a_gpu_run
 check charts_a_single_count_run
 check writes_into_the_directory_given_with_o
 check quotes_paths_with_spaces_and_quotes
+check charts_the_same_numbers_in_any_locale
 check picks_the_last_modified_run_without_an_argument
 check charting_an_older_run_keeps_it_older
 check draws_whiskers_from_a_stats_file
 check charts_without_whiskers_when_the_stats_file_is_malformed
+check rejects_stats_that_do_not_add_up
 check leaves_out_times_a_log_axis_cannot_show
 check fails_on_a_missing_directory
 check fails_on_a_directory_without_result_files
+check reports_result_links_that_lead_nowhere
 check fails_on_an_info_run_with_headers_only
 check charts_the_complete_rows_of_a_killed_run
 check leaves_out_an_incomplete_last_row_of_a_trimmed_file
