@@ -3,6 +3,7 @@
 #include "driver/GpuColumns.h"
 #include "driver/RunPlan.h"
 #include "tests/gpu/GpuTestSupport.h"
+#include "tests/support/GoldenText.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -11,6 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -75,6 +77,29 @@ public:
         return rows;
     }
 
+    // Standard output as printed, then every result and stats file of the run
+    // in name order, masked for a stored copy.
+    std::string Masked() const
+    {
+        std::string text;
+        for (const std::string& line : lines) {
+            text += line + "\n";
+        }
+        std::vector<std::filesystem::path> files;
+        for (const auto& entry : std::filesystem::directory_iterator(runDirectory)) {
+            if (entry.path().extension() == ".csv") {
+                files.push_back(entry.path());
+            }
+        }
+        std::sort(files.begin(), files.end());
+        for (const auto& file : files) {
+            std::ifstream in(file);
+            text += "--- " + file.filename().string() + "\n" +
+                    std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()) + "\n";
+        }
+        return TestSupport::MaskedRunText(text, logDirectory.string());
+    }
+
     int status = -1;
     std::vector<std::string> lines;
 
@@ -137,6 +162,16 @@ TEST(GpuColumns, qa_run_matches_the_cpu_for_every_data_set_and_fills_every_colum
     EXPECT_EQ(at("INT GPU - ") + 1, at("INT GPU_On_Card - "));
     EXPECT_EQ(at("INT GPU - ") + 2, at("INT GPU_Transfer - "));
     EXPECT_EQ(at("INT GPU - ") + 3, at("QA Test Passed"));
+}
+
+TEST(GpuColumns, qa_runs_with_and_without_repetitions_keep_their_bytes)
+{
+    GpuTest::CpuDevicesAllowed allowed;
+    const CapturedRun rounds({"-GPU", "-QA", "-S", "1000", "-R", "2", "-D", "sorted"});
+    ASSERT_EQ(rounds.status, kExitComplete);
+    const CapturedRun single({"-GPU", "-QA", "-S", "300"});
+    ASSERT_EQ(single.status, kExitComplete);
+    TestSupport::ExpectGolden(SORTBENCH_GOLDEN_DIR, "gpu_qa.txt", rounds.Masked() + single.Masked());
 }
 
 TEST(GpuColumns, gpu_run_without_qa_prints_no_qa_line)
