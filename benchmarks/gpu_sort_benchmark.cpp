@@ -15,7 +15,7 @@
 // Each GPU permutation is checked against the CPU one once per data set.
 #include "cpu_sort/RadixSort32.h"
 #include "cpu_sort/RadixSort64.h"
-#include "driver/TestData.h"
+#include "driver/measuring/TestData.h"
 #include "gpu/QVRadixSort.h"
 #include "support/CharBuffer.h"
 

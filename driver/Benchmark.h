@@ -1,6 +1,6 @@
 #pragma once
 
-#include "driver/RunPlan.h"
+#include "driver/command_line/RunPlan.h"
 
 // Exit statuses of a run.
 inline constexpr int kExitComplete = 0;     // every data type benchmarked

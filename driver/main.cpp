@@ -1,9 +1,9 @@
 #include <cstdio>
 
 #include "driver/Benchmark.h"
-#include "driver/ConsoleText.h"
-#include "driver/Interruption.h"
-#include "driver/RunPlan.h"
+#include "driver/output/ConsoleText.h"
+#include "driver/output/Interruption.h"
+#include "driver/command_line/RunPlan.h"
 
 int main(int argc, char* argv[]) {
     // A run takes hours: every line must reach a pipe or a log file as it happens.

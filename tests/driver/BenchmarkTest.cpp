@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "driver/ConsoleText.h"
-#include "driver/MemoryBudget.h"
+#include "driver/output/ConsoleText.h"
+#include "driver/measuring/MemoryBudget.h"
 #include "tests/support/TempDirectory.h"
 
 namespace {

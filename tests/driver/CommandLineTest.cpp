@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "driver/JsonResults.h"
-#include "driver/RunPlan.h"
+#include "driver/output/JsonResults.h"
+#include "driver/command_line/RunPlan.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TempDirectory.h"
 

@@ -50,7 +50,10 @@ std::string RunAndMask(std::vector<std::string> args) {
     for (const auto& file : files) {
         const std::string bytes = ReadWholeFile(file.string());
         text += "--- " + MaskedRunText(file.string(), root) + "\n" +
-                (file.extension() == ".json" ? MaskedJson(bytes, root) : MaskedRunText(bytes, root)) + "\n";
+                (file.extension() == ".json"
+                     ? MaskedJson(bytes, root)
+                     : MaskedRunText(bytes, root, file.filename() == "run_conditions.txt")) +
+                "\n";
     }
     return text;
 }

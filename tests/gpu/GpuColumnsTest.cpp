@@ -1,7 +1,7 @@
 // Whole benchmark runs with the GPU columns on the software device.
 #include "driver/Benchmark.h"
-#include "driver/GpuColumns.h"
-#include "driver/RunPlan.h"
+#include "driver/sorters/GpuColumns.h"
+#include "driver/command_line/RunPlan.h"
 #include "tests/gpu/GpuTestSupport.h"
 #include "tests/support/GoldenText.h"
 

@@ -1,6 +1,6 @@
 // The core in processes whose Vulkan loader is missing or a stand-in.
 #include "driver/Benchmark.h"
-#include "driver/RunPlan.h"
+#include "driver/command_line/RunPlan.h"
 #include "gpu/QVEvalCore.h"
 #include "tests/gpu/GpuTestSupport.h"
 

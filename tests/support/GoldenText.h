@@ -18,9 +18,10 @@ namespace TestSupport {
 //   section headers and each other line up to its first ":", drops warnings;
 // - the noise report (which cells are noisy) becomes "<noise report>";
 // - every number with a fraction or an exponent becomes "<t>".
-inline std::string MaskedRunText(const std::string& text, const std::string& root) {
+// `report`: the whole text is a system report (the run conditions file).
+inline std::string MaskedRunText(const std::string& text, const std::string& root, bool report = false) {
     std::string out;
-    bool inReport = false;
+    bool inReport = report;
     bool inNoise = false;
     std::size_t start = 0;
     while (start < text.size()) {
@@ -34,6 +35,8 @@ inline std::string MaskedRunText(const std::string& text, const std::string& roo
         line = std::regex_replace(line, std::regex(R"(cpu_(gpu_)?\d{12})"), "cpu_$1<stamp>");
         if (line.find("OS INFO") != std::string::npos) inReport = true;
         if (line.rfind("=====", 0) == 0) inReport = false;
+        // The program's version names the commit it was built from.
+        if (line.rfind("Version: ", 0) == 0) line = "Version: <version>";
         if (line.rfind("Noisy cells", 0) == 0 || line.rfind("Every cell's coefficient", 0) == 0) {
             inNoise = true;
             out += "<noise report>\n";

@@ -1,0 +1,252 @@
+#include "driver/command_line/RunPlan.h"
+
+#include <cstring>
+#include <limits>
+#include <optional>
+
+#include "driver/output/RunConditions.h"
+#include "strings/NumericTest.h"
+
+namespace {
+
+// Count-list switches, in the order in which they win when several are given:
+// "-MIN" beats the single counts, the single counts beat the ladders, longer
+// ladders beat shorter ones, and every one of them beats a custom "-S" count.
+enum Preset { kMin, kS1B, kS750M, kS500M, k1B, k500M, k100M, k10M, k1M, k100K, kPresetCount };
+
+struct Switches {
+    bool presets[kPresetCount] = {};
+    std::uint64_t customCount = 0;
+};
+
+std::vector<std::uint64_t> LadderPrefix(size_t length) {
+    const auto& ladder = StandardLadder();
+    return {ladder.begin(), ladder.begin() + length};
+}
+
+std::vector<std::uint64_t> LadderWith(std::initializer_list<std::uint64_t> extra) {
+    std::vector<std::uint64_t> counts = StandardLadder();
+    counts.insert(counts.end(), extra);
+    return counts;
+}
+
+std::vector<std::uint64_t> ResolveCounts(const Switches& s) {
+    if (s.presets[kMin]) return {100, 250, 500, 750, 1000};
+    if (s.presets[kS1B]) return {1000000000};
+    if (s.presets[kS750M]) return {750000000};
+    if (s.presets[kS500M]) return {500000000};
+    if (s.presets[k1B]) return LadderWith({250000000, 500000000, 750000000, 1000000000});
+    if (s.presets[k500M]) return LadderWith({250000000, 500000000});
+    if (s.presets[k100M]) return StandardLadder();
+    if (s.presets[k10M]) return LadderPrefix(21);
+    if (s.presets[k1M]) return LadderPrefix(17);
+    if (s.presets[k100K]) return LadderPrefix(13);
+    if (s.customCount != 0) return {s.customCount};
+    return StandardLadder();
+}
+
+// Unsigned decimal up to the first non-digit; a leading "-" negates modulo 2^64.
+// Digits worth more than 2^64 - 1 give nullopt rather than a wrapped count.
+std::optional<std::uint64_t> ParseCount(const char* text) {
+    bool negative = false;
+    if (*text == '+' || *text == '-') negative = *text++ == '-';
+    std::uint64_t value = 0;
+    for (; *text >= '0' && *text <= '9'; ++text) {
+        const auto digit = static_cast<std::uint64_t>(*text - '0');
+        if (value > (std::numeric_limits<std::uint64_t>::max() - digit) / 10) return std::nullopt;
+        value = value * 10 + digit;
+    }
+    return negative ? 0 - value : value;
+}
+
+// Why a "-S" value cannot be run, or empty. A negative count wraps around to more
+// records than 32-bit indices can address, so it fails as surely as a count that
+// does not fit in 64 bits; both are refused before anything is created.
+std::string CountProblem(const char* option, const char* text) {
+    const std::optional<std::uint64_t> count = ParseCount(text);
+    const std::string given = std::string(option) + " " + text;
+    if (!count) return given + ": the record count is larger than 18446744073709551615";
+    const bool negative = *text == '-';
+    if (negative && *count > std::numeric_limits<std::uint32_t>::max()) {
+        return given + ": a negative record count wraps around to " + std::to_string(*count) +
+               ", more than the 4294967295 records 32-bit indices can address";
+    }
+    return {};
+}
+
+bool Is(const char* arg, const char* option) { return std::strcmp(arg, option) == 0; }
+
+bool IsHelp(const char* arg) { return Is(arg, "-h") || Is(arg, "-help") || Is(arg, "--help") || Is(arg, "-?"); }
+
+// "-R" takes a whole number in [1, kMaxRepetitions]; anything else numeric is an error.
+bool ParseRepetitions(const char* text, int& repetitions) {
+    if (*text == '+') ++text;
+    if (*text == '\0') return false;
+    int value = 0;
+    for (const char* digit = text; *digit != '\0'; ++digit) {
+        if (*digit < '0' || *digit > '9') return false;
+        value = value * 10 + (*digit - '0');
+        if (value > kMaxRepetitions) return false;
+    }
+    if (value < 1) return false;
+    repetitions = value;
+    return true;
+}
+
+// A path value follows at i + 1. One that starts with "-" is more likely a
+// forgotten value followed by the next option; "./-x" still names such a path.
+bool TakesPath(int argc, const char* const argv[], int i) {
+    return i + 1 < argc && argv[i + 1][0] != '\0' && argv[i + 1][0] != '-';
+}
+
+std::string WithTrailingSlash(std::string directory) {
+    if (directory.back() != '/') directory += '/';
+    return directory;
+}
+
+}  // namespace
+
+const std::vector<std::uint64_t>& StandardLadder() {
+    static const std::vector<std::uint64_t> ladder{
+        100,     250,     500,     750,      1000,     2500,     5000,     7500,     10000,
+        25000,   50000,   75000,   100000,   250000,   500000,   750000,   1000000,  2500000,
+        5000000, 7500000, 10000000, 25000000, 50000000, 75000000, 100000000};
+    return ladder;
+}
+
+std::string ShaderPathFor(const std::string& programPath) {
+    const size_t slash = programPath.rfind('/');
+    if (slash == std::string::npos) return "Shaders";
+    return programPath.substr(0, slash + 1) + "Shaders";
+}
+
+const char* UsageText() {
+    return "usage: sortbench [options]\n"
+           "Times sorters on random INT, FLOAT, BIGINT and BIGFLOAT data and writes one CSV file per type.\n"
+           "  -GPU, -gpu      also sort on the GPU (three more columns)\n"
+           "  -QA             with -GPU: check the GPU permutation against the CPU's; a mismatch stops the run\n"
+           "  -INFO           print the system report and stop\n"
+           "  -MIN, -min      counts 100 to 1,000 (5 counts)\n"
+           "  -100K           counts 100 to 100,000 (13 counts)\n"
+           "  -1M             counts 100 to 1,000,000 (17 counts)\n"
+           "  -10M            counts 100 to 10,000,000 (21 counts)\n"
+           "  -100M           counts 100 to 100,000,000 (25 counts; the default)\n"
+           "  -500M           the default counts, then 250 and 500 million\n"
+           "  -1B             the default counts, then 250, 500, 750 million and 1 billion\n"
+           "  -S500M, -S750M, -S1B   the single count 500, 750 or 1,000 million\n"
+           "  -S N, -s N      the single count N\n"
+           "  -R N, -r N      time every sorter N times (1 to 1000) and report the median and spread\n"
+           "  -O DIR          put the run directories under DIR (created if missing)\n"
+           "  -D LIST, -d LIST   key distributions, comma-separated, run in this order: uniform (the\n"
+           "                  default), sorted, reverse, nearly-sorted, few-unique, equal, zipf, skewed; all\n"
+           "  -PEERS          also time two sorters of other libraries: Highway's vqsort and the parallel\n"
+           "                  std::stable_sort (two more columns, checked against ours)\n"
+           "  -JSON FILE      also write the results to FILE in Google Benchmark's JSON format\n"
+           "  -h, -help, --help, -?   print this text and stop\n"
+           "Results: /var/log/dezavadure/cpu_[gpu_]YYMMDDhhmmss/bench_<TYPE>.csv, one directory per run\n"
+           "(under DIR with -O).\n";
+}
+
+RunPlan ParseCommandLine(int argc, const char* const argv[], const std::string& startStamp,
+                         const std::string& logDirectory) {
+    RunPlan plan;
+    plan.logDirectory = logDirectory;
+    // The first bad value is the one reported.
+    const auto refuse = [&plan](std::string problem) {
+        if (plan.error.empty()) plan.error = std::move(problem);
+    };
+    Switches s;
+    for (int i = 1; i < argc; ++i) {
+        const char* arg = argv[i];
+        if (Is(arg, "-S") || Is(arg, "-s")) {
+            // A non-numeric value is not consumed: it is examined as an option next.
+            if (i + 1 < argc && SLib::STR_IsNum(argv[i + 1])) {
+                const char* value = argv[++i];
+                const std::string problem = CountProblem(arg, value);
+                if (problem.empty()) {
+                    s.customCount = *ParseCount(value);
+                } else {
+                    refuse(problem);
+                }
+            } else {
+                plan.warnings.push_back(std::string("Ignoring ") + arg + ": it needs a record count after it");
+            }
+        } else if (Is(arg, "-R") || Is(arg, "-r")) {
+            if (i + 1 < argc && SLib::STR_IsNum(argv[i + 1])) {
+                const char* value = argv[++i];
+                if (!ParseRepetitions(value, plan.repetitions)) {
+                    refuse(std::string(arg) + " takes a whole number of repetitions from 1 to " +
+                           std::to_string(kMaxRepetitions) + ", not " + value);
+                }
+            } else {
+                plan.warnings.push_back(std::string("Ignoring ") + arg + ": it needs a number of repetitions after it");
+            }
+        } else if (Is(arg, "-O")) {
+            if (TakesPath(argc, argv, i)) {
+                plan.logDirectory = WithTrailingSlash(argv[++i]);
+                plan.customLogDirectory = true;
+            } else {
+                refuse("-O needs the directory to put the run directories in");
+            }
+        } else if (Is(arg, "-JSON")) {
+            if (TakesPath(argc, argv, i)) {
+                plan.jsonPath = argv[++i];
+            } else {
+                refuse("-JSON needs the file to write the results to");
+            }
+        } else if (Is(arg, "-D") || Is(arg, "-d")) {
+            std::string problem;
+            std::string repeated;
+            if (i + 1 >= argc) {
+                refuse(std::string(arg) + " needs a list of key distributions");
+            } else if (!ParseDistributionList(argv[++i], plan.distributions, problem, &repeated)) {
+                refuse(problem);
+            } else if (!repeated.empty()) {
+                plan.warnings.push_back(std::string(arg) + " " + argv[i] + ": each key distribution runs once (" +
+                                        repeated + " named more than once)");
+            }
+        } else if (Is(arg, "-PEERS")) {
+            plan.peersEnabled = true;
+        } else if (IsHelp(arg)) {
+            plan.showUsage = true;
+        } else if (Is(arg, "-GPU") || Is(arg, "-gpu")) {
+            plan.gpuEnabled = true;
+        } else if (Is(arg, "-QA")) {
+            plan.qaEnabled = true;
+        } else if (Is(arg, "-INFO")) {
+            plan.infoOnly = true;
+        } else if (Is(arg, "-MIN") || Is(arg, "-min")) {
+            s.presets[kMin] = true;
+        } else if (Is(arg, "-S1B")) {
+            s.presets[kS1B] = true;
+        } else if (Is(arg, "-S750M")) {
+            s.presets[kS750M] = true;
+        } else if (Is(arg, "-S500M")) {
+            s.presets[kS500M] = true;
+        } else if (Is(arg, "-1B")) {
+            s.presets[k1B] = true;
+        } else if (Is(arg, "-500M")) {
+            s.presets[k500M] = true;
+        } else if (Is(arg, "-100M")) {
+            s.presets[k100M] = true;
+        } else if (Is(arg, "-10M")) {
+            s.presets[k10M] = true;
+        } else if (Is(arg, "-1M")) {
+            s.presets[k1M] = true;
+        } else if (Is(arg, "-100K")) {
+            s.presets[k100K] = true;
+        } else {
+            plan.warnings.push_back(std::string("Ignoring unknown argument: ") + arg + " (-help lists the options)");
+        }
+    }
+
+    plan.counts = ResolveCounts(s);
+    plan.columnNames = {"NbRecords", "CPU Standard", "CPU 1 Thread", "CPU 2 Thread", "CPU 4 Thread", "CPU 8 Thread"};
+    if (plan.gpuEnabled) plan.columnNames.insert(plan.columnNames.end(), {"GPU", "GPU On Card", "GPU Transfer"});
+    if (plan.peersEnabled) plan.columnNames.insert(plan.columnNames.end(), {"Peer vqsort", "Peer parallel stable sort"});
+    plan.runDirectory = plan.logDirectory + "cpu_" + (plan.gpuEnabled ? "gpu_" : "") + startStamp + "/";
+    plan.options = JoinOptions(argc, argv);
+    plan.programPath = argc > 0 ? argv[0] : "sortbench";
+    plan.shaderPath = argc > 0 ? ShaderPathFor(argv[0]) : "Shaders";
+    return plan;
+}

@@ -1,0 +1,60 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "driver/measuring/KeyDistributions.h"
+
+// The run plan: everything the command line decides, built once before anything
+// else happens and read-only afterwards.
+struct RunPlan {
+    bool gpuEnabled = false;  // "-GPU": three GPU columns per data set
+    bool qaEnabled = false;   // "-QA": compare GPU and CPU permutations (needs gpuEnabled)
+    bool infoOnly = false;    // "-INFO": stop after the system report
+    std::vector<std::uint64_t> counts;  // record counts, in benchmark order; never empty
+    std::vector<std::string> columnNames;
+    std::array<std::string, 4> threadLabels{"1 Thread", "2 Thread", "4 Thread", "8 Thread"};
+    std::array<int, 4> threadCounts{1, 2, 4, 8};
+    std::string logDirectory;  // parent of every run directory, ends with "/"
+    std::string runDirectory;  // logDirectory + "cpu_" ["gpu_"] + start stamp + "/"
+    std::string shaderPath;    // "<program directory>/Shaders", or "Shaders"
+    std::string programPath;   // argv[0]
+    bool customLogDirectory = false;  // "-O DIR" chose logDirectory
+    int repetitions = 1;              // "-R N": timed sorts per sorter and data set, 1 to 1000
+    std::string options;              // the arguments as given, for the run conditions
+    std::vector<Distribution> distributions{Distribution::Uniform};  // "-D LIST": key sets, in this order
+    bool peersEnabled = false;        // "-PEERS": two reference sorters of other libraries, last columns
+    std::string jsonPath;             // "-JSON FILE": also write the results in Google Benchmark's format
+
+    bool showUsage = false;             // "-h", "-help", "--help", "-?": print UsageText() and stop
+    std::vector<std::string> warnings;  // one line per skipped argument, for stderr
+    std::string error;                  // a bad option value: the run must not start
+};
+
+inline constexpr const char* kDefaultLogDirectory = "/var/log/dezavadure/";
+
+// The 25 counts from 100 to 100,000,000 that an empty command line benchmarks.
+const std::vector<std::uint64_t>& StandardLadder();
+
+// The repetitions "-R" accepts.
+inline constexpr int kMaxRepetitions = 1000;
+
+// Turns argv into the run plan. Never prints: unknown arguments, other casings and
+// non-numeric values after "-S" and "-R" are skipped, each with a line in
+// `warnings`, and so is a key distribution named twice in "-D" (it runs once);
+// a bad value of "-R", "-D" or "-S" (a count past 2^64 - 1, or a negative one,
+// which wraps past what 32-bit indices address) or a missing path after "-O" or
+// "-JSON" sets `error`.
+// `startStamp` is the 12-digit time stamp of the run directory; `logDirectory`
+// (the default parent of run directories, overridden by "-O") must end with "/".
+RunPlan ParseCommandLine(int argc, const char* const argv[], const std::string& startStamp,
+                         const std::string& logDirectory = kDefaultLogDirectory);
+
+// Every option, one line each, and where the results go.
+const char* UsageText();
+
+// "<directory of programPath>/Shaders", taken lexically; "Shaders" when the path has
+// no directory part.
+std::string ShaderPathFor(const std::string& programPath);

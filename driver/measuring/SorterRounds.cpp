@@ -1,0 +1,88 @@
+#include "driver/measuring/SorterRounds.h"
+
+#include <cstdio>
+
+#include "driver/measuring/TimingStats.h"
+
+namespace {
+
+constexpr const char* kQaPassLine = "QA Test Passed: CPU & GPU Numbers match";
+constexpr const char* kAbortLine = "ABORTING BENCH TEST";
+
+void ReportFailedCheck(const std::string& problem) {
+    std::printf("%s\n%s\n", problem.c_str(), kAbortLine);
+}
+
+}  // namespace
+
+Outcome RunOnce(const char* typeName, const std::vector<Sorter>& sorters, CellWriter& cells) {
+    bool rowStarted = false;
+    std::size_t column = 0;
+    for (const Sorter& sorter : sorters) {
+        if (!sorter.warmUp()) return Outcome::Stop;
+        const std::optional<std::vector<double>> times = sorter.timed();
+        if (!times) return Outcome::Stop;
+        // The row starts only now: a cell append waits for the disk, which is no
+        // part of any sort's time.
+        if (!rowStarted) cells.StartRow();
+        rowStarted = true;
+        for (std::size_t i = 0; i < sorter.labels.size(); ++i) {
+            cells.Cell(column + i, {(*times)[i]});
+            std::printf("%s %s - %f ms\n", typeName, sorter.labels[i].c_str(), (*times)[i]);
+        }
+        column += sorter.labels.size();
+        if (sorter.afterSingleRun) sorter.afterSingleRun();
+        if (!sorter.check) continue;
+        const std::string problem = sorter.check();
+        if (!problem.empty()) {
+            ReportFailedCheck(problem);
+            return Outcome::Stop;
+        }
+        if (sorter.reportsPass) std::printf("%s\n", kQaPassLine);
+    }
+    return Outcome::Continue;
+}
+
+Outcome RunRounds(const char* typeName, const std::vector<Sorter>& sorters, int repetitions, CellWriter& cells) {
+    for (const Sorter& sorter : sorters) {
+        if (!sorter.warmUp()) return Outcome::Stop;
+    }
+    // times[s][i]: every time of label i of sorter s.
+    std::vector<std::vector<std::vector<double>>> times(sorters.size());
+    for (std::size_t s = 0; s < sorters.size(); ++s) times[s].resize(sorters[s].labels.size());
+
+    bool failed = false;
+    std::string problem;
+    for (int round = 0; round < repetitions && !failed && problem.empty(); ++round) {
+        for (const std::size_t s : RoundOrder(sorters.size(), static_cast<std::size_t>(round))) {
+            const std::optional<std::vector<double>> measured = sorters[s].timed();
+            if (!measured) {
+                failed = true;
+                break;
+            }
+            for (std::size_t i = 0; i < measured->size(); ++i) times[s][i].push_back((*measured)[i]);
+            if (sorters[s].check) problem = sorters[s].check();
+            if (!problem.empty()) break;
+        }
+    }
+
+    cells.StartRow();
+    std::size_t column = 0;
+    for (std::size_t s = 0; s < sorters.size() && !times[s][0].empty(); ++s) {
+        for (std::size_t i = 0; i < sorters[s].labels.size(); ++i, ++column) {
+            const TimingSummary summary = Summarize(times[s][i]);
+            cells.Cell(column, times[s][i]);
+            std::printf("%s %s - %f ms%s\n", typeName, sorters[s].labels[i].c_str(), summary.median,
+                        SpreadSuffix(summary).c_str());
+        }
+    }
+    if (failed) return Outcome::Stop;
+    if (!problem.empty()) {
+        ReportFailedCheck(problem);
+        return Outcome::Stop;
+    }
+    for (const Sorter& sorter : sorters) {
+        if (sorter.reportsPass) std::printf("%s\n", kQaPassLine);
+    }
+    return Outcome::Continue;
+}

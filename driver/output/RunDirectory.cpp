@@ -1,0 +1,225 @@
+#include "driver/output/RunDirectory.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <vector>
+
+#include "driver/measuring/KeyDistributions.h"
+#include "driver/output/ResultFiles.h"
+
+namespace {
+
+// How far past its start stamp a run looks for a free name: runs that start in
+// the same second take the following seconds.
+constexpr int kMaxStampAttempts = 1000;
+
+constexpr std::size_t kStampLength = 12;
+
+bool IsDirectory(const std::string& path) {
+    struct stat status {};
+    return stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+// 0, or the errno of the mkdir that failed.
+int MakeDirectory(const std::string& path, bool withParents) {
+    if (IsDirectory(path)) return 0;
+    if (withParents && path.size() > 1) {
+        const size_t slash = path.find_last_of('/', path.size() - 2);
+        if (slash != std::string::npos && slash > 0) {
+            if (const int error = MakeDirectory(path.substr(0, slash + 1), true); error != 0) return error;
+        }
+    }
+    // Default permissions: 0777 less the umask. A racing creator is as good as ours.
+    if (mkdir(path.c_str(), 0777) == 0) return 0;
+    const int error = errno;
+    return IsDirectory(path) ? 0 : error;
+}
+
+void ReportFailure(const std::string& path, int error, const std::string& hint) {
+    std::printf("Failed to create directory: %s: %s%s\n", path.c_str(), std::strerror(error), hint.c_str());
+    std::fflush(stdout);
+}
+
+class Descriptor {
+public:
+    explicit Descriptor(int fd) : fd(fd) {}
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    ~Descriptor() {
+        if (fd >= 0) close(fd);
+    }
+    int Get() const { return fd; }
+
+private:
+    int fd;
+};
+
+bool IsRegularFile(int fd) {
+    struct stat status {};
+    return fd >= 0 && fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
+}
+
+// Cuts the file to its last non-zero byte; true when it was padded.
+bool TrimTrailingZeros(int fd) {
+    struct stat status {};
+    if (fstat(fd, &status) != 0 || status.st_size == 0) return false;
+    off_t end = status.st_size;
+    char block[65536];
+    while (end > 0) {
+        const off_t start = std::max<off_t>(0, end - static_cast<off_t>(sizeof block));
+        const ssize_t got = pread(fd, block, static_cast<std::size_t>(end - start), start);
+        if (got != end - start) return false;
+        const char* last = block + got;
+        while (last > block && last[-1] == '\0') --last;
+        if (last > block) {
+            end = start + (last - block);
+            break;
+        }
+        end = start;
+    }
+    return end < status.st_size && ftruncate(fd, end) == 0;
+}
+
+// "cpu_" or "cpu_gpu_", then a 12-digit stamp.
+bool IsRunDirectoryName(const std::string& name) {
+    const std::size_t prefix = name.rfind("cpu_gpu_", 0) == 0 ? 8 : name.rfind("cpu_", 0) == 0 ? 4 : 0;
+    return prefix != 0 && name.size() == prefix + kStampLength &&
+           std::all_of(name.begin() + static_cast<long>(prefix), name.end(), ::isdigit);
+}
+
+// The names of the files in `directory`, without "." and "..".
+std::vector<std::string> EntryNames(int directory) {
+    std::vector<std::string> names;
+    const int listing = dup(directory);
+    if (listing < 0) return names;
+    DIR* stream = fdopendir(listing);
+    if (stream == nullptr) {
+        close(listing);
+        return names;
+    }
+    while (const dirent* entry = readdir(stream)) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..") names.push_back(name);
+    }
+    closedir(stream);
+    return names;
+}
+
+// Trims the run's own result files in the run directory `name` below `logDirectory`,
+// when it is a real directory (not a link) holding a regular lock file that no
+// live run holds. True when a file was padded.
+bool RepairRun(int logDirectory, const std::string& name) {
+    const Descriptor run(openat(logDirectory, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (run.Get() < 0) return false;
+    // No lock file, no directory of ours: the lock is made with the directory.
+    const Descriptor lock(openat(run.Get(), kRunLockFileName, O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    // A held lock is a live run: its padding is where its next cells go.
+    if (!IsRegularFile(lock.Get()) || flock(lock.Get(), LOCK_EX | LOCK_NB) != 0) return false;
+    bool trimmed = false;
+    for (const std::string& file : EntryNames(run.Get())) {
+        if (!IsRunFileName(file)) continue;
+        // Neither a link nor a device or FIFO is ever opened for writing here.
+        const Descriptor result(openat(run.Get(), file.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        if (IsRegularFile(result.Get())) trimmed = TrimTrailingZeros(result.Get()) || trimmed;
+    }
+    return trimmed;
+}
+
+}  // namespace
+
+std::string NextStamp(const std::string& stamp) {
+    if (stamp.size() != kStampLength || !std::all_of(stamp.begin(), stamp.end(), ::isdigit)) return {};
+    const auto field = [&](std::size_t at) { return std::stoi(stamp.substr(at, 2)); };
+    // The stamp is local time, but only its calendar arithmetic matters here: as
+    // UTC no daylight-saving gap can swallow or repeat a second.
+    std::tm calendar{};
+    calendar.tm_year = 100 + field(0);
+    calendar.tm_mon = field(2) - 1;
+    calendar.tm_mday = field(4);
+    calendar.tm_hour = field(6);
+    calendar.tm_min = field(8);
+    calendar.tm_sec = field(10) + 1;
+    const std::time_t next = timegm(&calendar);
+    std::tm normalised{};
+    gmtime_r(&next, &normalised);
+    char text[16];
+    if (std::strftime(text, sizeof text, "%y%m%d%H%M%S", &normalised) != kStampLength) return {};
+    return text;
+}
+
+bool CreateLogDirectory(const std::string& logDirectory, bool withParents, const std::string& hint) {
+    const int error = MakeDirectory(logDirectory, withParents);
+    if (error == 0) return true;
+    ReportFailure(logDirectory, error, hint);
+    return false;
+}
+
+RunDirectory::~RunDirectory() {
+    if (lockDescriptor >= 0) close(lockDescriptor);
+}
+
+bool RunDirectory::Claim(const std::string& preferred, const std::string& hint) {
+    std::string candidate = preferred.back() == '/' ? preferred.substr(0, preferred.size() - 1) : preferred;
+    for (int attempt = 0;; ++attempt) {
+        if (mkdir(candidate.c_str(), 0777) == 0) break;
+        const int error = errno;
+        // A directory of that name belongs to another run; anything else is ours to report.
+        const bool taken = error == EEXIST && IsDirectory(candidate);
+        const std::string next =
+            candidate.size() < kStampLength ? "" : NextStamp(candidate.substr(candidate.size() - kStampLength));
+        if (!taken || next.empty() || attempt + 1 == kMaxStampAttempts) {
+            ReportFailure(candidate + "/", error, hint);
+            return false;
+        }
+        candidate.replace(candidate.size() - kStampLength, kStampLength, next);
+    }
+    path = candidate + "/";
+    // The directory is brand new, so nothing may already stand at the lock's name.
+    lockDescriptor = open((path + kRunLockFileName).c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    // Blocking: a starting run's repair may hold the lock for a moment.
+    if (lockDescriptor < 0 || flock(lockDescriptor, LOCK_EX) != 0) {
+        std::printf("Cannot lock the run directory %s%s: %s\n", path.c_str(), kRunLockFileName, std::strerror(errno));
+        std::fflush(stdout);
+        return false;
+    }
+    return true;
+}
+
+bool IsRunFileName(const std::string& name) {
+    if (name == "run_conditions.txt") return true;
+    for (const char* prefix : {"bench_", "stats_"}) {
+        const std::string start = prefix;
+        if (name.size() <= start.size() + 4 || name.compare(0, start.size(), start) != 0 ||
+            name.compare(name.size() - 4, 4, ".csv") != 0)
+            continue;
+        const std::string series = name.substr(start.size(), name.size() - start.size() - 4);
+        for (const std::string& type : DataTypeNames()) {
+            if (series == type) return true;
+            for (const Distribution distribution : AllDistributions()) {
+                if (series == type + "_" + DistributionName(distribution)) return true;
+            }
+        }
+    }
+    return false;
+}
+
+std::vector<std::string> RepairInterruptedRuns(const std::string& logDirectory) {
+    std::vector<std::string> repaired;
+    const Descriptor logs(open(logDirectory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (logs.Get() < 0) return repaired;
+    const std::string parent = logDirectory.back() == '/' ? logDirectory : logDirectory + "/";
+    for (const std::string& name : EntryNames(logs.Get())) {
+        if (IsRunDirectoryName(name) && RepairRun(logs.Get(), name)) repaired.push_back(parent + name + "/");
+    }
+    std::sort(repaired.begin(), repaired.end());
+    return repaired;
+}

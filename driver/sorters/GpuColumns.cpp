@@ -1,0 +1,92 @@
+#include "driver/sorters/GpuColumns.h"
+
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <new>
+
+#include "gpu/QVRadixSort.h"
+
+GpuColumns::GpuColumns(const std::string& shaderPath) {
+    QVEvalCore::QVCore::ShaderPath = shaderPath;
+    try {
+        sorter = std::make_unique<QVEvalCore::QVRadixSort>();
+        sorter->Init();
+    } catch (const std::exception& error) {
+        // Part of the GPU report ("Failed to load vulkan library!" on a machine
+        // without Vulkan); the CPU columns run on regardless.
+        unavailable = error.what();
+        std::printf("%s\n", unavailable.c_str());
+    }
+    if (!unavailable.empty()) return;
+    if (!sorter->vulkanReady) {
+        unavailable = "no Vulkan GPU with the required features";
+    } else if (!sorter->pipelinesReady) {
+        unavailable = "the sort shaders could not be loaded from " + shaderPath;
+    }
+}
+
+GpuColumns::~GpuColumns() = default;
+
+namespace {
+
+// Runs `sort`; a failure other than memory becomes one line and false.
+template <typename Sort>
+bool Guarded(const char* typeName, std::uint64_t count, Sort sort) {
+    try {
+        sort();
+        return true;
+    } catch (const std::bad_alloc&) {
+        throw;
+    } catch (const std::exception& error) {
+        std::printf("GPU sort of %" PRIu64 " %s records failed: %s\n", count, typeName, error.what());
+        return false;
+    }
+}
+
+}  // namespace
+
+template <typename Element>
+bool GpuColumns::WarmUp(const char* typeName, const Element* values, std::uint64_t count, std::uint32_t* permutation) {
+    return Guarded(typeName, count, [&] {
+        sorter->Sort(values, count, permutation, true);
+        sorter->WaitToFinish();
+    });
+}
+
+template <typename Element>
+std::optional<GpuColumns::Times> GpuColumns::TimedSort(const char* typeName, const Element* values, std::uint64_t count,
+                                                       AppCore::CharBuffer& indices, AppTimer& timer) {
+    auto* permutation = reinterpret_cast<std::uint32_t*>(indices.data);
+    Times times{};
+    const bool sorted = Guarded(typeName, count, [&] {
+        if (count != 0) std::memset(indices.data, 0, count * sizeof(std::uint32_t));
+        timer.restart();
+        sorter->Sort(values, count, permutation, true);
+        sorter->WaitToFinish();
+        times = {timer.elapse_millisecond(), sorter->gpuTimeMs};
+        if (InspectResult) InspectResult(permutation, count);
+    });
+    if (!sorted) return std::nullopt;
+    return times;
+}
+
+bool GpuColumns::SamePermutation(const AppCore::CharBuffer& cpu, const AppCore::CharBuffer& gpu, std::uint64_t count) {
+    // Both sorts are stable and start from 0, 1, 2, ...: the permutations must
+    // agree byte for byte, ties included.
+    return count == 0 || std::memcmp(cpu.data, gpu.data, count * sizeof(std::uint32_t)) == 0;
+}
+
+template bool GpuColumns::WarmUp(const char*, const std::int32_t*, std::uint64_t, std::uint32_t*);
+template std::optional<GpuColumns::Times> GpuColumns::TimedSort(const char*, const std::int32_t*, std::uint64_t, AppCore::CharBuffer&,
+                                                                AppTimer&);
+template bool GpuColumns::WarmUp(const char*, const float*, std::uint64_t, std::uint32_t*);
+template std::optional<GpuColumns::Times> GpuColumns::TimedSort(const char*, const float*, std::uint64_t, AppCore::CharBuffer&,
+                                                                AppTimer&);
+template bool GpuColumns::WarmUp(const char*, const std::int64_t*, std::uint64_t, std::uint32_t*);
+template std::optional<GpuColumns::Times> GpuColumns::TimedSort(const char*, const std::int64_t*, std::uint64_t, AppCore::CharBuffer&,
+                                                                AppTimer&);
+template bool GpuColumns::WarmUp(const char*, const double*, std::uint64_t, std::uint32_t*);
+template std::optional<GpuColumns::Times> GpuColumns::TimedSort(const char*, const double*, std::uint64_t, AppCore::CharBuffer&,
+                                                                AppTimer&);

@@ -1,0 +1,61 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "driver/measuring/AppTimer.h"
+#include "support/CharBuffer.h"
+
+namespace QVEvalCore {
+class QVRadixSort;
+}
+
+// The run's GPU sorter and what the three GPU columns of a data set measure:
+// "GPU" (host wall time of a whole sort), "GPU On Card" (the sort's GPU
+// timestamps) and "GPU Transfer" (their difference), and with "-QA" the byte
+// comparison of the GPU permutation with the CPU radix sort's.
+class GpuColumns {
+public:
+    // Sets the core's shader directory, constructs the sorter (which prints the
+    // GPU report) and initialises it. Never throws: a core that cannot start
+    // (no Vulkan loader, no usable device, shaders missing) leaves the object
+    // with Unavailable() saying why.
+    explicit GpuColumns(const std::string& shaderPath);
+    // Destroys the sorter, which releases every Vulkan object.
+    ~GpuColumns();
+    GpuColumns(const GpuColumns&) = delete;
+    GpuColumns& operator=(const GpuColumns&) = delete;
+
+    // Empty when GPU sorts can run; otherwise the reason they cannot.
+    const std::string& Unavailable() const { return unavailable; }
+
+    // The two times of one GPU sort; the transfer time is their difference.
+    struct Times {
+        double hostMs;    // wall time of the whole sort, uploads and read-back included
+        double onCardMs;  // the sort's GPU timestamps
+    };
+
+    // One untimed sort into `permutation`. False after one line saying why it failed.
+    template <typename Element>
+    bool WarmUp(const char* typeName, const Element* values, std::uint64_t count, std::uint32_t* permutation);
+
+    // Zeroes `indices` (4 * count bytes), then one timed sort into it. Nothing
+    // after one line saying why the sort failed.
+    template <typename Element>
+    std::optional<Times> TimedSort(const char* typeName, const Element* values, std::uint64_t count,
+                                   AppCore::CharBuffer& indices, AppTimer& timer);
+
+    // True when `gpu` holds exactly the permutation of `cpu` (4 * count bytes each).
+    static bool SamePermutation(const AppCore::CharBuffer& cpu, const AppCore::CharBuffer& gpu, std::uint64_t count);
+
+    // Test seam: when set, sees (and may change) each timed GPU permutation
+    // before the QA comparison; an exception it throws counts as a failed sort.
+    static inline std::function<void(std::uint32_t* permutation, std::uint64_t count)> InspectResult;
+
+private:
+    std::unique_ptr<QVEvalCore::QVRadixSort> sorter;
+    std::string unavailable;
+};

@@ -1,0 +1,198 @@
+#include "driver/command_line/RunPlan.h"
+
+#include <gtest/gtest.h>
+
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+namespace {
+
+RunPlan Parse(std::initializer_list<const char*> args, const char* program = "/opt/sb/sortbench") {
+    std::vector<const char*> argv{program};
+    argv.insert(argv.end(), args);
+    return ParseCommandLine(static_cast<int>(argv.size()), argv.data(), "261207081500", "/logs/");
+}
+
+const std::vector<std::uint64_t> kMinList{100, 250, 500, 750, 1000};
+
+}  // namespace
+
+TEST(RunPlan, empty_command_line_runs_the_standard_ladder_on_the_cpu) {
+    const RunPlan plan = Parse({});
+    EXPECT_EQ(plan.counts, StandardLadder());
+    ASSERT_EQ(plan.counts.size(), 25u);
+    EXPECT_EQ(plan.counts.front(), 100u);
+    EXPECT_EQ(plan.counts.back(), 100000000u);
+    EXPECT_FALSE(plan.gpuEnabled);
+    EXPECT_FALSE(plan.qaEnabled);
+    EXPECT_FALSE(plan.infoOnly);
+    EXPECT_EQ(plan.columnNames, (std::vector<std::string>{"NbRecords", "CPU Standard", "CPU 1 Thread", "CPU 2 Thread",
+                                                          "CPU 4 Thread", "CPU 8 Thread"}));
+    EXPECT_EQ(plan.runDirectory, "/logs/cpu_261207081500/");
+    EXPECT_EQ(plan.threadCounts, (std::array<int, 4>{1, 2, 4, 8}));
+    EXPECT_EQ(plan.threadLabels[3], "8 Thread");
+}
+
+TEST(RunPlan, gpu_switch_adds_columns_and_names_the_run_directory) {
+    const RunPlan plan = Parse({"-min", "-GPU", "-1B"});
+    EXPECT_EQ(plan.counts, kMinList);
+    EXPECT_TRUE(plan.gpuEnabled);
+    ASSERT_EQ(plan.columnNames.size(), 9u);
+    EXPECT_EQ(plan.columnNames[6], "GPU");
+    EXPECT_EQ(plan.columnNames[7], "GPU On Card");
+    EXPECT_EQ(plan.columnNames[8], "GPU Transfer");
+    EXPECT_EQ(plan.runDirectory, "/logs/cpu_gpu_261207081500/");
+    EXPECT_TRUE(Parse({"-gpu"}).gpuEnabled);
+}
+
+TEST(RunPlan, only_exact_spellings_are_options) {
+    const RunPlan plan = Parse({"-Gpu", "-qa", "-info", "-1b", "-Min", "GPU", "-GPU ", "-100k"});
+    EXPECT_FALSE(plan.gpuEnabled);
+    EXPECT_FALSE(plan.qaEnabled);
+    EXPECT_FALSE(plan.infoOnly);
+    EXPECT_EQ(plan.counts, StandardLadder());
+    EXPECT_TRUE(Parse({"-QA"}).qaEnabled);
+    EXPECT_TRUE(Parse({"-INFO"}).infoOnly);
+}
+
+TEST(RunPlan, count_presets_resolve_by_rank_not_by_order) {
+    const auto& ladder = StandardLadder();
+    EXPECT_EQ(Parse({"-100K", "-10M"}).counts, std::vector<std::uint64_t>(ladder.begin(), ladder.begin() + 21));
+    EXPECT_EQ(Parse({"-10M", "-100K"}).counts.size(), 21u);
+    EXPECT_EQ(Parse({"-1M"}).counts.size(), 17u);
+    EXPECT_EQ(Parse({"-1M"}).counts.back(), 1000000u);
+    EXPECT_EQ(Parse({"-100K"}).counts.back(), 100000u);
+    EXPECT_EQ(Parse({"-100M"}).counts, ladder);
+    const RunPlan billion = Parse({"-1B", "-500M"});
+    ASSERT_EQ(billion.counts.size(), 29u);
+    EXPECT_EQ(billion.counts[25], 250000000u);
+    EXPECT_EQ(billion.counts[28], 1000000000u);
+    EXPECT_EQ(Parse({"-500M"}).counts.size(), 27u);
+    EXPECT_EQ(Parse({"-1B", "-S500M"}).counts, std::vector<std::uint64_t>{500000000});
+    EXPECT_EQ(Parse({"-S500M", "-S750M"}).counts, std::vector<std::uint64_t>{750000000});
+    EXPECT_EQ(Parse({"-S750M", "-S1B"}).counts, std::vector<std::uint64_t>{1000000000});
+    EXPECT_EQ(Parse({"-S1B", "-MIN"}).counts, kMinList);
+}
+
+TEST(RunPlan, custom_count_takes_the_next_numeric_argument) {
+    using Counts = std::vector<std::uint64_t>;
+    EXPECT_EQ(Parse({"-S", "5000", "-S", "7000"}).counts, Counts{7000});
+    EXPECT_EQ(Parse({"-S", "5000", "-1M"}).counts.size(), 17u);
+    EXPECT_EQ(Parse({"-s", "+250"}).counts, Counts{250});
+    EXPECT_EQ(Parse({"-S", "1.9"}).counts, Counts{1});
+    EXPECT_EQ(Parse({"-S", "0"}).counts, StandardLadder());
+    EXPECT_EQ(Parse({"-S", "-."}).counts, StandardLadder());
+    EXPECT_EQ(Parse({"-S", "-0"}).counts, StandardLadder());
+    EXPECT_EQ(Parse({"-S", "18446744073709551615"}).counts, Counts{18446744073709551615u});
+    EXPECT_EQ(Parse({"-S"}).counts, StandardLadder());
+}
+
+TEST(RunPlan, counts_past_64_bits_or_below_zero_are_refused_not_wrapped) {
+    const struct {
+        const char* value;
+        const char* problem;
+    } cases[] = {
+        {"18446744073709551616", "-S 18446744073709551616: the record count is larger than 18446744073709551615"},
+        {"18446744073709551716", "larger than 18446744073709551615"},
+        {"99999999999999999999.5", "larger than 18446744073709551615"},
+        {"-1", "-S -1: a negative record count wraps around to 18446744073709551615, more than the 4294967295"},
+        {"-99999999999999999999", "larger than 18446744073709551615"},
+    };
+    for (const auto& c : cases) {
+        const RunPlan plan = Parse({"-S", c.value, "-MIN"});
+        EXPECT_NE(plan.error.find(c.problem), std::string::npos) << c.value << ": " << plan.error;
+    }
+}
+
+TEST(RunPlan, non_numeric_value_after_S_is_examined_as_an_option) {
+    const RunPlan plan = Parse({"-S", "abc", "-GPU"});
+    EXPECT_TRUE(plan.gpuEnabled);
+    EXPECT_EQ(plan.counts, StandardLadder());
+    EXPECT_EQ(Parse({"-S", "-MIN"}).counts, kMinList);
+}
+
+TEST(RunPlan, shader_path_sits_beside_the_program) {
+    EXPECT_EQ(Parse({}, "/opt/sb/sortbench").shaderPath, "/opt/sb/Shaders");
+    EXPECT_EQ(Parse({}, "build/sortbench").shaderPath, "build/Shaders");
+    EXPECT_EQ(Parse({}, "bench").shaderPath, "Shaders");
+    EXPECT_EQ(Parse({}, "/sortbench").shaderPath, "/Shaders");
+}
+
+TEST(RunPlan, every_skipped_argument_gets_one_warning_naming_it) {
+    const RunPlan plan = Parse({"-Gpu", "-S", "abc", "-MIN", "--verbose", "-R"});
+    ASSERT_EQ(plan.warnings.size(), 5u);
+    EXPECT_NE(plan.warnings[0].find("-Gpu"), std::string::npos);
+    EXPECT_NE(plan.warnings[1].find("-S"), std::string::npos);
+    EXPECT_NE(plan.warnings[2].find("abc"), std::string::npos);
+    EXPECT_NE(plan.warnings[3].find("--verbose"), std::string::npos);
+    EXPECT_NE(plan.warnings[4].find("-R"), std::string::npos);
+    EXPECT_EQ(plan.counts, kMinList);
+    EXPECT_TRUE(plan.error.empty());
+    EXPECT_TRUE(Parse({"-GPU", "-S", "5"}).warnings.empty());
+}
+
+TEST(RunPlan, help_switches_ask_for_the_usage_text) {
+    for (const char* help : {"-h", "-help", "--help", "-?"}) EXPECT_TRUE(Parse({"-MIN", help}).showUsage) << help;
+    EXPECT_FALSE(Parse({"-H"}).showUsage);
+    const std::string usage = UsageText();
+    for (const char* option : {"-GPU", "-QA", "-INFO", "-MIN", "-100K", "-1B", "-S500M", "-S N", "-R N", "-O DIR",
+                               "--help", "/var/log/dezavadure/"})
+        EXPECT_NE(usage.find(option), std::string::npos) << option;
+}
+
+TEST(RunPlan, repetitions_take_a_whole_number_from_1_to_1000) {
+    const struct {
+        std::vector<const char*> args;
+        int repetitions;
+        bool error;
+    } cases[] = {
+        {{}, 1, false},           {{"-R", "9"}, 9, false},      {{"-r", "+1000"}, 1000, false},
+        {{"-R", "3", "-R", "5"}, 5, false}, {{"-R", "abc"}, 1, false}, {{"-R", "0"}, 1, true},
+        {{"-R", "1001"}, 1, true}, {{"-R", "-3"}, 1, true},      {{"-R", "2.5"}, 1, true},
+    };
+    for (const auto& c : cases) {
+        std::vector<const char*> argv{"sortbench"};
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        const RunPlan plan = ParseCommandLine(static_cast<int>(argv.size()), argv.data(), "261207081500", "/logs/");
+        const std::string text = c.args.empty() ? "" : c.args.back();
+        EXPECT_EQ(plan.repetitions, c.repetitions) << text;
+        EXPECT_EQ(!plan.error.empty(), c.error) << text;
+        if (c.error) {
+            EXPECT_NE(plan.error.find("from 1 to 1000"), std::string::npos) << plan.error;
+        }
+    }
+}
+
+TEST(RunPlan, output_directory_replaces_the_log_directory) {
+    const RunPlan plan = Parse({"-O", "results", "-GPU"});
+    EXPECT_EQ(plan.logDirectory, "results/");
+    EXPECT_EQ(plan.runDirectory, "results/cpu_gpu_261207081500/");
+    EXPECT_TRUE(plan.customLogDirectory);
+    for (auto args : {std::initializer_list<const char*>{"-O"}, {"-O", "-MIN"}, {"-O", ""}})
+        EXPECT_FALSE(Parse(args).error.empty());
+}
+
+TEST(RunPlan, distributions_peers_and_json_file_are_options_of_their_own) {
+    EXPECT_EQ(Parse({}).distributions, std::vector<Distribution>{Distribution::Uniform});
+    EXPECT_EQ(Parse({"-D", "zipf,sorted"}).distributions,
+              (std::vector<Distribution>{Distribution::Zipf, Distribution::Sorted}));
+    EXPECT_EQ(Parse({"-d", "all"}).distributions.size(), 8u);
+    for (auto args : {std::initializer_list<const char*>{"-D", "zipf,bogus"}, {"-D", ""}, {"-D", "sorted,"}, {"-D"},
+                      {"-JSON"}, {"-JSON", "-MIN"}}) {
+        const RunPlan plan = Parse(args);
+        EXPECT_FALSE(plan.error.empty()) << *args.begin() << " " << (args.size() > 1 ? *(args.begin() + 1) : "");
+    }
+    EXPECT_NE(Parse({"-D", "bogus"}).error.find("uniform, sorted, reverse"), std::string::npos);
+    const RunPlan twice = Parse({"-D", "zipf,sorted,zipf"});
+    EXPECT_EQ(twice.distributions, (std::vector<Distribution>{Distribution::Zipf, Distribution::Sorted}));
+    EXPECT_EQ(twice.warnings,
+              std::vector<std::string>{"-D zipf,sorted,zipf: each key distribution runs once (zipf named more than once)"});
+
+    const RunPlan plan = Parse({"-PEERS", "-GPU", "-JSON", "out.json"});
+    EXPECT_EQ(plan.jsonPath, "out.json");
+    ASSERT_EQ(plan.columnNames.size(), 11u);
+    EXPECT_EQ(plan.columnNames[8], "GPU Transfer");
+    EXPECT_EQ(plan.columnNames[9], "Peer vqsort");
+    EXPECT_EQ(plan.columnNames[10], "Peer parallel stable sort");
+}

@@ -1,0 +1,81 @@
+#include "driver/measuring/TimingStats.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <set>
+#include <string>
+#include <vector>
+
+TEST(TimingStats, median_of_odd_even_and_single_counts) {
+    const struct { std::vector<double> times; double median; } cases[] = {
+        {{5}, 5}, {{3, 1, 2}, 2}, {{4, 1, 3, 2}, 2.5}, {{9, 2, 4, 4, 7, 5, 5, 4}, 4.5}};
+    for (const auto& c : cases) EXPECT_EQ(Summarize(c.times).median, c.median) << c.times.size();
+}
+
+TEST(TimingStats, sample_standard_deviation) {
+    const struct { std::vector<double> times; double stdDev; } cases[] = {
+        {{7}, 0},
+        {{2, 4, 4, 4, 5, 5, 7, 9}, std::sqrt(32.0 / 7.0)},
+        {{1e9 + 1, 1e9 + 2, 1e9 + 3}, 1},  // large offset must not cancel the spread
+    };
+    for (const auto& c : cases) EXPECT_NEAR(Summarize(c.times).stdDev, c.stdDev, 1e-9) << c.times.size();
+}
+
+TEST(TimingStats, summary_fields_and_caller_order_kept) {
+    const std::vector<double> times{3, 1.5, 2.25};
+    const TimingSummary s = Summarize(times);
+    EXPECT_EQ(times, (std::vector<double>{3, 1.5, 2.25}));
+    EXPECT_EQ(s.runs, 3u);
+    EXPECT_EQ(s.min, 1.5);
+    EXPECT_EQ(s.max, 3);
+    EXPECT_EQ(s.mean, 2.25);
+    EXPECT_DOUBLE_EQ(s.Cv(), 0.75 / 2.25);
+    EXPECT_EQ((TimingSummary{2, 0, 0, 0, 0, 0}.Cv()), 0);
+}
+
+TEST(TimingStats, round_order_puts_each_sorter_once_in_each_position) {
+    constexpr std::size_t k = 5;
+    std::vector<std::set<std::size_t>> seenAt(k);
+    for (std::size_t round = 0; round < k; ++round) {
+        const std::vector<std::size_t> order = RoundOrder(k, round);
+        ASSERT_EQ(order.size(), k);
+        EXPECT_EQ(std::set<std::size_t>(order.begin(), order.end()).size(), k) << "round " << round;
+        for (std::size_t j = 0; j < k; ++j) seenAt[j].insert(order[j]);
+    }
+    for (const auto& sorters : seenAt) EXPECT_EQ(sorters.size(), k);
+    EXPECT_EQ(RoundOrder(k, 0), (std::vector<std::size_t>{0, 1, 2, 3, 4}));
+    EXPECT_EQ(RoundOrder(k, 7), (std::vector<std::size_t>{2, 3, 4, 0, 1}));
+    EXPECT_TRUE(RoundOrder(0, 3).empty());
+}
+
+TEST(TimingStats, significant_digits_in_fixed_notation) {
+    const struct { double value; const char* text; } cases[] = {
+        {152.34, "152.3"},   {171.0, "171.0"},  {0.0031274, "0.003127"}, {1354.2, "1354"},
+        {12345, "12345"},    {999.96, "1000"},  {9.99996, "10.00"},      {0, "0.000"},
+        {-2.5, "-2.500"},    {1e20, "100000000000000000000"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(SignificantDigits(c.value, 4), c.text) << c.value;
+}
+
+TEST(TimingStats, spread_suffix_text) {
+    EXPECT_EQ(SpreadSuffix({9, 152.34, 161.6, 160, 171.0, 5.44}), " (median of 9, 152.3 \u2026 171.0, cv 3.4%)");
+}
+
+TEST(TimingStats, stats_header_and_row_text) {
+    EXPECT_EQ(StatsHeader(), "NbRecords,Column,Runs,Min,Median,Mean,Max,StdDev,Times");
+    EXPECT_EQ(StatsRow(3000000000u, "CPU 1 Thread", {3, 1.5, 2.25}),
+              "\n3000000000,CPU 1 Thread,3,1.5,2.25,2.25,3,0.75,3;1.5;2.25");
+}
+
+TEST(TimingStats, noise_report_lists_only_noisy_cells) {
+    const NoisyCell quiet{"FLOAT", 100, "CPU Standard", {5, 99, 100, 100, 101, 1}};
+    const NoisyCell atLimit{"INT", 100, "GPU", {5, 180, 200, 200, 220, 10}};
+    const NoisyCell noisy{"INT", 10000000, "CPU 8 Thread", {5, 180.2, 204.1, 200, 241.0, 14.4}};
+
+    EXPECT_TRUE(NoiseReportLines({quiet, atLimit}).empty());
+    EXPECT_EQ(NoiseReportLines({quiet, noisy, atLimit}),
+              (std::vector<std::string>{"Noisy cells (coefficient of variation above 5%):",
+                                        "  INT 10000000 CPU 8 Thread: cv 7.2% (median 204.1 ms, 180.2 \u2026 241.0)",
+                                        "Close other programs or raise -R for steadier medians."}));
+}
