@@ -23,6 +23,7 @@
 //                     default every large buffer of every column (data,
 //                     indices, pairs) is advised for transparent huge pages,
 //                     as the driver advises its data and index buffers
+#include "support/DataTypes.h"
 #include "cpu_sort/RadixSort32.h"
 #include "cpu_sort/RadixSort64.h"
 #include "cpu_sort/SortKey.h"
@@ -94,10 +95,7 @@ std::map<std::string, std::map<unsigned long, std::vector<Column>>> results;
 
 template <class Value>
 const char* TypeName() {
-    if constexpr (std::is_same_v<Value, int>) return "INT";
-    if constexpr (std::is_same_v<Value, float>) return "FLOAT";
-    if constexpr (std::is_same_v<Value, long>) return "BIGINT";
-    return "BIGFLOAT";
+    return AppCore::DataTypeName<Value>();
 }
 
 // Sorter state shared by the columns; released with every new data set so
@@ -304,7 +302,8 @@ void PrintSummary() {
 
 int main(int argc, char** argv) {
     std::vector<std::string> sizes = {"1000000", "10000000", "100000000"};
-    std::vector<std::string> types = {"INT", "FLOAT", "BIGINT", "BIGFLOAT"};
+    std::vector<std::string> types;
+    for (const AppCore::DataTypeFacts& type : AppCore::kDataTypes) types.emplace_back(type.name);
     std::vector<char*> passOn = {argv[0]};
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
@@ -316,10 +315,10 @@ int main(int argc, char** argv) {
     for (const std::string& type : types)
         for (const std::string& size : sizes) {
             const unsigned long n = std::stoul(size);
-            if (type == "INT") Register<int>(n);
-            else if (type == "FLOAT") Register<float>(n);
-            else if (type == "BIGINT") Register<long>(n);
-            else if (type == "BIGFLOAT") Register<double>(n);
+            if (type == TypeName<int>()) Register<int>(n);
+            else if (type == TypeName<float>()) Register<float>(n);
+            else if (type == TypeName<long>()) Register<long>(n);
+            else if (type == TypeName<double>()) Register<double>(n);
             else {
                 std::fprintf(stderr, "Unknown type \"%s\": expected INT, FLOAT, BIGINT or BIGFLOAT\n", type.c_str());
                 return 2;

@@ -241,9 +241,7 @@ RunPlan ParseCommandLine(int argc, const char* const argv[], const std::string& 
     }
 
     plan.counts = ResolveCounts(s);
-    plan.columnNames = {"NbRecords", "CPU Standard", "CPU 1 Thread", "CPU 2 Thread", "CPU 4 Thread", "CPU 8 Thread"};
-    if (plan.gpuEnabled) plan.columnNames.insert(plan.columnNames.end(), {"GPU", "GPU On Card", "GPU Transfer"});
-    if (plan.peersEnabled) plan.columnNames.insert(plan.columnNames.end(), {"Peer vqsort", "Peer parallel stable sort"});
+    plan.columns = RunColumns(plan.gpuEnabled, plan.peersEnabled);
     plan.runDirectory = plan.logDirectory + "cpu_" + (plan.gpuEnabled ? "gpu_" : "") + startStamp + "/";
     plan.options = JoinOptions(argc, argv);
     plan.programPath = argc > 0 ? argv[0] : "sortbench";

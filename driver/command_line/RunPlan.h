@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "driver/measuring/KeyDistributions.h"
+#include "driver/sorters/Columns.h"
 
 // The run plan: everything the command line decides, built once before anything
 // else happens and read-only afterwards.
@@ -14,9 +15,7 @@ struct RunPlan {
     bool qaEnabled = false;   // "-QA": compare GPU and CPU permutations (needs gpuEnabled)
     bool infoOnly = false;    // "-INFO": stop after the system report
     std::vector<std::uint64_t> counts;  // record counts, in benchmark order; never empty
-    std::vector<std::string> columnNames;
-    std::array<std::string, 4> threadLabels{"1 Thread", "2 Thread", "4 Thread", "8 Thread"};
-    std::array<int, 4> threadCounts{1, 2, 4, 8};
+    std::vector<Column> columns;        // the timed columns of every row, in order
     std::string logDirectory;  // parent of every run directory, ends with "/"
     std::string runDirectory;  // logDirectory + "cpu_" ["gpu_"] + start stamp + "/"
     std::string shaderPath;    // "<program directory>/Shaders", or "Shaders"

@@ -19,9 +19,9 @@ Outcome RunOnce(const char* typeName, const std::vector<Sorter>& sorters, CellWr
     bool rowStarted = false;
     std::size_t column = 0;
     for (const Sorter& sorter : sorters) {
-        if (!sorter.warmUp()) return Outcome::Stop;
+        if (!sorter.warmUp()) return Outcome::SortFailed;
         const std::optional<std::vector<double>> times = sorter.timed();
-        if (!times) return Outcome::Stop;
+        if (!times) return Outcome::SortFailed;
         // The row starts only now: a cell append waits for the disk, which is no
         // part of any sort's time.
         if (!rowStarted) cells.StartRow();
@@ -36,7 +36,7 @@ Outcome RunOnce(const char* typeName, const std::vector<Sorter>& sorters, CellWr
         const std::string problem = sorter.check();
         if (!problem.empty()) {
             ReportFailedCheck(problem);
-            return Outcome::Stop;
+            return Outcome::CheckFailed;
         }
         if (sorter.reportsPass) std::printf("%s\n", kQaPassLine);
     }
@@ -45,7 +45,7 @@ Outcome RunOnce(const char* typeName, const std::vector<Sorter>& sorters, CellWr
 
 Outcome RunRounds(const char* typeName, const std::vector<Sorter>& sorters, int repetitions, CellWriter& cells) {
     for (const Sorter& sorter : sorters) {
-        if (!sorter.warmUp()) return Outcome::Stop;
+        if (!sorter.warmUp()) return Outcome::SortFailed;
     }
     // times[s][i]: every time of label i of sorter s.
     std::vector<std::vector<std::vector<double>>> times(sorters.size());
@@ -76,10 +76,10 @@ Outcome RunRounds(const char* typeName, const std::vector<Sorter>& sorters, int 
                         SpreadSuffix(summary).c_str());
         }
     }
-    if (failed) return Outcome::Stop;
+    if (failed) return Outcome::SortFailed;
     if (!problem.empty()) {
         ReportFailedCheck(problem);
-        return Outcome::Stop;
+        return Outcome::CheckFailed;
     }
     for (const Sorter& sorter : sorters) {
         if (sorter.reportsPass) std::printf("%s\n", kQaPassLine);

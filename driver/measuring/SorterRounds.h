@@ -33,7 +33,9 @@ public:
     virtual void Cell(std::size_t column, const std::vector<double>& times) = 0;
 };
 
-enum class Outcome { Continue, Stop };
+// How a data set's sorts ended: all done, or the run must end because a sort
+// failed (the sorter has said why) or a check found a wrong permutation.
+enum class Outcome { Continue, SortFailed, CheckFailed };
 
 // One repetition: each sorter in order runs its warm-up, then its timed sort,
 // and its cells and console lines ("INT CPU 2 Thread - 12.345678 ms") follow at

@@ -36,7 +36,7 @@ public:
     ~JsonResults();
 
     // One result cell: its times in milliseconds in measured order, one per
-    // repetition. `dataType` is "INT", "FLOAT", "BIGINT" or "BIGFLOAT"; `column`
+    // repetition. `dataType` is a series key ("INT", "INT_zipf"); `column`
     // a sorter column such as "CPU 8 Thread". An empty `timesMs` adds nothing.
     // Must be called on the thread on which WriteFromSignalHandler may run.
     void Add(const std::string& dataType, const std::string& column, std::uint64_t count,

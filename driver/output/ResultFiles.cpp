@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 #include "strings/NumberText.h"
+#include "support/DataTypes.h"
 
 namespace {
 
@@ -26,7 +27,11 @@ std::string CountCell(std::uint64_t count) {
 }
 
 const std::vector<std::string>& DataTypeNames() {
-    static const std::vector<std::string> names{"INT", "FLOAT", "BIGINT", "BIGFLOAT"};
+    static const std::vector<std::string> names = [] {
+        std::vector<std::string> all;
+        for (const AppCore::DataTypeFacts& type : AppCore::kDataTypes) all.push_back(type.name);
+        return all;
+    }();
     return names;
 }
 
@@ -51,13 +56,8 @@ bool ResultFiles::Open(FileSet& set, const std::string& runDirectory, const std:
     return true;
 }
 
-bool ResultFiles::Open(const std::string& runDirectory, const std::vector<std::string>& columnNames,
+bool ResultFiles::Open(const std::string& runDirectory, const std::string& header,
                        const std::vector<std::string>& keys) {
-    std::string header;
-    for (size_t i = 0; i < columnNames.size(); ++i) {
-        if (i > 0) header += ',';
-        header += columnNames[i];
-    }
     return Open(files, runDirectory, header, keys);
 }
 

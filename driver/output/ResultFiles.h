@@ -35,12 +35,12 @@ public:
     ~ResultFiles();
 
     // Creates (or truncates) "bench_<key>.csv" in `runDirectory` for every key in
-    // order, each followed at once by the header line. Prints
+    // order, each followed at once by `header` (ResultHeader of the columns). Prints
     // "Initialized Log File: <path>" for each. Stops at the first file that cannot
     // be created ("Failed to initialize Log File: <path>") or cannot take its
     // header (one line naming it) and returns false: a run without its result
     // files would measure for nothing.
-    bool Open(const std::string& runDirectory, const std::vector<std::string>& columnNames,
+    bool Open(const std::string& runDirectory, const std::string& header,
               const std::vector<std::string>& keys = DataTypeNames());
 
     // With repetitions: "stats_<key>.csv" beside the result files, each with

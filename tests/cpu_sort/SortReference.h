@@ -3,6 +3,7 @@
 #include "cpu_sort/RadixSort32.h"
 #include "cpu_sort/RadixSort64.h"
 #include "cpu_sort/SortKey.h"
+#include "support/DataTypes.h"
 
 #include <gtest/gtest.h>
 
@@ -34,10 +35,7 @@ inline constexpr unsigned long kLargeCount = 1'000'003;
 
 template <class Value>
 const char* TypeName() {
-    if constexpr (std::is_same_v<Value, int>) return "INT";
-    if constexpr (std::is_same_v<Value, float>) return "FLOAT";
-    if constexpr (std::is_same_v<Value, long>) return "BIGINT";
-    return "BIGFLOAT";
+    return AppCore::DataTypeName<Value>();
 }
 
 template <class Value>

@@ -27,21 +27,16 @@ TEST(RunPlan, empty_command_line_runs_the_standard_ladder_on_the_cpu) {
     EXPECT_FALSE(plan.gpuEnabled);
     EXPECT_FALSE(plan.qaEnabled);
     EXPECT_FALSE(plan.infoOnly);
-    EXPECT_EQ(plan.columnNames, (std::vector<std::string>{"NbRecords", "CPU Standard", "CPU 1 Thread", "CPU 2 Thread",
-                                                          "CPU 4 Thread", "CPU 8 Thread"}));
+    EXPECT_EQ(ResultHeader(plan.columns), "NbRecords,CPU Standard,CPU 1 Thread,CPU 2 Thread,CPU 4 Thread,CPU 8 Thread");
     EXPECT_EQ(plan.runDirectory, "/logs/cpu_261207081500/");
-    EXPECT_EQ(plan.threadCounts, (std::array<int, 4>{1, 2, 4, 8}));
-    EXPECT_EQ(plan.threadLabels[3], "8 Thread");
 }
 
 TEST(RunPlan, gpu_switch_adds_columns_and_names_the_run_directory) {
     const RunPlan plan = Parse({"-min", "-GPU", "-1B"});
     EXPECT_EQ(plan.counts, kMinList);
     EXPECT_TRUE(plan.gpuEnabled);
-    ASSERT_EQ(plan.columnNames.size(), 9u);
-    EXPECT_EQ(plan.columnNames[6], "GPU");
-    EXPECT_EQ(plan.columnNames[7], "GPU On Card");
-    EXPECT_EQ(plan.columnNames[8], "GPU Transfer");
+    EXPECT_EQ(ResultHeader(plan.columns),
+              "NbRecords,CPU Standard,CPU 1 Thread,CPU 2 Thread,CPU 4 Thread,CPU 8 Thread,GPU,GPU On Card,GPU Transfer");
     EXPECT_EQ(plan.runDirectory, "/logs/cpu_gpu_261207081500/");
     EXPECT_TRUE(Parse({"-gpu"}).gpuEnabled);
 }
@@ -191,8 +186,9 @@ TEST(RunPlan, distributions_peers_and_json_file_are_options_of_their_own) {
 
     const RunPlan plan = Parse({"-PEERS", "-GPU", "-JSON", "out.json"});
     EXPECT_EQ(plan.jsonPath, "out.json");
-    ASSERT_EQ(plan.columnNames.size(), 11u);
-    EXPECT_EQ(plan.columnNames[8], "GPU Transfer");
-    EXPECT_EQ(plan.columnNames[9], "Peer vqsort");
-    EXPECT_EQ(plan.columnNames[10], "Peer parallel stable sort");
+    ASSERT_EQ(plan.columns.size(), 10u);
+    EXPECT_EQ(plan.columns[7], Column::GpuTransfer);
+    EXPECT_EQ(plan.columns[8], Column::PeerVqsort);
+    EXPECT_EQ(plan.columns[9], Column::PeerParallelStableSort);
+    EXPECT_EQ(ResultHeader(RunColumns(false, true)).substr(75), "Peer vqsort,Peer parallel stable sort");
 }

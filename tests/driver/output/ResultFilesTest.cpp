@@ -83,7 +83,7 @@ TEST(ResultFileCells, files_hold_header_rows_and_no_final_line_feed) {
     {
         ResultFiles files;
         testing::internal::CaptureStdout();
-        files.Open(runDir, {"NbRecords", "CPU Standard", "CPU 1 Thread"});
+        files.Open(runDir, "NbRecords,CPU Standard,CPU 1 Thread");
         const std::string out = testing::internal::GetCapturedStdout();
         EXPECT_EQ(out, "Initialized Log File: " + runDir + "bench_INT.csv\nInitialized Log File: " + runDir +
                            "bench_FLOAT.csv\nInitialized Log File: " + runDir +
@@ -108,7 +108,7 @@ TEST(ResultFileCells, result_files_are_not_executable) {
     {
         ResultFiles files;
         testing::internal::CaptureStdout();
-        files.Open(dir.Path().string(), {"NbRecords"});
+        files.Open(dir.Path().string(), "NbRecords");
         testing::internal::GetCapturedStdout();
     }
     umask(previous);

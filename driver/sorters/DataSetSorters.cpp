@@ -1,0 +1,197 @@
+#include "driver/sorters/DataSetSorters.h"
+
+#include <algorithm>
+#include <cstring>
+#include <functional>
+#include <numeric>
+#include <optional>
+#include <string>
+#include <utility>
+
+#include "cpu_sort/SortKey.h"
+#include "driver/sorters/PermutationCheck.h"
+#include "support/DataTypes.h"
+
+namespace {
+
+template <typename RadixSorter>
+void ReleaseRadixScratch(RadixSorter& sorter) {
+    sorter.count = 0;
+    sorter.indexScratch.Clear();
+    sorter.histograms.Clear();
+}
+
+// The console labels of `columns`.
+std::vector<std::string> LabelsOf(std::initializer_list<Column> columns) {
+    std::vector<std::string> labels;
+    for (const Column column : columns) labels.emplace_back(FactsOf(column).consoleLabel);
+    return labels;
+}
+
+void ClearIndices(AppCore::CharBuffer& indices) {
+    if (indices.size != 0) std::memset(indices.data, 0, indices.size);
+}
+
+// A CPU sorter of one column: `sort` fills the index buffer; the timed run
+// starts from a cleared one.
+Sorter CpuSorter(Column column, SorterTools& tools, std::function<void()> sort) {
+    return Sorter{.labels = LabelsOf({column}),
+                  .warmUp =
+                      [sort] {
+                          sort();
+                          return true;
+                      },
+                  .timed =
+                      [&tools, sort] {
+                          ClearIndices(tools.indices);
+                          tools.timer.restart();
+                          sort();
+                          return std::optional<std::vector<double>>(
+                              std::vector<double>{tools.timer.elapse_millisecond()});
+                      },
+                  .check = nullptr,
+                  .reportsPass = false,
+                  .afterSingleRun = nullptr};
+}
+
+// Stable, and started from 0, 1, 2, ...: equal keys stay in index order, the
+// order every other sorter must reproduce.
+template <typename Element>
+Sorter StandardSorter(SorterTools& tools, const Element* values, std::uint64_t count) {
+    auto* permutation = reinterpret_cast<std::uint32_t*>(tools.indices.data);
+    return CpuSorter(Column::CpuStandard, tools, [=] {
+        std::iota(permutation, permutation + count, 0u);
+        std::stable_sort(permutation, permutation + count,
+                         [values](std::uint32_t a, std::uint32_t b) { return values[a] < values[b]; });
+    });
+}
+
+template <typename Element>
+void RadixSort(SorterTools& tools, const Element* values, std::uint64_t n, std::uint32_t* out,
+               unsigned long threads) {
+    constexpr AppCore::DataType type = AppCore::DataTypeOf<Element>();
+    if constexpr (type == AppCore::DataType::INT) tools.radix32.SortINT(values, n, out, true, threads);
+    if constexpr (type == AppCore::DataType::FLOAT) tools.radix32.SortFLT(values, n, out, true, threads);
+    if constexpr (type == AppCore::DataType::BIGINT) tools.radix64.SortINT(values, n, out, true, threads);
+    if constexpr (type == AppCore::DataType::BIGFLOAT) tools.radix64.SortFLT(values, n, out, true, threads);
+}
+
+// Keeps its scratch between repetitions: the rounds allocate nothing.
+template <typename Element>
+Sorter RadixSorter(Column column, SorterTools& tools, const Element* values, std::uint64_t count) {
+    auto* permutation = reinterpret_cast<std::uint32_t*>(tools.indices.data);
+    const unsigned long threads = FactsOf(column).threads;
+    return CpuSorter(column, tools, [&tools, values, count, permutation, threads] {
+        RadixSort(tools, values, count, permutation, threads);
+    });
+}
+
+// One sort fills the three GPU columns. Its warm-up comes right after the
+// 8-thread radix sorter's, whose permutation the index buffer then holds: the
+// QA reference is taken there.
+template <typename Element>
+Sorter GpuSorter(SorterTools& tools, const Element* values, std::uint64_t count) {
+    const char* typeName = AppCore::DataTypeName<Element>();
+    auto* permutation = reinterpret_cast<std::uint32_t*>(tools.indices.data);
+    Sorter sorter{.labels = LabelsOf({Column::Gpu, Column::GpuOnCard, Column::GpuTransfer}),
+                  .warmUp =
+                      [&tools, typeName, values, count, permutation] {
+                          if (tools.qa) {
+                              tools.qaReference.Resize(tools.indices.size);
+                              if (tools.indices.size != 0)
+                                  std::memcpy(tools.qaReference.data, tools.indices.data, tools.indices.size);
+                          }
+                          return tools.gpu->WarmUp(typeName, values, count, permutation);
+                      },
+                  .timed = [&tools, typeName, values, count]() -> std::optional<std::vector<double>> {
+                      const auto times = tools.gpu->TimedSort(typeName, values, count, tools.indices, tools.timer);
+                      if (!times) return std::nullopt;
+                      return std::vector<double>{times->hostMs, times->onCardMs, times->hostMs - times->onCardMs};
+                  },
+                  .check = nullptr,
+                  .reportsPass = tools.qa,
+                  .afterSingleRun = nullptr};
+    if (tools.qa) {
+        sorter.check = [&tools, count] {
+            return GpuColumns::SamePermutation(tools.qaReference, tools.indices, count)
+                       ? std::string()
+                       : std::string("QA ERROR: GPU Results do not match CPU Results");
+        };
+    }
+    return sorter;
+}
+
+// Empty when a peer's permutation is the stable ascending one (nothing out of
+// order before `count`); otherwise its QA line, which says where.
+std::string PeerProblem(const char* peer, std::uint64_t outOfOrder, std::uint64_t count) {
+    if (outOfOrder == count) return std::string();
+    return std::string("QA ERROR: ") + peer + " Results do not match CPU Results (first out of order at position " +
+           std::to_string(outOfOrder) + ")";
+}
+
+// A peer's permutation must be the stable ascending one under `less`.
+template <typename Element, typename Less>
+Sorter PeerSorter(Column column, SorterTools& tools, const Element* values, std::uint64_t count,
+                  std::function<void()> sort, Less less) {
+    const auto* permutation = reinterpret_cast<const std::uint32_t*>(tools.indices.data);
+    Sorter sorter = CpuSorter(column, tools, std::move(sort));
+    const char* label = FactsOf(column).consoleLabel;
+    sorter.check = [=] { return PeerProblem(label, FirstOutOfOrder(values, permutation, count, less), count); };
+    return sorter;
+}
+
+template <typename Element>
+Sorter VqsortPeer(SorterTools& tools, const Element* values, std::uint64_t count) {
+    auto* permutation = reinterpret_cast<std::uint32_t*>(tools.indices.data);
+    return PeerSorter(
+        Column::PeerVqsort, tools, values, count,
+        [&tools, values, count, permutation] { PeerVqsort(values, count, permutation, tools.peerScratch); },
+        [](Element a, Element b) { return EvalCore::SortKey(a) < EvalCore::SortKey(b); });
+}
+
+template <typename Element>
+Sorter ParallelStableSortPeer(SorterTools& tools, const Element* values, std::uint64_t count) {
+    auto* permutation = reinterpret_cast<std::uint32_t*>(tools.indices.data);
+    return PeerSorter(
+        Column::PeerParallelStableSort, tools, values, count,
+        [values, count, permutation] { PeerParallelStableSort(values, count, permutation); },
+        [](Element a, Element b) { return a < b; });
+}
+
+}  // namespace
+
+void ReleaseScratch(SorterTools& tools) {
+    ReleaseRadixScratch(tools.radix32);
+    ReleaseRadixScratch(tools.radix64);
+    tools.peerScratch.Release();
+    tools.qaReference.Clear();
+}
+
+template <typename Element>
+std::vector<Sorter> SortersFor(const std::vector<Column>& columns, SorterTools& tools, const Element* values,
+                               std::uint64_t count) {
+    std::vector<Sorter> sorters;
+    std::size_t lastRadix = 0;
+    for (const Column column : columns) {
+        const ColumnFacts& facts = FactsOf(column);
+        // One sort fills every column of its sorter; it is listed at the first.
+        if (facts.output != 0) continue;
+        switch (facts.sorter) {
+        case ColumnSorter::StandardSort: sorters.push_back(StandardSorter(tools, values, count)); break;
+        case ColumnSorter::RadixSort:
+            sorters.push_back(RadixSorter(column, tools, values, count));
+            lastRadix = sorters.size();
+            break;
+        case ColumnSorter::GpuSort: sorters.push_back(GpuSorter(tools, values, count)); break;
+        case ColumnSorter::Vqsort: sorters.push_back(VqsortPeer(tools, values, count)); break;
+        case ColumnSorter::ParallelStableSort: sorters.push_back(ParallelStableSortPeer(tools, values, count)); break;
+        }
+    }
+    if (lastRadix != 0) sorters[lastRadix - 1].afterSingleRun = [&tools] { ReleaseScratch(tools); };
+    return sorters;
+}
+
+template std::vector<Sorter> SortersFor(const std::vector<Column>&, SorterTools&, const std::int32_t*, std::uint64_t);
+template std::vector<Sorter> SortersFor(const std::vector<Column>&, SorterTools&, const float*, std::uint64_t);
+template std::vector<Sorter> SortersFor(const std::vector<Column>&, SorterTools&, const std::int64_t*, std::uint64_t);
+template std::vector<Sorter> SortersFor(const std::vector<Column>&, SorterTools&, const double*, std::uint64_t);

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "cpu_sort/RadixSort32.h"
+#include "cpu_sort/RadixSort64.h"
+#include "driver/measuring/AppTimer.h"
+#include "driver/measuring/SorterRounds.h"
+#include "driver/sorters/Columns.h"
+#include "driver/sorters/GpuColumns.h"
+#include "driver/sorters/PeerSorters.h"
+#include "support/CharBuffer.h"
+
+// What the sorters of a data set share, owned by the run: the index buffer every
+// sorter fills, the stopwatch, the sorters' reusable scratch, and with -GPU the
+// GPU columns.
+struct SorterTools {
+    AppTimer& timer;
+    AppCore::CharBuffer& indices;
+    AppCore::CharBuffer& qaReference;  // with -QA: the CPU permutation the GPU's must equal
+    EvalCore::RadixSort32& radix32;
+    EvalCore::RadixSort64& radix64;
+    PeerScratch& peerScratch;
+    GpuColumns* gpu;  // null without -GPU
+    bool qa;          // -QA: check every GPU permutation against the 8-thread radix sort's
+};
+
+// Frees the memory only one data set needs: the radix and peer scratch and the
+// QA reference.
+void ReleaseScratch(SorterTools& tools);
+
+// The sorters that fill `columns` (in their order) for `count` records at
+// `values`, Element = std::int32_t, float, std::int64_t or double. Each fills
+// tools.indices; the timed sort starts from a cleared buffer. The standard
+// sort's stable permutation is the reference: the radix sorters reproduce it,
+// the GPU's is compared with the 8-thread radix sort's under -QA, and each
+// peer's is checked to be the stable ascending one. The last radix sorter frees
+// the scratch after a single repetition, so the next data set and the GPU start
+// with that memory free.
+template <typename Element>
+std::vector<Sorter> SortersFor(const std::vector<Column>& columns, SorterTools& tools, const Element* values,
+                               std::uint64_t count);
