@@ -11,6 +11,7 @@
 
 #include "cpu_sort/RadixSort32.h"
 #include "cpu_sort/RadixSort64.h"
+#include "driver/machine/MachineFacts.h"
 #include "driver/measuring/AppTimer.h"
 #include "driver/measuring/KeyDistributions.h"
 #include "driver/measuring/MemoryBudget.h"
@@ -68,9 +69,10 @@ public:
         if (!ClaimRunDirectory()) return kExitNoDirectory;
         timer.restart();
         if (!OpenResultFiles()) return kExitNoDirectory;
+        machine = ReadMachineFacts();
         if (!plan.jsonPath.empty())
             json = std::make_unique<JsonResults>(plan.jsonPath, plan.programPath,
-                                                 static_cast<std::size_t>(plan.repetitions));
+                                                 static_cast<std::size_t>(plan.repetitions), machine);
         return Finish(Benchmark());
     }
 
@@ -258,7 +260,7 @@ private:
     }
 
     void ReportRunConditions() {
-        const RunConditions conditions = ReadRunConditions(plan.options);
+        const RunConditions conditions = RunConditionsOf(machine, plan.options);
         std::string text;
         for (const std::string& line : RunConditionLines(conditions)) {
             std::printf("%s\n", line.c_str());
@@ -282,6 +284,7 @@ private:
     }
 
     const RunPlan& plan;
+    MachineFacts machine;  // read once, rendered by the run conditions and the JSON context
     RunDirectory runDirectory;
     AppTimer timer;
     AppCore::CharBuffer data;

@@ -17,7 +17,7 @@ int main(int argc, char* argv[]) {
     }
     if (!plan.error.empty()) {
         std::fprintf(stderr, "%s\n", plan.error.c_str());
-        return kExitStopped;
+        return kExitBadOption;
     }
     // Before the GPU driver or any sort starts a thread, so the handler knows the
     // thread that writes the result files.

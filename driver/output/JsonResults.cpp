@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <bit>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -13,11 +12,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <fstream>
-#include <sstream>
 #include <string_view>
 
-#include "driver/output/RunConditions.h"
 #include "driver/measuring/TimingStats.h"
 
 namespace {
@@ -159,107 +155,40 @@ std::string LocalDate() {
     return date;
 }
 
-std::string HostName() {
-    char name[256] = {};
-    if (gethostname(name, sizeof name - 1) != 0) return "";
-    return name;
-}
-
-long CpuCount() {
-    const long cpus = sysconf(_SC_NPROCESSORS_ONLN);
-    return cpus > 0 ? cpus : 1;
-}
-
-long CpuMhz() {
-    std::ifstream cpuinfo("/proc/cpuinfo");
-    std::string line;
-    while (std::getline(cpuinfo, line)) {
-        if (line.rfind("cpu MHz", 0) != 0) continue;
-        const std::size_t colon = line.find(':');
-        if (colon == std::string::npos) return 0;
-        return std::lround(std::strtod(line.c_str() + colon + 1, nullptr));
-    }
-    return 0;
-}
-
-bool CpuScalingEnabled(long cpus) {
-    for (long cpu = 0; cpu < cpus; ++cpu) {
-        const std::string governor =
-            FirstLineOf("/sys/devices/system/cpu/cpu" + std::to_string(cpu) + "/cpufreq/scaling_governor");
-        if (!governor.empty() && governor != "performance") return true;
-    }
-    return false;
-}
-
-// Bytes from a sysfs cache size such as "32K" or "8M".
-std::uint64_t CacheBytes(const std::string& text) {
-    char* end = nullptr;
-    std::uint64_t size = std::strtoull(text.c_str(), &end, 10);
-    switch (*end) {
-    case 'K': size <<= 10; break;
-    case 'M': size <<= 20; break;
-    case 'G': size <<= 30; break;
-    default: break;
-    }
-    return size;
-}
-
-// The CPUs set in a sysfs hex mask such as "00000000,00000003".
-std::uint64_t MaskBits(const std::string& mask) {
-    std::uint64_t bits = 0;
-    for (const char c : mask) {
-        unsigned nibble = 0;
-        if (c >= '0' && c <= '9') nibble = static_cast<unsigned>(c - '0');
-        else if (c >= 'a' && c <= 'f') nibble = static_cast<unsigned>(c - 'a' + 10);
-        else if (c >= 'A' && c <= 'F') nibble = static_cast<unsigned>(c - 'A' + 10);
-        bits += static_cast<std::uint64_t>(std::popcount(nibble));
-    }
-    return bits;
-}
-
-void AppendCaches(std::string& out) {
+void AppendCaches(std::string& out, const std::vector<CacheFacts>& caches) {
     out += "    \"caches\": [";
-    bool first = true;
-    for (int index = 0;; ++index) {
-        const std::string dir = "/sys/devices/system/cpu/cpu0/cache/index" + std::to_string(index) + "/";
-        const std::string type = FirstLineOf(dir + "type");
-        if (type.empty()) break;
-        out += first ? "\n" : ",\n";
-        first = false;
+    for (std::size_t i = 0; i < caches.size(); ++i) {
+        out += i == 0 ? "\n" : ",\n";
         out += "      {\n";
-        AppendField(out, "        ", "type", type);
-        const std::uint64_t level = std::strtoull(FirstLineOf(dir + "level").c_str(), nullptr, 10);
-        AppendField(out, "        ", "level", level);
-        AppendField(out, "        ", "size", CacheBytes(FirstLineOf(dir + "size")));
-        AppendField(out, "        ", "num_sharing", MaskBits(FirstLineOf(dir + "shared_cpu_map")), true);
+        AppendField(out, "        ", "type", caches[i].type);
+        AppendField(out, "        ", "level", caches[i].level);
+        AppendField(out, "        ", "size", caches[i].bytes);
+        AppendField(out, "        ", "num_sharing", caches[i].sharingCpus, true);
         out += "      }";
     }
-    out += first ? "],\n" : "\n    ],\n";
+    out += caches.empty() ? "],\n" : "\n    ],\n";
 }
 
-void AppendLoadAverage(std::string& out) {
+void AppendLoadAverage(std::string& out, const std::vector<double>& figures) {
     out += "    \"load_avg\": [";
-    std::istringstream figures(FirstLineOf("/proc/loadavg"));
-    std::string figure;
-    for (int i = 0; i < 3 && figures >> figure; ++i) {
+    for (std::size_t i = 0; i < figures.size(); ++i) {
         if (i > 0) out += ',';
-        AppendDouble(out, std::strtod(figure.c_str(), nullptr), std::chars_format::general, 6);
+        AppendDouble(out, figures[i], std::chars_format::general, 6);
     }
     out += "],\n";
 }
 
-std::string Head(const std::string& executable) {
-    const long cpus = CpuCount();
+std::string Head(const std::string& executable, const MachineFacts& machine) {
     std::string out = "{\n  \"context\": {\n";
     AppendField(out, "    ", "date", LocalDate());
-    AppendField(out, "    ", "host_name", HostName());
+    AppendField(out, "    ", "host_name", machine.hostName);
     AppendField(out, "    ", "executable", executable);
-    AppendField(out, "    ", "num_cpus", static_cast<std::uint64_t>(cpus));
-    AppendField(out, "    ", "mhz_per_cpu", static_cast<std::uint64_t>(std::max(CpuMhz(), 0L)));
+    AppendField(out, "    ", "num_cpus", static_cast<std::uint64_t>(std::max(machine.onlineCpus, 1)));
+    AppendField(out, "    ", "mhz_per_cpu", static_cast<std::uint64_t>(std::max(machine.cpuMhz, 0L)));
     AppendKey(out, "    ", "cpu_scaling_enabled");
-    out += CpuScalingEnabled(cpus) ? "true,\n" : "false,\n";
-    AppendCaches(out);
-    AppendLoadAverage(out);
+    out += machine.FrequencyScaling() ? "true,\n" : "false,\n";
+    AppendCaches(out, machine.caches);
+    AppendLoadAverage(out, machine.loadAverages);
 #ifdef NDEBUG
     AppendField(out, "    ", "library_build_type", "release", true);
 #else
@@ -413,14 +342,15 @@ std::string StoreProblem(const std::string& outputPath) {
 
 }  // namespace
 
-JsonResults::JsonResults(const std::string& outputPath, const std::string& executable, std::size_t repetitions)
+JsonResults::JsonResults(const std::string& outputPath, const std::string& executable, std::size_t repetitions,
+                         const MachineFacts& machine)
     : path(outputPath), repetitions(repetitions) {
     std::string problem;
     target = ResolveTarget(outputPath, problem);
     // A link that leads nowhere now is named as given, so Write reports it.
     if (target.empty()) target = outputPath;
     tempPrefix = TempPrefixFor(target);
-    documents[0] = Head(executable);
+    documents[0] = Head(executable, machine);
     documents[0] += kCloser;
     documents[1] = documents[0];
     active.store(this);

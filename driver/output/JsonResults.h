@@ -8,11 +8,14 @@
 #include <utility>
 #include <vector>
 
+#include "driver/machine/MachineFacts.h"
+
 // The results of a run as a Google Benchmark JSON document, so that two runs can
 // be compared with Google Benchmark's `compare.py benchmarks A.json B.json`.
 //
 // The document holds a "context" object (date, host, executable, CPUs, caches,
-// load average, build type), taken when the object is constructed, and a
+// load average, build type), rendered from the machine's facts when the object
+// is constructed, and a
 // "benchmarks" array. Each result cell adds one "iteration" entry per measured
 // time, named "TYPE/COLUMN/COUNT" (e.g. "INT/CPU 2 Thread/10000000"), with
 // real_time = cpu_time = the wall time in milliseconds and items_per_second =
@@ -27,9 +30,11 @@
 // JsonResults may exist at a time.
 class JsonResults {
 public:
-    // `outputPath` is the file Write replaces; `executable` goes into the context;
-    // `repetitions` (at least 1) is how many times each cell was measured.
-    JsonResults(const std::string& outputPath, const std::string& executable, std::size_t repetitions);
+    // `outputPath` is the file Write replaces; `executable` and `machine` go
+    // into the context; `repetitions` (at least 1) is how many times each cell
+    // was measured.
+    JsonResults(const std::string& outputPath, const std::string& executable, std::size_t repetitions,
+                const MachineFacts& machine);
     JsonResults(const JsonResults&) = delete;
     JsonResults& operator=(const JsonResults&) = delete;
     // Withdraws the document from WriteFromSignalHandler.

@@ -1,11 +1,6 @@
 #include "driver/output/RunConditions.h"
 
-#include <unistd.h>
-
 #include <charconv>
-#include <cmath>
-#include <fstream>
-#include <sstream>
 
 #ifndef SORTBENCH_VERSION
 #error "SORTBENCH_VERSION must be defined by the build (driver/CMakeLists.txt)"
@@ -14,56 +9,6 @@
 namespace {
 
 constexpr const char* kBanner = "----------------------------- RUN CONDITIONS -----------------------------";
-constexpr const char* kWhitespace = " \t\r\n";
-
-std::string Trim(const std::string& text) {
-    const auto first = text.find_first_not_of(kWhitespace);
-    if (first == std::string::npos) return "";
-    return text.substr(first, text.find_last_not_of(kWhitespace) - first + 1);
-}
-
-std::optional<double> ParseLoadAverage(const std::string& line) {
-    const std::string text = Trim(line);
-    double value = 0.0;
-    // from_chars, unlike strtod, ignores the locale a run may have switched to.
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || end == text.data() || !std::isfinite(value) || value < 0.0) {
-        return std::nullopt;
-    }
-    return value;
-}
-
-// The word in brackets is the mode the kernel applies; the others are merely offered.
-std::string SelectedMode(const std::string& line) {
-    const auto open = line.find('[');
-    if (open == std::string::npos) return "";
-    const auto close = line.find(']', open + 1);
-    if (close == std::string::npos) return "";
-    return Trim(line.substr(open + 1, close - open - 1));
-}
-
-// Every CPU block repeats the same flags, so the first flags line decides.
-std::optional<bool> HasHypervisorFlag(const std::string& path) {
-    std::ifstream in(path);
-    std::string line;
-    while (std::getline(in, line)) {
-        const auto colon = line.find(':');
-        if (colon == std::string::npos || Trim(line.substr(0, colon)) != "flags") continue;
-        std::istringstream flags(line.substr(colon + 1));
-        std::string flag;
-        while (flags >> flag) {
-            if (flag == "hypervisor") return true;
-        }
-        return false;
-    }
-    return std::nullopt;
-}
-
-int OnlineCpus(const SystemPaths& paths) {
-    if (paths.onlineCpus) return *paths.onlineCpus > 0 ? *paths.onlineCpus : 0;
-    const long count = sysconf(_SC_NPROCESSORS_ONLN);
-    return count > 0 ? static_cast<int>(count) : 0;
-}
 
 // Two decimals, as /proc/loadavg itself writes them, whatever the locale.
 std::string FormatLoad(double load) {
@@ -72,7 +17,7 @@ std::string FormatLoad(double load) {
     return std::string(buffer, result.ptr);
 }
 
-std::string CpuCount(int cpus) {
+std::string CpuCountText(int cpus) {
     return std::to_string(cpus) + (cpus == 1 ? " CPU" : " CPUs");
 }
 
@@ -87,24 +32,17 @@ std::string ShellQuoted(const std::string& argument) {
 
 }  // namespace
 
-std::string FirstLineOf(const std::string& path) {
-    std::ifstream in(path);
-    std::string line;
-    if (!in || !std::getline(in, line)) return "";
-    return line;
-}
-
 const char* ProgramVersion() {
     return SORTBENCH_VERSION;
 }
 
-RunConditions ReadRunConditions(const std::string& options, const SystemPaths& paths) {
+RunConditions RunConditionsOf(const MachineFacts& facts, const std::string& options) {
     RunConditions conditions;
-    conditions.loadAverage = ParseLoadAverage(FirstLineOf(paths.loadAverage));
-    conditions.onlineCpus = OnlineCpus(paths);
-    conditions.governor = Trim(FirstLineOf(paths.governor));
-    conditions.transparentHugePages = SelectedMode(FirstLineOf(paths.transparentHugePages));
-    conditions.hypervisor = HasHypervisorFlag(paths.cpuinfo);
+    conditions.loadAverage = facts.Load();
+    conditions.onlineCpus = facts.onlineCpus;
+    conditions.governor = facts.Governor();
+    conditions.transparentHugePages = facts.transparentHugePages;
+    conditions.hypervisor = facts.hypervisor;
     conditions.options = options;
     conditions.version = ProgramVersion();
     return conditions;
@@ -112,7 +50,7 @@ RunConditions ReadRunConditions(const std::string& options, const SystemPaths& p
 
 std::vector<std::string> RunConditionLines(const RunConditions& conditions) {
     const std::string cpus =
-        conditions.onlineCpus > 0 ? CpuCount(conditions.onlineCpus) + " online" : "online CPUs unknown";
+        conditions.onlineCpus > 0 ? CpuCountText(conditions.onlineCpus) + " online" : "online CPUs unknown";
     const std::string load = conditions.loadAverage ? FormatLoad(*conditions.loadAverage) : "unknown";
     const char* hypervisor = !conditions.hypervisor ? "unknown" : *conditions.hypervisor ? "yes" : "no";
     return {
@@ -133,7 +71,7 @@ std::vector<std::string> RunConditionWarnings(const RunConditions& conditions) {
     if (conditions.loadAverage && conditions.onlineCpus > 0 &&
         *conditions.loadAverage > conditions.onlineCpus / 4.0) {
         warnings.push_back("WARNING: load average " + FormatLoad(*conditions.loadAverage) +
-                           " exceeds a quarter of the " + CpuCount(conditions.onlineCpus) +
+                           " exceeds a quarter of the " + CpuCountText(conditions.onlineCpus) +
                            " online; other work competes for the CPUs and times will be noisy.");
     }
     if (!conditions.governor.empty() && conditions.governor != "performance") {

@@ -4,39 +4,26 @@
 #include <string>
 #include <vector>
 
-// Where ReadRunConditions looks. Tests point these at files of their own.
-struct SystemPaths {
-    std::string loadAverage = "/proc/loadavg";
-    std::string cpuinfo = "/proc/cpuinfo";
-    std::string governor = "/sys/devices/system/cpu/cpu0/cpufreq/scaling_governor";
-    std::string transparentHugePages = "/sys/kernel/mm/transparent_hugepage/enabled";
-    // Replaces sysconf(_SC_NPROCESSORS_ONLN) when set.
-    std::optional<int> onlineCpus;
-};
+#include "driver/machine/MachineFacts.h"
 
 // What the machine looked like when the run started, to judge how noisy its
 // times are likely to be.
 struct RunConditions {
     std::optional<double> loadAverage;  // 1-minute figure; unset when unreadable
     int onlineCpus = 0;                 // 0 when the system would not say
-    std::string governor;               // empty when no cpufreq governor is exposed
+    std::string governor;               // cpu0's; empty when no cpufreq governor is exposed
     std::string transparentHugePages;   // the selected mode; empty when unknown
     std::optional<bool> hypervisor;     // unset when cpuinfo has no flags line
     std::string options;                // the command line after the program name
     std::string version;
 };
 
-// The first line of a small system file (procfs, sysfs) without its line feed;
-// empty when the file cannot be read.
-std::string FirstLineOf(const std::string& path);
-
 // The version this program was built from: `git describe --tags --always --dirty`
 // at configure time, or the project version when the tree is not a git checkout.
 const char* ProgramVersion();
 
-// Reads the conditions from `paths`. Never throws and never prints: a missing or
-// unreadable file leaves its field unknown.
-RunConditions ReadRunConditions(const std::string& options, const SystemPaths& paths = {});
+// The conditions of a run started with `options` on a machine with `facts`.
+RunConditions RunConditionsOf(const MachineFacts& facts, const std::string& options);
 
 // The "RUN CONDITIONS" banner, then one line per fact (no line feeds), for the
 // console and for run_conditions.txt alike.

@@ -1,4 +1,5 @@
 #include "driver/output/JsonResults.h"
+#include "tests/support/TempDirectory.h"
 
 #include <gtest/gtest.h>
 
@@ -22,13 +23,6 @@ constexpr const char* kPython = "/usr/bin/python3 ";
 
 class JsonResultsTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string pattern = ::testing::TempDir() + "json_results_XXXXXX";
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        dir = pattern;
-    }
-    void TearDown() override { (void)std::system(("rm -rf '" + dir + "'").c_str()); }
-
     std::vector<std::string> DirectoryEntries() const {
         std::vector<std::string> names;
         DIR* listing = opendir(dir.c_str());
@@ -40,7 +34,8 @@ protected:
         return names;
     }
 
-    std::string dir;
+    const TestSupport::TempDirectory temp;
+    const std::string dir = temp.Path().string();
 };
 
 std::string Slurp(const std::string& path) {
@@ -65,7 +60,7 @@ std::string RunCommand(const std::string& command, int& status) {
 
 TEST_F(JsonResultsTest, document_parses_with_google_benchmark_layout) {
     const std::string path = dir + "/r.json";
-    JsonResults results(path, "/bin/sortbench", 3);
+    JsonResults results(path, "/bin/sortbench", 3, ReadMachineFacts());
     results.Add("INT", "CPU 1 Thread", 1000, {2, 1, 4});
     results.Add("INT", "Odd \"col\"\\\t", 1000, {1, 1, 1});
     results.Add("INT", "CPU 1 Thread", 4000, {8, 8, 8});
@@ -113,7 +108,7 @@ TEST_F(JsonResultsTest, document_parses_with_google_benchmark_layout) {
 
 TEST_F(JsonResultsTest, single_run_has_no_aggregates_and_empty_run_is_valid) {
     const std::string path = dir + "/r.json";
-    JsonResults results(path, "sortbench", 1);
+    JsonResults results(path, "sortbench", 1, ReadMachineFacts());
     ASSERT_TRUE(results.Write());
     int status = 0;
     const std::string count = std::string(kPython) + "-c \"import json,sys; print(len(json.load(open(sys.argv[1]))['benchmarks']))\" ";
@@ -126,7 +121,7 @@ TEST_F(JsonResultsTest, single_run_has_no_aggregates_and_empty_run_is_valid) {
 TEST_F(JsonResultsTest, write_replaces_the_file_and_leaves_no_temporary) {
     const std::string path = dir + "/r.json";
     std::ofstream(path) << "old contents that are longer than nothing";
-    JsonResults results(path, "sortbench", 1);
+    JsonResults results(path, "sortbench", 1, ReadMachineFacts());
     results.Add("INT", "CPU Standard", 10, {1});
     ASSERT_TRUE(results.Write());
     EXPECT_EQ(Slurp(path), results.Text());
@@ -138,7 +133,7 @@ TEST_F(JsonResultsTest, unwritable_path_prints_one_line_and_leaves_no_temporary)
     const std::string path = dir + "/taken";
     ASSERT_EQ(mkdir(path.c_str(), 0700), 0);
     std::ofstream(path + "/keep") << "x";
-    JsonResults results(path, "sortbench", 1);
+    JsonResults results(path, "sortbench", 1, ReadMachineFacts());
     ::testing::internal::CaptureStdout();
     EXPECT_FALSE(results.Write());
     EXPECT_EQ(::testing::internal::GetCapturedStdout(), "Cannot write " + path + ": Is a directory\n");
@@ -148,7 +143,7 @@ TEST_F(JsonResultsTest, unwritable_path_prints_one_line_and_leaves_no_temporary)
 TEST_F(JsonResultsTest, signal_handler_writes_the_latest_document_until_destruction) {
     const std::string path = dir + "/r.json";
     {
-        JsonResults results(path, "sortbench", 2);
+        JsonResults results(path, "sortbench", 2, ReadMachineFacts());
         results.Add("INT", "CPU Standard", 10, {1, 2});
         results.Add("BIGINT", "CPU 8 Thread", 20, {3, 4});
         ASSERT_TRUE(results.Write());
@@ -195,7 +190,7 @@ TEST_F(JsonResultsTest, only_nothing_a_regular_file_or_a_link_to_one_can_be_repl
     EXPECT_TRUE(stat((dir + "/fifo").c_str(), &status) == 0 && S_ISFIFO(status.st_mode));
 
     // A link keeps pointing where it did; the file it leads to gets the document.
-    JsonResults results(dir + "/link", "sortbench", 1);
+    JsonResults results(dir + "/link", "sortbench", 1, ReadMachineFacts());
     results.Add("INT", "CPU Standard", 10, {1});
     ASSERT_TRUE(results.Write());
     EXPECT_EQ(Slurp(dir + "/regular"), results.Text());
@@ -204,7 +199,7 @@ TEST_F(JsonResultsTest, only_nothing_a_regular_file_or_a_link_to_one_can_be_repl
     EXPECT_STREQ(target, "regular");
 
     // What the path became during the run is checked again before the rename.
-    JsonResults later(dir + "/became-a-fifo", "sortbench", 1);
+    JsonResults later(dir + "/became-a-fifo", "sortbench", 1, ReadMachineFacts());
     later.Add("INT", "CPU Standard", 10, {1});
     ASSERT_EQ(mkfifo((dir + "/became-a-fifo").c_str(), 0600), 0);
     ::testing::internal::CaptureStdout();
@@ -223,7 +218,7 @@ TEST_F(JsonResultsTest, planted_temporary_names_are_never_followed_and_permissio
           dir + "/.r.json." + std::to_string(getpid()) + ".1.tmp"}) {
         ASSERT_EQ(symlink((dir + "/victim").c_str(), planted.c_str()), 0);
     }
-    JsonResults results(path, "sortbench", 1);
+    JsonResults results(path, "sortbench", 1, ReadMachineFacts());
     results.Add("INT", "CPU Standard", 10, {1});
     ASSERT_TRUE(results.Write());
     EXPECT_EQ(Slurp(dir + "/victim"), "precious");
@@ -238,7 +233,7 @@ TEST_F(JsonResultsTest, an_interruption_before_the_first_cell_keeps_an_earlier_f
     const std::string path = dir + "/r.json";
     std::ofstream(path) << "an earlier run's results";
     {
-        JsonResults results(path, "sortbench", 1);
+        JsonResults results(path, "sortbench", 1, ReadMachineFacts());
         EXPECT_FALSE(results.HasEntries());
         JsonResults::WriteFromSignalHandler();
         EXPECT_EQ(Slurp(path), "an earlier run's results");
@@ -247,7 +242,7 @@ TEST_F(JsonResultsTest, an_interruption_before_the_first_cell_keeps_an_earlier_f
 
 TEST_F(JsonResultsTest, bytes_that_are_not_utf8_become_replacement_characters) {
     const std::string path = dir + "/r.json";
-    JsonResults results(path, "/opt/\xff\xc3(\xe2\x82/sort\xc3\xa9" "bench\xed\xa0\x80", 1);
+    JsonResults results(path, "/opt/\xff\xc3(\xe2\x82/sort\xc3\xa9" "bench\xed\xa0\x80", 1, ReadMachineFacts());
     results.Add("INT", "CPU Standard", 10, {1});
     ASSERT_TRUE(results.Write());
     int status = 0;
@@ -263,7 +258,7 @@ TEST_F(JsonResultsTest, google_benchmark_compare_reads_two_runs) {
     if (access(kComparePy, R_OK) != 0) GTEST_SKIP() << kComparePy << " missing (Debian package libbenchmark-tools)";
     const std::vector<double> times{100, 102, 98, 101, 99};
     const auto write = [&](const std::string& name, double slowdown) {
-        JsonResults results(dir + "/" + name, "sortbench", times.size());
+        JsonResults results(dir + "/" + name, "sortbench", times.size(), ReadMachineFacts());
         std::vector<double> slower;
         for (double t : times) slower.push_back(t * slowdown);
         results.Add("INT", "CPU 1 Thread", 1000000, times);

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -12,7 +13,18 @@ namespace {
 
 // Every path points into `directory`, where no file exists until a test writes one.
 SystemPaths FakePaths(const TestSupport::TempDirectory& directory) {
-    return {directory.File("loadavg"), directory.File("cpuinfo"), directory.File("governor"), directory.File("thp"), 2};
+    SystemPaths paths;
+    paths.loadAverage = directory.File("loadavg");
+    paths.cpuinfo = directory.File("cpuinfo");
+    paths.cpuDirectory = directory.File("cpu");
+    paths.transparentHugePages = directory.File("thp");
+    paths.onlineCpus = 2;
+    paths.hostName = "host";
+    return paths;
+}
+
+RunConditions ReadRunConditions(const std::string& options, const SystemPaths& paths) {
+    return RunConditionsOf(ReadMachineFacts(paths), options);
 }
 
 }  // namespace
@@ -31,18 +43,21 @@ TEST(RunConditions, missing_files_report_every_fact_as_unknown) {
 }
 
 TEST(RunConditions, each_fact_is_read_from_its_file) {
-    const struct { std::string SystemPaths::*file; const char* content; size_t line; const char* expected; } cases[] = {
-        {&SystemPaths::loadAverage, "0.52 0.40 0.31 1/234 5678\n", 1, "Load average: 0.52 (2 CPUs online)"},
-        {&SystemPaths::loadAverage, "busy\n", 1, "Load average: unknown (2 CPUs online)"},
-        {&SystemPaths::governor, "powersave\n", 2, "CPU frequency governor: powersave"},
-        {&SystemPaths::transparentHugePages, "always [madvise] never\n", 3, "Transparent huge pages: madvise"},
-        {&SystemPaths::cpuinfo, "processor\t: 0\nflags\t\t: fpu hypervisor sse\n", 4, "Hypervisor: yes"},
-        {&SystemPaths::cpuinfo, "flags\t\t: fpu hypervisors sse\nflags\t: hypervisor\n", 4, "Hypervisor: no"},
+    const std::string governor = "/cpu0/cpufreq/scaling_governor";
+    const struct { std::string SystemPaths::*file; const char* below; const char* content; size_t line; const char* expected; } cases[] = {
+        {&SystemPaths::loadAverage, "", "0.52 0.40 0.31 1/234 5678\n", 1, "Load average: 0.52 (2 CPUs online)"},
+        {&SystemPaths::loadAverage, "", "busy\n", 1, "Load average: unknown (2 CPUs online)"},
+        {&SystemPaths::cpuDirectory, governor.c_str(), "powersave\n", 2, "CPU frequency governor: powersave"},
+        {&SystemPaths::transparentHugePages, "", "always [madvise] never\n", 3, "Transparent huge pages: madvise"},
+        {&SystemPaths::cpuinfo, "", "processor\t: 0\nflags\t\t: fpu hypervisor sse\n", 4, "Hypervisor: yes"},
+        {&SystemPaths::cpuinfo, "", "flags\t\t: fpu hypervisors sse\nflags\t: hypervisor\n", 4, "Hypervisor: no"},
     };
     for (const auto& c : cases) {
         TestSupport::TempDirectory directory;
         const SystemPaths paths = FakePaths(directory);
-        TestSupport::WriteWholeFile(paths.*c.file, c.content);
+        const std::filesystem::path file = paths.*c.file + c.below;
+        std::filesystem::create_directories(file.parent_path());
+        TestSupport::WriteWholeFile(file.string(), c.content);
         EXPECT_EQ(RunConditionLines(ReadRunConditions("-S 100", paths)).at(c.line), c.expected) << c.content;
     }
 }
