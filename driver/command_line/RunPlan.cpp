@@ -1,6 +1,8 @@
 #include "driver/command_line/RunPlan.h"
 
+#include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <limits>
 #include <optional>
 
@@ -76,8 +78,6 @@ std::string CountProblem(const char* option, const char* text) {
 
 bool Is(const char* arg, const char* option) { return std::strcmp(arg, option) == 0; }
 
-bool IsHelp(const char* arg) { return Is(arg, "-h") || Is(arg, "-help") || Is(arg, "--help") || Is(arg, "-?"); }
-
 // "-R" takes a whole number in [1, kMaxRepetitions]; anything else numeric is an error.
 bool ParseRepetitions(const char* text, int& repetitions) {
     if (*text == '+') ++text;
@@ -147,100 +147,129 @@ const char* UsageText() {
            "(under DIR with -O).\n";
 }
 
+namespace {
+
+// The arguments being read, and what they have decided so far.
+struct Parse {
+    int argc;
+    const char* const* argv;
+    int i;  // the argument being read; an option with a value advances it past the value
+    RunPlan& plan;
+    Switches& switches;
+
+    // The first bad value is the one reported.
+    void Refuse(std::string problem) {
+        if (plan.error.empty()) plan.error = std::move(problem);
+    }
+    void Warn(std::string warning) { plan.warnings.push_back(std::move(warning)); }
+    // The argument after this one when it is numeric; a value that is not is
+    // left to be read as an option of its own.
+    const char* NumericValue() { return i + 1 < argc && SLib::STR_IsNum(argv[i + 1]) ? argv[++i] : nullptr; }
+};
+
+void TakeCount(Parse& p, const char* option) {
+    const char* value = p.NumericValue();
+    if (value == nullptr) return p.Warn(std::string("Ignoring ") + option + ": it needs a record count after it");
+    const std::string problem = CountProblem(option, value);
+    if (!problem.empty()) return p.Refuse(problem);
+    p.switches.customCount = *ParseCount(value);
+}
+
+void TakeRepetitions(Parse& p, const char* option) {
+    const char* value = p.NumericValue();
+    if (value == nullptr) return p.Warn(std::string("Ignoring ") + option + ": it needs a number of repetitions after it");
+    if (!ParseRepetitions(value, p.plan.repetitions)) {
+        p.Refuse(std::string(option) + " takes a whole number of repetitions from 1 to " +
+                 std::to_string(kMaxRepetitions) + ", not " + value);
+    }
+}
+
+void TakeLogDirectory(Parse& p, const char*) {
+    if (!TakesPath(p.argc, p.argv, p.i)) return p.Refuse("-O needs the directory to put the run directories in");
+    p.plan.logDirectory = WithTrailingSlash(p.argv[++p.i]);
+    p.plan.customLogDirectory = true;
+}
+
+void TakeJsonPath(Parse& p, const char*) {
+    if (!TakesPath(p.argc, p.argv, p.i)) return p.Refuse("-JSON needs the file to write the results to");
+    p.plan.jsonPath = p.argv[++p.i];
+}
+
+void TakeDistributions(Parse& p, const char* option) {
+    if (p.i + 1 >= p.argc) return p.Refuse(std::string(option) + " needs a list of key distributions");
+    const char* list = p.argv[++p.i];
+    std::string problem;
+    std::string repeated;
+    if (!ParseDistributionList(list, p.plan.distributions, problem, &repeated)) return p.Refuse(problem);
+    if (!repeated.empty()) {
+        p.Warn(std::string(option) + " " + list + ": each key distribution runs once (" + repeated +
+               " named more than once)");
+    }
+}
+
+// Every option the command line knows, by exact spelling. Switches only turn
+// something on; options with a value read the argument after them.
+struct Option {
+    const char* spelling;
+    void (*take)(Parse&, const char* spelling);
+};
+
+template <Preset preset>
+void TakePreset(Parse& p, const char*) {
+    p.switches.presets[preset] = true;
+}
+
+constexpr Option kOptions[] = {
+    {"-S", TakeCount},
+    {"-s", TakeCount},
+    {"-R", TakeRepetitions},
+    {"-r", TakeRepetitions},
+    {"-O", TakeLogDirectory},
+    {"-JSON", TakeJsonPath},
+    {"-D", TakeDistributions},
+    {"-d", TakeDistributions},
+    {"-PEERS", [](Parse& p, const char*) { p.plan.peersEnabled = true; }},
+    {"-h", [](Parse& p, const char*) { p.plan.showUsage = true; }},
+    {"-help", [](Parse& p, const char*) { p.plan.showUsage = true; }},
+    {"--help", [](Parse& p, const char*) { p.plan.showUsage = true; }},
+    {"-?", [](Parse& p, const char*) { p.plan.showUsage = true; }},
+    {"-GPU", [](Parse& p, const char*) { p.plan.gpuEnabled = true; }},
+    {"-gpu", [](Parse& p, const char*) { p.plan.gpuEnabled = true; }},
+    {"-QA", [](Parse& p, const char*) { p.plan.qaEnabled = true; }},
+    {"-INFO", [](Parse& p, const char*) { p.plan.infoOnly = true; }},
+    {"-MIN", TakePreset<kMin>},
+    {"-min", TakePreset<kMin>},
+    {"-S1B", TakePreset<kS1B>},
+    {"-S750M", TakePreset<kS750M>},
+    {"-S500M", TakePreset<kS500M>},
+    {"-1B", TakePreset<k1B>},
+    {"-500M", TakePreset<k500M>},
+    {"-100M", TakePreset<k100M>},
+    {"-10M", TakePreset<k10M>},
+    {"-1M", TakePreset<k1M>},
+    {"-100K", TakePreset<k100K>},
+};
+
+}  // namespace
+
 RunPlan ParseCommandLine(int argc, const char* const argv[], const std::string& startStamp,
                          const std::string& logDirectory) {
     RunPlan plan;
     plan.logDirectory = logDirectory;
-    // The first bad value is the one reported.
-    const auto refuse = [&plan](std::string problem) {
-        if (plan.error.empty()) plan.error = std::move(problem);
-    };
-    Switches s;
-    for (int i = 1; i < argc; ++i) {
-        const char* arg = argv[i];
-        if (Is(arg, "-S") || Is(arg, "-s")) {
-            // A non-numeric value is not consumed: it is examined as an option next.
-            if (i + 1 < argc && SLib::STR_IsNum(argv[i + 1])) {
-                const char* value = argv[++i];
-                const std::string problem = CountProblem(arg, value);
-                if (problem.empty()) {
-                    s.customCount = *ParseCount(value);
-                } else {
-                    refuse(problem);
-                }
-            } else {
-                plan.warnings.push_back(std::string("Ignoring ") + arg + ": it needs a record count after it");
-            }
-        } else if (Is(arg, "-R") || Is(arg, "-r")) {
-            if (i + 1 < argc && SLib::STR_IsNum(argv[i + 1])) {
-                const char* value = argv[++i];
-                if (!ParseRepetitions(value, plan.repetitions)) {
-                    refuse(std::string(arg) + " takes a whole number of repetitions from 1 to " +
-                           std::to_string(kMaxRepetitions) + ", not " + value);
-                }
-            } else {
-                plan.warnings.push_back(std::string("Ignoring ") + arg + ": it needs a number of repetitions after it");
-            }
-        } else if (Is(arg, "-O")) {
-            if (TakesPath(argc, argv, i)) {
-                plan.logDirectory = WithTrailingSlash(argv[++i]);
-                plan.customLogDirectory = true;
-            } else {
-                refuse("-O needs the directory to put the run directories in");
-            }
-        } else if (Is(arg, "-JSON")) {
-            if (TakesPath(argc, argv, i)) {
-                plan.jsonPath = argv[++i];
-            } else {
-                refuse("-JSON needs the file to write the results to");
-            }
-        } else if (Is(arg, "-D") || Is(arg, "-d")) {
-            std::string problem;
-            std::string repeated;
-            if (i + 1 >= argc) {
-                refuse(std::string(arg) + " needs a list of key distributions");
-            } else if (!ParseDistributionList(argv[++i], plan.distributions, problem, &repeated)) {
-                refuse(problem);
-            } else if (!repeated.empty()) {
-                plan.warnings.push_back(std::string(arg) + " " + argv[i] + ": each key distribution runs once (" +
-                                        repeated + " named more than once)");
-            }
-        } else if (Is(arg, "-PEERS")) {
-            plan.peersEnabled = true;
-        } else if (IsHelp(arg)) {
-            plan.showUsage = true;
-        } else if (Is(arg, "-GPU") || Is(arg, "-gpu")) {
-            plan.gpuEnabled = true;
-        } else if (Is(arg, "-QA")) {
-            plan.qaEnabled = true;
-        } else if (Is(arg, "-INFO")) {
-            plan.infoOnly = true;
-        } else if (Is(arg, "-MIN") || Is(arg, "-min")) {
-            s.presets[kMin] = true;
-        } else if (Is(arg, "-S1B")) {
-            s.presets[kS1B] = true;
-        } else if (Is(arg, "-S750M")) {
-            s.presets[kS750M] = true;
-        } else if (Is(arg, "-S500M")) {
-            s.presets[kS500M] = true;
-        } else if (Is(arg, "-1B")) {
-            s.presets[k1B] = true;
-        } else if (Is(arg, "-500M")) {
-            s.presets[k500M] = true;
-        } else if (Is(arg, "-100M")) {
-            s.presets[k100M] = true;
-        } else if (Is(arg, "-10M")) {
-            s.presets[k10M] = true;
-        } else if (Is(arg, "-1M")) {
-            s.presets[k1M] = true;
-        } else if (Is(arg, "-100K")) {
-            s.presets[k100K] = true;
+    Switches switches;
+    Parse parse{argc, argv, 1, plan, switches};
+    for (; parse.i < argc; ++parse.i) {
+        const char* arg = argv[parse.i];
+        const auto option = std::find_if(std::begin(kOptions), std::end(kOptions),
+                                         [arg](const Option& known) { return Is(arg, known.spelling); });
+        if (option == std::end(kOptions)) {
+            parse.Warn(std::string("Ignoring unknown argument: ") + arg + " (-help lists the options)");
         } else {
-            plan.warnings.push_back(std::string("Ignoring unknown argument: ") + arg + " (-help lists the options)");
+            option->take(parse, option->spelling);
         }
     }
 
-    plan.counts = ResolveCounts(s);
+    plan.counts = ResolveCounts(switches);
     plan.columns = RunColumns(plan.gpuEnabled, plan.peersEnabled);
     plan.runDirectory = plan.logDirectory + "cpu_" + (plan.gpuEnabled ? "gpu_" : "") + startStamp + "/";
     plan.options = JoinOptions(argc, argv);
