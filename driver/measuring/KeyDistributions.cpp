@@ -25,7 +25,7 @@ template <typename Element>
 using Bits = std::conditional_t<sizeof(Element) == 4, std::uint32_t, std::uint64_t>;
 
 template <typename Element>
-Element* TodaysGenerator(std::uint64_t count, CharBuffer& buffer) {
+Element* TypeGenerator(std::uint64_t count, CharBuffer& buffer) {
     if constexpr (std::is_same_v<Element, std::int32_t>) return GenerateINT(count, buffer);
     if constexpr (std::is_same_v<Element, float>) return GenerateFLOAT(count, buffer);
     if constexpr (std::is_same_v<Element, std::int64_t>) return GenerateBIGINT(count, buffer);
@@ -33,7 +33,7 @@ Element* TodaysGenerator(std::uint64_t count, CharBuffer& buffer) {
 }
 
 
-// `number` distinct values from today's generator, in the order drawn.
+// `number` distinct values from the type's generator, in the order drawn.
 template <typename Element>
 std::vector<Element> DistinctValues(std::uint64_t number) {
     std::vector<Element> values;
@@ -41,7 +41,7 @@ std::vector<Element> DistinctValues(std::uint64_t number) {
     std::unordered_set<Bits<Element>> seen;
     CharBuffer one;
     while (values.size() < number) {
-        const Element value = *TodaysGenerator<Element>(1, one);
+        const Element value = *TypeGenerator<Element>(1, one);
         if (seen.insert(std::bit_cast<Bits<Element>>(value)).second) values.push_back(value);
     }
     return values;
@@ -154,10 +154,10 @@ template <typename Element>
 Element* GenerateKeys(Distribution distribution, std::uint64_t count, CharBuffer& buffer) {
     switch (distribution) {
         case Distribution::Uniform:
-            return TodaysGenerator<Element>(count, buffer);
+            return TypeGenerator<Element>(count, buffer);
         case Distribution::Sorted:
         case Distribution::NearlySorted: {
-            Element* keys = TodaysGenerator<Element>(count, buffer);
+            Element* keys = TypeGenerator<Element>(count, buffer);
             std::sort(keys, keys + count);
             if (distribution == Distribution::NearlySorted && count >= 2) {
                 const std::uint64_t swaps = std::max<std::uint64_t>(count / 100, 1);
@@ -169,7 +169,7 @@ Element* GenerateKeys(Distribution distribution, std::uint64_t count, CharBuffer
             return keys;
         }
         case Distribution::Reverse: {
-            Element* keys = TodaysGenerator<Element>(count, buffer);
+            Element* keys = TypeGenerator<Element>(count, buffer);
             std::sort(keys, keys + count, std::greater<>());
             return keys;
         }

@@ -28,18 +28,18 @@ bool ParseDistributionList(const std::string& list, std::vector<Distribution>& o
 
 // Keys of one distribution for Element = std::int32_t, float, std::int64_t or
 // double, with every random draw taken from TestDataEngine() (so a seed fixes
-// the keys). "Today's generator" below is GenerateINT / GenerateFLOAT /
+// the keys). "The type's generator" below is GenerateINT / GenerateFLOAT /
 // GenerateBIGINT / GenerateBIGFLOAT for the element type.
-//   Uniform       exactly today's generator: the same draws, the same keys.
-//   Sorted        today's generator, sorted ascending.
-//   Reverse       today's generator, sorted descending.
+//   Uniform       exactly the type's generator: the same draws, the same keys.
+//   Sorted        the type's generator, sorted ascending.
+//   Reverse       the type's generator, sorted descending.
 //   NearlySorted  Sorted, then count / 100 positions (at least one when
 //                 count >= 2), each chosen at random, swapped with a random
 //                 partner position.
-//   FewUnique     16 distinct values from today's generator; each position
+//   FewUnique     16 distinct values from the type's generator; each position
 //                 takes one of them uniformly at random.
-//   Equal         one value from today's generator everywhere.
-//   Zipf          65,536 distinct values from today's generator, ranked in the
+//   Equal         one value from the type's generator everywhere.
+//   Zipf          65,536 distinct values from the type's generator, ranked in the
 //                 order drawn; each position takes the value of rank r with
 //                 P(r) proportional to 1 / r.
 //   Skewed        the bitwise AND of three uniform words of the element's

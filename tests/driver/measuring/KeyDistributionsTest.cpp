@@ -28,7 +28,7 @@ std::vector<Element> Keys(Distribution distribution, std::uint64_t count = kCoun
 }
 
 template <typename Element>
-std::vector<Element> TodaysKeys(std::uint64_t count = kCount, std::uint64_t seed = 11) {
+std::vector<Element> GeneratorKeys(std::uint64_t count = kCount, std::uint64_t seed = 11) {
     ReseedTestData(seed);
     CharBuffer buffer;
     const Element* keys;
@@ -57,26 +57,26 @@ TYPED_TEST_SUITE(KeyDistributions, ElementTypes);
 
 }  // namespace
 
-TYPED_TEST(KeyDistributions, uniform_draws_exactly_what_todays_generator_draws) {
-    EXPECT_EQ(Keys<TypeParam>(Distribution::Uniform), TodaysKeys<TypeParam>());
+TYPED_TEST(KeyDistributions, uniform_draws_exactly_what_the_type_generator_draws) {
+    EXPECT_EQ(Keys<TypeParam>(Distribution::Uniform), GeneratorKeys<TypeParam>());
 }
 
-TYPED_TEST(KeyDistributions, sorted_and_reverse_order_todays_draws) {
-    std::vector<TypeParam> ascending = TodaysKeys<TypeParam>();
+TYPED_TEST(KeyDistributions, sorted_and_reverse_order_the_generator_draws) {
+    std::vector<TypeParam> ascending = GeneratorKeys<TypeParam>();
     std::sort(ascending.begin(), ascending.end());
     EXPECT_EQ(Keys<TypeParam>(Distribution::Sorted), ascending);
     const std::vector<TypeParam> descending(ascending.rbegin(), ascending.rend());
     EXPECT_EQ(Keys<TypeParam>(Distribution::Reverse), descending);
 }
 
-TYPED_TEST(KeyDistributions, nearly_sorted_permutes_todays_draws_with_few_disorders) {
+TYPED_TEST(KeyDistributions, nearly_sorted_permutes_the_generator_draws_with_few_disorders) {
     const std::vector<TypeParam> keys = Keys<TypeParam>(Distribution::NearlySorted);
     std::uint64_t disorders = 0;
     for (std::uint64_t i = 1; i < kCount; ++i) disorders += keys[i] < keys[i - 1];
     // Each of the count/100 swaps breaks at most two neighbour pairs.
     EXPECT_LE(disorders, kCount / 50);
     EXPECT_GE(disorders, kCount / 200);
-    std::vector<TypeParam> sorted = keys, drawn = TodaysKeys<TypeParam>();
+    std::vector<TypeParam> sorted = keys, drawn = GeneratorKeys<TypeParam>();
     std::sort(sorted.begin(), sorted.end());
     std::sort(drawn.begin(), drawn.end());
     EXPECT_EQ(sorted, drawn);

@@ -1,0 +1,116 @@
+// The loop over a data set's sorters with fake sorters whose times and checks
+// are given: the order they run in, what a row holds after a failure, and where
+// the QA lines fall.
+#include "driver/measuring/SorterRounds.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+// What the loop did, in order ("warm a", "time a", "row", "cell 0 x3"), and the
+// console lines it printed, each up to its time.
+struct Trace {
+    std::vector<std::string> events;
+    std::vector<std::string> lines;
+};
+
+class TracingCells : public CellWriter {
+public:
+    explicit TracingCells(Trace& trace) : trace(trace) {}
+    void StartRow() override { trace.events.push_back("row"); }
+    void Cell(std::size_t column, const std::vector<double>& times) override {
+        trace.events.push_back("cell " + std::to_string(column) + " x" + std::to_string(times.size()));
+    }
+
+private:
+    Trace& trace;
+};
+
+// A sorter named `name` whose timed sorts take 1 ms each; its check fails on
+// the timed sort numbered `failAt` (1 = the first), never when 0.
+Sorter Fake(Trace& trace, const std::string& name, int failAt = 0, bool reportsPass = false) {
+    auto sorts = std::make_shared<int>(0);
+    Sorter sorter{.labels = {name},
+                  .warmUp =
+                      [&trace, name] {
+                          trace.events.push_back("warm " + name);
+                          return true;
+                      },
+                  .timed =
+                      [&trace, name, sorts] {
+                          ++*sorts;
+                          trace.events.push_back("time " + name);
+                          return std::optional<std::vector<double>>(std::vector<double>{1.0});
+                      },
+                  .check = nullptr,
+                  .reportsPass = reportsPass,
+                  .afterSingleRun = nullptr};
+    if (failAt != 0 || reportsPass) {
+        sorter.check = [name, sorts, failAt] { return *sorts == failAt ? "QA ERROR: " + name : std::string(); };
+    }
+    return sorter;
+}
+
+// Runs `run`, keeping its console lines in the trace.
+template <typename Run>
+Outcome Traced(Trace& trace, Run run) {
+    testing::internal::CaptureStdout();
+    const Outcome outcome = run();
+    const std::string out = testing::internal::GetCapturedStdout();
+    for (std::size_t start = 0, end; (end = out.find('\n', start)) != std::string::npos; start = end + 1) {
+        const std::string line = out.substr(start, end - start);
+        // Times are not what these tests are about.
+        trace.lines.push_back(line.substr(0, line.find(" - ")));
+    }
+    return outcome;
+}
+
+}  // namespace
+
+TEST(SorterRounds, rounds_rotate_the_order_and_the_qa_pass_lines_follow_the_row) {
+    Trace trace;
+    TracingCells cells(trace);
+    const std::vector<Sorter> sorters{Fake(trace, "a"), Fake(trace, "b", 0, true), Fake(trace, "c")};
+    EXPECT_EQ(Traced(trace, [&] { return RunRounds("INT", sorters, 3, cells); }), Outcome::Continue);
+    EXPECT_EQ(trace.events, (std::vector<std::string>{
+                                "warm a", "warm b", "warm c",                    //
+                                "time a", "time b", "time c",                    // round 1
+                                "time b", "time c", "time a",                    // round 2
+                                "time c", "time a", "time b",                    // round 3
+                                "row", "cell 0 x3", "cell 1 x3", "cell 2 x3"}));
+    EXPECT_EQ(trace.lines,
+              (std::vector<std::string>{"INT a", "INT b", "INT c", "QA Test Passed: CPU & GPU Numbers match"}));
+}
+
+TEST(SorterRounds, a_failed_check_ends_the_rounds_but_completes_the_row_before_its_lines) {
+    Trace trace;
+    TracingCells cells(trace);
+    // b's second timed sort fails: round 2 runs b first, so c has one time.
+    const std::vector<Sorter> sorters{Fake(trace, "a"), Fake(trace, "b", 2), Fake(trace, "c")};
+    EXPECT_EQ(Traced(trace, [&] { return RunRounds("INT", sorters, 5, cells); }), Outcome::CheckFailed);
+    EXPECT_EQ(trace.events, (std::vector<std::string>{"warm a", "warm b", "warm c", "time a", "time b", "time c",
+                                                      "time b", "row", "cell 0 x1", "cell 1 x2", "cell 2 x1"}));
+    EXPECT_EQ(trace.lines, (std::vector<std::string>{"INT a", "INT b", "INT c", "QA ERROR: b", "ABORTING BENCH TEST"}));
+}
+
+TEST(SorterRounds, one_repetition_reports_each_sorter_as_it_goes_and_stops_at_a_failed_check) {
+    Trace trace;
+    TracingCells cells(trace);
+    const std::vector<Sorter> sorters{Fake(trace, "a", 0, true), Fake(trace, "b", 1), Fake(trace, "c")};
+    EXPECT_EQ(Traced(trace, [&] { return RunOnce("FLOAT", sorters, cells); }), Outcome::CheckFailed);
+    EXPECT_EQ(trace.events,
+              (std::vector<std::string>{"warm a", "time a", "row", "cell 0 x1", "warm b", "time b", "cell 1 x1"}));
+    EXPECT_EQ(trace.lines, (std::vector<std::string>{"FLOAT a", "QA Test Passed: CPU & GPU Numbers match", "FLOAT b",
+                                                     "QA ERROR: b", "ABORTING BENCH TEST"}));
+
+    Trace failed;
+    TracingCells noCells(failed);
+    std::vector<Sorter> broken{Fake(failed, "a")};
+    broken[0].timed = [] { return std::optional<std::vector<double>>(); };
+    EXPECT_EQ(Traced(failed, [&] { return RunOnce("INT", broken, noCells); }), Outcome::SortFailed);
+    EXPECT_EQ(failed.events, (std::vector<std::string>{"warm a"})) << "no row for a data set that measured nothing";
+    EXPECT_TRUE(failed.lines.empty());
+}
