@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <chrono>
 #include <cinttypes>
 #include <cstdint>
 #include <cstdio>
@@ -14,6 +15,7 @@
 #include "driver/machine/MachineFacts.h"
 #include "driver/measuring/AppTimer.h"
 #include "driver/measuring/KeyDistributions.h"
+#include "driver/measuring/MedianInterval.h"
 #include "driver/measuring/MemoryBudget.h"
 #include "driver/measuring/SorterRounds.h"
 #include "driver/measuring/TimingStats.h"
@@ -72,7 +74,7 @@ public:
         machine = ReadMachineFacts();
         if (!plan.jsonPath.empty())
             json = std::make_unique<JsonResults>(plan.jsonPath, plan.programPath,
-                                                 static_cast<std::size_t>(plan.repetitions), machine);
+                                                 static_cast<std::size_t>(plan.repetitions), machine, plan.untilSure);
         return Finish(Benchmark());
     }
 
@@ -98,7 +100,8 @@ private:
             for (const Distribution distribution : plan.distributions) keys.push_back(SeriesKey(type.name, distribution));
         }
         if (!results.Open(runDirectory.Path(), ResultHeader(plan.columns), keys)) return false;
-        return plan.repetitions == 1 || results.OpenStats(runDirectory.Path(), StatsHeader(), keys);
+        return plan.repetitions == 1 || (results.OpenStats(runDirectory.Path(), StatsHeader(plan.untilSure), keys) &&
+                                         results.OpenSpeedups(runDirectory.Path(), SpeedupHeader(), keys));
     }
 
     // Closes the result files and reports cells the disk did not take: the run
@@ -222,14 +225,21 @@ private:
             : run(run), key(std::move(key)), count(count) {}
         void StartRow() override { run.results.AppendCount(key, count); }
         void Cell(std::size_t column, const std::vector<double>& times) override {
-            const std::string name = FactsOf(run.plan.columns[column]).name;
+            const ColumnFacts& facts = FactsOf(run.plan.columns[column]);
+            const std::string name = facts.name;
             if (run.plan.repetitions == 1) {
                 run.results.AppendTime(key, times.front());
             } else {
                 const TimingSummary summary = Summarize(times);
                 run.results.AppendTime(key, summary.median);
-                run.results.AppendStatsRow(key, StatsRow(count, name, times));
-                run.cellSpreads.push_back({key, count, name, summary});
+                run.results.AppendStatsRow(key, StatsRow(count, name, times, run.plan.untilSure));
+                // The standard sort's column comes first in every row.
+                if (facts.column == Column::CpuStandard) {
+                    standardTimes = times;
+                } else {
+                    run.results.AppendSpeedupRow(key, SpeedupRow(count, name, standardTimes, times));
+                }
+                run.cellSpreads.push_back({key, count, name, summary, MedianConfidenceInterval(times)});
             }
             if (run.json) run.json->Add(key, name, count, times);
         }
@@ -238,7 +248,29 @@ private:
         BenchmarkRun& run;
         const std::string key;
         const std::uint64_t count;
+        std::vector<double> standardTimes;  // CPU Standard's time in each round
     };
+
+    using Clock = std::chrono::steady_clock;
+
+    static double SecondsSince(Clock::time_point start) {
+        return std::chrono::duration<double>(Clock::now() - start).count();
+    }
+
+    // "1", "0.5": the -CI target as the user wrote it.
+    static std::string FormatPercent(double fraction) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%g", fraction * 100.0);
+        return text;
+    }
+
+    RoundsPlan RoundsPlanFor(Clock::time_point started) const {
+        return RoundsPlan{.rounds = plan.repetitions,
+                          .untilSure = plan.untilSure,
+                          .intervalTarget = plan.intervalTarget,
+                          .budgetSeconds = plan.budgetSeconds,
+                          .elapsedSeconds = [started] { return SecondsSince(started); }};
+    }
 
     template <typename Element>
     Outcome RunDataSet(Distribution distribution, std::uint64_t count) {
@@ -253,10 +285,21 @@ private:
 
         DataSetCells cells(*this, SeriesKey(typeName, distribution), count);
         const std::vector<Sorter> sorters = SortersFor(plan.columns, tools, values, count);
-        const Outcome outcome = plan.repetitions == 1 ? RunOnce(typeName, sorters, cells)
-                                                      : RunRounds(typeName, sorters, plan.repetitions, cells);
+        // The budget of -R auto counts from here: warm-ups are part of a data set's time.
+        const Clock::time_point started = Clock::now();
+        if (plan.repetitions == 1) {
+            const Outcome outcome = RunOnce(typeName, sorters, cells);
+            ReleaseScratch(tools);
+            return outcome;
+        }
+        const RoundsResult rounds = RunRounds(typeName, sorters, RoundsPlanFor(started), cells);
         ReleaseScratch(tools);
-        return outcome;
+        if (!rounds.intervalReached && rounds.outcome == Outcome::Continue) {
+            std::printf("%s %" PRIu64 ": not every median's 95%% interval came within %s%% in %d rounds (%.1f s)\n",
+                        SeriesKey(typeName, distribution).c_str(), count,
+                        FormatPercent(plan.intervalTarget).c_str(), rounds.rounds, SecondsSince(started));
+        }
+        return rounds.outcome;
     }
 
     void ReportRunConditions() {
@@ -276,6 +319,11 @@ private:
     }
 
     void ReportNoise() {
+        if (plan.untilSure) {
+            for (const std::string& line : IntervalReportLines(cellSpreads, plan.intervalTarget))
+                std::printf("%s\n", line.c_str());
+            return;
+        }
         const std::vector<std::string> lines = NoiseReportLines(cellSpreads);
         if (lines.empty() && !cellSpreads.empty()) {
             std::printf("Every cell's coefficient of variation is at most %g%%.\n", kNoisyCvLimit * 100);

@@ -1,6 +1,7 @@
 #include "driver/command_line/RunPlan.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstring>
 #include <iterator>
 #include <limits>
@@ -99,6 +100,13 @@ bool TakesPath(int argc, const char* const argv[], int i) {
     return i + 1 < argc && argv[i + 1][0] != '\0' && argv[i + 1][0] != '-';
 }
 
+// A limit as the usage text writes it: "0.1", "50", "86400".
+std::string NumberText(double value) {
+    char text[32];
+    const auto result = std::to_chars(text, text + sizeof text, value);
+    return std::string(text, result.ptr);
+}
+
 std::string WithTrailingSlash(std::string directory) {
     if (directory.back() != '/') directory += '/';
     return directory;
@@ -136,6 +144,10 @@ const char* UsageText() {
            "  -S500M, -S750M, -S1B   the single count 500, 750 or 1,000 million\n"
            "  -S N, -s N      the single count N\n"
            "  -R N, -r N      time every sorter N times (1 to 1000) and report the median and spread\n"
+           "  -R auto         time every sorter until each median's 95% interval is within -CI percent\n"
+           "                  of it, or the data set has taken -T seconds (at most 1000 times)\n"
+           "  -CI PCT         with -R auto: the interval's half-width, 0.1 to 50 percent (default 1)\n"
+           "  -T SECONDS      with -R auto: the time budget per data set, warm-ups included (default 10)\n"
            "  -O DIR          put the run directories under DIR (created if missing)\n"
            "  -D LIST, -d LIST   key distributions, comma-separated, run in this order: uniform (the\n"
            "                  default), sorted, reverse, nearly-sorted, few-unique, equal, zipf, skewed; all\n"
@@ -176,12 +188,52 @@ void TakeCount(Parse& p, const char* option) {
 }
 
 void TakeRepetitions(Parse& p, const char* option) {
+    if (p.i + 1 < p.argc && Is(p.argv[p.i + 1], "auto")) {
+        ++p.i;
+        p.plan.untilSure = true;
+        p.plan.repetitions = kMaxRepetitions;
+        return;
+    }
     const char* value = p.NumericValue();
     if (value == nullptr) return p.Warn(std::string("Ignoring ") + option + ": it needs a number of repetitions after it");
+    p.plan.untilSure = false;
     if (!ParseRepetitions(value, p.plan.repetitions)) {
         p.Refuse(std::string(option) + " takes a whole number of repetitions from 1 to " +
                  std::to_string(kMaxRepetitions) + ", not " + value);
     }
+}
+
+// A decimal number in [low, high], the whole text; the locale plays no part.
+std::optional<double> NumberIn(const char* text, double low, double high) {
+    double value = 0.0;
+    const char* end = text + std::strlen(text);
+    const auto [stop, error] = std::from_chars(text, end, value);
+    if (error != std::errc() || stop != end || !(value >= low && value <= high)) return std::nullopt;
+    return value;
+}
+
+void TakeIntervalTarget(Parse& p, const char* option) {
+    const char* value = p.i + 1 < p.argc ? p.argv[++p.i] : nullptr;
+    const std::optional<double> percent =
+        value == nullptr ? std::nullopt : NumberIn(value, kMinIntervalPercent, kMaxIntervalPercent);
+    if (!percent) {
+        return p.Refuse(std::string(option) + " takes the half-width of the median's interval in percent, from " +
+                        NumberText(kMinIntervalPercent) + " to " + NumberText(kMaxIntervalPercent) +
+                        (value == nullptr ? std::string() : std::string(", not ") + value));
+    }
+    p.plan.intervalTarget = *percent / 100.0;
+}
+
+void TakeBudget(Parse& p, const char* option) {
+    const char* value = p.i + 1 < p.argc ? p.argv[++p.i] : nullptr;
+    const std::optional<double> seconds =
+        value == nullptr ? std::nullopt : NumberIn(value, kMinBudgetSeconds, kMaxBudgetSeconds);
+    if (!seconds) {
+        return p.Refuse(std::string(option) + " takes the seconds one data set may take with -R auto, from " +
+                        NumberText(kMinBudgetSeconds) + " to " + NumberText(kMaxBudgetSeconds) +
+                        (value == nullptr ? std::string() : std::string(", not ") + value));
+    }
+    p.plan.budgetSeconds = *seconds;
 }
 
 void TakeLogDirectory(Parse& p, const char*) {
@@ -224,6 +276,8 @@ constexpr Option kOptions[] = {
     {"-s", TakeCount},
     {"-R", TakeRepetitions},
     {"-r", TakeRepetitions},
+    {"-CI", TakeIntervalTarget},
+    {"-T", TakeBudget},
     {"-O", TakeLogDirectory},
     {"-JSON", TakeJsonPath},
     {"-D", TakeDistributions},
@@ -269,6 +323,13 @@ RunPlan ParseCommandLine(int argc, const char* const argv[], const std::string& 
         }
     }
 
+    // Both tune -R auto and do nothing without it.
+    if (!plan.untilSure) {
+        for (int i = 1; i < argc; ++i) {
+            if (Is(argv[i], "-CI") || Is(argv[i], "-T"))
+                parse.Warn(std::string("Ignoring ") + argv[i] + ": it applies to -R auto only");
+        }
+    }
     plan.counts = ResolveCounts(switches);
     plan.columns = RunColumns(plan.gpuEnabled, plan.peersEnabled);
     plan.runDirectory = plan.logDirectory + "cpu_" + (plan.gpuEnabled ? "gpu_" : "") + startStamp + "/";

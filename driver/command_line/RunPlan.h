@@ -21,7 +21,10 @@ struct RunPlan {
     std::string shaderPath;    // "<program directory>/Shaders", or "Shaders"
     std::string programPath;   // argv[0]
     bool customLogDirectory = false;  // "-O DIR" chose logDirectory
-    int repetitions = 1;              // "-R N": timed sorts per sorter and data set, 1 to 1000
+    int repetitions = 1;              // "-R N": timed sorts per sorter and data set, 1 to 1000; the cap with -R auto
+    bool untilSure = false;           // "-R auto": rounds until every median's interval is narrow enough
+    double intervalTarget = 0.01;     // "-CI PCT": the 95% interval's half-width the medians need, as a fraction
+    double budgetSeconds = 10.0;      // "-T SECONDS": the time one data set may take with -R auto, warm-ups included
     std::string options;              // the arguments as given, for the run conditions
     std::vector<Distribution> distributions{Distribution::Uniform};  // "-D LIST": key sets, in this order
     bool peersEnabled = false;        // "-PEERS": two reference sorters of other libraries, last columns
@@ -39,6 +42,11 @@ const std::vector<std::uint64_t>& StandardLadder();
 
 // The repetitions "-R" accepts.
 inline constexpr int kMaxRepetitions = 1000;
+// The ranges of "-CI" (percent) and "-T" (seconds).
+inline constexpr double kMinIntervalPercent = 0.1;
+inline constexpr double kMaxIntervalPercent = 50.0;
+inline constexpr double kMinBudgetSeconds = 0.1;
+inline constexpr double kMaxBudgetSeconds = 86400.0;
 
 // Turns argv into the run plan. Never prints: unknown arguments, other casings and
 // non-numeric values after "-S" and "-R" are skipped, each with a line in

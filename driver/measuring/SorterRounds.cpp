@@ -1,7 +1,9 @@
 #include "driver/measuring/SorterRounds.h"
 
+#include <algorithm>
 #include <cstdio>
 
+#include "driver/measuring/MedianInterval.h"
 #include "driver/measuring/TimingStats.h"
 
 namespace {
@@ -11,6 +13,17 @@ constexpr const char* kAbortLine = "ABORTING BENCH TEST";
 
 void ReportFailedCheck(const std::string& problem) {
     std::printf("%s\n%s\n", problem.c_str(), kAbortLine);
+}
+
+// Whether every column's median has a 95% interval within `target` of it.
+bool EveryIntervalWithin(const std::vector<std::vector<std::vector<double>>>& times, double target) {
+    for (const auto& sorter : times) {
+        for (const std::vector<double>& column : sorter) {
+            const std::optional<MedianInterval> interval = MedianConfidenceInterval(column);
+            if (!interval || RelativeHalfWidth(*interval, Summarize(column).median) > target) return false;
+        }
+    }
+    return true;
 }
 
 }  // namespace
@@ -43,9 +56,14 @@ Outcome RunOnce(const char* typeName, const std::vector<Sorter>& sorters, CellWr
     return Outcome::Continue;
 }
 
-Outcome RunRounds(const char* typeName, const std::vector<Sorter>& sorters, int repetitions, CellWriter& cells) {
+RoundsResult RunRounds(const char* typeName, const std::vector<Sorter>& sorters, const RoundsPlan& plan,
+                       CellWriter& cells) {
+    RoundsResult result;
     for (const Sorter& sorter : sorters) {
-        if (!sorter.warmUp()) return Outcome::SortFailed;
+        if (!sorter.warmUp()) {
+            result.outcome = Outcome::SortFailed;
+            return result;
+        }
     }
     // times[s][i]: every time of label i of sorter s.
     std::vector<std::vector<std::vector<double>>> times(sorters.size());
@@ -53,7 +71,9 @@ Outcome RunRounds(const char* typeName, const std::vector<Sorter>& sorters, int 
 
     bool failed = false;
     std::string problem;
-    for (int round = 0; round < repetitions && !failed && problem.empty(); ++round) {
+    double longestRound = 0.0;
+    for (int round = 0; round < plan.rounds && !failed && problem.empty(); ++round) {
+        const double roundStart = plan.untilSure ? plan.elapsedSeconds() : 0.0;
         for (const std::size_t s : RoundOrder(sorters.size(), static_cast<std::size_t>(round))) {
             const std::optional<std::vector<double>> measured = sorters[s].timed();
             if (!measured) {
@@ -64,7 +84,17 @@ Outcome RunRounds(const char* typeName, const std::vector<Sorter>& sorters, int 
             if (sorters[s].check) problem = sorters[s].check();
             if (!problem.empty()) break;
         }
+        if (failed || !problem.empty()) break;
+        result.rounds = round + 1;
+        if (!plan.untilSure) continue;
+        const double elapsed = plan.elapsedSeconds();
+        longestRound = std::max(longestRound, elapsed - roundStart);
+        if (result.rounds < kFewestSureRounds) continue;
+        if (EveryIntervalWithin(times, plan.intervalTarget) || elapsed >= plan.budgetSeconds ||
+            longestRound > plan.budgetSeconds / 6.0)
+            break;
     }
+    if (plan.untilSure) result.intervalReached = EveryIntervalWithin(times, plan.intervalTarget);
 
     cells.StartRow();
     std::size_t column = 0;
@@ -72,17 +102,23 @@ Outcome RunRounds(const char* typeName, const std::vector<Sorter>& sorters, int 
         for (std::size_t i = 0; i < sorters[s].labels.size(); ++i, ++column) {
             const TimingSummary summary = Summarize(times[s][i]);
             cells.Cell(column, times[s][i]);
-            std::printf("%s %s - %f ms%s\n", typeName, sorters[s].labels[i].c_str(), summary.median,
-                        SpreadSuffix(summary).c_str());
+            const std::string suffix = plan.untilSure
+                                           ? SureSpreadSuffix(summary, MedianConfidenceInterval(times[s][i]))
+                                           : SpreadSuffix(summary);
+            std::printf("%s %s - %f ms%s\n", typeName, sorters[s].labels[i].c_str(), summary.median, suffix.c_str());
         }
     }
-    if (failed) return Outcome::SortFailed;
+    if (failed) {
+        result.outcome = Outcome::SortFailed;
+        return result;
+    }
     if (!problem.empty()) {
         ReportFailedCheck(problem);
-        return Outcome::CheckFailed;
+        result.outcome = Outcome::CheckFailed;
+        return result;
     }
     for (const Sorter& sorter : sorters) {
         if (sorter.reportsPass) std::printf("%s\n", kQaPassLine);
     }
-    return Outcome::Continue;
+    return result;
 }

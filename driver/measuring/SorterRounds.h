@@ -43,10 +43,39 @@ enum class Outcome { Continue, SortFailed, CheckFailed };
 // sorter's cells and stops.
 Outcome RunOnce(const char* typeName, const std::vector<Sorter>& sorters, CellWriter& cells);
 
-// `repetitions` (> 1) rounds: every sorter's warm-up first, in order; then each
-// round times every sorter once, in the order of the round before rotated by one,
-// so that a slow spell of the machine falls on every column alike and no sorter
-// always follows the same neighbour. The cells then hold the medians, each console
-// line adds the spread. A failed sort or check ends the rounds; the row is still
-// completed with the columns that have times, then the check's lines follow.
-Outcome RunRounds(const char* typeName, const std::vector<Sorter>& sorters, int repetitions, CellWriter& cells);
+// How many rounds a data set gets.
+struct RoundsPlan {
+    int rounds = 2;          // a fixed count (> 1); with untilSure the most there may be
+    bool untilSure = false;  // go on until every median's 95% interval is narrow enough
+    double intervalTarget = 0.01;  // with untilSure: the interval's half-width, as a fraction of the median
+    double budgetSeconds = 10.0;   // with untilSure: the data set's time, warm-ups included
+    // Seconds since the data set's first warm-up began.
+    std::function<double()> elapsedSeconds;
+};
+
+// Rounds never stop before this many with untilSure: a median of fewer says little.
+inline constexpr int kFewestSureRounds = 3;
+
+// How the rounds of a data set ended.
+struct RoundsResult {
+    Outcome outcome = Outcome::Continue;
+    int rounds = 0;               // rounds that timed every sorter
+    bool intervalReached = true;  // with untilSure: every column's interval met the target
+};
+
+// Rounds of a data set: every sorter's warm-up first, in order; then each round
+// times every sorter once, in the order of the round before rotated by one, so
+// that a slow spell of the machine falls on every column alike and no sorter
+// always follows the same neighbour. The cells then hold the medians, each
+// console line adds the spread (with untilSure also the median's 95% interval).
+//
+// A fixed plan runs plan.rounds rounds. With untilSure the rounds go on until
+// every column's interval (MedianInterval.h, from 6 rounds on) lies within
+// plan.intervalTarget of its median, or the elapsed time reaches the budget, or
+// plan.rounds rounds have run; never fewer than kFewestSureRounds, and no more
+// than that when one round takes over a sixth of the budget.
+//
+// A failed sort or check ends the rounds; the row is still completed with the
+// columns that have times, then the check's lines follow.
+RoundsResult RunRounds(const char* typeName, const std::vector<Sorter>& sorters, const RoundsPlan& plan,
+                       CellWriter& cells);

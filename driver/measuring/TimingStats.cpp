@@ -24,6 +24,13 @@ std::string OneDecimal(double value) { return Printed("%.*f", 1, value); }
 
 std::string TimeCell(double value) { return SLib::STR_FromNum(value, 0, 12, 15); }
 
+// ",<low>,<high>" of the median's 95% interval; ",," without one.
+std::string IntervalCells(const std::vector<double>& values) {
+    const std::optional<MedianInterval> interval = MedianConfidenceInterval(values);
+    if (!interval) return ",,";
+    return "," + TimeCell(interval->low) + "," + TimeCell(interval->high);
+}
+
 std::string Range(const TimingSummary& summary) {
     return SignificantDigits(summary.min, kSpreadDigits) + kEllipsis + SignificantDigits(summary.max, kSpreadDigits);
 }
@@ -78,9 +85,20 @@ std::string SpreadSuffix(const TimingSummary& summary) {
            OneDecimal(summary.Cv() * 100.0) + "%)";
 }
 
-std::string StatsHeader() { return "NbRecords,Column,Runs,Min,Median,Mean,Max,StdDev,Times"; }
+std::string SureSpreadSuffix(const TimingSummary& summary, const std::optional<MedianInterval>& interval) {
+    std::string suffix = SpreadSuffix(summary);
+    suffix.pop_back();
+    if (!interval) return suffix + ", no 95% CI below " + std::to_string(MinimumSamplesFor()) + " runs)";
+    return suffix + ", 95% CI " + SignificantDigits(interval->low, kSpreadDigits) + kEllipsis +
+           SignificantDigits(interval->high, kSpreadDigits) + ")";
+}
 
-std::string StatsRow(std::uint64_t count, const std::string& column, const std::vector<double>& times) {
+std::string StatsHeader(bool withInterval) {
+    return std::string("NbRecords,Column,Runs,Min,Median,Mean,Max,StdDev,Times") + (withInterval ? ",CiLow,CiHigh" : "");
+}
+
+std::string StatsRow(std::uint64_t count, const std::string& column, const std::vector<double>& times,
+                     bool withInterval) {
     const TimingSummary summary = Summarize(times);
     // Built by append: "\n" + text trips a false -Wrestrict in GCC 12.
     std::string row(1, '\n');
@@ -97,6 +115,31 @@ std::string StatsRow(std::uint64_t count, const std::string& column, const std::
     for (std::size_t i = 0; i < times.size(); ++i) {
         if (i > 0) row += ';';
         row += TimeCell(times[i]);
+    }
+    if (withInterval) row += IntervalCells(times);
+    return row;
+}
+
+std::string SpeedupHeader() { return "NbRecords,Column,Runs,Median,CiLow,CiHigh,Ratios"; }
+
+std::string SpeedupRow(std::uint64_t count, const std::string& column, const std::vector<double>& standard,
+                       const std::vector<double>& times) {
+    std::vector<double> ratios;
+    for (std::size_t r = 0; r < std::min(standard.size(), times.size()); ++r) ratios.push_back(standard[r] / times[r]);
+    if (ratios.empty()) return {};
+    std::string row(1, '\n');
+    row += std::to_string(count);
+    row += ',';
+    row += column;
+    row += ',';
+    row += std::to_string(ratios.size());
+    row += ',';
+    row += TimeCell(Summarize(ratios).median);
+    row += IntervalCells(ratios);
+    row += ',';
+    for (std::size_t i = 0; i < ratios.size(); ++i) {
+        if (i > 0) row += ';';
+        row += TimeCell(ratios[i]);
     }
     return row;
 }
@@ -115,5 +158,30 @@ std::vector<std::string> NoiseReportLines(const std::vector<NoisyCell>& cells, d
                         " ms, " + Range(s) + ")");
     }
     if (!lines.empty()) lines.push_back("Close other programs or raise -R for steadier medians.");
+    return lines;
+}
+
+std::vector<std::string> IntervalReportLines(const std::vector<NoisyCell>& cells, double target) {
+    const std::string percent = Printed("%.*g", 6, target * 100.0);
+    std::vector<std::string> lines;
+    for (const NoisyCell& cell : cells) {
+        const double width = cell.interval ? RelativeHalfWidth(*cell.interval, cell.summary.median) : 0.0;
+        if (cell.interval && width <= target) continue;
+        if (lines.empty()) lines.push_back("Cells whose 95% interval is wider than \u00b1" + percent + "% of the median:");
+        std::string line = "  " + cell.dataType + " " + std::to_string(cell.count) + " " + cell.column + ": median " +
+                           SignificantDigits(cell.summary.median, kSpreadDigits) + " ms, ";
+        if (cell.interval) {
+            line += "95% CI " + SignificantDigits(cell.interval->low, kSpreadDigits) + kEllipsis +
+                    SignificantDigits(cell.interval->high, kSpreadDigits) + " (\u00b1" + OneDecimal(width * 100.0) + "%)";
+        } else {
+            line += "no 95% CI in " + std::to_string(cell.summary.runs) + " runs";
+        }
+        lines.push_back(line);
+    }
+    if (!lines.empty()) {
+        lines.push_back("Close other programs, or raise -T for these data sets, for narrower intervals.");
+    } else if (!cells.empty()) {
+        lines.push_back("Every cell's 95% interval is within \u00b1" + percent + "% of its median.");
+    }
     return lines;
 }

@@ -2,8 +2,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "driver/measuring/MedianInterval.h"
 
 // Statistics over the repeated timings (milliseconds) of one sorter on one data
 // set, and the text that reports them.
@@ -40,18 +43,40 @@ std::string SignificantDigits(double value, int digits);
 // digits, cv in percent with one decimal.
 std::string SpreadSuffix(const TimingSummary& summary);
 
+// SpreadSuffix with the median's 95% interval after the cv:
+// " (median of 9, 152.3 … 171.0, cv 3.4%, 95% CI 155.0 … 160.2)", or
+// ", no 95% CI below 6 runs" when there are too few times for one.
+std::string SureSpreadSuffix(const TimingSummary& summary, const std::optional<MedianInterval>& interval);
+
 // The file stats_<TYPE>.csv, written cell by cell like the result files: the header
 // has no line feed, every row starts with "\n", no line feed follows the last row.
 //
-// "NbRecords,Column,Runs,Min,Median,Mean,Max,StdDev,Times"
-std::string StatsHeader();
+// "NbRecords,Column,Runs,Min,Median,Mean,Max,StdDev,Times", then
+// ",CiLow,CiHigh" (the median's 95% interval) with `withInterval`.
+std::string StatsHeader(bool withInterval = false);
 
 // "\n<count>,<column>,<runs>,<min>,<median>,<mean>,<max>,<stdDev>,<t1;t2;...>" with
 // every time in measured order. Numbers other than count and runs use the time-cell
 // format of the result files (at most twelve decimals, trailing zeros trimmed).
 // `times` must not be empty. `column` is written as is, so it must hold no ',' or
-// line feed.
-std::string StatsRow(std::uint64_t count, const std::string& column, const std::vector<double>& times);
+// line feed. With `withInterval`, ",<low>,<high>" follow: the median's 95%
+// interval, both cells empty below 6 times.
+std::string StatsRow(std::uint64_t count, const std::string& column, const std::vector<double>& times,
+                     bool withInterval = false);
+
+// The file speedup_<TYPE>.csv beside the stats file: per count and column the
+// paired speed-ups over CPU Standard, one per round (CPU Standard's time of the
+// round over the column's time of the same round), so both times of a ratio
+// saw the same state of the machine. Written like the stats file.
+//
+// "NbRecords,Column,Runs,Median,CiLow,CiHigh,Ratios"
+std::string SpeedupHeader();
+
+// "\n<count>,<column>,<runs>,<median>,<low>,<high>,<r1;r2;...>": the ratios
+// standard[r] / times[r] for every round r both have, their median and its 95%
+// interval (empty cells below 6 ratios). Empty text when no round has both.
+std::string SpeedupRow(std::uint64_t count, const std::string& column, const std::vector<double>& standard,
+                       const std::vector<double>& times);
 
 // Above this spread the median of a few runs can shift by more than the gaps
 // between close sorters, so the comparison is no longer trustworthy.
@@ -62,6 +87,7 @@ struct NoisyCell {
     std::uint64_t count;
     std::string column;    // "CPU 8 Thread", ...
     TimingSummary summary;
+    std::optional<MedianInterval> interval;  // the median's 95% interval, when the cell has one
 };
 
 // The end-of-run report of cells whose Cv() exceeds `cvLimit`, in the given order:
@@ -70,3 +96,10 @@ struct NoisyCell {
 // then a hint line. No lines at all when no cell exceeds the limit. Lines carry no
 // line feed.
 std::vector<std::string> NoiseReportLines(const std::vector<NoisyCell>& cells, double cvLimit = kNoisyCvLimit);
+
+// The same report for runs that aimed at an interval (-R auto): the cells whose
+// 95% interval is missing or wider than `target` (a fraction of the median),
+// "  INT 10000000 CPU 8 Thread: median 204.1 ms, 95% CI 190.1 … 220.0 (±7.8%)",
+// under a header and above a hint; "Every cell's 95% interval is within ±1% of
+// its median." when there is none and `cells` is not empty.
+std::vector<std::string> IntervalReportLines(const std::vector<NoisyCell>& cells, double target);

@@ -14,6 +14,7 @@
 #include <ctime>
 #include <string_view>
 
+#include "driver/measuring/MedianInterval.h"
 #include "driver/measuring/TimingStats.h"
 
 namespace {
@@ -343,8 +344,8 @@ std::string StoreProblem(const std::string& outputPath) {
 }  // namespace
 
 JsonResults::JsonResults(const std::string& outputPath, const std::string& executable, std::size_t repetitions,
-                         const MachineFacts& machine)
-    : path(outputPath), repetitions(repetitions) {
+                         const MachineFacts& machine, bool medianIntervals)
+    : path(outputPath), repetitions(repetitions), medianIntervals(medianIntervals) {
     std::string problem;
     target = ResolveTarget(outputPath, problem);
     // A link that leads nowhere now is named as given, so Write reports it.
@@ -370,6 +371,10 @@ std::string JsonResults::EntriesFor(const std::string& dataType, const std::stri
     if (isNew) ++instancesPerFamily[family];
     const int instance = slot->second;
 
+    // Rounds that aim at an interval end when it is reached: each cell has its own count.
+    const std::size_t cellRepetitions = medianIntervals ? timesMs.size() : repetitions;
+    const std::optional<MedianInterval> interval =
+        medianIntervals ? MedianConfidenceInterval(timesMs) : std::optional<MedianInterval>();
     const std::string name = familyName + "/" + std::to_string(count);
     const char* in = "      ";
     std::string out;
@@ -381,14 +386,19 @@ std::string JsonResults::EntriesFor(const std::string& dataType, const std::stri
         AppendField(out, in, "per_family_instance_index", static_cast<std::uint64_t>(instance));
         AppendField(out, in, "run_name", name);
         AppendField(out, in, "run_type", runType);
-        AppendField(out, in, "repetitions", static_cast<std::uint64_t>(repetitions));
+        AppendField(out, in, "repetitions", static_cast<std::uint64_t>(cellRepetitions));
     };
-    auto endEntry = [&](std::uint64_t iterations, double ms, double itemsPerSecond) {
+    auto endEntry = [&](std::uint64_t iterations, double ms, double itemsPerSecond, bool withInterval = false) {
         AppendField(out, in, "iterations", iterations);
         AppendField(out, in, "real_time", ms);
         AppendField(out, in, "cpu_time", ms);
         AppendField(out, in, "time_unit", "ms");
-        AppendField(out, in, "items_per_second", itemsPerSecond, true);
+        AppendField(out, in, "items_per_second", itemsPerSecond, !withInterval);
+        // User counters, as Google Benchmark writes them: in milliseconds, like the times.
+        if (withInterval) {
+            AppendField(out, in, "CiLow", interval->low);
+            AppendField(out, in, "CiHigh", interval->high, true);
+        }
         out += "    }";
     };
 
@@ -400,7 +410,7 @@ std::string JsonResults::EntriesFor(const std::string& dataType, const std::stri
         AppendField(out, in, "threads", std::uint64_t{1});
         endEntry(1, timesMs[i], rates.back());
     }
-    if (repetitions > 1) {
+    if (cellRepetitions > 1) {
         const TimingSummary times = Summarize(timesMs);
         const TimingSummary perSecond = Summarize(rates);
         const struct {
@@ -414,7 +424,8 @@ std::string JsonResults::EntriesFor(const std::string& dataType, const std::stri
             AppendField(out, in, "threads", std::uint64_t{1});
             AppendField(out, in, "aggregate_name", aggregate.name);
             AppendField(out, in, "aggregate_unit", "time");
-            endEntry(timesMs.size(), aggregate.ms, aggregate.itemsPerSecond);
+            endEntry(timesMs.size(), aggregate.ms, aggregate.itemsPerSecond,
+                     interval && std::string_view(aggregate.name) == "median");
         }
     }
     return out;

@@ -32,9 +32,11 @@ class JsonResults {
 public:
     // `outputPath` is the file Write replaces; `executable` and `machine` go
     // into the context; `repetitions` (at least 1) is how many times each cell
-    // was measured.
+    // was measured. With `medianIntervals` (-R auto) each cell's own count of
+    // times is its repetitions, and its median aggregate carries the median's
+    // 95% interval as the counters "CiLow" and "CiHigh" (ms), from 6 times on.
     JsonResults(const std::string& outputPath, const std::string& executable, std::size_t repetitions,
-                const MachineFacts& machine);
+                const MachineFacts& machine, bool medianIntervals = false);
     JsonResults(const JsonResults&) = delete;
     JsonResults& operator=(const JsonResults&) = delete;
     // Withdraws the document from WriteFromSignalHandler.
@@ -84,6 +86,7 @@ private:
     std::string target;      // the file Write replaces
     std::string tempPrefix;  // where the temporary files' names begin
     const std::size_t repetitions;
+    const bool medianIntervals;
 
     // Two renderings of the document; `published` names the complete one, the
     // other is brought up to date by Add and then published. `behind` is the text

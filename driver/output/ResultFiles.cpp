@@ -80,6 +80,7 @@ std::vector<ResultFiles::Unwritten> ResultFiles::Close() {
     closed = true;
     Close(files, unwritten);
     Close(stats, unwritten);
+    Close(speedups, unwritten);
     return unwritten;
 }
 
@@ -119,4 +120,13 @@ void ResultFiles::AppendTime(const std::string& key, double milliseconds) {
 
 void ResultFiles::AppendStatsRow(const std::string& key, const std::string& row) {
     Append(stats, IndexOf(stats, key), row);
+}
+
+bool ResultFiles::OpenSpeedups(const std::string& runDirectory, const std::string& header,
+                               const std::vector<std::string>& keys) {
+    return Open(speedups, runDirectory, header, keys);
+}
+
+void ResultFiles::AppendSpeedupRow(const std::string& key, const std::string& row) {
+    if (!row.empty()) Append(speedups, IndexOf(speedups, key), row);
 }

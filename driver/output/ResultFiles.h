@@ -50,6 +50,11 @@ public:
                    const std::vector<std::string>& keys = DataTypeNames());
     void AppendStatsRow(const std::string& key, const std::string& row);
 
+    // With repetitions: "speedup_<key>.csv", opened and written like the stats files.
+    bool OpenSpeedups(const std::string& runDirectory, const std::string& header,
+                      const std::vector<std::string>& keys = DataTypeNames());
+    void AppendSpeedupRow(const std::string& key, const std::string& row);
+
     // Starts a row of `key`.
     void AppendCount(const std::string& key, std::uint64_t count);
     // Appends one time cell (milliseconds, at most twelve decimals, trailing zeros
@@ -65,7 +70,7 @@ public:
         std::uint64_t cells;
     };
     // Closes every file in the reverse order of creation (a last try for pending
-    // cells, then the trim), the stats files after the result files, and lists
+    // cells, then the trim), the stats and speed-up files after the result files, and lists
     // the files that still miss cells in creation order (a stats row counts as
     // its cells). Later calls, and the destructor, do nothing more.
     std::vector<Unwritten> Close();
@@ -73,7 +78,7 @@ public:
 private:
     // Files of one kind, in creation order.
     struct FileSet {
-        std::string prefix;  // "bench_" or "stats_"
+        std::string prefix;  // "bench_", "stats_" or "speedup_"
         std::vector<std::string> keys;
         std::vector<std::unique_ptr<LogManager>> managers;
         std::vector<bool> failing;  // the file has refused a cell; reported once
@@ -86,5 +91,6 @@ private:
 
     FileSet files{"bench_", {}, {}, {}};
     FileSet stats{"stats_", {}, {}, {}};
+    FileSet speedups{"speedup_", {}, {}, {}};
     bool closed = false;
 };

@@ -196,7 +196,7 @@ bool RunDirectory::Claim(const std::string& preferred, const std::string& hint) 
 
 bool IsRunFileName(const std::string& name) {
     if (name == "run_conditions.txt") return true;
-    for (const char* prefix : {"bench_", "stats_"}) {
+    for (const char* prefix : {"bench_", "stats_", "speedup_"}) {
         const std::string start = prefix;
         if (name.size() <= start.size() + 4 || name.compare(0, start.size(), start) != 0 ||
             name.compare(name.size() - 4, 4, ".csv") != 0)

@@ -45,8 +45,8 @@ bool CreateLogDirectory(const std::string& logDirectory, bool withParents, const
 // such a stamp.
 std::string NextStamp(const std::string& stamp);
 
-// Whether `name` is a file a run writes into its directory: "bench_<series>.csv"
-// or "stats_<series>.csv" (series: a data type, or a data type, "_" and a key
+// Whether `name` is a file a run writes into its directory: "bench_<series>.csv",
+// "stats_<series>.csv" or "speedup_<series>.csv" (series: a data type, or a data type, "_" and a key
 // distribution) or "run_conditions.txt".
 bool IsRunFileName(const std::string& name);
 

@@ -159,6 +159,41 @@ TEST(RunPlan, repetitions_take_a_whole_number_from_1_to_1000) {
     }
 }
 
+TEST(RunPlan, auto_repetitions_take_an_interval_target_and_a_budget) {
+    const struct {
+        std::vector<const char*> args;
+        bool untilSure;
+        double target, budget;
+        const char* problem;  // empty: accepted
+        const char* warning = "";
+    } cases[] = {
+        {{"-R", "auto"}, true, 0.01, 10, ""},
+        {{"-r", "auto", "-CI", "0.5", "-T", "2.5"}, true, 0.005, 2.5, ""},
+        {{"-R", "auto", "-R", "3"}, false, 0.01, 10, ""},
+        {{"-R", "auto", "-CI", "50", "-T", "86400"}, true, 0.5, 86400, ""},
+        {{"-R", "auto", "-CI", "0.05"}, true, 0.01, 10, "-CI takes the half-width of the median's interval in percent, from 0.1 to 50, not 0.05"},
+        {{"-R", "auto", "-CI", "1,5"}, true, 0.01, 10, "-CI takes"},
+        {{"-R", "auto", "-T", "0"}, true, 0.01, 10, "-T takes the seconds one data set may take with -R auto, from 0.1 to 86400, not 0"},
+        {{"-R", "auto", "-T"}, true, 0.01, 10, "-T takes"},
+        {{"-R", "9", "-T", "5"}, false, 0.01, 5, "", "Ignoring -T: it applies to -R auto only"},
+    };
+    for (const auto& c : cases) {
+        std::vector<const char*> argv{"sortbench"};
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        const RunPlan plan = ParseCommandLine(static_cast<int>(argv.size()), argv.data(), "261207081500", "/logs/");
+        const std::string text = argv.size() > 2 ? std::string(argv[argv.size() - 2]) + " " + argv.back() : "";
+        EXPECT_EQ(plan.untilSure, c.untilSure) << text;
+        EXPECT_EQ(plan.error.rfind(c.problem, 0), 0u) << text << ": " << plan.error;
+        EXPECT_EQ(plan.error.empty(), *c.problem == '\0') << text;
+        if (plan.error.empty()) {
+            EXPECT_DOUBLE_EQ(plan.intervalTarget, c.target) << text;
+            EXPECT_DOUBLE_EQ(plan.budgetSeconds, c.budget) << text;
+            EXPECT_EQ(plan.repetitions, c.untilSure ? 1000 : plan.repetitions);
+        }
+        if (*c.warning != '\0') EXPECT_EQ(plan.warnings, std::vector<std::string>{c.warning}) << text;
+    }
+}
+
 TEST(RunPlan, output_directory_replaces_the_log_directory) {
     const RunPlan plan = Parse({"-O", "results", "-GPU"});
     EXPECT_EQ(plan.logDirectory, "results/");

@@ -56,9 +56,9 @@ Sorter Fake(Trace& trace, const std::string& name, int failAt = 0, bool reportsP
 
 // Runs `run`, keeping its console lines in the trace.
 template <typename Run>
-Outcome Traced(Trace& trace, Run run) {
+auto Traced(Trace& trace, Run run) {
     testing::internal::CaptureStdout();
-    const Outcome outcome = run();
+    const auto outcome = run();
     const std::string out = testing::internal::GetCapturedStdout();
     for (std::size_t start = 0, end; (end = out.find('\n', start)) != std::string::npos; start = end + 1) {
         const std::string line = out.substr(start, end - start);
@@ -74,7 +74,8 @@ TEST(SorterRounds, rounds_rotate_the_order_and_the_qa_pass_lines_follow_the_row)
     Trace trace;
     TracingCells cells(trace);
     const std::vector<Sorter> sorters{Fake(trace, "a"), Fake(trace, "b", 0, true), Fake(trace, "c")};
-    EXPECT_EQ(Traced(trace, [&] { return RunRounds("INT", sorters, 3, cells); }), Outcome::Continue);
+    EXPECT_EQ(Traced(trace, [&] { return RunRounds("INT", sorters, {.rounds = 3}, cells).outcome; }),
+              Outcome::Continue);
     EXPECT_EQ(trace.events, (std::vector<std::string>{
                                 "warm a", "warm b", "warm c",                    //
                                 "time a", "time b", "time c",                    // round 1
@@ -90,7 +91,8 @@ TEST(SorterRounds, a_failed_check_ends_the_rounds_but_completes_the_row_before_i
     TracingCells cells(trace);
     // b's second timed sort fails: round 2 runs b first, so c has one time.
     const std::vector<Sorter> sorters{Fake(trace, "a"), Fake(trace, "b", 2), Fake(trace, "c")};
-    EXPECT_EQ(Traced(trace, [&] { return RunRounds("INT", sorters, 5, cells); }), Outcome::CheckFailed);
+    EXPECT_EQ(Traced(trace, [&] { return RunRounds("INT", sorters, {.rounds = 5}, cells).outcome; }),
+              Outcome::CheckFailed);
     EXPECT_EQ(trace.events, (std::vector<std::string>{"warm a", "warm b", "warm c", "time a", "time b", "time c",
                                                       "time b", "row", "cell 0 x1", "cell 1 x2", "cell 2 x1"}));
     EXPECT_EQ(trace.lines, (std::vector<std::string>{"INT a", "INT b", "INT c", "QA ERROR: b", "ABORTING BENCH TEST"}));
@@ -113,4 +115,62 @@ TEST(SorterRounds, one_repetition_reports_each_sorter_as_it_goes_and_stops_at_a_
     EXPECT_EQ(Traced(failed, [&] { return RunOnce("INT", broken, noCells); }), Outcome::SortFailed);
     EXPECT_EQ(failed.events, (std::vector<std::string>{"warm a"})) << "no row for a data set that measured nothing";
     EXPECT_TRUE(failed.lines.empty());
+}
+
+namespace {
+
+// A sorter whose sorts take `times` milliseconds in turn (the warm-up the first
+// of them) on a clock of the test's own.
+Sorter Clocked(const std::string& name, std::vector<double> times, double& clockSeconds) {
+    auto next = std::make_shared<std::size_t>(0);
+    const auto take = [times, next, &clockSeconds] {
+        const double ms = times[(*next)++ % times.size()];
+        clockSeconds += ms / 1000.0;
+        return ms;
+    };
+    return Sorter{.labels = {name},
+                  .warmUp =
+                      [take] {
+                          (void)take();
+                          return true;
+                      },
+                  .timed = [take] { return std::optional<std::vector<double>>(std::vector<double>{take()}); },
+                  .check = nullptr,
+                  .reportsPass = false,
+                  .afterSingleRun = nullptr};
+}
+
+}  // namespace
+
+TEST(SorterRounds, auto_rounds_stop_at_the_interval_the_budget_the_cap_or_after_three_long_rounds) {
+    const struct {
+        const char* what;
+        std::vector<double> times;  // milliseconds, in turn, for both sorters
+        int cap;
+        double budgetSeconds;
+        int rounds;
+        bool reached;
+    } cases[] = {
+        {"steady times reach the interval at 6 rounds", {10}, 1000, 10, 6, true},
+        {"a 1% interval around 10 ms within 0.1 ms", {10, 10.05, 9.95}, 1000, 10, 6, true},
+        {"noisy times spend the budget", {10, 20}, 1000, 1, 33, false},
+        {"the cap ends noisy rounds", {10, 20}, 8, 100, 8, false},
+        {"rounds over a sixth of the budget stop at three", {1000}, 1000, 10, 3, false},
+    };
+    for (const auto& c : cases) {
+        double clock = 0.0;
+        const std::vector<Sorter> sorters{Clocked("a", c.times, clock), Clocked("b", c.times, clock)};
+        Trace trace;
+        TracingCells cells(trace);
+        const RoundsPlan plan{.rounds = c.cap,
+                              .untilSure = true,
+                              .intervalTarget = 0.01,
+                              .budgetSeconds = c.budgetSeconds,
+                              .elapsedSeconds = [&clock] { return clock; }};
+        const RoundsResult result = Traced(trace, [&] { return RunRounds("INT", sorters, plan, cells); });
+        EXPECT_EQ(result.outcome, Outcome::Continue) << c.what;
+        EXPECT_EQ(result.rounds, c.rounds) << c.what;
+        EXPECT_EQ(result.intervalReached, c.reached) << c.what;
+        ASSERT_EQ(trace.lines.size(), 2u) << c.what;
+    }
 }
