@@ -294,10 +294,12 @@ private:
         }
         const RoundsResult rounds = RunRounds(typeName, sorters, RoundsPlanFor(started), cells);
         ReleaseScratch(tools);
-        if (!rounds.intervalReached && rounds.outcome == Outcome::Continue) {
-            std::printf("%s %" PRIu64 ": not every median's 95%% interval came within %s%% in %d rounds (%.1f s)\n",
+        // What -R auto achieved, and the time it took against the budget.
+        if (plan.untilSure && rounds.outcome == Outcome::Continue) {
+            std::printf("%s %" PRIu64 ": %s median's 95%% interval within %s%% after %d rounds (%.2f s of %g s)\n",
                         SeriesKey(typeName, distribution).c_str(), count,
-                        FormatPercent(plan.intervalTarget).c_str(), rounds.rounds, SecondsSince(started));
+                        rounds.intervalReached ? "every" : "not every", FormatPercent(plan.intervalTarget).c_str(),
+                        rounds.rounds, rounds.seconds, plan.budgetSeconds);
         }
         return rounds.outcome;
     }

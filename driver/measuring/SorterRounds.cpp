@@ -88,6 +88,7 @@ RoundsResult RunRounds(const char* typeName, const std::vector<Sorter>& sorters,
         result.rounds = round + 1;
         if (!plan.untilSure) continue;
         const double elapsed = plan.elapsedSeconds();
+        result.seconds = elapsed;
         longestRound = std::max(longestRound, elapsed - roundStart);
         if (result.rounds < kFewestSureRounds) continue;
         if (EveryIntervalWithin(times, plan.intervalTarget) || elapsed >= plan.budgetSeconds ||

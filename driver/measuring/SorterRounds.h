@@ -61,6 +61,7 @@ struct RoundsResult {
     Outcome outcome = Outcome::Continue;
     int rounds = 0;               // rounds that timed every sorter
     bool intervalReached = true;  // with untilSure: every column's interval met the target
+    double seconds = 0.0;         // with untilSure: elapsed when the last round ended
 };
 
 // Rounds of a data set: every sorter's warm-up first, in order; then each round
