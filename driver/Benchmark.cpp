@@ -17,6 +17,7 @@
 #include "driver/measuring/KeyDistributions.h"
 #include "driver/measuring/MedianInterval.h"
 #include "driver/measuring/MemoryBudget.h"
+#include "driver/measuring/RunProgress.h"
 #include "driver/measuring/SorterRounds.h"
 #include "driver/measuring/TimingStats.h"
 #include "driver/output/ConsoleText.h"
@@ -32,6 +33,7 @@
 #include "support/CharBuffer.h"
 #include "support/DataTypes.h"
 #include "support/HugePages.h"
+#include "support/StatusLine.h"
 
 namespace {
 
@@ -86,7 +88,7 @@ private:
                                      : "";
         if (!CreateLogDirectory(plan.logDirectory, plan.customLogDirectory, hint)) return false;
         for (const std::string& repaired : RepairInterruptedRuns(plan.logDirectory))
-            std::printf("Repaired the result files of an interrupted run: %s\n", repaired.c_str());
+            AppCore::ConsolePrintf("Repaired the result files of an interrupted run: %s\n", repaired.c_str());
         if (!runDirectory.Claim(plan.runDirectory, hint)) return false;
         SetInterruptedResultsLocation(runDirectory.Path());
         return true;
@@ -107,6 +109,7 @@ private:
     // Closes the result files and reports cells the disk did not take: the run
     // then counts as incomplete, whatever else it achieved.
     int Finish(int status) {
+        AppCore::StatusLine::OnStandardError().Clear();
         gpu.reset();
         tools.gpu = nullptr;
         ReleaseScratch(tools);
@@ -120,7 +123,7 @@ private:
             files += (files.empty() ? "" : ", ") + file.fileName + " " + std::to_string(file.cells);
         }
         if (missing == 0) return status;
-        std::printf("Results incomplete: %" PRIu64 " cells could not be written to %s (%s)\n", missing,
+        AppCore::ConsolePrintf("Results incomplete: %" PRIu64 " cells could not be written to %s (%s)\n", missing,
                     runDirectory.Path().c_str(), files.c_str());
         return status == kExitComplete ? kExitIncomplete : status;
     }
@@ -128,19 +131,68 @@ private:
     int Benchmark() {
         LogCPU().Log();
         if (plan.repetitions > 1) ReportRunConditions();
-        std::printf("----------------------------- GPU INFO -----------------------------\n");
+        AppCore::ConsolePrintf("----------------------------- GPU INFO -----------------------------\n");
         gpu = std::make_unique<GpuColumns>(plan.shaderPath);
         if (plan.gpuEnabled) tools.gpu = gpu.get();
 
         if (plan.infoOnly) return kExitInfoOnly;
         if (plan.gpuEnabled && !gpu->Unavailable().empty()) {
-            std::printf("GPU sorting unavailable: %s\n", gpu->Unavailable().c_str());
+            AppCore::ConsolePrintf("GPU sorting unavailable: %s\n", gpu->Unavailable().c_str());
             return kExitNoGpu;
         }
+        runStarted = Clock::now();
         for (const AppCore::DataTypeFacts& type : AppCore::kDataTypes) {
             if (const int status = RunDataType(type.type); status != kExitComplete) return status;
         }
         return kExitComplete;
+    }
+
+    // The estimate of the time left follows every data set of the run in order.
+    RunProgress ProgressModel() const {
+        std::vector<Growth> growth;
+        for (const Column column : plan.columns) {
+            const ColumnSorter sorter = FactsOf(column).sorter;
+            const bool comparisons = sorter == ColumnSorter::StandardSort || sorter == ColumnSorter::Vqsort ||
+                                     sorter == ColumnSorter::ParallelStableSort;
+            growth.push_back(comparisons ? Growth::Linearithmic : Growth::Linear);
+        }
+        std::vector<std::uint64_t> counts;
+        for (std::size_t series = 0; series < AppCore::kDataTypes.size() * plan.distributions.size(); ++series)
+            counts.insert(counts.end(), plan.counts.begin(), plan.counts.end());
+        // -R auto needs at least 6 rounds for an interval: a first guess until one data set shows.
+        const int rounds = plan.untilSure ? 6 : plan.repetitions;
+        return RunProgress(growth, counts, rounds, plan.untilSure ? plan.budgetSeconds : 0.0);
+    }
+
+    // "INT zipf 5/17 (1,000,000): CPU 8 Thread, round 3 of 9 | 1:23 elapsed, about 4:10 left"
+    std::string StatusText(const char* typeName, Distribution distribution, int position, std::uint64_t count,
+                           const std::string& sorter, int round, double spentInDataSet) const {
+        std::string text = typeName;
+        if (distribution != Distribution::Uniform) text += std::string(" ") + DistributionName(distribution);
+        text += " " + std::to_string(position) + "/" + std::to_string(plan.counts.size()) + " (" +
+                FormatWithCommas(count) + "): " + sorter + ", ";
+        if (round == 0) {
+            text += "warm-up";
+        } else {
+            text += "round " + std::to_string(round);
+            if (!plan.untilSure && plan.repetitions > 1) text += " of " + std::to_string(plan.repetitions);
+        }
+        text += " | " + Duration(SecondsSince(runStarted)) + " elapsed";
+        const std::optional<double> left = progress.SecondsLeft(spentInDataSet);
+        text += left ? ", about " + Duration(*left) + " left" : ", estimating the time left";
+        return text;
+    }
+
+    // "0:07", "12:03", "1:02:03".
+    static std::string Duration(double seconds) {
+        const auto whole = static_cast<long>(std::max(seconds, 0.0) + 0.5);
+        char text[32];
+        if (whole >= 3600) {
+            std::snprintf(text, sizeof text, "%ld:%02ld:%02ld", whole / 3600, whole / 60 % 60, whole % 60);
+        } else {
+            std::snprintf(text, sizeof text, "%ld:%02ld", whole / 60, whole % 60);
+        }
+        return text;
     }
 
     int RunDataType(DataType type) {
@@ -162,21 +214,21 @@ private:
             const std::string keys = distribution == Distribution::Uniform
                                          ? std::string()
                                          : std::string(" (") + DistributionName(distribution) + " keys)";
-            std::printf("================================= Running %s Benchmark%s "
+            AppCore::ConsolePrintf("================================= Running %s Benchmark%s "
                         "=================================\n",
                         typeName, keys.c_str());
             const int listLength = static_cast<int>(plan.counts.size());
             for (int position = 1; position <= listLength; ++position) {
                 const std::uint64_t count = plan.counts[position - 1];
-                std::printf("------- Count: %s, %i/%i -------\n", FormatWithCommas(count).c_str(), position,
+                AppCore::ConsolePrintf("------- Count: %s, %i/%i -------\n", FormatWithCommas(count).c_str(), position,
                             listLength);
                 if (!Fits<Element>(count)) return kExitTooLarge;
                 try {
-                    const Outcome outcome = RunDataSet<Element>(distribution, count);
+                    const Outcome outcome = RunDataSet<Element>(distribution, count, position);
                     if (outcome != Outcome::Continue) return ExitStatusOf(outcome);
                 } catch (const std::bad_alloc&) {
                     ReleaseScratch(tools);
-                    std::printf("Cannot benchmark %" PRIu64 " %s records: out of memory (needs %.1f GiB)\n", count,
+                    AppCore::ConsolePrintf("Cannot benchmark %" PRIu64 " %s records: out of memory (needs %.1f GiB)\n", count,
                                 typeName, Gibibytes(PeakBytes<Element>(count)));
                     return kExitTooLarge;
                 }
@@ -200,7 +252,7 @@ private:
         const char* typeName = AppCore::DataTypeName<Element>();
         const double neededGiB = Gibibytes(PeakBytes<Element>(count));
         if (count > kMaxRecords) {
-            std::printf("Cannot benchmark %" PRIu64 " %s records: indices are 32-bit, at most %" PRIu64
+            AppCore::ConsolePrintf("Cannot benchmark %" PRIu64 " %s records: indices are 32-bit, at most %" PRIu64
                         " records (would need %.1f GiB)\n",
                         count, typeName, kMaxRecords, neededGiB);
             return false;
@@ -210,7 +262,7 @@ private:
         const std::uint64_t available = AvailableMemoryBytes();
         if (available != std::numeric_limits<std::uint64_t>::max() &&
             PeakBytes<Element>(count) > available + held) {
-            std::printf("Cannot benchmark %" PRIu64 " %s records: out of memory (needs %.1f GiB, %.1f GiB available)\n",
+            AppCore::ConsolePrintf("Cannot benchmark %" PRIu64 " %s records: out of memory (needs %.1f GiB, %.1f GiB available)\n",
                         count, typeName, neededGiB, Gibibytes(available + held));
             return false;
         }
@@ -225,6 +277,7 @@ private:
             : run(run), key(std::move(key)), count(count) {}
         void StartRow() override { run.results.AppendCount(key, count); }
         void Cell(std::size_t column, const std::vector<double>& times) override {
+            run.progress.Measured(column, Summarize(times).median);
             const ColumnFacts& facts = FactsOf(run.plan.columns[column]);
             const std::string name = facts.name;
             if (run.plan.repetitions == 1) {
@@ -273,7 +326,7 @@ private:
     }
 
     template <typename Element>
-    Outcome RunDataSet(Distribution distribution, std::uint64_t count) {
+    Outcome RunDataSet(Distribution distribution, std::uint64_t count, int position) {
         const char* typeName = AppCore::DataTypeName<Element>();
         // Sized here rather than in the generator so that the huge-page hint comes
         // before the first touch; the generator's own resize is then a no-op.
@@ -287,32 +340,42 @@ private:
         const std::vector<Sorter> sorters = SortersFor(plan.columns, tools, values, count);
         // The budget of -R auto counts from here: warm-ups are part of a data set's time.
         const Clock::time_point started = Clock::now();
+        progress.StartDataSet(dataSetIndex++);
+        AppCore::StatusLine& status = AppCore::StatusLine::OnStandardError();
+        const BeforeSort showStatus = [&](std::size_t sorter, int round) {
+            if (status.Active())
+                status.Show(StatusText(typeName, distribution, position, count, sorters[sorter].labels.front(), round,
+                                       SecondsSince(started)));
+        };
         if (plan.repetitions == 1) {
-            const Outcome outcome = RunOnce(typeName, sorters, cells);
+            const Outcome outcome = RunOnce(typeName, sorters, cells, showStatus);
             ReleaseScratch(tools);
             return outcome;
         }
-        const RoundsResult rounds = RunRounds(typeName, sorters, RoundsPlanFor(started), cells);
+        RoundsPlan rounds = RoundsPlanFor(started);
+        rounds.beforeSort = showStatus;
+        const RoundsResult ended = RunRounds(typeName, sorters, rounds, cells);
         ReleaseScratch(tools);
+        if (plan.untilSure) progress.RoundsTaken(ended.rounds);
         // What -R auto achieved, and the time it took against the budget.
-        if (plan.untilSure && rounds.outcome == Outcome::Continue) {
-            std::printf("%s %" PRIu64 ": %s median's 95%% interval within %s%% after %d rounds (%.2f s of %g s)\n",
+        if (plan.untilSure && ended.outcome == Outcome::Continue) {
+            AppCore::ConsolePrintf("%s %" PRIu64 ": %s median's 95%% interval within %s%% after %d rounds (%.2f s of %g s)\n",
                         SeriesKey(typeName, distribution).c_str(), count,
-                        rounds.intervalReached ? "every" : "not every", FormatPercent(plan.intervalTarget).c_str(),
-                        rounds.rounds, rounds.seconds, plan.budgetSeconds);
+                        ended.intervalReached ? "every" : "not every", FormatPercent(plan.intervalTarget).c_str(),
+                        ended.rounds, ended.seconds, plan.budgetSeconds);
         }
-        return rounds.outcome;
+        return ended.outcome;
     }
 
     void ReportRunConditions() {
         const RunConditions conditions = RunConditionsOf(machine, plan.options);
         std::string text;
         for (const std::string& line : RunConditionLines(conditions)) {
-            std::printf("%s\n", line.c_str());
+            AppCore::ConsolePrintf("%s\n", line.c_str());
             text += line + "\n";
         }
         for (const std::string& warning : RunConditionWarnings(conditions)) {
-            std::printf("%s\n", warning.c_str());
+            AppCore::ConsolePrintf("%s\n", warning.c_str());
             text += warning + "\n";
         }
         // Context for the numbers, not a measurement: a failure is reported and the run goes on.
@@ -323,17 +386,20 @@ private:
     void ReportNoise() {
         if (plan.untilSure) {
             for (const std::string& line : IntervalReportLines(cellSpreads, plan.intervalTarget))
-                std::printf("%s\n", line.c_str());
+                AppCore::ConsolePrintf("%s\n", line.c_str());
             return;
         }
         const std::vector<std::string> lines = NoiseReportLines(cellSpreads);
         if (lines.empty() && !cellSpreads.empty()) {
-            std::printf("Every cell's coefficient of variation is at most %g%%.\n", kNoisyCvLimit * 100);
+            AppCore::ConsolePrintf("Every cell's coefficient of variation is at most %g%%.\n", kNoisyCvLimit * 100);
         }
-        for (const std::string& line : lines) std::printf("%s\n", line.c_str());
+        for (const std::string& line : lines) AppCore::ConsolePrintf("%s\n", line.c_str());
     }
 
     const RunPlan& plan;
+    RunProgress progress = ProgressModel();
+    std::size_t dataSetIndex = 0;
+    std::chrono::steady_clock::time_point runStarted = std::chrono::steady_clock::now();
     MachineFacts machine;  // read once, rendered by the run conditions and the JSON context
     RunDirectory runDirectory;
     AppTimer timer;

@@ -5,6 +5,7 @@
 
 #include "driver/measuring/MedianInterval.h"
 #include "driver/measuring/TimingStats.h"
+#include "support/StatusLine.h"
 
 namespace {
 
@@ -12,7 +13,7 @@ constexpr const char* kQaPassLine = "QA Test Passed: CPU & GPU Numbers match";
 constexpr const char* kAbortLine = "ABORTING BENCH TEST";
 
 void ReportFailedCheck(const std::string& problem) {
-    std::printf("%s\n%s\n", problem.c_str(), kAbortLine);
+    AppCore::ConsolePrintf("%s\n%s\n", problem.c_str(), kAbortLine);
 }
 
 // Whether every column's median has a 95% interval within `target` of it.
@@ -28,11 +29,15 @@ bool EveryIntervalWithin(const std::vector<std::vector<std::vector<double>>>& ti
 
 }  // namespace
 
-Outcome RunOnce(const char* typeName, const std::vector<Sorter>& sorters, CellWriter& cells) {
+Outcome RunOnce(const char* typeName, const std::vector<Sorter>& sorters, CellWriter& cells,
+                const BeforeSort& beforeSort) {
     bool rowStarted = false;
     std::size_t column = 0;
-    for (const Sorter& sorter : sorters) {
+    for (std::size_t s = 0; s < sorters.size(); ++s) {
+        const Sorter& sorter = sorters[s];
+        if (beforeSort) beforeSort(s, 0);
         if (!sorter.warmUp()) return Outcome::SortFailed;
+        if (beforeSort) beforeSort(s, 1);
         const std::optional<std::vector<double>> times = sorter.timed();
         if (!times) return Outcome::SortFailed;
         // The row starts only now: a cell append waits for the disk, which is no
@@ -41,7 +46,7 @@ Outcome RunOnce(const char* typeName, const std::vector<Sorter>& sorters, CellWr
         rowStarted = true;
         for (std::size_t i = 0; i < sorter.labels.size(); ++i) {
             cells.Cell(column + i, {(*times)[i]});
-            std::printf("%s %s - %f ms\n", typeName, sorter.labels[i].c_str(), (*times)[i]);
+            AppCore::ConsolePrintf("%s %s - %f ms\n", typeName, sorter.labels[i].c_str(), (*times)[i]);
         }
         column += sorter.labels.size();
         if (sorter.afterSingleRun) sorter.afterSingleRun();
@@ -51,7 +56,7 @@ Outcome RunOnce(const char* typeName, const std::vector<Sorter>& sorters, CellWr
             ReportFailedCheck(problem);
             return Outcome::CheckFailed;
         }
-        if (sorter.reportsPass) std::printf("%s\n", kQaPassLine);
+        if (sorter.reportsPass) AppCore::ConsolePrintf("%s\n", kQaPassLine);
     }
     return Outcome::Continue;
 }
@@ -59,8 +64,9 @@ Outcome RunOnce(const char* typeName, const std::vector<Sorter>& sorters, CellWr
 RoundsResult RunRounds(const char* typeName, const std::vector<Sorter>& sorters, const RoundsPlan& plan,
                        CellWriter& cells) {
     RoundsResult result;
-    for (const Sorter& sorter : sorters) {
-        if (!sorter.warmUp()) {
+    for (std::size_t s = 0; s < sorters.size(); ++s) {
+        if (plan.beforeSort) plan.beforeSort(s, 0);
+        if (!sorters[s].warmUp()) {
             result.outcome = Outcome::SortFailed;
             return result;
         }
@@ -75,6 +81,7 @@ RoundsResult RunRounds(const char* typeName, const std::vector<Sorter>& sorters,
     for (int round = 0; round < plan.rounds && !failed && problem.empty(); ++round) {
         const double roundStart = plan.untilSure ? plan.elapsedSeconds() : 0.0;
         for (const std::size_t s : RoundOrder(sorters.size(), static_cast<std::size_t>(round))) {
+            if (plan.beforeSort) plan.beforeSort(s, round + 1);
             const std::optional<std::vector<double>> measured = sorters[s].timed();
             if (!measured) {
                 failed = true;
@@ -106,7 +113,7 @@ RoundsResult RunRounds(const char* typeName, const std::vector<Sorter>& sorters,
             const std::string suffix = plan.untilSure
                                            ? SureSpreadSuffix(summary, MedianConfidenceInterval(times[s][i]))
                                            : SpreadSuffix(summary);
-            std::printf("%s %s - %f ms%s\n", typeName, sorters[s].labels[i].c_str(), summary.median, suffix.c_str());
+            AppCore::ConsolePrintf("%s %s - %f ms%s\n", typeName, sorters[s].labels[i].c_str(), summary.median, suffix.c_str());
         }
     }
     if (failed) {
@@ -119,7 +126,7 @@ RoundsResult RunRounds(const char* typeName, const std::vector<Sorter>& sorters,
         return result;
     }
     for (const Sorter& sorter : sorters) {
-        if (sorter.reportsPass) std::printf("%s\n", kQaPassLine);
+        if (sorter.reportsPass) AppCore::ConsolePrintf("%s\n", kQaPassLine);
     }
     return result;
 }

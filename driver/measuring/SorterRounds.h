@@ -23,6 +23,10 @@ struct Sorter {
     std::function<void()> afterSingleRun;
 };
 
+// Called before each warm-up (round 0) and each timed sort (rounds 1, 2, ...) of
+// sorter `sorter`, outside every timed section: where a status line is drawn.
+using BeforeSort = std::function<void(std::size_t sorter, int round)>;
+
 // Where the cells of a data set go, in column order.
 class CellWriter {
 public:
@@ -41,7 +45,8 @@ enum class Outcome { Continue, SortFailed, CheckFailed };
 // and its cells and console lines ("INT CPU 2 Thread - 12.345678 ms") follow at
 // once. A failed check prints its line and "ABORTING BENCH TEST" after the
 // sorter's cells and stops.
-Outcome RunOnce(const char* typeName, const std::vector<Sorter>& sorters, CellWriter& cells);
+Outcome RunOnce(const char* typeName, const std::vector<Sorter>& sorters, CellWriter& cells,
+                const BeforeSort& beforeSort = nullptr);
 
 // How many rounds a data set gets.
 struct RoundsPlan {
@@ -51,6 +56,7 @@ struct RoundsPlan {
     double budgetSeconds = 10.0;   // with untilSure: the data set's time, warm-ups included
     // Seconds since the data set's first warm-up began.
     std::function<double()> elapsedSeconds;
+    BeforeSort beforeSort;
 };
 
 // Rounds never stop before this many with untilSure: a median of fewer says little.

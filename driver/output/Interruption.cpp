@@ -2,6 +2,7 @@
 
 #include <signal.h>
 #include <sys/syscall.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -62,6 +63,9 @@ void OnInterruption(int signal) {
     JsonResults::WriteFromSignalHandler();
     char line[kLocationCapacity + 128];
     const std::size_t length = ComposeLine(signal, line, sizeof line);
+    // A status line on a terminal steps aside, as it does for every other line.
+    termios terminal{};
+    if (tcgetattr(STDERR_FILENO, &terminal) == 0) (void)!write(STDERR_FILENO, "\r\033[K", 4);
     // With standard output gone, the line can only reach the terminal through stderr.
     (void)!write(signal == SIGPIPE ? STDERR_FILENO : STDOUT_FILENO, line, length);
     _exit(128 + signal);

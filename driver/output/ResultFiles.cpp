@@ -9,6 +9,7 @@
 
 #include "strings/NumberText.h"
 #include "support/DataTypes.h"
+#include "support/StatusLine.h"
 
 namespace {
 
@@ -47,7 +48,7 @@ bool ResultFiles::Open(FileSet& set, const std::string& runDirectory, const std:
         if (!manager.Init(runDirectory, set.prefix + key + ".csv", 'w')) return false;
         manager += header;
         if (!manager.PendingText().empty()) {
-            std::printf("Failed to write the header of %s: %s\n", manager.FilePath().c_str(),
+            AppCore::ConsolePrintf("Failed to write the header of %s: %s\n", manager.FilePath().c_str(),
                         std::strerror(manager.LastError()));
             std::fflush(stdout);
             return false;
@@ -89,7 +90,7 @@ void ResultFiles::Append(FileSet& set, size_t file, const std::string& cell) {
     manager += cell;
     const bool refused = !manager.FilePath().empty() && !manager.PendingText().empty();
     if (refused && !set.failing[file]) {
-        std::printf("Cannot write to %s: %s; its cells stay on the console and are retried with every new cell\n",
+        AppCore::ConsolePrintf("Cannot write to %s: %s; its cells stay on the console and are retried with every new cell\n",
                     manager.FilePath().c_str(), std::strerror(manager.LastError()));
         std::fflush(stdout);
     }

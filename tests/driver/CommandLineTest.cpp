@@ -2,6 +2,9 @@
 // created, output paths it must never replace, distributions named twice, and a
 // seeded fuzz of argument lists. Runs the program as a child process.
 #include <gtest/gtest.h>
+#include <pty.h>
+#include <spawn.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
@@ -9,7 +12,9 @@
 
 #include <filesystem>
 #include <random>
+#include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "driver/output/JsonResults.h"
@@ -45,7 +50,75 @@ std::size_t Entries(const std::filesystem::path& directory) {
     return static_cast<std::size_t>(std::distance(std::filesystem::directory_iterator(directory, error), {}));
 }
 
+// Runs the program with standard error on a pseudo-terminal and standard output
+// on the same terminal (`sharedTerminal`) or on a pipe; returns what the
+// terminal received and what the pipe received.
+std::pair<std::string, std::string> RunOnTerminal(const std::vector<std::string>& args, bool sharedTerminal) {
+    int master = -1;
+    int slave = -1;
+    winsize size{};
+    size.ws_col = 200;
+    size.ws_row = 50;
+    if (openpty(&master, &slave, nullptr, nullptr, &size) != 0) throw std::runtime_error("openpty failed");
+    int out[2];
+    if (pipe(out) != 0) throw std::runtime_error("pipe failed");
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, sharedTerminal ? slave : out[1], STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, slave, STDERR_FILENO);
+    std::vector<std::string> command{SORTBENCH_BINARY};
+    command.insert(command.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& arg : command) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    const int failed = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(slave);
+    close(out[1]);
+    if (failed != 0) throw std::runtime_error("cannot start the program");
+    std::string terminal;
+    std::string piped;
+    char buffer[4096];
+    // The terminal says EIO once the child and its copies of the slave are gone.
+    for (ssize_t got; (got = read(master, buffer, sizeof buffer)) > 0;) terminal.append(buffer, static_cast<std::size_t>(got));
+    for (ssize_t got; (got = read(out[0], buffer, sizeof buffer)) > 0;) piped.append(buffer, static_cast<std::size_t>(got));
+    close(master);
+    close(out[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << terminal;
+    return {terminal, piped};
+}
+
 }  // namespace
+
+TEST(CommandLine, a_terminal_on_standard_error_shows_a_status_line_that_never_mixes_with_the_lines) {
+    const TempDirectory dir;
+    const std::vector<std::string> args{"-S", "20000", "-R", "3", "-D", "uniform,zipf", "-O", dir.Path().string()};
+    const auto [shared, nothing] = RunOnTerminal(args, true);
+    // A terminal turns "\n" into "\r\n"; what stays visible of a row is what
+    // follows the last erase on it.
+    EXPECT_NE(shared.find("INT zipf 1/1 ("), std::string::npos) << shared;
+    EXPECT_NE(shared.find("): CPU, round 2 of 3 | "), std::string::npos);
+    EXPECT_NE(shared.find(" left"), std::string::npos);
+    std::size_t rows = 0;
+    for (std::size_t start = 0; start <= shared.size(); ++rows) {
+        const std::size_t end = std::min(shared.find('\n', start), shared.size());
+        std::string row = shared.substr(start, end - start);
+        const std::size_t erased = row.rfind("\033[K");
+        if (erased != std::string::npos) row.erase(0, erased + 3);
+        EXPECT_EQ(row.find(" elapsed"), std::string::npos) << "a status line left on row " << rows << ": " << row;
+        start = end + 1;
+    }
+    EXPECT_GT(rows, 20u);
+
+    // Standard output elsewhere stays as it is without a terminal.
+    const auto [status, piped] = RunOnTerminal(args, false);
+    EXPECT_EQ(piped.find('\033'), std::string::npos);
+    EXPECT_NE(piped.find("\nBIGFLOAT CPU 8 Thread - "), std::string::npos);
+    EXPECT_NE(status.find(" elapsed"), std::string::npos);
+}
 
 TEST(CommandLine, json_paths_that_are_no_regular_file_are_refused_before_any_directory) {
     const TempDirectory dir;

@@ -1,0 +1,45 @@
+#include "driver/measuring/RunProgress.h"
+
+#include <algorithm>
+#include <cmath>
+
+RunProgress::RunProgress(std::vector<Growth> growth, std::vector<std::uint64_t> counts, int rounds,
+                         double budgetSeconds)
+    : growth(std::move(growth)),
+      counts(std::move(counts)),
+      rounds(std::max(rounds, 1)),
+      budgetSeconds(budgetSeconds),
+      secondsPerWork(this->growth.size()) {}
+
+void RunProgress::StartDataSet(std::size_t index) { current = index; }
+
+double RunProgress::Work(std::size_t column, std::uint64_t count) const {
+    const double n = static_cast<double>(std::max<std::uint64_t>(count, 2));
+    return growth[column] == Growth::Linearithmic ? n * std::log2(n) : n;
+}
+
+void RunProgress::Measured(std::size_t column, double milliseconds) {
+    if (column >= secondsPerWork.size() || current >= counts.size()) return;
+    secondsPerWork[column] = milliseconds / 1000.0 / Work(column, counts[current]);
+}
+
+void RunProgress::RoundsTaken(int taken) { rounds = std::max(taken, 1); }
+
+double RunProgress::DataSetSeconds(std::uint64_t count) const {
+    double seconds = 0.0;
+    for (std::size_t column = 0; column < secondsPerWork.size(); ++column) {
+        if (secondsPerWork[column]) seconds += *secondsPerWork[column] * Work(column, count);
+    }
+    // Every round times each sorter once; the warm-up is one more sort of each.
+    seconds *= rounds + 1.0;
+    return budgetSeconds > 0.0 ? std::min(seconds, budgetSeconds) : seconds;
+}
+
+std::optional<double> RunProgress::SecondsLeft(double spentInDataSet) const {
+    const bool measured = std::any_of(secondsPerWork.begin(), secondsPerWork.end(),
+                                      [](const std::optional<double>& cost) { return cost.has_value(); });
+    if (!measured || current >= counts.size()) return std::nullopt;
+    double seconds = std::max(DataSetSeconds(counts[current]) - spentInDataSet, 0.0);
+    for (std::size_t next = current + 1; next < counts.size(); ++next) seconds += DataSetSeconds(counts[next]);
+    return seconds;
+}

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+// How long the rest of a run will take, estimated from the times measured so
+// far: each column's latest median, divided by the work its sorter does at
+// that count, gives its cost per unit of work; the data sets still to come
+// cost their work times that, once per round and once more for the warm-up.
+// A comparison sort does n log n work, the others n: the estimate follows each
+// sorter's growth to the counts not measured yet.
+
+// How a sorter's time grows with the record count n.
+enum class Growth { Linear, Linearithmic };
+
+class RunProgress {
+public:
+    // `growth`: one per column, in column order. `counts`: the record count of
+    // every data set of the run, in run order. `rounds`: timed rounds per data
+    // set (for -R auto a first guess, refined by RoundsTaken). `budgetSeconds`:
+    // with -R auto the most a data set takes (0 for none).
+    RunProgress(std::vector<Growth> growth, std::vector<std::uint64_t> counts, int rounds, double budgetSeconds = 0.0);
+
+    // Data set `index` (into `counts`) starts.
+    void StartDataSet(std::size_t index);
+    // Column `column` of the current data set measured a median of `milliseconds`.
+    void Measured(std::size_t column, double milliseconds);
+    // The current data set took `rounds` rounds (-R auto).
+    void RoundsTaken(int rounds);
+
+    // Seconds the run still needs after `spentInDataSet` seconds of the
+    // current data set; nothing until some column has been measured.
+    std::optional<double> SecondsLeft(double spentInDataSet) const;
+
+private:
+    double Work(std::size_t column, std::uint64_t count) const;
+    // Seconds one data set of `count` records takes by the costs known so far.
+    double DataSetSeconds(std::uint64_t count) const;
+
+    std::vector<Growth> growth;
+    std::vector<std::uint64_t> counts;
+    double rounds;
+    double budgetSeconds;
+    std::size_t current = 0;
+    std::vector<std::optional<double>> secondsPerWork;  // per column, from its latest median
+};

@@ -1,0 +1,29 @@
+#include "driver/measuring/RunProgress.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+TEST(RunProgress, time_left_follows_each_sorters_growth_to_the_counts_to_come) {
+    // A comparison sort (n log n) and a radix sort (n); two rounds and a warm-up per data set.
+    RunProgress progress({Growth::Linearithmic, Growth::Linear}, {1000, 2000}, 2);
+    progress.StartDataSet(0);
+    EXPECT_FALSE(progress.SecondsLeft(0.0)) << "nothing measured yet";
+    progress.Measured(0, 10.0);
+    progress.Measured(1, 1.0);
+    const double growth = 2000 * std::log2(2000.0) / (1000 * std::log2(1000.0));
+    const double first = (10.0 + 1.0) * 3 / 1000;
+    const double second = (10.0 * growth + 2.0) * 3 / 1000;
+    EXPECT_NEAR(*progress.SecondsLeft(0.0), first + second, 1e-12);
+    EXPECT_NEAR(*progress.SecondsLeft(0.020), first - 0.020 + second, 1e-12);
+    EXPECT_NEAR(*progress.SecondsLeft(1.0), second, 1e-12) << "an overrun data set counts as done";
+
+    // -R auto: the rounds a data set took, and never more than the budget.
+    RunProgress sure({Growth::Linear}, {1000, 1000, 1000}, 6, 0.05);
+    sure.StartDataSet(0);
+    sure.Measured(0, 1.0);
+    sure.RoundsTaken(9);
+    EXPECT_NEAR(*sure.SecondsLeft(0.0), 3 * 0.010, 1e-12);
+    sure.RoundsTaken(99);
+    EXPECT_NEAR(*sure.SecondsLeft(0.0), 3 * 0.05, 1e-12);
+}
