@@ -120,6 +120,25 @@ TEST(CommandLine, a_terminal_on_standard_error_shows_a_status_line_that_never_mi
     EXPECT_NE(status.find(" elapsed"), std::string::npos);
 }
 
+TEST(CommandLine, auto_repetitions_show_the_interval_in_every_place_a_median_shows) {
+    const TempDirectory dir;
+    const Ended run = RunProgram({"-S", "1000", "-R", "auto", "-T", "0.3", "-O", dir.File("logs"), "-JSON",
+                                  dir.File("run.json")});
+    ASSERT_EQ(run.status, 0) << run.out << run.err;
+    EXPECT_NE(run.out.find(", 95% CI "), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("INT 1000: "), std::string::npos);
+    EXPECT_NE(run.out.find(" median's 95% interval within 1% after "), std::string::npos);
+    std::string runDir;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.File("logs"))) runDir = entry.path().string() + "/";
+    const std::string stats = ReadWholeFile(runDir + "stats_FLOAT.csv");
+    EXPECT_EQ(stats.rfind("NbRecords,Column,Runs,Min,Median,Mean,Max,StdDev,Times,CiLow,CiHigh\n", 0), 0u);
+    const std::string speedups = ReadWholeFile(runDir + "speedup_FLOAT.csv");
+    EXPECT_EQ(speedups.rfind("NbRecords,Column,Runs,Median,CiLow,CiHigh,Ratios\n1000,CPU 1 Thread,", 0), 0u);
+    const std::string json = ReadWholeFile(dir.File("run.json"));
+    EXPECT_NE(json.find("\"CiLow\": "), std::string::npos);
+    EXPECT_NE(json.find("\"CiHigh\": "), std::string::npos);
+}
+
 TEST(CommandLine, json_paths_that_are_no_regular_file_are_refused_before_any_directory) {
     const TempDirectory dir;
     ASSERT_EQ(mkfifo(dir.File("fifo").c_str(), 0600), 0);
