@@ -25,7 +25,7 @@
 // much as a random gather of n keys. The kernels therefore prefetch the key a
 // loop will read a little later, and avoid reading keys through the indices
 // at all where the counts allow it (see CountEveryDigit, IdentityEntries,
-// DigitPairCounts.h and the next-digit tables of SortMultiThreaded).
+// DigitPairCounts.h and the next-digit tables of MultiThreadedSort).
 namespace EvalCore::Detail {
 
 // The chunk bounds of T workers are T + 1 positions counted in 32 bits.
@@ -106,6 +106,228 @@ private:
     std::uint64_t longReciprocal, shortReciprocal;
 };
 
+// Where a chunk's digit histogram comes from in the count phase of passes 1
+// to 3; pass 0 always reads the keys. Pairs and next-digit tables avoid
+// reading every key through the permuted indices once more.
+enum class ChunkCounting {
+    Keys,             // read every key of the chunk through the indices
+    DigitPairs,       // 8-bit digits: columns of the pair counts (DigitPairCounts.h)
+    NextDigitTables,  // sum the rows the previous scatter counted
+};
+
+// The tables and phases of SortMultiThreaded. Position range [0, n) of the
+// index arrays is cut into threadCount chunks (SplitEvenly), chunk t for
+// worker t. Each phase that runs in parallel is a function of the worker
+// number t, started for every worker and joined by RunWorkers, so one
+// `workers` vector serves every phase.
+template <class Value>
+class MultiThreadedSort {
+public:
+    using Layout = DigitLayout<Value>;
+    static constexpr std::size_t radix = Layout::radix;
+
+    // Allocates every table the passes use, so an allocation failure throws
+    // std::bad_alloc before `indices` is touched. `histograms` holds
+    // threadCount histograms of radix counters, one after the other.
+    MultiThreadedSort(const Value* values, std::size_t n, std::uint32_t* indices, bool initIndices,
+                      std::uint32_t* scratch, std::uint32_t* histograms, unsigned long threadCount)
+        : values(values), n(n), indices(indices), scratch(scratch), initIndices(initIndices), T(threadCount),
+          bounds(SplitEvenly(n, T)), chunkOf(n, T), histogram(T), runStart(radix, 0),
+          counting(ChooseCounting(n, T)),
+          // Each worker clears its own pair table; left uninitialised here, so
+          // the calling thread does not clear them all first.
+          pairTables(std::make_unique_for_overwrite<std::uint32_t[]>(
+              counting == ChunkCounting::DigitPairs ? T * kPairTable : 0)),
+          nextDigits(counting == ChunkCounting::NextDigitTables ? T * T * radix : 0) {
+        for (unsigned long t = 0; t < T; ++t) histogram[t] = histograms + t * radix;
+        if constexpr (radix > 256) digitRanges = SplitEvenly(radix, T);
+        workers.reserve(T);
+    }
+
+    // Runs pass `number` (0 ... Layout::passes - 1); the passes before it
+    // must have run. If a worker cannot be started, the started ones are
+    // joined, `indices` is left holding its n entries (KeepEntries) and the
+    // error propagates.
+    void RunPass(unsigned number) {
+        const Pass pass = PassFor(number);
+        try {
+            RunWorkers(workers, T, [&](unsigned long t, unsigned long) { CountChunk(pass, t); });
+            SumOverChunks();
+            ComputeRunStarts();
+            RunWorkers(workers, T, [&](unsigned long t, unsigned long) { ScatterChunk(pass, t); });
+        } catch (...) {
+            KeepEntries(pass);
+            throw;
+        }
+    }
+
+private:
+    // One pass's arrays and digit. Passes alternate so that the fourth one
+    // ends in `indices`.
+    struct Pass {
+        unsigned number;
+        const std::uint32_t* source;
+        std::uint32_t* destination;
+        unsigned shift;
+        // With initIndices the first pass reads its entries 0 ... n - 1 as
+        // positions; `indices` does not hold them.
+        bool identityEntries;
+        // The scatter fills the next-digit tables for the following pass.
+        bool countNext;
+    };
+
+    Pass PassFor(unsigned number) const {
+        return {number,
+                number % 2 == 0 ? indices : scratch,
+                number % 2 == 0 ? scratch : indices,
+                number * Layout::bits,
+                number == 0 && initIndices,
+                counting == ChunkCounting::NextDigitTables && number + 1 < Layout::passes};
+    }
+
+    // Digit pairs (8-bit digits) as long as their tables are small beside the
+    // data; they are faster than the next-digit tables because they keep the
+    // scatter loops free of extra stores. The T x T next-digit histograms pay
+    // off only when they are small beside the data.
+    static ChunkCounting ChooseCounting(std::size_t n, unsigned long T) {
+        if (radix == 256 && PairCountsPayOff(n, T)) return ChunkCounting::DigitPairs;
+        if (T <= 65'536 && T * T * radix <= n) return ChunkCounting::NextDigitTables;
+        return ChunkCounting::Keys;
+    }
+
+    // Worker t, block t of the next-digit tables: row c counts, for chunk c of
+    // the next pass, the next digits of the entries worker t placed in it.
+    std::uint32_t* NextRow(unsigned long t, unsigned long c) { return nextDigits.data() + (t * T + c) * radix; }
+
+    // Fills histogram t with the digit counts of the pass over chunk t.
+    void CountChunk(const Pass& pass, unsigned long t) {
+        if constexpr (radix == 256) {
+            if (counting == ChunkCounting::DigitPairs) {
+                CountChunkWithPairs(pass, t);
+                return;
+            }
+        }
+        if (counting == ChunkCounting::NextDigitTables && pass.number > 0) {
+            SumNextDigitRows(t);
+            return;
+        }
+        CountChunkKeys(pass, t);
+    }
+
+    // Pass 0 reads the keys of chunk t for digit 0 and counts their digit
+    // pairs into worker t's pair table; later passes take their counts from
+    // the pair tables of all workers and the run starts of the previous pass.
+    void CountChunkWithPairs(const Pass& pass, unsigned long t) {
+        std::uint32_t* counters = histogram[t];
+        std::fill_n(counters, radix, 0u);
+        if (pass.number > 0) {
+            CountDigitFromPairs(values, pass.source, bounds[t], bounds[t + 1], pass.number, runStart.data(), n,
+                                pairTables.get(), T, counters);
+        } else {
+            std::uint32_t* pairs = pairTables.get() + t * kPairTable;
+            std::fill_n(pairs, kPairTable, 0u);
+            WithEntries(pass.identityEntries, pass.source, [&](const auto& entries) {
+                CountFirstDigitAndPairs(values, entries, bounds[t], bounds[t + 1], counters, pairs);
+            });
+        }
+    }
+
+    // Chunk t of this pass received row t from every worker's block in the
+    // previous scatter.
+    void SumNextDigitRows(unsigned long t) {
+        std::uint32_t* counters = histogram[t];
+        std::copy_n(NextRow(0, t), radix, counters);
+        for (unsigned long u = 1; u < T; ++u) {
+            const std::uint32_t* row = NextRow(u, t);
+            for (std::size_t d = 0; d < radix; ++d) counters[d] += row[d];
+        }
+    }
+
+    void CountChunkKeys(const Pass& pass, unsigned long t) {
+        std::uint32_t* counters = histogram[t];
+        std::fill_n(counters, radix, 0u);
+        WithEntries(pass.identityEntries, pass.source, [&](const auto& entries) {
+            CountDigits(values, entries, bounds[t], bounds[t + 1], pass.shift, counters);
+        });
+    }
+
+    // Counter d of histogram t becomes the number of entries with digit d in
+    // chunks 0 ... t.
+    void SumOverChunks() {
+        if constexpr (radix <= 256) {
+            for (unsigned long t = 1; t < T; ++t)
+                for (std::size_t d = 0; d < radix; ++d) histogram[t][d] += histogram[t - 1][d];
+            std::fill(runStart.begin(), runStart.end(), 0u);
+        } else {
+            // 65,536 digits are worth spreading: the digit ranges are
+            // disjoint, so no two workers touch the same counter.
+            RunWorkers(workers, T, [&](unsigned long j, unsigned long) {
+                const unsigned long first = digitRanges[j], last = digitRanges[j + 1];
+                std::fill(runStart.begin() + first, runStart.begin() + last, 0u);
+                for (unsigned long t = 1; t < T; ++t)
+                    for (unsigned long d = first; d < last; ++d) histogram[t][d] += histogram[t - 1][d];
+            });
+        }
+    }
+
+    // runStart[d]: the first slot of the destination that holds digit d,
+    // from the totals in the last histogram.
+    void ComputeRunStarts() {
+        runStart[0] = 0;
+        for (std::size_t d = 0; d + 1 < radix; ++d) runStart[d + 1] = runStart[d] + histogram[T - 1][d];
+    }
+
+    // Chunk t's entries with digit d fill runStart[d] + (count of d in chunks
+    // before t) up to runStart[d] + (count in chunks 0 ... t) - 1 from the
+    // top, so chunks stay in order and each chunk stays stable.
+    void ScatterChunk(const Pass& pass, unsigned long t) {
+        std::uint32_t* next = pass.countNext ? NextRow(t, 0) : nullptr;
+        if (pass.countNext) std::fill_n(next, T * radix, 0u);
+        if (bounds[t] == bounds[t + 1]) return;
+        std::uint32_t* slotEnd = histogram[t];
+        for (std::size_t d = 0; d < radix; ++d) slotEnd[d] += runStart[d];
+        const auto scatter = [&](const auto& entries) {
+            if (pass.countNext) {
+                const unsigned nextShift = pass.shift + Layout::bits;
+                ScatterBackwards(values, entries, bounds[t], bounds[t + 1], pass.shift, slotEnd, pass.destination,
+                                 [&](Value value, std::uint32_t slot) {
+                                     ++next[chunkOf(slot) * radix + Layout::Digit(value, nextShift)];
+                                 });
+            } else {
+                ScatterBackwards(values, entries, bounds[t], bounds[t + 1], pass.shift, slotEnd, pass.destination,
+                                 [](Value, std::uint32_t) {});
+            }
+        };
+        WithEntries(pass.identityEntries, pass.source, scatter);
+    }
+
+    // After a failed phase: the scatter may have half-written `indices`; the
+    // source holds the complete previous pass, so the caller keeps its
+    // entries. The first pass with initIndices left `indices` as the caller
+    // gave it; it gets the entries 0 ... n - 1 it asked for.
+    void KeepEntries(const Pass& pass) {
+        if (pass.identityEntries) std::iota(indices, indices + n, std::uint32_t{0});
+        else if (pass.source == scratch) std::memcpy(indices, scratch, n * sizeof(std::uint32_t));
+    }
+
+    const Value* values;
+    std::size_t n;
+    std::uint32_t* indices;
+    std::uint32_t* scratch;
+    bool initIndices;
+    unsigned long T;  // workers per phase, one chunk each
+
+    std::vector<unsigned long> bounds;  // chunk t is [bounds[t], bounds[t + 1])
+    ChunkOf chunkOf;
+    std::vector<std::uint32_t*> histogram;  // histogram[t]: radix counters of chunk t
+    std::vector<std::uint32_t> runStart;    // radix entries, of the last pass computed
+    std::vector<unsigned long> digitRanges; // 16-bit digits: worker j sums digits [digitRanges[j], digitRanges[j + 1])
+    ChunkCounting counting;
+    std::unique_ptr<std::uint32_t[]> pairTables;  // T tables of kPairTable counters
+    std::vector<std::uint32_t> nextDigits;        // T blocks of T rows of radix counters
+    std::vector<std::thread> workers;
+};
+
 // The same permutation as SortSingleThreaded, computed by `threadCount`
 // workers per phase (2 ... kMaxWorkers). Each pass: a parallel count of every
 // chunk's digits into the chunk's own histogram, a running sum of the
@@ -120,134 +342,8 @@ private:
 template <class Value>
 void SortMultiThreaded(const Value* values, std::size_t n, std::uint32_t* indices, bool initIndices,
                        std::uint32_t* scratch, std::uint32_t* histograms, unsigned long threadCount) {
-    using Layout = DigitLayout<Value>;
-    constexpr std::size_t radix = Layout::radix;
-    const unsigned long T = threadCount;
-
-    const std::vector<unsigned long> bounds = SplitEvenly(n, T);
-    const ChunkOf chunkOf(n, T);
-    std::vector<std::uint32_t*> histogram(T);
-    for (unsigned long t = 0; t < T; ++t) histogram[t] = histograms + t * radix;
-    std::vector<std::uint32_t> offsets(radix, 0);
-    std::vector<unsigned long> digitRanges;
-    if constexpr (radix > 256) digitRanges = SplitEvenly(radix, T);
-
-    // The count phases of passes 1 to 3 avoid reading every key through the
-    // permuted indices once more. 8-bit digits: each worker counts digit
-    // pairs in the first count phase (DigitPairCounts.h), as long as its
-    // tables are small beside the data; they are faster than the next-digit
-    // tables because they keep the scatter loops free of extra stores.
-    const bool countPairs = radix == 256 && PairCountsPayOff(n, T);
-    // Each worker clears its own table; left uninitialised here, so the
-    // calling thread does not clear them all first.
-    const auto pairTables = std::make_unique_for_overwrite<std::uint32_t[]>(countPairs ? T * kPairTable : 0);
-
-    // Next-digit tables: while scattering pass k, worker t also counts, for
-    // every chunk c of the next pass, the next digits of the entries it places
-    // in chunk c (block t, row c). The next count phase then sums rows instead
-    // of reading every key through the permuted indices once more. The T x T
-    // histograms pay off only when they are small beside the data.
-    const bool countWhileScattering = !countPairs && T <= 65'536 && T * T * radix <= n;
-    std::vector<std::uint32_t> nextDigits(countWhileScattering ? T * T * radix : 0);
-    const auto nextRow = [&](unsigned long t, unsigned long c) { return nextDigits.data() + (t * T + c) * radix; };
-
-    std::vector<std::thread> workers;
-    workers.reserve(T);
-
-    for (unsigned pass = 0; pass < Layout::passes; ++pass) {
-        const std::uint32_t* source = pass % 2 == 0 ? indices : scratch;
-        std::uint32_t* destination = pass % 2 == 0 ? scratch : indices;
-        const unsigned shift = pass * Layout::bits;
-        const bool countNext = countWhileScattering && pass + 1 < Layout::passes;
-        // With initIndices the first pass reads its entries 0 ... n - 1 as
-        // positions; `indices` does not hold them.
-        const bool identityEntries = pass == 0 && initIndices;
-        try {
-            RunWorkers(workers, T, [&](unsigned long t, unsigned long) {
-                std::uint32_t* counters = histogram[t];
-                if constexpr (radix == 256) {
-                    if (countPairs) {
-                        std::fill_n(counters, radix, 0u);
-                        if (pass > 0) {
-                            CountDigitFromPairs(values, source, bounds[t], bounds[t + 1], pass, offsets.data(), n,
-                                                pairTables.get(), T, counters);
-                        } else {
-                            std::uint32_t* pairs = pairTables.get() + t * kPairTable;
-                            std::fill_n(pairs, kPairTable, 0u);
-                            WithEntries(identityEntries, source, [&](const auto& entries) {
-                                CountFirstDigitAndPairs(values, entries, bounds[t], bounds[t + 1], counters, pairs);
-                            });
-                        }
-                        return;
-                    }
-                }
-                if (countWhileScattering && pass > 0) {
-                    std::copy_n(nextRow(0, t), radix, counters);
-                    for (unsigned long u = 1; u < T; ++u) {
-                        const std::uint32_t* row = nextRow(u, t);
-                        for (std::size_t d = 0; d < radix; ++d) counters[d] += row[d];
-                    }
-                    return;
-                }
-                std::fill_n(counters, radix, 0u);
-                WithEntries(identityEntries, source, [&](const auto& entries) {
-                    CountDigits(values, entries, bounds[t], bounds[t + 1], shift, counters);
-                });
-            });
-
-            // Counter d of histogram t becomes the number of entries with
-            // digit d in chunks 0 ... t.
-            if constexpr (radix <= 256) {
-                for (unsigned long t = 1; t < T; ++t)
-                    for (std::size_t d = 0; d < radix; ++d) histogram[t][d] += histogram[t - 1][d];
-                std::fill(offsets.begin(), offsets.end(), 0u);
-            } else {
-                // 65,536 digits are worth spreading: the digit ranges are
-                // disjoint, so no two workers touch the same counter.
-                RunWorkers(workers, T, [&](unsigned long j, unsigned long) {
-                    const unsigned long first = digitRanges[j], last = digitRanges[j + 1];
-                    std::fill(offsets.begin() + first, offsets.begin() + last, 0u);
-                    for (unsigned long t = 1; t < T; ++t)
-                        for (unsigned long d = first; d < last; ++d) histogram[t][d] += histogram[t - 1][d];
-                });
-            }
-
-            offsets[0] = 0;
-            for (std::size_t d = 0; d + 1 < radix; ++d) offsets[d + 1] = offsets[d] + histogram[T - 1][d];
-
-            // Chunk t's entries with digit d fill offsets[d] + (count of d in
-            // chunks before t) up to offsets[d] + (count in chunks 0 ... t) - 1
-            // from the top, so chunks stay in order and each chunk stays stable.
-            RunWorkers(workers, T, [&](unsigned long t, unsigned long) {
-                std::uint32_t* next = countNext ? nextRow(t, 0) : nullptr;
-                if (countNext) std::fill_n(next, T * radix, 0u);
-                if (bounds[t] == bounds[t + 1]) return;
-                std::uint32_t* slotEnd = histogram[t];
-                for (std::size_t d = 0; d < radix; ++d) slotEnd[d] += offsets[d];
-                const auto scatter = [&](const auto& entries) {
-                    if (countNext) {
-                        const unsigned nextShift = shift + Layout::bits;
-                        ScatterBackwards(values, entries, bounds[t], bounds[t + 1], shift, slotEnd, destination,
-                                         [&](Value value, std::uint32_t slot) {
-                                             ++next[chunkOf(slot) * radix + Layout::Digit(value, nextShift)];
-                                         });
-                    } else {
-                        ScatterBackwards(values, entries, bounds[t], bounds[t + 1], shift, slotEnd, destination,
-                                         [](Value, std::uint32_t) {});
-                    }
-                };
-                WithEntries(identityEntries, source, scatter);
-            });
-        } catch (...) {
-            // The scatter may have half-written `indices`; the source holds
-            // the complete previous pass, so the caller keeps its entries.
-            // The first pass with initIndices left `indices` as the caller
-            // gave it; it gets the entries 0 ... n - 1 it asked for.
-            if (identityEntries) std::iota(indices, indices + n, std::uint32_t{0});
-            else if (source == scratch) std::memcpy(indices, scratch, n * sizeof(std::uint32_t));
-            throw;
-        }
-    }
+    MultiThreadedSort<Value> sort(values, n, indices, initIndices, scratch, histograms, threadCount);
+    for (unsigned pass = 0; pass < DigitLayout<Value>::passes; ++pass) sort.RunPass(pass);
 }
 
 }  // namespace EvalCore::Detail
