@@ -257,13 +257,11 @@ private:
         if constexpr (radix <= 256) {
             for (unsigned long t = 1; t < T; ++t)
                 for (std::size_t d = 0; d < radix; ++d) histogram[t][d] += histogram[t - 1][d];
-            std::fill(runStart.begin(), runStart.end(), 0u);
         } else {
             // 65,536 digits are worth spreading: the digit ranges are
             // disjoint, so no two workers touch the same counter.
             RunWorkers(workers, T, [&](unsigned long j, unsigned long) {
                 const unsigned long first = digitRanges[j], last = digitRanges[j + 1];
-                std::fill(runStart.begin() + first, runStart.begin() + last, 0u);
                 for (unsigned long t = 1; t < T; ++t)
                     for (unsigned long d = first; d < last; ++d) histogram[t][d] += histogram[t - 1][d];
             });
@@ -271,7 +269,8 @@ private:
     }
 
     // runStart[d]: the first slot of the destination that holds digit d,
-    // from the totals in the last histogram.
+    // from the totals in the last histogram. Writes every entry, so the
+    // previous pass's starts need no clearing.
     void ComputeRunStarts() {
         runStart[0] = 0;
         for (std::size_t d = 0; d + 1 < radix; ++d) runStart[d + 1] = runStart[d] + histogram[T - 1][d];
