@@ -17,6 +17,13 @@ IndexRadixSorter<IntValue, FloatValue>::IndexRadixSorter(unsigned long n)
 }
 
 template <class IntValue, class FloatValue>
+void IndexRadixSorter<IntValue, FloatValue>::ReleaseScratch() noexcept {
+    count = 0;
+    indexScratch.Clear();
+    histograms.Clear();
+}
+
+template <class IntValue, class FloatValue>
 template <class Value>
 void IndexRadixSorter<IntValue, FloatValue>::Sort(const Value* values, unsigned long n, unsigned int* indices,
                                                   bool initIndices, unsigned long threadCount) {

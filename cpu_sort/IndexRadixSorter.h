@@ -27,6 +27,11 @@ public:
     IndexRadixSorter(const IndexRadixSorter&) = delete;
     IndexRadixSorter& operator=(const IndexRadixSorter&) = delete;
 
+    // Frees indexScratch and histograms (both become empty) and sets count to
+    // 0, so the sorter holds what one constructed with n = 0 holds; its next
+    // sort allocates its scratch again.
+    void ReleaseScratch() noexcept;
+
     // Reorders indices[0, n) so that the sort keys of values[indices[0]],
     // values[indices[1]], ... never decrease. With initIndices, indices[i] = i
     // is written first; otherwise the n entries present are sorted, and each

@@ -173,6 +173,22 @@ TYPED_TEST(IndexRadixSort, grows_buffers_for_largest_call_and_reuses_them) {
     EXPECT_EQ(sorter.histograms.size, 5 * histogramBytes);
 }
 
+TYPED_TEST(IndexRadixSort, release_scratch_empties_buffers_and_sorts_again) {
+    SorterFor<TypeParam> sorter(0);
+    const auto values = RandomValues<TypeParam>(1'000, 8);
+    std::vector<unsigned> indices(values.size());
+    RunSorter(sorter, values, indices, true, 3);
+    sorter.ReleaseScratch();
+    EXPECT_EQ(sorter.count, 0u);
+    EXPECT_EQ(sorter.indexScratch.data, nullptr);
+    EXPECT_EQ(sorter.indexScratch.size, 0u);
+    EXPECT_EQ(sorter.histograms.data, nullptr);
+    EXPECT_EQ(sorter.histograms.size, 0u);
+
+    RunSorter(sorter, values, indices, true, 3);
+    EXPECT_TRUE(SamePermutation<TypeParam>(indices, Reference(values, Identity(values.size())), 8, "after release"));
+}
+
 TYPED_TEST(IndexRadixSort, failed_histogram_growth_leaves_indices_untouched) {
     SorterFor<TypeParam> sorter(0);
     const auto values = RandomValues<TypeParam>(100, 4);
