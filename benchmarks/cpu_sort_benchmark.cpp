@@ -108,9 +108,8 @@ struct Workspace {
     const hwy::Sorter vqsort;
 
     void Release() {
-        for (AppCore::CharBuffer* buffer : {&sorter32.indexScratch, &sorter32.histograms, &sorter64.indexScratch,
-                                            &sorter64.histograms})
-            buffer->Clear();
+        sorter32.ReleaseScratch();
+        sorter64.ReleaseScratch();
         pairs64 = {};
         pairs128 = {};
     }

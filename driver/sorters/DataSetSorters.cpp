@@ -14,13 +14,6 @@
 
 namespace {
 
-template <typename RadixSorter>
-void ReleaseRadixScratch(RadixSorter& sorter) {
-    sorter.count = 0;
-    sorter.indexScratch.Clear();
-    sorter.histograms.Clear();
-}
-
 // The console labels of `columns`.
 std::vector<std::string> LabelsOf(std::initializer_list<Column> columns) {
     std::vector<std::string> labels;
@@ -161,8 +154,8 @@ Sorter ParallelStableSortPeer(SorterTools& tools, const Element* values, std::ui
 }  // namespace
 
 void ReleaseScratch(SorterTools& tools) {
-    ReleaseRadixScratch(tools.radix32);
-    ReleaseRadixScratch(tools.radix64);
+    tools.radix32.ReleaseScratch();
+    tools.radix64.ReleaseScratch();
     tools.peerScratch.Release();
     tools.qaReference.Clear();
 }
