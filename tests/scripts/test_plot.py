@@ -130,6 +130,9 @@ def test_charts_the_same_numbers_in_any_locale(tmp_path):
                               capture_output=True, text=True, env=env)
         assert (done.returncode, done.stderr) == (0, ""), variable
         assert sorted(done.stdout.split()) == sorted(reference.out.split())
+        assert all(is_png(path) for path in done.stdout.split())
+        panel = {row.split("\t")[1] for row in (tmp_path / variable / "speedup.tsv").read_text().splitlines()}
+        assert panel == {"CPU Standard (1x)"} | set(CPU_COLUMNS[1:]), variable
         for name in ("bench_INT.tsv", "speedup.tsv"):
             assert (tmp_path / variable / name).read_text() == (tmp_path / "C" / name).read_text(), variable
 
@@ -457,7 +460,7 @@ def test_charts_what_different_runs_share(plot, tmp_path):
     assert ran.err_lines == [
         "plot: charting the shared counts and columns; left out: from cpu_gpu_251201000000: bench_INT_sorted.csv "
         "and counts 100 and columns GPU, GPU On Card, GPU Transfer; from cpu_251202000000: counts 100000"]
-    assert "compare_INT_sorted" not in charts
+    assert "compare_INT_sorted" not in charts and "compare_ratio_BIGFLOAT" in charts
     lines = charts["compare_INT"].panels[0].lines
     assert all(line.x == [1000, 10000] for line in lines)
     assert not any("GPU" in line.label for line in lines)
