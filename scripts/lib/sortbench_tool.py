@@ -72,22 +72,22 @@ def ensure_packages(variable):
         raise Refusal(f"cannot install the packages charts and reports need ({done.stdout})")
 
 
-def parse_command_line(argv):
-    """(out option or "", run directories) of "[-o OUT] [RUN_DIR...]", the
+def parse_command_line(argv, out="a directory"):
+    """(-o's value or "", run directories) of "[-o OUT] [RUN_DIR...]", the
     options as getopts reads them (they end at the first other argument);
-    raises UsageError."""
+    raises UsageError, which says that -o needs `out`."""
     try:
         options, run_dirs = getopt.getopt(argv, "o:h")
     except getopt.GetoptError as error:
         if error.opt == "o":
-            raise UsageError("option -o needs a directory") from None
+            raise UsageError(f"option -o needs {out}") from None
         raise UsageError(f"unknown option -{error.opt}") from None
-    out = ""
+    given = ""
     for option, value in options:
         if option == "-h":
             raise UsageError()
-        out = value
-    return out, run_dirs
+        given = value
+    return given, run_dirs
 
 
 def log_dir():
