@@ -15,9 +15,10 @@ h3 { font-size: 1.05em; margin: 1.2em 0 0.3em; }
 nav ul { columns: 4; list-style: none; padding: 0; }
 a { color: #1f5fa8; }
 table { border-collapse: collapse; margin: 0.5em 0 1em; font-size: 12.5px; }
-th, td { border: 1px solid #d4d4d4; padding: 3px 7px; vertical-align: top; }
+th, td { border: 1px solid #d4d4d4; padding: 3px 6px; vertical-align: top; }
 th { background: #f0f0f0; text-align: left; }
-td.num, th.num { text-align: right; white-space: nowrap; }
+td.num, th.num { text-align: right; }
+th.num { white-space: nowrap; }
 td .spread, td .test { display: block; color: #555; font-size: 11px; }
 td .speedup { display: block; color: #114e8a; font-size: 11.5px; }
 td.noisy { background: #fff0d9; }
