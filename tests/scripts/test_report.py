@@ -61,6 +61,14 @@ def auto_run(run_dir):
     write(f"{run_dir}/run_conditions.txt", CONDITIONS.format(options="-S 1000 -R auto -CI 2 -D uniform"))
 
 
+def gpu_run(options):
+    def make(run_dir):
+        write_run(run_dir, [100, 1000], gpu=True, types=["INT"])
+        if options:
+            write(f"{run_dir}/run_conditions.txt", CONDITIONS.format(options=options))
+    return make
+
+
 @pytest.mark.parametrize("make, sections, expected, absent", [
     (single_run, ["int", "int-zipf-keys"],
      ["one timed sort per cell", "holds no run_conditions.txt", "No column of this run is checked"], ["⚠"]),
@@ -71,6 +79,9 @@ def auto_run(run_dir):
     (auto_run, ["int"],
      ["7 timed sorts per cell (-R auto)", "Limits", "±2% of it", "10 s, warm-ups included (the default of -T)",
       "Cells that missed the target", "[99.80 … 100.2]", "⚠ no 95% interval in 7 runs"], ["cv "]),
+    (gpu_run("-GPU -QA -R 3"), ["int"], ["the GPU permutation against the CPU radix sort's (-QA)", "1 of the 2 rows"],
+     ["does not say"]),
+    (gpu_run(None), ["int"], ["does not say whether it was given"], ["Checked in every timed sort"]),
 ])
 def test_writes_the_page_of_one_run(report, tmp_path, make, sections, expected, absent):
     run_dir = str(tmp_path / "cpu_261207184009")
