@@ -150,6 +150,7 @@ class ResultTable:
     times: list = field(default_factory=list)
     padded: bool = False
     notices: list = field(default_factory=list)
+    hidden: int = 0  # times a log axis cannot show
 
     def time(self, row, column_name):
         return self.times[row][self.columns.index(column_name)]
@@ -173,6 +174,26 @@ def _result_row(number, cells, header):
     return cells[0], cells[1:]
 
 
+def _read_result_rows(table, lines, header, last):
+    """Adds the rows of lines 2 to `last` to the table; an incomplete last row is
+    left out with a notice. Raises Unusable for a malformed row."""
+    for number in range(2, last + 1):
+        cells = lines[number - 1].split(",")
+        if len(cells) != len(header):
+            if number == last and len(cells) < len(header):
+                why = "" if table.padded else " (the file was cut short)"
+                table.notices.append(Notice(f"line {number}: last row has {len(cells)} of {len(header)} cells, "
+                                            f"left out{why}"))
+                break
+            raise Unusable(f"line {number}: {len(cells)} cells, the header has {len(header)}")
+        count, texts = _result_row(number, cells, header)
+        values = [float(t) if float(t) > 0 else None for t in texts]
+        table.hidden += values.count(None)
+        table.counts.append(count)
+        table.texts.append(texts)
+        table.times.append(values)
+
+
 def read_result(path):
     """Reads and checks one result file; raises Unusable when nothing can be charted.
 
@@ -191,28 +212,15 @@ def read_result(path):
             raise Unusable("no rows: the run was cut short (or is still running) before this data type")
         raise Unusable("header only, no rows to plot (a -INFO run, or a run that ended before this data type)")
     table = ResultTable(path, header[1:], padded=padded)
-    hidden = 0
-    for number in range(2, last + 1):
-        cells = lines[number - 1].split(",")
-        if len(cells) != len(header):
-            if number == last and len(cells) < len(header):
-                why = "" if padded else " (the file was cut short)"
-                table.notices.append(Notice(f"line {number}: last row has {len(cells)} of {len(header)} cells, left out{why}"))
-                break
-            raise Unusable(f"line {number}: {len(cells)} cells, the header has {len(header)}")
-        count, texts = _result_row(number, cells, header)
-        values = [float(t) if float(t) > 0 else None for t in texts]
-        hidden += values.count(None)
-        table.counts.append(count)
-        table.texts.append(texts)
-        table.times.append(values)
+    _read_result_rows(table, lines, header, last)
     if not table.counts:
         raise Unusable("no complete row to plot (the run was cut short)")
     if padded:
         table.notices.append(Notice("the file was never closed: the run was cut short (or is still running); "
                                     f"{len(table.counts)} complete rows charted"))
-    if hidden:
-        table.notices.append(Notice(f"zero or negative times left out, a log scale cannot show them: {hidden}", False))
+    if table.hidden:
+        table.notices.append(Notice(f"zero or negative times left out, a log scale cannot show them: {table.hidden}",
+                                    False))
     return table
 
 
