@@ -74,7 +74,9 @@ ensure_software_vulkan() {
 
 # What building and running the benchmark needs.
 BENCH_PACKAGES="cmake ninja-build g++ libvulkan-dev libvulkan1 glslc libhwy-dev libtbb-dev"
-# What the tests and benchmarks need on top.
-TEST_PACKAGES="libgtest-dev libbenchmark-dev libbenchmark-tools python3-scipy vulkan-validationlayers gnuplot-nox locales"
-# What scripts/plot needs.
-PLOT_PACKAGES="gnuplot-nox"
+# What scripts/plot and scripts/report need.
+PLOT_PACKAGES="python3-matplotlib python3-scipy"
+# What the tests and benchmarks need on top: the scripts' packages (scipy also
+# serves Google Benchmark's compare.py), pytest for the scripts' tests and a
+# browser that opens a report.
+TEST_PACKAGES="libgtest-dev libbenchmark-dev libbenchmark-tools vulkan-validationlayers locales $PLOT_PACKAGES python3-pytest chromium"

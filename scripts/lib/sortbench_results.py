@@ -1,0 +1,493 @@
+"""The files of a sortbench run directory, read and checked line by line.
+
+A run directory holds bench_<TYPE>[_<dist>].csv result files and, with
+repetitions, stats_<stem>.csv and speedup_<stem>.csv beside them. Every reader
+here returns what it read, or raises Unusable with the reason; complaints that
+leave the file usable travel with the result as Notice values. Nothing here
+prints or exits: the tools decide how to say it.
+"""
+
+import os
+import re
+from dataclasses import dataclass, field
+
+DISTRIBUTIONS = ("uniform", "sorted", "reverse", "nearly-sorted", "few-unique", "equal", "zipf", "skewed")
+DATA_TYPES = ("INT", "FLOAT", "BIGINT", "BIGFLOAT")
+STANDARD = "CPU Standard"
+RESULT_HEAD = ("NbRecords", STANDARD)
+STATS_HEADER = "NbRecords,Column,Runs,Min,Median,Mean,Max,StdDev,Times"
+STATS_INTERVAL = ",CiLow,CiHigh"
+SPEEDUP_HEADER = "NbRecords,Column,Runs,Median,CiLow,CiHigh,Ratios"
+
+# Times as the benchmark writes them: a decimal point, no exponent.
+_TIME = re.compile(r"-?([0-9]+\.?[0-9]*|\.[0-9]+)")
+_WHOLE = re.compile(r"[0-9]+")
+
+
+class Unusable(Exception):
+    """A file that cannot be used at all; str() is the reason, without the path."""
+
+
+@dataclass
+class Notice:
+    """A complaint about a file that is still used. `fails` makes the tool's
+    exit status 1 (the file is incomplete); otherwise it only informs."""
+    text: str
+    fails: bool = True
+
+
+# --- stems: "INT", "INT_zipf" -------------------------------------------------
+
+def split_stem(stem):
+    """(data type, distribution) of a stem; a name ending in no known
+    distribution is a data type of uniform keys."""
+    for dist in DISTRIBUTIONS[1:]:
+        suffix = "_" + dist
+        if stem.endswith(suffix) and len(stem) > len(suffix):
+            return stem[: -len(suffix)], dist
+    return stem, "uniform"
+
+
+def stem_label(stem):
+    """How a title names a stem: "INT", "INT, sorted keys"."""
+    data_type, dist = split_stem(stem)
+    return data_type if dist == "uniform" else f"{data_type}, {dist} keys"
+
+
+def stem_order(stem):
+    """Sort key of stems: the known data types in run order, others after them by
+    name, then the distributions in the order of DISTRIBUTIONS."""
+    data_type, dist = split_stem(stem)
+    rank = DATA_TYPES.index(data_type) if data_type in DATA_TYPES else len(DATA_TYPES)
+    return rank, data_type, DISTRIBUTIONS.index(dist)
+
+
+def result_files(run_dir):
+    """The ordered (stem, path) pairs of a run directory's bench_*.csv names;
+    links that lead nowhere are among them, to be reported when read. Paths
+    are the directory as given, "/" and the name."""
+    try:
+        names = os.listdir(run_dir)
+    except OSError:
+        return []
+    stems = [n[len("bench_"):-len(".csv")] for n in names
+             if n.startswith("bench_") and n.endswith(".csv") and len(n) >= len("bench_.csv")]
+    return [(stem, f"{run_dir}/bench_{stem}.csv") for stem in sorted(stems, key=stem_order)]
+
+
+# --- text ----------------------------------------------------------------------
+
+def read_lines(path, kind):
+    """The lines of a file's text and whether a writer left it unclosed.
+
+    A file still open by the benchmark, or left by a killed run, ends in zero
+    bytes; they are dropped and reported as padded=True. Returns (lines, padded)
+    with carriage returns stripped, trailing empty lines kept. Raises Unusable
+    for a link that leads nowhere, a file that cannot be read, and zero bytes
+    before the last text byte (`kind` names what the file should have been).
+    """
+    if os.path.islink(path) and not os.path.exists(path):
+        raise Unusable("symbolic link that leads nowhere (dangling or looping)")
+    if not os.path.isfile(path) or not os.access(path, os.R_OK):
+        raise Unusable("not a readable file")
+    try:
+        with open(path, "rb") as stream:
+            data = stream.read()
+    except OSError:
+        raise Unusable("not a readable file") from None
+    text = data.rstrip(b"\0")
+    if b"\0" in text:
+        raise Unusable(f"zero bytes inside the text, not a {kind}")
+    lines = text.decode("utf-8", "replace").split("\n")
+    if lines[-1] == "":
+        lines.pop()
+    return [line[:-1] if line.endswith("\r") else line for line in lines], len(text) < len(data)
+
+
+def last_text_line(lines):
+    """1-based number of the last line that is not empty (1 for the header)."""
+    last = len(lines)
+    while last > 1 and lines[last - 1] == "":
+        last -= 1
+    return last
+
+
+def is_time(text):
+    return _TIME.fullmatch(text) is not None
+
+
+def is_positive_whole(text):
+    return _WHOLE.fullmatch(text) is not None and int(text) > 0
+
+
+def at_most(a, b):
+    """a <= b, give or take the rounding of numbers written with twelve decimals."""
+    return a - b <= 1e-9 * max(abs(a), abs(b)) + 1e-12
+
+
+def same(a, b):
+    return at_most(a, b) and at_most(b, a)
+
+
+def median_of(values):
+    """The median, the mean of the two middle values for an even count."""
+    ordered = sorted(values)
+    middle = len(ordered) // 2
+    return ordered[middle] if len(ordered) % 2 else (ordered[middle - 1] + ordered[middle]) / 2
+
+
+# --- result files ----------------------------------------------------------------
+
+@dataclass
+class ResultTable:
+    """A result file's complete rows. texts[r][c] is the cell of column c as
+    written; times[r][c] its value, None where a log axis cannot show it
+    (zero or negative). counts[r] is the record count as written."""
+    path: str
+    columns: list
+    counts: list = field(default_factory=list)
+    texts: list = field(default_factory=list)
+    times: list = field(default_factory=list)
+    padded: bool = False
+    notices: list = field(default_factory=list)
+    hidden: int = 0  # times a log axis cannot show
+
+    def time(self, row, column_name):
+        return self.times[row][self.columns.index(column_name)]
+
+
+def _check_result_header(header):
+    if len(header) < 3 or tuple(header[:2]) != RESULT_HEAD:
+        raise Unusable("line 1 is not a result file header (NbRecords,CPU Standard,...)")
+    for number, name in enumerate(header[2:], start=3):
+        if name == "" or "\t" in name:
+            raise Unusable(f"line 1: header cell {number} is empty or holds a tab")
+
+
+def _result_row(number, cells, header):
+    """Checks one row of a result file; returns (count text, cell texts)."""
+    if not is_positive_whole(cells[0]):
+        raise Unusable(f"line {number}: record count '{cells[0]}' is not a positive whole number")
+    for name, cell in zip(header[1:], cells[1:]):
+        if not is_time(cell):
+            raise Unusable(f"line {number}: {name} cell '{cell}' is not a number")
+    return cells[0], cells[1:]
+
+
+def _read_result_rows(table, lines, header, last):
+    """Adds the rows of lines 2 to `last` to the table; an incomplete last row is
+    left out with a notice. Raises Unusable for a malformed row."""
+    for number in range(2, last + 1):
+        cells = lines[number - 1].split(",")
+        if len(cells) != len(header):
+            if number == last and len(cells) < len(header):
+                why = "" if table.padded else " (the file was cut short)"
+                table.notices.append(Notice(f"line {number}: last row has {len(cells)} of {len(header)} cells, "
+                                            f"left out{why}"))
+                break
+            raise Unusable(f"line {number}: {len(cells)} cells, the header has {len(header)}")
+        count, texts = _result_row(number, cells, header)
+        values = [float(t) if float(t) > 0 else None for t in texts]
+        table.hidden += values.count(None)
+        table.counts.append(count)
+        table.texts.append(texts)
+        table.times.append(values)
+
+
+def read_result(path):
+    """Reads and checks one result file; raises Unusable when nothing can be charted.
+
+    The last row may be incomplete (a run cut short): it is left out with a
+    failing notice. Times that are zero or negative become None, with one
+    informative notice counting them.
+    """
+    lines, padded = read_lines(path, "result file")
+    if not lines:
+        raise Unusable("empty file")
+    header = lines[0].split(",")
+    _check_result_header(header)
+    last = last_text_line(lines)
+    if last == 1:
+        if padded:
+            raise Unusable("no rows: the run was cut short (or is still running) before this data type")
+        raise Unusable("header only, no rows to plot (a -INFO run, or a run that ended before this data type)")
+    table = ResultTable(path, header[1:], padded=padded)
+    _read_result_rows(table, lines, header, last)
+    if not table.counts:
+        raise Unusable("no complete row to plot (the run was cut short)")
+    if padded:
+        table.notices.append(Notice("the file was never closed: the run was cut short (or is still running); "
+                                    f"{len(table.counts)} complete rows charted"))
+    if table.hidden:
+        table.notices.append(Notice(f"zero or negative times left out, a log scale cannot show them: {table.hidden}",
+                                    False))
+    return table
+
+
+# --- stats and speed-up files -----------------------------------------------------
+
+@dataclass
+class CellStats:
+    """One stats row: every time of a cell and what the benchmark made of them;
+    interval is the median's 95% interval (low, high) or None."""
+    runs: int
+    minimum: float
+    median: float
+    mean: float
+    maximum: float
+    stddev: float
+    times: list
+    interval: tuple = None
+
+    @property
+    def cv(self):
+        return self.stddev / self.mean if self.mean else 0.0
+
+
+@dataclass
+class SpeedupStats:
+    """One speed-up row: the median of the paired per-round ratios over CPU
+    Standard, its 95% interval (low, high) or None, and every ratio."""
+    runs: int
+    median: float
+    interval: tuple
+    ratios: list
+
+
+@dataclass
+class SideFile:
+    """A stats or speed-up file: rows by (count text, column name)."""
+    path: str
+    rows: dict = field(default_factory=dict)
+    with_interval: bool = False
+    notices: list = field(default_factory=list)
+
+
+def _numbers(text, name):
+    """The ;-separated number texts of a Times or Ratios cell; raises ValueError
+    when the cell is empty or one is not a number."""
+    if text == "":
+        raise ValueError(f"{name} cell is empty")
+    values = text.split(";")
+    for value in values:
+        if not is_time(value):
+            raise ValueError(f"{name} value '{value}' is not a number")
+    return values
+
+
+def _check_times(cells):
+    """Checks that a stats row's Times are Runs numbers from Min to Max; returns them."""
+    times = _numbers(cells[8], "Times")
+    if len(times) != int(cells[2]):
+        raise ValueError(f"Times holds {len(times)} values, Runs is {cells[2]}")
+    least, most = min(times, key=float), max(times, key=float)
+    if not same(float(least), float(cells[3])):
+        raise ValueError(f"smallest of Times {least} is not Min {cells[3]}")
+    if not same(float(most), float(cells[6])):
+        raise ValueError(f"largest of Times {most} is not Max {cells[6]}")
+    return [float(t) for t in times]
+
+
+def _interval(low, high, median):
+    """The (low, high) interval of two cells, None when both are empty; raises
+    ValueError unless both are numbers around the Median cell's text."""
+    if low == "" and high == "":
+        return None
+    for name, text in (("CiLow", low), ("CiHigh", high)):
+        if not is_time(text):
+            raise ValueError(f"{name} cell '{text}' is not a number")
+    if not (at_most(float(low), float(median)) and at_most(float(median), float(high))):
+        raise ValueError(f"the interval {low} to {high} does not hold the median {median}")
+    return float(low), float(high)
+
+
+def _check_key(cells, columns):
+    """Checks a side file row's record count, column and Runs."""
+    if not is_positive_whole(cells[0]):
+        raise ValueError(f"record count '{cells[0]}' is not a positive whole number")
+    if cells[1] not in columns:
+        raise ValueError(f"'{cells[1]}' is not a column of the result file")
+    if not is_positive_whole(cells[2]):
+        raise ValueError(f"Runs '{cells[2]}' is not a positive whole number")
+
+
+def _stats_row(cells, columns):
+    """Checks one stats row against its result file's columns; returns its CellStats."""
+    _check_key(cells, columns)
+    for name, cell in zip(STATS_HEADER.split(",")[3:8], cells[3:8]):
+        if not is_time(cell):
+            raise ValueError(f"{name} cell '{cell}' is not a number")
+    times = _check_times(cells)
+    interval = _interval(cells[9], cells[10], cells[4]) if len(cells) > 9 else None
+    return CellStats(int(cells[2]), *(float(c) for c in cells[3:8]), times, interval)
+
+
+def _speedup_row(cells, columns):
+    """Checks one speed-up row against its result file's columns; returns its SpeedupStats."""
+    if cells[1] == STANDARD:
+        raise ValueError(f"'{STANDARD}' is the reference, it has no speed-up row")
+    _check_key(cells, columns)
+    if not is_time(cells[3]):
+        raise ValueError(f"Median cell '{cells[3]}' is not a number")
+    ratios = [float(r) for r in _numbers(cells[6], "Ratios")]
+    if len(ratios) != int(cells[2]):
+        raise ValueError(f"Ratios holds {len(ratios)} values, Runs is {cells[2]}")
+    if not same(median_of(ratios), float(cells[3])):
+        raise ValueError(f"Median {cells[3]} is not the median of the Ratios, {median_of(ratios):.12g}")
+    return SpeedupStats(int(cells[2]), float(cells[3]), _interval(cells[4], cells[5], cells[3]), ratios)
+
+
+def _read_side_file(path, kind, headers, parse_row):
+    """The rows of a stats or speed-up file as {(count, column): (line number,
+    cells, parse_row(cells))}, each checked by parse_row (which raises
+    ValueError with the reason). `headers` maps each accepted header line to
+    whether it carries the interval cells. None when there is no such file."""
+    if not os.path.lexists(path):
+        return None
+    lines, padded = read_lines(path, kind)
+    if not lines:
+        raise Unusable("empty file")
+    if lines[0] not in headers:
+        raise Unusable(f"line 1 is not a {kind} header ({' or '.join(headers)})")
+    side = SideFile(path, with_interval=headers[lines[0]])
+    width = len(lines[0].split(","))
+    last = last_text_line(lines)
+    for number in range(2, last + 1):
+        cells = lines[number - 1].split(",")
+        if len(cells) != width:
+            if number == last and len(cells) < width:
+                # A run cut short is already reported for its result file.
+                if not padded:
+                    side.notices.append(Notice(f"line {number}: last row has {len(cells)} of {width} cells, "
+                                               "left out (the file was cut short)"))
+                break
+            raise Unusable(f"line {number}: {len(cells)} cells, the header has {width}")
+        try:
+            row = parse_row(cells)
+        except ValueError as fault:
+            # A file never closed may end inside its last row.
+            if padded and number == last:
+                break
+            raise Unusable(f"line {number}: {fault}") from None
+        key = (cells[0], cells[1])
+        if key in side.rows:
+            raise Unusable(f"line {number}: a second row for {cells[0]} records, {cells[1]}")
+        side.rows[key] = (number, cells, row)
+    return side
+
+
+def _check_against_result(side, result):
+    """Checks that each stats row's Min to Max holds the result file's time."""
+    rows_of = {count: row for row, count in enumerate(result.counts)}
+    for (count, column), (number, cells, stats) in side.rows.items():
+        if count not in rows_of:
+            continue
+        at = result.columns.index(column)
+        median = result.times[rows_of[count]][at]
+        if median is not None and not (at_most(stats.minimum, median) and at_most(median, stats.maximum)):
+            raise Unusable(f"line {number}: the result file's time {result.texts[rows_of[count]][at]} for "
+                           f"{count} records, {column} is outside Min {cells[3]} to Max {cells[6]}")
+
+
+def read_stats(path, result):
+    """Reads the stats file at `path` and checks it against its result file:
+    each row's Times are Runs numbers from Min to Max, Min to Max holds the
+    result file's time, the interval (when the header has one) holds the
+    Median. Returns a SideFile of CellStats, None when there is no file;
+    raises Unusable for a file that cannot be used."""
+    headers = {STATS_HEADER: False, STATS_HEADER + STATS_INTERVAL: True}
+    side = _read_side_file(path, "stats file", headers, lambda cells: _stats_row(cells, result.columns))
+    if side is None:
+        return None
+    _check_against_result(side, result)
+    side.rows = {key: stats for key, (_, _, stats) in side.rows.items()}
+    return side
+
+
+def read_speedups(path, result):
+    """Reads the speed-up file at `path`: per count and column other than CPU
+    Standard, Runs ratios whose median is Median, and an interval that holds
+    it. Returns a SideFile of SpeedupStats, None when there is no file; raises
+    Unusable for a file that cannot be used."""
+    side = _read_side_file(path, "speed-up file", {SPEEDUP_HEADER: True},
+                           lambda cells: _speedup_row(cells, result.columns))
+    if side is not None:
+        side.rows = {key: stats for key, (_, _, stats) in side.rows.items()}
+    return side
+
+
+# --- run conditions ------------------------------------------------------------------
+
+def read_conditions(path):
+    """The "Key: value" lines of run_conditions.txt as (key, value) pairs in file
+    order, WARNING lines as ("WARNING", text); None when the file is absent or
+    unreadable, the banner and anything else left out."""
+    try:
+        lines, _ = read_lines(path, "run conditions file")
+    except Unusable:
+        return None
+    pairs = []
+    for line in lines:
+        key, colon, value = line.partition(": ")
+        if colon and key and not key.startswith("-"):
+            pairs.append((key, value.strip()))
+    return pairs
+
+
+# --- runs side by side ------------------------------------------------------------------
+
+@dataclass
+class Joined:
+    """One result file of every run over the counts and columns all runs have.
+    times[k][i][j]: run k, shared count i, shared column j (None: no time a log
+    axis can show). left_counts[k] / left_columns[k]: what run k has beyond."""
+    columns: list
+    counts: list
+    times: list
+    left_counts: list
+    left_columns: list
+
+
+def join_runs(tables):
+    """Joins one result file's tables of every run (the first run's order, the
+    first row of a count twice); raises Unusable when they share no count."""
+    rows = []
+    for table in tables:
+        first = {}
+        for index, count in enumerate(table.counts):
+            first.setdefault(count, index)
+        rows.append(first)
+    columns = [c for c in tables[0].columns if all(c in t.columns for t in tables)]
+    counts = [c for c in rows[0] if all(c in r for r in rows)]
+    left_counts = [[c for c in r if c not in counts] for r in rows]
+    left_columns = [[c for c in t.columns if c not in columns] for t in tables]
+    if not counts:
+        raise Unusable("the runs share no record count")
+    times = [[[t.times[r[count]][t.columns.index(c)] for c in columns] for count in counts]
+             for t, r in zip(tables, rows)]
+    return Joined(columns, counts, times, left_counts, left_columns)
+
+
+def left_out_message(run_names, left_files, left_lists, charted):
+    """What some runs have and the charts leave out, run by run: its files other
+    runs lack, then its counts and its columns, each list followed by the files
+    it applies to unless it applies to every one of the `charted` files.
+
+    left_files[k]: file names only run k (and some others) has; left_lists[k]:
+    ("counts"|"columns", list text, stem) in chart order. None when nothing
+    was left out.
+    """
+    parts = []
+    for k, name in enumerate(run_names):
+        items = [", ".join(left_files[k])] if left_files[k] else []
+        for kind in ("counts", "columns"):
+            groups = {}
+            for entry_kind, listed, stem in left_lists[k]:
+                if entry_kind == kind:
+                    groups.setdefault(listed, []).append(f"bench_{stem}.csv")
+            for listed, files in groups.items():
+                where = "" if len(files) == charted else " in " + ", ".join(files)
+                items.append(f"{kind} {listed}{where}")
+        if items:
+            parts.append(f"from {name}: " + " and ".join(items))
+    return "; ".join(parts) or None

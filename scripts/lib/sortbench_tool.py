@@ -1,0 +1,192 @@
+"""What scripts/plot and scripts/report share as command-line tools: their
+lines and exit statuses, the interpreter and packages they run with, and the
+run directories they are given or find."""
+
+import contextlib
+import getopt
+import os
+import re
+import subprocess
+import sys
+
+DEBIAN_PYTHON = "/usr/bin/python3"
+DEFAULT_LOG_DIR = "/var/log/dezavadure/"
+_RUN_NAME = re.compile(r"cpu_(gpu_)?[0-9]{12}")
+_LIB_DIR = os.path.dirname(os.path.abspath(__file__))
+
+
+class Refusal(Exception):
+    """Ends a tool with one "<prog>: <message>" line and `status`."""
+
+    def __init__(self, message, status=1):
+        super().__init__(message)
+        self.status = status
+
+
+class UsageError(Refusal):
+    """A command line the tool cannot take: the problem (if any), then the usage, status 2."""
+
+    def __init__(self, message=""):
+        super().__init__(message, 2)
+
+
+class Log:
+    """Where a tool's lines go: each file written on `out`, each problem as one
+    "<prog>: ..." line on `err`. `status` turns 1 with the first problem that
+    leaves the output incomplete and stays so."""
+
+    def __init__(self, prog, out=None, err=None):
+        self.prog = prog
+        self.out = out or sys.stdout
+        self.err = err or sys.stderr
+        self.status = 0
+
+    def wrote(self, path):
+        print(path, file=self.out, flush=True)
+
+    def problem(self, text, fails=True):
+        print(f"{self.prog}: {text}", file=self.err, flush=True)
+        if fails:
+            self.status = 1
+
+
+def use_debian_python(argv):
+    """Runs the calling script again under Debian's interpreter when another one
+    (a virtual environment, pyenv's python3 first on the PATH) runs it: the
+    Debian packages the scripts install are importable only there. Returns
+    when this is Debian's interpreter or there is none."""
+    if sys.prefix == "/usr" or not os.access(DEBIAN_PYTHON, os.X_OK):
+        return
+    os.execv(DEBIAN_PYTHON, [DEBIAN_PYTHON, *argv])
+
+
+def ensure_packages(variable):
+    """Installs the Debian packages that the shell variable `variable` of
+    scripts/lib/deps.sh lists, as the other scripts do (as root; otherwise the
+    apt-get command to run is printed). Raises Refusal when they are missing
+    afterwards."""
+    script = '. "$1" || exit 1; printf "%s" "${!2}"; ensure_packages ${!2} >&2'
+    done = subprocess.run(["bash", "-c", script, "deps", os.path.join(_LIB_DIR, "deps.sh"), variable],
+                          stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, text=True)
+    if done.returncode != 0:
+        raise Refusal(f"cannot install the packages charts and reports need ({done.stdout})")
+
+
+def parse_command_line(argv, out="a directory"):
+    """(-o's value or "", run directories) of "[-o OUT] [RUN_DIR...]", the
+    options as getopts reads them (they end at the first other argument);
+    raises UsageError, which says that -o needs `out`."""
+    try:
+        options, run_dirs = getopt.getopt(argv, "o:h")
+    except getopt.GetoptError as error:
+        if error.opt == "o":
+            raise UsageError(f"option -o needs {out}") from None
+        raise UsageError(f"unknown option -{error.opt}") from None
+    given = ""
+    for option, value in options:
+        if option == "-h":
+            raise UsageError()
+        given = value
+    return given, run_dirs
+
+
+def log_dir():
+    return os.environ.get("SORTBENCH_LOG_DIR") or DEFAULT_LOG_DIR
+
+
+def newest_run_dir(logs):
+    """The run directory (cpu_<12 digits> or cpu_gpu_<12 digits>) under `logs`
+    modified last, of two at the same time the larger name: a run's stamp is
+    local time, which can change between runs, while the benchmark writes
+    into its directory as it goes. Raises Refusal when there is none."""
+    if not os.path.isdir(logs):
+        raise Refusal(f"no log directory {logs}: give a run directory")
+    found = []
+    for name in os.listdir(logs):
+        path = os.path.join(logs, name)
+        if _RUN_NAME.fullmatch(name) and os.path.isdir(path):
+            found.append((os.stat(path).st_mtime_ns, name))
+    if not found:
+        raise Refusal(f"no run directory (cpu_<stamp>) in {logs}")
+    return (logs[:-1] if logs.endswith("/") else logs) + "/" + max(found)[1]
+
+
+def check_run_dirs(run_dirs):
+    """Raises Refusal for the first argument that is not an existing directory."""
+    for run_dir in run_dirs:
+        if not os.path.exists(run_dir):
+            raise Refusal(f"no such directory: {run_dir}")
+        if not os.path.isdir(run_dir):
+            raise Refusal(f"not a directory: {run_dir}")
+
+
+def run_names(run_dirs):
+    """How titles name each run: its directory's own name; runs of one name (from
+    two log directories) by their paths as given, and the same path given twice
+    also by its position."""
+    names = [os.path.basename(os.path.realpath(d)) for d in run_dirs]
+    if len(set(names)) == len(names):
+        return names
+    named = []
+    for k, run_dir in enumerate(run_dirs):
+        name = run_dir[:-1] if run_dir.endswith("/") else run_dir
+        named.append(name + (f" (#{k + 1})" if run_dir in run_dirs[:k] else ""))
+    return named
+
+
+def default_out_dir(run_dirs):
+    """The last run directory as given; beside other runs without its trailing slashes."""
+    last = run_dirs[-1]
+    if len(run_dirs) > 1 and last.strip("/"):
+        last = last.rstrip("/")
+    return last
+
+
+@contextlib.contextmanager
+def kept_mtimes(run_dirs):
+    """Sets every run directory's modification time back on the way out: new
+    files in an old run's directory would make it the newest run."""
+    kept = [(d, os.stat(d).st_mtime_ns) for d in run_dirs]
+    try:
+        yield
+    finally:
+        for run_dir, mtime in kept:
+            with contextlib.suppress(OSError):
+                now = os.stat(run_dir)
+                if now.st_mtime_ns != mtime:
+                    os.utime(run_dir, ns=(now.st_atime_ns, mtime))
+
+
+def prepare_out_dir(out_dir):
+    """Creates the output directory if missing; raises Refusal when it cannot
+    be created or written into."""
+    try:
+        os.makedirs(out_dir, exist_ok=True)
+    except OSError:
+        raise Refusal(f"cannot create output directory: {out_dir}") from None
+    if not os.path.isdir(out_dir):
+        raise Refusal(f"cannot create output directory: {out_dir}")
+    if not os.access(out_dir, os.W_OK):
+        raise Refusal(f"cannot write into {out_dir}: choose another with -o OUT_DIR")
+
+
+def usage_lines(prog, forms):
+    """The usage text: "usage: " before the first form, aligned below it."""
+    lead = "usage: "
+    return "\n".join((lead if i == 0 else " " * len(lead)) + f"scripts/{prog} {form}" for i, form in enumerate(forms))
+
+
+def run_tool(prog, forms, body, argv):
+    """Runs body(argv) -> status with every Refusal turned into its line and
+    status, a UsageError followed by the usage text."""
+    for stream in (sys.stdout, sys.stderr):
+        if hasattr(stream, "reconfigure"):
+            stream.reconfigure(errors="surrogateescape", line_buffering=True)
+    try:
+        return body(argv)
+    except Refusal as refusal:
+        if str(refusal):
+            print(f"{prog}: {refusal}", file=sys.stderr)
+        if isinstance(refusal, UsageError):
+            print(usage_lines(prog, forms), file=sys.stderr)
+        return refusal.status

@@ -1,0 +1,419 @@
+"""Tests of scripts/plot: charts of good runs and of runs side by side, and one
+clear line and a non-zero status for each kind of bad input. Most call the
+script's functions with a drawer that keeps the charts instead of drawing
+them; those that run the command draw real PNGs."""
+
+import io
+import os
+import subprocess
+
+import pytest
+from conftest import (CPU_COLUMNS, GPU_COLUMNS, SCRIPTS, TYPES, Ran, is_png, pad_zeros, run_command, run_in_process,
+                      stats_rows, write, write_result, write_run, write_speedups, write_stats)
+
+import sortbench_charts
+import sortbench_tool
+from sortbench_results import Unusable, read_result
+
+HEAD = ",".join(["NbRecords"] + CPU_COLUMNS)
+STATS_HEAD = "NbRecords,Column,Runs,Min,Median,Mean,Max,StdDev,Times"
+
+
+class Recorder:
+    """Stands in for the PNG drawer: keeps every chart by name and reports its file as written."""
+
+    def __init__(self, out_dir, log):
+        self.out_dir, self.log, self.charts = out_dir, log, {}
+
+    def draw(self, chart, what):
+        self.charts[chart.name] = chart
+        self.log.wrote(f"{self.out_dir}/{chart.name}.png")
+        return True
+
+
+def chart_runs(plot, *run_dirs):
+    """Charts runs with the script's own functions: (lines and status, charts by name)."""
+    log = sortbench_tool.Log("plot", io.StringIO(), io.StringIO())
+    recorder = Recorder(run_dirs[-1], log)
+    names = sortbench_tool.run_names(list(run_dirs))
+    if len(run_dirs) == 1:
+        plot.chart_one_run(run_dirs[0], names[0], recorder, log)
+    else:
+        plot.compare_runs(list(run_dirs), names, recorder, log)
+    return Ran(log.status, log.out.getvalue(), log.err.getvalue()), recorder.charts
+
+
+def whiskers(chart):
+    return any(line.spread for panel in chart.panels for line in panel.lines)
+
+
+def line_of(chart, label):
+    return next(line for line in chart.panels[0].lines if line.label == label)
+
+
+# --- the command, drawing real PNGs ------------------------------------------------
+
+@pytest.mark.parametrize("name, counts, gpu, out", [
+    ("cpu_251207101500", [100, 250, 500, 750, 1000], False, None),
+    ("cpu_gpu_251207101500", [100, 1000, 10000, 100000], True, None),
+    ("single", [5000], False, None),
+    ("to_o", [100, 250], False, "charts/new"),
+    ("run 'one' \"two\" $x", [100, 250], True, None),
+])
+def test_charts_every_file_of_a_run(plot, tmp_path, name, counts, gpu, out):
+    run_dir = str(tmp_path / name)
+    write_run(run_dir, counts, gpu)
+    out_dir = str(tmp_path / out) if out else run_dir
+    ran = run_in_process(plot, (["-o", out_dir] if out else []) + [run_dir])
+    assert (ran.status, ran.err) == (0, "")
+    expected = [f"{out_dir}/bench_{t}.png" for t in TYPES] + [f"{out_dir}/speedup.png"]
+    assert sorted(ran.out_lines) == sorted(expected) and all(is_png(path) for path in expected)
+    assert not out or not os.path.exists(f"{run_dir}/bench_INT.png")
+
+
+def test_draws_times_a_log_axis_cannot_show_as_gaps(plot, tmp_path):
+    run_dir = str(tmp_path / "zeros")
+    os.makedirs(run_dir)
+    write(f"{run_dir}/bench_INT.csv", HEAD + "\n100,0,0,0.1,0.2,0.3\n250,0.03,0,0.1,0.2,-0.3")
+    ran = run_in_process(plot, [run_dir])
+    assert ran.status == 0 and ran.err_lines == [
+        f"plot: {run_dir}/bench_INT.csv: zero or negative times left out, a log scale cannot show them: 4"]
+    assert is_png(f"{run_dir}/bench_INT.png") and is_png(f"{run_dir}/speedup.png")
+
+
+def test_picks_the_last_modified_run_and_keeps_older_runs_older(plot, tmp_path, monkeypatch):
+    logs = tmp_path / "logs"
+    days = {"cpu_gpu_251231235959": "2025-01-01", "cpu_251001000000": "2025-10-01",
+            "cpu_250101000000": "2025-10-01", "cpu_991231235959_copy": "2026-01-01", "cpu_250901000000": "2025-09-01"}
+    for name, day in days.items():
+        write_run(str(logs / name), [100], types=["INT"])
+        subprocess.run(["touch", "-d", f"{day} 00:00", str(logs / name)], check=True)
+    # Charting an older run leaves it older.
+    assert run_in_process(plot, [str(logs / "cpu_250901000000")]).status == 0
+    monkeypatch.setenv("SORTBENCH_LOG_DIR", str(logs))
+    ran = run_in_process(plot, [])
+    # Modified at the same time: the larger name wins.
+    assert ran.status == 0 and ran.out_lines[0] == f"Newest run: {logs}/cpu_251001000000"
+    assert sorted(logs.glob("*/speedup.png")) == [logs / n / "speedup.png" for n in ("cpu_250901000000",
+                                                                                        "cpu_251001000000")]
+
+
+def test_charts_the_same_numbers_in_any_locale(tmp_path):
+    locales = tmp_path / "locales"
+    locales.mkdir()
+    if subprocess.run(["localedef", "-i", "de_DE", "-f", "UTF-8", str(locales / "de_DE.UTF-8")]).returncode:
+        pytest.skip("localedef cannot build de_DE.UTF-8")
+    run_dir = str(tmp_path / "Zahlen" / "Lauf_ä")
+    write_run(run_dir, [100, 1000, 10000], types=["INT"])
+    reference = run_command("plot", [run_dir], {"PLOT_KEEP_WORK": str(tmp_path / "C"), "LC_ALL": "C"})
+    points = [row.split("\t")[3] for row in (tmp_path / "C" / "bench_INT.tsv").read_text().splitlines()]
+    # A decimal comma would read the times below 1 ms as 0, which a log axis leaves out.
+    assert reference.status == 0 and "0.003" in points and "NaN" not in points
+    for variable in ("LANG", "LC_ALL", "LC_NUMERIC"):
+        env = {k: v for k, v in os.environ.items() if k not in ("LANG", "LC_ALL", "LC_NUMERIC")}
+        env.update({"LOCPATH": str(locales), variable: "de_DE.UTF-8", "PLOT_KEEP_WORK": str(tmp_path / variable)})
+        done = subprocess.run([os.path.join(SCRIPTS, "plot"), run_dir], capture_output=True, text=True, env=env)
+        assert (done.returncode, done.stderr, done.stdout) == (0, "", reference.out), variable
+        assert all(is_png(path) for path in done.stdout.split())
+        panel = {row.split("\t")[1] for row in (tmp_path / variable / "speedup.tsv").read_text().splitlines()}
+        assert panel == {"CPU Standard (1x)"} | set(CPU_COLUMNS[1:]), variable
+        for name in ("bench_INT.tsv", "speedup.tsv"):
+            assert (tmp_path / variable / name).read_text() == (tmp_path / "C" / name).read_text(), variable
+
+
+def test_compares_two_runs(plot, tmp_path):
+    first, second = str(tmp_path / "two/cpu_251201000000"), str(tmp_path / "two/cpu_251202000000")
+    for run_dir in (first, second):
+        write_run(run_dir, [100, 1000, 10000])
+        write_result(f"{run_dir}/bench_INT_zipf.csv", [100, 1000])
+    ran = run_in_process(plot, [first, second + "/"])
+    assert (ran.status, ran.err) == (0, "")
+    assert ran.out_lines == [f"{second}/{kind}_{stem}.png" for stem in ["INT", "INT_zipf", "FLOAT", "BIGINT", "BIGFLOAT"]
+                             for kind in ("compare", "compare_ratio")]
+    assert all(is_png(path) for path in ran.out_lines) and not os.path.exists(f"{second}/bench_INT.png")
+
+
+@pytest.mark.parametrize("argv, status, message", [
+    (["-x"], 2, "plot: unknown option -x"),
+    (["-o"], 2, "plot: option -o needs a directory"),
+    (["-h"], 2, "usage: scripts/plot [-o OUT_DIR] [RUN_DIR]"),
+    (["{tmp}/nowhere"], 1, "plot: no such directory: {tmp}/nowhere"),
+    (["{tmp}/a_file"], 1, "plot: not a directory: {tmp}/a_file"),
+    (["{tmp}/no_results"], 1, "plot: no result files (bench_*.csv) in {tmp}/no_results"),
+])
+def test_refuses_bad_command_lines(tmp_path, argv, status, message):
+    write(f"{tmp_path}/a_file", "")
+    os.makedirs(f"{tmp_path}/no_results")
+    write(f"{tmp_path}/no_results/bench_INT.txt", "")
+    ran = run_command("plot", [a.format(tmp=tmp_path) for a in argv])
+    assert (ran.status, ran.out) == (status, "") and message.format(tmp=tmp_path) in ran.err_lines
+
+
+# --- result files ---------------------------------------------------------------
+
+@pytest.mark.parametrize("text, message", [
+    (HEAD + "\n100,0.01,0.002,0.1,0.2,0.3\n250,0.03,abc,0.1,0.2,0.3", "line 3: CPU 1 Thread cell 'abc' is not a number"),
+    (HEAD + "\n100,0.01,0.002,0.1,0.2,0.3\n250,0.03,0.1,0.2,0.3\n500,0.05,0.006,0.1,0.2,0.3",
+     "line 3: 5 cells, the header has 6"),
+    (HEAD + "\n100,0.01,0.002,0.1,0.2,0.3\n-250,0.03,0.004,0.1,0.2,0.3",
+     "line 3: record count '-250' is not a positive whole number"),
+    ("Count,Time\n100,0.01", "line 1 is not a result file header (NbRecords,CPU Standard,...)"),
+    (HEAD + ",\n100,0.01,0.002,0.1,0.2,0.3,0.4", "line 1: header cell 7 is empty or holds a tab"),
+    (HEAD + "\n100,0.01,0.002,0.1,0.2,0.3\0\n250,0.03,0.004,0.1,0.2,0.3", "zero bytes inside the text, not a result file"),
+    ("", "empty file"),
+    (HEAD, "header only, no rows to plot (a -INFO run, or a run that ended before this data type)"),
+    (HEAD + "\0" * 950, "no rows: the run was cut short (or is still running) before this data type"),
+    (HEAD + "\n100,0.01,0.002", "no complete row to plot (the run was cut short)"),
+])
+def test_refuses_result_files_it_cannot_chart(tmp_path, text, message):
+    (tmp_path / "bench_INT.csv").write_bytes(text.encode())
+    with pytest.raises(Unusable, match="^" + message.replace("(", r"\(").replace(")", r"\)") + "$"):
+        read_result(str(tmp_path / "bench_INT.csv"))
+
+
+def malformed(d):
+    write_run(d, [100, 250], types=["INT", "FLOAT"])
+    write(f"{d}/bench_INT.csv", "\n250,0.03,abc,0.1,0.2,0.3", "a")
+    write(f"{d}/bench_BIGFLOAT.csv", "Count,Time\n100,0.01")
+
+
+def info_run(d):
+    os.makedirs(d)
+    for data_type in TYPES:
+        write(f"{d}/bench_{data_type}.csv", HEAD)
+
+
+def killed(d):
+    write_run(d, [100, 250, 500], types=["INT"])
+    write(f"{d}/bench_INT.csv", "\n750,0.3,0.02", "a")
+    pad_zeros(f"{d}/bench_INT.csv", 700)
+    write(f"{d}/bench_FLOAT.csv", HEAD)
+    pad_zeros(f"{d}/bench_FLOAT.csv", 950)
+    write_stats(f"{d}/stats_INT.csv", [100, 250, 500])
+    write(f"{d}/stats_INT.csv", "\n750,CPU Standard,3,0.0", "a")
+    pad_zeros(f"{d}/stats_INT.csv", 300)
+
+
+def trimmed(d):
+    os.makedirs(d)
+    write_result(f"{d}/bench_INT.csv", [100, 250], gpu=True)
+    write(f"{d}/bench_INT.csv", "\n500,0.3,0.02,0.1,0.2,0.3", "a")
+
+
+def links(d):
+    write_run(d, [100, 1000])
+    for link, target in (("bench_INT_sorted.csv", "gone.csv"), ("bench_INT_zipf.csv", "ring.csv"),
+                         ("ring.csv", "bench_INT_zipf.csv"), ("stats_FLOAT.csv", "gone.csv")):
+        os.symlink(target, f"{d}/{link}")
+
+
+NOWHERE = "symbolic link that leads nowhere (dangling or looping)"
+
+
+# Bad files of one run: one line each, status 1, and every other file charted.
+@pytest.mark.parametrize("make, messages, charts", [
+    (malformed, ["bench_INT.csv: line 4: CPU 1 Thread cell 'abc' is not a number",
+                 "bench_BIGFLOAT.csv: line 1 is not a result file header (NbRecords,CPU Standard,...)"],
+     ["bench_FLOAT", "speedup"]),
+    (info_run, [f"bench_{t}.csv: header only, no rows to plot (a -INFO run, or a run that ended before this data type)"
+                for t in TYPES] + ["no chart written: no result file in {d} has a row to plot"], []),
+    # The stats file of a killed run is not reported: its result file is.
+    (killed, ["bench_INT.csv: line 5: last row has 3 of 6 cells, left out",
+              "bench_INT.csv: the file was never closed: the run was cut short (or is still running); "
+              "3 complete rows charted",
+              "bench_FLOAT.csv: no rows: the run was cut short (or is still running) before this data type"],
+     ["bench_INT", "speedup"]),
+    (trimmed, ["bench_INT.csv: line 4: last row has 6 of 9 cells, left out (the file was cut short)"],
+     ["bench_INT", "speedup"]),
+    (links, [f"bench_INT_sorted.csv: {NOWHERE}", f"bench_INT_zipf.csv: {NOWHERE}",
+             f"stats_FLOAT.csv: {NOWHERE}; chart drawn without whiskers"],
+     [f"bench_{t}" for t in TYPES] + ["speedup"]),
+])
+def test_reports_each_bad_file_and_charts_the_others(plot, tmp_path, make, messages, charts):
+    run_dir = str(tmp_path / "run")
+    make(run_dir)
+    ran, drawn = chart_runs(plot, run_dir)
+    expected = [f"plot: {m.format(d=run_dir)}" if m.startswith("no chart") else f"plot: {run_dir}/{m}"
+                for m in messages]
+    assert ran.status == 1 and sorted(ran.err_lines) == sorted(expected)
+    assert sorted(drawn) == sorted(charts) and len(ran.out_lines) == len(charts)
+    assert make is not killed or whiskers(drawn["bench_INT"])
+    assert make is not trimmed or drawn["bench_INT"].panels[0].lines[0].x == [100, 250]
+
+
+# --- stats and speed-up files ---------------------------------------------------------
+
+@pytest.mark.parametrize("interval", [False, True])
+def test_draws_whiskers_and_intervals_from_a_stats_file(plot, tmp_path, interval):
+    run_dir = str(tmp_path / "stats")
+    write_run(run_dir, [100, 1000, 10000], types=["INT"])
+    rows = stats_rows([100, 1000, 10000], interval)
+    if interval:
+        rows[0] = rows[0][:-2] + ",0.02,0.08"
+    write(f"{run_dir}/stats_INT.csv", "\n".join([STATS_HEAD + (",CiLow,CiHigh" if interval else "")] + rows))
+    ran, charts = chart_runs(plot, run_dir)
+    chart = charts["bench_INT"]
+    assert (ran.status, ran.err) == (0, "") and whiskers(chart)
+    assert chart.panels[0].lines[0].spread[0] == pytest.approx((0.02, 0.08))
+    assert any(line.interval for line in chart.panels[0].lines) == interval
+    assert "whiskers min to max" in chart.title and ("95% interval" in chart.title) == interval
+
+
+SPEEDUPS = "speed-ups drawn from the medians, without bars"
+WHISKERS = "chart drawn without whiskers"
+ROW = "1000,CPU Standard,3,0.2,0.4,0.5,0.8,0.2,"
+
+
+# A row at line 7 of a stats file (or line 6 of a speed-up file) at odds with
+# itself or its result file: one line, and the chart without what it would give.
+@pytest.mark.parametrize("kind, row, message", [
+    ("stats", "1000,CPU Standard,3,0.01,fast,0.02,0.04,0.015,0.01", "Median cell 'fast' is not a number"),
+    ("stats", ROW, "Times cell is empty"),
+    ("stats", "1000,CPU Standard,3,0.01,0.02,0.02,0.04,0.015,0.02;0.01;0.04",
+     "the result file's time 0.400000 for 1000 records, CPU Standard is outside Min 0.01 to Max 0.04"),
+    ("stats", ROW + "0.2;0.8", "Times holds 2 values, Runs is 3"),
+    ("stats", ROW + "0.3;0.4;0.8", "smallest of Times 0.3 is not Min 0.2"),
+    ("stats", ROW + "0.2;0.4;0.7", "largest of Times 0.7 is not Max 0.8"),
+    ("stats", "1000,CPU Sorted,3,0.2,0.4,0.5,0.8,0.2,0.2;0.4;0.8", "'CPU Sorted' is not a column of the result file"),
+    ("stats", "1000,CPU Standard,0,0.2,0.4,0.5,0.8,0.2,0.2;0.4;0.8", "Runs '0' is not a positive whole number"),
+    ("stats", "100,CPU Standard,3,0.02,0.04,0.05,0.08,0.02,0.02;0.04;0.08", "a second row for 100 records, CPU Standard"),
+    # Rounding at the twelfth decimal is no disagreement.
+    ("stats", "1000,CPU Standard,3,0.400000000001,0.4,0.5,0.8,0.2,0.4;0.4;0.8", None),
+    ("interval", ROW + "0.2;0.4;0.8,0.5,0.6", "the interval 0.5 to 0.6 does not hold the median 0.4"),
+    ("interval", ROW + "0.2;0.4;0.8,0.3,", "CiHigh cell '' is not a number"),
+    ("interval", ROW + "0.2;0.4;0.8,0.3", "10 cells, the header has 11"),
+    ("speedup", "100,CPU 1 Thread,6,3.0,2.5,3.5,2.4;2.7;3;3;3.3", "Ratios holds 5 values, Runs is 6"),
+    ("speedup", "100,CPU 1 Thread,6,3.5,2.5,3.6,2.4;2.7;3;3;3.3;3.6", "Median 3.5 is not the median of the Ratios, 3"),
+    ("speedup", "100,CPU 1 Thread,6,3.0,3.1,3.6,2.4;2.7;3;3;3.3;3.6",
+     "the interval 3.1 to 3.6 does not hold the median 3.0"),
+    ("speedup", "100,CPU Standard,6,1,1,1,1;1;1;1;1;1", "'CPU Standard' is the reference, it has no speed-up row"),
+    ("speedup", "100,CPU 1 Thread,6,3.0,2.5,3.5,", "Ratios cell is empty"),
+    ("speedup", "100,CPU 1 Thread,6,x,2.5,3.5,1", "Median cell 'x' is not a number"),
+])
+def test_rejects_side_files_that_do_not_add_up(plot, tmp_path, kind, row, message):
+    run_dir = str(tmp_path / "odd")
+    write_run(run_dir, [100, 1000], types=["INT"])
+    if kind == "speedup":
+        write_speedups(f"{run_dir}/speedup_INT.csv", [1000])
+        write(f"{run_dir}/speedup_INT.csv", "\n" + row, "a")
+    else:
+        rows = stats_rows([100, 1000], kind == "interval")
+        rows[5] = row
+        write(f"{run_dir}/stats_INT.csv", "\n".join([STATS_HEAD + (",CiLow,CiHigh" if kind == "interval" else "")]
+                                                    + rows))
+    ran, charts = chart_runs(plot, run_dir)
+    if message is None:
+        assert (ran.status, ran.err) == (0, "") and whiskers(charts["bench_INT"])
+        return
+    file, line, without = ("speedup", 6, SPEEDUPS) if kind == "speedup" else ("stats", 7, WHISKERS)
+    assert ran.status == 1
+    assert ran.err_lines == [f"plot: {run_dir}/{file}_INT.csv: line {line}: {message}; {without}"]
+    assert not whiskers(charts["bench_INT"])
+    speedup = line_of(charts["speedup"], "CPU 1 Thread")
+    assert kind != "speedup" or (speedup.interval is None and speedup.y == pytest.approx([0.04 / 0.003, 0.4 / 0.03]))
+
+
+def test_a_file_never_closed_may_end_inside_its_last_stats_row(plot, tmp_path):
+    run_dir = str(tmp_path / "open")
+    write_run(run_dir, [100, 1000], types=["INT"])
+    write_stats(f"{run_dir}/stats_INT.csv", [100])
+    write(f"{run_dir}/stats_INT.csv", "\n1000,CPU Standard,3,0.2,0.4,0.5,0.8,0.2,0.4;0.", "a")
+    pad_zeros(f"{run_dir}/stats_INT.csv", 200)
+    ran, charts = chart_runs(plot, run_dir)
+    assert (ran.status, ran.err) == (0, "") and whiskers(charts["bench_INT"])
+
+
+@pytest.mark.parametrize("interval", [(2.5, 3.5), None])
+def test_speedup_panels_take_the_paired_medians(plot, tmp_path, interval):
+    run_dir = str(tmp_path / "paired")
+    write_run(run_dir, [100, 1000], types=["INT"])
+    write_speedups(f"{run_dir}/speedup_INT.csv", [100], interval=interval)
+    ran, charts = chart_runs(plot, run_dir)
+    line = line_of(charts["speedup"], "CPU 1 Thread")
+    # 1000 records have no row: CPU Standard's time over the column's.
+    assert (ran.status, ran.err) == (0, "") and line.y == pytest.approx([3.0, 0.4 / 0.03])
+    assert (line.interval or [None])[0] == interval and "median of paired rounds" in charts["speedup"].title
+
+
+# --- titles, order, styles, runs side by side ---------------------------------------------
+
+def test_charts_every_key_distribution_in_order(plot, tmp_path):
+    run_dir = str(tmp_path / "dists")
+    os.makedirs(run_dir)
+    for stem in ("FLOAT_zipf", "INT_nearly-sorted", "INT", "INT_sorted"):
+        write_result(f"{run_dir}/bench_{stem}.csv", [100, 1000])
+    ran, charts = chart_runs(plot, run_dir)
+    assert (ran.status, ran.err) == (0, "")
+    assert [os.path.basename(line) for line in ran.out_lines] == [
+        "bench_INT.png", "bench_INT_sorted.png", "bench_INT_nearly-sorted.png", "bench_FLOAT_zipf.png",
+        "speedup.png", "speedup_sorted.png", "speedup_nearly-sorted.png", "speedup_zipf.png"]
+    assert charts["bench_INT"].title == "INT: time per sort, run dists"
+    assert charts["bench_INT_nearly-sorted"].title == "INT, nearly-sorted keys: time per sort, run dists"
+    assert "zipf keys" in charts["speedup_zipf"].title
+
+
+def test_gives_each_column_its_own_colour():
+    styles = [sortbench_charts.style_of(n) for n in CPU_COLUMNS + GPU_COLUMNS + ["Peer vqsort", "Peer parallel stable sort"]]
+    spare = sortbench_charts.style_of("Peer other")
+    assert len({s.colour for s in styles}) == 10 and spare not in styles
+    assert sortbench_charts.style_of("Peer other") == spare
+
+
+def two_runs(tmp_path, first_counts, second_counts, gpu=False, types=TYPES):
+    first, second = str(tmp_path / "cpu_gpu_251201000000"), str(tmp_path / "cpu_251202000000")
+    write_run(first, first_counts, gpu, types)
+    write_run(second, second_counts, types=types)
+    return first, second
+
+
+def test_compares_runs_in_a_dash_type_each(plot, tmp_path):
+    first, second = two_runs(tmp_path, [100, 1000], [100, 1000], types=["INT"])
+    for run_dir in (first, second):
+        write_result(f"{run_dir}/bench_INT_zipf.csv", [100, 1000])
+    _, charts = chart_runs(plot, first, second)
+    runs_in_key = [line for line in charts["compare_INT"].key if line.label.startswith("run ")]
+    assert [line.label for line in runs_in_key] == ["run cpu_gpu_251201000000", "run cpu_251202000000"]
+    assert len({line.dash for line in runs_in_key}) == len({line.dash for line in charts["compare_INT"].panels[0].lines}) == 2
+    assert "zipf keys" in charts["compare_ratio_INT_zipf"].title
+
+
+def test_charts_what_different_runs_share(plot, tmp_path):
+    first, second = two_runs(tmp_path, [100, 1000, 10000], [1000, 10000, 100000], gpu=True)
+    write_result(f"{first}/bench_INT_sorted.csv", [100, 1000], gpu=True)
+    ran, charts = chart_runs(plot, first, second)
+    assert ran.status == 0 and ran.err_lines == [
+        "plot: charting the shared counts and columns; left out: from cpu_gpu_251201000000: bench_INT_sorted.csv "
+        "and counts 100 and columns GPU, GPU On Card, GPU Transfer; from cpu_251202000000: counts 100000"]
+    assert "compare_INT_sorted" not in charts and "compare_ratio_BIGFLOAT" in charts
+    lines = charts["compare_INT"].panels[0].lines
+    assert all(line.x == [1000, 10000] and "GPU" not in line.label for line in lines)
+
+
+def test_reports_what_runs_side_by_side_cannot_chart(plot, tmp_path):
+    first, second = two_runs(tmp_path, [100, 1000], [100, 1000])
+    os.remove(f"{first}/bench_INT.csv")
+    os.symlink("gone.csv", f"{first}/bench_INT.csv")
+    write_result(f"{first}/bench_INT_zipf.csv", [100, 1000])
+    os.symlink("bench_INT_zipf.csv", f"{second}/bench_INT_zipf.csv")
+    write_result(f"{first}/bench_FLOAT_zipf.csv", [100])
+    write_result(f"{second}/bench_FLOAT_zipf.csv", [250])
+    ran, charts = chart_runs(plot, first, second)
+    assert ran.status == 1 and ran.err_lines == [
+        f"plot: {first}/bench_INT.csv: {NOWHERE}", f"plot: {second}/bench_INT_zipf.csv: {NOWHERE}",
+        "plot: bench_FLOAT_zipf.csv: the runs share no record count; no comparison chart"]
+    assert sorted(charts) == sorted(f"{k}_{t}" for t in TYPES[1:] for k in ("compare", "compare_ratio"))
+
+    second_only = str(tmp_path / "elsewhere")
+    write_run(second_only, [250], types=["INT"])
+    ran, charts = chart_runs(plot, str(tmp_path / "cpu_251202000000"), second_only)
+    assert ran.status == 1 and charts == {} and ran.err_lines[-1] == \
+        "plot: no chart written: no result file is in every run with a row to plot"
+
+
+def test_names_runs_and_axes():
+    assert sortbench_tool.run_names(["a/cpu_1", "b/cpu_1/", "a/cpu_1"]) == ["a/cpu_1", "b/cpu_1", "a/cpu_1 (#3)"]
+    assert (sortbench_tool.default_out_dir(["x", "y//"]), sortbench_tool.default_out_dir(["y/"])) == ("y", "y/")
+    assert sortbench_charts.count_axis([100, 2500, 10**6]).ticks == [(100, "100"), (2500, "2.5k"), (10**6, "1M")]
+    assert sortbench_charts.count_axis(list(range(100, 1000, 100))).ticks is None
+    axis = sortbench_charts.ratio_axis("r", [0.9, 1.05])
+    assert axis.limits[0] < 0.8 and axis.limits[1] > 1.25 and (1, "1") in axis.ticks

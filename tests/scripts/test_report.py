@@ -1,0 +1,231 @@
+"""Tests of scripts/report: the page of one run, the page comparing runs, and
+no page but one clear line per problem for bad input."""
+
+import os
+import statistics
+
+import pytest
+from conftest import (CPU_COLUMNS, Page, assert_self_contained, pad_zeros, row_times, run_command, run_in_process,
+                      write, write_result, write_run, write_speedups, write_stats)
+
+import sortbench_changes
+import sortbench_page
+from sortbench_results import CellStats
+
+CONDITIONS = """----------------------------- RUN CONDITIONS -----------------------------
+Load average: 0.12 (2 CPUs online)
+CPU frequency governor: not exposed
+Transparent huge pages: madvise
+Hypervisor: yes
+Options: {options}
+Version: a071519
+"""
+
+
+def write_times(path, counts, times_of, interval=False):
+    """A result file and its stats file whose cells hold the times times_of(count, column)."""
+    rows, stats = [], []
+    for n in counts:
+        medians = [statistics.median(times_of(n, name)) for name in CPU_COLUMNS]
+        rows.append(",".join([str(n)] + [f"{m:.12f}" for m in medians]))
+        for name, median in zip(CPU_COLUMNS, medians):
+            times = times_of(n, name)
+            stats.append(f"{n},{name},{len(times)},{min(times):.12f},{median:.12f},{statistics.mean(times):.12f},"
+                         f"{max(times):.12f},{statistics.pstdev(times):.12f},"
+                         + ";".join(f"{t:.12f}" for t in times) + (",," if interval else ""))
+    write(path, "\n".join([",".join(["NbRecords"] + CPU_COLUMNS)] + rows))
+    header = "NbRecords,Column,Runs,Min,Median,Mean,Max,StdDev,Times" + (",CiLow,CiHigh" if interval else "")
+    write(path.replace("bench_", "stats_"), "\n".join([header] + stats))
+
+
+def single_run(run_dir):
+    write_run(run_dir, [100, 1000], types=["INT"])
+    write_result(f"{run_dir}/bench_INT_zipf.csv", [100, 1000])
+
+
+def repeated_run(run_dir):
+    write_run(run_dir, [100, 1000], types=["INT"], peers=True)
+    write_stats(f"{run_dir}/stats_INT.csv", [100, 1000])
+    write_speedups(f"{run_dir}/speedup_INT.csv", [100, 1000])
+    write(f"{run_dir}/run_conditions.txt", CONDITIONS.format(options="-O /tmp/x -S 1000 -R 3 -PEERS"))
+
+
+def auto_run(run_dir):
+    os.makedirs(run_dir)
+    write_times(f"{run_dir}/bench_INT.csv", [100, 1000],
+                lambda n, c: [t * n for t in (1, 1.002, 1.003, 1.001, 0.999, 0.998, 1.0)], interval=True)
+    rows = open(f"{run_dir}/stats_INT.csv").read().split("\n")
+    # The first cell's median has its interval; the others had too few runs.
+    rows[1] = rows[1][:-2] + ",99.8,100.2"
+    write(f"{run_dir}/stats_INT.csv", "\n".join(rows))
+    write(f"{run_dir}/run_conditions.txt", CONDITIONS.format(options="-S 1000 -R auto -CI 2 -D uniform"))
+
+
+def gpu_run(options):
+    def make(run_dir):
+        write_run(run_dir, [100, 1000], gpu=True, types=["INT"])
+        if options:
+            write(f"{run_dir}/run_conditions.txt", CONDITIONS.format(options=options))
+    return make
+
+
+@pytest.mark.parametrize("make, sections, expected, absent", [
+    (single_run, ["int", "int-zipf-keys"],
+     ["one timed sort per cell", "holds no run_conditions.txt", "No column of this run is checked"], ["⚠"]),
+    (repeated_run, ["int"],
+     ["3 timed sorts per cell", "-R 3 -PEERS", "⚠ cv 53.1%", "×3.00 [2.50 … 3.50]", "0.04000", "0.02000 … 0.08000",
+      "the permutation of Peer vqsort", "1 of the 2 rows", "(INT, 1000 records)", "median of the paired"],
+     ["Limits"]),
+    (auto_run, ["int"],
+     ["7 timed sorts per cell (-R auto)", "Limits", "±2% of it", "10 s, warm-ups included (the default of -T)",
+      "Cells that missed the target", "[99.80 … 100.2]", "⚠ no 95% interval in 7 runs"], ["cv "]),
+    (gpu_run("-GPU -QA -R 3"), ["int"], ["the GPU permutation against the CPU radix sort's (-QA)", "1 of the 2 rows"],
+     ["does not say"]),
+    (gpu_run(None), ["int"], ["does not say whether it was given"], ["Checked in every timed sort"]),
+])
+def test_writes_the_page_of_one_run(report, tmp_path, make, sections, expected, absent):
+    run_dir = str(tmp_path / "cpu_261207184009")
+    make(run_dir)
+    ran = run_in_process(report, [run_dir])
+    assert (ran.status, ran.err, ran.out_lines) == (0, "", [f"{run_dir}/report.html"])
+    page = Page(open(f"{run_dir}/report.html", encoding="utf-8").read())
+    assert_self_contained(page)
+    for section in sections:
+        assert page.sections[section]["svg"] == 1 and page.sections[section]["table"] == 1
+    text = "".join(page.section_text.values())
+    assert [e for e in expected if e not in text] == []
+    assert [a for a in absent if a in text] == []
+
+
+def test_keeps_the_run_directory_modification_time(report, tmp_path):
+    run_dir = str(tmp_path / "kept")
+    single_run(run_dir)
+    os.utime(run_dir, ns=(0, 10**18))
+    assert run_in_process(report, [run_dir]).status == 0
+    assert os.stat(run_dir).st_mtime_ns == 10**18
+
+
+def compared_runs(tmp_path):
+    """Three runs: a baseline of six repetitions, a later one where CPU 1 Thread
+    takes twice as long, a last one without repetitions."""
+    runs = [str(tmp_path / name) for name in ("cpu_261201000000", "cpu_261202000000", "cpu_261203000000")]
+    jitter = (0.9, 0.95, 0.99, 1.01, 1.05, 1.1)
+    for k, run_dir in enumerate(runs[:2]):
+        os.makedirs(run_dir)
+        slower = {"CPU 1 Thread": 2.0} if k else {}
+        write_times(f"{run_dir}/bench_INT.csv", [100, 1000],
+                    lambda n, c: [row_times(n)[CPU_COLUMNS.index(c)] * slower.get(c, 1) * j for j in jitter])
+    write_run(runs[2], [100, 1000, 5000], types=["INT", "FLOAT"])
+    return runs
+
+
+def test_compares_runs(report, tmp_path):
+    runs = compared_runs(tmp_path)
+    out = str(tmp_path / "pages" / "compare.html")
+    ran = run_in_process(report, ["-o", out] + runs)
+    assert (ran.status, ran.out_lines) == (0, [out])
+    assert ran.err_lines == ["report: comparing the shared counts and columns; left out: from cpu_261203000000: "
+                             "bench_FLOAT.csv and counts 5000"]
+    page = Page(open(out, encoding="utf-8").read())
+    assert_self_contained(page)
+    assert page.sections["int"]["svg"] == 2 and page.sections["int"]["table"] == 2
+    text = page.section_text["int"]
+    doubled = "+100%0.003000 → 0.006000 msp = 0.00216, significant"
+    assert doubled in text and "0%0.04000 → 0.04000 msp = 1, not significant" in text
+    assert "no U test: a run without repetitions" in text
+    assert "geometric mean" in text and "cannot go below" not in text
+    summary = page.section_text["geometric-mean-of-the-changes"]
+    assert "Run cpu_261202000000 against run cpu_261201000000" in summary and "+100%" in summary
+    assert "left out: from cpu_261203000000" in page.source
+
+
+def test_says_when_repetitions_are_too_few_for_the_test(report, tmp_path):
+    runs = [str(tmp_path / "a"), str(tmp_path / "b")]
+    for run_dir in runs:
+        write_run(run_dir, [100], types=["INT"])
+        write_stats(f"{run_dir}/stats_INT.csv", [100])
+    assert run_in_process(report, runs).status == 0
+    text = open(f"{runs[1]}/report.html", encoding="utf-8").read()
+    assert "With 3 and 3 repetitions the test cannot go below p = 0.1" in text
+
+
+def killed(run_dir):
+    write_run(run_dir, [100, 1000], types=["INT"])
+    pad_zeros(f"{run_dir}/bench_INT.csv", 300)
+
+
+def odd_stats(run_dir):
+    write_run(run_dir, [100, 1000], types=["INT"])
+    write_stats(f"{run_dir}/stats_INT.csv", [100])
+    write(f"{run_dir}/stats_INT.csv", "\n1000,CPU Standard,3,0.2,0.4,0.5,0.8,0.2,0.2;0.8", "a")
+    write_speedups(f"{run_dir}/speedup_INT.csv", [100])
+    write(f"{run_dir}/speedup_INT.csv", "\n1000,CPU 1 Thread,1,x,,,1", "a")
+
+
+@pytest.mark.parametrize("make, messages", [
+    (lambda d: write_run(d, [100], types=["INT"]) or write(f"{d}/bench_INT.csv", "\n250,0.1,abc,1,1,1", "a"),
+     ["{d}/bench_INT.csv: line 3: CPU 1 Thread cell 'abc' is not a number"]),
+    (killed, ["{d}/bench_INT.csv: the file was never closed: the run was cut short (or is still running); "
+              "2 complete rows charted"]),
+    (odd_stats, ["{d}/stats_INT.csv: line 7: Times holds 2 values, Runs is 3",
+                 "{d}/speedup_INT.csv: line 6: Median cell 'x' is not a number"]),
+    (lambda d: os.makedirs(d), ["no result files (bench_*.csv) in {d}"]),
+    (lambda d: None, ["no such directory: {d}"]),
+])
+def test_refuses_bad_input_with_one_line_each_and_no_page(report, tmp_path, make, messages):
+    run_dir = str(tmp_path / "bad")
+    make(run_dir)
+    if os.path.isdir(run_dir):
+        write(f"{run_dir}/report.html", "earlier page")
+    ran = run_in_process(report, [run_dir])
+    assert (ran.status, ran.out) == (1, "")
+    assert ran.err_lines == [f"report: {m.format(d=run_dir)}" for m in messages]
+    if os.path.isdir(run_dir):
+        assert open(f"{run_dir}/report.html").read() == "earlier page"
+
+
+def test_refuses_runs_that_share_no_count(report, tmp_path):
+    runs = [str(tmp_path / "a"), str(tmp_path / "b")]
+    write_run(runs[0], [100], types=["INT"])
+    write_run(runs[1], [250], types=["INT"])
+    ran = run_in_process(report, runs)
+    assert ran.status == 1 and not os.path.exists(f"{runs[1]}/report.html")
+    assert ran.err_lines == ["report: bench_INT.csv: the runs share no record count",
+                             "report: no result file is in every run with a row to compare"]
+
+
+@pytest.mark.parametrize("argv, message", [(["-x"], "report: unknown option -x"),
+                                           (["-o"], "report: option -o needs a file"),
+                                           (["-h"], "usage: scripts/report [-o FILE] [RUN_DIR...]")])
+def test_refuses_bad_command_lines(argv, message):
+    ran = run_command("report", argv)
+    assert ran.status == 2 and message in ran.err_lines
+
+
+@pytest.mark.parametrize("value, digits, text", [
+    (0.0049312, 4, "0.004931"), (146.54, 4, "146.5"), (12345.6, 4, "12346"), (3.0, 3, "3.00"), (0, 4, "0")])
+def test_writes_numbers_with_significant_digits(value, digits, text):
+    assert sortbench_page.significant(value, digits) == text
+
+
+@pytest.mark.parametrize("percent, text", [(0.04, "+0.04%"), (-3.21, "-3.2%"), (12.4, "+12%"), (-0.001, "0%")])
+def test_writes_changes_in_percent(percent, text):
+    assert sortbench_page.signed_percent(percent) == text
+
+
+def test_changes_are_tested_only_with_repetitions_in_both_runs():
+    first = CellStats(6, 1, 1, 1, 1, 0, [1.0, 1.1, 0.9, 1.05, 0.95, 1.01])
+    later = CellStats(6, 2, 2, 2, 2, 0, [2.0, 2.2, 1.8, 2.1, 1.9, 2.01])
+    change = sortbench_changes.change_of(1.0, 2.0, first, later)
+    # Apart with no ties: the exact test's smallest p, 2 / C(12, 6).
+    assert change.percent == pytest.approx(100) and change.significant and change.p == pytest.approx(2 / 924)
+    assert sortbench_changes.change_of(1.0, 2.0, first, None).significant is None
+    assert sortbench_changes.change_of(None, 2.0).ratio is None
+    assert sortbench_changes.geometric_mean([2.0, 0.5, None]) == pytest.approx(1.0)
+    assert sortbench_changes.smallest_p(3, 3) == pytest.approx(0.1)
+
+
+def test_scopes_the_ids_of_each_chart():
+    svg = '<svg><path id="m1"/><use xlink:href="#m1"/><g clip-path="url(#p2)"/></svg>'
+    assert sortbench_page.scoped_svg(svg, "c") == \
+        '<svg><path id="c-m1"/><use xlink:href="#c-m1"/><g clip-path="url(#c-p2)"/></svg>'
