@@ -19,6 +19,8 @@
 
 #include <vulkan/vulkan.hpp>
 
+#include "gpu/shaders/sort_constants.h"
+
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -65,24 +67,23 @@ public:
                                              vk::PhysicalDeviceInlineUniformBlockPropertiesEXT>;
 
     // The device limits the sort's descriptor sets, pipeline layout and shaders
-    // rely on. A device below any of them is skipped during selection. Keep
-    // the workgroup and shared-memory figures in step with sort_common.glsl
-    // and the shaders' shared arrays.
+    // rely on. A device below any of them is skipped during selection. The
+    // figures come from the constants the shaders are built with.
     struct SortNeeds {
-        // Set 0: 8 key buffers; set 1: counter, offset and address tables.
-        static constexpr uint32_t StorageBuffers = 8 + 3;
+        // Set 0: the key buffers; set 1: counter, offset and address tables.
+        static constexpr uint32_t StorageBuffers = SORT_KEY_BUFFERS + 3;
         static constexpr uint32_t DescriptorSets = 2;
-        static constexpr uint32_t InlineUniformBlockBytes = 12;
+        static constexpr uint32_t InlineUniformBlockBytes = SORT_BLOCK_WORDS * 4;
         static constexpr uint32_t InlineUniformBlocks = 1;
-        static constexpr uint32_t PushConstantBytes = 16;
-        static constexpr uint32_t WorkgroupSize = 256;
-        static constexpr uint32_t WorkgroupCount = 108;
-        // The largest shader's shared arrays (scattering).
-        static constexpr uint32_t SharedMemoryBytes = 256 * 4 + 256 * 8 * 4;
-        // The counter and offset tables, bound whole: one row of 256 counters
-        // per workgroup and a row of totals. Split key buffers are kept within
-        // the device's range by the sorter itself.
-        static constexpr uint32_t StorageBufferRange = (WorkgroupCount + 1) * 256 * 4;
+        static constexpr uint32_t PushConstantBytes = SORT_PUSH_CONSTANT_WORDS * 4;
+        static constexpr uint32_t WorkgroupSize = SORT_WORKGROUP_SIZE;
+        static constexpr uint32_t WorkgroupCount = SORT_WORKGROUP_COUNT;
+        // The largest shader's shared arrays (scattering, ranking with masks).
+        static constexpr uint32_t SharedMemoryBytes = SORT_MASK_SCRATCH_WORDS * 4;
+        // The counter and offset tables, bound whole: one row of counters per
+        // digit and workgroup and a row of totals. Split key buffers are kept
+        // within the device's range by the sorter itself.
+        static constexpr uint32_t StorageBufferRange = (WorkgroupCount + 1) * SORT_RADIX * 4;
     };
 
     using FeatureChain =
@@ -194,7 +195,7 @@ public:
     std::vector<PhysicalDeviceInfo> physicalDevices;  // accepted devices, best first
     std::vector<DeviceInfo> devices;                  // index-aligned with physicalDevices
     std::string name;
-    uint32_t maxStorageBuffers = 8;
+    uint32_t maxStorageBuffers = SORT_KEY_BUFFERS;
     DescriptorSetInfo descriptorSets;
     std::vector<vk::ShaderModule> shaderModules;
     std::vector<vk::Pipeline> pipelines;

@@ -197,8 +197,9 @@ void QVRadixSort::UpdatePipelines()
     pipelines.clear();
 
     const std::array<vk::SpecializationMapEntry, 4> entries = {
-        vk::SpecializationMapEntry(0, 0, 4), vk::SpecializationMapEntry(1, 4, 4),
-        vk::SpecializationMapEntry(2, 8, 4), vk::SpecializationMapEntry(3, 12, 4)};
+        vk::SpecializationMapEntry(SORT_SPEC_LARGE, 0, 4), vk::SpecializationMapEntry(SORT_SPEC_DATA_TYPE, 4, 4),
+        vk::SpecializationMapEntry(SORT_SPEC_WORKGROUP_COUNT, 8, 4),
+        vk::SpecializationMapEntry(SORT_SPEC_DIGIT_BITS, 12, 4)};
     const std::array<uint32_t, 4> constants = {large, static_cast<uint32_t>(dataType), workgroupCount, DigitBits};
     const vk::SpecializationInfo specialization(static_cast<uint32_t>(entries.size()), entries.data(),
                                                 sizeof(constants), constants.data());
@@ -310,7 +311,8 @@ void QVRadixSort::UpdateStorageBuffers()
     const vk::Device device = selectedDevice.device;
     const vk::PhysicalDeviceLimits& limits = selectedPhysicalDevice.limits;
     if (scratchSize == 0) {
-        const uint64_t counters = RoundUp(uint64_t{workgroupCount + 1} * 256 * 4, limits.minStorageBufferOffsetAlignment);
+        const uint64_t counters =
+            RoundUp(uint64_t{workgroupCount + 1} * SORT_RADIX * 4, limits.minStorageBufferOffsetAlignment);
         const uint64_t table = RoundUp(uint64_t{maxStorageBuffers} * 2 * 8, limits.nonCoherentAtomSize);
         countRegion = {0, counters};
         offsetRegion = {counters, counters};
@@ -383,6 +385,7 @@ void QVRadixSort::UpdateDescriptorSets()
     blockData[0] = static_cast<uint32_t>(recordCount);
     blockData[1] = keyGroup.elementCounts.at(0);
     blockData[2] = static_cast<uint32_t>(uint64_t{keyGroup.elementCounts.at(0)} * keyBytes);
+    static_assert(sizeof(blockData) == BlockBytes);
     const vk::WriteDescriptorSetInlineUniformBlockEXT blockWrite(BlockBytes, blockData);
     vk::WriteDescriptorSet write(set1, 3, 0, BlockBytes, vk::DescriptorType::eInlineUniformBlockEXT);
     write.pNext = &blockWrite;
@@ -419,8 +422,9 @@ void QVRadixSort::RecordCommandBuffer()
     commandBuffer.bindDescriptorSets(vk::PipelineBindPoint::eCompute, pipelineLayout, 0, descriptorSets.sets, {});
     const vk::PipelineStageFlagBits stage = vk::PipelineStageFlagBits::eComputeShader;
     for (uint32_t pass = firstPass; pass < endPass; ++pass) {
-        const std::array<uint32_t, 4> constants = {pass, pass >= passCount / 2 ? 1u : 0u, passCount,
-                                                   pass == firstPass && initIndices ? 1u : 0u};
+        const std::array<uint32_t, SORT_PUSH_CONSTANT_WORDS> constants = {
+            pass, pass >= passCount / 2 ? 1u : 0u, passCount, pass == firstPass && initIndices ? 1u : 0u};
+        static_assert(sizeof(constants) == PushConstantBytes);
         commandBuffer.pushConstants(pipelineLayout, vk::ShaderStageFlagBits::eCompute, 0, PushConstantBytes,
                                     constants.data());
         commandBuffer.writeTimestamp(stage, queryPool, 4 * pass);

@@ -24,22 +24,23 @@ namespace QVEvalCore {
 class QVRadixSort : public virtual QVCore {
 public:
     // Data type codes, as the shaders' specialization constant takes them.
-    static constexpr int32_t TypeBIGFLOAT = 0;
-    static constexpr int32_t TypeBIGINT = 1;
-    static constexpr int32_t TypeFLOAT = 2;
-    static constexpr int32_t TypeINT = 3;
+    static constexpr int32_t TypeBIGFLOAT = SORT_TYPE_BIGFLOAT;
+    static constexpr int32_t TypeBIGINT = SORT_TYPE_BIGINT;
+    static constexpr int32_t TypeFLOAT = SORT_TYPE_FLOAT;
+    static constexpr int32_t TypeINT = SORT_TYPE_INT;
 
     // Counting and scattering workgroups per pass; the shaders cut [0, n) into
     // this many chunks and the counter tables have one row per workgroup. This
     // and the two sizes below are what device selection checks (SortNeeds).
     static constexpr uint32_t DefaultWorkgroupCount = SortNeeds::WorkgroupCount;
-    static constexpr uint32_t DigitBits = 8;
-    static constexpr uint32_t QueryCapacity = 32;  // 4 timestamps for each of 8 passes
+    static constexpr uint32_t DigitBits = SORT_DIGIT_BITS;
+    // 4 timestamps for each pass of a 64-bit key.
+    static constexpr uint32_t QueryCapacity = 4 * (64 / DigitBits);
     static constexpr uint32_t PushConstantBytes = SortNeeds::PushConstantBytes;
     static constexpr uint32_t BlockBytes = SortNeeds::InlineUniformBlockBytes;  // the inline uniform block
     // Shared memory of the scattering build that ranks with subgroup ballots:
-    // a position per digit and 32 rows of 128 packed digit counts.
-    static constexpr uint32_t BallotRankingSharedBytes = (256 + 32 * 128) * 4;
+    // a position per digit and rows of packed digit counts.
+    static constexpr uint32_t BallotRankingSharedBytes = SORT_BALLOT_SCRATCH_WORDS * 4;
     // Per-buffer limits are kept multiples of this: every key size, index size
     // and nonCoherentAtomSize (a power of two of at most 256) divides it.
     static constexpr uint64_t BufferSizeGranule = 256;
@@ -63,7 +64,7 @@ public:
     uint32_t passCount = 0;
     uint32_t firstPass = 0;
     uint32_t endPass = 0;
-    uint32_t blockData[3] = {0, 0, 0};  // n, keys per key buffer, bytes per key buffer (mod 2^32)
+    uint32_t blockData[SORT_BLOCK_WORDS] = {0, 0, 0};  // n, keys per key buffer, bytes per key buffer (mod 2^32)
     ScratchRegion countRegion;
     ScratchRegion offsetRegion;
     ScratchRegion addressRegion;
