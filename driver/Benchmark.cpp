@@ -62,7 +62,7 @@ std::string SeriesKey(const char* typeName, Distribution distribution) {
 // files, result files before the data and index buffers.
 class BenchmarkRun {
 public:
-    explicit BenchmarkRun(const RunPlan& plan) : plan(plan) {}
+    BenchmarkRun(const RunPlan& plan, const GpuColumns::Seams& gpuSeams) : plan(plan), gpuSeams(gpuSeams) {}
 
     int Run() {
         if (!plan.jsonPath.empty() && !JsonResults::CanWrite(plan.jsonPath)) return kExitStopped;
@@ -123,7 +123,7 @@ private:
         LogCPU().Log();
         if (plan.repetitions > 1) ReportRunConditions();
         std::printf("----------------------------- GPU INFO -----------------------------\n");
-        gpu = std::make_unique<GpuColumns>(plan.shaderPath);
+        gpu = std::make_unique<GpuColumns>(plan.shaderPath, gpuSeams);
 
         if (plan.infoOnly) return kExitStopped;
         if (plan.gpuEnabled && !gpu->Unavailable().empty()) {
@@ -387,6 +387,7 @@ private:
     }
 
     const RunPlan& plan;
+    const GpuColumns::Seams& gpuSeams;
     RunDirectory runDirectory;
     AppTimer timer;
     AppCore::CharBuffer data;
@@ -403,4 +404,4 @@ private:
 
 }  // namespace
 
-int RunBenchmark(const RunPlan& plan) { return BenchmarkRun(plan).Run(); }
+int RunBenchmark(const RunPlan& plan, const GpuColumns::Seams& seams) { return BenchmarkRun(plan, seams).Run(); }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "driver/command_line/RunPlan.h"
+#include "driver/sorters/GpuColumns.h"
 
 // Exit statuses of a run.
 inline constexpr int kExitComplete = 0;     // every data type benchmarked
@@ -11,4 +12,5 @@ inline constexpr int kExitNoDirectory = 255;  // the log or run directory cannot
 // then every data type and count with every sorter. Prints its progress on
 // standard output and returns the exit status. Everything the run creates is
 // released before it returns, and result files written so far stay on disk.
-int RunBenchmark(const RunPlan& plan);
+// `seams` reach the GPU columns (tests only).
+int RunBenchmark(const RunPlan& plan, const GpuColumns::Seams& seams = {});

@@ -117,7 +117,7 @@ int RankOfType(vk::PhysicalDeviceType type)
     case vk::PhysicalDeviceType::eIntegratedGpu:
         return 1;
     default:
-        return 0;  // software devices, let in only by AllowCpuDevices
+        return 0;  // software devices, let in only by allowCpuDevices
     }
 }
 
@@ -138,6 +138,24 @@ bool FindQueueFamily(const std::vector<vk::QueueFamilyProperties>& families, vk:
     return false;
 }
 
+// Lowest family with a compute queue, preferring one without graphics.
+bool FindComputeFamily(vk::PhysicalDevice physicalDevice, uint32_t& family)
+{
+    const auto families = physicalDevice.getQueueFamilyProperties();
+    return FindQueueFamily(families, vk::QueueFlagBits::eCompute, vk::QueueFlagBits::eGraphics, -1, family) ||
+           FindQueueFamily(families, vk::QueueFlagBits::eCompute, {}, -1, family);
+}
+
+// Lowest family other than computeFamily with a transfer queue, preferring one
+// without graphics.
+bool FindTransferFamily(vk::PhysicalDevice physicalDevice, uint32_t computeFamily, uint32_t& family)
+{
+    const auto families = physicalDevice.getQueueFamilyProperties();
+    return FindQueueFamily(families, vk::QueueFlagBits::eTransfer, vk::QueueFlagBits::eGraphics, computeFamily,
+                           family) ||
+           FindQueueFamily(families, vk::QueueFlagBits::eTransfer, {}, computeFamily, family);
+}
+
 }  // namespace
 
 bool IsVulkan12OrBetter(vk::PhysicalDeviceProperties2& properties)
@@ -151,21 +169,6 @@ bool CheckExtensionAvailability(const char* name, const std::vector<vk::Extensio
     return std::any_of(extensions.begin(), extensions.end(), [name](const vk::ExtensionProperties& extension) {
         return std::strcmp(extension.extensionName.data(), name) == 0;
     });
-}
-
-bool QVCore::GetComputeQueueFamilyId(vk::PhysicalDevice& physicalDevice, uint32_t& family)
-{
-    const auto families = physicalDevice.getQueueFamilyProperties();
-    return FindQueueFamily(families, vk::QueueFlagBits::eCompute, vk::QueueFlagBits::eGraphics, -1, family) ||
-           FindQueueFamily(families, vk::QueueFlagBits::eCompute, {}, -1, family);
-}
-
-bool QVCore::GetTransferQueueFamilyId(vk::PhysicalDevice& physicalDevice, uint32_t& family, uint32_t computeFamily)
-{
-    const auto families = physicalDevice.getQueueFamilyProperties();
-    return FindQueueFamily(families, vk::QueueFlagBits::eTransfer, vk::QueueFlagBits::eGraphics, computeFamily,
-                           family) ||
-           FindQueueFamily(families, vk::QueueFlagBits::eTransfer, {}, computeFamily, family);
 }
 
 void QVCore::RankPhysicalDevices(std::vector<PhysicalDeviceInfo>& list)
@@ -219,7 +222,7 @@ bool QVCore::AcceptPhysicalDevice(vk::PhysicalDevice handle, PhysicalDeviceInfo&
     std::cout << "    deviceType: " << vk::to_string(basics.deviceType) << '\n';
     const bool gpu = basics.deviceType == vk::PhysicalDeviceType::eIntegratedGpu ||
                      basics.deviceType == vk::PhysicalDeviceType::eDiscreteGpu;
-    const bool allowedSoftware = AllowCpuDevices && basics.deviceType == vk::PhysicalDeviceType::eCpu;
+    const bool allowedSoftware = options.allowCpuDevices && basics.deviceType == vk::PhysicalDeviceType::eCpu;
     if (!gpu && !allowedSoftware) {
         return SkipDevice(deviceName, " - Not Discrete or Integrated");
     }
@@ -276,13 +279,13 @@ bool QVCore::AcceptPhysicalDevice(vk::PhysicalDevice handle, PhysicalDeviceInfo&
     std::cout << "    other heap memory:   " << LocaleNumberText(other) << '\n';
     std::cout << "    max allocation:      " << LocaleNumberText(info.maxAllocation) << '\n';
 
-    if (!GetComputeQueueFamilyId(handle, info.computeQueueFamily)) {
+    if (!FindComputeFamily(handle, info.computeQueueFamily)) {
         return SkipDevice(deviceName, " - Does Not Support Compute");
     }
     std::cout << "    compute queue:  " << info.computeQueueFamily << '\n';
-    if (!GetTransferQueueFamilyId(handle, info.transferQueueFamily, info.computeQueueFamily)) {
+    if (!FindTransferFamily(handle, info.computeQueueFamily, info.transferQueueFamily)) {
         // Every compute family can transfer, so the compute family always serves.
-        if (!AllowCpuDevices) {
+        if (!options.allowCpuDevices) {
             return SkipDevice(deviceName, " - Does Not Support Transfer");
         }
         info.transferQueueFamily = info.computeQueueFamily;

@@ -30,7 +30,7 @@ bool QVCore::CreateDevice(unsigned int index)
         vk::DeviceQueueCreateInfo({}, physical.computeQueueFamily, 1, &priority),
         vk::DeviceQueueCreateInfo({}, physical.transferQueueFamily, 1, &priority),
     };
-    // Only a device let in by AllowCpuDevices shares one family for both; a
+    // Only a device let in by allowCpuDevices shares one family for both; a
     // family may be named once per device.
     const uint32_t queueCount = physical.transferQueueFamily == physical.computeQueueFamily ? 1 : 2;
     vk::DeviceCreateInfo createInfo({}, queueCount, queues.data(), 0, nullptr,
@@ -65,6 +65,25 @@ bool QVCore::CreateCommandResources(unsigned int index)
 
     std::cout << "Successfully intialized command resources for logical device " << index << '\n';
     return true;
+}
+
+vk::CommandBuffer QVCore::RenewComputeCommandBuffer()
+{
+    const vk::Device device = selectedDevice.device;
+    const vk::CommandPool pool = selectedDevice.computeCommandPool;
+    device.resetCommandPool(pool);
+    // Resetting the pool keeps its buffers allocated; the replaced one is freed.
+    const vk::CommandBuffer previous = selectedDevice.computeCommandBuffer;
+    const vk::CommandBuffer commandBuffer =
+        device.allocateCommandBuffers(vk::CommandBufferAllocateInfo(pool, vk::CommandBufferLevel::ePrimary, 1)).at(0);
+    if (previous) {
+        device.freeCommandBuffers(pool, previous);
+    }
+    selectedDevice.computeCommandBuffer = commandBuffer;
+    if (!devices.empty() && devices[0].computeCommandPool == pool) {
+        devices[0].computeCommandBuffer = commandBuffer;
+    }
+    return commandBuffer;
 }
 
 }  // namespace QVEvalCore

@@ -22,7 +22,7 @@ bool LooksLikeSpirv(const unsigned char* code, unsigned long size)
 
 }  // namespace
 
-vk::ShaderModule QVCore::LoadShader(vk::Device device, const char* path, vk::ShaderModuleCreateFlags flags)
+vk::ShaderModule QVCore::LoadShader(vk::Device device, const char* path, vk::ShaderModuleCreateFlags flags) const
 {
     AppCore::FileEngine file(true);
     if (!file.OpenFile(path, "r")) {

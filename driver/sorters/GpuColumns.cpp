@@ -8,10 +8,12 @@
 
 #include "gpu/QVRadixSort.h"
 
-GpuColumns::GpuColumns(const std::string& shaderPath) {
+GpuColumns::GpuColumns(const std::string& shaderPath, const Seams& seams) : inspectResult(seams.inspectResult) {
     QVEvalCore::QVCore::ShaderPath = shaderPath;
+    QVEvalCore::QVRadixSort::Options options;
+    options.core.allowCpuDevices = seams.allowCpuDevices;
     try {
-        sorter = std::make_unique<QVEvalCore::QVRadixSort>();
+        sorter = std::make_unique<QVEvalCore::QVRadixSort>(options);
         sorter->Init();
     } catch (const std::exception& error) {
         // Part of the GPU report ("Failed to load vulkan library!" on a machine
@@ -20,9 +22,9 @@ GpuColumns::GpuColumns(const std::string& shaderPath) {
         std::printf("%s\n", unavailable.c_str());
     }
     if (!unavailable.empty()) return;
-    if (!sorter->vulkanReady) {
+    if (!sorter->VulkanReady()) {
         unavailable = "no Vulkan GPU with the required features";
-    } else if (!sorter->pipelinesReady) {
+    } else if (!sorter->PipelinesReady()) {
         unavailable = "the sort shaders could not be loaded from " + shaderPath;
     }
 }
@@ -65,8 +67,8 @@ std::optional<GpuColumns::Times> GpuColumns::TimedSort(const char* typeName, con
         timer.restart();
         sorter->Sort(values, count, permutation, true);
         sorter->WaitToFinish();
-        times = {timer.elapse_millisecond(), sorter->gpuTimeMs};
-        if (InspectResult) InspectResult(permutation, count);
+        times = {timer.elapse_millisecond(), sorter->GpuTimeMs()};
+        if (inspectResult) inspectResult(permutation, count);
     });
     if (!sorted) return std::nullopt;
     return times;

@@ -32,8 +32,8 @@ std::string DescribeStartup(const char* fakeMode)
         CoutCapture output;
         try {
             QVCore core("loader");
-            description << "ready=" << core.vulkanReady << " instance=" << static_cast<bool>(core.instance)
-                        << " library=" << (core.libraryHandle != nullptr) << " init=" << core.Init();
+            description << "ready=" << core.VulkanReady() << " instance=" << static_cast<bool>(core.Instance())
+                        << " library=" << core.LibraryLoaded() << " init=" << core.Init();
         } catch (const vk::SystemError& error) {
             description << "vk::SystemError: " << error.what();
         } catch (const std::runtime_error& error) {
