@@ -9,6 +9,7 @@
 #include <limits>
 #include <stdexcept>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 namespace QVEvalCore {
@@ -225,7 +226,7 @@ void QVRadixSort::UpdatePipelines()
     }
     builtLarge = large;
     builtType = dataType;
-    std::cout << "Created Pipeline for " << TypeName(dataType) << (large == 1 ? ", LARGE" : "") << '\n';
+    progress += "Created Pipeline for " + TypeName(dataType) + (large == 1 ? ", LARGE" : "") + '\n';
 }
 
 void QVRadixSort::Sort(const int32_t* keyData, unsigned long n, uint32_t* indexData, bool init)
@@ -363,7 +364,7 @@ void QVRadixSort::UpdateStorageBuffers()
             Own(device, device.createQueryPool(vk::QueryPoolCreateInfo({}, vk::QueryType::eTimestamp, QueryCapacity)));
         queryCount = QueryCapacity;
     }
-    std::cout << "Updated Storage Buffers\n";
+    progress += "Updated Storage Buffers\n";
 }
 
 void QVRadixSort::UpdateDescriptorSets()
@@ -406,7 +407,7 @@ void QVRadixSort::UpdateDescriptorSets()
     vk::WriteDescriptorSet write(set1, 3, 0, BlockBytes, vk::DescriptorType::eInlineUniformBlockEXT);
     write.pNext = &blockWrite;
     device.updateDescriptorSets(write, {});
-    std::cout << "Updated Descriptor Sets\n";
+    progress += "Updated Descriptor Sets\n";
 }
 
 void QVRadixSort::RecordCommandBuffer()
@@ -446,16 +447,16 @@ void QVRadixSort::RecordCommandBuffer()
     fence = Own(device, device.createFence(vk::FenceCreateInfo()));
     queue.submit(vk::SubmitInfo({}, {}, commandBuffer), *fence);
     submitted = true;
-    std::cout << "Submitted Command Buffer\n";
+    progress += "Submitted Command Buffer\n";
 }
 
 void QVRadixSort::WaitToFinish()
 {
     if (!submitted) {
-        std::cout << "Nothing to wait for...\n";
+        progress += "Nothing to wait for...\n";
         return;
     }
-    std::cout << "Waiting for fence...\n";
+    progress += "Waiting for fence...\n";
     const vk::Device device = SelectedDevice().device;
     // A timeout cannot happen without a time limit; the bindings let it through.
     (void)device.waitForFences(*fence, VK_TRUE, std::numeric_limits<uint64_t>::max());
@@ -470,10 +471,16 @@ void QVRadixSort::WaitToFinish()
     gpuTimeMs = static_cast<double>(ticks) * SelectedPhysicalDevice().limits.timestampPeriod / 1000000.0;
     char line[64];
     std::snprintf(line, sizeof(line), "  > Total GPU Time:   %f ms", gpuTimeMs);
-    std::cout << line << '\n';
+    progress += line;
+    progress += '\n';
 
     CopyDataFromBufferGroup(0, 4 * recordCount, indices, indexGroupA);
-    std::cout << "Command Finished!\n";
+    progress += "Command Finished!\n";
+}
+
+std::string QVRadixSort::TakeProgress()
+{
+    return std::exchange(progress, std::string());
 }
 
 }  // namespace QVEvalCore

@@ -13,6 +13,10 @@
 // any number of Sort + WaitToFinish pairs, each Sort followed by its
 // WaitToFinish before the next Sort. One thread; one sorter per process (the
 // core's dispatch table is global).
+//
+// Sorting writes nothing to the console: Sort, WaitToFinish and Execute note
+// their progress lines in a log that the caller takes (TakeProgress) and
+// prints when its timing is done.
 
 #include "gpu/OwnedHandle.h"
 #include "gpu/QVEvalCore.h"
@@ -114,12 +118,20 @@ public:
 
     // Blocks until the submitted sort is done, sets GpuTimeMs (first to last
     // timestamp) and copies the permutation into the caller's `indices`.
-    // Without a pending sort prints "Nothing to wait for..." and changes nothing.
+    // Without a pending sort notes "Nothing to wait for..." and changes nothing.
     void WaitToFinish();
 
     // Records and submits the latest sort again with all passes, re-uploading
     // the keys from the pointer the latest Sort was given (still the caller's).
     void Execute();
+
+    // The progress lines noted since the last call, each ending in a line
+    // break, in order: "Created Pipeline for <type>[, LARGE]" when the
+    // pipelines are rebuilt, "Updated Storage Buffers", "Updated Descriptor
+    // Sets" and "Submitted Command Buffer" from a sort; "Waiting for fence...",
+    // "  > Total GPU Time:   <ms> ms" and "Command Finished!" from its wait.
+    // The log is emptied; it grows until taken.
+    std::string TakeProgress();
 
     // A sort was submitted and not yet waited for.
     bool Pending() const { return submitted; }
@@ -151,7 +163,7 @@ private:
                   uint32_t bytesPerKey);
     void SubmitPasses();
     // Rebuilds the three pipelines when `large` or `dataType` differs from what
-    // they were built for; prints "Created Pipeline for <type>[, LARGE]".
+    // they were built for.
     void UpdatePipelines();
     // Scratch buffer and query pool at the first sort; key and index groups anew.
     void UpdateStorageBuffers();
@@ -195,6 +207,8 @@ private:
     double gpuTimeMs = 0.0;
     Owned<vk::Fence> fence;
     bool submitted = false;
+
+    std::string progress;  // lines noted since the last TakeProgress
 };
 
 }  // namespace QVEvalCore

@@ -31,29 +31,32 @@ GpuColumns::GpuColumns(const std::string& shaderPath, const Seams& seams) : insp
 
 GpuColumns::~GpuColumns() = default;
 
-namespace {
+void GpuColumns::PrintProgress() {
+    const std::string progress = sorter->TakeProgress();
+    std::fputs(progress.c_str(), stdout);
+}
 
-// Runs `sort`; a failure other than memory becomes one line and false.
 template <typename Sort>
-bool Guarded(const char* typeName, std::uint64_t count, Sort sort) {
+bool GpuColumns::Guarded(const char* typeName, std::uint64_t count, Sort sort) {
     try {
         sort();
         return true;
     } catch (const std::bad_alloc&) {
+        PrintProgress();
         throw;
     } catch (const std::exception& error) {
+        PrintProgress();
         std::printf("GPU sort of %" PRIu64 " %s records failed: %s\n", count, typeName, error.what());
         return false;
     }
 }
-
-}  // namespace
 
 template <typename Element>
 bool GpuColumns::WarmUp(const char* typeName, const Element* values, std::uint64_t count, std::uint32_t* permutation) {
     return Guarded(typeName, count, [&] {
         sorter->Sort(values, count, permutation, true);
         sorter->WaitToFinish();
+        PrintProgress();
     });
 }
 
@@ -68,6 +71,7 @@ std::optional<GpuColumns::Times> GpuColumns::TimedSort(const char* typeName, con
         sorter->Sort(values, count, permutation, true);
         sorter->WaitToFinish();
         times = {timer.elapse_millisecond(), sorter->GpuTimeMs()};
+        PrintProgress();
         if (inspectResult) inspectResult(permutation, count);
     });
     if (!sorted) return std::nullopt;

@@ -50,11 +50,13 @@ public:
         double onCardMs;  // the sort's GPU timestamps
     };
 
-    // One untimed sort into `permutation`. False after one line saying why it failed.
+    // One untimed sort into `permutation`, then the sorter's progress lines.
+    // False after one line saying why it failed.
     template <typename Element>
     bool WarmUp(const char* typeName, const Element* values, std::uint64_t count, std::uint32_t* permutation);
 
-    // Zeroes `indices` (4 * count bytes), then one timed sort into it. Nothing
+    // Zeroes `indices` (4 * count bytes), then one timed sort into it; the
+    // sorter's progress lines are printed once the timer has stopped. Nothing
     // after one line saying why the sort failed.
     template <typename Element>
     std::optional<Times> TimedSort(const char* typeName, const Element* values, std::uint64_t count,
@@ -64,6 +66,13 @@ public:
     static bool SamePermutation(const AppCore::CharBuffer& cpu, const AppCore::CharBuffer& gpu, std::uint64_t count);
 
 private:
+    // Runs `sort`; a failure other than memory becomes one line and false.
+    // The progress lines noted so far come first either way.
+    template <typename Sort>
+    bool Guarded(const char* typeName, std::uint64_t count, Sort sort);
+    // Prints the progress lines the sorter noted since the last call.
+    void PrintProgress();
+
     std::unique_ptr<QVEvalCore::QVRadixSort> sorter;
     std::string unavailable;
     std::function<void(std::uint32_t* permutation, std::uint64_t count)> inspectResult;
