@@ -311,8 +311,7 @@ bool QVCore::GetPhysicalDevices()
 {
     const std::vector<vk::PhysicalDevice> handles = instance.enumeratePhysicalDevices();
     if (handles.empty()) {
-        std::cout << "Could not find any physical devices!\n";
-        return false;
+        return Fail("Could not find any physical devices!");
     }
     for (vk::PhysicalDevice handle : handles) {
         PhysicalDeviceInfo info;
@@ -321,8 +320,7 @@ bool QVCore::GetPhysicalDevices()
         }
     }
     if (physicalDevices.empty()) {
-        std::cout << "Could not find any physical devices available for compute!\n";
-        return false;
+        return Fail("Could not find any physical devices available for compute!");
     }
     RankPhysicalDevices(physicalDevices);
     std::cout << "Sorted physical devices:\n";

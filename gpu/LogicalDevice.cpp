@@ -4,14 +4,14 @@
 
 #include <array>
 #include <iostream>
+#include <string>
 
 namespace QVEvalCore {
 
 bool QVCore::CreateDevice(unsigned int index)
 {
     if (physicalDevices.empty()) {
-        std::cout << "Unable to create a logical device, no physical devices found.\n";
-        return false;
+        return Fail("Unable to create a logical device, no physical devices found.");
     }
     if (index >= physicalDevices.size()) {
         index = static_cast<unsigned int>(physicalDevices.size() - 1);
@@ -48,8 +48,7 @@ bool QVCore::CreateDevice(unsigned int index)
 bool QVCore::CreateCommandResources(unsigned int index)
 {
     if (index >= devices.size()) {
-        std::cout << "Unable to allocate resources for logical device " << index << '\n';
-        return false;
+        return Fail("Unable to allocate resources for logical device " + std::to_string(index));
     }
     DeviceInfo& record = devices[index];
     const PhysicalDeviceInfo& physical = physicalDevices[index];

@@ -51,6 +51,13 @@ bool QVCore::Init()
     return true;
 }
 
+bool QVCore::Fail(const std::string& line)
+{
+    failure += line;
+    failure += '\n';
+    return false;
+}
+
 bool QVCore::CreateDescriptorSets()
 {
     return true;

@@ -193,12 +193,12 @@ public:
     static inline std::filesystem::path ShaderPath;
 
     // Runs the start-up: loader, instance, device ranking, logical device 0,
-    // printing each step. A soft failure (no usable device, ...) leaves an
-    // object that is not VulkanReady. Throws std::runtime_error "Failed to
-    // load vulkan library!" when no loader library opens, and the bindings'
-    // vk::SystemError when a Vulkan call fails; before any throw leaves,
-    // everything created so far is released, so a caller may catch and go on
-    // without a GPU.
+    // printing each step's report lines. A soft failure (no usable device, ...)
+    // leaves an object that is not VulkanReady, with Failure() saying why.
+    // Throws std::runtime_error "Failed to load vulkan library!" when no loader
+    // library opens, and the bindings' vk::SystemError when a Vulkan call
+    // fails; before any throw leaves, everything created so far is released,
+    // so a caller may catch and go on without a GPU.
     explicit QVCore(const std::string& name, const Options& options = {});
     // Releases every Vulkan object the core or a derived class created and
     // closes the loader library, then empties the dispatch table.
@@ -207,9 +207,15 @@ public:
     QVCore& operator=(const QVCore&) = delete;
 
     // Builds the client's descriptor sets, pipeline layout and pipelines through
-    // the three virtual operations, in that order, stopping at the first false.
-    // False at once, silently, when the start-up did not succeed.
+    // the three virtual operations, in that order, stopping at the first false
+    // (Failure() then says why, where the client said so). False at once,
+    // silently, when the start-up did not succeed.
     bool Init();
+
+    // The lines saying why the start-up or Init stopped, each ending in a line
+    // break; empty while nothing failed. They are no part of the printed
+    // report: the caller prints them where the report stops.
+    const std::string& Failure() const { return failure; }
 
     // The start-up succeeded: device 0 is selected and has its logical device.
     bool VulkanReady() const { return vulkanReady; }
@@ -273,17 +279,26 @@ public:
     void CopyDataFromBufferGroup(unsigned int index, unsigned long byteCount, void* target,
                                  const BufferGroup& group) const;
 
-    // A shader module from the SPIR-V file at `path`, or a null handle when the
-    // file does not open (silently) or is not SPIR-V (one line). Prints
-    // "Load Shader: <path>" before creating the module. The caller owns it
-    // (normally by handing it to AdoptShaderModule).
-    vk::ShaderModule LoadShader(vk::Device device, const char* path, vk::ShaderModuleCreateFlags flags) const;
+    // A shader module from a SPIR-V file, or why there is none.
+    struct LoadedShader {
+        vk::ShaderModule module;  // null when the file does not open or is not SPIR-V
+        // For a file that is not SPIR-V, the line that says so; empty otherwise.
+        std::string problem;
+    };
+    // Loads the SPIR-V file at `path`. Prints "Load Shader: <path>" before
+    // creating the module. The caller owns the module (normally by handing it
+    // to AdoptShaderModule).
+    LoadedShader LoadShader(vk::Device device, const char* path, vk::ShaderModuleCreateFlags flags) const;
 
 protected:
     // Overridden by the client; the core's versions do nothing and return true.
     virtual bool CreateDescriptorSets();
     virtual bool CreatePipelineLayout();
     virtual bool CreatePipelines();
+
+    // Adds `line` (without its line break) to Failure(); returns false, for
+    // `return Fail(...)` from a step.
+    bool Fail(const std::string& line);
 
     // The client's descriptor bundle; the core destroys its objects.
     DescriptorSetInfo& DescriptorSets() { return descriptorSets; }
@@ -301,14 +316,16 @@ protected:
 
     // Creates the logical device of physicalDevices[index] (index clamped to the
     // list) with one compute and one transfer queue, then its command resources.
-    // Prints a line and returns true when the device exists already.
+    // Prints a line and returns true when the device exists already; false
+    // with Failure() saying why when there is no physical device.
     bool CreateDevice(unsigned int index);
-    // One pool (transient, resettable buffers) and one primary buffer per family.
+    // One pool (transient, resettable buffers) and one primary buffer per
+    // family; false with Failure() saying why when device `index` is missing.
     bool CreateCommandResources(unsigned int index);
 
 private:
-    // The start-up steps of the constructor, each printing its report lines.
-    // True when the core is ready (vulkanReady).
+    // The start-up steps of the constructor, each printing its report lines
+    // and failing through Fail. True when the core is ready (vulkanReady).
     bool BaseInit();
     // Opens the loader ("libvulkan.so", then "libvulkan.so.1") and fills the
     // dispatch table's global entry points. Throws std::runtime_error when
@@ -325,6 +342,7 @@ private:
 
     Options options;
     std::string name;
+    std::string failure;
     bool pipelinesReady = false;
     bool vulkanReady = false;
     PFN_vkGetInstanceProcAddr getInstanceProcAddr = nullptr;

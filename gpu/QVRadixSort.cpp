@@ -189,15 +189,16 @@ bool QVRadixSort::CreatePipelines()
         std::error_code error;  // an unreadable directory counts as a missing file
         const std::filesystem::file_type type = std::filesystem::status(path, error).type();
         if (type == std::filesystem::file_type::not_found || type == std::filesystem::file_type::none) {
-            std::cout << "Invalid shader path: " << path.string() << '\n';
-            return false;
+            return Fail("Invalid shader path: " + path.string());
         }
-        const vk::ShaderModule module = LoadShader(SelectedDevice().device, path.c_str(), {});
-        AdoptShaderModule(module);
-        if (!module) {
+        const LoadedShader loaded = LoadShader(SelectedDevice().device, path.c_str(), {});
+        AdoptShaderModule(loaded.module);
+        if (!loaded.module) {
             // A pipeline made from a null module would fail only at sort time.
-            std::cout << "Could not load shader: " << path.string() << '\n';
-            return false;
+            if (!loaded.problem.empty()) {
+                Fail(loaded.problem);
+            }
+            return Fail("Could not load shader: " + path.string());
         }
     }
     return true;

@@ -22,6 +22,8 @@ GpuColumns::GpuColumns(const std::string& shaderPath, const Seams& seams) : insp
         std::printf("%s\n", unavailable.c_str());
     }
     if (!unavailable.empty()) return;
+    // Why the start-up or Init stopped: the line that ends the GPU report.
+    std::fputs(sorter->Failure().c_str(), stdout);
     if (!sorter->VulkanReady()) {
         unavailable = "no Vulkan GPU with the required features";
     } else if (!sorter->PipelinesReady()) {

@@ -83,15 +83,18 @@ TEST_F(DescriptorShaderTest, load_shader_makes_a_module_from_spirv_only)
     std::ofstream(text) << "not SPIR-V!\n";  // 12 bytes: whole words, wrong magic
 
     CoutCapture output;
-    EXPECT_FALSE(core->LoadShader(Device(), missing.c_str(), {}));
-    EXPECT_EQ(output.Text(), "") << "a missing file is the caller's to report";
+    const QVCore::LoadedShader none = core->LoadShader(Device(), missing.c_str(), {});
+    EXPECT_FALSE(none.module);
+    EXPECT_EQ(none.problem, "") << "a missing file is the caller's to report";
 
-    EXPECT_FALSE(core->LoadShader(Device(), text.c_str(), {}));
-    EXPECT_EQ(output.Text(), "Could not load shader " + text + ": not a SPIR-V module (12 bytes)\n");
+    const QVCore::LoadedShader notSpirv = core->LoadShader(Device(), text.c_str(), {});
+    EXPECT_FALSE(notSpirv.module);
+    EXPECT_EQ(notSpirv.problem, "Could not load shader " + text + ": not a SPIR-V module (12 bytes)");
+    EXPECT_EQ(output.Text(), "");
     std::filesystem::remove(text);
 
     const QVEvalCore::Owned<vk::ShaderModule> module =
-        QVEvalCore::Own(Device(), core->LoadShader(Device(), SORTBENCH_TEST_SHADER, {}));
+        QVEvalCore::Own(Device(), core->LoadShader(Device(), SORTBENCH_TEST_SHADER, {}).module);
     EXPECT_TRUE(*module);
     EXPECT_EQ(GpuTest::Lines(output.Text()).back(), std::string("Load Shader: ") + SORTBENCH_TEST_SHADER);
 }
