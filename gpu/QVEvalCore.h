@@ -115,6 +115,7 @@ public:
         vk::DriverId driverID = {};
         vk::PhysicalDeviceLimits limits;
         vk::PhysicalDeviceMemoryProperties memoryProperties;
+        std::vector<vk::QueueFamilyProperties> queueFamilies;
         uint32_t apiVersion = 0;
         uint32_t driverVersion = 0;
         PropertyChain properties;
@@ -336,7 +337,10 @@ private:
     bool CreateInstance();
     // Reports, checks and ranks every physical device; false when none is usable.
     bool GetPhysicalDevices();
-    bool AcceptPhysicalDevice(vk::PhysicalDevice handle, PhysicalDeviceInfo& info);
+    // Examines one device stage by stage (DeviceExamination.h), printing each
+    // stage's report lines and, at the first need it misses, the line that
+    // skips it. True when it meets every need; `info` is then complete.
+    bool AcceptPhysicalDevice(vk::PhysicalDevice handle, PhysicalDeviceInfo& info) const;
     // Destructor body; also run when BaseInit throws out of the constructor.
     void Release() noexcept;
 
