@@ -65,7 +65,7 @@ struct CoreOptions {
     // Lets software (Cpu) devices through selection, ranked below every GPU,
     // and accepts a device whose only transfer-capable family is its compute
     // family (one queue then serves both). For runs on a software device
-    // (tests, the GPU benchmark); the benchmark program never sets it.
+    // (tests, the GPU benchmark); the sortbench program never sets it.
     bool allowCpuDevices = false;
 };
 
