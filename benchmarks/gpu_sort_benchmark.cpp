@@ -39,7 +39,7 @@ constexpr std::uint64_t kSeed = 20261207;
 std::unique_ptr<QVEvalCore::QVRadixSort> sorter;
 std::string gpuUnavailable;
 
-// Swallows the sorter's progress lines while it lives.
+// Swallows the sorter's start-up report while it lives.
 class QuietCout {
 public:
     QuietCout() : previous(std::cout.rdbuf(&sink)) {}
@@ -121,13 +121,14 @@ void CpuRadix1T(benchmark::State& state) {
 // Milliseconds of counting, partition and scattering in the latest sort, summed
 // over its passes, from the sorter's four timestamps per pass.
 std::array<double, 3> DispatchMs(const QVEvalCore::QVRadixSort& gpu) {
+    const QVEvalCore::QVRadixSort::Layout layout = gpu.LatestLayout();
     std::array<std::uint64_t, QVEvalCore::QVRadixSort::QueryCapacity> stamps{};
-    (void)gpu.selectedDevice.device.getQueryPoolResults(gpu.queryPool, 0, gpu.queryCount, sizeof(stamps),
-                                                        stamps.data(), sizeof(std::uint64_t),
-                                                        vk::QueryResultFlagBits::e64);
-    const double period = gpu.selectedPhysicalDevice.limits.timestampPeriod / 1e6;
+    (void)gpu.SelectedDevice().device.getQueryPoolResults(layout.queryPool, 0, layout.queryCount, sizeof(stamps),
+                                                          stamps.data(), sizeof(std::uint64_t),
+                                                          vk::QueryResultFlagBits::e64);
+    const double period = gpu.SelectedPhysicalDevice().limits.timestampPeriod / 1e6;
     std::array<double, 3> ms{};
-    for (std::uint32_t pass = gpu.firstPass; pass < gpu.endPass; ++pass) {
+    for (std::uint32_t pass = layout.firstPass; pass < layout.endPass; ++pass) {
         for (std::uint32_t step = 0; step < 3; ++step) {
             ms[step] += static_cast<double>(stamps[4 * pass + step + 1] - stamps[4 * pass + step]) * period;
         }
@@ -147,24 +148,22 @@ void Gpu(benchmark::State& state) {
     double onCardMs = 0;
     double hostMs = 0;
     std::array<double, 3> dispatchMs{};
-    {
-        QuietCout quiet;
-        sorter->Sort(data.values, n, out.data(), true);  // builds the pipelines for the type
-        sorter->WaitToFinish();
-    }
+    sorter->Sort(data.values, n, out.data(), true);  // builds the pipelines for the type
+    sorter->WaitToFinish();
+    sorter->TakeProgress();
     if (out != data.cpuPermutation) {
         state.SkipWithError("the GPU permutation differs from the CPU radix sort's");
         return;
     }
     for (auto _ : state) {
-        QuietCout quiet;
         const auto start = std::chrono::steady_clock::now();
         sorter->Sort(data.values, n, out.data(), true);
         sorter->WaitToFinish();
         const double ms = Milliseconds(std::chrono::steady_clock::now() - start);
+        sorter->TakeProgress();
         state.SetIterationTime(ms / 1000.0);
         hostMs += ms;
-        onCardMs += sorter->gpuTimeMs;
+        onCardMs += sorter->GpuTimeMs();
         const std::array<double, 3> steps = DispatchMs(*sorter);
         for (std::size_t step = 0; step < steps.size(); ++step) {
             dispatchMs[step] += steps[step];
@@ -195,23 +194,24 @@ int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
 
-    // Software devices are accepted here (ranked below any GPU).
-    QVEvalCore::QVCore::AllowCpuDevices = true;
     QVEvalCore::QVCore::ShaderPath = SORTBENCH_SHADER_DIR;
+    // Software devices are accepted here (ranked below any GPU).
+    QVEvalCore::QVRadixSort::Options options;
+    options.core.allowCpuDevices = true;
     try {
         QuietCout quiet;
-        auto made = std::make_unique<QVEvalCore::QVRadixSort>();
+        auto made = std::make_unique<QVEvalCore::QVRadixSort>(options);
         if (made->Init()) {
             sorter = std::move(made);
         } else {
-            gpuUnavailable = made->vulkanReady ? "shaders missing in " SORTBENCH_SHADER_DIR : "no Vulkan device";
+            gpuUnavailable = made->VulkanReady() ? "shaders missing in " SORTBENCH_SHADER_DIR : "no Vulkan device";
         }
     } catch (const std::exception& error) {
         gpuUnavailable = error.what();
     }
     if (sorter) {
-        std::printf("GPU sorter on: %s, scattering ranks with %s\n", sorter->selectedPhysicalDevice.name.c_str(),
-                    sorter->ranksWithBallots ? "subgroup ballots" : "shared masks");
+        std::printf("GPU sorter on: %s, scattering ranks with %s\n", sorter->SelectedPhysicalDevice().name.c_str(),
+                    sorter->RanksWithBallots() ? "subgroup ballots" : "shared masks");
     }
 
     benchmark::RunSpecifiedBenchmarks();

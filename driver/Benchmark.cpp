@@ -66,7 +66,7 @@ int ExitStatusOf(Outcome outcome) {
 // files, result files before the data and index buffers.
 class BenchmarkRun {
 public:
-    explicit BenchmarkRun(const RunPlan& plan) : plan(plan) {}
+    BenchmarkRun(const RunPlan& plan, const GpuColumns::Seams& gpuSeams) : plan(plan), gpuSeams(gpuSeams) {}
 
     int Run() {
         if (!plan.jsonPath.empty() && !JsonResults::CanWrite(plan.jsonPath)) return kExitBadOption;
@@ -132,7 +132,7 @@ private:
         LogCPU().Log();
         if (plan.repetitions > 1) ReportRunConditions();
         AppCore::ConsolePrintf("----------------------------- GPU INFO -----------------------------\n");
-        gpu = std::make_unique<GpuColumns>(plan.shaderPath);
+        gpu = std::make_unique<GpuColumns>(plan.shaderPath, gpuSeams);
         if (plan.gpuEnabled) tools.gpu = gpu.get();
 
         if (plan.infoOnly) return kExitInfoOnly;
@@ -397,6 +397,7 @@ private:
     }
 
     const RunPlan& plan;
+    const GpuColumns::Seams& gpuSeams;
     RunProgress progress = ProgressModel();
     std::size_t dataSetIndex = 0;
     std::chrono::steady_clock::time_point runStarted = std::chrono::steady_clock::now();
@@ -425,4 +426,4 @@ private:
 
 }  // namespace
 
-int RunBenchmark(const RunPlan& plan) { return BenchmarkRun(plan).Run(); }
+int RunBenchmark(const RunPlan& plan, const GpuColumns::Seams& seams) { return BenchmarkRun(plan, seams).Run(); }

@@ -9,7 +9,7 @@
 
 namespace QVEvalCore {
 
-uint32_t QVCore::SelectMemory(unsigned int index, const vk::Buffer& buffer, vk::MemoryPropertyFlags required)
+uint32_t QVCore::SelectMemory(unsigned int index, const vk::Buffer& buffer, vk::MemoryPropertyFlags required) const
 {
     const vk::PhysicalDeviceMemoryProperties properties = physicalDevices.at(index).physicalDevice.getMemoryProperties();
     const vk::MemoryRequirements requirements = devices.at(index).device.getBufferMemoryRequirements(buffer);
@@ -23,7 +23,7 @@ uint32_t QVCore::SelectMemory(unsigned int index, const vk::Buffer& buffer, vk::
 }
 
 vk::DeviceMemory QVCore::AllocMemory(unsigned int index, const vk::Buffer& buffer, unsigned int memoryType,
-                                     vk::MemoryAllocateFlags flags)
+                                     vk::MemoryAllocateFlags flags) const
 {
     const vk::Device device = devices.at(index).device;
     const vk::MemoryRequirements requirements = device.getBufferMemoryRequirements(buffer);
@@ -33,7 +33,7 @@ vk::DeviceMemory QVCore::AllocMemory(unsigned int index, const vk::Buffer& buffe
 
 void QVCore::CreateBufferGroup(unsigned int index, unsigned long count, unsigned int elementSize, BufferGroup& group,
                                vk::BufferUsageFlags usage, vk::MemoryPropertyFlags properties,
-                               vk::MemoryAllocateFlags allocateFlags)
+                               vk::MemoryAllocateFlags allocateFlags) const
 {
     const PhysicalDeviceInfo& physical = physicalDevices.at(index);
     const vk::Device device = devices.at(index).device;

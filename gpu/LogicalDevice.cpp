@@ -4,14 +4,14 @@
 
 #include <array>
 #include <iostream>
+#include <string>
 
 namespace QVEvalCore {
 
 bool QVCore::CreateDevice(unsigned int index)
 {
     if (physicalDevices.empty()) {
-        std::cout << "Unable to create a logical device, no physical devices found.\n";
-        return false;
+        return Fail("Unable to create a logical device, no physical devices found.");
     }
     if (index >= physicalDevices.size()) {
         index = static_cast<unsigned int>(physicalDevices.size() - 1);
@@ -30,7 +30,7 @@ bool QVCore::CreateDevice(unsigned int index)
         vk::DeviceQueueCreateInfo({}, physical.computeQueueFamily, 1, &priority),
         vk::DeviceQueueCreateInfo({}, physical.transferQueueFamily, 1, &priority),
     };
-    // Only a device let in by AllowCpuDevices shares one family for both; a
+    // Only a device let in by allowCpuDevices shares one family for both; a
     // family may be named once per device.
     const uint32_t queueCount = physical.transferQueueFamily == physical.computeQueueFamily ? 1 : 2;
     vk::DeviceCreateInfo createInfo({}, queueCount, queues.data(), 0, nullptr,
@@ -48,8 +48,7 @@ bool QVCore::CreateDevice(unsigned int index)
 bool QVCore::CreateCommandResources(unsigned int index)
 {
     if (index >= devices.size()) {
-        std::cout << "Unable to allocate resources for logical device " << index << '\n';
-        return false;
+        return Fail("Unable to allocate resources for logical device " + std::to_string(index));
     }
     DeviceInfo& record = devices[index];
     const PhysicalDeviceInfo& physical = physicalDevices[index];
@@ -65,6 +64,25 @@ bool QVCore::CreateCommandResources(unsigned int index)
 
     std::cout << "Successfully intialized command resources for logical device " << index << '\n';
     return true;
+}
+
+vk::CommandBuffer QVCore::RenewComputeCommandBuffer()
+{
+    const vk::Device device = selectedDevice.device;
+    const vk::CommandPool pool = selectedDevice.computeCommandPool;
+    device.resetCommandPool(pool);
+    // Resetting the pool keeps its buffers allocated; the replaced one is freed.
+    const vk::CommandBuffer previous = selectedDevice.computeCommandBuffer;
+    const vk::CommandBuffer commandBuffer =
+        device.allocateCommandBuffers(vk::CommandBufferAllocateInfo(pool, vk::CommandBufferLevel::ePrimary, 1)).at(0);
+    if (previous) {
+        device.freeCommandBuffers(pool, previous);
+    }
+    selectedDevice.computeCommandBuffer = commandBuffer;
+    if (!devices.empty() && devices[0].computeCommandPool == pool) {
+        devices[0].computeCommandBuffer = commandBuffer;
+    }
+    return commandBuffer;
 }
 
 }  // namespace QVEvalCore

@@ -2,11 +2,12 @@
 
 #include <dlfcn.h>
 
+#include <algorithm>
 #include <iostream>
 
 namespace QVEvalCore {
 
-QVCore::QVCore(const std::string& name) : name(name)
+QVCore::QVCore(const std::string& name, const Options& options) : options(options), name(name)
 {
     try {
         BaseInit();
@@ -50,6 +51,13 @@ bool QVCore::Init()
     return true;
 }
 
+bool QVCore::Fail(const std::string& line)
+{
+    failure += line;
+    failure += '\n';
+    return false;
+}
+
 bool QVCore::CreateDescriptorSets()
 {
     return true;
@@ -63,6 +71,41 @@ bool QVCore::CreatePipelineLayout()
 bool QVCore::CreatePipelines()
 {
     return true;
+}
+
+void QVCore::LimitAllocation(uint64_t bytes)
+{
+    if (!vulkanReady) {
+        return;
+    }
+    selectedPhysicalDevice.maxAllocation = std::min(selectedPhysicalDevice.maxAllocation, bytes);
+    physicalDevices.at(0).maxAllocation = selectedPhysicalDevice.maxAllocation;
+}
+
+void QVCore::AdoptPipelineLayout(vk::PipelineLayout layout)
+{
+    if (pipelineLayout) {
+        selectedDevice.device.destroyPipelineLayout(pipelineLayout);
+    }
+    pipelineLayout = layout;
+}
+
+void QVCore::AdoptShaderModule(vk::ShaderModule module)
+{
+    shaderModules.push_back(module);
+}
+
+void QVCore::AdoptPipeline(vk::Pipeline pipeline)
+{
+    pipelines.push_back(pipeline);
+}
+
+void QVCore::DestroyPipelines()
+{
+    for (vk::Pipeline pipeline : pipelines) {
+        selectedDevice.device.destroyPipeline(pipeline);
+    }
+    pipelines.clear();
 }
 
 void QVCore::Release() noexcept

@@ -19,6 +19,8 @@
 
 #include <vulkan/vulkan.hpp>
 
+#include "gpu/shaders/sort_constants.h"
+
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -58,6 +60,15 @@ inline constexpr unsigned long ReadBackPieceBytes = 26'214'400;
 // Returns the pieces + 1 boundaries from 0 to size; size 0 gives {0}.
 std::vector<unsigned long> ReadBackBoundaries(unsigned long size);
 
+// How a core chooses its device (QVCore::Options).
+struct CoreOptions {
+    // Lets software (Cpu) devices through selection, ranked below every GPU,
+    // and accepts a device whose only transfer-capable family is its compute
+    // family (one queue then serves both). For runs on a software device
+    // (tests, the GPU benchmark); the sortbench program never sets it.
+    bool allowCpuDevices = false;
+};
+
 class QVCore {
 public:
     using PropertyChain = vk::StructureChain<vk::PhysicalDeviceProperties2, vk::PhysicalDeviceDriverProperties,
@@ -65,24 +76,23 @@ public:
                                              vk::PhysicalDeviceInlineUniformBlockPropertiesEXT>;
 
     // The device limits the sort's descriptor sets, pipeline layout and shaders
-    // rely on. A device below any of them is skipped during selection. Keep
-    // the workgroup and shared-memory figures in step with sort_common.glsl
-    // and the shaders' shared arrays.
+    // rely on. A device below any of them is skipped during selection. The
+    // figures come from the constants the shaders are built with.
     struct SortNeeds {
-        // Set 0: 8 key buffers; set 1: counter, offset and address tables.
-        static constexpr uint32_t StorageBuffers = 8 + 3;
+        // Set 0: the key buffers; set 1: counter, offset and address tables.
+        static constexpr uint32_t StorageBuffers = SORT_KEY_BUFFERS + 3;
         static constexpr uint32_t DescriptorSets = 2;
-        static constexpr uint32_t InlineUniformBlockBytes = 12;
+        static constexpr uint32_t InlineUniformBlockBytes = SORT_BLOCK_WORDS * 4;
         static constexpr uint32_t InlineUniformBlocks = 1;
-        static constexpr uint32_t PushConstantBytes = 16;
-        static constexpr uint32_t WorkgroupSize = 256;
-        static constexpr uint32_t WorkgroupCount = 108;
-        // The largest shader's shared arrays (scattering).
-        static constexpr uint32_t SharedMemoryBytes = 256 * 4 + 256 * 8 * 4;
-        // The counter and offset tables, bound whole: one row of 256 counters
-        // per workgroup and a row of totals. Split key buffers are kept within
-        // the device's range by the sorter itself.
-        static constexpr uint32_t StorageBufferRange = (WorkgroupCount + 1) * 256 * 4;
+        static constexpr uint32_t PushConstantBytes = SORT_PUSH_CONSTANT_WORDS * 4;
+        static constexpr uint32_t WorkgroupSize = SORT_WORKGROUP_SIZE;
+        static constexpr uint32_t WorkgroupCount = SORT_WORKGROUP_COUNT;
+        // The largest shader's shared arrays (scattering, ranking with masks).
+        static constexpr uint32_t SharedMemoryBytes = SORT_MASK_SCRATCH_WORDS * 4;
+        // The counter and offset tables, bound whole: one row of counters per
+        // digit and workgroup and a row of totals. Split key buffers are kept
+        // within the device's range by the sorter itself.
+        static constexpr uint32_t StorageBufferRange = (WorkgroupCount + 1) * SORT_RADIX * 4;
     };
 
     using FeatureChain =
@@ -100,11 +110,12 @@ public:
         uint64_t maxAllocation = 0;  // bytes, at most 4 GiB
         uint32_t computeQueueFamily = 0;
         // Differs from computeQueueFamily, except on a device accepted through
-        // AllowCpuDevices whose one transfer-capable family is its compute family.
+        // allowCpuDevices whose one transfer-capable family is its compute family.
         uint32_t transferQueueFamily = 0;
         vk::DriverId driverID = {};
         vk::PhysicalDeviceLimits limits;
         vk::PhysicalDeviceMemoryProperties memoryProperties;
+        std::vector<vk::QueueFamilyProperties> queueFamilies;
         uint32_t apiVersion = 0;
         uint32_t driverVersion = 0;
         PropertyChain properties;
@@ -177,52 +188,146 @@ public:
         void Destroy(vk::Device device);
     };
 
+    using Options = CoreOptions;
+
     // Directory of the SPIR-V shader files; set by the driver, read by the sorter.
     static inline std::filesystem::path ShaderPath;
 
-    // Lets software (Cpu) devices through selection, ranked below every GPU, and
-    // accepts a device whose only transfer-capable family is its compute family
-    // (one queue then serves both). For tests on a software device only; the
-    // benchmark never sets it. Read by GetPhysicalDevices.
-    static inline bool AllowCpuDevices = false;
-
-    bool pipelinesReady = false;
-    bool vulkanReady = false;
-    vk::Instance instance;
-    PhysicalDeviceInfo selectedPhysicalDevice;
-    DeviceInfo selectedDevice;
-    std::vector<PhysicalDeviceInfo> physicalDevices;  // accepted devices, best first
-    std::vector<DeviceInfo> devices;                  // index-aligned with physicalDevices
-    std::string name;
-    uint32_t maxStorageBuffers = 8;
-    DescriptorSetInfo descriptorSets;
-    std::vector<vk::ShaderModule> shaderModules;
-    std::vector<vk::Pipeline> pipelines;
-    vk::PipelineLayout pipelineLayout;
-    PFN_vkGetInstanceProcAddr getInstanceProcAddr = nullptr;
-    void* libraryHandle = nullptr;
-    uint32_t instanceVersion = 0;
-
-    // Runs BaseInit. A soft failure (no usable device, ...) leaves an object
-    // with vulkanReady false. Throws std::runtime_error "Failed to load vulkan
-    // library!" when no loader library opens, and the bindings' vk::SystemError
-    // when a Vulkan call fails; before any throw leaves, everything created so
-    // far is released, so a caller may catch and go on without a GPU.
-    explicit QVCore(const std::string& name);
+    // Runs the start-up: loader, instance, device ranking, logical device 0,
+    // printing each step's report lines. A soft failure (no usable device, ...)
+    // leaves an object that is not VulkanReady, with Failure() saying why.
+    // Throws std::runtime_error "Failed to load vulkan library!" when no loader
+    // library opens, and the bindings' vk::SystemError when a Vulkan call
+    // fails; before any throw leaves, everything created so far is released,
+    // so a caller may catch and go on without a GPU.
+    explicit QVCore(const std::string& name, const Options& options = {});
     // Releases every Vulkan object the core or a derived class created and
     // closes the loader library, then empties the dispatch table.
     virtual ~QVCore();
     QVCore(const QVCore&) = delete;
     QVCore& operator=(const QVCore&) = delete;
 
-    // Loader, instance, device ranking, logical device 0; prints each step.
-    // True when the core is ready (vulkanReady).
-    bool BaseInit();
     // Builds the client's descriptor sets, pipeline layout and pipelines through
-    // the three virtual operations, in that order, stopping at the first false.
-    // False at once, silently, when BaseInit did not succeed.
+    // the three virtual operations, in that order, stopping at the first false
+    // (Failure() then says why, where the client said so). False at once,
+    // silently, when the start-up did not succeed.
     bool Init();
 
+    // The lines saying why the start-up or Init stopped, each ending in a line
+    // break; empty while nothing failed. They are no part of the printed
+    // report: the caller prints them where the report stops.
+    const std::string& Failure() const { return failure; }
+
+    // The start-up succeeded: device 0 is selected and has its logical device.
+    bool VulkanReady() const { return vulkanReady; }
+    // Init succeeded.
+    bool PipelinesReady() const { return pipelinesReady; }
+    vk::Instance Instance() const { return instance; }
+    uint32_t InstanceVersion() const { return instanceVersion; }
+    // The loader library is held open.
+    bool LibraryLoaded() const { return libraryHandle != nullptr; }
+    // Accepted devices, best first; index-aligned with Devices().
+    const std::vector<PhysicalDeviceInfo>& PhysicalDevices() const { return physicalDevices; }
+    const std::vector<DeviceInfo>& Devices() const { return devices; }
+    // Device 0 once VulkanReady; empty records before.
+    const PhysicalDeviceInfo& SelectedPhysicalDevice() const { return selectedPhysicalDevice; }
+    const DeviceInfo& SelectedDevice() const { return selectedDevice; }
+    // Storage buffers in the client's variable-size binding.
+    uint32_t MaxStorageBuffers() const { return maxStorageBuffers; }
+    // What the client built in Init; the core destroys them.
+    const std::vector<vk::ShaderModule>& ShaderModules() const { return shaderModules; }
+    const std::vector<vk::Pipeline>& Pipelines() const { return pipelines; }
+
+    // Lowers the selected device's largest allocation for one buffer to `bytes`
+    // (never raises it); buffer groups split at the new limit.
+    void LimitAllocation(uint64_t bytes);
+
+    // Stable ranking: discrete GPUs, then integrated GPUs, then (only present
+    // with allowCpuDevices) software devices; within a type, more heap memory first.
+    static void RankPhysicalDevices(std::vector<PhysicalDeviceInfo>& list);
+
+    // Lowest memory type of device `index` allowed for `buffer` with every flag
+    // of `required`. Throws std::runtime_error when there is none.
+    uint32_t SelectMemory(unsigned int index, const vk::Buffer& buffer, vk::MemoryPropertyFlags required) const;
+    // Allocates memory for `buffer` of type memoryType with `flags`; not bound.
+    // The caller owns the result.
+    vk::DeviceMemory AllocMemory(unsigned int index, const vk::Buffer& buffer, unsigned int memoryType,
+                                 vk::MemoryAllocateFlags flags) const;
+    // Appends ceil(count / (maxAllocation / elementSize)) bound buffers for
+    // `count` elements to `group`, all full but the last. Sets elementSize even
+    // for count 0. Throws std::invalid_argument when elementSize is 0 or larger
+    // than the device's maxAllocation. Buffers completed before a throw stay in
+    // the group (Clear releases them); a half-made buffer is released at once.
+    void CreateBufferGroup(unsigned int index, unsigned long count, unsigned int elementSize, BufferGroup& group,
+                           vk::BufferUsageFlags usage, vk::MemoryPropertyFlags properties,
+                           vk::MemoryAllocateFlags allocateFlags) const;
+
+    // Synchronous staged copies on the transfer queue of device `index`: when
+    // they return the bytes are in place. target/source need TRANSFER_DST /
+    // TRANSFER_SRC usage. Size 0 does nothing. The staging buffer, its memory
+    // and the fence are released on every exit, also when a call throws. Not
+    // reentrant: they share the device's one transfer command buffer.
+    void CopyDataToBuffer(unsigned int index, unsigned long size, const void* source, vk::Buffer target,
+                          unsigned long targetOffset) const;
+    // The copy out of the staging memory runs on one thread per piece of at most
+    // 25 MiB (ReadBackBoundaries), all joined before the call returns.
+    void CopyDataFromBuffer(unsigned int index, unsigned long size, void* target, vk::Buffer source,
+                            unsigned long sourceOffset) const;
+    // Host bytes [0, byteCount) to or from the group's buffers in order, each
+    // buffer from its offset 0; stops at byteCount or at the group's end.
+    void CopyDataToBufferGroup(unsigned int index, unsigned long byteCount, const void* source,
+                               const BufferGroup& group) const;
+    void CopyDataFromBufferGroup(unsigned int index, unsigned long byteCount, void* target,
+                                 const BufferGroup& group) const;
+
+    // A shader module from a SPIR-V file, or why there is none.
+    struct LoadedShader {
+        vk::ShaderModule module;  // null when the file does not open or is not SPIR-V
+        // For a file that is not SPIR-V, the line that says so; empty otherwise.
+        std::string problem;
+    };
+    // Loads the SPIR-V file at `path`. Prints "Load Shader: <path>" before
+    // creating the module. The caller owns the module (normally by handing it
+    // to AdoptShaderModule).
+    LoadedShader LoadShader(vk::Device device, const char* path, vk::ShaderModuleCreateFlags flags) const;
+
+protected:
+    // Overridden by the client; the core's versions do nothing and return true.
+    virtual bool CreateDescriptorSets();
+    virtual bool CreatePipelineLayout();
+    virtual bool CreatePipelines();
+
+    // Adds `line` (without its line break) to Failure(); returns false, for
+    // `return Fail(...)` from a step.
+    bool Fail(const std::string& line);
+
+    // The client's descriptor bundle; the core destroys its objects.
+    DescriptorSetInfo& DescriptorSets() { return descriptorSets; }
+    vk::PipelineLayout PipelineLayout() const { return pipelineLayout; }
+    // The core takes over `layout`, replacing (and destroying) an earlier one.
+    void AdoptPipelineLayout(vk::PipelineLayout layout);
+    // The core takes over `module` (null is kept as it is, and skipped).
+    void AdoptShaderModule(vk::ShaderModule module);
+    void AdoptPipeline(vk::Pipeline pipeline);
+    void DestroyPipelines();
+    // Resets the selected device's compute pool and replaces its command buffer
+    // with a new one, which it returns; the previous buffer is freed, so that a
+    // long run does not pile up one command buffer per submission.
+    vk::CommandBuffer RenewComputeCommandBuffer();
+
+    // Creates the logical device of physicalDevices[index] (index clamped to the
+    // list) with one compute and one transfer queue, then its command resources.
+    // Prints a line and returns true when the device exists already; false
+    // with Failure() saying why when there is no physical device.
+    bool CreateDevice(unsigned int index);
+    // One pool (transient, resettable buffers) and one primary buffer per
+    // family; false with Failure() saying why when device `index` is missing.
+    bool CreateCommandResources(unsigned int index);
+
+private:
+    // The start-up steps of the constructor, each printing its report lines
+    // and failing through Fail. True when the core is ready (vulkanReady).
+    bool BaseInit();
     // Opens the loader ("libvulkan.so", then "libvulkan.so.1") and fills the
     // dispatch table's global entry points. Throws std::runtime_error when
     // neither opens or it lacks vkGetInstanceProcAddr.
@@ -232,71 +337,31 @@ public:
     bool CreateInstance();
     // Reports, checks and ranks every physical device; false when none is usable.
     bool GetPhysicalDevices();
-    // Lowest family with a compute queue, preferring one without graphics.
-    bool GetComputeQueueFamilyId(vk::PhysicalDevice& physicalDevice, uint32_t& family);
-    // Lowest family other than computeFamily with a transfer queue, preferring
-    // one without graphics.
-    bool GetTransferQueueFamilyId(vk::PhysicalDevice& physicalDevice, uint32_t& family, uint32_t computeFamily);
-    // Stable ranking: discrete GPUs, then integrated GPUs, then (only present
-    // with AllowCpuDevices) software devices; within a type, more heap memory first.
-    static void RankPhysicalDevices(std::vector<PhysicalDeviceInfo>& list);
-
-    // Creates the logical device of physicalDevices[index] (index clamped to the
-    // list) with one compute and one transfer queue, then its command resources.
-    bool CreateDevice(unsigned int index);
-    // One pool (transient, resettable buffers) and one primary buffer per family.
-    bool CreateCommandResources(unsigned int index);
-
-    // Lowest memory type of device `index` allowed for `buffer` with every flag
-    // of `required`. Throws std::runtime_error when there is none.
-    uint32_t SelectMemory(unsigned int index, const vk::Buffer& buffer, vk::MemoryPropertyFlags required);
-    // Allocates memory for `buffer` of type memoryType with `flags`; not bound.
-    // The caller owns the result.
-    vk::DeviceMemory AllocMemory(unsigned int index, const vk::Buffer& buffer, unsigned int memoryType,
-                                 vk::MemoryAllocateFlags flags);
-    // Appends ceil(count / (maxAllocation / elementSize)) bound buffers for
-    // `count` elements to `group`, all full but the last. Sets elementSize even
-    // for count 0. Throws std::invalid_argument when elementSize is 0 or larger
-    // than the device's maxAllocation. Buffers completed before a throw stay in
-    // the group (Clear releases them); a half-made buffer is released at once.
-    void CreateBufferGroup(unsigned int index, unsigned long count, unsigned int elementSize, BufferGroup& group,
-                           vk::BufferUsageFlags usage, vk::MemoryPropertyFlags properties,
-                           vk::MemoryAllocateFlags allocateFlags);
-
-    // Synchronous staged copies on the transfer queue of device `index`: when
-    // they return the bytes are in place. target/source need TRANSFER_DST /
-    // TRANSFER_SRC usage. Size 0 does nothing. The staging buffer, its memory
-    // and the fence are released on every exit, also when a call throws. Not
-    // reentrant: they share the device's one transfer command buffer.
-    void CopyDataToBuffer(unsigned int index, unsigned long size, const void* source, vk::Buffer target,
-                          unsigned long targetOffset);
-    // The copy out of the staging memory runs on one thread per piece of at most
-    // 25 MiB (ReadBackBoundaries), all joined before the call returns.
-    void CopyDataFromBuffer(unsigned int index, unsigned long size, void* target, vk::Buffer source,
-                            unsigned long sourceOffset);
-    // Host bytes [0, byteCount) to or from the group's buffers in order, each
-    // buffer from its offset 0; stops at byteCount or at the group's end.
-    void CopyDataToBufferGroup(unsigned int index, unsigned long byteCount, const void* source,
-                               const BufferGroup& group);
-    void CopyDataFromBufferGroup(unsigned int index, unsigned long byteCount, void* target,
-                                 const BufferGroup& group);
-
-    // A shader module from the SPIR-V file at `path`, or a null handle when the
-    // file does not open (silently) or is not SPIR-V (one line). Prints
-    // "Load Shader: <path>" before creating the module. The caller owns it
-    // (normally by appending it to shaderModules).
-    vk::ShaderModule LoadShader(vk::Device device, const char* path, vk::ShaderModuleCreateFlags flags);
-
-protected:
-    // Overridden by the client; the core's versions do nothing and return true.
-    virtual bool CreateDescriptorSets();
-    virtual bool CreatePipelineLayout();
-    virtual bool CreatePipelines();
-
-private:
+    // Examines one device stage by stage (DeviceExamination.h), printing each
+    // stage's report lines and, at the first need it misses, the line that
+    // skips it. True when it meets every need; `info` is then complete.
+    bool AcceptPhysicalDevice(vk::PhysicalDevice handle, PhysicalDeviceInfo& info) const;
     // Destructor body; also run when BaseInit throws out of the constructor.
     void Release() noexcept;
-    bool AcceptPhysicalDevice(vk::PhysicalDevice handle, PhysicalDeviceInfo& info);
+
+    Options options;
+    std::string name;
+    std::string failure;
+    bool pipelinesReady = false;
+    bool vulkanReady = false;
+    PFN_vkGetInstanceProcAddr getInstanceProcAddr = nullptr;
+    void* libraryHandle = nullptr;
+    uint32_t instanceVersion = 0;
+    vk::Instance instance;
+    std::vector<PhysicalDeviceInfo> physicalDevices;  // accepted devices, best first
+    std::vector<DeviceInfo> devices;                  // index-aligned with physicalDevices
+    PhysicalDeviceInfo selectedPhysicalDevice;        // a copy of physicalDevices[0] once ready
+    DeviceInfo selectedDevice;                        // a copy of devices[0] once ready
+    uint32_t maxStorageBuffers = SORT_KEY_BUFFERS;
+    DescriptorSetInfo descriptorSets;
+    std::vector<vk::ShaderModule> shaderModules;
+    std::vector<vk::Pipeline> pipelines;
+    vk::PipelineLayout pipelineLayout;
 };
 
 }  // namespace QVEvalCore

@@ -1,7 +1,5 @@
 #include "gpu/QVRadixSort.h"
 
-#include "gpu/OwnedHandle.h"
-
 #include <algorithm>
 #include <array>
 #include <cstdio>
@@ -11,6 +9,7 @@
 #include <limits>
 #include <stdexcept>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 namespace QVEvalCore {
@@ -19,7 +18,7 @@ namespace {
 
 const char* const CountingFile = "sort_counting.comp.spv";
 const char* const PartitionFile = "sort_partition.comp.spv";
-// Scattering comes in two builds; QVRadixSort::ranksWithBallots says which.
+// Scattering comes in two builds; QVRadixSort::RanksWithBallots says which.
 const char* const BallotScatteringFile = "sort_scattering.comp.spv";
 const char* const MaskScatteringFile = "sort_scattering_masks.comp.spv";
 
@@ -50,32 +49,35 @@ static_assert(QVCore::SortNeeds::SharedMemoryBytes <= QVRadixSort::BallotRanking
 // Indices and digit counters are 32-bit, as in the CPU sort.
 constexpr uint64_t MaxRecords = std::numeric_limits<uint32_t>::max();
 
-}  // namespace
-
-QVRadixSort::QVRadixSort() : QVCore("QVRadixSort")
+// The full compute/transfer/host memory barrier recorded after each dispatch.
+void RecordBarrier(vk::CommandBuffer commandBuffer)
 {
-    if (vulkanReady) {
-        LimitAllocationToBindableRange();
-    }
+    const vk::MemoryBarrier barrier(BarrierWrites, BarrierReads);
+    commandBuffer.pipelineBarrier(BarrierStages, BarrierStages, {}, barrier, {}, {});
 }
 
-void QVRadixSort::LimitAllocationToBindableRange()
+}  // namespace
+
+QVRadixSort::QVRadixSort(const Options& options)
+    : QVCore("QVRadixSort", options.core), allowBallotRanking(options.allowBallotRanking)
 {
+    if (!VulkanReady()) {
+        return;
+    }
     // A key buffer is bound whole as a storage buffer, so it may not exceed
     // maxStorageBufferRange (128 MiB on some devices, 4 GiB - 1 on others).
     // A multiple of BufferSizeGranule keeps the core's round-up of buffer sizes
     // to nonCoherentAtomSize inside the range and every key and index split
     // on the same byte boundary.
-    uint64_t limit = std::min<uint64_t>(selectedPhysicalDevice.maxAllocation,
-                                        selectedPhysicalDevice.limits.maxStorageBufferRange);
+    const PhysicalDeviceInfo& device = SelectedPhysicalDevice();
+    uint64_t limit = std::min<uint64_t>(device.maxAllocation, device.limits.maxStorageBufferRange);
     limit -= limit % BufferSizeGranule;
-    selectedPhysicalDevice.maxAllocation = limit;
-    physicalDevices.at(0).maxAllocation = limit;
+    LimitAllocation(limit);
 }
 
 QVRadixSort::~QVRadixSort()
 {
-    const vk::Device device = selectedDevice.device;
+    const vk::Device device = SelectedDevice().device;
     if (!device) {
         return;
     }
@@ -90,25 +92,33 @@ QVRadixSort::~QVRadixSort()
     for (BufferGroup* group : {&keyGroup, &scratchGroup, &indexGroupA, &indexGroupB}) {
         group->Clear(device);
     }
-    if (queryPool) {
-        device.destroyQueryPool(queryPool);
-        queryPool = nullptr;
-    }
-    if (fence) {
-        device.destroyFence(fence);
-        fence = nullptr;
-    }
+}
+
+QVRadixSort::Layout QVRadixSort::LatestLayout() const
+{
+    Layout layout;
+    layout.large = large != 0;
+    layout.firstPass = firstPass;
+    layout.endPass = endPass;
+    layout.keyBuffers = keyGroup.buffers.size();
+    layout.indexBuffersA = indexGroupA.buffers.size();
+    layout.indexBuffersB = indexGroupB.buffers.size();
+    std::copy(std::begin(blockData), std::end(blockData), layout.block.begin());
+    layout.scratch = scratchGroup.buffers.empty() ? vk::Buffer() : scratchGroup.buffers.front();
+    layout.scratchBuffers = scratchGroup.buffers.size();
+    layout.scratchSize = scratchSize;
+    layout.countRegion = countRegion;
+    layout.offsetRegion = offsetRegion;
+    layout.addressRegion = addressRegion;
+    layout.queryPool = queryPool.get();
+    layout.queryCount = queryCount;
+    return layout;
 }
 
 std::string QVRadixSort::TypeName(int32_t code)
 {
-    switch (code) {
-    case TypeBIGFLOAT: return "BIGFLOAT";
-    case TypeBIGINT: return "BIGINT";
-    case TypeFLOAT: return "FLOAT";
-    case TypeINT: return "INT";
-    default: return "NONE";
-    }
+    const AppCore::DataTypeFacts* facts = AppCore::FactsOfGpuCode(code);
+    return facts == nullptr ? "NONE" : facts->name;
 }
 
 uint64_t QVRadixSort::KeyBuffersFor(uint64_t n, uint64_t bytesPerKey, uint64_t maxAllocation)
@@ -122,8 +132,10 @@ uint64_t QVRadixSort::KeyBuffersFor(uint64_t n, uint64_t bytesPerKey, uint64_t m
 
 bool QVRadixSort::CreateDescriptorSets()
 {
-    const vk::Device device = selectedDevice.device;
+    const vk::Device device = SelectedDevice().device;
     const vk::ShaderStageFlags stage = vk::ShaderStageFlagBits::eCompute;
+    const uint32_t maxStorageBuffers = MaxStorageBuffers();
+    DescriptorSetInfo& descriptorSets = DescriptorSets();
 
     descriptorSets.CreateLayout(device, {{0, vk::DescriptorType::eStorageBuffer, maxStorageBuffers, stage}},
                                 {vk::DescriptorBindingFlagBits::eVariableDescriptorCount}, {});
@@ -144,8 +156,8 @@ bool QVRadixSort::CreateDescriptorSets()
 bool QVRadixSort::CreatePipelineLayout()
 {
     const vk::PushConstantRange pushConstants(vk::ShaderStageFlagBits::eCompute, 0, PushConstantBytes);
-    pipelineLayout = selectedDevice.device.createPipelineLayout(
-        vk::PipelineLayoutCreateInfo({}, descriptorSets.layouts, pushConstants));
+    AdoptPipelineLayout(SelectedDevice().device.createPipelineLayout(
+        vk::PipelineLayoutCreateInfo({}, DescriptorSets().layouts, pushConstants)));
     return true;
 }
 
@@ -159,27 +171,29 @@ bool QVRadixSort::CanRankWithBallots(const vk::PhysicalDeviceSubgroupProperties&
 
 bool QVRadixSort::CreatePipelines()
 {
-    const char* vendor =
-        selectedPhysicalDevice.driverID == vk::DriverId::eNvidiaProprietary ? "NVIDIA" : "AMD";
+    const PhysicalDeviceInfo& physical = SelectedPhysicalDevice();
+    const char* vendor = physical.driverID == vk::DriverId::eNvidiaProprietary ? "NVIDIA" : "AMD";
     const std::filesystem::path directory = ShaderPath / vendor / "NUMERIC";
-    const auto properties = selectedPhysicalDevice.physicalDevice
-                                .getProperties2<vk::PhysicalDeviceProperties2, vk::PhysicalDeviceSubgroupProperties>();
-    ranksWithBallots = allowBallotRanking && CanRankWithBallots(properties.get<vk::PhysicalDeviceSubgroupProperties>(),
-                                                                selectedPhysicalDevice.limits);
+    const auto properties =
+        physical.physicalDevice.getProperties2<vk::PhysicalDeviceProperties2, vk::PhysicalDeviceSubgroupProperties>();
+    ranksWithBallots = allowBallotRanking &&
+                       CanRankWithBallots(properties.get<vk::PhysicalDeviceSubgroupProperties>(), physical.limits);
     for (const char* file :
          {CountingFile, PartitionFile, ranksWithBallots ? BallotScatteringFile : MaskScatteringFile}) {
         const std::filesystem::path path = directory / file;
         std::error_code error;  // an unreadable directory counts as a missing file
         const std::filesystem::file_type type = std::filesystem::status(path, error).type();
         if (type == std::filesystem::file_type::not_found || type == std::filesystem::file_type::none) {
-            std::cout << "Invalid shader path: " << path.string() << '\n';
-            return false;
+            return Fail("Invalid shader path: " + path.string());
         }
-        shaderModules.push_back(LoadShader(selectedDevice.device, path.c_str(), {}));
-        if (!shaderModules.back()) {
+        const LoadedShader loaded = LoadShader(SelectedDevice().device, path.c_str(), {});
+        AdoptShaderModule(loaded.module);
+        if (!loaded.module) {
             // A pipeline made from a null module would fail only at sort time.
-            std::cout << "Could not load shader: " << path.string() << '\n';
-            return false;
+            if (!loaded.problem.empty()) {
+                Fail(loaded.problem);
+            }
+            return Fail("Could not load shader: " + path.string());
         }
     }
     return true;
@@ -190,54 +204,61 @@ void QVRadixSort::UpdatePipelines()
     if (large == builtLarge && dataType == builtType) {
         return;
     }
-    const vk::Device device = selectedDevice.device;
-    for (vk::Pipeline pipeline : pipelines) {
-        device.destroyPipeline(pipeline);
-    }
-    pipelines.clear();
+    const vk::Device device = SelectedDevice().device;
+    DestroyPipelines();
 
     const std::array<vk::SpecializationMapEntry, 4> entries = {
-        vk::SpecializationMapEntry(0, 0, 4), vk::SpecializationMapEntry(1, 4, 4),
-        vk::SpecializationMapEntry(2, 8, 4), vk::SpecializationMapEntry(3, 12, 4)};
+        vk::SpecializationMapEntry(SORT_SPEC_LARGE, 0, 4), vk::SpecializationMapEntry(SORT_SPEC_DATA_TYPE, 4, 4),
+        vk::SpecializationMapEntry(SORT_SPEC_WORKGROUP_COUNT, 8, 4),
+        vk::SpecializationMapEntry(SORT_SPEC_DIGIT_BITS, 12, 4)};
     const std::array<uint32_t, 4> constants = {large, static_cast<uint32_t>(dataType), workgroupCount, DigitBits};
     const vk::SpecializationInfo specialization(static_cast<uint32_t>(entries.size()), entries.data(),
                                                 sizeof(constants), constants.data());
-    pipelines.reserve(shaderModules.size());
-    for (vk::ShaderModule module : shaderModules) {
+    for (vk::ShaderModule module : ShaderModules()) {
         const vk::ComputePipelineCreateInfo createInfo(
             {}, vk::PipelineShaderStageCreateInfo({}, vk::ShaderStageFlagBits::eCompute, module, "main", &specialization),
-            pipelineLayout);
-        pipelines.push_back(device.createComputePipeline(nullptr, createInfo).value);
+            PipelineLayout());
+        AdoptPipeline(device.createComputePipeline(nullptr, createInfo).value);
     }
     builtLarge = large;
     builtType = dataType;
-    std::cout << "Created Pipeline for " << TypeName(dataType) << (large == 1 ? ", LARGE" : "") << '\n';
+    progress += "Created Pipeline for " + TypeName(dataType) + (large == 1 ? ", LARGE" : "") + '\n';
 }
+
+namespace {
+
+template <typename Element>
+constexpr const AppCore::DataTypeFacts& FactsFor()
+{
+    return AppCore::FactsOf(AppCore::DataTypeOf<Element>());
+}
+
+}  // namespace
 
 void QVRadixSort::Sort(const int32_t* keyData, unsigned long n, uint32_t* indexData, bool init)
 {
-    SortKeys(keyData, n, indexData, init, TypeINT, 4);
+    SortKeys(keyData, n, indexData, init, FactsFor<int32_t>().gpuCode, FactsFor<int32_t>().keyBytes);
 }
 
 void QVRadixSort::Sort(const float* keyData, unsigned long n, uint32_t* indexData, bool init)
 {
-    SortKeys(keyData, n, indexData, init, TypeFLOAT, 4);
+    SortKeys(keyData, n, indexData, init, FactsFor<float>().gpuCode, FactsFor<float>().keyBytes);
 }
 
 void QVRadixSort::Sort(const int64_t* keyData, unsigned long n, uint32_t* indexData, bool init)
 {
-    SortKeys(keyData, n, indexData, init, TypeBIGINT, 8);
+    SortKeys(keyData, n, indexData, init, FactsFor<int64_t>().gpuCode, FactsFor<int64_t>().keyBytes);
 }
 
 void QVRadixSort::Sort(const double* keyData, unsigned long n, uint32_t* indexData, bool init)
 {
-    SortKeys(keyData, n, indexData, init, TypeBIGFLOAT, 8);
+    SortKeys(keyData, n, indexData, init, FactsFor<double>().gpuCode, FactsFor<double>().keyBytes);
 }
 
 void QVRadixSort::SortKeys(const void* keyData, unsigned long n, uint32_t* indexData, bool init, int32_t type,
                            uint32_t bytesPerKey)
 {
-    if (!pipelinesReady) {
+    if (!PipelinesReady()) {
         throw std::runtime_error("GPU sort: the GPU sorter is not initialised");
     }
     if (submitted) {
@@ -247,7 +268,8 @@ void QVRadixSort::SortKeys(const void* keyData, unsigned long n, uint32_t* index
         throw std::runtime_error("GPU sort of " + std::to_string(n) + " keys: at most " +
                                  std::to_string(MaxRecords) + " keys fit 32-bit indices");
     }
-    const uint64_t maxAllocation = selectedPhysicalDevice.maxAllocation;
+    const uint64_t maxAllocation = SelectedPhysicalDevice().maxAllocation;
+    const uint32_t maxStorageBuffers = MaxStorageBuffers();
     const uint64_t keyBuffers = KeyBuffersFor(n, bytesPerKey, maxAllocation);
     if (keyBuffers > maxStorageBuffers) {
         throw std::runtime_error("GPU sort of " + std::to_string(n) + " " + TypeName(type) + " keys: needs more than " +
@@ -307,11 +329,12 @@ void QVRadixSort::SubmitPasses()
 
 void QVRadixSort::UpdateStorageBuffers()
 {
-    const vk::Device device = selectedDevice.device;
-    const vk::PhysicalDeviceLimits& limits = selectedPhysicalDevice.limits;
+    const vk::Device device = SelectedDevice().device;
+    const vk::PhysicalDeviceLimits& limits = SelectedPhysicalDevice().limits;
     if (scratchSize == 0) {
-        const uint64_t counters = RoundUp(uint64_t{workgroupCount + 1} * 256 * 4, limits.minStorageBufferOffsetAlignment);
-        const uint64_t table = RoundUp(uint64_t{maxStorageBuffers} * 2 * 8, limits.nonCoherentAtomSize);
+        const uint64_t counters =
+            RoundUp(uint64_t{workgroupCount + 1} * SORT_RADIX * 4, limits.minStorageBufferOffsetAlignment);
+        const uint64_t table = RoundUp(uint64_t{MaxStorageBuffers()} * 2 * 8, limits.nonCoherentAtomSize);
         countRegion = {0, counters};
         offsetRegion = {counters, counters};
         addressRegion = {2 * counters, table};
@@ -343,15 +366,17 @@ void QVRadixSort::UpdateStorageBuffers()
     }
 
     if (queryCount == 0) {
-        queryPool = device.createQueryPool(vk::QueryPoolCreateInfo({}, vk::QueryType::eTimestamp, QueryCapacity));
+        queryPool =
+            Own(device, device.createQueryPool(vk::QueryPoolCreateInfo({}, vk::QueryType::eTimestamp, QueryCapacity)));
         queryCount = QueryCapacity;
     }
-    std::cout << "Updated Storage Buffers\n";
+    progress += "Updated Storage Buffers\n";
 }
 
 void QVRadixSort::UpdateDescriptorSets()
 {
-    const vk::Device device = selectedDevice.device;
+    const vk::Device device = SelectedDevice().device;
+    const uint32_t maxStorageBuffers = MaxStorageBuffers();
     const vk::Buffer scratch = scratchGroup.buffers.at(0);
 
     std::vector<uint64_t> table(addressRegion.size / 8, 0);
@@ -371,8 +396,8 @@ void QVRadixSort::UpdateDescriptorSets()
     const vk::DescriptorBufferInfo countInfo(scratch, countRegion.offset, countRegion.size);
     const vk::DescriptorBufferInfo offsetInfo(scratch, offsetRegion.offset, offsetRegion.size);
     const vk::DescriptorBufferInfo addressInfo(scratch, addressRegion.offset, addressRegion.size);
-    const vk::DescriptorSet set0 = descriptorSets.sets.at(0);
-    const vk::DescriptorSet set1 = descriptorSets.sets.at(1);
+    const vk::DescriptorSet set0 = DescriptorSets().sets.at(0);
+    const vk::DescriptorSet set1 = DescriptorSets().sets.at(1);
     const std::array<vk::WriteDescriptorSet, 4> writes = {
         vk::WriteDescriptorSet(set0, 0, 0, vk::DescriptorType::eStorageBuffer, {}, keyInfos),
         vk::WriteDescriptorSet(set1, 0, 0, vk::DescriptorType::eStorageBuffer, {}, countInfo),
@@ -383,96 +408,85 @@ void QVRadixSort::UpdateDescriptorSets()
     blockData[0] = static_cast<uint32_t>(recordCount);
     blockData[1] = keyGroup.elementCounts.at(0);
     blockData[2] = static_cast<uint32_t>(uint64_t{keyGroup.elementCounts.at(0)} * keyBytes);
+    static_assert(sizeof(blockData) == BlockBytes);
     const vk::WriteDescriptorSetInlineUniformBlockEXT blockWrite(BlockBytes, blockData);
     vk::WriteDescriptorSet write(set1, 3, 0, BlockBytes, vk::DescriptorType::eInlineUniformBlockEXT);
     write.pNext = &blockWrite;
     device.updateDescriptorSets(write, {});
-    std::cout << "Updated Descriptor Sets\n";
-}
-
-void QVRadixSort::commandBarrier(vk::CommandBuffer commandBuffer)
-{
-    const vk::MemoryBarrier barrier(BarrierWrites, BarrierReads);
-    commandBuffer.pipelineBarrier(BarrierStages, BarrierStages, {}, barrier, {}, {});
+    progress += "Updated Descriptor Sets\n";
 }
 
 void QVRadixSort::RecordCommandBuffer()
 {
-    const vk::Device device = selectedDevice.device;
-    const vk::CommandPool pool = selectedDevice.computeCommandPool;
-    device.resetCommandPool(pool);
-    // Resetting the pool keeps its buffers allocated; the replaced one is freed
-    // so that a long run does not pile up one command buffer per sort.
-    const vk::CommandBuffer previous = selectedDevice.computeCommandBuffer;
-    const vk::CommandBuffer commandBuffer =
-        device.allocateCommandBuffers(vk::CommandBufferAllocateInfo(pool, vk::CommandBufferLevel::ePrimary, 1)).at(0);
-    if (previous) {
-        device.freeCommandBuffers(pool, previous);
-    }
-    selectedDevice.computeCommandBuffer = commandBuffer;
-    if (!devices.empty() && devices[0].computeCommandPool == pool) {
-        devices[0].computeCommandBuffer = commandBuffer;
-    }
+    const vk::Device device = SelectedDevice().device;
+    const vk::CommandBuffer commandBuffer = RenewComputeCommandBuffer();
+    const vk::PipelineLayout pipelineLayout = PipelineLayout();
+    const std::vector<vk::Pipeline>& pipelines = Pipelines();
 
     commandBuffer.begin(vk::CommandBufferBeginInfo());
-    commandBuffer.resetQueryPool(queryPool, 0, queryCount);
-    commandBuffer.bindDescriptorSets(vk::PipelineBindPoint::eCompute, pipelineLayout, 0, descriptorSets.sets, {});
+    commandBuffer.resetQueryPool(*queryPool, 0, queryCount);
+    commandBuffer.bindDescriptorSets(vk::PipelineBindPoint::eCompute, pipelineLayout, 0, DescriptorSets().sets, {});
     const vk::PipelineStageFlagBits stage = vk::PipelineStageFlagBits::eComputeShader;
     for (uint32_t pass = firstPass; pass < endPass; ++pass) {
-        const std::array<uint32_t, 4> constants = {pass, pass >= passCount / 2 ? 1u : 0u, passCount,
-                                                   pass == firstPass && initIndices ? 1u : 0u};
+        const std::array<uint32_t, SORT_PUSH_CONSTANT_WORDS> constants = {
+            pass, pass >= passCount / 2 ? 1u : 0u, passCount, pass == firstPass && initIndices ? 1u : 0u};
+        static_assert(sizeof(constants) == PushConstantBytes);
         commandBuffer.pushConstants(pipelineLayout, vk::ShaderStageFlagBits::eCompute, 0, PushConstantBytes,
                                     constants.data());
-        commandBuffer.writeTimestamp(stage, queryPool, 4 * pass);
+        commandBuffer.writeTimestamp(stage, *queryPool, 4 * pass);
         commandBuffer.bindPipeline(vk::PipelineBindPoint::eCompute, pipelines.at(0));
         commandBuffer.dispatch(workgroupCount, 1, 1);
-        commandBarrier(commandBuffer);
-        commandBuffer.writeTimestamp(stage, queryPool, 4 * pass + 1);
+        RecordBarrier(commandBuffer);
+        commandBuffer.writeTimestamp(stage, *queryPool, 4 * pass + 1);
         commandBuffer.bindPipeline(vk::PipelineBindPoint::eCompute, pipelines.at(1));
         commandBuffer.dispatch(1, 1, 1);
-        commandBarrier(commandBuffer);
-        commandBuffer.writeTimestamp(stage, queryPool, 4 * pass + 2);
+        RecordBarrier(commandBuffer);
+        commandBuffer.writeTimestamp(stage, *queryPool, 4 * pass + 2);
         commandBuffer.bindPipeline(vk::PipelineBindPoint::eCompute, pipelines.at(2));
         commandBuffer.dispatch(workgroupCount, 1, 1);
-        commandBarrier(commandBuffer);
-        commandBuffer.writeTimestamp(stage, queryPool, 4 * pass + 3);
+        RecordBarrier(commandBuffer);
+        commandBuffer.writeTimestamp(stage, *queryPool, 4 * pass + 3);
     }
     commandBuffer.end();
 
-    const vk::Queue queue = device.getQueue(selectedPhysicalDevice.computeQueueFamily, 0);
-    Owned<vk::Fence> newFence = Own(device, device.createFence(vk::FenceCreateInfo()));
-    queue.submit(vk::SubmitInfo({}, {}, commandBuffer), *newFence);
-    fence = newFence.release();
+    const vk::Queue queue = device.getQueue(SelectedPhysicalDevice().computeQueueFamily, 0);
+    fence = Own(device, device.createFence(vk::FenceCreateInfo()));
+    queue.submit(vk::SubmitInfo({}, {}, commandBuffer), *fence);
     submitted = true;
-    std::cout << "Submitted Command Buffer\n";
+    progress += "Submitted Command Buffer\n";
 }
 
 void QVRadixSort::WaitToFinish()
 {
     if (!submitted) {
-        std::cout << "Nothing to wait for...\n";
+        progress += "Nothing to wait for...\n";
         return;
     }
-    std::cout << "Waiting for fence...\n";
-    const vk::Device device = selectedDevice.device;
+    progress += "Waiting for fence...\n";
+    const vk::Device device = SelectedDevice().device;
     // A timeout cannot happen without a time limit; the bindings let it through.
-    (void)device.waitForFences(fence, VK_TRUE, std::numeric_limits<uint64_t>::max());
-    device.destroyFence(fence);
-    fence = nullptr;
+    (void)device.waitForFences(*fence, VK_TRUE, std::numeric_limits<uint64_t>::max());
+    fence.reset();
     submitted = false;
 
     std::array<uint64_t, QueryCapacity> stamps{};
     // Unchecked on purpose: a stamp that is not available reads as 0.
-    (void)device.getQueryPoolResults(queryPool, 0, queryCount, sizeof(stamps), stamps.data(), sizeof(uint64_t),
+    (void)device.getQueryPoolResults(*queryPool, 0, queryCount, sizeof(stamps), stamps.data(), sizeof(uint64_t),
                                      vk::QueryResultFlagBits::e64);
     const uint64_t ticks = stamps.at(4 * endPass - 1) - stamps.at(0);
-    gpuTimeMs = static_cast<double>(ticks) * selectedPhysicalDevice.limits.timestampPeriod / 1000000.0;
+    gpuTimeMs = static_cast<double>(ticks) * SelectedPhysicalDevice().limits.timestampPeriod / 1000000.0;
     char line[64];
     std::snprintf(line, sizeof(line), "  > Total GPU Time:   %f ms", gpuTimeMs);
-    std::cout << line << '\n';
+    progress += line;
+    progress += '\n';
 
     CopyDataFromBufferGroup(0, 4 * recordCount, indices, indexGroupA);
-    std::cout << "Command Finished!\n";
+    progress += "Command Finished!\n";
+}
+
+std::string QVRadixSort::TakeProgress()
+{
+    return std::exchange(progress, std::string());
 }
 
 }  // namespace QVEvalCore

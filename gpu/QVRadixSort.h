@@ -13,33 +13,56 @@
 // any number of Sort + WaitToFinish pairs, each Sort followed by its
 // WaitToFinish before the next Sort. One thread; one sorter per process (the
 // core's dispatch table is global).
+//
+// Sorting writes nothing to the console: Sort, WaitToFinish and Execute note
+// their progress lines in a log that the caller takes (TakeProgress) and
+// prints when its timing is done.
 
+#include "gpu/OwnedHandle.h"
 #include "gpu/QVEvalCore.h"
+#include "support/DataTypes.h"
 
+#include <array>
 #include <cstdint>
 #include <string>
 
 namespace QVEvalCore {
 
+// How a sorter starts (QVRadixSort::Options).
+struct SorterOptions {
+    CoreOptions core;
+    // Scattering ranks equal digits with subgroup ballots, K keys per
+    // invocation, where the device can (QVRadixSort::CanRankWithBallots), or
+    // with shared bit masks, one key per invocation: slower, but it needs no
+    // subgroup operation and half the shared memory. False chooses the masks
+    // everywhere.
+    bool allowBallotRanking = true;
+};
+
 class QVRadixSort : public virtual QVCore {
 public:
-    // Data type codes, as the shaders' specialization constant takes them.
-    static constexpr int32_t TypeBIGFLOAT = 0;
-    static constexpr int32_t TypeBIGINT = 1;
-    static constexpr int32_t TypeFLOAT = 2;
-    static constexpr int32_t TypeINT = 3;
+    // Data type codes, as the shaders' specialization constant takes them: the
+    // program's table of data types holds them, the shaders' header restates
+    // them for GLSL, and a mismatch does not build.
+    static constexpr int32_t TypeBIGFLOAT = AppCore::FactsOf(AppCore::DataType::BIGFLOAT).gpuCode;
+    static constexpr int32_t TypeBIGINT = AppCore::FactsOf(AppCore::DataType::BIGINT).gpuCode;
+    static constexpr int32_t TypeFLOAT = AppCore::FactsOf(AppCore::DataType::FLOAT).gpuCode;
+    static constexpr int32_t TypeINT = AppCore::FactsOf(AppCore::DataType::INT).gpuCode;
+    static_assert(TypeBIGFLOAT == SORT_TYPE_BIGFLOAT && TypeBIGINT == SORT_TYPE_BIGINT &&
+                  TypeFLOAT == SORT_TYPE_FLOAT && TypeINT == SORT_TYPE_INT);
 
     // Counting and scattering workgroups per pass; the shaders cut [0, n) into
     // this many chunks and the counter tables have one row per workgroup. This
     // and the two sizes below are what device selection checks (SortNeeds).
     static constexpr uint32_t DefaultWorkgroupCount = SortNeeds::WorkgroupCount;
-    static constexpr uint32_t DigitBits = 8;
-    static constexpr uint32_t QueryCapacity = 32;  // 4 timestamps for each of 8 passes
+    static constexpr uint32_t DigitBits = SORT_DIGIT_BITS;
+    // 4 timestamps for each pass of a 64-bit key.
+    static constexpr uint32_t QueryCapacity = 4 * (64 / DigitBits);
     static constexpr uint32_t PushConstantBytes = SortNeeds::PushConstantBytes;
     static constexpr uint32_t BlockBytes = SortNeeds::InlineUniformBlockBytes;  // the inline uniform block
     // Shared memory of the scattering build that ranks with subgroup ballots:
-    // a position per digit and 32 rows of 128 packed digit counts.
-    static constexpr uint32_t BallotRankingSharedBytes = (256 + 32 * 128) * 4;
+    // a position per digit and rows of packed digit counts.
+    static constexpr uint32_t BallotRankingSharedBytes = SORT_BALLOT_SCRATCH_WORDS * 4;
     // Per-buffer limits are kept multiples of this: every key size, index size
     // and nonCoherentAtomSize (a power of two of at most 256) divides it.
     static constexpr uint64_t BufferSizeGranule = 256;
@@ -49,47 +72,36 @@ public:
         uint64_t size = 0;
     };
 
-    uint32_t builtLarge = 0;
-    int32_t builtType = -1;
-    uint32_t large = 0;
-    int32_t dataType = -1;
-    const void* keys = nullptr;      // caller's keys, not owned
-    uint32_t* indices = nullptr;     // caller's output, not owned
-    uint32_t workgroupCount = DefaultWorkgroupCount;
-    bool initIndices = true;
-    uint32_t keyBytes = 0;
-    uint32_t keyBits = 0;
-    uint64_t recordCount = 0;
-    uint32_t passCount = 0;
-    uint32_t firstPass = 0;
-    uint32_t endPass = 0;
-    uint32_t blockData[3] = {0, 0, 0};  // n, keys per key buffer, bytes per key buffer (mod 2^32)
-    ScratchRegion countRegion;
-    ScratchRegion offsetRegion;
-    ScratchRegion addressRegion;
-    uint64_t scratchSize = 0;           // 0: scratch buffer not laid out yet
-    BufferGroup keyGroup;
-    BufferGroup scratchGroup;
-    BufferGroup indexGroupA;
-    BufferGroup indexGroupB;
-    vk::QueryPool queryPool;
-    uint32_t queryCount = 0;
-    double gpuTimeMs = 0.0;             // GPU time of the latest sort, from timestamps
-    vk::Fence fence;
-    bool submitted = false;
-    // Scattering ranks equal digits with subgroup ballots, K keys per invocation
-    // (ranksWithBallots, chosen by CreatePipelines where CanRankWithBallots),
-    // or with shared bit masks, one key per invocation: slower, but it needs
-    // no subgroup operation and half the shared memory. Clearing
-    // allowBallotRanking before Init chooses the masks everywhere.
-    bool allowBallotRanking = true;
-    bool ranksWithBallots = false;
+    using Options = SorterOptions;
+
+    // How the latest sort is laid out on the device: what tests and the GPU
+    // benchmark inspect. Zeros and null handles before the first sort.
+    struct Layout {
+        bool large = false;  // the keys span several key buffers
+        // The passes recorded; pass p wrote timestamps 4p to 4p + 3.
+        uint32_t firstPass = 0;
+        uint32_t endPass = 0;
+        size_t keyBuffers = 0;
+        size_t indexBuffersA = 0;
+        size_t indexBuffersB = 0;
+        std::array<uint32_t, SORT_BLOCK_WORDS> block{};  // the inline uniform block
+        // The scratch buffer, laid out once at the first sort.
+        vk::Buffer scratch;
+        size_t scratchBuffers = 0;
+        uint64_t scratchSize = 0;
+        ScratchRegion countRegion;
+        ScratchRegion offsetRegion;
+        ScratchRegion addressRegion;
+        vk::QueryPool queryPool;
+        uint32_t queryCount = 0;
+    };
 
     // Starts the core under the name "QVRadixSort"; see QVCore's constructor
-    // for what it throws and prints. Then lowers the device's maxAllocation
-    // (selectedPhysicalDevice and physicalDevices[0]) to what a sort can bind:
-    // LimitAllocationToBindableRange.
-    QVRadixSort();
+    // for what it throws and prints. Then lowers the device's maxAllocation to
+    // what a sort can bind: the largest multiple of BufferSizeGranule within
+    // both the allocation limit and maxStorageBufferRange, so that every key
+    // buffer can be bound whole and key and index buffers split alike.
+    explicit QVRadixSort(const Options& options = {});
     // Waits for a pending submission, then releases the buffer groups, the
     // query pool and the fence; the core's destructor releases the rest.
     ~QVRadixSort() override;
@@ -109,31 +121,30 @@ public:
     void Sort(const int64_t* keys, unsigned long n, uint32_t* indices, bool initIndices);
     void Sort(const double* keys, unsigned long n, uint32_t* indices, bool initIndices);
 
-    // Blocks until the submitted sort is done, sets gpuTimeMs (first to last
+    // Blocks until the submitted sort is done, sets GpuTimeMs (first to last
     // timestamp) and copies the permutation into the caller's `indices`.
-    // Without a pending sort prints "Nothing to wait for..." and changes nothing.
+    // Without a pending sort notes "Nothing to wait for..." and changes nothing.
     void WaitToFinish();
 
     // Records and submits the latest sort again with all passes, re-uploading
     // the keys from the pointer the latest Sort was given (still the caller's).
     void Execute();
 
-    // Rebuilds the three pipelines when `large` or `dataType` differs from what
-    // they were built for; prints "Created Pipeline for <type>[, LARGE]".
-    void UpdatePipelines();
-    // Scratch buffer and query pool at the first sort; key and index groups anew.
-    void UpdateStorageBuffers();
-    // Address table, the storage-buffer descriptors and the inline block.
-    void UpdateDescriptorSets();
-    // Records all passes with their timestamps and submits them with `fence`.
-    void RecordCommandBuffer();
-    // The full compute/transfer/host memory barrier recorded after each dispatch.
-    void commandBarrier(vk::CommandBuffer commandBuffer);
+    // The progress lines noted since the last call, each ending in a line
+    // break, in order: "Created Pipeline for <type>[, LARGE]" when the
+    // pipelines are rebuilt, "Updated Storage Buffers", "Updated Descriptor
+    // Sets" and "Submitted Command Buffer" from a sort; "Waiting for fence...",
+    // "  > Total GPU Time:   <ms> ms" and "Command Finished!" from its wait.
+    // The log is emptied; it grows until taken.
+    std::string TakeProgress();
 
-    // Sets maxAllocation to the largest multiple of BufferSizeGranule within
-    // both the allocation limit and maxStorageBufferRange, so that every key
-    // buffer can be bound whole and key and index buffers split alike.
-    void LimitAllocationToBindableRange();
+    // A sort was submitted and not yet waited for.
+    bool Pending() const { return submitted; }
+    // GPU time of the latest finished sort, from its timestamps.
+    double GpuTimeMs() const { return gpuTimeMs; }
+    // Init chose the scattering build that ranks with subgroup ballots.
+    bool RanksWithBallots() const { return ranksWithBallots; }
+    Layout LatestLayout() const;
 
     // True when compute shaders have subgroup ballots and shuffles and the
     // device has BallotRankingSharedBytes of shared memory.
@@ -156,6 +167,53 @@ private:
     void SortKeys(const void* keyData, unsigned long n, uint32_t* indexData, bool init, int32_t type,
                   uint32_t bytesPerKey);
     void SubmitPasses();
+    // Rebuilds the three pipelines when `large` or `dataType` differs from what
+    // they were built for.
+    void UpdatePipelines();
+    // Scratch buffer and query pool at the first sort; key and index groups anew.
+    void UpdateStorageBuffers();
+    // Address table, the storage-buffer descriptors and the inline block.
+    void UpdateDescriptorSets();
+    // Records all passes with their timestamps and submits them with `fence`.
+    void RecordCommandBuffer();
+
+    const uint32_t workgroupCount = DefaultWorkgroupCount;
+    const bool allowBallotRanking;
+    bool ranksWithBallots = false;
+    // What the pipelines were built for.
+    uint32_t builtLarge = 0;
+    int32_t builtType = -1;
+
+    // The latest sort.
+    uint32_t large = 0;
+    int32_t dataType = -1;
+    const void* keys = nullptr;   // caller's keys, not owned
+    uint32_t* indices = nullptr;  // caller's output, not owned
+    bool initIndices = true;
+    uint32_t keyBytes = 0;
+    uint32_t keyBits = 0;
+    uint64_t recordCount = 0;
+    uint32_t passCount = 0;
+    uint32_t firstPass = 0;
+    uint32_t endPass = 0;
+    uint32_t blockData[SORT_BLOCK_WORDS] = {0, 0, 0};  // n, keys per key buffer, bytes per key buffer (mod 2^32)
+
+    ScratchRegion countRegion;
+    ScratchRegion offsetRegion;
+    ScratchRegion addressRegion;
+    uint64_t scratchSize = 0;  // 0: scratch buffer not laid out yet
+    BufferGroup keyGroup;
+    BufferGroup scratchGroup;
+    BufferGroup indexGroupA;
+    BufferGroup indexGroupB;
+
+    Owned<vk::QueryPool> queryPool;
+    uint32_t queryCount = 0;
+    double gpuTimeMs = 0.0;
+    Owned<vk::Fence> fence;
+    bool submitted = false;
+
+    std::string progress;  // lines noted since the last TakeProgress
 };
 
 }  // namespace QVEvalCore

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <iostream>
+#include <string>
 
 namespace QVEvalCore {
 
@@ -22,20 +23,20 @@ bool LooksLikeSpirv(const unsigned char* code, unsigned long size)
 
 }  // namespace
 
-vk::ShaderModule QVCore::LoadShader(vk::Device device, const char* path, vk::ShaderModuleCreateFlags flags)
+QVCore::LoadedShader QVCore::LoadShader(vk::Device device, const char* path, vk::ShaderModuleCreateFlags flags) const
 {
     AppCore::FileEngine file(true);
     if (!file.OpenFile(path, "r")) {
-        return nullptr;
+        return {};
     }
     const unsigned long size = file.FileSize();
     if (!LooksLikeSpirv(file.data, size)) {
-        std::cout << "Could not load shader " << path << ": not a SPIR-V module (" << size << " bytes)\n";
-        return nullptr;
+        return {nullptr, "Could not load shader " + std::string(path) + ": not a SPIR-V module (" +
+                             std::to_string(size) + " bytes)"};
     }
     const vk::ShaderModuleCreateInfo createInfo(flags, size, reinterpret_cast<const uint32_t*>(file.data));
     std::cout << "Load Shader: " << path << '\n';
-    return device.createShaderModule(createInfo);
+    return {device.createShaderModule(createInfo), {}};
 }
 
 }  // namespace QVEvalCore

@@ -23,10 +23,10 @@ namespace {
 // mapped; everything is released when it goes, on every exit of the transfer.
 class StagingBuffer {
 public:
-    StagingBuffer(QVCore& core, unsigned int index, unsigned long size, vk::BufferUsageFlags usage)
-        : device(core.devices.at(index).device)
+    StagingBuffer(const QVCore& core, unsigned int index, unsigned long size, vk::BufferUsageFlags usage)
+        : device(core.Devices().at(index).device)
     {
-        const vk::DeviceSize bytes = RoundUp(size, core.physicalDevices.at(index).limits.nonCoherentAtomSize);
+        const vk::DeviceSize bytes = RoundUp(size, core.PhysicalDevices().at(index).limits.nonCoherentAtomSize);
         buffer = Own(device, device.createBuffer(vk::BufferCreateInfo({}, bytes, usage, vk::SharingMode::eExclusive)));
         const uint32_t memoryType = core.SelectMemory(
             index, *buffer, vk::MemoryPropertyFlagBits::eHostVisible | vk::MemoryPropertyFlagBits::eHostCoherent);
@@ -65,16 +65,16 @@ private:
 // on queue 0 of the transfer family and waits for it. The fence is released on
 // every exit.
 template <typename Record>
-void SubmitTransfer(QVCore& core, unsigned int index, Record record)
+void SubmitTransfer(const QVCore& core, unsigned int index, Record record)
 {
-    const QVCore::DeviceInfo& device = core.devices.at(index);
+    const QVCore::DeviceInfo& device = core.Devices().at(index);
     device.device.resetCommandPool(device.transferCommandPool, {});
     device.transferCommandBuffer.begin(vk::CommandBufferBeginInfo(vk::CommandBufferUsageFlagBits::eOneTimeSubmit));
     record(device.transferCommandBuffer);
     device.transferCommandBuffer.end();
 
     const vk::UniqueFence fence = device.device.createFenceUnique({});
-    const vk::Queue queue = device.device.getQueue(core.physicalDevices.at(index).transferQueueFamily, 0);
+    const vk::Queue queue = device.device.getQueue(core.PhysicalDevices().at(index).transferQueueFamily, 0);
     queue.submit(vk::SubmitInfo(0, nullptr, nullptr, 1, &device.transferCommandBuffer), *fence);
     const vk::Result waited = device.device.waitForFences(*fence, VK_FALSE, std::numeric_limits<uint64_t>::max());
     if (waited == vk::Result::eTimeout) {
@@ -85,7 +85,7 @@ void SubmitTransfer(QVCore& core, unsigned int index, Record record)
 }  // namespace
 
 void QVCore::CopyDataToBuffer(unsigned int index, unsigned long size, const void* source, vk::Buffer target,
-                              unsigned long targetOffset)
+                              unsigned long targetOffset) const
 {
     if (size == 0) {
         return;
@@ -100,7 +100,7 @@ void QVCore::CopyDataToBuffer(unsigned int index, unsigned long size, const void
 }
 
 void QVCore::CopyDataFromBuffer(unsigned int index, unsigned long size, void* target, vk::Buffer source,
-                                unsigned long sourceOffset)
+                                unsigned long sourceOffset) const
 {
     if (size == 0) {
         return;
@@ -153,7 +153,7 @@ void ForEachGroupPiece(const QVCore::BufferGroup& group, unsigned long byteCount
 }  // namespace
 
 void QVCore::CopyDataToBufferGroup(unsigned int index, unsigned long byteCount, const void* source,
-                                   const BufferGroup& group)
+                                   const BufferGroup& group) const
 {
     const auto* bytes = static_cast<const unsigned char*>(source);
     ForEachGroupPiece(group, byteCount, [&](vk::Buffer buffer, unsigned long offset, unsigned long chunk) {
@@ -162,7 +162,7 @@ void QVCore::CopyDataToBufferGroup(unsigned int index, unsigned long byteCount, 
 }
 
 void QVCore::CopyDataFromBufferGroup(unsigned int index, unsigned long byteCount, void* target,
-                                     const BufferGroup& group)
+                                     const BufferGroup& group) const
 {
     auto* bytes = static_cast<unsigned char*>(target);
     ForEachGroupPiece(group, byteCount, [&](vk::Buffer buffer, unsigned long offset, unsigned long chunk) {

@@ -47,8 +47,7 @@ bool QVCore::CheckVulkanLibrary()
     dlclose(probe);
 
     if (libraryHandle == nullptr) {
-        std::cout << "Could not load Vulkan library!\n";
-        return false;
+        return Fail("Could not load Vulkan library!");
     }
     std::cout << "Loaded Vulkan Library\n";
     return true;
@@ -61,8 +60,7 @@ bool QVCore::CreateInstance()
     }
     // vkEnumerateInstanceVersion came with Vulkan 1.1: a loader without it is 1.0.
     if (getInstanceProcAddr(nullptr, "vkEnumerateInstanceVersion") == nullptr) {
-        std::cout << "Vulkan implementation is version 1.0.  Version 1.1 or higher is required.\n";
-        return false;
+        return Fail("Vulkan implementation is version 1.0.  Version 1.1 or higher is required.");
     }
 
     const vk::ApplicationInfo application("Quarn", 0, "no_engine", 0, VK_MAKE_API_VERSION(0, 1, 2, 0));

@@ -7,51 +7,59 @@
 #include <new>
 
 #include "gpu/QVRadixSort.h"
+#include "support/StatusLine.h"
 
-GpuColumns::GpuColumns(const std::string& shaderPath) {
+GpuColumns::GpuColumns(const std::string& shaderPath, const Seams& seams) : inspectResult(seams.inspectResult) {
     QVEvalCore::QVCore::ShaderPath = shaderPath;
+    QVEvalCore::QVRadixSort::Options options;
+    options.core.allowCpuDevices = seams.allowCpuDevices;
     try {
-        sorter = std::make_unique<QVEvalCore::QVRadixSort>();
+        sorter = std::make_unique<QVEvalCore::QVRadixSort>(options);
         sorter->Init();
     } catch (const std::exception& error) {
         // Part of the GPU report ("Failed to load vulkan library!" on a machine
         // without Vulkan); the CPU columns run on regardless.
         unavailable = error.what();
-        std::printf("%s\n", unavailable.c_str());
+        AppCore::ConsolePrintf("%s\n", unavailable.c_str());
     }
     if (!unavailable.empty()) return;
-    if (!sorter->vulkanReady) {
+    // Why the start-up or Init stopped: the line that ends the GPU report.
+    std::fputs(sorter->Failure().c_str(), stdout);
+    if (!sorter->VulkanReady()) {
         unavailable = "no Vulkan GPU with the required features";
-    } else if (!sorter->pipelinesReady) {
+    } else if (!sorter->PipelinesReady()) {
         unavailable = "the sort shaders could not be loaded from " + shaderPath;
     }
 }
 
 GpuColumns::~GpuColumns() = default;
 
-namespace {
+void GpuColumns::PrintProgress() {
+    const std::string progress = sorter->TakeProgress();
+    if (!progress.empty()) AppCore::ConsolePrintf("%s", progress.c_str());
+}
 
-// Runs `sort`; a failure other than memory becomes one line and false.
 template <typename Sort>
-bool Guarded(const char* typeName, std::uint64_t count, Sort sort) {
+bool GpuColumns::Guarded(const char* typeName, std::uint64_t count, Sort sort) {
     try {
         sort();
         return true;
     } catch (const std::bad_alloc&) {
+        PrintProgress();
         throw;
     } catch (const std::exception& error) {
-        std::printf("GPU sort of %" PRIu64 " %s records failed: %s\n", count, typeName, error.what());
+        PrintProgress();
+        AppCore::ConsolePrintf("GPU sort of %" PRIu64 " %s records failed: %s\n", count, typeName, error.what());
         return false;
     }
 }
-
-}  // namespace
 
 template <typename Element>
 bool GpuColumns::WarmUp(const char* typeName, const Element* values, std::uint64_t count, std::uint32_t* permutation) {
     return Guarded(typeName, count, [&] {
         sorter->Sort(values, count, permutation, true);
         sorter->WaitToFinish();
+        PrintProgress();
     });
 }
 
@@ -65,8 +73,9 @@ std::optional<GpuColumns::Times> GpuColumns::TimedSort(const char* typeName, con
         timer.restart();
         sorter->Sort(values, count, permutation, true);
         sorter->WaitToFinish();
-        times = {timer.elapse_millisecond(), sorter->gpuTimeMs};
-        if (InspectResult) InspectResult(permutation, count);
+        times = {timer.elapse_millisecond(), sorter->GpuTimeMs()};
+        PrintProgress();
+        if (inspectResult) inspectResult(permutation, count);
     });
     if (!sorted) return std::nullopt;
     return times;

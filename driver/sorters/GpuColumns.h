@@ -13,17 +13,29 @@ namespace QVEvalCore {
 class QVRadixSort;
 }
 
+// What whole-run tests pass to the GPU columns (GpuColumns::Seams); a run of
+// the program leaves both at their defaults.
+struct GpuSeams {
+    // Lets the core select a software (Cpu) device.
+    bool allowCpuDevices = false;
+    // When set, sees (and may change) each timed GPU permutation before the QA
+    // comparison; an exception it throws counts as a failed sort.
+    std::function<void(std::uint32_t* permutation, std::uint64_t count)> inspectResult;
+};
+
 // The run's GPU sorter and what the three GPU columns of a data set measure:
 // "GPU" (host wall time of a whole sort), "GPU On Card" (the sort's GPU
 // timestamps) and "GPU Transfer" (their difference), and with "-QA" the byte
 // comparison of the GPU permutation with the CPU radix sort's.
 class GpuColumns {
 public:
+    using Seams = GpuSeams;
+
     // Sets the core's shader directory, constructs the sorter (which prints the
     // GPU report) and initialises it. Never throws: a core that cannot start
     // (no Vulkan loader, no usable device, shaders missing) leaves the object
     // with Unavailable() saying why.
-    explicit GpuColumns(const std::string& shaderPath);
+    explicit GpuColumns(const std::string& shaderPath, const Seams& seams = {});
     // Destroys the sorter, which releases every Vulkan object.
     ~GpuColumns();
     GpuColumns(const GpuColumns&) = delete;
@@ -38,11 +50,13 @@ public:
         double onCardMs;  // the sort's GPU timestamps
     };
 
-    // One untimed sort into `permutation`. False after one line saying why it failed.
+    // One untimed sort into `permutation`, then the sorter's progress lines.
+    // False after one line saying why it failed.
     template <typename Element>
     bool WarmUp(const char* typeName, const Element* values, std::uint64_t count, std::uint32_t* permutation);
 
-    // Zeroes `indices` (4 * count bytes), then one timed sort into it. Nothing
+    // Zeroes `indices` (4 * count bytes), then one timed sort into it; the
+    // sorter's progress lines are printed once the timer has stopped. Nothing
     // after one line saying why the sort failed.
     template <typename Element>
     std::optional<Times> TimedSort(const char* typeName, const Element* values, std::uint64_t count,
@@ -51,11 +65,15 @@ public:
     // True when `gpu` holds exactly the permutation of `cpu` (4 * count bytes each).
     static bool SamePermutation(const AppCore::CharBuffer& cpu, const AppCore::CharBuffer& gpu, std::uint64_t count);
 
-    // Test seam: when set, sees (and may change) each timed GPU permutation
-    // before the QA comparison; an exception it throws counts as a failed sort.
-    static inline std::function<void(std::uint32_t* permutation, std::uint64_t count)> InspectResult;
-
 private:
+    // Runs `sort`; a failure other than memory becomes one line and false.
+    // The progress lines noted so far come first either way.
+    template <typename Sort>
+    bool Guarded(const char* typeName, std::uint64_t count, Sort sort);
+    // Prints the progress lines the sorter noted since the last call.
+    void PrintProgress();
+
     std::unique_ptr<QVEvalCore::QVRadixSort> sorter;
     std::string unavailable;
+    std::function<void(std::uint32_t* permutation, std::uint64_t count)> inspectResult;
 };

@@ -15,23 +15,26 @@
 #extension GL_EXT_buffer_reference : require
 #extension GL_EXT_shader_explicit_arithmetic_types_int64 : require
 
-layout(constant_id = 0) const uint LARGE = 0u;            // 1: keys span several key buffers
-layout(constant_id = 1) const int DATA_TYPE = 3;          // BIGFLOAT 0, BIGINT 1, FLOAT 2, INT 3
-layout(constant_id = 2) const uint WORKGROUP_COUNT = 108u;
-layout(constant_id = 3) const uint DIGIT_BITS = 8u;       // the shared arrays below assume 8
+#include "sort_constants.h"
 
-const int TYPE_BIGFLOAT = 0;
-const int TYPE_BIGINT = 1;
-const int TYPE_FLOAT = 2;
-const int TYPE_INT = 3;
+layout(constant_id = SORT_SPEC_LARGE) const uint LARGE = 0u;  // 1: keys span several key buffers
+layout(constant_id = SORT_SPEC_DATA_TYPE) const int DATA_TYPE = SORT_TYPE_INT;
+layout(constant_id = SORT_SPEC_WORKGROUP_COUNT) const uint WORKGROUP_COUNT = SORT_WORKGROUP_COUNT;
+// The shared arrays are sized for SORT_DIGIT_BITS, the only width the host sets.
+layout(constant_id = SORT_SPEC_DIGIT_BITS) const uint DIGIT_BITS = SORT_DIGIT_BITS;
+
+const int TYPE_BIGFLOAT = SORT_TYPE_BIGFLOAT;
+const int TYPE_BIGINT = SORT_TYPE_BIGINT;
+const int TYPE_FLOAT = SORT_TYPE_FLOAT;
+const int TYPE_INT = SORT_TYPE_INT;
 
 // One invocation per digit in partition and for the histograms.
-const uint RADIX = 256u;
-const uint WORKGROUP_SIZE = 256u;
+const uint RADIX = SORT_RADIX;
+const uint WORKGROUP_SIZE = SORT_WORKGROUP_SIZE;
 // Keys an invocation loads at once in counting and ranks per tile in
 // scattering: the fewer barriers and loop trips per key, the more registers.
-const uint KEYS_PER_INVOCATION = 16u;
-layout(local_size_x = 256, local_size_y = 1, local_size_z = 1) in;
+const uint KEYS_PER_INVOCATION = SORT_KEYS_PER_INVOCATION;
+layout(local_size_x = SORT_WORKGROUP_SIZE, local_size_y = 1, local_size_z = 1) in;
 
 const uint SET_A = 0u;
 const uint SET_B = 1u;
@@ -47,7 +50,7 @@ layout(push_constant) uniform PassConstants {
 // words, a 64-bit key as its low word then its high word.
 layout(set = 0, binding = 0, std430) restrict readonly buffer KeyBuffer {
     uint words[];
-} keyBuffers[8];
+} keyBuffers[SORT_KEY_BUFFERS];
 
 // Row w (w < WORKGROUP_COUNT) of each table belongs to workgroup w; row
 // WORKGROUP_COUNT holds the digit totals (counts) and digit starts (offsets).

@@ -28,19 +28,20 @@
 const uint MASK_WORDS = WORKGROUP_SIZE / 32u;
 const uint MASK_NEXT_POSITION = 0u;  // RADIX words: each digit's next free position
 const uint MASK_TILE_MASKS = RADIX;  // bit t of word k of digit d: invocation 32k + t holds d
-const uint MASK_SCRATCH_WORDS = RADIX + RADIX * MASK_WORDS;
+const uint MASK_SCRATCH_WORDS = SORT_MASK_SCRATCH_WORDS;
 
 // --- Ballot ranking: KEYS_PER_INVOCATION keys per invocation and tile ---------
 
 const uint TILE_KEYS = WORKGROUP_SIZE * KEYS_PER_INVOCATION;
-// One row of digit counts per subgroup; 32 rows hold subgroups of 8 and more.
-const uint MAX_ROWS = 32u;
+// One row of digit counts per subgroup; SORT_BALLOT_ROWS rows hold subgroups
+// of 8 and more.
+const uint MAX_ROWS = SORT_BALLOT_ROWS;
 // A row packs digit d into the low and digit d + 128 into the high 16 bits of
 // word d: a count or prefix never exceeds TILE_KEYS, so halves never carry.
 const uint HALF_RADIX = RADIX / 2u;
 const uint BALLOT_TILE_START = 0u;   // RADIX words: each digit's first position in the tile
 const uint BALLOT_ROWS = RADIX;      // MAX_ROWS rows of HALF_RADIX words
-const uint BALLOT_SCRATCH_WORDS = BALLOT_ROWS + MAX_ROWS * HALF_RADIX;
+const uint BALLOT_SCRATCH_WORDS = SORT_BALLOT_SCRATCH_WORDS;
 
 #if RANK_WITH_BALLOTS
 const uint SCRATCH_WORDS = max(MASK_SCRATCH_WORDS, BALLOT_SCRATCH_WORDS);
@@ -119,7 +120,7 @@ uvec4 PeersWithDigit(uint digit, bool live)
         return uvec4(live ? peers : 0u, 0u, 0u, 0u);
     }
     uvec4 peers = subgroupBallot(live);
-    [[unroll]] for (uint b = 0u; b < 8u; ++b) {
+    [[unroll]] for (uint b = 0u; b < SORT_DIGIT_BITS; ++b) {
         bool set = ((digit >> b) & 1u) != 0u;
         uvec4 votes = subgroupBallot(set);
         peers &= set ? votes : ~votes;

@@ -12,7 +12,6 @@ namespace {
 
 using QVEvalCore::QVCore;
 using GpuTest::CheckedCore;
-using GpuTest::CpuDevicesAllowed;
 
 const vk::BufferUsageFlags TransferUsage = vk::BufferUsageFlagBits::eTransferSrc |
                                            vk::BufferUsageFlagBits::eTransferDst |
@@ -45,14 +44,14 @@ std::string FirstMismatch(const std::vector<unsigned char>& expected, const std:
 
 class BufferTest : public testing::Test {
 protected:
-    BufferTest() : core("buffers") {}
+    BufferTest() : core("buffers", GpuTest::SoftwareDevice()) {}
     ~BufferTest() override
     {
         for (QVCore::BufferGroup& group : groups) {
             group.Clear(Device());
         }
     }
-    vk::Device Device() const { return core->selectedDevice.device; }
+    vk::Device Device() const { return core->SelectedDevice().device; }
 
     // A group that the fixture releases before the core goes.
     QVCore::BufferGroup& NewGroup(unsigned long count, unsigned int elementSize)
@@ -62,14 +61,13 @@ protected:
         return groups.back();
     }
 
-    CpuDevicesAllowed allowed;
     CheckedCore<> core;
     std::list<QVCore::BufferGroup> groups;
 };
 
 TEST_F(BufferTest, groups_split_at_the_allocation_limit)
 {
-    core->physicalDevices[0].maxAllocation = 16;  // four 4-byte elements per buffer
+    core->LimitAllocation(16);  // four 4-byte elements per buffer
     const QVCore::BufferGroup& ten = NewGroup(10, 4);
     EXPECT_EQ(ten.elementCounts, (std::vector<uint32_t>{4, 4, 2}));
     EXPECT_EQ(ten.buffers.size(), 3u);
@@ -101,33 +99,34 @@ TEST_F(BufferTest, groups_split_at_the_allocation_limit)
 
 TEST_F(BufferTest, bytes_round_trip_through_groups_and_single_buffers)
 {
-    // 10,000,000-byte buffers: the largest sizes span three buffers of a group.
-    core->physicalDevices[0].maxAllocation = 10'000'000;
-    for (const unsigned long size : {1ul, 1'000ul, 26'214'400ul, 26'214'401ul}) {
+    const unsigned long sizes[] = {1, 1'000, 26'214'400, 26'214'401};
+    // One buffer at an offset: the staging copy must honour both ends.
+    core->LimitAllocation(64'000'000);
+    for (const unsigned long size : sizes) {
         const std::vector<unsigned char> source = RandomBytes(size, static_cast<uint32_t>(size));
-
-        QVCore::BufferGroup& group = NewGroup(size, 1);
-        std::vector<unsigned char> back(size, 0);
-        core->CopyDataToBufferGroup(0, size, source.data(), group);
-        core->CopyDataFromBufferGroup(0, size, back.data(), group);
-        EXPECT_EQ(FirstMismatch(source, back, "group of " + std::to_string(group.buffers.size()) + " buffers"), "");
-
-        // One buffer at an offset: the staging copy must honour both ends.
-        QVCore::BufferGroup& single = groups.emplace_back();
-        core->physicalDevices[0].maxAllocation = 64'000'000;
-        core->CreateBufferGroup(0, size + 100, 1, single, TransferUsage, DeviceLocal, {});
-        core->physicalDevices[0].maxAllocation = 10'000'000;
+        QVCore::BufferGroup& single = NewGroup(size + 100, 1);
         ASSERT_EQ(single.buffers.size(), 1u);
         std::vector<unsigned char> fromSingle(size, 0);
         core->CopyDataToBuffer(0, size, source.data(), single.buffers[0], 100);
         core->CopyDataFromBuffer(0, size, fromSingle.data(), single.buffers[0], 100);
         EXPECT_EQ(FirstMismatch(source, fromSingle, "single buffer, offset 100"), "");
     }
+
+    // 10,000,000-byte buffers: the largest sizes span three buffers of a group.
+    core->LimitAllocation(10'000'000);
+    for (const unsigned long size : sizes) {
+        const std::vector<unsigned char> source = RandomBytes(size, static_cast<uint32_t>(size));
+        QVCore::BufferGroup& group = NewGroup(size, 1);
+        std::vector<unsigned char> back(size, 0);
+        core->CopyDataToBufferGroup(0, size, source.data(), group);
+        core->CopyDataFromBufferGroup(0, size, back.data(), group);
+        EXPECT_EQ(FirstMismatch(source, back, "group of " + std::to_string(group.buffers.size()) + " buffers"), "");
+    }
 }
 
 TEST_F(BufferTest, partial_group_upload_fills_only_the_head_of_the_last_buffer)
 {
-    core->physicalDevices[0].maxAllocation = 16;
+    core->LimitAllocation(16);
     const QVCore::BufferGroup& group = NewGroup(10, 4);
     const std::vector<unsigned char> before(40, 0xAA);
     core->CopyDataToBufferGroup(0, before.size(), before.data(), group);

@@ -1,5 +1,5 @@
 // Start-up of the GPU core on the software device: report lines, selection
-// with and without AllowCpuDevices, logical device, Init, ranking.
+// with and without allowCpuDevices, logical device, Init, ranking.
 #include "gpu/QVEvalCore.h"
 #include "gpu/ReportText.h"
 #include "tests/gpu/GpuTestSupport.h"
@@ -15,15 +15,15 @@ namespace {
 using QVEvalCore::QVCore;
 using GpuTest::CheckedCore;
 using GpuTest::CoutCapture;
-using GpuTest::CpuDevicesAllowed;
 using GpuTest::Lines;
+using GpuTest::SoftwareDevice;
 
 TEST(CoreStartup, software_device_is_skipped_without_the_switch)
 {
     CoutCapture output;
     CheckedCore<> core("startup");
     const std::vector<std::string> lines = Lines(output.Text());
-    ASSERT_EQ(lines.size(), 7u) << output.Text();
+    ASSERT_EQ(lines.size(), 6u) << output.Text();
     const std::string found = "Found physical device: ";
     ASSERT_EQ(lines[3].rfind(found, 0), 0u);
     const std::string name = lines[3].substr(found.size());
@@ -31,31 +31,30 @@ TEST(CoreStartup, software_device_is_skipped_without_the_switch)
     const std::vector<std::string> expected = {
         ">>> Initializing: startup",
         "Loaded Vulkan Library",
-        "Successfully Created Vulkan Instance (Version " + QVEvalCore::VersionText(core->instanceVersion) + ")",
+        "Successfully Created Vulkan Instance (Version " + QVEvalCore::VersionText(core->InstanceVersion()) + ")",
         found + name,
         "    deviceType: Cpu",
         "Skipping physical device: " + name + " - Not Discrete or Integrated",
-        "Could not find any physical devices available for compute!",
     };
     EXPECT_EQ(lines, expected);
+    EXPECT_EQ(core->Failure(), "Could not find any physical devices available for compute!\n");
 
-    EXPECT_FALSE(core->vulkanReady);
-    EXPECT_TRUE(core->instance);
-    EXPECT_TRUE(core->physicalDevices.empty());
-    EXPECT_TRUE(core->devices.empty());
+    EXPECT_FALSE(core->VulkanReady());
+    EXPECT_TRUE(core->Instance());
+    EXPECT_TRUE(core->PhysicalDevices().empty());
+    EXPECT_TRUE(core->Devices().empty());
     EXPECT_FALSE(core->Init());
-    EXPECT_FALSE(core->pipelinesReady);
-    EXPECT_EQ(Lines(output.Text()).size(), 7u) << "Init of a core that is not ready prints nothing";
+    EXPECT_FALSE(core->PipelinesReady());
+    EXPECT_EQ(Lines(output.Text()).size(), 6u) << "Init of a core that is not ready prints nothing";
 }
 
 TEST(CoreStartup, software_device_starts_up_with_the_switch)
 {
-    CpuDevicesAllowed allowed;
     CoutCapture output;
-    CheckedCore<> core("startup");
-    ASSERT_TRUE(core->vulkanReady) << output.Text();
-    ASSERT_EQ(core->physicalDevices.size(), 1u);
-    const QVCore::PhysicalDeviceInfo& device = core->physicalDevices[0];
+    CheckedCore<> core("startup", SoftwareDevice());
+    ASSERT_TRUE(core->VulkanReady()) << output.Text();
+    ASSERT_EQ(core->PhysicalDevices().size(), 1u);
+    const QVCore::PhysicalDeviceInfo& device = core->PhysicalDevices()[0];
 
     uint64_t local = 0;
     uint64_t other = 0;
@@ -68,7 +67,7 @@ TEST(CoreStartup, software_device_starts_up_with_the_switch)
     const std::vector<std::string> expected = {
         ">>> Initializing: startup",
         "Loaded Vulkan Library",
-        "Successfully Created Vulkan Instance (Version " + QVEvalCore::VersionText(core->instanceVersion) + ")",
+        "Successfully Created Vulkan Instance (Version " + QVEvalCore::VersionText(core->InstanceVersion()) + ")",
         "Found physical device: " + device.name,
         "    deviceType: Cpu",
         "    deviceID: MesaLlvmpipe",
@@ -86,6 +85,7 @@ TEST(CoreStartup, software_device_starts_up_with_the_switch)
         "Successfully initialized Vulkan",
     };
     EXPECT_EQ(Lines(output.Text()), expected);
+    EXPECT_EQ(core->Failure(), "");
 
     EXPECT_EQ(device.totalMemory, local + other);
     EXPECT_LE(device.maxAllocation, 4'294'967'296u);
@@ -98,38 +98,45 @@ TEST(CoreStartup, software_device_starts_up_with_the_switch)
     EXPECT_FALSE(device.enabledFeatures.get<vk::PhysicalDeviceVulkan12Features>().samplerMirrorClampToEdge)
         << "only the required features are enabled";
 
-    const QVCore::DeviceInfo& selected = core->selectedDevice;
+    const QVCore::DeviceInfo& selected = core->SelectedDevice();
     EXPECT_TRUE(selected.device && selected.computeCommandPool && selected.transferCommandPool &&
                 selected.computeCommandBuffer && selected.transferCommandBuffer);
-    ASSERT_EQ(core->devices.size(), 1u);
-    EXPECT_EQ(selected.device, core->devices[0].device);
-    EXPECT_EQ(selected.transferCommandBuffer, core->devices[0].transferCommandBuffer);
-    EXPECT_EQ(core->selectedPhysicalDevice.name, device.name);
-    EXPECT_EQ(core->maxStorageBuffers, 8u);
+    ASSERT_EQ(core->Devices().size(), 1u);
+    EXPECT_EQ(selected.device, core->Devices()[0].device);
+    EXPECT_EQ(selected.transferCommandBuffer, core->Devices()[0].transferCommandBuffer);
+    EXPECT_EQ(core->SelectedPhysicalDevice().name, device.name);
+    EXPECT_EQ(core->MaxStorageBuffers(), 8u);
 }
+
+// The core's device steps, as a derived client reaches them.
+class DeviceSteps : public QVCore {
+public:
+    DeviceSteps() : QVCore("startup", SoftwareDevice()) {}
+    using QVCore::CreateCommandResources;
+    using QVCore::CreateDevice;
+};
 
 TEST(CoreStartup, repeated_device_creation_reports_the_existing_device)
 {
-    CpuDevicesAllowed allowed;
-    CheckedCore<> core("startup");
-    ASSERT_TRUE(core->vulkanReady);
-    const vk::Device first = core->devices[0].device;
+    CheckedCore<DeviceSteps> core;
+    ASSERT_TRUE(core->VulkanReady());
+    const vk::Device first = core->Devices()[0].device;
 
     CoutCapture output;
     EXPECT_TRUE(core->CreateDevice(0));
     EXPECT_TRUE(core->CreateDevice(5)) << "an index past the list means the last device";
     EXPECT_FALSE(core->CreateCommandResources(3));
     EXPECT_EQ(output.Text(), "Logical device 0 has already been created.\n"
-                             "Logical device 0 has already been created.\n"
-                             "Unable to allocate resources for logical device 3\n");
-    ASSERT_EQ(core->devices.size(), 1u);
-    EXPECT_EQ(core->devices[0].device, first);
+                             "Logical device 0 has already been created.\n");
+    EXPECT_EQ(core->Failure(), "Unable to allocate resources for logical device 3\n");
+    ASSERT_EQ(core->Devices().size(), 1u);
+    EXPECT_EQ(core->Devices()[0].device, first);
 }
 
 // Records which of the client's three steps Init called; step `failing` fails.
 class RecordingCore : public QVCore {
 public:
-    explicit RecordingCore(int failing) : QVCore("recording"), failing(failing) {}
+    explicit RecordingCore(int failing) : QVCore("recording", SoftwareDevice()), failing(failing) {}
     std::vector<int> calls;
 
 protected:
@@ -148,10 +155,9 @@ private:
 
 TEST(CoreStartup, init_runs_the_client_steps_in_order_until_one_fails)
 {
-    CpuDevicesAllowed allowed;
     for (int failing = 1; failing <= 4; ++failing) {
         CheckedCore<RecordingCore> core(failing);
-        ASSERT_TRUE(core->vulkanReady);
+        ASSERT_TRUE(core->VulkanReady());
         CoutCapture output;
         const bool succeeded = core->Init();
         std::vector<int> expected;
@@ -160,23 +166,22 @@ TEST(CoreStartup, init_runs_the_client_steps_in_order_until_one_fails)
         }
         EXPECT_EQ(core->calls, expected) << "step " << failing << " failing";
         EXPECT_EQ(succeeded, failing == 4);
-        EXPECT_EQ(core->pipelinesReady, failing == 4);
+        EXPECT_EQ(core->PipelinesReady(), failing == 4);
         EXPECT_EQ(output.Text(), failing == 4 ? "Successfully initialized Pipelines\n" : "");
     }
 }
 
 TEST(CoreStartup, validation_layer_reports_misuse)
 {
-    CpuDevicesAllowed allowed;
     GpuTest::TakeValidationLog();
     {
-        QVCore core("misuse");
-        ASSERT_TRUE(core.vulkanReady);
+        QVCore core("misuse", SoftwareDevice());
+        ASSERT_TRUE(core.VulkanReady());
         VkBufferCreateInfo empty{};
         empty.sType = VK_STRUCTURE_TYPE_BUFFER_CREATE_INFO;
         empty.usage = VK_BUFFER_USAGE_STORAGE_BUFFER_BIT;
         VkBuffer buffer = VK_NULL_HANDLE;
-        const VkDevice device = core.selectedDevice.device;
+        const VkDevice device = core.SelectedDevice().device;
         VULKAN_HPP_DEFAULT_DISPATCHER.vkCreateBuffer(device, &empty, nullptr, &buffer);
         VULKAN_HPP_DEFAULT_DISPATCHER.vkDestroyBuffer(device, buffer, nullptr);
     }
@@ -189,20 +194,19 @@ TEST(CoreStartup, synchronization_validation_reports_a_missing_barrier)
     if (!GpuTest::SynchronizationValidation()) {
         GTEST_SKIP() << "synchronization validation is off under AddressSanitizer";
     }
-    CpuDevicesAllowed allowed;
     GpuTest::TakeValidationLog();
     {
-        QVCore core("hazard");
-        ASSERT_TRUE(core.vulkanReady);
+        QVCore core("hazard", SoftwareDevice());
+        ASSERT_TRUE(core.VulkanReady());
         QVCore::BufferGroup group;
         core.CreateBufferGroup(0, 64, 4, group, vk::BufferUsageFlagBits::eTransferDst,
                                vk::MemoryPropertyFlagBits::eDeviceLocal, {});
-        const vk::CommandBuffer commands = core.selectedDevice.computeCommandBuffer;
+        const vk::CommandBuffer commands = core.SelectedDevice().computeCommandBuffer;
         commands.begin(vk::CommandBufferBeginInfo());
         commands.fillBuffer(group.buffers.at(0), 0, VK_WHOLE_SIZE, 1);
         commands.fillBuffer(group.buffers.at(0), 0, VK_WHOLE_SIZE, 2);
         commands.end();
-        group.Clear(core.selectedDevice.device);
+        group.Clear(core.SelectedDevice().device);
     }
     // Two writes without a barrier between them: the sort's tests rely on
     // synchronization validation being on to trust their barriers.

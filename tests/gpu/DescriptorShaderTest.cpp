@@ -1,4 +1,5 @@
 // The descriptor bundle and shader modules on the software device.
+#include "gpu/OwnedHandle.h"
 #include "gpu/QVEvalCore.h"
 #include "tests/gpu/GpuTestSupport.h"
 
@@ -12,7 +13,6 @@ namespace {
 using QVEvalCore::QVCore;
 using GpuTest::CheckedCore;
 using GpuTest::CoutCapture;
-using GpuTest::CpuDevicesAllowed;
 using Type = vk::DescriptorType;
 using PoolSizes = std::vector<vk::DescriptorPoolSize>;
 
@@ -20,16 +20,15 @@ const vk::ShaderStageFlags Compute = vk::ShaderStageFlagBits::eCompute;
 
 class DescriptorShaderTest : public testing::Test {
 protected:
-    DescriptorShaderTest() : core("descriptors") {}
-    vk::Device Device() const { return core->selectedDevice.device; }
+    DescriptorShaderTest() : core("descriptors", GpuTest::SoftwareDevice()) {}
+    vk::Device Device() const { return core->SelectedDevice().device; }
 
-    CpuDevicesAllowed allowed;
     CheckedCore<> core;
 };
 
 TEST_F(DescriptorShaderTest, sort_layouts_tally_pool_sizes_and_round_them_to_four)
 {
-    QVCore::DescriptorSetInfo& bundle = core->descriptorSets;
+    QVCore::DescriptorSetInfo bundle;
     // The GPU sort's two sets: a variable array of 8 key buffers; three scratch
     // regions and a 12-byte inline uniform block.
     bundle.CreateLayout(Device(), {{0, Type::eStorageBuffer, 8, Compute}},
@@ -51,6 +50,7 @@ TEST_F(DescriptorShaderTest, sort_layouts_tally_pool_sizes_and_round_them_to_fou
     ASSERT_EQ(bundle.sets.size(), 2u);
     EXPECT_TRUE(bundle.sets[0] && bundle.sets[1]);
     EXPECT_EQ(bundle.layouts.size(), 2u);
+    bundle.Destroy(Device());
 }
 
 TEST_F(DescriptorShaderTest, rounding_stops_after_the_first_inline_uniform_block)
@@ -83,16 +83,19 @@ TEST_F(DescriptorShaderTest, load_shader_makes_a_module_from_spirv_only)
     std::ofstream(text) << "not SPIR-V!\n";  // 12 bytes: whole words, wrong magic
 
     CoutCapture output;
-    EXPECT_FALSE(core->LoadShader(Device(), missing.c_str(), {}));
-    EXPECT_EQ(output.Text(), "") << "a missing file is the caller's to report";
+    const QVCore::LoadedShader none = core->LoadShader(Device(), missing.c_str(), {});
+    EXPECT_FALSE(none.module);
+    EXPECT_EQ(none.problem, "") << "a missing file is the caller's to report";
 
-    EXPECT_FALSE(core->LoadShader(Device(), text.c_str(), {}));
-    EXPECT_EQ(output.Text(), "Could not load shader " + text + ": not a SPIR-V module (12 bytes)\n");
+    const QVCore::LoadedShader notSpirv = core->LoadShader(Device(), text.c_str(), {});
+    EXPECT_FALSE(notSpirv.module);
+    EXPECT_EQ(notSpirv.problem, "Could not load shader " + text + ": not a SPIR-V module (12 bytes)");
+    EXPECT_EQ(output.Text(), "");
     std::filesystem::remove(text);
 
-    const vk::ShaderModule module = core->LoadShader(Device(), SORTBENCH_TEST_SHADER, {});
-    EXPECT_TRUE(module);
-    core->shaderModules.push_back(module);  // the core destroys it
+    const QVEvalCore::Owned<vk::ShaderModule> module =
+        QVEvalCore::Own(Device(), core->LoadShader(Device(), SORTBENCH_TEST_SHADER, {}).module);
+    EXPECT_TRUE(*module);
     EXPECT_EQ(GpuTest::Lines(output.Text()).back(), std::string("Load Shader: ") + SORTBENCH_TEST_SHADER);
 }
 

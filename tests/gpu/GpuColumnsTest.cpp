@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <sstream>
 #include <stdexcept>
@@ -28,7 +29,8 @@ class CapturedRun {
 public:
     // `programDirectory` stands for where the program lies: its "Shaders"
     // subdirectory is where the run loads the shaders from.
-    CapturedRun(std::vector<const char*> args, const std::filesystem::path& programDirectory = SORTBENCH_BINARY_DIR)
+    CapturedRun(std::vector<const char*> args, const GpuColumns::Seams& seams,
+                const std::filesystem::path& programDirectory = SORTBENCH_BINARY_DIR)
         : logDirectory(std::filesystem::path(testing::TempDir()) /
                        ("sortbench-gpu-columns-" + std::to_string(getpid()) + "-" + std::to_string(++runs)))
     {
@@ -39,7 +41,7 @@ public:
             ParseCommandLine(static_cast<int>(args.size()), args.data(), Stamp, logDirectory.string() + "/");
         runDirectory = plan.runDirectory;
         testing::internal::CaptureStdout();
-        status = RunBenchmark(plan);
+        status = RunBenchmark(plan, seams);
         lines = GpuTest::Lines(testing::internal::GetCapturedStdout());
     }
     ~CapturedRun()
@@ -109,25 +111,22 @@ private:
     std::string runDirectory;
 };
 
-// The QA seam for one scope.
-class ResultInspector {
-public:
-    explicit ResultInspector(std::function<void(uint32_t*, uint64_t)> inspect)
-    {
-        GpuColumns::InspectResult = std::move(inspect);
-    }
-    ~ResultInspector() { GpuColumns::InspectResult = nullptr; }
-    ResultInspector(const ResultInspector&) = delete;
-    ResultInspector& operator=(const ResultInspector&) = delete;
-};
+// Runs on the software device, with `inspect` (if any) seeing each timed GPU
+// permutation before the QA comparison.
+GpuColumns::Seams OnSoftwareDevice(std::function<void(uint32_t*, uint64_t)> inspect = nullptr)
+{
+    GpuColumns::Seams seams;
+    seams.allowCpuDevices = true;
+    seams.inspectResult = std::move(inspect);
+    return seams;
+}
 
 const char* const Types[] = {"INT", "FLOAT", "BIGINT", "BIGFLOAT"};
 
 TEST(GpuColumns, qa_run_matches_the_cpu_for_every_data_set_and_fills_every_column)
 {
-    GpuTest::CpuDevicesAllowed allowed;
     GpuTest::TakeValidationLog();
-    const CapturedRun run({"-GPU", "-QA", "-MIN"});
+    const CapturedRun run({"-GPU", "-QA", "-MIN"}, OnSoftwareDevice());
     EXPECT_EQ(GpuTest::TakeValidationLog(), "");
     ASSERT_EQ(run.status, kExitComplete) << (run.lines.empty() ? "" : run.lines.back());
 
@@ -166,18 +165,16 @@ TEST(GpuColumns, qa_run_matches_the_cpu_for_every_data_set_and_fills_every_colum
 
 TEST(GpuColumns, qa_runs_with_and_without_repetitions_keep_their_bytes)
 {
-    GpuTest::CpuDevicesAllowed allowed;
-    const CapturedRun rounds({"-GPU", "-QA", "-S", "1000", "-R", "2", "-D", "sorted"});
+    const CapturedRun rounds({"-GPU", "-QA", "-S", "1000", "-R", "2", "-D", "sorted"}, OnSoftwareDevice());
     ASSERT_EQ(rounds.status, kExitComplete);
-    const CapturedRun single({"-GPU", "-QA", "-S", "300"});
+    const CapturedRun single({"-GPU", "-QA", "-S", "300"}, OnSoftwareDevice());
     ASSERT_EQ(single.status, kExitComplete);
     TestSupport::ExpectGolden(SORTBENCH_GOLDEN_DIR, "gpu_qa.txt", rounds.Masked() + single.Masked());
 }
 
 TEST(GpuColumns, gpu_run_without_qa_prints_no_qa_line)
 {
-    GpuTest::CpuDevicesAllowed allowed;
-    const CapturedRun run({"-GPU", "-MIN"});
+    const CapturedRun run({"-GPU", "-MIN"}, OnSoftwareDevice());
     EXPECT_EQ(run.status, kExitComplete);
     EXPECT_EQ(run.Starting("BIGFLOAT GPU_Transfer - ").size(), 5u);
     EXPECT_TRUE(run.Starting("QA ").empty());
@@ -185,13 +182,12 @@ TEST(GpuColumns, gpu_run_without_qa_prints_no_qa_line)
 
 TEST(GpuColumns, mismatch_stops_the_run_after_completing_the_failing_row)
 {
-    GpuTest::CpuDevicesAllowed allowed;
-    ResultInspector corrupt([](uint32_t* permutation, uint64_t count) {
+    const auto corrupt = [](uint32_t* permutation, uint64_t count) {
         if (count >= 2) {
             std::swap(permutation[0], permutation[1]);
         }
-    });
-    const CapturedRun run({"-GPU", "-QA", "-MIN"});
+    };
+    const CapturedRun run({"-GPU", "-QA", "-MIN"}, OnSoftwareDevice(corrupt));
     EXPECT_EQ(run.status, kExitStopped);
 
     const std::vector<std::string> tail(run.lines.end() - std::min<size_t>(2, run.lines.size()), run.lines.end());
@@ -208,14 +204,13 @@ TEST(GpuColumns, mismatch_stops_the_run_after_completing_the_failing_row)
 
 TEST(GpuColumns, every_repetition_is_checked_and_a_late_mismatch_still_completes_the_row)
 {
-    GpuTest::CpuDevicesAllowed allowed;
     int timedSorts = 0;
-    ResultInspector corruptSecond([&](uint32_t* permutation, uint64_t count) {
+    const auto corruptSecond = [&](uint32_t* permutation, uint64_t count) {
         if (++timedSorts == 2 && count >= 2) {
             std::swap(permutation[0], permutation[1]);
         }
-    });
-    const CapturedRun run({"-GPU", "-QA", "-S", "1000", "-R", "3"});
+    };
+    const CapturedRun run({"-GPU", "-QA", "-S", "1000", "-R", "3"}, OnSoftwareDevice(corruptSecond));
     EXPECT_EQ(run.status, kExitStopped);
     EXPECT_EQ(timedSorts, 2);
     EXPECT_EQ(run.Starting("QA ERROR: GPU Results do not match CPU Results").size(), 1u);
@@ -229,8 +224,7 @@ TEST(GpuColumns, every_repetition_is_checked_and_a_late_mismatch_still_completes
 
 TEST(GpuColumns, peers_follow_the_gpu_columns_and_are_checked_with_them)
 {
-    GpuTest::CpuDevicesAllowed allowed;
-    const CapturedRun run({"-GPU", "-QA", "-PEERS", "-S", "1000"});
+    const CapturedRun run({"-GPU", "-QA", "-PEERS", "-S", "1000"}, OnSoftwareDevice());
     ASSERT_EQ(run.status, kExitComplete) << (run.lines.empty() ? "" : run.lines.back());
     EXPECT_EQ(run.Starting("QA Test Passed").size(), 4u);
     EXPECT_TRUE(run.Starting("QA ERROR").empty());
@@ -245,9 +239,8 @@ TEST(GpuColumns, peers_follow_the_gpu_columns_and_are_checked_with_them)
 
 TEST(GpuColumns, failed_gpu_sort_ends_the_run_with_one_line)
 {
-    GpuTest::CpuDevicesAllowed allowed;
-    ResultInspector fail([](uint32_t*, uint64_t) { throw std::runtime_error("device lost"); });
-    const CapturedRun run({"-GPU", "-QA", "-MIN"});
+    const auto fail = [](uint32_t*, uint64_t) { throw std::runtime_error("device lost"); };
+    const CapturedRun run({"-GPU", "-QA", "-MIN"}, OnSoftwareDevice(fail));
     EXPECT_EQ(run.status, kExitStopped);
     EXPECT_EQ(run.lines.back(), "GPU sort of 100 INT records failed: device lost");
     EXPECT_TRUE(run.Starting("INT GPU - ").empty());
@@ -261,7 +254,7 @@ TEST(GpuColumns, gpu_run_without_a_ready_sorter_stops_before_the_first_benchmark
 {
     {
         // Without the switch the software device is no GPU.
-        const CapturedRun run({"-GPU", "-MIN"});
+        const CapturedRun run({"-GPU", "-MIN"}, {});
         EXPECT_EQ(run.status, kExitStopped);
         EXPECT_EQ(run.lines.back(), "GPU sorting unavailable: no Vulkan GPU with the required features");
         EXPECT_TRUE(run.Starting("=====").empty());
@@ -269,9 +262,8 @@ TEST(GpuColumns, gpu_run_without_a_ready_sorter_stops_before_the_first_benchmark
         EXPECT_EQ(run.Rows("INT")[0].size(), 9u);
     }
     {
-        GpuTest::CpuDevicesAllowed allowed;
         const std::filesystem::path nowhere = std::filesystem::path(testing::TempDir()) / "sortbench-no-shaders";
-        const CapturedRun run({"-GPU", "-MIN"}, nowhere);
+        const CapturedRun run({"-GPU", "-MIN"}, OnSoftwareDevice(), nowhere);
         EXPECT_EQ(run.status, kExitStopped);
         EXPECT_EQ(run.lines.back(),
                   "GPU sorting unavailable: the sort shaders could not be loaded from " + (nowhere / "Shaders").string());
@@ -279,7 +271,7 @@ TEST(GpuColumns, gpu_run_without_a_ready_sorter_stops_before_the_first_benchmark
     }
     {
         // Without "-GPU" the same sorter is created and not used.
-        const CapturedRun run({"-S", "3"});
+        const CapturedRun run({"-S", "3"}, {});
         EXPECT_EQ(run.status, kExitComplete);
         EXPECT_EQ(run.Starting("INT CPU 8 Thread - ").size(), 1u);
     }

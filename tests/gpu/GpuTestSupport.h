@@ -35,14 +35,13 @@ std::string TakeValidationLog();
 // True once an instance with the validation layer existed in this process.
 bool ValidationLayerWasActive();
 
-// The switch that lets the core accept the software device, on for one scope.
-class CpuDevicesAllowed {
-public:
-    CpuDevicesAllowed() { QVEvalCore::QVCore::AllowCpuDevices = true; }
-    ~CpuDevicesAllowed() { QVEvalCore::QVCore::AllowCpuDevices = false; }
-    CpuDevicesAllowed(const CpuDevicesAllowed&) = delete;
-    CpuDevicesAllowed& operator=(const CpuDevicesAllowed&) = delete;
-};
+// Core options that let the core accept the software device.
+inline QVEvalCore::QVCore::Options SoftwareDevice()
+{
+    QVEvalCore::QVCore::Options options;
+    options.allowCpuDevices = true;
+    return options;
+}
 
 // Standard output of the calling thread's std::cout while it lives.
 class CoutCapture {

@@ -21,7 +21,8 @@ using GpuTest::ChildReport;
 using GpuTest::CoutCapture;
 using GpuTest::RunWithLoaderReplaced;
 
-// Constructs a core in the child and describes what happened in one text.
+// Constructs a core in the child and describes what happened in one text:
+// the report it printed, then its failure, as a caller prints them.
 std::string DescribeStartup(const char* fakeMode)
 {
     if (fakeMode != nullptr) {
@@ -30,16 +31,18 @@ std::string DescribeStartup(const char* fakeMode)
     std::ostringstream description;
     {
         CoutCapture output;
+        std::string failure;
         try {
             QVCore core("loader");
-            description << "ready=" << core.vulkanReady << " instance=" << static_cast<bool>(core.instance)
-                        << " library=" << (core.libraryHandle != nullptr) << " init=" << core.Init();
+            description << "ready=" << core.VulkanReady() << " instance=" << static_cast<bool>(core.Instance())
+                        << " library=" << core.LibraryLoaded() << " init=" << core.Init();
+            failure = core.Failure();
         } catch (const vk::SystemError& error) {
             description << "vk::SystemError: " << error.what();
         } catch (const std::runtime_error& error) {
             description << "runtime_error: " << error.what();
         }
-        description << '\n' << output.Text();
+        description << '\n' << output.Text() << failure;
     }
     // After the core is gone, whatever it opened must be closed again.
     if (dlopen("libvulkan.so.1", RTLD_NOW | RTLD_NOLOAD) != nullptr) {

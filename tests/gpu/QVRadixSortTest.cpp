@@ -29,6 +29,15 @@ using CheckedSorter = GpuTest::CheckedCore<QVRadixSort>;
 
 constexpr uint64_t Seed = 20261207;
 
+// A sorter on the software device, ranking with ballots where allowed.
+QVRadixSort::Options SoftwareSorter(bool allowBallots = true)
+{
+    QVRadixSort::Options options;
+    options.core = GpuTest::SoftwareDevice();
+    options.allowBallotRanking = allowBallots;
+    return options;
+}
+
 // The build's shader directory for one scope; the sorter reads it in Init.
 class BuildShaders {
 public:
@@ -49,22 +58,17 @@ protected:
     void SetUp() override
     {
         GpuTest::CoutCapture quiet;
-        sorter = std::make_unique<CheckedSorter>();
-        ASSERT_TRUE((*sorter)->vulkanReady) << "no software device";
+        sorter = std::make_unique<CheckedSorter>(SoftwareSorter());
+        ASSERT_TRUE((*sorter)->VulkanReady()) << "no software device";
         ASSERT_TRUE((*sorter)->Init()) << "shaders missing in " << SORTBENCH_SHADER_DIR;
-        EXPECT_TRUE((*sorter)->ranksWithBallots) << "these tests cover the ballot ranking the software device offers";
+        EXPECT_TRUE((*sorter)->RanksWithBallots()) << "these tests cover the ballot ranking the software device offers";
     }
 
     QVRadixSort& Sorter() { return **sorter; }
 
-    // Sets the per-allocation limit that both the group builder and the sort read.
-    void LimitAllocation(uint64_t bytes)
-    {
-        Sorter().physicalDevices.at(0).maxAllocation = bytes;
-        Sorter().selectedPhysicalDevice.maxAllocation = bytes;
-    }
+    // Lowers the per-allocation limit that both the group builder and the sort read.
+    void LimitAllocation(uint64_t bytes) { Sorter().LimitAllocation(bytes); }
 
-    GpuTest::CpuDevicesAllowed allowed;
     BuildShaders shaders;
     std::unique_ptr<CheckedSorter> sorter;
 };
@@ -100,11 +104,11 @@ std::vector<uint32_t> CpuPermutation(const std::vector<double>& keys)
 template <typename Key>
 std::vector<uint32_t> GpuPermutation(QVRadixSort& sorter, const std::vector<Key>& keys)
 {
-    GpuTest::CoutCapture quiet;
     // A value no permutation of these sizes holds, so unwritten entries show.
     std::vector<uint32_t> out(keys.size(), 0xFFFFFFFFu);
     sorter.Sort(keys.data(), keys.size(), out.data(), true);
     sorter.WaitToFinish();
+    sorter.TakeProgress();
     return out;
 }
 
@@ -257,17 +261,14 @@ TEST_F(GpuRadixSort, sorts_from_the_callers_order_when_init_indices_is_false)
     std::vector<uint32_t> cpu = start;
     EvalCore::RadixSort64(0).SortINT(reinterpret_cast<const long*>(keys.data()), keys.size(), cpu.data(), false);
     std::vector<uint32_t> gpu = start;
-    {
-        GpuTest::CoutCapture quiet;
-        Sorter().Sort(keys.data(), keys.size(), gpu.data(), false);
-        Sorter().WaitToFinish();
-    }
+    Sorter().Sort(keys.data(), keys.size(), gpu.data(), false);
+    Sorter().WaitToFinish();
     EXPECT_EQ(FirstMismatch(gpu, cpu, "BIGINT from a shuffled order"), "");
 
     // An entry that names no key would make the device read out of bounds.
     gpu[17] = static_cast<uint32_t>(keys.size());
     EXPECT_THROW(Sorter().Sort(keys.data(), keys.size(), gpu.data(), false), std::invalid_argument);
-    EXPECT_FALSE(Sorter().submitted);
+    EXPECT_FALSE(Sorter().Pending());
 }
 
 TEST_F(GpuRadixSort, large_mode_spreads_keys_and_indices_over_up_to_eight_buffers)
@@ -277,22 +278,21 @@ TEST_F(GpuRadixSort, large_mode_spreads_keys_and_indices_over_up_to_eight_buffer
 
     const std::vector<int32_t> ints = RandomKeys<int32_t>(300'000, Seed);
     ExpectMatchesCpu(Sorter(), ints, "INT over five buffers");
-    EXPECT_EQ(Sorter().large, 1u);
-    EXPECT_EQ(Sorter().keyGroup.buffers.size(), 5u);
-    EXPECT_EQ(Sorter().indexGroupA.buffers.size(), 5u);
-    EXPECT_EQ(Sorter().blockData[0], 300'000u);
-    EXPECT_EQ(Sorter().blockData[1], 65'536u);
-    EXPECT_EQ(Sorter().blockData[2], 262'144u);
+    const QVRadixSort::Layout intLayout = Sorter().LatestLayout();
+    EXPECT_TRUE(intLayout.large);
+    EXPECT_EQ(intLayout.keyBuffers, 5u);
+    EXPECT_EQ(intLayout.indexBuffersA, 5u);
+    EXPECT_EQ(intLayout.block, (std::array<uint32_t, 3>{300'000u, 65'536u, 262'144u}));
 
     ExpectMatchesCpu(Sorter(), RandomKeys<float>(300'000, Seed), "FLOAT over five buffers");
 
     const std::vector<int64_t> bigints = RandomKeys<int64_t>(8 * 32'768, Seed);
     ExpectMatchesCpu(Sorter(), bigints, "BIGINT over eight buffers");
-    EXPECT_EQ(Sorter().keyGroup.buffers.size(), 8u);
-    EXPECT_EQ(Sorter().indexGroupB.buffers.size(), 4u);
+    EXPECT_EQ(Sorter().LatestLayout().keyBuffers, 8u);
+    EXPECT_EQ(Sorter().LatestLayout().indexBuffersB, 4u);
 
     ExpectMatchesCpu(Sorter(), RandomKeys<double>(200'001, Seed), "BIGFLOAT over seven buffers");
-    EXPECT_EQ(Sorter().keyGroup.buffers.size(), 7u);
+    EXPECT_EQ(Sorter().LatestLayout().keyBuffers, 7u);
 }
 
 TEST_F(GpuRadixSort, rebuilds_pipelines_only_when_type_or_large_flag_changes)
@@ -302,7 +302,6 @@ TEST_F(GpuRadixSort, rebuilds_pipelines_only_when_type_or_large_flag_changes)
     const std::vector<float> floats = RandomKeys<float>(1000, Seed);
     const std::vector<float> manyFloats = RandomKeys<float>(70'000, Seed);
 
-    GpuTest::CoutCapture output;
     std::vector<uint32_t> out(manyFloats.size());
     for (int round = 0; round < 2; ++round) {
         Sorter().Sort(ints.data(), ints.size(), out.data(), true);
@@ -316,14 +315,14 @@ TEST_F(GpuRadixSort, rebuilds_pipelines_only_when_type_or_large_flag_changes)
     Sorter().WaitToFinish();
 
     std::vector<std::string> built;
-    for (const std::string& line : GpuTest::Lines(output.Text())) {
+    for (const std::string& line : GpuTest::Lines(Sorter().TakeProgress())) {
         if (line.rfind("Created Pipeline for ", 0) == 0) {
             built.push_back(line);
         }
     }
     EXPECT_EQ(built, (std::vector<std::string>{"Created Pipeline for INT", "Created Pipeline for FLOAT",
                                                 "Created Pipeline for FLOAT, LARGE"}));
-    EXPECT_EQ(Sorter().pipelines.size(), 3u);
+    EXPECT_EQ(Sorter().Pipelines().size(), 3u);
 }
 
 TEST_F(GpuRadixSort, refuses_sorts_beyond_eight_buffers_or_32_bit_counts)
@@ -340,39 +339,42 @@ TEST_F(GpuRadixSort, refuses_sorts_beyond_eight_buffers_or_32_bit_counts)
     }
     // The count check comes before any key is read, so no such array is needed.
     EXPECT_THROW(Sorter().Sort(keys.data(), 1ul << 32, out.data(), true), std::runtime_error);
-    EXPECT_FALSE(Sorter().submitted);
+    EXPECT_FALSE(Sorter().Pending());
 
     // Nothing was left half done: the limit itself still sorts.
     const std::vector<int32_t> fitting(keys.begin(), keys.end() - 1);
     EXPECT_EQ(GpuPermutation(Sorter(), fitting), CpuPermutation(fitting));
 }
 
-TEST_F(GpuRadixSort, prints_progress_and_spans_every_timestamp_of_the_sort)
+TEST_F(GpuRadixSort, notes_progress_without_printing_and_spans_every_timestamp_of_the_sort)
 {
     const std::vector<int32_t> keys = RandomKeys<int32_t>(5000, Seed);
     std::vector<uint32_t> out(keys.size());
     GpuTest::CoutCapture output;
     Sorter().Sort(keys.data(), keys.size(), out.data(), true);
     Sorter().WaitToFinish();
+    EXPECT_EQ(output.Text(), "");
 
-    const std::vector<std::string> lines = GpuTest::Lines(output.Text());
-    ASSERT_EQ(lines.size(), 7u) << output.Text();
+    const std::string progress = Sorter().TakeProgress();
+    EXPECT_EQ(Sorter().TakeProgress(), "");
+    const std::vector<std::string> lines = GpuTest::Lines(progress);
+    ASSERT_EQ(lines.size(), 7u) << progress;
     EXPECT_EQ(lines[0], "Created Pipeline for INT");
     EXPECT_EQ(lines[1], "Updated Storage Buffers");
     EXPECT_EQ(lines[2], "Updated Descriptor Sets");
     EXPECT_EQ(lines[3], "Submitted Command Buffer");
     EXPECT_EQ(lines[4], "Waiting for fence...");
     char expected[64];
-    std::snprintf(expected, sizeof expected, "  > Total GPU Time:   %f ms", Sorter().gpuTimeMs);
+    std::snprintf(expected, sizeof expected, "  > Total GPU Time:   %f ms", Sorter().GpuTimeMs());
     EXPECT_EQ(lines[5], expected);
     EXPECT_EQ(lines[6], "Command Finished!");
-    EXPECT_GT(Sorter().gpuTimeMs, 0.0);
+    EXPECT_GT(Sorter().GpuTimeMs(), 0.0);
 
     // A 32-bit sort writes timestamps 0 to 15 only; a 64-bit one all 32.
     const auto available = [&] {
         std::array<uint64_t, 2 * QVRadixSort::QueryCapacity> results{};
-        (void)Sorter().selectedDevice.device.getQueryPoolResults(
-            Sorter().queryPool, 0, QVRadixSort::QueryCapacity, sizeof results, results.data(), 16,
+        (void)Sorter().SelectedDevice().device.getQueryPoolResults(
+            Sorter().LatestLayout().queryPool, 0, QVRadixSort::QueryCapacity, sizeof results, results.data(), 16,
             vk::QueryResultFlagBits::e64 | vk::QueryResultFlagBits::eWithAvailability);
         uint32_t count = 0;
         while (count < QVRadixSort::QueryCapacity && results[2 * count + 1] != 0) {
@@ -389,23 +391,24 @@ TEST_F(GpuRadixSort, prints_progress_and_spans_every_timestamp_of_the_sort)
 TEST_F(GpuRadixSort, wait_without_a_pending_sort_only_says_so)
 {
     const std::vector<int32_t> keys = RandomKeys<int32_t>(100, Seed);
-    std::vector<uint32_t> out = GpuPermutation(Sorter(), keys);
-    const double gpuTime = Sorter().gpuTimeMs;
-    std::vector<uint32_t> untouched(keys.size(), 5);
-    Sorter().indices = untouched.data();
-
-    GpuTest::CoutCapture output;
+    // The latest sort's output, which a second wait must not write again.
+    std::vector<uint32_t> untouched(keys.size());
+    Sorter().Sort(keys.data(), keys.size(), untouched.data(), true);
     Sorter().WaitToFinish();
-    EXPECT_EQ(output.Text(), "Nothing to wait for...\n");
+    Sorter().TakeProgress();
+    const double gpuTime = Sorter().GpuTimeMs();
+    std::fill(untouched.begin(), untouched.end(), 5u);
+
+    Sorter().WaitToFinish();
+    EXPECT_EQ(Sorter().TakeProgress(), "Nothing to wait for...\n");
     EXPECT_EQ(untouched, std::vector<uint32_t>(keys.size(), 5));
-    EXPECT_EQ(Sorter().gpuTimeMs, gpuTime);
+    EXPECT_EQ(Sorter().GpuTimeMs(), gpuTime);
 }
 
 TEST_F(GpuRadixSort, refuses_a_second_sort_before_the_first_is_waited_for)
 {
     const std::vector<int32_t> keys = RandomKeys<int32_t>(100, Seed);
     std::vector<uint32_t> out(keys.size());
-    GpuTest::CoutCapture quiet;
     Sorter().Sort(keys.data(), keys.size(), out.data(), true);
     EXPECT_THROW(Sorter().Sort(keys.data(), keys.size(), out.data(), true), std::logic_error);
     Sorter().WaitToFinish();
@@ -418,57 +421,52 @@ TEST_F(GpuRadixSort, execute_repeats_the_latest_sort_with_all_passes)
     const std::vector<double> keys = RandomKeys<double>(3000, Seed);
     std::vector<uint32_t> out = GpuPermutation(Sorter(), keys);
     std::fill(out.begin(), out.end(), 0u);
-    {
-        GpuTest::CoutCapture quiet;
-        Sorter().Execute();
-        Sorter().WaitToFinish();
-    }
+    Sorter().Execute();
+    Sorter().WaitToFinish();
     EXPECT_EQ(out, CpuPermutation(keys));
 }
 
 TEST_F(GpuRadixSort, splits_buffers_where_a_storage_descriptor_can_still_bind_them)
 {
     // The software device allows 2 GiB allocations but binds 128 MiB.
-    const QVCore::PhysicalDeviceInfo& device = Sorter().selectedPhysicalDevice;
+    const QVCore::PhysicalDeviceInfo& device = Sorter().SelectedPhysicalDevice();
     const uint64_t range = device.limits.maxStorageBufferRange;
     const uint64_t allocation = std::min<uint64_t>(
         device.properties.get<vk::PhysicalDeviceMaintenance3Properties>().maxMemoryAllocationSize, 4ull << 30);
     EXPECT_LE(device.maxAllocation, range);
     EXPECT_GT(device.maxAllocation + QVRadixSort::BufferSizeGranule, std::min(range, allocation));
     EXPECT_EQ(device.maxAllocation % QVRadixSort::BufferSizeGranule, 0u);
-    EXPECT_EQ(Sorter().physicalDevices.at(0).maxAllocation, device.maxAllocation);
+    EXPECT_EQ(Sorter().PhysicalDevices().at(0).maxAllocation, device.maxAllocation);
 }
 
 TEST_F(GpuRadixSort, lays_out_scratch_and_query_pool_once_at_the_first_sort)
 {
-    EXPECT_EQ(Sorter().scratchSize, 0u);
-    EXPECT_FALSE(Sorter().queryPool);
+    EXPECT_EQ(Sorter().LatestLayout().scratchSize, 0u);
+    EXPECT_FALSE(Sorter().LatestLayout().queryPool);
     GpuPermutation(Sorter(), RandomKeys<int32_t>(10, Seed));
 
-    const vk::PhysicalDeviceLimits& limits = Sorter().selectedPhysicalDevice.limits;
+    const vk::PhysicalDeviceLimits& limits = Sorter().SelectedPhysicalDevice().limits;
     const uint64_t counters = QVEvalCore::RoundUp(109 * 256 * 4, limits.minStorageBufferOffsetAlignment);
     const uint64_t table = QVEvalCore::RoundUp(128, limits.nonCoherentAtomSize);
-    EXPECT_EQ(Sorter().countRegion.offset, 0u);
-    EXPECT_EQ(Sorter().countRegion.size, counters);
-    EXPECT_EQ(Sorter().offsetRegion.offset, counters);
-    EXPECT_EQ(Sorter().addressRegion.offset, 2 * counters);
-    EXPECT_EQ(Sorter().addressRegion.size, table);
-    EXPECT_EQ(Sorter().scratchSize, 2 * counters + table);
-    EXPECT_EQ(Sorter().queryCount, 32u);
-    ASSERT_EQ(Sorter().scratchGroup.buffers.size(), 1u);
+    const QVRadixSort::Layout first = Sorter().LatestLayout();
+    EXPECT_EQ(first.countRegion.offset, 0u);
+    EXPECT_EQ(first.countRegion.size, counters);
+    EXPECT_EQ(first.offsetRegion.offset, counters);
+    EXPECT_EQ(first.addressRegion.offset, 2 * counters);
+    EXPECT_EQ(first.addressRegion.size, table);
+    EXPECT_EQ(first.scratchSize, 2 * counters + table);
+    EXPECT_EQ(first.queryCount, 32u);
+    ASSERT_EQ(first.scratchBuffers, 1u);
 
-    const vk::Buffer scratch = Sorter().scratchGroup.buffers[0];
-    const vk::QueryPool pool = Sorter().queryPool;
     GpuPermutation(Sorter(), RandomKeys<double>(10, Seed));
-    EXPECT_EQ(Sorter().scratchGroup.buffers.size(), 1u);
-    EXPECT_EQ(Sorter().scratchGroup.buffers[0], scratch);
-    EXPECT_EQ(Sorter().queryPool, pool);
+    const QVRadixSort::Layout second = Sorter().LatestLayout();
+    EXPECT_EQ(second.scratchBuffers, 1u);
+    EXPECT_EQ(second.scratch, first.scratch);
+    EXPECT_EQ(second.queryPool, first.queryPool);
     // One key buffer and one index buffer per set when the keys fit one buffer.
-    EXPECT_EQ(Sorter().keyGroup.buffers.size(), 1u);
-    EXPECT_EQ(Sorter().indexGroupA.buffers.size(), 1u);
-    EXPECT_EQ(Sorter().blockData[0], 10u);
-    EXPECT_EQ(Sorter().blockData[1], 10u);
-    EXPECT_EQ(Sorter().blockData[2], 80u);
+    EXPECT_EQ(second.keyBuffers, 1u);
+    EXPECT_EQ(second.indexBuffersA, 1u);
+    EXPECT_EQ(second.block, (std::array<uint32_t, 3>{10u, 10u, 80u}));
 }
 
 // The shader directory with only some of the build's files, and others added.
@@ -499,19 +497,17 @@ public:
 
 TEST(GpuRadixSortSetup, stops_at_the_first_missing_shader_and_then_refuses_to_sort)
 {
-    GpuTest::CpuDevicesAllowed allowed;
     PartialShaders files({"sort_counting.comp.spv", "sort_scattering.comp.spv"});
     BuildShaders shaders(files.root);
     GpuTest::CoutCapture output;
-    CheckedSorter sorter;
-    ASSERT_TRUE(sorter->vulkanReady);
+    CheckedSorter sorter(SoftwareSorter());
+    ASSERT_TRUE(sorter->VulkanReady());
 
     EXPECT_FALSE(sorter->Init());
     const std::string missing = (files.root / "AMD" / "NUMERIC" / "sort_partition.comp.spv").string();
-    const std::vector<std::string> lines = GpuTest::Lines(output.Text());
-    EXPECT_NE(std::find(lines.begin(), lines.end(), "Invalid shader path: " + missing), lines.end());
+    EXPECT_EQ(sorter->Failure(), "Invalid shader path: " + missing + "\n");
     EXPECT_EQ(output.Text().find("sort_scattering"), std::string::npos);
-    EXPECT_EQ(sorter->shaderModules.size(), 1u);
+    EXPECT_EQ(sorter->ShaderModules().size(), 1u);
 
     const std::vector<int32_t> keys = {3, 1, 2};
     std::vector<uint32_t> out(keys.size());
@@ -569,9 +565,8 @@ std::unique_ptr<CheckedSorter> SorterFrom(const PartialShaders& files, bool allo
 {
     BuildShaders shaders(files.root);
     GpuTest::CoutCapture quiet;
-    auto sorter = std::make_unique<CheckedSorter>();
-    if ((*sorter)->vulkanReady) {
-        (*sorter)->allowBallotRanking = allowBallots;
+    auto sorter = std::make_unique<CheckedSorter>(SoftwareSorter(allowBallots));
+    if ((*sorter)->VulkanReady()) {
         EXPECT_TRUE((*sorter)->Init());
     }
     return sorter;
@@ -579,12 +574,11 @@ std::unique_ptr<CheckedSorter> SorterFrom(const PartialShaders& files, bool allo
 
 TEST(GpuRadixSortSetup, mask_ranking_loads_its_own_scattering_build_and_matches_the_cpu_sort)
 {
-    GpuTest::CpuDevicesAllowed allowed;
     // Without the ballot build: Init must not look for it.
     PartialShaders files({"sort_counting.comp.spv", "sort_partition.comp.spv", "sort_scattering_masks.comp.spv"});
     const std::unique_ptr<CheckedSorter> sorter = SorterFrom(files, false);
-    ASSERT_TRUE((*sorter)->vulkanReady);
-    EXPECT_FALSE((*sorter)->ranksWithBallots);
+    ASSERT_TRUE((*sorter)->VulkanReady());
+    EXPECT_FALSE((*sorter)->RanksWithBallots());
     ExpectRankingMatchesCpu(**sorter, "mask ranking");
 }
 
@@ -592,12 +586,11 @@ TEST(GpuRadixSortSetup, ballot_matching_of_equal_digits_gives_the_same_permutati
 {
     // Subgroups wider than the software device's 8 lanes find equal digits
     // with one ballot per digit bit; this build does so at 8 lanes too.
-    GpuTest::CpuDevicesAllowed allowed;
     PartialShaders files({"sort_counting.comp.spv", "sort_partition.comp.spv"});
     files.Add(SORTBENCH_BALLOT_MATCH_SHADER, "sort_scattering.comp.spv");
     const std::unique_ptr<CheckedSorter> sorter = SorterFrom(files, true);
-    ASSERT_TRUE((*sorter)->vulkanReady);
-    EXPECT_TRUE((*sorter)->ranksWithBallots);
+    ASSERT_TRUE((*sorter)->VulkanReady());
+    EXPECT_TRUE((*sorter)->RanksWithBallots());
     ExpectRankingMatchesCpu(**sorter, "ballot matching");
 }
 
