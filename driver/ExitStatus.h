@@ -12,5 +12,3 @@ inline constexpr int kExitGpuSortFailed = 1;  // a GPU sort failed during the ru
 inline constexpr int kExitTooLarge = 1;       // a data set the machine or 32-bit indices cannot hold
 inline constexpr int kExitIncomplete = 1;     // cells or the -JSON file the disk did not take
 inline constexpr int kExitNoDirectory = 255;  // the log or run directory, or a result file, cannot be created
-// Any of the 1s above, for callers that only ask whether the run stopped short.
-inline constexpr int kExitStopped = 1;

@@ -10,33 +10,17 @@
 
 #include "driver/output/ConsoleText.h"
 #include "driver/measuring/MemoryBudget.h"
+#include "tests/driver/CapturedRun.h"
 #include "tests/support/TempDirectory.h"
 
 namespace {
 
-// Runs a whole benchmark in this process with the C locale and returns its console output.
-struct CapturedRun {
-    int status;
-    std::vector<std::string> lines;
-};
+using TestSupport::CapturedRun;
 
+// A whole benchmark of `args` in a log directory of its own.
 CapturedRun RunCaptured(std::vector<const char*> args) {
-    setenv("LC_ALL", "C", 1);
-    args.insert(args.begin(), "sortbench");
     const TestSupport::TempDirectory logDirectory;
-    const RunPlan plan = ParseCommandLine(static_cast<int>(args.size()), args.data(), "261207081500",
-                                          logDirectory.Path().string() + "/");
-    // A refused plan would otherwise run the whole default ladder.
-    if (!plan.error.empty()) {
-        ADD_FAILURE() << plan.error;
-        return {};
-    }
-    ::testing::internal::CaptureStdout();
-    const int status = RunBenchmark(plan);
-    std::istringstream output(::testing::internal::GetCapturedStdout());
-    CapturedRun run{status, {}};
-    for (std::string line; std::getline(output, line);) run.lines.push_back(line);
-    return run;
+    return TestSupport::RunCaptured(TestSupport::PlanFor(std::move(args), logDirectory.Path().string() + "/"));
 }
 
 // The lines a sorter prints after the count line, "NAME CPU - 0.012345 ms", must carry a time.
@@ -89,7 +73,7 @@ TEST(BenchmarkRun, min_run_prints_every_data_type_and_count_in_order) {
 
 TEST(BenchmarkRun, info_run_stops_before_any_benchmark) {
     const CapturedRun run = RunCaptured({"-INFO", "-MIN"});
-    EXPECT_EQ(run.status, kExitStopped);
+    EXPECT_EQ(run.status, kExitInfoOnly);
     EXPECT_TRUE(Matching(run.lines, "------- Count").empty());
     EXPECT_TRUE(Matching(run.lines, "=====").empty());
 }
@@ -104,7 +88,7 @@ TEST(BenchmarkRun, single_record_data_sets_run_for_every_type) {
 
 TEST(BenchmarkRun, count_beyond_32_bit_indices_ends_the_run_with_a_clear_line) {
     const CapturedRun run = RunCaptured({"-S", "4294967296"});
-    EXPECT_EQ(run.status, kExitStopped);
+    EXPECT_EQ(run.status, kExitTooLarge);
     const auto messages = Matching(run.lines, "Cannot benchmark 4294967296 INT records: ");
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_NE(messages[0].find("indices are 32-bit"), std::string::npos);
@@ -119,7 +103,7 @@ TEST(BenchmarkRun, count_too_large_for_memory_ends_the_run_with_a_clear_line) {
     if (count > 4294967295u) GTEST_SKIP() << "this machine has more memory than 32-bit indices address";
     const std::string countText = std::to_string(count);
     const CapturedRun run = RunCaptured({"-S", countText.c_str()});
-    EXPECT_EQ(run.status, kExitStopped);
+    EXPECT_EQ(run.status, kExitTooLarge);
     const auto messages = Matching(run.lines, "Cannot benchmark " + countText + " INT records: out of memory (needs ");
     ASSERT_EQ(messages.size(), 1u) << (run.lines.empty() ? "" : run.lines.back());
     EXPECT_NE(messages[0].find("GiB available)"), std::string::npos);

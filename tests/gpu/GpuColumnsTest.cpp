@@ -2,6 +2,7 @@
 #include "driver/Benchmark.h"
 #include "driver/sorters/GpuColumns.h"
 #include "driver/command_line/RunPlan.h"
+#include "tests/driver/CapturedRun.h"
 #include "tests/gpu/GpuTestSupport.h"
 #include "tests/support/GoldenText.h"
 
@@ -22,7 +23,6 @@
 
 namespace {
 
-constexpr const char* Stamp = "261207090000";
 
 // A run of RunBenchmark in this process, in a log directory of its own.
 class CapturedRun {
@@ -34,15 +34,12 @@ public:
         : logDirectory(std::filesystem::path(testing::TempDir()) /
                        ("sortbench-gpu-columns-" + std::to_string(getpid()) + "-" + std::to_string(++runs)))
     {
-        setenv("LC_ALL", "C", 1);
-        const std::string program = (programDirectory / "sortbench").string();
-        args.insert(args.begin(), program.c_str());
-        const RunPlan plan =
-            ParseCommandLine(static_cast<int>(args.size()), args.data(), Stamp, logDirectory.string() + "/");
+        const RunPlan plan = TestSupport::PlanFor(std::move(args), logDirectory.string() + "/",
+                                                  (programDirectory / "sortbench").string());
         runDirectory = plan.runDirectory;
-        testing::internal::CaptureStdout();
-        status = RunBenchmark(plan, seams);
-        lines = GpuTest::Lines(testing::internal::GetCapturedStdout());
+        const TestSupport::CapturedRun run = TestSupport::RunCaptured(plan, seams);
+        status = run.status;
+        lines = run.lines;
     }
     ~CapturedRun()
     {
@@ -188,7 +185,7 @@ TEST(GpuColumns, mismatch_stops_the_run_after_completing_the_failing_row)
         }
     };
     const CapturedRun run({"-GPU", "-QA", "-MIN"}, OnSoftwareDevice(corrupt));
-    EXPECT_EQ(run.status, kExitStopped);
+    EXPECT_EQ(run.status, kExitCheckFailed);
 
     const std::vector<std::string> tail(run.lines.end() - std::min<size_t>(2, run.lines.size()), run.lines.end());
     EXPECT_EQ(tail, (std::vector<std::string>{"QA ERROR: GPU Results do not match CPU Results",
@@ -211,7 +208,7 @@ TEST(GpuColumns, every_repetition_is_checked_and_a_late_mismatch_still_completes
         }
     };
     const CapturedRun run({"-GPU", "-QA", "-S", "1000", "-R", "3"}, OnSoftwareDevice(corruptSecond));
-    EXPECT_EQ(run.status, kExitStopped);
+    EXPECT_EQ(run.status, kExitCheckFailed);
     EXPECT_EQ(timedSorts, 2);
     EXPECT_EQ(run.Starting("QA ERROR: GPU Results do not match CPU Results").size(), 1u);
     EXPECT_TRUE(run.Starting("QA Test Passed").empty());
@@ -241,7 +238,7 @@ TEST(GpuColumns, failed_gpu_sort_ends_the_run_with_one_line)
 {
     const auto fail = [](uint32_t*, uint64_t) { throw std::runtime_error("device lost"); };
     const CapturedRun run({"-GPU", "-QA", "-MIN"}, OnSoftwareDevice(fail));
-    EXPECT_EQ(run.status, kExitStopped);
+    EXPECT_EQ(run.status, kExitGpuSortFailed);
     EXPECT_EQ(run.lines.back(), "GPU sort of 100 INT records failed: device lost");
     EXPECT_TRUE(run.Starting("INT GPU - ").empty());
     EXPECT_TRUE(run.Starting("QA ").empty());
@@ -255,7 +252,7 @@ TEST(GpuColumns, gpu_run_without_a_ready_sorter_stops_before_the_first_benchmark
     {
         // Without the switch the software device is no GPU.
         const CapturedRun run({"-GPU", "-MIN"}, {});
-        EXPECT_EQ(run.status, kExitStopped);
+        EXPECT_EQ(run.status, kExitNoGpu);
         EXPECT_EQ(run.lines.back(), "GPU sorting unavailable: no Vulkan GPU with the required features");
         EXPECT_TRUE(run.Starting("=====").empty());
         ASSERT_EQ(run.Rows("INT").size(), 1u);
@@ -264,7 +261,7 @@ TEST(GpuColumns, gpu_run_without_a_ready_sorter_stops_before_the_first_benchmark
     {
         const std::filesystem::path nowhere = std::filesystem::path(testing::TempDir()) / "sortbench-no-shaders";
         const CapturedRun run({"-GPU", "-MIN"}, OnSoftwareDevice(), nowhere);
-        EXPECT_EQ(run.status, kExitStopped);
+        EXPECT_EQ(run.status, kExitNoGpu);
         EXPECT_EQ(run.lines.back(),
                   "GPU sorting unavailable: the sort shaders could not be loaded from " + (nowhere / "Shaders").string());
         EXPECT_TRUE(run.Starting("=====").empty());

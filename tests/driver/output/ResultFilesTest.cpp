@@ -1,6 +1,7 @@
 #include "driver/Benchmark.h"
 #include "driver/output/ResultFiles.h"
 #include "driver/command_line/RunPlan.h"
+#include "tests/driver/CapturedRun.h"
 #include "tests/support/TempDirectory.h"
 
 #include <gtest/gtest.h>
@@ -27,22 +28,9 @@ constexpr const char* kStamp = "261207081500";
 constexpr const char* kCpuHeader = "NbRecords,CPU Standard,CPU 1 Thread,CPU 2 Thread,CPU 4 Thread,CPU 8 Thread";
 const char* const kFiles[] = {"bench_INT.csv", "bench_FLOAT.csv", "bench_BIGINT.csv", "bench_BIGFLOAT.csv"};
 
-RunPlan PlanFor(std::vector<const char*> args, const std::string& logDirectory) {
-    args.insert(args.begin(), "sortbench");
-    return ParseCommandLine(static_cast<int>(args.size()), args.data(), kStamp, logDirectory);
-}
-
-struct Captured {
-    int status;
-    std::string out;
-};
-
-Captured RunCaptured(const RunPlan& plan) {
-    setenv("LC_ALL", "C", 1);
-    testing::internal::CaptureStdout();
-    const int status = RunBenchmark(plan);
-    return {status, testing::internal::GetCapturedStdout()};
-}
+using TestSupport::PlanFor;
+using TestSupport::RunCaptured;
+using Captured = TestSupport::CapturedRun;
 
 // A row of `cells` cells: a count, then time cells of plain decimals.
 bool IsRow(const std::string& row, int cells) {
@@ -121,7 +109,7 @@ TEST(RunDirectories, missing_log_directory_is_created_with_the_run_directory) {
     TempDirectory dir;
     const RunPlan plan = PlanFor({"-INFO", "-GPU"}, dir.File("logs") + "/");
     const Captured run = RunCaptured(plan);
-    EXPECT_EQ(run.status, kExitStopped);
+    EXPECT_EQ(run.status, kExitInfoOnly);
     const std::string runDir = dir.File("logs") + "/cpu_gpu_" + kStamp + "/";
     EXPECT_EQ(plan.runDirectory, runDir);
     for (const char* name : kFiles) {
@@ -171,7 +159,7 @@ TEST(BenchmarkResults, every_file_holds_header_and_one_trimmed_row_per_count) {
 TEST(BenchmarkResults, report_follows_the_result_files_and_precedes_the_info_stop) {
     TempDirectory dir;
     const Captured run = RunCaptured(PlanFor({"-INFO"}, dir.Path().string() + "/"));
-    EXPECT_EQ(run.status, kExitStopped);
+    EXPECT_EQ(run.status, kExitInfoOnly);
     const size_t lastFile = run.out.rfind("Initialized Log File: ");
     const size_t os = run.out.find("----------------------------- OS INFO -----------------------------\n");
     const size_t cpu = run.out.find("----------------------------- CPU INFO -----------------------------\n");
@@ -188,7 +176,7 @@ TEST(BenchmarkResults, a_stopped_run_trims_its_files) {
     TempDirectory dir;
     const RunPlan plan = PlanFor({"-S", "5000000000"}, dir.Path().string() + "/");
     const Captured run = RunCaptured(plan);
-    EXPECT_EQ(run.status, kExitStopped);
+    EXPECT_EQ(run.status, kExitTooLarge);
     for (const char* name : kFiles) EXPECT_EQ(ReadWholeFile(plan.runDirectory + name), kCpuHeader);
 }
 
@@ -256,7 +244,7 @@ TEST(BenchmarkResults, cells_a_full_disk_refuses_are_reported_and_the_run_ends_w
     testing::internal::CaptureStderr();
     const Captured run = RunCaptured(plan);
     const std::string errors = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(run.status, kExitStopped);
+    EXPECT_EQ(run.status, kExitIncomplete);
     // Every retry meets the same full disk; each of the thirteen files says so once at most.
     EXPECT_LE(std::count(errors.begin(), errors.end(), '\n'), 13) << errors;
     for (const char* name : {"stats_INT.csv", "stats_BIGFLOAT.csv"}) {
