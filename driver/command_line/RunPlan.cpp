@@ -212,28 +212,28 @@ std::optional<double> NumberIn(const char* text, double low, double high) {
     return value;
 }
 
-void TakeIntervalTarget(Parse& p, const char* option) {
+// The decimal value in [low, high] after `option`; nothing after one refusal
+// that says `what` the value is.
+std::optional<double> TakeDecimal(Parse& p, const char* option, double low, double high, const char* what) {
     const char* value = p.i + 1 < p.argc ? p.argv[++p.i] : nullptr;
-    const std::optional<double> percent =
-        value == nullptr ? std::nullopt : NumberIn(value, kMinIntervalPercent, kMaxIntervalPercent);
-    if (!percent) {
-        return p.Refuse(std::string(option) + " takes the half-width of the median's interval in percent, from " +
-                        NumberText(kMinIntervalPercent) + " to " + NumberText(kMaxIntervalPercent) +
-                        (value == nullptr ? std::string() : std::string(", not ") + value));
+    const std::optional<double> number = value == nullptr ? std::nullopt : NumberIn(value, low, high);
+    if (!number) {
+        p.Refuse(std::string(option) + " takes " + what + ", from " + NumberText(low) + " to " + NumberText(high) +
+                 (value == nullptr ? std::string() : std::string(", not ") + value));
     }
-    p.plan.intervalTarget = *percent / 100.0;
+    return number;
+}
+
+void TakeIntervalTarget(Parse& p, const char* option) {
+    const std::optional<double> percent = TakeDecimal(p, option, kMinIntervalPercent, kMaxIntervalPercent,
+                                                      "the half-width of the median's interval in percent");
+    if (percent) p.plan.intervalTarget = *percent / 100.0;
 }
 
 void TakeBudget(Parse& p, const char* option) {
-    const char* value = p.i + 1 < p.argc ? p.argv[++p.i] : nullptr;
-    const std::optional<double> seconds =
-        value == nullptr ? std::nullopt : NumberIn(value, kMinBudgetSeconds, kMaxBudgetSeconds);
-    if (!seconds) {
-        return p.Refuse(std::string(option) + " takes the seconds one data set may take with -R auto, from " +
-                        NumberText(kMinBudgetSeconds) + " to " + NumberText(kMaxBudgetSeconds) +
-                        (value == nullptr ? std::string() : std::string(", not ") + value));
-    }
-    p.plan.budgetSeconds = *seconds;
+    const std::optional<double> seconds = TakeDecimal(p, option, kMinBudgetSeconds, kMaxBudgetSeconds,
+                                                      "the seconds one data set may take with -R auto");
+    if (seconds) p.plan.budgetSeconds = *seconds;
 }
 
 void TakeLogDirectory(Parse& p, const char*) {
