@@ -40,11 +40,33 @@ std::uint64_t LoadThrough(const Key* keys, const std::uint32_t* positions, std::
     return sum;
 }
 
-// destination[slots[p]] = p for p from last - 1 down to first, the order in
+// destination[slots[i]] = i for i from count - 1 down to 0, the order in
 // which ScatterBackwards stores.
-inline void StoreThrough(std::uint32_t* destination, const std::uint32_t* slots, std::size_t first,
-                         std::size_t last) {
-    for (std::size_t p = last; p > first; --p) destination[slots[p - 1]] = static_cast<std::uint32_t>(p - 1);
+inline void StoreThrough(std::uint32_t* destination, const std::uint32_t* slots, std::size_t count) {
+    for (std::size_t i = count; i > 0; --i) destination[slots[i - 1]] = static_cast<std::uint32_t>(i - 1);
+}
+
+// A radix pass's moves without its digits: for i from count - 1 down to 0,
+// loads the key of entry positions[i] and stores the entry at
+// destination[slots[i]], prefetching keys as ScatterBackwards does. Returns a
+// sum of the keys so the loads cannot be left out.
+template <class Key>
+std::uint64_t MoveThrough(const Key* keys, const std::uint32_t* positions, const std::uint32_t* slots,
+                          std::uint32_t* destination, std::size_t count) {
+    using EvalCore::Detail::kPrefetchAhead;
+    std::uint64_t sum = 0;
+    const auto move = [&](std::size_t i) {
+        const std::uint32_t entry = positions[i];
+        sum += static_cast<std::uint64_t>(keys[entry]);
+        destination[slots[i]] = entry;
+    };
+    std::size_t i = count;
+    for (; i >= kPrefetchAhead + 1; --i) {
+        EvalCore::Detail::PrefetchKey(keys + positions[i - 1 - kPrefetchAhead]);
+        move(i - 1);
+    }
+    for (; i > 0; --i) move(i - 1);
+    return sum;
 }
 
 }  // namespace AccessPatterns

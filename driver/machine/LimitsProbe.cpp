@@ -2,6 +2,7 @@
 
 #include "driver/machine/AccessPatterns.h"
 #include "driver/machine/ProbeTeam.h"
+#include "driver/machine/SlotWindows.h"
 #include "driver/measuring/MemoryBudget.h"
 #include "support/CharBuffer.h"
 #include "support/HugePages.h"
@@ -21,14 +22,12 @@ namespace {
 constexpr std::uint64_t kMinArrayBytes = 4096;
 constexpr std::uint64_t kArrayBytesLimit = std::uint64_t{4} << 30;  // slots are 32-bit
 
-// Index entries of a loads figure: over 64 MiB one thread needs about 17 ms
-// for 2M random loads here, long beside a wake-up of the team and short beside
-// the probe's budget. Their two index arrays take 8 MiB each.
-constexpr std::uint64_t kLoadsPerFigure = std::uint64_t{1} << 21;
-
-// Small arrays repeat their pass until a timing holds this many accesses, or
-// copies this many bytes, so that no timing lasts much under a millisecond.
-constexpr std::uint64_t kMinAccesses = std::uint64_t{1} << 20;
+// Accesses of one timing, whatever the count of CPUs, and the entries of the
+// index array: over 64 MiB one thread needs about 8 ms for 1M random loads
+// here, long beside a wake-up of the team and short beside the probe's budget.
+// Small sizes repeat their work until a timing has this many; copies, until
+// they have moved kMinCopyBytes.
+constexpr std::uint64_t kTimingAccesses = std::uint64_t{1} << 20;
 constexpr std::uint64_t kMinCopyBytes = std::uint64_t{16} << 20;
 
 constexpr std::size_t kSmallFronts = 256;
@@ -38,8 +37,8 @@ std::uint64_t PassesFor(std::uint64_t perPass, std::uint64_t atLeast) {
     return perPass >= atLeast ? 1 : (atLeast + perPass - 1) / perPass;
 }
 
-std::uint64_t IndexEntries(std::uint64_t arrayBytes, std::uint64_t keyBytes) {
-    return std::min(arrayBytes / keyBytes, kLoadsPerFigure);
+std::uint64_t IndexEntries(std::uint64_t arrayBytes) {
+    return std::min(arrayBytes / sizeof(std::uint32_t), kTimingAccesses);
 }
 
 // The sizes sorted without repeats; empty when one is out of range.
@@ -60,25 +59,18 @@ unsigned OnlineCpus() {
     return online > 0 ? static_cast<unsigned>(online) : 1;
 }
 
-double Seconds(std::chrono::steady_clock::time_point start) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
 // What the probe works in. Every buffer is advised for huge pages, as the
 // sort's are, and written once, so that no timing takes page faults.
 struct Buffers {
-    AppCore::CharBuffer array, destination, slots, positions4, positions8;
+    AppCore::CharBuffer keys, destination, slots, positions;
 
     explicit Buffers(std::uint64_t largest)
-        : array(Touched(largest)),
+        : keys(Touched(2 * largest)),
           destination(Touched(largest)),
           slots(Touched(largest)),
-          positions4(Touched(IndexEntries(largest, 4) * sizeof(std::uint32_t))),
-          positions8(Touched(IndexEntries(largest, 8) * sizeof(std::uint32_t))) {}
+          positions(Touched(IndexEntries(largest) * sizeof(std::uint32_t))) {}
 
-    bool Complete() const {
-        return array.data && destination.data && slots.data && positions4.data && positions8.data;
-    }
+    bool Complete() const { return keys.data && destination.data && slots.data && positions.data; }
 
     static AppCore::CharBuffer Touched(std::uint64_t bytes) {
         AppCore::CharBuffer buffer(bytes);
@@ -87,14 +79,14 @@ struct Buffers {
         std::memset(buffer.data, 1, buffer.size);
         return buffer;
     }
-
-    template <class T>
-    static T* As(const AppCore::CharBuffer& buffer) {
-        return reinterpret_cast<T*>(buffer.data);
-    }
 };
 
-// The work of one figure, for member `member` of `members` sharing it evenly.
+template <class T>
+T* As(const AppCore::CharBuffer& buffer) {
+    return reinterpret_cast<T*>(buffer.data);
+}
+
+// The work of one figure's timing, for member `member` of `members` sharing it.
 using Piece = std::function<void(unsigned member, unsigned members)>;
 
 class Probe {
@@ -104,37 +96,34 @@ public:
     ArrayLimits Measure(std::uint64_t arrayBytes) {
         ArrayLimits limits;
         limits.arrayBytes = arrayBytes;
-        const bool several = team.Members() > 1;
+        const std::uint64_t entries = arrayBytes / sizeof(std::uint32_t);
+        const std::uint64_t seed = arrayBytes;
+        AccessPatterns::FillRandomPositions(As<std::uint32_t>(buffers.positions), IndexEntries(arrayBytes), entries,
+                                            seed);
+        SlotWindows windows(entries, team.Members(), kTimingAccesses);
+
         std::vector<Figure> figures;
         const auto add = [&](double work, double AccessRates::*rate, Piece piece) {
             figures.push_back({work, &limits.oneThread, rate, piece, false});
-            if (several) figures.push_back({work, &limits.allCpus, rate, piece, true});
+            if (team.Members() > 1) figures.push_back({work, &limits.allCpus, rate, piece, true});
         };
-
         const std::uint64_t copyPasses = PassesFor(arrayBytes, kMinCopyBytes);
-        add(2.0 * static_cast<double>(arrayBytes * copyPasses), &AccessRates::copyBytes, CopyPiece(arrayBytes, copyPasses));
-        add(LoadsWork(arrayBytes, 4), &AccessRates::loads4, LoadsPiece<std::uint32_t>(arrayBytes, buffers.positions4));
-        add(LoadsWork(arrayBytes, 8), &AccessRates::loads8, LoadsPiece<std::uint64_t>(arrayBytes, buffers.positions8));
-        const std::uint64_t slotCount = arrayBytes / sizeof(std::uint32_t);
-        const std::uint64_t storePasses = PassesFor(slotCount, kMinAccesses);
-        add(static_cast<double>(slotCount * storePasses), &AccessRates::stores256, StoresPiece(slotCount, storePasses));
+        add(2.0 * static_cast<double>(arrayBytes * copyPasses), &AccessRates::copyBytes,
+            CopyPiece(arrayBytes, copyPasses));
+        add(LoadsWork(arrayBytes), &AccessRates::loads4, LoadsPiece<std::uint32_t>(arrayBytes));
+        add(LoadsWork(arrayBytes), &AccessRates::loads8, LoadsPiece<std::uint64_t>(arrayBytes));
+        add(windows.Work(), &AccessRates::stores256, WindowPiece(windows, WindowWork::Stores));
+        add(windows.Work(), &AccessRates::moves4, WindowPiece(windows, WindowWork::Moves4));
         const std::size_t smallFronts = figures.size();
-        add(static_cast<double>(slotCount * storePasses), &AccessRates::stores65536, StoresPiece(slotCount, storePasses));
+        add(windows.Work(), &AccessRates::stores65536, WindowPiece(windows, WindowWork::Stores));
+        add(windows.Work(), &AccessRates::moves8, WindowPiece(windows, WindowWork::Moves8));
 
-        // The store figures need their own slot layouts, so the figures of
-        // each layout take turns among themselves.
-        const std::uint64_t seed = arrayBytes;
-        AccessPatterns::FillRandomPositions(As<std::uint32_t>(buffers.positions4), IndexEntries(arrayBytes, 4),
-                                            arrayBytes / 4, seed);
-        AccessPatterns::FillRandomPositions(As<std::uint32_t>(buffers.positions8), IndexEntries(arrayBytes, 8),
-                                            arrayBytes / 8, seed + 1);
-        AccessPatterns::LayOutFrontSlots(As<std::uint32_t>(buffers.slots), slotCount, kSmallFronts, team.Members(),
-                                         seed + 2);
-        TakeTurns(figures.data(), figures.data() + smallFronts);
-        AccessPatterns::LayOutFrontSlots(As<std::uint32_t>(buffers.slots), slotCount, kLargeFronts, team.Members(),
-                                         seed + 3);
-        TakeTurns(figures.data() + smallFronts, figures.data() + figures.size());
-        if (!several) limits.allCpus = limits.oneThread;
+        // The figures of one slot layout take turns among themselves.
+        windows.LayOut(As<std::uint32_t>(buffers.slots), kSmallFronts, seed + 1);
+        TakeTurns(figures.data(), figures.data() + smallFronts, windows);
+        windows.LayOut(As<std::uint32_t>(buffers.slots), kLargeFronts, seed + 2);
+        TakeTurns(figures.data() + smallFronts, figures.data() + figures.size(), windows);
+        if (team.Members() < 2) limits.allCpus = limits.oneThread;
         return limits;
     }
 
@@ -147,15 +136,11 @@ private:
         bool allCpus;
     };
 
-    template <class T>
-    static T* As(const AppCore::CharBuffer& buffer) {
-        return Buffers::As<T>(buffer);
-    }
-
-    void TakeTurns(Figure* first, Figure* last) {
+    void TakeTurns(Figure* first, Figure* last, SlotWindows& windows) {
         std::vector<double> best(static_cast<std::size_t>(last - first), std::numeric_limits<double>::infinity());
         for (unsigned repeat = 0; repeat < repeats; ++repeat)
             for (Figure* figure = first; figure != last; ++figure) {
+                firstWindow = windows.Take();
                 double& fastest = best[static_cast<std::size_t>(figure - first)];
                 fastest = std::min(fastest, Time(*figure));
             }
@@ -170,12 +155,12 @@ private:
         }
         const auto start = std::chrono::steady_clock::now();
         figure.piece(0, 1);
-        return Seconds(start);
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     }
 
-    static double LoadsWork(std::uint64_t arrayBytes, std::uint64_t keyBytes) {
-        const std::uint64_t entries = IndexEntries(arrayBytes, keyBytes);
-        return static_cast<double>(entries * PassesFor(entries, kMinAccesses));
+    static double LoadsWork(std::uint64_t arrayBytes) {
+        const std::uint64_t entries = IndexEntries(arrayBytes);
+        return static_cast<double>(entries * PassesFor(entries, kTimingAccesses));
     }
 
     Piece CopyPiece(std::uint64_t bytes, std::uint64_t passes) {
@@ -183,39 +168,59 @@ private:
             const std::size_t first = AccessPatterns::ChunkStart(bytes, members, member);
             const std::size_t last = AccessPatterns::ChunkStart(bytes, members, member + 1);
             for (std::uint64_t pass = 0; pass < passes; ++pass)
-                std::memcpy(buffers.destination.data + first, buffers.array.data + first, last - first);
+                std::memcpy(buffers.destination.data + first, buffers.keys.data + first, last - first);
         };
     }
 
     template <class Key>
-    Piece LoadsPiece(std::uint64_t arrayBytes, const AppCore::CharBuffer& positions) {
-        const std::uint64_t entries = IndexEntries(arrayBytes, sizeof(Key));
-        const std::uint64_t passes = PassesFor(entries, kMinAccesses);
-        return [this, entries, passes, &positions](unsigned member, unsigned members) {
+    Piece LoadsPiece(std::uint64_t arrayBytes) {
+        const std::uint64_t entries = IndexEntries(arrayBytes);
+        const std::uint64_t passes = PassesFor(entries, kTimingAccesses);
+        return [this, entries, passes](unsigned member, unsigned members) {
             const std::size_t first = AccessPatterns::ChunkStart(entries, members, member);
             const std::size_t last = AccessPatterns::ChunkStart(entries, members, member + 1);
             std::uint64_t sum = 0;
             for (std::uint64_t pass = 0; pass < passes; ++pass)
-                sum += AccessPatterns::LoadThrough(As<Key>(buffers.array), As<std::uint32_t>(positions), first, last);
+                sum += AccessPatterns::LoadThrough(As<Key>(buffers.keys), As<std::uint32_t>(buffers.positions), first,
+                                                   last);
             checksum.fetch_add(sum, std::memory_order_relaxed);
         };
     }
 
-    // Member m of M takes chunk m of the layout's M chunks; one member walks
-    // all of them, as a one-thread pass walks its single chunk.
-    Piece StoresPiece(std::uint64_t slotCount, std::uint64_t passes) {
-        return [this, slotCount, passes](unsigned member, unsigned members) {
-            const std::size_t first = AccessPatterns::ChunkStart(slotCount, members, member);
-            const std::size_t last = AccessPatterns::ChunkStart(slotCount, members, member + 1);
-            for (std::uint64_t pass = 0; pass < passes; ++pass)
-                AccessPatterns::StoreThrough(As<std::uint32_t>(buffers.destination), As<std::uint32_t>(buffers.slots),
-                                             first, last);
+    enum class WindowWork { Stores, Moves4, Moves8 };
+
+    // Stores alone, or moves of 4- or 8-byte keys, over the timing's windows:
+    // each member of the team takes one; a lone thread walks them all.
+    Piece WindowPiece(const SlotWindows& windows, WindowWork work) {
+        return [this, &windows, work](unsigned member, unsigned members) {
+            const unsigned cpus = windows.Cpus();
+            const auto first = static_cast<unsigned>(AccessPatterns::ChunkStart(cpus, members, member));
+            const auto last = static_cast<unsigned>(AccessPatterns::ChunkStart(cpus, members, member + 1));
+            auto* destination = As<std::uint32_t>(buffers.destination);
+            const auto* positions = As<std::uint32_t>(buffers.positions);
+            std::uint64_t sum = 0;
+            for (std::uint64_t pass = 0; pass < windows.Passes(); ++pass)
+                for (unsigned w = first; w < last; ++w) {
+                    const std::uint64_t window = firstWindow + w;
+                    const std::uint32_t* slots = As<std::uint32_t>(buffers.slots) + windows.Start(window);
+                    const std::size_t size = windows.Size(window);
+                    if (work == WindowWork::Stores)
+                        AccessPatterns::StoreThrough(destination, slots, size);
+                    else if (work == WindowWork::Moves4)
+                        sum += AccessPatterns::MoveThrough(As<std::uint32_t>(buffers.keys), positions, slots,
+                                                           destination, size);
+                    else
+                        sum += AccessPatterns::MoveThrough(As<std::uint64_t>(buffers.keys), positions, slots,
+                                                           destination, size);
+                }
+            checksum.fetch_add(sum, std::memory_order_relaxed);
         };
     }
 
     Buffers& buffers;
     ProbeTeam& team;
     unsigned repeats;
+    std::uint64_t firstWindow = 0;  // of the timing under way
     std::atomic<std::uint64_t> checksum{0};
 };
 
@@ -231,7 +236,7 @@ std::uint64_t LimitsProbeBytes(const LimitsProbeOptions& options) {
     const std::vector<std::uint64_t> sizes = ValidSizes(options.arrayBytes);
     if (sizes.empty()) return 0;
     const std::uint64_t largest = sizes.back();
-    return 3 * largest + (IndexEntries(largest, 4) + IndexEntries(largest, 8)) * sizeof(std::uint32_t);
+    return 4 * largest + IndexEntries(largest) * sizeof(std::uint32_t);
 }
 
 CpuLimits ProbeCpuLimits(const LimitsProbeOptions& options) {

@@ -20,6 +20,8 @@ constexpr FigureFacts kFigures[] = {
     {&AccessRates::loads8, "random 8-byte loads (M/s)", "loads8", 1e6},
     {&AccessRates::stores256, "4-byte stores into 256 fronts (M/s)", "stores256", 1e6},
     {&AccessRates::stores65536, "4-byte stores into 65536 fronts (M/s)", "stores65536", 1e6},
+    {&AccessRates::moves4, "moves, 4-byte keys into 256 fronts (M/s)", "moves4", 1e6},
+    {&AccessRates::moves8, "moves, 8-byte keys into 65536 fronts (M/s)", "moves8", 1e6},
 };
 
 std::string ThreadsText(unsigned threads) {
@@ -68,7 +70,7 @@ std::vector<std::string> LimitsLines(const CpuLimits& limits) {
     std::string sizes;
     for (const ArrayLimits& array : limits.arrays) sizes += (sizes.empty() ? "" : ", ") + SizeText(array.arrayBytes);
     std::vector<std::string> lines{"Limits: best of " + std::to_string(limits.repeats) + ", " + ThreadsText(1) +
-                                   (several ? "/" + ThreadsText(limits.cpus) : "") + ", over arrays of " + sizes};
+                                   (several ? "/" + ThreadsText(limits.cpus) : "") + ", for index arrays of " + sizes};
     for (const FigureFacts& figure : kFigures) {
         std::string line = std::string("Limits: ") + figure.line + ": ";
         for (std::size_t i = 0; i < limits.arrays.size(); ++i) {

@@ -24,7 +24,8 @@ LimitsProbeOptions Tiny(unsigned cpus) {
 }
 
 void ExpectPositiveAndFinite(const AccessRates& rates) {
-    for (const double figure : {rates.copyBytes, rates.loads4, rates.loads8, rates.stores256, rates.stores65536}) {
+    for (const double figure : {rates.copyBytes, rates.loads4, rates.loads8, rates.stores256, rates.stores65536,
+                                rates.moves4, rates.moves8}) {
         EXPECT_GT(figure, 0);
         EXPECT_TRUE(std::isfinite(figure));
     }
@@ -53,12 +54,12 @@ TEST(LimitsProbe, on_one_cpu_the_all_cpu_figures_are_the_one_thread_figures) {
     }
 }
 
-TEST(LimitsProbe, takes_the_largest_size_three_times_and_two_index_arrays) {
-    // 3 x 256 KiB, and index arrays of 64K and 32K entries.
-    EXPECT_EQ(LimitsProbeBytes(Tiny(2)), 3 * 256 * kKiB + (65'536 + 32'768) * 4);
+TEST(LimitsProbe, takes_the_largest_size_four_times_and_an_index_array) {
+    // Keys of 2 x 256 KiB, destination and slots of 256 KiB each, 64K positions.
+    EXPECT_EQ(LimitsProbeBytes(Tiny(2)), 4 * 256 * kKiB + 65'536 * 4);
     LimitsProbeOptions large;
     large.arrayBytes = {std::uint64_t{1} << 30};
-    EXPECT_EQ(LimitsProbeBytes(large), 3 * (std::uint64_t{1} << 30) + 2 * (std::uint64_t{1} << 21) * 4);
+    EXPECT_EQ(LimitsProbeBytes(large), 4 * (std::uint64_t{1} << 30) + (std::uint64_t{1} << 20) * 4);
 }
 
 TEST(LimitsProbe, skips_with_one_line_when_the_budget_cannot_hold_its_buffers) {
@@ -67,7 +68,7 @@ TEST(LimitsProbe, skips_with_one_line_when_the_budget_cannot_hold_its_buffers) {
     const CpuLimits limits = ProbeCpuLimits(options);
     EXPECT_FALSE(limits.Measured());
     EXPECT_TRUE(limits.arrays.empty());
-    EXPECT_EQ(limits.skipped, "needs 2 MiB of memory, 1 MiB available");
+    EXPECT_EQ(limits.skipped, "needs 2 MiB of memory, 1 MiB available");  // 1.25 MiB, rounded up and down
 }
 
 TEST(LimitsProbe, skips_sizes_out_of_range) {
