@@ -8,7 +8,6 @@
 namespace {
 
 constexpr std::uint64_t kPassesThroughIndices = 3;
-constexpr std::uint64_t kPasses = 4;
 
 // Whether the sort counts the digits of passes 2 to 4 by sweeps of their own
 // through the indices: SortSingleThreaded for 16-bit digits; SortMultiThreaded
@@ -30,9 +29,10 @@ AccessRates RatesOf(const ArrayLimits& array, unsigned threads) {
     if (threads < 2) return array.oneThread;
     const AccessRates& one = array.oneThread;
     const AccessRates& all = array.allCpus;
-    return {std::max(one.copyBytes, all.copyBytes), std::max(one.loads4, all.loads4),
-            std::max(one.loads8, all.loads8), std::max(one.stores256, all.stores256),
-            std::max(one.stores65536, all.stores65536)};
+    return {std::max(one.copyBytes, all.copyBytes),     std::max(one.loads4, all.loads4),
+            std::max(one.loads8, all.loads8),           std::max(one.stores256, all.stores256),
+            std::max(one.stores65536, all.stores65536), std::max(one.moves4, all.moves4),
+            std::max(one.moves8, all.moves8)};
 }
 
 // The rate of one kind over the largest probed size of at most `bytes`, the
@@ -55,17 +55,24 @@ double Best(const CpuLimits& limits, unsigned threads, Kind kind) {
 
 }  // namespace
 
-RadixSortTraffic IndexRadixSortTraffic(unsigned keyBytes, std::uint64_t n, unsigned threads) {
-    const bool counting = keyBytes == 4 ? CountsEveryPass<int>(n, threads) : CountsEveryPass<long>(n, threads);
+RadixSortTraffic IndexRadixSortTraffic(unsigned keyBytes, std::uint64_t n, unsigned threads, unsigned spreadBits) {
+    const bool narrow = keyBytes == 4;
+    const bool counting = narrow ? CountsEveryPass<int>(n, threads) : CountsEveryPass<long>(n, threads);
+    const unsigned digitBits = narrow ? EvalCore::Detail::DigitLayout<int>::bits : EvalCore::Detail::DigitLayout<long>::bits;
+    const auto spread = [&](unsigned digit) { return (digit + 1) * digitBits <= spreadBits; };
+    std::uint64_t spreadPasses = 0;
+    for (unsigned digit = 1; digit <= kPassesThroughIndices; ++digit) spreadPasses += spread(digit) ? 1 : 0;
+
     RadixSortTraffic traffic;
     traffic.keyArrayBytes = n * keyBytes;
     traffic.indexArrayBytes = n * sizeof(std::uint32_t);
     traffic.sweepBytes = n * keyBytes;
     traffic.resweepBytes = n * keyBytes;
-    traffic.loads = kPassesThroughIndices * n;
+    traffic.stores = spread(0) ? n : 0;
+    traffic.moves = spreadPasses * n;
+    traffic.loads = (kPassesThroughIndices - spreadPasses) * n;
     traffic.reloads = counting ? kPassesThroughIndices * n : 0;
-    traffic.stores = kPasses * n;
-    traffic.fronts = keyBytes == 4 ? EvalCore::Detail::DigitLayout<int>::radix : EvalCore::Detail::DigitLayout<long>::radix;
+    traffic.fronts = narrow ? EvalCore::Detail::DigitLayout<int>::radix : EvalCore::Detail::DigitLayout<long>::radix;
     return traffic;
 }
 
@@ -74,34 +81,42 @@ std::optional<FloorRates> FloorRatesFor(unsigned keyBytes, std::uint64_t n, unsi
     if (!limits.Measured() || (keyBytes != 4 && keyBytes != 8)) return std::nullopt;
     const std::uint64_t keyArray = n * keyBytes;
     const std::uint64_t indexArray = n * sizeof(std::uint32_t);
+    const bool narrow = keyBytes == 4;
     const auto copy = [](const AccessRates& r) { return r.copyBytes; };
-    const auto loads = [keyBytes](const AccessRates& r) { return keyBytes == 4 ? r.loads4 : r.loads8; };
-    const auto stores = [keyBytes](const AccessRates& r) { return keyBytes == 4 ? r.stores256 : r.stores65536; };
+    const auto stores = [narrow](const AccessRates& r) { return narrow ? r.stores256 : r.stores65536; };
+    const auto moves = [narrow](const AccessRates& r) { return narrow ? r.moves4 : r.moves8; };
+    const auto loads = [narrow](const AccessRates& r) { return narrow ? r.loads4 : r.loads8; };
     FloorRates rates;
     rates.sweepBytes = AtMost(limits, threads, keyArray, copy);
     rates.bestSweepBytes = Best(limits, threads, copy);
     rates.slotReadBytes = AtMost(limits, threads, indexArray, copy);
-    rates.loads = AtMost(limits, threads, keyArray, loads);
-    rates.bestLoads = Best(limits, threads, loads);
     rates.stores = AtMost(limits, threads, indexArray, stores);
-    if (rates.sweepBytes <= 0 || rates.slotReadBytes <= 0 || rates.loads <= 0 || rates.stores <= 0) return std::nullopt;
+    rates.moves = AtMost(limits, threads, indexArray, moves);
+    rates.loads = AtMost(limits, threads, indexArray, loads);
+    rates.bestLoads = Best(limits, threads, loads);
+    if (rates.sweepBytes <= 0 || rates.slotReadBytes <= 0 || rates.stores <= 0 || rates.moves <= 0 ||
+        rates.loads <= 0)
+        return std::nullopt;
     return rates;
 }
 
 double FloorMilliseconds(const RadixSortTraffic& traffic, const FloorRates& rates) {
-    const auto over = [](std::uint64_t amount, double rate) { return amount == 0 ? 0.0 : amount / rate; };
-    const double storeSeconds = std::max(
-        0.0, over(traffic.stores, rates.stores) - over(traffic.stores * sizeof(std::uint32_t), rates.slotReadBytes));
+    const auto over = [](double amount, double rate) { return amount == 0 ? 0.0 : amount / rate; };
+    // Each store or move of the probe also read its 4-byte slot.
+    const auto lessSlotReads = [&](std::uint64_t count, double rate) {
+        return std::max(0.0, over(count, rate) - over(4.0 * count, rates.slotReadBytes));
+    };
     const double seconds = over(traffic.sweepBytes, rates.sweepBytes) +
-                           over(traffic.resweepBytes, rates.bestSweepBytes) + over(traffic.loads, rates.loads) +
-                           over(traffic.reloads, rates.bestLoads) + storeSeconds;
+                           over(traffic.resweepBytes, rates.bestSweepBytes) +
+                           lessSlotReads(traffic.stores, rates.stores) + lessSlotReads(traffic.moves, rates.moves) +
+                           over(traffic.loads, rates.loads) + over(traffic.reloads, rates.bestLoads);
     return seconds * 1e3;
 }
 
 std::optional<double> RadixSortFloorMs(unsigned keyBytes, std::uint64_t n, unsigned threads,
-                                       const CpuLimits& limits) {
+                                       const CpuLimits& limits, unsigned spreadBits) {
     if (n == 0 && (keyBytes == 4 || keyBytes == 8) && limits.Measured()) return 0.0;
     const std::optional<FloorRates> rates = FloorRatesFor(keyBytes, n, threads, limits);
     if (!rates) return std::nullopt;
-    return FloorMilliseconds(IndexRadixSortTraffic(keyBytes, n, threads), *rates);
+    return FloorMilliseconds(IndexRadixSortTraffic(keyBytes, n, threads, spreadBits), *rates);
 }
