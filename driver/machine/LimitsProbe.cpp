@@ -23,8 +23,8 @@ constexpr std::uint64_t kMinArrayBytes = 4096;
 constexpr std::uint64_t kArrayBytesLimit = std::uint64_t{4} << 30;  // slots are 32-bit
 
 // Accesses of one timing, whatever the count of CPUs, and the entries of the
-// index array: over 64 MiB one thread needs about 8 ms for 1M random loads
-// here, long beside a wake-up of the team and short beside the probe's budget.
+// index array: at 64 MiB one thread needs 6 to 7 ms for 1M random loads here,
+// long beside a wake-up of the team and short beside the probe's budget.
 // Small sizes repeat their work until a timing has this many; copies, until
 // they have moved kMinCopyBytes.
 constexpr std::uint64_t kTimingAccesses = std::uint64_t{1} << 20;
