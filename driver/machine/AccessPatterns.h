@@ -1,0 +1,72 @@
+#pragma once
+
+#include "cpu_sort/RadixPassKernels.h"
+
+#include <cstddef>
+#include <cstdint>
+
+// The memory accesses the limits probe times, each the bare form of one the
+// index radix sort makes: no digits, no histograms, only the loads and stores.
+namespace AccessPatterns {
+
+// `count` positions drawn uniformly from [0, range), a pure function of the
+// seed. range must lie in 1 ... 2^32.
+void FillRandomPositions(std::uint32_t* positions, std::size_t count, std::uint64_t range, std::uint64_t seed);
+
+// The slots a least-significant-digit pass over `count` entries gives them
+// when each entry's digit is random among `fronts` (2 ... 2^16) and the entries
+// are split into `chunks` even chunks of a worker each: every digit owns one
+// run of slots, within it each chunk its own part in chunk order, and each
+// part fills from its top, as ScatterBackwards fills it. Walked backwards, a
+// chunk's stores therefore move down `fronts` write fronts at once, as a radix
+// pass does. A pure function of the seed; the slots are a permutation of
+// 0 ... count - 1. count must lie below 2^32.
+void LayOutFrontSlots(std::uint32_t* slots, std::size_t count, std::size_t fronts, unsigned chunks,
+                      std::uint64_t seed);
+
+// First position of chunk `chunk` of `chunks` even chunks of count entries;
+// chunk `chunks` gives count.
+constexpr std::size_t ChunkStart(std::size_t count, unsigned chunks, unsigned chunk) {
+    return static_cast<std::size_t>(static_cast<unsigned __int128>(count) * chunk / chunks);
+}
+
+// Loads keys[positions[p]] for p in [first, last) with the sort's own loop,
+// which prefetches the key it will read kPrefetchAhead entries later; returns
+// a sum of the keys so the loads cannot be left out.
+template <class Key>
+std::uint64_t LoadThrough(const Key* keys, const std::uint32_t* positions, std::size_t first, std::size_t last) {
+    std::uint64_t sum = 0;
+    EvalCore::Detail::ForEachKey(keys, positions, first, last, [&](Key key) { sum += key; });
+    return sum;
+}
+
+// destination[slots[i]] = i for i from count - 1 down to 0, the order in
+// which ScatterBackwards stores.
+inline void StoreThrough(std::uint32_t* destination, const std::uint32_t* slots, std::size_t count) {
+    for (std::size_t i = count; i > 0; --i) destination[slots[i - 1]] = static_cast<std::uint32_t>(i - 1);
+}
+
+// A radix pass's moves without its digits: for i from count - 1 down to 0,
+// loads the key of entry positions[i] and stores the entry at
+// destination[slots[i]], prefetching keys as ScatterBackwards does. Returns a
+// sum of the keys so the loads cannot be left out.
+template <class Key>
+std::uint64_t MoveThrough(const Key* keys, const std::uint32_t* positions, const std::uint32_t* slots,
+                          std::uint32_t* destination, std::size_t count) {
+    using EvalCore::Detail::kPrefetchAhead;
+    std::uint64_t sum = 0;
+    const auto move = [&](std::size_t i) {
+        const std::uint32_t entry = positions[i];
+        sum += static_cast<std::uint64_t>(keys[entry]);
+        destination[slots[i]] = entry;
+    };
+    std::size_t i = count;
+    for (; i >= kPrefetchAhead + 1; --i) {
+        EvalCore::Detail::PrefetchKey(keys + positions[i - 1 - kPrefetchAhead]);
+        move(i - 1);
+    }
+    for (; i > 0; --i) move(i - 1);
+    return sum;
+}
+
+}  // namespace AccessPatterns

@@ -1,0 +1,103 @@
+#include "driver/machine/LimitsText.h"
+
+#include <charconv>
+#include <cmath>
+
+namespace {
+
+constexpr std::uint64_t kKiB = 1024;
+
+struct FigureFacts {
+    double AccessRates::*rate;
+    const char* line;  // the text line's label, unit included
+    const char* key;   // the context key's figure
+    double unit;       // per second in the line's unit
+};
+
+constexpr FigureFacts kFigures[] = {
+    {&AccessRates::copyBytes, "sequential copy (GB/s read + written)", "copy_bytes", 1e9},
+    {&AccessRates::loads4, "random 4-byte loads (M/s)", "loads4", 1e6},
+    {&AccessRates::loads8, "random 8-byte loads (M/s)", "loads8", 1e6},
+    {&AccessRates::stores256, "4-byte stores into 256 fronts (M/s)", "stores256", 1e6},
+    {&AccessRates::stores65536, "4-byte stores into 65536 fronts (M/s)", "stores65536", 1e6},
+    {&AccessRates::moves4, "moves, 4-byte keys into 256 fronts (M/s)", "moves4", 1e6},
+    {&AccessRates::moves8, "moves, 8-byte keys into 65536 fronts (M/s)", "moves8", 1e6},
+};
+
+std::string ThreadsText(unsigned threads) {
+    return std::to_string(threads) + (threads == 1 ? " thread" : " threads");
+}
+
+std::string SizeText(std::uint64_t bytes) {
+    if (bytes % kLimitsMiB == 0) return std::to_string(bytes / kLimitsMiB) + " MiB";
+    if (bytes >= kLimitsMiB) return ThreeSignificantDigits(static_cast<double>(bytes) / kLimitsMiB) + " MiB";
+    if (bytes % kKiB == 0) return std::to_string(bytes / kKiB) + " KiB";
+    return std::to_string(bytes) + " bytes";
+}
+
+std::string SizeKey(std::uint64_t bytes) {
+    if (bytes % kLimitsMiB == 0) return std::to_string(bytes / kLimitsMiB) + "MiB";
+    if (bytes % kKiB == 0) return std::to_string(bytes / kKiB) + "KiB";
+    return std::to_string(bytes) + "B";
+}
+
+std::string WholeNumber(double value) {
+    return std::isfinite(value) && value >= 0 ? std::to_string(std::llround(value)) : "0";
+}
+
+std::string SkipReason(const CpuLimits& limits) {
+    return limits.skipped.empty() ? "not probed" : limits.skipped;
+}
+
+}  // namespace
+
+std::string ThreeSignificantDigits(double value) {
+    if (!std::isfinite(value) || value == 0) return "0";
+    const double magnitude = std::fabs(value);
+    const auto digitsOf = [](double x) { return static_cast<int>(std::floor(std::log10(x))) + 1; };
+    const double scale = std::pow(10.0, digitsOf(magnitude) - 3);
+    const double rounded = std::round(magnitude / scale) * scale;
+    const int decimals = std::max(0, 3 - digitsOf(rounded));
+    char buffer[64];
+    const auto result =
+        std::to_chars(buffer, buffer + sizeof buffer, std::copysign(rounded, value), std::chars_format::fixed, decimals);
+    return std::string(buffer, result.ptr);
+}
+
+std::vector<std::string> LimitsLines(const CpuLimits& limits) {
+    if (!limits.Measured()) return {"Limits: not measured: " + SkipReason(limits)};
+    const bool several = limits.cpus > 1;
+    std::string sizes;
+    for (const ArrayLimits& array : limits.arrays) sizes += (sizes.empty() ? "" : ", ") + SizeText(array.arrayBytes);
+    std::vector<std::string> lines{"Limits: best of " + std::to_string(limits.repeats) + ", " + ThreadsText(1) +
+                                   (several ? "/" + ThreadsText(limits.cpus) : "") + ", for index arrays of " + sizes};
+    for (const FigureFacts& figure : kFigures) {
+        std::string line = std::string("Limits: ") + figure.line + ": ";
+        for (std::size_t i = 0; i < limits.arrays.size(); ++i) {
+            const ArrayLimits& array = limits.arrays[i];
+            if (i > 0) line += ", ";
+            line += ThreeSignificantDigits(array.oneThread.*figure.rate / figure.unit);
+            if (several) line += "/" + ThreeSignificantDigits(array.allCpus.*figure.rate / figure.unit);
+        }
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+std::vector<std::pair<std::string, std::string>> LimitsContextFields(const CpuLimits& limits) {
+    if (!limits.Measured()) return {{"limits", "skipped: " + SkipReason(limits)}};
+    std::vector<std::pair<std::string, std::string>> fields{
+        {"limits", "measured"},
+        {"limits_cpus", std::to_string(limits.cpus)},
+        {"limits_repeats", std::to_string(limits.repeats)},
+    };
+    for (const ArrayLimits& array : limits.arrays)
+        for (const FigureFacts& figure : kFigures) {
+            const std::string key = std::string("limits_") + figure.key + "_per_second_" + SizeKey(array.arrayBytes);
+            fields.emplace_back(key + "_1t", WholeNumber(array.oneThread.*figure.rate));
+            if (limits.cpus > 1)
+                fields.emplace_back(key + "_" + std::to_string(limits.cpus) + "t",
+                                    WholeNumber(array.allCpus.*figure.rate));
+        }
+    return fields;
+}

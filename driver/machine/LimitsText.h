@@ -1,0 +1,38 @@
+#pragma once
+
+#include "driver/machine/LimitsProbe.h"
+
+#include <string>
+#include <utility>
+#include <vector>
+
+// The probed limits as a run reports them: lines for the run conditions and
+// fields for the JSON context. Numbers are written without regard to the
+// locale.
+
+// Lines starting "Limits: ". Measured, one line naming the sizes and one per
+// figure with "one thread/all CPUs" for each size in that order, 3 significant
+// digits:
+//   Limits: best of 3, 1 thread/2 threads, for index arrays of 1 MiB, 4 MiB, 16 MiB, 64 MiB
+//   Limits: sequential copy (GB/s read + written): 37.2/60.1, 32.0/55.0, 30.4/50.2, 16.4/21.0
+//   Limits: random 4-byte loads (M/s): 780/1400, 569/1010, 312/588, 121/230
+//   Limits: random 8-byte loads (M/s): ...
+//   Limits: 4-byte stores into 256 fronts (M/s): ...
+//   Limits: 4-byte stores into 65536 fronts (M/s): ...
+//   Limits: moves, 4-byte keys into 256 fronts (M/s): ...
+//   Limits: moves, 8-byte keys into 65536 fronts (M/s): ...
+// On one CPU each size has the one figure ("best of 3, 1 thread, for ...").
+// Skipped, the single line "Limits: not measured: <reason>".
+std::vector<std::string> LimitsLines(const CpuLimits& limits);
+
+// Key and value texts for the JSON context, as Google Benchmark keeps custom
+// context: "limits" is "measured" or "skipped: <reason>"; when measured,
+// "limits_cpus" and "limits_repeats", then per size, figure and thread count
+// "limits_<figure>_per_second_<size>_<threads>t" (figure copy_bytes, loads4,
+// loads8, stores256, stores65536, moves4 or moves8; size "64MiB", "256KiB" or "4000000B";
+// threads 1 and, on more than one CPU, the CPUs) with the figure per second
+// as a whole number.
+std::vector<std::pair<std::string, std::string>> LimitsContextFields(const CpuLimits& limits);
+
+// `value` to 3 significant digits, without an exponent: 1400, 14.2, 0.500.
+std::string ThreeSignificantDigits(double value);

@@ -1,0 +1,122 @@
+#include "driver/measuring/MemoryFloor.h"
+
+#include "cpu_sort/DigitPairCounts.h"
+#include "cpu_sort/RadixPassKernels.h"
+
+#include <algorithm>
+
+namespace {
+
+constexpr std::uint64_t kPassesThroughIndices = 3;
+
+// Whether the sort counts the digits of passes 2 to 4 by sweeps of their own
+// through the indices: SortSingleThreaded for 16-bit digits; SortMultiThreaded
+// unless its pair counts or its next-digit tables pay off (the conditions of
+// IndexRadixSort.h, which must be kept in step).
+template <class Value>
+bool CountsEveryPass(std::uint64_t n, unsigned threads) {
+    constexpr std::uint64_t radix = EvalCore::Detail::DigitLayout<Value>::radix;
+    if (threads < 2) return radix != 256;
+    if (radix == 256 && EvalCore::Detail::PairCountsPayOff(n, threads)) return false;
+    const std::uint64_t t = threads;
+    const bool nextDigitTables = t <= 65'536 && t * t * radix <= n;
+    return !nextDigitTables;
+}
+
+// The rates the column's threads may reach: for several threads the better
+// of each kind.
+AccessRates RatesOf(const ArrayLimits& array, unsigned threads) {
+    if (threads < 2) return array.oneThread;
+    const AccessRates& one = array.oneThread;
+    const AccessRates& all = array.allCpus;
+    return {std::max(one.copyBytes, all.copyBytes),     std::max(one.loads4, all.loads4),
+            std::max(one.loads8, all.loads8),           std::max(one.stores256, all.stores256),
+            std::max(one.stores65536, all.stores65536), std::max(one.moves4, all.moves4),
+            std::max(one.moves8, all.moves8)};
+}
+
+// The rate of one kind over the largest probed size of at most `bytes`, the
+// tightest that still bounds an array of that size; 0 when there is none.
+template <class Kind>
+double AtMost(const CpuLimits& limits, unsigned threads, std::uint64_t bytes, Kind kind) {
+    const ArrayLimits* largest = nullptr;
+    for (const ArrayLimits& array : limits.arrays)
+        if (array.arrayBytes <= bytes && (!largest || array.arrayBytes > largest->arrayBytes)) largest = &array;
+    return largest ? kind(RatesOf(*largest, threads)) : 0.0;
+}
+
+// The best rate of one kind at any size.
+template <class Kind>
+double Best(const CpuLimits& limits, unsigned threads, Kind kind) {
+    double best = 0;
+    for (const ArrayLimits& array : limits.arrays) best = std::max(best, kind(RatesOf(array, threads)));
+    return best;
+}
+
+}  // namespace
+
+RadixSortTraffic IndexRadixSortTraffic(unsigned keyBytes, std::uint64_t n, unsigned threads, unsigned spreadBits) {
+    const bool narrow = keyBytes == 4;
+    const bool counting = narrow ? CountsEveryPass<int>(n, threads) : CountsEveryPass<long>(n, threads);
+    const unsigned digitBits = narrow ? EvalCore::Detail::DigitLayout<int>::bits : EvalCore::Detail::DigitLayout<long>::bits;
+    const auto spread = [&](unsigned digit) { return (digit + 1) * digitBits <= spreadBits; };
+    std::uint64_t spreadPasses = 0;
+    for (unsigned digit = 1; digit <= kPassesThroughIndices; ++digit) spreadPasses += spread(digit) ? 1 : 0;
+
+    RadixSortTraffic traffic;
+    traffic.keyArrayBytes = n * keyBytes;
+    traffic.indexArrayBytes = n * sizeof(std::uint32_t);
+    traffic.sweepBytes = n * keyBytes;
+    traffic.resweepBytes = n * keyBytes;
+    traffic.stores = spread(0) ? n : 0;
+    traffic.moves = spreadPasses * n;
+    traffic.loads = (kPassesThroughIndices - spreadPasses) * n;
+    traffic.reloads = counting ? kPassesThroughIndices * n : 0;
+    traffic.fronts = narrow ? EvalCore::Detail::DigitLayout<int>::radix : EvalCore::Detail::DigitLayout<long>::radix;
+    return traffic;
+}
+
+std::optional<FloorRates> FloorRatesFor(unsigned keyBytes, std::uint64_t n, unsigned threads,
+                                        const CpuLimits& limits) {
+    if (!limits.Measured() || (keyBytes != 4 && keyBytes != 8)) return std::nullopt;
+    const std::uint64_t keyArray = n * keyBytes;
+    const std::uint64_t indexArray = n * sizeof(std::uint32_t);
+    const bool narrow = keyBytes == 4;
+    const auto copy = [](const AccessRates& r) { return r.copyBytes; };
+    const auto stores = [narrow](const AccessRates& r) { return narrow ? r.stores256 : r.stores65536; };
+    const auto moves = [narrow](const AccessRates& r) { return narrow ? r.moves4 : r.moves8; };
+    const auto loads = [narrow](const AccessRates& r) { return narrow ? r.loads4 : r.loads8; };
+    FloorRates rates;
+    rates.sweepBytes = AtMost(limits, threads, keyArray, copy);
+    rates.bestSweepBytes = Best(limits, threads, copy);
+    rates.slotReadBytes = AtMost(limits, threads, indexArray, copy);
+    rates.stores = AtMost(limits, threads, indexArray, stores);
+    rates.moves = AtMost(limits, threads, indexArray, moves);
+    rates.loads = AtMost(limits, threads, indexArray, loads);
+    rates.bestLoads = Best(limits, threads, loads);
+    if (rates.sweepBytes <= 0 || rates.slotReadBytes <= 0 || rates.stores <= 0 || rates.moves <= 0 ||
+        rates.loads <= 0)
+        return std::nullopt;
+    return rates;
+}
+
+double FloorMilliseconds(const RadixSortTraffic& traffic, const FloorRates& rates) {
+    const auto over = [](double amount, double rate) { return amount == 0 ? 0.0 : amount / rate; };
+    // Each store or move of the probe also read its 4-byte slot.
+    const auto lessSlotReads = [&](std::uint64_t count, double rate) {
+        return std::max(0.0, over(count, rate) - over(4.0 * count, rates.slotReadBytes));
+    };
+    const double seconds = over(traffic.sweepBytes, rates.sweepBytes) +
+                           over(traffic.resweepBytes, rates.bestSweepBytes) +
+                           lessSlotReads(traffic.stores, rates.stores) + lessSlotReads(traffic.moves, rates.moves) +
+                           over(traffic.loads, rates.loads) + over(traffic.reloads, rates.bestLoads);
+    return seconds * 1e3;
+}
+
+std::optional<double> RadixSortFloorMs(unsigned keyBytes, std::uint64_t n, unsigned threads,
+                                       const CpuLimits& limits, unsigned spreadBits) {
+    if (n == 0 && (keyBytes == 4 || keyBytes == 8) && limits.Measured()) return 0.0;
+    const std::optional<FloorRates> rates = FloorRatesFor(keyBytes, n, threads, limits);
+    if (!rates) return std::nullopt;
+    return FloorMilliseconds(IndexRadixSortTraffic(keyBytes, n, threads, spreadBits), *rates);
+}

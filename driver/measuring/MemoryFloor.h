@@ -1,0 +1,127 @@
+#pragma once
+
+#include "driver/machine/LimitsProbe.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+
+// The memory floor of a CPU radix column: the time the index radix sort's own
+// unavoidable memory traffic needs at the rates the limits probe measured, so
+// that a column's time can be read as a multiple of what the machine allows.
+//
+// Traffic, from the design (cpu_sort/IndexRadixSort.h; the indices start as
+// 0 ... n - 1, as the driver sorts), for n keys of w bytes, T threads and
+// W = 256 (w = 4, 8-bit digits) or 65,536 (w = 8, 16-bit digits) write fronts:
+//   - one sweep of the keys in memory order counts digits (CountEveryDigit,
+//     or the first count phase of several threads);
+//   - the first pass reads the keys in memory order once more, right after
+//     that sweep, reads no indices, and stores n indices into its fronts;
+//   - passes 2 to 4 each move n entries: read n indices in order, load n keys
+//     through them (in no memory order) and store n indices into their fronts;
+//   - where the sort counts every pass by itself (16-bit digits on one thread;
+//     on several when neither its pair counts nor its next-digit tables pay
+//     off), passes 2 to 4 load every key through the indices once more, in the
+//     sweep just before the one that moves them.
+// The histograms, pair counts and next-digit tables are left out: they stay
+// in the caches or are small beside the arrays.
+//
+// How many fronts a pass stores into depends on the keys: as many as its digit
+// takes values. The floor takes the low `spreadBits` bits of the sort keys
+// (SortKey.h) to take every value and the bits above to take few: a pass whose
+// digit lies within the spread bits has W fronts and is charged as moves; a
+// pass whose digit does not may have as few as one or two fronts, whose stores
+// hide under the loads, and is charged its loads alone. Keys drawn below 2^24
+// in magnitude, as the driver draws them, spread over 24 bits (INT, FLOAT,
+// BIGINT; BIGFLOAT's mantissa spreads over 48).
+//
+// Rates: for T = 1 the one-thread figures; for T >= 2 the better of the
+// all-CPU and one-thread figures of each kind (more threads than CPUs add no
+// bandwidth, and on a busy machine the all-CPU figure can come out lower).
+// X(b) is figure X at the largest probed size of at most b bytes (a size is
+// the bytes of an index array, or of the copy), X* the best X at any size. B
+// is the copy rate (bytes read + written), S the stores into W fronts, M the
+// moves (an index read, a w-byte key loaded through it, the entry stored into
+// one of W fronts), G the loads of w-byte keys through an index. In seconds:
+//
+//   floor = nw / B(nw)                         counting sweep
+//         + nw / B*                            the first pass's second sweep
+//         + s max(0, n / S(4n) - 4n / B(4n))   the first pass's stores
+//         + m max(0, n / M(4n) - 4n / B(4n))   passes 2 to 4 over spread digits
+//         + (3 - m) n / G(4n)                  passes 2 to 4 over the others
+//         + r n / G*                           counting passes' loads
+//
+// with s = 1 when digit 0 lies within the spread bits, else 0; m the count of
+// digits 1 to 3 that do; r = 3 where the sort counts every pass, else 0.
+//
+// Why it is a lower bound: only this traffic is charged, each part at the best
+// rate measured for it. A pass over a spread digit is charged as moves, not as
+// loads plus stores: the two share the memory system and do not add up
+// (LimitsProbe.h), so the probe times them in one loop as the pass makes them.
+// The rates fall as arrays outgrow the caches, so the rate at the largest
+// probed size no larger than the sort's is at least the rate the sort can
+// reach; a sweep that follows another over the same data may find it cached,
+// so it gets the best rate of any size. The probe's stores and moves read
+// their slots from an array, which the sort does not; those 4 bytes per entry
+// are taken off at the copy rate. A sweep that only reads is charged at the
+// copy rate of bytes read plus written: the sort's sweeps do work per key and
+// stay well below it.
+//
+// Measured here (benchmarks/memory_floor_benchmark.cpp; 2 shared CPUs, medians
+// of 5 interleaved repetitions, 1M and 10M keys of 4 and 8 bytes): the sort's
+// third pass stripped of its digit logic took 1.05 to 1.15 times the charge of
+// a pass, n / M(4n), where loads and stores timed apart were off by -27% to
+// +20%; the sort on one thread took 1.06 to 1.51 times its floor, and 1.36 to
+// 1.63 times on keys below 2^24 with spreadBits 24.
+//
+// The GPU on-card column's floor is the other sorter this shape fits: its own
+// traffic function (8-bit digits; per pass a counting read, a partition and a
+// scatter of indices, keys read through them) priced at the device's copy rate
+// from a device figure beside CpuLimits. Nothing here would change for it.
+
+// Every bit of the key spread, whatever its width.
+inline constexpr unsigned kAllKeyBits = 64;
+
+// What one sort moves, in the terms of the formula above.
+struct RadixSortTraffic {
+    std::uint64_t keyArrayBytes = 0;    // n w: the sweeps' array
+    std::uint64_t indexArrayBytes = 0;  // 4 n: the size every other part is looked up at
+    std::uint64_t sweepBytes = 0;       // n w, read in memory order by the counting sweep
+    std::uint64_t resweepBytes = 0;     // n w, read again by the first pass
+    std::uint64_t stores = 0;           // s n, the first pass's
+    std::uint64_t moves = 0;            // m n, passes 2 to 4 over spread digits
+    std::uint64_t loads = 0;            // (3 - m) n, passes 2 to 4 over the others
+    std::uint64_t reloads = 0;          // r n, the counting passes' loads
+    std::size_t fronts = 0;             // W
+};
+
+// The rates the formula charges, per second.
+struct FloorRates {
+    double sweepBytes = 0;      // B(nw)
+    double bestSweepBytes = 0;  // B*
+    double slotReadBytes = 0;   // B(4n)
+    double stores = 0;          // S(4n)
+    double moves = 0;           // M(4n)
+    double loads = 0;           // G(4n)
+    double bestLoads = 0;       // G*
+};
+
+// The traffic of IndexRadixSorter sorting n keys of keyBytes (4 or 8) on
+// `threads` threads (0 and 1: one thread), with initIndices, whose sort keys
+// spread over their low `spreadBits` bits.
+RadixSortTraffic IndexRadixSortTraffic(unsigned keyBytes, std::uint64_t n, unsigned threads,
+                                       unsigned spreadBits = kAllKeyBits);
+
+// The rates for that sort; unset when the limits were not measured, keyBytes
+// is not 4 or 8, or no probed size is as small as the index array.
+std::optional<FloorRates> FloorRatesFor(unsigned keyBytes, std::uint64_t n, unsigned threads,
+                                        const CpuLimits& limits);
+
+// The formula, in milliseconds.
+double FloorMilliseconds(const RadixSortTraffic& traffic, const FloorRates& rates);
+
+// The floor of the radix column with `threads` threads for n keys of keyBytes
+// spread over their low `spreadBits` bits, in milliseconds: 0 for n = 0, unset
+// where FloorRatesFor is.
+std::optional<double> RadixSortFloorMs(unsigned keyBytes, std::uint64_t n, unsigned threads,
+                                       const CpuLimits& limits, unsigned spreadBits = kAllKeyBits);

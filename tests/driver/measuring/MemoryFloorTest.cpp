@@ -1,0 +1,141 @@
+#include "driver/measuring/MemoryFloor.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+
+namespace {
+
+AccessRates Rates(double scale) {
+    return {.copyBytes = 10e9 * scale, .loads4 = 100e6 * scale, .loads8 = 50e6 * scale,
+            .stores256 = 200e6 * scale, .stores65536 = 100e6 * scale, .moves4 = 80e6 * scale,
+            .moves8 = 40e6 * scale};
+}
+
+// Two sizes; four times the rates over the smaller one, twice the rates on
+// both CPUs.
+CpuLimits MadeUpLimits() {
+    CpuLimits limits;
+    limits.cpus = 2;
+    limits.repeats = 3;
+    limits.arrays = {{.arrayBytes = 4'000'000, .oneThread = Rates(4), .allCpus = Rates(8)},
+                     {.arrayBytes = 40'000'000, .oneThread = Rates(1), .allCpus = Rates(2)}};
+    return limits;
+}
+
+struct FloorCase {
+    const char* name;
+    unsigned keyBytes;
+    std::uint64_t n;
+    unsigned threads;
+    std::optional<double> milliseconds;
+    unsigned spreadBits = kAllKeyBits;
+};
+
+// Worked by hand from the header's formula, in milliseconds:
+//   sweep nw/B(nw) + resweep nw/B* + s (n/S(4n) - 4n/B(4n)) + m (n/M(4n) - 4n/B(4n)) + (3 - m) n/G(4n)
+//   + reloads r n/G*.
+const FloorCase kFloorCases[] = {
+    // 4 + 1 + (50 - 4) + 3 (125 - 4)
+    {"int_10M_one_thread_over_the_large_size", 4, 10'000'000, 1, 414.0},
+    // keys swept at the large size, the rest at the small one, reloads at 200 M/s:
+    // 4 + 1 + (12.5 - 0.5) + 3 (31.25 - 0.5) + 75
+    {"bigint_5M_one_thread_counts_every_pass", 8, 5'000'000, 1, 184.25},
+    // next-digit tables pay off (2 x 2 x 65,536 <= n): 2 + 0.5 + (6.25 - 0.25) + 3 (15.625 - 0.25)
+    {"bigint_5M_two_threads_all_cpu_figures", 8, 5'000'000, 2, 54.625},
+    // eight threads on two CPUs, all-CPU figures: 0.05 + 0.05 + (0.625 - 0.05) + 3 (1.5625 - 0.05)
+    {"int_1M_eight_threads", 4, 1'000'000, 8, 5.2125},
+    // 4 x 4 x 65,536 > n, so every pass counts: 0.1 + 0.1 + (1.25 - 0.05) + 3 (3.125 - 0.05) + 7.5
+    {"bigint_1M_four_threads_counts_every_pass", 8, 1'000'000, 4, 18.125},
+    // digit 3 above the 24 spread bits: its pass is charged its loads, 100
+    {"int_10M_spread_over_24_bits", 4, 10'000'000, 1, 393.0, 24},
+    // digits 1 to 3 above: 4 + 1 + (12.5 - 0.5) + 3 x 25 + 75
+    {"bigint_5M_spread_over_24_bits", 8, 5'000'000, 1, 167.0, 24},
+    // no digit spread, no stores charged: 4 + 1 + 3 x 100
+    {"int_10M_spread_over_no_digit", 4, 10'000'000, 1, 305.0, 4},
+    {"no_probed_size_as_small_as_the_keys", 4, 999'999, 1, std::nullopt},
+    {"no_records", 4, 0, 1, 0.0},
+    {"key_width_neither_4_nor_8", 2, 10'000'000, 1, std::nullopt},
+};
+
+class FloorFormula : public testing::TestWithParam<FloorCase> {};
+
+TEST_P(FloorFormula, gives_the_worked_figure) {
+    const FloorCase& c = GetParam();
+    const std::optional<double> floor = RadixSortFloorMs(c.keyBytes, c.n, c.threads, MadeUpLimits(), c.spreadBits);
+    ASSERT_EQ(floor.has_value(), c.milliseconds.has_value());
+    if (floor) {
+        EXPECT_NEAR(*floor, *c.milliseconds, 1e-9);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(MemoryFloor, FloorFormula, testing::ValuesIn(kFloorCases),
+                         [](const testing::TestParamInfo<FloorCase>& info) { return std::string(info.param.name); });
+
+TEST(MemoryFloor, several_threads_take_the_better_figure_when_the_all_cpu_one_came_out_lower) {
+    CpuLimits limits = MadeUpLimits();
+    for (ArrayLimits& array : limits.arrays) array.allCpus = Rates(0.5);
+    EXPECT_NEAR(*RadixSortFloorMs(4, 10'000'000, 2, limits), *RadixSortFloorMs(4, 10'000'000, 1, limits), 1e-9);
+}
+
+TEST(MemoryFloor, stores_and_moves_cost_nothing_rather_than_less_when_the_slot_reads_exceed_them) {
+    CpuLimits limits = MadeUpLimits();
+    for (ArrayLimits& array : limits.arrays) array.oneThread.copyBytes = 1e6;  // slot reads of 4 s per 1M stores
+    const RadixSortTraffic traffic = IndexRadixSortTraffic(4, 10'000'000, 1);
+    const FloorRates rates = *FloorRatesFor(4, 10'000'000, 1, limits);
+    EXPECT_NEAR(FloorMilliseconds(traffic, rates), 2 * 40e6 / 1e6 * 1e3, 1e-6);
+}
+
+TEST(MemoryFloor, is_unset_for_limits_that_were_not_measured) {
+    CpuLimits skipped;
+    skipped.skipped = "needs 200 MiB of memory, 100 MiB available";
+    EXPECT_FALSE(RadixSortFloorMs(4, 10'000'000, 1, skipped));
+    EXPECT_FALSE(RadixSortFloorMs(4, 0, 1, skipped));
+}
+
+struct TrafficCase {
+    const char* name;
+    unsigned keyBytes;
+    std::uint64_t n;
+    unsigned threads;
+    unsigned spreadBits;
+    std::uint64_t stores, moves, loads, reloads;
+};
+
+// Counting sweeps as IndexRadixSort.h does them; passes by the digits spread.
+const TrafficCase kTrafficCases[] = {
+    {"int_one_thread_counts_every_digit_at_once", 4, 1'000'000, 1, kAllKeyBits, 1'000'000, 3'000'000, 0, 0},
+    {"int_two_threads_pair_counts", 4, 1'000'000, 2, kAllKeyBits, 1'000'000, 3'000'000, 0, 0},
+    {"int_eight_threads_next_digit_tables", 4, 1'000'000, 8, kAllKeyBits, 1'000'000, 3'000'000, 0, 0},
+    {"int_eight_threads_too_few_keys_for_either", 4, 10'000, 8, kAllKeyBits, 10'000, 30'000, 0, 30'000},
+    {"bigint_one_thread_counts_every_pass", 8, 1'000'000, 1, kAllKeyBits, 1'000'000, 3'000'000, 0, 3'000'000},
+    {"bigint_four_threads_just_short_of_next_digit_tables", 8, 1'048'575, 4, kAllKeyBits, 1'048'575, 3'145'725,
+     0, 3'145'725},
+    {"bigint_four_threads_next_digit_tables", 8, 1'048'576, 4, kAllKeyBits, 1'048'576, 3'145'728, 0, 0},
+    {"int_spread_over_24_bits", 4, 1'000'000, 1, 24, 1'000'000, 2'000'000, 1'000'000, 0},
+    {"int_spread_over_23_bits", 4, 1'000'000, 1, 23, 1'000'000, 1'000'000, 2'000'000, 0},
+    {"bigint_spread_over_48_bits", 8, 1'000'000, 2, 48, 1'000'000, 2'000'000, 1'000'000, 0},
+    {"bigint_spread_over_15_bits", 8, 1'000'000, 1, 15, 0, 0, 3'000'000, 3'000'000},
+};
+
+class RadixTraffic : public testing::TestWithParam<TrafficCase> {};
+
+TEST_P(RadixTraffic, follows_the_sort_design) {
+    const TrafficCase& c = GetParam();
+    const RadixSortTraffic traffic = IndexRadixSortTraffic(c.keyBytes, c.n, c.threads, c.spreadBits);
+    EXPECT_EQ(traffic.keyArrayBytes, c.n * c.keyBytes);
+    EXPECT_EQ(traffic.indexArrayBytes, c.n * 4);
+    EXPECT_EQ(traffic.sweepBytes, c.n * c.keyBytes);
+    EXPECT_EQ(traffic.resweepBytes, c.n * c.keyBytes);
+    EXPECT_EQ(traffic.stores, c.stores);
+    EXPECT_EQ(traffic.moves, c.moves);
+    EXPECT_EQ(traffic.loads, c.loads);
+    EXPECT_EQ(traffic.reloads, c.reloads);
+    EXPECT_EQ(traffic.fronts, c.keyBytes == 4 ? 256u : 65'536u);
+}
+
+INSTANTIATE_TEST_SUITE_P(MemoryFloor, RadixTraffic, testing::ValuesIn(kTrafficCases),
+                         [](const testing::TestParamInfo<TrafficCase>& info) { return std::string(info.param.name); });
+
+}  // namespace
