@@ -322,7 +322,8 @@ private:
                           .untilSure = plan.untilSure,
                           .intervalTarget = plan.intervalTarget,
                           .budgetSeconds = plan.budgetSeconds,
-                          .elapsedSeconds = [started] { return SecondsSince(started); }};
+                          .elapsedSeconds = [started] { return SecondsSince(started); },
+                          .beforeSort = nullptr};
     }
 
     template <typename Element>

@@ -65,19 +65,22 @@ std::string ThreeSignificantDigits(double value) {
 }
 
 std::vector<std::string> LimitsLines(const CpuLimits& limits) {
-    if (!limits.Measured()) return {"Limits: not measured: " + SkipReason(limits)};
+    if (!limits.Measured()) return {std::string("Limits: not measured: ").append(SkipReason(limits))};
     const bool several = limits.cpus > 1;
     std::string sizes;
     for (const ArrayLimits& array : limits.arrays) sizes += (sizes.empty() ? "" : ", ") + SizeText(array.arrayBytes);
     std::vector<std::string> lines{"Limits: best of " + std::to_string(limits.repeats) + ", " + ThreadsText(1) +
-                                   (several ? "/" + ThreadsText(limits.cpus) : "") + ", for index arrays of " + sizes};
+                                   (several ? std::string("/").append(ThreadsText(limits.cpus)) : std::string()) + ", for index arrays of " + sizes};
     for (const FigureFacts& figure : kFigures) {
         std::string line = std::string("Limits: ") + figure.line + ": ";
         for (std::size_t i = 0; i < limits.arrays.size(); ++i) {
             const ArrayLimits& array = limits.arrays[i];
             if (i > 0) line += ", ";
             line += ThreeSignificantDigits(array.oneThread.*figure.rate / figure.unit);
-            if (several) line += "/" + ThreeSignificantDigits(array.allCpus.*figure.rate / figure.unit);
+            if (several) {
+                line += '/';
+                line += ThreeSignificantDigits(array.allCpus.*figure.rate / figure.unit);
+            }
         }
         lines.push_back(line);
     }
@@ -85,7 +88,7 @@ std::vector<std::string> LimitsLines(const CpuLimits& limits) {
 }
 
 std::vector<std::pair<std::string, std::string>> LimitsContextFields(const CpuLimits& limits) {
-    if (!limits.Measured()) return {{"limits", "skipped: " + SkipReason(limits)}};
+    if (!limits.Measured()) return {{"limits", std::string("skipped: ").append(SkipReason(limits))}};
     std::vector<std::pair<std::string, std::string>> fields{
         {"limits", "measured"},
         {"limits_cpus", std::to_string(limits.cpus)},
