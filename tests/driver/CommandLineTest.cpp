@@ -157,7 +157,9 @@ TEST(CommandLine, json_paths_that_are_no_regular_file_are_refused_before_any_dir
     }
     struct stat status {};
     EXPECT_TRUE(stat(dir.File("fifo").c_str(), &status) == 0 && S_ISFIFO(status.st_mode));
-    if (refused.back() == "null") EXPECT_TRUE(stat(dir.File("null").c_str(), &status) == 0 && S_ISCHR(status.st_mode));
+    if (refused.back() == "null") {
+        EXPECT_TRUE(stat(dir.File("null").c_str(), &status) == 0 && S_ISCHR(status.st_mode));
+    }
 }
 
 TEST(CommandLine, a_distribution_named_twice_runs_once_and_keeps_its_rows) {

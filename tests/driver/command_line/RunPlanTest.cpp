@@ -190,7 +190,9 @@ TEST(RunPlan, auto_repetitions_take_an_interval_target_and_a_budget) {
             EXPECT_DOUBLE_EQ(plan.budgetSeconds, c.budget) << text;
             EXPECT_EQ(plan.repetitions, c.untilSure ? 1000 : plan.repetitions);
         }
-        if (*c.warning != '\0') EXPECT_EQ(plan.warnings, std::vector<std::string>{c.warning}) << text;
+        if (*c.warning != '\0') {
+            EXPECT_EQ(plan.warnings, std::vector<std::string>{c.warning}) << text;
+        }
     }
 }
 
