@@ -27,6 +27,7 @@
 #include "cpu_sort/RadixSort32.h"
 #include "cpu_sort/RadixSort64.h"
 #include "cpu_sort/SortKey.h"
+#include "benchmarks/ListArgument.h"
 
 #include <benchmark/benchmark.h>
 #include <hwy/contrib/sort/vqsort.h>
@@ -259,14 +260,6 @@ void Register(unsigned long n) {
         add("Radix " + std::to_string(threads) + " Thread",
             [threads](const Value* v, unsigned long count, unsigned* i) { RadixSort(v, count, i, threads); });
     add("vqsort", VqSort<Value>);
-}
-
-std::vector<std::string> SplitList(const std::string& text) {
-    std::vector<std::string> items;
-    std::stringstream stream(text);
-    for (std::string item; std::getline(stream, item, ',');)
-        if (!item.empty()) items.push_back(item);
-    return items;
 }
 
 void PrintSummary() {

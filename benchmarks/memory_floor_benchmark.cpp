@@ -45,6 +45,7 @@
 #include "support/CharBuffer.h"
 #include "support/DataTypes.h"
 #include "support/HugePages.h"
+#include "benchmarks/ListArgument.h"
 
 #include <benchmark/benchmark.h>
 
@@ -304,14 +305,6 @@ bool Summarise(std::uint64_t n) {
                     sort / ladder);
     }
     return within || !spread;
-}
-
-std::vector<std::string> SplitList(const std::string& text) {
-    std::vector<std::string> items;
-    std::stringstream stream(text);
-    for (std::string item; std::getline(stream, item, ',');)
-        if (!item.empty()) items.push_back(item);
-    return items;
 }
 
 bool Given(const std::vector<char*>& arguments, const std::string& option) {
