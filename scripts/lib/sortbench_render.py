@@ -66,16 +66,16 @@ def _draw_line(ax, line):
                         fmt="none", ecolor=style.colour, elinewidth=width, alpha=alpha, capsize=caps, zorder=2)
 
 
-def _set_axis(axis, spec, formatter):
-    """Ticks of a log axis: the spec's own, labelled as it says, or decades
-    labelled by `formatter`."""
+def _set_axis(axis, plan, formatter):
+    """Ticks of a log axis: the ones its plan lists, labelled as it says, or
+    decades labelled by `formatter`."""
     axis.set_minor_formatter(NullFormatter())
-    if spec.ticks is None:
+    if plan.ticks is None:
         axis.set_major_locator(LogLocator(base=10))
         axis.set_minor_locator(LogLocator(base=10, subs=range(2, 10)))
         axis.set_major_formatter(FuncFormatter(formatter))
         return
-    labels = dict(spec.ticks)
+    labels = dict(plan.ticks)
     axis.set_major_locator(FixedLocator(list(labels)))
     axis.set_major_formatter(FuncFormatter(lambda value, _position: labels.get(value, formatter(value))))
 
