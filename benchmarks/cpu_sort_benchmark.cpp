@@ -23,11 +23,11 @@
 //                     default every large buffer of every column (data,
 //                     indices, pairs) is advised for transparent huge pages,
 //                     as the driver advises its data and index buffers
-#include "support/DataTypes.h"
+#include "benchmarks/ListArgument.h"
 #include "cpu_sort/RadixSort32.h"
 #include "cpu_sort/RadixSort64.h"
 #include "cpu_sort/SortKey.h"
-#include "benchmarks/ListArgument.h"
+#include "support/DataTypes.h"
 
 #include <benchmark/benchmark.h>
 #include <hwy/contrib/sort/vqsort.h>

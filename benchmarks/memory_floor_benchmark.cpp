@@ -36,16 +36,17 @@
 // Options (before Google Benchmark's own):
 //   --sizes=N,N,...   record counts (default 1000000,10000000)
 //   --narrow-keys     keys below 2^24 in magnitude
+#include "benchmarks/ListArgument.h"
 #include "cpu_sort/RadixPassKernels.h"
 #include "cpu_sort/RadixSort32.h"
 #include "cpu_sort/RadixSort64.h"
+#include "driver/machine/AccessPatterns.h"
 #include "driver/machine/LimitsProbe.h"
 #include "driver/machine/LimitsText.h"
 #include "driver/measuring/MemoryFloor.h"
 #include "support/CharBuffer.h"
 #include "support/DataTypes.h"
 #include "support/HugePages.h"
-#include "benchmarks/ListArgument.h"
 
 #include <benchmark/benchmark.h>
 
@@ -151,27 +152,6 @@ struct DataSet {
     }
 };
 
-// The loads and stores of ScatterBackwards without the digits: the slot of
-// each entry comes from `slots`.
-template <class Key>
-std::uint64_t StrippedPass(const Key* keys, const std::uint32_t* source, const std::uint32_t* slots,
-                           std::uint32_t* destination, std::size_t n) {
-    using EvalCore::Detail::kPrefetchAhead;
-    std::uint64_t sum = 0;
-    const auto move = [&](std::size_t p) {
-        const std::uint32_t entry = source[p];
-        sum += static_cast<std::uint64_t>(keys[entry]);
-        destination[slots[p]] = entry;
-    };
-    std::size_t p = n;
-    for (; p >= kPrefetchAhead + 1; --p) {
-        EvalCore::Detail::PrefetchKey(keys + source[p - 1 - kPrefetchAhead]);
-        move(p - 1);
-    }
-    for (; p > 0; --p) move(p - 1);
-    return sum;
-}
-
 // Every timing of a benchmark, in milliseconds, by its name.
 std::map<std::string, std::vector<double>> times;
 std::vector<CpuLimits> exactProbes, ladderProbes;
@@ -238,7 +218,7 @@ void Register(std::uint64_t n) {
     add("Stripped pass", [n] {
         DataSet<Key>& set = DataSet<Key>::For(n);
         benchmark::DoNotOptimize(
-            StrippedPass(set.keys.data(), set.source.data(), set.slots.data(), set.destination.data(), n));
+            AccessPatterns::MoveThrough(set.keys.data(), set.source.data(), set.slots.data(), set.destination.data(), n));
     });
     add("Radix pass", [n] {
         DataSet<Key>& set = DataSet<Key>::For(n);
