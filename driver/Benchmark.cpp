@@ -277,13 +277,13 @@ private:
             : run(run), key(std::move(key)), count(count) {}
         void StartRow() override { run.results.AppendCount(key, count); }
         void Cell(std::size_t column, const std::vector<double>& times) override {
-            run.progress.Measured(column, Summarize(times).median);
+            const TimingSummary summary = Summarize(times);
+            run.progress.Measured(column, summary.median);
             const ColumnFacts& facts = FactsOf(run.plan.columns[column]);
             const std::string name = facts.name;
             if (run.plan.repetitions == 1) {
                 run.results.AppendTime(key, times.front());
             } else {
-                const TimingSummary summary = Summarize(times);
                 run.results.AppendTime(key, summary.median);
                 run.results.AppendStatsRow(key, StatsRow(count, name, times, run.plan.untilSure));
                 // The standard sort's column comes first in every row.

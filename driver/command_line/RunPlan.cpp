@@ -168,6 +168,7 @@ struct Parse {
     int i;  // the argument being read; an option with a value advances it past the value
     RunPlan& plan;
     Switches& switches;
+    std::vector<const char*> autoTuning;  // "-CI" and "-T" as given: they act on -R auto only
 
     // The first bad value is the one reported.
     void Refuse(std::string problem) {
@@ -215,6 +216,7 @@ std::optional<double> NumberIn(const char* text, double low, double high) {
 // The decimal value in [low, high] after `option`; nothing after one refusal
 // that says `what` the value is.
 std::optional<double> TakeDecimal(Parse& p, const char* option, double low, double high, const char* what) {
+    p.autoTuning.push_back(option);
     const char* value = p.i + 1 < p.argc ? p.argv[++p.i] : nullptr;
     const std::optional<double> number = value == nullptr ? std::nullopt : NumberIn(value, low, high);
     if (!number) {
@@ -311,7 +313,7 @@ RunPlan ParseCommandLine(int argc, const char* const argv[], const std::string& 
     RunPlan plan;
     plan.logDirectory = logDirectory;
     Switches switches;
-    Parse parse{argc, argv, 1, plan, switches};
+    Parse parse{argc, argv, 1, plan, switches, {}};
     for (; parse.i < argc; ++parse.i) {
         const char* arg = argv[parse.i];
         const auto option = std::find_if(std::begin(kOptions), std::end(kOptions),
@@ -323,12 +325,9 @@ RunPlan ParseCommandLine(int argc, const char* const argv[], const std::string& 
         }
     }
 
-    // Both tune -R auto and do nothing without it.
     if (!plan.untilSure) {
-        for (int i = 1; i < argc; ++i) {
-            if (Is(argv[i], "-CI") || Is(argv[i], "-T"))
-                parse.Warn(std::string("Ignoring ") + argv[i] + ": it applies to -R auto only");
-        }
+        for (const char* option : parse.autoTuning)
+            parse.Warn(std::string("Ignoring ") + option + ": it applies to -R auto only");
     }
     plan.counts = ResolveCounts(switches);
     plan.columns = RunColumns(plan.gpuEnabled, plan.peersEnabled);

@@ -114,19 +114,22 @@ bool ParseDistributionList(const std::string& list, std::vector<Distribution>& o
     // twice must not make a second series of the same files.
     std::vector<bool> named(kNames.size(), false);
     bool all = false;
-    const auto noteRepeat = [repeated](const char* name) {
-        if (repeated == nullptr) return;
-        if ((", " + *repeated + ",").find(std::string(" ") + name + ",") != std::string::npos) return;
-        *repeated += (repeated->empty() ? "" : ", ") + std::string(name);
+    // Each repeated name is listed once, "all" after the distributions.
+    std::vector<bool> listed(kNames.size() + 1, false);
+    const auto noteRepeat = [repeated, &listed](std::size_t index, const char* name) {
+        if (repeated == nullptr || listed[index]) return;
+        listed[index] = true;
+        if (!repeated->empty()) *repeated += ", ";
+        *repeated += name;
     };
     for (std::size_t start = 0;;) {
         const std::size_t comma = list.find(',', start);
         const std::string name = list.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
         if (name.empty()) return fail("empty distribution name in '" + list + "'");
         if (name == "all") {
-            if (all) noteRepeat("all");
+            if (all) noteRepeat(kNames.size(), "all");
             for (std::size_t i = 0; i < kNames.size(); ++i) {
-                if (named[i]) noteRepeat(kNames[i]);
+                if (named[i]) noteRepeat(i, kNames[i]);
             }
             all = true;
         } else {
@@ -135,7 +138,7 @@ bool ParseDistributionList(const std::string& list, std::vector<Distribution>& o
             if (known == kNames.end()) return fail("unknown distribution '" + name + "'");
             const auto index = static_cast<std::size_t>(known - kNames.begin());
             if (named[index] || all) {
-                noteRepeat(*known);
+                noteRepeat(index, *known);
             } else {
                 out.push_back(static_cast<Distribution>(index));
             }
