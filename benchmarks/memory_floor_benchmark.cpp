@@ -46,7 +46,6 @@
 #include "driver/measuring/MemoryFloor.h"
 #include "support/CharBuffer.h"
 #include "support/DataTypes.h"
-#include "support/HugePages.h"
 
 #include <benchmark/benchmark.h>
 
@@ -88,7 +87,6 @@ class Array {
 public:
     explicit Array(std::size_t count) : buffer(count * sizeof(T)) {
         if (count > 0 && buffer.data == nullptr) throw std::bad_alloc();
-        AppCore::AdviseHugePages(buffer.data, buffer.size);
         std::memset(buffer.data, 0, buffer.size);
     }
     T* data() { return reinterpret_cast<T*>(buffer.data); }

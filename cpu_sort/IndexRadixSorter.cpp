@@ -5,7 +5,6 @@
 #include <stdexcept>
 
 #include "cpu_sort/IndexRadixSort.h"
-#include "support/HugePages.h"
 
 namespace EvalCore {
 
@@ -32,9 +31,7 @@ void IndexRadixSorter<IntValue, FloatValue>::Sort(const Value* values, unsigned 
     if (workers > Detail::kMaxWorkers)
         throw std::invalid_argument("radix sort: threadCount must not exceed 4294967294");
     count = n;
-    const unsigned long previousScratchSize = indexScratch.size;
     indexScratch.Grow(n * sizeof(std::uint32_t));
-    if (indexScratch.size != previousScratchSize) AppCore::AdviseHugePages(indexScratch.data, indexScratch.size);
     histograms.Grow(workers * Detail::DigitLayout<Value>::radix * sizeof(std::uint32_t));
 
     auto* scratch = reinterpret_cast<std::uint32_t*>(indexScratch.data);

@@ -6,12 +6,21 @@ namespace AppCore {
 
 // An owned block of raw bytes from the C allocator, with its exact length.
 //
-// Holds data sets, index permutations and sorter scratch. It never allocates
-// more than it is asked for: Resize sets an exact length, Grow only enlarges.
+// Holds data sets, index permutations and sorter scratch. It never holds more
+// than it is asked for: Resize sets an exact length, Grow only enlarges.
 // An empty buffer is (nullptr, 0). Movable, not copyable; a moved-from buffer
 // is empty and frees nothing.
+//
+// Blocks of kHugePageBlockBytes and more start on a 2 MiB boundary and are
+// advised onto transparent huge pages (HugePages.h) before their first touch,
+// wherever they come from: sorts gather keys and scatter indices all over such
+// arrays, and on 4 KiB pages nearly every access misses the TLB. Growing such a
+// block moves it to a new one rather than extending it, since realloc's
+// remapping leaves the added pages on 4 KiB pages.
 class CharBuffer {
 public:
+    static constexpr unsigned long kHugePageBlockBytes = 4ul << 20;
+
     char* data = nullptr;
     unsigned long size = 0;  // bytes, as last requested
 

@@ -5,7 +5,6 @@
 #include "driver/machine/SlotWindows.h"
 #include "driver/measuring/MemoryBudget.h"
 #include "support/CharBuffer.h"
-#include "support/HugePages.h"
 
 #include <unistd.h>
 
@@ -75,7 +74,6 @@ struct Buffers {
     static AppCore::CharBuffer Touched(std::uint64_t bytes) {
         AppCore::CharBuffer buffer(bytes);
         if (buffer.data == nullptr) return buffer;
-        AppCore::AdviseHugePages(buffer.data, buffer.size);
         std::memset(buffer.data, 1, buffer.size);
         return buffer;
     }

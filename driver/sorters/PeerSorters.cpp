@@ -9,7 +9,6 @@
 #include "cpu_sort/SortKey.h"
 #include "driver/measuring/TestData.h"
 #include "support/CharBuffer.h"
-#include "support/HugePages.h"
 
 struct PeerScratch::State {
     AppCore::CharBuffer pairs;
@@ -31,14 +30,10 @@ std::uint64_t PeerScratchBytes(std::uint64_t count, std::uint64_t keyBytes) {
 
 namespace {
 
-// Exactly `count` pairs; fresh blocks are advised for huge pages before their
-// first touch, as the driver's data and index buffers are.
+// Exactly `count` pairs.
 template <typename Pair>
 Pair* SizePairs(AppCore::CharBuffer& pairs, std::uint64_t count) {
-    if (pairs.size == count * sizeof(Pair)) return reinterpret_cast<Pair*>(pairs.data);
-    Pair* sized = ResizeForElements<Pair>(count, pairs);
-    AppCore::AdviseHugePages(pairs.data, pairs.size);
-    return sized;
+    return ResizeForElements<Pair>(count, pairs);
 }
 
 }  // namespace

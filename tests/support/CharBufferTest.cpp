@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -78,6 +80,28 @@ TEST(CharBuffer, resize_sets_exact_lengths) {
     buffer.Resize(7);
     EXPECT_NE(buffer.data, nullptr);
     EXPECT_EQ(buffer.size, 7u);
+}
+
+// Large blocks move to fresh, 2 MiB-aligned blocks as they grow: the bytes
+// must come along, and shrinking keeps them too.
+TEST(CharBuffer, large_blocks_keep_their_bytes_across_every_resize) {
+    constexpr unsigned long kMiB = 1ul << 20;
+    const struct {
+        unsigned long from, to;
+    } steps[] = {{100, 5 * kMiB}, {5 * kMiB, 9 * kMiB}, {9 * kMiB, 3 * kMiB}, {3 * kMiB, 4 * kMiB}};
+    for (const auto& step : steps) {
+        CharBuffer buffer(step.from);
+        for (unsigned long i = 0; i < step.from; ++i) buffer.data[i] = static_cast<char>(i * 7);
+        buffer.Resize(step.to);
+        ASSERT_EQ(buffer.size, step.to);
+        for (unsigned long i = 0; i < std::min(step.from, step.to); ++i)
+            ASSERT_EQ(buffer.data[i], static_cast<char>(i * 7)) << step.from << " -> " << step.to << " at " << i;
+        if (step.to >= CharBuffer::kHugePageBlockBytes && step.to > step.from)
+            EXPECT_EQ(reinterpret_cast<std::uintptr_t>(buffer.data) % (2 * kMiB), 0u);
+    }
+    const CharBuffer zeroed(3 * kMiB, 2);
+    ASSERT_EQ(zeroed.size, 6 * kMiB);
+    EXPECT_EQ(std::count(zeroed.data, zeroed.data + zeroed.size, 0), static_cast<long>(zeroed.size));
 }
 
 TEST(CharBuffer, failed_resize_throws_and_keeps_the_old_block) {
