@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cinttypes>
+#include <cstdlib>
 #include <cstdint>
 #include <cstdio>
 #include <limits>
@@ -12,7 +13,10 @@
 
 #include "cpu_sort/RadixSort32.h"
 #include "cpu_sort/RadixSort64.h"
+#include "driver/machine/LimitsProbe.h"
+#include "driver/machine/LimitsText.h"
 #include "driver/machine/MachineFacts.h"
+#include "driver/machine/ProcessMemory.h"
 #include "driver/measuring/AppTimer.h"
 #include "driver/measuring/KeyDistributions.h"
 #include "driver/measuring/MedianInterval.h"
@@ -27,12 +31,12 @@
 #include "driver/output/ResultFiles.h"
 #include "driver/output/RunConditions.h"
 #include "driver/output/RunDirectory.h"
+#include "driver/sorters/ColumnFloors.h"
 #include "driver/sorters/DataSetSorters.h"
 #include "driver/sorters/GpuColumns.h"
 #include "driver/sorters/PeerSorters.h"
 #include "support/CharBuffer.h"
 #include "support/DataTypes.h"
-#include "support/HugePages.h"
 #include "support/StatusLine.h"
 
 namespace {
@@ -49,6 +53,20 @@ double Gibibytes(std::uint64_t bytes) { return static_cast<double>(bytes) / (102
 std::string SeriesKey(const char* typeName, Distribution distribution) {
     if (distribution == Distribution::Uniform) return typeName;
     return std::string(typeName) + "_" + DistributionName(distribution);
+}
+
+// The probe of a run. SORTBENCH_QUICK_LIMITS, set to anything, shrinks it to
+// arrays that stay in the caches, timed once: for whole-run tests, which check
+// where its figures go, not what they are. The sizes appear in the limits
+// lines, so figures measured that way cannot pass for the real ones.
+LimitsProbeOptions RunProbeOptions() {
+    LimitsProbeOptions options;
+    const char* quick = std::getenv("SORTBENCH_QUICK_LIMITS");
+    if (quick != nullptr && *quick != '\0') {
+        options.arrayBytes = {64 << 10, 256 << 10};
+        options.repeats = 1;
+    }
+    return options;
 }
 
 // The exit status a data set's outcome ends the run with.
@@ -74,9 +92,6 @@ public:
         timer.restart();
         if (!OpenResultFiles()) return kExitNoDirectory;
         machine = ReadMachineFacts();
-        if (!plan.jsonPath.empty())
-            json = std::make_unique<JsonResults>(plan.jsonPath, plan.programPath,
-                                                 static_cast<std::size_t>(plan.repetitions), machine, plan.untilSure);
         return Finish(Benchmark());
     }
 
@@ -102,7 +117,7 @@ private:
             for (const Distribution distribution : plan.distributions) keys.push_back(SeriesKey(type.name, distribution));
         }
         if (!results.Open(runDirectory.Path(), ResultHeader(plan.columns), keys)) return false;
-        return plan.repetitions == 1 || (results.OpenStats(runDirectory.Path(), StatsHeader(plan.untilSure), keys) &&
+        return plan.repetitions == 1 || (results.OpenStats(runDirectory.Path(), StatsHeader(plan.untilSure) + kStatsLimitsHeader, keys) &&
                                          results.OpenSpeedups(runDirectory.Path(), SpeedupHeader(), keys));
     }
 
@@ -113,7 +128,11 @@ private:
         gpu.reset();
         tools.gpu = nullptr;
         ReleaseScratch(tools);
-        if (plan.repetitions > 1) ReportNoise();
+        if (plan.repetitions > 1) {
+            ReportNoise();
+            ReportBelowFloor();
+            ReportHugePages();
+        }
         // A run that measured nothing leaves an earlier file at the path as it was.
         if (json && json->HasEntries() && !json->Write() && status == kExitComplete) status = kExitIncomplete;
         std::uint64_t missing = 0;
@@ -135,6 +154,13 @@ private:
         gpu = std::make_unique<GpuColumns>(plan.shaderPath, gpuSeams);
         if (plan.gpuEnabled) tools.gpu = gpu.get();
 
+        if (!plan.jsonPath.empty()) {
+            JsonResults::ContextFields context;
+            if (plan.repetitions > 1) context = LimitsContextFields(cpuLimits);
+            json = std::make_unique<JsonResults>(plan.jsonPath, plan.programPath,
+                                                 static_cast<std::size_t>(plan.repetitions), machine, plan.untilSure,
+                                                 context);
+        }
         if (plan.infoOnly) return kExitInfoOnly;
         if (plan.gpuEnabled && !gpu->Unavailable().empty()) {
             AppCore::ConsolePrintf("GPU sorting unavailable: %s\n", gpu->Unavailable().c_str());
@@ -169,8 +195,16 @@ private:
                            const std::string& sorter, int round, double spentInDataSet) const {
         std::string text = typeName;
         if (distribution != Distribution::Uniform) text += std::string(" ") + DistributionName(distribution);
-        text += " " + std::to_string(position) + "/" + std::to_string(plan.counts.size()) + " (" +
-                FormatWithCommas(count) + "): " + sorter + ", ";
+        // Appended piece by piece: " " + text trips a false -Wrestrict in GCC 12.
+        text += ' ';
+        text += std::to_string(position);
+        text += '/';
+        text += std::to_string(plan.counts.size());
+        text += " (";
+        text += FormatWithCommas(count);
+        text += "): ";
+        text += sorter;
+        text += ", ";
         if (round == 0) {
             text += "warm-up";
         } else {
@@ -273,32 +307,41 @@ private:
     // stats file and the noise report, with -JSON the JSON document.
     class DataSetCells : public CellWriter {
     public:
-        DataSetCells(BenchmarkRun& run, std::string key, std::uint64_t count)
-            : run(run), key(std::move(key)), count(count) {}
+        DataSetCells(BenchmarkRun& run, DataType type, Distribution distribution, std::uint64_t count)
+            : run(run), type(type), distribution(distribution), key(SeriesKey(AppCore::DataTypeName(type), distribution)),
+              count(count) {}
         void StartRow() override { run.results.AppendCount(key, count); }
-        void Cell(std::size_t column, const std::vector<double>& times) override {
+        std::string Cell(std::size_t column, const std::vector<double>& times) override {
             const TimingSummary summary = Summarize(times);
             run.progress.Measured(column, summary.median);
             const ColumnFacts& facts = FactsOf(run.plan.columns[column]);
             const std::string name = facts.name;
+            // Runs with one repetition measure no limits and keep their files as they were.
+            std::optional<double> floor;
             if (run.plan.repetitions == 1) {
                 run.results.AppendTime(key, times.front());
             } else {
+                floor = ColumnFloorMs(facts.column, type, distribution, count, run.cpuLimits);
+                if (floor && !(*floor > 0.0)) floor.reset();
                 run.results.AppendTime(key, summary.median);
-                run.results.AppendStatsRow(key, StatsRow(count, name, times, run.plan.untilSure));
+                run.results.AppendStatsRow(key, StatsRow(count, name, times, run.plan.untilSure) +
+                                                    StatsLimitsCells(count, summary.median, floor));
                 // The standard sort's column comes first in every row.
                 if (facts.column == Column::CpuStandard) {
                     standardTimes = times;
                 } else {
                     run.results.AppendSpeedupRow(key, SpeedupRow(count, name, standardTimes, times));
                 }
-                run.cellSpreads.push_back({key, count, name, summary, MedianConfidenceInterval(times)});
+                run.cellSpreads.push_back({key, count, name, summary, MedianConfidenceInterval(times), floor});
             }
-            if (run.json) run.json->Add(key, name, count, times);
+            if (run.json) run.json->Add(key, name, count, times, floor);
+            return floor ? FloorNote(summary.median, *floor) : std::string();
         }
 
     private:
         BenchmarkRun& run;
+        const DataType type;
+        const Distribution distribution;
         const std::string key;
         const std::uint64_t count;
         std::vector<double> standardTimes;  // CPU Standard's time in each round
@@ -329,15 +372,10 @@ private:
     template <typename Element>
     Outcome RunDataSet(Distribution distribution, std::uint64_t count, int position) {
         const char* typeName = AppCore::DataTypeName<Element>();
-        // Sized here rather than in the generator so that the huge-page hint comes
-        // before the first touch; the generator's own resize is then a no-op.
         indices.Resize(count * sizeof(std::uint32_t));
-        data.Resize(count * sizeof(Element));
-        AppCore::AdviseHugePages(indices.data, indices.size);
-        AppCore::AdviseHugePages(data.data, data.size);
         const Element* values = GenerateKeys<Element>(distribution, count, data);
 
-        DataSetCells cells(*this, SeriesKey(typeName, distribution), count);
+        DataSetCells cells(*this, AppCore::DataTypeOf<Element>(), distribution, count);
         const std::vector<Sorter> sorters = SortersFor(plan.columns, tools, values, count);
         // The budget of -R auto counts from here: warm-ups are part of a data set's time.
         const Clock::time_point started = Clock::now();
@@ -356,6 +394,7 @@ private:
         RoundsPlan rounds = RoundsPlanFor(started);
         rounds.beforeSort = showStatus;
         const RoundsResult ended = RunRounds(typeName, sorters, rounds, cells);
+        NoteProcessMemory();
         ReleaseScratch(tools);
         if (plan.untilSure) progress.RoundsTaken(ended.rounds);
         // What -R auto achieved, and the time it took against the budget.
@@ -368,20 +407,37 @@ private:
         return ended.outcome;
     }
 
+    // The conditions, then what the machine's memory allows, measured now: the
+    // floors of the cells are priced at these rates.
     void ReportRunConditions() {
         const RunConditions conditions = RunConditionsOf(machine, plan.options);
         std::string text;
-        for (const std::string& line : RunConditionLines(conditions)) {
+        const auto say = [&text](const std::string& line) {
             AppCore::ConsolePrintf("%s\n", line.c_str());
             text += line + "\n";
-        }
-        for (const std::string& warning : RunConditionWarnings(conditions)) {
-            AppCore::ConsolePrintf("%s\n", warning.c_str());
-            text += warning + "\n";
-        }
+        };
+        for (const std::string& line : RunConditionLines(conditions)) say(line);
+        cpuLimits = ProbeCpuLimits(RunProbeOptions());
+        for (const std::string& line : LimitsLines(cpuLimits)) say(line);
+        for (const std::string& warning : RunConditionWarnings(conditions)) say(warning);
         // Context for the numbers, not a measurement: a failure is reported and the run goes on.
-        LogManager file;
-        if (file.Init(runDirectory.Path(), "run_conditions.txt", 'w')) file += text;
+        if (conditionsFile.Init(runDirectory.Path(), "run_conditions.txt", 'w')) conditionsFile += text;
+    }
+
+    // After a data set's sorts, outside every timing: the reading taken while
+    // the process held the most memory is the one reported.
+    void NoteProcessMemory() {
+        if (plan.repetitions == 1) return;
+        const std::optional<ProcessMemory> now = ReadProcessMemory();
+        if (!now) return;
+        if (!largestMemory || now->anonymousBytes > largestMemory->anonymousBytes) largestMemory = now;
+    }
+
+    void ReportHugePages() {
+        if (dataSetIndex == 0) return;
+        const std::string line = HugePagesLine(largestMemory);
+        AppCore::ConsolePrintf("%s\n", line.c_str());
+        conditionsFile += line + "\n";
     }
 
     void ReportNoise() {
@@ -397,13 +453,20 @@ private:
         for (const std::string& line : lines) AppCore::ConsolePrintf("%s\n", line.c_str());
     }
 
+    void ReportBelowFloor() {
+        for (const std::string& line : BelowFloorReportLines(cellSpreads)) AppCore::ConsolePrintf("%s\n", line.c_str());
+    }
+
     const RunPlan& plan;
     const GpuColumns::Seams& gpuSeams;
     RunProgress progress = ProgressModel();
     std::size_t dataSetIndex = 0;
     std::chrono::steady_clock::time_point runStarted = std::chrono::steady_clock::now();
     MachineFacts machine;  // read once, rendered by the run conditions and the JSON context
+    CpuLimits cpuLimits;   // measured with the run conditions; unmeasured without repetitions
+    std::optional<ProcessMemory> largestMemory;
     RunDirectory runDirectory;
+    LogManager conditionsFile;  // run_conditions.txt, open until the run ends
     AppTimer timer;
     AppCore::CharBuffer data;
     AppCore::CharBuffer indices;
@@ -425,6 +488,21 @@ private:
     std::unique_ptr<GpuColumns> gpu;  // last, so released first
 };
 
+// -LIMITS: the system report's CPU and GPU parts, then the limits. Creates no
+// directory and writes no file.
+int ReportLimits(const RunPlan& plan, const GpuColumns::Seams& seams) {
+    LogCPU().Log();
+    AppCore::ConsolePrintf("----------------------------- GPU INFO -----------------------------\n");
+    const GpuColumns gpu(plan.shaderPath, seams);
+    AppCore::ConsolePrintf("------------------------------ LIMITS ------------------------------\n");
+    for (const std::string& line : LimitsLines(ProbeCpuLimits(RunProbeOptions())))
+        AppCore::ConsolePrintf("%s\n", line.c_str());
+    return kExitComplete;
+}
+
 }  // namespace
 
-int RunBenchmark(const RunPlan& plan, const GpuColumns::Seams& seams) { return BenchmarkRun(plan, seams).Run(); }
+int RunBenchmark(const RunPlan& plan, const GpuColumns::Seams& seams) {
+    if (plan.limitsOnly) return ReportLimits(plan, seams);
+    return BenchmarkRun(plan, seams).Run();
+}

@@ -134,6 +134,8 @@ const char* UsageText() {
            "  -GPU, -gpu      also sort on the GPU (three more columns)\n"
            "  -QA             with -GPU: check the GPU permutation against the CPU's; a mismatch stops the run\n"
            "  -INFO           print the system report and stop\n"
+           "  -LIMITS         measure what this machine's memory (and GPU) allows, print it with the\n"
+           "                  system report and stop; creates no directory\n"
            "  -MIN, -min      counts 100 to 1,000 (5 counts)\n"
            "  -100K           counts 100 to 100,000 (13 counts)\n"
            "  -1M             counts 100 to 1,000,000 (17 counts)\n"
@@ -293,6 +295,7 @@ constexpr Option kOptions[] = {
     {"-gpu", [](Parse& p, const char*) { p.plan.gpuEnabled = true; }},
     {"-QA", [](Parse& p, const char*) { p.plan.qaEnabled = true; }},
     {"-INFO", [](Parse& p, const char*) { p.plan.infoOnly = true; }},
+    {"-LIMITS", [](Parse& p, const char*) { p.plan.limitsOnly = true; }},
     {"-MIN", TakePreset<kMin>},
     {"-min", TakePreset<kMin>},
     {"-S1B", TakePreset<kS1B>},

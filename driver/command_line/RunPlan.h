@@ -14,6 +14,7 @@ struct RunPlan {
     bool gpuEnabled = false;  // "-GPU": three GPU columns per data set
     bool qaEnabled = false;   // "-QA": compare GPU and CPU permutations (needs gpuEnabled)
     bool infoOnly = false;    // "-INFO": stop after the system report
+    bool limitsOnly = false;  // "-LIMITS": the system report and the machine's limits, no run directory
     std::vector<std::uint64_t> counts;  // record counts, in benchmark order; never empty
     std::vector<Column> columns;        // the timed columns of every row, in order
     std::string logDirectory;  // parent of every run directory, ends with "/"

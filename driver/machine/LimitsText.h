@@ -1,7 +1,9 @@
 #pragma once
 
 #include "driver/machine/LimitsProbe.h"
+#include "driver/machine/ProcessMemory.h"
 
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -33,6 +35,12 @@ std::vector<std::string> LimitsLines(const CpuLimits& limits);
 // threads 1 and, on more than one CPU, the CPUs) with the figure per second
 // as a whole number.
 std::vector<std::pair<std::string, std::string>> LimitsContextFields(const CpuLimits& limits);
+
+// "Huge pages: 1830 MiB of 1907 MiB of anonymous memory (96%), at the largest
+// data set": how much of the process's memory was on huge pages when it held
+// the most (ProcessMemory.h); "Huge pages: unknown (no /proc/self/smaps_rollup)"
+// without a reading.
+std::string HugePagesLine(const std::optional<ProcessMemory>& largest);
 
 // `value` to 3 significant digits, without an exponent: 1400, 14.2, 0.500.
 std::string ThreeSignificantDigits(double value);

@@ -109,10 +109,10 @@ RoundsResult RunRounds(const char* typeName, const std::vector<Sorter>& sorters,
     for (std::size_t s = 0; s < sorters.size() && !times[s][0].empty(); ++s) {
         for (std::size_t i = 0; i < sorters[s].labels.size(); ++i, ++column) {
             const TimingSummary summary = Summarize(times[s][i]);
-            cells.Cell(column, times[s][i]);
+            const std::string note = cells.Cell(column, times[s][i]);
             const std::string suffix = plan.untilSure
-                                           ? SureSpreadSuffix(summary, MedianConfidenceInterval(times[s][i]))
-                                           : SpreadSuffix(summary);
+                                           ? SureSpreadSuffix(summary, MedianConfidenceInterval(times[s][i]), note)
+                                           : SpreadSuffix(summary, note);
             AppCore::ConsolePrintf("%s %s - %f ms%s\n", typeName, sorters[s].labels[i].c_str(), summary.median, suffix.c_str());
         }
     }

@@ -33,8 +33,10 @@ public:
     virtual ~CellWriter() = default;
     // The row of this data set starts; called once, before its first cell.
     virtual void StartRow() = 0;
-    // Column `column` (0 = the first timed column) measured `times`, one per repetition.
-    virtual void Cell(std::size_t column, const std::vector<double>& times) = 0;
+    // Column `column` (0 = the first timed column) measured `times`, one per
+    // repetition. Returns a note for the end of the cell's console line over
+    // rounds ("1.4× its memory floor"), or nothing.
+    virtual std::string Cell(std::size_t column, const std::vector<double>& times) = 0;
 };
 
 // How a data set's sorts ended: all done, or the run must end because a sort

@@ -6,6 +6,7 @@
 #include <random>
 
 #include "support/CharBuffer.h"
+#include "support/DataTypes.h"
 
 // Random data sets of the four data types, all drawn from one process-wide
 // MT19937-64 engine in the order the data sets are generated.
@@ -33,6 +34,15 @@ Element* ResizeForElements(std::uint64_t count, AppCore::CharBuffer& buffer) {
     if (count > std::numeric_limits<unsigned long>::max() / sizeof(Element)) throw std::bad_alloc();
     buffer.Resize(count * sizeof(Element));
     return reinterpret_cast<Element*>(buffer.data);
+}
+
+// The low bits of the sort keys (cpu_sort/SortKey.h) over which the
+// generators' keys take every value; the bits above take few. Integers below
+// 2^24 in magnitude fill 24 bits, the sign the rest; so do floats (a 23-bit
+// mantissa and the lowest exponent bit); doubles fill their 52-bit mantissa,
+// of which the 16-bit digits see 48 bits whole.
+constexpr unsigned UniformKeySpreadBits(AppCore::DataType type) {
+    return type == AppCore::DataType::BIGFLOAT ? 48 : 24;
 }
 
 std::int32_t* GenerateINT(std::uint64_t count, AppCore::CharBuffer& buffer);

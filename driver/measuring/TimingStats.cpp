@@ -28,8 +28,17 @@ std::string TimeCell(double value) { return SLib::STR_FromNum(value, 0, 12, 15);
 std::string IntervalCells(const std::vector<double>& values) {
     const std::optional<MedianInterval> interval = MedianConfidenceInterval(values);
     if (!interval) return ",,";
-    return "," + TimeCell(interval->low) + "," + TimeCell(interval->high);
+    std::string cells(1, ',');
+    cells += TimeCell(interval->low);
+    cells += ',';
+    cells += TimeCell(interval->high);
+    return cells;
 }
+
+constexpr const char* kTimes = "\u00d7";  // "×"
+
+// ", <note>" inside a suffix's brackets; nothing for no note.
+std::string NoteCell(const std::string& note) { return note.empty() ? note : ", " + note; }
 
 std::string Range(const TimingSummary& summary) {
     return SignificantDigits(summary.min, kSpreadDigits) + kEllipsis + SignificantDigits(summary.max, kSpreadDigits);
@@ -80,17 +89,36 @@ std::string SignificantDigits(double value, int digits) {
     return Printed("%.*f", std::max(digits - 1 - exponent, 0), value);
 }
 
-std::string SpreadSuffix(const TimingSummary& summary) {
+std::string SpreadSuffix(const TimingSummary& summary, const std::string& note) {
     return " (median of " + std::to_string(summary.runs) + ", " + Range(summary) + ", cv " +
-           OneDecimal(summary.Cv() * 100.0) + "%)";
+           OneDecimal(summary.Cv() * 100.0) + "%" + NoteCell(note) + ")";
 }
 
-std::string SureSpreadSuffix(const TimingSummary& summary, const std::optional<MedianInterval>& interval) {
+std::string SureSpreadSuffix(const TimingSummary& summary, const std::optional<MedianInterval>& interval,
+                             const std::string& note) {
     std::string suffix = SpreadSuffix(summary);
     suffix.pop_back();
-    if (!interval) return suffix + ", no 95% CI below " + std::to_string(MinimumSamplesFor()) + " runs)";
+    if (!interval) return suffix + ", no 95% CI below " + std::to_string(MinimumSamplesFor()) + " runs" + NoteCell(note) + ")";
     return suffix + ", 95% CI " + SignificantDigits(interval->low, kSpreadDigits) + kEllipsis +
-           SignificantDigits(interval->high, kSpreadDigits) + ")";
+           SignificantDigits(interval->high, kSpreadDigits) + NoteCell(note) + ")";
+}
+
+std::string FloorNote(double medianMs, double floorMs) {
+    return SignificantDigits(medianMs / floorMs, 2) + kTimes + " its memory floor";
+}
+
+std::string StatsLimitsCells(std::uint64_t count, double medianMs, std::optional<double> floorMs) {
+    std::string cells(1, ',');
+    if (medianMs > 0.0) cells += Printed("%.*f", 0, static_cast<double>(count) / (medianMs / 1000.0));
+    cells += ',';
+    if (floorMs && *floorMs > 0.0) {
+        cells += TimeCell(*floorMs);
+        cells += ',';
+        cells += TimeCell(medianMs / *floorMs);
+    } else {
+        cells += ',';
+    }
+    return cells;
 }
 
 std::string StatsHeader(bool withInterval) {
@@ -182,6 +210,22 @@ std::vector<std::string> IntervalReportLines(const std::vector<NoisyCell>& cells
         lines.push_back("Close other programs, or raise -T for these data sets, for narrower intervals.");
     } else if (!cells.empty()) {
         lines.push_back("Every cell's 95% interval is within \u00b1" + percent + "% of its median.");
+    }
+    return lines;
+}
+
+std::vector<std::string> BelowFloorReportLines(const std::vector<NoisyCell>& cells) {
+    std::vector<std::string> lines;
+    for (const NoisyCell& cell : cells) {
+        if (!cell.floorMs || !(cell.summary.median < *cell.floorMs)) continue;
+        if (lines.empty()) lines.push_back("Cells measured below their memory floor, which no sort can beat:");
+        lines.push_back("  " + cell.dataType + " " + std::to_string(cell.count) + " " + cell.column + ": median " +
+                        SignificantDigits(cell.summary.median, kSpreadDigits) + " ms, floor " +
+                        SignificantDigits(*cell.floorMs, kSpreadDigits) + " ms (" +
+                        SignificantDigits(cell.summary.median / *cell.floorMs, 2) + kTimes + ")");
+    }
+    if (!lines.empty()) {
+        lines.push_back("The floor's model does not hold for these cells: their ratios to it say nothing.");
     }
     return lines;
 }

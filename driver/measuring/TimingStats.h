@@ -40,13 +40,18 @@ std::string SignificantDigits(double value, int digits);
 
 // Console suffix after a sorter's median time when it ran more than once:
 // " (median of 9, 152.3 … 171.0, cv 3.4%)" - min and max with 4 significant
-// digits, cv in percent with one decimal.
-std::string SpreadSuffix(const TimingSummary& summary);
+// digits, cv in percent with one decimal. A `note` that is not empty comes last
+// inside the brackets: "..., cv 3.4%, 1.4× its memory floor)".
+std::string SpreadSuffix(const TimingSummary& summary, const std::string& note = {});
 
 // SpreadSuffix with the median's 95% interval after the cv:
 // " (median of 9, 152.3 … 171.0, cv 3.4%, 95% CI 155.0 … 160.2)", or
-// ", no 95% CI below 6 runs" when there are too few times for one.
-std::string SureSpreadSuffix(const TimingSummary& summary, const std::optional<MedianInterval>& interval);
+// ", no 95% CI below 6 runs" when there are too few times for one; `note` last.
+std::string SureSpreadSuffix(const TimingSummary& summary, const std::optional<MedianInterval>& interval,
+                             const std::string& note = {});
+
+// "1.4× its memory floor": the median over the floor, 2 significant digits.
+std::string FloorNote(double medianMs, double floorMs);
 
 // The file stats_<TYPE>.csv, written cell by cell like the result files: the header
 // has no line feed, every row starts with "\n", no line feed follows the last row.
@@ -63,6 +68,15 @@ std::string StatsHeader(bool withInterval = false);
 // interval, both cells empty below 6 times.
 std::string StatsRow(std::uint64_t count, const std::string& column, const std::vector<double>& times,
                      bool withInterval = false);
+
+// The cells every stats row ends with: keys per second at the median, and for
+// columns with a memory floor (driver/sorters/ColumnFloors.h) the floor and the
+// median over it. Header ",KeysPerSecond,FloorMs,FloorRatio"; row
+// ",<count / median s>,<floor>,<median / floor>" with keys per second a whole
+// number (empty for a median of 0) and the other two in the time-cell format,
+// both empty without a floor.
+inline constexpr const char* kStatsLimitsHeader = ",KeysPerSecond,FloorMs,FloorRatio";
+std::string StatsLimitsCells(std::uint64_t count, double medianMs, std::optional<double> floorMs);
 
 // The file speedup_<TYPE>.csv beside the stats file: per count and column the
 // paired speed-ups over CPU Standard, one per round (CPU Standard's time of the
@@ -88,6 +102,7 @@ struct NoisyCell {
     std::string column;    // "CPU 8 Thread", ...
     TimingSummary summary;
     std::optional<MedianInterval> interval;  // the median's 95% interval, when the cell has one
+    std::optional<double> floorMs;           // the column's memory floor, when it has one
 };
 
 // The end-of-run report of cells whose Cv() exceeds `cvLimit`, in the given order:
@@ -103,3 +118,10 @@ std::vector<std::string> NoiseReportLines(const std::vector<NoisyCell>& cells, d
 // under a header and above a hint; "Every cell's 95% interval is within ±1% of
 // its median." when there is none and `cells` is not empty.
 std::vector<std::string> IntervalReportLines(const std::vector<NoisyCell>& cells, double target);
+
+// The cells whose median lies below their memory floor, which by construction
+// no sort can beat: there the floor's model of the machine or of the sort is
+// wrong, and the cell's ratio means nothing. A header, one line per cell
+// "  INT 10000000 CPU 1 Thread: median 150.2 ms, floor 171.0 ms (0.88×)", and a
+// hint; no lines when every median is at or above its floor.
+std::vector<std::string> BelowFloorReportLines(const std::vector<NoisyCell>& cells);

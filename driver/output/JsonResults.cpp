@@ -179,7 +179,8 @@ void AppendLoadAverage(std::string& out, const std::vector<double>& figures) {
     out += "],\n";
 }
 
-std::string Head(const std::string& executable, const MachineFacts& machine) {
+std::string Head(const std::string& executable, const MachineFacts& machine,
+                 const JsonResults::ContextFields& context) {
     std::string out = "{\n  \"context\": {\n";
     AppendField(out, "    ", "date", LocalDate());
     AppendField(out, "    ", "host_name", machine.hostName);
@@ -190,6 +191,7 @@ std::string Head(const std::string& executable, const MachineFacts& machine) {
     out += machine.FrequencyScaling() ? "true,\n" : "false,\n";
     AppendCaches(out, machine.caches);
     AppendLoadAverage(out, machine.loadAverages);
+    for (const auto& [key, value] : context) AppendField(out, "    ", key.c_str(), value);
 #ifdef NDEBUG
     AppendField(out, "    ", "library_build_type", "release", true);
 #else
@@ -344,14 +346,14 @@ std::string StoreProblem(const std::string& outputPath) {
 }  // namespace
 
 JsonResults::JsonResults(const std::string& outputPath, const std::string& executable, std::size_t repetitions,
-                         const MachineFacts& machine, bool medianIntervals)
+                         const MachineFacts& machine, bool medianIntervals, const ContextFields& context)
     : path(outputPath), repetitions(repetitions), medianIntervals(medianIntervals) {
     std::string problem;
     target = ResolveTarget(outputPath, problem);
     // A link that leads nowhere now is named as given, so Write reports it.
     if (target.empty()) target = outputPath;
     tempPrefix = TempPrefixFor(target);
-    documents[0] = Head(executable, machine);
+    documents[0] = Head(executable, machine, context);
     documents[0] += kCloser;
     documents[1] = documents[0];
     active.store(this);
@@ -363,7 +365,7 @@ JsonResults::~JsonResults() {
 }
 
 std::string JsonResults::EntriesFor(const std::string& dataType, const std::string& column, std::uint64_t count,
-                                    const std::vector<double>& timesMs) {
+                                    const std::vector<double>& timesMs, std::optional<double> floorMs) {
     const std::string familyName = dataType + "/" + column;
     const auto family = families.try_emplace(familyName, static_cast<int>(families.size())).first->second;
     if (static_cast<std::size_t>(family) == instancesPerFamily.size()) instancesPerFamily.push_back(0);
@@ -388,17 +390,16 @@ std::string JsonResults::EntriesFor(const std::string& dataType, const std::stri
         AppendField(out, in, "run_type", runType);
         AppendField(out, in, "repetitions", static_cast<std::uint64_t>(cellRepetitions));
     };
-    auto endEntry = [&](std::uint64_t iterations, double ms, double itemsPerSecond, bool withInterval = false) {
+    // User counters, as Google Benchmark writes them: in milliseconds, like the times.
+    auto endEntry = [&](std::uint64_t iterations, double ms, double itemsPerSecond,
+                        std::vector<std::pair<const char*, double>> counters = {}) {
         AppendField(out, in, "iterations", iterations);
         AppendField(out, in, "real_time", ms);
         AppendField(out, in, "cpu_time", ms);
         AppendField(out, in, "time_unit", "ms");
-        AppendField(out, in, "items_per_second", itemsPerSecond, !withInterval);
-        // User counters, as Google Benchmark writes them: in milliseconds, like the times.
-        if (withInterval) {
-            AppendField(out, in, "CiLow", interval->low);
-            AppendField(out, in, "CiHigh", interval->high, true);
-        }
+        AppendField(out, in, "items_per_second", itemsPerSecond, counters.empty());
+        for (std::size_t c = 0; c < counters.size(); ++c)
+            AppendField(out, in, counters[c].first, counters[c].second, c + 1 == counters.size());
         out += "    }";
     };
 
@@ -424,17 +425,24 @@ std::string JsonResults::EntriesFor(const std::string& dataType, const std::stri
             AppendField(out, in, "threads", std::uint64_t{1});
             AppendField(out, in, "aggregate_name", aggregate.name);
             AppendField(out, in, "aggregate_unit", "time");
-            endEntry(timesMs.size(), aggregate.ms, aggregate.itemsPerSecond,
-                     interval && std::string_view(aggregate.name) == "median");
+            std::vector<std::pair<const char*, double>> counters;
+            if (std::string_view(aggregate.name) == "median") {
+                if (interval) counters = {{"CiLow", interval->low}, {"CiHigh", interval->high}};
+                if (floorMs && *floorMs > 0.0) {
+                    counters.emplace_back("MemoryFloor", *floorMs);
+                    counters.emplace_back("FloorRatio", aggregate.ms / *floorMs);
+                }
+            }
+            endEntry(timesMs.size(), aggregate.ms, aggregate.itemsPerSecond, std::move(counters));
         }
     }
     return out;
 }
 
 void JsonResults::Add(const std::string& dataType, const std::string& column, std::uint64_t count,
-                      const std::vector<double>& timesMs) {
+                      const std::vector<double>& timesMs, std::optional<double> floorMs) {
     if (timesMs.empty()) return;
-    const std::string entries = EntriesFor(dataType, column, count, timesMs);
+    const std::string entries = EntriesFor(dataType, column, count, timesMs, floorMs);
     // The published rendering stays untouched until the other one is complete, so
     // a signal arriving in between still finds a whole document.
     const int next = 1 - published.load();

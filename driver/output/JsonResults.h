@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -35,8 +36,11 @@ public:
     // was measured. With `medianIntervals` (-R auto) each cell's own count of
     // times is its repetitions, and its median aggregate carries the median's
     // 95% interval as the counters "CiLow" and "CiHigh" (ms), from 6 times on.
+    // `context` holds further key and value texts for the context object, after
+    // the machine's facts (the probed limits).
+    using ContextFields = std::vector<std::pair<std::string, std::string>>;
     JsonResults(const std::string& outputPath, const std::string& executable, std::size_t repetitions,
-                const MachineFacts& machine, bool medianIntervals = false);
+                const MachineFacts& machine, bool medianIntervals = false, const ContextFields& context = {});
     JsonResults(const JsonResults&) = delete;
     JsonResults& operator=(const JsonResults&) = delete;
     // Withdraws the document from WriteFromSignalHandler.
@@ -45,9 +49,12 @@ public:
     // One result cell: its times in milliseconds in measured order, one per
     // repetition. `dataType` is a series key ("INT", "INT_zipf"); `column`
     // a sorter column such as "CPU 8 Thread". An empty `timesMs` adds nothing.
+    // With more than one repetition and a positive `floorMs` (the column's
+    // memory floor) the median aggregate carries the counters "MemoryFloor"
+    // (ms) and "FloorRatio" (median over floor).
     // Must be called on the thread on which WriteFromSignalHandler may run.
     void Add(const std::string& dataType, const std::string& column, std::uint64_t count,
-             const std::vector<double>& timesMs);
+             const std::vector<double>& timesMs, std::optional<double> floorMs = std::nullopt);
 
     // The document as Write stores it.
     const std::string& Text() const;
@@ -80,7 +87,7 @@ public:
 
 private:
     std::string EntriesFor(const std::string& dataType, const std::string& column, std::uint64_t count,
-                           const std::vector<double>& timesMs);
+                           const std::vector<double>& timesMs, std::optional<double> floorMs);
 
     const std::string path;
     std::string target;      // the file Write replaces

@@ -122,21 +122,42 @@ TEST(CommandLine, a_terminal_on_standard_error_shows_a_status_line_that_never_mi
 
 TEST(CommandLine, auto_repetitions_show_the_interval_in_every_place_a_median_shows) {
     const TempDirectory dir;
-    const Ended run = RunProgram({"-S", "1000", "-R", "auto", "-T", "0.3", "-O", dir.File("logs"), "-JSON",
+    // The shrunken probe, and a count large enough for its arrays: the radix columns have floors.
+    setenv("SORTBENCH_QUICK_LIMITS", "1", 1);
+    const Ended run = RunProgram({"-S", "20000", "-R", "auto", "-T", "0.3", "-O", dir.File("logs"), "-JSON",
                                   dir.File("run.json")});
     ASSERT_EQ(run.status, 0) << run.out << run.err;
     EXPECT_NE(run.out.find(", 95% CI "), std::string::npos) << run.out;
-    EXPECT_NE(run.out.find("INT 1000: "), std::string::npos);
+    EXPECT_NE(run.out.find("INT 20000: "), std::string::npos);
     EXPECT_NE(run.out.find(" median's 95% interval within 1% after "), std::string::npos);
     std::string runDir;
     for (const auto& entry : std::filesystem::directory_iterator(dir.File("logs"))) runDir = entry.path().string() + "/";
     const std::string stats = ReadWholeFile(runDir + "stats_FLOAT.csv");
-    EXPECT_EQ(stats.rfind("NbRecords,Column,Runs,Min,Median,Mean,Max,StdDev,Times,CiLow,CiHigh\n", 0), 0u);
+    EXPECT_EQ(stats.rfind("NbRecords,Column,Runs,Min,Median,Mean,Max,StdDev,Times,CiLow,CiHigh,KeysPerSecond,FloorMs,"
+                          "FloorRatio\n",
+                          0),
+              0u);
     const std::string speedups = ReadWholeFile(runDir + "speedup_FLOAT.csv");
-    EXPECT_EQ(speedups.rfind("NbRecords,Column,Runs,Median,CiLow,CiHigh,Ratios\n1000,CPU 1 Thread,", 0), 0u);
+    EXPECT_EQ(speedups.rfind("NbRecords,Column,Runs,Median,CiLow,CiHigh,Ratios\n20000,CPU 1 Thread,", 0), 0u);
     const std::string json = ReadWholeFile(dir.File("run.json"));
     EXPECT_NE(json.find("\"CiLow\": "), std::string::npos);
     EXPECT_NE(json.find("\"CiHigh\": "), std::string::npos);
+    EXPECT_NE(json.find("\"limits\": \"measured\""), std::string::npos);
+    EXPECT_NE(json.find("\"MemoryFloor\": "), std::string::npos);
+    EXPECT_NE(json.find("\"FloorRatio\": "), std::string::npos);
+}
+
+TEST(CommandLine, limits_print_the_report_and_the_figures_and_create_nothing) {
+    const TempDirectory dir;
+    setenv("SORTBENCH_QUICK_LIMITS", "1", 1);
+    const Ended run = RunProgram({"-LIMITS", "-R", "3", "-O", dir.File("logs"), "-JSON", dir.File("run.json")});
+    EXPECT_EQ(run.status, 0) << run.out << run.err;
+    for (const char* part : {"CPU INFO ---", "\n----------------------------- GPU INFO ---",
+                             "\n------------------------------ LIMITS ---", "\nLimits: best of 1, ",
+                             "\nLimits: moves, 8-byte keys into 65536 fronts (M/s): "})
+        EXPECT_NE(run.out.find(part), std::string::npos) << part << "\n" << run.out;
+    EXPECT_FALSE(std::filesystem::exists(dir.File("logs")));
+    EXPECT_FALSE(std::filesystem::exists(dir.File("run.json")));
 }
 
 TEST(CommandLine, json_paths_that_are_no_regular_file_are_refused_before_any_directory) {

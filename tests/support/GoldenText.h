@@ -17,7 +17,9 @@ namespace TestSupport {
 // - the system report (from "OS INFO" to the first benchmark banner) keeps its
 //   section headers and each other line up to its first ":", drops warnings;
 // - the noise report (which cells are noisy) becomes "<noise report>";
-// - every number with a fraction or an exponent becomes "<t>".
+// - the huge pages line keeps its text up to the ":";
+// - every number with a fraction or an exponent becomes "<t>", a stats row's
+//   keys per second "<k>", a memory floor ratio that is a whole number "<t>".
 // `report`: the whole text is a system report (the run conditions file).
 inline std::string MaskedRunText(const std::string& text, const std::string& root, bool report = false) {
     std::string out;
@@ -37,6 +39,7 @@ inline std::string MaskedRunText(const std::string& text, const std::string& roo
         if (line.rfind("=====", 0) == 0) inReport = false;
         // The program's version names the commit it was built from.
         if (line.rfind("Version: ", 0) == 0) line = "Version: <version>";
+        if (line.rfind("Huge pages: ", 0) == 0) line = "Huge pages:";
         if (line.rfind("Noisy cells", 0) == 0 || line.rfind("Every cell's coefficient", 0) == 0) {
             inNoise = true;
             out += "<noise report>\n";
@@ -53,6 +56,10 @@ inline std::string MaskedRunText(const std::string& text, const std::string& roo
             if (colon != std::string::npos) line.erase(colon + 1);
         }
         line = std::regex_replace(line, std::regex(R"(-?\d+\.\d+(e[-+]?\d+)?|-?\d+e[-+]?\d+)"), "<t>");
+        line = std::regex_replace(line, std::regex(R"(\d+\u00d7 its memory floor)"), "<t>\u00d7 its memory floor");
+        // Stats rows, the only lines with both times (";") and keys per second last but two.
+        if (line.find(';') != std::string::npos)
+            line = std::regex_replace(line, std::regex(R"(,\d+(,(<t>)?,(<t>)?)$)"), ",<k>$1");
         out += line;
         if (hasNewline) out += '\n';
     }

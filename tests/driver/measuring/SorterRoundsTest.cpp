@@ -21,8 +21,9 @@ class TracingCells : public CellWriter {
 public:
     explicit TracingCells(Trace& trace) : trace(trace) {}
     void StartRow() override { trace.events.push_back("row"); }
-    void Cell(std::size_t column, const std::vector<double>& times) override {
+    std::string Cell(std::size_t column, const std::vector<double>& times) override {
         trace.events.push_back("cell " + std::to_string(column) + " x" + std::to_string(times.size()));
+        return {};
     }
 
 private:

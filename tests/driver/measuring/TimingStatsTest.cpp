@@ -79,3 +79,25 @@ TEST(TimingStats, noise_report_lists_only_noisy_cells) {
                                         "  INT 10000000 CPU 8 Thread: cv 7.2% (median 204.1 ms, 180.2 \u2026 241.0)",
                                         "Close other programs or raise -R for steadier medians."}));
 }
+
+TEST(TimingStats, memory_floor_cells_note_and_report) {
+    EXPECT_EQ(StatsLimitsCells(20000, 2.5, 2.0), ",8000000,2,1.25");
+    EXPECT_EQ(StatsLimitsCells(20000, 2.5, std::nullopt), ",8000000,,");
+    EXPECT_EQ(StatsLimitsCells(20000, 0.0, std::nullopt), ",,,");
+    EXPECT_EQ(SpreadSuffix({9, 152.34, 161.6, 160, 171.0, 5.44}, FloorNote(161.6, 115.0)),
+              " (median of 9, 152.3 \u2026 171.0, cv 3.4%, 1.4\u00d7 its memory floor)");
+    EXPECT_EQ(SureSpreadSuffix({3, 1, 2, 2, 3, 1}, std::nullopt, FloorNote(2, 1)),
+              " (median of 3, 1.000 \u2026 3.000, cv 50.0%, no 95% CI below 6 runs, 2.0\u00d7 its memory floor)");
+
+    NoisyCell above{"INT", 100, "CPU 1 Thread", {5, 99, 100, 100, 101, 1}};
+    above.floorMs = 99.5;
+    NoisyCell below{"INT", 10000000, "CPU 1 Thread", {5, 140, 150.2, 150, 160, 3}};
+    below.floorMs = 171.0;
+    const NoisyCell without{"INT", 10, "CPU Standard", {5, 0.1, 0.1, 0.1, 0.1, 0}};
+    EXPECT_TRUE(BelowFloorReportLines({above, without}).empty());
+    EXPECT_EQ(BelowFloorReportLines({above, below, without}),
+              (std::vector<std::string>{
+                  "Cells measured below their memory floor, which no sort can beat:",
+                  "  INT 10000000 CPU 1 Thread: median 150.2 ms, floor 171.0 ms (0.88\u00d7)",
+                  "The floor's model does not hold for these cells: their ratios to it say nothing."}));
+}

@@ -280,30 +280,43 @@ std::vector<std::string> Split(const std::string& text, char separator) {
 
 TEST(Repetitions, cells_hold_the_medians_of_the_stats_files_and_the_console_shows_the_spread) {
     TempDirectory dir;
-    const RunPlan plan = PlanFor({"-S", "1000", "-R", "3"}, dir.Path().string() + "/");
+    // The shrunken probe, and a count large enough for its arrays: the radix columns have floors.
+    setenv("SORTBENCH_QUICK_LIMITS", "1", 1);
+    const RunPlan plan = PlanFor({"-S", "20000", "-R", "3"}, dir.Path().string() + "/");
     const Captured run = RunCaptured(plan);
     ASSERT_EQ(run.status, kExitComplete);
     for (const char* type : {"INT", "FLOAT", "BIGINT", "BIGFLOAT"}) {
         const auto cells = Split(Lines(ReadWholeFile(plan.runDirectory + "bench_" + type + ".csv")).at(1), ',');
         const auto stats = Lines(ReadWholeFile(plan.runDirectory + "stats_" + type + ".csv"));
         ASSERT_EQ(stats.size(), 6u) << type;
-        EXPECT_EQ(stats[0], "NbRecords,Column,Runs,Min,Median,Mean,Max,StdDev,Times");
+        EXPECT_EQ(stats[0], "NbRecords,Column,Runs,Min,Median,Mean,Max,StdDev,Times,KeysPerSecond,FloorMs,FloorRatio");
         const auto header = Split(kCpuHeader, ',');
         for (size_t column = 1; column < header.size(); ++column) {
-            const auto row = Split(stats[column], ',');
-            ASSERT_EQ(row.size(), 9u) << stats[column];
-            EXPECT_EQ(row[0], "1000");
+            auto row = Split(stats[column], ',');
+            row.resize(12);  // getline drops the empty last cells
+            EXPECT_EQ(row[0], "20000");
             EXPECT_EQ(row[1], header[column]);
             EXPECT_EQ(row[2], "3");
             EXPECT_EQ(row[4], cells[column]) << "the result cell is the median";
             EXPECT_EQ(Split(row[8], ';').size(), 3u);
+            const double median = std::stod(row[4]);
+            EXPECT_NEAR(std::stod(row[9]), 20000 / (median / 1000), 1.0) << stats[column];
+            if (column == 1) {
+                EXPECT_EQ(row[10] + row[11], "") << "CPU Standard has no floor";
+            } else {
+                const double ratio = median / std::stod(row[10]);  // the floor cell is rounded
+                EXPECT_NEAR(std::stod(row[11]), ratio, ratio * 1e-6) << stats[column];
+            }
         }
     }
     EXPECT_NE(run.out.find("\nINT CPU 2 Thread - "), std::string::npos);
     EXPECT_NE(run.out.find(" ms (median of 3, "), std::string::npos);
+    EXPECT_NE(run.out.find("\u00d7 its memory floor)\nINT CPU 2 Thread"), std::string::npos) << run.out;
     const std::string conditions = ReadWholeFile(plan.runDirectory + "run_conditions.txt");
     EXPECT_EQ(conditions.rfind("----------------------------- RUN CONDITIONS", 0), 0u) << conditions;
     EXPECT_NE(run.out.find(conditions.substr(0, conditions.find("Version:"))), std::string::npos);
+    EXPECT_NE(conditions.find("\nLimits: best of 1, "), std::string::npos) << conditions;
+    EXPECT_NE(conditions.find("\nHuge pages: "), std::string::npos) << conditions;
     EXPECT_TRUE(run.out.find("Noisy cells (") != std::string::npos ||
                 run.out.find("Every cell's coefficient of variation is at most 5%.") != std::string::npos);
 }
