@@ -8,8 +8,9 @@ import os
 import subprocess
 
 import pytest
-from conftest import (CPU_COLUMNS, GPU_COLUMNS, SCRIPTS, TYPES, Ran, is_png, pad_zeros, run_command, run_in_process,
-                      stats_rows, write, write_result, write_run, write_speedups, write_stats)
+from conftest import (CPU_COLUMNS, GPU_COLUMNS, LIMITS, SCRIPTS, TYPES, Ran, is_png, pad_zeros, run_command,
+                      run_in_process, stats_rows, with_limits, write, write_result, write_run, write_speedups,
+                      write_stats)
 
 import sortbench_charts
 import sortbench_tool
@@ -333,22 +334,6 @@ def test_speedup_panels_take_the_paired_medians(plot, tmp_path, interval):
     # 1000 records have no row: CPU Standard's time over the column's.
     assert (ran.status, ran.err) == (0, "") and line.y == pytest.approx([3.0, 0.4 / 0.03])
     assert (line.interval or [None])[0] == interval and "median of paired rounds" in charts["speedup"].title
-
-
-LIMITS = ",KeysPerSecond,FloorMs,FloorRatio"
-
-
-def with_limits(rows, ratio):
-    """Stats rows with the limits cells: each radix column's floor its median
-    over `ratio`, the floor cells empty with no ratio."""
-    out = []
-    for row in rows:
-        cells = row.split(",")
-        median = float(cells[4])
-        floor = f"{median / ratio:.12f}" if ratio and cells[1] in CPU_COLUMNS[1:] else ""
-        over = f"{median / float(floor):.12f}" if floor else ""
-        out.append(f"{row},{round(int(cells[0]) / (median / 1000))},{floor},{over}")
-    return out
 
 
 # Old stats files, and new ones without a floor, chart as before: no limits chart.
