@@ -374,19 +374,20 @@ def _speedup_row(cells, columns):
     return SpeedupStats(int(cells[2]), float(cells[3]), _interval(cells[4], cells[5], cells[3]), ratios)
 
 
-def _read_side_file(path, kind, headers, parse_row):
+def _read_side_file(path, kind, headers, parse_row, forms=None):
     """The rows of a stats or speed-up file as {(count, column): (line number,
     cells, parse_row(cells, side))}, each checked by parse_row (which raises
     ValueError with the reason). `headers` maps each accepted header line to a
     pair: whether it carries the interval cells, whether it carries the limits
-    cells. None when there is no such file."""
+    cells; `forms` names them in a refusal, by default every one in full. None
+    when there is no such file."""
     if not os.path.lexists(path):
         return None
     lines, padded = read_lines(path, kind)
     if not lines:
         raise Unusable("empty file")
     if lines[0] not in headers:
-        raise Unusable(f"line 1 is not a {kind} header ({' or '.join(headers)})")
+        raise Unusable(f"line 1 is not a {kind} header ({forms or ' or '.join(headers)})")
     with_interval, with_limits = headers[lines[0]]
     side = SideFile(path, with_interval=with_interval, with_limits=with_limits)
     width = len(lines[0].split(","))
@@ -437,7 +438,8 @@ def read_stats(path, result):
     raises Unusable for a file that cannot be used."""
     headers = {STATS_HEADER + interval + limits: (bool(interval), bool(limits))
                for limits in ("", STATS_LIMITS) for interval in ("", STATS_INTERVAL)}
-    side = _read_side_file(path, "stats file", headers, lambda cells, form: _stats_row(cells, result.columns, form))
+    side = _read_side_file(path, "stats file", headers, lambda cells, form: _stats_row(cells, result.columns, form),
+                           f"{STATS_HEADER}[{STATS_INTERVAL}][{STATS_LIMITS}]")
     if side is None:
         return None
     _check_against_result(side, result)
