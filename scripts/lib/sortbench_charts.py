@@ -150,6 +150,18 @@ def time_axis():
     return Axis("time per sort (ms)")
 
 
+_FLOOR_LEVELS = (0.5, 0.75, 1, 1.5, 2, 3, 5, 10, 20, 50, 100, 200, 500, 1000)
+
+
+def floor_axis(ratios):
+    """The axis of times over their memory floor: from the ratios, and 1, with
+    some room; ticks a reader can name where they reach, else decades."""
+    low, high = min(ratios + [1]) / 1.25, max(ratios + [1.25]) * 1.25
+    fits = _FLOOR_LEVELS[0] <= low and high <= _FLOOR_LEVELS[-1] * 1.25
+    return Axis("time / memory floor", (low, high),
+                [(v, f"{v:g}") for v in _FLOOR_LEVELS if low <= v <= high] if fits else None)
+
+
 # --- one run ------------------------------------------------------------------------
 
 def _whiskers(result, stats, column, pick):
@@ -192,6 +204,30 @@ def time_chart(stem, result, stats, run_name):
         what += " (median, whiskers min to max)"
     panel = Panel(None, count_axis(x), time_axis(), lines)
     return Chart(f"bench_{stem}", f"{stem_label(stem)}: {what}, run {run_name}", [panel])
+
+
+def limits_chart(stem, result, stats, run_name):
+    """Each column's median time over its memory floor against the record count,
+    with the line at 1: the floor bounds the time from below, so a point under
+    it is a cell the floor's model does not hold for. None when the stats file
+    has no floor ratio a log axis can show."""
+    if stats is None:
+        return None
+    x = [int(c) for c in result.counts]
+    lines, ratios = [], []
+    for column in result.columns:
+        cells = [stats.rows.get((count, column)) for count in result.counts]
+        y = [c.floor_ratio if c is not None and c.floor_ratio else None for c in cells]
+        if any(v is not None for v in y):
+            ratios.extend(v for v in y if v is not None)
+            lines.append(Line(column, style_of(column), x, y))
+    if not lines:
+        return None
+    lines.insert(0, Line("the memory floor", REFERENCE, [x[0] / 1.4, x[-1] * 1.4], [1, 1], markers=False))
+    title = (f"{stem_label(stem)}: median time per sort over the column's memory floor "
+             "(below 1: the floor does not hold)")
+    panel = Panel(None, count_axis(x), floor_axis(ratios), lines)
+    return Chart(f"limits_{stem}", f"{title}, run {run_name}", [panel])
 
 
 def speedup_points(result, speedups, column):

@@ -17,6 +17,7 @@ STANDARD = "CPU Standard"
 RESULT_HEAD = ("NbRecords", STANDARD)
 STATS_HEADER = "NbRecords,Column,Runs,Min,Median,Mean,Max,StdDev,Times"
 STATS_INTERVAL = ",CiLow,CiHigh"
+STATS_LIMITS = ",KeysPerSecond,FloorMs,FloorRatio"
 SPEEDUP_HEADER = "NbRecords,Column,Runs,Median,CiLow,CiHigh,Ratios"
 
 # Times as the benchmark writes them: a decimal point, no exponent.
@@ -229,7 +230,9 @@ def read_result(path):
 @dataclass
 class CellStats:
     """One stats row: every time of a cell and what the benchmark made of them;
-    interval is the median's 95% interval (low, high) or None."""
+    interval is the median's 95% interval (low, high) or None. keys_per_second,
+    floor (the column's memory floor in ms) and floor_ratio (median / floor) are
+    None where the file has no such cell or leaves it empty."""
     runs: int
     minimum: float
     median: float
@@ -238,6 +241,9 @@ class CellStats:
     stddev: float
     times: list
     interval: tuple = None
+    keys_per_second: int = None
+    floor: float = None
+    floor_ratio: float = None
 
     @property
     def cv(self):
@@ -260,6 +266,7 @@ class SideFile:
     path: str
     rows: dict = field(default_factory=dict)
     with_interval: bool = False
+    with_limits: bool = False
     notices: list = field(default_factory=list)
 
 
@@ -301,6 +308,34 @@ def _interval(low, high, median):
     return float(low), float(high)
 
 
+# Half a unit of the twelfth decimal: how far a written number may be from its value.
+_HALF_LAST = 5e-13
+
+
+def _limits(kps, floor, ratio, median):
+    """(keys per second, floor, floor ratio) of a stats row's last three cells,
+    None for each empty one; raises ValueError unless the floor and its ratio
+    are both given or both empty, positive numbers, and the ratio is the
+    Median cell over the floor give or take the rounding of all three."""
+    if kps != "" and not _WHOLE.fullmatch(kps):
+        raise ValueError(f"KeysPerSecond cell '{kps}' is not a whole number")
+    if (floor == "") != (ratio == ""):
+        raise ValueError(f"FloorRatio {ratio} without a FloorMs" if floor == ""
+                         else f"FloorMs {floor} without a FloorRatio")
+    kps = int(kps) if kps else None
+    if floor == "":
+        return kps, None, None
+    if not is_time(floor) or float(floor) <= _HALF_LAST:
+        raise ValueError(f"FloorMs cell '{floor}' is not a positive number")
+    if not is_time(ratio) or float(ratio) < 0:
+        raise ValueError(f"FloorRatio cell '{ratio}' is not a number of zero or more")
+    m, f, r = float(median), float(floor), float(ratio)
+    low, high = max(m - _HALF_LAST, 0) / (f + _HALF_LAST), (m + _HALF_LAST) / (f - _HALF_LAST)
+    if not (at_most(low - _HALF_LAST, r) and at_most(r, high + _HALF_LAST)):
+        raise ValueError(f"FloorRatio {ratio} is not Median {median} over FloorMs {floor}, {m / f:.12g}")
+    return kps, f, r
+
+
 def _check_key(cells, columns):
     """Checks a side file row's record count, column and Runs."""
     if not is_positive_whole(cells[0]):
@@ -311,15 +346,17 @@ def _check_key(cells, columns):
         raise ValueError(f"Runs '{cells[2]}' is not a positive whole number")
 
 
-def _stats_row(cells, columns):
-    """Checks one stats row against its result file's columns; returns its CellStats."""
+def _stats_row(cells, columns, form):
+    """Checks one stats row against its result file's columns; `form` (a
+    SideFile) says which optional cells its header has. Returns its CellStats."""
     _check_key(cells, columns)
     for name, cell in zip(STATS_HEADER.split(",")[3:8], cells[3:8]):
         if not is_time(cell):
             raise ValueError(f"{name} cell '{cell}' is not a number")
     times = _check_times(cells)
-    interval = _interval(cells[9], cells[10], cells[4]) if len(cells) > 9 else None
-    return CellStats(int(cells[2]), *(float(c) for c in cells[3:8]), times, interval)
+    interval = _interval(cells[9], cells[10], cells[4]) if form.with_interval else None
+    limits = _limits(*cells[-3:], cells[4]) if form.with_limits else ()
+    return CellStats(int(cells[2]), *(float(c) for c in cells[3:8]), times, interval, *limits)
 
 
 def _speedup_row(cells, columns):
@@ -337,19 +374,22 @@ def _speedup_row(cells, columns):
     return SpeedupStats(int(cells[2]), float(cells[3]), _interval(cells[4], cells[5], cells[3]), ratios)
 
 
-def _read_side_file(path, kind, headers, parse_row):
+def _read_side_file(path, kind, headers, parse_row, forms=None):
     """The rows of a stats or speed-up file as {(count, column): (line number,
-    cells, parse_row(cells))}, each checked by parse_row (which raises
-    ValueError with the reason). `headers` maps each accepted header line to
-    whether it carries the interval cells. None when there is no such file."""
+    cells, parse_row(cells, side))}, each checked by parse_row (which raises
+    ValueError with the reason). `headers` maps each accepted header line to a
+    pair: whether it carries the interval cells, whether it carries the limits
+    cells; `forms` names them in a refusal, by default every one in full. None
+    when there is no such file."""
     if not os.path.lexists(path):
         return None
     lines, padded = read_lines(path, kind)
     if not lines:
         raise Unusable("empty file")
     if lines[0] not in headers:
-        raise Unusable(f"line 1 is not a {kind} header ({' or '.join(headers)})")
-    side = SideFile(path, with_interval=headers[lines[0]])
+        raise Unusable(f"line 1 is not a {kind} header ({forms or ' or '.join(headers)})")
+    with_interval, with_limits = headers[lines[0]]
+    side = SideFile(path, with_interval=with_interval, with_limits=with_limits)
     width = len(lines[0].split(","))
     last = last_text_line(lines)
     for number in range(2, last + 1):
@@ -363,7 +403,7 @@ def _read_side_file(path, kind, headers, parse_row):
                 break
             raise Unusable(f"line {number}: {len(cells)} cells, the header has {width}")
         try:
-            row = parse_row(cells)
+            row = parse_row(cells, side)
         except ValueError as fault:
             # A file never closed may end inside its last row.
             if padded and number == last:
@@ -393,10 +433,13 @@ def read_stats(path, result):
     """Reads the stats file at `path` and checks it against its result file:
     each row's Times are Runs numbers from Min to Max, Min to Max holds the
     result file's time, the interval (when the header has one) holds the
-    Median. Returns a SideFile of CellStats, None when there is no file;
+    Median, the floor ratio (when the header has the limits) is the Median
+    over the floor. Returns a SideFile of CellStats, None when there is no file;
     raises Unusable for a file that cannot be used."""
-    headers = {STATS_HEADER: False, STATS_HEADER + STATS_INTERVAL: True}
-    side = _read_side_file(path, "stats file", headers, lambda cells: _stats_row(cells, result.columns))
+    headers = {STATS_HEADER + interval + limits: (bool(interval), bool(limits))
+               for limits in ("", STATS_LIMITS) for interval in ("", STATS_INTERVAL)}
+    side = _read_side_file(path, "stats file", headers, lambda cells, form: _stats_row(cells, result.columns, form),
+                           f"{STATS_HEADER}[{STATS_INTERVAL}][{STATS_LIMITS}]")
     if side is None:
         return None
     _check_against_result(side, result)
@@ -409,8 +452,8 @@ def read_speedups(path, result):
     Standard, Runs ratios whose median is Median, and an interval that holds
     it. Returns a SideFile of SpeedupStats, None when there is no file; raises
     Unusable for a file that cannot be used."""
-    side = _read_side_file(path, "speed-up file", {SPEEDUP_HEADER: True},
-                           lambda cells: _speedup_row(cells, result.columns))
+    side = _read_side_file(path, "speed-up file", {SPEEDUP_HEADER: (True, False)},
+                           lambda cells, _side: _speedup_row(cells, result.columns))
     if side is not None:
         side.rows = {key: stats for key, (_, _, stats) in side.rows.items()}
     return side

@@ -26,6 +26,7 @@ PEER_COLUMNS = ["Peer vqsort", "Peer parallel stable sort"]
 TYPES = ("INT", "FLOAT", "BIGINT", "BIGFLOAT")
 STATS_HEADER = "NbRecords,Column,Runs,Min,Median,Mean,Max,StdDev,Times"
 SPEEDUP_HEADER = "NbRecords,Column,Runs,Median,CiLow,CiHigh,Ratios"
+LIMITS = ",KeysPerSecond,FloorMs,FloorRatio"
 
 
 def load_script(name):
@@ -76,8 +77,26 @@ def stats_rows(counts, interval=False):
     return rows
 
 
-def write_stats(path, counts, interval=False):
-    write(path, "\n".join([STATS_HEADER + (",CiLow,CiHigh" if interval else "")] + stats_rows(counts, interval)))
+def with_limits(rows, ratio):
+    """Stats rows with the limits cells: each radix column's floor its median
+    over `ratio`, the floor cells empty with no ratio."""
+    out = []
+    for row in rows:
+        cells = row.split(",")
+        median = float(cells[4])
+        floor = f"{median / ratio:.12f}" if ratio and cells[1] in CPU_COLUMNS[1:] else ""
+        over = f"{median / float(floor):.12f}" if floor else ""
+        out.append(f"{row},{round(int(cells[0]) / (median / 1000))},{floor},{over}")
+    return out
+
+
+def write_stats(path, counts, interval=False, floor_ratio=None):
+    """A stats file; with `floor_ratio` also the limits cells, each radix column that far above its floor."""
+    rows = stats_rows(counts, interval)
+    header = STATS_HEADER + (",CiLow,CiHigh" if interval else "")
+    if floor_ratio:
+        header, rows = header + LIMITS, with_limits(rows, floor_ratio)
+    write(path, "\n".join([header] + rows))
 
 
 def write_speedups(path, counts, median=3.0, interval=(2.5, 3.5)):

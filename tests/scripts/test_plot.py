@@ -8,8 +8,9 @@ import os
 import subprocess
 
 import pytest
-from conftest import (CPU_COLUMNS, GPU_COLUMNS, SCRIPTS, TYPES, Ran, is_png, pad_zeros, run_command, run_in_process,
-                      stats_rows, write, write_result, write_run, write_speedups, write_stats)
+from conftest import (CPU_COLUMNS, GPU_COLUMNS, LIMITS, SCRIPTS, TYPES, Ran, is_png, pad_zeros, run_command,
+                      run_in_process, stats_rows, with_limits, write, write_result, write_run, write_speedups,
+                      write_stats)
 
 import sortbench_charts
 import sortbench_tool
@@ -333,6 +334,60 @@ def test_speedup_panels_take_the_paired_medians(plot, tmp_path, interval):
     # 1000 records have no row: CPU Standard's time over the column's.
     assert (ran.status, ran.err) == (0, "") and line.y == pytest.approx([3.0, 0.4 / 0.03])
     assert (line.interval or [None])[0] == interval and "median of paired rounds" in charts["speedup"].title
+
+
+# Old stats files, and new ones without a floor, chart as before: no limits chart.
+@pytest.mark.parametrize("header, ratio", [
+    (STATS_HEAD + LIMITS, 2.5),
+    (STATS_HEAD + ",CiLow,CiHigh" + LIMITS, 0.8),
+    (STATS_HEAD + LIMITS, None),
+    (STATS_HEAD, None),
+])
+def test_charts_time_over_the_memory_floor(plot, tmp_path, header, ratio):
+    run_dir = str(tmp_path / "floors")
+    counts = [100, 1000, 10000]
+    write_run(run_dir, counts, types=["INT"])
+    rows = stats_rows(counts, "CiLow" in header)
+    write(f"{run_dir}/stats_INT.csv", "\n".join([header] + (with_limits(rows, ratio) if LIMITS in header else rows)))
+    ran, charts = chart_runs(plot, run_dir)
+    names = ["bench_INT"] + (["limits_INT"] if ratio else []) + ["speedup"]
+    assert (ran.status, ran.err) == (0, "") and whiskers(charts["bench_INT"])
+    assert [os.path.basename(line) for line in ran.out_lines] == [f"{n}.png" for n in names]
+    if not ratio:
+        return
+    points = {}
+    for row in sortbench_charts.chart_table(charts["limits_INT"]).splitlines():
+        points.setdefault(row.split("\t")[1], []).append(float(row.split("\t")[3]))
+    assert points.pop("the memory floor") == [1, 1]
+    assert points == {c: pytest.approx([ratio] * len(counts)) for c in CPU_COLUMNS[1:]}
+    assert charts["limits_INT"].panels[0].y.label == "time / memory floor"
+
+
+FLOORED = "1000,CPU 1 Thread,3,0.015,0.03,0.035,0.06,0.0186,0.03;0.015;0.06,33333333,"
+
+
+# A malformed limits row at line 8: one line, and the chart without whiskers or limits.
+@pytest.mark.parametrize("cells, message", [
+    ("0.01,x", "FloorRatio cell 'x' is not a number of zero or more"),
+    ("0.01,-3", "FloorRatio cell '-3' is not a number of zero or more"),
+    ("0.01,2.5", "FloorRatio 2.5 is not Median 0.03 over FloorMs 0.01, 3"),
+    (",3", "FloorRatio 3 without a FloorMs"),
+    ("0,0", "FloorMs cell '0' is not a positive number"),
+    # A floor of a few records written with twelve decimals is far from its value.
+    (f"0.00008,{0.03 / 0.0000800000004:.12f}", None),
+])
+def test_rejects_floor_ratios_that_do_not_add_up(plot, tmp_path, cells, message):
+    run_dir = str(tmp_path / "odd")
+    write_run(run_dir, [100, 1000], types=["INT"])
+    rows = with_limits(stats_rows([100, 1000]), 2.5)
+    rows[6] = FLOORED + cells
+    write(f"{run_dir}/stats_INT.csv", "\n".join([STATS_HEAD + LIMITS] + rows))
+    ran, charts = chart_runs(plot, run_dir)
+    if message is None:
+        assert (ran.status, ran.err) == (0, "") and "limits_INT" in charts
+        return
+    assert ran.status == 1 and ran.err_lines == [f"plot: {run_dir}/stats_INT.csv: line 8: {message}; {WHISKERS}"]
+    assert sorted(charts) == ["bench_INT", "speedup"] and not whiskers(charts["bench_INT"])
 
 
 # --- titles, order, styles, runs side by side ---------------------------------------------

@@ -50,6 +50,11 @@ def repeated_run(run_dir):
     write(f"{run_dir}/run_conditions.txt", CONDITIONS.format(options="-O /tmp/x -S 1000 -R 3 -PEERS"))
 
 
+def floored_run(run_dir):
+    write_run(run_dir, [100, 1000], types=["INT"])
+    write_stats(f"{run_dir}/stats_INT.csv", [100, 1000], floor_ratio=2.5)
+
+
 def auto_run(run_dir):
     os.makedirs(run_dir)
     write_times(f"{run_dir}/bench_INT.csv", [100, 1000],
@@ -76,6 +81,7 @@ def gpu_run(options):
      ["3 timed sorts per cell", "-R 3 -PEERS", "⚠ cv 53.1%", "×3.00 [2.50 … 3.50]", "0.04000", "0.02000 … 0.08000",
       "the permutation of Peer vqsort", "1 of the 2 rows", "(INT, 1000 records)", "median of the paired"],
      ["Limits"]),
+    (floored_run, [], ["INT: median time per sort over the column's memory floor", "time / memory floor"], []),
     (auto_run, ["int"],
      ["7 timed sorts per cell (-R auto)", "Limits", "±2% of it", "10 s, warm-ups included (the default of -T)",
       "Cells that missed the target", "[99.80 … 100.2]", "⚠ no 95% interval in 7 runs"], ["cv "]),
