@@ -1,14 +1,13 @@
 // Staged host <-> device copies on the transfer queue.
-#include "gpu/OwnedHandle.h"
-#include "gpu/QVEvalCore.h"
+#include "gpu/StagedTransfers.h"
 #include "support/Tools.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <limits>
-#include <stdexcept>
 #include <thread>
+#include <vector>
 
 namespace QVEvalCore {
 
@@ -16,73 +15,6 @@ std::vector<unsigned long> ReadBackBoundaries(unsigned long size)
 {
     return AppCore::Tools::SplitRange(0, size, std::numeric_limits<unsigned int>::max() - 1, ReadBackPieceBytes);
 }
-
-namespace {
-
-// A host-visible, host-coherent buffer of one transfer, bound and optionally
-// mapped; everything is released when it goes, on every exit of the transfer.
-class StagingBuffer {
-public:
-    StagingBuffer(const QVCore& core, unsigned int index, unsigned long size, vk::BufferUsageFlags usage)
-        : device(core.Devices().at(index).device)
-    {
-        const vk::DeviceSize bytes = RoundUp(size, core.PhysicalDevices().at(index).limits.nonCoherentAtomSize);
-        buffer = Own(device, device.createBuffer(vk::BufferCreateInfo({}, bytes, usage, vk::SharingMode::eExclusive)));
-        const uint32_t memoryType = core.SelectMemory(
-            index, *buffer, vk::MemoryPropertyFlagBits::eHostVisible | vk::MemoryPropertyFlagBits::eHostCoherent);
-        memory = Own(device, core.AllocMemory(index, *buffer, memoryType, {}));
-        device.bindBufferMemory(*buffer, *memory, 0);
-    }
-
-    ~StagingBuffer()
-    {
-        if (mapped != nullptr) {
-            device.unmapMemory(*memory);
-        }
-    }
-
-    StagingBuffer(const StagingBuffer&) = delete;
-    StagingBuffer& operator=(const StagingBuffer&) = delete;
-
-    vk::Buffer Buffer() const { return *buffer; }
-
-    // The whole allocation, mapped until the staging buffer goes.
-    unsigned char* Map()
-    {
-        mapped = static_cast<unsigned char*>(device.mapMemory(*memory, 0, VK_WHOLE_SIZE));
-        return mapped;
-    }
-
-private:
-    vk::Device device;
-    // Members go in reverse order: the buffer before the memory bound to it.
-    Owned<vk::DeviceMemory> memory;
-    Owned<vk::Buffer> buffer;
-    unsigned char* mapped = nullptr;
-};
-
-// Records `record` into the device's transfer command buffer, submits it alone
-// on queue 0 of the transfer family and waits for it. The fence is released on
-// every exit.
-template <typename Record>
-void SubmitTransfer(const QVCore& core, unsigned int index, Record record)
-{
-    const QVCore::DeviceInfo& device = core.Devices().at(index);
-    device.device.resetCommandPool(device.transferCommandPool, {});
-    device.transferCommandBuffer.begin(vk::CommandBufferBeginInfo(vk::CommandBufferUsageFlagBits::eOneTimeSubmit));
-    record(device.transferCommandBuffer);
-    device.transferCommandBuffer.end();
-
-    const vk::UniqueFence fence = device.device.createFenceUnique({});
-    const vk::Queue queue = device.device.getQueue(core.PhysicalDevices().at(index).transferQueueFamily, 0);
-    queue.submit(vk::SubmitInfo(0, nullptr, nullptr, 1, &device.transferCommandBuffer), *fence);
-    const vk::Result waited = device.device.waitForFences(*fence, VK_FALSE, std::numeric_limits<uint64_t>::max());
-    if (waited == vk::Result::eTimeout) {
-        throw std::runtime_error("Waiting for a fence takes too long!");
-    }
-}
-
-}  // namespace
 
 void QVCore::CopyDataToBuffer(unsigned int index, unsigned long size, const void* source, vk::Buffer target,
                               unsigned long targetOffset) const
@@ -99,24 +31,17 @@ void QVCore::CopyDataToBuffer(unsigned int index, unsigned long size, const void
     });
 }
 
-void QVCore::CopyDataFromBuffer(unsigned int index, unsigned long size, void* target, vk::Buffer source,
-                                unsigned long sourceOffset) const
+void RecordCopyToHost(vk::CommandBuffer commands, vk::Buffer source, unsigned long sourceOffset, vk::Buffer staging,
+                      unsigned long size)
 {
-    if (size == 0) {
-        return;
-    }
-    StagingBuffer staging(*this, index, size,
-                          vk::BufferUsageFlagBits::eTransferDst | vk::BufferUsageFlagBits::eStorageBuffer);
-    SubmitTransfer(*this, index, [&](vk::CommandBuffer commands) {
-        commands.copyBuffer(source, staging.Buffer(), vk::BufferCopy(sourceOffset, 0, size));
-        // A fence wait covers device accesses only; the copy's writes reach the
-        // host's reads through this barrier.
-        const vk::MemoryBarrier toHost(vk::AccessFlagBits::eTransferWrite, vk::AccessFlagBits::eHostRead);
-        commands.pipelineBarrier(vk::PipelineStageFlagBits::eTransfer, vk::PipelineStageFlagBits::eHost, {}, toHost,
-                                 nullptr, nullptr);
-    });
+    commands.copyBuffer(source, staging, vk::BufferCopy(sourceOffset, 0, size));
+    const vk::MemoryBarrier toHost(vk::AccessFlagBits::eTransferWrite, vk::AccessFlagBits::eHostRead);
+    commands.pipelineBarrier(vk::PipelineStageFlagBits::eTransfer, vk::PipelineStageFlagBits::eHost, {}, toHost,
+                             nullptr, nullptr);
+}
 
-    const unsigned char* mapped = staging.Map();
+void CopyOutInPieces(const unsigned char* mapped, void* target, unsigned long size)
+{
     auto* out = static_cast<unsigned char*>(target);
     const std::vector<unsigned long> bounds = ReadBackBoundaries(size);
     // jthread: should starting a later thread fail, the started ones are still
@@ -131,6 +56,20 @@ void QVCore::CopyDataFromBuffer(unsigned int index, unsigned long size, void* ta
     for (std::jthread& worker : workers) {
         worker.join();
     }
+}
+
+void QVCore::CopyDataFromBuffer(unsigned int index, unsigned long size, void* target, vk::Buffer source,
+                                unsigned long sourceOffset) const
+{
+    if (size == 0) {
+        return;
+    }
+    StagingBuffer staging(*this, index, size,
+                          vk::BufferUsageFlagBits::eTransferDst | vk::BufferUsageFlagBits::eStorageBuffer);
+    SubmitTransfer(*this, index, [&](vk::CommandBuffer commands) {
+        RecordCopyToHost(commands, source, sourceOffset, staging.Buffer(), size);
+    });
+    CopyOutInPieces(staging.Map(), target, size);
 }
 
 namespace {
