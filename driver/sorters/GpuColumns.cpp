@@ -6,6 +6,7 @@
 #include <exception>
 #include <new>
 
+#include "gpu/DeviceLimits.h"
 #include "gpu/QVRadixSort.h"
 #include "support/StatusLine.h"
 
@@ -79,6 +80,24 @@ std::optional<GpuColumns::Times> GpuColumns::TimedSort(const char* typeName, con
     });
     if (!sorted) return std::nullopt;
     return times;
+}
+
+GpuLimits GpuColumns::ProbeLimits(const GpuLimitsOptions& options) const {
+    GpuLimits limits;
+    if (!unavailable.empty()) {
+        limits.skipped = "GPU unavailable: " + unavailable;
+        return limits;
+    }
+    const QVEvalCore::DeviceLimits measured = QVEvalCore::ProbeDeviceLimits(
+        *sorter, {.bufferBytes = options.bufferBytes, .repeats = options.repeats, .availableBytes = options.availableBytes});
+    limits.skipped = measured.skipped;
+    limits.device = measured.device;
+    limits.bufferBytes = measured.bufferBytes;
+    limits.repeats = measured.repeats;
+    limits.copyBytes = measured.copyBytes;
+    limits.uploadBytes = measured.uploadBytes;
+    limits.readBackBytes = measured.readBackBytes;
+    return limits;
 }
 
 bool GpuColumns::SamePermutation(const AppCore::CharBuffer& cpu, const AppCore::CharBuffer& gpu, std::uint64_t count) {

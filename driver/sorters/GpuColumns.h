@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "driver/machine/GpuLimits.h"
 #include "driver/measuring/AppTimer.h"
 #include "support/CharBuffer.h"
 
@@ -61,6 +62,11 @@ public:
     template <typename Element>
     std::optional<Times> TimedSort(const char* typeName, const Element* values, std::uint64_t count,
                                    AppCore::CharBuffer& indices, AppTimer& timer);
+
+    // The device limits probe (gpu/DeviceLimits.h) on the sorter's device;
+    // call it between sorts. Never prints; never throws for a probe that cannot
+    // run: `skipped` says why, "GPU unavailable: <reason>" when Unavailable().
+    GpuLimits ProbeLimits(const GpuLimitsOptions& options = {}) const;
 
     // True when `gpu` holds exactly the permutation of `cpu` (4 * count bytes each).
     static bool SamePermutation(const AppCore::CharBuffer& cpu, const AppCore::CharBuffer& gpu, std::uint64_t count);

@@ -274,4 +274,26 @@ TEST(GpuColumns, gpu_run_without_a_ready_sorter_stops_before_the_first_benchmark
     }
 }
 
+TEST(GpuColumns, limits_are_probed_on_the_sorter_device_or_name_why_there_is_none)
+{
+    constexpr std::uint64_t twoMiB = std::uint64_t{2} << 20;
+    {
+        const GpuTest::CoutCapture report;
+        const GpuColumns columns(SORTBENCH_SHADER_DIR, OnSoftwareDevice());
+        const GpuLimits limits = columns.ProbeLimits({.bufferBytes = twoMiB, .repeats = 1, .availableBytes = {}});
+        EXPECT_TRUE(limits.Measured()) << limits.skipped;
+        EXPECT_NE(limits.device, "");
+        EXPECT_EQ(limits.bufferBytes, twoMiB);
+        EXPECT_EQ(limits.repeats, 1u);
+    }
+    {
+        // Without the switch the software device is no GPU.
+        const GpuTest::CoutCapture report;
+        const GpuColumns columns(SORTBENCH_SHADER_DIR);
+        const GpuLimits limits = columns.ProbeLimits();
+        EXPECT_EQ(limits.skipped, "GPU unavailable: no Vulkan GPU with the required features");
+        EXPECT_FALSE(limits.Measured());
+    }
+}
+
 }  // namespace
