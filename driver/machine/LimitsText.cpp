@@ -45,8 +45,12 @@ std::string WholeNumber(double value) {
     return std::isfinite(value) && value >= 0 ? std::to_string(std::llround(value)) : "0";
 }
 
-std::string SkipReason(const CpuLimits& limits) {
-    return limits.skipped.empty() ? "not probed" : limits.skipped;
+std::string SkipReason(const std::string& skipped) {
+    return skipped.empty() ? "not probed" : skipped;
+}
+
+std::string GigabytesPerSecond(double bytesPerSecond) {
+    return ThreeSignificantDigits(bytesPerSecond / 1e9) + " GB/s";
 }
 
 }  // namespace
@@ -65,7 +69,7 @@ std::string ThreeSignificantDigits(double value) {
 }
 
 std::vector<std::string> LimitsLines(const CpuLimits& limits) {
-    if (!limits.Measured()) return {std::string("Limits: not measured: ").append(SkipReason(limits))};
+    if (!limits.Measured()) return {std::string("Limits: not measured: ").append(SkipReason(limits.skipped))};
     const bool several = limits.cpus > 1;
     std::string sizes;
     for (const ArrayLimits& array : limits.arrays) sizes += (sizes.empty() ? "" : ", ") + SizeText(array.arrayBytes);
@@ -88,7 +92,7 @@ std::vector<std::string> LimitsLines(const CpuLimits& limits) {
 }
 
 std::vector<std::pair<std::string, std::string>> LimitsContextFields(const CpuLimits& limits) {
-    if (!limits.Measured()) return {{"limits", std::string("skipped: ").append(SkipReason(limits))}};
+    if (!limits.Measured()) return {{"limits", std::string("skipped: ").append(SkipReason(limits.skipped))}};
     std::vector<std::pair<std::string, std::string>> fields{
         {"limits", "measured"},
         {"limits_cpus", std::to_string(limits.cpus)},
@@ -112,4 +116,25 @@ std::string HugePagesLine(const std::optional<ProcessMemory>& largest) {
         largest->anonymousBytes == 0 ? 0 : (largest->hugePageBytes * 100 + largest->anonymousBytes / 2) / largest->anonymousBytes;
     return "Huge pages: " + mebibytes(largest->hugePageBytes) + " MiB of " + mebibytes(largest->anonymousBytes) +
            " MiB of anonymous memory (" + std::to_string(percent) + "%), at the largest data set";
+}
+
+std::vector<std::string> GpuLimitsLines(const GpuLimits& limits) {
+    if (!limits.Measured()) return {"Limits: GPU not measured: " + SkipReason(limits.skipped)};
+    return {"Limits: GPU " + limits.device + ": device copy " + GigabytesPerSecond(limits.copyBytes) +
+            " read + written, upload " + GigabytesPerSecond(limits.uploadBytes) + ", read-back " +
+            GigabytesPerSecond(limits.readBackBytes) + " (buffers of " + SizeText(limits.bufferBytes) + ", best of " +
+            std::to_string(limits.repeats) + ")"};
+}
+
+std::vector<std::pair<std::string, std::string>> GpuLimitsContextFields(const GpuLimits& limits) {
+    if (!limits.Measured()) return {{"gpu_limits", "skipped: " + SkipReason(limits.skipped)}};
+    return {
+        {"gpu_limits", "measured"},
+        {"gpu_limits_device", limits.device},
+        {"gpu_limits_buffer_bytes", std::to_string(limits.bufferBytes)},
+        {"gpu_limits_repeats", std::to_string(limits.repeats)},
+        {"gpu_limits_copy_bytes_per_second", WholeNumber(limits.copyBytes)},
+        {"gpu_limits_upload_bytes_per_second", WholeNumber(limits.uploadBytes)},
+        {"gpu_limits_read_back_bytes_per_second", WholeNumber(limits.readBackBytes)},
+    };
 }

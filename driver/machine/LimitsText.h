@@ -1,5 +1,6 @@
 #pragma once
 
+#include "driver/machine/GpuLimits.h"
 #include "driver/machine/LimitsProbe.h"
 #include "driver/machine/ProcessMemory.h"
 
@@ -35,6 +36,18 @@ std::vector<std::string> LimitsLines(const CpuLimits& limits);
 // threads 1 and, on more than one CPU, the CPUs) with the figure per second
 // as a whole number.
 std::vector<std::pair<std::string, std::string>> LimitsContextFields(const CpuLimits& limits);
+
+// The GPU's figures as one line, 3 significant digits:
+//   Limits: GPU <device>: device copy 412 GB/s read + written, upload 12.1 GB/s, read-back 11.8 GB/s (buffers of 64 MiB, best of 3)
+// Skipped, "Limits: GPU not measured: <reason>".
+std::vector<std::string> GpuLimitsLines(const GpuLimits& limits);
+
+// The GPU's JSON context fields, in the style of LimitsContextFields:
+// "gpu_limits" is "measured" or "skipped: <reason>"; when measured,
+// "gpu_limits_device", "gpu_limits_buffer_bytes", "gpu_limits_repeats" and
+// "gpu_limits_<figure>_bytes_per_second" (figure copy, upload or read_back) as
+// whole numbers.
+std::vector<std::pair<std::string, std::string>> GpuLimitsContextFields(const GpuLimits& limits);
 
 // "Huge pages: 1830 MiB of 1907 MiB of anonymous memory (96%), at the largest
 // data set": how much of the process's memory was on huge pages when it held

@@ -89,4 +89,38 @@ TEST(LimitsText, context_fields_name_figure_size_and_threads_with_whole_numbers_
               (std::pair<std::string, std::string>{"limits_moves8_per_second_4000000B_2t", "101000000"}));
 }
 
+using Fields = std::vector<std::pair<std::string, std::string>>;
+
+struct GpuTextCase {
+    GpuLimits limits;
+    const char* line;
+    Fields fields;
+};
+
+TEST(LimitsText, gpu_limits_are_one_line_and_whole_numbers_per_second) {
+    const GpuTextCase cases[] = {
+        {{.skipped = "", .device = "Radeon RX 7900 XTX", .bufferBytes = 64 << 20, .repeats = 3,
+          .copyBytes = 412.4e9, .uploadBytes = 12.06e9, .readBackBytes = 11.84e9},
+         "Limits: GPU Radeon RX 7900 XTX: device copy 412 GB/s read + written, upload 12.1 GB/s, read-back 11.8 GB/s "
+         "(buffers of 64 MiB, best of 3)",
+         {{"gpu_limits", "measured"},
+          {"gpu_limits_device", "Radeon RX 7900 XTX"},
+          {"gpu_limits_buffer_bytes", "67108864"},
+          {"gpu_limits_repeats", "3"},
+          {"gpu_limits_copy_bytes_per_second", "412400000000"},
+          {"gpu_limits_upload_bytes_per_second", "12060000000"},
+          {"gpu_limits_read_back_bytes_per_second", "11840000000"}}},
+        {{.skipped = "the compute queue has no timestamps", .device = "llvmpipe", .bufferBytes = 0, .repeats = 0,
+          .copyBytes = 0, .uploadBytes = 0, .readBackBytes = 0},
+         "Limits: GPU not measured: the compute queue has no timestamps",
+         {{"gpu_limits", "skipped: the compute queue has no timestamps"}}},
+        // A record nobody filled is not taken for a measurement.
+        {{}, "Limits: GPU not measured: not probed", {{"gpu_limits", "skipped: not probed"}}},
+    };
+    for (const GpuTextCase& c : cases) {
+        EXPECT_EQ(GpuLimitsLines(c.limits), std::vector<std::string>{c.line});
+        EXPECT_EQ(GpuLimitsContextFields(c.limits), c.fields);
+    }
+}
+
 }  // namespace
