@@ -2,6 +2,7 @@
 
 #include "cpu_sort/DigitPairCounts.h"
 #include "cpu_sort/RadixPassKernels.h"
+#include "gpu/shaders/sort_constants.h"
 
 #include <algorithm>
 
@@ -119,4 +120,19 @@ std::optional<double> RadixSortFloorMs(unsigned keyBytes, std::uint64_t n, unsig
     const std::optional<FloorRates> rates = FloorRatesFor(keyBytes, n, threads, limits);
     if (!rates) return std::nullopt;
     return FloorMilliseconds(IndexRadixSortTraffic(keyBytes, n, threads, spreadBits), *rates);
+}
+
+GpuSortTraffic GpuRadixSortTraffic(unsigned keyBytes, std::uint64_t n) {
+    if (keyBytes != 4 && keyBytes != 8) return {};
+    // Digits, key words and indices are all 32-bit.
+    constexpr std::uint64_t word = sizeof(std::uint32_t);
+    const std::uint64_t passes = keyBytes * 8 / SORT_DIGIT_BITS;
+    return {.keyWordBytes = 2 * passes * word * n,
+            .indexReadBytes = 2 * (passes - 1) * word * n,
+            .indexWriteBytes = passes * word * n};
+}
+
+std::optional<double> GpuOnCardFloorMs(unsigned keyBytes, std::uint64_t n, const GpuLimits& limits) {
+    if (!limits.Measured() || (keyBytes != 4 && keyBytes != 8)) return std::nullopt;
+    return static_cast<double>(GpuRadixSortTraffic(keyBytes, n).Bytes()) / limits.copyBytes * 1e3;
 }

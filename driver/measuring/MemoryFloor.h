@@ -1,5 +1,6 @@
 #pragma once
 
+#include "driver/machine/GpuLimits.h"
 #include "driver/machine/LimitsProbe.h"
 
 #include <cstddef>
@@ -74,10 +75,8 @@
 // +20%; the sort on one thread took 1.06 to 1.51 times its floor, and 1.36 to
 // 1.63 times on keys below 2^24 with spreadBits 24.
 //
-// The GPU on-card column's floor is the other sorter this shape fits: its own
-// traffic function (8-bit digits; per pass a counting read, a partition and a
-// scatter of indices, keys read through them) priced at the device's copy rate
-// from a device figure beside CpuLimits. Nothing here would change for it.
+// The GPU on-card column's floor, the same idea on the device, follows the
+// CPU one below.
 
 // Every bit of the key spread, whatever its width.
 inline constexpr unsigned kAllKeyBits = 64;
@@ -125,3 +124,55 @@ double FloorMilliseconds(const RadixSortTraffic& traffic, const FloorRates& rate
 // where FloorRatesFor is.
 std::optional<double> RadixSortFloorMs(unsigned keyBytes, std::uint64_t n, unsigned threads,
                                        const CpuLimits& limits, unsigned spreadBits = kAllKeyBits);
+
+// The floor of the "GPU On Card" column. Its time runs from the sort's first
+// timestamp to its last, so the uploads and the read-back lie outside it: the
+// floor is the sort's own device-memory traffic at the device copy rate C of
+// the GPU limits probe (bytes read plus written per second).
+//
+// Traffic, from the design (gpu/QVRadixSort.cpp, gpu/shaders; the driver sorts
+// with initIndices), for n keys of w bytes: P = 8w / 8 passes of 8-bit digits,
+// each a counting dispatch, a partition and a scattering dispatch, which cut
+// [0, n) into the same chunks, one per workgroup.
+//   - counting and scattering each load the 4-byte word of every key that
+//     holds the pass's digit: 2P 4n bytes; in memory order in the first pass,
+//     gathered through the indices in the others;
+//   - both read the pass's source indices in order, except in the first pass,
+//     which starts from the identity: 2(P - 1) 4n bytes;
+//   - scattering writes the n indices into 256 digit fronts per workgroup:
+//     P 4n bytes.
+// In milliseconds:
+//
+//   floor = 1000 (8P + 8(P - 1) + 4P) n / C = 1000 (20P - 8) n / C
+//
+// that is 72n bytes for 4-byte keys and 152n for 8-byte ones. Partition's
+// reads and writes of the counter tables (one row of 256 per workgroup, about
+// 110 KB) are left out: they are small beside the arrays and stay cached.
+//
+// Why it is a lower bound: only this traffic is charged, every byte at the
+// rate of a device copy, the best sequential rate measured. Gathered key loads
+// and scattered index writes are charged as if sequential and only for the
+// bytes the shaders ask for, though the memory moves a whole sector for each.
+// BIGFLOAT's low passes load both words of a key and are charged one, so that
+// one floor holds for every type of a width. The limit: the probe's buffers
+// are sized to leave the caches, so C is a rate of device memory; a sort whose
+// arrays fit in the device's last cache (tens of MiB on recent GPUs) can run
+// faster than its floor, which then bounds nothing.
+
+// What one GPU sort moves in device memory, in bytes, in the terms above.
+struct GpuSortTraffic {
+    std::uint64_t keyWordBytes = 0;     // 2P 4n: the key words counting and scattering load
+    std::uint64_t indexReadBytes = 0;   // 2(P - 1) 4n: the indices both read after the first pass
+    std::uint64_t indexWriteBytes = 0;  // P 4n: the indices scattering writes
+
+    std::uint64_t Bytes() const { return keyWordBytes + indexReadBytes + indexWriteBytes; }
+};
+
+// The traffic of the GPU radix sort of n keys of keyBytes (4 or 8; zeros
+// otherwise), started from the identity.
+GpuSortTraffic GpuRadixSortTraffic(unsigned keyBytes, std::uint64_t n);
+
+// The floor of the "GPU On Card" column for n keys of keyBytes, in
+// milliseconds: 0 for n = 0; unset when the GPU limits were not measured or
+// keyBytes is not 4 or 8.
+std::optional<double> GpuOnCardFloorMs(unsigned keyBytes, std::uint64_t n, const GpuLimits& limits);

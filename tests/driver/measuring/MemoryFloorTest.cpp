@@ -138,4 +138,43 @@ TEST_P(RadixTraffic, follows_the_sort_design) {
 INSTANTIATE_TEST_SUITE_P(MemoryFloor, RadixTraffic, testing::ValuesIn(kTrafficCases),
                          [](const testing::TestParamInfo<TrafficCase>& info) { return std::string(info.param.name); });
 
+struct GpuFloorCase {
+    unsigned keyBytes;
+    std::uint64_t n;
+    bool measured;
+    std::optional<double> milliseconds;
+};
+
+// At a device copy of 10 GB/s read + written, by hand: per key, 4-byte keys
+// move 4 passes x (8 key-word bytes + 4 written) + 3 x 8 index bytes read = 72
+// bytes, 8-byte keys 8 x 12 + 7 x 8 = 152.
+const GpuFloorCase kGpuFloorCases[] = {
+    {4, 10'000'000, true, 72.0},
+    {4, 20'000'000, true, 144.0},
+    {8, 10'000'000, true, 152.0},
+    {8, 1, true, 152e-7},
+    {4, 0, true, 0.0},
+    {2, 10'000'000, true, std::nullopt},
+    {4, 10'000'000, false, std::nullopt},
+    {8, 0, false, std::nullopt},
+};
+
+TEST(MemoryFloor, gpu_on_card_floor_is_the_sort_traffic_at_the_device_copy_rate) {
+    GpuLimits measured;
+    measured.device = "made up";
+    measured.bufferBytes = 64 << 20;
+    measured.repeats = 3;
+    measured.copyBytes = 10e9;
+    measured.uploadBytes = measured.readBackBytes = 1e9;
+    GpuLimits skipped;
+    skipped.skipped = "the compute queue has no timestamps";
+    for (const GpuFloorCase& c : kGpuFloorCases) {
+        const std::optional<double> floor = GpuOnCardFloorMs(c.keyBytes, c.n, c.measured ? measured : skipped);
+        ASSERT_EQ(floor.has_value(), c.milliseconds.has_value()) << c.keyBytes << " " << c.n;
+        if (floor) {
+            EXPECT_NEAR(*floor, *c.milliseconds, 1e-9) << c.keyBytes << " " << c.n;
+        }
+    }
+}
+
 }  // namespace
