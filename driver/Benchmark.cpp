@@ -59,11 +59,25 @@ std::string SeriesKey(const char* typeName, Distribution distribution) {
 // arrays that stay in the caches, timed once: for whole-run tests, which check
 // where its figures go, not what they are. The sizes appear in the limits
 // lines, so figures measured that way cannot pass for the real ones.
+bool QuickLimits() {
+    const char* quick = std::getenv("SORTBENCH_QUICK_LIMITS");
+    return quick != nullptr && *quick != '\0';
+}
+
 LimitsProbeOptions RunProbeOptions() {
     LimitsProbeOptions options;
-    const char* quick = std::getenv("SORTBENCH_QUICK_LIMITS");
-    if (quick != nullptr && *quick != '\0') {
+    if (QuickLimits()) {
         options.arrayBytes = {64 << 10, 256 << 10};
+        options.repeats = 1;
+    }
+    return options;
+}
+
+GpuLimitsOptions RunGpuProbeOptions() {
+    GpuLimitsOptions options;
+    options.availableBytes = AvailableMemoryBytes();
+    if (QuickLimits()) {
+        options.bufferBytes = 1 << 20;
         options.repeats = 1;
     }
     return options;
@@ -153,10 +167,14 @@ private:
         AppCore::ConsolePrintf("----------------------------- GPU INFO -----------------------------\n");
         gpu = std::make_unique<GpuColumns>(plan.shaderPath, gpuSeams);
         if (plan.gpuEnabled) tools.gpu = gpu.get();
+        if (plan.gpuEnabled && plan.repetitions > 1 && gpu->Unavailable().empty()) ReportGpuLimits();
 
         if (!plan.jsonPath.empty()) {
             JsonResults::ContextFields context;
             if (plan.repetitions > 1) context = LimitsContextFields(cpuLimits);
+            if (gpuLimits.Measured() || !gpuLimits.skipped.empty()) {
+                for (auto& field : GpuLimitsContextFields(gpuLimits)) context.push_back(std::move(field));
+            }
             json = std::make_unique<JsonResults>(plan.jsonPath, plan.programPath,
                                                  static_cast<std::size_t>(plan.repetitions), machine, plan.untilSure,
                                                  context);
@@ -321,7 +339,7 @@ private:
             if (run.plan.repetitions == 1) {
                 run.results.AppendTime(key, times.front());
             } else {
-                floor = ColumnFloorMs(facts.column, type, distribution, count, run.cpuLimits);
+                floor = ColumnFloorMs(facts.column, type, distribution, count, run.cpuLimits, run.gpuLimits);
                 if (floor && !(*floor > 0.0)) floor.reset();
                 run.results.AppendTime(key, summary.median);
                 run.results.AppendStatsRow(key, StatsRow(count, name, times, run.plan.untilSure) +
@@ -424,6 +442,15 @@ private:
         if (conditionsFile.Init(runDirectory.Path(), "run_conditions.txt", 'w')) conditionsFile += text;
     }
 
+    // The GPU's figures follow its report, into the same run conditions.
+    void ReportGpuLimits() {
+        gpuLimits = gpu->ProbeLimits(RunGpuProbeOptions());
+        for (const std::string& line : GpuLimitsLines(gpuLimits)) {
+            AppCore::ConsolePrintf("%s\n", line.c_str());
+            conditionsFile += line + "\n";
+        }
+    }
+
     // After a data set's sorts, outside every timing: the reading taken while
     // the process held the most memory is the one reported.
     void NoteProcessMemory() {
@@ -464,6 +491,7 @@ private:
     std::chrono::steady_clock::time_point runStarted = std::chrono::steady_clock::now();
     MachineFacts machine;  // read once, rendered by the run conditions and the JSON context
     CpuLimits cpuLimits;   // measured with the run conditions; unmeasured without repetitions
+    GpuLimits gpuLimits;   // measured after the GPU report with -GPU and repetitions
     std::optional<ProcessMemory> largestMemory;
     RunDirectory runDirectory;
     LogManager conditionsFile;  // run_conditions.txt, open until the run ends
@@ -496,6 +524,8 @@ int ReportLimits(const RunPlan& plan, const GpuColumns::Seams& seams) {
     const GpuColumns gpu(plan.shaderPath, seams);
     AppCore::ConsolePrintf("------------------------------ LIMITS ------------------------------\n");
     for (const std::string& line : LimitsLines(ProbeCpuLimits(RunProbeOptions())))
+        AppCore::ConsolePrintf("%s\n", line.c_str());
+    for (const std::string& line : GpuLimitsLines(gpu.ProbeLimits(RunGpuProbeOptions())))
         AppCore::ConsolePrintf("%s\n", line.c_str());
     return kExitComplete;
 }

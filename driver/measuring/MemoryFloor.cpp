@@ -134,5 +134,7 @@ GpuSortTraffic GpuRadixSortTraffic(unsigned keyBytes, std::uint64_t n) {
 
 std::optional<double> GpuOnCardFloorMs(unsigned keyBytes, std::uint64_t n, const GpuLimits& limits) {
     if (!limits.Measured() || (keyBytes != 4 && keyBytes != 8)) return std::nullopt;
+    if (n == 0) return 0.0;
+    if (n * sizeof(std::uint32_t) < limits.bufferBytes) return std::nullopt;
     return static_cast<double>(GpuRadixSortTraffic(keyBytes, n).Bytes()) / limits.copyBytes * 1e3;
 }

@@ -157,7 +157,9 @@ std::optional<double> RadixSortFloorMs(unsigned keyBytes, std::uint64_t n, unsig
 // one floor holds for every type of a width. The limit: the probe's buffers
 // are sized to leave the caches, so C is a rate of device memory; a sort whose
 // arrays fit in the device's last cache (tens of MiB on recent GPUs) can run
-// faster than its floor, which then bounds nothing.
+// faster than its floor, which then bounds nothing. So a sort whose index array
+// (4n bytes) is smaller than the probe's buffers gets no floor, as a CPU sort
+// smaller than every probed size gets none.
 
 // What one GPU sort moves in device memory, in bytes, in the terms above.
 struct GpuSortTraffic {
@@ -173,6 +175,6 @@ struct GpuSortTraffic {
 GpuSortTraffic GpuRadixSortTraffic(unsigned keyBytes, std::uint64_t n);
 
 // The floor of the "GPU On Card" column for n keys of keyBytes, in
-// milliseconds: 0 for n = 0; unset when the GPU limits were not measured or
-// keyBytes is not 4 or 8.
+// milliseconds: 0 for n = 0; unset when the GPU limits were not measured,
+// keyBytes is not 4 or 8, or 4n is below the probe's buffer size.
 std::optional<double> GpuOnCardFloorMs(unsigned keyBytes, std::uint64_t n, const GpuLimits& limits);

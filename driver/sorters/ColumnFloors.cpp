@@ -4,9 +4,10 @@
 #include "driver/measuring/TestData.h"
 
 std::optional<double> ColumnFloorMs(Column column, AppCore::DataType type, Distribution distribution, std::uint64_t n,
-                                    const CpuLimits& cpu) {
-    if (distribution != Distribution::Uniform) return std::nullopt;
+                                    const CpuLimits& cpu, const GpuLimits& gpu) {
+    const unsigned keyBytes = AppCore::FactsOf(type).keyBytes;
+    if (column == Column::GpuOnCard) return GpuOnCardFloorMs(keyBytes, n, gpu);
     const ColumnFacts& facts = FactsOf(column);
-    if (facts.sorter != ColumnSorter::RadixSort) return std::nullopt;
-    return RadixSortFloorMs(AppCore::FactsOf(type).keyBytes, n, facts.threads, cpu, UniformKeySpreadBits(type));
+    if (distribution != Distribution::Uniform || facts.sorter != ColumnSorter::RadixSort) return std::nullopt;
+    return RadixSortFloorMs(keyBytes, n, facts.threads, cpu, UniformKeySpreadBits(type));
 }

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <optional>
 
+#include "driver/machine/GpuLimits.h"
 #include "driver/machine/LimitsProbe.h"
 #include "driver/measuring/KeyDistributions.h"
 #include "driver/sorters/Columns.h"
@@ -12,10 +13,11 @@
 // column's sort needs for its own memory traffic at the rates this machine was
 // measured at, in milliseconds.
 //
-// Only the radix columns have one, and only on uniform keys: the floor prices
-// keys loaded in no memory order and a pass's stores spread over every value
-// its digit takes, which presorted, repeated or skewed keys do not make, so
-// on them a sort may beat it. Unset for every other column, for the other
-// distributions and when the limits were not measured.
+// The CPU radix columns have one on uniform keys only: their floor prices keys
+// loaded in no memory order and a pass's stores spread over every value its
+// digit takes, which presorted, repeated or skewed keys do not make, so on
+// them a sort may beat it. The GPU on-card column's floor charges every byte
+// as if read in order, so it holds for every distribution. Unset for every
+// other column, and where the limits it needs were not measured.
 std::optional<double> ColumnFloorMs(Column column, AppCore::DataType type, Distribution distribution, std::uint64_t n,
-                                    const CpuLimits& cpu);
+                                    const CpuLimits& cpu, const GpuLimits& gpu);
