@@ -169,6 +169,21 @@ TEST(GpuColumns, qa_runs_with_and_without_repetitions_keep_their_bytes)
     TestSupport::ExpectGolden(SORTBENCH_GOLDEN_DIR, "gpu_qa.txt", rounds.Masked() + single.Masked());
 }
 
+TEST(GpuColumns, repetitions_measure_the_device_and_give_the_on_card_column_a_floor)
+{
+    // The shrunken probe's 1 MiB buffers: 2^18 keys make index arrays that large.
+    setenv("SORTBENCH_QUICK_LIMITS", "1", 1);
+    const CapturedRun run({"-GPU", "-S", "262144", "-R", "2"}, OnSoftwareDevice());
+    ASSERT_EQ(run.status, kExitComplete);
+    ASSERT_EQ(run.Starting("Limits: GPU llvmpipe").size(), 1u) << run.Masked();
+    for (const char* type : {"INT", "BIGFLOAT"}) {
+        const std::vector<std::string> onCard = run.Starting(std::string(type) + " GPU_On_Card - ");
+        ASSERT_EQ(onCard.size(), 1u);
+        EXPECT_NE(onCard[0].find("\u00d7 its memory floor)"), std::string::npos) << onCard[0];
+        EXPECT_EQ(run.Starting(std::string(type) + " GPU - ")[0].find("memory floor"), std::string::npos);
+    }
+}
+
 TEST(GpuColumns, gpu_run_without_qa_prints_no_qa_line)
 {
     const CapturedRun run({"-GPU", "-MIN"}, OnSoftwareDevice());
