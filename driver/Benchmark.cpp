@@ -13,6 +13,7 @@
 
 #include "cpu_sort/RadixSort32.h"
 #include "cpu_sort/RadixSort64.h"
+#include "driver/machine/AvailableMemory.h"
 #include "driver/machine/LimitsProbe.h"
 #include "driver/machine/LimitsText.h"
 #include "driver/machine/MachineFacts.h"

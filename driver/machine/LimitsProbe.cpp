@@ -3,7 +3,7 @@
 #include "driver/machine/AccessPatterns.h"
 #include "driver/machine/ProbeTeam.h"
 #include "driver/machine/SlotWindows.h"
-#include "driver/measuring/MemoryBudget.h"
+#include "driver/machine/AvailableMemory.h"
 #include "support/CharBuffer.h"
 
 #include <unistd.h>

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "driver/output/ConsoleText.h"
+#include "driver/machine/AvailableMemory.h"
 #include "driver/measuring/MemoryBudget.h"
 #include "tests/driver/CapturedRun.h"
 #include "tests/support/TempDirectory.h"

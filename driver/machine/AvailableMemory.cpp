@@ -1,4 +1,4 @@
-#include "driver/measuring/MemoryBudget.h"
+#include "driver/machine/AvailableMemory.h"
 
 #include <cstdio>
 #include <limits>
