@@ -94,10 +94,12 @@ TEST(CharBuffer, large_blocks_keep_their_bytes_across_every_resize) {
         for (unsigned long i = 0; i < step.from; ++i) buffer.data[i] = static_cast<char>(i * 7);
         buffer.Resize(step.to);
         ASSERT_EQ(buffer.size, step.to);
-        for (unsigned long i = 0; i < std::min(step.from, step.to); ++i)
+        for (unsigned long i = 0; i < std::min(step.from, step.to); ++i) {
             ASSERT_EQ(buffer.data[i], static_cast<char>(i * 7)) << step.from << " -> " << step.to << " at " << i;
-        if (step.to >= CharBuffer::kHugePageBlockBytes && step.to > step.from)
+        }
+        if (step.to >= CharBuffer::kHugePageBlockBytes && step.to > step.from) {
             EXPECT_EQ(reinterpret_cast<std::uintptr_t>(buffer.data) % (2 * kMiB), 0u);
+        }
     }
     const CharBuffer zeroed(3 * kMiB, 2);
     ASSERT_EQ(zeroed.size, 6 * kMiB);
