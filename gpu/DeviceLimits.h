@@ -26,33 +26,12 @@
 // holds four buffers), in whole MiB. Every buffer is written once before the
 // timings, so no timing pays for first touches.
 
+#include "gpu/DeviceLimitsRecord.h"
 #include "gpu/QVEvalCore.h"
 
 #include <cstdint>
-#include <optional>
-#include <string>
 
 namespace QVEvalCore {
-
-inline constexpr uint64_t DeviceLimitsMiB = uint64_t{1} << 20;
-
-struct DeviceLimitsOptions {
-    uint64_t bufferBytes = 64 * DeviceLimitsMiB;  // each buffer; lowered as above, at least 1 MiB
-    unsigned repeats = 3;                         // timings per figure, the best kept; 0 is taken as 1
-    // The memory the probe may take, host and device together; unset: only
-    // the device's limits bound it.
-    std::optional<uint64_t> availableBytes;
-};
-
-struct DeviceLimits {
-    std::string skipped;       // why nothing was measured, one line; empty otherwise
-    std::string device;        // the selected device's name, once the core has one
-    uint64_t bufferBytes = 0;  // each buffer, as measured
-    unsigned repeats = 0;
-    double copyBytes = 0;      // bytes read plus written per second
-    double uploadBytes = 0;    // bytes per second
-    double readBackBytes = 0;  // bytes per second
-};
 
 // Bytes the probe takes with buffers of `bufferBytes`: two device-local
 // buffers, one staging buffer and one host array.

@@ -88,16 +88,7 @@ GpuLimits GpuColumns::ProbeLimits(const GpuLimitsOptions& options) const {
         limits.skipped = "GPU unavailable: " + unavailable;
         return limits;
     }
-    const QVEvalCore::DeviceLimits measured = QVEvalCore::ProbeDeviceLimits(
-        *sorter, {.bufferBytes = options.bufferBytes, .repeats = options.repeats, .availableBytes = options.availableBytes});
-    limits.skipped = measured.skipped;
-    limits.device = measured.device;
-    limits.bufferBytes = measured.bufferBytes;
-    limits.repeats = measured.repeats;
-    limits.copyBytes = measured.copyBytes;
-    limits.uploadBytes = measured.uploadBytes;
-    limits.readBackBytes = measured.readBackBytes;
-    return limits;
+    return QVEvalCore::ProbeDeviceLimits(*sorter, options);
 }
 
 bool GpuColumns::SamePermutation(const AppCore::CharBuffer& cpu, const AppCore::CharBuffer& gpu, std::uint64_t count) {
