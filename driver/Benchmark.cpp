@@ -56,6 +56,8 @@ std::string SeriesKey(const char* typeName, Distribution distribution) {
     return std::string(typeName) + "_" + DistributionName(distribution);
 }
 
+constexpr const char* kGpuInfoBanner = "----------------------------- GPU INFO -----------------------------";
+
 // The probe of a run. SORTBENCH_QUICK_LIMITS, set to anything, shrinks it to
 // arrays that stay in the caches, timed once: for whole-run tests, which check
 // where its figures go, not what they are. The sizes appear in the limits
@@ -165,20 +167,15 @@ private:
     int Benchmark() {
         LogCPU().Log();
         if (plan.repetitions > 1) ReportRunConditions();
-        AppCore::ConsolePrintf("----------------------------- GPU INFO -----------------------------\n");
+        AppCore::ConsolePrintf("%s\n", kGpuInfoBanner);
         gpu = std::make_unique<GpuColumns>(plan.shaderPath, gpuSeams);
         if (plan.gpuEnabled) tools.gpu = gpu.get();
         if (plan.gpuEnabled && plan.repetitions > 1 && gpu->Unavailable().empty()) ReportGpuLimits();
 
         if (!plan.jsonPath.empty()) {
-            JsonResults::ContextFields context;
-            if (plan.repetitions > 1) context = LimitsContextFields(cpuLimits);
-            if (gpuLimits.Measured() || !gpuLimits.skipped.empty()) {
-                for (auto& field : GpuLimitsContextFields(gpuLimits)) context.push_back(std::move(field));
-            }
             json = std::make_unique<JsonResults>(plan.jsonPath, plan.programPath,
                                                  static_cast<std::size_t>(plan.repetitions), machine, plan.untilSure,
-                                                 context);
+                                                 limitsContext);
         }
         if (plan.infoOnly) return kExitInfoOnly;
         if (plan.gpuEnabled && !gpu->Unavailable().empty()) {
@@ -341,7 +338,6 @@ private:
                 run.results.AppendTime(key, times.front());
             } else {
                 floor = ColumnFloorMs(facts.column, type, distribution, count, run.cpuLimits, run.gpuLimits);
-                if (floor && !(*floor > 0.0)) floor.reset();
                 run.results.AppendTime(key, summary.median);
                 run.results.AppendStatsRow(key, StatsRow(count, name, times, run.plan.untilSure) +
                                                     StatsLimitsCells(count, summary.median, floor));
@@ -437,6 +433,7 @@ private:
         };
         for (const std::string& line : RunConditionLines(conditions)) say(line);
         cpuLimits = ProbeCpuLimits(RunProbeOptions());
+        limitsContext = LimitsContextFields(cpuLimits);
         for (const std::string& line : LimitsLines(cpuLimits)) say(line);
         for (const std::string& warning : RunConditionWarnings(conditions)) say(warning);
         // Context for the numbers, not a measurement: a failure is reported and the run goes on.
@@ -446,10 +443,15 @@ private:
     // The GPU's figures follow its report, into the same run conditions.
     void ReportGpuLimits() {
         gpuLimits = gpu->ProbeLimits(RunGpuProbeOptions());
-        for (const std::string& line : GpuLimitsLines(gpuLimits)) {
-            AppCore::ConsolePrintf("%s\n", line.c_str());
-            conditionsFile += line + "\n";
-        }
+        for (auto& field : GpuLimitsContextFields(gpuLimits)) limitsContext.push_back(std::move(field));
+        for (const std::string& line : GpuLimitsLines(gpuLimits)) ReportLateCondition(line);
+    }
+
+    // A run condition known only after run_conditions.txt was written: onto the
+    // console and the end of the file.
+    void ReportLateCondition(const std::string& line) {
+        AppCore::ConsolePrintf("%s\n", line.c_str());
+        conditionsFile += line + "\n";
     }
 
     // After a data set's sorts, outside every timing: the reading taken while
@@ -462,10 +464,7 @@ private:
     }
 
     void ReportHugePages() {
-        if (dataSetIndex == 0) return;
-        const std::string line = HugePagesLine(largestMemory);
-        AppCore::ConsolePrintf("%s\n", line.c_str());
-        conditionsFile += line + "\n";
+        if (dataSetIndex != 0) ReportLateCondition(HugePagesLine(largestMemory));
     }
 
     void ReportNoise() {
@@ -493,6 +492,7 @@ private:
     MachineFacts machine;  // read once, rendered by the run conditions and the JSON context
     CpuLimits cpuLimits;   // measured with the run conditions; unmeasured without repetitions
     GpuLimits gpuLimits;   // measured after the GPU report with -GPU and repetitions
+    JsonResults::ContextFields limitsContext;  // both limits as the JSON context gives them, once measured
     std::optional<ProcessMemory> largestMemory;
     RunDirectory runDirectory;
     LogManager conditionsFile;  // run_conditions.txt, open until the run ends
@@ -521,7 +521,7 @@ private:
 // directory and writes no file.
 int ReportLimits(const RunPlan& plan, const GpuColumns::Seams& seams) {
     LogCPU().Log();
-    AppCore::ConsolePrintf("----------------------------- GPU INFO -----------------------------\n");
+    AppCore::ConsolePrintf("%s\n", kGpuInfoBanner);
     const GpuColumns gpu(plan.shaderPath, seams);
     AppCore::ConsolePrintf("------------------------------ LIMITS ------------------------------\n");
     for (const std::string& line : LimitsLines(ProbeCpuLimits(RunProbeOptions())))

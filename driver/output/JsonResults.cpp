@@ -390,7 +390,8 @@ std::string JsonResults::EntriesFor(const std::string& dataType, const std::stri
         AppendField(out, in, "run_type", runType);
         AppendField(out, in, "repetitions", static_cast<std::uint64_t>(cellRepetitions));
     };
-    // User counters, as Google Benchmark writes them: in milliseconds, like the times.
+    // User counters, as Google Benchmark writes them; those that are times in
+    // milliseconds, like the entries' times.
     auto endEntry = [&](std::uint64_t iterations, double ms, double itemsPerSecond,
                         std::vector<std::pair<const char*, double>> counters = {}) {
         AppendField(out, in, "iterations", iterations);

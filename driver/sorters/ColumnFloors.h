@@ -18,6 +18,7 @@
 // digit takes, which presorted, repeated or skewed keys do not make, so on
 // them a sort may beat it. The GPU on-card column's floor charges every byte
 // as if read in order, so it holds for every distribution. Unset for every
-// other column, and where the limits it needs were not measured.
+// other column, where the limits it needs were not measured, and for a data
+// set without keys (a floor of 0 is no multiple to hold a time against).
 std::optional<double> ColumnFloorMs(Column column, AppCore::DataType type, Distribution distribution, std::uint64_t n,
                                     const CpuLimits& cpu, const GpuLimits& gpu);
