@@ -96,14 +96,7 @@ public:
     template <typename Record>
     void Submit(Record record)
     {
-        device.resetCommandPool(*pool, {});
-        commandBuffer.begin(vk::CommandBufferBeginInfo(vk::CommandBufferUsageFlagBits::eOneTimeSubmit));
-        record(commandBuffer);
-        commandBuffer.end();
-        const vk::UniqueFence fence = device.createFenceUnique({});
-        queue.submit(vk::SubmitInfo(0, nullptr, nullptr, 1, &commandBuffer), *fence);
-        // No time limit, so no timeout; the bindings throw for the failures.
-        (void)device.waitForFences(*fence, VK_TRUE, std::numeric_limits<uint64_t>::max());
+        SubmitAndWait(device, *pool, commandBuffer, queue, record);
     }
 
     // Seconds between the timestamps around a copy of `bytes` from `source`

@@ -54,25 +54,32 @@ private:
     unsigned char* mapped = nullptr;
 };
 
-// Records `record` into the device's transfer command buffer, submits it alone
-// on queue 0 of the transfer family and waits for it. The fence is released on
-// every exit.
+// Resets `pool`, records `record` into `commands` (one of the pool's), submits
+// it alone on `queue` and waits for it. The fence is released on every exit.
+template <typename Record>
+void SubmitAndWait(vk::Device device, vk::CommandPool pool, vk::CommandBuffer commands, vk::Queue queue, Record record)
+{
+    device.resetCommandPool(pool, {});
+    commands.begin(vk::CommandBufferBeginInfo(vk::CommandBufferUsageFlagBits::eOneTimeSubmit));
+    record(commands);
+    commands.end();
+
+    const vk::UniqueFence fence = device.createFenceUnique({});
+    queue.submit(vk::SubmitInfo(0, nullptr, nullptr, 1, &commands), *fence);
+    const vk::Result waited = device.waitForFences(*fence, VK_TRUE, std::numeric_limits<uint64_t>::max());
+    if (waited == vk::Result::eTimeout) {
+        throw std::runtime_error("Waiting for a fence takes too long!");
+    }
+}
+
+// SubmitAndWait on the device's transfer command buffer and queue 0 of the
+// transfer family.
 template <typename Record>
 void SubmitTransfer(const QVCore& core, unsigned int index, Record record)
 {
     const QVCore::DeviceInfo& device = core.Devices().at(index);
-    device.device.resetCommandPool(device.transferCommandPool, {});
-    device.transferCommandBuffer.begin(vk::CommandBufferBeginInfo(vk::CommandBufferUsageFlagBits::eOneTimeSubmit));
-    record(device.transferCommandBuffer);
-    device.transferCommandBuffer.end();
-
-    const vk::UniqueFence fence = device.device.createFenceUnique({});
-    const vk::Queue queue = device.device.getQueue(core.PhysicalDevices().at(index).transferQueueFamily, 0);
-    queue.submit(vk::SubmitInfo(0, nullptr, nullptr, 1, &device.transferCommandBuffer), *fence);
-    const vk::Result waited = device.device.waitForFences(*fence, VK_FALSE, std::numeric_limits<uint64_t>::max());
-    if (waited == vk::Result::eTimeout) {
-        throw std::runtime_error("Waiting for a fence takes too long!");
-    }
+    SubmitAndWait(device.device, device.transferCommandPool, device.transferCommandBuffer,
+                  device.device.getQueue(core.PhysicalDevices().at(index).transferQueueFamily, 0), record);
 }
 
 // The copy of a read-back into its staging buffer, made visible to the host's
