@@ -201,8 +201,8 @@ private:
         std::vector<std::uint64_t> counts;
         for (std::size_t series = 0; series < AppCore::kDataTypes.size() * plan.distributions.size(); ++series)
             counts.insert(counts.end(), plan.counts.begin(), plan.counts.end());
-        // -R auto needs at least 6 rounds for an interval: a first guess until one data set shows.
-        const int rounds = plan.untilSure ? 6 : plan.repetitions;
+        // -R auto runs at least the rounds an interval needs: a first guess until one data set shows.
+        const int rounds = plan.untilSure ? static_cast<int>(MinimumSamplesFor()) : plan.repetitions;
         return RunProgress(growth, counts, rounds, plan.untilSure ? plan.budgetSeconds : 0.0);
     }
 

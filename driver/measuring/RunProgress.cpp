@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "driver/measuring/MedianInterval.h"
+
 RunProgress::RunProgress(std::vector<Growth> growth, std::vector<std::uint64_t> counts, int rounds,
                          double budgetSeconds)
     : growth(std::move(growth)),
@@ -31,8 +33,10 @@ double RunProgress::DataSetSeconds(std::uint64_t count) const {
         if (secondsPerWork[column]) seconds += *secondsPerWork[column] * Work(column, count);
     }
     // Every round times each sorter once; the warm-up is one more sort of each.
+    // With a budget the rounds an interval needs run whatever it says.
+    const double fewest = seconds * (static_cast<double>(MinimumSamplesFor()) + 1.0);
     seconds *= rounds + 1.0;
-    return budgetSeconds > 0.0 ? std::min(seconds, budgetSeconds) : seconds;
+    return budgetSeconds > 0.0 ? std::max(std::min(seconds, budgetSeconds), fewest) : seconds;
 }
 
 std::optional<double> RunProgress::SecondsLeft(double spentInDataSet) const {

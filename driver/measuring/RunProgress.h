@@ -20,7 +20,8 @@ public:
     // `growth`: one per column, in column order. `counts`: the record count of
     // every data set of the run, in run order. `rounds`: timed rounds per data
     // set (for -R auto a first guess, refined by RoundsTaken). `budgetSeconds`:
-    // with -R auto the most a data set takes (0 for none).
+    // with -R auto the most a data set takes past the rounds an interval needs
+    // (0 for none).
     RunProgress(std::vector<Growth> growth, std::vector<std::uint64_t> counts, int rounds, double budgetSeconds = 0.0);
 
     // Data set `index` (into `counts`) starts.

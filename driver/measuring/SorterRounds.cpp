@@ -77,9 +77,8 @@ RoundsResult RunRounds(const char* typeName, const std::vector<Sorter>& sorters,
 
     bool failed = false;
     std::string problem;
-    double longestRound = 0.0;
+    const auto fewestSureRounds = static_cast<int>(MinimumSamplesFor());
     for (int round = 0; round < plan.rounds && !failed && problem.empty(); ++round) {
-        const double roundStart = plan.untilSure ? plan.elapsedSeconds() : 0.0;
         for (const std::size_t s : RoundOrder(sorters.size(), static_cast<std::size_t>(round))) {
             if (plan.beforeSort) plan.beforeSort(s, round + 1);
             const std::optional<std::vector<double>> measured = sorters[s].timed();
@@ -96,11 +95,8 @@ RoundsResult RunRounds(const char* typeName, const std::vector<Sorter>& sorters,
         if (!plan.untilSure) continue;
         const double elapsed = plan.elapsedSeconds();
         result.seconds = elapsed;
-        longestRound = std::max(longestRound, elapsed - roundStart);
-        if (result.rounds < kFewestSureRounds) continue;
-        if (EveryIntervalWithin(times, plan.intervalTarget) || elapsed >= plan.budgetSeconds ||
-            longestRound > plan.budgetSeconds / 6.0)
-            break;
+        if (result.rounds < fewestSureRounds) continue;
+        if (EveryIntervalWithin(times, plan.intervalTarget) || elapsed >= plan.budgetSeconds) break;
     }
     if (plan.untilSure) result.intervalReached = EveryIntervalWithin(times, plan.intervalTarget);
 

@@ -61,9 +61,6 @@ struct RoundsPlan {
     BeforeSort beforeSort;
 };
 
-// Rounds never stop before this many with untilSure: a median of fewer says little.
-inline constexpr int kFewestSureRounds = 3;
-
 // How the rounds of a data set ended.
 struct RoundsResult {
     Outcome outcome = Outcome::Continue;
@@ -78,11 +75,13 @@ struct RoundsResult {
 // always follows the same neighbour. The cells then hold the medians, each
 // console line adds the spread (with untilSure also the median's 95% interval).
 //
-// A fixed plan runs plan.rounds rounds. With untilSure the rounds go on until
-// every column's interval (MedianInterval.h, from 6 rounds on) lies within
-// plan.intervalTarget of its median, or the elapsed time reaches the budget, or
-// plan.rounds rounds have run; never fewer than kFewestSureRounds, and no more
-// than that when one round takes over a sixth of the budget.
+// A fixed plan runs plan.rounds rounds. With untilSure every column first gets
+// the rounds its 95% interval needs (MinimumSamplesFor(), however long a round
+// takes, so that every cell has an interval); the rounds then go on until every
+// column's interval lies within plan.intervalTarget of its median, or the
+// elapsed time reaches the budget, or plan.rounds rounds have run. A data set
+// thus ends within its budget plus one round, or at the minimum, whichever is
+// later.
 //
 // A failed sort or check ends the rounds; the row is still completed with the
 // columns that have times, then the check's lines follow.

@@ -124,6 +124,7 @@ TEST(CommandLine, auto_repetitions_show_the_interval_in_every_place_a_median_sho
     const TempDirectory dir;
     // The shrunken probe, and a count large enough for its arrays: the radix columns have floors.
     setenv("SORTBENCH_QUICK_LIMITS", "1", 1);
+    // Six rounds come before the budget, however slow the machine: every cell has its interval.
     const Ended run = RunProgram({"-S", "20000", "-R", "auto", "-T", "0.3", "-O", dir.File("logs"), "-JSON",
                                   dir.File("run.json")});
     ASSERT_EQ(run.status, 0) << run.out << run.err;

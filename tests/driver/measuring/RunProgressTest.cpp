@@ -18,7 +18,8 @@ TEST(RunProgress, time_left_follows_each_sorters_growth_to_the_counts_to_come) {
     EXPECT_NEAR(*progress.SecondsLeft(0.020), first - 0.020 + second, 1e-12);
     EXPECT_NEAR(*progress.SecondsLeft(1.0), second, 1e-12) << "an overrun data set counts as done";
 
-    // -R auto: the rounds a data set took, and never more than the budget.
+    // -R auto: the rounds a data set took, never more than the budget, never
+    // fewer than the six rounds an interval needs.
     RunProgress sure({Growth::Linear}, {1000, 1000, 1000}, 6, 0.05);
     sure.StartDataSet(0);
     sure.Measured(0, 1.0);
@@ -26,4 +27,6 @@ TEST(RunProgress, time_left_follows_each_sorters_growth_to_the_counts_to_come) {
     EXPECT_NEAR(*sure.SecondsLeft(0.0), 3 * 0.010, 1e-12);
     sure.RoundsTaken(99);
     EXPECT_NEAR(*sure.SecondsLeft(0.0), 3 * 0.05, 1e-12);
+    sure.Measured(0, 10.0);
+    EXPECT_NEAR(*sure.SecondsLeft(0.0), 3 * 0.070, 1e-12);
 }

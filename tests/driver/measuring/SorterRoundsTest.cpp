@@ -143,7 +143,7 @@ Sorter Clocked(const std::string& name, std::vector<double> times, double& clock
 
 }  // namespace
 
-TEST(SorterRounds, auto_rounds_stop_at_the_interval_the_budget_the_cap_or_after_three_long_rounds) {
+TEST(SorterRounds, auto_rounds_stop_at_the_interval_the_budget_or_the_cap_never_before_six) {
     const struct {
         const char* what;
         std::vector<double> times;  // milliseconds, in turn, for both sorters
@@ -156,7 +156,8 @@ TEST(SorterRounds, auto_rounds_stop_at_the_interval_the_budget_the_cap_or_after_
         {"a 1% interval around 10 ms within 0.1 ms", {10, 10.05, 9.95}, 1000, 10, 6, true},
         {"noisy times spend the budget", {10, 20}, 1000, 1, 33, false},
         {"the cap ends noisy rounds", {10, 20}, 8, 100, 8, false},
-        {"rounds over a sixth of the budget stop at three", {1000}, 1000, 10, 3, false},
+        {"rounds longer than the whole budget still reach six", {1000, 2000}, 1000, 1, 6, false},
+        {"steady long rounds reach the interval at six", {5000}, 1000, 1, 6, true},
     };
     for (const auto& c : cases) {
         double clock = 0.0;
