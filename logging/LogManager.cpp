@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "logging/SignalSafeTrim.h"
+#include "strings/EscapedText.h"
 
 std::string LogManager::TStampFormat = "%F %T";
 bool LogManager::TShowThread = false;
@@ -101,7 +102,7 @@ bool LogManager::Init(const std::string& dir, const std::string& name, char mode
     if (existing && Held().Holds(*existing)) {
         // Opening it would truncate or overwrite text another manager owns.
         engine.ClearAll();
-        PrintLine("Failed to initialize Log File: " + filePath + "\n");
+        PrintLine("Failed to initialize Log File: " + SLib::EscapedControls(filePath) + "\n");
         filePath.clear();
         return false;
     }
@@ -111,11 +112,11 @@ bool LogManager::Init(const std::string& dir, const std::string& name, char mode
             writePos = 0;
             KeepTrimmedOnSignal(true);
             HoldFile(true);
-            PrintLine("Initialized Log File: " + filePath + "\n");
+            PrintLine("Initialized Log File: " + SLib::EscapedControls(filePath) + "\n");
             return true;
         }
         engine.ClearAll();
-        PrintLine("Failed to initialize Log File: " + filePath + "\n");
+        PrintLine("Failed to initialize Log File: " + SLib::EscapedControls(filePath) + "\n");
         filePath.clear();
         return false;
     };
@@ -143,7 +144,7 @@ bool LogManager::Init(const std::string& dir, const std::string& name, char mode
         }
         KeepTrimmedOnSignal(true);
         HoldFile(true);
-        PrintLine("Initialized Log File: " + filePath + "\n");
+        PrintLine("Initialized Log File: " + SLib::EscapedControls(filePath) + "\n");
         return true;
     }
     const auto size = std::filesystem::file_size(filePath, error);
@@ -151,7 +152,7 @@ bool LogManager::Init(const std::string& dir, const std::string& name, char mode
         return createNew();  // an empty file cannot be mapped
     }
     engine.ClearAll();
-    PrintLine("Failed to initialize Log File: " + filePath + "\n");
+    PrintLine("Failed to initialize Log File: " + SLib::EscapedControls(filePath) + "\n");
     filePath.clear();
     return false;
 }

@@ -5,6 +5,9 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <string>
+
+#include "strings/EscapedText.h"
 
 namespace AppCore {
 
@@ -57,9 +60,21 @@ int ConsolePrintf(const char* format, ...) {
     StatusLine::OnStandardError().Clear();
     va_list arguments;
     va_start(arguments, format);
-    const int written = std::vprintf(format, arguments);
+    va_list again;
+    va_copy(again, arguments);
+    const int length = std::vsnprintf(nullptr, 0, format, arguments);
     va_end(arguments);
-    return written;
+    if (length < 0) {
+        va_end(again);
+        return length;
+    }
+    std::string text(static_cast<std::size_t>(length) + 1, '\0');
+    std::vsnprintf(text.data(), text.size(), format, again);
+    va_end(again);
+    text.pop_back();
+    // A path or an argument in the line must not drive the terminal.
+    const std::string shown = SLib::EscapedControlsKeepingLines(text);
+    return std::fwrite(shown.data(), 1, shown.size(), stdout) == shown.size() ? static_cast<int>(shown.size()) : -1;
 }
 
 }  // namespace AppCore

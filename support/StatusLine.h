@@ -8,7 +8,7 @@ namespace AppCore {
 // redrawn in place, only when standard error is a terminal. Lines printed on
 // standard output go through ConsolePrintf, which clears the status line first,
 // so that the two never share a row of the screen. When standard error is not
-// a terminal, Show and Clear write nothing and ConsolePrintf is printf.
+// a terminal, Show and Clear write nothing.
 //
 // One thread draws (the one that prints the run's lines); Show writes with a
 // single write(2), never inside a timed section of the caller's.
@@ -32,7 +32,8 @@ private:
     bool shown = false;
 };
 
-// printf on standard output, with the status line cleared first.
+// printf on standard output, with the status line cleared first and every
+// control character but line feeds and tabs escaped (SLib::EscapedControls).
 int ConsolePrintf(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 }  // namespace AppCore

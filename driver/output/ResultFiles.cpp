@@ -7,6 +7,7 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "strings/EscapedText.h"
 #include "strings/NumberText.h"
 #include "support/DataTypes.h"
 #include "support/StatusLine.h"
@@ -48,7 +49,7 @@ bool ResultFiles::Open(FileSet& set, const std::string& runDirectory, const std:
         if (!manager.Init(runDirectory, set.prefix + key + ".csv", 'w')) return false;
         manager += header;
         if (!manager.PendingText().empty()) {
-            AppCore::ConsolePrintf("Failed to write the header of %s: %s\n", manager.FilePath().c_str(),
+            AppCore::ConsolePrintf("Failed to write the header of %s: %s\n", SLib::EscapedControls(manager.FilePath()).c_str(),
                         std::strerror(manager.LastError()));
             std::fflush(stdout);
             return false;
@@ -91,7 +92,7 @@ void ResultFiles::Append(FileSet& set, size_t file, const std::string& cell) {
     const bool refused = !manager.FilePath().empty() && !manager.PendingText().empty();
     if (refused && !set.failing[file]) {
         AppCore::ConsolePrintf("Cannot write to %s: %s; its cells stay on the console and are retried with every new cell\n",
-                    manager.FilePath().c_str(), std::strerror(manager.LastError()));
+                    SLib::EscapedControls(manager.FilePath()).c_str(), std::strerror(manager.LastError()));
         std::fflush(stdout);
     }
     set.failing[file] = refused;

@@ -1,6 +1,9 @@
 #include "driver/output/RunConditions.h"
 
+#include <algorithm>
 #include <charconv>
+
+#include "strings/EscapedText.h"
 
 #ifndef SORTBENCH_VERSION
 #error "SORTBENCH_VERSION must be defined by the build (driver/CMakeLists.txt)"
@@ -21,7 +24,21 @@ std::string CpuCountText(int cpus) {
     return std::to_string(cpus) + (cpus == 1 ? " CPU" : " CPUs");
 }
 
+bool HasControl(const std::string& text) {
+    return std::any_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; });
+}
+
 std::string ShellQuoted(const std::string& argument) {
+    // Bash's $'...' writes control characters as escapes: the argument stays one
+    // field on one line of the run conditions, and still pastes back.
+    if (HasControl(argument)) {
+        std::string quoted = "$'";
+        for (const char c : argument) {
+            if (c == '\\' || c == '\'') quoted += '\\';
+            quoted += c;
+        }
+        return SLib::EscapedControls(quoted) + "'";
+    }
     if (!argument.empty() && argument.find_first_of(" \t\r\n'") == std::string::npos) return argument;
     std::string quoted = "'";
     for (const char c : argument) {
