@@ -146,8 +146,9 @@ const char* UsageText() {
            "  -S500M, -S750M, -S1B   the single count 500, 750 or 1,000 million\n"
            "  -S N, -s N      the single count N\n"
            "  -R N, -r N      time every sorter N times (1 to 1000) and report the median and spread\n"
-           "  -R auto         time every sorter until each median's 95% interval is within -CI percent\n"
-           "                  of it, or the data set has taken -T seconds (at most 1000 times)\n"
+           "  -R auto         time every sorter at least 6 times (what a median's 95% interval needs),\n"
+           "                  then until each interval is within -CI percent of its median or the data\n"
+           "                  set has taken -T seconds (at most 1000 times)\n"
            "  -CI PCT         with -R auto: the interval's half-width, 0.1 to 50 percent (default 1)\n"
            "  -T SECONDS      with -R auto: the time budget per data set, warm-ups included (default 10)\n"
            "  -O DIR          put the run directories under DIR (created if missing)\n"
@@ -182,6 +183,9 @@ struct Parse {
     const char* NumericValue() { return i + 1 < argc && SLib::STR_IsNum(argv[i + 1]) ? argv[++i] : nullptr; }
 };
 
+// Whether `arg` is one of the options the command line knows (kOptions).
+bool IsOption(const char* arg);
+
 void TakeCount(Parse& p, const char* option) {
     const char* value = p.NumericValue();
     if (value == nullptr) return p.Warn(std::string("Ignoring ") + option + ": it needs a record count after it");
@@ -191,14 +195,15 @@ void TakeCount(Parse& p, const char* option) {
 }
 
 void TakeRepetitions(Parse& p, const char* option) {
-    if (p.i + 1 < p.argc && Is(p.argv[p.i + 1], "auto")) {
-        ++p.i;
+    // Whatever follows, unless it is another option, is meant as the value: a
+    // typo such as "5abc" or "AUTO" is refused rather than run without repetitions.
+    const char* value = p.i + 1 < p.argc && !IsOption(p.argv[p.i + 1]) ? p.argv[++p.i] : nullptr;
+    if (value == nullptr) return p.Warn(std::string("Ignoring ") + option + ": it needs a number of repetitions after it");
+    if (Is(value, "auto")) {
         p.plan.untilSure = true;
         p.plan.repetitions = kMaxRepetitions;
         return;
     }
-    const char* value = p.NumericValue();
-    if (value == nullptr) return p.Warn(std::string("Ignoring ") + option + ": it needs a number of repetitions after it");
     p.plan.untilSure = false;
     if (!ParseRepetitions(value, p.plan.repetitions)) {
         p.Refuse(std::string(option) + " takes a whole number of repetitions from 1 to " +
@@ -240,15 +245,29 @@ void TakeBudget(Parse& p, const char* option) {
     if (seconds) p.plan.budgetSeconds = *seconds;
 }
 
+// An empty argument after a path option is its missing value, not an argument of its own.
+void SkipEmptyValue(Parse& p) {
+    if (p.i + 1 < p.argc && p.argv[p.i + 1][0] == '\0') ++p.i;
+}
+
 void TakeLogDirectory(Parse& p, const char*) {
-    if (!TakesPath(p.argc, p.argv, p.i)) return p.Refuse("-O needs the directory to put the run directories in");
+    if (!TakesPath(p.argc, p.argv, p.i)) {
+        SkipEmptyValue(p);
+        return p.Refuse("-O needs the directory to put the run directories in");
+    }
     p.plan.logDirectory = WithTrailingSlash(p.argv[++p.i]);
     p.plan.customLogDirectory = true;
 }
 
 void TakeJsonPath(Parse& p, const char*) {
-    if (!TakesPath(p.argc, p.argv, p.i)) return p.Refuse("-JSON needs the file to write the results to");
+    if (!TakesPath(p.argc, p.argv, p.i)) {
+        SkipEmptyValue(p);
+        return p.Refuse("-JSON needs the file to write the results to");
+    }
+    const std::string earlier = p.plan.jsonPath;
     p.plan.jsonPath = p.argv[++p.i];
+    if (!earlier.empty() && earlier != p.plan.jsonPath)
+        p.Warn("-JSON given more than once: the results go to " + p.plan.jsonPath + " only, not " + earlier);
 }
 
 void TakeDistributions(Parse& p, const char* option) {
@@ -308,6 +327,11 @@ constexpr Option kOptions[] = {
     {"-1M", TakePreset<k1M>},
     {"-100K", TakePreset<k100K>},
 };
+
+bool IsOption(const char* arg) {
+    return std::any_of(std::begin(kOptions), std::end(kOptions),
+                       [arg](const Option& known) { return Is(arg, known.spelling); });
+}
 
 }  // namespace
 

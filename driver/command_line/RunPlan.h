@@ -49,10 +49,12 @@ inline constexpr double kMaxIntervalPercent = 50.0;
 inline constexpr double kMinBudgetSeconds = 0.1;
 inline constexpr double kMaxBudgetSeconds = 86400.0;
 
-// Turns argv into the run plan. Never prints: unknown arguments, other casings and
-// non-numeric values after "-S" and "-R" are skipped, each with a line in
-// `warnings`, and so is a key distribution named twice in "-D" (it runs once);
-// a bad value of "-R", "-D" or "-S" (a count past 2^64 - 1, or a negative one,
+// Turns argv into the run plan. Never prints: unknown arguments, other casings,
+// non-numeric values after "-S" and a "-R" followed by nothing or by another
+// option are skipped, each with a line in `warnings`, and so are a key
+// distribution named twice in "-D" (it runs once) and an earlier "-JSON" file;
+// a bad value of "-R" (anything after it but "auto" and a whole number from 1 to
+// kMaxRepetitions), "-D" or "-S" (a count past 2^64 - 1, or a negative one,
 // which wraps past what 32-bit indices address) or a missing path after "-O" or
 // "-JSON" sets `error`.
 // `startStamp` is the 12-digit time stamp of the run directory; `logDirectory`

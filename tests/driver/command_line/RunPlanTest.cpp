@@ -114,6 +114,16 @@ TEST(RunPlan, shader_path_sits_beside_the_program) {
     EXPECT_EQ(Parse({}, "/sortbench").shaderPath, "/Shaders");
 }
 
+TEST(RunPlan, path_options_refuse_an_empty_value_and_warn_of_a_second_json_file) {
+    const RunPlan empty = Parse({"-O", "", "-JSON", ""});
+    EXPECT_EQ(empty.error, "-O needs the directory to put the run directories in");
+    EXPECT_TRUE(empty.warnings.empty()) << empty.warnings.front();
+    const RunPlan twice = Parse({"-JSON", "a.json", "-JSON", "b.json", "-JSON", "b.json"});
+    EXPECT_EQ(twice.jsonPath, "b.json");
+    EXPECT_EQ(twice.warnings, std::vector<std::string>{"-JSON given more than once: the results go to b.json only, "
+                                                       "not a.json"});
+}
+
 TEST(RunPlan, every_skipped_argument_gets_one_warning_naming_it) {
     const RunPlan plan = Parse({"-Gpu", "-S", "abc", "-MIN", "--verbose", "-R"});
     ASSERT_EQ(plan.warnings.size(), 5u);
@@ -136,15 +146,17 @@ TEST(RunPlan, help_switches_ask_for_the_usage_text) {
         EXPECT_NE(usage.find(option), std::string::npos) << option;
 }
 
-TEST(RunPlan, repetitions_take_a_whole_number_from_1_to_1000) {
+TEST(RunPlan, repetitions_take_a_whole_number_from_1_to_1000_or_auto_and_refuse_any_other_value) {
     const struct {
         std::vector<const char*> args;
         int repetitions;
         bool error;
     } cases[] = {
         {{}, 1, false},           {{"-R", "9"}, 9, false},      {{"-r", "+1000"}, 1000, false},
-        {{"-R", "3", "-R", "5"}, 5, false}, {{"-R", "abc"}, 1, false}, {{"-R", "0"}, 1, true},
+        {{"-R", "3", "-R", "5"}, 5, false}, {{"-R", "abc"}, 1, true}, {{"-R", "0"}, 1, true},
         {{"-R", "1001"}, 1, true}, {{"-R", "-3"}, 1, true},      {{"-R", "2.5"}, 1, true},
+        {{"-R", "5abc"}, 1, true}, {{"-R", "3x"}, 1, true},      {{"-R", "AUTO"}, 1, true},
+        {{"-R", "sometimes"}, 1, true}, {{"-R", "-MIN"}, 1, false}, {{"-R", ""}, 1, true},
     };
     for (const auto& c : cases) {
         std::vector<const char*> argv{"sortbench"};
@@ -154,7 +166,7 @@ TEST(RunPlan, repetitions_take_a_whole_number_from_1_to_1000) {
         EXPECT_EQ(plan.repetitions, c.repetitions) << text;
         EXPECT_EQ(!plan.error.empty(), c.error) << text;
         if (c.error) {
-            EXPECT_NE(plan.error.find("from 1 to 1000"), std::string::npos) << plan.error;
+            EXPECT_NE(plan.error.find("from 1 to 1000, not " + text), std::string::npos) << plan.error;
         }
     }
 }
