@@ -10,6 +10,7 @@
 #include <limits>
 #include <memory>
 #include <new>
+#include <system_error>
 
 #include "cpu_sort/RadixSort32.h"
 #include "cpu_sort/RadixSort64.h"
@@ -38,6 +39,7 @@
 #include "driver/sorters/PeerSorters.h"
 #include "support/CharBuffer.h"
 #include "support/DataTypes.h"
+#include "strings/EscapedText.h"
 #include "support/StatusLine.h"
 
 namespace {
@@ -47,7 +49,17 @@ using AppCore::DataType;
 // Indices are 32-bit, so a data set holds at most this many records.
 constexpr std::uint64_t kMaxRecords = std::numeric_limits<std::uint32_t>::max();
 
-double Gibibytes(std::uint64_t bytes) { return static_cast<double>(bytes) / (1024.0 * 1024.0 * 1024.0); }
+// "1.5 GiB", "12.0 MiB", "0.5 KiB": the largest binary unit the amount reaches,
+// so that no amount reads as 0.0.
+std::string MemoryText(std::uint64_t bytes) {
+    static constexpr const char* kUnits[] = {"KiB", "MiB", "GiB"};
+    double amount = static_cast<double>(bytes) / 1024.0;
+    std::size_t unit = 0;
+    for (; unit + 1 < std::size(kUnits) && amount >= 1024.0; ++unit) amount /= 1024.0;
+    char text[48];
+    std::snprintf(text, sizeof text, "%.1f %s", amount, kUnits[unit]);
+    return text;
+}
 
 // The result files of a data type and key distribution: "INT" for uniform keys,
 // "INT_sorted" for the others.
@@ -120,9 +132,10 @@ private:
                                      : "";
         if (!CreateLogDirectory(plan.logDirectory, plan.customLogDirectory, hint)) return false;
         for (const std::string& repaired : RepairInterruptedRuns(plan.logDirectory))
-            AppCore::ConsolePrintf("Repaired the result files of an interrupted run: %s\n", repaired.c_str());
+            AppCore::ConsolePrintf("Repaired the result files of an interrupted run: %s\n",
+                                   SLib::EscapedControls(repaired).c_str());
         if (!runDirectory.Claim(plan.runDirectory, hint)) return false;
-        SetInterruptedResultsLocation(runDirectory.Path());
+        SetInterruptedResultsLocation(SLib::EscapedControls(runDirectory.Path()));
         return true;
     }
 
@@ -160,7 +173,7 @@ private:
         }
         if (missing == 0) return status;
         AppCore::ConsolePrintf("Results incomplete: %" PRIu64 " cells could not be written to %s (%s)\n", missing,
-                    runDirectory.Path().c_str(), files.c_str());
+                    SLib::EscapedControls(runDirectory.Path()).c_str(), files.c_str());
         return status == kExitComplete ? kExitIncomplete : status;
     }
 
@@ -278,9 +291,16 @@ private:
                     if (outcome != Outcome::Continue) return ExitStatusOf(outcome);
                 } catch (const std::bad_alloc&) {
                     ReleaseScratch(tools);
-                    AppCore::ConsolePrintf("Cannot benchmark %" PRIu64 " %s records: out of memory (needs %.1f GiB)\n", count,
-                                typeName, Gibibytes(PeakBytes<Element>(count)));
+                    AppCore::ConsolePrintf("Cannot benchmark %" PRIu64 " %s records: out of memory (needs %s)\n", count,
+                                           typeName, MemoryText(PeakBytes<Element>(count)).c_str());
                     return kExitTooLarge;
+                } catch (const std::system_error& error) {
+                    // No thread to be had (a process or memory limit): the cells
+                    // measured so far stay, the run ends like any other.
+                    ReleaseScratch(tools);
+                    AppCore::ConsolePrintf("Cannot benchmark %" PRIu64 " %s records: cannot start a thread (%s)\n",
+                                           count, typeName, error.code().message().c_str());
+                    return kExitNoThreads;
                 }
             }
         }
@@ -300,11 +320,11 @@ private:
     template <typename Element>
     bool Fits(std::uint64_t count) {
         const char* typeName = AppCore::DataTypeName<Element>();
-        const double neededGiB = Gibibytes(PeakBytes<Element>(count));
+        const std::string needed = MemoryText(PeakBytes<Element>(count));
         if (count > kMaxRecords) {
             AppCore::ConsolePrintf("Cannot benchmark %" PRIu64 " %s records: indices are 32-bit, at most %" PRIu64
-                        " records (would need %.1f GiB)\n",
-                        count, typeName, kMaxRecords, neededGiB);
+                        " records (would need %s)\n",
+                        count, typeName, kMaxRecords, needed.c_str());
             return false;
         }
         // The buffers already held are reused for this data set.
@@ -312,8 +332,8 @@ private:
         const std::uint64_t available = AvailableMemoryBytes();
         if (available != std::numeric_limits<std::uint64_t>::max() &&
             PeakBytes<Element>(count) > available + held) {
-            AppCore::ConsolePrintf("Cannot benchmark %" PRIu64 " %s records: out of memory (needs %.1f GiB, %.1f GiB available)\n",
-                        count, typeName, neededGiB, Gibibytes(available + held));
+            AppCore::ConsolePrintf("Cannot benchmark %" PRIu64 " %s records: out of memory (needs %s, %s available)\n",
+                        count, typeName, needed.c_str(), MemoryText(available + held).c_str());
             return false;
         }
         return true;

@@ -10,5 +10,6 @@ inline constexpr int kExitCheckFailed = 1;    // a -QA or peer check found a dif
 inline constexpr int kExitNoGpu = 1;          // -GPU without a usable GPU, driver or shaders
 inline constexpr int kExitGpuSortFailed = 1;  // a GPU sort failed during the run
 inline constexpr int kExitTooLarge = 1;       // a data set the machine or 32-bit indices cannot hold
+inline constexpr int kExitNoThreads = 1;      // a sort could not start its threads
 inline constexpr int kExitIncomplete = 1;     // cells or the -JSON file the disk did not take
 inline constexpr int kExitNoDirectory = 255;  // the log or run directory, or a result file, cannot be created

@@ -80,7 +80,13 @@ void InstallInterruptionHandlers() {
     sigemptyset(&action.sa_mask);
     // One interruption at a time: the others wait while the first trims and exits.
     for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) sigaddset(&action.sa_mask, signal);
-    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) (void)sigaction(signal, &action, nullptr);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
+        // A signal ignored at start was ignored on purpose (nohup, a shell's
+        // trap ''): it stays so.
+        struct sigaction inherited {};
+        if (sigaction(signal, nullptr, &inherited) == 0 && inherited.sa_handler == SIG_IGN) continue;
+        (void)sigaction(signal, &action, nullptr);
+    }
 }
 
 void SetInterruptedResultsLocation(const std::string& runDirectory) {

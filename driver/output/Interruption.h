@@ -13,8 +13,10 @@
 // another thread that catches the signal hands it on, so that the trim never
 // races a write of that thread into a result file.
 
-// Installs the handlers. Call once, from the thread that writes the result
-// files, before any other thread is started.
+// Installs the handlers, except for the signals that were ignored when the
+// process started (under nohup, or a shell's trap ''), which stay ignored.
+// Call once, from the thread that writes the result files, before any other
+// thread is started.
 void InstallInterruptionHandlers();
 
 // The directory the interruption line names from now on; before the first call

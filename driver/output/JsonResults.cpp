@@ -1,21 +1,28 @@
 #include "driver/output/JsonResults.h"
 
 #include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <set>
 #include <string_view>
 
 #include "driver/measuring/MedianInterval.h"
 #include "driver/measuring/TimingStats.h"
+#include "strings/EscapedText.h"
 
 namespace {
 
@@ -335,12 +342,78 @@ std::string StoreProblem(const std::string& outputPath) {
     struct stat existing {};
     bool exists = false;
     if (const int error = TargetProblem(target.c_str(), existing, exists); error != 0) return ProblemText(error);
+    // Rename needs no right to the file itself, but a file its owner made
+    // read-only is not ours to replace.
+    if (exists && faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) return std::strerror(errno);
     char probe[kTempNameCapacity];
     const int fd = CreateTemporary(TempPrefixFor(target), probe, 0600);
     if (fd < 0) return std::strerror(errno);
     close(fd);
     unlink(probe);
     return StickyProblem(target);
+}
+
+// The interrupting signals wait while a document is stored: the handler stores
+// it again and ends the process, which would leave this store's temporary file
+// behind.
+class InterruptionsHeld {
+public:
+    InterruptionsHeld() {
+        sigset_t held;
+        sigemptyset(&held);
+        for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) sigaddset(&held, signal);
+        pthread_sigmask(SIG_BLOCK, &held, &previous);
+    }
+    InterruptionsHeld(const InterruptionsHeld&) = delete;
+    InterruptionsHeld& operator=(const InterruptionsHeld&) = delete;
+    ~InterruptionsHeld() { pthread_sigmask(SIG_SETMASK, &previous, nullptr); }
+
+private:
+    sigset_t previous;
+};
+
+// The file `outputPath` stands for, however it is spelled: its directory
+// resolved, or the file a link there leads to. Empty when neither resolves.
+std::string CanonicalTarget(const std::string& outputPath) {
+    std::string problem;
+    const std::string target = ResolveTarget(outputPath, problem);
+    if (target.empty()) return {};
+    const std::size_t slash = target.rfind('/');
+    const std::string directory = slash == std::string::npos ? "." : slash == 0 ? "/" : target.substr(0, slash);
+    char* resolved = realpath(directory.c_str(), nullptr);
+    if (resolved == nullptr) return {};
+    std::string canonical = resolved;
+    std::free(resolved);
+    return canonical + "/" + target.substr(slash == std::string::npos ? 0 : slash + 1);
+}
+
+// Claims `canonicalTarget` for this process by binding an abstract socket named
+// for it: the kernel releases the name however the process ends, and no file is
+// made. False when another process holds it.
+bool ClaimTarget(const std::string& canonicalTarget) {
+    // This process may ask again (a test makes several runs in one process).
+    static std::set<std::string> claimed;
+    if (claimed.count(canonicalTarget) != 0) return true;
+    // FNV-1a: a short, fixed-length name for a path of any length.
+    std::uint64_t hash = 14695981039346656037ull;
+    for (const char c : canonicalTarget) hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+    char name[64];
+    const int length = std::snprintf(name, sizeof name, "sortbench-json-%016llx", static_cast<unsigned long long>(hash));
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    // A leading NUL puts the name in the abstract namespace.
+    std::memcpy(address.sun_path + 1, name, static_cast<std::size_t>(length));
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return true;  // no sockets to be had: nothing to claim with, nothing to refuse
+    const auto size = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + static_cast<std::size_t>(length));
+    if (bind(fd, reinterpret_cast<const sockaddr*>(&address), size) != 0) {
+        const bool taken = errno == EADDRINUSE;
+        close(fd);
+        return !taken;
+    }
+    // Held until the process ends.
+    claimed.insert(canonicalTarget);
+    return true;
 }
 
 }  // namespace
@@ -462,18 +535,25 @@ const std::string& JsonResults::Text() const { return documents[published.load()
 bool JsonResults::HasEntries() const { return entriesPublished.load(); }
 
 bool JsonResults::Write() const {
+    const InterruptionsHeld held;
     const std::string& document = Text();
     const int error = StoreFile(tempPrefix, target.c_str(), document.data(), document.size());
     if (error == 0) return true;
-    std::printf("Cannot write %s: %s\n", path.c_str(), ProblemText(error).c_str());
+    std::printf("Cannot write %s: %s\n", SLib::EscapedControls(path).c_str(), ProblemText(error).c_str());
     std::fflush(stdout);
     return false;
 }
 
 bool JsonResults::CanWrite(const std::string& outputPath) {
-    const std::string problem = StoreProblem(outputPath);
+    std::string problem;
+    {
+        const InterruptionsHeld held;
+        problem = StoreProblem(outputPath);
+    }
+    const std::string canonical = problem.empty() ? CanonicalTarget(outputPath) : std::string();
+    if (!canonical.empty() && !ClaimTarget(canonical)) problem = "another running sortbench writes its results there";
     if (problem.empty()) return true;
-    std::printf("Cannot write %s: %s\n", outputPath.c_str(), problem.c_str());
+    std::printf("Cannot write %s: %s\n", SLib::EscapedControls(outputPath).c_str(), problem.c_str());
     std::fflush(stdout);
     return false;
 }

@@ -68,15 +68,18 @@ public:
     // without following links, given the target's permissions (and, for root,
     // its owner), fsync'd and renamed over the target. On failure prints
     // "Cannot write <path>: <reason>" on standard output, leaves no temporary
-    // file and returns false.
+    // file and returns false. The interrupting signals wait until it is done.
     bool Write() const;
 
     // Whether Write could store a document at `outputPath`: it is nothing yet, a
-    // regular file or a link to one (not a directory, device, FIFO, socket or a
-    // link that leads nowhere), a temporary file can be created beside the
-    // target (it is removed again), and rename may replace the target.
-    // Otherwise prints "Cannot write <path>: <reason>" and returns false. Asked
-    // before a run, so that a bad path is known before hours of measuring.
+    // regular file the user may write or a link to one (not a directory,
+    // device, FIFO, socket or a link that leads nowhere), a temporary file can
+    // be created beside the target (it is removed again), and rename may
+    // replace the target. Then claims the target for this process until it
+    // ends, so that a second run given the same file, however spelled, is
+    // refused instead of replacing the first one's results. Otherwise prints
+    // "Cannot write <path>: <reason>" and returns false. Asked before a run, so
+    // that a bad path is known before hours of measuring.
     static bool CanWrite(const std::string& outputPath);
     // Write for a signal handler: the same target, the same steps, only
     // async-signal-safe calls, no output; nothing at all before the first cell,

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "cpu_sort/WorkerThreads.h"
 #include "driver/output/ConsoleText.h"
 #include "driver/machine/AvailableMemory.h"
 #include "driver/measuring/MemoryBudget.h"
@@ -96,6 +97,22 @@ TEST(BenchmarkRun, count_beyond_32_bit_indices_ends_the_run_with_a_clear_line) {
     EXPECT_NE(messages[0].find("GiB"), std::string::npos);
     EXPECT_TRUE(Matching(run.lines, "INT CPU").empty());
     EXPECT_TRUE(Matching(run.lines, "================================= Running FLOAT").empty());
+}
+
+TEST(BenchmarkRun, a_thread_that_cannot_start_ends_the_run_with_a_clear_line_and_whole_files) {
+    const TestSupport::TempDirectory logs;
+    EvalCore::Testing::failWorkerStartNumber = 1;
+    const CapturedRun run = TestSupport::RunCaptured(TestSupport::PlanFor({"-S", "100000"}, logs.Path().string() + "/"));
+    EvalCore::Testing::failWorkerStartNumber = 0;
+    EXPECT_EQ(run.status, kExitNoThreads);
+    EXPECT_EQ(run.Starting("Cannot benchmark 100000 INT records: cannot start a thread (Resource temporarily "
+                           "unavailable)"),
+              std::vector<std::string>(1, run.lines.back()));
+    const std::string runDir = logs.Path().string() + "/cpu_" + TestSupport::kRunStamp + "/";
+    const std::string cells = TestSupport::ReadWholeFile(runDir + "bench_INT.csv");
+    EXPECT_EQ(cells.find('\0'), std::string::npos);
+    // The cells measured before the failed start stay.
+    EXPECT_NE(cells.find("\n100000,"), std::string::npos) << cells;
 }
 
 TEST(BenchmarkRun, count_too_large_for_memory_ends_the_run_with_a_clear_line) {

@@ -184,6 +184,27 @@ TEST(CommandLine, json_paths_that_are_no_regular_file_are_refused_before_any_dir
     }
 }
 
+TEST(CommandLine, a_json_file_another_run_writes_is_refused_before_any_directory) {
+    const TempDirectory dir;
+    ChildProcess first({SORTBENCH_BINARY, "-1M", "-O", dir.File("first"), "-JSON", dir.File("run.json")});
+    ASSERT_TRUE(first.SkipToLine("INT CPU 8 Thread", 1));
+    std::filesystem::create_directory(dir.File("via"));
+    // The same file by another spelling.
+    const Ended second = RunProgram({"-MIN", "-O", dir.File("second"), "-JSON", dir.File("via/../run.json")});
+    EXPECT_EQ(second.status, 1);
+    EXPECT_EQ(second.out, "Cannot write " + dir.File("via/../run.json") +
+                              ": another running sortbench writes its results there\n");
+    EXPECT_FALSE(std::filesystem::exists(dir.File("second")));
+}
+
+TEST(CommandLine, control_characters_in_arguments_reach_the_terminal_escaped) {
+    const TempDirectory dir;
+    const Ended run = RunProgram({"-MIN", "-O", dir.Path().string(), "\033]0;owned\a\nWARNING: none", "-R", "\033[2J"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "Ignoring unknown argument: \\x1b]0;owned\\x07\\nWARNING: none (-help lists the options)\n"
+                       "-R takes a whole number of repetitions from 1 to 1000, not \\x1b[2J\n");
+}
+
 TEST(CommandLine, a_distribution_named_twice_runs_once_and_keeps_its_rows) {
     const TempDirectory dir;
     const Ended run = RunProgram({"-S", "100", "-D", "zipf,uniform,zipf", "-O", dir.Path().string()});

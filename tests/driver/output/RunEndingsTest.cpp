@@ -84,6 +84,22 @@ TEST(RunEndings, interrupting_signals_trim_the_files_and_end_with_128_plus_the_s
     }
 }
 
+TEST(RunEndings, signals_ignored_at_start_stay_ignored) {
+    const TempDirectory logs;
+    // As nohup and a shell's trap '' leave them.
+    ChildProcess run({"/bin/sh", "-c", "trap '' HUP INT; exec \"$0\" -O \"$1\" -1M", SORTBENCH_BINARY,
+                      logs.Path().string()});
+    ASSERT_TRUE(run.SkipToLine("INT CPU 8 Thread", 1));
+    kill(run.Pid(), SIGHUP);
+    kill(run.Pid(), SIGINT);
+    ASSERT_TRUE(run.SkipToLine("INT CPU 8 Thread", 1)) << "the run went on";
+    kill(run.Pid(), SIGTERM);
+    (void)run.RestOfStdout();
+    const int status = run.Wait();
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 128 + SIGTERM);
+}
+
 TEST(RunEndings, closed_standard_output_still_trims_the_files) {
     const TempDirectory logs;
     ChildProcess run({SORTBENCH_BINARY, "-O", logs.Path().string(), "-1M"});
