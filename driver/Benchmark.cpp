@@ -33,6 +33,11 @@
 #include "driver/output/ResultFiles.h"
 #include "driver/output/RunConditions.h"
 #include "driver/output/RunDirectory.h"
+#include "driver/reporting/ConsoleReporter.h"
+#include "driver/reporting/JsonReporter.h"
+#include "driver/reporting/ResultFilesReporter.h"
+#include "driver/reporting/RunRecords.h"
+#include "driver/reporting/RunReporter.h"
 #include "driver/sorters/ColumnFloors.h"
 #include "driver/sorters/DataSetSorters.h"
 #include "driver/sorters/GpuColumns.h"
@@ -158,11 +163,8 @@ private:
         gpu.reset();
         tools.gpu = nullptr;
         ReleaseScratch(tools);
-        if (plan.repetitions > 1) {
-            ReportNoise();
-            ReportBelowFloor();
-            ReportHugePages();
-        }
+        reporters.MeasuringEnded(status);
+        if (plan.repetitions > 1) ReportHugePages();
         // A run that measured nothing leaves an earlier file at the path as it was.
         if (json && json->HasEntries() && !json->Write() && status == kExitComplete) status = kExitIncomplete;
         std::uint64_t missing = 0;
@@ -189,7 +191,11 @@ private:
             json = std::make_unique<JsonResults>(plan.jsonPath, plan.programPath,
                                                  static_cast<std::size_t>(plan.repetitions), machine, plan.untilSure,
                                                  limitsContext);
+            jsonReporter = std::make_unique<JsonReporter>(*json);
         }
+        reporters.Add(files);
+        if (jsonReporter) reporters.Add(*jsonReporter);
+        reporters.Add(console);
         if (plan.infoOnly) return kExitInfoOnly;
         if (plan.gpuEnabled && !gpu->Unavailable().empty()) {
             AppCore::ConsolePrintf("GPU sorting unavailable: %s\n", gpu->Unavailable().c_str());
@@ -220,17 +226,17 @@ private:
     }
 
     // "INT zipf 5/17 (1,000,000): CPU 8 Thread, round 3 of 9 | 1:23 elapsed, about 4:10 left"
-    std::string StatusText(const char* typeName, Distribution distribution, int position, std::uint64_t count,
-                           const std::string& sorter, int round, double spentInDataSet) const {
-        std::string text = typeName;
-        if (distribution != Distribution::Uniform) text += std::string(" ") + DistributionName(distribution);
+    std::string StatusText(const DataSetRecord& set, const std::string& sorter, int round,
+                           double spentInDataSet) const {
+        std::string text = set.typeName;
+        if (set.distribution != Distribution::Uniform) text += std::string(" ") + DistributionName(set.distribution);
         // Appended piece by piece: " " + text trips a false -Wrestrict in GCC 12.
         text += ' ';
-        text += std::to_string(position);
+        text += std::to_string(set.position);
         text += '/';
-        text += std::to_string(plan.counts.size());
+        text += std::to_string(set.counts);
         text += " (";
-        text += FormatWithCommas(count);
+        text += FormatWithCommas(set.count);
         text += "): ";
         text += sorter;
         text += ", ";
@@ -268,38 +274,42 @@ private:
         return kExitComplete;
     }
 
-    // Every key distribution and count of one data type: a banner per
-    // distribution, a count line per data set.
+    // Every key distribution and count of one data type, in order.
     template <typename Element>
     int RunDataType() {
         const char* typeName = AppCore::DataTypeName<Element>();
         for (const Distribution distribution : plan.distributions) {
-            const std::string keys = distribution == Distribution::Uniform
-                                         ? std::string()
-                                         : std::string(" (") + DistributionName(distribution) + " keys)";
-            AppCore::ConsolePrintf("================================= Running %s Benchmark%s "
-                        "=================================\n",
-                        typeName, keys.c_str());
             const int listLength = static_cast<int>(plan.counts.size());
             for (int position = 1; position <= listLength; ++position) {
                 const std::uint64_t count = plan.counts[position - 1];
-                AppCore::ConsolePrintf("------- Count: %s, %i/%i -------\n", FormatWithCommas(count).c_str(), position,
-                            listLength);
-                if (!Fits<Element>(count)) return kExitTooLarge;
+                const DataSetRecord set{.type = AppCore::DataTypeOf<Element>(),
+                                        .typeName = typeName,
+                                        .distribution = distribution,
+                                        .series = SeriesKey(typeName, distribution),
+                                        .count = count,
+                                        .position = position,
+                                        .counts = listLength};
+                reporters.DataSetStarted(set);
+                if (const std::string problem = FitProblem<Element>(count); !problem.empty()) {
+                    reporters.DataSetRefused(set, problem);
+                    return kExitTooLarge;
+                }
                 try {
-                    const Outcome outcome = RunDataSet<Element>(distribution, count, position);
+                    const Outcome outcome = RunDataSet<Element>(set);
                     if (outcome != Outcome::Continue) return ExitStatusOf(outcome);
                 } catch (const std::bad_alloc&) {
                     ReleaseScratch(tools);
-                    AppCore::ConsolePrintf("Cannot benchmark %" PRIu64 " %s records: out of memory (needs %s)\n", count,
-                                           typeName, MemoryText(PeakBytes<Element>(count)).c_str());
+                    reporters.DataSetRefused(set, "Cannot benchmark " + std::to_string(count) + " " + typeName +
+                                                      " records: out of memory (needs " +
+                                                      MemoryText(PeakBytes<Element>(count)) + ")");
                     return kExitTooLarge;
                 } catch (const std::system_error& error) {
                     // No thread to be had (a process or memory limit): the cells
                     // measured so far stay, the run ends like any other.
                     ReleaseScratch(tools);
-                    AppCore::ConsolePrintf("Cannot benchmark %" PRIu64 " %s records: cannot start a thread (%s)\n",
-                                           count, typeName, error.code().message().c_str());
+                    reporters.DataSetRefused(set, "Cannot benchmark " + std::to_string(count) + " " + typeName +
+                                                      " records: cannot start a thread (" + error.code().message() +
+                                                      ")");
                     return kExitNoThreads;
                 }
             }
@@ -315,70 +325,59 @@ private:
         return bytes;
     }
 
-    // A data set that cannot be held ends the run with one line instead of a wrapped
-    // index or an out-of-memory kill.
+    // Why a data set of `count` records cannot be held, or nothing: the run then
+    // ends with one line instead of a wrapped index or an out-of-memory kill.
     template <typename Element>
-    bool Fits(std::uint64_t count) {
-        const char* typeName = AppCore::DataTypeName<Element>();
+    std::string FitProblem(std::uint64_t count) {
+        const std::string start = "Cannot benchmark " + std::to_string(count) + " " + AppCore::DataTypeName<Element>() +
+                                  " records: ";
         const std::string needed = MemoryText(PeakBytes<Element>(count));
         if (count > kMaxRecords) {
-            AppCore::ConsolePrintf("Cannot benchmark %" PRIu64 " %s records: indices are 32-bit, at most %" PRIu64
-                        " records (would need %s)\n",
-                        count, typeName, kMaxRecords, needed.c_str());
-            return false;
+            return start + "indices are 32-bit, at most " + std::to_string(kMaxRecords) + " records (would need " +
+                   needed + ")";
         }
         // The buffers already held are reused for this data set.
         const std::uint64_t held = data.size + indices.size;
         const std::uint64_t available = AvailableMemoryBytes();
-        if (available != std::numeric_limits<std::uint64_t>::max() &&
-            PeakBytes<Element>(count) > available + held) {
-            AppCore::ConsolePrintf("Cannot benchmark %" PRIu64 " %s records: out of memory (needs %s, %s available)\n",
-                        count, typeName, needed.c_str(), MemoryText(available + held).c_str());
-            return false;
-        }
-        return true;
+        if (available != std::numeric_limits<std::uint64_t>::max() && PeakBytes<Element>(count) > available + held)
+            return start + "out of memory (needs " + needed + ", " + MemoryText(available + held) + " available)";
+        return {};
     }
 
-    // Where the cells of one data set go: the result file, with repetitions the
-    // stats file and the noise report, with -JSON the JSON document.
-    class DataSetCells : public CellWriter {
+    // What the rounds of one data set observe, as records for the reporters:
+    // each cell's summary, interval, floor and paired speed-ups computed once.
+    class DataSetCells : public RoundsObserver {
     public:
-        DataSetCells(BenchmarkRun& run, DataType type, Distribution distribution, std::uint64_t count)
-            : run(run), type(type), distribution(distribution), key(SeriesKey(AppCore::DataTypeName(type), distribution)),
-              count(count) {}
-        void StartRow() override { run.results.AppendCount(key, count); }
-        std::string Cell(std::size_t column, const std::vector<double>& times) override {
-            const TimingSummary summary = Summarize(times);
-            run.progress.Measured(column, summary.median);
-            const ColumnFacts& facts = FactsOf(run.plan.columns[column]);
-            const std::string name = facts.name;
+        DataSetCells(BenchmarkRun& run, const DataSetRecord& set) : run(run), set(set) {}
+        void RowStarted() override { run.reporters.RowStarted(set); }
+        void CellMeasured(std::size_t column, const std::vector<double>& times) override {
+            CellRecord cell{.index = column,
+                            .column = run.plan.columns[column],
+                            .times = times,
+                            .summary = Summarize(times),
+                            .interval = MedianConfidenceInterval(times),
+                            .floorMs = std::nullopt,
+                            .pairedRatios = std::nullopt};
+            run.progress.Measured(column, cell.summary.median);
             // Runs with one repetition measure no limits and keep their files as they were.
-            std::optional<double> floor;
-            if (run.plan.repetitions == 1) {
-                run.results.AppendTime(key, times.front());
-            } else {
-                floor = ColumnFloorMs(facts.column, type, distribution, count, run.cpuLimits, run.gpuLimits);
-                run.results.AppendTime(key, summary.median);
-                run.results.AppendStatsRow(key, StatsRow(count, name, times, run.plan.untilSure) +
-                                                    StatsLimitsCells(count, summary.median, floor));
+            if (run.plan.repetitions > 1) {
+                cell.floorMs = ColumnFloorMs(cell.column, set.type, set.distribution, set.count, run.cpuLimits,
+                                             run.gpuLimits);
                 // The standard sort's column comes first in every row.
-                if (facts.column == Column::CpuStandard) {
+                if (cell.column == Column::CpuStandard) {
                     standardTimes = times;
                 } else {
-                    run.results.AppendSpeedupRow(key, SpeedupRow(count, name, standardTimes, times));
+                    cell.pairedRatios = PairedRatios(standardTimes, times);
                 }
-                run.cellSpreads.push_back({key, count, name, summary, MedianConfidenceInterval(times), floor});
             }
-            if (run.json) run.json->Add(key, name, count, times, floor);
-            return floor ? FloorNote(summary.median, *floor) : std::string();
+            run.reporters.CellMeasured(set, cell);
         }
+        void CheckFailed(const std::string& problem) override { run.reporters.CheckEnded(set, problem); }
+        void CheckPassed() override { run.reporters.CheckEnded(set, {}); }
 
     private:
         BenchmarkRun& run;
-        const DataType type;
-        const Distribution distribution;
-        const std::string key;
-        const std::uint64_t count;
+        const DataSetRecord& set;
         std::vector<double> standardTimes;  // CPU Standard's time in each round
     };
 
@@ -386,13 +385,6 @@ private:
 
     static double SecondsSince(Clock::time_point start) {
         return std::chrono::duration<double>(Clock::now() - start).count();
-    }
-
-    // "1", "0.5": the -CI target as the user wrote it.
-    static std::string FormatPercent(double fraction) {
-        char text[32];
-        std::snprintf(text, sizeof text, "%g", fraction * 100.0);
-        return text;
     }
 
     RoundsPlan RoundsPlanFor(Clock::time_point started) const {
@@ -405,40 +397,36 @@ private:
     }
 
     template <typename Element>
-    Outcome RunDataSet(Distribution distribution, std::uint64_t count, int position) {
-        const char* typeName = AppCore::DataTypeName<Element>();
-        indices.Resize(count * sizeof(std::uint32_t));
-        const Element* values = GenerateKeys<Element>(distribution, count, data);
+    Outcome RunDataSet(const DataSetRecord& set) {
+        indices.Resize(set.count * sizeof(std::uint32_t));
+        const Element* values = GenerateKeys<Element>(set.distribution, set.count, data);
 
-        DataSetCells cells(*this, AppCore::DataTypeOf<Element>(), distribution, count);
-        const std::vector<Sorter> sorters = SortersFor(plan.columns, tools, values, count);
+        DataSetCells cells(*this, set);
+        const std::vector<Sorter> sorters = SortersFor(plan.columns, tools, values, set.count);
         // The budget of -R auto counts from here: warm-ups are part of a data set's time.
         const Clock::time_point started = Clock::now();
         progress.StartDataSet(dataSetIndex++);
         AppCore::StatusLine& status = AppCore::StatusLine::OnStandardError();
         const BeforeSort showStatus = [&](std::size_t sorter, int round) {
             if (status.Active())
-                status.Show(StatusText(typeName, distribution, position, count, sorters[sorter].labels.front(), round,
-                                       SecondsSince(started)));
+                status.Show(StatusText(set, sorters[sorter].labels.front(), round, SecondsSince(started)));
         };
         if (plan.repetitions == 1) {
-            const Outcome outcome = RunOnce(typeName, sorters, cells, showStatus);
+            const Outcome outcome = RunOnce(sorters, cells, showStatus);
             ReleaseScratch(tools);
+            reporters.DataSetEnded(set, {.outcome = outcome, .rounds = 1, .intervalReached = true, .seconds = 0.0});
             return outcome;
         }
         RoundsPlan rounds = RoundsPlanFor(started);
         rounds.beforeSort = showStatus;
-        const RoundsResult ended = RunRounds(typeName, sorters, rounds, cells);
+        const RoundsResult ended = RunRounds(sorters, rounds, cells);
         NoteProcessMemory();
         ReleaseScratch(tools);
         if (plan.untilSure) progress.RoundsTaken(ended.rounds);
-        // What -R auto achieved, and the time it took against the budget.
-        if (plan.untilSure && ended.outcome == Outcome::Continue) {
-            AppCore::ConsolePrintf("%s %" PRIu64 ": %s median's 95%% interval within %s%% after %d rounds (%.2f s of %g s)\n",
-                        SeriesKey(typeName, distribution).c_str(), count,
-                        ended.intervalReached ? "every" : "not every", FormatPercent(plan.intervalTarget).c_str(),
-                        ended.rounds, ended.seconds, plan.budgetSeconds);
-        }
+        reporters.DataSetEnded(set, {.outcome = ended.outcome,
+                                     .rounds = ended.rounds,
+                                     .intervalReached = ended.intervalReached,
+                                     .seconds = ended.seconds});
         return ended.outcome;
     }
 
@@ -487,23 +475,6 @@ private:
         if (dataSetIndex != 0) ReportLateCondition(HugePagesLine(largestMemory));
     }
 
-    void ReportNoise() {
-        if (plan.untilSure) {
-            for (const std::string& line : IntervalReportLines(cellSpreads, plan.intervalTarget))
-                AppCore::ConsolePrintf("%s\n", line.c_str());
-            return;
-        }
-        const std::vector<std::string> lines = NoiseReportLines(cellSpreads);
-        if (lines.empty() && !cellSpreads.empty()) {
-            AppCore::ConsolePrintf("Every cell's coefficient of variation is at most %g%%.\n", kNoisyCvLimit * 100);
-        }
-        for (const std::string& line : lines) AppCore::ConsolePrintf("%s\n", line.c_str());
-    }
-
-    void ReportBelowFloor() {
-        for (const std::string& line : BelowFloorReportLines(cellSpreads)) AppCore::ConsolePrintf("%s\n", line.c_str());
-    }
-
     const RunPlan& plan;
     const GpuColumns::Seams& gpuSeams;
     RunProgress progress = ProgressModel();
@@ -520,9 +491,12 @@ private:
     AppCore::CharBuffer data;
     AppCore::CharBuffer indices;
     AppCore::CharBuffer qaReference;     // with -QA: the CPU permutation the GPU's must equal
-    std::vector<NoisyCell> cellSpreads;  // every cell's spread, for the noise report
     ResultFiles results;
     std::unique_ptr<JsonResults> json;
+    ConsoleReporter console{plan};
+    ResultFilesReporter files{plan, results};
+    std::unique_ptr<JsonReporter> jsonReporter;
+    RunReporters reporters;  // the three above, in turn
     EvalCore::RadixSort32 radix32{0};
     EvalCore::RadixSort64 radix64{0};
     PeerScratch peerScratch;

@@ -1,20 +1,11 @@
 #include "driver/measuring/SorterRounds.h"
 
 #include <algorithm>
-#include <cstdio>
 
 #include "driver/measuring/MedianInterval.h"
 #include "driver/measuring/TimingStats.h"
-#include "support/StatusLine.h"
 
 namespace {
-
-constexpr const char* kQaPassLine = "QA Test Passed: CPU & GPU Numbers match";
-constexpr const char* kAbortLine = "ABORTING BENCH TEST";
-
-void ReportFailedCheck(const std::string& problem) {
-    AppCore::ConsolePrintf("%s\n%s\n", problem.c_str(), kAbortLine);
-}
 
 // Whether every column's median has a 95% interval within `target` of it.
 bool EveryIntervalWithin(const std::vector<std::vector<std::vector<double>>>& times, double target) {
@@ -29,8 +20,7 @@ bool EveryIntervalWithin(const std::vector<std::vector<std::vector<double>>>& ti
 
 }  // namespace
 
-Outcome RunOnce(const char* typeName, const std::vector<Sorter>& sorters, CellWriter& cells,
-                const BeforeSort& beforeSort) {
+Outcome RunOnce(const std::vector<Sorter>& sorters, RoundsObserver& observer, const BeforeSort& beforeSort) {
     bool rowStarted = false;
     std::size_t column = 0;
     for (std::size_t s = 0; s < sorters.size(); ++s) {
@@ -42,27 +32,23 @@ Outcome RunOnce(const char* typeName, const std::vector<Sorter>& sorters, CellWr
         if (!times) return Outcome::SortFailed;
         // The row starts only now: a cell append waits for the disk, which is no
         // part of any sort's time.
-        if (!rowStarted) cells.StartRow();
+        if (!rowStarted) observer.RowStarted();
         rowStarted = true;
-        for (std::size_t i = 0; i < sorter.labels.size(); ++i) {
-            cells.Cell(column + i, {(*times)[i]});
-            AppCore::ConsolePrintf("%s %s - %f ms\n", typeName, sorter.labels[i].c_str(), (*times)[i]);
-        }
+        for (std::size_t i = 0; i < sorter.labels.size(); ++i) observer.CellMeasured(column + i, {(*times)[i]});
         column += sorter.labels.size();
         if (sorter.afterSingleRun) sorter.afterSingleRun();
         if (!sorter.check) continue;
         const std::string problem = sorter.check();
         if (!problem.empty()) {
-            ReportFailedCheck(problem);
+            observer.CheckFailed(problem);
             return Outcome::CheckFailed;
         }
-        if (sorter.reportsPass) AppCore::ConsolePrintf("%s\n", kQaPassLine);
+        if (sorter.reportsPass) observer.CheckPassed();
     }
     return Outcome::Continue;
 }
 
-RoundsResult RunRounds(const char* typeName, const std::vector<Sorter>& sorters, const RoundsPlan& plan,
-                       CellWriter& cells) {
+RoundsResult RunRounds(const std::vector<Sorter>& sorters, const RoundsPlan& plan, RoundsObserver& observer) {
     RoundsResult result;
     for (std::size_t s = 0; s < sorters.size(); ++s) {
         if (plan.beforeSort) plan.beforeSort(s, 0);
@@ -100,29 +86,22 @@ RoundsResult RunRounds(const char* typeName, const std::vector<Sorter>& sorters,
     }
     if (plan.untilSure) result.intervalReached = EveryIntervalWithin(times, plan.intervalTarget);
 
-    cells.StartRow();
+    observer.RowStarted();
     std::size_t column = 0;
     for (std::size_t s = 0; s < sorters.size() && !times[s][0].empty(); ++s) {
-        for (std::size_t i = 0; i < sorters[s].labels.size(); ++i, ++column) {
-            const TimingSummary summary = Summarize(times[s][i]);
-            const std::string note = cells.Cell(column, times[s][i]);
-            const std::string suffix = plan.untilSure
-                                           ? SureSpreadSuffix(summary, MedianConfidenceInterval(times[s][i]), note)
-                                           : SpreadSuffix(summary, note);
-            AppCore::ConsolePrintf("%s %s - %f ms%s\n", typeName, sorters[s].labels[i].c_str(), summary.median, suffix.c_str());
-        }
+        for (std::size_t i = 0; i < sorters[s].labels.size(); ++i, ++column) observer.CellMeasured(column, times[s][i]);
     }
     if (failed) {
         result.outcome = Outcome::SortFailed;
         return result;
     }
     if (!problem.empty()) {
-        ReportFailedCheck(problem);
+        observer.CheckFailed(problem);
         result.outcome = Outcome::CheckFailed;
         return result;
     }
     for (const Sorter& sorter : sorters) {
-        if (sorter.reportsPass) AppCore::ConsolePrintf("%s\n", kQaPassLine);
+        if (sorter.reportsPass) observer.CheckPassed();
     }
     return result;
 }

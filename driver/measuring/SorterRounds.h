@@ -27,16 +27,20 @@ struct Sorter {
 // sorter `sorter`, outside every timed section: where a status line is drawn.
 using BeforeSort = std::function<void(std::size_t sorter, int round)>;
 
-// Where the cells of a data set go, in column order.
-class CellWriter {
+// What the rounds of a data set report as they go. The loops below print and
+// write nothing themselves: reporters render what they observe.
+class RoundsObserver {
 public:
-    virtual ~CellWriter() = default;
+    virtual ~RoundsObserver() = default;
     // The row of this data set starts; called once, before its first cell.
-    virtual void StartRow() = 0;
+    virtual void RowStarted() = 0;
     // Column `column` (0 = the first timed column) measured `times`, one per
-    // repetition. Returns a note for the end of the cell's console line over
-    // rounds ("1.4× its memory floor"), or nothing.
-    virtual std::string Cell(std::size_t column, const std::vector<double>& times) = 0;
+    // repetition, in measured order.
+    virtual void CellMeasured(std::size_t column, const std::vector<double>& times) = 0;
+    // A sorter's check found a wrong permutation: `problem` is its "QA ERROR: ..." line.
+    virtual void CheckFailed(const std::string& problem) = 0;
+    // A sorter whose passing check is reported (the GPU's -QA check) passed.
+    virtual void CheckPassed() = 0;
 };
 
 // How a data set's sorts ended: all done, or the run must end because a sort
@@ -44,11 +48,8 @@ public:
 enum class Outcome { Continue, SortFailed, CheckFailed };
 
 // One repetition: each sorter in order runs its warm-up, then its timed sort,
-// and its cells and console lines ("INT CPU 2 Thread - 12.345678 ms") follow at
-// once. A failed check prints its line and "ABORTING BENCH TEST" after the
-// sorter's cells and stops.
-Outcome RunOnce(const char* typeName, const std::vector<Sorter>& sorters, CellWriter& cells,
-                const BeforeSort& beforeSort = nullptr);
+// and its cells are observed at once, then its check. A failed check stops.
+Outcome RunOnce(const std::vector<Sorter>& sorters, RoundsObserver& observer, const BeforeSort& beforeSort = nullptr);
 
 // How many rounds a data set gets.
 struct RoundsPlan {
@@ -72,8 +73,8 @@ struct RoundsResult {
 // Rounds of a data set: every sorter's warm-up first, in order; then each round
 // times every sorter once, in the order of the round before rotated by one, so
 // that a slow spell of the machine falls on every column alike and no sorter
-// always follows the same neighbour. The cells then hold the medians, each
-// console line adds the spread (with untilSure also the median's 95% interval).
+// always follows the same neighbour. The cells, with every time of their
+// column, are observed once the rounds end, then the checks' outcomes.
 //
 // A fixed plan runs plan.rounds rounds. With untilSure every column first gets
 // the rounds its 95% interval needs (MinimumSamplesFor(), however long a round
@@ -84,6 +85,5 @@ struct RoundsResult {
 // later.
 //
 // A failed sort or check ends the rounds; the row is still completed with the
-// columns that have times, then the check's lines follow.
-RoundsResult RunRounds(const char* typeName, const std::vector<Sorter>& sorters, const RoundsPlan& plan,
-                       CellWriter& cells);
+// columns that have times, then the failed check is observed.
+RoundsResult RunRounds(const std::vector<Sorter>& sorters, const RoundsPlan& plan, RoundsObserver& observer);

@@ -25,8 +25,7 @@ std::string OneDecimal(double value) { return Printed("%.*f", 1, value); }
 std::string TimeCell(double value) { return SLib::STR_FromNum(value, 0, 12, 15); }
 
 // ",<low>,<high>" of the median's 95% interval; ",," without one.
-std::string IntervalCells(const std::vector<double>& values) {
-    const std::optional<MedianInterval> interval = MedianConfidenceInterval(values);
+std::string IntervalCells(const std::optional<MedianInterval>& interval) {
     if (!interval) return ",,";
     std::string cells(1, ',');
     cells += TimeCell(interval->low);
@@ -126,8 +125,7 @@ std::string StatsHeader(bool withInterval) {
 }
 
 std::string StatsRow(std::uint64_t count, const std::string& column, const std::vector<double>& times,
-                     bool withInterval) {
-    const TimingSummary summary = Summarize(times);
+                     const TimingSummary& summary, bool withInterval, const std::optional<MedianInterval>& interval) {
     // Built by append: "\n" + text trips a false -Wrestrict in GCC 12.
     std::string row(1, '\n');
     row += std::to_string(count);
@@ -144,16 +142,19 @@ std::string StatsRow(std::uint64_t count, const std::string& column, const std::
         if (i > 0) row += ';';
         row += TimeCell(times[i]);
     }
-    if (withInterval) row += IntervalCells(times);
+    if (withInterval) row += IntervalCells(interval);
     return row;
 }
 
 std::string SpeedupHeader() { return "NbRecords,Column,Runs,Median,CiLow,CiHigh,Ratios"; }
 
-std::string SpeedupRow(std::uint64_t count, const std::string& column, const std::vector<double>& standard,
-                       const std::vector<double>& times) {
+std::vector<double> PairedRatios(const std::vector<double>& standard, const std::vector<double>& times) {
     std::vector<double> ratios;
     for (std::size_t r = 0; r < std::min(standard.size(), times.size()); ++r) ratios.push_back(standard[r] / times[r]);
+    return ratios;
+}
+
+std::string SpeedupRow(std::uint64_t count, const std::string& column, const std::vector<double>& ratios) {
     if (ratios.empty()) return {};
     std::string row(1, '\n');
     row += std::to_string(count);
@@ -163,7 +164,7 @@ std::string SpeedupRow(std::uint64_t count, const std::string& column, const std
     row += std::to_string(ratios.size());
     row += ',';
     row += TimeCell(Summarize(ratios).median);
-    row += IntervalCells(ratios);
+    row += IntervalCells(MedianConfidenceInterval(ratios));
     row += ',';
     for (std::size_t i = 0; i < ratios.size(); ++i) {
         if (i > 0) row += ';';

@@ -61,13 +61,15 @@ std::string FloorNote(double medianMs, double floorMs);
 std::string StatsHeader(bool withInterval = false);
 
 // "\n<count>,<column>,<runs>,<min>,<median>,<mean>,<max>,<stdDev>,<t1;t2;...>" with
-// every time in measured order. Numbers other than count and runs use the time-cell
-// format of the result files (at most twelve decimals, trailing zeros trimmed).
-// `times` must not be empty. `column` is written as is, so it must hold no ',' or
-// line feed. With `withInterval`, ",<low>,<high>" follow: the median's 95%
-// interval, both cells empty below 6 times.
+// every time in measured order and `summary` their summary. Numbers other than
+// count and runs use the time-cell format of the result files (at most twelve
+// decimals, trailing zeros trimmed). `times` must not be empty. `column` is
+// written as is, so it must hold no ',' or line feed. With `withInterval`,
+// ",<low>,<high>" follow: `interval`, the median's 95% interval, both cells
+// empty without one (below 6 times).
 std::string StatsRow(std::uint64_t count, const std::string& column, const std::vector<double>& times,
-                     bool withInterval = false);
+                     const TimingSummary& summary, bool withInterval = false,
+                     const std::optional<MedianInterval>& interval = std::nullopt);
 
 // The cells every stats row ends with: keys per second at the median, and for
 // columns with a memory floor (driver/sorters/ColumnFloors.h) the floor and the
@@ -86,11 +88,13 @@ std::string StatsLimitsCells(std::uint64_t count, double medianMs, std::optional
 // "NbRecords,Column,Runs,Median,CiLow,CiHigh,Ratios"
 std::string SpeedupHeader();
 
-// "\n<count>,<column>,<runs>,<median>,<low>,<high>,<r1;r2;...>": the ratios
-// standard[r] / times[r] for every round r both have, their median and its 95%
-// interval (empty cells below 6 ratios). Empty text when no round has both.
-std::string SpeedupRow(std::uint64_t count, const std::string& column, const std::vector<double>& standard,
-                       const std::vector<double>& times);
+// The paired speed-ups standard[r] / times[r] for every round r both have.
+std::vector<double> PairedRatios(const std::vector<double>& standard, const std::vector<double>& times);
+
+// "\n<count>,<column>,<runs>,<median>,<low>,<high>,<r1;r2;...>": the paired
+// `ratios`, their median and its 95% interval (empty cells below 6 ratios).
+// Empty text for no ratios.
+std::string SpeedupRow(std::uint64_t count, const std::string& column, const std::vector<double>& ratios);
 
 // Above this spread the median of a few runs can shift by more than the gaps
 // between close sorters, so the comparison is no longer trustworthy.

@@ -10,6 +10,9 @@
 #include <vector>
 
 #include "driver/machine/MachineFacts.h"
+#include "driver/measuring/MedianInterval.h"
+#include "driver/measuring/TimingStats.h"
+#include "driver/output/ReplacedFile.h"
 
 // The results of a run as a Google Benchmark JSON document, so that two runs can
 // be compared with Google Benchmark's `compare.py benchmarks A.json B.json`.
@@ -52,9 +55,12 @@ public:
     // With more than one repetition and a positive `floorMs` (the column's
     // memory floor) the median aggregate carries the counters "MemoryFloor"
     // (ms) and "FloorRatio" (median over floor).
+    // `summary` and `interval`, when given, are those of `timesMs`, already
+    // computed by the caller; otherwise they are computed here.
     // Must be called on the thread on which WriteFromSignalHandler may run.
     void Add(const std::string& dataType, const std::string& column, std::uint64_t count,
-             const std::vector<double>& timesMs, std::optional<double> floorMs = std::nullopt);
+             const std::vector<double>& timesMs, std::optional<double> floorMs = std::nullopt,
+             const TimingSummary* summary = nullptr, const std::optional<MedianInterval>* interval = nullptr);
 
     // The document as Write stores it.
     const std::string& Text() const;
@@ -90,11 +96,10 @@ public:
 
 private:
     std::string EntriesFor(const std::string& dataType, const std::string& column, std::uint64_t count,
-                           const std::vector<double>& timesMs, std::optional<double> floorMs);
+                           const std::vector<double>& timesMs, std::optional<double> floorMs,
+                           const TimingSummary& summary, const std::optional<MedianInterval>& interval);
 
-    const std::string path;
-    std::string target;      // the file Write replaces
-    std::string tempPrefix;  // where the temporary files' names begin
+    const ReplacedFile file;
     const std::size_t repetitions;
     const bool medianIntervals;
 

@@ -64,7 +64,7 @@ TEST(TimingStats, spread_suffix_text) {
 
 TEST(TimingStats, stats_header_and_row_text) {
     EXPECT_EQ(StatsHeader(), "NbRecords,Column,Runs,Min,Median,Mean,Max,StdDev,Times");
-    EXPECT_EQ(StatsRow(3000000000u, "CPU 1 Thread", {3, 1.5, 2.25}),
+    EXPECT_EQ(StatsRow(3000000000u, "CPU 1 Thread", {3, 1.5, 2.25}, Summarize({3, 1.5, 2.25})),
               "\n3000000000,CPU 1 Thread,3,1.5,2.25,2.25,3,0.75,3;1.5;2.25");
 }
 

@@ -1,0 +1,84 @@
+#include "driver/reporting/ConsoleReporter.h"
+
+#include <cinttypes>
+#include <cstdio>
+
+#include "driver/output/ConsoleText.h"
+#include "support/StatusLine.h"
+
+namespace {
+
+constexpr const char* kQaPassLine = "QA Test Passed: CPU & GPU Numbers match";
+constexpr const char* kAbortLine = "ABORTING BENCH TEST";
+
+// "1", "0.5": the -CI target as the user wrote it.
+std::string FormatPercent(double fraction) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", fraction * 100.0);
+    return text;
+}
+
+void PrintLines(const std::vector<std::string>& lines) {
+    for (const std::string& line : lines) AppCore::ConsolePrintf("%s\n", line.c_str());
+}
+
+}  // namespace
+
+void ConsoleReporter::DataSetStarted(const DataSetRecord& set) {
+    if (set.position == 1) {
+        const std::string keys = set.distribution == Distribution::Uniform
+                                     ? std::string()
+                                     : std::string(" (") + DistributionName(set.distribution) + " keys)";
+        AppCore::ConsolePrintf("================================= Running %s Benchmark%s "
+                               "=================================\n",
+                               set.typeName, keys.c_str());
+    }
+    AppCore::ConsolePrintf("------- Count: %s, %i/%i -------\n", FormatWithCommas(set.count).c_str(), set.position,
+                           set.counts);
+}
+
+void ConsoleReporter::DataSetRefused(const DataSetRecord&, const std::string& reason) {
+    AppCore::ConsolePrintf("%s\n", reason.c_str());
+}
+
+void ConsoleReporter::CellMeasured(const DataSetRecord& set, const CellRecord& cell) {
+    const ColumnFacts& facts = FactsOf(cell.column);
+    if (plan.repetitions == 1) {
+        AppCore::ConsolePrintf("%s %s - %f ms\n", set.typeName, facts.consoleLabel, cell.times.front());
+        return;
+    }
+    const std::string note = cell.floorMs ? FloorNote(cell.summary.median, *cell.floorMs) : std::string();
+    const std::string suffix = plan.untilSure ? SureSpreadSuffix(cell.summary, cell.interval, note)
+                                              : SpreadSuffix(cell.summary, note);
+    AppCore::ConsolePrintf("%s %s - %f ms%s\n", set.typeName, facts.consoleLabel, cell.summary.median, suffix.c_str());
+    cells.push_back({set.series, set.count, facts.name, cell.summary, cell.interval, cell.floorMs});
+}
+
+void ConsoleReporter::CheckEnded(const DataSetRecord&, const std::string& problem) {
+    if (problem.empty()) {
+        AppCore::ConsolePrintf("%s\n", kQaPassLine);
+    } else {
+        AppCore::ConsolePrintf("%s\n%s\n", problem.c_str(), kAbortLine);
+    }
+}
+
+void ConsoleReporter::DataSetEnded(const DataSetRecord& set, const DataSetEndRecord& end) {
+    if (!plan.untilSure || end.outcome != Outcome::Continue) return;
+    AppCore::ConsolePrintf("%s %" PRIu64 ": %s median's 95%% interval within %s%% after %d rounds (%.2f s of %g s)\n",
+                           set.series.c_str(), set.count, end.intervalReached ? "every" : "not every",
+                           FormatPercent(plan.intervalTarget).c_str(), end.rounds, end.seconds, plan.budgetSeconds);
+}
+
+void ConsoleReporter::MeasuringEnded(int) {
+    if (plan.repetitions == 1) return;
+    if (plan.untilSure) {
+        PrintLines(IntervalReportLines(cells, plan.intervalTarget));
+    } else {
+        const std::vector<std::string> lines = NoiseReportLines(cells);
+        if (lines.empty() && !cells.empty()) {
+            AppCore::ConsolePrintf("Every cell's coefficient of variation is at most %g%%.\n", kNoisyCvLimit * 100);
+        }
+        PrintLines(lines);
+    }
+    PrintLines(BelowFloorReportLines(cells));
+}

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <vector>
+
+#include "driver/command_line/RunPlan.h"
+#include "driver/reporting/RunReporter.h"
+
+// The run's lines on standard output (through the status line's ConsolePrintf):
+// a banner per data type and key distribution, a count line per data set, a
+// line per cell ("INT CPU 2 Thread - 12.345678 ms", with repetitions its
+// spread, with -R auto its interval, with a floor the ratio to it), the checks'
+// lines, with -R auto what each data set achieved, and at the end the report
+// of noisy cells (or of intervals missed) and of cells below their floor.
+class ConsoleReporter : public RunReporter {
+public:
+    explicit ConsoleReporter(const RunPlan& plan) : plan(plan) {}
+
+    void DataSetStarted(const DataSetRecord& set) override;
+    void DataSetRefused(const DataSetRecord& set, const std::string& reason) override;
+    void CellMeasured(const DataSetRecord& set, const CellRecord& cell) override;
+    void CheckEnded(const DataSetRecord& set, const std::string& problem) override;
+    void DataSetEnded(const DataSetRecord& set, const DataSetEndRecord& end) override;
+    void MeasuringEnded(int status) override;
+
+private:
+    const RunPlan& plan;
+    std::vector<NoisyCell> cells;  // with repetitions, every cell, for the end-of-run reports
+};

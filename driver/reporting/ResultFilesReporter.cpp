@@ -1,0 +1,15 @@
+#include "driver/reporting/ResultFilesReporter.h"
+
+void ResultFilesReporter::RowStarted(const DataSetRecord& set) { files.AppendCount(set.series, set.count); }
+
+void ResultFilesReporter::CellMeasured(const DataSetRecord& set, const CellRecord& cell) {
+    if (plan.repetitions == 1) {
+        files.AppendTime(set.series, cell.times.front());
+        return;
+    }
+    const char* name = FactsOf(cell.column).name;
+    files.AppendTime(set.series, cell.summary.median);
+    files.AppendStatsRow(set.series, StatsRow(set.count, name, cell.times, cell.summary, plan.untilSure, cell.interval) +
+                                         StatsLimitsCells(set.count, cell.summary.median, cell.floorMs));
+    if (cell.pairedRatios) files.AppendSpeedupRow(set.series, SpeedupRow(set.count, name, *cell.pairedRatios));
+}

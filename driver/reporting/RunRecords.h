@@ -1,0 +1,52 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "driver/measuring/KeyDistributions.h"
+#include "driver/measuring/MedianInterval.h"
+#include "driver/measuring/SorterRounds.h"
+#include "driver/measuring/TimingStats.h"
+#include "driver/sorters/Columns.h"
+#include "support/DataTypes.h"
+
+// The records a run produces as it measures. The runner fills them in and hands
+// them to its reporters (RunReporter.h), which print and write them; no record
+// knows a format, and every figure in one is computed once.
+
+// One data set: a data type, a key distribution and a record count.
+struct DataSetRecord {
+    AppCore::DataType type;
+    const char* typeName;  // "INT"
+    Distribution distribution;
+    std::string series;    // "INT", "INT_zipf": the key of its result files
+    std::uint64_t count;
+    int position;          // 1 ... counts: its place in the run's list of counts
+    int counts;
+};
+
+// One cell: a timed column of a data set.
+struct CellRecord {
+    std::size_t index;          // its place in the row, 0 = the first timed column
+    Column column;
+    std::vector<double> times;  // milliseconds, one per round, in measured order
+    TimingSummary summary;      // of `times`
+    std::optional<MedianInterval> interval;  // the median's 95% interval, from 6 times on
+    // With repetitions, for columns that have one (ColumnFloors.h): the
+    // column's memory floor in milliseconds.
+    std::optional<double> floorMs;
+    // With repetitions, for every column after CPU Standard: CPU Standard's
+    // time of each round over this column's (PairedRatios).
+    std::optional<std::vector<double>> pairedRatios;
+};
+
+// How a data set ended.
+struct DataSetEndRecord {
+    Outcome outcome;
+    int rounds;            // rounds that timed every sorter (1 for a single run)
+    bool intervalReached;  // with -R auto: every column's interval met the target
+    double seconds;        // with -R auto: the data set's time, warm-ups included
+};

@@ -1,0 +1,62 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "driver/reporting/RunRecords.h"
+
+// What renders a run's records: the console lines, the result, stats and
+// speed-up files, the JSON document, the manifest. The runner calls every
+// reporter in the order they were added, between sorts, never inside a timed
+// section. A reporter overrides what it renders; the rest does nothing.
+class RunReporter {
+public:
+    virtual ~RunReporter() = default;
+
+    // A data set is about to be generated and measured.
+    virtual void DataSetStarted(const DataSetRecord&) {}
+    // A data set the run cannot measure: `reason` says why ("Cannot benchmark
+    // ..."); the run ends after it.
+    virtual void DataSetRefused(const DataSetRecord&, const std::string& /*reason*/) {}
+    // The data set's row starts; once, before its first cell.
+    virtual void RowStarted(const DataSetRecord&) {}
+    virtual void CellMeasured(const DataSetRecord&, const CellRecord&) {}
+    // A sorter's check: `problem` is its "QA ERROR: ..." line, empty when a
+    // check whose passing is reported (the GPU's -QA check) passed.
+    virtual void CheckEnded(const DataSetRecord&, const std::string& /*problem*/) {}
+    virtual void DataSetEnded(const DataSetRecord&, const DataSetEndRecord&) {}
+    // The last data set has ended, or the run stops early; `status` is the
+    // exit status so far.
+    virtual void MeasuringEnded(int /*status*/) {}
+};
+
+// Reporters called in turn, as one.
+class RunReporters : public RunReporter {
+public:
+    void Add(RunReporter& reporter) { reporters.push_back(&reporter); }
+
+    void DataSetStarted(const DataSetRecord& set) override {
+        for (RunReporter* r : reporters) r->DataSetStarted(set);
+    }
+    void DataSetRefused(const DataSetRecord& set, const std::string& reason) override {
+        for (RunReporter* r : reporters) r->DataSetRefused(set, reason);
+    }
+    void RowStarted(const DataSetRecord& set) override {
+        for (RunReporter* r : reporters) r->RowStarted(set);
+    }
+    void CellMeasured(const DataSetRecord& set, const CellRecord& cell) override {
+        for (RunReporter* r : reporters) r->CellMeasured(set, cell);
+    }
+    void CheckEnded(const DataSetRecord& set, const std::string& problem) override {
+        for (RunReporter* r : reporters) r->CheckEnded(set, problem);
+    }
+    void DataSetEnded(const DataSetRecord& set, const DataSetEndRecord& end) override {
+        for (RunReporter* r : reporters) r->DataSetEnded(set, end);
+    }
+    void MeasuringEnded(int status) override {
+        for (RunReporter* r : reporters) r->MeasuringEnded(status);
+    }
+
+private:
+    std::vector<RunReporter*> reporters;
+};
