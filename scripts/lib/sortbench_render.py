@@ -144,9 +144,11 @@ def figure_of(chart):
     return figure
 
 
-def write_png(chart, path):
-    """Draws the chart into a PNG file at `path`."""
-    figure_of(chart).savefig(path, format="png", dpi=DPI)
+def png_bytes(chart):
+    """The chart as a PNG file's bytes: drawn whole before any file is touched."""
+    buffer = io.BytesIO()
+    figure_of(chart).savefig(buffer, format="png", dpi=DPI)
+    return buffer.getvalue()
 
 
 def svg_text(chart):

@@ -63,6 +63,15 @@ def stem_order(stem):
     return rank, data_type, DISTRIBUTIONS.index(dist)
 
 
+def input_files(run_dir):
+    """Every file of a run directory the tools may read: the result files, the
+    stats and speed-up files beside them and run_conditions.txt."""
+    paths = [f"{run_dir}/run_conditions.txt"]
+    for stem, path in result_files(run_dir):
+        paths += [path, f"{run_dir}/stats_{stem}.csv", f"{run_dir}/speedup_{stem}.csv"]
+    return paths
+
+
 def result_files(run_dir):
     """The ordered (stem, path) pairs of a run directory's bench_*.csv names;
     links that lead nowhere are among them, to be reported when read. Paths

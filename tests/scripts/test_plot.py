@@ -9,8 +9,8 @@ import subprocess
 
 import pytest
 from conftest import (CPU_COLUMNS, GPU_COLUMNS, LIMITS, SCRIPTS, TYPES, Ran, is_png, pad_zeros, run_command,
-                      run_in_process, stats_rows, with_limits, write, write_result, write_run, write_speedups,
-                      write_stats)
+                      run_in_process, run_on_full_disk, stats_rows, tree, with_limits, write, write_result, write_run,
+                      write_speedups, write_stats)
 
 import sortbench_charts
 import sortbench_tool
@@ -472,3 +472,49 @@ def test_names_runs_and_axes():
     assert sortbench_charts.count_axis(list(range(100, 1000, 100))).ticks is None
     axis = sortbench_charts.ratio_axis("r", [0.9, 1.05])
     assert axis.limits[0] < 0.8 and axis.limits[1] > 1.25 and (1, "1") in axis.ticks
+
+
+# --- what the charts may replace, and how text is drawn -------------------------------------
+
+def planted(how):
+    def plant(path, run_dir, elsewhere):
+        if how == "input":
+            os.symlink("bench_INT.csv", path)
+        elif how == "fifo":
+            os.mkfifo(path)
+        elif how == "dangling":
+            os.symlink("gone.png", path)
+        else:
+            os.symlink(elsewhere, path)
+    return plant
+
+
+@pytest.mark.parametrize("how, reason", [
+    ("input", "it is the input file {d}/bench_INT.csv"),
+    ("fifo", "not a regular file"),
+    ("dangling", "a symbolic link to nothing"),
+    ("elsewhere", None),
+])
+def test_draws_no_chart_over_what_it_must_not_replace(plot, tmp_path, how, reason):
+    run_dir, elsewhere = str(tmp_path / "run"), tmp_path / "mine.png"
+    write_run(run_dir, [100, 1000], types=["INT"])
+    write(elsewhere, "earlier chart")
+    planted(how)(f"{run_dir}/bench_INT.png", run_dir, str(elsewhere))
+    before = tree(tmp_path)
+    ran = run_in_process(plot, [run_dir])
+    assert ran.out_lines == ([] if reason else [f"{run_dir}/bench_INT.png"]) + [f"{run_dir}/speedup.png"]
+    if reason is None:
+        assert (ran.status, ran.err) == (0, "") and os.path.islink(f"{run_dir}/bench_INT.png") and is_png(elsewhere)
+        return
+    assert ran.status == 1
+    assert ran.err_lines == [f"plot: cannot write {run_dir}/bench_INT.png: {reason.format(d=run_dir)}"]
+    assert {k: v for k, v in tree(tmp_path).items() if k != "run/speedup.png"} == before
+
+
+def test_a_full_disk_leaves_the_earlier_charts(tmp_path):
+    run_dir, out = str(tmp_path / "run"), str(tmp_path / "full")
+    write_run(run_dir, [100, 1000], types=["INT"])
+    earlier = {"bench_INT.png": "earlier chart", "speedup.png": "earlier speed-ups"}
+    ran, left = run_on_full_disk("plot", out, earlier, ["-o", out, run_dir])
+    assert (ran.status, ran.out, left) == (1, "", earlier)
+    assert ran.err_lines == [f"plot: cannot write {out}/{name}: No space left on device" for name in earlier]
