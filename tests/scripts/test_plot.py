@@ -518,3 +518,16 @@ def test_a_full_disk_leaves_the_earlier_charts(tmp_path):
     ran, left = run_on_full_disk("plot", out, earlier, ["-o", out, run_dir])
     assert (ran.status, ran.out, left) == (1, "", earlier)
     assert ran.err_lines == [f"plot: cannot write {out}/{name}: No space left on device" for name in earlier]
+
+
+def test_draws_names_literally_and_escapes_control_characters(plot, tmp_path):
+    run_dir = str(tmp_path / "before_$5_after_$6\x1b[2J")
+    os.makedirs(run_dir)
+    write(f"{run_dir}/bench_INT.csv", "NbRecords,CPU Standard,$x_1$ \x1b]0;title\x07\n100,0.5,0.25\n1000,5,2.5")
+    write(f"{run_dir}/bench_FLOAT.csv", HEAD + "\n100,0.5,\x1b[31m,0.1,0.2,0.3\n250,1,0.5,0.1,0.2,0.3")
+    ran = run_command("plot", [run_dir], {"PLOT_KEEP_WORK": str(tmp_path / "work")})
+    shown = run_dir.replace("\x1b", "\\x1b")
+    assert ran.status == 1 and ran.out_lines == [f"{shown}/bench_INT.png", f"{shown}/speedup.png"]
+    assert ran.err_lines == [f"plot: {shown}/bench_FLOAT.csv: line 2: CPU 1 Thread cell '\\x1b[31m' is not a number"]
+    table = (tmp_path / "work/bench_INT.tsv").read_text()
+    assert is_png(f"{run_dir}/bench_INT.png") and "$x_1$ \x1b]0;title\x07\t" in table

@@ -242,6 +242,18 @@ def test_scopes_the_ids_of_each_chart():
         '<svg><path id="c-m1"/><use xlink:href="#c-m1"/><g clip-path="url(#c-p2)"/></svg>'
 
 
+def test_shows_names_and_cells_as_written(report, tmp_path):
+    run_dir = str(tmp_path / "before_$5_after_$6\x1b[2J")
+    os.makedirs(run_dir)
+    write(f"{run_dir}/bench_INT.csv", "NbRecords,CPU Standard,$x_1$ \x1b]0;title\x07\n100,0.5,0.25\n1000,5,2.5")
+    ran = run_in_process(report, [run_dir])
+    shown = run_dir.replace("\x1b", "\\x1b")
+    assert (ran.status, ran.err, ran.out_lines) == (0, "", [f"{shown}/report.html"])
+    page = open(f"{run_dir}/report.html", encoding="utf-8").read()
+    assert "\x1b" not in page and "\x07" not in page
+    assert "before_$5_after_$6\\x1b[2J" in page and "$x_1$ \\x1b]0;title\\x07" in page
+
+
 # --- the page's file ---------------------------------------------------------------------
 
 def other_users_link(out, _run_dir):
