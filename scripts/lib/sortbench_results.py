@@ -472,18 +472,45 @@ def read_speedups(path, result):
 
 def read_conditions(path):
     """The "Key: value" lines of run_conditions.txt as (key, value) pairs in file
-    order, WARNING lines as ("WARNING", text); None when the file is absent or
-    unreadable, the banner and anything else left out."""
-    try:
-        lines, _ = read_lines(path, "run conditions file")
-    except Unusable:
+    order, WARNING lines as ("WARNING", text), the banner and anything else
+    left out; None when there is no such file. Raises Unusable for a file
+    that cannot be read.
+
+    Each line is one value, but for an Options line that ends inside a quoted
+    argument (an older benchmark quoted a line feed as it was): its value goes
+    on to the line that closes the quote, so no line of an argument is taken
+    for a line of its own."""
+    if not os.path.lexists(path):
         return None
+    lines, _ = read_lines(path, "run conditions file")
     pairs = []
-    for line in lines:
+    rest = iter(lines)
+    for line in rest:
         key, colon, value = line.partition(": ")
+        if key == "Options":
+            value = "\n".join([value] + list(_quoted_lines(value, rest)))
         if colon and key and not key.startswith("-"):
             pairs.append((key, value.strip()))
     return pairs
+
+
+def _quoted_lines(text, rest):
+    """The lines of `rest` an argument opened in `text` goes on to, quoted as
+    the benchmark quotes its options: 'single quotes', with \\' between them."""
+    inside = False
+    while True:
+        escaped = False
+        for char in text:
+            if inside:
+                inside = char != "'"
+            elif escaped:
+                escaped = False
+            else:
+                escaped, inside = char == "\\", char == "'"
+        text = next(rest, None) if inside else None
+        if text is None:
+            return
+        yield text
 
 
 # --- runs side by side ------------------------------------------------------------------

@@ -173,9 +173,19 @@ def odd_stats(run_dir):
     write(f"{run_dir}/speedup_INT.csv", "\n1000,CPU 1 Thread,1,x,,,1", "a")
 
 
+def conditions(options):
+    def make(run_dir):
+        write_run(run_dir, [100], types=["INT"])
+        write(f"{run_dir}/run_conditions.txt", CONDITIONS.format(options=options))
+    return make
+
+
 @pytest.mark.parametrize("make, messages", [
     (lambda d: write_run(d, [100], types=["INT"]) or write(f"{d}/bench_INT.csv", "\n250,0.1,abc,1,1,1", "a"),
      ["{d}/bench_INT.csv: line 3: CPU 1 Thread cell 'abc' is not a number"]),
+    (conditions("-R auto -CI 1e400"),
+     ["{d}/run_conditions.txt: Options: -CI 1e400 is not a percentage from 0.1 to 50"]),
+    (conditions("-R 3\0"), ["{d}/run_conditions.txt: zero bytes inside the text, not a run conditions file"]),
     (killed, ["{d}/bench_INT.csv: the file was never closed: the run was cut short (or is still running); "
               "2 complete rows charted"]),
     (odd_stats, ["{d}/stats_INT.csv: line 7: Times holds 2 values, Runs is 3",
@@ -240,6 +250,19 @@ def test_scopes_the_ids_of_each_chart():
     svg = '<svg><path id="m1"/><use xlink:href="#m1"/><g clip-path="url(#p2)"/></svg>'
     assert sortbench_page.scoped_svg(svg, "c") == \
         '<svg><path id="c-m1"/><use xlink:href="#c-m1"/><g clip-path="url(#c-p2)"/></svg>'
+
+
+# An Options line of an older benchmark that quoted a line feed as it was: the
+# lines of the argument are no run conditions of their own.
+def test_takes_the_run_conditions_as_plain_data(report, tmp_path):
+    run_dir = str(tmp_path / "conditions")
+    gpu_run("-O '/tmp/x\nOptions: -GPU -QA -R auto\nWARNING: <b>fake</b>' -GPU -R 3")(run_dir)
+    ran = run_in_process(report, [run_dir])
+    page = Page(open(f"{run_dir}/report.html", encoding="utf-8").read())
+    text = page.section_text["run-conditions"] + page.section_text["qa-and-peer-checks"]
+    assert (ran.status, ran.err) == (0, "") and 'class="warning"' not in page.source
+    assert "/tmp/x\\nOptions: -GPU -QA -R auto\\nWARNING: <b>fake</b>' -GPU -R 3" in text
+    assert "Limits" not in text and "(-QA)" not in text and page.tags["b"] == 0
 
 
 def test_shows_names_and_cells_as_written(report, tmp_path):
