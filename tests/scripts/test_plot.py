@@ -5,6 +5,7 @@ them; those that run the command draw real PNGs."""
 
 import io
 import os
+import re
 import subprocess
 
 import pytest
@@ -13,6 +14,7 @@ from conftest import (CPU_COLUMNS, GPU_COLUMNS, LIMITS, SCRIPTS, TYPES, Ran, is_
                       write_speedups, write_stats)
 
 import sortbench_charts
+import sortbench_results
 import sortbench_tool
 from sortbench_results import Unusable, read_result
 
@@ -165,11 +167,37 @@ def test_refuses_bad_command_lines(tmp_path, argv, status, message):
     (HEAD, "header only, no rows to plot (a -INFO run, or a run that ended before this data type)"),
     (HEAD + "\0" * 950, "no rows: the run was cut short (or is still running) before this data type"),
     (HEAD + "\n100,0.01,0.002", "no complete row to plot (the run was cut short)"),
+    ("\0" * 10, "only zero bytes, no text: the run was cut short (or is still running) before it wrote this result "
+                 "file"),
+    (HEAD + "\n100,0,0,0,0,0\n250,0,0,-1,0,0", "no positive time to draw: all 10 are zero or negative"),
+    (HEAD + "\n" + "1" * 401 + ",0.01,0.002,0.1,0.2,0.3",
+     "line 2: record count '" + "1" * 40 + "…' (401 characters) is out of range (at most 18446744073709551615)"),
+    (HEAD + "\n100,0.01,0.002,0.1,0.2," + "9" * 401,
+     "line 2: CPU 8 Thread cell '" + "9" * 40 + "…' (401 characters) is out of range (0, or 10^-12 to 10^12 either "
+     "side of it)"),
+    (HEAD + "\n100,0.01,0.0000000000001,0.1,0.2,0.3",
+     "line 2: CPU 1 Thread cell '0.0000000000001' is out of range (0, or 10^-12 to 10^12 either side of it)"),
+    (HEAD + ",x" * 28 + "\n100" + ",1" * 33, "line 1: more than 32 columns; a run writes 11 at most"),
 ])
 def test_refuses_result_files_it_cannot_chart(tmp_path, text, message):
     (tmp_path / "bench_INT.csv").write_bytes(text.encode())
-    with pytest.raises(Unusable, match="^" + message.replace("(", r"\(").replace(")", r"\)") + "$"):
+    with pytest.raises(Unusable, match="^" + re.escape(message) + "$"):
         read_result(str(tmp_path / "bench_INT.csv"))
+
+
+# Far larger than a run writes: refused before it is read through.
+@pytest.mark.parametrize("bound, value, message", [
+    ("MAX_ROWS", 3, "more than 3 rows; a run writes a few hundred at most"),
+    ("MAX_BYTES", 1 << 15, "larger than 0.03125 MiB, far more than a run writes"),
+])
+def test_refuses_files_larger_than_a_run_writes(plot, tmp_path, monkeypatch, bound, value, message):
+    monkeypatch.setattr(sortbench_results, bound, value)
+    run_dir = str(tmp_path / "large")
+    write_run(run_dir, [100, 1000, 10000], types=["INT", "FLOAT"])
+    write_result(f"{run_dir}/bench_INT.csv", range(100, 1100))
+    ran, charts = chart_runs(plot, run_dir)
+    assert ran.status == 1 and ran.err_lines == [f"plot: {run_dir}/bench_INT.csv: {message}"]
+    assert sorted(charts) == ["bench_FLOAT", "speedup"]
 
 
 def malformed(d):
@@ -277,6 +305,11 @@ ROW = "1000,CPU Standard,3,0.2,0.4,0.5,0.8,0.2,"
     ("stats", ROW + "0.2;0.4;0.7", "largest of Times 0.7 is not Max 0.8"),
     ("stats", "1000,CPU Sorted,3,0.2,0.4,0.5,0.8,0.2,0.2;0.4;0.8", "'CPU Sorted' is not a column of the result file"),
     ("stats", "1000,CPU Standard,0,0.2,0.4,0.5,0.8,0.2,0.2;0.4;0.8", "Runs '0' is not a positive whole number"),
+    pytest.param("stats", "1000,CPU Standard,3" + "0" * 5000 + ",0.2,0.4,0.5,0.8,0.2,0.2;0.4;0.8",
+                 "Runs '3" + "0" * 39 + "…' (5001 characters) is out of range (at most 18446744073709551615)",
+                 id="stats-Runs-of-5001-digits"),
+    ("stats", ROW + "0.2;0.4;" + "8" * 400, "Times value '" + "8" * 40 + "…' (400 characters) is out of range (0, "
+                                            "or 10^-12 to 10^12 either side of it)"),
     ("stats", "100,CPU Standard,3,0.02,0.04,0.05,0.08,0.02,0.02;0.04;0.08", "a second row for 100 records, CPU Standard"),
     # Rounding at the twelfth decimal is no disagreement.
     ("stats", "1000,CPU Standard,3,0.400000000001,0.4,0.5,0.8,0.2,0.4;0.4;0.8", None),

@@ -183,6 +183,9 @@ def conditions(options):
 @pytest.mark.parametrize("make, messages", [
     (lambda d: write_run(d, [100], types=["INT"]) or write(f"{d}/bench_INT.csv", "\n250,0.1,abc,1,1,1", "a"),
      ["{d}/bench_INT.csv: line 3: CPU 1 Thread cell 'abc' is not a number"]),
+    # As scripts/plot: a file with no time to draw is no result at all.
+    (lambda d: os.makedirs(d) or write(f"{d}/bench_INT.csv", ",".join(["NbRecords"] + CPU_COLUMNS) + "\n250,0,0,0,0,0"),
+     ["{d}/bench_INT.csv: no positive time to draw: all 5 are zero or negative"]),
     (conditions("-R auto -CI 1e400"),
      ["{d}/run_conditions.txt: Options: -CI 1e400 is not a percentage from 0.1 to 50"]),
     (conditions("-R 3\0"), ["{d}/run_conditions.txt: zero bytes inside the text, not a run conditions file"]),
