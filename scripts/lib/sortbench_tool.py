@@ -200,7 +200,8 @@ def usage_lines(prog, forms):
 
 def run_tool(prog, forms, body, argv):
     """Runs body(argv) -> status with every Refusal turned into its line and
-    status, a UsageError followed by the usage text."""
+    status, a UsageError followed by the usage text, and any other failure
+    into one line and status 1."""
     for stream in (sys.stdout, sys.stderr):
         if hasattr(stream, "reconfigure"):
             stream.reconfigure(errors="surrogateescape", line_buffering=True)
@@ -212,3 +213,6 @@ def run_tool(prog, forms, body, argv):
         if isinstance(refusal, UsageError):
             print(usage_lines(prog, forms), file=sys.stderr)
         return refusal.status
+    except Exception as error:  # whatever the input: one line, not a traceback
+        print(f"{prog}: {printable(f'unexpected {type(error).__name__}: {error}')}", file=sys.stderr)
+        return 1

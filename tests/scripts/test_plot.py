@@ -564,3 +564,16 @@ def test_draws_names_literally_and_escapes_control_characters(plot, tmp_path):
     assert ran.err_lines == [f"plot: {shown}/bench_FLOAT.csv: line 2: CPU 1 Thread cell '\\x1b[31m' is not a number"]
     table = (tmp_path / "work/bench_INT.tsv").read_text()
     assert is_png(f"{run_dir}/bench_INT.png") and "$x_1$ \x1b]0;title\x07\t" in table
+
+
+def test_says_an_unexpected_failure_in_one_line():
+    def body(_argv):
+        raise MemoryError("no memory\x1b[2J")
+
+    err = io.StringIO()
+    saved, sortbench_tool.sys.stderr = sortbench_tool.sys.stderr, err
+    try:
+        status = sortbench_tool.run_tool("plot", ("",), body, [])
+    finally:
+        sortbench_tool.sys.stderr = saved
+    assert (status, err.getvalue()) == (1, "plot: unexpected MemoryError: no memory\\x1b[2J\n")
