@@ -6,6 +6,8 @@ import html
 import math
 import re
 
+from sortbench_tool import printable
+
 CSS = """
 body { font: 14px/1.45 "DejaVu Sans", "Liberation Sans", Arial, sans-serif; color: #1a1a1a;
        margin: 0 auto; padding: 1em 2em 3em; max-width: 1400px; }
@@ -37,7 +39,8 @@ _SVG_REF = re.compile(r'(href="#|url\(#)([^")]+)')
 
 
 def esc(text):
-    return html.escape(str(text), quote=True)
+    """Text as HTML shows it literally, control characters spelt out as the tools' lines do."""
+    return html.escape(printable(text), quote=True)
 
 
 def significant(value, digits=4):

@@ -10,6 +10,8 @@ from matplotlib.figure import Figure
 from matplotlib.lines import Line2D
 from matplotlib.ticker import FixedLocator, FuncFormatter, LogLocator, NullFormatter
 
+from sortbench_tool import printable
+
 DPI = 100
 _GRID = "#d8d8d8"
 _MINOR_GRID = "#efefef"
@@ -21,6 +23,8 @@ matplotlib.rcParams.update({
     "svg.fonttype": "none",      # text stays text: smaller pages, and it can be searched
     "svg.hashsalt": "sortbench",  # the same chart gives the same SVG
     "axes.titlesize": 11,
+    # Names of runs, files and columns are drawn as written: "$5" is no formula.
+    "text.parse_math": False,
 })
 
 
@@ -97,10 +101,10 @@ def _draw_panel(ax, panel):
     ax.grid(True, which="major", color=_GRID, lw=0.8)
     ax.grid(True, which="minor", color=_MINOR_GRID, lw=0.6)
     ax.set_axisbelow(True)
-    ax.set_xlabel(panel.x.label)
-    ax.set_ylabel(panel.y.label)
+    ax.set_xlabel(printable(panel.x.label))
+    ax.set_ylabel(printable(panel.y.label))
     if panel.title:
-        ax.set_title(panel.title)
+        ax.set_title(printable(panel.title))
 
 
 def _key_handle(line):
@@ -127,13 +131,13 @@ def figure_of(chart):
     strip = 0 if len(chart.panels) == 1 else 20 * math.ceil(len(key) / key_columns) + 16
     figure = Figure(figsize=(chart.columns * panel_w / DPI, (rows * panel_h + strip) / DPI), dpi=DPI,
                     layout="constrained")
-    figure.suptitle(chart.title, fontsize=11)
+    figure.suptitle(printable(chart.title), fontsize=11)
     grid = figure.add_gridspec(rows + (1 if strip else 0), chart.columns,
                                height_ratios=[panel_h] * rows + ([strip] if strip else []))
     for k, panel in enumerate(chart.panels):
         _draw_panel(figure.add_subplot(grid[k // chart.columns, k % chart.columns]), panel)
     handles = [_key_handle(line) for line in key]
-    labels = [line.label for line in key]
+    labels = [printable(line.label) for line in key]
     if not strip:
         figure.axes[0].legend(handles, labels, loc="upper left", bbox_to_anchor=(1.01, 1.0), handlelength=3.5)
         return figure
@@ -144,9 +148,11 @@ def figure_of(chart):
     return figure
 
 
-def write_png(chart, path):
-    """Draws the chart into a PNG file at `path`."""
-    figure_of(chart).savefig(path, format="png", dpi=DPI)
+def png_bytes(chart):
+    """The chart as a PNG file's bytes: drawn whole before any file is touched."""
+    buffer = io.BytesIO()
+    figure_of(chart).savefig(buffer, format="png", dpi=DPI)
+    return buffer.getvalue()
 
 
 def svg_text(chart):

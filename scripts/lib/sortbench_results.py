@@ -9,6 +9,7 @@ prints or exits: the tools decide how to say it.
 
 import os
 import re
+import stat
 from dataclasses import dataclass, field
 
 DISTRIBUTIONS = ("uniform", "sorted", "reverse", "nearly-sorted", "few-unique", "equal", "zipf", "skewed")
@@ -23,10 +24,26 @@ SPEEDUP_HEADER = "NbRecords,Column,Runs,Median,CiLow,CiHigh,Ratios"
 # Times as the benchmark writes them: a decimal point, no exponent.
 _TIME = re.compile(r"-?([0-9]+\.?[0-9]*|\.[0-9]+)")
 _WHOLE = re.compile(r"[0-9]+")
+# The benchmark writes twelve decimals at most, and no time of a sort comes
+# near 10^12 ms (31 years): between these bounds every ratio, logarithm and
+# axis the tools compute stays a finite float.
+MIN_NUMBER, MAX_NUMBER = 1e-12, 1e12
+MAX_WHOLE = 2 ** 64 - 1  # record counts are 64-bit
+# Far beyond what a run writes (29 counts and 11 columns, 290 stats rows of up
+# to 1000 times each, a few MiB), and small enough that a file this large is
+# read, checked and drawn in seconds and a few hundred MB.
+MAX_BYTES = 32 << 20
+MAX_ROWS = 2000
+MAX_COLUMNS = 32
 
 
 class Unusable(Exception):
     """A file that cannot be used at all; str() is the reason, without the path."""
+
+
+def quoted(text, most=40):
+    """A cell's text as a message quotes it, cut short when long."""
+    return f"'{text}'" if len(text) <= most else f"'{text[:most]}…' ({len(text)} characters)"
 
 
 @dataclass
@@ -63,6 +80,15 @@ def stem_order(stem):
     return rank, data_type, DISTRIBUTIONS.index(dist)
 
 
+def input_files(run_dir):
+    """Every file of a run directory the tools may read: the result files, the
+    stats and speed-up files beside them and run_conditions.txt."""
+    paths = [f"{run_dir}/run_conditions.txt"]
+    for stem, path in result_files(run_dir):
+        paths += [path, f"{run_dir}/stats_{stem}.csv", f"{run_dir}/speedup_{stem}.csv"]
+    return paths
+
+
 def result_files(run_dir):
     """The ordered (stem, path) pairs of a run directory's bench_*.csv names;
     links that lead nowhere are among them, to be reported when read. Paths
@@ -85,20 +111,31 @@ def read_lines(path, kind):
     bytes; they are dropped and reported as padded=True. Returns (lines, padded)
     with carriage returns stripped, trailing empty lines kept. Raises Unusable
     for a link that leads nowhere, a file that cannot be read, and zero bytes
-    before the last text byte (`kind` names what the file should have been).
+    before the last text byte (`kind` names what the file should have been),
+    and for more than MAX_BYTES or MAX_ROWS lines after the first.
     """
     if os.path.islink(path) and not os.path.exists(path):
         raise Unusable("symbolic link that leads nowhere (dangling or looping)")
     if not os.path.isfile(path) or not os.access(path, os.R_OK):
         raise Unusable("not a readable file")
     try:
-        with open(path, "rb") as stream:
-            data = stream.read()
+        # Not blocking: a FIFO put in the file's place meanwhile is refused, not waited on.
+        with open(os.open(path, os.O_RDONLY | os.O_NONBLOCK | os.O_CLOEXEC), "rb") as stream:
+            if not stat.S_ISREG(os.fstat(stream.fileno()).st_mode):
+                raise Unusable("not a readable file")
+            data = stream.read(MAX_BYTES + 1)
     except OSError:
         raise Unusable("not a readable file") from None
+    if len(data) > MAX_BYTES:
+        raise Unusable(f"larger than {MAX_BYTES / (1 << 20):g} MiB, far more than a run writes")
     text = data.rstrip(b"\0")
+    if data and not text:
+        raise Unusable(f"only zero bytes, no text: the run was cut short (or is still running) "
+                       f"before it wrote this {kind}")
     if b"\0" in text:
         raise Unusable(f"zero bytes inside the text, not a {kind}")
+    if text.count(b"\n") + (not text.endswith(b"\n")) > MAX_ROWS + 1:
+        raise Unusable(f"more than {MAX_ROWS} rows; a run writes a few hundred at most")
     lines = text.decode("utf-8", "replace").split("\n")
     if lines[-1] == "":
         lines.pop()
@@ -113,12 +150,34 @@ def last_text_line(lines):
     return last
 
 
-def is_time(text):
-    return _TIME.fullmatch(text) is not None
+def number_problem(text):
+    """Why a cell is not a number of these files ("is not a number", "is out
+    of range ..."), None when it is one: a decimal without exponent, zero or
+    from MIN_NUMBER to MAX_NUMBER either side of it."""
+    if _TIME.fullmatch(text) is None:
+        return "is not a number"
+    size = abs(float(text))
+    if size == 0 or MIN_NUMBER <= size <= MAX_NUMBER:
+        return None
+    return "is out of range (0, or 10^-12 to 10^12 either side of it)"
 
 
-def is_positive_whole(text):
-    return _WHOLE.fullmatch(text) is not None and int(text) > 0
+def checked_number(text, name):
+    """The value of a cell named `name`; raises ValueError when it is no number of these files."""
+    problem = number_problem(text)
+    if problem:
+        raise ValueError(f"{name} {quoted(text)} {problem}")
+    return float(text)
+
+
+def whole_problem(text, least=1):
+    """Why a cell is not a whole number from `least` to MAX_WHOLE, None when it is one."""
+    digits = text.lstrip("0") or "0"
+    if _WHOLE.fullmatch(text) is None or (len(digits) <= 20 and int(digits) < least):
+        return "is not a positive whole number" if least else "is not a whole number"
+    if len(digits) > 20 or int(digits) > MAX_WHOLE:
+        return f"is out of range (at most {MAX_WHOLE})"
+    return None
 
 
 def at_most(a, b):
@@ -160,6 +219,8 @@ class ResultTable:
 def _check_result_header(header):
     if len(header) < 3 or tuple(header[:2]) != RESULT_HEAD:
         raise Unusable("line 1 is not a result file header (NbRecords,CPU Standard,...)")
+    if len(header) > MAX_COLUMNS + 1:
+        raise Unusable(f"line 1: more than {MAX_COLUMNS} columns; a run writes 11 at most")
     for number, name in enumerate(header[2:], start=3):
         if name == "" or "\t" in name:
             raise Unusable(f"line 1: header cell {number} is empty or holds a tab")
@@ -167,11 +228,14 @@ def _check_result_header(header):
 
 def _result_row(number, cells, header):
     """Checks one row of a result file; returns (count text, cell texts)."""
-    if not is_positive_whole(cells[0]):
-        raise Unusable(f"line {number}: record count '{cells[0]}' is not a positive whole number")
+    problem = whole_problem(cells[0])
+    if problem:
+        raise Unusable(f"line {number}: record count {quoted(cells[0])} {problem}")
     for name, cell in zip(header[1:], cells[1:]):
-        if not is_time(cell):
-            raise Unusable(f"line {number}: {name} cell '{cell}' is not a number")
+        try:
+            checked_number(cell, f"{name} cell")
+        except ValueError as fault:
+            raise Unusable(f"line {number}: {fault}") from None
     return cells[0], cells[1:]
 
 
@@ -216,6 +280,8 @@ def read_result(path):
     _read_result_rows(table, lines, header, last)
     if not table.counts:
         raise Unusable("no complete row to plot (the run was cut short)")
+    if table.hidden == len(table.counts) * len(table.columns):
+        raise Unusable(f"no positive time to draw: all {table.hidden} are zero or negative")
     if padded:
         table.notices.append(Notice("the file was never closed: the run was cut short (or is still running); "
                                     f"{len(table.counts)} complete rows charted"))
@@ -277,8 +343,7 @@ def _numbers(text, name):
         raise ValueError(f"{name} cell is empty")
     values = text.split(";")
     for value in values:
-        if not is_time(value):
-            raise ValueError(f"{name} value '{value}' is not a number")
+        checked_number(value, f"{name} value")
     return values
 
 
@@ -301,8 +366,7 @@ def _interval(low, high, median):
     if low == "" and high == "":
         return None
     for name, text in (("CiLow", low), ("CiHigh", high)):
-        if not is_time(text):
-            raise ValueError(f"{name} cell '{text}' is not a number")
+        checked_number(text, f"{name} cell")
     if not (at_most(float(low), float(median)) and at_most(float(median), float(high))):
         raise ValueError(f"the interval {low} to {high} does not hold the median {median}")
     return float(low), float(high)
@@ -317,18 +381,20 @@ def _limits(kps, floor, ratio, median):
     None for each empty one; raises ValueError unless the floor and its ratio
     are both given or both empty, positive numbers, and the ratio is the
     Median cell over the floor give or take the rounding of all three."""
-    if kps != "" and not _WHOLE.fullmatch(kps):
-        raise ValueError(f"KeysPerSecond cell '{kps}' is not a whole number")
+    if kps != "" and whole_problem(kps, 0):
+        raise ValueError(f"KeysPerSecond cell {quoted(kps)} {whole_problem(kps, 0)}")
     if (floor == "") != (ratio == ""):
         raise ValueError(f"FloorRatio {ratio} without a FloorMs" if floor == ""
                          else f"FloorMs {floor} without a FloorRatio")
     kps = int(kps) if kps else None
     if floor == "":
         return kps, None, None
-    if not is_time(floor) or float(floor) <= _HALF_LAST:
-        raise ValueError(f"FloorMs cell '{floor}' is not a positive number")
-    if not is_time(ratio) or float(ratio) < 0:
-        raise ValueError(f"FloorRatio cell '{ratio}' is not a number of zero or more")
+    if number_problem(floor) == "is not a number" or float(floor) <= _HALF_LAST:
+        raise ValueError(f"FloorMs cell {quoted(floor)} is not a positive number")
+    checked_number(floor, "FloorMs cell")
+    if number_problem(ratio) == "is not a number" or float(ratio) < 0:
+        raise ValueError(f"FloorRatio cell {quoted(ratio)} is not a number of zero or more")
+    checked_number(ratio, "FloorRatio cell")
     m, f, r = float(median), float(floor), float(ratio)
     low, high = max(m - _HALF_LAST, 0) / (f + _HALF_LAST), (m + _HALF_LAST) / (f - _HALF_LAST)
     if not (at_most(low - _HALF_LAST, r) and at_most(r, high + _HALF_LAST)):
@@ -338,12 +404,14 @@ def _limits(kps, floor, ratio, median):
 
 def _check_key(cells, columns):
     """Checks a side file row's record count, column and Runs."""
-    if not is_positive_whole(cells[0]):
-        raise ValueError(f"record count '{cells[0]}' is not a positive whole number")
+    problem = whole_problem(cells[0])
+    if problem:
+        raise ValueError(f"record count {quoted(cells[0])} {problem}")
     if cells[1] not in columns:
-        raise ValueError(f"'{cells[1]}' is not a column of the result file")
-    if not is_positive_whole(cells[2]):
-        raise ValueError(f"Runs '{cells[2]}' is not a positive whole number")
+        raise ValueError(f"{quoted(cells[1])} is not a column of the result file")
+    problem = whole_problem(cells[2])
+    if problem:
+        raise ValueError(f"Runs {quoted(cells[2])} {problem}")
 
 
 def _stats_row(cells, columns, form):
@@ -351,8 +419,7 @@ def _stats_row(cells, columns, form):
     SideFile) says which optional cells its header has. Returns its CellStats."""
     _check_key(cells, columns)
     for name, cell in zip(STATS_HEADER.split(",")[3:8], cells[3:8]):
-        if not is_time(cell):
-            raise ValueError(f"{name} cell '{cell}' is not a number")
+        checked_number(cell, f"{name} cell")
     times = _check_times(cells)
     interval = _interval(cells[9], cells[10], cells[4]) if form.with_interval else None
     limits = _limits(*cells[-3:], cells[4]) if form.with_limits else ()
@@ -364,8 +431,7 @@ def _speedup_row(cells, columns):
     if cells[1] == STANDARD:
         raise ValueError(f"'{STANDARD}' is the reference, it has no speed-up row")
     _check_key(cells, columns)
-    if not is_time(cells[3]):
-        raise ValueError(f"Median cell '{cells[3]}' is not a number")
+    checked_number(cells[3], "Median cell")
     ratios = [float(r) for r in _numbers(cells[6], "Ratios")]
     if len(ratios) != int(cells[2]):
         raise ValueError(f"Ratios holds {len(ratios)} values, Runs is {cells[2]}")
@@ -463,18 +529,45 @@ def read_speedups(path, result):
 
 def read_conditions(path):
     """The "Key: value" lines of run_conditions.txt as (key, value) pairs in file
-    order, WARNING lines as ("WARNING", text); None when the file is absent or
-    unreadable, the banner and anything else left out."""
-    try:
-        lines, _ = read_lines(path, "run conditions file")
-    except Unusable:
+    order, WARNING lines as ("WARNING", text), the banner and anything else
+    left out; None when there is no such file. Raises Unusable for a file
+    that cannot be read.
+
+    Each line is one value, but for an Options line that ends inside a quoted
+    argument (an older benchmark quoted a line feed as it was): its value goes
+    on to the line that closes the quote, so no line of an argument is taken
+    for a line of its own."""
+    if not os.path.lexists(path):
         return None
+    lines, _ = read_lines(path, "run conditions file")
     pairs = []
-    for line in lines:
+    rest = iter(lines)
+    for line in rest:
         key, colon, value = line.partition(": ")
+        if key == "Options":
+            value = "\n".join([value] + list(_quoted_lines(value, rest)))
         if colon and key and not key.startswith("-"):
             pairs.append((key, value.strip()))
     return pairs
+
+
+def _quoted_lines(text, rest):
+    """The lines of `rest` an argument opened in `text` goes on to, quoted as
+    the benchmark quotes its options: 'single quotes', with \\' between them."""
+    inside = False
+    while True:
+        escaped = False
+        for char in text:
+            if inside:
+                inside = char != "'"
+            elif escaped:
+                escaped = False
+            else:
+                escaped, inside = char == "\\", char == "'"
+        text = next(rest, None) if inside else None
+        if text is None:
+            return
+        yield text
 
 
 # --- runs side by side ------------------------------------------------------------------

@@ -13,6 +13,28 @@ DEBIAN_PYTHON = "/usr/bin/python3"
 DEFAULT_LOG_DIR = "/var/log/dezavadure/"
 _RUN_NAME = re.compile(r"cpu_(gpu_)?[0-9]{12}")
 _LIB_DIR = os.path.dirname(os.path.abspath(__file__))
+# Characters that a terminal acts on or that break a line: C0 and C1 controls,
+# line and paragraph separators, bidirectional overrides and isolates, and the
+# bytes of a name that is not UTF-8 (decoded as lone surrogates), which a
+# terminal could read as C1 controls.
+_UNSHOWN = re.compile("[\x00-\x1f\x7f-\x9f\u2028\u2029\u202a-\u202e\u2066-\u2069\udc80-\udcff]")
+_NAMED = {"\n": "\\n", "\t": "\\t", "\r": "\\r"}
+
+
+def printable(text):
+    """`text` as one line that shows every character and makes a terminal do
+    nothing: line feed as \\n, escape as \\x1b, the byte 0xff of a name that
+    is not UTF-8 as \\xff, other such characters as \\xNN or \\uNNNN."""
+    def escaped(match):
+        char = match.group()
+        code = ord(char)
+        if char in _NAMED:
+            return _NAMED[char]
+        if 0xdc80 <= code <= 0xdcff:
+            return f"\\x{code - 0xdc00:02x}"
+        return f"\\x{code:02x}" if code < 0x100 else f"\\u{code:04x}"
+
+    return _UNSHOWN.sub(escaped, str(text))
 
 
 class Refusal(Exception):
@@ -42,10 +64,10 @@ class Log:
         self.status = 0
 
     def wrote(self, path):
-        print(path, file=self.out, flush=True)
+        print(printable(path), file=self.out, flush=True)
 
     def problem(self, text, fails=True):
-        print(f"{self.prog}: {text}", file=self.err, flush=True)
+        print(f"{self.prog}: {printable(text)}", file=self.err, flush=True)
         if fails:
             self.status = 1
 
@@ -178,7 +200,8 @@ def usage_lines(prog, forms):
 
 def run_tool(prog, forms, body, argv):
     """Runs body(argv) -> status with every Refusal turned into its line and
-    status, a UsageError followed by the usage text."""
+    status, a UsageError followed by the usage text, and any other failure
+    into one line and status 1."""
     for stream in (sys.stdout, sys.stderr):
         if hasattr(stream, "reconfigure"):
             stream.reconfigure(errors="surrogateescape", line_buffering=True)
@@ -186,7 +209,10 @@ def run_tool(prog, forms, body, argv):
         return body(argv)
     except Refusal as refusal:
         if str(refusal):
-            print(f"{prog}: {refusal}", file=sys.stderr)
+            print(f"{prog}: {printable(refusal)}", file=sys.stderr)
         if isinstance(refusal, UsageError):
             print(usage_lines(prog, forms), file=sys.stderr)
         return refusal.status
+    except Exception as error:  # whatever the input: one line, not a traceback
+        print(f"{prog}: {printable(f'unexpected {type(error).__name__}: {error}')}", file=sys.stderr)
+        return 1

@@ -4,8 +4,11 @@ by the tests of scripts/plot and scripts/report."""
 import importlib.machinery
 import importlib.util
 import io
+import json
 import os
 import re
+import shutil
+import stat
 import subprocess
 import sys
 from collections import Counter
@@ -158,6 +161,66 @@ def run_command(name, argv, env=None):
 def is_png(path):
     with open(path, "rb") as stream:
         return stream.read(8) == b"\x89PNG\r\n\x1a\n"
+
+
+def tree(root):
+    """Every entry under `root` by relative path: a file's mode and bytes, a
+    link's target, or the type of anything else, to see that nothing changed."""
+    found = {}
+    for folder, names, files in os.walk(root):
+        for name in names + files:
+            path = os.path.join(folder, name)
+            info = os.lstat(path)
+            if stat.S_ISLNK(info.st_mode):
+                entry = ("link", os.readlink(path))
+            elif stat.S_ISREG(info.st_mode):
+                with open(path, "rb") as stream:
+                    entry = (stat.S_IMODE(info.st_mode), stream.read())
+            else:
+                entry = stat.S_IFMT(info.st_mode)
+            found[os.path.relpath(path, root)] = entry
+    return found
+
+
+# Run in a private mount namespace: a full file system of its own at the
+# output directory, holding the earlier files, then the tool on it.
+_ON_FULL_DISK = r"""
+import json, os, subprocess, sys
+out, earlier, *command = sys.argv[1:]
+subprocess.run(["mount", "-t", "tmpfs", "-o", "size=512k", "full", out], check=True)
+for name, text in json.loads(earlier).items():
+    with open(os.path.join(out, name), "w") as stream:
+        stream.write(text)
+try:
+    with open(os.path.join(out, "filler"), "wb") as stream:
+        while True:
+            stream.write(bytes(65536))
+except OSError:
+    pass
+done = subprocess.run(command, capture_output=True, text=True)
+left = {}
+for name in sorted(os.listdir(out)):
+    if name != "filler":
+        with open(os.path.join(out, name), encoding="latin-1") as stream:
+            left[name] = stream.read()
+print(json.dumps([done.returncode, done.stdout, done.stderr, left]))
+"""
+
+
+def run_on_full_disk(name, out, earlier, argv):
+    """Runs scripts/<name> with `argv` where the directory `out` is a full file
+    system holding the files `earlier` ({name: text}); returns the Ran and
+    the files of `out` afterwards. Skips unless run as root where unshare
+    can make a mount namespace."""
+    private = os.geteuid() == 0 and shutil.which("unshare")
+    if not private or subprocess.run(["unshare", "-m", "true"], capture_output=True).returncode:
+        pytest.skip("a full disk needs root and a private mount namespace (unshare -m)")
+    os.makedirs(out, exist_ok=True)
+    done = subprocess.run(["unshare", "-m", sys.executable, "-c", _ON_FULL_DISK, out, json.dumps(earlier),
+                           os.path.join(SCRIPTS, name), *argv], capture_output=True, text=True, timeout=600)
+    assert done.returncode == 0, done.stderr
+    status, stdout, stderr, left = json.loads(done.stdout)
+    return Ran(status, stdout, stderr), left
 
 
 VOID = {"area", "base", "br", "col", "embed", "hr", "img", "input", "link", "meta", "source", "track", "wbr"}

@@ -5,14 +5,16 @@ them; those that run the command draw real PNGs."""
 
 import io
 import os
+import re
 import subprocess
 
 import pytest
 from conftest import (CPU_COLUMNS, GPU_COLUMNS, LIMITS, SCRIPTS, TYPES, Ran, is_png, pad_zeros, run_command,
-                      run_in_process, stats_rows, with_limits, write, write_result, write_run, write_speedups,
-                      write_stats)
+                      run_in_process, run_on_full_disk, stats_rows, tree, with_limits, write, write_result, write_run,
+                      write_speedups, write_stats)
 
 import sortbench_charts
+import sortbench_results
 import sortbench_tool
 from sortbench_results import Unusable, read_result
 
@@ -165,11 +167,37 @@ def test_refuses_bad_command_lines(tmp_path, argv, status, message):
     (HEAD, "header only, no rows to plot (a -INFO run, or a run that ended before this data type)"),
     (HEAD + "\0" * 950, "no rows: the run was cut short (or is still running) before this data type"),
     (HEAD + "\n100,0.01,0.002", "no complete row to plot (the run was cut short)"),
+    ("\0" * 10, "only zero bytes, no text: the run was cut short (or is still running) before it wrote this result "
+                 "file"),
+    (HEAD + "\n100,0,0,0,0,0\n250,0,0,-1,0,0", "no positive time to draw: all 10 are zero or negative"),
+    (HEAD + "\n" + "1" * 401 + ",0.01,0.002,0.1,0.2,0.3",
+     "line 2: record count '" + "1" * 40 + "…' (401 characters) is out of range (at most 18446744073709551615)"),
+    (HEAD + "\n100,0.01,0.002,0.1,0.2," + "9" * 401,
+     "line 2: CPU 8 Thread cell '" + "9" * 40 + "…' (401 characters) is out of range (0, or 10^-12 to 10^12 either "
+     "side of it)"),
+    (HEAD + "\n100,0.01,0.0000000000001,0.1,0.2,0.3",
+     "line 2: CPU 1 Thread cell '0.0000000000001' is out of range (0, or 10^-12 to 10^12 either side of it)"),
+    (HEAD + ",x" * 28 + "\n100" + ",1" * 33, "line 1: more than 32 columns; a run writes 11 at most"),
 ])
 def test_refuses_result_files_it_cannot_chart(tmp_path, text, message):
     (tmp_path / "bench_INT.csv").write_bytes(text.encode())
-    with pytest.raises(Unusable, match="^" + message.replace("(", r"\(").replace(")", r"\)") + "$"):
+    with pytest.raises(Unusable, match="^" + re.escape(message) + "$"):
         read_result(str(tmp_path / "bench_INT.csv"))
+
+
+# Far larger than a run writes: refused before it is read through.
+@pytest.mark.parametrize("bound, value, message", [
+    ("MAX_ROWS", 3, "more than 3 rows; a run writes a few hundred at most"),
+    ("MAX_BYTES", 1 << 15, "larger than 0.03125 MiB, far more than a run writes"),
+])
+def test_refuses_files_larger_than_a_run_writes(plot, tmp_path, monkeypatch, bound, value, message):
+    monkeypatch.setattr(sortbench_results, bound, value)
+    run_dir = str(tmp_path / "large")
+    write_run(run_dir, [100, 1000, 10000], types=["INT", "FLOAT"])
+    write_result(f"{run_dir}/bench_INT.csv", range(100, 1100))
+    ran, charts = chart_runs(plot, run_dir)
+    assert ran.status == 1 and ran.err_lines == [f"plot: {run_dir}/bench_INT.csv: {message}"]
+    assert sorted(charts) == ["bench_FLOAT", "speedup"]
 
 
 def malformed(d):
@@ -277,6 +305,11 @@ ROW = "1000,CPU Standard,3,0.2,0.4,0.5,0.8,0.2,"
     ("stats", ROW + "0.2;0.4;0.7", "largest of Times 0.7 is not Max 0.8"),
     ("stats", "1000,CPU Sorted,3,0.2,0.4,0.5,0.8,0.2,0.2;0.4;0.8", "'CPU Sorted' is not a column of the result file"),
     ("stats", "1000,CPU Standard,0,0.2,0.4,0.5,0.8,0.2,0.2;0.4;0.8", "Runs '0' is not a positive whole number"),
+    pytest.param("stats", "1000,CPU Standard,3" + "0" * 5000 + ",0.2,0.4,0.5,0.8,0.2,0.2;0.4;0.8",
+                 "Runs '3" + "0" * 39 + "…' (5001 characters) is out of range (at most 18446744073709551615)",
+                 id="stats-Runs-of-5001-digits"),
+    ("stats", ROW + "0.2;0.4;" + "8" * 400, "Times value '" + "8" * 40 + "…' (400 characters) is out of range (0, "
+                                            "or 10^-12 to 10^12 either side of it)"),
     ("stats", "100,CPU Standard,3,0.02,0.04,0.05,0.08,0.02,0.02;0.04;0.08", "a second row for 100 records, CPU Standard"),
     # Rounding at the twelfth decimal is no disagreement.
     ("stats", "1000,CPU Standard,3,0.400000000001,0.4,0.5,0.8,0.2,0.4;0.4;0.8", None),
@@ -472,3 +505,75 @@ def test_names_runs_and_axes():
     assert sortbench_charts.count_axis(list(range(100, 1000, 100))).ticks is None
     axis = sortbench_charts.ratio_axis("r", [0.9, 1.05])
     assert axis.limits[0] < 0.8 and axis.limits[1] > 1.25 and (1, "1") in axis.ticks
+
+
+# --- what the charts may replace, and how text is drawn -------------------------------------
+
+def planted(how):
+    def plant(path, run_dir, elsewhere):
+        if how == "input":
+            os.symlink("bench_INT.csv", path)
+        elif how == "fifo":
+            os.mkfifo(path)
+        elif how == "dangling":
+            os.symlink("gone.png", path)
+        else:
+            os.symlink(elsewhere, path)
+    return plant
+
+
+@pytest.mark.parametrize("how, reason", [
+    ("input", "it is the input file {d}/bench_INT.csv"),
+    ("fifo", "not a regular file"),
+    ("dangling", "a symbolic link to nothing"),
+    ("elsewhere", None),
+])
+def test_draws_no_chart_over_what_it_must_not_replace(plot, tmp_path, how, reason):
+    run_dir, elsewhere = str(tmp_path / "run"), tmp_path / "mine.png"
+    write_run(run_dir, [100, 1000], types=["INT"])
+    write(elsewhere, "earlier chart")
+    planted(how)(f"{run_dir}/bench_INT.png", run_dir, str(elsewhere))
+    before = tree(tmp_path)
+    ran = run_in_process(plot, [run_dir])
+    assert ran.out_lines == ([] if reason else [f"{run_dir}/bench_INT.png"]) + [f"{run_dir}/speedup.png"]
+    if reason is None:
+        assert (ran.status, ran.err) == (0, "") and os.path.islink(f"{run_dir}/bench_INT.png") and is_png(elsewhere)
+        return
+    assert ran.status == 1
+    assert ran.err_lines == [f"plot: cannot write {run_dir}/bench_INT.png: {reason.format(d=run_dir)}"]
+    assert {k: v for k, v in tree(tmp_path).items() if k != "run/speedup.png"} == before
+
+
+def test_a_full_disk_leaves_the_earlier_charts(tmp_path):
+    run_dir, out = str(tmp_path / "run"), str(tmp_path / "full")
+    write_run(run_dir, [100, 1000], types=["INT"])
+    earlier = {"bench_INT.png": "earlier chart", "speedup.png": "earlier speed-ups"}
+    ran, left = run_on_full_disk("plot", out, earlier, ["-o", out, run_dir])
+    assert (ran.status, ran.out, left) == (1, "", earlier)
+    assert ran.err_lines == [f"plot: cannot write {out}/{name}: No space left on device" for name in earlier]
+
+
+def test_draws_names_literally_and_escapes_control_characters(plot, tmp_path):
+    run_dir = str(tmp_path / "before_$5_after_$6\x1b[2J")
+    os.makedirs(run_dir)
+    write(f"{run_dir}/bench_INT.csv", "NbRecords,CPU Standard,$x_1$ \x1b]0;title\x07\n100,0.5,0.25\n1000,5,2.5")
+    write(f"{run_dir}/bench_FLOAT.csv", HEAD + "\n100,0.5,\x1b[31m,0.1,0.2,0.3\n250,1,0.5,0.1,0.2,0.3")
+    ran = run_command("plot", [run_dir], {"PLOT_KEEP_WORK": str(tmp_path / "work")})
+    shown = run_dir.replace("\x1b", "\\x1b")
+    assert ran.status == 1 and ran.out_lines == [f"{shown}/bench_INT.png", f"{shown}/speedup.png"]
+    assert ran.err_lines == [f"plot: {shown}/bench_FLOAT.csv: line 2: CPU 1 Thread cell '\\x1b[31m' is not a number"]
+    table = (tmp_path / "work/bench_INT.tsv").read_text()
+    assert is_png(f"{run_dir}/bench_INT.png") and "$x_1$ \x1b]0;title\x07\t" in table
+
+
+def test_says_an_unexpected_failure_in_one_line():
+    def body(_argv):
+        raise MemoryError("no memory\x1b[2J")
+
+    err = io.StringIO()
+    saved, sortbench_tool.sys.stderr = sortbench_tool.sys.stderr, err
+    try:
+        status = sortbench_tool.run_tool("plot", ("",), body, [])
+    finally:
+        sortbench_tool.sys.stderr = saved
+    assert (status, err.getvalue()) == (1, "plot: unexpected MemoryError: no memory\\x1b[2J\n")

@@ -2,11 +2,16 @@
 no page but one clear line per problem for bad input."""
 
 import os
+import signal
+import stat
 import statistics
+import subprocess
+import sys
 
 import pytest
-from conftest import (CPU_COLUMNS, Page, assert_self_contained, pad_zeros, row_times, run_command, run_in_process,
-                      write, write_result, write_run, write_speedups, write_stats)
+from conftest import (CPU_COLUMNS, SCRIPTS, Page, assert_self_contained, pad_zeros, row_times, run_command,
+                      run_in_process, run_on_full_disk, tree, write, write_result, write_run, write_speedups,
+                      write_stats)
 
 import sortbench_changes
 import sortbench_page
@@ -168,9 +173,22 @@ def odd_stats(run_dir):
     write(f"{run_dir}/speedup_INT.csv", "\n1000,CPU 1 Thread,1,x,,,1", "a")
 
 
+def conditions(options):
+    def make(run_dir):
+        write_run(run_dir, [100], types=["INT"])
+        write(f"{run_dir}/run_conditions.txt", CONDITIONS.format(options=options))
+    return make
+
+
 @pytest.mark.parametrize("make, messages", [
     (lambda d: write_run(d, [100], types=["INT"]) or write(f"{d}/bench_INT.csv", "\n250,0.1,abc,1,1,1", "a"),
      ["{d}/bench_INT.csv: line 3: CPU 1 Thread cell 'abc' is not a number"]),
+    # As scripts/plot: a file with no time to draw is no result at all.
+    (lambda d: os.makedirs(d) or write(f"{d}/bench_INT.csv", ",".join(["NbRecords"] + CPU_COLUMNS) + "\n250,0,0,0,0,0"),
+     ["{d}/bench_INT.csv: no positive time to draw: all 5 are zero or negative"]),
+    (conditions("-R auto -CI 1e400"),
+     ["{d}/run_conditions.txt: Options: -CI 1e400 is not a percentage from 0.1 to 50"]),
+    (conditions("-R 3\0"), ["{d}/run_conditions.txt: zero bytes inside the text, not a run conditions file"]),
     (killed, ["{d}/bench_INT.csv: the file was never closed: the run was cut short (or is still running); "
               "2 complete rows charted"]),
     (odd_stats, ["{d}/stats_INT.csv: line 7: Times holds 2 values, Runs is 3",
@@ -235,3 +253,106 @@ def test_scopes_the_ids_of_each_chart():
     svg = '<svg><path id="m1"/><use xlink:href="#m1"/><g clip-path="url(#p2)"/></svg>'
     assert sortbench_page.scoped_svg(svg, "c") == \
         '<svg><path id="c-m1"/><use xlink:href="#c-m1"/><g clip-path="url(#c-p2)"/></svg>'
+
+
+# An Options line of an older benchmark that quoted a line feed as it was: the
+# lines of the argument are no run conditions of their own.
+def test_takes_the_run_conditions_as_plain_data(report, tmp_path):
+    run_dir = str(tmp_path / "conditions")
+    gpu_run("-O '/tmp/x\nOptions: -GPU -QA -R auto\nWARNING: <b>fake</b>' -GPU -R 3")(run_dir)
+    ran = run_in_process(report, [run_dir])
+    page = Page(open(f"{run_dir}/report.html", encoding="utf-8").read())
+    text = page.section_text["run-conditions"] + page.section_text["qa-and-peer-checks"]
+    assert (ran.status, ran.err) == (0, "") and 'class="warning"' not in page.source
+    assert "/tmp/x\\nOptions: -GPU -QA -R auto\\nWARNING: <b>fake</b>' -GPU -R 3" in text
+    assert "Limits" not in text and "(-QA)" not in text and page.tags["b"] == 0
+
+
+def test_shows_names_and_cells_as_written(report, tmp_path):
+    run_dir = str(tmp_path / "before_$5_after_$6\x1b[2J")
+    os.makedirs(run_dir)
+    write(f"{run_dir}/bench_INT.csv", "NbRecords,CPU Standard,$x_1$ \x1b]0;title\x07\n100,0.5,0.25\n1000,5,2.5")
+    ran = run_in_process(report, [run_dir])
+    shown = run_dir.replace("\x1b", "\\x1b")
+    assert (ran.status, ran.err, ran.out_lines) == (0, "", [f"{shown}/report.html"])
+    page = open(f"{run_dir}/report.html", encoding="utf-8").read()
+    assert "\x1b" not in page and "\x07" not in page
+    assert "before_$5_after_$6\\x1b[2J" in page and "$x_1$ \\x1b]0;title\\x07" in page
+
+
+# --- the page's file ---------------------------------------------------------------------
+
+def other_users_link(out, _run_dir):
+    if os.geteuid() != 0:
+        pytest.skip("only root can make another user's link")
+    os.symlink("page.html", out)
+    os.lchown(out, 1234, 1234)
+
+
+# Each refused before the runs are read: one line, and every file as it was.
+@pytest.mark.parametrize("name, make, reason", [
+    ("out/page.html", lambda out, d: os.mkfifo(out), "not a regular file"),
+    ("out/page.html", lambda out, d: os.mkdir(out), "Is a directory"),
+    ("out/page.html", lambda out, d: os.symlink("gone.html", out), "a symbolic link to nothing"),
+    ("out/page.html", lambda out, d: os.symlink(f"{d}/bench_INT.csv", out), "it is the input file {d}/bench_INT.csv"),
+    ("out/page.html", lambda out, d: os.link(f"{d}/stats_INT.csv", out), "it is the input file {d}/stats_INT.csv"),
+    ("out/page.html", other_users_link, "a symbolic link of another user (uid 1234), not followed"),
+    ("run/bench_INT.csv", lambda out, d: None, "it is the input file {d}/bench_INT.csv"),
+])
+def test_refuses_to_write_the_page_over_what_it_must_not_replace(report, tmp_path, name, make, reason):
+    run_dir, out = str(tmp_path / "run"), str(tmp_path / name)
+    repeated_run(run_dir)
+    os.makedirs(tmp_path / "out")
+    make(out, run_dir)
+    before = tree(tmp_path)
+    ran = run_in_process(report, ["-o", out, run_dir])
+    assert (ran.status, ran.out) == (1, "")
+    assert ran.err_lines == [f"report: cannot write {out}: {reason.format(d=run_dir)}"]
+    assert tree(tmp_path) == before
+
+
+@pytest.mark.parametrize("earlier, umask, mode", [(None, 0o027, 0o640), (0o600, 0o022, 0o600)])
+def test_replaces_the_file_a_link_leads_to_keeping_its_mode_and_owner(report, tmp_path, earlier, umask, mode):
+    run_dir, page = str(tmp_path / "run"), tmp_path / "page.html"
+    single_run(run_dir)
+    out = page
+    if earlier:
+        write(page, "earlier page")
+        os.chmod(page, earlier)
+        if os.geteuid() == 0:
+            os.chown(page, 1234, 1234)
+        out = tmp_path / "link.html"
+        os.symlink("page.html", out)
+    umask = os.umask(umask)
+    try:
+        ran = run_in_process(report, ["-o", str(out), run_dir])
+    finally:
+        os.umask(umask)
+    assert (ran.status, ran.err, ran.out_lines) == (0, "", [str(out)])
+    assert page.read_text().startswith("<!DOCTYPE html>") and stat.S_IMODE(page.stat().st_mode) == mode
+    assert not earlier or (os.path.islink(out) and (os.geteuid() != 0 or page.stat().st_uid == 1234))
+    assert sorted(os.listdir(tmp_path)) == sorted(["run", "page.html"] + (["link.html"] if earlier else []))
+
+
+def test_a_full_disk_leaves_the_earlier_page(tmp_path):
+    run_dir, out = str(tmp_path / "run"), str(tmp_path / "full")
+    single_run(run_dir)
+    ran, left = run_on_full_disk("report", out, {"report.html": "earlier page"}, ["-o", f"{out}/report.html", run_dir])
+    assert (ran.status, ran.out) == (1, "") and left == {"report.html": "earlier page"}
+    assert ran.err_lines == [f"report: cannot write {out}/report.html: No space left on device"]
+
+
+# Stopped while it writes, the tool dies of the signal as it would have, and
+# leaves no temporary file.
+@pytest.mark.parametrize("signum", [signal.SIGTERM, signal.SIGHUP, signal.SIGINT])
+def test_a_signal_while_writing_leaves_the_earlier_file(tmp_path, signum):
+    page = tmp_path / "page.html"
+    write(page, "earlier page")
+    code = (f"import os, signal, sys; sys.path.insert(0, {os.path.join(SCRIPTS, 'lib')!r}); import sortbench_output\n"
+            f"signal.signal({signum}, signal.default_int_handler if {signum} == signal.SIGINT else signal.SIG_DFL)\n"
+            "fsync = os.fsync\n"
+            f"os.fsync = lambda fd: (os.kill(os.getpid(), {signum}), fsync(fd))\n"
+            f"sortbench_output.write({str(page)!r}, b'new page')")
+    done = subprocess.run([sys.executable, "-c", code], capture_output=True, timeout=60)
+    assert done.returncode == -signum and os.listdir(tmp_path) == ["page.html"]
+    assert page.read_text() == "earlier page"
