@@ -36,6 +36,7 @@
 #include "driver/reporting/ConsoleReporter.h"
 #include "driver/reporting/JsonReporter.h"
 #include "driver/reporting/ResultFilesReporter.h"
+#include "driver/reporting/RunManifest.h"
 #include "driver/reporting/RunRecords.h"
 #include "driver/reporting/RunReporter.h"
 #include "driver/sorters/ColumnFloors.h"
@@ -64,13 +65,6 @@ std::string MemoryText(std::uint64_t bytes) {
     char text[48];
     std::snprintf(text, sizeof text, "%.1f %s", amount, kUnits[unit]);
     return text;
-}
-
-// The result files of a data type and key distribution: "INT" for uniform keys,
-// "INT_sorted" for the others.
-std::string SeriesKey(const char* typeName, Distribution distribution) {
-    if (distribution == Distribution::Uniform) return typeName;
-    return std::string(typeName) + "_" + DistributionName(distribution);
 }
 
 constexpr const char* kGpuInfoBanner = "----------------------------- GPU INFO -----------------------------";
@@ -125,6 +119,7 @@ public:
         if (!ClaimRunDirectory()) return kExitNoDirectory;
         timer.restart();
         if (!OpenResultFiles()) return kExitNoDirectory;
+        manifest = std::make_unique<RunManifest>(plan, plan.arguments, runDirectory.Path());
         machine = ReadMachineFacts();
         return Finish(Benchmark());
     }
@@ -173,10 +168,13 @@ private:
             missing += file.cells;
             files += (files.empty() ? "" : ", ") + file.fileName + " " + std::to_string(file.cells);
         }
-        if (missing == 0) return status;
-        AppCore::ConsolePrintf("Results incomplete: %" PRIu64 " cells could not be written to %s (%s)\n", missing,
-                    SLib::EscapedControls(runDirectory.Path()).c_str(), files.c_str());
-        return status == kExitComplete ? kExitIncomplete : status;
+        if (missing != 0) {
+            AppCore::ConsolePrintf("Results incomplete: %" PRIu64 " cells could not be written to %s (%s)\n", missing,
+                                   SLib::EscapedControls(runDirectory.Path()).c_str(), files.c_str());
+            if (status == kExitComplete) status = kExitIncomplete;
+        }
+        if (!manifest->RunEnded(status) && status == kExitComplete) status = kExitIncomplete;
+        return status;
     }
 
     int Benchmark() {
@@ -196,6 +194,8 @@ private:
         reporters.Add(files);
         if (jsonReporter) reporters.Add(*jsonReporter);
         reporters.Add(console);
+        manifest->MeasuringStarted(machine, limitsContext);
+        reporters.Add(*manifest);
         if (plan.infoOnly) return kExitInfoOnly;
         if (plan.gpuEnabled && !gpu->Unavailable().empty()) {
             AppCore::ConsolePrintf("GPU sorting unavailable: %s\n", gpu->Unavailable().c_str());
@@ -496,7 +496,8 @@ private:
     ConsoleReporter console{plan};
     ResultFilesReporter files{plan, results};
     std::unique_ptr<JsonReporter> jsonReporter;
-    RunReporters reporters;  // the three above, in turn
+    std::unique_ptr<RunManifest> manifest;  // run.json, from the run directory's claim on
+    RunReporters reporters;                 // the four above, in turn
     EvalCore::RadixSort32 radix32{0};
     EvalCore::RadixSort64 radix64{0};
     PeerScratch peerScratch;

@@ -360,6 +360,7 @@ RunPlan ParseCommandLine(int argc, const char* const argv[], const std::string& 
     plan.columns = RunColumns(plan.gpuEnabled, plan.peersEnabled);
     plan.runDirectory = plan.logDirectory + "cpu_" + (plan.gpuEnabled ? "gpu_" : "") + startStamp + "/";
     plan.options = JoinOptions(argc, argv);
+    for (int i = 1; i < argc && argv[i] != nullptr; ++i) plan.arguments.emplace_back(argv[i]);
     plan.programPath = argc > 0 ? argv[0] : "sortbench";
     plan.shaderPath = argc > 0 ? ShaderPathFor(argv[0]) : "Shaders";
     return plan;

@@ -27,6 +27,7 @@ struct RunPlan {
     double intervalTarget = 0.01;     // "-CI PCT": the 95% interval's half-width the medians need, as a fraction
     double budgetSeconds = 10.0;      // "-T SECONDS": the time one data set may take with -R auto, warm-ups included
     std::string options;              // the arguments as given, for the run conditions
+    std::vector<std::string> arguments;  // argv after the program, as given
     std::vector<Distribution> distributions{Distribution::Uniform};  // "-D LIST": key sets, in this order
     bool peersEnabled = false;        // "-PEERS": two reference sorters of other libraries, last columns
     std::string jsonPath;             // "-JSON FILE": also write the results in Google Benchmark's format

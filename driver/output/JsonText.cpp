@@ -91,6 +91,13 @@ void AppendDouble(std::string& out, double value, std::chars_format format, int 
     out.append(text, result.ptr);
 }
 
+void AppendShortestDouble(std::string& out, double value) {
+    if (!std::isfinite(value)) return AppendDouble(out, value);
+    char text[64];
+    const auto result = std::to_chars(text, text + sizeof text, value);
+    out.append(text, result.ptr);
+}
+
 void AppendKey(std::string& out, const char* indent, const char* key) {
     out += indent;
     out += '"';

@@ -19,6 +19,10 @@ void AppendString(std::string& out, const std::string& text);
 void AppendDouble(std::string& out, double value, std::chars_format format = std::chars_format::scientific,
                   int precision = 16);
 
+// The shortest text that reads back as `value` ("0.01", "3.12"); non-finite
+// values as AppendDouble writes them.
+void AppendShortestDouble(std::string& out, double value);
+
 // `"key": ` at `indent`.
 void AppendKey(std::string& out, const char* indent, const char* key);
 

@@ -242,14 +242,19 @@ ReplacedFile::ReplacedFile(const std::string& outputPath) : path(outputPath) {
     tempPrefix = TempPrefixFor(target);
 }
 
-bool ReplacedFile::Replace(const std::string& data) const {
+std::string ReplacedFile::TryReplace(const std::string& data) const {
     int error = 0;
     {
         const InterruptionsHeld held;
         error = StoreFile(tempPrefix, target.c_str(), data.data(), data.size());
     }
-    if (error == 0) return true;
-    std::printf("Cannot write %s: %s\n", SLib::EscapedControls(path).c_str(), ProblemText(error).c_str());
+    return error == 0 ? std::string() : ProblemText(error);
+}
+
+bool ReplacedFile::Replace(const std::string& data) const {
+    const std::string problem = TryReplace(data);
+    if (problem.empty()) return true;
+    std::printf("Cannot write %s: %s\n", SLib::EscapedControls(path).c_str(), problem.c_str());
     std::fflush(stdout);
     return false;
 }

@@ -24,6 +24,10 @@ public:
     // wait meanwhile: their handler may store again and end the process, which
     // would leave this store's temporary file behind.
     bool Replace(const std::string& data) const;
+    // Replace without the line: why the store failed, or empty.
+    std::string TryReplace(const std::string& data) const;
+    // The path as given, for messages.
+    const std::string& Path() const { return path; }
     // Replace for a signal handler: only async-signal-safe calls, no output;
     // errno is kept.
     void ReplaceFromSignalHandler(const char* data, std::size_t size) const;

@@ -28,6 +28,11 @@ std::string CountCell(std::uint64_t count) {
     return std::to_string(count);
 }
 
+std::string SeriesKey(const char* typeName, Distribution distribution) {
+    if (distribution == Distribution::Uniform) return typeName;
+    return std::string(typeName) + "_" + DistributionName(distribution);
+}
+
 const std::vector<std::string>& DataTypeNames() {
     static const std::vector<std::string> names = [] {
         std::vector<std::string> all;

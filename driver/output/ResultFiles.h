@@ -1,5 +1,6 @@
 #pragma once
 
+#include "driver/measuring/KeyDistributions.h"
 #include "logging/LogManager.h"
 
 #include <cstdint>
@@ -10,6 +11,10 @@
 // The count cell of a row: N in plain decimal (no grouping). Counts above the
 // signed 32-bit range keep their full unsigned value.
 std::string CountCell(std::uint64_t count);
+
+// The key of the result files of a data type and key distribution: "INT" for
+// uniform keys, "INT_sorted" for the others.
+std::string SeriesKey(const char* typeName, Distribution distribution);
 
 // The data types' keys in file order; also the keys of a run of uniform keys.
 const std::vector<std::string>& DataTypeNames();
