@@ -178,7 +178,7 @@ private:
     }
 
     int Benchmark() {
-        LogCPU().Log();
+        LogCPU::Log(machine);
         if (plan.repetitions > 1) ReportRunConditions();
         AppCore::ConsolePrintf("%s\n", kGpuInfoBanner);
         gpu = std::make_unique<GpuColumns>(plan.shaderPath, gpuSeams);
@@ -515,7 +515,7 @@ private:
 // -LIMITS: the system report's CPU and GPU parts, then the limits. Creates no
 // directory and writes no file.
 int ReportLimits(const RunPlan& plan, const GpuColumns::Seams& seams) {
-    LogCPU().Log();
+    LogCPU::Log(ReadMachineFacts());
     AppCore::ConsolePrintf("%s\n", kGpuInfoBanner);
     const GpuColumns gpu(plan.shaderPath, seams);
     AppCore::ConsolePrintf("------------------------------ LIMITS ------------------------------\n");

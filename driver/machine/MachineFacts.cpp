@@ -1,5 +1,6 @@
 #include "driver/machine/MachineFacts.h"
 
+#include <sys/utsname.h>
 #include <unistd.h>
 
 #include <bit>
@@ -7,6 +8,8 @@
 #include <cmath>
 #include <fstream>
 #include <sstream>
+
+#include "driver/machine/CpuReportLines.h"
 
 namespace {
 
@@ -49,8 +52,8 @@ std::string SelectedMode(const std::string& line) {
 }
 
 // The value of the first cpuinfo line whose key is `key`.
-std::optional<std::string> CpuinfoValue(const std::string& path, const std::string& key) {
-    std::ifstream in(path);
+std::optional<std::string> CpuinfoValue(const std::string& cpuinfo, const std::string& key) {
+    std::istringstream in(cpuinfo);
     std::string line;
     while (std::getline(in, line)) {
         const auto colon = line.find(':');
@@ -60,8 +63,8 @@ std::optional<std::string> CpuinfoValue(const std::string& path, const std::stri
 }
 
 // Every CPU block repeats the same flags, so the first flags line decides.
-std::optional<bool> HasHypervisorFlag(const std::string& path) {
-    const std::optional<std::string> flags = CpuinfoValue(path, "flags");
+std::optional<bool> HasHypervisorFlag(const std::string& cpuinfo) {
+    const std::optional<std::string> flags = CpuinfoValue(cpuinfo, "flags");
     if (!flags) return std::nullopt;
     std::istringstream words(*flags);
     std::string flag;
@@ -71,10 +74,24 @@ std::optional<bool> HasHypervisorFlag(const std::string& path) {
     return false;
 }
 
-long CpuMhz(const std::string& path) {
-    const std::optional<std::string> text = CpuinfoValue(path, "cpu MHz");
+long CpuMhz(const std::string& cpuinfo) {
+    const std::optional<std::string> text = CpuinfoValue(cpuinfo, "cpu MHz");
     const std::optional<double> mhz = text ? ParseNonNegative(*text) : std::nullopt;
     return mhz ? std::lround(*mhz) : 0;
+}
+
+// The whole file; empty when it cannot be read.
+std::string WholeFile(const std::string& path) {
+    std::ifstream in(path);
+    std::ostringstream text;
+    if (in) text << in.rdbuf();
+    return text.str();
+}
+
+std::optional<KernelFacts> Kernel() {
+    utsname system{};
+    if (uname(&system) != 0) return std::nullopt;
+    return KernelFacts{system.release, system.version, system.machine};
 }
 
 int OnlineCpus(const SystemPaths& paths) {
@@ -178,8 +195,11 @@ MachineFacts ReadMachineFacts(const SystemPaths& paths) {
     facts.onlineCpus = OnlineCpus(paths);
     facts.governors = Governors(paths.cpuDirectory, facts.onlineCpus);
     facts.transparentHugePages = SelectedMode(FirstLineOf(paths.transparentHugePages));
-    facts.hypervisor = HasHypervisorFlag(paths.cpuinfo);
-    facts.cpuMhz = CpuMhz(paths.cpuinfo);
+    const std::string cpuinfo = WholeFile(paths.cpuinfo);
+    facts.hypervisor = HasHypervisorFlag(cpuinfo);
+    facts.cpuMhz = CpuMhz(cpuinfo);
+    facts.cpuReportLines = CpuReportLines(cpuinfo);
+    facts.kernel = Kernel();
     facts.caches = Caches(paths.cpuDirectory);
     facts.hostName = HostName(paths);
     return facts;

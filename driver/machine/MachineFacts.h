@@ -24,6 +24,11 @@ struct CacheFacts {
     std::uint64_t sharingCpus = 0;  // CPUs that share this cache
 };
 
+// The kernel as uname names it.
+struct KernelFacts {
+    std::string release, version, machine;
+};
+
 // What the machine looked like when the run started: the one record every
 // report of the machine (run conditions, the JSON context) renders from.
 struct MachineFacts {
@@ -35,6 +40,8 @@ struct MachineFacts {
     long cpuMhz = 0;                     // the first "cpu MHz" of cpuinfo, rounded; 0 when absent
     std::vector<CacheFacts> caches;      // cpu0's caches, in sysfs order
     std::string hostName;
+    std::optional<KernelFacts> kernel;        // unset when uname fails
+    std::vector<std::string> cpuReportLines;  // the system report's CPU lines (CpuReportLines.h)
 
     // The 1-minute load average, when read.
     std::optional<double> Load() const;

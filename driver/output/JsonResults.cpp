@@ -111,7 +111,8 @@ std::string JsonResults::EntriesFor(const std::string& dataType, const std::stri
 
     // Rounds that aim at an interval end when it is reached: each cell has its own count.
     const std::size_t cellRepetitions = medianIntervals ? timesMs.size() : repetitions;
-    const std::optional<MedianInterval> interval = medianIntervals ? cellInterval : std::optional<MedianInterval>();
+    static const std::optional<MedianInterval> kNoInterval;
+    const std::optional<MedianInterval>& interval = medianIntervals ? cellInterval : kNoInterval;
     const std::string name = familyName + "/" + std::to_string(count);
     const char* in = "      ";
     std::string out;

@@ -1,18 +1,17 @@
 #include "driver/output/LogCPU.h"
 
 #include <gtest/gtest.h>
-#include <sys/utsname.h>
 
-#include <sstream>
 #include <string>
+
+#include "driver/machine/CpuReportLines.h"
 
 namespace {
 
 std::string CPULines(const std::string& cpuinfo) {
-    std::istringstream in(cpuinfo);
-    std::ostringstream out;
-    LogCPU::WriteCPULines(in, out);
-    return out.str();
+    std::string text;
+    for (const std::string& line : CpuReportLines(cpuinfo)) text += line + "\n";
+    return text;
 }
 
 constexpr const char* kBlock =
@@ -70,18 +69,17 @@ TEST(CPUInfoParser, keys_match_exactly_and_need_a_newline) {
     EXPECT_EQ(CPULines(""), "");
 }
 
-TEST(SystemReport, missing_cpuinfo_leaves_only_the_banner) {
-    std::ostringstream out;
-    LogCPU::WriteCPUSection("/nonexistent/cpuinfo", out);
-    EXPECT_EQ(out.str(), "----------------------------- CPU INFO -----------------------------\n");
-}
-
-TEST(SystemReport, os_section_names_release_version_and_machine) {
-    utsname system{};
-    ASSERT_EQ(uname(&system), 0);
-    std::ostringstream out;
-    LogCPU::WriteOSSection(out);
-    EXPECT_EQ(out.str(), std::string("----------------------------- OS INFO -----------------------------\n") +
-                             "  release: " + system.release + "\n  version: " + system.version +
-                             "\n  machine: " + system.machine + "\n");
+TEST(SystemReport, renders_the_kernel_and_the_cpu_lines_under_their_banners) {
+    MachineFacts facts;
+    EXPECT_EQ(LogCPU::ReportText(facts), "----------------------------- OS INFO -----------------------------\n"
+                                         "----------------------------- CPU INFO -----------------------------\n");
+    facts.kernel = KernelFacts{"6.1.0-9", "#1 SMP Debian", "x86_64"};
+    facts.cpuReportLines = {"  vendor_id: V", "  cpu cores: 4"};
+    EXPECT_EQ(LogCPU::ReportText(facts), "----------------------------- OS INFO -----------------------------\n"
+                                         "  release: 6.1.0-9\n"
+                                         "  version: #1 SMP Debian\n"
+                                         "  machine: x86_64\n"
+                                         "----------------------------- CPU INFO -----------------------------\n"
+                                         "  vendor_id: V\n"
+                                         "  cpu cores: 4\n");
 }
