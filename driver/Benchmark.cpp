@@ -36,6 +36,7 @@
 #include "driver/reporting/ConsoleReporter.h"
 #include "driver/reporting/JsonReporter.h"
 #include "driver/reporting/ResultFilesReporter.h"
+#include "driver/reporting/RunConditionsFile.h"
 #include "driver/reporting/RunManifest.h"
 #include "driver/reporting/RunRecords.h"
 #include "driver/reporting/RunReporter.h"
@@ -43,9 +44,9 @@
 #include "driver/sorters/DataSetSorters.h"
 #include "driver/sorters/GpuColumns.h"
 #include "driver/sorters/PeerSorters.h"
+#include "strings/EscapedText.h"
 #include "support/CharBuffer.h"
 #include "support/DataTypes.h"
-#include "strings/EscapedText.h"
 #include "support/StatusLine.h"
 
 namespace {
@@ -158,8 +159,9 @@ private:
         gpu.reset();
         tools.gpu = nullptr;
         ReleaseScratch(tools);
-        reporters.MeasuringEnded(status);
-        if (plan.repetitions > 1) ReportHugePages();
+        reporters.MeasuringEnded({.status = status,
+                                  .memoryLooked = plan.repetitions > 1 && dataSetIndex != 0,
+                                  .largestMemory = largestMemory});
         // A run that measured nothing leaves an earlier file at the path as it was.
         if (json && json->HasEntries() && !json->Write() && status == kExitComplete) status = kExitIncomplete;
         std::uint64_t missing = 0;
@@ -178,27 +180,38 @@ private:
     }
 
     int Benchmark() {
-        LogCPU::Log(machine);
-        if (plan.repetitions > 1) ReportRunConditions();
-        AppCore::ConsolePrintf("%s\n", kGpuInfoBanner);
+        reporters.Add(files);
+        reporters.Add(console);
+        reporters.Add(conditionsFile);
+        RunStartRecord start{.machine = machine, .conditions = std::nullopt, .cpuLimits = std::nullopt};
+        if (plan.repetitions > 1) {
+            // Measured before any data set: the floors of the cells are priced at these rates.
+            start.conditions = RunConditionsOf(machine, plan.options);
+            cpuLimits = ProbeCpuLimits(RunProbeOptions());
+            limitsContext = LimitsContextFields(cpuLimits);
+            start.cpuLimits = cpuLimits;
+        }
+        reporters.RunStarted(start);
+        reporters.GpuExamining();
         gpu = std::make_unique<GpuColumns>(plan.shaderPath, gpuSeams);
         if (plan.gpuEnabled) tools.gpu = gpu.get();
-        if (plan.gpuEnabled && plan.repetitions > 1 && gpu->Unavailable().empty()) ReportGpuLimits();
-
+        if (plan.gpuEnabled && plan.repetitions > 1 && gpu->Unavailable().empty()) {
+            gpuLimits = gpu->ProbeLimits(RunGpuProbeOptions());
+            for (auto& field : GpuLimitsContextFields(gpuLimits)) limitsContext.push_back(std::move(field));
+            reporters.GpuLimitsMeasured(gpuLimits);
+        }
         if (!plan.jsonPath.empty()) {
             json = std::make_unique<JsonResults>(plan.jsonPath, plan.programPath,
                                                  static_cast<std::size_t>(plan.repetitions), machine, plan.untilSure,
                                                  limitsContext);
             jsonReporter = std::make_unique<JsonReporter>(*json);
+            reporters.Add(*jsonReporter);
         }
-        reporters.Add(files);
-        if (jsonReporter) reporters.Add(*jsonReporter);
-        reporters.Add(console);
         manifest->MeasuringStarted(machine, limitsContext);
         reporters.Add(*manifest);
         if (plan.infoOnly) return kExitInfoOnly;
         if (plan.gpuEnabled && !gpu->Unavailable().empty()) {
-            AppCore::ConsolePrintf("GPU sorting unavailable: %s\n", gpu->Unavailable().c_str());
+            reporters.RunStopped("GPU sorting unavailable: " + gpu->Unavailable());
             return kExitNoGpu;
         }
         runStarted = Clock::now();
@@ -430,38 +443,6 @@ private:
         return ended.outcome;
     }
 
-    // The conditions, then what the machine's memory allows, measured now: the
-    // floors of the cells are priced at these rates.
-    void ReportRunConditions() {
-        const RunConditions conditions = RunConditionsOf(machine, plan.options);
-        std::string text;
-        const auto say = [&text](const std::string& line) {
-            AppCore::ConsolePrintf("%s\n", line.c_str());
-            text += line + "\n";
-        };
-        for (const std::string& line : RunConditionLines(conditions)) say(line);
-        cpuLimits = ProbeCpuLimits(RunProbeOptions());
-        limitsContext = LimitsContextFields(cpuLimits);
-        for (const std::string& line : LimitsLines(cpuLimits)) say(line);
-        for (const std::string& warning : RunConditionWarnings(conditions)) say(warning);
-        // Context for the numbers, not a measurement: a failure is reported and the run goes on.
-        if (conditionsFile.Init(runDirectory.Path(), "run_conditions.txt", 'w')) conditionsFile += text;
-    }
-
-    // The GPU's figures follow its report, into the same run conditions.
-    void ReportGpuLimits() {
-        gpuLimits = gpu->ProbeLimits(RunGpuProbeOptions());
-        for (auto& field : GpuLimitsContextFields(gpuLimits)) limitsContext.push_back(std::move(field));
-        for (const std::string& line : GpuLimitsLines(gpuLimits)) ReportLateCondition(line);
-    }
-
-    // A run condition known only after run_conditions.txt was written: onto the
-    // console and the end of the file.
-    void ReportLateCondition(const std::string& line) {
-        AppCore::ConsolePrintf("%s\n", line.c_str());
-        conditionsFile += line + "\n";
-    }
-
     // After a data set's sorts, outside every timing: the reading taken while
     // the process held the most memory is the one reported.
     void NoteProcessMemory() {
@@ -469,10 +450,6 @@ private:
         const std::optional<ProcessMemory> now = ReadProcessMemory();
         if (!now) return;
         if (!largestMemory || now->anonymousBytes > largestMemory->anonymousBytes) largestMemory = now;
-    }
-
-    void ReportHugePages() {
-        if (dataSetIndex != 0) ReportLateCondition(HugePagesLine(largestMemory));
     }
 
     const RunPlan& plan;
@@ -486,7 +463,6 @@ private:
     JsonResults::ContextFields limitsContext;  // both limits as the JSON context gives them, once measured
     std::optional<ProcessMemory> largestMemory;
     RunDirectory runDirectory;
-    LogManager conditionsFile;  // run_conditions.txt, open until the run ends
     AppTimer timer;
     AppCore::CharBuffer data;
     AppCore::CharBuffer indices;
@@ -495,9 +471,10 @@ private:
     std::unique_ptr<JsonResults> json;
     ConsoleReporter console{plan};
     ResultFilesReporter files{plan, results};
+    RunConditionsFile conditionsFile{runDirectory.Path()};
     std::unique_ptr<JsonReporter> jsonReporter;
     std::unique_ptr<RunManifest> manifest;  // run.json, from the run directory's claim on
-    RunReporters reporters;                 // the four above, in turn
+    RunReporters reporters;                 // the five above, in turn
     EvalCore::RadixSort32 radix32{0};
     EvalCore::RadixSort64 radix64{0};
     PeerScratch peerScratch;

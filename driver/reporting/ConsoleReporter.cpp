@@ -3,13 +3,16 @@
 #include <cinttypes>
 #include <cstdio>
 
+#include "driver/machine/LimitsText.h"
 #include "driver/output/ConsoleText.h"
+#include "driver/output/LogCPU.h"
 #include "support/StatusLine.h"
 
 namespace {
 
 constexpr const char* kQaPassLine = "QA Test Passed: CPU & GPU Numbers match";
 constexpr const char* kAbortLine = "ABORTING BENCH TEST";
+constexpr const char* kGpuInfoBanner = "----------------------------- GPU INFO -----------------------------";
 
 // "1", "0.5": the -CI target as the user wrote it.
 std::string FormatPercent(double fraction) {
@@ -23,6 +26,19 @@ void PrintLines(const std::vector<std::string>& lines) {
 }
 
 }  // namespace
+
+void ConsoleReporter::RunStarted(const RunStartRecord& start) {
+    LogCPU::Log(start.machine);
+    if (start.conditions) PrintLines(RunConditionLines(*start.conditions));
+    if (start.cpuLimits) PrintLines(LimitsLines(*start.cpuLimits));
+    if (start.conditions) PrintLines(RunConditionWarnings(*start.conditions));
+}
+
+void ConsoleReporter::GpuExamining() { AppCore::ConsolePrintf("%s\n", kGpuInfoBanner); }
+
+void ConsoleReporter::GpuLimitsMeasured(const GpuLimits& limits) { PrintLines(GpuLimitsLines(limits)); }
+
+void ConsoleReporter::RunStopped(const std::string& reason) { AppCore::ConsolePrintf("%s\n", reason.c_str()); }
 
 void ConsoleReporter::DataSetStarted(const DataSetRecord& set) {
     if (set.position == 1) {
@@ -69,7 +85,7 @@ void ConsoleReporter::DataSetEnded(const DataSetRecord& set, const DataSetEndRec
                            FormatPercent(plan.intervalTarget).c_str(), end.rounds, end.seconds, plan.budgetSeconds);
 }
 
-void ConsoleReporter::MeasuringEnded(int) {
+void ConsoleReporter::MeasuringEnded(const MeasuringEndRecord& end) {
     if (plan.repetitions == 1) return;
     if (plan.untilSure) {
         PrintLines(IntervalReportLines(cells, plan.intervalTarget));
@@ -81,4 +97,5 @@ void ConsoleReporter::MeasuringEnded(int) {
         PrintLines(lines);
     }
     PrintLines(BelowFloorReportLines(cells));
+    if (end.memoryLooked) AppCore::ConsolePrintf("%s\n", HugePagesLine(end.largestMemory).c_str());
 }

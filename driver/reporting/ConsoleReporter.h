@@ -6,21 +6,27 @@
 #include "driver/reporting/RunReporter.h"
 
 // The run's lines on standard output (through the status line's ConsolePrintf):
-// a banner per data type and key distribution, a count line per data set, a
+// the system report, with repetitions the run conditions and the machine's
+// limits, the GPU's banner and limits, a banner per data type and key distribution, a count line per data set, a
 // line per cell ("INT CPU 2 Thread - 12.345678 ms", with repetitions its
 // spread, with -R auto its interval, with a floor the ratio to it), the checks'
 // lines, with -R auto what each data set achieved, and at the end the report
-// of noisy cells (or of intervals missed) and of cells below their floor.
+// of noisy cells (or of intervals missed), of cells below their floor and of
+// the memory on huge pages.
 class ConsoleReporter : public RunReporter {
 public:
     explicit ConsoleReporter(const RunPlan& plan) : plan(plan) {}
 
+    void RunStarted(const RunStartRecord& start) override;
+    void GpuExamining() override;
+    void GpuLimitsMeasured(const GpuLimits& limits) override;
+    void RunStopped(const std::string& reason) override;
     void DataSetStarted(const DataSetRecord& set) override;
     void DataSetRefused(const DataSetRecord& set, const std::string& reason) override;
     void CellMeasured(const DataSetRecord& set, const CellRecord& cell) override;
     void CheckEnded(const DataSetRecord& set, const std::string& problem) override;
     void DataSetEnded(const DataSetRecord& set, const DataSetEndRecord& end) override;
-    void MeasuringEnded(int status) override;
+    void MeasuringEnded(const MeasuringEndRecord& end) override;
 
 private:
     const RunPlan& plan;

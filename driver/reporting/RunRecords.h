@@ -6,16 +6,29 @@
 #include <string>
 #include <vector>
 
+#include "driver/machine/GpuLimits.h"
+#include "driver/machine/LimitsProbe.h"
+#include "driver/machine/MachineFacts.h"
+#include "driver/machine/ProcessMemory.h"
 #include "driver/measuring/KeyDistributions.h"
 #include "driver/measuring/MedianInterval.h"
 #include "driver/measuring/SorterRounds.h"
 #include "driver/measuring/TimingStats.h"
+#include "driver/output/RunConditions.h"
 #include "driver/sorters/Columns.h"
 #include "support/DataTypes.h"
 
 // The records a run produces as it measures. The runner fills them in and hands
 // them to its reporters (RunReporter.h), which print and write them; no record
 // knows a format, and every figure in one is computed once.
+
+// The run's start: the machine it runs on and, with repetitions, the
+// conditions it started in and what the machine's memory allows.
+struct RunStartRecord {
+    const MachineFacts& machine;
+    std::optional<RunConditions> conditions;
+    std::optional<CpuLimits> cpuLimits;
+};
 
 // One data set: a data type, a key distribution and a record count.
 struct DataSetRecord {
@@ -49,4 +62,13 @@ struct DataSetEndRecord {
     int rounds;            // rounds that timed every sorter (1 for a single run)
     bool intervalReached;  // with -R auto: every column's interval met the target
     double seconds;        // with -R auto: the data set's time, warm-ups included
+};
+
+// Measuring has ended, after the last data set or early.
+struct MeasuringEndRecord {
+    int status;  // the exit status so far
+    // With repetitions, once a data set has run: whether the process's memory
+    // was looked at, and its reading while it held the most.
+    bool memoryLooked;
+    std::optional<ProcessMemory> largestMemory;
 };

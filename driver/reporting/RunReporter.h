@@ -13,6 +13,12 @@ class RunReporter {
 public:
     virtual ~RunReporter() = default;
 
+    virtual void RunStarted(const RunStartRecord&) {}
+    // The GPU is examined next (the GPU sorter reports what it finds itself).
+    virtual void GpuExamining() {}
+    virtual void GpuLimitsMeasured(const GpuLimits&) {}
+    // The run stops before its first data set: `reason` says why.
+    virtual void RunStopped(const std::string& /*reason*/) {}
     // A data set is about to be generated and measured.
     virtual void DataSetStarted(const DataSetRecord&) {}
     // A data set the run cannot measure: `reason` says why ("Cannot benchmark
@@ -25,9 +31,8 @@ public:
     // check whose passing is reported (the GPU's -QA check) passed.
     virtual void CheckEnded(const DataSetRecord&, const std::string& /*problem*/) {}
     virtual void DataSetEnded(const DataSetRecord&, const DataSetEndRecord&) {}
-    // The last data set has ended, or the run stops early; `status` is the
-    // exit status so far.
-    virtual void MeasuringEnded(int /*status*/) {}
+    // The last data set has ended, or the run stops early.
+    virtual void MeasuringEnded(const MeasuringEndRecord&) {}
 };
 
 // Reporters called in turn, as one.
@@ -35,6 +40,18 @@ class RunReporters : public RunReporter {
 public:
     void Add(RunReporter& reporter) { reporters.push_back(&reporter); }
 
+    void RunStarted(const RunStartRecord& start) override {
+        for (RunReporter* r : reporters) r->RunStarted(start);
+    }
+    void GpuExamining() override {
+        for (RunReporter* r : reporters) r->GpuExamining();
+    }
+    void GpuLimitsMeasured(const GpuLimits& limits) override {
+        for (RunReporter* r : reporters) r->GpuLimitsMeasured(limits);
+    }
+    void RunStopped(const std::string& reason) override {
+        for (RunReporter* r : reporters) r->RunStopped(reason);
+    }
     void DataSetStarted(const DataSetRecord& set) override {
         for (RunReporter* r : reporters) r->DataSetStarted(set);
     }
@@ -53,8 +70,8 @@ public:
     void DataSetEnded(const DataSetRecord& set, const DataSetEndRecord& end) override {
         for (RunReporter* r : reporters) r->DataSetEnded(set, end);
     }
-    void MeasuringEnded(int status) override {
-        for (RunReporter* r : reporters) r->MeasuringEnded(status);
+    void MeasuringEnded(const MeasuringEndRecord& end) override {
+        for (RunReporter* r : reporters) r->MeasuringEnded(end);
     }
 
 private:
