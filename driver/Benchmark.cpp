@@ -35,6 +35,7 @@
 #include "driver/output/RunDirectory.h"
 #include "driver/reporting/ConsoleReporter.h"
 #include "driver/reporting/JsonReporter.h"
+#include "driver/reporting/ProgressLine.h"
 #include "driver/reporting/ResultFilesReporter.h"
 #include "driver/reporting/RunConditionsFile.h"
 #include "driver/reporting/RunManifest.h"
@@ -160,7 +161,7 @@ private:
         tools.gpu = nullptr;
         ReleaseScratch(tools);
         reporters.MeasuringEnded({.status = status,
-                                  .memoryLooked = plan.repetitions > 1 && dataSetIndex != 0,
+                                  .memoryLooked = plan.repetitions > 1 && dataSetsRun != 0,
                                   .largestMemory = largestMemory});
         // A run that measured nothing leaves an earlier file at the path as it was.
         if (json && json->HasEntries() && !json->Write() && status == kExitComplete) status = kExitIncomplete;
@@ -181,6 +182,7 @@ private:
 
     int Benchmark() {
         reporters.Add(files);
+        reporters.Add(progressLine);
         reporters.Add(console);
         reporters.Add(conditionsFile);
         RunStartRecord start{.machine = machine, .conditions = std::nullopt, .cpuLimits = std::nullopt};
@@ -214,67 +216,10 @@ private:
             reporters.RunStopped("GPU sorting unavailable: " + gpu->Unavailable());
             return kExitNoGpu;
         }
-        runStarted = Clock::now();
         for (const AppCore::DataTypeFacts& type : AppCore::kDataTypes) {
             if (const int status = RunDataType(type.type); status != kExitComplete) return status;
         }
         return kExitComplete;
-    }
-
-    // The estimate of the time left follows every data set of the run in order.
-    RunProgress ProgressModel() const {
-        std::vector<Growth> growth;
-        for (const Column column : plan.columns) {
-            const ColumnSorter sorter = FactsOf(column).sorter;
-            const bool comparisons = sorter == ColumnSorter::StandardSort || sorter == ColumnSorter::Vqsort ||
-                                     sorter == ColumnSorter::ParallelStableSort;
-            growth.push_back(comparisons ? Growth::Linearithmic : Growth::Linear);
-        }
-        std::vector<std::uint64_t> counts;
-        for (std::size_t series = 0; series < AppCore::kDataTypes.size() * plan.distributions.size(); ++series)
-            counts.insert(counts.end(), plan.counts.begin(), plan.counts.end());
-        // -R auto runs at least the rounds an interval needs: a first guess until one data set shows.
-        const int rounds = plan.untilSure ? static_cast<int>(MinimumSamplesFor()) : plan.repetitions;
-        return RunProgress(growth, counts, rounds, plan.untilSure ? plan.budgetSeconds : 0.0);
-    }
-
-    // "INT zipf 5/17 (1,000,000): CPU 8 Thread, round 3 of 9 | 1:23 elapsed, about 4:10 left"
-    std::string StatusText(const DataSetRecord& set, const std::string& sorter, int round,
-                           double spentInDataSet) const {
-        std::string text = set.typeName;
-        if (set.distribution != Distribution::Uniform) text += std::string(" ") + DistributionName(set.distribution);
-        // Appended piece by piece: " " + text trips a false -Wrestrict in GCC 12.
-        text += ' ';
-        text += std::to_string(set.position);
-        text += '/';
-        text += std::to_string(set.counts);
-        text += " (";
-        text += FormatWithCommas(set.count);
-        text += "): ";
-        text += sorter;
-        text += ", ";
-        if (round == 0) {
-            text += "warm-up";
-        } else {
-            text += "round " + std::to_string(round);
-            if (!plan.untilSure && plan.repetitions > 1) text += " of " + std::to_string(plan.repetitions);
-        }
-        text += " | " + Duration(SecondsSince(runStarted)) + " elapsed";
-        const std::optional<double> left = progress.SecondsLeft(spentInDataSet);
-        text += left ? ", about " + Duration(*left) + " left" : ", estimating the time left";
-        return text;
-    }
-
-    // "0:07", "12:03", "1:02:03".
-    static std::string Duration(double seconds) {
-        const auto whole = static_cast<long>(std::max(seconds, 0.0) + 0.5);
-        char text[32];
-        if (whole >= 3600) {
-            std::snprintf(text, sizeof text, "%ld:%02ld:%02ld", whole / 3600, whole / 60 % 60, whole % 60);
-        } else {
-            std::snprintf(text, sizeof text, "%ld:%02ld", whole / 60, whole % 60);
-        }
-        return text;
     }
 
     int RunDataType(DataType type) {
@@ -371,7 +316,6 @@ private:
                             .interval = MedianConfidenceInterval(times),
                             .floorMs = std::nullopt,
                             .pairedRatios = std::nullopt};
-            run.progress.Measured(column, cell.summary.median);
             // Runs with one repetition measure no limits and keep their files as they were.
             if (run.plan.repetitions > 1) {
                 cell.floorMs = ColumnFloorMs(cell.column, set.type, set.distribution, set.count, run.cpuLimits,
@@ -418,11 +362,9 @@ private:
         const std::vector<Sorter> sorters = SortersFor(plan.columns, tools, values, set.count);
         // The budget of -R auto counts from here: warm-ups are part of a data set's time.
         const Clock::time_point started = Clock::now();
-        progress.StartDataSet(dataSetIndex++);
-        AppCore::StatusLine& status = AppCore::StatusLine::OnStandardError();
+        ++dataSetsRun;
         const BeforeSort showStatus = [&](std::size_t sorter, int round) {
-            if (status.Active())
-                status.Show(StatusText(set, sorters[sorter].labels.front(), round, SecondsSince(started)));
+            progressLine.BeforeSort(set, sorters[sorter].labels.front(), round);
         };
         if (plan.repetitions == 1) {
             const Outcome outcome = RunOnce(sorters, cells, showStatus);
@@ -435,7 +377,6 @@ private:
         const RoundsResult ended = RunRounds(sorters, rounds, cells);
         NoteProcessMemory();
         ReleaseScratch(tools);
-        if (plan.untilSure) progress.RoundsTaken(ended.rounds);
         reporters.DataSetEnded(set, {.outcome = ended.outcome,
                                      .rounds = ended.rounds,
                                      .intervalReached = ended.intervalReached,
@@ -454,9 +395,7 @@ private:
 
     const RunPlan& plan;
     const GpuColumns::Seams& gpuSeams;
-    RunProgress progress = ProgressModel();
-    std::size_t dataSetIndex = 0;
-    std::chrono::steady_clock::time_point runStarted = std::chrono::steady_clock::now();
+    std::size_t dataSetsRun = 0;  // data sets whose sorts began
     MachineFacts machine;  // read once, rendered by the run conditions and the JSON context
     CpuLimits cpuLimits;   // measured with the run conditions; unmeasured without repetitions
     GpuLimits gpuLimits;   // measured after the GPU report with -GPU and repetitions
@@ -471,10 +410,11 @@ private:
     std::unique_ptr<JsonResults> json;
     ConsoleReporter console{plan};
     ResultFilesReporter files{plan, results};
+    ProgressLine progressLine{plan};
     RunConditionsFile conditionsFile{runDirectory.Path()};
     std::unique_ptr<JsonReporter> jsonReporter;
     std::unique_ptr<RunManifest> manifest;  // run.json, from the run directory's claim on
-    RunReporters reporters;                 // the five above, in turn
+    RunReporters reporters;                 // the six above, in turn
     EvalCore::RadixSort32 radix32{0};
     EvalCore::RadixSort64 radix64{0};
     PeerScratch peerScratch;

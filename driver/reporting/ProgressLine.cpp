@@ -1,0 +1,93 @@
+#include "driver/reporting/ProgressLine.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "driver/measuring/MedianInterval.h"
+#include "driver/output/ConsoleText.h"
+#include "support/DataTypes.h"
+#include "support/StatusLine.h"
+
+namespace {
+
+// The estimate of the time left follows every data set of the run in order.
+RunProgress ProgressModel(const RunPlan& plan) {
+    std::vector<Growth> growth;
+    for (const Column column : plan.columns) {
+        const ColumnSorter sorter = FactsOf(column).sorter;
+        const bool comparisons = sorter == ColumnSorter::StandardSort || sorter == ColumnSorter::Vqsort ||
+                                 sorter == ColumnSorter::ParallelStableSort;
+        growth.push_back(comparisons ? Growth::Linearithmic : Growth::Linear);
+    }
+    std::vector<std::uint64_t> counts;
+    for (std::size_t series = 0; series < AppCore::kDataTypes.size() * plan.distributions.size(); ++series)
+        counts.insert(counts.end(), plan.counts.begin(), plan.counts.end());
+    // -R auto runs at least the rounds an interval needs: a first guess until one data set shows.
+    const int rounds = plan.untilSure ? static_cast<int>(MinimumSamplesFor()) : plan.repetitions;
+    return RunProgress(growth, counts, rounds, plan.untilSure ? plan.budgetSeconds : 0.0);
+}
+
+// "0:07", "12:03", "1:02:03".
+std::string Duration(double seconds) {
+    const auto whole = static_cast<long>(std::max(seconds, 0.0) + 0.5);
+    char text[32];
+    if (whole >= 3600) {
+        std::snprintf(text, sizeof text, "%ld:%02ld:%02ld", whole / 3600, whole / 60 % 60, whole % 60);
+    } else {
+        std::snprintf(text, sizeof text, "%ld:%02ld", whole / 60, whole % 60);
+    }
+    return text;
+}
+
+double SecondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+}  // namespace
+
+ProgressLine::ProgressLine(const RunPlan& plan) : plan(plan), progress(ProgressModel(plan)) {}
+
+void ProgressLine::DataSetStarted(const DataSetRecord&) {
+    if (dataSets == 0) runStarted = Clock::now();
+    progress.StartDataSet(dataSets++);
+    dataSetStarted = Clock::now();
+}
+
+void ProgressLine::CellMeasured(const DataSetRecord&, const CellRecord& cell) {
+    progress.Measured(cell.index, cell.summary.median);
+}
+
+void ProgressLine::DataSetEnded(const DataSetRecord&, const DataSetEndRecord& end) {
+    if (plan.untilSure) progress.RoundsTaken(end.rounds);
+}
+
+void ProgressLine::BeforeSort(const DataSetRecord& set, const std::string& sorter, int round) {
+    AppCore::StatusLine& status = AppCore::StatusLine::OnStandardError();
+    if (status.Active()) status.Show(Text(set, sorter, round, SecondsSince(runStarted), SecondsSince(dataSetStarted)));
+}
+
+std::string ProgressLine::Text(const DataSetRecord& set, const std::string& sorter, int round, double runSeconds,
+                               double dataSetSeconds) const {
+    std::string text = set.typeName;
+    if (set.distribution != Distribution::Uniform) text += std::string(" ") + DistributionName(set.distribution);
+    // Appended piece by piece: " " + text trips a false -Wrestrict in GCC 12.
+    text += ' ';
+    text += std::to_string(set.position);
+    text += '/';
+    text += std::to_string(set.counts);
+    text += " (";
+    text += FormatWithCommas(set.count);
+    text += "): ";
+    text += sorter;
+    text += ", ";
+    if (round == 0) {
+        text += "warm-up";
+    } else {
+        text += "round " + std::to_string(round);
+        if (!plan.untilSure && plan.repetitions > 1) text += " of " + std::to_string(plan.repetitions);
+    }
+    text += " | " + Duration(runSeconds) + " elapsed";
+    const std::optional<double> left = progress.SecondsLeft(dataSetSeconds);
+    text += left ? ", about " + Duration(*left) + " left" : ", estimating the time left";
+    return text;
+}
