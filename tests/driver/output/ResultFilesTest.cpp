@@ -334,5 +334,5 @@ TEST(Repetitions, one_repetition_writes_exactly_what_a_plain_run_writes) {
         names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     EXPECT_EQ(names, (std::vector<std::string>{"bench_BIGFLOAT.csv", "bench_BIGINT.csv", "bench_FLOAT.csv",
-                                               "bench_INT.csv", "run.lock"}));
+                                               "bench_INT.csv", "run.json", "run.lock"}));
 }
