@@ -118,10 +118,12 @@ private:
         const std::string hint = !plan.customLogDirectory && geteuid() != 0
                                      ? " (not root: use -O DIR to put the results elsewhere)"
                                      : "";
-        if (!CreateLogDirectory(plan.logDirectory, plan.customLogDirectory, hint)) return false;
+        std::optional<CreatedDirectories> created = CreateLogDirectory(plan.logDirectory, plan.customLogDirectory, hint);
+        if (!created) return false;
         for (const std::string& repaired : RepairInterruptedRuns(plan.logDirectory))
             AppCore::ConsolePrintf("Repaired the result files of an interrupted run: %s\n", repaired.c_str());
         if (!runDirectory.Claim(plan.runDirectory, hint)) return false;
+        created->Keep();
         SetInterruptedResultsLocation(runDirectory.Path());
         return true;
     }

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <utility>
 #include <vector>
 
 #include "driver/measuring/KeyDistributions.h"
@@ -29,23 +30,36 @@ bool IsDirectory(const std::string& path) {
     return stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
 }
 
-// 0, or the errno of the mkdir that failed.
-int MakeDirectory(const std::string& path, bool withParents) {
-    if (IsDirectory(path)) return 0;
+// Why mkdir could not make `path` a directory, failing with `error`. EEXIST only
+// says the name is taken; stat() tells by what.
+std::string FailureReason(const std::string& path, int error) {
+    struct stat status {};
+    if (error != EEXIST || stat(path.c_str(), &status) == 0) return std::strerror(error);
+    return errno == ENOENT ? "a symbolic link to nothing" : std::strerror(errno);
+}
+
+// Empty, or why it failed. Appends every directory it makes to `created`, outermost
+// first; one a racing creator made is as good as ours, but not ours to remove.
+std::string MakeDirectory(const std::string& path, bool withParents, std::vector<std::string>& created) {
+    if (IsDirectory(path)) return {};
     if (withParents && path.size() > 1) {
         const size_t slash = path.find_last_of('/', path.size() - 2);
         if (slash != std::string::npos && slash > 0) {
-            if (const int error = MakeDirectory(path.substr(0, slash + 1), true); error != 0) return error;
+            std::string reason = MakeDirectory(path.substr(0, slash + 1), true, created);
+            if (!reason.empty()) return reason;
         }
     }
-    // Default permissions: 0777 less the umask. A racing creator is as good as ours.
-    if (mkdir(path.c_str(), 0777) == 0) return 0;
+    // Default permissions: 0777 less the umask.
+    if (mkdir(path.c_str(), 0777) == 0) {
+        created.push_back(path);
+        return {};
+    }
     const int error = errno;
-    return IsDirectory(path) ? 0 : error;
+    return IsDirectory(path) ? std::string() : FailureReason(path, error);
 }
 
-void ReportFailure(const std::string& path, int error, const std::string& hint) {
-    std::printf("Failed to create directory: %s: %s%s\n", path.c_str(), std::strerror(error), hint.c_str());
+void ReportFailure(const std::string& path, const std::string& reason, const std::string& hint) {
+    std::printf("Failed to create directory: %s: %s%s\n", path.c_str(), reason.c_str(), hint.c_str());
     std::fflush(stdout);
 }
 
@@ -156,11 +170,19 @@ std::string NextStamp(const std::string& stamp) {
     return text;
 }
 
-bool CreateLogDirectory(const std::string& logDirectory, bool withParents, const std::string& hint) {
-    const int error = MakeDirectory(logDirectory, withParents);
-    if (error == 0) return true;
-    ReportFailure(logDirectory, error, hint);
-    return false;
+CreatedDirectories::~CreatedDirectories() {
+    // rmdir takes only an empty directory: one another run has begun to fill stays.
+    for (auto made = paths.rbegin(); made != paths.rend(); ++made) (void)rmdir(made->c_str());
+}
+
+std::optional<CreatedDirectories> CreateLogDirectory(const std::string& logDirectory, bool withParents,
+                                                     const std::string& hint) {
+    std::vector<std::string> made;
+    const std::string reason = MakeDirectory(logDirectory, withParents, made);
+    CreatedDirectories created(std::move(made));
+    if (reason.empty()) return created;
+    ReportFailure(logDirectory, reason, hint);
+    return std::nullopt;
 }
 
 RunDirectory::~RunDirectory() {
@@ -177,7 +199,7 @@ bool RunDirectory::Claim(const std::string& preferred, const std::string& hint) 
         const std::string next =
             candidate.size() < kStampLength ? "" : NextStamp(candidate.substr(candidate.size() - kStampLength));
         if (!taken || next.empty() || attempt + 1 == kMaxStampAttempts) {
-            ReportFailure(candidate + "/", error, hint);
+            ReportFailure(candidate + "/", FailureReason(candidate, error), hint);
             return false;
         }
         candidate.replace(candidate.size() - kStampLength, kStampLength, next);
@@ -189,6 +211,13 @@ bool RunDirectory::Claim(const std::string& preferred, const std::string& hint) 
     if (lockDescriptor < 0 || flock(lockDescriptor, LOCK_EX) != 0) {
         std::printf("Cannot lock the run directory %s%s: %s\n", path.c_str(), kRunLockFileName, std::strerror(errno));
         std::fflush(stdout);
+        if (lockDescriptor >= 0) {
+            close(lockDescriptor);
+            lockDescriptor = -1;
+            (void)unlink((path + kRunLockFileName).c_str());
+        }
+        (void)rmdir(path.c_str());
+        path.clear();
         return false;
     }
     return true;
