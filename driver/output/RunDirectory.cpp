@@ -82,23 +82,57 @@ bool IsRegularFile(int fd) {
     return fd >= 0 && fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
 }
 
-// Cuts the file to its last non-zero byte; true when it was padded.
+// The stretches of the file's first `size` bytes that hold data, in order: the
+// holes between them read as zeros. A file system without holes reports the
+// whole file as data.
+std::vector<std::pair<off_t, off_t>> DataSegments(int fd, off_t size) {
+    std::vector<std::pair<off_t, off_t>> segments;
+    for (off_t at = 0; at < size;) {
+        const off_t data = lseek(fd, at, SEEK_DATA);
+        // ENXIO: nothing but a hole up to the end.
+        if (data < 0 && errno == ENXIO) break;
+        // Where the file cannot tell, all of the rest is read.
+        if (data < 0) {
+            segments.emplace_back(at, size);
+            break;
+        }
+        const off_t hole = lseek(fd, data, SEEK_HOLE);
+        at = hole < 0 ? size : std::min(hole, size);
+        segments.emplace_back(data, at);
+    }
+    return segments;
+}
+
+// One past the last non-zero byte in [start, end), `start` when there is none,
+// -1 when it cannot be read.
+off_t EndOfNonZeros(int fd, off_t start, off_t end) {
+    char block[65536];
+    while (end > start) {
+        const off_t from = std::max(start, end - static_cast<off_t>(sizeof block));
+        const ssize_t got = pread(fd, block, static_cast<std::size_t>(end - from), from);
+        if (got != end - from) return -1;
+        const char* last = block + got;
+        while (last > block && last[-1] == '\0') --last;
+        if (last > block) return from + (last - block);
+        end = from;
+    }
+    return start;
+}
+
+// Cuts the file to its last non-zero byte; true when it was padded. Only the data
+// is read, last segment first, each from its end.
 bool TrimTrailingZeros(int fd) {
     struct stat status {};
     if (fstat(fd, &status) != 0 || status.st_size == 0) return false;
-    off_t end = status.st_size;
-    char block[65536];
-    while (end > 0) {
-        const off_t start = std::max<off_t>(0, end - static_cast<off_t>(sizeof block));
-        const ssize_t got = pread(fd, block, static_cast<std::size_t>(end - start), start);
-        if (got != end - start) return false;
-        const char* last = block + got;
-        while (last > block && last[-1] == '\0') --last;
-        if (last > block) {
-            end = start + (last - block);
+    const auto segments = DataSegments(fd, status.st_size);
+    off_t end = 0;
+    for (auto segment = segments.rbegin(); segment != segments.rend(); ++segment) {
+        const off_t found = EndOfNonZeros(fd, segment->first, segment->second);
+        if (found < 0) return false;
+        if (found > segment->first) {
+            end = found;
             break;
         }
-        end = start;
     }
     return end < status.st_size && ftruncate(fd, end) == 0;
 }

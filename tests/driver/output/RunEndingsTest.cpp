@@ -1,5 +1,6 @@
 // How a run ends on disk: interrupted by a signal, killed, or racing another run
 // for its directory. Runs the real program as a child process.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <limits.h>
 #include <signal.h>
@@ -274,3 +275,24 @@ TEST(RunDirectory, a_directory_that_cannot_be_made_is_reported_with_its_reason_a
     }
 }
 
+TEST(RunDirectory, repair_reads_only_the_data_of_a_sparse_file_never_its_holes) {
+    const TempDirectory logs;
+    const std::string run = logs.File("cpu_261207081500") + "/";
+    std::filesystem::create_directory(run);
+    TestSupport::WriteWholeFile(run + kRunLockFileName, "");
+    // Reading this file's holes would take minutes; they hold only zeros.
+    constexpr off_t kSize = off_t{64} << 30;
+    constexpr off_t kRow = kSize / 2;
+    const int fd = open((run + "bench_INT.csv").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(pwrite(fd, "row", 3, 0), 3);
+    EXPECT_EQ(pwrite(fd, "1,2", 3, kRow), 3);
+    // Zeros written are data, not a hole, yet still padding.
+    const std::string zeros(65536, '\0');
+    EXPECT_EQ(pwrite(fd, zeros.data(), zeros.size(), kRow + (off_t{1} << 30)), 65536);
+    EXPECT_EQ(ftruncate(fd, kSize), 0);
+    close(fd);
+
+    EXPECT_EQ(RepairInterruptedRuns(logs.Path().string() + "/"), std::vector<std::string>{run});
+    EXPECT_EQ(std::filesystem::file_size(run + "bench_INT.csv"), static_cast<std::uintmax_t>(kRow + 3));
+}
