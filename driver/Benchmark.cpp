@@ -132,11 +132,13 @@ private:
         const std::string hint = !plan.customLogDirectory && geteuid() != 0
                                      ? " (not root: use -O DIR to put the results elsewhere)"
                                      : "";
-        if (!CreateLogDirectory(plan.logDirectory, plan.customLogDirectory, hint)) return false;
+        std::optional<CreatedDirectories> created = CreateLogDirectory(plan.logDirectory, plan.customLogDirectory, hint);
+        if (!created) return false;
         for (const std::string& repaired : RepairInterruptedRuns(plan.logDirectory))
             AppCore::ConsolePrintf("Repaired the result files of an interrupted run: %s\n",
                                    SLib::EscapedControls(repaired).c_str());
         if (!runDirectory.Claim(plan.runDirectory, hint)) return false;
+        created->Keep();
         SetInterruptedResultsLocation(SLib::EscapedControls(runDirectory.Path()));
         return true;
     }

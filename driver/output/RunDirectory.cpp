@@ -11,10 +11,12 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <utility>
 #include <vector>
 
 #include "driver/measuring/KeyDistributions.h"
 #include "driver/output/ResultFiles.h"
+#include "strings/EscapedText.h"
 
 namespace {
 
@@ -29,23 +31,37 @@ bool IsDirectory(const std::string& path) {
     return stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
 }
 
-// 0, or the errno of the mkdir that failed.
-int MakeDirectory(const std::string& path, bool withParents) {
-    if (IsDirectory(path)) return 0;
+// Why mkdir could not make `path` a directory, failing with `error`. EEXIST only
+// says the name is taken; stat() tells by what.
+std::string FailureReason(const std::string& path, int error) {
+    struct stat status {};
+    if (error != EEXIST || stat(path.c_str(), &status) == 0) return std::strerror(error);
+    return errno == ENOENT ? "a symbolic link to nothing" : std::strerror(errno);
+}
+
+// Empty, or why it failed. Appends every directory it makes to `created`, outermost
+// first; one a racing creator made is as good as ours, but not ours to remove.
+std::string MakeDirectory(const std::string& path, bool withParents, std::vector<std::string>& created) {
+    if (IsDirectory(path)) return {};
     if (withParents && path.size() > 1) {
         const size_t slash = path.find_last_of('/', path.size() - 2);
         if (slash != std::string::npos && slash > 0) {
-            if (const int error = MakeDirectory(path.substr(0, slash + 1), true); error != 0) return error;
+            std::string reason = MakeDirectory(path.substr(0, slash + 1), true, created);
+            if (!reason.empty()) return reason;
         }
     }
-    // Default permissions: 0777 less the umask. A racing creator is as good as ours.
-    if (mkdir(path.c_str(), 0777) == 0) return 0;
+    // Default permissions: 0777 less the umask.
+    if (mkdir(path.c_str(), 0777) == 0) {
+        created.push_back(path);
+        return {};
+    }
     const int error = errno;
-    return IsDirectory(path) ? 0 : error;
+    return IsDirectory(path) ? std::string() : FailureReason(path, error);
 }
 
-void ReportFailure(const std::string& path, int error, const std::string& hint) {
-    std::printf("Failed to create directory: %s: %s%s\n", path.c_str(), std::strerror(error), hint.c_str());
+void ReportFailure(const std::string& path, const std::string& reason, const std::string& hint) {
+    std::printf("Failed to create directory: %s: %s%s\n", SLib::EscapedControls(path).c_str(), reason.c_str(),
+                hint.c_str());
     std::fflush(stdout);
 }
 
@@ -68,23 +84,57 @@ bool IsRegularFile(int fd) {
     return fd >= 0 && fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
 }
 
-// Cuts the file to its last non-zero byte; true when it was padded.
+// The stretches of the file's first `size` bytes that hold data, in order: the
+// holes between them read as zeros. A file system without holes reports the
+// whole file as data.
+std::vector<std::pair<off_t, off_t>> DataSegments(int fd, off_t size) {
+    std::vector<std::pair<off_t, off_t>> segments;
+    for (off_t at = 0; at < size;) {
+        const off_t data = lseek(fd, at, SEEK_DATA);
+        // ENXIO: nothing but a hole up to the end.
+        if (data < 0 && errno == ENXIO) break;
+        // Where the file cannot tell, all of the rest is read.
+        if (data < 0) {
+            segments.emplace_back(at, size);
+            break;
+        }
+        const off_t hole = lseek(fd, data, SEEK_HOLE);
+        at = hole < 0 ? size : std::min(hole, size);
+        segments.emplace_back(data, at);
+    }
+    return segments;
+}
+
+// One past the last non-zero byte in [start, end), `start` when there is none,
+// -1 when it cannot be read.
+off_t EndOfNonZeros(int fd, off_t start, off_t end) {
+    char block[65536];
+    while (end > start) {
+        const off_t from = std::max(start, end - static_cast<off_t>(sizeof block));
+        const ssize_t got = pread(fd, block, static_cast<std::size_t>(end - from), from);
+        if (got != end - from) return -1;
+        const char* last = block + got;
+        while (last > block && last[-1] == '\0') --last;
+        if (last > block) return from + (last - block);
+        end = from;
+    }
+    return start;
+}
+
+// Cuts the file to its last non-zero byte; true when it was padded. Only the data
+// is read, last segment first, each from its end.
 bool TrimTrailingZeros(int fd) {
     struct stat status {};
     if (fstat(fd, &status) != 0 || status.st_size == 0) return false;
-    off_t end = status.st_size;
-    char block[65536];
-    while (end > 0) {
-        const off_t start = std::max<off_t>(0, end - static_cast<off_t>(sizeof block));
-        const ssize_t got = pread(fd, block, static_cast<std::size_t>(end - start), start);
-        if (got != end - start) return false;
-        const char* last = block + got;
-        while (last > block && last[-1] == '\0') --last;
-        if (last > block) {
-            end = start + (last - block);
+    const auto segments = DataSegments(fd, status.st_size);
+    off_t end = 0;
+    for (auto segment = segments.rbegin(); segment != segments.rend(); ++segment) {
+        const off_t found = EndOfNonZeros(fd, segment->first, segment->second);
+        if (found < 0) return false;
+        if (found > segment->first) {
+            end = found;
             break;
         }
-        end = start;
     }
     return end < status.st_size && ftruncate(fd, end) == 0;
 }
@@ -156,11 +206,19 @@ std::string NextStamp(const std::string& stamp) {
     return text;
 }
 
-bool CreateLogDirectory(const std::string& logDirectory, bool withParents, const std::string& hint) {
-    const int error = MakeDirectory(logDirectory, withParents);
-    if (error == 0) return true;
-    ReportFailure(logDirectory, error, hint);
-    return false;
+CreatedDirectories::~CreatedDirectories() {
+    // rmdir takes only an empty directory: one another run has begun to fill stays.
+    for (auto made = paths.rbegin(); made != paths.rend(); ++made) (void)rmdir(made->c_str());
+}
+
+std::optional<CreatedDirectories> CreateLogDirectory(const std::string& logDirectory, bool withParents,
+                                                     const std::string& hint) {
+    std::vector<std::string> made;
+    const std::string reason = MakeDirectory(logDirectory, withParents, made);
+    CreatedDirectories created(std::move(made));
+    if (reason.empty()) return created;
+    ReportFailure(logDirectory, reason, hint);
+    return std::nullopt;
 }
 
 RunDirectory::~RunDirectory() {
@@ -177,7 +235,7 @@ bool RunDirectory::Claim(const std::string& preferred, const std::string& hint) 
         const std::string next =
             candidate.size() < kStampLength ? "" : NextStamp(candidate.substr(candidate.size() - kStampLength));
         if (!taken || next.empty() || attempt + 1 == kMaxStampAttempts) {
-            ReportFailure(candidate + "/", error, hint);
+            ReportFailure(candidate + "/", FailureReason(candidate, error), hint);
             return false;
         }
         candidate.replace(candidate.size() - kStampLength, kStampLength, next);
@@ -187,8 +245,16 @@ bool RunDirectory::Claim(const std::string& preferred, const std::string& hint) 
     lockDescriptor = open((path + kRunLockFileName).c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     // Blocking: a starting run's repair may hold the lock for a moment.
     if (lockDescriptor < 0 || flock(lockDescriptor, LOCK_EX) != 0) {
-        std::printf("Cannot lock the run directory %s%s: %s\n", path.c_str(), kRunLockFileName, std::strerror(errno));
+        std::printf("Cannot lock the run directory %s%s: %s\n", SLib::EscapedControls(path).c_str(), kRunLockFileName,
+                    std::strerror(errno));
         std::fflush(stdout);
+        if (lockDescriptor >= 0) {
+            close(lockDescriptor);
+            lockDescriptor = -1;
+            (void)unlink((path + kRunLockFileName).c_str());
+        }
+        (void)rmdir(path.c_str());
+        path.clear();
         return false;
     }
     return true;

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 // A run directory that belongs to one run alone, and the repair of the ones
@@ -21,7 +23,7 @@ public:
     // another run owns that name, the stamp is advanced a second at a time to the
     // first free one. Then creates the lock file (exclusively) and takes the lock.
     // On failure prints "Failed to create directory: <path>: <reason>" followed by
-    // `hint`, and returns false.
+    // `hint`, and returns false, leaving nothing it made behind.
     bool Claim(const std::string& preferred, const std::string& hint = "");
 
     // The claimed directory, ending with "/"; empty before a successful Claim.
@@ -34,12 +36,31 @@ private:
 
 inline constexpr const char* kRunLockFileName = "run.lock";
 
+// The directories CreateLogDirectory made, innermost last. Unless told the run got
+// its directory (Keep), the owner removes them again, innermost first and only
+// while empty, so a run that fails leaves none of them behind.
+class CreatedDirectories {
+public:
+    explicit CreatedDirectories(std::vector<std::string> paths = {}) : paths(std::move(paths)) {}
+    CreatedDirectories(CreatedDirectories&& other) noexcept : paths(std::move(other.paths)) { other.paths.clear(); }
+    CreatedDirectories& operator=(CreatedDirectories&&) = delete;
+    ~CreatedDirectories();
+
+    void Keep() { paths.clear(); }
+
+private:
+    std::vector<std::string> paths;
+};
+
 // Creates the log directory, the parent of every run directory, keeping one that
-// already exists; one level deep unless `withParents`. When it cannot be made
-// (missing parent, no permission, a file of that name) prints
+// already exists; one level deep unless `withParents`. Returns the directories it
+// made, to be kept once the run has claimed its own. When it cannot be made
+// (missing parent, no permission, a file, a symbolic link to nothing or a link
+// loop in the way, a path too long) removes what it made, prints
 // "Failed to create directory: <path>: <reason>" followed by `hint`, and returns
-// false.
-bool CreateLogDirectory(const std::string& logDirectory, bool withParents, const std::string& hint = "");
+// nothing.
+std::optional<CreatedDirectories> CreateLogDirectory(const std::string& logDirectory, bool withParents,
+                                                     const std::string& hint = "");
 
 // The stamp a second after `stamp` ("%y%m%d%H%M%S"); empty when `stamp` is not
 // such a stamp.

@@ -1,11 +1,14 @@
 // How a run ends on disk: interrupted by a signal, killed, or racing another run
 // for its directory. Runs the real program as a child process.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <limits.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -243,4 +246,69 @@ TEST(RunDirectory, repair_trims_only_the_run_files_it_wrote_never_through_links)
     EXPECT_EQ(ReadWholeFile(victim), padded);
     EXPECT_EQ(ReadWholeFile(lockless + "bench_INT.csv"), padded);
     EXPECT_EQ(ReadWholeFile(outside.File("elsewhere/bench_INT.csv")), padded);
+}
+
+TEST(RunDirectory, a_directory_that_cannot_be_made_is_reported_with_its_reason_and_leaves_nothing_behind) {
+    const TempDirectory dir;
+    std::filesystem::create_symlink(dir.File("nowhere"), dir.File("dangling"));
+    std::filesystem::create_symlink(dir.File("loop"), dir.File("loop"));
+    TestSupport::WriteWholeFile(dir.File("file"), "");
+    const auto before = RunDirectories(dir);
+    // `length` characters below `dir` in names short enough to make, one by one.
+    const auto pathOf = [&](size_t length) {
+        std::string path = dir.Path().string();
+        while (path.size() < length) {
+            path += '/';
+            path.append(std::min<size_t>(200, length - path.size()), 'd');
+        }
+        return path;
+    };
+    // Short enough to be made, too long to hold a run directory.
+    const std::string noRoomForRun = pathOf(PATH_MAX - 8);
+    const struct {
+        std::string logs;
+        std::string shown;  // the start of the path the failure names
+        std::string reason;
+    } cases[] = {
+        {dir.File("dangling/logs"), dir.File("dangling/logs/"), "a symbolic link to nothing"},
+        {dir.File("loop/logs"), dir.File("loop/logs/"), std::strerror(ELOOP)},
+        {dir.File("file/logs"), dir.File("file/logs/"), std::strerror(ENOTDIR)},
+        {dir.File("file"), dir.File("file/"), std::strerror(ENOTDIR)},
+        {pathOf(4242), pathOf(4242) + "/", std::strerror(ENAMETOOLONG)},
+        {noRoomForRun, noRoomForRun + "/cpu_", std::strerror(ENAMETOOLONG)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.logs.substr(0, 80));
+        ChildProcess run({SORTBENCH_BINARY, "-O", c.logs, "-MIN"});
+        const std::string out = run.RestOfStdout();
+        EXPECT_EQ(WEXITSTATUS(run.Wait()), 255);
+        const size_t failure = out.find("Failed to create directory: ");
+        ASSERT_NE(failure, std::string::npos) << out;
+        const std::string line = out.substr(failure);
+        EXPECT_EQ(line.rfind("Failed to create directory: " + c.shown, 0), 0u) << out;
+        EXPECT_TRUE(line.ends_with(": " + c.reason + "\n")) << out;
+        EXPECT_EQ(RunDirectories(dir), before);
+    }
+}
+
+TEST(RunDirectory, repair_reads_only_the_data_of_a_sparse_file_never_its_holes) {
+    const TempDirectory logs;
+    const std::string run = logs.File("cpu_261207081500") + "/";
+    std::filesystem::create_directory(run);
+    TestSupport::WriteWholeFile(run + kRunLockFileName, "");
+    // Reading this file's holes would take minutes; they hold only zeros.
+    constexpr off_t kSize = off_t{64} << 30;
+    constexpr off_t kRow = kSize / 2;
+    const int fd = open((run + "bench_INT.csv").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(pwrite(fd, "row", 3, 0), 3);
+    EXPECT_EQ(pwrite(fd, "1,2", 3, kRow), 3);
+    // Zeros written are data, not a hole, yet still padding.
+    const std::string zeros(65536, '\0');
+    EXPECT_EQ(pwrite(fd, zeros.data(), zeros.size(), kRow + (off_t{1} << 30)), 65536);
+    EXPECT_EQ(ftruncate(fd, kSize), 0);
+    close(fd);
+
+    EXPECT_EQ(RepairInterruptedRuns(logs.Path().string() + "/"), std::vector<std::string>{run});
+    EXPECT_EQ(std::filesystem::file_size(run + "bench_INT.csv"), static_cast<std::uintmax_t>(kRow + 3));
 }
