@@ -91,6 +91,14 @@ def with_manifest(make, plan=(), ended=None, **top):
     return build
 
 
+def interrupted(make):
+    """`make`'s run, then a FLOAT file the run did not get past the first count of."""
+    def build(run_dir):
+        make(run_dir)
+        write_result(f"{run_dir}/bench_FLOAT.csv", [100], gpu=True)
+    return build
+
+
 AUTO_PLAN = {"until_sure": True, "interval_target": 0.5, "budget_seconds": 0.2, "repetitions": 1000}
 
 
@@ -117,8 +125,9 @@ AUTO_PLAN = {"until_sure": True, "interval_target": 0.5, "budget_seconds": 0.2, 
     (with_manifest(repeated_run, ended="check failed", exit_status=1), ["int"],
      ["the permutation of Peer vqsort", "Of the 2 data sets run.json records, 1 passed every check; INT, 1,000 "
       "records: check failed.", "The run ended with exit status 1."], ["1 of the 2 rows"]),
-    (with_manifest(gpu_run(None), {"gpu": True, "qa": True}, exit_status=None), ["int"],
-     ["(-QA)", "It records no exit status: the run was interrupted, or is still running."], ["does not say"]),
+    (with_manifest(interrupted(gpu_run(None)), {"gpu": True, "qa": True}, exit_status=None), ["int", "float"],
+     ["(-QA)", "It records no exit status: the run was interrupted, or is still running.",
+      "The result files do not all hold 2 counts (FLOAT: 1)."], ["does not say", "the way a failed check"]),
 ])
 def test_writes_the_page_of_one_run(report, tmp_path, make, sections, expected, absent):
     run_dir = str(tmp_path / "cpu_261207184009")
