@@ -56,6 +56,7 @@ class DataSet:
 
 @dataclass
 class Manifest:
+    """A run's run.json as checked by read_manifest."""
     path: str
     program_version: str
     arguments: list
