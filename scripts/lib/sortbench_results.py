@@ -82,8 +82,8 @@ def stem_order(stem):
 
 def input_files(run_dir):
     """Every file of a run directory the tools may read: the result files, the
-    stats and speed-up files beside them and run_conditions.txt."""
-    paths = [f"{run_dir}/run_conditions.txt"]
+    stats and speed-up files beside them, run_conditions.txt and run.json."""
+    paths = [f"{run_dir}/run_conditions.txt", f"{run_dir}/run.json"]
     for stem, path in result_files(run_dir):
         paths += [path, f"{run_dir}/stats_{stem}.csv", f"{run_dir}/speedup_{stem}.csv"]
     return paths
@@ -104,16 +104,11 @@ def result_files(run_dir):
 
 # --- text ----------------------------------------------------------------------
 
-def read_lines(path, kind):
-    """The lines of a file's text and whether a writer left it unclosed.
-
-    A file still open by the benchmark, or left by a killed run, ends in zero
-    bytes; they are dropped and reported as padded=True. Returns (lines, padded)
-    with carriage returns stripped, trailing empty lines kept. Raises Unusable
-    for a link that leads nowhere, a file that cannot be read, and zero bytes
-    before the last text byte (`kind` names what the file should have been),
-    and for more than MAX_BYTES or MAX_ROWS lines after the first.
-    """
+def read_bytes(path, most=None):
+    """The bytes of the regular file at `path`. Raises Unusable for a link that
+    leads nowhere, anything but a readable regular file, and more than `most`
+    bytes (by default MAX_BYTES)."""
+    most = MAX_BYTES if most is None else most
     if os.path.islink(path) and not os.path.exists(path):
         raise Unusable("symbolic link that leads nowhere (dangling or looping)")
     if not os.path.isfile(path) or not os.access(path, os.R_OK):
@@ -123,11 +118,25 @@ def read_lines(path, kind):
         with open(os.open(path, os.O_RDONLY | os.O_NONBLOCK | os.O_CLOEXEC), "rb") as stream:
             if not stat.S_ISREG(os.fstat(stream.fileno()).st_mode):
                 raise Unusable("not a readable file")
-            data = stream.read(MAX_BYTES + 1)
+            data = stream.read(most + 1)
     except OSError:
         raise Unusable("not a readable file") from None
-    if len(data) > MAX_BYTES:
-        raise Unusable(f"larger than {MAX_BYTES / (1 << 20):g} MiB, far more than a run writes")
+    if len(data) > most:
+        raise Unusable(f"larger than {most / (1 << 20):g} MiB, far more than a run writes")
+    return data
+
+
+def read_lines(path, kind):
+    """The lines of a file's text and whether a writer left it unclosed.
+
+    A file still open by the benchmark, or left by a killed run, ends in zero
+    bytes; they are dropped and reported as padded=True. Returns (lines, padded)
+    with carriage returns stripped, trailing empty lines kept. Raises Unusable
+    as read_bytes does, for zero bytes before the last text byte (`kind` names
+    what the file should have been), and for more than MAX_ROWS lines after
+    the first.
+    """
+    data = read_bytes(path)
     text = data.rstrip(b"\0")
     if data and not text:
         raise Unusable(f"only zero bytes, no text: the run was cut short (or is still running) "
@@ -259,16 +268,25 @@ def _read_result_rows(table, lines, header, last):
         table.times.append(values)
 
 
-def read_result(path):
+def check_stated(line, stated):
+    """Refuses a header line other than the one run.json states for the file
+    (`stated`; None when the run has no run.json or it does not list the file)."""
+    if stated is not None and line != stated:
+        raise Unusable(f"line 1 is not the header run.json states for this file, {quoted(stated, 80)}")
+
+
+def read_result(path, stated=None):
     """Reads and checks one result file; raises Unusable when nothing can be charted.
 
     The last row may be incomplete (a run cut short): it is left out with a
     failing notice. Times that are zero or negative become None, with one
-    informative notice counting them.
+    informative notice counting them. `stated`: the header run.json gives
+    the file, if any.
     """
     lines, padded = read_lines(path, "result file")
     if not lines:
         raise Unusable("empty file")
+    check_stated(lines[0], stated)
     header = lines[0].split(",")
     _check_result_header(header)
     last = last_text_line(lines)
@@ -440,18 +458,20 @@ def _speedup_row(cells, columns):
     return SpeedupStats(int(cells[2]), float(cells[3]), _interval(cells[4], cells[5], cells[3]), ratios)
 
 
-def _read_side_file(path, kind, headers, parse_row, forms=None):
+def _read_side_file(path, kind, headers, parse_row, forms=None, stated=None):
     """The rows of a stats or speed-up file as {(count, column): (line number,
     cells, parse_row(cells, side))}, each checked by parse_row (which raises
     ValueError with the reason). `headers` maps each accepted header line to a
     pair: whether it carries the interval cells, whether it carries the limits
-    cells; `forms` names them in a refusal, by default every one in full. None
-    when there is no such file."""
+    cells; `forms` names them in a refusal, by default every one in full;
+    `stated` is the header run.json gives the file, if any. None when there is
+    no such file."""
     if not os.path.lexists(path):
         return None
     lines, padded = read_lines(path, kind)
     if not lines:
         raise Unusable("empty file")
+    check_stated(lines[0], stated)
     if lines[0] not in headers:
         raise Unusable(f"line 1 is not a {kind} header ({forms or ' or '.join(headers)})")
     with_interval, with_limits = headers[lines[0]]
@@ -495,17 +515,18 @@ def _check_against_result(side, result):
                            f"{count} records, {column} is outside Min {cells[3]} to Max {cells[6]}")
 
 
-def read_stats(path, result):
+def read_stats(path, result, stated=None):
     """Reads the stats file at `path` and checks it against its result file:
     each row's Times are Runs numbers from Min to Max, Min to Max holds the
     result file's time, the interval (when the header has one) holds the
     Median, the floor ratio (when the header has the limits) is the Median
-    over the floor. Returns a SideFile of CellStats, None when there is no file;
-    raises Unusable for a file that cannot be used."""
+    over the floor; its header is `stated` when run.json states one. Returns a
+    SideFile of CellStats, None when there is no file; raises Unusable for a
+    file that cannot be used."""
     headers = {STATS_HEADER + interval + limits: (bool(interval), bool(limits))
                for limits in ("", STATS_LIMITS) for interval in ("", STATS_INTERVAL)}
     side = _read_side_file(path, "stats file", headers, lambda cells, form: _stats_row(cells, result.columns, form),
-                           f"{STATS_HEADER}[{STATS_INTERVAL}][{STATS_LIMITS}]")
+                           f"{STATS_HEADER}[{STATS_INTERVAL}][{STATS_LIMITS}]", stated)
     if side is None:
         return None
     _check_against_result(side, result)
@@ -513,13 +534,14 @@ def read_stats(path, result):
     return side
 
 
-def read_speedups(path, result):
+def read_speedups(path, result, stated=None):
     """Reads the speed-up file at `path`: per count and column other than CPU
     Standard, Runs ratios whose median is Median, and an interval that holds
-    it. Returns a SideFile of SpeedupStats, None when there is no file; raises
-    Unusable for a file that cannot be used."""
+    it; its header is `stated` when run.json states one. Returns a SideFile of
+    SpeedupStats, None when there is no file; raises Unusable for a file that
+    cannot be used."""
     side = _read_side_file(path, "speed-up file", {SPEEDUP_HEADER: (True, False)},
-                           lambda cells, _side: _speedup_row(cells, result.columns))
+                           lambda cells, _side: _speedup_row(cells, result.columns), stated=stated)
     if side is not None:
         side.rows = {key: stats for key, (_, _, stats) in side.rows.items()}
     return side

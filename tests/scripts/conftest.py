@@ -21,6 +21,7 @@ ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)
 SCRIPTS = os.path.join(ROOT, "scripts")
 sys.path.insert(0, os.path.join(SCRIPTS, "lib"))
 
+import sortbench_results  # noqa: E402
 import sortbench_tool  # noqa: E402
 
 CPU_COLUMNS = ["CPU Standard", "CPU 1 Thread", "CPU 2 Thread", "CPU 4 Thread", "CPU 8 Thread"]
@@ -111,6 +112,42 @@ def write_speedups(path, counts, median=3.0, interval=(2.5, 3.5)):
             ratios = [median * f for f in (0.8, 0.9, 1.0, 1.0, 1.1, 1.2)]
             rows.append(f"{n},{name},6,{median},{low},{high}," + ";".join(f"{r:.12f}" for r in ratios))
     write(path, "\n".join(rows))
+
+
+def write_manifest(run_dir, plan=(), **top):
+    """A run.json for the files of `run_dir` as the program writes it: every
+    result, stats and speed-up file with its own header, a complete data set
+    per result file row, exit status 0; `plan` and `top` replace entries of
+    the plan and of the document. Returns the document."""
+    files, data_sets, columns = [], [], None
+    kinds = {"bench": "results", "stats": "stats", "speedup": "speedups"}
+    for name in sorted(os.listdir(run_dir)):
+        prefix, _, rest = name.partition("_")
+        if prefix not in kinds or not name.endswith(".csv"):
+            continue
+        series = rest[:-len(".csv")]
+        data_type, dist = sortbench_results.split_stem(series)
+        with open(os.path.join(run_dir, name), encoding="utf-8") as stream:
+            lines = stream.read().split("\n")
+        files.append({"name": name, "kind": kinds[prefix], "series": series, "type": data_type, "distribution": dist,
+                      "header": lines[0]})
+        if prefix == "bench":
+            columns = columns or lines[0].split(",")[1:]
+            data_sets += [{"series": series, "type": data_type, "distribution": dist, "count": int(row.split(",")[0]),
+                           "outcome": "complete", "rounds": 3, "interval_reached": True, "seconds": 0}
+                          for row in lines[1:] if row]
+    document = {
+        "format": "sortbench run manifest", "format_version": 1, "program_version": "e79fbd8",
+        "arguments": ["-S", "1000", "-R", "3"],
+        "plan": {"counts": [100, 1000], "types": list(TYPES), "distributions": ["uniform"], "columns": columns,
+                 "repetitions": 3, "until_sure": False, "interval_target": 0.01, "budget_seconds": 10, "gpu": False,
+                 "qa": False, "peers": False, "json": None, **dict(plan)},
+        "machine": {"load_averages": [0.12, 0.2, 0.3], "online_cpus": 2, "governors": [],
+                    "transparent_huge_pages": "madvise", "hypervisor": True, "cpu_mhz": 2445, "caches": [],
+                    "host_name": "vm"},
+        "limits": {}, "files": files, "data_sets": data_sets, "exit_status": 0, **top}
+    write(os.path.join(run_dir, "run.json"), json.dumps(document, indent=2))
+    return document
 
 
 def write(path, text, mode="w"):

@@ -10,8 +10,8 @@ import subprocess
 
 import pytest
 from conftest import (CPU_COLUMNS, GPU_COLUMNS, LIMITS, SCRIPTS, TYPES, Ran, is_png, pad_zeros, run_command,
-                      run_in_process, run_on_full_disk, stats_rows, tree, with_limits, write, write_result, write_run,
-                      write_speedups, write_stats)
+                      run_in_process, run_on_full_disk, stats_rows, tree, with_limits, write, write_manifest,
+                      write_result, write_run, write_speedups, write_stats)
 
 import sortbench_charts
 import sortbench_results
@@ -236,6 +236,18 @@ def links(d):
         os.symlink(target, f"{d}/{link}")
 
 
+def newer_manifest(d):
+    write_run(d, [100, 1000], types=["INT"])
+    write(f"{d}/run.json", '{"format": "sortbench run manifest", "format_version": 9}')
+
+
+def restated(d):
+    write_run(d, [100, 1000], types=["INT"])
+    write_stats(f"{d}/stats_INT.csv", [100, 1000])
+    write_manifest(d)
+    write_stats(f"{d}/stats_INT.csv", [100, 1000], interval=True)
+
+
 NOWHERE = "symbolic link that leads nowhere (dangling or looping)"
 
 
@@ -257,6 +269,10 @@ NOWHERE = "symbolic link that leads nowhere (dangling or looping)"
     (links, [f"bench_INT_sorted.csv: {NOWHERE}", f"bench_INT_zipf.csv: {NOWHERE}",
              f"stats_FLOAT.csv: {NOWHERE}; chart drawn without whiskers"],
      [f"bench_{t}" for t in TYPES] + ["speedup"]),
+    (newer_manifest, ["run.json: format_version 9 is newer than these scripts read (1): use the scripts of the "
+                      "program that made the run; charted without it"], ["bench_INT", "speedup"]),
+    (restated, [f"stats_INT.csv: line 1 is not the header run.json states for this file, '{STATS_HEAD}'; chart drawn "
+                "without whiskers"], ["bench_INT", "speedup"]),
 ])
 def test_reports_each_bad_file_and_charts_the_others(plot, tmp_path, make, messages, charts):
     run_dir = str(tmp_path / "run")

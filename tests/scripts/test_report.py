@@ -1,6 +1,7 @@
 """Tests of scripts/report: the page of one run, the page comparing runs, and
 no page but one clear line per problem for bad input."""
 
+import json
 import os
 import signal
 import stat
@@ -10,8 +11,8 @@ import sys
 
 import pytest
 from conftest import (CPU_COLUMNS, SCRIPTS, Page, assert_self_contained, pad_zeros, row_times, run_command,
-                      run_in_process, run_on_full_disk, tree, write, write_result, write_run, write_speedups,
-                      write_stats)
+                      run_in_process, run_on_full_disk, tree, write, write_manifest, write_result, write_run,
+                      write_speedups, write_stats)
 
 import sortbench_changes
 import sortbench_page
@@ -79,6 +80,28 @@ def gpu_run(options):
     return make
 
 
+def with_manifest(make, plan=(), ended=None, **top):
+    """`make`'s run with a run.json; `ended` is the outcome of its last data set."""
+    def build(run_dir):
+        make(run_dir)
+        document = write_manifest(run_dir, plan, **top)
+        if ended:
+            document["data_sets"][-1]["outcome"] = ended
+            write(f"{run_dir}/run.json", json.dumps(document))
+    return build
+
+
+def interrupted(make):
+    """`make`'s run, then a FLOAT file the run did not get past the first count of."""
+    def build(run_dir):
+        make(run_dir)
+        write_result(f"{run_dir}/bench_FLOAT.csv", [100], gpu=True)
+    return build
+
+
+AUTO_PLAN = {"until_sure": True, "interval_target": 0.5, "budget_seconds": 0.2, "repetitions": 1000}
+
+
 @pytest.mark.parametrize("make, sections, expected, absent", [
     (single_run, ["int", "int-zipf-keys"],
      ["one timed sort per cell", "holds no run_conditions.txt", "No column of this run is checked"], ["⚠"]),
@@ -93,6 +116,18 @@ def gpu_run(options):
     (gpu_run("-GPU -QA -R 3"), ["int"], ["the GPU permutation against the CPU radix sort's (-QA)", "1 of the 2 rows"],
      ["does not say"]),
     (gpu_run(None), ["int"], ["does not say whether it was given"], ["Checked in every timed sort"]),
+    # With run.json its plan is taken, whatever the Options line says.
+    (with_manifest(auto_run, AUTO_PLAN), ["int"],
+     ["7 timed sorts per cell (-R auto)", "±50% of it", "0.2 s, warm-ups included", "-R auto -CI 2"],
+     ["±2%", "the default of"]),
+    (with_manifest(single_run), ["int", "int-zipf-keys"], ["-S 1000 -R 3", "Transparent huge pages"],
+     ["holds no run_conditions.txt"]),
+    (with_manifest(repeated_run, ended="check failed", exit_status=1), ["int"],
+     ["the permutation of Peer vqsort", "Of the 2 data sets run.json records, 1 passed every check; INT, 1,000 "
+      "records: check failed.", "The run ended with exit status 1."], ["1 of the 2 rows"]),
+    (with_manifest(interrupted(gpu_run(None)), {"gpu": True, "qa": True}, exit_status=None), ["int", "float"],
+     ["(-QA)", "It records no exit status: the run was interrupted, or is still running.",
+      "The result files do not all hold 2 counts (FLOAT: 1)."], ["does not say", "the way a failed check"]),
 ])
 def test_writes_the_page_of_one_run(report, tmp_path, make, sections, expected, absent):
     run_dir = str(tmp_path / "cpu_261207184009")
@@ -188,6 +223,7 @@ def conditions(options):
      ["{d}/bench_INT.csv: no positive time to draw: all 5 are zero or negative"]),
     (conditions("-R auto -CI 1e400"),
      ["{d}/run_conditions.txt: Options: -CI 1e400 is not a percentage from 0.1 to 50"]),
+    (conditions("-R auto -T abc"), ["{d}/run_conditions.txt: Options: -T abc is not a positive number of seconds"]),
     (conditions("-R 3\0"), ["{d}/run_conditions.txt: zero bytes inside the text, not a run conditions file"]),
     (killed, ["{d}/bench_INT.csv: the file was never closed: the run was cut short (or is still running); "
               "2 complete rows charted"]),
@@ -206,6 +242,48 @@ def test_refuses_bad_input_with_one_line_each_and_no_page(report, tmp_path, make
     assert ran.err_lines == [f"report: {m.format(d=run_dir)}" for m in messages]
     if os.path.isdir(run_dir):
         assert open(f"{run_dir}/report.html").read() == "earlier page"
+
+
+def changed_manifest(change):
+    """A run whose run.json is change(its text), a string or bytes."""
+    def make(run_dir):
+        write_run(run_dir, [100], types=["INT"])
+        changed = change(json.dumps(write_manifest(run_dir), indent=2))
+        with open(f"{run_dir}/run.json", "wb") as stream:
+            stream.write(changed if isinstance(changed, bytes) else changed.encode())
+    return make
+
+
+# A run.json that is broken, cut short, hostile or newer: one line, no page.
+@pytest.mark.parametrize("change, message", [
+    (lambda t: t[:t.index(',\n  "program_version"')],
+     "run.json: not a whole JSON document: Expecting ',' delimiter at line 3 column 22"),
+    (lambda t: b"\xff" + t.encode(), "run.json: not UTF-8 text"),
+    (lambda t: "[" * 100000, "run.json: nested deeper than a run manifest is"),
+    (lambda t: t.replace('"sortbench run manifest"', '"other"'),
+     'run.json: not a run manifest: "format" is not "sortbench run manifest"'),
+    (lambda t: t.replace('"format_version": 1', '"format_version": 2'),
+     "run.json: format_version 2 is newer than these scripts read (1): use the scripts of the program that made "
+     "the run"),
+    (lambda t: t.replace('"interval_target": 0.01', '"interval_target": NaN'),
+     "run.json: not a JSON document a run writes: NaN is not a JSON number"),
+    (lambda t: t.replace('"interval_target": 0.01', '"interval_target": 1e400'),
+     "run.json: \"plan.interval_target\" is not a fraction above 0, at most 1: 'Infinity'"),
+    (lambda t: t.replace('"exit_status": 0', '"exit_status": "0"'),
+     "run.json: \"exit_status\" is not null or an exit status: '\"0\"'"),
+    (lambda t: t.replace('"e79fbd8"', '"\\ud800"'), "run.json: \"program_version\" is not a string: '\"\\ud800\"'"),
+    (lambda t: t.replace('"columns"', '"kolumns"'), 'run.json: "plan.columns" is missing'),
+    (lambda t: t.replace('"data_sets": [', '"data_sets": [7, '), "run.json: data_sets[0] is not an object"),
+    (lambda t: t.replace(',CPU 8 Thread"', ',CPU 9 Thread"'),
+     "bench_INT.csv: line 1 is not the header run.json states for this file, "
+     "'NbRecords,CPU Standard,CPU 1 Thread,CPU 2 Thread,CPU 4 Thread,CPU 9 Thread'"),
+])
+def test_refuses_a_run_json_it_cannot_use(report, tmp_path, change, message):
+    run_dir = str(tmp_path / "bad")
+    changed_manifest(change)(run_dir)
+    ran = run_in_process(report, [run_dir])
+    assert (ran.status, ran.out, ran.err_lines) == (1, "", [f"report: {run_dir}/{message}"])
+    assert not os.path.exists(f"{run_dir}/report.html")
 
 
 def test_refuses_runs_that_share_no_count(report, tmp_path):

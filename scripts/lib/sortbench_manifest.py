@@ -1,0 +1,266 @@
+"""What a run was asked to do and how far it got, as the tools read it.
+
+A run directory holds run.json, the run's manifest: the plan (counts, data
+types, distributions, columns, repetitions, -R auto's target and budget,
+-GPU, -QA, -PEERS), the machine, every file the run opens with its header,
+each data set's rounds and outcome, and the exit status (null while the run
+goes on, or when it was interrupted). The program writes it whole at the
+start of measuring, after every data set and at the end.
+
+Runs made before the manifest have none. What the tools know of those runs
+comes from the Options line of run_conditions.txt, read by older_plan, the
+only reader of that line; the values such runs took without an option are
+OLDER_RUNS. Nothing here prints or exits: problems raise Unusable.
+"""
+
+import json
+import math
+import os
+import shlex
+from dataclasses import dataclass, field
+
+from sortbench_results import DISTRIBUTIONS, MAX_WHOLE, Unusable, quoted, read_bytes
+
+MANIFEST = "run.json"
+FORMAT = "sortbench run manifest"
+FORMAT_VERSION = 1  # the newest these tools read
+MAX_MANIFEST_BYTES = 1 << 20  # a run of every count, type and distribution writes under 200 KiB
+
+
+@dataclass
+class Plan:
+    """What a run was asked to do, as far as the tools use it. until_sure and
+    qa are None, distributions and columns empty, where a run made before
+    run.json does not say. `defaulted` names the options (-CI, -T) such a run
+    left to its program."""
+    until_sure: object
+    interval_target: float
+    budget_seconds: float
+    rounds_at_most: int
+    qa: object = None
+    distributions: list = field(default_factory=list)
+    columns: list = field(default_factory=list)
+    defaulted: tuple = ()
+
+
+@dataclass
+class DataSet:
+    """One data set the run ended: seconds and interval_reached tell only under -R auto."""
+    series: str
+    count: int
+    outcome: str
+    rounds: int
+    interval_reached: bool
+    seconds: float
+
+
+@dataclass
+class Manifest:
+    """A run's run.json as checked by read_manifest."""
+    path: str
+    program_version: str
+    arguments: list
+    plan: Plan
+    machine: dict
+    files: list  # {"name", "kind", "series", "header", ...} in the run's order
+    data_sets: list  # DataSet
+    exit_status: object  # int, or None while the run goes on or after it was interrupted
+
+    def header(self, name):
+        """The header run.json states for the file `name`, None when it lists no such file."""
+        return next((f["header"] for f in self.files if f["name"] == name), None)
+
+
+# --- checking the document ----------------------------------------------------------
+
+@dataclass
+class _Kind:
+    test: object
+    text: str
+
+
+def _is_whole(value, least=0):
+    return isinstance(value, int) and not isinstance(value, bool) and least <= value <= MAX_WHOLE
+
+
+def _is_number(value):
+    return isinstance(value, (int, float)) and not isinstance(value, bool) and math.isfinite(value) and value >= 0
+
+
+def _is_text(value):
+    # The program writes U+FFFD for bytes that are no UTF-8; a lone surrogate cannot be printed.
+    return isinstance(value, str) and not any("\ud800" <= char <= "\udfff" for char in value)
+
+
+_TEXT = _Kind(_is_text, "a string")
+_FLAG = _Kind(lambda v: isinstance(v, bool), "true or false")
+_WHOLE = _Kind(_is_whole, "a whole number")
+_POSITIVE = _Kind(lambda v: _is_whole(v, 1), "a positive whole number")
+_NUMBER = _Kind(_is_number, "a number of zero or more")
+_FRACTION = _Kind(lambda v: _is_number(v) and 0 < v <= 1, "a fraction above 0, at most 1")
+_SECONDS = _Kind(lambda v: _is_number(v) and v > 0, "a positive number")
+_STATUS = _Kind(lambda v: v is None or (_is_whole(v) and v <= 255), "null or an exit status")
+_HYPERVISOR = _Kind(lambda v: v is None or isinstance(v, bool), "true, false or null")
+_TEXTS = _Kind(lambda v: isinstance(v, list) and all(map(_is_text, v)), "a list of strings")
+_NUMBERS = _Kind(lambda v: isinstance(v, list) and all(map(_is_number, v)), "a list of numbers")
+_COUNTS = _Kind(lambda v: isinstance(v, list) and all(_is_whole(c, 1) for c in v), "a list of record counts")
+_OBJECTS = _Kind(lambda v: isinstance(v, list), "a list")
+_OBJECT = _Kind(lambda v: isinstance(v, dict), "an object")
+_JSON_FILE = _Kind(lambda v: v is None or _is_text(v), "null or a string")
+
+_TOP = {"program_version": _TEXT, "arguments": _TEXTS, "plan": _OBJECT, "machine": _OBJECT,
+        "files": _OBJECTS, "data_sets": _OBJECTS, "exit_status": _STATUS}
+_PLAN = {"counts": _COUNTS, "types": _TEXTS, "distributions": _TEXTS, "columns": _TEXTS, "repetitions": _POSITIVE,
+         "until_sure": _FLAG, "interval_target": _FRACTION, "budget_seconds": _SECONDS, "gpu": _FLAG, "qa": _FLAG,
+         "peers": _FLAG, "json": _JSON_FILE}
+_MACHINE = {"load_averages": _NUMBERS, "online_cpus": _WHOLE, "governors": _TEXTS, "transparent_huge_pages": _TEXT,
+            "hypervisor": _HYPERVISOR}
+_FILE = {"name": _TEXT, "kind": _TEXT, "series": _TEXT, "type": _TEXT, "distribution": _TEXT, "header": _TEXT}
+_DATA_SET = {"series": _TEXT, "count": _POSITIVE, "outcome": _TEXT, "rounds": _WHOLE, "interval_reached": _FLAG,
+             "seconds": _NUMBER}
+
+
+def _checked(value, fields, where):
+    """`value` when it is an object holding every key of `fields` as its kind;
+    raises Unusable naming the first that is missing or of another kind.
+    Other keys are left alone: a later program may add some."""
+    if not isinstance(value, dict):
+        raise Unusable(f"{where or 'the document'} is not an object")
+    for key, kind in fields.items():
+        name = f"{where}.{key}" if where else key
+        if key not in value:
+            raise Unusable(f'"{name}" is missing')
+        if not kind.test(value[key]):
+            shown = json.dumps(value[key])
+            raise Unusable(f'"{name}" is not {kind.text}: {quoted(shown)}')
+    return value
+
+
+def _no_constant(name):
+    raise ValueError(f"{name} is not a JSON number")
+
+
+def _document(data):
+    """The JSON value of the bytes; raises Unusable when they are none."""
+    if not data.strip():
+        raise Unusable("empty file")
+    try:
+        return json.loads(data.decode("utf-8"), parse_constant=_no_constant)
+    except UnicodeDecodeError:
+        raise Unusable("not UTF-8 text") from None
+    except json.JSONDecodeError as error:
+        raise Unusable(f"not a whole JSON document: {error.msg} at line {error.lineno} column {error.colno}") from None
+    except RecursionError:
+        raise Unusable("nested deeper than a run manifest is") from None
+    except ValueError as error:  # NaN, Infinity, a number of thousands of digits
+        raise Unusable(f"not a JSON document a run writes: {error}") from None
+
+
+def read_manifest(run_dir):
+    """The Manifest of a run directory; None when it has no run.json (a run
+    made before it). Raises Unusable for one that cannot be used: not a whole
+    JSON document, not a run manifest, of a newer format than FORMAT_VERSION,
+    or missing a field the tools read or holding one of another kind."""
+    path = f"{run_dir}/{MANIFEST}"
+    if not os.path.lexists(path):
+        return None
+    document = _document(read_bytes(path, MAX_MANIFEST_BYTES))
+    if not isinstance(document, dict) or document.get("format") != FORMAT:
+        raise Unusable(f'not a run manifest: "format" is not "{FORMAT}"')
+    version = document.get("format_version")
+    if not _is_whole(version, 1):
+        raise Unusable('"format_version" is not a positive whole number')
+    if version > FORMAT_VERSION:
+        raise Unusable(f"format_version {version} is newer than these scripts read ({FORMAT_VERSION}): "
+                       "use the scripts of the program that made the run")
+    _checked(document, _TOP, "")
+    plan = _checked(document["plan"], _PLAN, "plan")
+    machine = _checked(document["machine"], _MACHINE, "machine")
+    files = [_checked(f, _FILE, f"files[{k}]") for k, f in enumerate(document["files"])]
+    sets = [_checked(d, _DATA_SET, f"data_sets[{k}]") for k, d in enumerate(document["data_sets"])]
+    data_sets = [DataSet(**{key: s[key] for key in _DATA_SET}) for s in sets]
+    return Manifest(path, document["program_version"], document["arguments"],
+                    Plan(plan["until_sure"], plan["interval_target"], plan["budget_seconds"], plan["repetitions"],
+                         plan["qa"], plan["distributions"], plan["columns"]),
+                    machine, files, data_sets, document["exit_status"])
+
+
+def conditions_of(manifest):
+    """The run conditions run.json gives, as (key, value) pairs named as
+    run_conditions.txt names them: for the runs that have no such file."""
+    machine = manifest.machine
+    loads = machine["load_averages"]
+    hypervisor = machine["hypervisor"]
+    return [("Load average", f"{loads[0]:.2f} ({machine['online_cpus']} CPUs online)" if loads else "unknown"),
+            ("CPU frequency governor", ", ".join(machine["governors"]) or "not exposed"),
+            ("Transparent huge pages", machine["transparent_huge_pages"]),
+            ("Hypervisor", "unknown" if hypervisor is None else "yes" if hypervisor else "no"),
+            ("Options", " ".join(map(shlex.quote, manifest.arguments)) or "none"),
+            ("Version", manifest.program_version)]
+
+
+# --- runs made before run.json ----------------------------------------------------------
+
+@dataclass(frozen=True)
+class _OlderRuns:
+    """What runs made before run.json did without an option, which their
+    Options line leaves unsaid: facts of those runs, read for them alone."""
+    interval_percent: float = 1.0  # -R auto without -CI
+    interval_percents: tuple = (0.1, 50.0)  # the values their -CI took
+    budget_seconds: float = 10.0  # -R auto without -T
+    rounds_at_most: int = 1000  # -R auto's cap
+    distributions: tuple = ("uniform",)  # without -D
+
+
+OLDER_RUNS = _OlderRuns()
+
+
+def older_plan(conditions):
+    """The Plan of a run made before run.json, from the Options line of its
+    run conditions (None: it has none). Raises Unusable (the reason starting
+    "Options:") for a -CI or -T value such a run could not have taken."""
+    options = _options(conditions)
+    given = options or []
+    percent, seconds = _value(given, ("-CI",)), _value(given, ("-T",))
+    low, high = OLDER_RUNS.interval_percents
+    if percent is not None and not low <= _number(percent) <= high:
+        raise Unusable(f"Options: -CI {percent} is not a percentage from {low:g} to {high:g}")
+    if seconds is not None and not 0 < _number(seconds) < math.inf:
+        raise Unusable(f"Options: -T {seconds} is not a positive number of seconds")
+    listed = (_value(given, ("-D", "-d")) or ",".join(OLDER_RUNS.distributions)).split(",")
+    return Plan(until_sure=None if options is None else _value(given, ("-R", "-r")) == "auto",
+                interval_target=float(percent or OLDER_RUNS.interval_percent) / 100,
+                budget_seconds=float(seconds or OLDER_RUNS.budget_seconds),
+                rounds_at_most=OLDER_RUNS.rounds_at_most,
+                qa=None if options is None else "-QA" in options,
+                distributions=[] if options is None else
+                list(DISTRIBUTIONS) if "all" in listed else list(dict.fromkeys(listed)),
+                defaulted=tuple(name for name, value in (("-CI", percent), ("-T", seconds)) if value is None))
+
+
+def _options(conditions):
+    """The command-line options of the Options line; None without one."""
+    for key, value in conditions or ():
+        if key == "Options":
+            try:
+                return [] if value == "none" else shlex.split(value)
+            except ValueError:
+                return value.split()
+    return None
+
+
+def _value(options, names):
+    """The argument after the last of `names` in the options, None without one."""
+    value = None
+    for k, option in enumerate(options[:-1]):
+        if option in names:
+            value = options[k + 1]
+    return value
+
+
+def _number(text):
+    """The value of a number's text; nan (within no bounds) when it is none."""
+    try:
+        return float(text)
+    except ValueError:
+        return math.nan

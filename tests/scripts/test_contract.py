@@ -1,0 +1,79 @@
+"""The program and the scripts agree on the run directory: short real runs,
+every file their run.json lists read by the scripts' readers with the header
+it states, and scripts/report, scripts/plot and benchmarks/repeatability on
+them. A change of format on one side fails here."""
+
+import os
+import subprocess
+
+import pytest
+from conftest import ROOT, is_png, run_in_process
+
+from sortbench_manifest import read_manifest
+from sortbench_results import read_result, read_speedups, read_stats, result_files
+from sortbench_tool import newest_run_dir
+
+PROGRAM = os.environ.get("SORTBENCH_BINARY", "")
+pytestmark = pytest.mark.skipif(not PROGRAM, reason="SORTBENCH_BINARY is unset: it names the sortbench program "
+                                                    "to run (CTest sets it)")
+# A probe of the machine's limits small enough to take no time.
+QUICK = {**os.environ, "SORTBENCH_QUICK_LIMITS": "1"}
+RUNS = {"peers": ["-S", "1000", "-R", "3", "-D", "uniform,zipf", "-PEERS"],
+        "auto": ["-S", "1000", "-R", "auto", "-T", "0.2", "-CI", "50"],
+        "single": ["-MIN"]}
+READERS = {"stats": read_stats, "speedups": read_speedups}
+
+
+@pytest.fixture(scope="module")
+def runs(tmp_path_factory):
+    """{name: run directory} of one run per entry of RUNS."""
+    found = {}
+    for name, options in RUNS.items():
+        out = str(tmp_path_factory.mktemp(name))
+        done = subprocess.run([PROGRAM, *options, "-O", out], env=QUICK, capture_output=True, text=True, timeout=600)
+        assert done.returncode == 0, done.stdout + done.stderr
+        found[name] = newest_run_dir(out)
+    return found
+
+
+@pytest.mark.parametrize("name", RUNS)
+def test_the_readers_take_every_file_run_json_lists(runs, name):
+    run_dir = runs[name]
+    manifest = read_manifest(run_dir)
+    plan = manifest.plan
+    assert manifest.exit_status == 0 and manifest.arguments[:len(RUNS[name])] == RUNS[name]
+    assert {d.outcome for d in manifest.data_sets} == {"complete"}
+    results = {}
+    for entry in sorted(manifest.files, key=lambda f: f["kind"] != "results"):
+        path = f"{run_dir}/{entry['name']}"
+        if entry["kind"] == "results":
+            found = results[entry["series"]] = read_result(path, entry["header"])
+            assert found.columns == plan.columns and not found.notices
+        else:
+            found = READERS[entry["kind"]](path, results[entry["series"]], entry["header"])
+            assert found.rows and not found.notices
+            assert entry["kind"] != "stats" or found.with_interval == plan.until_sure
+    # A data set per row of every result file, and a stats and a speed-up file beside each with repetitions.
+    assert sorted((d.series, str(d.count)) for d in manifest.data_sets) == \
+        sorted((series, count) for series, found in results.items() for count in found.counts)
+    assert len(manifest.files) == len(results) * (1 if plan.rounds_at_most == 1 else 3)
+    listed = {f["name"] for f in manifest.files}
+    assert listed == set(os.listdir(run_dir)) - {"run.json", "run.lock", "run_conditions.txt"}
+    assert {f"bench_{stem}.csv" for stem, _ in result_files(run_dir)} == {n for n in listed if n.startswith("bench_")}
+
+
+@pytest.mark.parametrize("name", RUNS)
+def test_the_scripts_take_every_run(report, plot, runs, name, tmp_path):
+    page, charts = str(tmp_path / "report.html"), str(tmp_path / "charts")
+    ran = run_in_process(report, ["-o", page, runs[name]])
+    assert (ran.status, ran.err, ran.out_lines) == (0, "", [page])
+    ran = run_in_process(plot, ["-o", charts, runs[name]])
+    assert (ran.status, ran.err) == (0, "") and ran.out_lines and all(is_png(path) for path in ran.out_lines)
+
+
+def test_repeatability_reads_its_runs(tmp_path):
+    done = subprocess.run([os.path.join(ROOT, "benchmarks", "repeatability"), "-n", "2", "-b", PROGRAM, "--",
+                           *RUNS["auto"]], env=QUICK, capture_output=True, text=True, timeout=600)
+    assert done.returncode == 0, done.stderr
+    assert "| INT 1000 CPU Standard |" in done.stdout and "| BIGFLOAT 1000 CPU 8 Thread |" in done.stdout
+    assert "Slowest data set against its budget: " in done.stdout
