@@ -33,6 +33,7 @@
 #include "driver/output/ResultFiles.h"
 #include "driver/output/RunConditions.h"
 #include "driver/output/RunDirectory.h"
+#include "driver/output/SectionBanners.h"
 #include "driver/reporting/ConsoleReporter.h"
 #include "driver/reporting/JsonReporter.h"
 #include "driver/reporting/ProgressLine.h"
@@ -68,8 +69,6 @@ std::string MemoryText(std::uint64_t bytes) {
     std::snprintf(text, sizeof text, "%.1f %s", amount, kUnits[unit]);
     return text;
 }
-
-constexpr const char* kGpuInfoBanner = "----------------------------- GPU INFO -----------------------------";
 
 // The probe of a run. SORTBENCH_QUICK_LIMITS, set to anything, shrinks it to
 // arrays that stay in the caches, timed once: for whole-run tests, which check
@@ -435,9 +434,9 @@ private:
 // directory and writes no file.
 int ReportLimits(const RunPlan& plan, const GpuColumns::Seams& seams) {
     LogCPU::Log(ReadMachineFacts());
-    AppCore::ConsolePrintf("%s\n", kGpuInfoBanner);
+    AppCore::ConsolePrintf("%s\n", SectionBanner("GPU INFO").c_str());
     const GpuColumns gpu(plan.shaderPath, seams);
-    AppCore::ConsolePrintf("------------------------------ LIMITS ------------------------------\n");
+    AppCore::ConsolePrintf("%s\n", SectionBanner("LIMITS").c_str());
     for (const std::string& line : LimitsLines(ProbeCpuLimits(RunProbeOptions())))
         AppCore::ConsolePrintf("%s\n", line.c_str());
     for (const std::string& line : GpuLimitsLines(gpu.ProbeLimits(RunGpuProbeOptions())))

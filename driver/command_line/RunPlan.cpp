@@ -2,11 +2,14 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdio>
 #include <cstring>
 #include <iterator>
 #include <limits>
 #include <optional>
+#include <string>
 
+#include "driver/measuring/MedianInterval.h"
 #include "driver/output/RunConditions.h"
 #include "strings/NumericTest.h"
 
@@ -128,7 +131,17 @@ std::string ShaderPathFor(const std::string& programPath) {
     return programPath.substr(0, slash + 1) + "Shaders";
 }
 
-const char* UsageText() {
+namespace {
+
+// "1", "0.1", "10": a default or a bound as the user would type it.
+std::string Typed(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", value);
+    return text;
+}
+
+std::string UsageTextOfThisBuild() {
+    const std::string repetitions = std::to_string(kMaxRepetitions);
     return "usage: sortbench [options]\n"
            "Times sorters on random INT, FLOAT, BIGINT and BIGFLOAT data and writes one CSV file per type.\n"
            "  -GPU, -gpu      also sort on the GPU (three more columns)\n"
@@ -145,12 +158,21 @@ const char* UsageText() {
            "  -1B             the default counts, then 250, 500, 750 million and 1 billion\n"
            "  -S500M, -S750M, -S1B   the single count 500, 750 or 1,000 million\n"
            "  -S N, -s N      the single count N\n"
-           "  -R N, -r N      time every sorter N times (1 to 1000) and report the median and spread\n"
-           "  -R auto         time every sorter at least 6 times (what a median's 95% interval needs),\n"
+           "  -R N, -r N      time every sorter N times (1 to " +
+           repetitions +
+           ") and report the median and spread\n"
+           "  -R auto         time every sorter at least " +
+           std::to_string(MinimumSamplesFor()) +
+           " times (what a median's 95% interval needs),\n"
            "                  then until each interval is within -CI percent of its median or the data\n"
-           "                  set has taken -T seconds (at most 1000 times)\n"
-           "  -CI PCT         with -R auto: the interval's half-width, 0.1 to 50 percent (default 1)\n"
-           "  -T SECONDS      with -R auto: the time budget per data set, warm-ups included (default 10)\n"
+           "                  set has taken -T seconds (at most " + repetitions + " times)\n"
+           "  -CI PCT         with -R auto: the interval's half-width, " +
+           Typed(kMinIntervalPercent) + " to " + Typed(kMaxIntervalPercent) + " percent (default " +
+           Typed(kDefaultIntervalTarget * 100.0) +
+           ")\n"
+           "  -T SECONDS      with -R auto: the time budget per data set, warm-ups included (default " +
+           Typed(kDefaultBudgetSeconds) +
+           ")\n"
            "  -O DIR          put the run directories under DIR (created if missing)\n"
            "  -D LIST, -d LIST   key distributions, comma-separated, run in this order: uniform (the\n"
            "                  default), sorted, reverse, nearly-sorted, few-unique, equal, zipf, skewed; all\n"
@@ -158,8 +180,17 @@ const char* UsageText() {
            "                  std::stable_sort (two more columns, checked against ours)\n"
            "  -JSON FILE      also write the results to FILE in Google Benchmark's JSON format\n"
            "  -h, -help, --help, -?   print this text and stop\n"
-           "Results: /var/log/dezavadure/cpu_[gpu_]YYMMDDhhmmss/bench_<TYPE>.csv, one directory per run\n"
+           "Results: " +
+           std::string(kDefaultLogDirectory) +
+           "cpu_[gpu_]YYMMDDhhmmss/bench_<TYPE>.csv, one directory per run\n"
            "(under DIR with -O).\n";
+}
+
+}  // namespace
+
+const char* UsageText() {
+    static const std::string text = UsageTextOfThisBuild();
+    return text.c_str();
 }
 
 namespace {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "driver/measuring/KeyDistributions.h"
+#include "driver/measuring/SorterRounds.h"
 #include "driver/sorters/Columns.h"
 
 // The run plan: everything the command line decides, built once before anything
@@ -24,8 +25,8 @@ struct RunPlan {
     bool customLogDirectory = false;  // "-O DIR" chose logDirectory
     int repetitions = 1;              // "-R N": timed sorts per sorter and data set, 1 to 1000; the cap with -R auto
     bool untilSure = false;           // "-R auto": rounds until every median's interval is narrow enough
-    double intervalTarget = 0.01;     // "-CI PCT": the 95% interval's half-width the medians need, as a fraction
-    double budgetSeconds = 10.0;      // "-T SECONDS": the time one data set may take with -R auto, warm-ups included
+    double intervalTarget = kDefaultIntervalTarget;  // "-CI PCT": the 95% interval's half-width the medians need, as a fraction
+    double budgetSeconds = kDefaultBudgetSeconds;    // "-T SECONDS": the time one data set may take with -R auto, warm-ups included
     std::string options;              // the arguments as given, for the run conditions
     std::vector<std::string> arguments;  // argv after the program, as given
     std::vector<Distribution> distributions{Distribution::Uniform};  // "-D LIST": key sets, in this order

@@ -51,12 +51,17 @@ enum class Outcome { Continue, SortFailed, CheckFailed };
 // and its cells are observed at once, then its check. A failed check stops.
 Outcome RunOnce(const std::vector<Sorter>& sorters, RoundsObserver& observer, const BeforeSort& beforeSort = nullptr);
 
+// -R auto's defaults: the interval's half-width, as a fraction of the median,
+// and the seconds a data set may take.
+inline constexpr double kDefaultIntervalTarget = 0.01;
+inline constexpr double kDefaultBudgetSeconds = 10.0;
+
 // How many rounds a data set gets.
 struct RoundsPlan {
     int rounds = 2;          // a fixed count (> 1); with untilSure the most there may be
     bool untilSure = false;  // go on until every median's 95% interval is narrow enough
-    double intervalTarget = 0.01;  // with untilSure: the interval's half-width, as a fraction of the median
-    double budgetSeconds = 10.0;   // with untilSure: the data set's time, warm-ups included
+    double intervalTarget = kDefaultIntervalTarget;  // with untilSure: the interval's half-width, as a fraction of the median
+    double budgetSeconds = kDefaultBudgetSeconds;    // with untilSure: the data set's time, warm-ups included
     // Seconds since the data set's first warm-up began.
     std::function<double()> elapsedSeconds;
     BeforeSort beforeSort;

@@ -2,21 +2,16 @@
 
 #include <cstdio>
 
-namespace {
-
-constexpr const char* kOSBanner = "----------------------------- OS INFO -----------------------------\n";
-constexpr const char* kCPUBanner = "----------------------------- CPU INFO -----------------------------\n";
-
-}  // namespace
+#include "driver/output/SectionBanners.h"
 
 std::string LogCPU::ReportText(const MachineFacts& facts) {
-    std::string text = kOSBanner;
+    std::string text = SectionBanner("OS INFO") + "\n";
     if (facts.kernel) {
         text += "  release: " + facts.kernel->release + "\n";
         text += "  version: " + facts.kernel->version + "\n";
         text += "  machine: " + facts.kernel->machine + "\n";
     }
-    text += kCPUBanner;
+    text += SectionBanner("CPU INFO") + "\n";
     for (const std::string& line : facts.cpuReportLines) text += line + "\n";
     return text;
 }

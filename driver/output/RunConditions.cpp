@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 
+#include "driver/output/SectionBanners.h"
 #include "strings/EscapedText.h"
 
 #ifndef SORTBENCH_VERSION
@@ -10,8 +11,6 @@
 #endif
 
 namespace {
-
-constexpr const char* kBanner = "----------------------------- RUN CONDITIONS -----------------------------";
 
 // Two decimals, as /proc/loadavg itself writes them, whatever the locale.
 std::string FormatLoad(double load) {
@@ -71,7 +70,7 @@ std::vector<std::string> RunConditionLines(const RunConditions& conditions) {
     const std::string load = conditions.loadAverage ? FormatLoad(*conditions.loadAverage) : "unknown";
     const char* hypervisor = !conditions.hypervisor ? "unknown" : *conditions.hypervisor ? "yes" : "no";
     return {
-        kBanner,
+        SectionBanner("RUN CONDITIONS"),
         "Load average: " + load + " (" + cpus + ")",
         "CPU frequency governor: " + (conditions.governor.empty() ? "not exposed" : conditions.governor),
         "Transparent huge pages: " +

@@ -6,13 +6,13 @@
 #include "driver/machine/LimitsText.h"
 #include "driver/output/ConsoleText.h"
 #include "driver/output/LogCPU.h"
+#include "driver/output/SectionBanners.h"
 #include "support/StatusLine.h"
 
 namespace {
 
 constexpr const char* kQaPassLine = "QA Test Passed: CPU & GPU Numbers match";
 constexpr const char* kAbortLine = "ABORTING BENCH TEST";
-constexpr const char* kGpuInfoBanner = "----------------------------- GPU INFO -----------------------------";
 
 // "1", "0.5": the -CI target as the user wrote it.
 std::string FormatPercent(double fraction) {
@@ -34,7 +34,7 @@ void ConsoleReporter::RunStarted(const RunStartRecord& start) {
     if (start.conditions) PrintLines(RunConditionWarnings(*start.conditions));
 }
 
-void ConsoleReporter::GpuExamining() { AppCore::ConsolePrintf("%s\n", kGpuInfoBanner); }
+void ConsoleReporter::GpuExamining() { AppCore::ConsolePrintf("%s\n", SectionBanner("GPU INFO").c_str()); }
 
 void ConsoleReporter::GpuLimitsMeasured(const GpuLimits& limits) { PrintLines(GpuLimitsLines(limits)); }
 
