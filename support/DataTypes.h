@@ -65,6 +65,15 @@ constexpr const char* DataTypeName() {
     return DataTypeName(DataTypeOf<Element>());
 }
 
+// Expands `INSTANTIATE(Element)` once for each data type's element, in the
+// table's order: the one list of the explicit instantiations of templates over
+// the element type.
+#define SORTBENCH_FOR_EACH_ELEMENT(INSTANTIATE) \
+    INSTANTIATE(std::int32_t)                  \
+    INSTANTIATE(float)                         \
+    INSTANTIATE(std::int64_t)                  \
+    INSTANTIATE(double)
+
 static_assert(sizeof(ElementOf<DataType::INT>) == FactsOf(DataType::INT).keyBytes);
 static_assert(sizeof(ElementOf<DataType::FLOAT>) == FactsOf(DataType::FLOAT).keyBytes);
 static_assert(sizeof(ElementOf<DataType::BIGINT>) == FactsOf(DataType::BIGINT).keyBytes);

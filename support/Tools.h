@@ -3,7 +3,9 @@
 #include <string>
 #include <vector>
 
-// Small helpers of the support library; the benchmark itself uses none of them.
+// Small helpers of the support library. The threaded radix sort and the GPU's
+// transfers cut their work with SplitRange, and run directories are named by
+// GetStampYMDHMS; the file and link helpers serve other programs of the library.
 namespace AppCore::Tools {
 
 // Cuts [start, start + length) into `parts` contiguous pieces whose lengths

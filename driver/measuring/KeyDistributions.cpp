@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "driver/measuring/TestData.h"
+#include "support/DataTypes.h"
 
 using AppCore::CharBuffer;
 
@@ -201,7 +202,6 @@ Element* GenerateKeys(Distribution distribution, std::uint64_t count, CharBuffer
     return nullptr;
 }
 
-template std::int32_t* GenerateKeys<std::int32_t>(Distribution, std::uint64_t, CharBuffer&);
-template float* GenerateKeys<float>(Distribution, std::uint64_t, CharBuffer&);
-template std::int64_t* GenerateKeys<std::int64_t>(Distribution, std::uint64_t, CharBuffer&);
-template double* GenerateKeys<double>(Distribution, std::uint64_t, CharBuffer&);
+#define INSTANTIATE(Element) template Element* GenerateKeys<Element>(Distribution, std::uint64_t, CharBuffer&);
+SORTBENCH_FOR_EACH_ELEMENT(INSTANTIATE)
+#undef INSTANTIATE

@@ -184,7 +184,7 @@ std::vector<Sorter> SortersFor(const std::vector<Column>& columns, SorterTools& 
     return sorters;
 }
 
-template std::vector<Sorter> SortersFor(const std::vector<Column>&, SorterTools&, const std::int32_t*, std::uint64_t);
-template std::vector<Sorter> SortersFor(const std::vector<Column>&, SorterTools&, const float*, std::uint64_t);
-template std::vector<Sorter> SortersFor(const std::vector<Column>&, SorterTools&, const std::int64_t*, std::uint64_t);
-template std::vector<Sorter> SortersFor(const std::vector<Column>&, SorterTools&, const double*, std::uint64_t);
+#define INSTANTIATE(Element) \
+    template std::vector<Sorter> SortersFor(const std::vector<Column>&, SorterTools&, const Element*, std::uint64_t);
+SORTBENCH_FOR_EACH_ELEMENT(INSTANTIATE)
+#undef INSTANTIATE

@@ -8,6 +8,7 @@
 
 #include "gpu/DeviceLimits.h"
 #include "gpu/QVRadixSort.h"
+#include "support/DataTypes.h"
 #include "support/StatusLine.h"
 
 GpuColumns::GpuColumns(const std::string& shaderPath, const Seams& seams) : inspectResult(seams.inspectResult) {
@@ -97,15 +98,9 @@ bool GpuColumns::SamePermutation(const AppCore::CharBuffer& cpu, const AppCore::
     return count == 0 || std::memcmp(cpu.data, gpu.data, count * sizeof(std::uint32_t)) == 0;
 }
 
-template bool GpuColumns::WarmUp(const char*, const std::int32_t*, std::uint64_t, std::uint32_t*);
-template std::optional<GpuColumns::Times> GpuColumns::TimedSort(const char*, const std::int32_t*, std::uint64_t, AppCore::CharBuffer&,
-                                                                AppTimer&);
-template bool GpuColumns::WarmUp(const char*, const float*, std::uint64_t, std::uint32_t*);
-template std::optional<GpuColumns::Times> GpuColumns::TimedSort(const char*, const float*, std::uint64_t, AppCore::CharBuffer&,
-                                                                AppTimer&);
-template bool GpuColumns::WarmUp(const char*, const std::int64_t*, std::uint64_t, std::uint32_t*);
-template std::optional<GpuColumns::Times> GpuColumns::TimedSort(const char*, const std::int64_t*, std::uint64_t, AppCore::CharBuffer&,
-                                                                AppTimer&);
-template bool GpuColumns::WarmUp(const char*, const double*, std::uint64_t, std::uint32_t*);
-template std::optional<GpuColumns::Times> GpuColumns::TimedSort(const char*, const double*, std::uint64_t, AppCore::CharBuffer&,
-                                                                AppTimer&);
+#define INSTANTIATE(Element)                                                                                   \
+    template bool GpuColumns::WarmUp(const char*, const Element*, std::uint64_t, std::uint32_t*);             \
+    template std::optional<GpuColumns::Times> GpuColumns::TimedSort(const char*, const Element*, std::uint64_t, \
+                                                                    AppCore::CharBuffer&, AppTimer&);
+SORTBENCH_FOR_EACH_ELEMENT(INSTANTIATE)
+#undef INSTANTIATE

@@ -9,6 +9,7 @@
 #include "cpu_sort/SortKey.h"
 #include "driver/measuring/TestData.h"
 #include "support/CharBuffer.h"
+#include "support/DataTypes.h"
 
 struct PeerScratch::State {
     AppCore::CharBuffer pairs;
@@ -61,12 +62,8 @@ void PeerParallelStableSort(const Element* values, std::uint64_t count, std::uin
                      [values](std::uint32_t a, std::uint32_t b) { return values[a] < values[b]; });
 }
 
-template void PeerVqsort<std::int32_t>(const std::int32_t*, std::uint64_t, std::uint32_t*, PeerScratch&);
-template void PeerVqsort<float>(const float*, std::uint64_t, std::uint32_t*, PeerScratch&);
-template void PeerVqsort<std::int64_t>(const std::int64_t*, std::uint64_t, std::uint32_t*, PeerScratch&);
-template void PeerVqsort<double>(const double*, std::uint64_t, std::uint32_t*, PeerScratch&);
-
-template void PeerParallelStableSort<std::int32_t>(const std::int32_t*, std::uint64_t, std::uint32_t*);
-template void PeerParallelStableSort<float>(const float*, std::uint64_t, std::uint32_t*);
-template void PeerParallelStableSort<std::int64_t>(const std::int64_t*, std::uint64_t, std::uint32_t*);
-template void PeerParallelStableSort<double>(const double*, std::uint64_t, std::uint32_t*);
+#define INSTANTIATE(Element)                                                                        \
+    template void PeerVqsort<Element>(const Element*, std::uint64_t, std::uint32_t*, PeerScratch&); \
+    template void PeerParallelStableSort<Element>(const Element*, std::uint64_t, std::uint32_t*);
+SORTBENCH_FOR_EACH_ELEMENT(INSTANTIATE)
+#undef INSTANTIATE

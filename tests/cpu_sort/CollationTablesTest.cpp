@@ -10,11 +10,6 @@ namespace {
 const unsigned char* const withCase = EvalCore::ascii_map_with_case;
 const unsigned char* const noCase = EvalCore::ascii_map_no_case;
 
-TEST(CollationTables, engine_and_support_library_share_one_copy) {
-    EXPECT_EQ(withCase, AppCore::Tools::ascii_map_with_case);
-    EXPECT_EQ(noCase, AppCore::Tools::ascii_map_no_case);
-}
-
 TEST(CollationTables, case_table_is_a_permutation_and_no_case_table_has_197_weights) {
     EXPECT_EQ(std::set<unsigned char>(withCase, withCase + 256).size(), 256u);
     EXPECT_EQ(std::set<unsigned char>(noCase, noCase + 256).size(), 197u);

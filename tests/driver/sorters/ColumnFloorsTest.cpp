@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "driver/measuring/MemoryFloor.h"
 
 namespace {
 
@@ -22,10 +21,17 @@ TEST(ColumnFloors, radix_columns_on_uniform_keys_and_the_gpu_on_card_column_have
     using AppCore::DataType;
     const CpuLimits limits = OneSize();
     const std::uint64_t n = 100000;
-    EXPECT_EQ(ColumnFloorMs(Column::Cpu2Thread, DataType::INT, Distribution::Uniform, n, limits, {}),
-              RadixSortFloorMs(4, n, 2, limits, 24));
-    EXPECT_EQ(ColumnFloorMs(Column::Cpu1Thread, DataType::BIGFLOAT, Distribution::Uniform, n, limits, {}),
-              RadixSortFloorMs(8, n, 1, limits, 48));
+    // By hand from the rates above, in ms. INT on two threads, keys spread over
+    // 24 bits: two sweeps of 4n bytes, the first pass's stores and two passes of
+    // moves less their slot reads, one pass of loads.
+    const double intFloor = 2 * 0.02 + (0.25 - 0.02) + (2 * 0.666667 - 2 * 0.02) + 0.5;
+    EXPECT_NEAR(*ColumnFloorMs(Column::Cpu2Thread, DataType::INT, Distribution::Uniform, n, limits, {}), intFloor,
+                1e-5);
+    // BIGFLOAT on one thread, spread over 48 bits: 16-bit digits, so three of
+    // four digits are spread and the sort counts passes 2 to 4 by loads of their own.
+    const double bigFloatFloor = 2 * 0.04 + (0.666667 - 0.02) + (2 * 1.666667 - 2 * 0.02) + 0.666667 + 3 * 0.666667;
+    EXPECT_NEAR(*ColumnFloorMs(Column::Cpu1Thread, DataType::BIGFLOAT, Distribution::Uniform, n, limits, {}),
+                bigFloatFloor, 1e-5);
     EXPECT_GT(*ColumnFloorMs(Column::Cpu8Thread, DataType::BIGINT, Distribution::Uniform, n, limits, {}), 0.0);
     for (const Column column : {Column::CpuStandard, Column::Gpu, Column::GpuTransfer, Column::PeerVqsort})
         EXPECT_FALSE(ColumnFloorMs(column, DataType::INT, Distribution::Uniform, n, limits, {}));
@@ -33,10 +39,13 @@ TEST(ColumnFloors, radix_columns_on_uniform_keys_and_the_gpu_on_card_column_have
     EXPECT_FALSE(ColumnFloorMs(Column::Cpu1Thread, DataType::INT, Distribution::Uniform, n, CpuLimits{}, {}));
 
     GpuLimits gpu;
-    gpu.bufferBytes = 1 << 20;
+    gpu.bufferBytes = 1 << 16;
     gpu.copyBytes = gpu.uploadBytes = gpu.readBackBytes = 10e9;
+    // 152 bytes a key of 8 bytes at 10 GB/s, whatever the keys.
     for (const Distribution distribution : {Distribution::Uniform, Distribution::Sorted, Distribution::Equal})
-        EXPECT_EQ(ColumnFloorMs(Column::GpuOnCard, DataType::BIGINT, distribution, n, limits, gpu),
-                  GpuOnCardFloorMs(8, n, gpu));
+        EXPECT_NEAR(*ColumnFloorMs(Column::GpuOnCard, DataType::BIGINT, distribution, n, limits, gpu), 1.52, 1e-9);
+    gpu.bufferBytes = 1 << 20;
+    EXPECT_FALSE(ColumnFloorMs(Column::GpuOnCard, DataType::BIGINT, Distribution::Uniform, n, limits, gpu))
+        << "no floor for a sort that fits in the probe's buffers";
     EXPECT_FALSE(ColumnFloorMs(Column::GpuOnCard, DataType::INT, Distribution::Uniform, n, limits, {}));
 }
