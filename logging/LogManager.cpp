@@ -101,28 +101,10 @@ bool LogManager::Init(const std::string& dir, const std::string& name, char mode
     const std::optional<HeldFiles::Identity> existing = HeldFiles::IdentityOf(filePath);
     if (existing && Held().Holds(*existing)) {
         // Opening it would truncate or overwrite text another manager owns.
-        engine.ClearAll();
-        PrintLine("Failed to initialize Log File: " + SLib::EscapedControls(filePath) + "\n");
-        filePath.clear();
-        return false;
+        return InitFailed();
     }
-
-    const auto createNew = [this] {
-        if (engine.NewFile(filePath, 1)) {
-            writePos = 0;
-            KeepTrimmedOnSignal(true);
-            HoldFile(true);
-            PrintLine("Initialized Log File: " + SLib::EscapedControls(filePath) + "\n");
-            return true;
-        }
-        engine.ClearAll();
-        PrintLine("Failed to initialize Log File: " + SLib::EscapedControls(filePath) + "\n");
-        filePath.clear();
-        return false;
-    };
-
     if (mode == 'w') {
-        return createNew();
+        return CreateNew();
     }
     if (mode != 'a') {
         // The old file (if any) must not receive text meant for the new path.
@@ -130,10 +112,9 @@ bool LogManager::Init(const std::string& dir, const std::string& name, char mode
         PrintLine(std::string("Failed to initialize Log File. Invalid mode: ") + mode + "\n");
         return false;
     }
-
     std::error_code error;
     if (!std::filesystem::exists(filePath, error)) {
-        return createNew();
+        return CreateNew();
     }
     if (engine.OpenFile(filePath, "w")) {
         // The file was never trimmed if its writer died: its text ends at the
@@ -142,15 +123,31 @@ bool LogManager::Init(const std::string& dir, const std::string& name, char mode
         while (writePos > 0 && engine.data[writePos - 1] == 0) {
             --writePos;
         }
-        KeepTrimmedOnSignal(true);
-        HoldFile(true);
-        PrintLine("Initialized Log File: " + SLib::EscapedControls(filePath) + "\n");
-        return true;
+        return Initialized();
     }
     const auto size = std::filesystem::file_size(filePath, error);
     if (!error && size == 0) {
-        return createNew();  // an empty file cannot be mapped
+        return CreateNew();  // an empty file cannot be mapped
     }
+    return InitFailed();
+}
+
+bool LogManager::CreateNew() {
+    if (!engine.NewFile(filePath, 1)) {
+        return InitFailed();
+    }
+    writePos = 0;
+    return Initialized();
+}
+
+bool LogManager::Initialized() {
+    KeepTrimmedOnSignal(true);
+    HoldFile(true);
+    PrintLine("Initialized Log File: " + SLib::EscapedControls(filePath) + "\n");
+    return true;
+}
+
+bool LogManager::InitFailed() {
     engine.ClearAll();
     PrintLine("Failed to initialize Log File: " + SLib::EscapedControls(filePath) + "\n");
     filePath.clear();

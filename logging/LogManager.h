@@ -109,6 +109,11 @@ private:
     void WriteThrough();
     void TrimAndClose();
     void AppendLinePrefix();
+    // The ends of Init: a new empty file, an opened one announced, a failure
+    // announced with nothing left open. Each returns Init's result.
+    bool CreateNew();
+    bool Initialized();
+    bool InitFailed();
     // Registers the open file with SignalSafeTrim (true) or forgets it (false).
     void KeepTrimmedOnSignal(bool keep);
     // Records the open file as this manager's (true) or forgets it (false).

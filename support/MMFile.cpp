@@ -180,6 +180,21 @@ bool MMFile::ResizeFile(unsigned long size) {
     if (size == 0) {
         return NewFile(std::string(path), 1);
     }
+    unsigned long diskSize = 0;
+    if (!ResizeOnDisk(size, diskSize)) {
+        return false;
+    }
+    const unsigned long oldSize = fileSize;
+    fileSize = size;
+    // A view at an offset is replaced by a view of the whole file; remapping keeps
+    // the view at offset 0 so the mapping and the file end together.
+    if (mapAddress == nullptr || mapOffset != 0 || mapDelta != 0) {
+        return MapRange(0, size);
+    }
+    return RemapWhole(size, oldSize, diskSize);
+}
+
+bool MMFile::ResizeOnDisk(unsigned long size, unsigned long& diskSize) {
     if (size > static_cast<unsigned long>(LONG_MAX)) {
         errno = EFBIG;
         Report("MMFile - ftruncate failed with error");
@@ -190,7 +205,7 @@ bool MMFile::ResizeFile(unsigned long size) {
         Report("MMFile - Getting FileStat failed with error");
         return false;
     }
-    const auto diskSize = static_cast<unsigned long>(current.st_size);
+    diskSize = static_cast<unsigned long>(current.st_size);
     const bool growing = size > diskSize;
     if (growing) {
         // Reserving the blocks now turns a full disk into an error here instead of
@@ -211,17 +226,14 @@ bool MMFile::ResizeFile(unsigned long size) {
         }
         return false;
     }
-    const unsigned long oldSize = fileSize;
-    fileSize = size;
-    // A view at an offset is replaced by a view of the whole file; remapping keeps
-    // the view at offset 0 so the mapping and the file end together.
-    if (mapAddress == nullptr || mapOffset != 0 || mapDelta != 0) {
-        return MapRange(0, size);
-    }
+    return true;
+}
+
+bool MMFile::RemapWhole(unsigned long size, unsigned long oldSize, unsigned long diskSize) {
     void* moved = mremap(mapAddress, mapLength, size, MREMAP_MAYMOVE);
     if (moved == MAP_FAILED) {
         Report("MMFile - mremap failed with error");
-        if (growing) {
+        if (size > diskSize) {
             // The old mapping is intact: give the file its old size back.
             (void)ftruncate(fileDescriptor, static_cast<off_t>(diskSize));
             fileSize = oldSize;

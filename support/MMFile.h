@@ -88,6 +88,12 @@ public:
 
 private:
     bool MapRange(unsigned long start, unsigned long length);
+    // Gives the file `size` bytes, its blocks reserved when it grows; `diskSize`
+    // is set to its length before. On failure the file keeps that length.
+    bool ResizeOnDisk(unsigned long size, unsigned long& diskSize);
+    // Moves the whole-file mapping to the file's new length; on failure the file
+    // and the mapping are left consistent with each other.
+    bool RemapWhole(unsigned long size, unsigned long oldSize, unsigned long diskSize);
     void Unmap();
     // perror(what) unless this very failure was the last one reported; records errno.
     void Report(const char* what);

@@ -7,8 +7,11 @@
 
 namespace {
 
+// times[s][i]: every time of label i of sorter s.
+using SorterTimes = std::vector<std::vector<std::vector<double>>>;
+
 // Whether every column's median has a 95% interval within `target` of it.
-bool EveryIntervalWithin(const std::vector<std::vector<std::vector<double>>>& times, double target) {
+bool EveryIntervalWithin(const SorterTimes& times, double target) {
     for (const auto& sorter : times) {
         for (const std::vector<double>& column : sorter) {
             const std::optional<MedianInterval> interval = MedianConfidenceInterval(column);
@@ -48,35 +51,63 @@ Outcome RunOnce(const std::vector<Sorter>& sorters, RoundsObserver& observer, co
     return Outcome::Continue;
 }
 
-RoundsResult RunRounds(const std::vector<Sorter>& sorters, const RoundsPlan& plan, RoundsObserver& observer) {
-    RoundsResult result;
+namespace {
+
+bool WarmUpEvery(const std::vector<Sorter>& sorters, const RoundsPlan& plan) {
     for (std::size_t s = 0; s < sorters.size(); ++s) {
         if (plan.beforeSort) plan.beforeSort(s, 0);
-        if (!sorters[s].warmUp()) {
-            result.outcome = Outcome::SortFailed;
-            return result;
-        }
+        if (!sorters[s].warmUp()) return false;
     }
-    // times[s][i]: every time of label i of sorter s.
-    std::vector<std::vector<std::vector<double>>> times(sorters.size());
+    return true;
+}
+
+// Round `round` (from 0): every sorter timed once in the round's order, each
+// checked right after its sort. SortFailed or CheckFailed (with `problem`)
+// stop it at once.
+Outcome TimeRound(const std::vector<Sorter>& sorters, const RoundsPlan& plan, int round, SorterTimes& times,
+                  std::string& problem) {
+    for (const std::size_t s : RoundOrder(sorters.size(), static_cast<std::size_t>(round))) {
+        if (plan.beforeSort) plan.beforeSort(s, round + 1);
+        const std::optional<std::vector<double>> measured = sorters[s].timed();
+        if (!measured) return Outcome::SortFailed;
+        for (std::size_t i = 0; i < measured->size(); ++i) times[s][i].push_back((*measured)[i]);
+        if (sorters[s].check) problem = sorters[s].check();
+        if (!problem.empty()) return Outcome::CheckFailed;
+    }
+    return Outcome::Continue;
+}
+
+// The row, with every column that has times, then how the checks ended.
+void ObserveRow(const std::vector<Sorter>& sorters, const SorterTimes& times, Outcome outcome,
+                const std::string& problem, RoundsObserver& observer) {
+    observer.RowStarted();
+    std::size_t column = 0;
+    for (std::size_t s = 0; s < sorters.size() && !times[s][0].empty(); ++s) {
+        for (std::size_t i = 0; i < sorters[s].labels.size(); ++i, ++column) observer.CellMeasured(column, times[s][i]);
+    }
+    if (outcome == Outcome::CheckFailed) observer.CheckFailed(problem);
+    if (outcome != Outcome::Continue) return;
+    for (const Sorter& sorter : sorters) {
+        if (sorter.reportsPass) observer.CheckPassed();
+    }
+}
+
+}  // namespace
+
+RoundsResult RunRounds(const std::vector<Sorter>& sorters, const RoundsPlan& plan, RoundsObserver& observer) {
+    RoundsResult result;
+    if (!WarmUpEvery(sorters, plan)) {
+        result.outcome = Outcome::SortFailed;
+        return result;
+    }
+    SorterTimes times(sorters.size());
     for (std::size_t s = 0; s < sorters.size(); ++s) times[s].resize(sorters[s].labels.size());
 
-    bool failed = false;
     std::string problem;
     const auto fewestSureRounds = static_cast<int>(MinimumSamplesFor());
-    for (int round = 0; round < plan.rounds && !failed && problem.empty(); ++round) {
-        for (const std::size_t s : RoundOrder(sorters.size(), static_cast<std::size_t>(round))) {
-            if (plan.beforeSort) plan.beforeSort(s, round + 1);
-            const std::optional<std::vector<double>> measured = sorters[s].timed();
-            if (!measured) {
-                failed = true;
-                break;
-            }
-            for (std::size_t i = 0; i < measured->size(); ++i) times[s][i].push_back((*measured)[i]);
-            if (sorters[s].check) problem = sorters[s].check();
-            if (!problem.empty()) break;
-        }
-        if (failed || !problem.empty()) break;
+    for (int round = 0; round < plan.rounds; ++round) {
+        result.outcome = TimeRound(sorters, plan, round, times, problem);
+        if (result.outcome != Outcome::Continue) break;
         result.rounds = round + 1;
         if (!plan.untilSure) continue;
         const double elapsed = plan.elapsedSeconds();
@@ -85,23 +116,6 @@ RoundsResult RunRounds(const std::vector<Sorter>& sorters, const RoundsPlan& pla
         if (EveryIntervalWithin(times, plan.intervalTarget) || elapsed >= plan.budgetSeconds) break;
     }
     if (plan.untilSure) result.intervalReached = EveryIntervalWithin(times, plan.intervalTarget);
-
-    observer.RowStarted();
-    std::size_t column = 0;
-    for (std::size_t s = 0; s < sorters.size() && !times[s][0].empty(); ++s) {
-        for (std::size_t i = 0; i < sorters[s].labels.size(); ++i, ++column) observer.CellMeasured(column, times[s][i]);
-    }
-    if (failed) {
-        result.outcome = Outcome::SortFailed;
-        return result;
-    }
-    if (!problem.empty()) {
-        observer.CheckFailed(problem);
-        result.outcome = Outcome::CheckFailed;
-        return result;
-    }
-    for (const Sorter& sorter : sorters) {
-        if (sorter.reportsPass) observer.CheckPassed();
-    }
+    ObserveRow(sorters, times, result.outcome, problem, observer);
     return result;
 }
