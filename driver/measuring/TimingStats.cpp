@@ -22,8 +22,6 @@ std::string Printed(const char* format, int precision, double value) {
 
 std::string OneDecimal(double value) { return Printed("%.*f", 1, value); }
 
-std::string TimeCell(double value) { return SLib::STR_FromNum(value, 0, 12, 15); }
-
 // ",<low>,<high>" of the median's 95% interval; ",," without one.
 std::string IntervalCells(const std::optional<MedianInterval>& interval) {
     if (!interval) return ",,";
@@ -230,3 +228,5 @@ std::vector<std::string> BelowFloorReportLines(const std::vector<NoisyCell>& cel
     }
     return lines;
 }
+
+std::string TimeCell(double value) { return SLib::STR_FromNum(value, 0, 12, 15); }

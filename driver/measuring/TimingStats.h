@@ -32,6 +32,11 @@ TimingSummary Summarize(const std::vector<double>& times);
 // Empty for 0 sorters.
 std::vector<std::size_t> RoundOrder(std::size_t sorters, std::size_t round);
 
+// A time in milliseconds, a ratio or a floor as a cell of the result, stats and
+// speed-up files: fixed notation with at most twelve decimals, a trailing run of
+// zeros or of nines trimmed (SLib::STR_FromNum(value, 0, 12, 15)).
+std::string TimeCell(double value);
+
 // `value` rounded to `digits` (at least 1) significant digits in fixed notation,
 // never an exponent. Zeros after the decimal point that belong to the significant
 // digits stay ("171.0"); integer parts longer than `digits` are printed in full

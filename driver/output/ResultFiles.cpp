@@ -7,6 +7,7 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "driver/measuring/TimingStats.h"
 #include "strings/EscapedText.h"
 #include "strings/NumberText.h"
 #include "support/DataTypes.h"
@@ -121,7 +122,7 @@ void ResultFiles::AppendCount(const std::string& key, std::uint64_t count) {
 
 void ResultFiles::AppendTime(const std::string& key, double milliseconds) {
     std::string cell(1, ',');
-    cell += SLib::STR_FromNum(milliseconds, 0, 12, 15);
+    cell += TimeCell(milliseconds);
     Append(files, IndexOf(files, key), cell);
 }
 
