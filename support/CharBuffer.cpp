@@ -10,14 +10,12 @@ namespace AppCore {
 
 namespace {
 
-constexpr std::size_t kHugePageAlignment = std::size_t{2} << 20;
-
 // An uninitialised block of `length` bytes that free() releases; large ones
 // aligned and advised onto huge pages. Null on failure.
 char* Allocate(unsigned long length) {
     if (length < CharBuffer::kHugePageBlockBytes) return static_cast<char*>(std::malloc(length));
     void* block = nullptr;
-    if (posix_memalign(&block, kHugePageAlignment, length) != 0) return nullptr;
+    if (posix_memalign(&block, kHugePageBytes, length) != 0) return nullptr;
     AdviseHugePages(block, length);
     return static_cast<char*>(block);
 }

@@ -2,6 +2,8 @@
 
 #include <cstddef>
 
+#include "support/HugePages.h"
+
 namespace AppCore {
 
 // An owned block of raw bytes from the C allocator, with its exact length.
@@ -11,15 +13,15 @@ namespace AppCore {
 // An empty buffer is (nullptr, 0). Movable, not copyable; a moved-from buffer
 // is empty and frees nothing.
 //
-// Blocks of kHugePageBlockBytes (one huge page) and more start on a 2 MiB
-// boundary and are advised onto transparent huge pages (HugePages.h) before
+// Blocks of kHugePageBlockBytes (one huge page) and more start on a huge
+// page boundary and are advised onto transparent huge pages (HugePages.h) before
 // their first touch, wherever they come from: sorts gather keys and scatter
 // indices all over such arrays, and on 4 KiB pages nearly every access misses
 // the TLB. Growing such a block moves it to a new one rather than extending
 // it, since realloc's remapping leaves the added pages on 4 KiB pages.
 class CharBuffer {
 public:
-    static constexpr unsigned long kHugePageBlockBytes = 2ul << 20;
+    static constexpr unsigned long kHugePageBlockBytes = kHugePageBytes;
 
     char* data = nullptr;
     unsigned long size = 0;  // bytes, as last requested

@@ -7,7 +7,7 @@
 namespace AppCore {
 
 namespace {
-constexpr std::uintptr_t kHugePage = std::uintptr_t{2} << 20;
+constexpr std::uintptr_t kHugePage = kHugePageBytes;
 }
 
 void AdviseHugePages(void* data, std::size_t size) {

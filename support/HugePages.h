@@ -4,7 +4,10 @@
 
 namespace AppCore {
 
-// Asks the kernel to back the whole 2 MiB pages inside [data, data + size)
+// The size of a transparent huge page on x86-64.
+inline constexpr std::size_t kHugePageBytes = std::size_t{2} << 20;
+
+// Asks the kernel to back the whole huge pages inside [data, data + size)
 // with transparent huge pages. Sorts read keys and write indices all over
 // arrays of hundreds of megabytes; with 4 KiB pages nearly every access needs
 // a TLB entry of its own.
