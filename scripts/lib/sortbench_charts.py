@@ -8,7 +8,8 @@ Axes are log-log throughout: record counts span decades, and so do times.
 import math
 from dataclasses import dataclass, field
 
-from sortbench_results import STANDARD, split_stem, stem_label
+from sortbench_results import STANDARD
+from sortbench_rundir import split_stem, stem_label
 
 
 @dataclass(frozen=True)

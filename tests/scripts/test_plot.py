@@ -14,9 +14,10 @@ from conftest import (CPU_COLUMNS, GPU_COLUMNS, LIMITS, SCRIPTS, TYPES, Ran, is_
                       write_result, write_run, write_speedups, write_stats)
 
 import sortbench_charts
-import sortbench_results
+import sortbench_text
 import sortbench_tool
-from sortbench_results import Unusable, read_result
+from sortbench_results import read_result
+from sortbench_text import Unusable
 
 HEAD = ",".join(["NbRecords"] + CPU_COLUMNS)
 STATS_HEAD = "NbRecords,Column,Runs,Min,Median,Mean,Max,StdDev,Times"
@@ -194,7 +195,7 @@ def test_refuses_result_files_it_cannot_chart(tmp_path, text, message):
     ("MAX_BYTES", 1 << 15, "larger than 0.03125 MiB, far more than a run writes"),
 ])
 def test_refuses_files_larger_than_a_run_writes(plot, tmp_path, monkeypatch, bound, value, message):
-    monkeypatch.setattr(sortbench_results, bound, value)
+    monkeypatch.setattr(sortbench_text, bound, value)
     run_dir = str(tmp_path / "large")
     write_run(run_dir, [100, 1000, 10000], types=["INT", "FLOAT"])
     write_result(f"{run_dir}/bench_INT.csv", range(100, 1100))
