@@ -25,11 +25,19 @@ def change_cell(change, before, after):
                      ["num"] + css)
 
 
+def mean_cell(mean):
+    """A cell of a geometric mean of changes (None: no change to average)."""
+    return html.cell([(None, "—" if mean is None else html.signed_percent((mean - 1) * 100))], ["num"])
+
+
 def mean_row(changes, columns):
     """The geometric mean of each column's changes, as a table row, and the means."""
     means = [geometric_mean([row[j].ratio for row in changes]) for j in range(len(columns))]
-    cells = [html.cell([(None, "—" if m is None else html.signed_percent((m - 1) * 100))], ["num"]) for m in means]
-    return ['<th>geometric mean</th>'] + cells, means
+    return ['<th>geometric mean</th>'] + [mean_cell(m) for m in means], means
+
+
+def against_heading(runs, k):
+    return f"<h3>{html.esc(f'Run {runs[k].name} against run {runs[0].name}')}</h3>"
 
 
 def change_table(stem, joined, runs, k):
@@ -42,7 +50,7 @@ def change_table(stem, joined, runs, k):
                      for j in range(len(joined.columns))])
     last, means = mean_row(changes, joined.columns)
     table = html.table(["Records"] + joined.columns, rows + [last], [None] * len(rows) + ["mean"])
-    return f"<h3>{html.esc(f'Run {runs[k].name} against run {runs[0].name}')}</h3>{table}", means
+    return against_heading(runs, k) + table, means
 
 
 def test_note(runs, stem):
@@ -82,12 +90,9 @@ def summary_part(runs, shared, means):
     for k in range(1, len(runs)):
         rows = []
         for (stem, _), per_run in zip(shared, means):
-            rows.append([f"<th>{html.esc(stem_label(stem))}</th>"] +
-                        [html.cell([(None, "—" if per_run[k - 1].get(c) is None else
-                                     html.signed_percent((per_run[k - 1][c] - 1) * 100))], ["num"])
-                         for c in columns])
-        parts.append(f"<h3>{html.esc(f'Run {runs[k].name} against run {runs[0].name}')}</h3>"
-                     + html.table(["Result file"] + columns, rows))
+            rows.append([f"<th>{html.esc(stem_label(stem))}</th>"]
+                        + [mean_cell(per_run[k - 1].get(c)) for c in columns])
+        parts.append(against_heading(runs, k) + html.table(["Result file"] + columns, rows))
     note = "Geometric mean over the shared counts of each column's time in the later run over the first run's, " \
            "minus 1: + is slower."
     return html.section("Geometric mean of the changes", "".join(parts) + html.paragraph(note))

@@ -8,6 +8,7 @@ the reason; complaints that leave the file usable travel with what was read
 as Notice values.
 """
 
+import math
 import os
 import re
 import stat
@@ -26,6 +27,8 @@ MAX_WHOLE = 2 ** 64 - 1  # record counts are 64-bit
 # read, checked and drawn in seconds and a few hundred MB.
 MAX_BYTES = 32 << 20
 MAX_ROWS = 2000
+# The bounds of a number as a message gives them.
+_RANGE = f"0, or 10^{math.log10(MIN_NUMBER):g} to 10^{math.log10(MAX_NUMBER):g} either side of it"
 
 
 class Unusable(Exception):
@@ -113,7 +116,7 @@ def number_problem(text):
     size = abs(float(text))
     if size == 0 or MIN_NUMBER <= size <= MAX_NUMBER:
         return None
-    return "is out of range (0, or 10^-12 to 10^12 either side of it)"
+    return f"is out of range ({_RANGE})"
 
 
 def checked_number(text, name):
