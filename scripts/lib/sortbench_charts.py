@@ -8,7 +8,8 @@ Axes are log-log throughout: record counts span decades, and so do times.
 import math
 from dataclasses import dataclass, field
 
-from sortbench_results import STANDARD, split_stem, stem_label
+from sortbench_results import STANDARD
+from sortbench_rundir import split_stem, stem_label
 
 
 @dataclass(frozen=True)
@@ -114,6 +115,11 @@ class Chart:
 
 # --- axes -------------------------------------------------------------------------
 
+# How far a count axis reaches beyond its first and last count, so that no
+# point sits on its edge.
+_ROOM = 1.4
+
+
 def count_label(n):
     """A record count as an axis names it: 100, 2.5k, 1M, 1G."""
     for size, suffix in ((1e9, "G"), (1e6, "M"), (1e3, "k")):
@@ -127,7 +133,7 @@ def count_axis(counts):
     labelled tick per count unless a long ladder makes decades clearer."""
     low, high = min(counts), max(counts)
     ticks = None if len(counts) > 8 else [(n, count_label(n)) for n in counts]
-    return Axis("records", (low / 1.4, high * 1.4), ticks)
+    return Axis("records", (low / _ROOM, high * _ROOM), ticks)
 
 
 _RATIO_LEVELS = (
@@ -144,6 +150,11 @@ def ratio_axis(label, ratios):
     low, high = math.exp(-far), math.exp(far)
     levels = next(levels for floor, levels in _RATIO_LEVELS if low >= floor)
     return Axis(label, (low, high), [(v, f"{v:g}") for v in levels if low <= v <= high])
+
+
+def _level_one(label, x, **how):
+    """The reference line at 1 across the count axis of the points `x`."""
+    return Line(label, REFERENCE, [x[0] / _ROOM, x[-1] * _ROOM], [1, 1], markers=False, **how)
 
 
 def time_axis():
@@ -223,7 +234,7 @@ def limits_chart(stem, result, stats, run_name):
             lines.append(Line(column, style_of(column), x, y))
     if not lines:
         return None
-    lines.insert(0, Line("the memory floor", REFERENCE, [x[0] / 1.4, x[-1] * 1.4], [1, 1], markers=False))
+    lines.insert(0, _level_one("the memory floor", x))
     title = (f"{stem_label(stem)}: median time per sort over the column's memory floor "
              "(below 1: the floor does not hold)")
     panel = Panel(None, count_axis(x), floor_axis(ratios), lines)
@@ -249,7 +260,7 @@ def speedup_panel(stem, result, speedups):
     """One data type's panel: every column's speed-up over CPU Standard, with the
     line at 1 (CPU Standard itself)."""
     x = [int(c) for c in result.counts]
-    lines = [Line(f"{STANDARD} (1x)", REFERENCE, [x[0] / 1.4, x[-1] * 1.4], [1, 1], markers=False)]
+    lines = [_level_one(f"{STANDARD} (1x)", x)]
     for column in result.columns[1:]:
         points = speedup_points(result, speedups, column)
         if not any(points):
@@ -334,7 +345,7 @@ def ratio_chart(stem, joined, run_names):
                                   dash=run_dash(k), in_key=False))
     if not lines:
         return None
-    lines.insert(0, Line("", REFERENCE, [x[0] / 1.4, x[-1] * 1.4], [1, 1], in_key=False, markers=False))
+    lines.insert(0, _level_one("", x, in_key=False))
     title = f"{stem_label(stem)}: time per sort relative to run {run_names[0]} (above 1 = slower)"
     panel = Panel(None, count_axis(x), ratio_axis(f"time / time in {run_names[0]}", ratios), lines)
     return Chart(f"compare_ratio_{stem}", title, [panel],

@@ -19,9 +19,9 @@ import os
 import shlex
 from dataclasses import dataclass, field
 
-from sortbench_results import DISTRIBUTIONS, MAX_WHOLE, Unusable, quoted, read_bytes
+from sortbench_rundir import DISTRIBUTIONS, MANIFEST
+from sortbench_text import MAX_WHOLE, Unusable, quoted, read_bytes
 
-MANIFEST = "run.json"
 FORMAT = "sortbench run manifest"
 FORMAT_VERSION = 1  # the newest these tools read
 MAX_MANIFEST_BYTES = 1 << 20  # a run of every count, type and distribution writes under 200 KiB

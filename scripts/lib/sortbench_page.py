@@ -73,7 +73,8 @@ def scoped_svg(svg, prefix):
 def chart(svg, prefix, title):
     """A chart in the page, its ids scoped by `prefix` (also the figure's id);
     the title, drawn inside the picture, names it for screen readers."""
-    return f'<figure class="chart" id="{prefix}" role="img" aria-label="{esc(title)}">{scoped_svg(svg, prefix)}</figure>'
+    return (f'<figure class="chart" id="{prefix}" role="img" aria-label="{esc(title)}">'
+            f'{scoped_svg(svg, prefix)}</figure>')
 
 
 def cell(parts, classes=(), title=None):
@@ -87,7 +88,8 @@ def cell(parts, classes=(), title=None):
 
 def table(head, rows, row_classes=None):
     """A table: `head` the header texts, `rows` lists of ready <td> cells."""
-    out = ["<div class=\"wide\"><table><thead><tr>", "".join(f"<th>{esc(h)}</th>" for h in head), "</tr></thead><tbody>"]
+    out = ['<div class="wide"><table><thead><tr>', "".join(f"<th>{esc(h)}</th>" for h in head),
+           "</tr></thead><tbody>"]
     for k, row in enumerate(rows):
         css = f' class="{row_classes[k]}"' if row_classes and row_classes[k] else ""
         out.append(f"<tr{css}>{''.join(row)}</tr>")

@@ -10,6 +10,7 @@ from matplotlib.figure import Figure
 from matplotlib.lines import Line2D
 from matplotlib.ticker import FixedLocator, FuncFormatter, LogLocator, NullFormatter
 
+from sortbench_charts import count_label
 from sortbench_tool import printable
 
 DPI = 100
@@ -34,10 +35,7 @@ def _number(value, _position=None):
 
 
 def _count(value, _position=None):
-    for size, suffix in ((1e9, "G"), (1e6, "M"), (1e3, "k")):
-        if value >= size:
-            return f"{value / size:g}{suffix}"
-    return f"{value:g}"
+    return count_label(value)
 
 
 def _two_five(value, _position=None):

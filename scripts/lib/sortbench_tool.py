@@ -9,9 +9,14 @@ import re
 import subprocess
 import sys
 
+from sortbench_rundir import RESULT_FILES, result_files
+
 DEBIAN_PYTHON = "/usr/bin/python3"
 DEFAULT_LOG_DIR = "/var/log/dezavadure/"
+# The deps.sh list of what charts and pages are drawn with.
+PACKAGES = "PLOT_PACKAGES"
 _RUN_NAME = re.compile(r"cpu_(gpu_)?[0-9]{12}")
+RUN_DIR_NAMES = "cpu_<12 digits> or cpu_gpu_<12 digits>"  # _RUN_NAME's names as the help says them
 _LIB_DIR = os.path.dirname(os.path.abspath(__file__))
 # Characters that a terminal acts on or that break a line: C0 and C1 controls,
 # line and paragraph separators, bidirectional overrides and isolates, and the
@@ -82,7 +87,7 @@ def use_debian_python(argv):
     os.execv(DEBIAN_PYTHON, [DEBIAN_PYTHON, *argv])
 
 
-def ensure_packages(variable):
+def ensure_packages(variable=PACKAGES):
     """Installs the Debian packages that the shell variable `variable` of
     scripts/lib/deps.sh lists, as the other scripts do (as root; otherwise the
     apt-get command to run is printed). Raises Refusal when they are missing
@@ -117,10 +122,10 @@ def log_dir():
 
 
 def newest_run_dir(logs):
-    """The run directory (cpu_<12 digits> or cpu_gpu_<12 digits>) under `logs`
-    modified last, of two at the same time the larger name: a run's stamp is
-    local time, which can change between runs, while the benchmark writes
-    into its directory as it goes. Raises Refusal when there is none."""
+    """The run directory (RUN_DIR_NAMES) under `logs` modified last, of two
+    at the same time the larger name: a run's stamp is local time, which can
+    change between runs, while the benchmark writes into its directory as it
+    goes. Raises Refusal when there is none."""
     if not os.path.isdir(logs):
         raise Refusal(f"no log directory {logs}: give a run directory")
     found = []
@@ -154,6 +159,21 @@ def run_names(run_dirs):
         name = run_dir[:-1] if run_dir.endswith("/") else run_dir
         named.append(name + (f" (#{k + 1})" if run_dir in run_dirs[:k] else ""))
     return named
+
+
+def command_line_runs(argv, out="a directory"):
+    """(-o's value or "", run directories, their names) of "[-o OUT]
+    [RUN_DIR...]" whose run directories exist and hold result files; without
+    RUN_DIR the newest run, said on standard output. Raises Refusal."""
+    given, run_dirs = parse_command_line(argv, out)
+    if not run_dirs:
+        run_dirs = [newest_run_dir(log_dir())]
+        print(f"Newest run: {printable(run_dirs[0])}")
+    check_run_dirs(run_dirs)
+    for run_dir in run_dirs:
+        if not result_files(run_dir):
+            raise Refusal(f"no result files ({RESULT_FILES}) in {run_dir}")
+    return given, run_dirs, run_names(run_dirs)
 
 
 def default_out_dir(run_dirs):

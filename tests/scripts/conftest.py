@@ -21,7 +21,7 @@ ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)
 SCRIPTS = os.path.join(ROOT, "scripts")
 sys.path.insert(0, os.path.join(SCRIPTS, "lib"))
 
-import sortbench_results  # noqa: E402
+import sortbench_rundir  # noqa: E402
 import sortbench_tool  # noqa: E402
 
 CPU_COLUMNS = ["CPU Standard", "CPU 1 Thread", "CPU 2 Thread", "CPU 4 Thread", "CPU 8 Thread"]
@@ -126,7 +126,7 @@ def write_manifest(run_dir, plan=(), **top):
         if prefix not in kinds or not name.endswith(".csv"):
             continue
         series = rest[:-len(".csv")]
-        data_type, dist = sortbench_results.split_stem(series)
+        data_type, dist = sortbench_rundir.split_stem(series)
         with open(os.path.join(run_dir, name), encoding="utf-8") as stream:
             lines = stream.read().split("\n")
         files.append({"name": name, "kind": kinds[prefix], "series": series, "type": data_type, "distribution": dist,

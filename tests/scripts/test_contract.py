@@ -10,7 +10,8 @@ import pytest
 from conftest import ROOT, is_png, run_in_process
 
 from sortbench_manifest import read_manifest
-from sortbench_results import read_result, read_speedups, read_stats, result_files
+from sortbench_results import read_result, read_speedups, read_stats
+from sortbench_rundir import result_files
 from sortbench_tool import newest_run_dir
 
 PROGRAM = os.environ.get("SORTBENCH_BINARY", "")

@@ -14,9 +14,10 @@ from conftest import (CPU_COLUMNS, GPU_COLUMNS, LIMITS, SCRIPTS, TYPES, Ran, is_
                       write_result, write_run, write_speedups, write_stats)
 
 import sortbench_charts
-import sortbench_results
+import sortbench_text
 import sortbench_tool
-from sortbench_results import Unusable, read_result
+from sortbench_results import read_result
+from sortbench_text import Unusable
 
 HEAD = ",".join(["NbRecords"] + CPU_COLUMNS)
 STATS_HEAD = "NbRecords,Column,Runs,Min,Median,Mean,Max,StdDev,Times"
@@ -97,8 +98,8 @@ def test_picks_the_last_modified_run_and_keeps_older_runs_older(plot, tmp_path, 
     ran = run_in_process(plot, [])
     # Modified at the same time: the larger name wins.
     assert ran.status == 0 and ran.out_lines[0] == f"Newest run: {logs}/cpu_251001000000"
-    assert sorted(logs.glob("*/speedup.png")) == [logs / n / "speedup.png" for n in ("cpu_250901000000",
-                                                                                        "cpu_251001000000")]
+    assert sorted(logs.glob("*/speedup.png")) == [logs / n / "speedup.png"
+                                                  for n in ("cpu_250901000000", "cpu_251001000000")]
 
 
 def test_charts_the_same_numbers_in_any_locale(tmp_path):
@@ -131,7 +132,8 @@ def test_compares_two_runs(plot, tmp_path):
         write_result(f"{run_dir}/bench_INT_zipf.csv", [100, 1000])
     ran = run_in_process(plot, [first, second + "/"])
     assert (ran.status, ran.err) == (0, "")
-    assert ran.out_lines == [f"{second}/{kind}_{stem}.png" for stem in ["INT", "INT_zipf", "FLOAT", "BIGINT", "BIGFLOAT"]
+    assert ran.out_lines == [f"{second}/{kind}_{stem}.png"
+                             for stem in ["INT", "INT_zipf", "FLOAT", "BIGINT", "BIGFLOAT"]
                              for kind in ("compare", "compare_ratio")]
     assert all(is_png(path) for path in ran.out_lines) and not os.path.exists(f"{second}/bench_INT.png")
 
@@ -155,20 +157,22 @@ def test_refuses_bad_command_lines(tmp_path, argv, status, message):
 # --- result files ---------------------------------------------------------------
 
 @pytest.mark.parametrize("text, message", [
-    (HEAD + "\n100,0.01,0.002,0.1,0.2,0.3\n250,0.03,abc,0.1,0.2,0.3", "line 3: CPU 1 Thread cell 'abc' is not a number"),
+    (HEAD + "\n100,0.01,0.002,0.1,0.2,0.3\n250,0.03,abc,0.1,0.2,0.3",
+     "line 3: CPU 1 Thread cell 'abc' is not a number"),
     (HEAD + "\n100,0.01,0.002,0.1,0.2,0.3\n250,0.03,0.1,0.2,0.3\n500,0.05,0.006,0.1,0.2,0.3",
      "line 3: 5 cells, the header has 6"),
     (HEAD + "\n100,0.01,0.002,0.1,0.2,0.3\n-250,0.03,0.004,0.1,0.2,0.3",
      "line 3: record count '-250' is not a positive whole number"),
     ("Count,Time\n100,0.01", "line 1 is not a result file header (NbRecords,CPU Standard,...)"),
     (HEAD + ",\n100,0.01,0.002,0.1,0.2,0.3,0.4", "line 1: header cell 7 is empty or holds a tab"),
-    (HEAD + "\n100,0.01,0.002,0.1,0.2,0.3\0\n250,0.03,0.004,0.1,0.2,0.3", "zero bytes inside the text, not a result file"),
+    (HEAD + "\n100,0.01,0.002,0.1,0.2,0.3\0\n250,0.03,0.004,0.1,0.2,0.3",
+     "zero bytes inside the text, not a result file"),
     ("", "empty file"),
     (HEAD, "header only, no rows to plot (a -INFO run, or a run that ended before this data type)"),
     (HEAD + "\0" * 950, "no rows: the run was cut short (or is still running) before this data type"),
     (HEAD + "\n100,0.01,0.002", "no complete row to plot (the run was cut short)"),
-    ("\0" * 10, "only zero bytes, no text: the run was cut short (or is still running) before it wrote this result "
-                 "file"),
+    ("\0" * 10,
+     "only zero bytes, no text: the run was cut short (or is still running) before it wrote this result file"),
     (HEAD + "\n100,0,0,0,0,0\n250,0,0,-1,0,0", "no positive time to draw: all 10 are zero or negative"),
     (HEAD + "\n" + "1" * 401 + ",0.01,0.002,0.1,0.2,0.3",
      "line 2: record count '" + "1" * 40 + "…' (401 characters) is out of range (at most 18446744073709551615)"),
@@ -191,7 +195,7 @@ def test_refuses_result_files_it_cannot_chart(tmp_path, text, message):
     ("MAX_BYTES", 1 << 15, "larger than 0.03125 MiB, far more than a run writes"),
 ])
 def test_refuses_files_larger_than_a_run_writes(plot, tmp_path, monkeypatch, bound, value, message):
-    monkeypatch.setattr(sortbench_results, bound, value)
+    monkeypatch.setattr(sortbench_text, bound, value)
     run_dir = str(tmp_path / "large")
     write_run(run_dir, [100, 1000, 10000], types=["INT", "FLOAT"])
     write_result(f"{run_dir}/bench_INT.csv", range(100, 1100))
@@ -326,7 +330,8 @@ ROW = "1000,CPU Standard,3,0.2,0.4,0.5,0.8,0.2,"
                  id="stats-Runs-of-5001-digits"),
     ("stats", ROW + "0.2;0.4;" + "8" * 400, "Times value '" + "8" * 40 + "…' (400 characters) is out of range (0, "
                                             "or 10^-12 to 10^12 either side of it)"),
-    ("stats", "100,CPU Standard,3,0.02,0.04,0.05,0.08,0.02,0.02;0.04;0.08", "a second row for 100 records, CPU Standard"),
+    ("stats", "100,CPU Standard,3,0.02,0.04,0.05,0.08,0.02,0.02;0.04;0.08",
+     "a second row for 100 records, CPU Standard"),
     # Rounding at the twelfth decimal is no disagreement.
     ("stats", "1000,CPU Standard,3,0.400000000001,0.4,0.5,0.8,0.2,0.4;0.4;0.8", None),
     ("interval", ROW + "0.2;0.4;0.8,0.5,0.6", "the interval 0.5 to 0.6 does not hold the median 0.4"),
@@ -457,7 +462,8 @@ def test_charts_every_key_distribution_in_order(plot, tmp_path):
 
 
 def test_gives_each_column_its_own_colour():
-    styles = [sortbench_charts.style_of(n) for n in CPU_COLUMNS + GPU_COLUMNS + ["Peer vqsort", "Peer parallel stable sort"]]
+    styles = [sortbench_charts.style_of(n)
+              for n in CPU_COLUMNS + GPU_COLUMNS + ["Peer vqsort", "Peer parallel stable sort"]]
     spare = sortbench_charts.style_of("Peer other")
     assert len({s.colour for s in styles}) == 10 and spare not in styles
     assert sortbench_charts.style_of("Peer other") == spare
@@ -477,7 +483,8 @@ def test_compares_runs_in_a_dash_type_each(plot, tmp_path):
     _, charts = chart_runs(plot, first, second)
     runs_in_key = [line for line in charts["compare_INT"].key if line.label.startswith("run ")]
     assert [line.label for line in runs_in_key] == ["run cpu_gpu_251201000000", "run cpu_251202000000"]
-    assert len({line.dash for line in runs_in_key}) == len({line.dash for line in charts["compare_INT"].panels[0].lines}) == 2
+    dashes = {line.dash for line in charts["compare_INT"].panels[0].lines}
+    assert len({line.dash for line in runs_in_key}) == len(dashes) == 2
     assert "zipf keys" in charts["compare_ratio_INT_zipf"].title
 
 

@@ -1,0 +1,207 @@
+"""A run as scripts/report reads it: its result files with the stats and
+speed-up files beside them, its run conditions, its plan and its manifest, and
+what the run says about itself (how it repeated, its limits, its noisy
+cells); and runs side by side, joined over what they share with the change
+of every cell.
+
+Every problem of every file is said on the log; nothing here writes HTML.
+"""
+
+from dataclasses import dataclass
+
+from sortbench_changes import change_of
+from sortbench_conditions import read_conditions
+from sortbench_join import LeftOut, join_runs
+from sortbench_manifest import conditions_of, older_plan, read_manifest
+from sortbench_results import read_result, read_speedups, read_stats
+from sortbench_rundir import (CONDITIONS, DATA_TYPES, MANIFEST, result_files, result_name, speedup_name, split_stem,
+                              stats_name, stem_order)
+from sortbench_text import Unusable
+
+NOISY_CV = 0.05  # the benchmark's own noise report names cells above this coefficient of variation
+
+
+@dataclass
+class Series:
+    """One result file of a run with the stats and speed-up files beside it (None when absent)."""
+    stem: str
+    result: object
+    stats: object
+    speedups: object
+
+
+@dataclass
+class Run:
+    """A run's series, its conditions as (key, value) pairs (None when it says
+    none), its Plan, and its Manifest (None for a run made before run.json)."""
+    path: str
+    name: str
+    series: dict
+    conditions: list
+    plan: object
+    manifest: object = None
+
+
+# --- reading ----------------------------------------------------------------------
+
+def read_checked(reader, path, log, *args):
+    """reader(path, *args) with its notices said on the log; raises Unusable
+    (said on the log) when the file cannot be used."""
+    try:
+        found = reader(path, *args)
+    except Unusable as reason:
+        log.problem(f"{path}: {reason}")
+        raise
+    for notice in found.notices if found else ():
+        log.problem(f"{path}: {notice.text}", notice.fails)
+    return found
+
+
+def read_series(run_dir, stem, path, log, manifest):
+    """The Series of one result file; None when one of its files cannot be used.
+    Every problem of every file is said on the log, a header other than the
+    one the manifest (if any) states among them."""
+    def stated(name):
+        return manifest.header(name) if manifest else None
+
+    try:
+        result = read_checked(read_result, path, log, stated(result_name(stem)))
+    except Unusable:
+        return None
+    side = []
+    for name, reader in ((stats_name(stem), read_stats), (speedup_name(stem), read_speedups)):
+        try:
+            side.append(read_checked(reader, f"{run_dir}/{name}", log, result, stated(name)))
+        except Unusable:
+            side.append(Unusable)
+    return None if Unusable in side else Series(stem, result, *side)
+
+
+def read_run(run_dir, name, log):
+    """A run's usable series, run conditions and plan; problems go to the log.
+    With a run.json the plan is its own, and its conditions stand in for a
+    missing run_conditions.txt; without one the plan is older_plan's."""
+    manifest = None
+    try:
+        manifest = read_manifest(run_dir)
+    except Unusable as reason:
+        log.problem(f"{run_dir}/{MANIFEST}: {reason}")
+    series = {}
+    for stem, path in result_files(run_dir):
+        found = read_series(run_dir, stem, path, log, manifest)
+        if found:
+            series[stem] = found
+    path = f"{run_dir}/{CONDITIONS}"
+    try:
+        conditions = read_conditions(path)
+    except Unusable as reason:
+        log.problem(f"{path}: {reason}")
+        conditions = None
+    if manifest:
+        return Run(run_dir, name, series, conditions or conditions_of(manifest), manifest.plan, manifest)
+    try:
+        plan = older_plan(conditions)
+    except Unusable as reason:
+        log.problem(f"{path}: {reason}")
+        plan = older_plan(None)
+    return Run(run_dir, name, series, conditions, plan)
+
+
+# --- what a run says about itself --------------------------------------------------------
+
+def until_sure(run):
+    """Whether the run went on until its intervals were narrow (-R auto); for
+    a run that does not say, whether its stats files have intervals."""
+    if run.plan.until_sure is not None:
+        return run.plan.until_sure
+    return any(s.stats and s.stats.with_interval for s in run.series.values())
+
+
+def limits_of(run):
+    """(limit, value) pairs of a run made with -R auto; None for any other run."""
+    if not until_sure(run):
+        return None
+    plan = run.plan
+    missed = sum(1 for s in run.series.values() if s.stats
+                 for stats in s.stats.rows.values() if noise_of(stats, True, plan.interval_target))
+
+    def defaulted(option):
+        return f" (the default of {option})" if option in plan.defaulted else ""
+
+    return [
+        ("Stopping rule", "rounds until every median's 95% interval is within "
+                          f"±{plan.interval_target * 100:g}% of it" + defaulted("-CI")),
+        ("Time budget per data set", f"{plan.budget_seconds:g} s, warm-ups included" + defaulted("-T")),
+        ("Rounds at most", str(plan.rounds_at_most)),
+        ("Cells that missed the target", str(missed)),
+    ]
+
+
+def noise_of(stats, with_interval, target):
+    """Why a cell is noisy, None when it is not: under -R auto its interval is
+    missing or wider than the target, otherwise its coefficient of variation
+    is above NOISY_CV."""
+    if with_interval:
+        if stats.interval is None:
+            return f"no 95% interval in {stats.runs} runs"
+        half = max(stats.median - stats.interval[0], stats.interval[1] - stats.median) / stats.median
+        return f"±{half * 100:.1f}%" if half > target else None
+    return f"cv {stats.cv * 100:.1f}%" if stats.cv > NOISY_CV else None
+
+
+def repetitions_text(run):
+    runs = sorted({stats.runs for s in run.series.values() if s.stats for stats in s.stats.rows.values()})
+    if not runs:
+        return "one timed sort per cell (no repetitions: no spread, no noise marks, no U test)"
+    counted = str(runs[0]) if len(runs) == 1 else f"{runs[0]} to {runs[-1]}"
+    return f"{counted} timed sorts per cell" + (" (-R auto)" if until_sure(run) else "")
+
+
+def run_order(run):
+    """The run's stems in the order the benchmark measured them, when its
+    plan says the distributions' order; None otherwise."""
+    if not run.plan.distributions:
+        return None
+    order = {(t, d): (i, j) for i, t in enumerate(DATA_TYPES) for j, d in enumerate(run.plan.distributions)}
+    stems = [s for s in run.series if split_stem(s) in order]
+    return sorted(stems, key=lambda s: order[split_stem(s)]) if len(stems) == len(run.series) else None
+
+
+# --- runs side by side -----------------------------------------------------------------------
+
+def shared_series(runs, log):
+    """[(stem, Joined)] of the result files every run holds, over the counts and
+    columns they share; what only some runs have is said on the log (without
+    failing); runs sharing no count in a file are a failing problem."""
+    stems = sorted(set().union(*(r.series for r in runs)), key=stem_order)
+    left_out = LeftOut(len(runs))
+    shared = []
+    for stem in stems:
+        have = [k for k, run in enumerate(runs) if stem in run.series]
+        if len(have) < len(runs):
+            left_out.file(stem, have)
+            continue
+        try:
+            joined = join_runs([run.series[stem].result for run in runs])
+        except Unusable as reason:
+            log.problem(f"{result_name(stem)}: {reason}")
+            continue
+        left_out.joined(stem, joined)
+        shared.append((stem, joined))
+    message = left_out.message([r.name for r in runs], len(shared))
+    if message:
+        log.problem(f"comparing the shared counts and columns; left out: {message}", fails=False)
+    return shared, message
+
+
+def changes_of(stem, joined, runs, k):
+    """Per shared count, per shared column: the Change of run k against the first run."""
+    def stats(run, count, column):
+        side = run.series[stem].stats
+        return side.rows.get((count, column)) if side else None
+
+    first, later = runs[0], runs[k]
+    return [[change_of(joined.times[0][i][j], joined.times[k][i][j],
+                       stats(first, count, column), stats(later, count, column))
+             for j, column in enumerate(joined.columns)]
+            for i, count in enumerate(joined.counts)]

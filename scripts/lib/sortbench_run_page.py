@@ -1,0 +1,173 @@
+"""The page of one run: its conditions, what it checked and how it ended,
+then per result file its charts, its table of medians and what the table
+shows."""
+
+import os
+
+import sortbench_page as html
+from sortbench_charts import limits_chart, speedup_points, time_chart
+from sortbench_results import STANDARD
+from sortbench_rundir import stem_label
+from sortbench_run import NOISY_CV, limits_of, noise_of, repetitions_text, run_order
+
+
+def conditions_part(run):
+    """The run conditions, the run's warnings, its repetitions and its limits."""
+    parts = []
+    if run.conditions:
+        pairs = [(k, v) for k, v in run.conditions if k != "WARNING"]
+        parts.append(html.pairs_table(pairs))
+        parts += [html.paragraph(f"WARNING: {v}", "warning") for k, v in run.conditions if k == "WARNING"]
+    else:
+        parts.append(html.paragraph("This run directory holds no run_conditions.txt: the benchmark writes it "
+                                    "for runs with repetitions (-R) only."))
+    parts.append(html.pairs_table([("Run directory", os.path.realpath(run.path)),
+                                   ("Repetitions", repetitions_text(run))]))
+    limits = limits_of(run)
+    if limits:
+        parts.append("<h3>Limits</h3>" + html.pairs_table(limits))
+    return html.section("Run conditions", "".join(parts))
+
+
+def checked_columns(run, columns):
+    """What the run checked in each timed sort of a row with these columns; None
+    when whether the GPU was checked is unknown."""
+    checks = [f"the permutation of {c}" for c in columns if c.startswith("Peer ")]
+    if any(c.startswith("GPU") for c in columns):
+        if run.plan.qa is None:
+            return None
+        if run.plan.qa:
+            checks.append("the GPU permutation against the CPU radix sort's (-QA)")
+    return checks
+
+
+def last_row(run):
+    """" (INT, zipf keys, 100000 records)": the last row the run wrote, when
+    its options give the order it measured in; "" otherwise."""
+    order = run_order(run)
+    if not order:
+        return ""
+    return f" ({stem_label(order[-1])}, {run.series[order[-1]].result.counts[-1]} records)"
+
+
+def checks_part(run):
+    """What the run checked and what its run.json, or else its files, tell of
+    the outcome: the console that says it is not kept, but a failed check
+    ends the run."""
+    columns = run.plan.columns or list(dict.fromkeys(c for s in run.series.values() for c in s.result.columns))
+    checks = checked_columns(run, columns)
+    if checks is None:
+        texts = ["The GPU columns are checked against the CPU radix sort only with -QA, and this run directory "
+                 "does not say whether it was given: run_conditions.txt, which records the options, is written "
+                 "with repetitions only."]
+    elif not checks:
+        texts = ["No column of this run is checked: the peer sorters' permutations are (-PEERS), and the GPU's "
+                 "with -GPU -QA; this run has neither."]
+    elif run.manifest:
+        texts = [f"Checked in every timed sort: {'; '.join(checks)}.", outcome_text(run.manifest)]
+        texts += short_files(run)
+    else:
+        rows = sum(len(s.result.counts) for s in run.series.values())
+        texts = [f"Checked in every timed sort: {'; '.join(checks)}.",
+                 "A failed check ends the run with exit status 1 right after its data set's row is written, and "
+                 "the console that names it is not kept in the run directory. So every row the run went on from "
+                 f"passed its checks: {rows - 1} of the {rows} rows here. The last row the run wrote"
+                 f"{last_row(run)} passed too if the run exited with status 0."]
+        texts += short_files(run)
+    return html.section("QA and peer checks", "".join(html.paragraph(t) for t in texts))
+
+
+def outcome_text(manifest):
+    """What run.json says of the data sets the run ended and of its end."""
+    sets = manifest.data_sets
+    failed = [f"{stem_label(s.series)}, {s.count:,} records: {s.outcome}" for s in sets if s.outcome != "complete"]
+    text = f"Of the {len(sets)} data sets run.json records, {len(sets) - len(failed)} passed every check"
+    text += f"; {'; '.join(failed)}." if failed else "."
+    if manifest.exit_status is None:
+        return text + " It records no exit status: the run was interrupted, or is still running."
+    return text + f" The run ended with exit status {manifest.exit_status}."
+
+
+def short_files(run):
+    """A sentence on result files holding fewer counts than the others, if any;
+    why the run ended there is guessed only without run.json, which says it."""
+    counts = {stem: len(s.result.counts) for stem, s in run.series.items()}
+    most = max(counts.values())
+    short = [f"{stem_label(stem)}: {n}" for stem, n in counts.items() if n < most]
+    if not short:
+        return []
+    text = f"The result files do not all hold {most} counts ({'; '.join(short)})"
+    return [text + ("." if run.manifest else ": the run ended early there, the way a failed check or sort ends it.")]
+
+
+def time_cell(series, row, column, speedups, target):
+    """The cell of one column at one row: median, spread or interval, the
+    speed-up of `speedups` (speedup_points of the column), noise mark."""
+    result, count = series.result, series.result.counts[row]
+    time = result.time(row, column)
+    if time is None:
+        return html.cell([(None, "—"), ("spread", "no positive time")], ["num"])
+    parts = [(None, html.significant(time))]
+    stats = series.stats.rows.get((count, column)) if series.stats else None
+    noise = None
+    if stats:
+        if series.stats.with_interval and stats.interval:
+            low, high = stats.interval
+            parts.append(("spread", f"[{html.significant(low)} … {html.significant(high)}]"))
+        else:
+            parts.append(("spread", f"{html.significant(stats.minimum)} … {html.significant(stats.maximum)}"))
+        noise = noise_of(stats, series.stats.with_interval, target)
+    if column != STANDARD:
+        point = speedups[row]
+        if point:
+            bracket = f" [{html.significant(point[1][0], 3)} … {html.significant(point[1][1], 3)}]" if point[1] else ""
+            parts.append(("speedup", f"×{html.significant(point[0], 3)}{bracket}"))
+    if noise:
+        parts.append(("spread", f"⚠ {noise}"))
+    return html.cell(parts, ["num"] + (["noisy"] if noise else []), title=noise)
+
+
+def series_notes(run, series):
+    """What the table of a series shows, said below it."""
+    notes = ["Times in milliseconds, the median where the run has repetitions."]
+    if series.stats:
+        spread = "its 95% interval in brackets where there is one, else min … max" if series.stats.with_interval \
+            else "min … max of the repetitions"
+        notes.append(f"Below each median: {spread}.")
+        notes.append("⚠ marks a noisy cell: " + (
+            f"its 95% interval is missing or wider than ±{run.plan.interval_target * 100:g}% of the median "
+            "(the mark gives its width)."
+            if series.stats.with_interval else f"coefficient of variation above {NOISY_CV * 100:g}%."))
+    notes.append("× is the speed-up over CPU Standard: " + (
+        "the median of the paired per-round ratios, their 95% interval in brackets where there is one."
+        if series.speedups else "CPU Standard's time over the column's."))
+    checks = checked_columns(run, series.result.columns)
+    if checks:
+        notes.append(f"Checked in every timed sort of these {len(series.result.counts)} rows: "
+                     f"{'; '.join(checks)}; see QA and peer checks.")
+    return "".join(html.paragraph(n) for n in notes)
+
+
+def series_part(run, series, render):
+    """The section of one result file: its chart (and its limits chart), its table and the notes."""
+    result = series.result
+    target = run.plan.interval_target
+    speedups = {c: speedup_points(result, series.speedups, c) for c in result.columns[1:]}
+    rows = [[f'<th class="num">{int(count):,}</th>'] +
+            [time_cell(series, r, c, speedups.get(c), target) for c in result.columns]
+            for r, count in enumerate(result.counts)]
+    chart = time_chart(series.stem, result, series.stats, run.name)
+    body = html.chart(render.svg_text(chart), f"chart-{html.anchor(series.stem)}", chart.title) if chart else ""
+    limits = limits_chart(series.stem, result, series.stats, run.name)
+    if limits:
+        body += html.chart(render.svg_text(limits), f"limits-{html.anchor(series.stem)}", limits.title)
+    body += html.table(["Records"] + result.columns, rows) + series_notes(run, series)
+    return html.section(stem_label(series.stem), body)
+
+
+def run_page(run, render):
+    """The page of one run."""
+    headings = ["Run conditions", "QA and peer checks"] + [stem_label(s) for s in run.series]
+    parts = [html.contents(headings), conditions_part(run), checks_part(run)]
+    parts += [series_part(run, s, render) for s in run.series.values()]
+    return html.page(f"sortbench run {run.name}", parts)

@@ -1,0 +1,79 @@
+"""What a run directory holds and what its files are called.
+
+A run directory holds a result file bench_<stem>.csv per data type and key
+distribution, the stem naming both ("INT" for uniform keys, "INT_zipf"); with
+repetitions the stats_<stem>.csv and speedup_<stem>.csv files beside each;
+run_conditions.txt; and run.json, the run's manifest. The tools name these
+files only through here.
+"""
+
+import os
+
+DISTRIBUTIONS = ("uniform", "sorted", "reverse", "nearly-sorted", "few-unique", "equal", "zipf", "skewed")
+DATA_TYPES = ("INT", "FLOAT", "BIGINT", "BIGFLOAT")
+MANIFEST = "run.json"
+CONDITIONS = "run_conditions.txt"
+_RESULT, _CSV = "bench_", ".csv"
+RESULT_FILES = f"{_RESULT}*{_CSV}"  # as a message names every result file
+
+
+def result_name(stem):
+    return f"{_RESULT}{stem}{_CSV}"
+
+
+def stats_name(stem):
+    return f"stats_{stem}{_CSV}"
+
+
+def speedup_name(stem):
+    return f"speedup_{stem}{_CSV}"
+
+
+# --- stems: "INT", "INT_zipf" -------------------------------------------------
+
+def split_stem(stem):
+    """(data type, distribution) of a stem; a name ending in no known
+    distribution is a data type of uniform keys."""
+    for dist in DISTRIBUTIONS[1:]:
+        suffix = "_" + dist
+        if stem.endswith(suffix) and len(stem) > len(suffix):
+            return stem[: -len(suffix)], dist
+    return stem, "uniform"
+
+
+def stem_label(stem):
+    """How a title names a stem: "INT", "INT, sorted keys"."""
+    data_type, dist = split_stem(stem)
+    return data_type if dist == "uniform" else f"{data_type}, {dist} keys"
+
+
+def stem_order(stem):
+    """Sort key of stems: the known data types in run order, others after them by
+    name, then the distributions in the order of DISTRIBUTIONS."""
+    data_type, dist = split_stem(stem)
+    rank = DATA_TYPES.index(data_type) if data_type in DATA_TYPES else len(DATA_TYPES)
+    return rank, data_type, DISTRIBUTIONS.index(dist)
+
+
+# --- the files ------------------------------------------------------------------
+
+def input_files(run_dir):
+    """Every file of a run directory the tools may read: the result files, the
+    stats and speed-up files beside them, run_conditions.txt and run.json."""
+    paths = [f"{run_dir}/{CONDITIONS}", f"{run_dir}/{MANIFEST}"]
+    for stem, path in result_files(run_dir):
+        paths += [path, f"{run_dir}/{stats_name(stem)}", f"{run_dir}/{speedup_name(stem)}"]
+    return paths
+
+
+def result_files(run_dir):
+    """The ordered (stem, path) pairs of a run directory's bench_*.csv names;
+    links that lead nowhere are among them, to be reported when read. Paths
+    are the directory as given, "/" and the name."""
+    try:
+        names = os.listdir(run_dir)
+    except OSError:
+        return []
+    stems = [n[len(_RESULT):-len(_CSV)] for n in names
+             if n.startswith(_RESULT) and n.endswith(_CSV) and len(n) >= len(result_name(""))]
+    return [(stem, f"{run_dir}/{result_name(stem)}") for stem in sorted(stems, key=stem_order)]

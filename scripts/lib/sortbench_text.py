@@ -1,0 +1,153 @@
+"""The text of a run's files, read within bounds, and the numbers its cells hold.
+
+Every reader of a run directory starts here: a file is read only when it is a
+regular file of bounded size, its lines are split as the benchmark writes
+them, and each cell is checked to be a number the tools can compute with.
+Nothing here prints or exits: a file that cannot be used raises Unusable with
+the reason; complaints that leave the file usable travel with what was read
+as Notice values.
+"""
+
+import math
+import os
+import re
+import stat
+from dataclasses import dataclass
+
+# Times as the benchmark writes them: a decimal point, no exponent.
+_TIME = re.compile(r"-?([0-9]+\.?[0-9]*|\.[0-9]+)")
+_WHOLE = re.compile(r"[0-9]+")
+# The benchmark writes twelve decimals at most, and no time of a sort comes
+# near 10^12 ms (31 years): between these bounds every ratio, logarithm and
+# axis the tools compute stays a finite float.
+MIN_NUMBER, MAX_NUMBER = 1e-12, 1e12
+MAX_WHOLE = 2 ** 64 - 1  # record counts are 64-bit
+# Far beyond what a run writes (29 counts and 11 columns, 290 stats rows of up
+# to 1000 times each, a few MiB), and small enough that a file this large is
+# read, checked and drawn in seconds and a few hundred MB.
+MAX_BYTES = 32 << 20
+MAX_ROWS = 2000
+# The bounds of a number as a message gives them.
+_RANGE = f"0, or 10^{math.log10(MIN_NUMBER):g} to 10^{math.log10(MAX_NUMBER):g} either side of it"
+
+
+class Unusable(Exception):
+    """A file that cannot be used at all; str() is the reason, without the path."""
+
+
+def quoted(text, most=40):
+    """A cell's text as a message quotes it, cut short when long."""
+    return f"'{text}'" if len(text) <= most else f"'{text[:most]}…' ({len(text)} characters)"
+
+
+@dataclass
+class Notice:
+    """A complaint about a file that is still used. `fails` makes the tool's
+    exit status 1 (the file is incomplete); otherwise it only informs."""
+    text: str
+    fails: bool = True
+
+
+# --- lines ---------------------------------------------------------------------
+
+def read_bytes(path, most=None):
+    """The bytes of the regular file at `path`. Raises Unusable for a link that
+    leads nowhere, anything but a readable regular file, and more than `most`
+    bytes (by default MAX_BYTES)."""
+    most = MAX_BYTES if most is None else most
+    if os.path.islink(path) and not os.path.exists(path):
+        raise Unusable("symbolic link that leads nowhere (dangling or looping)")
+    if not os.path.isfile(path) or not os.access(path, os.R_OK):
+        raise Unusable("not a readable file")
+    try:
+        # Not blocking: a FIFO put in the file's place meanwhile is refused, not waited on.
+        with open(os.open(path, os.O_RDONLY | os.O_NONBLOCK | os.O_CLOEXEC), "rb") as stream:
+            if not stat.S_ISREG(os.fstat(stream.fileno()).st_mode):
+                raise Unusable("not a readable file")
+            data = stream.read(most + 1)
+    except OSError:
+        raise Unusable("not a readable file") from None
+    if len(data) > most:
+        raise Unusable(f"larger than {most / (1 << 20):g} MiB, far more than a run writes")
+    return data
+
+
+def read_lines(path, kind):
+    """The lines of a file's text and whether a writer left it unclosed.
+
+    A file still open by the benchmark, or left by a killed run, ends in zero
+    bytes; they are dropped and reported as padded=True. Returns (lines, padded)
+    with carriage returns stripped, trailing empty lines kept. Raises Unusable
+    as read_bytes does, for zero bytes before the last text byte (`kind` names
+    what the file should have been), and for more than MAX_ROWS lines after
+    the first.
+    """
+    data = read_bytes(path)
+    text = data.rstrip(b"\0")
+    if data and not text:
+        raise Unusable(f"only zero bytes, no text: the run was cut short (or is still running) "
+                       f"before it wrote this {kind}")
+    if b"\0" in text:
+        raise Unusable(f"zero bytes inside the text, not a {kind}")
+    if text.count(b"\n") + (not text.endswith(b"\n")) > MAX_ROWS + 1:
+        raise Unusable(f"more than {MAX_ROWS} rows; a run writes a few hundred at most")
+    lines = text.decode("utf-8", "replace").split("\n")
+    if lines[-1] == "":
+        lines.pop()
+    return [line[:-1] if line.endswith("\r") else line for line in lines], len(text) < len(data)
+
+
+def last_text_line(lines):
+    """1-based number of the last line that is not empty (1 for the header)."""
+    last = len(lines)
+    while last > 1 and lines[last - 1] == "":
+        last -= 1
+    return last
+
+
+# --- cells ---------------------------------------------------------------------
+
+def number_problem(text):
+    """Why a cell is not a number of these files ("is not a number", "is out
+    of range ..."), None when it is one: a decimal without exponent, zero or
+    from MIN_NUMBER to MAX_NUMBER either side of it."""
+    if _TIME.fullmatch(text) is None:
+        return "is not a number"
+    size = abs(float(text))
+    if size == 0 or MIN_NUMBER <= size <= MAX_NUMBER:
+        return None
+    return f"is out of range ({_RANGE})"
+
+
+def checked_number(text, name):
+    """The value of a cell named `name`; raises ValueError when it is no number of these files."""
+    problem = number_problem(text)
+    if problem:
+        raise ValueError(f"{name} {quoted(text)} {problem}")
+    return float(text)
+
+
+def whole_problem(text, least=1):
+    """Why a cell is not a whole number from `least` to MAX_WHOLE, None when it is one."""
+    digits = text.lstrip("0") or "0"
+    if _WHOLE.fullmatch(text) is None or (len(digits) <= 20 and int(digits) < least):
+        return "is not a positive whole number" if least else "is not a whole number"
+    if len(digits) > 20 or int(digits) > MAX_WHOLE:
+        return f"is out of range (at most {MAX_WHOLE})"
+    return None
+
+
+def at_most(a, b):
+    """a <= b, give or take the rounding of numbers written with twelve decimals."""
+    return a - b <= 1e-9 * max(abs(a), abs(b)) + 1e-12
+
+
+def same(a, b):
+    return at_most(a, b) and at_most(b, a)
+
+
+def median_of(values):
+    """The median, the mean of the two middle values for an even count."""
+    ordered = sorted(values)
+    middle = len(ordered) // 2
+    return ordered[middle] if len(ordered) % 2 else (ordered[middle - 1] + ordered[middle]) / 2
