@@ -12,7 +12,7 @@ from conftest import ROOT, is_png, run_in_process
 from sortbench_manifest import read_manifest
 from sortbench_results import read_result, read_speedups, read_stats
 from sortbench_rundir import result_files
-from sortbench_tool import newest_run_dir
+from sortbench_tool import DEFAULT_LOG_DIR, newest_run_dir
 
 PROGRAM = os.environ.get("SORTBENCH_BINARY", "")
 pytestmark = pytest.mark.skipif(not PROGRAM, reason="SORTBENCH_BINARY is unset: it names the sortbench program "
@@ -78,3 +78,8 @@ def test_repeatability_reads_its_runs(tmp_path):
     assert done.returncode == 0, done.stderr
     assert "| INT 1000 CPU Standard |" in done.stdout and "| BIGFLOAT 1000 CPU 8 Thread |" in done.stdout
     assert "Slowest data set against its budget: " in done.stdout
+
+
+def test_the_scripts_look_for_runs_where_the_program_puts_them():
+    usage = subprocess.run([PROGRAM, "-h"], capture_output=True, text=True, timeout=60).stdout
+    assert "Results: " + DEFAULT_LOG_DIR + "cpu_" in usage
