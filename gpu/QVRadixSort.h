@@ -158,6 +158,8 @@ public:
     static uint64_t KeyBuffersFor(uint64_t n, uint64_t keyBytes, uint64_t maxAllocation);
 
 protected:
+    // Init's steps: the descriptor set layouts (SortBuffers.cpp), then the
+    // pipeline layout and the shader modules (SortPipelines.cpp).
     bool CreateDescriptorSets() override;
     bool CreatePipelineLayout() override;
     bool CreatePipelines() override;
@@ -166,15 +168,19 @@ private:
     // Checks the limits, sets the per-sort fields and runs the sort's steps.
     void SortKeys(const void* keyData, unsigned long n, uint32_t* indexData, bool init, int32_t type,
                   uint32_t bytesPerKey);
+    // The steps of every submission, the four below in order.
     void SubmitPasses();
-    // Rebuilds the three pipelines when `large` or `dataType` differs from what
-    // they were built for.
+    // SortPipelines.cpp: rebuilds the three pipelines when `large` or
+    // `dataType` differs from what they were built for.
     void UpdatePipelines();
-    // Scratch buffer and query pool at the first sort; key and index groups anew.
+    // SortBuffers.cpp: the scratch buffer and the query pool at the first
+    // sort, the key and index groups anew at every sort.
     void UpdateStorageBuffers();
-    // Address table, the storage-buffer descriptors and the inline block.
+    // SortBuffers.cpp: the address table, the storage-buffer descriptors and
+    // the inline block.
     void UpdateDescriptorSets();
-    // Records all passes with their timestamps and submits them with `fence`.
+    // SortCommands.cpp: records all passes with their timestamps and submits
+    // them with `fence`; WaitToFinish is its other half.
     void RecordCommandBuffer();
 
     const uint32_t workgroupCount = DefaultWorkgroupCount;
