@@ -110,6 +110,16 @@ void QVCore::DestroyPipelines()
 
 void QVCore::Release() noexcept
 {
+    WaitForDevices();
+    ReleaseClientObjects();
+    ReleaseDevices();
+    ReleaseLoader();
+    vulkanReady = false;
+    pipelinesReady = false;
+}
+
+void QVCore::WaitForDevices() noexcept
+{
     // Destroying objects a queue still uses is undefined; after an exception
     // between a submission and its wait that can happen, so drain the queues.
     for (DeviceInfo& record : devices) {
@@ -121,7 +131,10 @@ void QVCore::Release() noexcept
             }
         }
     }
+}
 
+void QVCore::ReleaseClientObjects() noexcept
+{
     vk::Device device = selectedDevice.device;
     if (!device && !devices.empty()) {
         device = devices.front().device;
@@ -145,7 +158,10 @@ void QVCore::Release() noexcept
     shaderModules.clear();
     pipelines.clear();
     pipelineLayout = nullptr;
+}
 
+void QVCore::ReleaseDevices() noexcept
+{
     for (DeviceInfo& record : devices) {
         if (record.device) {
             if (record.computeCommandPool) {
@@ -161,6 +177,10 @@ void QVCore::Release() noexcept
     devices.clear();
     selectedDevice = DeviceInfo{};
     physicalDevices.clear();
+}
+
+void QVCore::ReleaseLoader() noexcept
+{
     if (instance) {
         instance.destroy();
         instance = nullptr;
@@ -173,8 +193,6 @@ void QVCore::Release() noexcept
     // The table now points into an unloaded library; an empty table makes a
     // stray call fail at once instead of jumping into freed code.
     VULKAN_HPP_DEFAULT_DISPATCHER = vk::DispatchLoaderDynamic();
-    vulkanReady = false;
-    pipelinesReady = false;
 }
 
 }  // namespace QVEvalCore

@@ -342,7 +342,14 @@ private:
     // skips it. True when it meets every need; `info` is then complete.
     bool AcceptPhysicalDevice(vk::PhysicalDevice handle, PhysicalDeviceInfo& info) const;
     // Destructor body; also run when BaseInit throws out of the constructor.
+    // Its steps go in reverse order of creation: the queues drained, then what
+    // the client built on the device, the devices with their command pools,
+    // and last the instance and the loader library.
     void Release() noexcept;
+    void WaitForDevices() noexcept;
+    void ReleaseClientObjects() noexcept;
+    void ReleaseDevices() noexcept;
+    void ReleaseLoader() noexcept;
 
     Options options;
     std::string name;
