@@ -10,7 +10,7 @@ namespace {
 
 // Pool sizes are rounded to this many descriptors; inline uniform block sizes
 // count bytes and must be multiples of 4.
-constexpr uint32_t PoolSizeGranule = 4;
+constexpr uint32_t kPoolSizeGranule = 4;
 
 }  // namespace
 
@@ -56,7 +56,7 @@ void QVCore::DescriptorSetInfo::CreatePool(vk::Device device, vk::DescriptorPool
     }
     uint32_t inlineBlockBindings = 0;
     for (vk::DescriptorPoolSize& size : poolSizes) {
-        size.descriptorCount = static_cast<uint32_t>(RoundUp(size.descriptorCount, PoolSizeGranule));
+        size.descriptorCount = static_cast<uint32_t>(RoundUp(size.descriptorCount, kPoolSizeGranule));
         if (size.type == vk::DescriptorType::eInlineUniformBlockEXT) {
             inlineBlockBindings = size.descriptorCount;
             break;

@@ -7,16 +7,16 @@
 
 namespace QVEvalCore {
 
-const std::vector<const char*> extensions_GPUCOM = {"VK_EXT_inline_uniform_block", "VK_EXT_shader_atomic_float"};
-const std::vector<const char*> extensions_GPUCOM_NV = {"VK_NV_shader_subgroup_partitioned",
-                                                       "VK_NV_shader_sm_builtins"};
+const std::vector<const char*> kDeviceExtensions = {"VK_EXT_inline_uniform_block", "VK_EXT_shader_atomic_float"};
+const std::vector<const char*> kNvidiaDeviceExtensions = {"VK_NV_shader_subgroup_partitioned",
+                                                          "VK_NV_shader_sm_builtins"};
 
 namespace {
 
 using Info = QVCore::PhysicalDeviceInfo;
 
 // Per-allocation limit of the buffer groups, whatever the driver allows.
-constexpr uint64_t MaxAllocationCap = 4'294'967'296;
+constexpr uint64_t kMaxAllocationCap = 4'294'967'296;
 
 using FeatureChain = QVCore::FeatureChain;
 
@@ -32,7 +32,7 @@ struct FeatureRequirement {
     }
 
 // Checked in this order; the first missing one is the one reported.
-const FeatureRequirement RequiredFeatures[] = {
+const FeatureRequirement kRequiredFeatures[] = {
     SORTBENCH_FEATURE(vk::PhysicalDeviceVulkan12Features, descriptorBindingUpdateUnusedWhilePending,
                       "descriptorBindingUpdateUnusedWhilePending"),
     SORTBENCH_FEATURE(vk::PhysicalDeviceVulkan12Features, descriptorBindingVariableDescriptorCount,
@@ -56,7 +56,7 @@ const FeatureRequirement RequiredFeatures[] = {
 };
 
 // Required in addition on the NVIDIA proprietary driver only.
-const FeatureRequirement RequiredNvidiaFeatures[] = {
+const FeatureRequirement kRequiredNvidiaFeatures[] = {
     SORTBENCH_FEATURE(vk::PhysicalDeviceShaderAtomicFloatFeaturesEXT, shaderBufferFloat32Atomics,
                       "shaderBufferFloat32Atomics"),
     SORTBENCH_FEATURE(vk::PhysicalDeviceShaderAtomicFloatFeaturesEXT, shaderBufferFloat32AtomicAdd,
@@ -174,7 +174,7 @@ void QueryMemory(vk::PhysicalDevice handle, Info& info)
     const HeapTotals heaps = SumHeaps(info.memoryProperties);
     info.totalMemory = heaps.deviceLocal + heaps.other;
     info.maxAllocation = std::min<uint64_t>(
-        info.properties.get<vk::PhysicalDeviceMaintenance3Properties>().maxMemoryAllocationSize, MaxAllocationCap);
+        info.properties.get<vk::PhysicalDeviceMaintenance3Properties>().maxMemoryAllocationSize, kMaxAllocationCap);
 }
 
 void QueryQueueFamilies(vk::PhysicalDevice handle, Info& info)
@@ -253,9 +253,9 @@ std::string VersionMiss(Info& info, const CoreOptions&)
 // Enables the required extensions (and the NVIDIA driver's own).
 std::string ExtensionMiss(Info& info, const CoreOptions&)
 {
-    const char* missing = EnableExtensions(extensions_GPUCOM, info);
+    const char* missing = EnableExtensions(kDeviceExtensions, info);
     if (missing == nullptr && info.driverID == vk::DriverId::eNvidiaProprietary) {
-        missing = EnableExtensions(extensions_GPUCOM_NV, info);
+        missing = EnableExtensions(kNvidiaDeviceExtensions, info);
     }
     return missing == nullptr ? "" : std::string(" - Missing extension ") + missing;
 }
@@ -293,9 +293,9 @@ std::string TransferQueueMiss(Info& info, const CoreOptions& options)
 // limits.
 std::string FeatureMiss(Info& info, const CoreOptions&)
 {
-    const char* missing = EnableFeatures(RequiredFeatures, info);
+    const char* missing = EnableFeatures(kRequiredFeatures, info);
     if (missing == nullptr && info.driverID == vk::DriverId::eNvidiaProprietary) {
-        missing = EnableFeatures(RequiredNvidiaFeatures, info);
+        missing = EnableFeatures(kRequiredNvidiaFeatures, info);
     }
     if (missing != nullptr) {
         return std::string(" - Missing feature: ") + missing;
@@ -305,7 +305,7 @@ std::string FeatureMiss(Info& info, const CoreOptions&)
 
 // Each stage's report holds what the checks before it established, which is
 // why a queue family is reported by the stage after its check.
-const ExaminationStage Stages[] = {
+const ExaminationStage kStages[] = {
     {QueryIdentity, IdentityLines, TypeMiss},
     {QueryExtensions, nullptr, DriverExtensionMiss},
     {QueryProperties, DriverLines, VersionMiss},
@@ -320,7 +320,7 @@ const ExaminationStage Stages[] = {
 
 std::span<const ExaminationStage> ExaminationStages()
 {
-    return Stages;
+    return kStages;
 }
 
 }  // namespace QVEvalCore

@@ -16,9 +16,9 @@ namespace QVEvalCore {
 
 namespace {
 
-constexpr vk::MemoryPropertyFlags HostShared =
+constexpr vk::MemoryPropertyFlags kHostShared =
     vk::MemoryPropertyFlagBits::eHostVisible | vk::MemoryPropertyFlagBits::eHostCoherent;
-constexpr vk::BufferUsageFlags CopyUsage =
+constexpr vk::BufferUsageFlags kCopyUsage =
     vk::BufferUsageFlagBits::eTransferSrc | vk::BufferUsageFlagBits::eTransferDst;
 
 DeviceLimits Skipped(std::string device, std::string reason)
@@ -31,7 +31,7 @@ DeviceLimits Skipped(std::string device, std::string reason)
 
 std::string MiBText(uint64_t bytes)
 {
-    return std::to_string(bytes / DeviceLimitsMiB) + " MiB";
+    return std::to_string(bytes / kDeviceLimitsMiB) + " MiB";
 }
 
 // The largest heap with a memory type of every flag in `required`; 0 when none.
@@ -56,7 +56,7 @@ public:
         const uint32_t families[] = {physical.computeQueueFamily, physical.transferQueueFamily};
         const bool shared = families[0] != families[1];
         buffer = Own(device, device.createBuffer(vk::BufferCreateInfo(
-                                 {}, bytes, CopyUsage, shared ? vk::SharingMode::eConcurrent : vk::SharingMode::eExclusive,
+                                 {}, bytes, kCopyUsage, shared ? vk::SharingMode::eConcurrent : vk::SharingMode::eExclusive,
                                  shared ? 2u : 0u, shared ? families : nullptr)));
         const uint32_t memoryType = core.SelectMemory(0, *buffer, vk::MemoryPropertyFlagBits::eDeviceLocal);
         memory = Own(device, core.AllocMemory(0, *buffer, memoryType, {}));
@@ -215,19 +215,19 @@ DeviceLimits ProbeDeviceLimits(const QVCore& core, const DeviceLimitsOptions& op
     if (physical.queueFamilies.at(physical.computeQueueFamily).timestampValidBits == 0) {
         return Skipped(physical.name, "the compute queue has no timestamps");
     }
-    if (options.bufferBytes < DeviceLimitsMiB) {
+    if (options.bufferBytes < kDeviceLimitsMiB) {
         return Skipped(physical.name, "buffers of " + std::to_string(options.bufferBytes) + " bytes, under 1 MiB");
     }
     const uint64_t available = options.availableBytes.value_or(std::numeric_limits<uint64_t>::max());
-    if (available < DeviceLimitsProbeBytes(DeviceLimitsMiB)) {
-        return Skipped(physical.name, "needs at least " + MiBText(DeviceLimitsProbeBytes(DeviceLimitsMiB)) +
+    if (available < DeviceLimitsProbeBytes(kDeviceLimitsMiB)) {
+        return Skipped(physical.name, "needs at least " + MiBText(DeviceLimitsProbeBytes(kDeviceLimitsMiB)) +
                                           " of memory, " + MiBText(available) + " available");
     }
     const uint64_t deviceCap = std::min({physical.maxAllocation,
                                          LargestHeap(physical.memoryProperties, vk::MemoryPropertyFlagBits::eDeviceLocal) / 4,
-                                         LargestHeap(physical.memoryProperties, HostShared) / 4});
+                                         LargestHeap(physical.memoryProperties, kHostShared) / 4});
     uint64_t bytes = std::min({options.bufferBytes, deviceCap, available / 4});
-    bytes -= bytes % DeviceLimitsMiB;
+    bytes -= bytes % kDeviceLimitsMiB;
     if (bytes == 0) {
         return Skipped(physical.name, "the device holds no buffers of 1 MiB (at most " +
                                           std::to_string(deviceCap) + " bytes each)");

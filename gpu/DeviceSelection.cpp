@@ -56,20 +56,20 @@ std::string QVCore::SortLimitShortfall(const PhysicalDeviceInfo& info)
         uint64_t needed;
     };
     const Limit checks[] = {
-        {"maxPerStageDescriptorStorageBuffers", limits.maxPerStageDescriptorStorageBuffers, SortNeeds::StorageBuffers},
-        {"maxDescriptorSetStorageBuffers", limits.maxDescriptorSetStorageBuffers, SortNeeds::StorageBuffers},
-        {"maxBoundDescriptorSets", limits.maxBoundDescriptorSets, SortNeeds::DescriptorSets},
-        {"maxInlineUniformBlockSize", inlineBlocks.maxInlineUniformBlockSize, SortNeeds::InlineUniformBlockBytes},
+        {"maxPerStageDescriptorStorageBuffers", limits.maxPerStageDescriptorStorageBuffers, SortNeeds::kStorageBuffers},
+        {"maxDescriptorSetStorageBuffers", limits.maxDescriptorSetStorageBuffers, SortNeeds::kStorageBuffers},
+        {"maxBoundDescriptorSets", limits.maxBoundDescriptorSets, SortNeeds::kDescriptorSets},
+        {"maxInlineUniformBlockSize", inlineBlocks.maxInlineUniformBlockSize, SortNeeds::kInlineUniformBlockBytes},
         {"maxPerStageDescriptorInlineUniformBlocks", inlineBlocks.maxPerStageDescriptorInlineUniformBlocks,
-         SortNeeds::InlineUniformBlocks},
+         SortNeeds::kInlineUniformBlocks},
         {"maxDescriptorSetInlineUniformBlocks", inlineBlocks.maxDescriptorSetInlineUniformBlocks,
-         SortNeeds::InlineUniformBlocks},
-        {"maxPushConstantsSize", limits.maxPushConstantsSize, SortNeeds::PushConstantBytes},
-        {"maxComputeSharedMemorySize", limits.maxComputeSharedMemorySize, SortNeeds::SharedMemoryBytes},
-        {"maxComputeWorkGroupSize[0]", limits.maxComputeWorkGroupSize[0], SortNeeds::WorkgroupSize},
-        {"maxComputeWorkGroupInvocations", limits.maxComputeWorkGroupInvocations, SortNeeds::WorkgroupSize},
-        {"maxComputeWorkGroupCount[0]", limits.maxComputeWorkGroupCount[0], SortNeeds::WorkgroupCount},
-        {"maxStorageBufferRange", limits.maxStorageBufferRange, SortNeeds::StorageBufferRange},
+         SortNeeds::kInlineUniformBlocks},
+        {"maxPushConstantsSize", limits.maxPushConstantsSize, SortNeeds::kPushConstantBytes},
+        {"maxComputeSharedMemorySize", limits.maxComputeSharedMemorySize, SortNeeds::kSharedMemoryBytes},
+        {"maxComputeWorkGroupSize[0]", limits.maxComputeWorkGroupSize[0], SortNeeds::kWorkgroupSize},
+        {"maxComputeWorkGroupInvocations", limits.maxComputeWorkGroupInvocations, SortNeeds::kWorkgroupSize},
+        {"maxComputeWorkGroupCount[0]", limits.maxComputeWorkGroupCount[0], SortNeeds::kWorkgroupCount},
+        {"maxStorageBufferRange", limits.maxStorageBufferRange, SortNeeds::kStorageBufferRange},
     };
     for (const Limit& limit : checks) {
         if (limit.value < limit.needed) {

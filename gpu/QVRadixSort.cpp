@@ -14,7 +14,7 @@ namespace QVEvalCore {
 namespace {
 
 // Indices and digit counters are 32-bit, as in the CPU sort.
-constexpr uint64_t MaxRecords = std::numeric_limits<uint32_t>::max();
+constexpr uint64_t kMaxRecords = std::numeric_limits<uint32_t>::max();
 
 template <typename Element>
 constexpr const AppCore::DataTypeFacts& FactsFor()
@@ -32,12 +32,12 @@ QVRadixSort::QVRadixSort(const Options& options)
     }
     // A key buffer is bound whole as a storage buffer, so it may not exceed
     // maxStorageBufferRange (128 MiB on some devices, 4 GiB - 1 on others).
-    // A multiple of BufferSizeGranule keeps the core's round-up of buffer sizes
+    // A multiple of kBufferSizeGranule keeps the core's round-up of buffer sizes
     // to nonCoherentAtomSize inside the range and every key and index split
     // on the same byte boundary.
     const PhysicalDeviceInfo& device = SelectedPhysicalDevice();
     uint64_t limit = std::min<uint64_t>(device.maxAllocation, device.limits.maxStorageBufferRange);
-    limit -= limit % BufferSizeGranule;
+    limit -= limit % kBufferSizeGranule;
     LimitAllocation(limit);
 }
 
@@ -89,9 +89,9 @@ void QVRadixSort::SortKeys(const void* keyData, unsigned long n, uint32_t* index
     if (submitted) {
         throw std::logic_error("GPU sort: the previous sort was not waited for (WaitToFinish)");
     }
-    if (n > MaxRecords) {
+    if (n > kMaxRecords) {
         throw std::runtime_error("GPU sort of " + std::to_string(n) + " keys: at most " +
-                                 std::to_string(MaxRecords) + " keys fit 32-bit indices");
+                                 std::to_string(kMaxRecords) + " keys fit 32-bit indices");
     }
     const uint64_t maxAllocation = SelectedPhysicalDevice().maxAllocation;
     const uint32_t maxStorageBuffers = MaxStorageBuffers();
@@ -125,7 +125,7 @@ void QVRadixSort::SortKeys(const void* keyData, unsigned long n, uint32_t* index
     recordCount = n;
     keyBytes = bytesPerKey;
     keyBits = bytesPerKey * 8;
-    passCount = endPass = keyBits / DigitBits;
+    passCount = endPass = keyBits / kDigitBits;
     firstPass = 0;
     large = maxAllocation / keyBytes < n ? 1 : 0;
     SubmitPasses();
@@ -139,7 +139,7 @@ void QVRadixSort::Execute()
     if (submitted) {
         throw std::logic_error("GPU sort: the previous sort was not waited for (WaitToFinish)");
     }
-    passCount = endPass = keyBits / DigitBits;
+    passCount = endPass = keyBits / kDigitBits;
     firstPass = 0;
     SubmitPasses();
 }

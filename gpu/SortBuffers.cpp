@@ -15,11 +15,11 @@ namespace QVEvalCore {
 
 namespace {
 
-constexpr vk::BufferUsageFlags KeyUsage = vk::BufferUsageFlagBits::eTransferSrc |
-                                          vk::BufferUsageFlagBits::eTransferDst |
-                                          vk::BufferUsageFlagBits::eStorageBuffer;
-constexpr vk::BufferUsageFlags IndexUsage = KeyUsage | vk::BufferUsageFlagBits::eShaderDeviceAddress;
-constexpr vk::BufferUsageFlags ScratchUsage = IndexUsage | vk::BufferUsageFlagBits::eUniformBuffer;
+constexpr vk::BufferUsageFlags kKeyUsage = vk::BufferUsageFlagBits::eTransferSrc |
+                                           vk::BufferUsageFlagBits::eTransferDst |
+                                           vk::BufferUsageFlagBits::eStorageBuffer;
+constexpr vk::BufferUsageFlags kIndexUsage = kKeyUsage | vk::BufferUsageFlagBits::eShaderDeviceAddress;
+constexpr vk::BufferUsageFlags kScratchUsage = kIndexUsage | vk::BufferUsageFlagBits::eUniformBuffer;
 
 }  // namespace
 
@@ -36,7 +36,7 @@ bool QVRadixSort::CreateDescriptorSets()
                                 {{0, vk::DescriptorType::eStorageBuffer, 1, stage},
                                  {1, vk::DescriptorType::eStorageBuffer, 1, stage},
                                  {2, vk::DescriptorType::eStorageBuffer, 1, stage},
-                                 {3, vk::DescriptorType::eInlineUniformBlockEXT, BlockBytes, stage}},
+                                 {3, vk::DescriptorType::eInlineUniformBlockEXT, kBlockBytes, stage}},
                                 {vk::DescriptorBindingFlagBits::ePartiallyBound,
                                  vk::DescriptorBindingFlagBits::ePartiallyBound, {}, {}},
                                 {});
@@ -57,7 +57,7 @@ void QVRadixSort::UpdateStorageBuffers()
         countRegion = {0, counters};
         offsetRegion = {counters, counters};
         addressRegion = {2 * counters, table};
-        CreateBufferGroup(0, (2 * counters + table) / 4, 4, scratchGroup, ScratchUsage,
+        CreateBufferGroup(0, (2 * counters + table) / 4, 4, scratchGroup, kScratchUsage,
                           vk::MemoryPropertyFlagBits::eDeviceLocal, vk::MemoryAllocateFlagBits::eDeviceAddress);
         if (scratchGroup.buffers.size() != 1) {
             scratchGroup.Clear(device);
@@ -73,11 +73,11 @@ void QVRadixSort::UpdateStorageBuffers()
     // At least one element: a sort of 0 keys still binds a key buffer and
     // dispatches shaders that then do nothing.
     const unsigned long elements = recordCount == 0 ? 1 : recordCount;
-    CreateBufferGroup(0, elements, keyBytes, keyGroup, KeyUsage, vk::MemoryPropertyFlagBits::eDeviceLocal, {});
+    CreateBufferGroup(0, elements, keyBytes, keyGroup, kKeyUsage, vk::MemoryPropertyFlagBits::eDeviceLocal, {});
     CopyDataToBufferGroup(0, keyBytes * recordCount, keys, keyGroup);
-    CreateBufferGroup(0, elements, 4, indexGroupA, IndexUsage, vk::MemoryPropertyFlagBits::eDeviceLocal,
+    CreateBufferGroup(0, elements, 4, indexGroupA, kIndexUsage, vk::MemoryPropertyFlagBits::eDeviceLocal,
                       vk::MemoryAllocateFlagBits::eDeviceAddress);
-    CreateBufferGroup(0, elements, 4, indexGroupB, IndexUsage, vk::MemoryPropertyFlagBits::eDeviceLocal,
+    CreateBufferGroup(0, elements, 4, indexGroupB, kIndexUsage, vk::MemoryPropertyFlagBits::eDeviceLocal,
                       vk::MemoryAllocateFlagBits::eDeviceAddress);
     if (!initIndices) {
         // The first pass then reads its starting order from set A.
@@ -86,8 +86,8 @@ void QVRadixSort::UpdateStorageBuffers()
 
     if (queryCount == 0) {
         queryPool =
-            Own(device, device.createQueryPool(vk::QueryPoolCreateInfo({}, vk::QueryType::eTimestamp, QueryCapacity)));
-        queryCount = QueryCapacity;
+            Own(device, device.createQueryPool(vk::QueryPoolCreateInfo({}, vk::QueryType::eTimestamp, kQueryCapacity)));
+        queryCount = kQueryCapacity;
     }
     progress += "Updated Storage Buffers\n";
 }
@@ -127,9 +127,9 @@ void QVRadixSort::UpdateDescriptorSets()
     blockData[0] = static_cast<uint32_t>(recordCount);
     blockData[1] = keyGroup.elementCounts.at(0);
     blockData[2] = static_cast<uint32_t>(uint64_t{keyGroup.elementCounts.at(0)} * keyBytes);
-    static_assert(sizeof(blockData) == BlockBytes);
-    const vk::WriteDescriptorSetInlineUniformBlockEXT blockWrite(BlockBytes, blockData);
-    vk::WriteDescriptorSet write(set1, 3, 0, BlockBytes, vk::DescriptorType::eInlineUniformBlockEXT);
+    static_assert(sizeof(blockData) == kBlockBytes);
+    const vk::WriteDescriptorSetInlineUniformBlockEXT blockWrite(kBlockBytes, blockData);
+    vk::WriteDescriptorSet write(set1, 3, 0, kBlockBytes, vk::DescriptorType::eInlineUniformBlockEXT);
     write.pNext = &blockWrite;
     device.updateDescriptorSets(write, {});
     progress += "Updated Descriptor Sets\n";

@@ -11,20 +11,20 @@ namespace QVEvalCore {
 namespace {
 
 // Every stage the sort's commands touch, on both sides of each barrier.
-constexpr vk::PipelineStageFlags BarrierStages =
+constexpr vk::PipelineStageFlags kBarrierStages =
     vk::PipelineStageFlagBits::eComputeShader | vk::PipelineStageFlagBits::eTransfer |
     vk::PipelineStageFlagBits::eHost | vk::PipelineStageFlagBits::eAllCommands;
-constexpr vk::AccessFlags BarrierWrites = vk::AccessFlagBits::eShaderWrite | vk::AccessFlagBits::eTransferWrite |
-                                          vk::AccessFlagBits::eHostWrite | vk::AccessFlagBits::eMemoryWrite;
-constexpr vk::AccessFlags BarrierReads = vk::AccessFlagBits::eUniformRead | vk::AccessFlagBits::eShaderRead |
-                                         vk::AccessFlagBits::eTransferRead | vk::AccessFlagBits::eHostRead |
-                                         vk::AccessFlagBits::eMemoryRead;
+constexpr vk::AccessFlags kBarrierWrites = vk::AccessFlagBits::eShaderWrite | vk::AccessFlagBits::eTransferWrite |
+                                           vk::AccessFlagBits::eHostWrite | vk::AccessFlagBits::eMemoryWrite;
+constexpr vk::AccessFlags kBarrierReads = vk::AccessFlagBits::eUniformRead | vk::AccessFlagBits::eShaderRead |
+                                          vk::AccessFlagBits::eTransferRead | vk::AccessFlagBits::eHostRead |
+                                          vk::AccessFlagBits::eMemoryRead;
 
 // The full compute/transfer/host memory barrier recorded after each dispatch.
 void RecordBarrier(vk::CommandBuffer commandBuffer)
 {
-    const vk::MemoryBarrier barrier(BarrierWrites, BarrierReads);
-    commandBuffer.pipelineBarrier(BarrierStages, BarrierStages, {}, barrier, {}, {});
+    const vk::MemoryBarrier barrier(kBarrierWrites, kBarrierReads);
+    commandBuffer.pipelineBarrier(kBarrierStages, kBarrierStages, {}, barrier, {}, {});
 }
 
 }  // namespace
@@ -43,8 +43,8 @@ void QVRadixSort::RecordCommandBuffer()
     for (uint32_t pass = firstPass; pass < endPass; ++pass) {
         const std::array<uint32_t, SORT_PUSH_CONSTANT_WORDS> constants = {
             pass, pass >= passCount / 2 ? 1u : 0u, passCount, pass == firstPass && initIndices ? 1u : 0u};
-        static_assert(sizeof(constants) == PushConstantBytes);
-        commandBuffer.pushConstants(pipelineLayout, vk::ShaderStageFlagBits::eCompute, 0, PushConstantBytes,
+        static_assert(sizeof(constants) == kPushConstantBytes);
+        commandBuffer.pushConstants(pipelineLayout, vk::ShaderStageFlagBits::eCompute, 0, kPushConstantBytes,
                                     constants.data());
         commandBuffer.writeTimestamp(stage, *queryPool, 4 * pass);
         commandBuffer.bindPipeline(vk::PipelineBindPoint::eCompute, pipelines.at(0));
@@ -82,7 +82,7 @@ void QVRadixSort::WaitToFinish()
     fence.reset();
     submitted = false;
 
-    std::array<uint64_t, QueryCapacity> stamps{};
+    std::array<uint64_t, kQueryCapacity> stamps{};
     // Unchecked on purpose: a stamp that is not available reads as 0.
     (void)device.getQueryPoolResults(*queryPool, 0, queryCount, sizeof(stamps), stamps.data(), sizeof(uint64_t),
                                      vk::QueryResultFlagBits::e64);

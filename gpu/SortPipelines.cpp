@@ -12,25 +12,25 @@ namespace QVEvalCore {
 
 namespace {
 
-const char* const CountingFile = "sort_counting.comp.spv";
-const char* const PartitionFile = "sort_partition.comp.spv";
+const char* const kCountingFile = "sort_counting.comp.spv";
+const char* const kPartitionFile = "sort_partition.comp.spv";
 // Scattering comes in two builds; QVRadixSort::RanksWithBallots says which.
-const char* const BallotScatteringFile = "sort_scattering.comp.spv";
-const char* const MaskScatteringFile = "sort_scattering_masks.comp.spv";
+const char* const kBallotScatteringFile = "sort_scattering.comp.spv";
+const char* const kMaskScatteringFile = "sort_scattering_masks.comp.spv";
 
-constexpr vk::SubgroupFeatureFlags BallotRankingOperations = vk::SubgroupFeatureFlagBits::eBasic |
-                                                             vk::SubgroupFeatureFlagBits::eBallot |
-                                                             vk::SubgroupFeatureFlagBits::eShuffle;
+constexpr vk::SubgroupFeatureFlags kBallotRankingOperations = vk::SubgroupFeatureFlagBits::eBasic |
+                                                              vk::SubgroupFeatureFlagBits::eBallot |
+                                                              vk::SubgroupFeatureFlagBits::eShuffle;
 
 // Device selection admits devices with the mask build's shared memory; the
 // ballot build is chosen only on top of that.
-static_assert(QVCore::SortNeeds::SharedMemoryBytes <= QVRadixSort::BallotRankingSharedBytes);
+static_assert(QVCore::SortNeeds::kSharedMemoryBytes <= QVRadixSort::kBallotRankingSharedBytes);
 
 }  // namespace
 
 bool QVRadixSort::CreatePipelineLayout()
 {
-    const vk::PushConstantRange pushConstants(vk::ShaderStageFlagBits::eCompute, 0, PushConstantBytes);
+    const vk::PushConstantRange pushConstants(vk::ShaderStageFlagBits::eCompute, 0, kPushConstantBytes);
     AdoptPipelineLayout(SelectedDevice().device.createPipelineLayout(
         vk::PipelineLayoutCreateInfo({}, DescriptorSets().layouts, pushConstants)));
     return true;
@@ -40,21 +40,21 @@ bool QVRadixSort::CanRankWithBallots(const vk::PhysicalDeviceSubgroupProperties&
                                      const vk::PhysicalDeviceLimits& limits)
 {
     return (subgroups.supportedStages & vk::ShaderStageFlagBits::eCompute) &&
-           (subgroups.supportedOperations & BallotRankingOperations) == BallotRankingOperations &&
-           limits.maxComputeSharedMemorySize >= BallotRankingSharedBytes;
+           (subgroups.supportedOperations & kBallotRankingOperations) == kBallotRankingOperations &&
+           limits.maxComputeSharedMemorySize >= kBallotRankingSharedBytes;
 }
 
 bool QVRadixSort::CreatePipelines()
 {
     const PhysicalDeviceInfo& physical = SelectedPhysicalDevice();
     const char* vendor = physical.driverID == vk::DriverId::eNvidiaProprietary ? "NVIDIA" : "AMD";
-    const std::filesystem::path directory = ShaderPath / vendor / "NUMERIC";
+    const std::filesystem::path directory = shaderPath / vendor / "NUMERIC";
     const auto properties =
         physical.physicalDevice.getProperties2<vk::PhysicalDeviceProperties2, vk::PhysicalDeviceSubgroupProperties>();
     ranksWithBallots = allowBallotRanking &&
                        CanRankWithBallots(properties.get<vk::PhysicalDeviceSubgroupProperties>(), physical.limits);
     for (const char* file :
-         {CountingFile, PartitionFile, ranksWithBallots ? BallotScatteringFile : MaskScatteringFile}) {
+         {kCountingFile, kPartitionFile, ranksWithBallots ? kBallotScatteringFile : kMaskScatteringFile}) {
         const std::filesystem::path path = directory / file;
         std::error_code error;  // an unreadable directory counts as a missing file
         const std::filesystem::file_type type = std::filesystem::status(path, error).type();
@@ -86,7 +86,7 @@ void QVRadixSort::UpdatePipelines()
         vk::SpecializationMapEntry(SORT_SPEC_LARGE, 0, 4), vk::SpecializationMapEntry(SORT_SPEC_DATA_TYPE, 4, 4),
         vk::SpecializationMapEntry(SORT_SPEC_WORKGROUP_COUNT, 8, 4),
         vk::SpecializationMapEntry(SORT_SPEC_DIGIT_BITS, 12, 4)};
-    const std::array<uint32_t, 4> constants = {large, static_cast<uint32_t>(dataType), workgroupCount, DigitBits};
+    const std::array<uint32_t, 4> constants = {large, static_cast<uint32_t>(dataType), workgroupCount, kDigitBits};
     const vk::SpecializationInfo specialization(static_cast<uint32_t>(entries.size()), entries.data(),
                                                 sizeof(constants), constants.data());
     for (vk::ShaderModule module : ShaderModules()) {

@@ -13,7 +13,7 @@ namespace QVEvalCore {
 
 std::vector<unsigned long> ReadBackBoundaries(unsigned long size)
 {
-    return AppCore::Tools::SplitRange(0, size, std::numeric_limits<unsigned int>::max() - 1, ReadBackPieceBytes);
+    return AppCore::Tools::SplitRange(0, size, std::numeric_limits<unsigned int>::max() - 1, kReadBackPieceBytes);
 }
 
 void QVCore::CopyDataToBuffer(unsigned int index, unsigned long size, const void* source, vk::Buffer target,

@@ -13,10 +13,10 @@ namespace {
 using QVEvalCore::QVCore;
 using GpuTest::CheckedCore;
 
-const vk::BufferUsageFlags TransferUsage = vk::BufferUsageFlagBits::eTransferSrc |
-                                           vk::BufferUsageFlagBits::eTransferDst |
-                                           vk::BufferUsageFlagBits::eStorageBuffer;
-const vk::MemoryPropertyFlags DeviceLocal = vk::MemoryPropertyFlagBits::eDeviceLocal;
+const vk::BufferUsageFlags kTransferUsage = vk::BufferUsageFlagBits::eTransferSrc |
+                                            vk::BufferUsageFlagBits::eTransferDst |
+                                            vk::BufferUsageFlagBits::eStorageBuffer;
+const vk::MemoryPropertyFlags kDeviceLocal = vk::MemoryPropertyFlagBits::eDeviceLocal;
 
 std::vector<unsigned char> RandomBytes(size_t size, uint32_t seed)
 {
@@ -57,7 +57,7 @@ protected:
     QVCore::BufferGroup& NewGroup(unsigned long count, unsigned int elementSize)
     {
         groups.emplace_back();
-        core->CreateBufferGroup(0, count, elementSize, groups.back(), TransferUsage, DeviceLocal, {});
+        core->CreateBufferGroup(0, count, elementSize, groups.back(), kTransferUsage, kDeviceLocal, {});
         return groups.back();
     }
 
@@ -72,7 +72,7 @@ TEST_F(BufferTest, groups_split_at_the_allocation_limit)
     EXPECT_EQ(ten.elementCounts, (std::vector<uint32_t>{4, 4, 2}));
     EXPECT_EQ(ten.buffers.size(), 3u);
     EXPECT_EQ(ten.memories.size(), 3u);
-    EXPECT_EQ(ten.memoryProperties, std::vector<uint32_t>(3, static_cast<uint32_t>(DeviceLocal)));
+    EXPECT_EQ(ten.memoryProperties, std::vector<uint32_t>(3, static_cast<uint32_t>(kDeviceLocal)));
     EXPECT_EQ(ten.elementSize, 4u);
     EXPECT_EQ(NewGroup(8, 4).elementCounts, (std::vector<uint32_t>{4, 4}));
 
@@ -92,9 +92,9 @@ TEST_F(BufferTest, groups_split_at_the_allocation_limit)
     EXPECT_EQ(cleared.elementSize, 0u);
 
     QVCore::BufferGroup rejected;
-    EXPECT_THROW(core->CreateBufferGroup(0, 1, 32, rejected, TransferUsage, DeviceLocal, {}), std::invalid_argument)
+    EXPECT_THROW(core->CreateBufferGroup(0, 1, 32, rejected, kTransferUsage, kDeviceLocal, {}), std::invalid_argument)
         << "an element larger than an allocation would never be placed";
-    EXPECT_THROW(core->CreateBufferGroup(0, 1, 0, rejected, TransferUsage, DeviceLocal, {}), std::invalid_argument);
+    EXPECT_THROW(core->CreateBufferGroup(0, 1, 0, rejected, kTransferUsage, kDeviceLocal, {}), std::invalid_argument);
 }
 
 TEST_F(BufferTest, bytes_round_trip_through_groups_and_single_buffers)

@@ -225,11 +225,11 @@ QVCore::PhysicalDeviceInfo Record(const char* name, vk::PhysicalDeviceType type,
 TEST(DeviceRanking, discrete_before_integrated_before_software_then_by_memory)
 {
     using Type = vk::PhysicalDeviceType;
-    constexpr uint64_t GiB = 1ull << 30;
+    constexpr uint64_t kGiB = 1ull << 30;
     std::vector<QVCore::PhysicalDeviceInfo> list = {
-        Record("integrated 16", Type::eIntegratedGpu, 16 * GiB), Record("software 64", Type::eCpu, 64 * GiB),
-        Record("discrete 8 a", Type::eDiscreteGpu, 8 * GiB),     Record("discrete 8 b", Type::eDiscreteGpu, 8 * GiB),
-        Record("discrete 12", Type::eDiscreteGpu, 12 * GiB),
+        Record("integrated 16", Type::eIntegratedGpu, 16 * kGiB), Record("software 64", Type::eCpu, 64 * kGiB),
+        Record("discrete 8 a", Type::eDiscreteGpu, 8 * kGiB),     Record("discrete 8 b", Type::eDiscreteGpu, 8 * kGiB),
+        Record("discrete 12", Type::eDiscreteGpu, 12 * kGiB),
     };
     QVCore::RankPhysicalDevices(list);
     std::vector<std::string> names;

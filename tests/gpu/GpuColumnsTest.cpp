@@ -118,7 +118,7 @@ GpuColumns::Seams OnSoftwareDevice(std::function<void(uint32_t*, uint64_t)> insp
     return seams;
 }
 
-const char* const Types[] = {"INT", "FLOAT", "BIGINT", "BIGFLOAT"};
+const char* const kTypes[] = {"INT", "FLOAT", "BIGINT", "BIGFLOAT"};
 
 TEST(GpuColumns, qa_run_matches_the_cpu_for_every_data_set_and_fills_every_column)
 {
@@ -130,7 +130,7 @@ TEST(GpuColumns, qa_run_matches_the_cpu_for_every_data_set_and_fills_every_colum
     EXPECT_EQ(run.Starting("QA Test Passed: CPU & GPU Numbers match").size(), 20u);
     EXPECT_TRUE(run.Starting("QA ERROR").empty());
     EXPECT_EQ(run.Starting("  > Total GPU Time:   ").size(), 40u);
-    for (const char* type : Types) {
+    for (const char* type : kTypes) {
         const std::string name = type;
         EXPECT_EQ(run.Starting(name + " GPU - ").size(), 5u) << name;
         EXPECT_EQ(run.Starting(name + " GPU_On_Card - ").size(), 5u) << name;

@@ -80,16 +80,16 @@ std::string ReadAll(int fd)
     return text;
 }
 
-constexpr const char* SkipPrefix = "SKIP:";
+constexpr const char* kSkipPrefix = "SKIP:";
 
 std::string RunInChild(const std::string& replacement, const std::function<std::string()>& body)
 {
     if (unshare(CLONE_NEWNS) != 0) {
-        return std::string(SkipPrefix) + "unshare(CLONE_NEWNS): " + std::strerror(errno);
+        return std::string(kSkipPrefix) + "unshare(CLONE_NEWNS): " + std::strerror(errno);
     }
     // Private first, so that the bind mounts below never reach the machine.
     if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
-        return std::string(SkipPrefix) + "making / private: " + std::strerror(errno);
+        return std::string(kSkipPrefix) + "making / private: " + std::strerror(errno);
     }
     std::set<std::string> targets;
     for (const char* directory : {"/usr/lib/x86_64-linux-gnu", "/lib/x86_64-linux-gnu", "/usr/lib64", "/lib64",
@@ -103,11 +103,11 @@ std::string RunInChild(const std::string& replacement, const std::function<std::
         }
     }
     if (targets.empty()) {
-        return std::string(SkipPrefix) + "no Vulkan loader on the library path to replace";
+        return std::string(kSkipPrefix) + "no Vulkan loader on the library path to replace";
     }
     for (const std::string& target : targets) {
         if (mount(replacement.c_str(), target.c_str(), nullptr, MS_BIND, nullptr) != 0) {
-            return std::string(SkipPrefix) + "bind mount over " + target + ": " + std::strerror(errno);
+            return std::string(kSkipPrefix) + "bind mount over " + target + ": " + std::strerror(errno);
         }
     }
     try {
@@ -173,8 +173,8 @@ ChildReport RunWithLoaderReplaced(const std::string& replacement, const std::fun
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
         return {false, "the child died (status " + std::to_string(status) + ") after: " + text};
     }
-    if (text.rfind(SkipPrefix, 0) == 0) {
-        return {true, text.substr(std::strlen(SkipPrefix))};
+    if (text.rfind(kSkipPrefix, 0) == 0) {
+        return {true, text.substr(std::strlen(kSkipPrefix))};
     }
     return {false, text};
 }

@@ -136,12 +136,12 @@ TEST_F(LoaderTest, devices_are_checked_against_the_sorts_limits)
         {"maxPushConstantsSize=12", skip + "maxPushConstantsSize is 12, needs at least 16"},
         {"maxComputeSharedMemorySize=4096",
          skip + "maxComputeSharedMemorySize is 4096, needs at least " +
-             std::to_string(QVCore::SortNeeds::SharedMemoryBytes)},
+             std::to_string(QVCore::SortNeeds::kSharedMemoryBytes)},
         {"maxComputeWorkGroupSize[0]=128",
-         skip + "maxComputeWorkGroupSize[0] is 128, needs at least " + std::to_string(QVCore::SortNeeds::WorkgroupSize)},
+         skip + "maxComputeWorkGroupSize[0] is 128, needs at least " + std::to_string(QVCore::SortNeeds::kWorkgroupSize)},
         {"maxComputeWorkGroupInvocations=128",
          skip + "maxComputeWorkGroupInvocations is 128, needs at least " +
-             std::to_string(QVCore::SortNeeds::WorkgroupSize)},
+             std::to_string(QVCore::SortNeeds::kWorkgroupSize)},
         {"maxComputeWorkGroupCount[0]=64", skip + "maxComputeWorkGroupCount[0] is 64, needs at least 108"},
         {"maxStorageBufferRange=65536", skip + "maxStorageBufferRange is 65536, needs at least 111616"},
     };

@@ -27,7 +27,7 @@ using QVEvalCore::QVCore;
 using QVEvalCore::QVRadixSort;
 using CheckedSorter = GpuTest::CheckedCore<QVRadixSort>;
 
-constexpr uint64_t Seed = 20261207;
+constexpr uint64_t kSeed = 20261207;
 
 // A sorter on the software device, ranking with ballots where allowed.
 QVRadixSort::Options SoftwareSorter(bool allowBallots = true)
@@ -41,11 +41,11 @@ QVRadixSort::Options SoftwareSorter(bool allowBallots = true)
 // The build's shader directory for one scope; the sorter reads it in Init.
 class BuildShaders {
 public:
-    explicit BuildShaders(std::filesystem::path path = SORTBENCH_SHADER_DIR) : previous(QVCore::ShaderPath)
+    explicit BuildShaders(std::filesystem::path path = SORTBENCH_SHADER_DIR) : previous(QVCore::shaderPath)
     {
-        QVCore::ShaderPath = std::move(path);
+        QVCore::shaderPath = std::move(path);
     }
-    ~BuildShaders() { QVCore::ShaderPath = previous; }
+    ~BuildShaders() { QVCore::shaderPath = previous; }
     BuildShaders(const BuildShaders&) = delete;
     BuildShaders& operator=(const BuildShaders&) = delete;
 
@@ -120,7 +120,7 @@ std::string FirstMismatch(const std::vector<uint32_t>& gpu, const std::vector<ui
     }
     for (size_t i = 0; i < gpu.size(); ++i) {
         if (gpu[i] != cpu[i]) {
-            return what + " (n = " + std::to_string(gpu.size()) + ", seed " + std::to_string(Seed) +
+            return what + " (n = " + std::to_string(gpu.size()) + ", seed " + std::to_string(kSeed) +
                    "): position " + std::to_string(i) + " holds " + std::to_string(gpu[i]) + ", expected " +
                    std::to_string(cpu[i]);
         }
@@ -170,7 +170,7 @@ void ExpectMatchesCpuAtEverySize(QVRadixSort& sorter, const char* typeName)
     // one partial.
     for (size_t n : {0u, 1u, 2u, 255u, 256u, 257u, 108u * 256u - 1u, 108u * 256u + 1u, 100'000u, 108u * 4096u + 1u,
                      1'000'000u}) {
-        ExpectMatchesCpu(sorter, RandomKeys<Key>(n, Seed + n), std::string(typeName) + " random keys");
+        ExpectMatchesCpu(sorter, RandomKeys<Key>(n, kSeed + n), std::string(typeName) + " random keys");
     }
 }
 
@@ -203,7 +203,7 @@ void ExpectTiesInIndexOrder(QVRadixSort& sorter, const char* typeName)
     EXPECT_EQ(FirstMismatch(GpuPermutation(sorter, equal), identity, std::string(typeName) + " all equal"), "");
 
     std::vector<Key> fewValues(70'001);
-    std::mt19937_64 random(Seed);
+    std::mt19937_64 random(kSeed);
     for (Key& key : fewValues) {
         key = static_cast<Key>(static_cast<int>(random() % 3) - 1);
     }
@@ -221,8 +221,8 @@ TEST_F(GpuRadixSort, keeps_equal_keys_in_index_order)
 template <typename Key, typename Bits>
 std::vector<Key> SpecialFloats()
 {
-    constexpr int Shift = 8 * sizeof(Bits) - 1;
-    const Bits sign = Bits(1) << Shift;
+    constexpr int kShift = 8 * sizeof(Bits) - 1;
+    const Bits sign = Bits(1) << kShift;
     const Key inf = std::numeric_limits<Key>::infinity();
     const Key nan = std::numeric_limits<Key>::quiet_NaN();
     std::vector<Key> specials = {Key(0), -Key(0), inf, -inf, nan, -nan, Key(1.5), Key(-1.5),
@@ -234,10 +234,10 @@ std::vector<Key> SpecialFloats()
     for (Bits payload : {Bits(1), Bits(2), Bits(0x55), Bits(3)}) {
         specials.push_back(FromBits<Key>(quiet | payload));
         specials.push_back(FromBits<Key>((quiet | payload) | sign));
-        specials.push_back(FromBits<Key>((quiet & ~(Bits(1) << (Shift - (sizeof(Bits) == 4 ? 9 : 12)))) | payload));
+        specials.push_back(FromBits<Key>((quiet & ~(Bits(1) << (kShift - (sizeof(Bits) == 4 ? 9 : 12)))) | payload));
     }
     std::vector<Key> keys;
-    std::mt19937_64 random(Seed);
+    std::mt19937_64 random(kSeed);
     for (int copy = 0; copy < 300; ++copy) {
         keys.insert(keys.end(), specials.begin(), specials.end());
     }
@@ -253,10 +253,10 @@ TEST_F(GpuRadixSort, orders_signed_zeros_infinities_and_nans_like_the_cpu_sort)
 
 TEST_F(GpuRadixSort, sorts_from_the_callers_order_when_init_indices_is_false)
 {
-    const std::vector<int64_t> keys = RandomKeys<int64_t>(5000, Seed);
+    const std::vector<int64_t> keys = RandomKeys<int64_t>(5000, kSeed);
     std::vector<uint32_t> start(keys.size());
     std::iota(start.begin(), start.end(), 0u);
-    std::shuffle(start.begin(), start.end(), std::mt19937_64(Seed));
+    std::shuffle(start.begin(), start.end(), std::mt19937_64(kSeed));
 
     std::vector<uint32_t> cpu = start;
     EvalCore::RadixSort64(0).SortINT(reinterpret_cast<const long*>(keys.data()), keys.size(), cpu.data(), false);
@@ -276,7 +276,7 @@ TEST_F(GpuRadixSort, large_mode_spreads_keys_and_indices_over_up_to_eight_buffer
     // 65,536 INT or 32,768 BIGINT keys and 65,536 indices per buffer.
     LimitAllocation(262'144);
 
-    const std::vector<int32_t> ints = RandomKeys<int32_t>(300'000, Seed);
+    const std::vector<int32_t> ints = RandomKeys<int32_t>(300'000, kSeed);
     ExpectMatchesCpu(Sorter(), ints, "INT over five buffers");
     const QVRadixSort::Layout intLayout = Sorter().LatestLayout();
     EXPECT_TRUE(intLayout.large);
@@ -284,23 +284,23 @@ TEST_F(GpuRadixSort, large_mode_spreads_keys_and_indices_over_up_to_eight_buffer
     EXPECT_EQ(intLayout.indexBuffersA, 5u);
     EXPECT_EQ(intLayout.block, (std::array<uint32_t, 3>{300'000u, 65'536u, 262'144u}));
 
-    ExpectMatchesCpu(Sorter(), RandomKeys<float>(300'000, Seed), "FLOAT over five buffers");
+    ExpectMatchesCpu(Sorter(), RandomKeys<float>(300'000, kSeed), "FLOAT over five buffers");
 
-    const std::vector<int64_t> bigints = RandomKeys<int64_t>(8 * 32'768, Seed);
+    const std::vector<int64_t> bigints = RandomKeys<int64_t>(8 * 32'768, kSeed);
     ExpectMatchesCpu(Sorter(), bigints, "BIGINT over eight buffers");
     EXPECT_EQ(Sorter().LatestLayout().keyBuffers, 8u);
     EXPECT_EQ(Sorter().LatestLayout().indexBuffersB, 4u);
 
-    ExpectMatchesCpu(Sorter(), RandomKeys<double>(200'001, Seed), "BIGFLOAT over seven buffers");
+    ExpectMatchesCpu(Sorter(), RandomKeys<double>(200'001, kSeed), "BIGFLOAT over seven buffers");
     EXPECT_EQ(Sorter().LatestLayout().keyBuffers, 7u);
 }
 
 TEST_F(GpuRadixSort, rebuilds_pipelines_only_when_type_or_large_flag_changes)
 {
     LimitAllocation(262'144);
-    const std::vector<int32_t> ints = RandomKeys<int32_t>(1000, Seed);
-    const std::vector<float> floats = RandomKeys<float>(1000, Seed);
-    const std::vector<float> manyFloats = RandomKeys<float>(70'000, Seed);
+    const std::vector<int32_t> ints = RandomKeys<int32_t>(1000, kSeed);
+    const std::vector<float> floats = RandomKeys<float>(1000, kSeed);
+    const std::vector<float> manyFloats = RandomKeys<float>(70'000, kSeed);
 
     std::vector<uint32_t> out(manyFloats.size());
     for (int round = 0; round < 2; ++round) {
@@ -348,7 +348,7 @@ TEST_F(GpuRadixSort, refuses_sorts_beyond_eight_buffers_or_32_bit_counts)
 
 TEST_F(GpuRadixSort, notes_progress_without_printing_and_spans_every_timestamp_of_the_sort)
 {
-    const std::vector<int32_t> keys = RandomKeys<int32_t>(5000, Seed);
+    const std::vector<int32_t> keys = RandomKeys<int32_t>(5000, kSeed);
     std::vector<uint32_t> out(keys.size());
     GpuTest::CoutCapture output;
     Sorter().Sort(keys.data(), keys.size(), out.data(), true);
@@ -372,25 +372,25 @@ TEST_F(GpuRadixSort, notes_progress_without_printing_and_spans_every_timestamp_o
 
     // A 32-bit sort writes timestamps 0 to 15 only; a 64-bit one all 32.
     const auto available = [&] {
-        std::array<uint64_t, 2 * QVRadixSort::QueryCapacity> results{};
+        std::array<uint64_t, 2 * QVRadixSort::kQueryCapacity> results{};
         (void)Sorter().SelectedDevice().device.getQueryPoolResults(
-            Sorter().LatestLayout().queryPool, 0, QVRadixSort::QueryCapacity, sizeof results, results.data(), 16,
+            Sorter().LatestLayout().queryPool, 0, QVRadixSort::kQueryCapacity, sizeof results, results.data(), 16,
             vk::QueryResultFlagBits::e64 | vk::QueryResultFlagBits::eWithAvailability);
         uint32_t count = 0;
-        while (count < QVRadixSort::QueryCapacity && results[2 * count + 1] != 0) {
+        while (count < QVRadixSort::kQueryCapacity && results[2 * count + 1] != 0) {
             ++count;
         }
         return count;
     };
     EXPECT_EQ(available(), 16u);
-    const std::vector<double> wide = RandomKeys<double>(5000, Seed);
+    const std::vector<double> wide = RandomKeys<double>(5000, kSeed);
     GpuPermutation(Sorter(), wide);
     EXPECT_EQ(available(), 32u);
 }
 
 TEST_F(GpuRadixSort, wait_without_a_pending_sort_only_says_so)
 {
-    const std::vector<int32_t> keys = RandomKeys<int32_t>(100, Seed);
+    const std::vector<int32_t> keys = RandomKeys<int32_t>(100, kSeed);
     // The latest sort's output, which a second wait must not write again.
     std::vector<uint32_t> untouched(keys.size());
     Sorter().Sort(keys.data(), keys.size(), untouched.data(), true);
@@ -407,7 +407,7 @@ TEST_F(GpuRadixSort, wait_without_a_pending_sort_only_says_so)
 
 TEST_F(GpuRadixSort, refuses_a_second_sort_before_the_first_is_waited_for)
 {
-    const std::vector<int32_t> keys = RandomKeys<int32_t>(100, Seed);
+    const std::vector<int32_t> keys = RandomKeys<int32_t>(100, kSeed);
     std::vector<uint32_t> out(keys.size());
     Sorter().Sort(keys.data(), keys.size(), out.data(), true);
     EXPECT_THROW(Sorter().Sort(keys.data(), keys.size(), out.data(), true), std::logic_error);
@@ -418,7 +418,7 @@ TEST_F(GpuRadixSort, refuses_a_second_sort_before_the_first_is_waited_for)
 TEST_F(GpuRadixSort, execute_repeats_the_latest_sort_with_all_passes)
 {
     EXPECT_THROW(Sorter().Execute(), std::logic_error);
-    const std::vector<double> keys = RandomKeys<double>(3000, Seed);
+    const std::vector<double> keys = RandomKeys<double>(3000, kSeed);
     std::vector<uint32_t> out = GpuPermutation(Sorter(), keys);
     std::fill(out.begin(), out.end(), 0u);
     Sorter().Execute();
@@ -434,8 +434,8 @@ TEST_F(GpuRadixSort, splits_buffers_where_a_storage_descriptor_can_still_bind_th
     const uint64_t allocation = std::min<uint64_t>(
         device.properties.get<vk::PhysicalDeviceMaintenance3Properties>().maxMemoryAllocationSize, 4ull << 30);
     EXPECT_LE(device.maxAllocation, range);
-    EXPECT_GT(device.maxAllocation + QVRadixSort::BufferSizeGranule, std::min(range, allocation));
-    EXPECT_EQ(device.maxAllocation % QVRadixSort::BufferSizeGranule, 0u);
+    EXPECT_GT(device.maxAllocation + QVRadixSort::kBufferSizeGranule, std::min(range, allocation));
+    EXPECT_EQ(device.maxAllocation % QVRadixSort::kBufferSizeGranule, 0u);
     EXPECT_EQ(Sorter().PhysicalDevices().at(0).maxAllocation, device.maxAllocation);
 }
 
@@ -443,7 +443,7 @@ TEST_F(GpuRadixSort, lays_out_scratch_and_query_pool_once_at_the_first_sort)
 {
     EXPECT_EQ(Sorter().LatestLayout().scratchSize, 0u);
     EXPECT_FALSE(Sorter().LatestLayout().queryPool);
-    GpuPermutation(Sorter(), RandomKeys<int32_t>(10, Seed));
+    GpuPermutation(Sorter(), RandomKeys<int32_t>(10, kSeed));
 
     const vk::PhysicalDeviceLimits& limits = Sorter().SelectedPhysicalDevice().limits;
     const uint64_t counters = QVEvalCore::RoundUp(109 * 256 * 4, limits.minStorageBufferOffsetAlignment);
@@ -458,7 +458,7 @@ TEST_F(GpuRadixSort, lays_out_scratch_and_query_pool_once_at_the_first_sort)
     EXPECT_EQ(first.queryCount, 32u);
     ASSERT_EQ(first.scratchBuffers, 1u);
 
-    GpuPermutation(Sorter(), RandomKeys<double>(10, Seed));
+    GpuPermutation(Sorter(), RandomKeys<double>(10, kSeed));
     const QVRadixSort::Layout second = Sorter().LatestLayout();
     EXPECT_EQ(second.scratchBuffers, 1u);
     EXPECT_EQ(second.scratch, first.scratch);
@@ -530,7 +530,7 @@ TEST(GpuRadixSortSetup, ranks_with_ballots_only_where_compute_shaders_have_them_
         uint32_t sharedBytes;
         bool expected;
     } cases[] = {
-        {"everything", vk::ShaderStageFlagBits::eCompute, all, QVRadixSort::BallotRankingSharedBytes, true},
+        {"everything", vk::ShaderStageFlagBits::eCompute, all, QVRadixSort::kBallotRankingSharedBytes, true},
         {"fragment stage only", vk::ShaderStageFlagBits::eFragment, all, 65536, false},
         {"no ballot", vk::ShaderStageFlagBits::eCompute, all & ~vk::SubgroupFeatureFlags(Ops::eBallot), 65536, false},
         {"no shuffle", vk::ShaderStageFlagBits::eCompute, all & ~vk::SubgroupFeatureFlags(Ops::eShuffle), 65536,
@@ -551,10 +551,10 @@ TEST(GpuRadixSortSetup, ranks_with_ballots_only_where_compute_shaders_have_them_
 void ExpectRankingMatchesCpu(QVRadixSort& sorter, const std::string& ranking)
 {
     for (size_t n : {1u, 257u, 108u * 256u + 1u, 108u * 4096u + 1u, 300'000u}) {
-        ExpectMatchesCpu(sorter, RandomKeys<int32_t>(n, Seed + n), "INT, " + ranking);
-        ExpectMatchesCpu(sorter, RandomKeys<float>(n, Seed + n), "FLOAT, " + ranking);
-        ExpectMatchesCpu(sorter, RandomKeys<int64_t>(n, Seed + n), "BIGINT, " + ranking);
-        ExpectMatchesCpu(sorter, RandomKeys<double>(n, Seed + n), "BIGFLOAT, " + ranking);
+        ExpectMatchesCpu(sorter, RandomKeys<int32_t>(n, kSeed + n), "INT, " + ranking);
+        ExpectMatchesCpu(sorter, RandomKeys<float>(n, kSeed + n), "FLOAT, " + ranking);
+        ExpectMatchesCpu(sorter, RandomKeys<int64_t>(n, kSeed + n), "BIGINT, " + ranking);
+        ExpectMatchesCpu(sorter, RandomKeys<double>(n, kSeed + n), "BIGFLOAT, " + ranking);
     }
     ExpectMatchesCpu(sorter, SpecialFloats<double, uint64_t>(), "BIGFLOAT specials, " + ranking);
     ExpectTiesInIndexOrder<int64_t>(sorter, ("BIGINT, " + ranking).c_str());
