@@ -21,22 +21,19 @@ constexpr vk::MemoryPropertyFlags kHostShared =
 constexpr vk::BufferUsageFlags kCopyUsage =
     vk::BufferUsageFlagBits::eTransferSrc | vk::BufferUsageFlagBits::eTransferDst;
 
-DeviceLimits Skipped(std::string device, std::string reason)
-{
+DeviceLimits Skipped(std::string device, std::string reason) {
     DeviceLimits limits;
     limits.device = std::move(device);
     limits.skipped = std::move(reason);
     return limits;
 }
 
-std::string MiBText(uint64_t bytes)
-{
+std::string MiBText(uint64_t bytes) {
     return std::to_string(bytes / kDeviceLimitsMiB) + " MiB";
 }
 
 // The largest heap with a memory type of every flag in `required`; 0 when none.
-uint64_t LargestHeap(const vk::PhysicalDeviceMemoryProperties& memory, vk::MemoryPropertyFlags required)
-{
+uint64_t LargestHeap(const vk::PhysicalDeviceMemoryProperties& memory, vk::MemoryPropertyFlags required) {
     uint64_t largest = 0;
     for (uint32_t i = 0; i < memory.memoryTypeCount; ++i) {
         if ((memory.memoryTypes[i].propertyFlags & required) == required) {
@@ -50,8 +47,7 @@ uint64_t LargestHeap(const vk::PhysicalDeviceMemoryProperties& memory, vk::Memor
 // transfer family where they differ, as the sorter's buffer groups are.
 class DeviceBuffer {
 public:
-    DeviceBuffer(const QVCore& core, uint64_t bytes) : device(core.SelectedDevice().device)
-    {
+    DeviceBuffer(const QVCore& core, uint64_t bytes) : device(core.SelectedDevice().device) {
         const QVCore::PhysicalDeviceInfo& physical = core.SelectedPhysicalDevice();
         const uint32_t families[] = {physical.computeQueueFamily, physical.transferQueueFamily};
         const bool shared = families[0] != families[1];
@@ -76,8 +72,7 @@ private:
 // around a device copy.
 class ComputeQueue {
 public:
-    explicit ComputeQueue(const QVCore& core) : device(core.SelectedDevice().device)
-    {
+    explicit ComputeQueue(const QVCore& core) : device(core.SelectedDevice().device) {
         const QVCore::PhysicalDeviceInfo& physical = core.SelectedPhysicalDevice();
         const uint32_t family = physical.computeQueueFamily;
         const uint32_t validBits = physical.queueFamilies.at(family).timestampValidBits;
@@ -94,15 +89,13 @@ public:
 
     // Records `record`, submits it and waits for it.
     template <typename Record>
-    void Submit(Record record)
-    {
+    void Submit(Record record) {
         SubmitAndWait(device, *pool, commandBuffer, queue, record);
     }
 
     // Seconds between the timestamps around a copy of `bytes` from `source`
     // to `target`.
-    double CopySeconds(vk::Buffer source, vk::Buffer target, uint64_t bytes)
-    {
+    double CopySeconds(vk::Buffer source, vk::Buffer target, uint64_t bytes) {
         Submit([&](vk::CommandBuffer commands) {
             commands.resetQueryPool(*queries, 0, 2);
             // Earlier submissions' accesses to both buffers end before the
@@ -135,8 +128,7 @@ private:
     Owned<vk::QueryPool> queries;
 };
 
-double HostSeconds(std::chrono::steady_clock::time_point start)
-{
+double HostSeconds(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
@@ -148,8 +140,7 @@ struct Buffers {
           staging(core, 0, bytes,
                   vk::BufferUsageFlagBits::eTransferSrc | vk::BufferUsageFlagBits::eTransferDst |
                       vk::BufferUsageFlagBits::eStorageBuffer),
-          host(bytes, 1)
-    {
+          host(bytes, 1) {
         std::memset(staging.Map(), 1, bytes);
         compute.Submit([&](vk::CommandBuffer commands) {
             commands.fillBuffer(source.Buffer(), 0, VK_WHOLE_SIZE, 0x01010101u);
@@ -163,8 +154,7 @@ struct Buffers {
     std::vector<unsigned char> host;
 };
 
-DeviceLimits Measure(const QVCore& core, uint64_t bytes, unsigned repeats)
-{
+DeviceLimits Measure(const QVCore& core, uint64_t bytes, unsigned repeats) {
     ComputeQueue compute(core);
     Buffers buffers(core, compute, bytes);
     unsigned char* mapped = buffers.staging.Map();
@@ -206,8 +196,7 @@ DeviceLimits Measure(const QVCore& core, uint64_t bytes, unsigned repeats)
 
 }  // namespace
 
-DeviceLimits ProbeDeviceLimits(const QVCore& core, const DeviceLimitsOptions& options)
-{
+DeviceLimits ProbeDeviceLimits(const QVCore& core, const DeviceLimitsOptions& options) {
     if (!core.VulkanReady()) {
         return Skipped("", "the GPU core has no device");
     }

@@ -17,16 +17,14 @@ namespace {
 constexpr uint64_t kMaxRecords = std::numeric_limits<uint32_t>::max();
 
 template <typename Element>
-constexpr const AppCore::DataTypeFacts& FactsFor()
-{
+constexpr const AppCore::DataTypeFacts& FactsFor() {
     return AppCore::FactsOf(AppCore::DataTypeOf<Element>());
 }
 
 }  // namespace
 
 QVRadixSort::QVRadixSort(const Options& options)
-    : QVCore("QVRadixSort", options.core), allowBallotRanking(options.allowBallotRanking)
-{
+    : QVCore("QVRadixSort", options.core), allowBallotRanking(options.allowBallotRanking) {
     if (!VulkanReady()) {
         return;
     }
@@ -41,8 +39,7 @@ QVRadixSort::QVRadixSort(const Options& options)
     LimitAllocation(limit);
 }
 
-QVRadixSort::~QVRadixSort()
-{
+QVRadixSort::~QVRadixSort() {
     const vk::Device device = SelectedDevice().device;
     if (!device) {
         return;
@@ -60,29 +57,24 @@ QVRadixSort::~QVRadixSort()
     }
 }
 
-void QVRadixSort::Sort(const int32_t* keyData, unsigned long n, uint32_t* indexData, bool init)
-{
+void QVRadixSort::Sort(const int32_t* keyData, unsigned long n, uint32_t* indexData, bool init) {
     SortKeys(keyData, n, indexData, init, FactsFor<int32_t>().gpuCode, FactsFor<int32_t>().keyBytes);
 }
 
-void QVRadixSort::Sort(const float* keyData, unsigned long n, uint32_t* indexData, bool init)
-{
+void QVRadixSort::Sort(const float* keyData, unsigned long n, uint32_t* indexData, bool init) {
     SortKeys(keyData, n, indexData, init, FactsFor<float>().gpuCode, FactsFor<float>().keyBytes);
 }
 
-void QVRadixSort::Sort(const int64_t* keyData, unsigned long n, uint32_t* indexData, bool init)
-{
+void QVRadixSort::Sort(const int64_t* keyData, unsigned long n, uint32_t* indexData, bool init) {
     SortKeys(keyData, n, indexData, init, FactsFor<int64_t>().gpuCode, FactsFor<int64_t>().keyBytes);
 }
 
-void QVRadixSort::Sort(const double* keyData, unsigned long n, uint32_t* indexData, bool init)
-{
+void QVRadixSort::Sort(const double* keyData, unsigned long n, uint32_t* indexData, bool init) {
     SortKeys(keyData, n, indexData, init, FactsFor<double>().gpuCode, FactsFor<double>().keyBytes);
 }
 
 void QVRadixSort::SortKeys(const void* keyData, unsigned long n, uint32_t* indexData, bool init, int32_t type,
-                           uint32_t bytesPerKey)
-{
+                           uint32_t bytesPerKey) {
     if (!PipelinesReady()) {
         throw std::runtime_error("GPU sort: the GPU sorter is not initialised");
     }
@@ -131,8 +123,7 @@ void QVRadixSort::SortKeys(const void* keyData, unsigned long n, uint32_t* index
     SubmitPasses();
 }
 
-void QVRadixSort::Execute()
-{
+void QVRadixSort::Execute() {
     if (dataType < 0 || keyGroup.buffers.empty()) {
         throw std::logic_error("GPU sort: Execute needs a previous Sort");
     }
@@ -144,21 +135,18 @@ void QVRadixSort::Execute()
     SubmitPasses();
 }
 
-void QVRadixSort::SubmitPasses()
-{
+void QVRadixSort::SubmitPasses() {
     UpdatePipelines();
     UpdateStorageBuffers();
     UpdateDescriptorSets();
     RecordCommandBuffer();
 }
 
-std::string QVRadixSort::TakeProgress()
-{
+std::string QVRadixSort::TakeProgress() {
     return std::exchange(progress, std::string());
 }
 
-std::string QVRadixSort::TypeName(int32_t code)
-{
+std::string QVRadixSort::TypeName(int32_t code) {
     const AppCore::DataTypeFacts* facts = AppCore::FactsOfGpuCode(code);
     return facts == nullptr ? "NONE" : facts->name;
 }

@@ -14,8 +14,7 @@ namespace {
 constexpr uint32_t kSpirvMagic = 0x07230203;
 
 // Enough of a module to hand to a driver: a driver may crash on anything else.
-bool LooksLikeSpirv(const unsigned char* code, unsigned long size)
-{
+bool LooksLikeSpirv(const unsigned char* code, unsigned long size) {
     return code != nullptr && size >= sizeof(uint32_t) && size % sizeof(uint32_t) == 0 &&
            reinterpret_cast<uintptr_t>(code) % alignof(uint32_t) == 0 &&
            *reinterpret_cast<const uint32_t*>(code) == kSpirvMagic;
@@ -23,8 +22,7 @@ bool LooksLikeSpirv(const unsigned char* code, unsigned long size)
 
 }  // namespace
 
-QVCore::LoadedShader QVCore::LoadShader(vk::Device device, const char* path, vk::ShaderModuleCreateFlags flags) const
-{
+QVCore::LoadedShader QVCore::LoadShader(vk::Device device, const char* path, vk::ShaderModuleCreateFlags flags) const {
     AppCore::FileEngine file(true);
     if (!file.OpenFile(path, "r")) {
         return {};

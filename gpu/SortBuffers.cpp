@@ -23,8 +23,7 @@ constexpr vk::BufferUsageFlags kScratchUsage = kIndexUsage | vk::BufferUsageFlag
 
 }  // namespace
 
-bool QVRadixSort::CreateDescriptorSets()
-{
+bool QVRadixSort::CreateDescriptorSets() {
     const vk::Device device = SelectedDevice().device;
     const vk::ShaderStageFlags stage = vk::ShaderStageFlagBits::eCompute;
     const uint32_t maxStorageBuffers = MaxStorageBuffers();
@@ -46,8 +45,7 @@ bool QVRadixSort::CreateDescriptorSets()
     return true;
 }
 
-void QVRadixSort::UpdateStorageBuffers()
-{
+void QVRadixSort::UpdateStorageBuffers() {
     const vk::Device device = SelectedDevice().device;
     const vk::PhysicalDeviceLimits& limits = SelectedPhysicalDevice().limits;
     if (scratchSize == 0) {
@@ -92,8 +90,7 @@ void QVRadixSort::UpdateStorageBuffers()
     progress += "Updated Storage Buffers\n";
 }
 
-void QVRadixSort::UpdateDescriptorSets()
-{
+void QVRadixSort::UpdateDescriptorSets() {
     const vk::Device device = SelectedDevice().device;
     const uint32_t maxStorageBuffers = MaxStorageBuffers();
     const vk::Buffer scratch = scratchGroup.buffers.at(0);
@@ -135,8 +132,7 @@ void QVRadixSort::UpdateDescriptorSets()
     progress += "Updated Descriptor Sets\n";
 }
 
-uint64_t QVRadixSort::KeyBuffersFor(uint64_t n, uint64_t bytesPerKey, uint64_t maxAllocation)
-{
+uint64_t QVRadixSort::KeyBuffersFor(uint64_t n, uint64_t bytesPerKey, uint64_t maxAllocation) {
     const uint64_t perBuffer = maxAllocation / bytesPerKey;
     if (perBuffer == 0) {
         return std::numeric_limits<uint64_t>::max();
@@ -144,8 +140,7 @@ uint64_t QVRadixSort::KeyBuffersFor(uint64_t n, uint64_t bytesPerKey, uint64_t m
     return n == 0 ? 1 : (n + perBuffer - 1) / perBuffer;
 }
 
-QVRadixSort::Layout QVRadixSort::LatestLayout() const
-{
+QVRadixSort::Layout QVRadixSort::LatestLayout() const {
     Layout layout;
     layout.large = large != 0;
     layout.firstPass = firstPass;

@@ -21,16 +21,14 @@ constexpr vk::AccessFlags kBarrierReads = vk::AccessFlagBits::eUniformRead | vk:
                                           vk::AccessFlagBits::eMemoryRead;
 
 // The full compute/transfer/host memory barrier recorded after each dispatch.
-void RecordBarrier(vk::CommandBuffer commandBuffer)
-{
+void RecordBarrier(vk::CommandBuffer commandBuffer) {
     const vk::MemoryBarrier barrier(kBarrierWrites, kBarrierReads);
     commandBuffer.pipelineBarrier(kBarrierStages, kBarrierStages, {}, barrier, {}, {});
 }
 
 }  // namespace
 
-void QVRadixSort::RecordCommandBuffer()
-{
+void QVRadixSort::RecordCommandBuffer() {
     const vk::Device device = SelectedDevice().device;
     const vk::CommandBuffer commandBuffer = RenewComputeCommandBuffer();
     const vk::PipelineLayout pipelineLayout = PipelineLayout();
@@ -69,8 +67,7 @@ void QVRadixSort::RecordCommandBuffer()
     progress += "Submitted Command Buffer\n";
 }
 
-void QVRadixSort::WaitToFinish()
-{
+void QVRadixSort::WaitToFinish() {
     if (!submitted) {
         progress += "Nothing to wait for...\n";
         return;

@@ -28,8 +28,7 @@ static_assert(QVCore::SortNeeds::kSharedMemoryBytes <= QVRadixSort::kBallotRanki
 
 }  // namespace
 
-bool QVRadixSort::CreatePipelineLayout()
-{
+bool QVRadixSort::CreatePipelineLayout() {
     const vk::PushConstantRange pushConstants(vk::ShaderStageFlagBits::eCompute, 0, kPushConstantBytes);
     AdoptPipelineLayout(SelectedDevice().device.createPipelineLayout(
         vk::PipelineLayoutCreateInfo({}, DescriptorSets().layouts, pushConstants)));
@@ -37,15 +36,13 @@ bool QVRadixSort::CreatePipelineLayout()
 }
 
 bool QVRadixSort::CanRankWithBallots(const vk::PhysicalDeviceSubgroupProperties& subgroups,
-                                     const vk::PhysicalDeviceLimits& limits)
-{
+                                     const vk::PhysicalDeviceLimits& limits) {
     return (subgroups.supportedStages & vk::ShaderStageFlagBits::eCompute) &&
            (subgroups.supportedOperations & kBallotRankingOperations) == kBallotRankingOperations &&
            limits.maxComputeSharedMemorySize >= kBallotRankingSharedBytes;
 }
 
-bool QVRadixSort::CreatePipelines()
-{
+bool QVRadixSort::CreatePipelines() {
     const PhysicalDeviceInfo& physical = SelectedPhysicalDevice();
     const char* vendor = physical.driverID == vk::DriverId::eNvidiaProprietary ? "NVIDIA" : "AMD";
     const std::filesystem::path directory = shaderPath / vendor / "NUMERIC";
@@ -74,8 +71,7 @@ bool QVRadixSort::CreatePipelines()
     return true;
 }
 
-void QVRadixSort::UpdatePipelines()
-{
+void QVRadixSort::UpdatePipelines() {
     if (large == builtLarge && dataType == builtType) {
         return;
     }

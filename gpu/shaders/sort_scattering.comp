@@ -51,8 +51,7 @@ const uint SCRATCH_WORDS = MASK_SCRATCH_WORDS;
 // The two rankings never run in one dispatch, so they share the memory.
 shared uint scratch[SCRATCH_WORDS];
 
-void ScatterWithMasks(uint w, uint begin, uint length)
-{
+void ScatterWithMasks(uint w, uint begin, uint length) {
     uint t = gl_LocalInvocationID.x;
     scratch[MASK_NEXT_POSITION + t] = offsets[w * RADIX + t];
     for (uint k = 0u; k < MASK_WORDS; ++k)
@@ -105,8 +104,7 @@ void ScatterWithMasks(uint w, uint begin, uint length)
 
 #if RANK_WITH_BALLOTS
 // The subgroup's live invocations that hold `digit`, as a ballot value.
-uvec4 PeersWithDigit(uint digit, bool live)
-{
+uvec4 PeersWithDigit(uint digit, bool live) {
     uint lanes = gl_SubgroupSize;
     if (lanes <= COMPARE_LANES_UP_TO) {
         // One past the digits for a lane past the end, so that no live
@@ -129,13 +127,11 @@ uvec4 PeersWithDigit(uint digit, bool live)
 }
 
 // A row's word for digit d, and where in the word d's 16-bit field starts.
-uint RowWord(uint d)
-{
+uint RowWord(uint d) {
     return d & (HALF_RADIX - 1u);
 }
 
-uint RowShift(uint d)
-{
+uint RowShift(uint d) {
     return (d >> 7) << 4;
 }
 
@@ -143,8 +139,7 @@ uint RowShift(uint d)
 // row so far) plus those of lower lanes at this j. The lowest lane of each
 // digit adds the digit's count to the row and hands the earlier total to its
 // peers. Every lane of the subgroup takes part, live or not.
-uint RankInRun(uint digit, bool live, uint ownRow)
-{
+uint RankInRun(uint digit, bool live, uint ownRow) {
     uvec4 peers = PeersWithDigit(digit, live);
     uint below = subgroupBallotExclusiveBitCount(peers);
     uint shift = RowShift(digit);
@@ -158,8 +153,7 @@ uint RankInRun(uint digit, bool live, uint ownRow)
 // Run by invocation t < HALF_RADIX for its digits t and t + HALF_RADIX: each
 // row becomes the count of the digit in the rows before it, and the tile's
 // digit starts are published before they move on past the tile.
-void ScanRows(uint t, uint rows, inout uint nextLow, inout uint nextHigh)
-{
+void ScanRows(uint t, uint rows, inout uint nextLow, inout uint nextHigh) {
     uint before = 0u;
     for (uint r = 0u; r < rows; ++r) {
         uint at = BALLOT_ROWS + r * HALF_RADIX + t;
@@ -177,8 +171,7 @@ void ScanRows(uint t, uint rows, inout uint nextLow, inout uint nextHigh)
 // gl_SubgroupSize * KEYS_PER_INVOCATION of them, and its key j of invocation l
 // is entry j * gl_SubgroupSize + l of the run. So position order is (subgroup,
 // j, lane) order, which is the order the ranks count in.
-void ScatterWithBallots(uint w, uint begin, uint length)
-{
+void ScatterWithBallots(uint w, uint begin, uint length) {
     uint t = gl_LocalInvocationID.x;
     uint lanes = gl_SubgroupSize;
     uint lane = gl_SubgroupInvocationID;
@@ -239,14 +232,12 @@ void ScatterWithBallots(uint w, uint begin, uint length)
 
 // Workgroup-uniform: the ballot ranking needs every subgroup full and at most
 // MAX_ROWS of them.
-bool SubgroupsFitBallots()
-{
+bool SubgroupsFitBallots() {
     return gl_NumSubgroups <= MAX_ROWS && gl_NumSubgroups * gl_SubgroupSize == WORKGROUP_SIZE;
 }
 #endif
 
-void main()
-{
+void main() {
     uint w = gl_WorkGroupID.x;
     uint begin, end;
     ChunkOf(w, begin, end);

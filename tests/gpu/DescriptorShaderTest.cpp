@@ -26,8 +26,7 @@ protected:
     CheckedCore<> core;
 };
 
-TEST_F(DescriptorShaderTest, sort_layouts_tally_pool_sizes_and_round_them_to_four)
-{
+TEST_F(DescriptorShaderTest, sort_layouts_tally_pool_sizes_and_round_them_to_four) {
     QVCore::DescriptorSetInfo bundle;
     // The GPU sort's two sets: a variable array of 8 key buffers; three scratch
     // regions and a 12-byte inline uniform block.
@@ -53,8 +52,7 @@ TEST_F(DescriptorShaderTest, sort_layouts_tally_pool_sizes_and_round_them_to_fou
     bundle.Destroy(Device());
 }
 
-TEST_F(DescriptorShaderTest, rounding_stops_after_the_first_inline_uniform_block)
-{
+TEST_F(DescriptorShaderTest, rounding_stops_after_the_first_inline_uniform_block) {
     QVCore::DescriptorSetInfo bundle;
     bundle.CreateLayout(Device(),
                         {{0, Type::eStorageBuffer, 1, kCompute},
@@ -75,8 +73,7 @@ TEST_F(DescriptorShaderTest, rounding_stops_after_the_first_inline_uniform_block
     EXPECT_TRUE(!bundle.pool && bundle.layouts.empty() && bundle.sets.empty() && bundle.poolSizes.empty());
 }
 
-TEST_F(DescriptorShaderTest, load_shader_makes_a_module_from_spirv_only)
-{
+TEST_F(DescriptorShaderTest, load_shader_makes_a_module_from_spirv_only) {
     const std::filesystem::path directory = std::filesystem::temp_directory_path();
     const std::string missing = (directory / ("sortbench-no-shader-" + std::to_string(getpid()))).string();
     const std::string text = (directory / ("sortbench-text-shader-" + std::to_string(getpid()))).string();

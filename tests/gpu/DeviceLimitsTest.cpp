@@ -15,8 +15,7 @@ using QVEvalCore::kDeviceLimitsMiB;
 using QVEvalCore::DeviceLimitsOptions;
 using QVEvalCore::ProbeDeviceLimits;
 
-TEST(DeviceLimits, measures_finite_positive_rates_with_buffers_of_whole_mib)
-{
+TEST(DeviceLimits, measures_finite_positive_rates_with_buffers_of_whole_mib) {
     GpuTest::CheckedCore<> core("limits", GpuTest::SoftwareDevice());
     ASSERT_TRUE(core->VulkanReady()) << core->Failure();
     // The budget holds four buffers of 3 MiB and a little more.
@@ -37,8 +36,7 @@ struct SkipCase {
     const char* skipped;
 };
 
-TEST(DeviceLimits, options_that_leave_no_buffer_of_a_mib_skip_the_probe)
-{
+TEST(DeviceLimits, options_that_leave_no_buffer_of_a_mib_skip_the_probe) {
     const SkipCase cases[] = {
         {{.availableBytes = 4 * kDeviceLimitsMiB - 1}, "needs at least 4 MiB of memory, 3 MiB available"},
         {{.availableBytes = 0}, "needs at least 4 MiB of memory, 0 MiB available"},

@@ -30,8 +30,7 @@ using CheckedSorter = GpuTest::CheckedCore<QVRadixSort>;
 constexpr uint64_t kSeed = 20261207;
 
 // A sorter on the software device, ranking with ballots where allowed.
-QVRadixSort::Options SoftwareSorter(bool allowBallots = true)
-{
+QVRadixSort::Options SoftwareSorter(bool allowBallots = true) {
     QVRadixSort::Options options;
     options.core = GpuTest::SoftwareDevice();
     options.allowBallotRanking = allowBallots;
@@ -41,8 +40,7 @@ QVRadixSort::Options SoftwareSorter(bool allowBallots = true)
 // The build's shader directory for one scope; the sorter reads it in Init.
 class BuildShaders {
 public:
-    explicit BuildShaders(std::filesystem::path path = SORTBENCH_SHADER_DIR) : previous(QVCore::shaderPath)
-    {
+    explicit BuildShaders(std::filesystem::path path = SORTBENCH_SHADER_DIR) : previous(QVCore::shaderPath) {
         QVCore::shaderPath = std::move(path);
     }
     ~BuildShaders() { QVCore::shaderPath = previous; }
@@ -55,8 +53,7 @@ private:
 
 class GpuRadixSort : public testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         GpuTest::CoutCapture quiet;
         sorter = std::make_unique<CheckedSorter>(SoftwareSorter());
         ASSERT_TRUE((*sorter)->VulkanReady()) << "no software device";
@@ -73,37 +70,32 @@ protected:
     std::unique_ptr<CheckedSorter> sorter;
 };
 
-std::vector<uint32_t> CpuPermutation(const std::vector<int32_t>& keys)
-{
+std::vector<uint32_t> CpuPermutation(const std::vector<int32_t>& keys) {
     std::vector<uint32_t> out(keys.size());
     EvalCore::RadixSort32(0).SortINT(keys.data(), keys.size(), out.data(), true);
     return out;
 }
 
-std::vector<uint32_t> CpuPermutation(const std::vector<float>& keys)
-{
+std::vector<uint32_t> CpuPermutation(const std::vector<float>& keys) {
     std::vector<uint32_t> out(keys.size());
     EvalCore::RadixSort32(0).SortFLT(keys.data(), keys.size(), out.data(), true);
     return out;
 }
 
-std::vector<uint32_t> CpuPermutation(const std::vector<int64_t>& keys)
-{
+std::vector<uint32_t> CpuPermutation(const std::vector<int64_t>& keys) {
     std::vector<uint32_t> out(keys.size());
     EvalCore::RadixSort64(0).SortINT(reinterpret_cast<const long*>(keys.data()), keys.size(), out.data(), true);
     return out;
 }
 
-std::vector<uint32_t> CpuPermutation(const std::vector<double>& keys)
-{
+std::vector<uint32_t> CpuPermutation(const std::vector<double>& keys) {
     std::vector<uint32_t> out(keys.size());
     EvalCore::RadixSort64(0).SortFLT(keys.data(), keys.size(), out.data(), true);
     return out;
 }
 
 template <typename Key>
-std::vector<uint32_t> GpuPermutation(QVRadixSort& sorter, const std::vector<Key>& keys)
-{
+std::vector<uint32_t> GpuPermutation(QVRadixSort& sorter, const std::vector<Key>& keys) {
     // A value no permutation of these sizes holds, so unwritten entries show.
     std::vector<uint32_t> out(keys.size(), 0xFFFFFFFFu);
     sorter.Sort(keys.data(), keys.size(), out.data(), true);
@@ -113,8 +105,7 @@ std::vector<uint32_t> GpuPermutation(QVRadixSort& sorter, const std::vector<Key>
 }
 
 // Empty when equal; otherwise the first mismatch with what identifies the input.
-std::string FirstMismatch(const std::vector<uint32_t>& gpu, const std::vector<uint32_t>& cpu, const std::string& what)
-{
+std::string FirstMismatch(const std::vector<uint32_t>& gpu, const std::vector<uint32_t>& cpu, const std::string& what) {
     if (gpu.size() != cpu.size()) {
         return what + ": " + std::to_string(gpu.size()) + " entries, expected " + std::to_string(cpu.size());
     }
@@ -129,8 +120,7 @@ std::string FirstMismatch(const std::vector<uint32_t>& gpu, const std::vector<ui
 }
 
 template <typename Key>
-Key FromBits(uint64_t bits)
-{
+Key FromBits(uint64_t bits) {
     Key key;
     std::memcpy(&key, &bits, sizeof key);
     return key;
@@ -140,8 +130,7 @@ Key FromBits(uint64_t bits)
 // duplicates); floats from random bit patterns, so NaNs, infinities and
 // subnormals of both signs occur.
 template <typename Key>
-std::vector<Key> RandomKeys(size_t n, uint64_t seed)
-{
+std::vector<Key> RandomKeys(size_t n, uint64_t seed) {
     std::mt19937_64 random(seed);
     std::vector<Key> keys(n);
     for (Key& key : keys) {
@@ -156,14 +145,12 @@ std::vector<Key> RandomKeys(size_t n, uint64_t seed)
 }
 
 template <typename Key>
-void ExpectMatchesCpu(QVRadixSort& sorter, const std::vector<Key>& keys, const std::string& what)
-{
+void ExpectMatchesCpu(QVRadixSort& sorter, const std::vector<Key>& keys, const std::string& what) {
     EXPECT_EQ(FirstMismatch(GpuPermutation(sorter, keys), CpuPermutation(keys), what), "");
 }
 
 template <typename Key>
-void ExpectMatchesCpuAtEverySize(QVRadixSort& sorter, const char* typeName)
-{
+void ExpectMatchesCpuAtEverySize(QVRadixSort& sorter, const char* typeName) {
     // Around one tile of 256 and around one key per invocation of all 108
     // workgroups; one past a ballot tile of 16 keys per invocation in every
     // workgroup; the large ones give every workgroup many tiles, the last
@@ -174,29 +161,24 @@ void ExpectMatchesCpuAtEverySize(QVRadixSort& sorter, const char* typeName)
     }
 }
 
-TEST_F(GpuRadixSort, matches_cpu_radix_sort_for_int_keys_at_every_size)
-{
+TEST_F(GpuRadixSort, matches_cpu_radix_sort_for_int_keys_at_every_size) {
     ExpectMatchesCpuAtEverySize<int32_t>(Sorter(), "INT");
 }
 
-TEST_F(GpuRadixSort, matches_cpu_radix_sort_for_float_keys_at_every_size)
-{
+TEST_F(GpuRadixSort, matches_cpu_radix_sort_for_float_keys_at_every_size) {
     ExpectMatchesCpuAtEverySize<float>(Sorter(), "FLOAT");
 }
 
-TEST_F(GpuRadixSort, matches_cpu_radix_sort_for_bigint_keys_at_every_size)
-{
+TEST_F(GpuRadixSort, matches_cpu_radix_sort_for_bigint_keys_at_every_size) {
     ExpectMatchesCpuAtEverySize<int64_t>(Sorter(), "BIGINT");
 }
 
-TEST_F(GpuRadixSort, matches_cpu_radix_sort_for_bigfloat_keys_at_every_size)
-{
+TEST_F(GpuRadixSort, matches_cpu_radix_sort_for_bigfloat_keys_at_every_size) {
     ExpectMatchesCpuAtEverySize<double>(Sorter(), "BIGFLOAT");
 }
 
 template <typename Key>
-void ExpectTiesInIndexOrder(QVRadixSort& sorter, const char* typeName)
-{
+void ExpectTiesInIndexOrder(QVRadixSort& sorter, const char* typeName) {
     const std::vector<Key> equal(70'001, Key(7));
     std::vector<uint32_t> identity(equal.size());
     std::iota(identity.begin(), identity.end(), 0u);
@@ -210,8 +192,7 @@ void ExpectTiesInIndexOrder(QVRadixSort& sorter, const char* typeName)
     ExpectMatchesCpu(sorter, fewValues, std::string(typeName) + " three distinct values");
 }
 
-TEST_F(GpuRadixSort, keeps_equal_keys_in_index_order)
-{
+TEST_F(GpuRadixSort, keeps_equal_keys_in_index_order) {
     ExpectTiesInIndexOrder<int32_t>(Sorter(), "INT");
     ExpectTiesInIndexOrder<float>(Sorter(), "FLOAT");
     ExpectTiesInIndexOrder<int64_t>(Sorter(), "BIGINT");
@@ -219,8 +200,7 @@ TEST_F(GpuRadixSort, keeps_equal_keys_in_index_order)
 }
 
 template <typename Key, typename Bits>
-std::vector<Key> SpecialFloats()
-{
+std::vector<Key> SpecialFloats() {
     constexpr int kShift = 8 * sizeof(Bits) - 1;
     const Bits sign = Bits(1) << kShift;
     const Key inf = std::numeric_limits<Key>::infinity();
@@ -245,14 +225,12 @@ std::vector<Key> SpecialFloats()
     return keys;
 }
 
-TEST_F(GpuRadixSort, orders_signed_zeros_infinities_and_nans_like_the_cpu_sort)
-{
+TEST_F(GpuRadixSort, orders_signed_zeros_infinities_and_nans_like_the_cpu_sort) {
     ExpectMatchesCpu(Sorter(), SpecialFloats<float, uint32_t>(), "FLOAT specials");
     ExpectMatchesCpu(Sorter(), SpecialFloats<double, uint64_t>(), "BIGFLOAT specials");
 }
 
-TEST_F(GpuRadixSort, sorts_from_the_callers_order_when_init_indices_is_false)
-{
+TEST_F(GpuRadixSort, sorts_from_the_callers_order_when_init_indices_is_false) {
     const std::vector<int64_t> keys = RandomKeys<int64_t>(5000, kSeed);
     std::vector<uint32_t> start(keys.size());
     std::iota(start.begin(), start.end(), 0u);
@@ -271,8 +249,7 @@ TEST_F(GpuRadixSort, sorts_from_the_callers_order_when_init_indices_is_false)
     EXPECT_FALSE(Sorter().Pending());
 }
 
-TEST_F(GpuRadixSort, large_mode_spreads_keys_and_indices_over_up_to_eight_buffers)
-{
+TEST_F(GpuRadixSort, large_mode_spreads_keys_and_indices_over_up_to_eight_buffers) {
     // 65,536 INT or 32,768 BIGINT keys and 65,536 indices per buffer.
     LimitAllocation(262'144);
 
@@ -295,8 +272,7 @@ TEST_F(GpuRadixSort, large_mode_spreads_keys_and_indices_over_up_to_eight_buffer
     EXPECT_EQ(Sorter().LatestLayout().keyBuffers, 7u);
 }
 
-TEST_F(GpuRadixSort, rebuilds_pipelines_only_when_type_or_large_flag_changes)
-{
+TEST_F(GpuRadixSort, rebuilds_pipelines_only_when_type_or_large_flag_changes) {
     LimitAllocation(262'144);
     const std::vector<int32_t> ints = RandomKeys<int32_t>(1000, kSeed);
     const std::vector<float> floats = RandomKeys<float>(1000, kSeed);
@@ -325,8 +301,7 @@ TEST_F(GpuRadixSort, rebuilds_pipelines_only_when_type_or_large_flag_changes)
     EXPECT_EQ(Sorter().Pipelines().size(), 3u);
 }
 
-TEST_F(GpuRadixSort, refuses_sorts_beyond_eight_buffers_or_32_bit_counts)
-{
+TEST_F(GpuRadixSort, refuses_sorts_beyond_eight_buffers_or_32_bit_counts) {
     LimitAllocation(262'144);
     const std::vector<int32_t> keys(8 * 65'536 + 1, 1);
     std::vector<uint32_t> out(keys.size());
@@ -346,8 +321,7 @@ TEST_F(GpuRadixSort, refuses_sorts_beyond_eight_buffers_or_32_bit_counts)
     EXPECT_EQ(GpuPermutation(Sorter(), fitting), CpuPermutation(fitting));
 }
 
-TEST_F(GpuRadixSort, notes_progress_without_printing_and_spans_every_timestamp_of_the_sort)
-{
+TEST_F(GpuRadixSort, notes_progress_without_printing_and_spans_every_timestamp_of_the_sort) {
     const std::vector<int32_t> keys = RandomKeys<int32_t>(5000, kSeed);
     std::vector<uint32_t> out(keys.size());
     GpuTest::CoutCapture output;
@@ -388,8 +362,7 @@ TEST_F(GpuRadixSort, notes_progress_without_printing_and_spans_every_timestamp_o
     EXPECT_EQ(available(), 32u);
 }
 
-TEST_F(GpuRadixSort, wait_without_a_pending_sort_only_says_so)
-{
+TEST_F(GpuRadixSort, wait_without_a_pending_sort_only_says_so) {
     const std::vector<int32_t> keys = RandomKeys<int32_t>(100, kSeed);
     // The latest sort's output, which a second wait must not write again.
     std::vector<uint32_t> untouched(keys.size());
@@ -405,8 +378,7 @@ TEST_F(GpuRadixSort, wait_without_a_pending_sort_only_says_so)
     EXPECT_EQ(Sorter().GpuTimeMs(), gpuTime);
 }
 
-TEST_F(GpuRadixSort, refuses_a_second_sort_before_the_first_is_waited_for)
-{
+TEST_F(GpuRadixSort, refuses_a_second_sort_before_the_first_is_waited_for) {
     const std::vector<int32_t> keys = RandomKeys<int32_t>(100, kSeed);
     std::vector<uint32_t> out(keys.size());
     Sorter().Sort(keys.data(), keys.size(), out.data(), true);
@@ -415,8 +387,7 @@ TEST_F(GpuRadixSort, refuses_a_second_sort_before_the_first_is_waited_for)
     EXPECT_EQ(out, CpuPermutation(keys));
 }
 
-TEST_F(GpuRadixSort, execute_repeats_the_latest_sort_with_all_passes)
-{
+TEST_F(GpuRadixSort, execute_repeats_the_latest_sort_with_all_passes) {
     EXPECT_THROW(Sorter().Execute(), std::logic_error);
     const std::vector<double> keys = RandomKeys<double>(3000, kSeed);
     std::vector<uint32_t> out = GpuPermutation(Sorter(), keys);
@@ -426,8 +397,7 @@ TEST_F(GpuRadixSort, execute_repeats_the_latest_sort_with_all_passes)
     EXPECT_EQ(out, CpuPermutation(keys));
 }
 
-TEST_F(GpuRadixSort, splits_buffers_where_a_storage_descriptor_can_still_bind_them)
-{
+TEST_F(GpuRadixSort, splits_buffers_where_a_storage_descriptor_can_still_bind_them) {
     // The software device allows 2 GiB allocations but binds 128 MiB.
     const QVCore::PhysicalDeviceInfo& device = Sorter().SelectedPhysicalDevice();
     const uint64_t range = device.limits.maxStorageBufferRange;
@@ -439,8 +409,7 @@ TEST_F(GpuRadixSort, splits_buffers_where_a_storage_descriptor_can_still_bind_th
     EXPECT_EQ(Sorter().PhysicalDevices().at(0).maxAllocation, device.maxAllocation);
 }
 
-TEST_F(GpuRadixSort, lays_out_scratch_and_query_pool_once_at_the_first_sort)
-{
+TEST_F(GpuRadixSort, lays_out_scratch_and_query_pool_once_at_the_first_sort) {
     EXPECT_EQ(Sorter().LatestLayout().scratchSize, 0u);
     EXPECT_FALSE(Sorter().LatestLayout().queryPool);
     GpuPermutation(Sorter(), RandomKeys<int32_t>(10, kSeed));
@@ -473,19 +442,16 @@ TEST_F(GpuRadixSort, lays_out_scratch_and_query_pool_once_at_the_first_sort)
 class PartialShaders {
 public:
     explicit PartialShaders(std::initializer_list<const char*> present)
-        : root(std::filesystem::temp_directory_path() / ("sortbench-shaders-" + std::to_string(getpid())))
-    {
+        : root(std::filesystem::temp_directory_path() / ("sortbench-shaders-" + std::to_string(getpid()))) {
         std::filesystem::create_directories(root / "AMD" / "NUMERIC");
         for (const char* file : present) {
             Add(std::filesystem::path(SORTBENCH_SHADER_DIR) / "AMD" / "NUMERIC" / file, file);
         }
     }
-    void Add(const std::filesystem::path& from, const char* name)
-    {
+    void Add(const std::filesystem::path& from, const char* name) {
         std::filesystem::copy_file(from, root / "AMD" / "NUMERIC" / name);
     }
-    ~PartialShaders()
-    {
+    ~PartialShaders() {
         std::error_code ignored;
         std::filesystem::remove_all(root, ignored);
     }
@@ -495,8 +461,7 @@ public:
     std::filesystem::path root;
 };
 
-TEST(GpuRadixSortSetup, stops_at_the_first_missing_shader_and_then_refuses_to_sort)
-{
+TEST(GpuRadixSortSetup, stops_at_the_first_missing_shader_and_then_refuses_to_sort) {
     PartialShaders files({"sort_counting.comp.spv", "sort_scattering.comp.spv"});
     BuildShaders shaders(files.root);
     GpuTest::CoutCapture output;
@@ -519,8 +484,7 @@ TEST(GpuRadixSortSetup, stops_at_the_first_missing_shader_and_then_refuses_to_so
     }
 }
 
-TEST(GpuRadixSortSetup, ranks_with_ballots_only_where_compute_shaders_have_them_and_the_shared_memory)
-{
+TEST(GpuRadixSortSetup, ranks_with_ballots_only_where_compute_shaders_have_them_and_the_shared_memory) {
     using Ops = vk::SubgroupFeatureFlagBits;
     const vk::SubgroupFeatureFlags all = Ops::eBasic | Ops::eBallot | Ops::eShuffle | Ops::eVote;
     const struct {
@@ -548,8 +512,7 @@ TEST(GpuRadixSortSetup, ranks_with_ballots_only_where_compute_shaders_have_them_
 }
 
 // Every type at sizes around a tile and past many, specials and ties.
-void ExpectRankingMatchesCpu(QVRadixSort& sorter, const std::string& ranking)
-{
+void ExpectRankingMatchesCpu(QVRadixSort& sorter, const std::string& ranking) {
     for (size_t n : {1u, 257u, 108u * 256u + 1u, 108u * 4096u + 1u, 300'000u}) {
         ExpectMatchesCpu(sorter, RandomKeys<int32_t>(n, kSeed + n), "INT, " + ranking);
         ExpectMatchesCpu(sorter, RandomKeys<float>(n, kSeed + n), "FLOAT, " + ranking);
@@ -561,8 +524,7 @@ void ExpectRankingMatchesCpu(QVRadixSort& sorter, const std::string& ranking)
 }
 
 // A sorter initialised from `files`, ranking with ballots where allowed.
-std::unique_ptr<CheckedSorter> SorterFrom(const PartialShaders& files, bool allowBallots)
-{
+std::unique_ptr<CheckedSorter> SorterFrom(const PartialShaders& files, bool allowBallots) {
     BuildShaders shaders(files.root);
     GpuTest::CoutCapture quiet;
     auto sorter = std::make_unique<CheckedSorter>(SoftwareSorter(allowBallots));
@@ -572,8 +534,7 @@ std::unique_ptr<CheckedSorter> SorterFrom(const PartialShaders& files, bool allo
     return sorter;
 }
 
-TEST(GpuRadixSortSetup, mask_ranking_loads_its_own_scattering_build_and_matches_the_cpu_sort)
-{
+TEST(GpuRadixSortSetup, mask_ranking_loads_its_own_scattering_build_and_matches_the_cpu_sort) {
     // Without the ballot build: Init must not look for it.
     PartialShaders files({"sort_counting.comp.spv", "sort_partition.comp.spv", "sort_scattering_masks.comp.spv"});
     const std::unique_ptr<CheckedSorter> sorter = SorterFrom(files, false);
@@ -582,8 +543,7 @@ TEST(GpuRadixSortSetup, mask_ranking_loads_its_own_scattering_build_and_matches_
     ExpectRankingMatchesCpu(**sorter, "mask ranking");
 }
 
-TEST(GpuRadixSortSetup, ballot_matching_of_equal_digits_gives_the_same_permutations)
-{
+TEST(GpuRadixSortSetup, ballot_matching_of_equal_digits_gives_the_same_permutations) {
     // Subgroups wider than the software device's 8 lanes find equal digits
     // with one ballot per digit bit; this build does so at 8 lanes too.
     PartialShaders files({"sort_counting.comp.spv", "sort_partition.comp.spv"});
