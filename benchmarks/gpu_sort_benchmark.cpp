@@ -122,7 +122,7 @@ void CpuRadix1T(benchmark::State& state) {
 // over its passes, from the sorter's four timestamps per pass.
 std::array<double, 3> DispatchMs(const QVEvalCore::QVRadixSort& gpu) {
     const QVEvalCore::QVRadixSort::Layout layout = gpu.LatestLayout();
-    std::array<std::uint64_t, QVEvalCore::QVRadixSort::QueryCapacity> stamps{};
+    std::array<std::uint64_t, QVEvalCore::QVRadixSort::kQueryCapacity> stamps{};
     (void)gpu.SelectedDevice().device.getQueryPoolResults(layout.queryPool, 0, layout.queryCount, sizeof(stamps),
                                                           stamps.data(), sizeof(std::uint64_t),
                                                           vk::QueryResultFlagBits::e64);
@@ -194,7 +194,7 @@ int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
 
-    QVEvalCore::QVCore::ShaderPath = SORTBENCH_SHADER_DIR;
+    QVEvalCore::QVCore::shaderPath = SORTBENCH_SHADER_DIR;
     // Software devices are accepted here (ranked below any GPU).
     QVEvalCore::QVRadixSort::Options options;
     options.core.allowCpuDevices = true;

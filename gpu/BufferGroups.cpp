@@ -9,8 +9,7 @@
 
 namespace QVEvalCore {
 
-uint32_t QVCore::SelectMemory(unsigned int index, const vk::Buffer& buffer, vk::MemoryPropertyFlags required) const
-{
+uint32_t QVCore::SelectMemory(unsigned int index, const vk::Buffer& buffer, vk::MemoryPropertyFlags required) const {
     const vk::PhysicalDeviceMemoryProperties properties = physicalDevices.at(index).physicalDevice.getMemoryProperties();
     const vk::MemoryRequirements requirements = devices.at(index).device.getBufferMemoryRequirements(buffer);
     for (uint32_t i = 0; i < properties.memoryTypeCount; ++i) {
@@ -23,8 +22,7 @@ uint32_t QVCore::SelectMemory(unsigned int index, const vk::Buffer& buffer, vk::
 }
 
 vk::DeviceMemory QVCore::AllocMemory(unsigned int index, const vk::Buffer& buffer, unsigned int memoryType,
-                                     vk::MemoryAllocateFlags flags) const
-{
+                                     vk::MemoryAllocateFlags flags) const {
     const vk::Device device = devices.at(index).device;
     const vk::MemoryRequirements requirements = device.getBufferMemoryRequirements(buffer);
     const vk::MemoryAllocateFlagsInfo flagsInfo(flags, 0);
@@ -33,8 +31,7 @@ vk::DeviceMemory QVCore::AllocMemory(unsigned int index, const vk::Buffer& buffe
 
 void QVCore::CreateBufferGroup(unsigned int index, unsigned long count, unsigned int elementSize, BufferGroup& group,
                                vk::BufferUsageFlags usage, vk::MemoryPropertyFlags properties,
-                               vk::MemoryAllocateFlags allocateFlags) const
-{
+                               vk::MemoryAllocateFlags allocateFlags) const {
     const PhysicalDeviceInfo& physical = physicalDevices.at(index);
     const vk::Device device = devices.at(index).device;
     if (elementSize == 0 || elementSize > physical.maxAllocation) {
@@ -82,8 +79,7 @@ void QVCore::CreateBufferGroup(unsigned int index, unsigned long count, unsigned
     }
 }
 
-void QVCore::BufferGroup::Clear(vk::Device device)
-{
+void QVCore::BufferGroup::Clear(vk::Device device) {
     if (memories.empty()) {
         return;
     }

@@ -10,15 +10,14 @@ namespace {
 
 // Pool sizes are rounded to this many descriptors; inline uniform block sizes
 // count bytes and must be multiples of 4.
-constexpr uint32_t PoolSizeGranule = 4;
+constexpr uint32_t kPoolSizeGranule = 4;
 
 }  // namespace
 
 void QVCore::DescriptorSetInfo::CreateLayout(vk::Device device,
                                              const std::vector<vk::DescriptorSetLayoutBinding>& bindings,
                                              const std::vector<vk::DescriptorBindingFlags>& bindingFlags,
-                                             vk::DescriptorSetLayoutCreateFlags flags)
-{
+                                             vk::DescriptorSetLayoutCreateFlags flags) {
     // The new tally and the list slot are made first, so that nothing can
     // throw once the layout exists.
     std::vector<vk::DescriptorPoolSize> tally = poolSizes;
@@ -46,8 +45,7 @@ void QVCore::DescriptorSetInfo::CreateLayout(vk::Device device,
     poolSizes.swap(tally);
 }
 
-void QVCore::DescriptorSetInfo::CreatePool(vk::Device device, vk::DescriptorPoolCreateFlags flags, uint32_t maxSets)
-{
+void QVCore::DescriptorSetInfo::CreatePool(vk::Device device, vk::DescriptorPoolCreateFlags flags, uint32_t maxSets) {
     if (pool) {
         throw std::logic_error("DescriptorSetInfo::CreatePool: the pool exists already");
     }
@@ -56,7 +54,7 @@ void QVCore::DescriptorSetInfo::CreatePool(vk::Device device, vk::DescriptorPool
     }
     uint32_t inlineBlockBindings = 0;
     for (vk::DescriptorPoolSize& size : poolSizes) {
-        size.descriptorCount = static_cast<uint32_t>(RoundUp(size.descriptorCount, PoolSizeGranule));
+        size.descriptorCount = static_cast<uint32_t>(RoundUp(size.descriptorCount, kPoolSizeGranule));
         if (size.type == vk::DescriptorType::eInlineUniformBlockEXT) {
             inlineBlockBindings = size.descriptorCount;
             break;
@@ -73,8 +71,7 @@ void QVCore::DescriptorSetInfo::CreatePool(vk::Device device, vk::DescriptorPool
     pool = device.createDescriptorPool(vk::DescriptorPoolCreateInfo(flags, maxSets, sizes, &inlineInfo));
 }
 
-void QVCore::DescriptorSetInfo::Allocate(vk::Device device, const std::vector<uint32_t>& variableCounts)
-{
+void QVCore::DescriptorSetInfo::Allocate(vk::Device device, const std::vector<uint32_t>& variableCounts) {
     if (!variableCounts.empty() && variableCounts.size() != layouts.size()) {
         throw std::invalid_argument("DescriptorSetInfo::Allocate: " + std::to_string(variableCounts.size()) +
                                     " variable counts for " + std::to_string(layouts.size()) + " layouts");
@@ -87,8 +84,7 @@ void QVCore::DescriptorSetInfo::Allocate(vk::Device device, const std::vector<ui
     sets = device.allocateDescriptorSets(allocateInfo);
 }
 
-void QVCore::DescriptorSetInfo::Destroy(vk::Device device)
-{
+void QVCore::DescriptorSetInfo::Destroy(vk::Device device) {
     for (vk::DescriptorSetLayout layout : layouts) {
         device.destroyDescriptorSetLayout(layout);
     }

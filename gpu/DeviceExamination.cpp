@@ -7,16 +7,16 @@
 
 namespace QVEvalCore {
 
-const std::vector<const char*> extensions_GPUCOM = {"VK_EXT_inline_uniform_block", "VK_EXT_shader_atomic_float"};
-const std::vector<const char*> extensions_GPUCOM_NV = {"VK_NV_shader_subgroup_partitioned",
-                                                       "VK_NV_shader_sm_builtins"};
+const std::vector<const char*> kDeviceExtensions = {"VK_EXT_inline_uniform_block", "VK_EXT_shader_atomic_float"};
+const std::vector<const char*> kNvidiaDeviceExtensions = {"VK_NV_shader_subgroup_partitioned",
+                                                          "VK_NV_shader_sm_builtins"};
 
 namespace {
 
 using Info = QVCore::PhysicalDeviceInfo;
 
 // Per-allocation limit of the buffer groups, whatever the driver allows.
-constexpr uint64_t MaxAllocationCap = 4'294'967'296;
+constexpr uint64_t kMaxAllocationCap = 4'294'967'296;
 
 using FeatureChain = QVCore::FeatureChain;
 
@@ -32,7 +32,7 @@ struct FeatureRequirement {
     }
 
 // Checked in this order; the first missing one is the one reported.
-const FeatureRequirement RequiredFeatures[] = {
+const FeatureRequirement kRequiredFeatures[] = {
     SORTBENCH_FEATURE(vk::PhysicalDeviceVulkan12Features, descriptorBindingUpdateUnusedWhilePending,
                       "descriptorBindingUpdateUnusedWhilePending"),
     SORTBENCH_FEATURE(vk::PhysicalDeviceVulkan12Features, descriptorBindingVariableDescriptorCount,
@@ -56,7 +56,7 @@ const FeatureRequirement RequiredFeatures[] = {
 };
 
 // Required in addition on the NVIDIA proprietary driver only.
-const FeatureRequirement RequiredNvidiaFeatures[] = {
+const FeatureRequirement kRequiredNvidiaFeatures[] = {
     SORTBENCH_FEATURE(vk::PhysicalDeviceShaderAtomicFloatFeaturesEXT, shaderBufferFloat32Atomics,
                       "shaderBufferFloat32Atomics"),
     SORTBENCH_FEATURE(vk::PhysicalDeviceShaderAtomicFloatFeaturesEXT, shaderBufferFloat32AtomicAdd,
@@ -80,8 +80,7 @@ const FeatureRequirement RequiredNvidiaFeatures[] = {
 // Enables every feature of `list` in info.enabledFeatures; nullptr when all are
 // supported, else the label of the first one that is not.
 template <size_t N>
-const char* EnableFeatures(const FeatureRequirement (&list)[N], QVCore::PhysicalDeviceInfo& info)
-{
+const char* EnableFeatures(const FeatureRequirement (&list)[N], QVCore::PhysicalDeviceInfo& info) {
     for (const FeatureRequirement& feature : list) {
         if (!feature.member(info.supportedFeatures)) {
             return feature.label;
@@ -93,8 +92,7 @@ const char* EnableFeatures(const FeatureRequirement (&list)[N], QVCore::Physical
 
 // Appends the names of `required` to info.enabledExtensions; nullptr when the
 // device has all of them, else the first missing name.
-const char* EnableExtensions(const std::vector<const char*>& required, QVCore::PhysicalDeviceInfo& info)
-{
+const char* EnableExtensions(const std::vector<const char*>& required, QVCore::PhysicalDeviceInfo& info) {
     for (const char* extension : required) {
         if (!CheckExtensionAvailability(extension, info.extensions)) {
             return extension;
@@ -107,8 +105,7 @@ const char* EnableExtensions(const std::vector<const char*>& required, QVCore::P
 // Lowest family with at least one queue whose flags hold all of `wanted` and
 // none of `unwanted`, passing over `excluded`.
 bool FindQueueFamily(const std::vector<vk::QueueFamilyProperties>& families, vk::QueueFlags wanted,
-                     vk::QueueFlags unwanted, int64_t excluded, uint32_t& family)
-{
+                     vk::QueueFlags unwanted, int64_t excluded, uint32_t& family) {
     for (uint32_t i = 0; i < families.size(); ++i) {
         if (i == excluded || families[i].queueCount == 0) {
             continue;
@@ -127,8 +124,7 @@ struct HeapTotals {
     uint64_t other = 0;
 };
 
-HeapTotals SumHeaps(const vk::PhysicalDeviceMemoryProperties& memory)
-{
+HeapTotals SumHeaps(const vk::PhysicalDeviceMemoryProperties& memory) {
     HeapTotals totals;
     for (uint32_t i = 0; i < memory.memoryHeapCount; ++i) {
         const vk::MemoryHeap& heap = memory.memoryHeaps[i];
@@ -142,23 +138,20 @@ HeapTotals SumHeaps(const vk::PhysicalDeviceMemoryProperties& memory)
 
 // --- Queries: facts of the device into its record ---------------------------
 
-void QueryIdentity(vk::PhysicalDevice handle, Info& info)
-{
+void QueryIdentity(vk::PhysicalDevice handle, Info& info) {
     const vk::PhysicalDeviceProperties basics = handle.getProperties();
     info.physicalDevice = handle;
     info.name = basics.deviceName.data();
     info.deviceType = basics.deviceType;
 }
 
-void QueryExtensions(vk::PhysicalDevice handle, Info& info)
-{
+void QueryExtensions(vk::PhysicalDevice handle, Info& info) {
     info.extensions = handle.enumerateDeviceExtensionProperties();
 }
 
 // Needs VK_KHR_driver_properties and VK_KHR_maintenance3, whose structures the
 // property chain holds.
-void QueryProperties(vk::PhysicalDevice handle, Info& info)
-{
+void QueryProperties(vk::PhysicalDevice handle, Info& info) {
     // Filled in place: the record's chain is already linked.
     handle.getProperties2(&info.properties.get<vk::PhysicalDeviceProperties2>());
     info.driverID = info.properties.get<vk::PhysicalDeviceDriverProperties>().driverID;
@@ -168,100 +161,86 @@ void QueryProperties(vk::PhysicalDevice handle, Info& info)
     info.driverVersion = properties.driverVersion;
 }
 
-void QueryMemory(vk::PhysicalDevice handle, Info& info)
-{
+void QueryMemory(vk::PhysicalDevice handle, Info& info) {
     info.memoryProperties = handle.getMemoryProperties();
     const HeapTotals heaps = SumHeaps(info.memoryProperties);
     info.totalMemory = heaps.deviceLocal + heaps.other;
     info.maxAllocation = std::min<uint64_t>(
-        info.properties.get<vk::PhysicalDeviceMaintenance3Properties>().maxMemoryAllocationSize, MaxAllocationCap);
+        info.properties.get<vk::PhysicalDeviceMaintenance3Properties>().maxMemoryAllocationSize, kMaxAllocationCap);
 }
 
-void QueryQueueFamilies(vk::PhysicalDevice handle, Info& info)
-{
+void QueryQueueFamilies(vk::PhysicalDevice handle, Info& info) {
     info.queueFamilies = handle.getQueueFamilyProperties();
 }
 
 // Needs Vulkan 1.2 and the required extensions, whose structures the feature
 // chain holds.
-void QueryFeatures(vk::PhysicalDevice handle, Info& info)
-{
+void QueryFeatures(vk::PhysicalDevice handle, Info& info) {
     handle.getFeatures2(&info.supportedFeatures.get<vk::PhysicalDeviceFeatures2>());
 }
 
 // --- Report lines -------------------------------------------------------------
 
-std::vector<std::string> IdentityLines(const Info& info)
-{
+std::vector<std::string> IdentityLines(const Info& info) {
     return {"Found physical device: " + info.name, "    deviceType: " + vk::to_string(info.deviceType)};
 }
 
-std::vector<std::string> DriverLines(const Info& info)
-{
+std::vector<std::string> DriverLines(const Info& info) {
     // The driver identifier, not the PCI device ID.
     return {"    deviceID: " + vk::to_string(info.driverID)};
 }
 
-std::vector<std::string> VersionLines(const Info& info)
-{
+std::vector<std::string> VersionLines(const Info& info) {
     return {"    api version: " + VersionText(info.apiVersion),
             "    driver version: " + std::to_string(info.driverVersion)};
 }
 
-std::vector<std::string> MemoryLines(const Info& info)
-{
+std::vector<std::string> MemoryLines(const Info& info) {
     const HeapTotals heaps = SumHeaps(info.memoryProperties);
     return {"    device local memory: " + LocaleNumberText(heaps.deviceLocal),
             "    other heap memory:   " + LocaleNumberText(heaps.other),
             "    max allocation:      " + LocaleNumberText(info.maxAllocation)};
 }
 
-std::vector<std::string> ComputeQueueLines(const Info& info)
-{
+std::vector<std::string> ComputeQueueLines(const Info& info) {
     return {"    compute queue:  " + std::to_string(info.computeQueueFamily)};
 }
 
-std::vector<std::string> TransferQueueLines(const Info& info)
-{
+std::vector<std::string> TransferQueueLines(const Info& info) {
     return {"    transfer queue: " + std::to_string(info.transferQueueFamily)};
 }
 
 // --- Checks of the sort's needs ----------------------------------------------
 
-std::string TypeMiss(Info& info, const CoreOptions& options)
-{
+std::string TypeMiss(Info& info, const CoreOptions& options) {
     const bool gpu = info.deviceType == vk::PhysicalDeviceType::eIntegratedGpu ||
                      info.deviceType == vk::PhysicalDeviceType::eDiscreteGpu;
     const bool allowedSoftware = options.allowCpuDevices && info.deviceType == vk::PhysicalDeviceType::eCpu;
     return gpu || allowedSoftware ? "" : " - Not Discrete or Integrated";
 }
 
-std::string DriverExtensionMiss(Info& info, const CoreOptions&)
-{
+std::string DriverExtensionMiss(Info& info, const CoreOptions&) {
     const bool present = !info.extensions.empty() &&
                          CheckExtensionAvailability("VK_KHR_driver_properties", info.extensions) &&
                          CheckExtensionAvailability("VK_KHR_maintenance3", info.extensions);
     return present ? "" : " - Driver Does Not Support Required Extensions";
 }
 
-std::string VersionMiss(Info& info, const CoreOptions&)
-{
+std::string VersionMiss(Info& info, const CoreOptions&) {
     return IsVulkan12OrBetter(info.properties.get<vk::PhysicalDeviceProperties2>()) ? ""
                                                                                      : " - Does not support Vulkan 1.2";
 }
 
 // Enables the required extensions (and the NVIDIA driver's own).
-std::string ExtensionMiss(Info& info, const CoreOptions&)
-{
-    const char* missing = EnableExtensions(extensions_GPUCOM, info);
+std::string ExtensionMiss(Info& info, const CoreOptions&) {
+    const char* missing = EnableExtensions(kDeviceExtensions, info);
     if (missing == nullptr && info.driverID == vk::DriverId::eNvidiaProprietary) {
-        missing = EnableExtensions(extensions_GPUCOM_NV, info);
+        missing = EnableExtensions(kNvidiaDeviceExtensions, info);
     }
     return missing == nullptr ? "" : std::string(" - Missing extension ") + missing;
 }
 
-std::string ComputeQueueMiss(Info& info, const CoreOptions&)
-{
+std::string ComputeQueueMiss(Info& info, const CoreOptions&) {
     const bool found =
         FindQueueFamily(info.queueFamilies, vk::QueueFlagBits::eCompute, vk::QueueFlagBits::eGraphics, -1,
                         info.computeQueueFamily) ||
@@ -272,8 +251,7 @@ std::string ComputeQueueMiss(Info& info, const CoreOptions&)
 // A transfer family other than the compute family, preferring one without
 // graphics; with allowCpuDevices the compute family itself, which can always
 // transfer, when there is no other.
-std::string TransferQueueMiss(Info& info, const CoreOptions& options)
-{
+std::string TransferQueueMiss(Info& info, const CoreOptions& options) {
     const uint32_t compute = info.computeQueueFamily;
     const bool found = FindQueueFamily(info.queueFamilies, vk::QueueFlagBits::eTransfer,
                                        vk::QueueFlagBits::eGraphics, compute, info.transferQueueFamily) ||
@@ -291,11 +269,10 @@ std::string TransferQueueMiss(Info& info, const CoreOptions& options)
 
 // Enables the required features (and the NVIDIA driver's own), then checks the
 // limits.
-std::string FeatureMiss(Info& info, const CoreOptions&)
-{
-    const char* missing = EnableFeatures(RequiredFeatures, info);
+std::string FeatureMiss(Info& info, const CoreOptions&) {
+    const char* missing = EnableFeatures(kRequiredFeatures, info);
     if (missing == nullptr && info.driverID == vk::DriverId::eNvidiaProprietary) {
-        missing = EnableFeatures(RequiredNvidiaFeatures, info);
+        missing = EnableFeatures(kRequiredNvidiaFeatures, info);
     }
     if (missing != nullptr) {
         return std::string(" - Missing feature: ") + missing;
@@ -305,7 +282,7 @@ std::string FeatureMiss(Info& info, const CoreOptions&)
 
 // Each stage's report holds what the checks before it established, which is
 // why a queue family is reported by the stage after its check.
-const ExaminationStage Stages[] = {
+const ExaminationStage kStages[] = {
     {QueryIdentity, IdentityLines, TypeMiss},
     {QueryExtensions, nullptr, DriverExtensionMiss},
     {QueryProperties, DriverLines, VersionMiss},
@@ -318,9 +295,8 @@ const ExaminationStage Stages[] = {
 
 }  // namespace
 
-std::span<const ExaminationStage> ExaminationStages()
-{
-    return Stages;
+std::span<const ExaminationStage> ExaminationStages() {
+    return kStages;
 }
 
 }  // namespace QVEvalCore

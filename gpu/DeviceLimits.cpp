@@ -16,27 +16,24 @@ namespace QVEvalCore {
 
 namespace {
 
-constexpr vk::MemoryPropertyFlags HostShared =
+constexpr vk::MemoryPropertyFlags kHostShared =
     vk::MemoryPropertyFlagBits::eHostVisible | vk::MemoryPropertyFlagBits::eHostCoherent;
-constexpr vk::BufferUsageFlags CopyUsage =
+constexpr vk::BufferUsageFlags kCopyUsage =
     vk::BufferUsageFlagBits::eTransferSrc | vk::BufferUsageFlagBits::eTransferDst;
 
-DeviceLimits Skipped(std::string device, std::string reason)
-{
+DeviceLimits Skipped(std::string device, std::string reason) {
     DeviceLimits limits;
     limits.device = std::move(device);
     limits.skipped = std::move(reason);
     return limits;
 }
 
-std::string MiBText(uint64_t bytes)
-{
-    return std::to_string(bytes / DeviceLimitsMiB) + " MiB";
+std::string MiBText(uint64_t bytes) {
+    return std::to_string(bytes / kDeviceLimitsMiB) + " MiB";
 }
 
 // The largest heap with a memory type of every flag in `required`; 0 when none.
-uint64_t LargestHeap(const vk::PhysicalDeviceMemoryProperties& memory, vk::MemoryPropertyFlags required)
-{
+uint64_t LargestHeap(const vk::PhysicalDeviceMemoryProperties& memory, vk::MemoryPropertyFlags required) {
     uint64_t largest = 0;
     for (uint32_t i = 0; i < memory.memoryTypeCount; ++i) {
         if ((memory.memoryTypes[i].propertyFlags & required) == required) {
@@ -50,13 +47,12 @@ uint64_t LargestHeap(const vk::PhysicalDeviceMemoryProperties& memory, vk::Memor
 // transfer family where they differ, as the sorter's buffer groups are.
 class DeviceBuffer {
 public:
-    DeviceBuffer(const QVCore& core, uint64_t bytes) : device(core.SelectedDevice().device)
-    {
+    DeviceBuffer(const QVCore& core, uint64_t bytes) : device(core.SelectedDevice().device) {
         const QVCore::PhysicalDeviceInfo& physical = core.SelectedPhysicalDevice();
         const uint32_t families[] = {physical.computeQueueFamily, physical.transferQueueFamily};
         const bool shared = families[0] != families[1];
         buffer = Own(device, device.createBuffer(vk::BufferCreateInfo(
-                                 {}, bytes, CopyUsage, shared ? vk::SharingMode::eConcurrent : vk::SharingMode::eExclusive,
+                                 {}, bytes, kCopyUsage, shared ? vk::SharingMode::eConcurrent : vk::SharingMode::eExclusive,
                                  shared ? 2u : 0u, shared ? families : nullptr)));
         const uint32_t memoryType = core.SelectMemory(0, *buffer, vk::MemoryPropertyFlagBits::eDeviceLocal);
         memory = Own(device, core.AllocMemory(0, *buffer, memoryType, {}));
@@ -76,8 +72,7 @@ private:
 // around a device copy.
 class ComputeQueue {
 public:
-    explicit ComputeQueue(const QVCore& core) : device(core.SelectedDevice().device)
-    {
+    explicit ComputeQueue(const QVCore& core) : device(core.SelectedDevice().device) {
         const QVCore::PhysicalDeviceInfo& physical = core.SelectedPhysicalDevice();
         const uint32_t family = physical.computeQueueFamily;
         const uint32_t validBits = physical.queueFamilies.at(family).timestampValidBits;
@@ -94,15 +89,13 @@ public:
 
     // Records `record`, submits it and waits for it.
     template <typename Record>
-    void Submit(Record record)
-    {
+    void Submit(Record record) {
         SubmitAndWait(device, *pool, commandBuffer, queue, record);
     }
 
     // Seconds between the timestamps around a copy of `bytes` from `source`
     // to `target`.
-    double CopySeconds(vk::Buffer source, vk::Buffer target, uint64_t bytes)
-    {
+    double CopySeconds(vk::Buffer source, vk::Buffer target, uint64_t bytes) {
         Submit([&](vk::CommandBuffer commands) {
             commands.resetQueryPool(*queries, 0, 2);
             // Earlier submissions' accesses to both buffers end before the
@@ -135,8 +128,7 @@ private:
     Owned<vk::QueryPool> queries;
 };
 
-double HostSeconds(std::chrono::steady_clock::time_point start)
-{
+double HostSeconds(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
@@ -148,8 +140,7 @@ struct Buffers {
           staging(core, 0, bytes,
                   vk::BufferUsageFlagBits::eTransferSrc | vk::BufferUsageFlagBits::eTransferDst |
                       vk::BufferUsageFlagBits::eStorageBuffer),
-          host(bytes, 1)
-    {
+          host(bytes, 1) {
         std::memset(staging.Map(), 1, bytes);
         compute.Submit([&](vk::CommandBuffer commands) {
             commands.fillBuffer(source.Buffer(), 0, VK_WHOLE_SIZE, 0x01010101u);
@@ -163,8 +154,7 @@ struct Buffers {
     std::vector<unsigned char> host;
 };
 
-DeviceLimits Measure(const QVCore& core, uint64_t bytes, unsigned repeats)
-{
+DeviceLimits Measure(const QVCore& core, uint64_t bytes, unsigned repeats) {
     ComputeQueue compute(core);
     Buffers buffers(core, compute, bytes);
     unsigned char* mapped = buffers.staging.Map();
@@ -206,8 +196,7 @@ DeviceLimits Measure(const QVCore& core, uint64_t bytes, unsigned repeats)
 
 }  // namespace
 
-DeviceLimits ProbeDeviceLimits(const QVCore& core, const DeviceLimitsOptions& options)
-{
+DeviceLimits ProbeDeviceLimits(const QVCore& core, const DeviceLimitsOptions& options) {
     if (!core.VulkanReady()) {
         return Skipped("", "the GPU core has no device");
     }
@@ -215,19 +204,19 @@ DeviceLimits ProbeDeviceLimits(const QVCore& core, const DeviceLimitsOptions& op
     if (physical.queueFamilies.at(physical.computeQueueFamily).timestampValidBits == 0) {
         return Skipped(physical.name, "the compute queue has no timestamps");
     }
-    if (options.bufferBytes < DeviceLimitsMiB) {
+    if (options.bufferBytes < kDeviceLimitsMiB) {
         return Skipped(physical.name, "buffers of " + std::to_string(options.bufferBytes) + " bytes, under 1 MiB");
     }
     const uint64_t available = options.availableBytes.value_or(std::numeric_limits<uint64_t>::max());
-    if (available < DeviceLimitsProbeBytes(DeviceLimitsMiB)) {
-        return Skipped(physical.name, "needs at least " + MiBText(DeviceLimitsProbeBytes(DeviceLimitsMiB)) +
+    if (available < DeviceLimitsProbeBytes(kDeviceLimitsMiB)) {
+        return Skipped(physical.name, "needs at least " + MiBText(DeviceLimitsProbeBytes(kDeviceLimitsMiB)) +
                                           " of memory, " + MiBText(available) + " available");
     }
     const uint64_t deviceCap = std::min({physical.maxAllocation,
                                          LargestHeap(physical.memoryProperties, vk::MemoryPropertyFlagBits::eDeviceLocal) / 4,
-                                         LargestHeap(physical.memoryProperties, HostShared) / 4});
+                                         LargestHeap(physical.memoryProperties, kHostShared) / 4});
     uint64_t bytes = std::min({options.bufferBytes, deviceCap, available / 4});
-    bytes -= bytes % DeviceLimitsMiB;
+    bytes -= bytes % kDeviceLimitsMiB;
     if (bytes == 0) {
         return Skipped(physical.name, "the device holds no buffers of 1 MiB (at most " +
                                           std::to_string(deviceCap) + " bytes each)");

@@ -10,8 +10,7 @@ namespace QVEvalCore {
 
 namespace {
 
-int RankOfType(vk::PhysicalDeviceType type)
-{
+int RankOfType(vk::PhysicalDeviceType type) {
     switch (type) {
     case vk::PhysicalDeviceType::eDiscreteGpu:
         return 2;
@@ -24,21 +23,18 @@ int RankOfType(vk::PhysicalDeviceType type)
 
 }  // namespace
 
-bool IsVulkan12OrBetter(vk::PhysicalDeviceProperties2& properties)
-{
+bool IsVulkan12OrBetter(vk::PhysicalDeviceProperties2& properties) {
     const uint32_t version = properties.properties.apiVersion;
     return (version >> 22) == 1 && (version & 0x3FE000) != 0;
 }
 
-bool CheckExtensionAvailability(const char* name, const std::vector<vk::ExtensionProperties>& extensions)
-{
+bool CheckExtensionAvailability(const char* name, const std::vector<vk::ExtensionProperties>& extensions) {
     return std::any_of(extensions.begin(), extensions.end(), [name](const vk::ExtensionProperties& extension) {
         return std::strcmp(extension.extensionName.data(), name) == 0;
     });
 }
 
-void QVCore::RankPhysicalDevices(std::vector<PhysicalDeviceInfo>& list)
-{
+void QVCore::RankPhysicalDevices(std::vector<PhysicalDeviceInfo>& list) {
     std::stable_sort(list.begin(), list.end(), [](const PhysicalDeviceInfo& a, const PhysicalDeviceInfo& b) {
         const int rankA = RankOfType(a.deviceType);
         const int rankB = RankOfType(b.deviceType);
@@ -46,8 +42,7 @@ void QVCore::RankPhysicalDevices(std::vector<PhysicalDeviceInfo>& list)
     });
 }
 
-std::string QVCore::SortLimitShortfall(const PhysicalDeviceInfo& info)
-{
+std::string QVCore::SortLimitShortfall(const PhysicalDeviceInfo& info) {
     const vk::PhysicalDeviceLimits& limits = info.limits;
     const auto& inlineBlocks = info.properties.get<vk::PhysicalDeviceInlineUniformBlockPropertiesEXT>();
     struct Limit {
@@ -56,20 +51,20 @@ std::string QVCore::SortLimitShortfall(const PhysicalDeviceInfo& info)
         uint64_t needed;
     };
     const Limit checks[] = {
-        {"maxPerStageDescriptorStorageBuffers", limits.maxPerStageDescriptorStorageBuffers, SortNeeds::StorageBuffers},
-        {"maxDescriptorSetStorageBuffers", limits.maxDescriptorSetStorageBuffers, SortNeeds::StorageBuffers},
-        {"maxBoundDescriptorSets", limits.maxBoundDescriptorSets, SortNeeds::DescriptorSets},
-        {"maxInlineUniformBlockSize", inlineBlocks.maxInlineUniformBlockSize, SortNeeds::InlineUniformBlockBytes},
+        {"maxPerStageDescriptorStorageBuffers", limits.maxPerStageDescriptorStorageBuffers, SortNeeds::kStorageBuffers},
+        {"maxDescriptorSetStorageBuffers", limits.maxDescriptorSetStorageBuffers, SortNeeds::kStorageBuffers},
+        {"maxBoundDescriptorSets", limits.maxBoundDescriptorSets, SortNeeds::kDescriptorSets},
+        {"maxInlineUniformBlockSize", inlineBlocks.maxInlineUniformBlockSize, SortNeeds::kInlineUniformBlockBytes},
         {"maxPerStageDescriptorInlineUniformBlocks", inlineBlocks.maxPerStageDescriptorInlineUniformBlocks,
-         SortNeeds::InlineUniformBlocks},
+         SortNeeds::kInlineUniformBlocks},
         {"maxDescriptorSetInlineUniformBlocks", inlineBlocks.maxDescriptorSetInlineUniformBlocks,
-         SortNeeds::InlineUniformBlocks},
-        {"maxPushConstantsSize", limits.maxPushConstantsSize, SortNeeds::PushConstantBytes},
-        {"maxComputeSharedMemorySize", limits.maxComputeSharedMemorySize, SortNeeds::SharedMemoryBytes},
-        {"maxComputeWorkGroupSize[0]", limits.maxComputeWorkGroupSize[0], SortNeeds::WorkgroupSize},
-        {"maxComputeWorkGroupInvocations", limits.maxComputeWorkGroupInvocations, SortNeeds::WorkgroupSize},
-        {"maxComputeWorkGroupCount[0]", limits.maxComputeWorkGroupCount[0], SortNeeds::WorkgroupCount},
-        {"maxStorageBufferRange", limits.maxStorageBufferRange, SortNeeds::StorageBufferRange},
+         SortNeeds::kInlineUniformBlocks},
+        {"maxPushConstantsSize", limits.maxPushConstantsSize, SortNeeds::kPushConstantBytes},
+        {"maxComputeSharedMemorySize", limits.maxComputeSharedMemorySize, SortNeeds::kSharedMemoryBytes},
+        {"maxComputeWorkGroupSize[0]", limits.maxComputeWorkGroupSize[0], SortNeeds::kWorkgroupSize},
+        {"maxComputeWorkGroupInvocations", limits.maxComputeWorkGroupInvocations, SortNeeds::kWorkgroupSize},
+        {"maxComputeWorkGroupCount[0]", limits.maxComputeWorkGroupCount[0], SortNeeds::kWorkgroupCount},
+        {"maxStorageBufferRange", limits.maxStorageBufferRange, SortNeeds::kStorageBufferRange},
     };
     for (const Limit& limit : checks) {
         if (limit.value < limit.needed) {
@@ -80,8 +75,7 @@ std::string QVCore::SortLimitShortfall(const PhysicalDeviceInfo& info)
     return {};
 }
 
-bool QVCore::AcceptPhysicalDevice(vk::PhysicalDevice handle, PhysicalDeviceInfo& info) const
-{
+bool QVCore::AcceptPhysicalDevice(vk::PhysicalDevice handle, PhysicalDeviceInfo& info) const {
     for (const ExaminationStage& stage : ExaminationStages()) {
         if (stage.query != nullptr) {
             stage.query(handle, info);
@@ -100,8 +94,7 @@ bool QVCore::AcceptPhysicalDevice(vk::PhysicalDevice handle, PhysicalDeviceInfo&
     return true;
 }
 
-bool QVCore::GetPhysicalDevices()
-{
+bool QVCore::GetPhysicalDevices() {
     const std::vector<vk::PhysicalDevice> handles = instance.enumeratePhysicalDevices();
     if (handles.empty()) {
         return Fail("Could not find any physical devices!");

@@ -8,8 +8,7 @@
 
 namespace QVEvalCore {
 
-bool QVCore::CreateDevice(unsigned int index)
-{
+bool QVCore::CreateDevice(unsigned int index) {
     if (physicalDevices.empty()) {
         return Fail("Unable to create a logical device, no physical devices found.");
     }
@@ -45,8 +44,7 @@ bool QVCore::CreateDevice(unsigned int index)
     return CreateCommandResources(index);
 }
 
-bool QVCore::CreateCommandResources(unsigned int index)
-{
+bool QVCore::CreateCommandResources(unsigned int index) {
     if (index >= devices.size()) {
         return Fail("Unable to allocate resources for logical device " + std::to_string(index));
     }
@@ -66,8 +64,7 @@ bool QVCore::CreateCommandResources(unsigned int index)
     return true;
 }
 
-vk::CommandBuffer QVCore::RenewComputeCommandBuffer()
-{
+vk::CommandBuffer QVCore::RenewComputeCommandBuffer() {
     const vk::Device device = selectedDevice.device;
     const vk::CommandPool pool = selectedDevice.computeCommandPool;
     device.resetCommandPool(pool);

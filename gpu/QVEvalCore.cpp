@@ -7,8 +7,7 @@
 
 namespace QVEvalCore {
 
-QVCore::QVCore(const std::string& name, const Options& options) : options(options), name(name)
-{
+QVCore::QVCore(const std::string& name, const Options& options) : options(options), name(name) {
     try {
         BaseInit();
     } catch (...) {
@@ -19,13 +18,11 @@ QVCore::QVCore(const std::string& name, const Options& options) : options(option
     }
 }
 
-QVCore::~QVCore()
-{
+QVCore::~QVCore() {
     Release();
 }
 
-bool QVCore::BaseInit()
-{
+bool QVCore::BaseInit() {
     std::cout << ">>> Initializing: " << name << '\n';
     if (!CheckVulkanLibrary() || !CreateInstance() || !GetPhysicalDevices() || !CreateDevice(0)) {
         return false;
@@ -37,8 +34,7 @@ bool QVCore::BaseInit()
     return true;
 }
 
-bool QVCore::Init()
-{
+bool QVCore::Init() {
     pipelinesReady = false;
     if (!vulkanReady) {
         return false;
@@ -51,30 +47,25 @@ bool QVCore::Init()
     return true;
 }
 
-bool QVCore::Fail(const std::string& line)
-{
+bool QVCore::Fail(const std::string& line) {
     failure += line;
     failure += '\n';
     return false;
 }
 
-bool QVCore::CreateDescriptorSets()
-{
+bool QVCore::CreateDescriptorSets() {
     return true;
 }
 
-bool QVCore::CreatePipelineLayout()
-{
+bool QVCore::CreatePipelineLayout() {
     return true;
 }
 
-bool QVCore::CreatePipelines()
-{
+bool QVCore::CreatePipelines() {
     return true;
 }
 
-void QVCore::LimitAllocation(uint64_t bytes)
-{
+void QVCore::LimitAllocation(uint64_t bytes) {
     if (!vulkanReady) {
         return;
     }
@@ -82,34 +73,38 @@ void QVCore::LimitAllocation(uint64_t bytes)
     physicalDevices.at(0).maxAllocation = selectedPhysicalDevice.maxAllocation;
 }
 
-void QVCore::AdoptPipelineLayout(vk::PipelineLayout layout)
-{
+void QVCore::AdoptPipelineLayout(vk::PipelineLayout layout) {
     if (pipelineLayout) {
         selectedDevice.device.destroyPipelineLayout(pipelineLayout);
     }
     pipelineLayout = layout;
 }
 
-void QVCore::AdoptShaderModule(vk::ShaderModule module)
-{
+void QVCore::AdoptShaderModule(vk::ShaderModule module) {
     shaderModules.push_back(module);
 }
 
-void QVCore::AdoptPipeline(vk::Pipeline pipeline)
-{
+void QVCore::AdoptPipeline(vk::Pipeline pipeline) {
     pipelines.push_back(pipeline);
 }
 
-void QVCore::DestroyPipelines()
-{
+void QVCore::DestroyPipelines() {
     for (vk::Pipeline pipeline : pipelines) {
         selectedDevice.device.destroyPipeline(pipeline);
     }
     pipelines.clear();
 }
 
-void QVCore::Release() noexcept
-{
+void QVCore::Release() noexcept {
+    WaitForDevices();
+    ReleaseClientObjects();
+    ReleaseDevices();
+    ReleaseLoader();
+    vulkanReady = false;
+    pipelinesReady = false;
+}
+
+void QVCore::WaitForDevices() noexcept {
     // Destroying objects a queue still uses is undefined; after an exception
     // between a submission and its wait that can happen, so drain the queues.
     for (DeviceInfo& record : devices) {
@@ -121,7 +116,9 @@ void QVCore::Release() noexcept
             }
         }
     }
+}
 
+void QVCore::ReleaseClientObjects() noexcept {
     vk::Device device = selectedDevice.device;
     if (!device && !devices.empty()) {
         device = devices.front().device;
@@ -145,7 +142,9 @@ void QVCore::Release() noexcept
     shaderModules.clear();
     pipelines.clear();
     pipelineLayout = nullptr;
+}
 
+void QVCore::ReleaseDevices() noexcept {
     for (DeviceInfo& record : devices) {
         if (record.device) {
             if (record.computeCommandPool) {
@@ -161,6 +160,9 @@ void QVCore::Release() noexcept
     devices.clear();
     selectedDevice = DeviceInfo{};
     physicalDevices.clear();
+}
+
+void QVCore::ReleaseLoader() noexcept {
     if (instance) {
         instance.destroy();
         instance = nullptr;
@@ -173,8 +175,6 @@ void QVCore::Release() noexcept
     // The table now points into an unloaded library; an empty table makes a
     // stray call fail at once instead of jumping into freed code.
     VULKAN_HPP_DEFAULT_DISPATCHER = vk::DispatchLoaderDynamic();
-    vulkanReady = false;
-    pipelinesReady = false;
 }
 
 }  // namespace QVEvalCore

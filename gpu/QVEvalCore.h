@@ -42,9 +42,9 @@ extern "C" const int sortbench_gpu_dispatch_table_built_without_NDEBUG;
 namespace QVEvalCore {
 
 // Device extensions required on every device.
-extern const std::vector<const char*> extensions_GPUCOM;
+extern const std::vector<const char*> kDeviceExtensions;
 // Device extensions required only on the NVIDIA proprietary driver.
-extern const std::vector<const char*> extensions_GPUCOM_NV;
+extern const std::vector<const char*> kNvidiaDeviceExtensions;
 
 // True when the device reports API major version 1 and minor version 2 or more.
 bool IsVulkan12OrBetter(vk::PhysicalDeviceProperties2& properties);
@@ -53,7 +53,7 @@ bool IsVulkan12OrBetter(vk::PhysicalDeviceProperties2& properties);
 bool CheckExtensionAvailability(const char* name, const std::vector<vk::ExtensionProperties>& extensions);
 
 // Bytes of mapped staging memory one read-back thread copies at most (25 MiB).
-inline constexpr unsigned long ReadBackPieceBytes = 26'214'400;
+inline constexpr unsigned long kReadBackPieceBytes = 26'214'400;
 
 // The pieces a read-back of `size` bytes is copied out in: ceil(size / 25 MiB)
 // contiguous pieces, longer ones first, lengths differing by at most one.
@@ -80,19 +80,19 @@ public:
     // figures come from the constants the shaders are built with.
     struct SortNeeds {
         // Set 0: the key buffers; set 1: counter, offset and address tables.
-        static constexpr uint32_t StorageBuffers = SORT_KEY_BUFFERS + 3;
-        static constexpr uint32_t DescriptorSets = 2;
-        static constexpr uint32_t InlineUniformBlockBytes = SORT_BLOCK_WORDS * 4;
-        static constexpr uint32_t InlineUniformBlocks = 1;
-        static constexpr uint32_t PushConstantBytes = SORT_PUSH_CONSTANT_WORDS * 4;
-        static constexpr uint32_t WorkgroupSize = SORT_WORKGROUP_SIZE;
-        static constexpr uint32_t WorkgroupCount = SORT_WORKGROUP_COUNT;
+        static constexpr uint32_t kStorageBuffers = SORT_KEY_BUFFERS + 3;
+        static constexpr uint32_t kDescriptorSets = 2;
+        static constexpr uint32_t kInlineUniformBlockBytes = SORT_BLOCK_WORDS * 4;
+        static constexpr uint32_t kInlineUniformBlocks = 1;
+        static constexpr uint32_t kPushConstantBytes = SORT_PUSH_CONSTANT_WORDS * 4;
+        static constexpr uint32_t kWorkgroupSize = SORT_WORKGROUP_SIZE;
+        static constexpr uint32_t kWorkgroupCount = SORT_WORKGROUP_COUNT;
         // The largest shader's shared arrays (scattering, ranking with masks).
-        static constexpr uint32_t SharedMemoryBytes = SORT_MASK_SCRATCH_WORDS * 4;
+        static constexpr uint32_t kSharedMemoryBytes = SORT_MASK_SCRATCH_WORDS * 4;
         // The counter and offset tables, bound whole: one row of counters per
         // digit and workgroup and a row of totals. Split key buffers are kept
         // within the device's range by the sorter itself.
-        static constexpr uint32_t StorageBufferRange = (WorkgroupCount + 1) * SORT_RADIX * 4;
+        static constexpr uint32_t kStorageBufferRange = (kWorkgroupCount + 1) * SORT_RADIX * 4;
     };
 
     using FeatureChain =
@@ -191,7 +191,7 @@ public:
     using Options = CoreOptions;
 
     // Directory of the SPIR-V shader files; set by the driver, read by the sorter.
-    static inline std::filesystem::path ShaderPath;
+    static inline std::filesystem::path shaderPath;
 
     // Runs the start-up: loader, instance, device ranking, logical device 0,
     // printing each step's report lines. A soft failure (no usable device, ...)
@@ -342,7 +342,14 @@ private:
     // skips it. True when it meets every need; `info` is then complete.
     bool AcceptPhysicalDevice(vk::PhysicalDevice handle, PhysicalDeviceInfo& info) const;
     // Destructor body; also run when BaseInit throws out of the constructor.
+    // Its steps go in reverse order of creation: the queues drained, then what
+    // the client built on the device, the devices with their command pools,
+    // and last the instance and the loader library.
     void Release() noexcept;
+    void WaitForDevices() noexcept;
+    void ReleaseClientObjects() noexcept;
+    void ReleaseDevices() noexcept;
+    void ReleaseLoader() noexcept;
 
     Options options;
     std::string name;

@@ -44,28 +44,28 @@ public:
     // Data type codes, as the shaders' specialization constant takes them: the
     // program's table of data types holds them, the shaders' header restates
     // them for GLSL, and a mismatch does not build.
-    static constexpr int32_t TypeBIGFLOAT = AppCore::FactsOf(AppCore::DataType::BIGFLOAT).gpuCode;
-    static constexpr int32_t TypeBIGINT = AppCore::FactsOf(AppCore::DataType::BIGINT).gpuCode;
-    static constexpr int32_t TypeFLOAT = AppCore::FactsOf(AppCore::DataType::FLOAT).gpuCode;
-    static constexpr int32_t TypeINT = AppCore::FactsOf(AppCore::DataType::INT).gpuCode;
-    static_assert(TypeBIGFLOAT == SORT_TYPE_BIGFLOAT && TypeBIGINT == SORT_TYPE_BIGINT &&
-                  TypeFLOAT == SORT_TYPE_FLOAT && TypeINT == SORT_TYPE_INT);
+    static constexpr int32_t kTypeBIGFLOAT = AppCore::FactsOf(AppCore::DataType::BIGFLOAT).gpuCode;
+    static constexpr int32_t kTypeBIGINT = AppCore::FactsOf(AppCore::DataType::BIGINT).gpuCode;
+    static constexpr int32_t kTypeFLOAT = AppCore::FactsOf(AppCore::DataType::FLOAT).gpuCode;
+    static constexpr int32_t kTypeINT = AppCore::FactsOf(AppCore::DataType::INT).gpuCode;
+    static_assert(kTypeBIGFLOAT == SORT_TYPE_BIGFLOAT && kTypeBIGINT == SORT_TYPE_BIGINT &&
+                  kTypeFLOAT == SORT_TYPE_FLOAT && kTypeINT == SORT_TYPE_INT);
 
     // Counting and scattering workgroups per pass; the shaders cut [0, n) into
     // this many chunks and the counter tables have one row per workgroup. This
     // and the two sizes below are what device selection checks (SortNeeds).
-    static constexpr uint32_t DefaultWorkgroupCount = SortNeeds::WorkgroupCount;
-    static constexpr uint32_t DigitBits = SORT_DIGIT_BITS;
+    static constexpr uint32_t kDefaultWorkgroupCount = SortNeeds::kWorkgroupCount;
+    static constexpr uint32_t kDigitBits = SORT_DIGIT_BITS;
     // 4 timestamps for each pass of a 64-bit key.
-    static constexpr uint32_t QueryCapacity = 4 * (64 / DigitBits);
-    static constexpr uint32_t PushConstantBytes = SortNeeds::PushConstantBytes;
-    static constexpr uint32_t BlockBytes = SortNeeds::InlineUniformBlockBytes;  // the inline uniform block
+    static constexpr uint32_t kQueryCapacity = 4 * (64 / kDigitBits);
+    static constexpr uint32_t kPushConstantBytes = SortNeeds::kPushConstantBytes;
+    static constexpr uint32_t kBlockBytes = SortNeeds::kInlineUniformBlockBytes;  // the inline uniform block
     // Shared memory of the scattering build that ranks with subgroup ballots:
     // a position per digit and rows of packed digit counts.
-    static constexpr uint32_t BallotRankingSharedBytes = SORT_BALLOT_SCRATCH_WORDS * 4;
+    static constexpr uint32_t kBallotRankingSharedBytes = SORT_BALLOT_SCRATCH_WORDS * 4;
     // Per-buffer limits are kept multiples of this: every key size, index size
     // and nonCoherentAtomSize (a power of two of at most 256) divides it.
-    static constexpr uint64_t BufferSizeGranule = 256;
+    static constexpr uint64_t kBufferSizeGranule = 256;
 
     struct ScratchRegion {
         uint64_t offset = 0;
@@ -98,7 +98,7 @@ public:
 
     // Starts the core under the name "QVRadixSort"; see QVCore's constructor
     // for what it throws and prints. Then lowers the device's maxAllocation to
-    // what a sort can bind: the largest multiple of BufferSizeGranule within
+    // what a sort can bind: the largest multiple of kBufferSizeGranule within
     // both the allocation limit and maxStorageBufferRange, so that every key
     // buffer can be bound whole and key and index buffers split alike.
     explicit QVRadixSort(const Options& options = {});
@@ -147,7 +147,7 @@ public:
     Layout LatestLayout() const;
 
     // True when compute shaders have subgroup ballots and shuffles and the
-    // device has BallotRankingSharedBytes of shared memory.
+    // device has kBallotRankingSharedBytes of shared memory.
     static bool CanRankWithBallots(const vk::PhysicalDeviceSubgroupProperties& subgroups,
                                    const vk::PhysicalDeviceLimits& limits);
 
@@ -158,6 +158,8 @@ public:
     static uint64_t KeyBuffersFor(uint64_t n, uint64_t keyBytes, uint64_t maxAllocation);
 
 protected:
+    // Init's steps: the descriptor set layouts (SortBuffers.cpp), then the
+    // pipeline layout and the shader modules (SortPipelines.cpp).
     bool CreateDescriptorSets() override;
     bool CreatePipelineLayout() override;
     bool CreatePipelines() override;
@@ -166,18 +168,22 @@ private:
     // Checks the limits, sets the per-sort fields and runs the sort's steps.
     void SortKeys(const void* keyData, unsigned long n, uint32_t* indexData, bool init, int32_t type,
                   uint32_t bytesPerKey);
+    // The steps of every submission, the four below in order.
     void SubmitPasses();
-    // Rebuilds the three pipelines when `large` or `dataType` differs from what
-    // they were built for.
+    // SortPipelines.cpp: rebuilds the three pipelines when `large` or
+    // `dataType` differs from what they were built for.
     void UpdatePipelines();
-    // Scratch buffer and query pool at the first sort; key and index groups anew.
+    // SortBuffers.cpp: the scratch buffer and the query pool at the first
+    // sort, the key and index groups anew at every sort.
     void UpdateStorageBuffers();
-    // Address table, the storage-buffer descriptors and the inline block.
+    // SortBuffers.cpp: the address table, the storage-buffer descriptors and
+    // the inline block.
     void UpdateDescriptorSets();
-    // Records all passes with their timestamps and submits them with `fence`.
+    // SortCommands.cpp: records all passes with their timestamps and submits
+    // them with `fence`; WaitToFinish is its other half.
     void RecordCommandBuffer();
 
-    const uint32_t workgroupCount = DefaultWorkgroupCount;
+    const uint32_t workgroupCount = kDefaultWorkgroupCount;
     const bool allowBallotRanking;
     bool ranksWithBallots = false;
     // What the pipelines were built for.

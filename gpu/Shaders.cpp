@@ -11,20 +11,18 @@ namespace QVEvalCore {
 namespace {
 
 // First word of every SPIR-V module, in the byte order of the machine that reads it.
-constexpr uint32_t SpirvMagic = 0x07230203;
+constexpr uint32_t kSpirvMagic = 0x07230203;
 
 // Enough of a module to hand to a driver: a driver may crash on anything else.
-bool LooksLikeSpirv(const unsigned char* code, unsigned long size)
-{
+bool LooksLikeSpirv(const unsigned char* code, unsigned long size) {
     return code != nullptr && size >= sizeof(uint32_t) && size % sizeof(uint32_t) == 0 &&
            reinterpret_cast<uintptr_t>(code) % alignof(uint32_t) == 0 &&
-           *reinterpret_cast<const uint32_t*>(code) == SpirvMagic;
+           *reinterpret_cast<const uint32_t*>(code) == kSpirvMagic;
 }
 
 }  // namespace
 
-QVCore::LoadedShader QVCore::LoadShader(vk::Device device, const char* path, vk::ShaderModuleCreateFlags flags) const
-{
+QVCore::LoadedShader QVCore::LoadShader(vk::Device device, const char* path, vk::ShaderModuleCreateFlags flags) const {
     AppCore::FileEngine file(true);
     if (!file.OpenFile(path, "r")) {
         return {};

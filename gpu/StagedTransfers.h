@@ -15,8 +15,7 @@ namespace QVEvalCore {
 class StagingBuffer {
 public:
     StagingBuffer(const QVCore& core, unsigned int index, unsigned long size, vk::BufferUsageFlags usage)
-        : device(core.Devices().at(index).device)
-    {
+        : device(core.Devices().at(index).device) {
         const vk::DeviceSize bytes = RoundUp(size, core.PhysicalDevices().at(index).limits.nonCoherentAtomSize);
         buffer = Own(device, device.createBuffer(vk::BufferCreateInfo({}, bytes, usage, vk::SharingMode::eExclusive)));
         const uint32_t memoryType = core.SelectMemory(
@@ -25,8 +24,7 @@ public:
         device.bindBufferMemory(*buffer, *memory, 0);
     }
 
-    ~StagingBuffer()
-    {
+    ~StagingBuffer() {
         if (mapped != nullptr) {
             device.unmapMemory(*memory);
         }
@@ -38,8 +36,7 @@ public:
     vk::Buffer Buffer() const { return *buffer; }
 
     // The whole allocation, mapped until the staging buffer goes.
-    unsigned char* Map()
-    {
+    unsigned char* Map() {
         if (mapped == nullptr) {
             mapped = static_cast<unsigned char*>(device.mapMemory(*memory, 0, VK_WHOLE_SIZE));
         }
@@ -57,8 +54,8 @@ private:
 // Resets `pool`, records `record` into `commands` (one of the pool's), submits
 // it alone on `queue` and waits for it. The fence is released on every exit.
 template <typename Record>
-void SubmitAndWait(vk::Device device, vk::CommandPool pool, vk::CommandBuffer commands, vk::Queue queue, Record record)
-{
+void SubmitAndWait(vk::Device device, vk::CommandPool pool, vk::CommandBuffer commands, vk::Queue queue,
+                   Record record) {
     device.resetCommandPool(pool, {});
     commands.begin(vk::CommandBufferBeginInfo(vk::CommandBufferUsageFlagBits::eOneTimeSubmit));
     record(commands);
@@ -75,8 +72,7 @@ void SubmitAndWait(vk::Device device, vk::CommandPool pool, vk::CommandBuffer co
 // SubmitAndWait on the device's transfer command buffer and queue 0 of the
 // transfer family.
 template <typename Record>
-void SubmitTransfer(const QVCore& core, unsigned int index, Record record)
-{
+void SubmitTransfer(const QVCore& core, unsigned int index, Record record) {
     const QVCore::DeviceInfo& device = core.Devices().at(index);
     SubmitAndWait(device.device, device.transferCommandPool, device.transferCommandBuffer,
                   device.device.getQueue(core.PhysicalDevices().at(index).transferQueueFamily, 0), record);

@@ -11,14 +11,12 @@
 
 namespace QVEvalCore {
 
-std::vector<unsigned long> ReadBackBoundaries(unsigned long size)
-{
-    return AppCore::Tools::SplitRange(0, size, std::numeric_limits<unsigned int>::max() - 1, ReadBackPieceBytes);
+std::vector<unsigned long> ReadBackBoundaries(unsigned long size) {
+    return AppCore::Tools::SplitRange(0, size, std::numeric_limits<unsigned int>::max() - 1, kReadBackPieceBytes);
 }
 
 void QVCore::CopyDataToBuffer(unsigned int index, unsigned long size, const void* source, vk::Buffer target,
-                              unsigned long targetOffset) const
-{
+                              unsigned long targetOffset) const {
     if (size == 0) {
         return;
     }
@@ -32,16 +30,14 @@ void QVCore::CopyDataToBuffer(unsigned int index, unsigned long size, const void
 }
 
 void RecordCopyToHost(vk::CommandBuffer commands, vk::Buffer source, unsigned long sourceOffset, vk::Buffer staging,
-                      unsigned long size)
-{
+                      unsigned long size) {
     commands.copyBuffer(source, staging, vk::BufferCopy(sourceOffset, 0, size));
     const vk::MemoryBarrier toHost(vk::AccessFlagBits::eTransferWrite, vk::AccessFlagBits::eHostRead);
     commands.pipelineBarrier(vk::PipelineStageFlagBits::eTransfer, vk::PipelineStageFlagBits::eHost, {}, toHost,
                              nullptr, nullptr);
 }
 
-void CopyOutInPieces(const unsigned char* mapped, void* target, unsigned long size)
-{
+void CopyOutInPieces(const unsigned char* mapped, void* target, unsigned long size) {
     auto* out = static_cast<unsigned char*>(target);
     const std::vector<unsigned long> bounds = ReadBackBoundaries(size);
     // jthread: should starting a later thread fail, the started ones are still
@@ -59,8 +55,7 @@ void CopyOutInPieces(const unsigned char* mapped, void* target, unsigned long si
 }
 
 void QVCore::CopyDataFromBuffer(unsigned int index, unsigned long size, void* target, vk::Buffer source,
-                                unsigned long sourceOffset) const
-{
+                                unsigned long sourceOffset) const {
     if (size == 0) {
         return;
     }
@@ -77,8 +72,7 @@ namespace {
 // Calls copy(buffer, byteOffset, byteCount) for each buffer of `group` in turn,
 // the group's buffers holding consecutive pieces of one array of `byteCount` bytes.
 template <class Copy>
-void ForEachGroupPiece(const QVCore::BufferGroup& group, unsigned long byteCount, Copy copy)
-{
+void ForEachGroupPiece(const QVCore::BufferGroup& group, unsigned long byteCount, Copy copy) {
     unsigned long offset = 0;
     for (size_t i = 0; i < group.buffers.size() && offset < byteCount; ++i) {
         const unsigned long chunk =
@@ -92,8 +86,7 @@ void ForEachGroupPiece(const QVCore::BufferGroup& group, unsigned long byteCount
 }  // namespace
 
 void QVCore::CopyDataToBufferGroup(unsigned int index, unsigned long byteCount, const void* source,
-                                   const BufferGroup& group) const
-{
+                                   const BufferGroup& group) const {
     const auto* bytes = static_cast<const unsigned char*>(source);
     ForEachGroupPiece(group, byteCount, [&](vk::Buffer buffer, unsigned long offset, unsigned long chunk) {
         CopyDataToBuffer(index, chunk, bytes + offset, buffer, 0);
@@ -101,8 +94,7 @@ void QVCore::CopyDataToBufferGroup(unsigned int index, unsigned long byteCount, 
 }
 
 void QVCore::CopyDataFromBufferGroup(unsigned int index, unsigned long byteCount, void* target,
-                                     const BufferGroup& group) const
-{
+                                     const BufferGroup& group) const {
     auto* bytes = static_cast<unsigned char*>(target);
     ForEachGroupPiece(group, byteCount, [&](vk::Buffer buffer, unsigned long offset, unsigned long chunk) {
         CopyDataFromBuffer(index, chunk, bytes + offset, buffer, 0);

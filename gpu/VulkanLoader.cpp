@@ -19,8 +19,7 @@ extern "C" const int sortbench_gpu_dispatch_table_built_without_NDEBUG = 1;
 
 namespace QVEvalCore {
 
-bool QVCore::CheckVulkanLibrary()
-{
+bool QVCore::CheckVulkanLibrary() {
     void* probe = dlopen("libvulkan.so", RTLD_NOW);
     if (probe == nullptr) {
         probe = dlopen("libvulkan.so.1", RTLD_NOW);
@@ -53,8 +52,7 @@ bool QVCore::CheckVulkanLibrary()
     return true;
 }
 
-bool QVCore::CreateInstance()
-{
+bool QVCore::CreateInstance() {
     if (getInstanceProcAddr == nullptr) {
         return false;
     }

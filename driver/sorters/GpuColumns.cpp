@@ -12,7 +12,7 @@
 #include "support/StatusLine.h"
 
 GpuColumns::GpuColumns(const std::string& shaderPath, const Seams& seams) : inspectResult(seams.inspectResult) {
-    QVEvalCore::QVCore::ShaderPath = shaderPath;
+    QVEvalCore::QVCore::shaderPath = shaderPath;
     QVEvalCore::QVRadixSort::Options options;
     options.core.allowCpuDevices = seams.allowCpuDevices;
     try {

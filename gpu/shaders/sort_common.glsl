@@ -76,15 +76,13 @@ layout(buffer_reference, std430, buffer_reference_align = 4) buffer IndexSlot {
 
 // Index buffers split where key buffers end in bytes: bytesPerKeyBuffer / 4
 // indices each, 2^30 when the key buffer is 4 GiB and the word wrapped to 0.
-uint IndicesPerBuffer()
-{
+uint IndicesPerBuffer() {
     return block.bytesPerKeyBuffer == 0u ? 0x40000000u : block.bytesPerKeyBuffer >> 2;
 }
 
 // The address of entry i of index set `set`, formed in 64 bits so that no
 // buffer size makes it wrap.
-IndexSlot IndexAt(uint set, uint i)
-{
+IndexSlot IndexAt(uint set, uint i) {
     uint slot = 0u;
     if (LARGE != 0u) {
         uint perBuffer = IndicesPerBuffer();
@@ -94,15 +92,13 @@ IndexSlot IndexAt(uint set, uint i)
     return IndexSlot(indexAddresses[2u * slot + set] + uint64_t(i) * 4u);
 }
 
-uint SourceIndex(uint i)
-{
+uint SourceIndex(uint i) {
     if (pc.initIndices != 0u)
         return i;
     return IndexAt((pc.passIndex & 1u) == 0u ? SET_A : SET_B, i).value;
 }
 
-void WriteIndex(uint position, uint index)
-{
+void WriteIndex(uint position, uint index) {
     IndexAt((pc.passIndex & 1u) == 0u ? SET_B : SET_A, position).value = index;
 }
 
@@ -110,8 +106,7 @@ void WriteIndex(uint position, uint index)
 // its key buffer with a constant index: a per-key choice of buffer is divergent,
 // and dynamic or non-uniform indexing of a buffer array needs device features
 // the sorter does not enable.
-uint KeyWord(uint e, uint word)
-{
+uint KeyWord(uint e, uint word) {
     const uint wordsPerKey = DATA_TYPE <= TYPE_BIGINT ? 2u : 1u;
     if (LARGE == 0u)
         return keyBuffers[0].words[e * wordsPerKey + word];
@@ -133,8 +128,7 @@ uint KeyWord(uint e, uint word)
 // the value order: signed integers flip the sign bit; floats invert every bit
 // when the sign is set and flip the sign bit otherwise, so a 64-bit float's low
 // word depends on its high word's sign.
-uint DigitOf(uint e)
-{
+uint DigitOf(uint e) {
     uint pass = pc.passIndex;
     bool highWord = pass >= 4u;
     uint shift = (pass * DIGIT_BITS) & 31u;
@@ -156,8 +150,7 @@ uint DigitOf(uint e)
 
 // Workgroup w's chunk [begin, end) of [0, n): ceil pieces first, like the CPU
 // sort's range split, so counting and scattering agree on every boundary.
-void ChunkOf(uint w, out uint begin, out uint end)
-{
+void ChunkOf(uint w, out uint begin, out uint end) {
     uint n = block.count;
     uint q = n / WORKGROUP_COUNT;
     uint r = n % WORKGROUP_COUNT;

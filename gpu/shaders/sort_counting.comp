@@ -7,8 +7,7 @@
 
 shared uint histogram[RADIX];
 
-void main()
-{
+void main() {
     uint t = gl_LocalInvocationID.x;
     uint w = gl_WorkGroupID.x;
     histogram[t] = 0u;

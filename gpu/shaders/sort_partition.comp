@@ -8,8 +8,7 @@
 
 shared uint digitEnd[RADIX];
 
-void main()
-{
+void main() {
     uint d = gl_LocalInvocationID.x;
     uint total = 0u;
     for (uint w = 0u; w < WORKGROUP_COUNT; ++w)

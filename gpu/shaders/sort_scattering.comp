@@ -51,8 +51,7 @@ const uint SCRATCH_WORDS = MASK_SCRATCH_WORDS;
 // The two rankings never run in one dispatch, so they share the memory.
 shared uint scratch[SCRATCH_WORDS];
 
-void ScatterWithMasks(uint w, uint begin, uint length)
-{
+void ScatterWithMasks(uint w, uint begin, uint length) {
     uint t = gl_LocalInvocationID.x;
     scratch[MASK_NEXT_POSITION + t] = offsets[w * RADIX + t];
     for (uint k = 0u; k < MASK_WORDS; ++k)
@@ -105,8 +104,7 @@ void ScatterWithMasks(uint w, uint begin, uint length)
 
 #if RANK_WITH_BALLOTS
 // The subgroup's live invocations that hold `digit`, as a ballot value.
-uvec4 PeersWithDigit(uint digit, bool live)
-{
+uvec4 PeersWithDigit(uint digit, bool live) {
     uint lanes = gl_SubgroupSize;
     if (lanes <= COMPARE_LANES_UP_TO) {
         // One past the digits for a lane past the end, so that no live
@@ -128,12 +126,52 @@ uvec4 PeersWithDigit(uint digit, bool live)
     return peers;
 }
 
+// A row's word for digit d, and where in the word d's 16-bit field starts.
+uint RowWord(uint d) {
+    return d & (HALF_RADIX - 1u);
+}
+
+uint RowShift(uint d) {
+    return (d >> 7) << 4;
+}
+
+// A key's rank within its subgroup's run: equal digits of earlier keys j (the
+// row so far) plus those of lower lanes at this j. The lowest lane of each
+// digit adds the digit's count to the row and hands the earlier total to its
+// peers. Every lane of the subgroup takes part, live or not.
+uint RankInRun(uint digit, bool live, uint ownRow) {
+    uvec4 peers = PeersWithDigit(digit, live);
+    uint below = subgroupBallotExclusiveBitCount(peers);
+    uint shift = RowShift(digit);
+    uint earlier = 0u;
+    if (live && below == 0u)
+        earlier = atomicAdd(scratch[ownRow + RowWord(digit)], subgroupBallotBitCount(peers) << shift);
+    earlier = subgroupShuffle(earlier, live ? subgroupBallotFindLSB(peers) : gl_SubgroupInvocationID);
+    return ((earlier >> shift) & 0xFFFFu) + below;
+}
+
+// Run by invocation t < HALF_RADIX for its digits t and t + HALF_RADIX: each
+// row becomes the count of the digit in the rows before it, and the tile's
+// digit starts are published before they move on past the tile.
+void ScanRows(uint t, uint rows, inout uint nextLow, inout uint nextHigh) {
+    uint before = 0u;
+    for (uint r = 0u; r < rows; ++r) {
+        uint at = BALLOT_ROWS + r * HALF_RADIX + t;
+        uint count = scratch[at];
+        scratch[at] = before;
+        before += count;
+    }
+    scratch[BALLOT_TILE_START + t] = nextLow;
+    scratch[BALLOT_TILE_START + t + HALF_RADIX] = nextHigh;
+    nextLow += before & 0xFFFFu;
+    nextHigh += before >> 16;
+}
+
 // A tile is TILE_KEYS consecutive entries; subgroup s takes the s-th run of
 // gl_SubgroupSize * KEYS_PER_INVOCATION of them, and its key j of invocation l
 // is entry j * gl_SubgroupSize + l of the run. So position order is (subgroup,
-// j, lane) order, which is the order the ranks below count in.
-void ScatterWithBallots(uint w, uint begin, uint length)
-{
+// j, lane) order, which is the order the ranks count in.
+void ScatterWithBallots(uint w, uint begin, uint length) {
     uint t = gl_LocalInvocationID.x;
     uint lanes = gl_SubgroupSize;
     uint lane = gl_SubgroupInvocationID;
@@ -167,46 +205,18 @@ void ScatterWithBallots(uint w, uint begin, uint length)
                 digit[j] = DigitOf(index[j]);
             }
         }
-
-        // Rank within the subgroup's run: equal digits of earlier keys j (the
-        // row so far) plus those of lower lanes at this j. The lowest lane of
-        // each digit adds the digit's count and hands the earlier total to
-        // its peers.
-        [[unroll]] for (uint j = 0u; j < KEYS_PER_INVOCATION; ++j) {
-            bool live = tile + laneStart + j * lanes < length;
-            uvec4 peers = PeersWithDigit(digit[j], live);
-            uint below = subgroupBallotExclusiveBitCount(peers);
-            uint shift = (digit[j] >> 7) << 4;
-            uint earlier = 0u;
-            if (live && below == 0u)
-                earlier = atomicAdd(scratch[ownRow + (digit[j] & (HALF_RADIX - 1u))],
-                                    subgroupBallotBitCount(peers) << shift);
-            earlier = subgroupShuffle(earlier, live ? subgroupBallotFindLSB(peers) : lane);
-            rank[j] = ((earlier >> shift) & 0xFFFFu) + below;
-        }
+        [[unroll]] for (uint j = 0u; j < KEYS_PER_INVOCATION; ++j)
+            rank[j] = RankInRun(digit[j], tile + laneStart + j * lanes < length, ownRow);
         barrier();
 
-        // Each row becomes the count of the digit in the rows before it, and
-        // the tile's digit starts are published before they move on.
-        if (t < HALF_RADIX) {
-            uint before = 0u;
-            for (uint r = 0u; r < rows; ++r) {
-                uint at = BALLOT_ROWS + r * HALF_RADIX + t;
-                uint count = scratch[at];
-                scratch[at] = before;
-                before += count;
-            }
-            scratch[BALLOT_TILE_START + t] = nextLow;
-            scratch[BALLOT_TILE_START + t + HALF_RADIX] = nextHigh;
-            nextLow += before & 0xFFFFu;
-            nextHigh += before >> 16;
-        }
+        if (t < HALF_RADIX)
+            ScanRows(t, rows, nextLow, nextHigh);
         barrier();
 
         [[unroll]] for (uint j = 0u; j < KEYS_PER_INVOCATION; ++j) {
             if (tile + laneStart + j * lanes < length) {
                 uint d = digit[j];
-                uint rowsBefore = (scratch[ownRow + (d & (HALF_RADIX - 1u))] >> ((d >> 7) << 4)) & 0xFFFFu;
+                uint rowsBefore = (scratch[ownRow + RowWord(d)] >> RowShift(d)) & 0xFFFFu;
                 WriteIndex(scratch[BALLOT_TILE_START + d] + rowsBefore + rank[j], index[j]);
             }
         }
@@ -222,14 +232,12 @@ void ScatterWithBallots(uint w, uint begin, uint length)
 
 // Workgroup-uniform: the ballot ranking needs every subgroup full and at most
 // MAX_ROWS of them.
-bool SubgroupsFitBallots()
-{
+bool SubgroupsFitBallots() {
     return gl_NumSubgroups <= MAX_ROWS && gl_NumSubgroups * gl_SubgroupSize == WORKGROUP_SIZE;
 }
 #endif
 
-void main()
-{
+void main() {
     uint w = gl_WorkGroupID.x;
     uint begin, end;
     ChunkOf(w, begin, end);

@@ -13,13 +13,12 @@ namespace {
 using QVEvalCore::QVCore;
 using GpuTest::CheckedCore;
 
-const vk::BufferUsageFlags TransferUsage = vk::BufferUsageFlagBits::eTransferSrc |
-                                           vk::BufferUsageFlagBits::eTransferDst |
-                                           vk::BufferUsageFlagBits::eStorageBuffer;
-const vk::MemoryPropertyFlags DeviceLocal = vk::MemoryPropertyFlagBits::eDeviceLocal;
+const vk::BufferUsageFlags kTransferUsage = vk::BufferUsageFlagBits::eTransferSrc |
+                                            vk::BufferUsageFlagBits::eTransferDst |
+                                            vk::BufferUsageFlagBits::eStorageBuffer;
+const vk::MemoryPropertyFlags kDeviceLocal = vk::MemoryPropertyFlagBits::eDeviceLocal;
 
-std::vector<unsigned char> RandomBytes(size_t size, uint32_t seed)
-{
+std::vector<unsigned char> RandomBytes(size_t size, uint32_t seed) {
     std::mt19937 generator(seed);
     std::vector<unsigned char> bytes(size);
     for (unsigned char& byte : bytes) {
@@ -30,8 +29,7 @@ std::vector<unsigned char> RandomBytes(size_t size, uint32_t seed)
 
 // "" when equal, else the first differing position with the context.
 std::string FirstMismatch(const std::vector<unsigned char>& expected, const std::vector<unsigned char>& actual,
-                          const std::string& context)
-{
+                          const std::string& context) {
     for (size_t i = 0; i < expected.size(); ++i) {
         if (expected[i] != actual[i]) {
             return context + ": first mismatch at byte " + std::to_string(i) + " of " +
@@ -45,8 +43,7 @@ std::string FirstMismatch(const std::vector<unsigned char>& expected, const std:
 class BufferTest : public testing::Test {
 protected:
     BufferTest() : core("buffers", GpuTest::SoftwareDevice()) {}
-    ~BufferTest() override
-    {
+    ~BufferTest() override {
         for (QVCore::BufferGroup& group : groups) {
             group.Clear(Device());
         }
@@ -54,10 +51,9 @@ protected:
     vk::Device Device() const { return core->SelectedDevice().device; }
 
     // A group that the fixture releases before the core goes.
-    QVCore::BufferGroup& NewGroup(unsigned long count, unsigned int elementSize)
-    {
+    QVCore::BufferGroup& NewGroup(unsigned long count, unsigned int elementSize) {
         groups.emplace_back();
-        core->CreateBufferGroup(0, count, elementSize, groups.back(), TransferUsage, DeviceLocal, {});
+        core->CreateBufferGroup(0, count, elementSize, groups.back(), kTransferUsage, kDeviceLocal, {});
         return groups.back();
     }
 
@@ -65,14 +61,13 @@ protected:
     std::list<QVCore::BufferGroup> groups;
 };
 
-TEST_F(BufferTest, groups_split_at_the_allocation_limit)
-{
+TEST_F(BufferTest, groups_split_at_the_allocation_limit) {
     core->LimitAllocation(16);  // four 4-byte elements per buffer
     const QVCore::BufferGroup& ten = NewGroup(10, 4);
     EXPECT_EQ(ten.elementCounts, (std::vector<uint32_t>{4, 4, 2}));
     EXPECT_EQ(ten.buffers.size(), 3u);
     EXPECT_EQ(ten.memories.size(), 3u);
-    EXPECT_EQ(ten.memoryProperties, std::vector<uint32_t>(3, static_cast<uint32_t>(DeviceLocal)));
+    EXPECT_EQ(ten.memoryProperties, std::vector<uint32_t>(3, static_cast<uint32_t>(kDeviceLocal)));
     EXPECT_EQ(ten.elementSize, 4u);
     EXPECT_EQ(NewGroup(8, 4).elementCounts, (std::vector<uint32_t>{4, 4}));
 
@@ -92,13 +87,12 @@ TEST_F(BufferTest, groups_split_at_the_allocation_limit)
     EXPECT_EQ(cleared.elementSize, 0u);
 
     QVCore::BufferGroup rejected;
-    EXPECT_THROW(core->CreateBufferGroup(0, 1, 32, rejected, TransferUsage, DeviceLocal, {}), std::invalid_argument)
+    EXPECT_THROW(core->CreateBufferGroup(0, 1, 32, rejected, kTransferUsage, kDeviceLocal, {}), std::invalid_argument)
         << "an element larger than an allocation would never be placed";
-    EXPECT_THROW(core->CreateBufferGroup(0, 1, 0, rejected, TransferUsage, DeviceLocal, {}), std::invalid_argument);
+    EXPECT_THROW(core->CreateBufferGroup(0, 1, 0, rejected, kTransferUsage, kDeviceLocal, {}), std::invalid_argument);
 }
 
-TEST_F(BufferTest, bytes_round_trip_through_groups_and_single_buffers)
-{
+TEST_F(BufferTest, bytes_round_trip_through_groups_and_single_buffers) {
     const unsigned long sizes[] = {1, 1'000, 26'214'400, 26'214'401};
     // One buffer at an offset: the staging copy must honour both ends.
     core->LimitAllocation(64'000'000);
@@ -124,8 +118,7 @@ TEST_F(BufferTest, bytes_round_trip_through_groups_and_single_buffers)
     }
 }
 
-TEST_F(BufferTest, partial_group_upload_fills_only_the_head_of_the_last_buffer)
-{
+TEST_F(BufferTest, partial_group_upload_fills_only_the_head_of_the_last_buffer) {
     core->LimitAllocation(16);
     const QVCore::BufferGroup& group = NewGroup(10, 4);
     const std::vector<unsigned char> before(40, 0xAA);
@@ -141,8 +134,7 @@ TEST_F(BufferTest, partial_group_upload_fills_only_the_head_of_the_last_buffer)
     EXPECT_EQ(FirstMismatch(expected, back, "20 of 40 bytes uploaded"), "");
 }
 
-TEST(ReadBack, pieces_of_at_most_25_MiB_longer_ones_first)
-{
+TEST(ReadBack, pieces_of_at_most_25_MiB_longer_ones_first) {
     using Bounds = std::vector<unsigned long>;
     EXPECT_EQ(QVEvalCore::ReadBackBoundaries(1), (Bounds{0, 1}));
     EXPECT_EQ(QVEvalCore::ReadBackBoundaries(26'214'400), (Bounds{0, 26'214'400}));
@@ -163,20 +155,17 @@ struct Injection {
     static inline std::string failing;
 
     static VkResult VKAPI_CALL CreateBuffer(VkDevice d, const VkBufferCreateInfo* i, const VkAllocationCallbacks* a,
-                                            VkBuffer* b)
-    {
+                                            VkBuffer* b) {
         const VkResult result = real.vkCreateBuffer(d, i, a, b);
         buffers += result == VK_SUCCESS;
         return result;
     }
-    static void VKAPI_CALL DestroyBuffer(VkDevice d, VkBuffer b, const VkAllocationCallbacks* a)
-    {
+    static void VKAPI_CALL DestroyBuffer(VkDevice d, VkBuffer b, const VkAllocationCallbacks* a) {
         buffers -= b != VK_NULL_HANDLE;
         real.vkDestroyBuffer(d, b, a);
     }
     static VkResult VKAPI_CALL AllocateMemory(VkDevice d, const VkMemoryAllocateInfo* i,
-                                              const VkAllocationCallbacks* a, VkDeviceMemory* m)
-    {
+                                              const VkAllocationCallbacks* a, VkDeviceMemory* m) {
         if (failing == "allocate") {
             return VK_ERROR_OUT_OF_DEVICE_MEMORY;
         }
@@ -184,41 +173,34 @@ struct Injection {
         memories += result == VK_SUCCESS;
         return result;
     }
-    static void VKAPI_CALL FreeMemory(VkDevice d, VkDeviceMemory m, const VkAllocationCallbacks* a)
-    {
+    static void VKAPI_CALL FreeMemory(VkDevice d, VkDeviceMemory m, const VkAllocationCallbacks* a) {
         memories -= m != VK_NULL_HANDLE;
         real.vkFreeMemory(d, m, a);
     }
     static VkResult VKAPI_CALL MapMemory(VkDevice d, VkDeviceMemory m, VkDeviceSize o, VkDeviceSize s,
-                                         VkMemoryMapFlags f, void** p)
-    {
+                                         VkMemoryMapFlags f, void** p) {
         return failing == "map" ? VK_ERROR_MEMORY_MAP_FAILED : real.vkMapMemory(d, m, o, s, f, p);
     }
     static VkResult VKAPI_CALL CreateFence(VkDevice d, const VkFenceCreateInfo* i, const VkAllocationCallbacks* a,
-                                           VkFence* f)
-    {
+                                           VkFence* f) {
         const VkResult result = real.vkCreateFence(d, i, a, f);
         fences += result == VK_SUCCESS;
         return result;
     }
-    static void VKAPI_CALL DestroyFence(VkDevice d, VkFence f, const VkAllocationCallbacks* a)
-    {
+    static void VKAPI_CALL DestroyFence(VkDevice d, VkFence f, const VkAllocationCallbacks* a) {
         fences -= f != VK_NULL_HANDLE;
         real.vkDestroyFence(d, f, a);
     }
-    static VkResult VKAPI_CALL QueueSubmit(VkQueue q, uint32_t n, const VkSubmitInfo* s, VkFence f)
-    {
+    static VkResult VKAPI_CALL QueueSubmit(VkQueue q, uint32_t n, const VkSubmitInfo* s, VkFence f) {
         return failing == "submit" ? VK_ERROR_OUT_OF_HOST_MEMORY : real.vkQueueSubmit(q, n, s, f);
     }
     // Waits for real, then claims the time ran out.
-    static VkResult VKAPI_CALL WaitForFences(VkDevice d, uint32_t n, const VkFence* f, VkBool32 all, uint64_t t)
-    {
+    static VkResult VKAPI_CALL WaitForFences(VkDevice d, uint32_t n, const VkFence* f, VkBool32 all, uint64_t t) {
         const VkResult result = real.vkWaitForFences(d, n, f, all, t);
         return failing == "wait" && result == VK_SUCCESS ? VK_TIMEOUT : result;
     }
 
-    Injection()
-    {
+    Injection() {
         real = VULKAN_HPP_DEFAULT_DISPATCHER;
         auto& table = VULKAN_HPP_DEFAULT_DISPATCHER;
         table.vkCreateBuffer = CreateBuffer;
@@ -234,8 +216,7 @@ struct Injection {
     ~Injection() { VULKAN_HPP_DEFAULT_DISPATCHER = real; }
 };
 
-TEST_F(BufferTest, failing_transfers_release_staging_buffer_memory_and_fence)
-{
+TEST_F(BufferTest, failing_transfers_release_staging_buffer_memory_and_fence) {
     const QVCore::BufferGroup& group = NewGroup(1'000, 1);
     const std::vector<unsigned char> source = RandomBytes(1'000, 3);
     std::vector<unsigned char> back(1'000);

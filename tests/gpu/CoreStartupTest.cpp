@@ -18,8 +18,7 @@ using GpuTest::CoutCapture;
 using GpuTest::Lines;
 using GpuTest::SoftwareDevice;
 
-TEST(CoreStartup, software_device_is_skipped_without_the_switch)
-{
+TEST(CoreStartup, software_device_is_skipped_without_the_switch) {
     CoutCapture output;
     CheckedCore<> core("startup");
     const std::vector<std::string> lines = Lines(output.Text());
@@ -48,8 +47,7 @@ TEST(CoreStartup, software_device_is_skipped_without_the_switch)
     EXPECT_EQ(Lines(output.Text()).size(), 6u) << "Init of a core that is not ready prints nothing";
 }
 
-TEST(CoreStartup, software_device_starts_up_with_the_switch)
-{
+TEST(CoreStartup, software_device_starts_up_with_the_switch) {
     CoutCapture output;
     CheckedCore<> core("startup", SoftwareDevice());
     ASSERT_TRUE(core->VulkanReady()) << output.Text();
@@ -116,8 +114,7 @@ public:
     using QVCore::CreateDevice;
 };
 
-TEST(CoreStartup, repeated_device_creation_reports_the_existing_device)
-{
+TEST(CoreStartup, repeated_device_creation_reports_the_existing_device) {
     CheckedCore<DeviceSteps> core;
     ASSERT_TRUE(core->VulkanReady());
     const vk::Device first = core->Devices()[0].device;
@@ -145,16 +142,14 @@ protected:
     bool CreatePipelines() override { return Step(3); }
 
 private:
-    bool Step(int step)
-    {
+    bool Step(int step) {
         calls.push_back(step);
         return step != failing;
     }
     int failing;
 };
 
-TEST(CoreStartup, init_runs_the_client_steps_in_order_until_one_fails)
-{
+TEST(CoreStartup, init_runs_the_client_steps_in_order_until_one_fails) {
     for (int failing = 1; failing <= 4; ++failing) {
         CheckedCore<RecordingCore> core(failing);
         ASSERT_TRUE(core->VulkanReady());
@@ -171,8 +166,7 @@ TEST(CoreStartup, init_runs_the_client_steps_in_order_until_one_fails)
     }
 }
 
-TEST(CoreStartup, validation_layer_reports_misuse)
-{
+TEST(CoreStartup, validation_layer_reports_misuse) {
     GpuTest::TakeValidationLog();
     {
         QVCore core("misuse", SoftwareDevice());
@@ -189,8 +183,7 @@ TEST(CoreStartup, validation_layer_reports_misuse)
     EXPECT_NE(GpuTest::TakeValidationLog().find("VUID-VkBufferCreateInfo-size-00912"), std::string::npos);
 }
 
-TEST(CoreStartup, synchronization_validation_reports_a_missing_barrier)
-{
+TEST(CoreStartup, synchronization_validation_reports_a_missing_barrier) {
     if (!GpuTest::SynchronizationValidation()) {
         GTEST_SKIP() << "synchronization validation is off under AddressSanitizer";
     }
@@ -213,8 +206,7 @@ TEST(CoreStartup, synchronization_validation_reports_a_missing_barrier)
     EXPECT_NE(GpuTest::TakeValidationLog().find("SYNC-HAZARD-WRITE-AFTER-WRITE"), std::string::npos);
 }
 
-QVCore::PhysicalDeviceInfo Record(const char* name, vk::PhysicalDeviceType type, uint64_t totalMemory)
-{
+QVCore::PhysicalDeviceInfo Record(const char* name, vk::PhysicalDeviceType type, uint64_t totalMemory) {
     QVCore::PhysicalDeviceInfo info;
     info.name = name;
     info.deviceType = type;
@@ -222,14 +214,13 @@ QVCore::PhysicalDeviceInfo Record(const char* name, vk::PhysicalDeviceType type,
     return info;
 }
 
-TEST(DeviceRanking, discrete_before_integrated_before_software_then_by_memory)
-{
+TEST(DeviceRanking, discrete_before_integrated_before_software_then_by_memory) {
     using Type = vk::PhysicalDeviceType;
-    constexpr uint64_t GiB = 1ull << 30;
+    constexpr uint64_t kGiB = 1ull << 30;
     std::vector<QVCore::PhysicalDeviceInfo> list = {
-        Record("integrated 16", Type::eIntegratedGpu, 16 * GiB), Record("software 64", Type::eCpu, 64 * GiB),
-        Record("discrete 8 a", Type::eDiscreteGpu, 8 * GiB),     Record("discrete 8 b", Type::eDiscreteGpu, 8 * GiB),
-        Record("discrete 12", Type::eDiscreteGpu, 12 * GiB),
+        Record("integrated 16", Type::eIntegratedGpu, 16 * kGiB), Record("software 64", Type::eCpu, 64 * kGiB),
+        Record("discrete 8 a", Type::eDiscreteGpu, 8 * kGiB),     Record("discrete 8 b", Type::eDiscreteGpu, 8 * kGiB),
+        Record("discrete 12", Type::eDiscreteGpu, 12 * kGiB),
     };
     QVCore::RankPhysicalDevices(list);
     std::vector<std::string> names;
@@ -245,8 +236,7 @@ TEST(DeviceRanking, discrete_before_integrated_before_software_then_by_memory)
                                                "software 64"}));
 }
 
-TEST(DeviceChecks, vulkan_1_2_means_major_1_and_minor_2_or_more)
-{
+TEST(DeviceChecks, vulkan_1_2_means_major_1_and_minor_2_or_more) {
     vk::PhysicalDeviceProperties2 properties;
     const auto check = [&](uint32_t major, uint32_t minor, uint32_t patch) {
         properties.properties.apiVersion = VK_MAKE_API_VERSION(0, major, minor, patch);
@@ -265,8 +255,7 @@ TEST(DeviceChecks, vulkan_1_2_means_major_1_and_minor_2_or_more)
     EXPECT_FALSE(QVEvalCore::CheckExtensionAvailability("VK_KHR_maintenance3", {}));
 }
 
-TEST(ReportText, versions_and_numbers)
-{
+TEST(ReportText, versions_and_numbers) {
     EXPECT_EQ(QVEvalCore::VersionText(VK_MAKE_API_VERSION(0, 1, 3, 250)), "1.3.250");
     const char* saved = std::getenv("LC_ALL");
     const std::string previous = saved != nullptr ? saved : "";

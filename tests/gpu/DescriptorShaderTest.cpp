@@ -16,7 +16,7 @@ using GpuTest::CoutCapture;
 using Type = vk::DescriptorType;
 using PoolSizes = std::vector<vk::DescriptorPoolSize>;
 
-const vk::ShaderStageFlags Compute = vk::ShaderStageFlagBits::eCompute;
+const vk::ShaderStageFlags kCompute = vk::ShaderStageFlagBits::eCompute;
 
 class DescriptorShaderTest : public testing::Test {
 protected:
@@ -26,19 +26,18 @@ protected:
     CheckedCore<> core;
 };
 
-TEST_F(DescriptorShaderTest, sort_layouts_tally_pool_sizes_and_round_them_to_four)
-{
+TEST_F(DescriptorShaderTest, sort_layouts_tally_pool_sizes_and_round_them_to_four) {
     QVCore::DescriptorSetInfo bundle;
     // The GPU sort's two sets: a variable array of 8 key buffers; three scratch
     // regions and a 12-byte inline uniform block.
-    bundle.CreateLayout(Device(), {{0, Type::eStorageBuffer, 8, Compute}},
+    bundle.CreateLayout(Device(), {{0, Type::eStorageBuffer, 8, kCompute}},
                         {vk::DescriptorBindingFlagBits::eVariableDescriptorCount}, {});
     const vk::DescriptorBindingFlags partly = vk::DescriptorBindingFlagBits::ePartiallyBound;
     bundle.CreateLayout(Device(),
-                        {{0, Type::eStorageBuffer, 1, Compute},
-                         {1, Type::eStorageBuffer, 1, Compute},
-                         {2, Type::eStorageBuffer, 1, Compute},
-                         {3, Type::eInlineUniformBlockEXT, 12, Compute}},
+                        {{0, Type::eStorageBuffer, 1, kCompute},
+                         {1, Type::eStorageBuffer, 1, kCompute},
+                         {2, Type::eStorageBuffer, 1, kCompute},
+                         {3, Type::eInlineUniformBlockEXT, 12, kCompute}},
                         {partly, partly, {}, {}}, {});
     EXPECT_EQ(bundle.poolSizes, (PoolSizes{{Type::eStorageBuffer, 11}, {Type::eInlineUniformBlockEXT, 12}}));
 
@@ -53,15 +52,14 @@ TEST_F(DescriptorShaderTest, sort_layouts_tally_pool_sizes_and_round_them_to_fou
     bundle.Destroy(Device());
 }
 
-TEST_F(DescriptorShaderTest, rounding_stops_after_the_first_inline_uniform_block)
-{
+TEST_F(DescriptorShaderTest, rounding_stops_after_the_first_inline_uniform_block) {
     QVCore::DescriptorSetInfo bundle;
     bundle.CreateLayout(Device(),
-                        {{0, Type::eStorageBuffer, 1, Compute},
-                         {1, Type::eUniformBuffer, 4, Compute},
-                         {2, Type::eStorageTexelBuffer, 5, Compute}},
+                        {{0, Type::eStorageBuffer, 1, kCompute},
+                         {1, Type::eUniformBuffer, 4, kCompute},
+                         {2, Type::eStorageTexelBuffer, 5, kCompute}},
                         {}, {});
-    bundle.CreateLayout(Device(), {{0, Type::eInlineUniformBlockEXT, 12, Compute}, {1, Type::eSampler, 3, Compute}},
+    bundle.CreateLayout(Device(), {{0, Type::eInlineUniformBlockEXT, 12, kCompute}, {1, Type::eSampler, 3, kCompute}},
                         {}, {});
     bundle.CreatePool(Device(), {}, 0);
     EXPECT_EQ(bundle.poolSizes, (PoolSizes{{Type::eStorageBuffer, 4},
@@ -75,8 +73,7 @@ TEST_F(DescriptorShaderTest, rounding_stops_after_the_first_inline_uniform_block
     EXPECT_TRUE(!bundle.pool && bundle.layouts.empty() && bundle.sets.empty() && bundle.poolSizes.empty());
 }
 
-TEST_F(DescriptorShaderTest, load_shader_makes_a_module_from_spirv_only)
-{
+TEST_F(DescriptorShaderTest, load_shader_makes_a_module_from_spirv_only) {
     const std::filesystem::path directory = std::filesystem::temp_directory_path();
     const std::string missing = (directory / ("sortbench-no-shader-" + std::to_string(getpid()))).string();
     const std::string text = (directory / ("sortbench-text-shader-" + std::to_string(getpid()))).string();

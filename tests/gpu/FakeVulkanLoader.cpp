@@ -18,15 +18,13 @@ namespace {
 int instanceObject;  // the fake instance's handle points here
 int deviceObject;    // and the fake physical device's here
 
-std::string Mode()
-{
+std::string Mode() {
     const char* mode = std::getenv("SORTBENCH_FAKE_VULKAN");
     return mode != nullptr ? mode : "";
 }
 
 VKAPI_ATTR VkResult VKAPI_CALL CreateInstance(const VkInstanceCreateInfo*, const VkAllocationCallbacks*,
-                                              VkInstance* instance)
-{
+                                              VkInstance* instance) {
     if (Mode() == "fail") {
         return VK_ERROR_INCOMPATIBLE_DRIVER;
     }
@@ -36,14 +34,12 @@ VKAPI_ATTR VkResult VKAPI_CALL CreateInstance(const VkInstanceCreateInfo*, const
 
 VKAPI_ATTR void VKAPI_CALL DestroyInstance(VkInstance, const VkAllocationCallbacks*) {}
 
-VKAPI_ATTR VkResult VKAPI_CALL EnumerateInstanceVersion(uint32_t* version)
-{
+VKAPI_ATTR VkResult VKAPI_CALL EnumerateInstanceVersion(uint32_t* version) {
     *version = VK_MAKE_API_VERSION(0, 1, 3, 250);
     return VK_SUCCESS;
 }
 
-VKAPI_ATTR VkResult VKAPI_CALL EnumeratePhysicalDevices(VkInstance, uint32_t* count, VkPhysicalDevice* devices)
-{
+VKAPI_ATTR VkResult VKAPI_CALL EnumeratePhysicalDevices(VkInstance, uint32_t* count, VkPhysicalDevice* devices) {
     const uint32_t available = Mode() == "device" ? 1 : 0;
     if (devices == nullptr) {
         *count = available;
@@ -57,8 +53,7 @@ VKAPI_ATTR VkResult VKAPI_CALL EnumeratePhysicalDevices(VkInstance, uint32_t* co
 }
 
 // Generous limits, then the one SORTBENCH_FAKE_LIMIT names.
-void FillLimits(VkPhysicalDeviceLimits& limits, VkPhysicalDeviceInlineUniformBlockProperties* inlineBlocks)
-{
+void FillLimits(VkPhysicalDeviceLimits& limits, VkPhysicalDeviceInlineUniformBlockProperties* inlineBlocks) {
     limits.maxPerStageDescriptorStorageBuffers = 1u << 20;
     limits.maxDescriptorSetStorageBuffers = 1u << 20;
     limits.maxBoundDescriptorSets = 32;
@@ -113,8 +108,7 @@ void FillLimits(VkPhysicalDeviceLimits& limits, VkPhysicalDeviceInlineUniformBlo
     }
 }
 
-VKAPI_ATTR void VKAPI_CALL GetPhysicalDeviceProperties(VkPhysicalDevice, VkPhysicalDeviceProperties* properties)
-{
+VKAPI_ATTR void VKAPI_CALL GetPhysicalDeviceProperties(VkPhysicalDevice, VkPhysicalDeviceProperties* properties) {
     *properties = {};
     properties->apiVersion = VK_MAKE_API_VERSION(0, 1, 3, 250);
     properties->driverVersion = 1;
@@ -124,8 +118,7 @@ VKAPI_ATTR void VKAPI_CALL GetPhysicalDeviceProperties(VkPhysicalDevice, VkPhysi
 }
 
 VKAPI_ATTR void VKAPI_CALL GetPhysicalDeviceProperties2(VkPhysicalDevice device,
-                                                        VkPhysicalDeviceProperties2* properties)
-{
+                                                        VkPhysicalDeviceProperties2* properties) {
     GetPhysicalDeviceProperties(device, &properties->properties);
     for (auto* next = static_cast<VkBaseOutStructure*>(properties->pNext); next != nullptr; next = next->pNext) {
         if (next->sType == VK_STRUCTURE_TYPE_PHYSICAL_DEVICE_DRIVER_PROPERTIES) {
@@ -140,8 +133,7 @@ VKAPI_ATTR void VKAPI_CALL GetPhysicalDeviceProperties2(VkPhysicalDevice device,
 }
 
 // Every feature: each structure of the chain is its header and VkBool32 members.
-VKAPI_ATTR void VKAPI_CALL GetPhysicalDeviceFeatures2(VkPhysicalDevice, VkPhysicalDeviceFeatures2* features)
-{
+VKAPI_ATTR void VKAPI_CALL GetPhysicalDeviceFeatures2(VkPhysicalDevice, VkPhysicalDeviceFeatures2* features) {
     const auto setAll = [](void* structure, size_t size) {
         auto* flags = reinterpret_cast<VkBool32*>(static_cast<char*>(structure) + sizeof(VkBaseOutStructure));
         for (size_t i = 0; i < (size - sizeof(VkBaseOutStructure)) / sizeof(VkBool32); ++i) {
@@ -173,8 +165,7 @@ VKAPI_ATTR void VKAPI_CALL GetPhysicalDeviceFeatures2(VkPhysicalDevice, VkPhysic
 }
 
 VKAPI_ATTR VkResult VKAPI_CALL EnumerateDeviceExtensionProperties(VkPhysicalDevice, const char*, uint32_t* count,
-                                                                  VkExtensionProperties* extensions)
-{
+                                                                  VkExtensionProperties* extensions) {
     static const char* const names[] = {"VK_KHR_driver_properties", "VK_KHR_maintenance3",
                                         "VK_EXT_inline_uniform_block", "VK_EXT_shader_atomic_float"};
     constexpr uint32_t available = sizeof(names) / sizeof(names[0]);
@@ -192,8 +183,7 @@ VKAPI_ATTR VkResult VKAPI_CALL EnumerateDeviceExtensionProperties(VkPhysicalDevi
 }
 
 VKAPI_ATTR void VKAPI_CALL GetPhysicalDeviceMemoryProperties(VkPhysicalDevice,
-                                                             VkPhysicalDeviceMemoryProperties* memory)
-{
+                                                             VkPhysicalDeviceMemoryProperties* memory) {
     *memory = {};
     memory->memoryHeapCount = 1;
     memory->memoryHeaps[0] = {1ull << 32, VK_MEMORY_HEAP_DEVICE_LOCAL_BIT};
@@ -203,8 +193,7 @@ VKAPI_ATTR void VKAPI_CALL GetPhysicalDeviceMemoryProperties(VkPhysicalDevice,
 
 // A compute family and a separate transfer family.
 VKAPI_ATTR void VKAPI_CALL GetPhysicalDeviceQueueFamilyProperties(VkPhysicalDevice, uint32_t* count,
-                                                                  VkQueueFamilyProperties* families)
-{
+                                                                  VkQueueFamilyProperties* families) {
     if (families == nullptr) {
         *count = 2;
         return;
@@ -220,16 +209,14 @@ VKAPI_ATTR void VKAPI_CALL GetPhysicalDeviceQueueFamilyProperties(VkPhysicalDevi
 }
 
 VKAPI_ATTR VkResult VKAPI_CALL CreateDevice(VkPhysicalDevice, const VkDeviceCreateInfo*, const VkAllocationCallbacks*,
-                                            VkDevice*)
-{
+                                            VkDevice*) {
     return VK_ERROR_INITIALIZATION_FAILED;
 }
 
 }  // namespace
 
 extern "C" __attribute__((visibility("default"))) VKAPI_ATTR PFN_vkVoidFunction VKAPI_CALL
-vkGetInstanceProcAddr(VkInstance, const char* name)
-{
+vkGetInstanceProcAddr(VkInstance, const char* name) {
     const struct {
         const char* name;
         PFN_vkVoidFunction function;

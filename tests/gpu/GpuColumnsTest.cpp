@@ -32,8 +32,7 @@ public:
     CapturedRun(std::vector<const char*> args, const GpuColumns::Seams& seams,
                 const std::filesystem::path& programDirectory = SORTBENCH_BINARY_DIR)
         : logDirectory(std::filesystem::path(testing::TempDir()) /
-                       ("sortbench-gpu-columns-" + std::to_string(getpid()) + "-" + std::to_string(++runs)))
-    {
+                       ("sortbench-gpu-columns-" + std::to_string(getpid()) + "-" + std::to_string(++runs))) {
         const RunPlan plan = TestSupport::PlanFor(std::move(args), logDirectory.string() + "/",
                                                   (programDirectory / "sortbench").string());
         runDirectory = plan.runDirectory;
@@ -41,16 +40,14 @@ public:
         status = run.status;
         lines = run.lines;
     }
-    ~CapturedRun()
-    {
+    ~CapturedRun() {
         std::error_code ignored;
         std::filesystem::remove_all(logDirectory, ignored);
     }
     CapturedRun(const CapturedRun&) = delete;
     CapturedRun& operator=(const CapturedRun&) = delete;
 
-    std::vector<std::string> Starting(const std::string& prefix) const
-    {
+    std::vector<std::string> Starting(const std::string& prefix) const {
         std::vector<std::string> found;
         for (const std::string& line : lines) {
             if (line.rfind(prefix, 0) == 0) {
@@ -61,8 +58,7 @@ public:
     }
 
     // The rows of a result file, header first, each split into its cells.
-    std::vector<std::vector<std::string>> Rows(const std::string& type) const
-    {
+    std::vector<std::vector<std::string>> Rows(const std::string& type) const {
         std::ifstream file(runDirectory + "bench_" + type + ".csv");
         std::vector<std::vector<std::string>> rows;
         for (std::string line; std::getline(file, line);) {
@@ -78,8 +74,7 @@ public:
 
     // Standard output as printed, then every result and stats file of the run
     // in name order, masked for a stored copy.
-    std::string Masked() const
-    {
+    std::string Masked() const {
         std::string text;
         for (const std::string& line : lines) {
             text += line + "\n";
@@ -110,18 +105,16 @@ private:
 
 // Runs on the software device, with `inspect` (if any) seeing each timed GPU
 // permutation before the QA comparison.
-GpuColumns::Seams OnSoftwareDevice(std::function<void(uint32_t*, uint64_t)> inspect = nullptr)
-{
+GpuColumns::Seams OnSoftwareDevice(std::function<void(uint32_t*, uint64_t)> inspect = nullptr) {
     GpuColumns::Seams seams;
     seams.allowCpuDevices = true;
     seams.inspectResult = std::move(inspect);
     return seams;
 }
 
-const char* const Types[] = {"INT", "FLOAT", "BIGINT", "BIGFLOAT"};
+const char* const kTypes[] = {"INT", "FLOAT", "BIGINT", "BIGFLOAT"};
 
-TEST(GpuColumns, qa_run_matches_the_cpu_for_every_data_set_and_fills_every_column)
-{
+TEST(GpuColumns, qa_run_matches_the_cpu_for_every_data_set_and_fills_every_column) {
     GpuTest::TakeValidationLog();
     const CapturedRun run({"-GPU", "-QA", "-MIN"}, OnSoftwareDevice());
     EXPECT_EQ(GpuTest::TakeValidationLog(), "");
@@ -130,7 +123,7 @@ TEST(GpuColumns, qa_run_matches_the_cpu_for_every_data_set_and_fills_every_colum
     EXPECT_EQ(run.Starting("QA Test Passed: CPU & GPU Numbers match").size(), 20u);
     EXPECT_TRUE(run.Starting("QA ERROR").empty());
     EXPECT_EQ(run.Starting("  > Total GPU Time:   ").size(), 40u);
-    for (const char* type : Types) {
+    for (const char* type : kTypes) {
         const std::string name = type;
         EXPECT_EQ(run.Starting(name + " GPU - ").size(), 5u) << name;
         EXPECT_EQ(run.Starting(name + " GPU_On_Card - ").size(), 5u) << name;
@@ -160,8 +153,7 @@ TEST(GpuColumns, qa_run_matches_the_cpu_for_every_data_set_and_fills_every_colum
     EXPECT_EQ(at("INT GPU - ") + 3, at("QA Test Passed"));
 }
 
-TEST(GpuColumns, qa_runs_with_and_without_repetitions_keep_their_bytes)
-{
+TEST(GpuColumns, qa_runs_with_and_without_repetitions_keep_their_bytes) {
     const CapturedRun rounds({"-GPU", "-QA", "-S", "1000", "-R", "2", "-D", "sorted"}, OnSoftwareDevice());
     ASSERT_EQ(rounds.status, kExitComplete);
     const CapturedRun single({"-GPU", "-QA", "-S", "300"}, OnSoftwareDevice());
@@ -169,8 +161,7 @@ TEST(GpuColumns, qa_runs_with_and_without_repetitions_keep_their_bytes)
     TestSupport::ExpectGolden(SORTBENCH_GOLDEN_DIR, "gpu_qa.txt", rounds.Masked() + single.Masked());
 }
 
-TEST(GpuColumns, repetitions_measure_the_device_and_give_the_on_card_column_a_floor)
-{
+TEST(GpuColumns, repetitions_measure_the_device_and_give_the_on_card_column_a_floor) {
     // The shrunken probe's 1 MiB buffers: 2^18 keys make index arrays that large.
     setenv("SORTBENCH_QUICK_LIMITS", "1", 1);
     const CapturedRun run({"-GPU", "-S", "262144", "-R", "2"}, OnSoftwareDevice());
@@ -184,16 +175,14 @@ TEST(GpuColumns, repetitions_measure_the_device_and_give_the_on_card_column_a_fl
     }
 }
 
-TEST(GpuColumns, gpu_run_without_qa_prints_no_qa_line)
-{
+TEST(GpuColumns, gpu_run_without_qa_prints_no_qa_line) {
     const CapturedRun run({"-GPU", "-MIN"}, OnSoftwareDevice());
     EXPECT_EQ(run.status, kExitComplete);
     EXPECT_EQ(run.Starting("BIGFLOAT GPU_Transfer - ").size(), 5u);
     EXPECT_TRUE(run.Starting("QA ").empty());
 }
 
-TEST(GpuColumns, mismatch_stops_the_run_after_completing_the_failing_row)
-{
+TEST(GpuColumns, mismatch_stops_the_run_after_completing_the_failing_row) {
     const auto corrupt = [](uint32_t* permutation, uint64_t count) {
         if (count >= 2) {
             std::swap(permutation[0], permutation[1]);
@@ -214,8 +203,7 @@ TEST(GpuColumns, mismatch_stops_the_run_after_completing_the_failing_row)
     EXPECT_EQ(run.Rows("FLOAT").size(), 1u);
 }
 
-TEST(GpuColumns, every_repetition_is_checked_and_a_late_mismatch_still_completes_the_row)
-{
+TEST(GpuColumns, every_repetition_is_checked_and_a_late_mismatch_still_completes_the_row) {
     int timedSorts = 0;
     const auto corruptSecond = [&](uint32_t* permutation, uint64_t count) {
         if (++timedSorts == 2 && count >= 2) {
@@ -234,8 +222,7 @@ TEST(GpuColumns, every_repetition_is_checked_and_a_late_mismatch_still_completes
     EXPECT_EQ(rows[1].size(), 9u);
 }
 
-TEST(GpuColumns, peers_follow_the_gpu_columns_and_are_checked_with_them)
-{
+TEST(GpuColumns, peers_follow_the_gpu_columns_and_are_checked_with_them) {
     const CapturedRun run({"-GPU", "-QA", "-PEERS", "-S", "1000"}, OnSoftwareDevice());
     ASSERT_EQ(run.status, kExitComplete) << (run.lines.empty() ? "" : run.lines.back());
     EXPECT_EQ(run.Starting("QA Test Passed").size(), 4u);
@@ -249,8 +236,7 @@ TEST(GpuColumns, peers_follow_the_gpu_columns_and_are_checked_with_them)
     EXPECT_EQ(rows[1].size(), 11u);
 }
 
-TEST(GpuColumns, failed_gpu_sort_ends_the_run_with_one_line)
-{
+TEST(GpuColumns, failed_gpu_sort_ends_the_run_with_one_line) {
     const auto fail = [](uint32_t*, uint64_t) { throw std::runtime_error("device lost"); };
     const CapturedRun run({"-GPU", "-QA", "-MIN"}, OnSoftwareDevice(fail));
     EXPECT_EQ(run.status, kExitGpuSortFailed);
@@ -262,8 +248,7 @@ TEST(GpuColumns, failed_gpu_sort_ends_the_run_with_one_line)
     EXPECT_EQ(rows[1].size(), 6u);
 }
 
-TEST(GpuColumns, gpu_run_without_a_ready_sorter_stops_before_the_first_benchmark)
-{
+TEST(GpuColumns, gpu_run_without_a_ready_sorter_stops_before_the_first_benchmark) {
     {
         // Without the switch the software device is no GPU.
         const CapturedRun run({"-GPU", "-MIN"}, {});
@@ -289,8 +274,7 @@ TEST(GpuColumns, gpu_run_without_a_ready_sorter_stops_before_the_first_benchmark
     }
 }
 
-TEST(GpuColumns, limits_are_probed_on_the_sorter_device_or_name_why_there_is_none)
-{
+TEST(GpuColumns, limits_are_probed_on_the_sorter_device_or_name_why_there_is_none) {
     constexpr std::uint64_t twoMiB = std::uint64_t{2} << 20;
     {
         const GpuTest::CoutCapture report;

@@ -27,8 +27,7 @@ std::filesystem::path validationLog;
 // dispatches and transfers is reported like any other misuse.
 class GpuEnvironment : public testing::Environment {
 public:
-    void SetUp() override
-    {
+    void SetUp() override {
         setenv("VK_DRIVER_FILES", SORTBENCH_SOFTWARE_ICD, 0);
         setenv("VK_ICD_FILENAMES", SORTBENCH_SOFTWARE_ICD, 0);
         setenv("VK_INSTANCE_LAYERS", "VK_LAYER_KHRONOS_validation", 0);
@@ -48,8 +47,7 @@ public:
         setenv("VK_LAYER_SETTINGS_PATH", settings.c_str(), 1);
     }
 
-    void TearDown() override
-    {
+    void TearDown() override {
         std::error_code ignored;
         std::filesystem::remove_all(workDirectory, ignored);
     }
@@ -57,8 +55,7 @@ public:
 
 [[maybe_unused]] testing::Environment* const environment = testing::AddGlobalTestEnvironment(new GpuEnvironment);
 
-void WriteAll(int fd, const std::string& text)
-{
+void WriteAll(int fd, const std::string& text) {
     size_t done = 0;
     while (done < text.size()) {
         const ssize_t written = write(fd, text.data() + done, text.size() - done);
@@ -69,8 +66,7 @@ void WriteAll(int fd, const std::string& text)
     }
 }
 
-std::string ReadAll(int fd)
-{
+std::string ReadAll(int fd) {
     std::string text;
     char chunk[4096];
     ssize_t got;
@@ -80,16 +76,15 @@ std::string ReadAll(int fd)
     return text;
 }
 
-constexpr const char* SkipPrefix = "SKIP:";
+constexpr const char* kSkipPrefix = "SKIP:";
 
-std::string RunInChild(const std::string& replacement, const std::function<std::string()>& body)
-{
+std::string RunInChild(const std::string& replacement, const std::function<std::string()>& body) {
     if (unshare(CLONE_NEWNS) != 0) {
-        return std::string(SkipPrefix) + "unshare(CLONE_NEWNS): " + std::strerror(errno);
+        return std::string(kSkipPrefix) + "unshare(CLONE_NEWNS): " + std::strerror(errno);
     }
     // Private first, so that the bind mounts below never reach the machine.
     if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
-        return std::string(SkipPrefix) + "making / private: " + std::strerror(errno);
+        return std::string(kSkipPrefix) + "making / private: " + std::strerror(errno);
     }
     std::set<std::string> targets;
     for (const char* directory : {"/usr/lib/x86_64-linux-gnu", "/lib/x86_64-linux-gnu", "/usr/lib64", "/lib64",
@@ -103,11 +98,11 @@ std::string RunInChild(const std::string& replacement, const std::function<std::
         }
     }
     if (targets.empty()) {
-        return std::string(SkipPrefix) + "no Vulkan loader on the library path to replace";
+        return std::string(kSkipPrefix) + "no Vulkan loader on the library path to replace";
     }
     for (const std::string& target : targets) {
         if (mount(replacement.c_str(), target.c_str(), nullptr, MS_BIND, nullptr) != 0) {
-            return std::string(SkipPrefix) + "bind mount over " + target + ": " + std::strerror(errno);
+            return std::string(kSkipPrefix) + "bind mount over " + target + ": " + std::strerror(errno);
         }
     }
     try {
@@ -119,8 +114,7 @@ std::string RunInChild(const std::string& replacement, const std::function<std::
 
 }  // namespace
 
-std::string TakeValidationLog()
-{
+std::string TakeValidationLog() {
     std::ifstream file(validationLog);
     if (!file) {
         return "";
@@ -131,13 +125,11 @@ std::string TakeValidationLog()
     return text;
 }
 
-bool ValidationLayerWasActive()
-{
+bool ValidationLayerWasActive() {
     return std::filesystem::exists(validationLog);
 }
 
-std::vector<std::string> Lines(const std::string& text)
-{
+std::vector<std::string> Lines(const std::string& text) {
     std::vector<std::string> lines;
     std::istringstream stream(text);
     for (std::string line; std::getline(stream, line);) {
@@ -146,8 +138,7 @@ std::vector<std::string> Lines(const std::string& text)
     return lines;
 }
 
-ChildReport RunWithLoaderReplaced(const std::string& replacement, const std::function<std::string()>& body)
-{
+ChildReport RunWithLoaderReplaced(const std::string& replacement, const std::function<std::string()>& body) {
     int channel[2];
     if (pipe(channel) != 0) {
         return {false, std::string("pipe: ") + std::strerror(errno)};
@@ -173,8 +164,8 @@ ChildReport RunWithLoaderReplaced(const std::string& replacement, const std::fun
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
         return {false, "the child died (status " + std::to_string(status) + ") after: " + text};
     }
-    if (text.rfind(SkipPrefix, 0) == 0) {
-        return {true, text.substr(std::strlen(SkipPrefix))};
+    if (text.rfind(kSkipPrefix, 0) == 0) {
+        return {true, text.substr(std::strlen(kSkipPrefix))};
     }
     return {false, text};
 }

@@ -20,8 +20,7 @@ namespace GpuTest {
 // AddressSanitizer: that validation keeps state the layer never frees before the
 // loader unloads it, and LeakSanitizer then reports it with no frame to
 // suppress it by. The other builds run every GPU test with it.
-constexpr bool SynchronizationValidation()
-{
+constexpr bool SynchronizationValidation() {
 #if defined(__SANITIZE_ADDRESS__)
     return false;
 #else
@@ -36,8 +35,7 @@ std::string TakeValidationLog();
 bool ValidationLayerWasActive();
 
 // Core options that let the core accept the software device.
-inline QVEvalCore::QVCore::Options SoftwareDevice()
-{
+inline QVEvalCore::QVCore::Options SoftwareDevice() {
     QVEvalCore::QVCore::Options options;
     options.allowCpuDevices = true;
     return options;
@@ -64,8 +62,7 @@ template <typename Core = QVEvalCore::QVCore>
 class CheckedCore {
 public:
     template <typename... Args>
-    explicit CheckedCore(Args&&... args)
-    {
+    explicit CheckedCore(Args&&... args) {
         TakeValidationLog();
         core = std::make_unique<Core>(std::forward<Args>(args)...);
     }
@@ -76,8 +73,7 @@ public:
     Core* operator->() const { return core.get(); }
     Core& operator*() const { return *core; }
 
-    void Destroy()
-    {
+    void Destroy() {
         if (core) {
             core.reset();
             EXPECT_TRUE(ValidationLayerWasActive()) << "no validation: VK_INSTANCE_LAYERS lacks the layer";

@@ -23,8 +23,7 @@ using GpuTest::RunWithLoaderReplaced;
 
 // Constructs a core in the child and describes what happened in one text:
 // the report it printed, then its failure, as a caller prints them.
-std::string DescribeStartup(const char* fakeMode)
-{
+std::string DescribeStartup(const char* fakeMode) {
     if (fakeMode != nullptr) {
         setenv("SORTBENCH_FAKE_VULKAN", fakeMode, 1);
     }
@@ -53,16 +52,14 @@ std::string DescribeStartup(const char* fakeMode)
 
 class LoaderTest : public testing::Test {
 protected:
-    static std::string EmptyFile()
-    {
+    static std::string EmptyFile() {
         const std::filesystem::path path = std::filesystem::temp_directory_path() /
                                            ("sortbench-empty-loader-" + std::to_string(getpid()));
         std::ofstream{path};
         created.push_back(path);
         return path.string();
     }
-    static void TearDownTestSuite()
-    {
+    static void TearDownTestSuite() {
         for (const std::filesystem::path& path : created) {
             std::filesystem::remove(path);
         }
@@ -75,15 +72,13 @@ protected:
         GTEST_SKIP() << (report).text;          \
     }
 
-TEST_F(LoaderTest, missing_loader_throws_after_the_initializing_line_only)
-{
+TEST_F(LoaderTest, missing_loader_throws_after_the_initializing_line_only) {
     const ChildReport report = RunWithLoaderReplaced(EmptyFile(), [] { return DescribeStartup(nullptr); });
     SKIP_IF_SKIPPED(report);
     EXPECT_EQ(report.text, "runtime_error: Failed to load vulkan library!\n>>> Initializing: loader\n");
 }
 
-TEST_F(LoaderTest, vulkan_1_0_loader_leaves_a_core_that_is_not_ready)
-{
+TEST_F(LoaderTest, vulkan_1_0_loader_leaves_a_core_that_is_not_ready) {
     const ChildReport report = RunWithLoaderReplaced(SORTBENCH_FAKE_LOADER, [] { return DescribeStartup("1.0"); });
     SKIP_IF_SKIPPED(report);
     EXPECT_EQ(report.text, "ready=0 instance=0 library=1 init=0\n"
@@ -92,8 +87,7 @@ TEST_F(LoaderTest, vulkan_1_0_loader_leaves_a_core_that_is_not_ready)
                            "Vulkan implementation is version 1.0.  Version 1.1 or higher is required.\n");
 }
 
-TEST_F(LoaderTest, instance_version_is_reported_and_no_devices_stop_start_up)
-{
+TEST_F(LoaderTest, instance_version_is_reported_and_no_devices_stop_start_up) {
     const ChildReport report =
         RunWithLoaderReplaced(SORTBENCH_FAKE_LOADER, [] { return DescribeStartup("1.3.250"); });
     SKIP_IF_SKIPPED(report);
@@ -104,8 +98,7 @@ TEST_F(LoaderTest, instance_version_is_reported_and_no_devices_stop_start_up)
                            "Could not find any physical devices!\n");
 }
 
-TEST_F(LoaderTest, failing_instance_creation_throws_and_closes_the_loader)
-{
+TEST_F(LoaderTest, failing_instance_creation_throws_and_closes_the_loader) {
     const ChildReport report = RunWithLoaderReplaced(SORTBENCH_FAKE_LOADER, [] { return DescribeStartup("fail"); });
     SKIP_IF_SKIPPED(report);
     EXPECT_EQ(report.text, "vk::SystemError: vk::createInstance: ErrorIncompatibleDriver\n"
@@ -116,8 +109,7 @@ TEST_F(LoaderTest, failing_instance_creation_throws_and_closes_the_loader)
 // A device one short of a limit the sort relies on is skipped with a line
 // naming the limit, its value and the need; a device exactly at every need is
 // chosen (and then fails at device creation, which the stand-in refuses).
-TEST_F(LoaderTest, devices_are_checked_against_the_sorts_limits)
-{
+TEST_F(LoaderTest, devices_are_checked_against_the_sorts_limits) {
     const std::string skip = "Skipping physical device: Fake GPU - Limit ";
     const std::string none = "Could not find any physical devices available for compute!";
     const std::string chosen = "  [0] Fake GPU";
@@ -136,12 +128,12 @@ TEST_F(LoaderTest, devices_are_checked_against_the_sorts_limits)
         {"maxPushConstantsSize=12", skip + "maxPushConstantsSize is 12, needs at least 16"},
         {"maxComputeSharedMemorySize=4096",
          skip + "maxComputeSharedMemorySize is 4096, needs at least " +
-             std::to_string(QVCore::SortNeeds::SharedMemoryBytes)},
+             std::to_string(QVCore::SortNeeds::kSharedMemoryBytes)},
         {"maxComputeWorkGroupSize[0]=128",
-         skip + "maxComputeWorkGroupSize[0] is 128, needs at least " + std::to_string(QVCore::SortNeeds::WorkgroupSize)},
+         skip + "maxComputeWorkGroupSize[0] is 128, needs at least " + std::to_string(QVCore::SortNeeds::kWorkgroupSize)},
         {"maxComputeWorkGroupInvocations=128",
          skip + "maxComputeWorkGroupInvocations is 128, needs at least " +
-             std::to_string(QVCore::SortNeeds::WorkgroupSize)},
+             std::to_string(QVCore::SortNeeds::kWorkgroupSize)},
         {"maxComputeWorkGroupCount[0]=64", skip + "maxComputeWorkGroupCount[0] is 64, needs at least 108"},
         {"maxStorageBufferRange=65536", skip + "maxStorageBufferRange is 65536, needs at least 111616"},
     };
@@ -164,8 +156,7 @@ TEST_F(LoaderTest, devices_are_checked_against_the_sorts_limits)
     }
 }
 
-TEST_F(LoaderTest, benchmark_without_a_loader_reports_it_and_runs_the_cpu_columns)
-{
+TEST_F(LoaderTest, benchmark_without_a_loader_reports_it_and_runs_the_cpu_columns) {
     const ChildReport report = RunWithLoaderReplaced(EmptyFile(), [] {
         const std::filesystem::path logs = std::filesystem::temp_directory_path() /
                                            ("sortbench-no-loader-logs-" + std::to_string(getpid()));

@@ -3,7 +3,6 @@
 layout(local_size_x = 64) in;
 layout(set = 0, binding = 0) buffer Values { uint values[]; };
 
-void main()
-{
+void main() {
     values[gl_GlobalInvocationID.x] = gl_GlobalInvocationID.x;
 }
