@@ -32,6 +32,7 @@
 #include <benchmark/benchmark.h>
 #include <hwy/contrib/sort/vqsort.h>
 
+#include <sys/mman.h>
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
@@ -41,7 +42,6 @@
 #include <numeric>
 #include <random>
 #include <set>
-#include <sys/mman.h>
 #include <sstream>
 #include <string>
 #include <type_traits>
@@ -75,8 +75,10 @@ struct LargeBufferAllocator {
         return static_cast<T*>(block);
     }
     void deallocate(T* block, std::size_t count) {
-        if (!hugePages || count * sizeof(T) < kHugePage) std::allocator<T>().deallocate(block, count);
-        else std::free(block);
+        if (!hugePages || count * sizeof(T) < kHugePage)
+            std::allocator<T>().deallocate(block, count);
+        else
+            std::free(block);
     }
     bool operator==(const LargeBufferAllocator&) const { return true; }
 };
@@ -125,8 +127,8 @@ template <class Value>
 struct DataSet {
     unsigned long count = ~0ul;
     Buffer<Value> values;
-    Buffer<unsigned> reference;       // the baseline's permutation
-    std::set<std::string> verified;   // columns whose warm-up matched it
+    Buffer<unsigned> reference;      // the baseline's permutation
+    std::set<std::string> verified;  // columns whose warm-up matched it
 
     static DataSet& Current() {
         static DataSet set;
@@ -299,18 +301,26 @@ int main(int argc, char** argv) {
     std::vector<char*> passOn = {argv[0]};
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
-        if (argument.rfind("--sizes=", 0) == 0) sizes = SplitList(argument.substr(8));
-        else if (argument.rfind("--types=", 0) == 0) types = SplitList(argument.substr(8));
-        else if (argument == "--no-huge-pages") hugePages = false;
-        else passOn.push_back(argv[i]);
+        if (argument.rfind("--sizes=", 0) == 0)
+            sizes = SplitList(argument.substr(8));
+        else if (argument.rfind("--types=", 0) == 0)
+            types = SplitList(argument.substr(8));
+        else if (argument == "--no-huge-pages")
+            hugePages = false;
+        else
+            passOn.push_back(argv[i]);
     }
     for (const std::string& type : types)
         for (const std::string& size : sizes) {
             const unsigned long n = std::stoul(size);
-            if (type == TypeName<int>()) Register<int>(n);
-            else if (type == TypeName<float>()) Register<float>(n);
-            else if (type == TypeName<long>()) Register<long>(n);
-            else if (type == TypeName<double>()) Register<double>(n);
+            if (type == TypeName<int>())
+                Register<int>(n);
+            else if (type == TypeName<float>())
+                Register<float>(n);
+            else if (type == TypeName<long>())
+                Register<long>(n);
+            else if (type == TypeName<double>())
+                Register<double>(n);
             else {
                 std::fprintf(stderr, "Unknown type \"%s\": expected INT, FLOAT, BIGINT or BIGFLOAT\n", type.c_str());
                 return 2;

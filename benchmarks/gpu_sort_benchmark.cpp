@@ -179,9 +179,7 @@ void Gpu(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(n));
 }
 
-void Sizes(benchmark::internal::Benchmark* b) {
-    b->Arg(1'000'000)->Arg(10'000'000)->Unit(benchmark::kMillisecond);
-}
+void Sizes(benchmark::internal::Benchmark* b) { b->Arg(1'000'000)->Arg(10'000'000)->Unit(benchmark::kMillisecond); }
 
 BENCHMARK(CpuRadix1T<std::int32_t>)->Name("INT/CPU Radix 1T")->Apply(Sizes);
 BENCHMARK(Gpu<std::int32_t>)->Name("INT/GPU")->Apply(Sizes)->UseManualTime()->Iterations(3);

@@ -76,9 +76,7 @@ std::vector<std::uint64_t> sizes = {1'000'000, 10'000'000};
 bool narrowKeys = false;
 constexpr unsigned kNarrowSpreadBits = 24;
 
-unsigned SpreadBits() {
-    return narrowKeys ? kNarrowSpreadBits : kAllKeyBits;
-}
+unsigned SpreadBits() { return narrowKeys ? kNarrowSpreadBits : kAllKeyBits; }
 
 // An owned array advised for huge pages and written once, so that no timing
 // takes its page faults.
@@ -124,8 +122,7 @@ struct DataSet {
         : n(count), keys(count), source(count), slots(count), destination(count), sorted(count) {
         std::mt19937_64 random(count * sizeof(Key));
         std::uniform_int_distribution<Key> narrow(-16'777'215, 16'777'215);
-        for (std::size_t i = 0; i < n; ++i)
-            keys[i] = narrowKeys ? narrow(random) : static_cast<Key>(random());
+        for (std::size_t i = 0; i < n; ++i) keys[i] = narrowKeys ? narrow(random) : static_cast<Key>(random());
         std::iota(destination.data(), destination.data() + n, 0u);
         for (unsigned pass = 0; pass < kStrippedPass; ++pass) {
             std::uint32_t* from = pass % 2 == 0 ? destination.data() : source.data();
@@ -183,7 +180,8 @@ void Probe(benchmark::State& state, bool exact) {
         for (const std::uint64_t n : sizes) options.arrayBytes.push_back(n * sizeof(std::uint32_t));
     }
     CpuLimits limits;
-    Time(state, exact ? "Probe/exact" : "Probe/ladder", [&] { limits = ProbeCpuLimits(options); }, false);
+    Time(
+        state, exact ? "Probe/exact" : "Probe/ladder", [&] { limits = ProbeCpuLimits(options); }, false);
     if (!limits.Measured()) state.SkipWithError(("probe skipped: " + limits.skipped).c_str());
     (exact ? exactProbes : ladderProbes).push_back(limits);
 }
@@ -215,15 +213,14 @@ void Register(std::uint64_t n) {
     };
     add("Stripped pass", [n] {
         DataSet<Key>& set = DataSet<Key>::For(n);
-        benchmark::DoNotOptimize(
-            AccessPatterns::MoveThrough(set.keys.data(), set.source.data(), set.slots.data(), set.destination.data(), n));
+        benchmark::DoNotOptimize(AccessPatterns::MoveThrough(set.keys.data(), set.source.data(), set.slots.data(),
+                                                             set.destination.data(), n));
     });
     add("Radix pass", [n] {
         DataSet<Key>& set = DataSet<Key>::For(n);
         std::copy(set.passEnds.begin(), set.passEnds.end(), set.slotEnds.begin());
-        EvalCore::Detail::ScatterBackwards(set.keys.data(), set.source.data(), 0, n,
-                                           kStrippedPass * Layout<Key>::bits, set.slotEnds.data(),
-                                           set.destination.data(), [](Key, std::uint32_t) {});
+        EvalCore::Detail::ScatterBackwards(set.keys.data(), set.source.data(), 0, n, kStrippedPass * Layout<Key>::bits,
+                                           set.slotEnds.data(), set.destination.data(), [](Key, std::uint32_t) {});
         benchmark::DoNotOptimize(set.destination.data());
     });
     for (const unsigned threads : kThreadCounts)
@@ -267,10 +264,11 @@ bool Summarise(std::uint64_t n) {
     const double radixPass = Median(times[Name<Key>("Radix pass", n)]);
     const bool within = std::fabs(predicted / stripped - 1) <= kTolerance;
     const char* verdict = !spread ? "loads alone, a bound" : within ? "within 20%" : "OUTSIDE 20%";
-    std::printf("%-7s %10llu  stripped pass %8.2f ms  predicted %8.2f ms (%.2fx, %s)  loads + stores %8.2f ms (%.2fx)"
-                "  radix pass %8.2f ms (%.2fx)\n",
-                TypeName<Key>(), static_cast<unsigned long long>(n), stripped, predicted, predicted / stripped, verdict,
-                added, added / stripped, radixPass, radixPass / stripped);
+    std::printf(
+        "%-7s %10llu  stripped pass %8.2f ms  predicted %8.2f ms (%.2fx, %s)  loads + stores %8.2f ms (%.2fx)"
+        "  radix pass %8.2f ms (%.2fx)\n",
+        TypeName<Key>(), static_cast<unsigned long long>(n), stripped, predicted, predicted / stripped, verdict, added,
+        added / stripped, radixPass, radixPass / stripped);
     for (const unsigned threads : kThreadCounts) {
         const double sort = Median(times[Name<Key>("Radix " + std::to_string(threads), n)]);
         const auto floorOf = [&](const CpuLimits& limits) {
@@ -278,9 +276,10 @@ bool Summarise(std::uint64_t n) {
         };
         const double floor = OverProbes(exactProbes, floorOf);
         const double ladder = OverProbes(ladderProbes, floorOf);
-        std::printf("%-7s %10llu  Radix %u  %8.2f ms  floor %8.2f ms  ratio %5.2f   ladder floor %8.2f ms  ratio %5.2f\n",
-                    TypeName<Key>(), static_cast<unsigned long long>(n), threads, sort, floor, sort / floor, ladder,
-                    sort / ladder);
+        std::printf(
+            "%-7s %10llu  Radix %u  %8.2f ms  floor %8.2f ms  ratio %5.2f   ladder floor %8.2f ms  ratio %5.2f\n",
+            TypeName<Key>(), static_cast<unsigned long long>(n), threads, sort, floor, sort / floor, ladder,
+            sort / ladder);
     }
     return within || !spread;
 }
@@ -326,9 +325,10 @@ int main(int argc, char** argv) {
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
 
-    std::printf("\nKeys %s; medians of the repetitions; floors from the probe over the data sets' own sizes,\n"
-                "ladder floors from the probe's default sizes. Last probes:\n",
-                narrowKeys ? "below 2^24 in magnitude" : "over the whole key range");
+    std::printf(
+        "\nKeys %s; medians of the repetitions; floors from the probe over the data sets' own sizes,\n"
+        "ladder floors from the probe's default sizes. Last probes:\n",
+        narrowKeys ? "below 2^24 in magnitude" : "over the whole key range");
     for (const std::vector<CpuLimits>* probes : {&exactProbes, &ladderProbes})
         if (!probes->empty())
             for (const std::string& line : LimitsLines(probes->back())) std::printf("  %s\n", line.c_str());

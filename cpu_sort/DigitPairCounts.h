@@ -29,9 +29,7 @@ inline constexpr std::size_t kPairTable = kPairFields * kPairCounters;  // count
 // Each worker's pair table takes 768 KiB and is filled with random
 // increments; below two entries per counter, clearing, filling and summing
 // the tables costs more than the key reads they save.
-inline constexpr bool PairCountsPayOff(std::size_t n, unsigned long workers) {
-    return workers <= n / (2 * kPairTable);
-}
+inline constexpr bool PairCountsPayOff(std::size_t n, unsigned long workers) { return workers <= n / (2 * kPairTable); }
 
 // Adds digit 0 of the keys of the entries source[first, last) to `counters`
 // (256) and their three digit pairs to `pairs` (kPairTable: field k's counts
@@ -59,8 +57,8 @@ void CountFirstDigitAndPairs(const Value* values, const Entries& source, std::si
 // whose sum over the tables counts every key once.
 template <class Value>
 void CountDigitFromPairs(const Value* values, const std::uint32_t* source, std::size_t first, std::size_t last,
-                         unsigned pass, const std::uint32_t* runStart, std::size_t n,
-                         const std::uint32_t* pairTables, unsigned long tableCount, std::uint32_t* counters) {
+                         unsigned pass, const std::uint32_t* runStart, std::size_t n, const std::uint32_t* pairTables,
+                         unsigned long tableCount, std::uint32_t* counters) {
     constexpr std::size_t digits = 256;
     static_assert(DigitLayout<Value>::radix == digits);
     const unsigned shift = pass * DigitLayout<Value>::bits;

@@ -87,16 +87,15 @@ public:
           shortReciprocal(Reciprocal(n / parts)) {}
 
     std::uint32_t operator()(std::uint32_t position) const {
-        return position < longEnd ? Divide(position, longReciprocal)
-                                  : longChunks + Divide(static_cast<std::uint32_t>(position - longEnd), shortReciprocal);
+        return position < longEnd
+                   ? Divide(position, longReciprocal)
+                   : longChunks + Divide(static_cast<std::uint32_t>(position - longEnd), shortReciprocal);
     }
 
 private:
     // Chunks shorter than two positions get no reciprocal; no position of a
     // valid input divides by them.
-    static std::uint64_t Reciprocal(std::uint64_t divisor) {
-        return divisor < 2 ? 0 : ~std::uint64_t{0} / divisor + 1;
-    }
+    static std::uint64_t Reciprocal(std::uint64_t divisor) { return divisor < 2 ? 0 : ~std::uint64_t{0} / divisor + 1; }
     static std::uint32_t Divide(std::uint32_t dividend, std::uint64_t reciprocal) {
         return static_cast<std::uint32_t>((static_cast<unsigned __int128>(reciprocal) * dividend) >> 64);
     }
@@ -131,8 +130,16 @@ public:
     // threadCount histograms of radix counters, one after the other.
     MultiThreadedSort(const Value* values, std::size_t n, std::uint32_t* indices, bool initIndices,
                       std::uint32_t* scratch, std::uint32_t* histograms, unsigned long threadCount)
-        : values(values), n(n), indices(indices), scratch(scratch), initIndices(initIndices), T(threadCount),
-          bounds(SplitEvenly(n, T)), chunkOf(n, T), histogram(T), runStart(radix, 0),
+        : values(values),
+          n(n),
+          indices(indices),
+          scratch(scratch),
+          initIndices(initIndices),
+          T(threadCount),
+          bounds(SplitEvenly(n, T)),
+          chunkOf(n, T),
+          histogram(T),
+          runStart(radix, 0),
           counting(ChooseCounting(n, T)),
           // Each worker clears its own pair table; left uninitialised here, so
           // the calling thread does not clear them all first.
@@ -305,8 +312,10 @@ private:
     // entries. The first pass with initIndices left `indices` as the caller
     // gave it; it gets the entries 0 ... n - 1 it asked for.
     void KeepEntries(const Pass& pass) {
-        if (pass.identityEntries) std::iota(indices, indices + n, std::uint32_t{0});
-        else if (pass.source == scratch) std::memcpy(indices, scratch, n * sizeof(std::uint32_t));
+        if (pass.identityEntries)
+            std::iota(indices, indices + n, std::uint32_t{0});
+        else if (pass.source == scratch)
+            std::memcpy(indices, scratch, n * sizeof(std::uint32_t));
     }
 
     const Value* values;
@@ -318,9 +327,9 @@ private:
 
     std::vector<unsigned long> bounds;  // chunk t is [bounds[t], bounds[t + 1])
     ChunkOf chunkOf;
-    std::vector<std::uint32_t*> histogram;  // histogram[t]: radix counters of chunk t
-    std::vector<std::uint32_t> runStart;    // radix entries, of the last pass computed
-    std::vector<unsigned long> digitRanges; // 16-bit digits: worker j sums digits [digitRanges[j], digitRanges[j + 1])
+    std::vector<std::uint32_t*> histogram;   // histogram[t]: radix counters of chunk t
+    std::vector<std::uint32_t> runStart;     // radix entries, of the last pass computed
+    std::vector<unsigned long> digitRanges;  // 16-bit digits: worker j sums digits [digitRanges[j], digitRanges[j + 1])
     ChunkCounting counting;
     std::unique_ptr<std::uint32_t[]> pairTables;  // T tables of kPairTable counters
     std::vector<std::uint32_t> nextDigits;        // T blocks of T rows of radix counters

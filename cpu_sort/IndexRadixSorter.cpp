@@ -49,8 +49,8 @@ void IndexRadixSorter<IntValue, FloatValue>::SortINT(const IntValue* values, uns
 }
 
 template <class IntValue, class FloatValue>
-void IndexRadixSorter<IntValue, FloatValue>::SortFLT(const FloatValue* values, unsigned long n,
-                                                     unsigned int* indices, bool initIndices) {
+void IndexRadixSorter<IntValue, FloatValue>::SortFLT(const FloatValue* values, unsigned long n, unsigned int* indices,
+                                                     bool initIndices) {
     Sort(values, n, indices, initIndices, 1);
 }
 
@@ -61,9 +61,8 @@ void IndexRadixSorter<IntValue, FloatValue>::SortINT(const IntValue* values, uns
 }
 
 template <class IntValue, class FloatValue>
-void IndexRadixSorter<IntValue, FloatValue>::SortFLT(const FloatValue* values, unsigned long n,
-                                                     unsigned int* indices, bool initIndices,
-                                                     unsigned long threadCount) {
+void IndexRadixSorter<IntValue, FloatValue>::SortFLT(const FloatValue* values, unsigned long n, unsigned int* indices,
+                                                     bool initIndices, unsigned long threadCount) {
     Sort(values, n, indices, initIndices, threadCount);
 }
 

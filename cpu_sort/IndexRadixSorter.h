@@ -59,8 +59,7 @@ public:
 
 private:
     template <class Value>
-    void Sort(const Value* values, unsigned long n, unsigned int* indices, bool initIndices,
-              unsigned long threadCount);
+    void Sort(const Value* values, unsigned long n, unsigned int* indices, bool initIndices, unsigned long threadCount);
 };
 
 extern template class IndexRadixSorter<int, float>;

@@ -49,8 +49,10 @@ struct IdentityEntries {
 // Calls work(IdentityEntries{}) when `identity`, else work(source).
 template <class Work>
 void WithEntries(bool identity, const std::uint32_t* source, Work&& work) {
-    if (identity) work(IdentityEntries{});
-    else work(source);
+    if (identity)
+        work(IdentityEntries{});
+    else
+        work(source);
 }
 
 // Calls visit(values[source[p]]) for p = first ... last - 1 in order. Through
@@ -74,8 +76,7 @@ void ForEachKey(const Value* values, const Entries& source, std::size_t first, s
 template <class Value, class Entries>
 void CountDigits(const Value* values, const Entries& source, std::size_t first, std::size_t last, unsigned shift,
                  std::uint32_t* counters) {
-    ForEachKey(values, source, first, last,
-               [&](Value value) { ++counters[DigitLayout<Value>::Digit(value, shift)]; });
+    ForEachKey(values, source, first, last, [&](Value value) { ++counters[DigitLayout<Value>::Digit(value, shift)]; });
 }
 
 // The histograms of all four 8-bit digits of the keys values[source[p]], p
@@ -99,8 +100,8 @@ void CountEveryDigit(const Value* values, const Entries& source, std::size_t n, 
 // from the top and the pass is stable. Then placed(values[e], slot) is called.
 // `source` is an index array or IdentityEntries.
 template <class Value, class Entries, class Placed>
-void ScatterBackwards(const Value* values, const Entries& source, std::size_t first, std::size_t last,
-                      unsigned shift, std::uint32_t* slotEnd, std::uint32_t* destination, Placed placed) {
+void ScatterBackwards(const Value* values, const Entries& source, std::size_t first, std::size_t last, unsigned shift,
+                      std::uint32_t* slotEnd, std::uint32_t* destination, Placed placed) {
     using Layout = DigitLayout<Value>;
     const auto move = [&](std::size_t p) {
         const std::uint32_t entry = source[p];

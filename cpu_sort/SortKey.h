@@ -9,13 +9,9 @@
 namespace EvalCore {
 
 // Signed integers: flipping the sign bit moves negatives below positives.
-constexpr std::uint32_t SortKey(int value) {
-    return std::bit_cast<std::uint32_t>(value) ^ 0x80000000u;
-}
+constexpr std::uint32_t SortKey(int value) { return std::bit_cast<std::uint32_t>(value) ^ 0x80000000u; }
 
-constexpr std::uint64_t SortKey(long value) {
-    return std::bit_cast<std::uint64_t>(value) ^ 0x8000000000000000ull;
-}
+constexpr std::uint64_t SortKey(long value) { return std::bit_cast<std::uint64_t>(value) ^ 0x8000000000000000ull; }
 
 // IEEE floats: a set sign bit inverts all bits (larger magnitudes of negative
 // values become smaller keys), a clear one flips only the sign bit. Hence

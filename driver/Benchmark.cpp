@@ -4,9 +4,9 @@
 
 #include <chrono>
 #include <cinttypes>
-#include <cstdlib>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <limits>
 #include <memory>
 #include <new>
@@ -128,10 +128,10 @@ public:
 private:
     bool ClaimRunDirectory() {
         // Without root the default place is out of reach; say how to choose another.
-        const std::string hint = !plan.customLogDirectory && geteuid() != 0
-                                     ? " (not root: use -O DIR to put the results elsewhere)"
-                                     : "";
-        std::optional<CreatedDirectories> created = CreateLogDirectory(plan.logDirectory, plan.customLogDirectory, hint);
+        const std::string hint =
+            !plan.customLogDirectory && geteuid() != 0 ? " (not root: use -O DIR to put the results elsewhere)" : "";
+        std::optional<CreatedDirectories> created =
+            CreateLogDirectory(plan.logDirectory, plan.customLogDirectory, hint);
         if (!created) return false;
         for (const std::string& repaired : RepairInterruptedRuns(plan.logDirectory))
             AppCore::ConsolePrintf("Repaired the result files of an interrupted run: %s\n",
@@ -147,11 +147,13 @@ private:
     bool OpenResultFiles() {
         std::vector<std::string> keys;
         for (const AppCore::DataTypeFacts& type : AppCore::kDataTypes) {
-            for (const Distribution distribution : plan.distributions) keys.push_back(SeriesKey(type.name, distribution));
+            for (const Distribution distribution : plan.distributions)
+                keys.push_back(SeriesKey(type.name, distribution));
         }
         if (!results.Open(runDirectory.Path(), ResultHeader(plan.columns), keys)) return false;
-        return plan.repetitions == 1 || (results.OpenStats(runDirectory.Path(), StatsHeader(plan.untilSure) + kStatsLimitsHeader, keys) &&
-                                         results.OpenSpeedups(runDirectory.Path(), SpeedupHeader(), keys));
+        return plan.repetitions == 1 ||
+               (results.OpenStats(runDirectory.Path(), StatsHeader(plan.untilSure) + kStatsLimitsHeader, keys) &&
+                results.OpenSpeedups(runDirectory.Path(), SpeedupHeader(), keys));
     }
 
     // Closes the result files and reports cells the disk did not take: the run
@@ -288,8 +290,8 @@ private:
     // ends with one line instead of a wrapped index or an out-of-memory kill.
     template <typename Element>
     std::string FitProblem(std::uint64_t count) {
-        const std::string start = "Cannot benchmark " + std::to_string(count) + " " + AppCore::DataTypeName<Element>() +
-                                  " records: ";
+        const std::string start =
+            "Cannot benchmark " + std::to_string(count) + " " + AppCore::DataTypeName<Element>() + " records: ";
         const std::string needed = MemoryText(PeakBytes<Element>(count));
         if (count > kMaxRecords) {
             return start + "indices are 32-bit, at most " + std::to_string(kMaxRecords) + " records (would need " +
@@ -319,8 +321,8 @@ private:
                             .pairedRatios = std::nullopt};
             // Runs with one repetition measure no limits and keep their files as they were.
             if (run.plan.repetitions > 1) {
-                cell.floorMs = ColumnFloorMs(cell.column, set.type, set.distribution, set.count, run.cpuLimits,
-                                             run.gpuLimits);
+                cell.floorMs =
+                    ColumnFloorMs(cell.column, set.type, set.distribution, set.count, run.cpuLimits, run.gpuLimits);
                 // The standard sort's column comes first in every row.
                 if (cell.column == Column::CpuStandard) {
                     standardTimes = times;
@@ -396,17 +398,17 @@ private:
 
     const RunPlan& plan;
     const GpuColumns::Seams& gpuSeams;
-    std::size_t dataSetsRun = 0;  // data sets whose sorts began
-    MachineFacts machine;  // read once, rendered by the run conditions and the JSON context
-    CpuLimits cpuLimits;   // measured with the run conditions; unmeasured without repetitions
-    GpuLimits gpuLimits;   // measured after the GPU report with -GPU and repetitions
+    std::size_t dataSetsRun = 0;               // data sets whose sorts began
+    MachineFacts machine;                      // read once, rendered by the run conditions and the JSON context
+    CpuLimits cpuLimits;                       // measured with the run conditions; unmeasured without repetitions
+    GpuLimits gpuLimits;                       // measured after the GPU report with -GPU and repetitions
     JsonResults::ContextFields limitsContext;  // both limits as the JSON context gives them, once measured
     std::optional<ProcessMemory> largestMemory;
     RunDirectory runDirectory;
     AppTimer timer;
     AppCore::CharBuffer data;
     AppCore::CharBuffer indices;
-    AppCore::CharBuffer qaReference;     // with -QA: the CPU permutation the GPU's must equal
+    AppCore::CharBuffer qaReference;  // with -QA: the CPU permutation the GPU's must equal
     ResultFiles results;
     std::unique_ptr<JsonResults> json;
     ConsoleReporter console{plan};

@@ -1,9 +1,9 @@
 #include <cstdio>
 
 #include "driver/Benchmark.h"
+#include "driver/command_line/RunPlan.h"
 #include "driver/output/ConsoleText.h"
 #include "driver/output/Interruption.h"
-#include "driver/command_line/RunPlan.h"
 #include "strings/EscapedText.h"
 
 int main(int argc, char* argv[]) {

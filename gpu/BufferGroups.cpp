@@ -10,7 +10,8 @@
 namespace QVEvalCore {
 
 uint32_t QVCore::SelectMemory(unsigned int index, const vk::Buffer& buffer, vk::MemoryPropertyFlags required) const {
-    const vk::PhysicalDeviceMemoryProperties properties = physicalDevices.at(index).physicalDevice.getMemoryProperties();
+    const vk::PhysicalDeviceMemoryProperties properties =
+        physicalDevices.at(index).physicalDevice.getMemoryProperties();
     const vk::MemoryRequirements requirements = devices.at(index).device.getBufferMemoryRequirements(buffer);
     for (uint32_t i = 0; i < properties.memoryTypeCount; ++i) {
         if ((requirements.memoryTypeBits & (1u << i)) &&
@@ -37,8 +38,8 @@ void QVCore::CreateBufferGroup(unsigned int index, unsigned long count, unsigned
     if (elementSize == 0 || elementSize > physical.maxAllocation) {
         // Zero elements per buffer would never place the array.
         throw std::invalid_argument("CreateBufferGroup: an element of " + std::to_string(elementSize) +
-                                    " bytes does not fit an allocation of " +
-                                    std::to_string(physical.maxAllocation) + " bytes");
+                                    " bytes does not fit an allocation of " + std::to_string(physical.maxAllocation) +
+                                    " bytes");
     }
     group.elementSize = elementSize;
     // elementCounts holds 32-bit counts, which bounds a buffer as well.
@@ -60,9 +61,9 @@ void QVCore::CreateBufferGroup(unsigned int index, unsigned long count, unsigned
 
         // Owned until all steps succeeded, so a failing step leaks nothing and
         // the group's lists keep equal lengths.
-        Owned<vk::Buffer> buffer = Own(device, device.createBuffer(vk::BufferCreateInfo(
-                                                   {}, bytes, usage, sharing, shared ? 2u : 0u,
-                                                   shared ? families : nullptr)));
+        Owned<vk::Buffer> buffer =
+            Own(device, device.createBuffer(vk::BufferCreateInfo({}, bytes, usage, sharing, shared ? 2u : 0u,
+                                                                 shared ? families : nullptr)));
         const uint32_t memoryType = SelectMemory(index, *buffer, properties);
         Owned<vk::DeviceMemory> memory = Own(device, AllocMemory(index, *buffer, memoryType, allocateFlags));
         device.bindBufferMemory(*buffer, *memory, 0);

@@ -25,10 +25,9 @@ struct FeatureRequirement {
     vk::Bool32& (*member)(FeatureChain& chain);
 };
 
-#define SORTBENCH_FEATURE(Structure, field, label)                                                  \
-    FeatureRequirement                                                                              \
-    {                                                                                               \
-        label, [](FeatureChain& chain) -> vk::Bool32& { return chain.get<Structure>().field; }      \
+#define SORTBENCH_FEATURE(Structure, field, label)                                             \
+    FeatureRequirement {                                                                       \
+        label, [](FeatureChain& chain) -> vk::Bool32& { return chain.get<Structure>().field; } \
     }
 
 // Checked in this order; the first missing one is the one reported.
@@ -48,8 +47,7 @@ const FeatureRequirement kRequiredFeatures[] = {
     SORTBENCH_FEATURE(vk::PhysicalDeviceVulkan12Features, timelineSemaphore, "timelineSemaphore"),
     SORTBENCH_FEATURE(vk::PhysicalDeviceVulkan12Features, shaderInt8, "shaderInt8"),
     SORTBENCH_FEATURE(vk::PhysicalDeviceVulkan12Features, shaderBufferInt64Atomics, "shaderBufferInt64Atomics"),
-    SORTBENCH_FEATURE(vk::PhysicalDeviceVulkan12Features, shaderSubgroupExtendedTypes,
-                      "shaderSubgroupExtendedTypes"),
+    SORTBENCH_FEATURE(vk::PhysicalDeviceVulkan12Features, shaderSubgroupExtendedTypes, "shaderSubgroupExtendedTypes"),
     SORTBENCH_FEATURE(vk::PhysicalDeviceVulkan12Features, shaderSharedInt64Atomics, "shaderSharedInt64Atomics"),
     SORTBENCH_FEATURE(vk::PhysicalDeviceVulkan12Features, storageBuffer8BitAccess, "storageBuffer8BitAccess"),
     SORTBENCH_FEATURE(vk::PhysicalDeviceInlineUniformBlockFeaturesEXT, inlineUniformBlock, "inlineUniformBlock"),
@@ -228,7 +226,7 @@ std::string DriverExtensionMiss(Info& info, const CoreOptions&) {
 
 std::string VersionMiss(Info& info, const CoreOptions&) {
     return IsVulkan12OrBetter(info.properties.get<vk::PhysicalDeviceProperties2>()) ? ""
-                                                                                     : " - Does not support Vulkan 1.2";
+                                                                                    : " - Does not support Vulkan 1.2";
 }
 
 // Enables the required extensions (and the NVIDIA driver's own).
@@ -253,10 +251,10 @@ std::string ComputeQueueMiss(Info& info, const CoreOptions&) {
 // transfer, when there is no other.
 std::string TransferQueueMiss(Info& info, const CoreOptions& options) {
     const uint32_t compute = info.computeQueueFamily;
-    const bool found = FindQueueFamily(info.queueFamilies, vk::QueueFlagBits::eTransfer,
-                                       vk::QueueFlagBits::eGraphics, compute, info.transferQueueFamily) ||
-                       FindQueueFamily(info.queueFamilies, vk::QueueFlagBits::eTransfer, {}, compute,
-                                       info.transferQueueFamily);
+    const bool found =
+        FindQueueFamily(info.queueFamilies, vk::QueueFlagBits::eTransfer, vk::QueueFlagBits::eGraphics, compute,
+                        info.transferQueueFamily) ||
+        FindQueueFamily(info.queueFamilies, vk::QueueFlagBits::eTransfer, {}, compute, info.transferQueueFamily);
     if (found) {
         return "";
     }
@@ -295,8 +293,6 @@ const ExaminationStage kStages[] = {
 
 }  // namespace
 
-std::span<const ExaminationStage> ExaminationStages() {
-    return kStages;
-}
+std::span<const ExaminationStage> ExaminationStages() { return kStages; }
 
 }  // namespace QVEvalCore

@@ -28,9 +28,7 @@ DeviceLimits Skipped(std::string device, std::string reason) {
     return limits;
 }
 
-std::string MiBText(uint64_t bytes) {
-    return std::to_string(bytes / kDeviceLimitsMiB) + " MiB";
-}
+std::string MiBText(uint64_t bytes) { return std::to_string(bytes / kDeviceLimitsMiB) + " MiB"; }
 
 // The largest heap with a memory type of every flag in `required`; 0 when none.
 uint64_t LargestHeap(const vk::PhysicalDeviceMemoryProperties& memory, vk::MemoryPropertyFlags required) {
@@ -51,9 +49,10 @@ public:
         const QVCore::PhysicalDeviceInfo& physical = core.SelectedPhysicalDevice();
         const uint32_t families[] = {physical.computeQueueFamily, physical.transferQueueFamily};
         const bool shared = families[0] != families[1];
-        buffer = Own(device, device.createBuffer(vk::BufferCreateInfo(
-                                 {}, bytes, kCopyUsage, shared ? vk::SharingMode::eConcurrent : vk::SharingMode::eExclusive,
-                                 shared ? 2u : 0u, shared ? families : nullptr)));
+        buffer =
+            Own(device, device.createBuffer(vk::BufferCreateInfo(
+                            {}, bytes, kCopyUsage, shared ? vk::SharingMode::eConcurrent : vk::SharingMode::eExclusive,
+                            shared ? 2u : 0u, shared ? families : nullptr)));
         const uint32_t memoryType = core.SelectMemory(0, *buffer, vk::MemoryPropertyFlagBits::eDeviceLocal);
         memory = Own(device, core.AllocMemory(0, *buffer, memoryType, {}));
         device.bindBufferMemory(*buffer, *memory, 0);
@@ -102,8 +101,8 @@ public:
             // first timestamp.
             const vk::MemoryBarrier before(vk::AccessFlagBits::eTransferWrite | vk::AccessFlagBits::eTransferRead,
                                            vk::AccessFlagBits::eTransferWrite | vk::AccessFlagBits::eTransferRead);
-            commands.pipelineBarrier(vk::PipelineStageFlagBits::eAllCommands, vk::PipelineStageFlagBits::eTransfer,
-                                     {}, before, nullptr, nullptr);
+            commands.pipelineBarrier(vk::PipelineStageFlagBits::eAllCommands, vk::PipelineStageFlagBits::eTransfer, {},
+                                     before, nullptr, nullptr);
             commands.writeTimestamp(vk::PipelineStageFlagBits::eTopOfPipe, *queries, 0);
             commands.copyBuffer(source, target, vk::BufferCopy(0, 0, bytes));
             commands.writeTimestamp(vk::PipelineStageFlagBits::eBottomOfPipe, *queries, 1);
@@ -212,14 +211,14 @@ DeviceLimits ProbeDeviceLimits(const QVCore& core, const DeviceLimitsOptions& op
         return Skipped(physical.name, "needs at least " + MiBText(DeviceLimitsProbeBytes(kDeviceLimitsMiB)) +
                                           " of memory, " + MiBText(available) + " available");
     }
-    const uint64_t deviceCap = std::min({physical.maxAllocation,
-                                         LargestHeap(physical.memoryProperties, vk::MemoryPropertyFlagBits::eDeviceLocal) / 4,
-                                         LargestHeap(physical.memoryProperties, kHostShared) / 4});
+    const uint64_t deviceCap = std::min(
+        {physical.maxAllocation, LargestHeap(physical.memoryProperties, vk::MemoryPropertyFlagBits::eDeviceLocal) / 4,
+         LargestHeap(physical.memoryProperties, kHostShared) / 4});
     uint64_t bytes = std::min({options.bufferBytes, deviceCap, available / 4});
     bytes -= bytes % kDeviceLimitsMiB;
     if (bytes == 0) {
-        return Skipped(physical.name, "the device holds no buffers of 1 MiB (at most " +
-                                          std::to_string(deviceCap) + " bytes each)");
+        return Skipped(physical.name,
+                       "the device holds no buffers of 1 MiB (at most " + std::to_string(deviceCap) + " bytes each)");
     }
     const unsigned repeats = std::max(options.repeats, 1u);
     try {

@@ -12,12 +12,9 @@ namespace {
 
 int RankOfType(vk::PhysicalDeviceType type) {
     switch (type) {
-    case vk::PhysicalDeviceType::eDiscreteGpu:
-        return 2;
-    case vk::PhysicalDeviceType::eIntegratedGpu:
-        return 1;
-    default:
-        return 0;  // software devices, let in only by allowCpuDevices
+    case vk::PhysicalDeviceType::eDiscreteGpu: return 2;
+    case vk::PhysicalDeviceType::eIntegratedGpu: return 1;
+    default: return 0;  // software devices, let in only by allowCpuDevices
     }
 }
 

@@ -54,11 +54,11 @@ bool QVCore::CreateCommandResources(unsigned int index) {
         vk::CommandPoolCreateFlagBits::eTransient | vk::CommandPoolCreateFlagBits::eResetCommandBuffer;
 
     record.computeCommandPool = record.device.createCommandPool({flags, physical.computeQueueFamily});
-    record.computeCommandBuffer = record.device.allocateCommandBuffers(
-        {record.computeCommandPool, vk::CommandBufferLevel::ePrimary, 1})[0];
+    record.computeCommandBuffer =
+        record.device.allocateCommandBuffers({record.computeCommandPool, vk::CommandBufferLevel::ePrimary, 1})[0];
     record.transferCommandPool = record.device.createCommandPool({flags, physical.transferQueueFamily});
-    record.transferCommandBuffer = record.device.allocateCommandBuffers(
-        {record.transferCommandPool, vk::CommandBufferLevel::ePrimary, 1})[0];
+    record.transferCommandBuffer =
+        record.device.allocateCommandBuffers({record.transferCommandPool, vk::CommandBufferLevel::ePrimary, 1})[0];
 
     std::cout << "Successfully intialized command resources for logical device " << index << '\n';
     return true;

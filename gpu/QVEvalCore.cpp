@@ -18,9 +18,7 @@ QVCore::QVCore(const std::string& name, const Options& options) : options(option
     }
 }
 
-QVCore::~QVCore() {
-    Release();
-}
+QVCore::~QVCore() { Release(); }
 
 bool QVCore::BaseInit() {
     std::cout << ">>> Initializing: " << name << '\n';
@@ -53,17 +51,11 @@ bool QVCore::Fail(const std::string& line) {
     return false;
 }
 
-bool QVCore::CreateDescriptorSets() {
-    return true;
-}
+bool QVCore::CreateDescriptorSets() { return true; }
 
-bool QVCore::CreatePipelineLayout() {
-    return true;
-}
+bool QVCore::CreatePipelineLayout() { return true; }
 
-bool QVCore::CreatePipelines() {
-    return true;
-}
+bool QVCore::CreatePipelines() { return true; }
 
 void QVCore::LimitAllocation(uint64_t bytes) {
     if (!vulkanReady) {
@@ -80,13 +72,9 @@ void QVCore::AdoptPipelineLayout(vk::PipelineLayout layout) {
     pipelineLayout = layout;
 }
 
-void QVCore::AdoptShaderModule(vk::ShaderModule module) {
-    shaderModules.push_back(module);
-}
+void QVCore::AdoptShaderModule(vk::ShaderModule module) { shaderModules.push_back(module); }
 
-void QVCore::AdoptPipeline(vk::Pipeline pipeline) {
-    pipelines.push_back(pipeline);
-}
+void QVCore::AdoptPipeline(vk::Pipeline pipeline) { pipelines.push_back(pipeline); }
 
 void QVCore::DestroyPipelines() {
     for (vk::Pipeline pipeline : pipelines) {

@@ -71,9 +71,9 @@ struct CoreOptions {
 
 class QVCore {
 public:
-    using PropertyChain = vk::StructureChain<vk::PhysicalDeviceProperties2, vk::PhysicalDeviceDriverProperties,
-                                             vk::PhysicalDeviceMaintenance3Properties,
-                                             vk::PhysicalDeviceInlineUniformBlockPropertiesEXT>;
+    using PropertyChain =
+        vk::StructureChain<vk::PhysicalDeviceProperties2, vk::PhysicalDeviceDriverProperties,
+                           vk::PhysicalDeviceMaintenance3Properties, vk::PhysicalDeviceInlineUniformBlockPropertiesEXT>;
 
     // The device limits the sort's descriptor sets, pipeline layout and shaders
     // rely on. A device below any of them is skipped during selection. The
@@ -146,10 +146,10 @@ public:
     // Only Clear releases the buffers and memories: the holder must call it.
     struct BufferGroup {
         std::vector<vk::Buffer> buffers;
-        std::vector<vk::DeviceMemory> memories;         // one per buffer, bound at offset 0
-        std::vector<uint32_t> memoryProperties;         // property flags requested per buffer
-        std::vector<uint32_t> elementCounts;            // elements per buffer
-        uint32_t elementSize = 0;                       // bytes; 0 in an empty group
+        std::vector<vk::DeviceMemory> memories;  // one per buffer, bound at offset 0
+        std::vector<uint32_t> memoryProperties;  // property flags requested per buffer
+        std::vector<uint32_t> elementCounts;     // elements per buffer
+        uint32_t elementSize = 0;                // bytes; 0 in an empty group
 
         // Frees every memory and destroys every buffer on `device`, empties the
         // lists and zeroes elementSize. A group without memories is left as is.
@@ -162,9 +162,9 @@ public:
     // lists; the Vulkan objects are released by Destroy (the core's destructor).
     struct DescriptorSetInfo {
         vk::DescriptorPool pool;
-        std::vector<vk::DescriptorSetLayout> layouts;  // position = set number
-        std::vector<vk::DescriptorSet> sets;           // from the latest Allocate
-        std::vector<vk::DescriptorPoolSize> poolSizes; // one entry per type, first-seen order
+        std::vector<vk::DescriptorSetLayout> layouts;   // position = set number
+        std::vector<vk::DescriptorSet> sets;            // from the latest Allocate
+        std::vector<vk::DescriptorPoolSize> poolSizes;  // one entry per type, first-seen order
 
         // Creates one layout from `bindings` and appends it; chains the binding
         // flags (one per binding) only when `bindingFlags` is not empty. Adds each

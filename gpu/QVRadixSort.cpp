@@ -49,8 +49,7 @@ QVRadixSort::~QVRadixSort() {
         // between Sort and WaitToFinish gets here.
         try {
             device.waitIdle();
-        } catch (const vk::SystemError&) {
-        }
+        } catch (const vk::SystemError&) {}
     }
     for (BufferGroup* group : {&keyGroup, &scratchGroup, &indexGroupA, &indexGroupB}) {
         group->Clear(device);
@@ -82,8 +81,8 @@ void QVRadixSort::SortKeys(const void* keyData, unsigned long n, uint32_t* index
         throw std::logic_error("GPU sort: the previous sort was not waited for (WaitToFinish)");
     }
     if (n > kMaxRecords) {
-        throw std::runtime_error("GPU sort of " + std::to_string(n) + " keys: at most " +
-                                 std::to_string(kMaxRecords) + " keys fit 32-bit indices");
+        throw std::runtime_error("GPU sort of " + std::to_string(n) + " keys: at most " + std::to_string(kMaxRecords) +
+                                 " keys fit 32-bit indices");
     }
     const uint64_t maxAllocation = SelectedPhysicalDevice().maxAllocation;
     const uint32_t maxStorageBuffers = MaxStorageBuffers();
@@ -104,8 +103,7 @@ void QVRadixSort::SortKeys(const void* keyData, unsigned long n, uint32_t* index
         for (unsigned long i = 0; i < n; ++i) {
             if (indexData[i] >= n) {
                 throw std::invalid_argument("GPU sort: starting index " + std::to_string(indexData[i]) +
-                                            " at position " + std::to_string(i) + " is not below " +
-                                            std::to_string(n));
+                                            " at position " + std::to_string(i) + " is not below " + std::to_string(n));
             }
         }
     }
@@ -142,9 +140,7 @@ void QVRadixSort::SubmitPasses() {
     RecordCommandBuffer();
 }
 
-std::string QVRadixSort::TakeProgress() {
-    return std::exchange(progress, std::string());
-}
+std::string QVRadixSort::TakeProgress() { return std::exchange(progress, std::string()); }
 
 std::string QVRadixSort::TypeName(int32_t code) {
     const AppCore::DataTypeFacts* facts = AppCore::FactsOfGpuCode(code);

@@ -31,14 +31,13 @@ bool QVRadixSort::CreateDescriptorSets() {
 
     descriptorSets.CreateLayout(device, {{0, vk::DescriptorType::eStorageBuffer, maxStorageBuffers, stage}},
                                 {vk::DescriptorBindingFlagBits::eVariableDescriptorCount}, {});
-    descriptorSets.CreateLayout(device,
-                                {{0, vk::DescriptorType::eStorageBuffer, 1, stage},
-                                 {1, vk::DescriptorType::eStorageBuffer, 1, stage},
-                                 {2, vk::DescriptorType::eStorageBuffer, 1, stage},
-                                 {3, vk::DescriptorType::eInlineUniformBlockEXT, kBlockBytes, stage}},
-                                {vk::DescriptorBindingFlagBits::ePartiallyBound,
-                                 vk::DescriptorBindingFlagBits::ePartiallyBound, {}, {}},
-                                {});
+    descriptorSets.CreateLayout(
+        device,
+        {{0, vk::DescriptorType::eStorageBuffer, 1, stage},
+         {1, vk::DescriptorType::eStorageBuffer, 1, stage},
+         {2, vk::DescriptorType::eStorageBuffer, 1, stage},
+         {3, vk::DescriptorType::eInlineUniformBlockEXT, kBlockBytes, stage}},
+        {vk::DescriptorBindingFlagBits::ePartiallyBound, vk::DescriptorBindingFlagBits::ePartiallyBound, {}, {}}, {});
     descriptorSets.CreatePool(device, vk::DescriptorPoolCreateFlagBits::eFreeDescriptorSet, 0);
     descriptorSets.Allocate(device, {maxStorageBuffers, 0});
     std::cout << "Successfully created descriptor sets\n";

@@ -18,9 +18,8 @@ const char* const kPartitionFile = "sort_partition.comp.spv";
 const char* const kBallotScatteringFile = "sort_scattering.comp.spv";
 const char* const kMaskScatteringFile = "sort_scattering_masks.comp.spv";
 
-constexpr vk::SubgroupFeatureFlags kBallotRankingOperations = vk::SubgroupFeatureFlagBits::eBasic |
-                                                              vk::SubgroupFeatureFlagBits::eBallot |
-                                                              vk::SubgroupFeatureFlagBits::eShuffle;
+constexpr vk::SubgroupFeatureFlags kBallotRankingOperations =
+    vk::SubgroupFeatureFlagBits::eBasic | vk::SubgroupFeatureFlagBits::eBallot | vk::SubgroupFeatureFlagBits::eShuffle;
 
 // Device selection admits devices with the mask build's shared memory; the
 // ballot build is chosen only on top of that.
@@ -87,7 +86,8 @@ void QVRadixSort::UpdatePipelines() {
                                                 sizeof(constants), constants.data());
     for (vk::ShaderModule module : ShaderModules()) {
         const vk::ComputePipelineCreateInfo createInfo(
-            {}, vk::PipelineShaderStageCreateInfo({}, vk::ShaderStageFlagBits::eCompute, module, "main", &specialization),
+            {},
+            vk::PipelineShaderStageCreateInfo({}, vk::ShaderStageFlagBits::eCompute, module, "main", &specialization),
             PipelineLayout());
         AdoptPipeline(device.createComputePipeline(nullptr, createInfo).value);
     }

@@ -80,8 +80,8 @@ void SubmitTransfer(const QVCore& core, unsigned int index, Record record) {
 
 // The copy of a read-back into its staging buffer, made visible to the host's
 // reads: a fence wait covers device accesses only.
-void RecordCopyToHost(vk::CommandBuffer commands, vk::Buffer source, unsigned long sourceOffset,
-                      vk::Buffer staging, unsigned long size);
+void RecordCopyToHost(vk::CommandBuffer commands, vk::Buffer source, unsigned long sourceOffset, vk::Buffer staging,
+                      unsigned long size);
 
 // Copies `size` bytes of mapped staging memory to `target` in the pieces of
 // ReadBackBoundaries, one thread each, all joined before it returns.

@@ -75,9 +75,8 @@ template <class Copy>
 void ForEachGroupPiece(const QVCore::BufferGroup& group, unsigned long byteCount, Copy copy) {
     unsigned long offset = 0;
     for (size_t i = 0; i < group.buffers.size() && offset < byteCount; ++i) {
-        const unsigned long chunk =
-            std::min<unsigned long>(static_cast<unsigned long>(group.elementCounts[i]) * group.elementSize,
-                                    byteCount - offset);
+        const unsigned long chunk = std::min<unsigned long>(
+            static_cast<unsigned long>(group.elementCounts[i]) * group.elementSize, byteCount - offset);
         copy(group.buffers[i], offset, chunk);
         offset += chunk;
     }

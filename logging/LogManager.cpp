@@ -229,9 +229,8 @@ void LogManager::WriteThrough() {
     // Whatever happened to the view, never store past the mapped bytes of the file.
     const AppCore::MMFile& mapped = engine.mmFile;
     const unsigned long mappedRoom =
-        mapped.mapAddress == nullptr
-            ? 0
-            : static_cast<unsigned long>(mapped.mapAddress + mapped.mapLength - engine.data);
+        mapped.mapAddress == nullptr ? 0
+                                     : static_cast<unsigned long>(mapped.mapAddress + mapped.mapLength - engine.data);
     if (end > engine.FileSize() || end > mappedRoom) {
         return;
     }

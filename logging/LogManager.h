@@ -126,6 +126,6 @@ private:
     unsigned long writePos = 0;
     // Smallest growth of the file, so that small appends rarely remap.
     unsigned long growStep = 1024;
-    int trimSlot = -1;  // SignalSafeTrim slot of the open file; -1 without one
+    int trimSlot = -1;                                // SignalSafeTrim slot of the open file; -1 without one
     std::optional<std::pair<dev_t, ino_t>> heldFile;  // the open file's identity, while held
 };

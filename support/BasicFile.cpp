@@ -26,7 +26,8 @@ unsigned char* AllocateZeroed(unsigned long length) {
 }
 
 bool SeekTo(std::FILE* stream, unsigned long offset) {
-    return offset <= static_cast<unsigned long>(LONG_MAX) && std::fseek(stream, static_cast<long>(offset), SEEK_SET) == 0;
+    return offset <= static_cast<unsigned long>(LONG_MAX) &&
+           std::fseek(stream, static_cast<long>(offset), SEEK_SET) == 0;
 }
 
 }  // namespace
@@ -128,8 +129,7 @@ bool BasicFile::SetView(unsigned long start, unsigned long length) {
     viewStart = start;
     viewLength = start >= fileSize ? 0 : (length > fileSize - start ? fileSize - start : length);
     block = view = AllocateZeroed(viewLength);
-    const unsigned long count =
-        SeekTo(stream, start) ? std::fread(block, 1, viewLength, stream) : 0;
+    const unsigned long count = SeekTo(stream, start) ? std::fread(block, 1, viewLength, stream) : 0;
     if (count < viewLength) {
         std::printf("BasicFile - Error reading file, read size: %u\n", static_cast<unsigned>(count));
         ClearView();
@@ -201,8 +201,7 @@ bool BasicFile::FlushView() {
     }
     // Written from the block's start at the block's own offset: the view pointer may
     // sit past a byte-order mark, and a view at an offset belongs at that offset.
-    const unsigned long items =
-        SeekTo(stream, viewStart) ? std::fwrite(block, viewLength, 1, stream) : 0;
+    const unsigned long items = SeekTo(stream, viewStart) ? std::fwrite(block, viewLength, 1, stream) : 0;
     if (items == 1 && std::fflush(stream) == 0) {
         return true;
     }

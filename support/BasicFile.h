@@ -11,14 +11,14 @@ namespace AppCore {
 // Not thread-safe: one thread at a time.
 class BasicFile {
 public:
-    unsigned char* view = nullptr;     // first viewed byte (past a skipped byte-order mark)
-    unsigned long fileSize = 0;        // bytes in the file, less a skipped byte-order mark
-    unsigned long viewStart = 0;       // file offset of the block
-    unsigned long viewLength = 0;      // bytes in the block
-    std::string path;                  // empty when closed
-    std::string access;                // "r" or "w"; empty when closed
+    unsigned char* view = nullptr;  // first viewed byte (past a skipped byte-order mark)
+    unsigned long fileSize = 0;     // bytes in the file, less a skipped byte-order mark
+    unsigned long viewStart = 0;    // file offset of the block
+    unsigned long viewLength = 0;   // bytes in the block
+    std::string path;               // empty when closed
+    std::string access;             // "r" or "w"; empty when closed
     std::FILE* stream = nullptr;
-    unsigned char* block = nullptr;    // start of the heap block; view may point past a mark
+    unsigned char* block = nullptr;  // start of the heap block; view may point past a mark
 
     BasicFile() = default;
     BasicFile(BasicFile&& other) noexcept;

@@ -40,10 +40,10 @@ constexpr const DataTypeFacts* FactsOfGpuCode(std::int32_t code) {
 
 // The element type of a data type.
 template <DataType Type>
-using ElementOf = std::conditional_t<
-    Type == DataType::INT, std::int32_t,
-    std::conditional_t<Type == DataType::FLOAT, float,
-                       std::conditional_t<Type == DataType::BIGINT, std::int64_t, double>>>;
+using ElementOf =
+    std::conditional_t<Type == DataType::INT, std::int32_t,
+                       std::conditional_t<Type == DataType::FLOAT, float,
+                                          std::conditional_t<Type == DataType::BIGINT, std::int64_t, double>>>;
 
 // The data type whose elements are `Element`.
 template <class Element>
@@ -69,9 +69,9 @@ constexpr const char* DataTypeName() {
 // table's order: the one list of the explicit instantiations of templates over
 // the element type.
 #define SORTBENCH_FOR_EACH_ELEMENT(INSTANTIATE) \
-    INSTANTIATE(std::int32_t)                  \
-    INSTANTIATE(float)                         \
-    INSTANTIATE(std::int64_t)                  \
+    INSTANTIATE(std::int32_t)                   \
+    INSTANTIATE(float)                          \
+    INSTANTIATE(std::int64_t)                   \
     INSTANTIATE(double)
 
 static_assert(sizeof(ElementOf<DataType::INT>) == FactsOf(DataType::INT).keyBytes);

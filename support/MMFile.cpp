@@ -210,8 +210,8 @@ bool MMFile::ResizeOnDisk(unsigned long size, unsigned long& diskSize) {
     if (growing) {
         // Reserving the blocks now turns a full disk into an error here instead of
         // a SIGBUS at the first store into a sparse page of the mapping.
-        const int error = posix_fallocate(fileDescriptor, static_cast<off_t>(diskSize),
-                                          static_cast<off_t>(size - diskSize));
+        const int error =
+            posix_fallocate(fileDescriptor, static_cast<off_t>(diskSize), static_cast<off_t>(size - diskSize));
         if (error != 0 && error != EOPNOTSUPP && error != ENOSYS) {
             (void)ftruncate(fileDescriptor, static_cast<off_t>(diskSize));
             errno = error;

@@ -22,20 +22,20 @@ namespace AppCore {
 // write through the view never lands in an unbacked page (SIGBUS on a full disk).
 class MMFile {
 public:
-    unsigned char* view = nullptr;     // first viewed byte (past a skipped byte-order mark)
-    unsigned long fileSize = 0;        // bytes in the file, less a skipped byte-order mark
-    unsigned long viewStart = 0;       // file offset the view was requested at
-    unsigned long viewLength = 0;      // bytes in the view, never past the end of the file
-    std::string path;                  // empty when closed
-    std::string access;                // "r" or "w"; empty when closed
-    unsigned long pageSize = 0;        // sysconf(_SC_PAGESIZE), read at construction
+    unsigned char* view = nullptr;  // first viewed byte (past a skipped byte-order mark)
+    unsigned long fileSize = 0;     // bytes in the file, less a skipped byte-order mark
+    unsigned long viewStart = 0;    // file offset the view was requested at
+    unsigned long viewLength = 0;   // bytes in the view, never past the end of the file
+    std::string path;               // empty when closed
+    std::string access;             // "r" or "w"; empty when closed
+    unsigned long pageSize = 0;     // sysconf(_SC_PAGESIZE), read at construction
     int fileDescriptor = -1;
-    struct stat fileStatus {};         // fstat at open; only st_size is used
-    unsigned long mapOffset = 0;       // viewStart rounded down to a page boundary
-    unsigned long mapDelta = 0;        // viewStart - mapOffset
-    unsigned long mapLength = 0;       // bytes mapped at mapAddress
+    struct stat fileStatus {};    // fstat at open; only st_size is used
+    unsigned long mapOffset = 0;  // viewStart rounded down to a page boundary
+    unsigned long mapDelta = 0;   // viewStart - mapOffset
+    unsigned long mapLength = 0;  // bytes mapped at mapAddress
     unsigned char* mapAddress = nullptr;
-    int lastError = 0;                 // errno of the latest failed operation; kept after later successes
+    int lastError = 0;  // errno of the latest failed operation; kept after later successes
 
     MMFile();
     MMFile(MMFile&& other) noexcept;

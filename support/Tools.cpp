@@ -16,8 +16,7 @@ std::vector<unsigned long> SplitRange(unsigned long start, unsigned long length,
     const unsigned long remainder = length % parts;
     std::vector<unsigned long> bounds(parts + 1u);
     bounds[0] = start;
-    for (unsigned int i = 0; i < parts; ++i)
-        bounds[i + 1] = bounds[i] + quotient + (i < remainder ? 1 : 0);
+    for (unsigned int i = 0; i < parts; ++i) bounds[i + 1] = bounds[i] + quotient + (i < remainder ? 1 : 0);
     return bounds;
 }
 

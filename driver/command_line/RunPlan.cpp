@@ -118,10 +118,10 @@ std::string WithTrailingSlash(std::string directory) {
 }  // namespace
 
 const std::vector<std::uint64_t>& StandardLadder() {
-    static const std::vector<std::uint64_t> ladder{
-        100,     250,     500,     750,      1000,     2500,     5000,     7500,     10000,
-        25000,   50000,   75000,   100000,   250000,   500000,   750000,   1000000,  2500000,
-        5000000, 7500000, 10000000, 25000000, 50000000, 75000000, 100000000};
+    static const std::vector<std::uint64_t> ladder{100,      250,      500,      750,      1000,    2500,    5000,
+                                                   7500,     10000,    25000,    50000,    75000,   100000,  250000,
+                                                   500000,   750000,   1000000,  2500000,  5000000, 7500000, 10000000,
+                                                   25000000, 50000000, 75000000, 100000000};
     return ladder;
 }
 
@@ -165,7 +165,9 @@ std::string UsageTextOfThisBuild() {
            std::to_string(MinimumSamplesFor()) +
            " times (what a median's 95% interval needs),\n"
            "                  then until each interval is within -CI percent of its median or the data\n"
-           "                  set has taken -T seconds (at most " + repetitions + " times)\n"
+           "                  set has taken -T seconds (at most " +
+           repetitions +
+           " times)\n"
            "  -CI PCT         with -R auto: the interval's half-width, " +
            Typed(kMinIntervalPercent) + " to " + Typed(kMaxIntervalPercent) + " percent (default " +
            Typed(kDefaultIntervalTarget * 100.0) +
@@ -229,7 +231,8 @@ void TakeRepetitions(Parse& p, const char* option) {
     // Whatever follows, unless it is another option, is meant as the value: a
     // typo such as "5abc" or "AUTO" is refused rather than run without repetitions.
     const char* value = p.i + 1 < p.argc && !IsOption(p.argv[p.i + 1]) ? p.argv[++p.i] : nullptr;
-    if (value == nullptr) return p.Warn(std::string("Ignoring ") + option + ": it needs a number of repetitions after it");
+    if (value == nullptr)
+        return p.Warn(std::string("Ignoring ") + option + ": it needs a number of repetitions after it");
     if (Is(value, "auto")) {
         p.plan.untilSure = true;
         p.plan.repetitions = kMaxRepetitions;
@@ -271,8 +274,8 @@ void TakeIntervalTarget(Parse& p, const char* option) {
 }
 
 void TakeBudget(Parse& p, const char* option) {
-    const std::optional<double> seconds = TakeDecimal(p, option, kMinBudgetSeconds, kMaxBudgetSeconds,
-                                                      "the seconds one data set may take with -R auto");
+    const std::optional<double> seconds =
+        TakeDecimal(p, option, kMinBudgetSeconds, kMaxBudgetSeconds, "the seconds one data set may take with -R auto");
     if (seconds) p.plan.budgetSeconds = *seconds;
 }
 

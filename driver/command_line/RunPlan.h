@@ -12,26 +12,28 @@
 // The run plan: everything the command line decides, built once before anything
 // else happens and read-only afterwards.
 struct RunPlan {
-    bool gpuEnabled = false;  // "-GPU": three GPU columns per data set
-    bool qaEnabled = false;   // "-QA": compare GPU and CPU permutations (needs gpuEnabled)
-    bool infoOnly = false;    // "-INFO": stop after the system report
-    bool limitsOnly = false;  // "-LIMITS": the system report and the machine's limits, no run directory
+    bool gpuEnabled = false;            // "-GPU": three GPU columns per data set
+    bool qaEnabled = false;             // "-QA": compare GPU and CPU permutations (needs gpuEnabled)
+    bool infoOnly = false;              // "-INFO": stop after the system report
+    bool limitsOnly = false;            // "-LIMITS": the system report and the machine's limits, no run directory
     std::vector<std::uint64_t> counts;  // record counts, in benchmark order; never empty
     std::vector<Column> columns;        // the timed columns of every row, in order
-    std::string logDirectory;  // parent of every run directory, ends with "/"
-    std::string runDirectory;  // logDirectory + "cpu_" ["gpu_"] + start stamp + "/"
-    std::string shaderPath;    // "<program directory>/Shaders", or "Shaders"
-    std::string programPath;   // argv[0]
-    bool customLogDirectory = false;  // "-O DIR" chose logDirectory
-    int repetitions = 1;              // "-R N": timed sorts per sorter and data set, 1 to 1000; the cap with -R auto
-    bool untilSure = false;           // "-R auto": rounds until every median's interval is narrow enough
-    double intervalTarget = kDefaultIntervalTarget;  // "-CI PCT": the 95% interval's half-width the medians need, as a fraction
-    double budgetSeconds = kDefaultBudgetSeconds;    // "-T SECONDS": the time one data set may take with -R auto, warm-ups included
-    std::string options;              // the arguments as given, for the run conditions
+    std::string logDirectory;           // parent of every run directory, ends with "/"
+    std::string runDirectory;           // logDirectory + "cpu_" ["gpu_"] + start stamp + "/"
+    std::string shaderPath;             // "<program directory>/Shaders", or "Shaders"
+    std::string programPath;            // argv[0]
+    bool customLogDirectory = false;    // "-O DIR" chose logDirectory
+    int repetitions = 1;                // "-R N": timed sorts per sorter and data set, 1 to 1000; the cap with -R auto
+    bool untilSure = false;             // "-R auto": rounds until every median's interval is narrow enough
+    double intervalTarget =
+        kDefaultIntervalTarget;  // "-CI PCT": the 95% interval's half-width the medians need, as a fraction
+    double budgetSeconds =
+        kDefaultBudgetSeconds;           // "-T SECONDS": the time one data set may take with -R auto, warm-ups included
+    std::string options;                 // the arguments as given, for the run conditions
     std::vector<std::string> arguments;  // argv after the program, as given
     std::vector<Distribution> distributions{Distribution::Uniform};  // "-D LIST": key sets, in this order
-    bool peersEnabled = false;        // "-PEERS": two reference sorters of other libraries, last columns
-    std::string jsonPath;             // "-JSON FILE": also write the results in Google Benchmark's format
+    bool peersEnabled = false;  // "-PEERS": two reference sorters of other libraries, last columns
+    std::string jsonPath;       // "-JSON FILE": also write the results in Google Benchmark's format
 
     bool showUsage = false;             // "-h", "-help", "--help", "-?": print UsageText() and stop
     std::vector<std::string> warnings;  // one line per skipped argument, for stderr

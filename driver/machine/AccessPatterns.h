@@ -21,8 +21,7 @@ void FillRandomPositions(std::uint32_t* positions, std::size_t count, std::uint6
 // chunk's stores therefore move down `fronts` write fronts at once, as a radix
 // pass does. A pure function of the seed; the slots are a permutation of
 // 0 ... count - 1. count must lie below 2^32.
-void LayOutFrontSlots(std::uint32_t* slots, std::size_t count, std::size_t fronts, unsigned chunks,
-                      std::uint64_t seed);
+void LayOutFrontSlots(std::uint32_t* slots, std::size_t count, std::size_t fronts, unsigned chunks, std::uint64_t seed);
 
 // First position of chunk `chunk` of `chunks` even chunks of count entries;
 // chunk `chunks` gives count.

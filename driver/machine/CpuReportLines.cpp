@@ -7,9 +7,7 @@ namespace {
 
 constexpr std::array<const char*, 5> kReportedKeys{"vendor_id", "model name", "cpu MHz", "cache size", "cpu cores"};
 
-bool IsAsciiAlphanumeric(char c) {
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-}
+bool IsAsciiAlphanumeric(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
 bool IsReported(const std::string& key) {
     for (const char* reported : kReportedKeys) {
@@ -35,8 +33,7 @@ LineEnd ParseLine(const std::string& line, std::vector<std::string>& out) {
                 return LineEnd::Reported;
             }
             return LineEnd::Skipped;
-        case '\t':
-            break;
+        case '\t': break;
         case ' ':
             if (i + 1 < line.size() && IsAsciiAlphanumeric(line[i + 1])) {
                 (inValue ? value : key) += c;
@@ -44,12 +41,8 @@ LineEnd ParseLine(const std::string& line, std::vector<std::string>& out) {
                 ++i;  // the character after such a space goes with it
             }
             break;
-        case ':':
-            inValue = true;
-            break;
-        default:
-            (inValue ? value : key) += c;
-            break;
+        case ':': inValue = true; break;
+        default: (inValue ? value : key) += c; break;
         }
     }
     return LineEnd::Incomplete;

@@ -1,9 +1,9 @@
 #include "driver/machine/LimitsProbe.h"
 
 #include "driver/machine/AccessPatterns.h"
+#include "driver/machine/AvailableMemory.h"
 #include "driver/machine/ProbeTeam.h"
 #include "driver/machine/SlotWindows.h"
-#include "driver/machine/AvailableMemory.h"
 #include "support/CharBuffer.h"
 
 #include <unistd.h>
@@ -49,9 +49,7 @@ std::vector<std::uint64_t> ValidSizes(std::vector<std::uint64_t> sizes) {
     return sizes;
 }
 
-std::string MiBText(std::uint64_t bytes) {
-    return std::to_string((bytes + kLimitsMiB - 1) / kLimitsMiB) + " MiB";
-}
+std::string MiBText(std::uint64_t bytes) { return std::to_string((bytes + kLimitsMiB - 1) / kLimitsMiB) + " MiB"; }
 
 unsigned OnlineCpus() {
     const long online = sysconf(_SC_NPROCESSORS_ONLN);

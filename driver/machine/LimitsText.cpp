@@ -24,9 +24,7 @@ constexpr FigureFacts kFigures[] = {
     {&AccessRates::moves8, "moves, 8-byte keys into 65536 fronts (M/s)", "moves8", 1e6},
 };
 
-std::string ThreadsText(unsigned threads) {
-    return std::to_string(threads) + (threads == 1 ? " thread" : " threads");
-}
+std::string ThreadsText(unsigned threads) { return std::to_string(threads) + (threads == 1 ? " thread" : " threads"); }
 
 std::string SizeText(std::uint64_t bytes) {
     if (bytes % kLimitsMiB == 0) return std::to_string(bytes / kLimitsMiB) + " MiB";
@@ -45,13 +43,9 @@ std::string WholeNumber(double value) {
     return std::isfinite(value) && value >= 0 ? std::to_string(std::llround(value)) : "0";
 }
 
-std::string SkipReason(const std::string& skipped) {
-    return skipped.empty() ? "not probed" : skipped;
-}
+std::string SkipReason(const std::string& skipped) { return skipped.empty() ? "not probed" : skipped; }
 
-std::string GigabytesPerSecond(double bytesPerSecond) {
-    return ThreeSignificantDigits(bytesPerSecond / 1e9) + " GB/s";
-}
+std::string GigabytesPerSecond(double bytesPerSecond) { return ThreeSignificantDigits(bytesPerSecond / 1e9) + " GB/s"; }
 
 }  // namespace
 
@@ -63,8 +57,8 @@ std::string ThreeSignificantDigits(double value) {
     const double rounded = std::round(magnitude / scale) * scale;
     const int decimals = std::max(0, 3 - digitsOf(rounded));
     char buffer[64];
-    const auto result =
-        std::to_chars(buffer, buffer + sizeof buffer, std::copysign(rounded, value), std::chars_format::fixed, decimals);
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, std::copysign(rounded, value),
+                                      std::chars_format::fixed, decimals);
     return std::string(buffer, result.ptr);
 }
 
@@ -74,7 +68,8 @@ std::vector<std::string> LimitsLines(const CpuLimits& limits) {
     std::string sizes;
     for (const ArrayLimits& array : limits.arrays) sizes += (sizes.empty() ? "" : ", ") + SizeText(array.arrayBytes);
     std::vector<std::string> lines{"Limits: best of " + std::to_string(limits.repeats) + ", " + ThreadsText(1) +
-                                   (several ? std::string("/").append(ThreadsText(limits.cpus)) : std::string()) + ", for index arrays of " + sizes};
+                                   (several ? std::string("/").append(ThreadsText(limits.cpus)) : std::string()) +
+                                   ", for index arrays of " + sizes};
     for (const FigureFacts& figure : kFigures) {
         std::string line = std::string("Limits: ") + figure.line + ": ";
         for (std::size_t i = 0; i < limits.arrays.size(); ++i) {
@@ -113,7 +108,9 @@ std::string HugePagesLine(const std::optional<ProcessMemory>& largest) {
     if (!largest) return "Huge pages: unknown (no /proc/self/smaps_rollup)";
     const auto mebibytes = [](std::uint64_t bytes) { return std::to_string(bytes >> 20); };
     const std::uint64_t percent =
-        largest->anonymousBytes == 0 ? 0 : (largest->hugePageBytes * 100 + largest->anonymousBytes / 2) / largest->anonymousBytes;
+        largest->anonymousBytes == 0
+            ? 0
+            : (largest->hugePageBytes * 100 + largest->anonymousBytes / 2) / largest->anonymousBytes;
     return "Huge pages: " + mebibytes(largest->hugePageBytes) + " MiB of " + mebibytes(largest->anonymousBytes) +
            " MiB of anonymous memory (" + std::to_string(percent) + "%), at the largest data set";
 }

@@ -38,7 +38,8 @@ std::vector<std::string> LimitsLines(const CpuLimits& limits);
 std::vector<std::pair<std::string, std::string>> LimitsContextFields(const CpuLimits& limits);
 
 // The GPU's figures as one line, 3 significant digits:
-//   Limits: GPU <device>: device copy 412 GB/s read + written, upload 12.1 GB/s, read-back 11.8 GB/s (buffers of 64 MiB, best of 3)
+//   Limits: GPU <device>: device copy 412 GB/s read + written, upload 12.1 GB/s, read-back 11.8 GB/s (buffers of 64
+//   MiB, best of 3)
 // Skipped, "Limits: GPU not measured: <reason>".
 std::vector<std::string> GpuLimitsLines(const GpuLimits& limits);
 

@@ -139,9 +139,12 @@ std::uint64_t MaskBits(const std::string& mask) {
     std::uint64_t bits = 0;
     for (const char c : mask) {
         unsigned nibble = 0;
-        if (c >= '0' && c <= '9') nibble = static_cast<unsigned>(c - '0');
-        else if (c >= 'a' && c <= 'f') nibble = static_cast<unsigned>(c - 'a' + 10);
-        else if (c >= 'A' && c <= 'F') nibble = static_cast<unsigned>(c - 'A' + 10);
+        if (c >= '0' && c <= '9')
+            nibble = static_cast<unsigned>(c - '0');
+        else if (c >= 'a' && c <= 'f')
+            nibble = static_cast<unsigned>(c - 'a' + 10);
+        else if (c >= 'A' && c <= 'F')
+            nibble = static_cast<unsigned>(c - 'A' + 10);
         bits += static_cast<std::uint64_t>(std::popcount(nibble));
     }
     return bits;

@@ -18,7 +18,7 @@ struct SystemPaths {
 
 // One CPU cache level as sysfs describes it.
 struct CacheFacts {
-    std::string type;            // "Data", "Instruction", "Unified"
+    std::string type;  // "Data", "Instruction", "Unified"
     std::uint64_t level = 0;
     std::uint64_t bytes = 0;
     std::uint64_t sharingCpus = 0;  // CPUs that share this cache
@@ -32,8 +32,8 @@ struct KernelFacts {
 // What the machine looked like when the run started: the one record every
 // report of the machine (run conditions, the JSON context) renders from.
 struct MachineFacts {
-    std::vector<double> loadAverages;  // the 1-, 5- and 15-minute figures read; empty when unreadable
-    int onlineCpus = 0;                // 0 when the system would not say
+    std::vector<double> loadAverages;    // the 1-, 5- and 15-minute figures read; empty when unreadable
+    int onlineCpus = 0;                  // 0 when the system would not say
     std::vector<std::string> governors;  // cpufreq governor of each online CPU from cpu0 on, as far as exposed
     std::string transparentHugePages;    // the selected mode; empty when unknown
     std::optional<bool> hypervisor;      // unset when cpuinfo has no flags line

@@ -13,9 +13,7 @@ ProbeTeam::ProbeTeam(unsigned members) {
     }
 }
 
-ProbeTeam::~ProbeTeam() {
-    Stop();
-}
+ProbeTeam::~ProbeTeam() { Stop(); }
 
 void ProbeTeam::Stop() {
     stopping.store(true, std::memory_order_release);

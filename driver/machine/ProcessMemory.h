@@ -10,8 +10,8 @@
 // nearly every random access, so a run says how much of its memory was on
 // huge pages.
 struct ProcessMemory {
-    std::uint64_t anonymousBytes = 0;      // "Anonymous:"
-    std::uint64_t hugePageBytes = 0;       // "AnonHugePages:", part of the above
+    std::uint64_t anonymousBytes = 0;  // "Anonymous:"
+    std::uint64_t hugePageBytes = 0;   // "AnonHugePages:", part of the above
 };
 
 // The figures in the smaps_rollup text at `path`; unset when the file cannot be

@@ -18,7 +18,8 @@ using AppCore::CharBuffer;
 
 namespace {
 
-constexpr std::array kNames = {"uniform", "sorted", "reverse", "nearly-sorted", "few-unique", "equal", "zipf", "skewed"};
+constexpr std::array kNames = {"uniform",    "sorted", "reverse", "nearly-sorted",
+                               "few-unique", "equal",  "zipf",    "skewed"};
 constexpr std::uint64_t kFewUniqueValues = 16;
 constexpr std::uint64_t kZipfValues = 65536;
 
@@ -32,7 +33,6 @@ Element* TypeGenerator(std::uint64_t count, CharBuffer& buffer) {
     if constexpr (std::is_same_v<Element, std::int64_t>) return GenerateBIGINT(count, buffer);
     if constexpr (std::is_same_v<Element, double>) return GenerateBIGFLOAT(count, buffer);
 }
-
 
 // `number` distinct values from the type's generator, in the order drawn.
 template <typename Element>
@@ -90,9 +90,7 @@ Element* FromTable(const std::vector<Element>& table, std::uint64_t count, Eleme
 
 }  // namespace
 
-const char* DistributionName(Distribution distribution) {
-    return kNames[static_cast<std::size_t>(distribution)];
-}
+const char* DistributionName(Distribution distribution) { return kNames[static_cast<std::size_t>(distribution)]; }
 
 std::vector<Distribution> AllDistributions() {
     std::vector<Distribution> all;
@@ -157,47 +155,46 @@ bool ParseDistributionList(const std::string& list, std::vector<Distribution>& o
 template <typename Element>
 Element* GenerateKeys(Distribution distribution, std::uint64_t count, CharBuffer& buffer) {
     switch (distribution) {
-        case Distribution::Uniform:
-            return TypeGenerator<Element>(count, buffer);
-        case Distribution::Sorted:
-        case Distribution::NearlySorted: {
-            Element* keys = TypeGenerator<Element>(count, buffer);
-            std::sort(keys, keys + count);
-            if (distribution == Distribution::NearlySorted && count >= 2) {
-                const std::uint64_t swaps = std::max<std::uint64_t>(count / 100, 1);
-                for (std::uint64_t s = 0; s < swaps; ++s) {
-                    const std::uint64_t position = DrawBelow(count);
-                    std::swap(keys[position], keys[DrawBelow(count)]);
-                }
+    case Distribution::Uniform: return TypeGenerator<Element>(count, buffer);
+    case Distribution::Sorted:
+    case Distribution::NearlySorted: {
+        Element* keys = TypeGenerator<Element>(count, buffer);
+        std::sort(keys, keys + count);
+        if (distribution == Distribution::NearlySorted && count >= 2) {
+            const std::uint64_t swaps = std::max<std::uint64_t>(count / 100, 1);
+            for (std::uint64_t s = 0; s < swaps; ++s) {
+                const std::uint64_t position = DrawBelow(count);
+                std::swap(keys[position], keys[DrawBelow(count)]);
             }
-            return keys;
         }
-        case Distribution::Reverse: {
-            Element* keys = TypeGenerator<Element>(count, buffer);
-            std::sort(keys, keys + count, std::greater<>());
-            return keys;
-        }
-        case Distribution::Equal: {
-            Element* keys = ResizeForElements<Element>(count, buffer);
-            if (count > 0) std::fill(keys, keys + count, DistinctValues<Element>(1)[0]);
-            return keys;
-        }
-        case Distribution::FewUnique: {
-            Element* keys = ResizeForElements<Element>(count, buffer);
-            if (count == 0) return keys;
-            return FromTable(DistinctValues<Element>(kFewUniqueValues), count, keys,
-                             +[] { return DrawBelow(kFewUniqueValues); });
-        }
-        case Distribution::Zipf: {
-            Element* keys = ResizeForElements<Element>(count, buffer);
-            if (count == 0) return keys;
-            return FromTable(DistinctValues<Element>(kZipfValues), count, keys, DrawZipfIndex);
-        }
-        case Distribution::Skewed: {
-            Element* keys = ResizeForElements<Element>(count, buffer);
-            for (std::uint64_t i = 0; i < count; ++i) keys[i] = DrawSkewed<Element>();
-            return keys;
-        }
+        return keys;
+    }
+    case Distribution::Reverse: {
+        Element* keys = TypeGenerator<Element>(count, buffer);
+        std::sort(keys, keys + count, std::greater<>());
+        return keys;
+    }
+    case Distribution::Equal: {
+        Element* keys = ResizeForElements<Element>(count, buffer);
+        if (count > 0) std::fill(keys, keys + count, DistinctValues<Element>(1)[0]);
+        return keys;
+    }
+    case Distribution::FewUnique: {
+        Element* keys = ResizeForElements<Element>(count, buffer);
+        if (count == 0) return keys;
+        return FromTable(
+            DistinctValues<Element>(kFewUniqueValues), count, keys, +[] { return DrawBelow(kFewUniqueValues); });
+    }
+    case Distribution::Zipf: {
+        Element* keys = ResizeForElements<Element>(count, buffer);
+        if (count == 0) return keys;
+        return FromTable(DistinctValues<Element>(kZipfValues), count, keys, DrawZipfIndex);
+    }
+    case Distribution::Skewed: {
+        Element* keys = ResizeForElements<Element>(count, buffer);
+        for (std::uint64_t i = 0; i < count; ++i) keys[i] = DrawSkewed<Element>();
+        return keys;
+    }
     }
     return nullptr;
 }

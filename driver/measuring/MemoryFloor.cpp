@@ -30,9 +30,12 @@ AccessRates RatesOf(const ArrayLimits& array, unsigned threads) {
     if (threads < 2) return array.oneThread;
     const AccessRates& one = array.oneThread;
     const AccessRates& all = array.allCpus;
-    return {std::max(one.copyBytes, all.copyBytes),     std::max(one.loads4, all.loads4),
-            std::max(one.loads8, all.loads8),           std::max(one.stores256, all.stores256),
-            std::max(one.stores65536, all.stores65536), std::max(one.moves4, all.moves4),
+    return {std::max(one.copyBytes, all.copyBytes),
+            std::max(one.loads4, all.loads4),
+            std::max(one.loads8, all.loads8),
+            std::max(one.stores256, all.stores256),
+            std::max(one.stores65536, all.stores65536),
+            std::max(one.moves4, all.moves4),
             std::max(one.moves8, all.moves8)};
 }
 
@@ -59,7 +62,8 @@ double Best(const CpuLimits& limits, unsigned threads, Kind kind) {
 RadixSortTraffic IndexRadixSortTraffic(unsigned keyBytes, std::uint64_t n, unsigned threads, unsigned spreadBits) {
     const bool narrow = keyBytes == 4;
     const bool counting = narrow ? CountsEveryPass<int>(n, threads) : CountsEveryPass<long>(n, threads);
-    const unsigned digitBits = narrow ? EvalCore::Detail::DigitLayout<int>::bits : EvalCore::Detail::DigitLayout<long>::bits;
+    const unsigned digitBits =
+        narrow ? EvalCore::Detail::DigitLayout<int>::bits : EvalCore::Detail::DigitLayout<long>::bits;
     const auto spread = [&](unsigned digit) { return (digit + 1) * digitBits <= spreadBits; };
     std::uint64_t spreadPasses = 0;
     for (unsigned digit = 1; digit <= kPassesThroughIndices; ++digit) spreadPasses += spread(digit) ? 1 : 0;
@@ -77,8 +81,7 @@ RadixSortTraffic IndexRadixSortTraffic(unsigned keyBytes, std::uint64_t n, unsig
     return traffic;
 }
 
-std::optional<FloorRates> FloorRatesFor(unsigned keyBytes, std::uint64_t n, unsigned threads,
-                                        const CpuLimits& limits) {
+std::optional<FloorRates> FloorRatesFor(unsigned keyBytes, std::uint64_t n, unsigned threads, const CpuLimits& limits) {
     if (!limits.Measured() || (keyBytes != 4 && keyBytes != 8)) return std::nullopt;
     const std::uint64_t keyArray = n * keyBytes;
     const std::uint64_t indexArray = n * sizeof(std::uint32_t);
@@ -95,8 +98,7 @@ std::optional<FloorRates> FloorRatesFor(unsigned keyBytes, std::uint64_t n, unsi
     rates.moves = AtMost(limits, threads, indexArray, moves);
     rates.loads = AtMost(limits, threads, indexArray, loads);
     rates.bestLoads = Best(limits, threads, loads);
-    if (rates.sweepBytes <= 0 || rates.slotReadBytes <= 0 || rates.stores <= 0 || rates.moves <= 0 ||
-        rates.loads <= 0)
+    if (rates.sweepBytes <= 0 || rates.slotReadBytes <= 0 || rates.stores <= 0 || rates.moves <= 0 || rates.loads <= 0)
         return std::nullopt;
     return rates;
 }
@@ -114,8 +116,8 @@ double FloorMilliseconds(const RadixSortTraffic& traffic, const FloorRates& rate
     return seconds * 1e3;
 }
 
-std::optional<double> RadixSortFloorMs(unsigned keyBytes, std::uint64_t n, unsigned threads,
-                                       const CpuLimits& limits, unsigned spreadBits) {
+std::optional<double> RadixSortFloorMs(unsigned keyBytes, std::uint64_t n, unsigned threads, const CpuLimits& limits,
+                                       unsigned spreadBits) {
     if (n == 0 && (keyBytes == 4 || keyBytes == 8) && limits.Measured()) return 0.0;
     const std::optional<FloorRates> rates = FloorRatesFor(keyBytes, n, threads, limits);
     if (!rates) return std::nullopt;

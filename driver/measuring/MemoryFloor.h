@@ -113,8 +113,7 @@ RadixSortTraffic IndexRadixSortTraffic(unsigned keyBytes, std::uint64_t n, unsig
 
 // The rates for that sort; unset when the limits were not measured, keyBytes
 // is not 4 or 8, or no probed size is as small as the index array.
-std::optional<FloorRates> FloorRatesFor(unsigned keyBytes, std::uint64_t n, unsigned threads,
-                                        const CpuLimits& limits);
+std::optional<FloorRates> FloorRatesFor(unsigned keyBytes, std::uint64_t n, unsigned threads, const CpuLimits& limits);
 
 // The formula, in milliseconds.
 double FloorMilliseconds(const RadixSortTraffic& traffic, const FloorRates& rates);
@@ -122,8 +121,8 @@ double FloorMilliseconds(const RadixSortTraffic& traffic, const FloorRates& rate
 // The floor of the radix column with `threads` threads for n keys of keyBytes
 // spread over their low `spreadBits` bits, in milliseconds: 0 for n = 0, unset
 // where FloorRatesFor is.
-std::optional<double> RadixSortFloorMs(unsigned keyBytes, std::uint64_t n, unsigned threads,
-                                       const CpuLimits& limits, unsigned spreadBits = kAllKeyBits);
+std::optional<double> RadixSortFloorMs(unsigned keyBytes, std::uint64_t n, unsigned threads, const CpuLimits& limits,
+                                       unsigned spreadBits = kAllKeyBits);
 
 // The floor of the "GPU On Card" column. Its time runs from the sort's first
 // timestamp to its last, so the uploads and the read-back lie outside it: the

@@ -60,8 +60,9 @@ inline constexpr double kDefaultBudgetSeconds = 10.0;
 struct RoundsPlan {
     int rounds = 2;          // a fixed count (> 1); with untilSure the most there may be
     bool untilSure = false;  // go on until every median's 95% interval is narrow enough
-    double intervalTarget = kDefaultIntervalTarget;  // with untilSure: the interval's half-width, as a fraction of the median
-    double budgetSeconds = kDefaultBudgetSeconds;    // with untilSure: the data set's time, warm-ups included
+    double intervalTarget =
+        kDefaultIntervalTarget;  // with untilSure: the interval's half-width, as a fraction of the median
+    double budgetSeconds = kDefaultBudgetSeconds;  // with untilSure: the data set's time, warm-ups included
     // Seconds since the data set's first warm-up began.
     std::function<double()> elapsedSeconds;
     BeforeSort beforeSort;

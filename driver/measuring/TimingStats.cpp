@@ -95,7 +95,8 @@ std::string SureSpreadSuffix(const TimingSummary& summary, const std::optional<M
                              const std::string& note) {
     std::string suffix = SpreadSuffix(summary);
     suffix.pop_back();
-    if (!interval) return suffix + ", no 95% CI below " + std::to_string(MinimumSamplesFor()) + " runs" + NoteCell(note) + ")";
+    if (!interval)
+        return suffix + ", no 95% CI below " + std::to_string(MinimumSamplesFor()) + " runs" + NoteCell(note) + ")";
     return suffix + ", 95% CI " + SignificantDigits(interval->low, kSpreadDigits) + kEllipsis +
            SignificantDigits(interval->high, kSpreadDigits) + NoteCell(note) + ")";
 }
@@ -119,7 +120,8 @@ std::string StatsLimitsCells(std::uint64_t count, double medianMs, std::optional
 }
 
 std::string StatsHeader(bool withInterval) {
-    return std::string("NbRecords,Column,Runs,Min,Median,Mean,Max,StdDev,Times") + (withInterval ? ",CiLow,CiHigh" : "");
+    return std::string("NbRecords,Column,Runs,Min,Median,Mean,Max,StdDev,Times") +
+           (withInterval ? ",CiLow,CiHigh" : "");
 }
 
 std::string StatsRow(std::uint64_t count, const std::string& column, const std::vector<double>& times,
@@ -194,12 +196,14 @@ std::vector<std::string> IntervalReportLines(const std::vector<NoisyCell>& cells
     for (const NoisyCell& cell : cells) {
         const double width = cell.interval ? RelativeHalfWidth(*cell.interval, cell.summary.median) : 0.0;
         if (cell.interval && width <= target) continue;
-        if (lines.empty()) lines.push_back("Cells whose 95% interval is wider than \u00b1" + percent + "% of the median:");
+        if (lines.empty())
+            lines.push_back("Cells whose 95% interval is wider than \u00b1" + percent + "% of the median:");
         std::string line = "  " + cell.dataType + " " + std::to_string(cell.count) + " " + cell.column + ": median " +
                            SignificantDigits(cell.summary.median, kSpreadDigits) + " ms, ";
         if (cell.interval) {
             line += "95% CI " + SignificantDigits(cell.interval->low, kSpreadDigits) + kEllipsis +
-                    SignificantDigits(cell.interval->high, kSpreadDigits) + " (\u00b1" + OneDecimal(width * 100.0) + "%)";
+                    SignificantDigits(cell.interval->high, kSpreadDigits) + " (\u00b1" + OneDecimal(width * 100.0) +
+                    "%)";
         } else {
             line += "no 95% CI in " + std::to_string(cell.summary.runs) + " runs";
         }

@@ -112,7 +112,7 @@ private:
     std::string behind;
     bool hasEntries = false;
 
-    std::map<std::string, int> families;                                    // "TYPE/COLUMN" -> family_index
-    std::map<std::pair<int, std::uint64_t>, int> instances;                 // (family, count) -> instance
+    std::map<std::string, int> families;                     // "TYPE/COLUMN" -> family_index
+    std::map<std::pair<int, std::uint64_t>, int> instances;  // (family, count) -> instance
     std::vector<int> instancesPerFamily;
 };

@@ -123,5 +123,4 @@ void AppendField(std::string& out, const char* indent, const char* key, double v
     out += last ? "\n" : ",\n";
 }
 
-
 }  // namespace JsonText

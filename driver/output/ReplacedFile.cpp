@@ -214,7 +214,8 @@ bool ClaimTarget(const std::string& canonicalTarget) {
     std::uint64_t hash = 14695981039346656037ull;
     for (const char c : canonicalTarget) hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
     char name[64];
-    const int length = std::snprintf(name, sizeof name, "sortbench-output-%016llx", static_cast<unsigned long long>(hash));
+    const int length =
+        std::snprintf(name, sizeof name, "sortbench-output-%016llx", static_cast<unsigned long long>(hash));
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     // A leading NUL puts the name in the abstract namespace.

@@ -55,8 +55,9 @@ bool ResultFiles::Open(FileSet& set, const std::string& runDirectory, const std:
         if (!manager.Init(runDirectory, set.prefix + key + ".csv", 'w')) return false;
         manager += header;
         if (!manager.PendingText().empty()) {
-            AppCore::ConsolePrintf("Failed to write the header of %s: %s\n", SLib::EscapedControls(manager.FilePath()).c_str(),
-                        std::strerror(manager.LastError()));
+            AppCore::ConsolePrintf("Failed to write the header of %s: %s\n",
+                                   SLib::EscapedControls(manager.FilePath()).c_str(),
+                                   std::strerror(manager.LastError()));
             std::fflush(stdout);
             return false;
         }
@@ -97,8 +98,9 @@ void ResultFiles::Append(FileSet& set, size_t file, const std::string& cell) {
     manager += cell;
     const bool refused = !manager.FilePath().empty() && !manager.PendingText().empty();
     if (refused && !set.failing[file]) {
-        AppCore::ConsolePrintf("Cannot write to %s: %s; its cells stay on the console and are retried with every new cell\n",
-                    SLib::EscapedControls(manager.FilePath()).c_str(), std::strerror(manager.LastError()));
+        AppCore::ConsolePrintf(
+            "Cannot write to %s: %s; its cells stay on the console and are retried with every new cell\n",
+            SLib::EscapedControls(manager.FilePath()).c_str(), std::strerror(manager.LastError()));
         std::fflush(stdout);
     }
     set.failing[file] = refused;

@@ -19,12 +19,11 @@ std::string FormatLoad(double load) {
     return std::string(buffer, result.ptr);
 }
 
-std::string CpuCountText(int cpus) {
-    return std::to_string(cpus) + (cpus == 1 ? " CPU" : " CPUs");
-}
+std::string CpuCountText(int cpus) { return std::to_string(cpus) + (cpus == 1 ? " CPU" : " CPUs"); }
 
 bool HasControl(const std::string& text) {
-    return std::any_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; });
+    return std::any_of(text.begin(), text.end(),
+                       [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; });
 }
 
 std::string ShellQuoted(const std::string& argument) {
@@ -48,9 +47,7 @@ std::string ShellQuoted(const std::string& argument) {
 
 }  // namespace
 
-const char* ProgramVersion() {
-    return SORTBENCH_VERSION;
-}
+const char* ProgramVersion() { return SORTBENCH_VERSION; }
 
 RunConditions RunConditionsOf(const MachineFacts& facts, const std::string& options) {
     RunConditions conditions;
@@ -84,8 +81,7 @@ std::vector<std::string> RunConditionLines(const RunConditions& conditions) {
 std::vector<std::string> RunConditionWarnings(const RunConditions& conditions) {
     std::vector<std::string> warnings;
     // Past a quarter of the CPUs other work is likely to preempt the timed threads.
-    if (conditions.loadAverage && conditions.onlineCpus > 0 &&
-        *conditions.loadAverage > conditions.onlineCpus / 4.0) {
+    if (conditions.loadAverage && conditions.onlineCpus > 0 && *conditions.loadAverage > conditions.onlineCpus / 4.0) {
         warnings.push_back("WARNING: load average " + FormatLoad(*conditions.loadAverage) +
                            " exceeds a quarter of the " + CpuCountText(conditions.onlineCpus) +
                            " online; other work competes for the CPUs and times will be noisy.");

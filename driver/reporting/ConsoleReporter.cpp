@@ -45,9 +45,10 @@ void ConsoleReporter::DataSetStarted(const DataSetRecord& set) {
         const std::string keys = set.distribution == Distribution::Uniform
                                      ? std::string()
                                      : std::string(" (") + DistributionName(set.distribution) + " keys)";
-        AppCore::ConsolePrintf("================================= Running %s Benchmark%s "
-                               "=================================\n",
-                               set.typeName, keys.c_str());
+        AppCore::ConsolePrintf(
+            "================================= Running %s Benchmark%s "
+            "=================================\n",
+            set.typeName, keys.c_str());
     }
     AppCore::ConsolePrintf("------- Count: %s, %i/%i -------\n", FormatWithCommas(set.count).c_str(), set.position,
                            set.counts);
@@ -64,8 +65,8 @@ void ConsoleReporter::CellMeasured(const DataSetRecord& set, const CellRecord& c
         return;
     }
     const std::string note = cell.floorMs ? FloorNote(cell.summary.median, *cell.floorMs) : std::string();
-    const std::string suffix = plan.untilSure ? SureSpreadSuffix(cell.summary, cell.interval, note)
-                                              : SpreadSuffix(cell.summary, note);
+    const std::string suffix =
+        plan.untilSure ? SureSpreadSuffix(cell.summary, cell.interval, note) : SpreadSuffix(cell.summary, note);
     AppCore::ConsolePrintf("%s %s - %f ms%s\n", set.typeName, facts.consoleLabel, cell.summary.median, suffix.c_str());
     cells.push_back({set.series, set.count, facts.name, cell.summary, cell.interval, cell.floorMs});
 }

@@ -9,7 +9,8 @@ void ResultFilesReporter::CellMeasured(const DataSetRecord& set, const CellRecor
     }
     const char* name = FactsOf(cell.column).name;
     files.AppendTime(set.series, cell.summary.median);
-    files.AppendStatsRow(set.series, StatsRow(set.count, name, cell.times, cell.summary, plan.untilSure, cell.interval) +
-                                         StatsLimitsCells(set.count, cell.summary.median, cell.floorMs));
+    files.AppendStatsRow(set.series,
+                         StatsRow(set.count, name, cell.times, cell.summary, plan.untilSure, cell.interval) +
+                             StatsLimitsCells(set.count, cell.summary.median, cell.floorMs));
     if (cell.pairedRatios) files.AppendSpeedupRow(set.series, SpeedupRow(set.count, name, *cell.pairedRatios));
 }

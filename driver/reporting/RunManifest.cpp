@@ -11,9 +11,9 @@
 
 namespace {
 
-using JsonText::AppendShortestDouble;
 using JsonText::AppendField;
 using JsonText::AppendKey;
+using JsonText::AppendShortestDouble;
 using JsonText::AppendString;
 
 constexpr int kFormatVersion = 1;

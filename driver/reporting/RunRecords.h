@@ -35,18 +35,18 @@ struct DataSetRecord {
     AppCore::DataType type;
     const char* typeName;  // "INT"
     Distribution distribution;
-    std::string series;    // "INT", "INT_zipf": the key of its result files
+    std::string series;  // "INT", "INT_zipf": the key of its result files
     std::uint64_t count;
-    int position;          // 1 ... counts: its place in the run's list of counts
+    int position;  // 1 ... counts: its place in the run's list of counts
     int counts;
 };
 
 // One cell: a timed column of a data set.
 struct CellRecord {
-    std::size_t index;          // its place in the row, 0 = the first timed column
+    std::size_t index;  // its place in the row, 0 = the first timed column
     Column column;
-    std::vector<double> times;  // milliseconds, one per round, in measured order
-    TimingSummary summary;      // of `times`
+    std::vector<double> times;               // milliseconds, one per round, in measured order
+    TimingSummary summary;                   // of `times`
     std::optional<MedianInterval> interval;  // the median's 95% interval, from 6 times on
     // With repetitions, for columns that have one (ColumnFloors.h): the
     // column's memory floor in milliseconds.

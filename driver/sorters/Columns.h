@@ -30,10 +30,12 @@ struct ColumnFacts {
     const char* name;          // result file header, stats files and JSON: "CPU 2 Thread", "GPU On Card"
     const char* consoleLabel;  // console lines: "CPU", "CPU 2 Thread", "GPU_On_Card"
     ColumnSorter sorter;
-    unsigned threads;          // worker threads of a radix column; 0 for the others
-    std::size_t output;        // which of its sorter's times a sort fills it with
+    unsigned threads;    // worker threads of a radix column; 0 for the others
+    std::size_t output;  // which of its sorter's times a sort fills it with
 };
 
+// One column a row, wrapped by hand.
+// clang-format off
 inline constexpr std::array<ColumnFacts, 10> kColumns{{
     {.column = Column::CpuStandard, .name = "CPU Standard", .consoleLabel = "CPU",
      .sorter = ColumnSorter::StandardSort, .threads = 0, .output = 0},
@@ -58,6 +60,7 @@ inline constexpr std::array<ColumnFacts, 10> kColumns{{
      .consoleLabel = "Peer parallel stable sort", .sorter = ColumnSorter::ParallelStableSort, .threads = 0,
      .output = 0},
 }};
+// clang-format on
 
 constexpr const ColumnFacts& FactsOf(Column column) { return kColumns[static_cast<std::size_t>(column)]; }
 

@@ -28,23 +28,23 @@ void ClearIndices(AppCore::CharBuffer& indices) {
 // A CPU sorter of one column: `sort` fills the index buffer; the timed run
 // starts from a cleared one.
 Sorter CpuSorter(Column column, SorterTools& tools, std::function<void()> sort) {
-    return Sorter{.labels = LabelsOf({column}),
-                  .warmUp =
-                      [sort] {
-                          sort();
-                          return true;
-                      },
-                  .timed =
-                      [&tools, sort] {
-                          ClearIndices(tools.indices);
-                          tools.timer.restart();
-                          sort();
-                          return std::optional<std::vector<double>>(
-                              std::vector<double>{tools.timer.elapse_millisecond()});
-                      },
-                  .check = nullptr,
-                  .reportsPass = false,
-                  .afterSingleRun = nullptr};
+    return Sorter{
+        .labels = LabelsOf({column}),
+        .warmUp =
+            [sort] {
+                sort();
+                return true;
+            },
+        .timed =
+            [&tools, sort] {
+                ClearIndices(tools.indices);
+                tools.timer.restart();
+                sort();
+                return std::optional<std::vector<double>>(std::vector<double>{tools.timer.elapse_millisecond()});
+            },
+        .check = nullptr,
+        .reportsPass = false,
+        .afterSingleRun = nullptr};
 }
 
 // Stable, and started from 0, 1, 2, ...: equal keys stay in index order, the
@@ -60,8 +60,7 @@ Sorter StandardSorter(SorterTools& tools, const Element* values, std::uint64_t c
 }
 
 template <typename Element>
-void RadixSort(SorterTools& tools, const Element* values, std::uint64_t n, std::uint32_t* out,
-               unsigned long threads) {
+void RadixSort(SorterTools& tools, const Element* values, std::uint64_t n, std::uint32_t* out, unsigned long threads) {
     constexpr AppCore::DataType type = AppCore::DataTypeOf<Element>();
     if constexpr (type == AppCore::DataType::INT) tools.radix32.SortINT(values, n, out, true, threads);
     if constexpr (type == AppCore::DataType::FLOAT) tools.radix32.SortFLT(values, n, out, true, threads);

@@ -98,8 +98,8 @@ bool GpuColumns::SamePermutation(const AppCore::CharBuffer& cpu, const AppCore::
     return count == 0 || std::memcmp(cpu.data, gpu.data, count * sizeof(std::uint32_t)) == 0;
 }
 
-#define INSTANTIATE(Element)                                                                                   \
-    template bool GpuColumns::WarmUp(const char*, const Element*, std::uint64_t, std::uint32_t*);             \
+#define INSTANTIATE(Element)                                                                                    \
+    template bool GpuColumns::WarmUp(const char*, const Element*, std::uint64_t, std::uint32_t*);               \
     template std::optional<GpuColumns::Times> GpuColumns::TimedSort(const char*, const Element*, std::uint64_t, \
                                                                     AppCore::CharBuffer&, AppTimer&);
 SORTBENCH_FOR_EACH_ELEMENT(INSTANTIATE)

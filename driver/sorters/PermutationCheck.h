@@ -13,8 +13,7 @@
 // The first position p whose entry is out of range or whose pair with the next
 // entry does not increase under `less` (ties by index); count when there is none.
 template <typename Element, typename Less>
-std::uint64_t FirstOutOfOrder(const Element* values, const std::uint32_t* permutation, std::uint64_t count,
-                              Less less) {
+std::uint64_t FirstOutOfOrder(const Element* values, const std::uint32_t* permutation, std::uint64_t count, Less less) {
     for (std::uint64_t p = 0; p < count; ++p) {
         const std::uint32_t a = permutation[p];
         if (a >= count) return p;

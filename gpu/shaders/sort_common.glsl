@@ -39,6 +39,8 @@ layout(local_size_x = SORT_WORKGROUP_SIZE, local_size_y = 1, local_size_z = 1) i
 const uint SET_A = 0u;
 const uint SET_B = 1u;
 
+// Interface blocks: clang-format takes them for C++ and would split their names off.
+// clang-format off
 layout(push_constant) uniform PassConstants {
     uint passIndex;      // digit p: byte p of the sort key, 0 least significant
     uint upperHalf;      // p >= passCount / 2 (the passes derive the word from p)
@@ -73,6 +75,7 @@ layout(set = 1, binding = 3) uniform SortBlock {
 layout(buffer_reference, std430, buffer_reference_align = 4) buffer IndexSlot {
     uint value;
 };
+// clang-format on
 
 // Index buffers split where key buffers end in bytes: bytesPerKeyBuffer / 4
 // indices each, 2^30 when the key buffer is 4 GiB and the word wrapped to 0.

@@ -23,10 +23,12 @@ void main() {
     uint at = t;
     for (; at + groupStride - WORKGROUP_SIZE < length; at += groupStride) {
         uint digit[KEYS_PER_INVOCATION];
-        [[unroll]] for (uint j = 0u; j < KEYS_PER_INVOCATION; ++j)
+        [[unroll]] for (uint j = 0u; j < KEYS_PER_INVOCATION; ++j) {
             digit[j] = DigitOf(SourceIndex(begin + at + j * WORKGROUP_SIZE));
-        [[unroll]] for (uint j = 0u; j < KEYS_PER_INVOCATION; ++j)
+        }
+        [[unroll]] for (uint j = 0u; j < KEYS_PER_INVOCATION; ++j) {
             atomicAdd(histogram[digit[j]], 1u);
+        }
     }
     for (; at < length; at += WORKGROUP_SIZE)
         atomicAdd(histogram[DigitOf(SourceIndex(begin + at))], 1u);

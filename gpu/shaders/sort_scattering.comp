@@ -39,8 +39,8 @@ const uint MAX_ROWS = SORT_BALLOT_ROWS;
 // A row packs digit d into the low and digit d + 128 into the high 16 bits of
 // word d: a count or prefix never exceeds TILE_KEYS, so halves never carry.
 const uint HALF_RADIX = RADIX / 2u;
-const uint BALLOT_TILE_START = 0u;   // RADIX words: each digit's first position in the tile
-const uint BALLOT_ROWS = RADIX;      // MAX_ROWS rows of HALF_RADIX words
+const uint BALLOT_TILE_START = 0u;  // RADIX words: each digit's first position in the tile
+const uint BALLOT_ROWS = RADIX;     // MAX_ROWS rows of HALF_RADIX words
 const uint BALLOT_SCRATCH_WORDS = SORT_BALLOT_SCRATCH_WORDS;
 
 #if RANK_WITH_BALLOTS
@@ -205,8 +205,9 @@ void ScatterWithBallots(uint w, uint begin, uint length) {
                 digit[j] = DigitOf(index[j]);
             }
         }
-        [[unroll]] for (uint j = 0u; j < KEYS_PER_INVOCATION; ++j)
+        [[unroll]] for (uint j = 0u; j < KEYS_PER_INVOCATION; ++j) {
             rank[j] = RankInRun(digit[j], tile + laneStart + j * lanes < length, ownRow);
+        }
         barrier();
 
         if (t < HALF_RADIX)

@@ -290,9 +290,18 @@ std::vector<Value> SpecialValues() {
     using Limits = std::numeric_limits<Value>;
     constexpr int high = sizeof(Bits) * 8 - 1;
     constexpr Bits sign = Bits{1} << high, quiet = Bits{1} << (Limits::digits - 2);
-    std::vector<Value> values = {Value(0), -Value(0), Limits::infinity(), -Limits::infinity(),
-                                 Limits::denorm_min(), -Limits::denorm_min(), Limits::min(), -Limits::min(),
-                                 Limits::max(), Limits::lowest(), Value(1), Value(-1)};
+    std::vector<Value> values = {Value(0),
+                                 -Value(0),
+                                 Limits::infinity(),
+                                 -Limits::infinity(),
+                                 Limits::denorm_min(),
+                                 -Limits::denorm_min(),
+                                 Limits::min(),
+                                 -Limits::min(),
+                                 Limits::max(),
+                                 Limits::lowest(),
+                                 Value(1),
+                                 Value(-1)};
     // NaNs of both signs with several payloads, quiet and signalling.
     for (Bits payload : {Bits{1}, Bits{2}, quiet, quiet | 1, quiet - 1})
         for (Bits signBit : {Bits{0}, sign}) {
@@ -318,10 +327,14 @@ void ExpectSpecialFloatOrder() {
         const Bits aBits = std::bit_cast<Bits>(a), bBits = std::bit_cast<Bits>(b);
         if (std::isnan(a) && std::isnan(b) && std::signbit(a) == std::signbit(b))
             EXPECT_TRUE(std::signbit(a) ? aBits >= bBits : aBits <= bBits) << "NaN order at " << i;
-        else if (std::isnan(a)) EXPECT_TRUE(std::signbit(a)) << "positive NaN before a non-NaN at " << i;
-        else if (std::isnan(b)) EXPECT_FALSE(std::signbit(b)) << "negative NaN after a non-NaN at " << i;
-        else if (a == b) EXPECT_TRUE(aBits == bBits || (std::signbit(a) && !std::signbit(b))) << "zeros at " << i;
-        else EXPECT_LT(a, b) << "at " << i;
+        else if (std::isnan(a))
+            EXPECT_TRUE(std::signbit(a)) << "positive NaN before a non-NaN at " << i;
+        else if (std::isnan(b))
+            EXPECT_FALSE(std::signbit(b)) << "negative NaN after a non-NaN at " << i;
+        else if (a == b)
+            EXPECT_TRUE(aBits == bBits || (std::signbit(a) && !std::signbit(b))) << "zeros at " << i;
+        else
+            EXPECT_LT(a, b) << "at " << i;
     }
 }
 

@@ -47,11 +47,15 @@ void RunSorter(SorterFor<Value>& sorter, const std::vector<Value>& values, std::
                bool initIndices, long threadCount) {
     const unsigned long n = indices.size();
     if constexpr (std::is_integral_v<Value>) {
-        if (threadCount < 0) sorter.SortINT(values.data(), n, indices.data(), initIndices);
-        else sorter.SortINT(values.data(), n, indices.data(), initIndices, threadCount);
+        if (threadCount < 0)
+            sorter.SortINT(values.data(), n, indices.data(), initIndices);
+        else
+            sorter.SortINT(values.data(), n, indices.data(), initIndices, threadCount);
     } else {
-        if (threadCount < 0) sorter.SortFLT(values.data(), n, indices.data(), initIndices);
-        else sorter.SortFLT(values.data(), n, indices.data(), initIndices, threadCount);
+        if (threadCount < 0)
+            sorter.SortFLT(values.data(), n, indices.data(), initIndices);
+        else
+            sorter.SortFLT(values.data(), n, indices.data(), initIndices, threadCount);
     }
 }
 

@@ -66,7 +66,8 @@ std::vector<unsigned> WeightOrder(const std::string& text, const std::vector<uns
     std::vector<std::basic_string<unsigned char>> weights;
     for (std::size_t i = 0; i < offsets.size(); ++i) {
         std::basic_string<unsigned char> weight;
-        for (unsigned short k = 0; k < lengths[i]; ++k) weight += table[static_cast<unsigned char>(text[offsets[i] + k])];
+        for (unsigned short k = 0; k < lengths[i]; ++k)
+            weight += table[static_cast<unsigned char>(text[offsets[i] + k])];
         weights.push_back(weight);
     }
     std::stable_sort(indices.begin(), indices.end(), [&](unsigned a, unsigned b) { return weights[a] < weights[b]; });

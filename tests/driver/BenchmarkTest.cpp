@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "cpu_sort/WorkerThreads.h"
-#include "driver/output/ConsoleText.h"
 #include "driver/machine/AvailableMemory.h"
 #include "driver/measuring/MemoryBudget.h"
+#include "driver/output/ConsoleText.h"
 #include "tests/driver/CapturedRun.h"
 #include "tests/support/TempDirectory.h"
 
@@ -54,15 +54,14 @@ TEST(BenchmarkRun, min_run_prints_every_data_type_and_count_in_order) {
     ASSERT_EQ(banners.size(), 4u);
     size_t at = 0;
     for (const char* type : types) {
-        const std::string banner =
-            std::string("================================= Running ") + type +
-            " Benchmark =================================";
+        const std::string banner = std::string("================================= Running ") + type +
+                                   " Benchmark =================================";
         while (at < run.lines.size() && run.lines[at] != banner) ++at;
         ASSERT_LT(at, run.lines.size()) << "missing banner " << banner;
         for (int i = 0; i < 5; ++i) {
             ASSERT_LT(at + 2, run.lines.size());
-            EXPECT_EQ(run.lines[++at], std::string("------- Count: ") + counts[i] + ", " + std::to_string(i + 1) +
-                                           "/5 -------");
+            EXPECT_EQ(run.lines[++at],
+                      std::string("------- Count: ") + counts[i] + ", " + std::to_string(i + 1) + "/5 -------");
             EXPECT_TRUE(IsTimeLine(run.lines[++at], std::string(type) + " CPU - ")) << run.lines[at];
             for (const char* threads : {"1", "2", "4", "8"}) {
                 ASSERT_LT(at + 1, run.lines.size());
@@ -102,7 +101,8 @@ TEST(BenchmarkRun, count_beyond_32_bit_indices_ends_the_run_with_a_clear_line) {
 TEST(BenchmarkRun, a_thread_that_cannot_start_ends_the_run_with_a_clear_line_and_whole_files) {
     const TestSupport::TempDirectory logs;
     EvalCore::Testing::failWorkerStartNumber = 1;
-    const CapturedRun run = TestSupport::RunCaptured(TestSupport::PlanFor({"-S", "100000"}, logs.Path().string() + "/"));
+    const CapturedRun run =
+        TestSupport::RunCaptured(TestSupport::PlanFor({"-S", "100000"}, logs.Path().string() + "/"));
     EvalCore::Testing::failWorkerStartNumber = 0;
     EXPECT_EQ(run.status, kExitNoThreads);
     EXPECT_EQ(run.Starting("Cannot benchmark 100000 INT records: cannot start a thread (Resource temporarily "
@@ -146,9 +146,11 @@ TEST(FormatWithCommas, groups_by_the_environment_locale) {
 TEST(BenchmarkRun, distributions_and_peers_get_files_columns_and_json_entries_of_their_own) {
     const TestSupport::TempDirectory json;
     const std::string jsonPath = json.File("run.json");
-    const CapturedRun run = RunCaptured({"-S", "3000", "-D", "sorted,equal", "-PEERS", "-R", "2", "-JSON", jsonPath.c_str()});
+    const CapturedRun run =
+        RunCaptured({"-S", "3000", "-D", "sorted,equal", "-PEERS", "-R", "2", "-JSON", jsonPath.c_str()});
     ASSERT_EQ(run.status, kExitComplete) << run.lines.back();
-    EXPECT_EQ(Matching(run.lines, "================================= Running BIGINT Benchmark (equal keys) ").size(), 1u);
+    EXPECT_EQ(Matching(run.lines, "================================= Running BIGINT Benchmark (equal keys) ").size(),
+              1u);
     EXPECT_EQ(Matching(run.lines, "FLOAT Peer vqsort - ").size(), 2u);
     EXPECT_EQ(Matching(run.lines, "BIGFLOAT Peer parallel stable sort - ").size(), 2u);
     EXPECT_TRUE(Matching(run.lines, "QA ERROR").empty());

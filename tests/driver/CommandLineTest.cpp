@@ -17,8 +17,8 @@
 #include <utility>
 #include <vector>
 
-#include "driver/output/JsonResults.h"
 #include "driver/command_line/RunPlan.h"
+#include "driver/output/JsonResults.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TempDirectory.h"
 
@@ -81,8 +81,10 @@ std::pair<std::string, std::string> RunOnTerminal(const std::vector<std::string>
     std::string piped;
     char buffer[4096];
     // The terminal says EIO once the child and its copies of the slave are gone.
-    for (ssize_t got; (got = read(master, buffer, sizeof buffer)) > 0;) terminal.append(buffer, static_cast<std::size_t>(got));
-    for (ssize_t got; (got = read(out[0], buffer, sizeof buffer)) > 0;) piped.append(buffer, static_cast<std::size_t>(got));
+    for (ssize_t got; (got = read(master, buffer, sizeof buffer)) > 0;)
+        terminal.append(buffer, static_cast<std::size_t>(got));
+    for (ssize_t got; (got = read(out[0], buffer, sizeof buffer)) > 0;)
+        piped.append(buffer, static_cast<std::size_t>(got));
     close(master);
     close(out[0]);
     int status = 0;
@@ -125,14 +127,15 @@ TEST(CommandLine, auto_repetitions_show_the_interval_in_every_place_a_median_sho
     // The shrunken probe, and a count large enough for its arrays: the radix columns have floors.
     setenv("SORTBENCH_QUICK_LIMITS", "1", 1);
     // Six rounds come before the budget, however slow the machine: every cell has its interval.
-    const Ended run = RunProgram({"-S", "20000", "-R", "auto", "-T", "0.3", "-O", dir.File("logs"), "-JSON",
-                                  dir.File("run.json")});
+    const Ended run =
+        RunProgram({"-S", "20000", "-R", "auto", "-T", "0.3", "-O", dir.File("logs"), "-JSON", dir.File("run.json")});
     ASSERT_EQ(run.status, 0) << run.out << run.err;
     EXPECT_NE(run.out.find(", 95% CI "), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("INT 20000: "), std::string::npos);
     EXPECT_NE(run.out.find(" median's 95% interval within 1% after "), std::string::npos);
     std::string runDir;
-    for (const auto& entry : std::filesystem::directory_iterator(dir.File("logs"))) runDir = entry.path().string() + "/";
+    for (const auto& entry : std::filesystem::directory_iterator(dir.File("logs")))
+        runDir = entry.path().string() + "/";
     const std::string stats = ReadWholeFile(runDir + "stats_FLOAT.csv");
     EXPECT_EQ(stats.rfind("NbRecords,Column,Runs,Min,Median,Mean,Max,StdDev,Times,CiLow,CiHigh,KeysPerSecond,FloorMs,"
                           "FloorRatio\n",
@@ -153,9 +156,9 @@ TEST(CommandLine, limits_print_the_report_and_the_figures_and_create_nothing) {
     setenv("SORTBENCH_QUICK_LIMITS", "1", 1);
     const Ended run = RunProgram({"-LIMITS", "-R", "3", "-O", dir.File("logs"), "-JSON", dir.File("run.json")});
     EXPECT_EQ(run.status, 0) << run.out << run.err;
-    for (const char* part : {"CPU INFO ---", "\n----------------------------- GPU INFO ---",
-                             "\n------------------------------ LIMITS ---", "\nLimits: best of 1, ",
-                             "\nLimits: moves, 8-byte keys into 65536 fronts (M/s): "})
+    for (const char* part :
+         {"CPU INFO ---", "\n----------------------------- GPU INFO ---", "\n------------------------------ LIMITS ---",
+          "\nLimits: best of 1, ", "\nLimits: moves, 8-byte keys into 65536 fronts (M/s): "})
         EXPECT_NE(run.out.find(part), std::string::npos) << part << "\n" << run.out;
     EXPECT_FALSE(std::filesystem::exists(dir.File("logs")));
     EXPECT_FALSE(std::filesystem::exists(dir.File("run.json")));
@@ -168,7 +171,8 @@ TEST(CommandLine, json_paths_that_are_no_regular_file_are_refused_before_any_dir
     std::filesystem::create_symlink("nowhere", dir.File("dangling"));
     std::vector<std::string> refused{"fifo", "directory", "dangling"};
     // A device node of our own, never the system's /dev/null.
-    if (geteuid() == 0 && mknod(dir.File("null").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0) refused.push_back("null");
+    if (geteuid() == 0 && mknod(dir.File("null").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0)
+        refused.push_back("null");
     for (const std::string& name : refused) {
         const std::string logs = dir.File("logs-" + name);
         const Ended run = RunProgram({"-MIN", "-O", logs, "-JSON", dir.File(name)});
@@ -192,8 +196,8 @@ TEST(CommandLine, a_json_file_another_run_writes_is_refused_before_any_directory
     // The same file by another spelling.
     const Ended second = RunProgram({"-MIN", "-O", dir.File("second"), "-JSON", dir.File("via/../run.json")});
     EXPECT_EQ(second.status, 1);
-    EXPECT_EQ(second.out, "Cannot write " + dir.File("via/../run.json") +
-                              ": another running sortbench writes its results there\n");
+    EXPECT_EQ(second.out,
+              "Cannot write " + dir.File("via/../run.json") + ": another running sortbench writes its results there\n");
     EXPECT_FALSE(std::filesystem::exists(dir.File("second")));
 }
 
@@ -201,8 +205,9 @@ TEST(CommandLine, control_characters_in_arguments_reach_the_terminal_escaped) {
     const TempDirectory dir;
     const Ended run = RunProgram({"-MIN", "-O", dir.Path().string(), "\033]0;owned\a\nWARNING: none", "-R", "\033[2J"});
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, "Ignoring unknown argument: \\x1b]0;owned\\x07\\nWARNING: none (-help lists the options)\n"
-                       "-R takes a whole number of repetitions from 1 to 1000, not \\x1b[2J\n");
+    EXPECT_EQ(run.err,
+              "Ignoring unknown argument: \\x1b]0;owned\\x07\\nWARNING: none (-help lists the options)\n"
+              "-R takes a whole number of repetitions from 1 to 1000, not \\x1b[2J\n");
 }
 
 TEST(CommandLine, a_distribution_named_twice_runs_once_and_keeps_its_rows) {
@@ -225,12 +230,15 @@ TEST(CommandLine, random_argument_lists_never_crash_hang_or_create_anything_when
     const TempDirectory dir;
     ASSERT_EQ(mkfifo(dir.File("fifo").c_str(), 0600), 0);
     std::filesystem::create_directory(dir.File("directory"));
+    // Packed: the words are many and short.
+    // clang-format off
     const std::vector<std::string> words{
         "-GPU", "-gpu", "-QA", "-INFO", "-MIN", "-min", "-100K", "-1M", "-10M", "-100M", "-500M", "-1B", "-S500M",
         "-S750M", "-S1B", "-S", "-s", "-R", "-r", "-O", "-D", "-d", "-PEERS", "-JSON", "-h", "--help", "-Gpu", "-S300",
         "", "-", "0", "1", "2", "-1", "-0", "+3", "1.5", ".5", "1001", "abc", "18446744073709551615",
         "18446744073709551616", "99999999999999999999", "-18446744073709551616", "zipf", "zipf,zipf", "all,sorted",
         "sorted,,zipf", "bogus", dir.File("out.json"), dir.File("fifo"), dir.File("directory"), dir.File("o")};
+    // clang-format on
     // Relative paths the lists name ("-JSON zipf") land here, not in the build tree.
     const std::filesystem::path previous = std::filesystem::current_path();
     std::filesystem::current_path(dir.Path());

@@ -30,7 +30,8 @@ const std::string kGolden = SORTBENCH_GOLDEN_DIR;
 std::string RunAndMask(std::vector<std::string> args) {
     const TempDirectory logs;
     for (std::string& arg : args) {
-        if (const std::size_t at = arg.find("{logs}"); at != std::string::npos) arg.replace(at, 6, logs.Path().string());
+        if (const std::size_t at = arg.find("{logs}"); at != std::string::npos)
+            arg.replace(at, 6, logs.Path().string());
     }
     args.insert(args.begin(), SORTBENCH_BINARY);
     ChildProcess run(args);
@@ -47,15 +48,15 @@ std::string RunAndMask(std::vector<std::string> args) {
         // The run's manifest has a contract test of its own.
         const bool manifest = entry.path().filename() == "run.json" &&
                               entry.path().parent_path().filename().string().rfind("cpu_", 0) == 0;
-        if (entry.is_regular_file() && entry.path().filename() != "run.lock" && !manifest) files.push_back(entry.path());
+        if (entry.is_regular_file() && entry.path().filename() != "run.lock" && !manifest)
+            files.push_back(entry.path());
     }
     std::sort(files.begin(), files.end());
     for (const auto& file : files) {
         const std::string bytes = ReadWholeFile(file.string());
         text += "--- " + MaskedRunText(file.string(), root) + "\n" +
-                (file.extension() == ".json"
-                     ? MaskedJson(bytes, root)
-                     : MaskedRunText(bytes, root, file.filename() == "run_conditions.txt")) +
+                (file.extension() == ".json" ? MaskedJson(bytes, root)
+                                             : MaskedRunText(bytes, root, file.filename() == "run_conditions.txt")) +
                 "\n";
     }
     return text;

@@ -10,8 +10,8 @@
 
 namespace {
 
-using QVEvalCore::QVCore;
 using GpuTest::CheckedCore;
+using QVEvalCore::QVCore;
 
 const vk::BufferUsageFlags kTransferUsage = vk::BufferUsageFlagBits::eTransferSrc |
                                             vk::BufferUsageFlagBits::eTransferDst |
@@ -164,8 +164,8 @@ struct Injection {
         buffers -= b != VK_NULL_HANDLE;
         real.vkDestroyBuffer(d, b, a);
     }
-    static VkResult VKAPI_CALL AllocateMemory(VkDevice d, const VkMemoryAllocateInfo* i,
-                                              const VkAllocationCallbacks* a, VkDeviceMemory* m) {
+    static VkResult VKAPI_CALL AllocateMemory(VkDevice d, const VkMemoryAllocateInfo* i, const VkAllocationCallbacks* a,
+                                              VkDeviceMemory* m) {
         if (failing == "allocate") {
             return VK_ERROR_OUT_OF_DEVICE_MEMORY;
         }

@@ -12,11 +12,11 @@
 
 namespace {
 
-using QVEvalCore::QVCore;
 using GpuTest::CheckedCore;
 using GpuTest::CoutCapture;
 using GpuTest::Lines;
 using GpuTest::SoftwareDevice;
+using QVEvalCore::QVCore;
 
 TEST(CoreStartup, software_device_is_skipped_without_the_switch) {
     CoutCapture output;
@@ -123,8 +123,9 @@ TEST(CoreStartup, repeated_device_creation_reports_the_existing_device) {
     EXPECT_TRUE(core->CreateDevice(0));
     EXPECT_TRUE(core->CreateDevice(5)) << "an index past the list means the last device";
     EXPECT_FALSE(core->CreateCommandResources(3));
-    EXPECT_EQ(output.Text(), "Logical device 0 has already been created.\n"
-                             "Logical device 0 has already been created.\n");
+    EXPECT_EQ(output.Text(),
+              "Logical device 0 has already been created.\n"
+              "Logical device 0 has already been created.\n");
     EXPECT_EQ(core->Failure(), "Unable to allocate resources for logical device 3\n");
     ASSERT_EQ(core->Devices().size(), 1u);
     EXPECT_EQ(core->Devices()[0].device, first);

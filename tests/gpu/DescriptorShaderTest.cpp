@@ -10,9 +10,9 @@
 
 namespace {
 
-using QVEvalCore::QVCore;
 using GpuTest::CheckedCore;
 using GpuTest::CoutCapture;
+using QVEvalCore::QVCore;
 using Type = vk::DescriptorType;
 using PoolSizes = std::vector<vk::DescriptorPoolSize>;
 

@@ -11,17 +11,16 @@
 namespace {
 
 using QVEvalCore::DeviceLimits;
-using QVEvalCore::kDeviceLimitsMiB;
 using QVEvalCore::DeviceLimitsOptions;
+using QVEvalCore::kDeviceLimitsMiB;
 using QVEvalCore::ProbeDeviceLimits;
 
 TEST(DeviceLimits, measures_finite_positive_rates_with_buffers_of_whole_mib) {
     GpuTest::CheckedCore<> core("limits", GpuTest::SoftwareDevice());
     ASSERT_TRUE(core->VulkanReady()) << core->Failure();
     // The budget holds four buffers of 3 MiB and a little more.
-    const DeviceLimits limits = ProbeDeviceLimits(*core, {.bufferBytes = 8 * kDeviceLimitsMiB,
-                                                           .repeats = 2,
-                                                           .availableBytes = 12 * kDeviceLimitsMiB + 4095});
+    const DeviceLimits limits = ProbeDeviceLimits(
+        *core, {.bufferBytes = 8 * kDeviceLimitsMiB, .repeats = 2, .availableBytes = 12 * kDeviceLimitsMiB + 4095});
     ASSERT_EQ(limits.skipped, "");
     EXPECT_EQ(limits.device, core->SelectedPhysicalDevice().name);
     EXPECT_EQ(limits.bufferBytes, 3 * kDeviceLimitsMiB);

@@ -156,8 +156,7 @@ VKAPI_ATTR void VKAPI_CALL GetPhysicalDeviceFeatures2(VkPhysicalDevice, VkPhysic
         case VK_STRUCTURE_TYPE_PHYSICAL_DEVICE_SHADER_ATOMIC_FLOAT_FEATURES_EXT:
             setAll(next, sizeof(VkPhysicalDeviceShaderAtomicFloatFeaturesEXT));
             break;
-        default:
-            break;
+        default: break;
         }
         next->pNext = following;
         next = following;

@@ -1,7 +1,7 @@
 // Whole benchmark runs with the GPU columns on the software device.
 #include "driver/Benchmark.h"
-#include "driver/sorters/GpuColumns.h"
 #include "driver/command_line/RunPlan.h"
+#include "driver/sorters/GpuColumns.h"
 #include "tests/driver/CapturedRun.h"
 #include "tests/gpu/GpuTestSupport.h"
 #include "tests/support/GoldenText.h"
@@ -22,7 +22,6 @@
 #include <vector>
 
 namespace {
-
 
 // A run of RunBenchmark in this process, in a log directory of its own.
 class CapturedRun {
@@ -192,8 +191,8 @@ TEST(GpuColumns, mismatch_stops_the_run_after_completing_the_failing_row) {
     EXPECT_EQ(run.status, kExitCheckFailed);
 
     const std::vector<std::string> tail(run.lines.end() - std::min<size_t>(2, run.lines.size()), run.lines.end());
-    EXPECT_EQ(tail, (std::vector<std::string>{"QA ERROR: GPU Results do not match CPU Results",
-                                              "ABORTING BENCH TEST"}));
+    EXPECT_EQ(tail,
+              (std::vector<std::string>{"QA ERROR: GPU Results do not match CPU Results", "ABORTING BENCH TEST"}));
     EXPECT_TRUE(run.Starting("QA Test Passed").empty());
     EXPECT_TRUE(run.Starting("------- Count: 250").empty());
     const auto rows = run.Rows("INT");
@@ -262,8 +261,8 @@ TEST(GpuColumns, gpu_run_without_a_ready_sorter_stops_before_the_first_benchmark
         const std::filesystem::path nowhere = std::filesystem::path(testing::TempDir()) / "sortbench-no-shaders";
         const CapturedRun run({"-GPU", "-MIN"}, OnSoftwareDevice(), nowhere);
         EXPECT_EQ(run.status, kExitNoGpu);
-        EXPECT_EQ(run.lines.back(),
-                  "GPU sorting unavailable: the sort shaders could not be loaded from " + (nowhere / "Shaders").string());
+        EXPECT_EQ(run.lines.back(), "GPU sorting unavailable: the sort shaders could not be loaded from " +
+                                        (nowhere / "Shaders").string());
         EXPECT_TRUE(run.Starting("=====").empty());
     }
     {

@@ -32,8 +32,7 @@ public:
         setenv("VK_ICD_FILENAMES", SORTBENCH_SOFTWARE_ICD, 0);
         setenv("VK_INSTANCE_LAYERS", "VK_LAYER_KHRONOS_validation", 0);
 
-        workDirectory = std::filesystem::temp_directory_path() /
-                        ("sortbench-gpu-tests-" + std::to_string(getpid()));
+        workDirectory = std::filesystem::temp_directory_path() / ("sortbench-gpu-tests-" + std::to_string(getpid()));
         std::filesystem::create_directories(workDirectory);
         validationLog = workDirectory / "validation.log";
         const std::filesystem::path settings = workDirectory / "vk_layer_settings.txt";
@@ -91,7 +90,8 @@ std::string RunInChild(const std::string& replacement, const std::function<std::
                                   "/usr/lib", "/lib", "/usr/local/lib"}) {
         for (const char* name : {"libvulkan.so", "libvulkan.so.1"}) {
             std::error_code error;
-            const std::filesystem::path real = std::filesystem::canonical(std::filesystem::path(directory) / name, error);
+            const std::filesystem::path real =
+                std::filesystem::canonical(std::filesystem::path(directory) / name, error);
             if (!error) {
                 targets.insert(real.string());
             }
@@ -125,9 +125,7 @@ std::string TakeValidationLog() {
     return text;
 }
 
-bool ValidationLayerWasActive() {
-    return std::filesystem::exists(validationLog);
-}
+bool ValidationLayerWasActive() { return std::filesystem::exists(validationLog); }
 
 std::vector<std::string> Lines(const std::string& text) {
     std::vector<std::string> lines;

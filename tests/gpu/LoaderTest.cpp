@@ -16,10 +16,10 @@
 
 namespace {
 
-using QVEvalCore::QVCore;
 using GpuTest::ChildReport;
 using GpuTest::CoutCapture;
 using GpuTest::RunWithLoaderReplaced;
+using QVEvalCore::QVCore;
 
 // Constructs a core in the child and describes what happened in one text:
 // the report it printed, then its failure, as a caller prints them.
@@ -53,8 +53,8 @@ std::string DescribeStartup(const char* fakeMode) {
 class LoaderTest : public testing::Test {
 protected:
     static std::string EmptyFile() {
-        const std::filesystem::path path = std::filesystem::temp_directory_path() /
-                                           ("sortbench-empty-loader-" + std::to_string(getpid()));
+        const std::filesystem::path path =
+            std::filesystem::temp_directory_path() / ("sortbench-empty-loader-" + std::to_string(getpid()));
         std::ofstream{path};
         created.push_back(path);
         return path.string();
@@ -67,9 +67,9 @@ protected:
     static inline std::vector<std::filesystem::path> created;
 };
 
-#define SKIP_IF_SKIPPED(report)                 \
-    if ((report).skipped) {                     \
-        GTEST_SKIP() << (report).text;          \
+#define SKIP_IF_SKIPPED(report)        \
+    if ((report).skipped) {            \
+        GTEST_SKIP() << (report).text; \
     }
 
 TEST_F(LoaderTest, missing_loader_throws_after_the_initializing_line_only) {
@@ -81,29 +81,31 @@ TEST_F(LoaderTest, missing_loader_throws_after_the_initializing_line_only) {
 TEST_F(LoaderTest, vulkan_1_0_loader_leaves_a_core_that_is_not_ready) {
     const ChildReport report = RunWithLoaderReplaced(SORTBENCH_FAKE_LOADER, [] { return DescribeStartup("1.0"); });
     SKIP_IF_SKIPPED(report);
-    EXPECT_EQ(report.text, "ready=0 instance=0 library=1 init=0\n"
-                           ">>> Initializing: loader\n"
-                           "Loaded Vulkan Library\n"
-                           "Vulkan implementation is version 1.0.  Version 1.1 or higher is required.\n");
+    EXPECT_EQ(report.text,
+              "ready=0 instance=0 library=1 init=0\n"
+              ">>> Initializing: loader\n"
+              "Loaded Vulkan Library\n"
+              "Vulkan implementation is version 1.0.  Version 1.1 or higher is required.\n");
 }
 
 TEST_F(LoaderTest, instance_version_is_reported_and_no_devices_stop_start_up) {
-    const ChildReport report =
-        RunWithLoaderReplaced(SORTBENCH_FAKE_LOADER, [] { return DescribeStartup("1.3.250"); });
+    const ChildReport report = RunWithLoaderReplaced(SORTBENCH_FAKE_LOADER, [] { return DescribeStartup("1.3.250"); });
     SKIP_IF_SKIPPED(report);
-    EXPECT_EQ(report.text, "ready=0 instance=1 library=1 init=0\n"
-                           ">>> Initializing: loader\n"
-                           "Loaded Vulkan Library\n"
-                           "Successfully Created Vulkan Instance (Version 1.3.250)\n"
-                           "Could not find any physical devices!\n");
+    EXPECT_EQ(report.text,
+              "ready=0 instance=1 library=1 init=0\n"
+              ">>> Initializing: loader\n"
+              "Loaded Vulkan Library\n"
+              "Successfully Created Vulkan Instance (Version 1.3.250)\n"
+              "Could not find any physical devices!\n");
 }
 
 TEST_F(LoaderTest, failing_instance_creation_throws_and_closes_the_loader) {
     const ChildReport report = RunWithLoaderReplaced(SORTBENCH_FAKE_LOADER, [] { return DescribeStartup("fail"); });
     SKIP_IF_SKIPPED(report);
-    EXPECT_EQ(report.text, "vk::SystemError: vk::createInstance: ErrorIncompatibleDriver\n"
-                           ">>> Initializing: loader\n"
-                           "Loaded Vulkan Library\n");
+    EXPECT_EQ(report.text,
+              "vk::SystemError: vk::createInstance: ErrorIncompatibleDriver\n"
+              ">>> Initializing: loader\n"
+              "Loaded Vulkan Library\n");
 }
 
 // A device one short of a limit the sort relies on is skipped with a line
@@ -118,22 +120,22 @@ TEST_F(LoaderTest, devices_are_checked_against_the_sorts_limits) {
         std::string expected;
     } cases[] = {
         {"", chosen},
-        {"maxPerStageDescriptorStorageBuffers=10", skip + "maxPerStageDescriptorStorageBuffers is 10, needs at least 11"},
+        {"maxPerStageDescriptorStorageBuffers=10",
+         skip + "maxPerStageDescriptorStorageBuffers is 10, needs at least 11"},
         {"maxPerStageDescriptorStorageBuffers=11", chosen},
         {"maxDescriptorSetStorageBuffers=4", skip + "maxDescriptorSetStorageBuffers is 4, needs at least 11"},
         {"maxBoundDescriptorSets=1", skip + "maxBoundDescriptorSets is 1, needs at least 2"},
         {"maxInlineUniformBlockSize=8", skip + "maxInlineUniformBlockSize is 8, needs at least 12"},
-        {"maxPerStageDescriptorInlineUniformBlocks=0", skip + "maxPerStageDescriptorInlineUniformBlocks is 0, needs at least 1"},
+        {"maxPerStageDescriptorInlineUniformBlocks=0",
+         skip + "maxPerStageDescriptorInlineUniformBlocks is 0, needs at least 1"},
         {"maxDescriptorSetInlineUniformBlocks=0", skip + "maxDescriptorSetInlineUniformBlocks is 0, needs at least 1"},
         {"maxPushConstantsSize=12", skip + "maxPushConstantsSize is 12, needs at least 16"},
-        {"maxComputeSharedMemorySize=4096",
-         skip + "maxComputeSharedMemorySize is 4096, needs at least " +
-             std::to_string(QVCore::SortNeeds::kSharedMemoryBytes)},
-        {"maxComputeWorkGroupSize[0]=128",
-         skip + "maxComputeWorkGroupSize[0] is 128, needs at least " + std::to_string(QVCore::SortNeeds::kWorkgroupSize)},
-        {"maxComputeWorkGroupInvocations=128",
-         skip + "maxComputeWorkGroupInvocations is 128, needs at least " +
-             std::to_string(QVCore::SortNeeds::kWorkgroupSize)},
+        {"maxComputeSharedMemorySize=4096", skip + "maxComputeSharedMemorySize is 4096, needs at least " +
+                                                std::to_string(QVCore::SortNeeds::kSharedMemoryBytes)},
+        {"maxComputeWorkGroupSize[0]=128", skip + "maxComputeWorkGroupSize[0] is 128, needs at least " +
+                                               std::to_string(QVCore::SortNeeds::kWorkgroupSize)},
+        {"maxComputeWorkGroupInvocations=128", skip + "maxComputeWorkGroupInvocations is 128, needs at least " +
+                                                   std::to_string(QVCore::SortNeeds::kWorkgroupSize)},
         {"maxComputeWorkGroupCount[0]=64", skip + "maxComputeWorkGroupCount[0] is 64, needs at least 108"},
         {"maxStorageBufferRange=65536", skip + "maxStorageBufferRange is 65536, needs at least 111616"},
     };
@@ -158,8 +160,8 @@ TEST_F(LoaderTest, devices_are_checked_against_the_sorts_limits) {
 
 TEST_F(LoaderTest, benchmark_without_a_loader_reports_it_and_runs_the_cpu_columns) {
     const ChildReport report = RunWithLoaderReplaced(EmptyFile(), [] {
-        const std::filesystem::path logs = std::filesystem::temp_directory_path() /
-                                           ("sortbench-no-loader-logs-" + std::to_string(getpid()));
+        const std::filesystem::path logs =
+            std::filesystem::temp_directory_path() / ("sortbench-no-loader-logs-" + std::to_string(getpid()));
         const char* const args[] = {"sortbench", "-S", "3"};
         const RunPlan plan = ParseCommandLine(3, args, "261207090000", logs.string() + "/");
         testing::internal::CaptureStdout();
@@ -182,11 +184,12 @@ TEST_F(LoaderTest, benchmark_without_a_loader_reports_it_and_runs_the_cpu_column
         return description.str();
     });
     SKIP_IF_SKIPPED(report);
-    EXPECT_EQ(report.text, "status 0\n"
-                           "----------------------------- GPU INFO -----------------------------\n"
-                           ">>> Initializing: QVRadixSort\n"
-                           "Failed to load vulkan library!\n"
-                           "INT CPU 8 Thread\n");
+    EXPECT_EQ(report.text,
+              "status 0\n"
+              "----------------------------- GPU INFO -----------------------------\n"
+              ">>> Initializing: QVRadixSort\n"
+              "Failed to load vulkan library!\n"
+              "INT CPU 8 Thread\n");
 }
 
 }  // namespace

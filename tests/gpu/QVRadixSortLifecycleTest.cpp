@@ -44,7 +44,7 @@ TEST_F(GpuRadixSort, rebuilds_pipelines_only_when_type_or_large_flag_changes) {
         }
     }
     EXPECT_EQ(built, (std::vector<std::string>{"Created Pipeline for INT", "Created Pipeline for FLOAT",
-                                                "Created Pipeline for FLOAT, LARGE"}));
+                                               "Created Pipeline for FLOAT, LARGE"}));
     EXPECT_EQ(Sorter().Pipelines().size(), 3u);
 }
 
@@ -221,8 +221,7 @@ TEST(GpuRadixSortSetup, ranks_with_ballots_only_where_compute_shaders_have_them_
         {"everything", vk::ShaderStageFlagBits::eCompute, all, QVRadixSort::kBallotRankingSharedBytes, true},
         {"fragment stage only", vk::ShaderStageFlagBits::eFragment, all, 65536, false},
         {"no ballot", vk::ShaderStageFlagBits::eCompute, all & ~vk::SubgroupFeatureFlags(Ops::eBallot), 65536, false},
-        {"no shuffle", vk::ShaderStageFlagBits::eCompute, all & ~vk::SubgroupFeatureFlags(Ops::eShuffle), 65536,
-         false},
+        {"no shuffle", vk::ShaderStageFlagBits::eCompute, all & ~vk::SubgroupFeatureFlags(Ops::eShuffle), 65536, false},
         {"16 KiB shared", vk::ShaderStageFlagBits::eCompute, all, 16384, false},
     };
     for (const auto& c : cases) {

@@ -26,8 +26,8 @@ void ExpectMatchesCpuAtEverySize(QVRadixSort& sorter, const char* typeName) {
     // workgroups; one past a ballot tile of 16 keys per invocation in every
     // workgroup; the large ones give every workgroup many tiles, the last
     // one partial.
-    for (size_t n : {0u, 1u, 2u, 255u, 256u, 257u, 108u * 256u - 1u, 108u * 256u + 1u, 100'000u, 108u * 4096u + 1u,
-                     1'000'000u}) {
+    for (size_t n :
+         {0u, 1u, 2u, 255u, 256u, 257u, 108u * 256u - 1u, 108u * 256u + 1u, 100'000u, 108u * 4096u + 1u, 1'000'000u}) {
         ExpectMatchesCpu(sorter, RandomKeys<Key>(n, kSeed + n), std::string(typeName) + " random keys");
     }
 }
@@ -76,9 +76,18 @@ std::vector<Key> SpecialFloats() {
     const Bits sign = Bits(1) << kShift;
     const Key inf = std::numeric_limits<Key>::infinity();
     const Key nan = std::numeric_limits<Key>::quiet_NaN();
-    std::vector<Key> specials = {Key(0), -Key(0), inf, -inf, nan, -nan, Key(1.5), Key(-1.5),
-                                 std::numeric_limits<Key>::denorm_min(), -std::numeric_limits<Key>::denorm_min(),
-                                 std::numeric_limits<Key>::max(), std::numeric_limits<Key>::lowest()};
+    std::vector<Key> specials = {Key(0),
+                                 -Key(0),
+                                 inf,
+                                 -inf,
+                                 nan,
+                                 -nan,
+                                 Key(1.5),
+                                 Key(-1.5),
+                                 std::numeric_limits<Key>::denorm_min(),
+                                 -std::numeric_limits<Key>::denorm_min(),
+                                 std::numeric_limits<Key>::max(),
+                                 std::numeric_limits<Key>::lowest()};
     // NaN payloads of both signs: the sort orders them by their bits.
     Bits quiet;
     std::memcpy(&quiet, &nan, sizeof quiet);

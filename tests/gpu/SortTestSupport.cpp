@@ -36,9 +36,8 @@ std::string FirstMismatch(const std::vector<uint32_t>& gpu, const std::vector<ui
     }
     for (size_t i = 0; i < gpu.size(); ++i) {
         if (gpu[i] != cpu[i]) {
-            return what + " (n = " + std::to_string(gpu.size()) + ", seed " + std::to_string(kSeed) +
-                   "): position " + std::to_string(i) + " holds " + std::to_string(gpu[i]) + ", expected " +
-                   std::to_string(cpu[i]);
+            return what + " (n = " + std::to_string(gpu.size()) + ", seed " + std::to_string(kSeed) + "): position " +
+                   std::to_string(i) + " holds " + std::to_string(gpu[i]) + ", expected " + std::to_string(cpu[i]);
         }
     }
     return "";

@@ -3,6 +3,4 @@
 layout(local_size_x = 64) in;
 layout(set = 0, binding = 0) buffer Values { uint values[]; };
 
-void main() {
-    values[gl_GlobalInvocationID.x] = gl_GlobalInvocationID.x;
-}
+void main() { values[gl_GlobalInvocationID.x] = gl_GlobalInvocationID.x; }

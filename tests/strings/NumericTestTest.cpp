@@ -8,7 +8,7 @@ TEST(STR_IsNum, accepts_plain_decimal_numbers) {
 }
 
 TEST(STR_IsNum, rejects_everything_else) {
-    for (const char* text : {"", ".", "-", "+", "1e6", "1,000", "1.2.3", " 1", "1 ", "1 2", "abc", "..5", ".5.",
-                             "-1-", "--1", "+-1", "0x10", ".-"})
+    for (const char* text : {"", ".", "-", "+", "1e6", "1,000", "1.2.3", " 1", "1 ", "1 2", "abc", "..5", ".5.", "-1-",
+                             "--1", "+-1", "0x10", ".-"})
         EXPECT_FALSE(SLib::STR_IsNum(text)) << '"' << text << '"';
 }

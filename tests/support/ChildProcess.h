@@ -82,8 +82,7 @@ public:
     // The wait status once the child has ended.
     int Wait() {
         if (!reaped) {
-            while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-            }
+            while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {}
             reaped = true;
         }
         return status;

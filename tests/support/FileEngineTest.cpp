@@ -8,8 +8,8 @@
 #include <unistd.h>
 
 #include <cstring>
-#include <functional>
 #include <filesystem>
+#include <functional>
 #include <string>
 
 using AppCore::FileEngine;
@@ -69,12 +69,27 @@ TEST_P(BothBackends, skips_byte_order_marks_by_file_size) {
         unsigned long skipped;
     };
     const Case cases[] = {
-        {std::string("\xEF\xBB\xBF" "AB", 5), 3},
-        {std::string("\xFE\xFF" "AB", 4), 2},
-        {std::string("\xFF\xFE\0\0" "AB", 6), 4},
-        {std::string("\xFF\xFE\0\0" "A", 5), 2},
+        {std::string("\xEF\xBB\xBF"
+                     "AB",
+                     5),
+         3},
+        {std::string("\xFE\xFF"
+                     "AB",
+                     4),
+         2},
+        {std::string("\xFF\xFE\0\0"
+                     "AB",
+                     6),
+         4},
+        {std::string("\xFF\xFE\0\0"
+                     "A",
+                     5),
+         2},
         {std::string("\xFF\xFE\0\0", 4), 2},
-        {std::string("\0\0\xFE\xFF" "A", 5), 4},
+        {std::string("\0\0\xFE\xFF"
+                     "A",
+                     5),
+         4},
         {std::string("\xEF\xBB", 2), 0},
         {std::string("plain", 5), 0},
     };
@@ -306,8 +321,7 @@ TEST(MMFile, full_disk_fails_the_grow_and_keeps_the_file) {
     testing::internal::CaptureStderr();
     EXPECT_FALSE(engine.ResizeFile(1 << 20));
     const std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_NE(err.find("MMFile - reserving disk space failed with error: No space left on device"),
-              std::string::npos)
+    EXPECT_NE(err.find("MMFile - reserving disk space failed with error: No space left on device"), std::string::npos)
         << err;
     EXPECT_EQ(engine.data, oldView);
     EXPECT_EQ(engine.FileSize(), 4096u);

@@ -35,8 +35,9 @@ TEST(RunPlan, gpu_switch_adds_columns_and_names_the_run_directory) {
     const RunPlan plan = Parse({"-min", "-GPU", "-1B"});
     EXPECT_EQ(plan.counts, kMinList);
     EXPECT_TRUE(plan.gpuEnabled);
-    EXPECT_EQ(ResultHeader(plan.columns),
-              "NbRecords,CPU Standard,CPU 1 Thread,CPU 2 Thread,CPU 4 Thread,CPU 8 Thread,GPU,GPU On Card,GPU Transfer");
+    EXPECT_EQ(
+        ResultHeader(plan.columns),
+        "NbRecords,CPU Standard,CPU 1 Thread,CPU 2 Thread,CPU 4 Thread,CPU 8 Thread,GPU,GPU On Card,GPU Transfer");
     EXPECT_EQ(plan.runDirectory, "/logs/cpu_gpu_261207081500/");
     EXPECT_TRUE(Parse({"-gpu"}).gpuEnabled);
 }
@@ -152,11 +153,21 @@ TEST(RunPlan, repetitions_take_a_whole_number_from_1_to_1000_or_auto_and_refuse_
         int repetitions;
         bool error;
     } cases[] = {
-        {{}, 1, false},           {{"-R", "9"}, 9, false},      {{"-r", "+1000"}, 1000, false},
-        {{"-R", "3", "-R", "5"}, 5, false}, {{"-R", "abc"}, 1, true}, {{"-R", "0"}, 1, true},
-        {{"-R", "1001"}, 1, true}, {{"-R", "-3"}, 1, true},      {{"-R", "2.5"}, 1, true},
-        {{"-R", "5abc"}, 1, true}, {{"-R", "3x"}, 1, true},      {{"-R", "AUTO"}, 1, true},
-        {{"-R", "sometimes"}, 1, true}, {{"-R", "-MIN"}, 1, false}, {{"-R", ""}, 1, true},
+        {{}, 1, false},
+        {{"-R", "9"}, 9, false},
+        {{"-r", "+1000"}, 1000, false},
+        {{"-R", "3", "-R", "5"}, 5, false},
+        {{"-R", "abc"}, 1, true},
+        {{"-R", "0"}, 1, true},
+        {{"-R", "1001"}, 1, true},
+        {{"-R", "-3"}, 1, true},
+        {{"-R", "2.5"}, 1, true},
+        {{"-R", "5abc"}, 1, true},
+        {{"-R", "3x"}, 1, true},
+        {{"-R", "AUTO"}, 1, true},
+        {{"-R", "sometimes"}, 1, true},
+        {{"-R", "-MIN"}, 1, false},
+        {{"-R", ""}, 1, true},
     };
     for (const auto& c : cases) {
         std::vector<const char*> argv{"sortbench"};
@@ -183,9 +194,17 @@ TEST(RunPlan, auto_repetitions_take_an_interval_target_and_a_budget) {
         {{"-r", "auto", "-CI", "0.5", "-T", "2.5"}, true, 0.005, 2.5, ""},
         {{"-R", "auto", "-R", "3"}, false, 0.01, 10, ""},
         {{"-R", "auto", "-CI", "50", "-T", "86400"}, true, 0.5, 86400, ""},
-        {{"-R", "auto", "-CI", "0.05"}, true, 0.01, 10, "-CI takes the half-width of the median's interval in percent, from 0.1 to 50, not 0.05"},
+        {{"-R", "auto", "-CI", "0.05"},
+         true,
+         0.01,
+         10,
+         "-CI takes the half-width of the median's interval in percent, from 0.1 to 50, not 0.05"},
         {{"-R", "auto", "-CI", "1,5"}, true, 0.01, 10, "-CI takes"},
-        {{"-R", "auto", "-T", "0"}, true, 0.01, 10, "-T takes the seconds one data set may take with -R auto, from 0.1 to 86400, not 0"},
+        {{"-R", "auto", "-T", "0"},
+         true,
+         0.01,
+         10,
+         "-T takes the seconds one data set may take with -R auto, from 0.1 to 86400, not 0"},
         {{"-R", "auto", "-T"}, true, 0.01, 10, "-T takes"},
         {{"-R", "9", "-T", "5"}, false, 0.01, 5, "", "Ignoring -T: it applies to -R auto only"},
     };
@@ -222,16 +241,20 @@ TEST(RunPlan, distributions_peers_and_json_file_are_options_of_their_own) {
     EXPECT_EQ(Parse({"-D", "zipf,sorted"}).distributions,
               (std::vector<Distribution>{Distribution::Zipf, Distribution::Sorted}));
     EXPECT_EQ(Parse({"-d", "all"}).distributions.size(), 8u);
-    for (auto args : {std::initializer_list<const char*>{"-D", "zipf,bogus"}, {"-D", ""}, {"-D", "sorted,"}, {"-D"},
-                      {"-JSON"}, {"-JSON", "-MIN"}}) {
+    for (auto args : {std::initializer_list<const char*>{"-D", "zipf,bogus"},
+                      {"-D", ""},
+                      {"-D", "sorted,"},
+                      {"-D"},
+                      {"-JSON"},
+                      {"-JSON", "-MIN"}}) {
         const RunPlan plan = Parse(args);
         EXPECT_FALSE(plan.error.empty()) << *args.begin() << " " << (args.size() > 1 ? *(args.begin() + 1) : "");
     }
     EXPECT_NE(Parse({"-D", "bogus"}).error.find("uniform, sorted, reverse"), std::string::npos);
     const RunPlan twice = Parse({"-D", "zipf,sorted,zipf"});
     EXPECT_EQ(twice.distributions, (std::vector<Distribution>{Distribution::Zipf, Distribution::Sorted}));
-    EXPECT_EQ(twice.warnings,
-              std::vector<std::string>{"-D zipf,sorted,zipf: each key distribution runs once (zipf named more than once)"});
+    EXPECT_EQ(twice.warnings, std::vector<std::string>{
+                                  "-D zipf,sorted,zipf: each key distribution runs once (zipf named more than once)"});
 
     const RunPlan plan = Parse({"-PEERS", "-GPU", "-JSON", "out.json"});
     EXPECT_EQ(plan.jsonPath, "out.json");

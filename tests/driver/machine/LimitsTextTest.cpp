@@ -15,15 +15,35 @@ CpuLimits TwoSizes(unsigned cpus) {
     limits.repeats = 3;
     limits.arrays = {
         {.arrayBytes = 1 << 20,
-         .oneThread = {.copyBytes = 37.24e9, .loads4 = 780.2e6, .loads8 = 694.9e6, .stores256 = 1403.7e6,
-                       .stores65536 = 999.6e6, .moves4 = 500e6, .moves8 = 250e6},
-         .allCpus = {.copyBytes = 60.06e9, .loads4 = 1497e6, .loads8 = 1240e6, .stores256 = 2800e6,
-                     .stores65536 = 1000e6, .moves4 = 990e6, .moves8 = 480e6}},
+         .oneThread = {.copyBytes = 37.24e9,
+                       .loads4 = 780.2e6,
+                       .loads8 = 694.9e6,
+                       .stores256 = 1403.7e6,
+                       .stores65536 = 999.6e6,
+                       .moves4 = 500e6,
+                       .moves8 = 250e6},
+         .allCpus = {.copyBytes = 60.06e9,
+                     .loads4 = 1497e6,
+                     .loads8 = 1240e6,
+                     .stores256 = 2800e6,
+                     .stores65536 = 1000e6,
+                     .moves4 = 990e6,
+                     .moves8 = 480e6}},
         {.arrayBytes = 4'000'000,
-         .oneThread = {.copyBytes = 14.2e9, .loads4 = 121.4e6, .loads8 = 95.56e6, .stores256 = 318e6,
-                       .stores65536 = 92.4e6, .moves4 = 80.1e6, .moves8 = 55.56e6},
-         .allCpus = {.copyBytes = 21.0e9, .loads4 = 230e6, .loads8 = 180e6, .stores256 = 600e6,
-                     .stores65536 = 170e6, .moves4 = 150e6, .moves8 = 101e6}},
+         .oneThread = {.copyBytes = 14.2e9,
+                       .loads4 = 121.4e6,
+                       .loads8 = 95.56e6,
+                       .stores256 = 318e6,
+                       .stores65536 = 92.4e6,
+                       .moves4 = 80.1e6,
+                       .moves8 = 55.56e6},
+         .allCpus = {.copyBytes = 21.0e9,
+                     .loads4 = 230e6,
+                     .loads8 = 180e6,
+                     .stores256 = 600e6,
+                     .stores65536 = 170e6,
+                     .moves4 = 150e6,
+                     .moves8 = 101e6}},
     };
     return limits;
 }
@@ -34,7 +54,7 @@ struct DigitsCase {
 };
 
 const DigitsCase kDigitsCases[] = {
-    {1403.7, "1400"}, {780.2, "780"},  {14.23, "14.2"},  {0.5, "0.500"}, {999.6, "1000"},
+    {1403.7, "1400"}, {780.2, "780"},     {14.23, "14.2"},     {0.5, "0.500"},  {999.6, "1000"},
     {9.996, "10.0"},  {123456, "123000"}, {0.01234, "0.0123"}, {-2.5, "-2.50"}, {0, "0"},
 };
 
@@ -71,9 +91,8 @@ TEST(LimitsText, skipped_limits_are_one_line_and_one_field) {
     skipped.skipped = "needs 209 MiB of memory, 100 MiB available";
     EXPECT_EQ(LimitsLines(skipped),
               (std::vector<std::string>{"Limits: not measured: needs 209 MiB of memory, 100 MiB available"}));
-    EXPECT_EQ(LimitsContextFields(skipped),
-              (std::vector<std::pair<std::string, std::string>>{
-                  {"limits", "skipped: needs 209 MiB of memory, 100 MiB available"}}));
+    EXPECT_EQ(LimitsContextFields(skipped), (std::vector<std::pair<std::string, std::string>>{
+                                                {"limits", "skipped: needs 209 MiB of memory, 100 MiB available"}}));
 }
 
 TEST(LimitsText, context_fields_name_figure_size_and_threads_with_whole_numbers_per_second) {
@@ -99,8 +118,13 @@ struct GpuTextCase {
 
 TEST(LimitsText, gpu_limits_are_one_line_and_whole_numbers_per_second) {
     const GpuTextCase cases[] = {
-        {{.skipped = "", .device = "Radeon RX 7900 XTX", .bufferBytes = 64 << 20, .repeats = 3,
-          .copyBytes = 412.4e9, .uploadBytes = 12.06e9, .readBackBytes = 11.84e9},
+        {{.skipped = "",
+          .device = "Radeon RX 7900 XTX",
+          .bufferBytes = 64 << 20,
+          .repeats = 3,
+          .copyBytes = 412.4e9,
+          .uploadBytes = 12.06e9,
+          .readBackBytes = 11.84e9},
          "Limits: GPU Radeon RX 7900 XTX: device copy 412 GB/s read + written, upload 12.1 GB/s, read-back 11.8 GB/s "
          "(buffers of 64 MiB, best of 3)",
          {{"gpu_limits", "measured"},
@@ -110,8 +134,13 @@ TEST(LimitsText, gpu_limits_are_one_line_and_whole_numbers_per_second) {
           {"gpu_limits_copy_bytes_per_second", "412400000000"},
           {"gpu_limits_upload_bytes_per_second", "12060000000"},
           {"gpu_limits_read_back_bytes_per_second", "11840000000"}}},
-        {{.skipped = "the compute queue has no timestamps", .device = "llvmpipe", .bufferBytes = 0, .repeats = 0,
-          .copyBytes = 0, .uploadBytes = 0, .readBackBytes = 0},
+        {{.skipped = "the compute queue has no timestamps",
+          .device = "llvmpipe",
+          .bufferBytes = 0,
+          .repeats = 0,
+          .copyBytes = 0,
+          .uploadBytes = 0,
+          .readBackBytes = 0},
          "Limits: GPU not measured: the compute queue has no timestamps",
          {{"gpu_limits", "skipped: the compute queue has no timestamps"}}},
         // A record nobody filled is not taken for a measurement.

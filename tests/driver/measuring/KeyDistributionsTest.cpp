@@ -127,8 +127,8 @@ TYPED_TEST(KeyDistributions, a_seed_fixes_the_keys_and_count_zero_draws_nothing)
 
 TEST(DistributionList, parses_names_in_order_each_once_or_names_the_valid_ones) {
     using D = Distribution;
-    const std::vector<D> all = {D::Uniform, D::Sorted,   D::Reverse, D::NearlySorted,
-                                D::FewUnique, D::Equal, D::Zipf,    D::Skewed};
+    const std::vector<D> all = {D::Uniform,   D::Sorted, D::Reverse, D::NearlySorted,
+                                D::FewUnique, D::Equal,  D::Zipf,    D::Skewed};
     struct Case {
         const char* list;
         bool valid;

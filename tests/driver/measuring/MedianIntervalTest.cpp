@@ -10,8 +10,8 @@ TEST(MedianInterval, ranks_match_the_binomial_table_from_the_smallest_samples_up
     // cumulative binomial distribution with p = 1/2.
     const struct {
         std::size_t n, rank;
-    } cases[] = {{0, 0}, {1, 0}, {5, 0}, {6, 1}, {7, 1}, {8, 1}, {9, 2}, {10, 2}, {11, 2}, {12, 3},
-                 {17, 5}, {20, 6}, {30, 10}, {50, 18}, {100, 40}, {1000, 469}};
+    } cases[] = {{0, 0},  {1, 0},  {5, 0},  {6, 1},  {7, 1},   {8, 1},   {9, 2},    {10, 2},
+                 {11, 2}, {12, 3}, {17, 5}, {20, 6}, {30, 10}, {50, 18}, {100, 40}, {1000, 469}};
     for (const auto& c : cases) EXPECT_EQ(IntervalRank(c.n), c.rank) << "n = " << c.n;
     EXPECT_EQ(MinimumSamplesFor(0.95), 6u);
     EXPECT_EQ(MinimumSamplesFor(0.99), 8u);

@@ -8,8 +8,12 @@
 namespace {
 
 AccessRates Rates(double scale) {
-    return {.copyBytes = 10e9 * scale, .loads4 = 100e6 * scale, .loads8 = 50e6 * scale,
-            .stores256 = 200e6 * scale, .stores65536 = 100e6 * scale, .moves4 = 80e6 * scale,
+    return {.copyBytes = 10e9 * scale,
+            .loads4 = 100e6 * scale,
+            .loads8 = 50e6 * scale,
+            .stores256 = 200e6 * scale,
+            .stores65536 = 100e6 * scale,
+            .moves4 = 80e6 * scale,
             .moves8 = 40e6 * scale};
 }
 
@@ -110,8 +114,8 @@ const TrafficCase kTrafficCases[] = {
     {"int_eight_threads_next_digit_tables", 4, 1'000'000, 8, kAllKeyBits, 1'000'000, 3'000'000, 0, 0},
     {"int_eight_threads_too_few_keys_for_either", 4, 10'000, 8, kAllKeyBits, 10'000, 30'000, 0, 30'000},
     {"bigint_one_thread_counts_every_pass", 8, 1'000'000, 1, kAllKeyBits, 1'000'000, 3'000'000, 0, 3'000'000},
-    {"bigint_four_threads_just_short_of_next_digit_tables", 8, 1'048'575, 4, kAllKeyBits, 1'048'575, 3'145'725,
-     0, 3'145'725},
+    {"bigint_four_threads_just_short_of_next_digit_tables", 8, 1'048'575, 4, kAllKeyBits, 1'048'575, 3'145'725, 0,
+     3'145'725},
     {"bigint_four_threads_next_digit_tables", 8, 1'048'576, 4, kAllKeyBits, 1'048'576, 3'145'728, 0, 0},
     {"int_spread_over_24_bits", 4, 1'000'000, 1, 24, 1'000'000, 2'000'000, 1'000'000, 0},
     {"int_spread_over_23_bits", 4, 1'000'000, 1, 23, 1'000'000, 1'000'000, 2'000'000, 0},

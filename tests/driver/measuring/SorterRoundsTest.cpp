@@ -62,12 +62,11 @@ TEST(SorterRounds, rounds_rotate_the_order_and_the_qa_pass_follows_the_row) {
     TracingCells cells(trace);
     const std::vector<Sorter> sorters{Fake(trace, "a"), Fake(trace, "b", 0, true), Fake(trace, "c")};
     EXPECT_EQ(RunRounds(sorters, {.rounds = 3}, cells).outcome, Outcome::Continue);
-    EXPECT_EQ(trace.events, (std::vector<std::string>{
-                                "warm a", "warm b", "warm c",                    //
-                                "time a", "time b", "time c",                    // round 1
-                                "time b", "time c", "time a",                    // round 2
-                                "time c", "time a", "time b",                    // round 3
-                                "row", "cell 0 x3", "cell 1 x3", "cell 2 x3", "QA passed"}));
+    EXPECT_EQ(trace.events, (std::vector<std::string>{"warm a", "warm b", "warm c",  //
+                                                      "time a", "time b", "time c",  // round 1
+                                                      "time b", "time c", "time a",  // round 2
+                                                      "time c", "time a", "time b",  // round 3
+                                                      "row", "cell 0 x3", "cell 1 x3", "cell 2 x3", "QA passed"}));
 }
 
 TEST(SorterRounds, a_failed_check_ends_the_rounds_but_completes_the_row_before_it_is_reported) {

@@ -57,9 +57,9 @@ TEST(TestData, reals_stay_below_the_upper_bound) {
 
 TEST(TestData, a_fixed_seed_reproduces_every_data_set) {
     CharBuffer first, second;
-    for (auto generate : {+[](CharBuffer& b) { GenerateINT(1000, b); }, +[](CharBuffer& b) { GenerateFLOAT(1000, b); },
-                          +[](CharBuffer& b) { GenerateBIGINT(1000, b); },
-                          +[](CharBuffer& b) { GenerateBIGFLOAT(1000, b); }}) {
+    for (auto generate :
+         {+[](CharBuffer& b) { GenerateINT(1000, b); }, +[](CharBuffer& b) { GenerateFLOAT(1000, b); },
+          +[](CharBuffer& b) { GenerateBIGINT(1000, b); }, +[](CharBuffer& b) { GenerateBIGFLOAT(1000, b); }}) {
         ReseedTestData(2026);
         generate(first);
         ReseedTestData(2026);

@@ -8,13 +8,18 @@
 #include <vector>
 
 TEST(TimingStats, median_of_odd_even_and_single_counts) {
-    const struct { std::vector<double> times; double median; } cases[] = {
-        {{5}, 5}, {{3, 1, 2}, 2}, {{4, 1, 3, 2}, 2.5}, {{9, 2, 4, 4, 7, 5, 5, 4}, 4.5}};
+    const struct {
+        std::vector<double> times;
+        double median;
+    } cases[] = {{{5}, 5}, {{3, 1, 2}, 2}, {{4, 1, 3, 2}, 2.5}, {{9, 2, 4, 4, 7, 5, 5, 4}, 4.5}};
     for (const auto& c : cases) EXPECT_EQ(Summarize(c.times).median, c.median) << c.times.size();
 }
 
 TEST(TimingStats, sample_standard_deviation) {
-    const struct { std::vector<double> times; double stdDev; } cases[] = {
+    const struct {
+        std::vector<double> times;
+        double stdDev;
+    } cases[] = {
         {{7}, 0},
         {{2, 4, 4, 4, 5, 5, 7, 9}, std::sqrt(32.0 / 7.0)},
         {{1e9 + 1, 1e9 + 2, 1e9 + 3}, 1},  // large offset must not cancel the spread
@@ -50,10 +55,15 @@ TEST(TimingStats, round_order_puts_each_sorter_once_in_each_position) {
 }
 
 TEST(TimingStats, significant_digits_in_fixed_notation) {
-    const struct { double value; const char* text; } cases[] = {
-        {152.34, "152.3"},   {171.0, "171.0"},  {0.0031274, "0.003127"}, {1354.2, "1354"},
-        {12345, "12345"},    {999.96, "1000"},  {9.99996, "10.00"},      {0, "0.000"},
-        {-2.5, "-2.500"},    {1e20, "100000000000000000000"},
+    const struct {
+        double value;
+        const char* text;
+    } cases[] = {
+        {152.34, "152.3"},       {171.0, "171.0"},
+        {0.0031274, "0.003127"}, {1354.2, "1354"},
+        {12345, "12345"},        {999.96, "1000"},
+        {9.99996, "10.00"},      {0, "0.000"},
+        {-2.5, "-2.500"},        {1e20, "100000000000000000000"},
     };
     for (const auto& c : cases) EXPECT_EQ(SignificantDigits(c.value, 4), c.text) << c.value;
 }
@@ -95,9 +105,9 @@ TEST(TimingStats, memory_floor_cells_note_and_report) {
     below.floorMs = 171.0;
     const NoisyCell without{"INT", 10, "CPU Standard", {5, 0.1, 0.1, 0.1, 0.1, 0}};
     EXPECT_TRUE(BelowFloorReportLines({above, without}).empty());
-    EXPECT_EQ(BelowFloorReportLines({above, below, without}),
-              (std::vector<std::string>{
-                  "Cells measured below their memory floor, which no sort can beat:",
-                  "  INT 10000000 CPU 1 Thread: median 150.2 ms, floor 171.0 ms (0.88\u00d7)",
-                  "The floor's model does not hold for these cells: their ratios to it say nothing."}));
+    EXPECT_EQ(
+        BelowFloorReportLines({above, below, without}),
+        (std::vector<std::string>{"Cells measured below their memory floor, which no sort can beat:",
+                                  "  INT 10000000 CPU 1 Thread: median 150.2 ms, floor 171.0 ms (0.88\u00d7)",
+                                  "The floor's model does not hold for these cells: their ratios to it say nothing."}));
 }

@@ -111,7 +111,8 @@ TEST_F(JsonResultsTest, single_run_has_no_aggregates_and_empty_run_is_valid) {
     JsonResults results(path, "sortbench", 1, ReadMachineFacts());
     ASSERT_TRUE(results.Write());
     int status = 0;
-    const std::string count = std::string(kPython) + "-c \"import json,sys; print(len(json.load(open(sys.argv[1]))['benchmarks']))\" ";
+    const std::string count =
+        std::string(kPython) + "-c \"import json,sys; print(len(json.load(open(sys.argv[1]))['benchmarks']))\" ";
     EXPECT_EQ(RunCommand(count + path, status), "0\n");
     results.Add("FLOAT", "CPU Standard", 10, {5});
     ASSERT_TRUE(results.Write());
@@ -213,9 +214,8 @@ TEST_F(JsonResultsTest, planted_temporary_names_are_never_followed_and_permissio
     ASSERT_EQ(chmod(path.c_str(), 0640), 0);
     std::ofstream(dir + "/victim") << "precious";
     // Every name a temporary file of this process could take first, planted as a link.
-    for (const std::string& planted :
-         {path + ".tmp", dir + "/.r.json." + std::to_string(getpid()) + ".0.tmp",
-          dir + "/.r.json." + std::to_string(getpid()) + ".1.tmp"}) {
+    for (const std::string& planted : {path + ".tmp", dir + "/.r.json." + std::to_string(getpid()) + ".0.tmp",
+                                       dir + "/.r.json." + std::to_string(getpid()) + ".1.tmp"}) {
         ASSERT_EQ(symlink((dir + "/victim").c_str(), planted.c_str()), 0);
     }
     JsonResults results(path, "sortbench", 1, ReadMachineFacts());
@@ -242,13 +242,17 @@ TEST_F(JsonResultsTest, an_interruption_before_the_first_cell_keeps_an_earlier_f
 
 TEST_F(JsonResultsTest, bytes_that_are_not_utf8_become_replacement_characters) {
     const std::string path = dir + "/r.json";
-    JsonResults results(path, "/opt/\xff\xc3(\xe2\x82/sort\xc3\xa9" "bench\xed\xa0\x80", 1, ReadMachineFacts());
+    JsonResults results(path,
+                        "/opt/\xff\xc3(\xe2\x82/sort\xc3\xa9"
+                        "bench\xed\xa0\x80",
+                        1, ReadMachineFacts());
     results.Add("INT", "CPU Standard", 10, {1});
     ASSERT_TRUE(results.Write());
     int status = 0;
     const std::string executable = RunCommand(std::string(kPython) +
                                                   "-c \"import json,sys; print(ascii(json.loads(open(sys.argv[1], "
-                                                  "'rb').read().decode('utf-8'))['context']['executable']))\" " + path,
+                                                  "'rb').read().decode('utf-8'))['context']['executable']))\" " +
+                                                  path,
                                               status);
     EXPECT_EQ(status, 0) << executable;
     EXPECT_EQ(executable, "'/opt/\\ufffd\\ufffd(\\ufffd\\ufffd/sort\\xe9bench\\ufffd\\ufffd\\ufffd'\n");
@@ -268,13 +272,14 @@ TEST_F(JsonResultsTest, google_benchmark_compare_reads_two_runs) {
     write("A.json", 1.0);
     write("B.json", 1.2);
     int status = 0;
-    const std::string output =
-        RunCommand(kPython + std::string(kComparePy) + " --no-color benchmarks " + dir + "/A.json " + dir + "/B.json", status);
+    const std::string output = RunCommand(
+        kPython + std::string(kComparePy) + " --no-color benchmarks " + dir + "/A.json " + dir + "/B.json", status);
     EXPECT_EQ(status, 0) << output;
     // The line of a benchmark: its name, then the relative changes of time and CPU.
     const auto line = [&](const std::string& name) {
         const std::size_t start = output.find("\n" + name + " ");
-        return start == std::string::npos ? std::string() : output.substr(start + 1, output.find('\n', start + 1) - start - 1);
+        return start == std::string::npos ? std::string()
+                                          : output.substr(start + 1, output.find('\n', start + 1) - start - 1);
     };
     EXPECT_NE(line("INT/CPU 1 Thread/1000000_median").find("+0.0000"), std::string::npos) << output;
     EXPECT_NE(line("INT/CPU 2 Thread/1000000_median").find("+0.2000"), std::string::npos) << output;

@@ -71,15 +71,17 @@ TEST(CPUInfoParser, keys_match_exactly_and_need_a_newline) {
 
 TEST(SystemReport, renders_the_kernel_and_the_cpu_lines_under_their_banners) {
     MachineFacts facts;
-    EXPECT_EQ(LogCPU::ReportText(facts), "----------------------------- OS INFO -----------------------------\n"
-                                         "----------------------------- CPU INFO -----------------------------\n");
+    EXPECT_EQ(LogCPU::ReportText(facts),
+              "----------------------------- OS INFO -----------------------------\n"
+              "----------------------------- CPU INFO -----------------------------\n");
     facts.kernel = KernelFacts{"6.1.0-9", "#1 SMP Debian", "x86_64"};
     facts.cpuReportLines = {"  vendor_id: V", "  cpu cores: 4"};
-    EXPECT_EQ(LogCPU::ReportText(facts), "----------------------------- OS INFO -----------------------------\n"
-                                         "  release: 6.1.0-9\n"
-                                         "  version: #1 SMP Debian\n"
-                                         "  machine: x86_64\n"
-                                         "----------------------------- CPU INFO -----------------------------\n"
-                                         "  vendor_id: V\n"
-                                         "  cpu cores: 4\n");
+    EXPECT_EQ(LogCPU::ReportText(facts),
+              "----------------------------- OS INFO -----------------------------\n"
+              "  release: 6.1.0-9\n"
+              "  version: #1 SMP Debian\n"
+              "  machine: x86_64\n"
+              "----------------------------- CPU INFO -----------------------------\n"
+              "  vendor_id: V\n"
+              "  cpu cores: 4\n");
 }

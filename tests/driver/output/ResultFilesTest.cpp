@@ -1,6 +1,6 @@
 #include "driver/Benchmark.h"
-#include "driver/output/ResultFiles.h"
 #include "driver/command_line/RunPlan.h"
+#include "driver/output/ResultFiles.h"
 #include "tests/driver/CapturedRun.h"
 #include "tests/support/TempDirectory.h"
 
@@ -39,8 +39,8 @@ bool IsRow(const std::string& row, int cells) {
     int seen = 0;
     for (std::string cell; std::getline(in, cell, ',');) {
         if (!std::regex_match(cell, time)) return false;
-        if (seen == 0 ? cell.find('.') != std::string::npos : cell.find_last_of('0') == cell.size() - 1 &&
-                                                                      cell.find('.') != std::string::npos) {
+        if (seen == 0 ? cell.find('.') != std::string::npos
+                      : cell.find_last_of('0') == cell.size() - 1 && cell.find('.') != std::string::npos) {
             return false;  // counts have no decimals, times no trailing zeros
         }
         ++seen;
@@ -249,18 +249,24 @@ TEST(BenchmarkResults, cells_a_full_disk_refuses_are_reported_and_the_run_ends_w
     EXPECT_LE(std::count(errors.begin(), errors.end(), '\n'), 13) << errors;
     for (const char* name : {"stats_INT.csv", "stats_BIGFLOAT.csv"}) {
         EXPECT_NE(run.out.find("Cannot write to " + plan.runDirectory + name + ": No space left on device"),
-                  std::string::npos) << name << "\n" << run.out;
+                  std::string::npos)
+            << name << "\n"
+            << run.out;
     }
     const auto out = Lines(run.out);
-    EXPECT_EQ(std::count_if(out.begin(), out.end(), [](const std::string& l) { return l.find("Count: 1, 100/100") != std::string::npos; }), 4)
+    EXPECT_EQ(std::count_if(out.begin(), out.end(),
+                            [](const std::string& l) { return l.find("Count: 1, 100/100") != std::string::npos; }),
+              4)
         << "the run goes on after the disk is full";
     ASSERT_FALSE(out.empty());
     EXPECT_EQ(out.back().rfind("Results incomplete: ", 0), 0u) << out.back();
-    EXPECT_NE(out.back().find(" cells could not be written to " + plan.runDirectory + " (bench_INT.csv "), std::string::npos)
+    EXPECT_NE(out.back().find(" cells could not be written to " + plan.runDirectory + " (bench_INT.csv "),
+              std::string::npos)
         << out.back();
     for (const char* name : kFiles) {
         EXPECT_NE(run.out.find("Cannot write to " + plan.runDirectory + name + ": No space left on device"),
-                  std::string::npos) << name;
+                  std::string::npos)
+            << name;
         const std::string text = ReadWholeFile(plan.runDirectory + name);
         EXPECT_EQ(text.find('\0'), std::string::npos) << name;
         const auto lines = Lines(text);

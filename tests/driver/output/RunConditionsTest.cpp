@@ -33,18 +33,23 @@ TEST(RunConditions, missing_files_report_every_fact_as_unknown) {
     TestSupport::TempDirectory directory;
     const RunConditions conditions = ReadRunConditions("", FakePaths(directory));
     EXPECT_EQ(RunConditionLines(conditions),
-              (std::vector<std::string>{
-                  "----------------------------- RUN CONDITIONS -----------------------------",
-                  "Load average: unknown (2 CPUs online)", "CPU frequency governor: not exposed",
-                  "Transparent huge pages: unknown", "Hypervisor: unknown", "Options: none",
-                  "Version: " + std::string(ProgramVersion())}));
+              (std::vector<std::string>{"----------------------------- RUN CONDITIONS -----------------------------",
+                                        "Load average: unknown (2 CPUs online)", "CPU frequency governor: not exposed",
+                                        "Transparent huge pages: unknown", "Hypervisor: unknown", "Options: none",
+                                        "Version: " + std::string(ProgramVersion())}));
     EXPECT_TRUE(RunConditionWarnings(conditions).empty());
     EXPECT_STRNE(ProgramVersion(), "");
 }
 
 TEST(RunConditions, each_fact_is_read_from_its_file) {
     const std::string governor = "/cpu0/cpufreq/scaling_governor";
-    const struct { std::string SystemPaths::*file; const char* below; const char* content; size_t line; const char* expected; } cases[] = {
+    const struct {
+        std::string SystemPaths::*file;
+        const char* below;
+        const char* content;
+        size_t line;
+        const char* expected;
+    } cases[] = {
         {&SystemPaths::loadAverage, "", "0.52 0.40 0.31 1/234 5678\n", 1, "Load average: 0.52 (2 CPUs online)"},
         {&SystemPaths::loadAverage, "", "busy\n", 1, "Load average: unknown (2 CPUs online)"},
         {&SystemPaths::cpuDirectory, governor.c_str(), "powersave\n", 2, "CPU frequency governor: powersave"},
@@ -64,8 +69,13 @@ TEST(RunConditions, each_fact_is_read_from_its_file) {
 
 TEST(RunConditions, warns_of_load_above_a_quarter_of_the_cpus_and_of_a_varying_governor) {
     // kinds: 'L' for a load warning, 'G' for a governor warning, in order.
-    const struct { std::optional<double> load; int cpus; const char* governor; const char* kinds; } cases[] = {
-        {0.50, 2, "performance", ""}, {0.51, 2, "performance", "L"}, {0.10, 8, "", ""},
+    const struct {
+        std::optional<double> load;
+        int cpus;
+        const char* governor;
+        const char* kinds;
+    } cases[] = {
+        {0.50, 2, "performance", ""},        {0.51, 2, "performance", "L"}, {0.10, 8, "", ""},
         {std::nullopt, 2, "powersave", "G"}, {4.00, 4, "schedutil", "LG"},
     };
     for (const auto& c : cases) {
@@ -83,7 +93,10 @@ TEST(RunConditions, warns_of_load_above_a_quarter_of_the_cpus_and_of_a_varying_g
 }
 
 TEST(JoinOptions, joins_arguments_after_the_program_quoting_those_a_shell_would_split) {
-    const struct { std::vector<const char*> argv; const char* expected; } cases[] = {
+    const struct {
+        std::vector<const char*> argv;
+        const char* expected;
+    } cases[] = {
         {{"sortbench"}, ""},
         {{"sortbench", "-S", "10000000", "-R", "9"}, "-S 10000000 -R 9"},
         {{"sortbench", "-D", "/tmp/my runs"}, "-D '/tmp/my runs'"},

@@ -28,7 +28,8 @@ const char* const kFiles[] = {"bench_INT.csv", "bench_FLOAT.csv", "bench_BIGINT.
 
 std::vector<std::string> RunDirectories(const TempDirectory& logs) {
     std::vector<std::string> runs;
-    for (const auto& entry : std::filesystem::directory_iterator(logs.Path())) runs.push_back(entry.path().string() + "/");
+    for (const auto& entry : std::filesystem::directory_iterator(logs.Path()))
+        runs.push_back(entry.path().string() + "/");
     std::sort(runs.begin(), runs.end());
     return runs;
 }
@@ -90,8 +91,8 @@ TEST(RunEndings, interrupting_signals_trim_the_files_and_end_with_128_plus_the_s
 TEST(RunEndings, signals_ignored_at_start_stay_ignored) {
     const TempDirectory logs;
     // As nohup and a shell's trap '' leave them.
-    ChildProcess run({"/bin/sh", "-c", "trap '' HUP INT; exec \"$0\" -O \"$1\" -1M", SORTBENCH_BINARY,
-                      logs.Path().string()});
+    ChildProcess run(
+        {"/bin/sh", "-c", "trap '' HUP INT; exec \"$0\" -O \"$1\" -1M", SORTBENCH_BINARY, logs.Path().string()});
     ASSERT_TRUE(run.SkipToLine("INT CPU 8 Thread", 1));
     kill(run.Pid(), SIGHUP);
     kill(run.Pid(), SIGINT);
@@ -112,8 +113,8 @@ TEST(RunEndings, closed_standard_output_still_trims_the_files) {
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 128 + SIGPIPE);
     const std::string runDir = RunDirectories(logs).at(0);
-    EXPECT_NE(run.Stderr().find("Interrupted by SIGPIPE (standard output was closed): the results measured so far are in " +
-                                runDir),
+    EXPECT_NE(run.Stderr().find(
+                  "Interrupted by SIGPIPE (standard output was closed): the results measured so far are in " + runDir),
               std::string::npos);
     for (const char* file : kFiles) EXPECT_FALSE(HasZeroBytes(runDir + file)) << file;
     EXPECT_GE(Lines(ReadWholeFile(runDir + "bench_INT.csv")).size(), 3u);
@@ -183,7 +184,8 @@ TEST(RunEndings, an_unprivileged_user_runs_with_O_and_is_told_to_use_it_otherwis
     auto probe = asNobody({SORTBENCH_BINARY, "-h"});
     (void)probe->RestOfStdout();
     const int probed = probe->Wait();
-    if (!WIFEXITED(probed) || WEXITSTATUS(probed) != 0) GTEST_SKIP() << "the program is out of an unprivileged user's reach here";
+    if (!WIFEXITED(probed) || WEXITSTATUS(probed) != 0)
+        GTEST_SKIP() << "the program is out of an unprivileged user's reach here";
 
     const TempDirectory logs;
     std::filesystem::permissions(logs.Path(), std::filesystem::perms::all);
@@ -207,8 +209,12 @@ TEST(RunDirectory, next_stamp_is_one_second_later_on_the_calendar) {
         const char* stamp;
         const char* next;
     } cases[] = {
-        {"261207081500", "261207081501"}, {"261207081559", "261207081600"}, {"261231235959", "270101000000"},
-        {"280228235959", "280229000000"}, {"26120708150", ""},              {"26120708150x", ""},
+        {"261207081500", "261207081501"},
+        {"261207081559", "261207081600"},
+        {"261231235959", "270101000000"},
+        {"280228235959", "280229000000"},
+        {"26120708150", ""},
+        {"26120708150x", ""},
     };
     for (const auto& c : cases) EXPECT_EQ(NextStamp(c.stamp), c.next) << c.stamp;
 }

@@ -2,12 +2,16 @@
 
 #include <gtest/gtest.h>
 
-
 namespace {
 
 CpuLimits OneSize() {
-    const AccessRates rates{.copyBytes = 20e9, .loads4 = 200e6, .loads8 = 150e6, .stores256 = 400e6,
-                            .stores65536 = 150e6, .moves4 = 150e6, .moves8 = 60e6};
+    const AccessRates rates{.copyBytes = 20e9,
+                            .loads4 = 200e6,
+                            .loads8 = 150e6,
+                            .stores256 = 400e6,
+                            .stores65536 = 150e6,
+                            .moves4 = 150e6,
+                            .moves8 = 60e6};
     CpuLimits limits;
     limits.cpus = 2;
     limits.repeats = 1;
