@@ -78,5 +78,6 @@ BENCH_PACKAGES="cmake ninja-build g++ libvulkan-dev libvulkan1 glslc libhwy-dev 
 PLOT_PACKAGES="python3-matplotlib python3-scipy"
 # What the tests and benchmarks need on top: the scripts' packages (scipy also
 # serves Google Benchmark's compare.py), pytest for the scripts' tests, flake8
-# that holds the scripts to one format, and a browser that opens a report.
-TEST_PACKAGES="libgtest-dev libbenchmark-dev libbenchmark-tools vulkan-validationlayers locales $PLOT_PACKAGES python3-pytest python3-flake8 chromium"
+# and clang-format that hold the Python and the C++ and GLSL to one format each,
+# and a browser that opens a report.
+TEST_PACKAGES="libgtest-dev libbenchmark-dev libbenchmark-tools vulkan-validationlayers locales $PLOT_PACKAGES python3-pytest python3-flake8 clang-format chromium"
