@@ -252,7 +252,7 @@ private:
                                         .counts = listLength};
                 reporters.DataSetStarted(set);
                 if (const std::string problem = FitProblem<Element>(count); !problem.empty()) {
-                    reporters.DataSetRefused(set, problem);
+                    reporters.DataSetRefused(set, CannotBenchmark(set, problem));
                     return kExitTooLarge;
                 }
                 try {
@@ -260,17 +260,16 @@ private:
                     if (outcome != Outcome::Continue) return ExitStatusOf(outcome);
                 } catch (const std::bad_alloc&) {
                     ReleaseScratch(tools);
-                    reporters.DataSetRefused(set, "Cannot benchmark " + std::to_string(count) + " " + typeName +
-                                                      " records: out of memory (needs " +
-                                                      MemoryText(PeakBytes<Element>(count)) + ")");
+                    reporters.DataSetRefused(
+                        set,
+                        CannotBenchmark(set, "out of memory (needs " + MemoryText(PeakBytes<Element>(count)) + ")"));
                     return kExitTooLarge;
                 } catch (const std::system_error& error) {
                     // No thread to be had (a process or memory limit): the cells
                     // measured so far stay, the run ends like any other.
                     ReleaseScratch(tools);
-                    reporters.DataSetRefused(set, "Cannot benchmark " + std::to_string(count) + " " + typeName +
-                                                      " records: cannot start a thread (" + error.code().message() +
-                                                      ")");
+                    reporters.DataSetRefused(
+                        set, CannotBenchmark(set, "cannot start a thread (" + error.code().message() + ")"));
                     return kExitNoThreads;
                 }
             }
@@ -286,22 +285,25 @@ private:
         return bytes;
     }
 
+    // The line that ends the run at a data set it cannot benchmark.
+    static std::string CannotBenchmark(const DataSetRecord& set, const std::string& reason) {
+        return "Cannot benchmark " + std::to_string(set.count) + " " + set.typeName + " records: " + reason;
+    }
+
     // Why a data set of `count` records cannot be held, or nothing: the run then
     // ends with one line instead of a wrapped index or an out-of-memory kill.
     template <typename Element>
     std::string FitProblem(std::uint64_t count) {
-        const std::string start =
-            "Cannot benchmark " + std::to_string(count) + " " + AppCore::DataTypeName<Element>() + " records: ";
-        const std::string needed = MemoryText(PeakBytes<Element>(count));
+        const std::uint64_t peak = PeakBytes<Element>(count);
         if (count > kMaxRecords) {
-            return start + "indices are 32-bit, at most " + std::to_string(kMaxRecords) + " records (would need " +
-                   needed + ")";
+            return "indices are 32-bit, at most " + std::to_string(kMaxRecords) + " records (would need " +
+                   MemoryText(peak) + ")";
         }
         // The buffers already held are reused for this data set.
         const std::uint64_t held = data.size + indices.size;
         const std::uint64_t available = AvailableMemoryBytes();
-        if (available != std::numeric_limits<std::uint64_t>::max() && PeakBytes<Element>(count) > available + held)
-            return start + "out of memory (needs " + needed + ", " + MemoryText(available + held) + " available)";
+        if (available != std::numeric_limits<std::uint64_t>::max() && peak > available + held)
+            return "out of memory (needs " + MemoryText(peak) + ", " + MemoryText(available + held) + " available)";
         return {};
     }
 

@@ -85,4 +85,10 @@ void PrecisionTrim(std::string& text, int minDecimals, int noiseFrom) {
 
 }  // namespace Impl
 
+std::string STR_Typed(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", value);
+    return text;
+}
+
 }  // namespace SLib

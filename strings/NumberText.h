@@ -9,6 +9,10 @@ namespace SLib {
 // Shortest decimal text, "-" for negatives.
 std::string STR_FromNum(int value);
 
+// Up to six significant digits, trailing zeros dropped ("1", "0.5", "86400"):
+// an option's value or a percentage as a user would type it.
+std::string STR_Typed(double value);
+
 // Fixed notation with exactly `precision` decimals, correctly rounded. Values too
 // large for 128 characters fall back to the shortest round-trip text (mantissa
 // re-formatted with `precision` decimals when precision <= 14); "Invalid" if even

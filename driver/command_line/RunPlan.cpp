@@ -11,6 +11,7 @@
 
 #include "driver/measuring/MedianInterval.h"
 #include "driver/output/RunConditions.h"
+#include "strings/NumberText.h"
 #include "strings/NumericTest.h"
 
 namespace {
@@ -133,13 +134,6 @@ std::string ShaderPathFor(const std::string& programPath) {
 
 namespace {
 
-// "1", "0.1", "10": a default or a bound as the user would type it.
-std::string Typed(double value) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%g", value);
-    return text;
-}
-
 std::string UsageTextOfThisBuild() {
     const std::string repetitions = std::to_string(kMaxRepetitions);
     return "usage: sortbench [options]\n"
@@ -169,11 +163,11 @@ std::string UsageTextOfThisBuild() {
            repetitions +
            " times)\n"
            "  -CI PCT         with -R auto: the interval's half-width, " +
-           Typed(kMinIntervalPercent) + " to " + Typed(kMaxIntervalPercent) + " percent (default " +
-           Typed(kDefaultIntervalTarget * 100.0) +
+           SLib::STR_Typed(kMinIntervalPercent) + " to " + SLib::STR_Typed(kMaxIntervalPercent) + " percent (default " +
+           SLib::STR_Typed(kDefaultIntervalTarget * 100.0) +
            ")\n"
            "  -T SECONDS      with -R auto: the time budget per data set, warm-ups included (default " +
-           Typed(kDefaultBudgetSeconds) +
+           SLib::STR_Typed(kDefaultBudgetSeconds) +
            ")\n"
            "  -O DIR          put the run directories under DIR (created if missing)\n"
            "  -D LIST, -d LIST   key distributions, comma-separated, run in this order: uniform (the\n"

@@ -179,8 +179,7 @@ std::vector<std::string> NoiseReportLines(const std::vector<NoisyCell>& cells, d
         const TimingSummary& s = cell.summary;
         if (!(s.Cv() > cvLimit)) continue;
         if (lines.empty()) {
-            lines.push_back("Noisy cells (coefficient of variation above " + Printed("%.*g", 6, cvLimit * 100.0) +
-                            "%):");
+            lines.push_back("Noisy cells (coefficient of variation above " + SLib::STR_Typed(cvLimit * 100.0) + "%):");
         }
         lines.push_back("  " + cell.dataType + " " + std::to_string(cell.count) + " " + cell.column + ": cv " +
                         OneDecimal(s.Cv() * 100.0) + "% (median " + SignificantDigits(s.median, kSpreadDigits) +
@@ -191,7 +190,7 @@ std::vector<std::string> NoiseReportLines(const std::vector<NoisyCell>& cells, d
 }
 
 std::vector<std::string> IntervalReportLines(const std::vector<NoisyCell>& cells, double target) {
-    const std::string percent = Printed("%.*g", 6, target * 100.0);
+    const std::string percent = SLib::STR_Typed(target * 100.0);
     std::vector<std::string> lines;
     for (const NoisyCell& cell : cells) {
         const double width = cell.interval ? RelativeHalfWidth(*cell.interval, cell.summary.median) : 0.0;

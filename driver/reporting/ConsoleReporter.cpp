@@ -7,19 +7,13 @@
 #include "driver/output/ConsoleText.h"
 #include "driver/output/LogCPU.h"
 #include "driver/output/SectionBanners.h"
+#include "strings/NumberText.h"
 #include "support/StatusLine.h"
 
 namespace {
 
 constexpr const char* kQaPassLine = "QA Test Passed: CPU & GPU Numbers match";
 constexpr const char* kAbortLine = "ABORTING BENCH TEST";
-
-// "1", "0.5": the -CI target as the user wrote it.
-std::string FormatPercent(double fraction) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%g", fraction * 100.0);
-    return text;
-}
 
 void PrintLines(const std::vector<std::string>& lines) {
     for (const std::string& line : lines) AppCore::ConsolePrintf("%s\n", line.c_str());
@@ -83,7 +77,8 @@ void ConsoleReporter::DataSetEnded(const DataSetRecord& set, const DataSetEndRec
     if (!plan.untilSure || end.outcome != Outcome::Continue) return;
     AppCore::ConsolePrintf("%s %" PRIu64 ": %s median's 95%% interval within %s%% after %d rounds (%.2f s of %g s)\n",
                            set.series.c_str(), set.count, end.intervalReached ? "every" : "not every",
-                           FormatPercent(plan.intervalTarget).c_str(), end.rounds, end.seconds, plan.budgetSeconds);
+                           SLib::STR_Typed(plan.intervalTarget * 100.0).c_str(), end.rounds, end.seconds,
+                           plan.budgetSeconds);
 }
 
 void ConsoleReporter::MeasuringEnded(const MeasuringEndRecord& end) {
