@@ -9,44 +9,27 @@
 
 namespace {
 
+// Compact: one row a line or two, wrapped by hand.
+// clang-format off
 CpuLimits TwoSizes(unsigned cpus) {
     CpuLimits limits;
     limits.cpus = cpus;
     limits.repeats = 3;
     limits.arrays = {
         {.arrayBytes = 1 << 20,
-         .oneThread = {.copyBytes = 37.24e9,
-                       .loads4 = 780.2e6,
-                       .loads8 = 694.9e6,
-                       .stores256 = 1403.7e6,
-                       .stores65536 = 999.6e6,
-                       .moves4 = 500e6,
-                       .moves8 = 250e6},
-         .allCpus = {.copyBytes = 60.06e9,
-                     .loads4 = 1497e6,
-                     .loads8 = 1240e6,
-                     .stores256 = 2800e6,
-                     .stores65536 = 1000e6,
-                     .moves4 = 990e6,
-                     .moves8 = 480e6}},
+         .oneThread = {.copyBytes = 37.24e9, .loads4 = 780.2e6, .loads8 = 694.9e6, .stores256 = 1403.7e6,
+                       .stores65536 = 999.6e6, .moves4 = 500e6, .moves8 = 250e6},
+         .allCpus = {.copyBytes = 60.06e9, .loads4 = 1497e6, .loads8 = 1240e6, .stores256 = 2800e6,
+                     .stores65536 = 1000e6, .moves4 = 990e6, .moves8 = 480e6}},
         {.arrayBytes = 4'000'000,
-         .oneThread = {.copyBytes = 14.2e9,
-                       .loads4 = 121.4e6,
-                       .loads8 = 95.56e6,
-                       .stores256 = 318e6,
-                       .stores65536 = 92.4e6,
-                       .moves4 = 80.1e6,
-                       .moves8 = 55.56e6},
-         .allCpus = {.copyBytes = 21.0e9,
-                     .loads4 = 230e6,
-                     .loads8 = 180e6,
-                     .stores256 = 600e6,
-                     .stores65536 = 170e6,
-                     .moves4 = 150e6,
-                     .moves8 = 101e6}},
+         .oneThread = {.copyBytes = 14.2e9, .loads4 = 121.4e6, .loads8 = 95.56e6, .stores256 = 318e6,
+                       .stores65536 = 92.4e6, .moves4 = 80.1e6, .moves8 = 55.56e6},
+         .allCpus = {.copyBytes = 21.0e9, .loads4 = 230e6, .loads8 = 180e6, .stores256 = 600e6,
+                     .stores65536 = 170e6, .moves4 = 150e6, .moves8 = 101e6}},
     };
     return limits;
 }
+// clang-format on
 
 struct DigitsCase {
     double value;
