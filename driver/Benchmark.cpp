@@ -437,14 +437,14 @@ private:
 // -LIMITS: the system report's CPU and GPU parts, then the limits. Creates no
 // directory and writes no file.
 int ReportLimits(const RunPlan& plan, const GpuColumns::Seams& seams) {
+    ConsoleReporter console(plan);
     LogCPU::Log(ReadMachineFacts());
-    AppCore::ConsolePrintf("%s\n", SectionBanner("GPU INFO").c_str());
+    console.GpuExamining();
     const GpuColumns gpu(plan.shaderPath, seams);
-    AppCore::ConsolePrintf("%s\n", SectionBanner("LIMITS").c_str());
+    AppCore::ConsolePrintf("%s\n", SectionBanner("LIMITS", kLimitsSectionDashes).c_str());
     for (const std::string& line : LimitsLines(ProbeCpuLimits(RunProbeOptions())))
         AppCore::ConsolePrintf("%s\n", line.c_str());
-    for (const std::string& line : GpuLimitsLines(gpu.ProbeLimits(RunGpuProbeOptions())))
-        AppCore::ConsolePrintf("%s\n", line.c_str());
+    console.GpuLimitsMeasured(gpu.ProbeLimits(RunGpuProbeOptions()));
     return kExitComplete;
 }
 
