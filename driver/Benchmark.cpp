@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cinttypes>
 #include <cstdint>
@@ -18,6 +19,7 @@
 #include "driver/machine/LimitsProbe.h"
 #include "driver/machine/LimitsText.h"
 #include "driver/machine/MachineFacts.h"
+#include "driver/machine/MachineReference.h"
 #include "driver/machine/ProcessMemory.h"
 #include "driver/measuring/AppTimer.h"
 #include "driver/measuring/KeyDistributions.h"
@@ -152,7 +154,7 @@ private:
         }
         if (!results.Open(runDirectory.Path(), ResultHeader(plan.columns), keys)) return false;
         return plan.repetitions == 1 ||
-               (results.OpenStats(runDirectory.Path(), StatsHeader(plan.untilSure) + kStatsLimitsHeader, keys) &&
+               (results.OpenStats(runDirectory.Path(), StatsFileHeader(plan.untilSure), keys) &&
                 results.OpenSpeedups(runDirectory.Path(), SpeedupHeader(), keys));
     }
 
@@ -197,6 +199,7 @@ private:
             start.cpuLimits = cpuLimits;
         }
         reporters.RunStarted(start);
+        if (plan.untilSure) reference = std::make_unique<MachineReference>();
         reporters.GpuExamining();
         gpu = std::make_unique<GpuColumns>(plan.shaderPath, gpuSeams);
         if (plan.gpuEnabled) tools.gpu = gpu.get();
@@ -219,9 +222,72 @@ private:
             reporters.RunStopped("GPU sorting unavailable: " + gpu->Unavailable());
             return kExitNoGpu;
         }
+        if (plan.untilSure) {
+            if (const int status = EstimateRun(); status != kExitComplete) return status;
+        }
         for (const AppCore::DataTypeFacts& type : AppCore::kDataTypes) {
             if (const int status = RunDataType(type.type); status != kExitComplete) return status;
         }
+        return kExitComplete;
+    }
+
+    // The times of a pilot's sorts; a failed check is reported like a data set's.
+    class PilotCells : public RoundsObserver {
+    public:
+        PilotCells(BenchmarkRun& run, const DataSetRecord& set) : run(run), set(set) {}
+        void RowStarted() override {}
+        void CellMeasured(std::size_t, const std::vector<double>& times) override { ms.push_back(times.front()); }
+        void CheckFailed(const std::string& problem) override { run.reporters.CheckEnded(set, problem); }
+        void CheckPassed() override {}
+
+        std::vector<double> ms;  // one per column, in column order
+
+    private:
+        BenchmarkRun& run;
+        const DataSetRecord& set;
+    };
+
+    // -R auto runs as long as its data sets need, which nothing tells before
+    // they run: one sort of every column on a pilot data set, scaled to every
+    // data set by the status line's model, says beforehand roughly how long.
+    // The pilot is big enough to leave the caches, as the large data sets that
+    // dominate a long run do, yet no larger than the run's largest.
+    int EstimateRun() {
+        using Element = AppCore::ElementOf<DataType::INT>;
+        constexpr std::uint64_t kPilotRecords = 4'000'000;
+        const std::uint64_t count = std::min(kPilotRecords, *std::max_element(plan.counts.begin(), plan.counts.end()));
+        // A first data set that cannot be held says so itself.
+        if (!FitProblem<Element>(count).empty()) return kExitComplete;
+        const DataSetRecord pilot{.type = DataType::INT,
+                                  .typeName = AppCore::DataTypeName<Element>(),
+                                  .distribution = Distribution::Uniform,
+                                  .series = {},
+                                  .count = count,
+                                  .position = 0,
+                                  .counts = 0};
+        PilotCells cells(*this, pilot);
+        Outcome outcome = Outcome::Continue;
+        try {
+            indices.Resize(count * sizeof(std::uint32_t));
+            const Element* values = GenerateKeys<Element>(Distribution::Uniform, count, data);
+            outcome = RunOnce(SortersFor(plan.columns, tools, values, count), cells);
+        } catch (const std::bad_alloc&) {
+            cells.ms.clear();
+        } catch (const std::system_error&) {
+            cells.ms.clear();
+        }
+        // Without the pilot's times the run goes on unestimated; the first data
+        // set meets the same shortage and says so.
+        ReleaseScratch(tools);
+        if (outcome != Outcome::Continue) return ExitStatusOf(outcome);
+        if (cells.ms.empty()) return kExitComplete;
+        RunProgress model = ProgressModel(plan);
+        for (std::size_t column = 0; column < cells.ms.size(); ++column)
+            model.MeasuredAt(column, count, cells.ms[column]);
+        reporters.RunEstimated({.typeName = pilot.typeName,
+                                .pilotCount = count,
+                                .pilotMs = cells.ms,
+                                .seconds = model.SecondsLeft(0.0).value_or(0.0)});
         return kExitComplete;
     }
 
@@ -320,7 +386,8 @@ private:
                             .summary = Summarize(times),
                             .interval = MedianConfidenceInterval(times),
                             .floorMs = std::nullopt,
-                            .pairedRatios = std::nullopt};
+                            .pairedRatios = std::nullopt,
+                            .referenceMs = referenceMs};
             // Runs with one repetition measure no limits and keep their files as they were.
             if (run.plan.repetitions > 1) {
                 cell.floorMs =
@@ -336,11 +403,13 @@ private:
         }
         void CheckFailed(const std::string& problem) override { run.reporters.CheckEnded(set, problem); }
         void CheckPassed() override { run.reporters.CheckEnded(set, {}); }
+        void ReferenceMeasured(const std::vector<double>& times) override { referenceMs = times; }
 
     private:
         BenchmarkRun& run;
         const DataSetRecord& set;
         std::vector<double> standardTimes;  // CPU Standard's time in each round
+        std::vector<double> referenceMs;    // the machine reference's time after each round
     };
 
     using Clock = std::chrono::steady_clock;
@@ -355,7 +424,8 @@ private:
                           .intervalTarget = plan.intervalTarget,
                           .budgetSeconds = plan.budgetSeconds,
                           .elapsedSeconds = [started] { return SecondsSince(started); },
-                          .beforeSort = nullptr};
+                          .beforeSort = nullptr,
+                          .referenceMs = nullptr};
     }
 
     template <typename Element>
@@ -374,18 +444,21 @@ private:
         if (plan.repetitions == 1) {
             const Outcome outcome = RunOnce(sorters, cells, showStatus);
             ReleaseScratch(tools);
-            reporters.DataSetEnded(set, {.outcome = outcome, .rounds = 1, .intervalReached = true, .seconds = 0.0});
+            reporters.DataSetEnded(
+                set, {.outcome = outcome, .rounds = 1, .intervalReached = true, .seconds = 0.0, .referenceMs = {}});
             return outcome;
         }
         RoundsPlan rounds = RoundsPlanFor(started);
         rounds.beforeSort = showStatus;
+        if (reference) rounds.referenceMs = [this] { return reference->TimeMs(); };
         const RoundsResult ended = RunRounds(sorters, rounds, cells);
         NoteProcessMemory();
         ReleaseScratch(tools);
         reporters.DataSetEnded(set, {.outcome = ended.outcome,
                                      .rounds = ended.rounds,
                                      .intervalReached = ended.intervalReached,
-                                     .seconds = ended.seconds});
+                                     .seconds = ended.seconds,
+                                     .referenceMs = ended.referenceMs});
         return ended.outcome;
     }
 
@@ -406,6 +479,7 @@ private:
     GpuLimits gpuLimits;                       // measured after the GPU report with -GPU and repetitions
     JsonResults::ContextFields limitsContext;  // both limits as the JSON context gives them, once measured
     std::optional<ProcessMemory> largestMemory;
+    std::unique_ptr<MachineReference> reference;  // with -R auto, timed after every round
     RunDirectory runDirectory;
     AppTimer timer;
     AppCore::CharBuffer data;

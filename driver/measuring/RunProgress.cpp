@@ -21,8 +21,11 @@ double RunProgress::Work(std::size_t column, std::uint64_t count) const {
 }
 
 void RunProgress::Measured(std::size_t column, double milliseconds) {
-    if (column >= secondsPerWork.size() || current >= counts.size()) return;
-    secondsPerWork[column] = milliseconds / 1000.0 / Work(column, counts[current]);
+    if (current < counts.size()) MeasuredAt(column, counts[current], milliseconds);
+}
+
+void RunProgress::MeasuredAt(std::size_t column, std::uint64_t count, double milliseconds) {
+    if (column < secondsPerWork.size()) secondsPerWork[column] = milliseconds / 1000.0 / Work(column, count);
 }
 
 void RunProgress::RoundsTaken(int taken) { rounds = std::max(taken, 1); }

@@ -28,6 +28,9 @@ public:
     void StartDataSet(std::size_t index);
     // Column `column` of the current data set measured a median of `milliseconds`.
     void Measured(std::size_t column, double milliseconds);
+    // Column `column` took `milliseconds` on `count` records outside the run's
+    // data sets: a pilot sort, for an estimate before the first data set.
+    void MeasuredAt(std::size_t column, std::uint64_t count, double milliseconds);
     // The current data set took `rounds` rounds (-R auto).
     void RoundsTaken(int rounds);
 

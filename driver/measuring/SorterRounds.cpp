@@ -109,6 +109,7 @@ RoundsResult RunRounds(const std::vector<Sorter>& sorters, const RoundsPlan& pla
         result.outcome = TimeRound(sorters, plan, round, times, problem);
         if (result.outcome != Outcome::Continue) break;
         result.rounds = round + 1;
+        if (plan.referenceMs) result.referenceMs.push_back(plan.referenceMs());
         if (!plan.untilSure) continue;
         const double elapsed = plan.elapsedSeconds();
         result.seconds = elapsed;
@@ -116,6 +117,7 @@ RoundsResult RunRounds(const std::vector<Sorter>& sorters, const RoundsPlan& pla
         if (EveryIntervalWithin(times, plan.intervalTarget) || elapsed >= plan.budgetSeconds) break;
     }
     if (plan.untilSure) result.intervalReached = EveryIntervalWithin(times, plan.intervalTarget);
+    if (plan.referenceMs) observer.ReferenceMeasured(result.referenceMs);
     ObserveRow(sorters, times, result.outcome, problem, observer);
     return result;
 }

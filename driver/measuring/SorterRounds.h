@@ -41,6 +41,9 @@ public:
     virtual void CheckFailed(const std::string& problem) = 0;
     // A sorter whose passing check is reported (the GPU's -QA check) passed.
     virtual void CheckPassed() = 0;
+    // With a machine reference: its time after each round, in milliseconds,
+    // once the rounds end and before the row starts.
+    virtual void ReferenceMeasured(const std::vector<double>& /*referenceMs*/) {}
 };
 
 // How a data set's sorts ended: all done, or the run must end because a sort
@@ -66,14 +69,18 @@ struct RoundsPlan {
     // Seconds since the data set's first warm-up began.
     std::function<double()> elapsedSeconds;
     BeforeSort beforeSort;
+    // Times the machine reference (MachineReference.h) in milliseconds after
+    // every round, outside every timed section; null for none.
+    std::function<double()> referenceMs;
 };
 
 // How the rounds of a data set ended.
 struct RoundsResult {
     Outcome outcome = Outcome::Continue;
-    int rounds = 0;               // rounds that timed every sorter
-    bool intervalReached = true;  // with untilSure: every column's interval met the target
-    double seconds = 0.0;         // with untilSure: elapsed when the last round ended
+    int rounds = 0;                   // rounds that timed every sorter
+    bool intervalReached = true;      // with untilSure: every column's interval met the target
+    double seconds = 0.0;             // with untilSure: elapsed when the last round ended
+    std::vector<double> referenceMs;  // with a reference: its time after each round
 };
 
 // Rounds of a data set: every sorter's warm-up first, in order; then each round
@@ -89,6 +96,9 @@ struct RoundsResult {
 // elapsed time reaches the budget, or plan.rounds rounds have run. A data set
 // thus ends within its budget plus one round, or at the minimum, whichever is
 // later.
+//
+// With plan.referenceMs the machine reference is timed after every round, its
+// times observed once the rounds end, before the row.
 //
 // A failed sort or check ends the rounds; the row is still completed with the
 // columns that have times, then the failed check is observed.

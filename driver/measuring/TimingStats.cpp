@@ -119,6 +119,19 @@ std::string StatsLimitsCells(std::uint64_t count, double medianMs, std::optional
     return cells;
 }
 
+std::string StatsReferenceCells(const std::vector<double>& referenceMs) {
+    std::string cells(1, ',');
+    for (std::size_t i = 0; i < referenceMs.size(); ++i) {
+        if (i > 0) cells += ';';
+        cells += TimeCell(referenceMs[i]);
+    }
+    return cells;
+}
+
+std::string StatsFileHeader(bool untilSure) {
+    return StatsHeader(untilSure) + kStatsLimitsHeader + (untilSure ? kStatsReferenceHeader : "");
+}
+
 std::string StatsHeader(bool withInterval) {
     return std::string("NbRecords,Column,Runs,Min,Median,Mean,Max,StdDev,Times") +
            (withInterval ? ",CiLow,CiHigh" : "");
@@ -189,12 +202,52 @@ std::vector<std::string> NoiseReportLines(const std::vector<NoisyCell>& cells, d
     return lines;
 }
 
+namespace {
+
+// A data set the machine drifted in, and how many of its cells missed the target.
+struct DriftedDataSet {
+    std::string dataType;
+    std::uint64_t count;
+    double drift;
+    int missed;
+};
+
+bool Drifted(const NoisyCell& cell, double target) { return cell.drift && *cell.drift > 2.0 * target; }
+
+bool MissedTarget(const NoisyCell& cell, double target) {
+    return !cell.interval || RelativeHalfWidth(*cell.interval, cell.summary.median) > target;
+}
+
+std::vector<std::string> DriftLines(const std::vector<NoisyCell>& cells, double target, const std::string& percent) {
+    std::vector<DriftedDataSet> drifted;
+    for (const NoisyCell& cell : cells) {
+        if (!Drifted(cell, target)) continue;
+        if (drifted.empty() || drifted.back().dataType != cell.dataType || drifted.back().count != cell.count)
+            drifted.push_back({cell.dataType, cell.count, *cell.drift, 0});
+        if (MissedTarget(cell, target)) ++drifted.back().missed;
+    }
+    if (drifted.empty()) return {};
+    std::vector<std::string> lines{"Data sets during which the machine's own speed moved more than \u00b1" + percent +
+                                   "% (the machine reference's later rounds against its earlier ones):"};
+    for (const DriftedDataSet& set : drifted) {
+        lines.push_back("  " + set.dataType + " " + std::to_string(set.count) + ": the machine's speed drifted " +
+                        OneDecimal(set.drift * 100.0) + "%, " + std::to_string(set.missed) +
+                        (set.missed == 1 ? " cell" : " cells") + " missed \u00b1" + percent + "%");
+    }
+    lines.push_back(
+        "These medians may not repeat: other work on the machine or CPU frequency scaling moved its speed. "
+        "Close other programs, fix the CPU's frequency, or raise -T.");
+    return lines;
+}
+
+}  // namespace
+
 std::vector<std::string> IntervalReportLines(const std::vector<NoisyCell>& cells, double target) {
     const std::string percent = SLib::STR_Typed(target * 100.0);
     std::vector<std::string> lines;
     for (const NoisyCell& cell : cells) {
         const double width = cell.interval ? RelativeHalfWidth(*cell.interval, cell.summary.median) : 0.0;
-        if (cell.interval && width <= target) continue;
+        if (!MissedTarget(cell, target) || Drifted(cell, target)) continue;
         if (lines.empty())
             lines.push_back("Cells whose 95% interval is wider than \u00b1" + percent + "% of the median:");
         std::string line = "  " + cell.dataType + " " + std::to_string(cell.count) + " " + cell.column + ": median " +
@@ -208,11 +261,14 @@ std::vector<std::string> IntervalReportLines(const std::vector<NoisyCell>& cells
         }
         lines.push_back(line);
     }
+    const bool anyMissed =
+        std::any_of(cells.begin(), cells.end(), [&](const NoisyCell& cell) { return MissedTarget(cell, target); });
     if (!lines.empty()) {
         lines.push_back("Close other programs, or raise -T for these data sets, for narrower intervals.");
-    } else if (!cells.empty()) {
+    } else if (!cells.empty() && !anyMissed) {
         lines.push_back("Every cell's 95% interval is within \u00b1" + percent + "% of its median.");
     }
+    for (std::string& line : DriftLines(cells, target, percent)) lines.push_back(std::move(line));
     return lines;
 }
 

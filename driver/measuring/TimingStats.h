@@ -85,6 +85,16 @@ std::string StatsRow(std::uint64_t count, const std::string& column, const std::
 inline constexpr const char* kStatsLimitsHeader = ",KeysPerSecond,FloorMs,FloorRatio";
 std::string StatsLimitsCells(std::uint64_t count, double medianMs, std::optional<double> floorMs);
 
+// With -R auto every stats row ends with the machine reference's time after
+// each round of its data set (MachineReference.h), in round order: header
+// ",ReferenceTimes", row ",<r1;r2;...>" in the time-cell format.
+inline constexpr const char* kStatsReferenceHeader = ",ReferenceTimes";
+std::string StatsReferenceCells(const std::vector<double>& referenceMs);
+
+// The whole header of a run's stats files: StatsHeader, the limits' cells and,
+// with `untilSure` (-R auto), the interval's and the reference's.
+std::string StatsFileHeader(bool untilSure);
+
 // The file speedup_<TYPE>.csv beside the stats file: per count and column the
 // paired speed-ups over CPU Standard, one per round (CPU Standard's time of the
 // round over the column's time of the same round), so both times of a ratio
@@ -112,6 +122,9 @@ struct NoisyCell {
     TimingSummary summary;
     std::optional<MedianInterval> interval;  // the median's 95% interval, when the cell has one
     std::optional<double> floorMs;           // the column's memory floor, when it has one
+    // With -R auto: how far the machine's speed moved while its data set ran
+    // (ReferenceDrift of the machine reference's times).
+    std::optional<double> drift;
 };
 
 // The end-of-run report of cells whose Cv() exceeds `cvLimit`, in the given order:
@@ -126,6 +139,14 @@ std::vector<std::string> NoiseReportLines(const std::vector<NoisyCell>& cells, d
 // "  INT 10000000 CPU 8 Thread: median 204.1 ms, 95% CI 190.1 … 220.0 (±7.8%)",
 // under a header and above a hint; "Every cell's 95% interval is within ±1% of
 // its median." when there is none and `cells` is not empty.
+//
+// Then the data sets during which the machine itself drifted: its speed moved
+// by more than the width of the interval aimed at (2 × `target`), so the
+// rounds measured the machine as much as the sorters, and the medians of a
+// second run may land outside these intervals. Their cells that missed the
+// target are counted there, not listed above:
+// "  INT 10000000: the machine's speed drifted 31.0%, 3 cells missed ±1%",
+// under a header and above a hint on what helps.
 std::vector<std::string> IntervalReportLines(const std::vector<NoisyCell>& cells, double target);
 
 // The cells whose median lies below their memory floor, which by construction

@@ -101,7 +101,8 @@ JsonResults::~JsonResults() {
 
 std::string JsonResults::EntriesFor(const std::string& dataType, const std::string& column, std::uint64_t count,
                                     const std::vector<double>& timesMs, std::optional<double> floorMs,
-                                    const TimingSummary& times, const std::optional<MedianInterval>& cellInterval) {
+                                    const TimingSummary& times, const std::optional<MedianInterval>& cellInterval,
+                                    const std::vector<double>& referenceMs) {
     const std::string familyName = dataType + "/" + column;
     const auto family = families.try_emplace(familyName, static_cast<int>(families.size())).first->second;
     if (static_cast<std::size_t>(family) == instancesPerFamily.size()) instancesPerFamily.push_back(0);
@@ -146,7 +147,11 @@ std::string JsonResults::EntriesFor(const std::string& dataType, const std::stri
         beginEntry(name, "iteration");
         AppendField(out, in, "repetition_index", static_cast<std::uint64_t>(i));
         AppendField(out, in, "threads", std::uint64_t{1});
-        endEntry(1, timesMs[i], rates.back());
+        if (i < referenceMs.size()) {
+            endEntry(1, timesMs[i], rates.back(), {{"ReferenceMs", referenceMs[i]}});
+        } else {
+            endEntry(1, timesMs[i], rates.back());
+        }
     }
     if (cellRepetitions > 1) {
         const TimingSummary perSecond = Summarize(rates);
@@ -177,12 +182,12 @@ std::string JsonResults::EntriesFor(const std::string& dataType, const std::stri
 
 void JsonResults::Add(const std::string& dataType, const std::string& column, std::uint64_t count,
                       const std::vector<double>& timesMs, std::optional<double> floorMs, const TimingSummary* summary,
-                      const std::optional<MedianInterval>* interval) {
+                      const std::optional<MedianInterval>* interval, const std::vector<double>& referenceMs) {
     if (timesMs.empty()) return;
     const TimingSummary computedSummary = summary ? *summary : Summarize(timesMs);
     const std::optional<MedianInterval> computedInterval = interval ? *interval : MedianConfidenceInterval(timesMs);
     const std::string entries =
-        EntriesFor(dataType, column, count, timesMs, floorMs, computedSummary, computedInterval);
+        EntriesFor(dataType, column, count, timesMs, floorMs, computedSummary, computedInterval, referenceMs);
     // The published rendering stays untouched until the other one is complete, so
     // a signal arriving in between still finds a whole document.
     const int next = 1 - published.load();

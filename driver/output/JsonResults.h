@@ -56,11 +56,14 @@ public:
     // memory floor) the median aggregate carries the counters "MemoryFloor"
     // (ms) and "FloorRatio" (median over floor).
     // `summary` and `interval`, when given, are those of `timesMs`, already
-    // computed by the caller; otherwise they are computed here.
+    // computed by the caller; otherwise they are computed here. `referenceMs`
+    // (-R auto) holds the machine reference's time after each round: the
+    // iteration entry of round r carries its r-th as the counter "ReferenceMs".
     // Must be called on the thread on which WriteFromSignalHandler may run.
     void Add(const std::string& dataType, const std::string& column, std::uint64_t count,
              const std::vector<double>& timesMs, std::optional<double> floorMs = std::nullopt,
-             const TimingSummary* summary = nullptr, const std::optional<MedianInterval>* interval = nullptr);
+             const TimingSummary* summary = nullptr, const std::optional<MedianInterval>* interval = nullptr,
+             const std::vector<double>& referenceMs = {});
 
     // The document as Write stores it.
     const std::string& Text() const;
@@ -97,7 +100,8 @@ public:
 private:
     std::string EntriesFor(const std::string& dataType, const std::string& column, std::uint64_t count,
                            const std::vector<double>& timesMs, std::optional<double> floorMs,
-                           const TimingSummary& summary, const std::optional<MedianInterval>& interval);
+                           const TimingSummary& summary, const std::optional<MedianInterval>& interval,
+                           const std::vector<double>& referenceMs);
 
     const ReplacedFile file;
     const std::size_t repetitions;

@@ -25,6 +25,7 @@ public:
     void DataSetRefused(const DataSetRecord& set, const std::string& reason) override;
     void CellMeasured(const DataSetRecord& set, const CellRecord& cell) override;
     void CheckEnded(const DataSetRecord& set, const std::string& problem) override;
+    void RunEstimated(const RunEstimateRecord& estimate) override;
     void DataSetEnded(const DataSetRecord& set, const DataSetEndRecord& end) override;
     void MeasuringEnded(const MeasuringEndRecord& end) override;
 

@@ -10,7 +10,7 @@ public:
 
     void CellMeasured(const DataSetRecord& set, const CellRecord& cell) override {
         document.Add(set.series, FactsOf(cell.column).name, set.count, cell.times, cell.floorMs, &cell.summary,
-                     &cell.interval);
+                     &cell.interval, cell.referenceMs);
     }
 
 private:

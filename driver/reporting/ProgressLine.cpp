@@ -8,9 +8,6 @@
 #include "support/DataTypes.h"
 #include "support/StatusLine.h"
 
-namespace {
-
-// The estimate of the time left follows every data set of the run in order.
 RunProgress ProgressModel(const RunPlan& plan) {
     std::vector<Growth> growth;
     for (const Column column : plan.columns) {
@@ -27,17 +24,7 @@ RunProgress ProgressModel(const RunPlan& plan) {
     return RunProgress(growth, counts, rounds, plan.untilSure ? plan.budgetSeconds : 0.0);
 }
 
-// "0:07", "12:03", "1:02:03".
-std::string Duration(double seconds) {
-    const auto whole = static_cast<long>(std::max(seconds, 0.0) + 0.5);
-    char text[32];
-    if (whole >= 3600) {
-        std::snprintf(text, sizeof text, "%ld:%02ld:%02ld", whole / 3600, whole / 60 % 60, whole % 60);
-    } else {
-        std::snprintf(text, sizeof text, "%ld:%02ld", whole / 60, whole % 60);
-    }
-    return text;
-}
+namespace {
 
 double SecondsSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -51,6 +38,11 @@ void ProgressLine::DataSetStarted(const DataSetRecord&) {
     if (dataSets == 0) runStarted = Clock::now();
     progress.StartDataSet(dataSets++);
     dataSetStarted = Clock::now();
+}
+
+void ProgressLine::RunEstimated(const RunEstimateRecord& estimate) {
+    for (std::size_t column = 0; column < estimate.pilotMs.size(); ++column)
+        progress.MeasuredAt(column, estimate.pilotCount, estimate.pilotMs[column]);
 }
 
 void ProgressLine::CellMeasured(const DataSetRecord&, const CellRecord& cell) {
@@ -86,8 +78,8 @@ std::string ProgressLine::Text(const DataSetRecord& set, const std::string& sort
         text += "round " + std::to_string(round);
         if (!plan.untilSure && plan.repetitions > 1) text += " of " + std::to_string(plan.repetitions);
     }
-    text += " | " + Duration(runSeconds) + " elapsed";
+    text += " | " + DurationText(runSeconds) + " elapsed";
     const std::optional<double> left = progress.SecondsLeft(dataSetSeconds);
-    text += left ? ", about " + Duration(*left) + " left" : ", estimating the time left";
+    text += left ? ", about " + DurationText(*left) + " left" : ", estimating the time left";
     return text;
 }

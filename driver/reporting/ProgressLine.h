@@ -7,6 +7,10 @@
 #include "driver/measuring/RunProgress.h"
 #include "driver/reporting/RunReporter.h"
 
+// The model of the time a run takes, before anything is measured: every data
+// set of `plan` in run order, each sorter with its growth.
+RunProgress ProgressModel(const RunPlan& plan);
+
 // The status line on a terminal: where a run is and how long it will still
 // take, "INT zipf 5/17 (1,000,000): CPU 8 Thread, round 3 of 9 | 1:23 elapsed,
 // about 4:10 left". The estimate (RunProgress) learns from every cell's median
@@ -16,6 +20,7 @@ class ProgressLine : public RunReporter {
 public:
     explicit ProgressLine(const RunPlan& plan);
 
+    void RunEstimated(const RunEstimateRecord& estimate) override;
     void DataSetStarted(const DataSetRecord& set) override;
     void CellMeasured(const DataSetRecord& set, const CellRecord& cell) override;
     void DataSetEnded(const DataSetRecord& set, const DataSetEndRecord& end) override;

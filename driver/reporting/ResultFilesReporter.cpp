@@ -11,6 +11,7 @@ void ResultFilesReporter::CellMeasured(const DataSetRecord& set, const CellRecor
     files.AppendTime(set.series, cell.summary.median);
     files.AppendStatsRow(set.series,
                          StatsRow(set.count, name, cell.times, cell.summary, plan.untilSure, cell.interval) +
-                             StatsLimitsCells(set.count, cell.summary.median, cell.floorMs));
+                             StatsLimitsCells(set.count, cell.summary.median, cell.floorMs) +
+                             (plan.untilSure ? StatsReferenceCells(cell.referenceMs) : std::string()));
     if (cell.pairedRatios) files.AppendSpeedupRow(set.series, SpeedupRow(set.count, name, *cell.pairedRatios));
 }

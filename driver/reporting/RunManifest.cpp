@@ -86,13 +86,13 @@ void RunManifest::MeasuringStarted(const MachineFacts& machine, const Fields& li
 }
 
 void RunManifest::DataSetRefused(const DataSetRecord& set, const std::string&) {
-    dataSets.push_back({set.series, set.typeName, set.distribution, set.count, "refused", 0, false, 0.0});
+    dataSets.push_back({set.series, set.typeName, set.distribution, set.count, "refused", 0, false, 0.0, {}});
     (void)Store();
 }
 
 void RunManifest::DataSetEnded(const DataSetRecord& set, const DataSetEndRecord& end) {
     dataSets.push_back({set.series, set.typeName, set.distribution, set.count, OutcomeName(end.outcome), end.rounds,
-                        end.intervalReached, end.seconds});
+                        end.intervalReached, end.seconds, end.referenceMs});
     (void)Store();
 }
 
@@ -169,7 +169,7 @@ std::string RunManifest::Text() const {
         const char* kind;
         std::string header;
     } kinds[] = {{"bench_", "results", ResultHeader(plan.columns)},
-                 {"stats_", "stats", StatsHeader(plan.untilSure) + kStatsLimitsHeader},
+                 {"stats_", "stats", StatsFileHeader(plan.untilSure)},
                  {"speedup_", "speedups", SpeedupHeader()}};
     bool firstFile = true;
     for (const auto& kind : kinds) {
@@ -214,6 +214,14 @@ std::string RunManifest::Text() const {
         out += std::string(", \"interval_reached\": ") + (set.intervalReached ? "true" : "false");
         out += ", \"seconds\": ";
         AppendShortestDouble(out, set.seconds);
+        if (plan.untilSure) {
+            out += ", \"reference_ms\": [";
+            for (std::size_t r = 0; r < set.referenceMs.size(); ++r) {
+                if (r > 0) out += ", ";
+                AppendShortestDouble(out, set.referenceMs[r]);
+            }
+            out += "]";
+        }
         out += "}";
     }
     out += dataSets.empty() ? "],\n" : "\n  ],\n";

@@ -30,6 +30,15 @@ struct RunStartRecord {
     std::optional<CpuLimits> cpuLimits;
 };
 
+// With -R auto, before the first data set: one sort of every column on a pilot
+// data set, and how long the whole run will take by those times.
+struct RunEstimateRecord {
+    const char* typeName;         // the pilot's data type, "INT"
+    std::uint64_t pilotCount;     // its records
+    std::vector<double> pilotMs;  // one time per column, in column order
+    double seconds;               // the run's estimated time, all data sets
+};
+
 // One data set: a data type, a key distribution and a record count.
 struct DataSetRecord {
     AppCore::DataType type;
@@ -54,14 +63,18 @@ struct CellRecord {
     // With repetitions, for every column after CPU Standard: CPU Standard's
     // time of each round over this column's (PairedRatios).
     std::optional<std::vector<double>> pairedRatios;
+    // With -R auto: the machine reference's time after each round of the data
+    // set, in milliseconds (MachineReference.h).
+    std::vector<double> referenceMs;
 };
 
 // How a data set ended.
 struct DataSetEndRecord {
     Outcome outcome;
-    int rounds;            // rounds that timed every sorter (1 for a single run)
-    bool intervalReached;  // with -R auto: every column's interval met the target
-    double seconds;        // with -R auto: the data set's time, warm-ups included
+    int rounds;                       // rounds that timed every sorter (1 for a single run)
+    bool intervalReached;             // with -R auto: every column's interval met the target
+    double seconds;                   // with -R auto: the data set's time, warm-ups included
+    std::vector<double> referenceMs;  // with -R auto: the machine reference's time after each round
 };
 
 // Measuring has ended, after the last data set or early.

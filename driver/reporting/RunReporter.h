@@ -19,6 +19,8 @@ public:
     virtual void GpuLimitsMeasured(const GpuLimits&) {}
     // The run stops before its first data set: `reason` says why.
     virtual void RunStopped(const std::string& /*reason*/) {}
+    // With -R auto, before the first data set: the run's estimated time.
+    virtual void RunEstimated(const RunEstimateRecord&) {}
     // A data set is about to be generated and measured.
     virtual void DataSetStarted(const DataSetRecord&) {}
     // A data set the run cannot measure: `reason` says why ("Cannot benchmark
@@ -51,6 +53,9 @@ public:
     }
     void RunStopped(const std::string& reason) override {
         for (RunReporter* r : reporters) r->RunStopped(reason);
+    }
+    void RunEstimated(const RunEstimateRecord& estimate) override {
+        for (RunReporter* r : reporters) r->RunEstimated(estimate);
     }
     void DataSetStarted(const DataSetRecord& set) override {
         for (RunReporter* r : reporters) r->DataSetStarted(set);

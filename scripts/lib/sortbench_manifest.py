@@ -3,8 +3,9 @@
 A run directory holds run.json, the run's manifest: the plan (counts, data
 types, distributions, columns, repetitions, -R auto's target and budget,
 -GPU, -QA, -PEERS), the machine, every file the run opens with its header,
-each data set's rounds and outcome, and the exit status (null while the run
-goes on, or when it was interrupted). The program writes it whole at the
+each data set's rounds and outcome (and, in -R auto runs that time it, the
+machine's reference after every round), and the exit status (null while the
+run goes on, or when it was interrupted). The program writes it whole at the
 start of measuring, after every data set and at the end.
 
 Runs made before the manifest have none. What the tools know of those runs
@@ -20,7 +21,7 @@ import shlex
 from dataclasses import dataclass, field
 
 from sortbench_rundir import DISTRIBUTIONS, MANIFEST
-from sortbench_text import MAX_WHOLE, Unusable, quoted, read_bytes
+from sortbench_text import MAX_WHOLE, Unusable, median_of, quoted, read_bytes
 
 FORMAT = "sortbench run manifest"
 FORMAT_VERSION = 1  # the newest these tools read
@@ -45,13 +46,28 @@ class Plan:
 
 @dataclass
 class DataSet:
-    """One data set the run ended: seconds and interval_reached tell only under -R auto."""
+    """One data set the run ended: seconds and interval_reached tell only under
+    -R auto. reference holds the time in ms of the machine's reference (a few
+    milliseconds of fixed memory work) after each round, in round order; None
+    where the run did not time it (other runs, runs made before it)."""
     series: str
     count: int
     outcome: str
     rounds: int
     interval_reached: bool
     seconds: float
+    reference: list = None
+
+    @property
+    def drift(self):
+        """How far the machine's speed drifted over the data set's rounds: the
+        median reference time of the later half of the rounds over that of the
+        earlier half, minus one, as a size (0.073 for 7.3%), as the program
+        reckons it; None with fewer than two reference times."""
+        half = len(self.reference or ()) // 2
+        if half == 0:
+            return None
+        return abs(median_of(self.reference[-half:]) / median_of(self.reference[:half]) - 1)
 
 
 @dataclass
@@ -103,6 +119,8 @@ _STATUS = _Kind(lambda v: v is None or (_is_whole(v) and v <= 255), "null or an 
 _HYPERVISOR = _Kind(lambda v: v is None or isinstance(v, bool), "true, false or null")
 _TEXTS = _Kind(lambda v: isinstance(v, list) and all(map(_is_text, v)), "a list of strings")
 _NUMBERS = _Kind(lambda v: isinstance(v, list) and all(map(_is_number, v)), "a list of numbers")
+_POSITIVES = _Kind(lambda v: isinstance(v, list) and all(_is_number(n) and n > 0 for n in v),
+                   "a list of positive numbers")
 _COUNTS = _Kind(lambda v: isinstance(v, list) and all(_is_whole(c, 1) for c in v), "a list of record counts")
 _OBJECTS = _Kind(lambda v: isinstance(v, list), "a list")
 _OBJECT = _Kind(lambda v: isinstance(v, dict), "an object")
@@ -118,6 +136,7 @@ _MACHINE = {"load_averages": _NUMBERS, "online_cpus": _WHOLE, "governors": _TEXT
 _FILE = {"name": _TEXT, "kind": _TEXT, "series": _TEXT, "type": _TEXT, "distribution": _TEXT, "header": _TEXT}
 _DATA_SET = {"series": _TEXT, "count": _POSITIVE, "outcome": _TEXT, "rounds": _WHOLE, "interval_reached": _FLAG,
              "seconds": _NUMBER}
+_REFERENCE = {"reference_ms": _POSITIVES}  # only in -R auto runs that time the reference
 
 
 def _checked(value, fields, where):
@@ -178,11 +197,23 @@ def read_manifest(run_dir):
     machine = _checked(document["machine"], _MACHINE, "machine")
     files = [_checked(f, _FILE, f"files[{k}]") for k, f in enumerate(document["files"])]
     sets = [_checked(d, _DATA_SET, f"data_sets[{k}]") for k, d in enumerate(document["data_sets"])]
-    data_sets = [DataSet(**{key: s[key] for key in _DATA_SET}) for s in sets]
+    data_sets = [DataSet(**{key: s[key] for key in _DATA_SET}, reference=_reference(s, f"data_sets[{k}]"))
+                 for k, s in enumerate(sets)]
     return Manifest(path, document["program_version"], document["arguments"],
                     Plan(plan["until_sure"], plan["interval_target"], plan["budget_seconds"], plan["repetitions"],
                          plan["qa"], plan["distributions"], plan["columns"]),
                     machine, files, data_sets, document["exit_status"])
+
+
+def _reference(data_set, where):
+    """The reference_ms of a data set, None without one; raises Unusable unless
+    it holds positive numbers, one per round of a complete data set."""
+    if "reference_ms" not in data_set:
+        return None
+    reference = _checked(data_set, _REFERENCE, where)["reference_ms"]
+    if data_set["outcome"] == "complete" and len(reference) != data_set["rounds"]:
+        raise Unusable(f'"{where}.reference_ms" holds {len(reference)} values, rounds is {data_set["rounds"]}')
+    return reference
 
 
 def conditions_of(manifest):

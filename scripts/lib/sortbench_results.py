@@ -17,6 +17,8 @@ RESULT_HEAD = ("NbRecords", STANDARD)
 STATS_HEADER = "NbRecords,Column,Runs,Min,Median,Mean,Max,StdDev,Times"
 STATS_INTERVAL = ",CiLow,CiHigh"
 STATS_LIMITS = ",KeysPerSecond,FloorMs,FloorRatio"
+# -R auto runs that time the machine's reference after every round add it after the limits.
+STATS_REFERENCE = ",ReferenceTimes"
 SPEEDUP_HEADER = "NbRecords,Column,Runs,Median,CiLow,CiHigh,Ratios"
 MAX_COLUMNS = 32
 
@@ -132,7 +134,9 @@ class CellStats:
     """One stats row: every time of a cell and what the benchmark made of them;
     interval is the median's 95% interval (low, high) or None. keys_per_second,
     floor (the column's memory floor in ms) and floor_ratio (median / floor) are
-    None where the file has no such cell or leaves it empty."""
+    None where the file has no such cell or leaves it empty. reference holds
+    the machine's reference time (ms) of every round of the cell's data set,
+    in round order, None where the file has no ReferenceTimes."""
     runs: int
     minimum: float
     median: float
@@ -144,6 +148,7 @@ class CellStats:
     keys_per_second: int = None
     floor: float = None
     floor_ratio: float = None
+    reference: list = None
 
     @property
     def cv(self):
@@ -162,12 +167,15 @@ class SpeedupStats:
 
 @dataclass
 class SideFile:
-    """A stats or speed-up file: rows by (count text, column name)."""
+    """A stats or speed-up file: rows by (count text, column name); with
+    ReferenceTimes, also each data set's reference times by count text."""
     path: str
     rows: dict = field(default_factory=dict)
     with_interval: bool = False
     with_limits: bool = False
+    with_reference: bool = False
     notices: list = field(default_factory=list)
+    references: dict = field(default_factory=dict)
 
 
 def _numbers(text, name):
@@ -179,6 +187,18 @@ def _numbers(text, name):
     for value in values:
         checked_number(value, f"{name} value")
     return values
+
+
+def _check_reference(text, runs):
+    """The reference times of a ReferenceTimes cell: positive numbers, one per
+    round of the data set, so at least Runs of them; raises ValueError."""
+    values = _numbers(text, "ReferenceTimes")
+    for value in values:
+        if float(value) <= 0:
+            raise ValueError(f"ReferenceTimes value {quoted(value)} is not a positive number")
+    if len(values) < runs:
+        raise ValueError(f"ReferenceTimes holds {len(values)} values, fewer than Runs {runs}")
+    return [float(v) for v in values]
 
 
 def _check_times(cells):
@@ -256,8 +276,14 @@ def _stats_row(cells, columns, form):
         checked_number(cell, f"{name} cell")
     times = _check_times(cells)
     interval = _interval(cells[9], cells[10], cells[4]) if form.with_interval else None
-    limits = _limits(*cells[-3:], cells[4]) if form.with_limits else ()
-    return CellStats(int(cells[2]), *(float(c) for c in cells[3:8]), times, interval, *limits)
+    at = 11 if form.with_interval else 9  # where the limits cells start
+    limits = _limits(*cells[at:at + 3], cells[4]) if form.with_limits else (None, None, None)
+    reference = None
+    if form.with_reference:
+        reference = _check_reference(cells[at + 3], int(cells[2]))
+        if form.references.setdefault(cells[0], reference) != reference:
+            raise ValueError(f"ReferenceTimes is not that of the other rows of {cells[0]} records")
+    return CellStats(int(cells[2]), *(float(c) for c in cells[3:8]), times, interval, *limits, reference)
 
 
 def _speedup_row(cells, columns):
@@ -277,9 +303,9 @@ def _speedup_row(cells, columns):
 def _read_side_file(path, kind, headers, parse_row, forms=None, stated=None):
     """The rows of a stats or speed-up file as {(count, column): (line number,
     cells, parse_row(cells, side))}, each checked by parse_row (which raises
-    ValueError with the reason). `headers` maps each accepted header line to a
-    pair: whether it carries the interval cells, whether it carries the limits
-    cells; `forms` names them in a refusal, by default every one in full;
+    ValueError with the reason). `headers` maps each accepted header line to
+    whether it carries the interval cells, the limits cells and the reference
+    cell; `forms` names them in a refusal, by default every one in full;
     `stated` is the header run.json gives the file, if any. None when there is
     no such file."""
     if not os.path.lexists(path):
@@ -290,8 +316,8 @@ def _read_side_file(path, kind, headers, parse_row, forms=None, stated=None):
     check_stated(lines[0], stated)
     if lines[0] not in headers:
         raise Unusable(f"line 1 is not a {kind} header ({forms or ' or '.join(headers)})")
-    with_interval, with_limits = headers[lines[0]]
-    side = SideFile(path, with_interval=with_interval, with_limits=with_limits)
+    with_interval, with_limits, with_reference = headers[lines[0]]
+    side = SideFile(path, with_interval=with_interval, with_limits=with_limits, with_reference=with_reference)
     width = len(lines[0].split(","))
     last = last_text_line(lines)
     for number in range(2, last + 1):
@@ -336,13 +362,16 @@ def read_stats(path, result, stated=None):
     each row's Times are Runs numbers from Min to Max, Min to Max holds the
     result file's time, the interval (when the header has one) holds the
     Median, the floor ratio (when the header has the limits) is the Median
-    over the floor; its header is `stated` when run.json states one. Returns a
+    over the floor, the reference times (when the header has them, after the
+    limits) are positive, at least Runs of them and the same in every row of
+    a count; its header is `stated` when run.json states one. Returns a
     SideFile of CellStats, None when there is no file; raises Unusable for a
     file that cannot be used."""
-    headers = {STATS_HEADER + interval + limits: (bool(interval), bool(limits))
-               for limits in ("", STATS_LIMITS) for interval in ("", STATS_INTERVAL)}
+    headers = {STATS_HEADER + interval + limits + reference: (bool(interval), bool(limits), bool(reference))
+               for limits in ("", STATS_LIMITS) for interval in ("", STATS_INTERVAL)
+               for reference in (("", STATS_REFERENCE) if limits else ("",))}
     side = _read_side_file(path, "stats file", headers, lambda cells, form: _stats_row(cells, result.columns, form),
-                           f"{STATS_HEADER}[{STATS_INTERVAL}][{STATS_LIMITS}]", stated)
+                           f"{STATS_HEADER}[{STATS_INTERVAL}][{STATS_LIMITS}[{STATS_REFERENCE}]]", stated)
     if side is None:
         return None
     _check_against_result(side, result)
@@ -356,7 +385,7 @@ def read_speedups(path, result, stated=None):
     it; its header is `stated` when run.json states one. Returns a SideFile of
     SpeedupStats, None when there is no file; raises Unusable for a file that
     cannot be used."""
-    side = _read_side_file(path, "speed-up file", {SPEEDUP_HEADER: (True, False)},
+    side = _read_side_file(path, "speed-up file", {SPEEDUP_HEADER: (True, False, False)},
                            lambda cells, _side: _speedup_row(cells, result.columns), stated=stated)
     if side is not None:
         side.rows = {key: stats for key, (_, _, stats) in side.rows.items()}

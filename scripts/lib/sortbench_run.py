@@ -1,7 +1,7 @@
 """A run as scripts/report reads it: its result files with the stats and
 speed-up files beside them, its run conditions, its plan and its manifest, and
 what the run says about itself (how it repeated, its limits, its noisy
-cells); and runs side by side, joined over what they share with the change
+cells, how far the machine's speed drifted); and runs side by side, joined over what they share with the change
 of every cell.
 
 Every problem of every file is said on the log; nothing here writes HTML.
@@ -19,6 +19,9 @@ from sortbench_rundir import (CONDITIONS, DATA_TYPES, MANIFEST, result_files, re
 from sortbench_text import Unusable
 
 NOISY_CV = 0.05  # the benchmark's own noise report names cells above this coefficient of variation
+# A drift above this many interval targets moves a whole data set's medians by
+# more than the intervals say they are sure of.
+DRIFT_TARGETS = 2
 
 
 @dataclass
@@ -135,6 +138,25 @@ def limits_of(run):
         ("Rounds at most", str(plan.rounds_at_most)),
         ("Cells that missed the target", str(missed)),
     ]
+
+
+def drifts_of(run):
+    """{stem: [DataSet]} of a -R auto run: its data sets that timed the
+    machine's reference after every round, as run.json gives them, stems in
+    the page's order; empty for any other run and for runs made before the
+    reference was timed."""
+    if not run.manifest or not until_sure(run):
+        return {}
+    found = {}
+    for data_set in run.manifest.data_sets:
+        if data_set.reference:
+            found.setdefault(data_set.series, []).append(data_set)
+    return {stem: found[stem] for stem in sorted(found, key=stem_order)}
+
+
+def drift_limit(run):
+    """The drift (a fraction) above which a data set is marked: DRIFT_TARGETS interval targets."""
+    return DRIFT_TARGETS * run.plan.interval_target
 
 
 def noise_of(stats, with_interval, target):

@@ -1,4 +1,5 @@
 """The page of one run: its conditions, what it checked and how it ended,
+how far the machine's speed drifted (-R auto runs that timed the reference),
 then per result file its charts, its table of medians and what the table
 shows."""
 
@@ -8,7 +9,11 @@ import sortbench_page as html
 from sortbench_charts import limits_chart, speedup_points, time_chart
 from sortbench_results import STANDARD
 from sortbench_rundir import stem_label
-from sortbench_run import NOISY_CV, limits_of, noise_of, repetitions_text, run_order
+from sortbench_run import (DRIFT_TARGETS, NOISY_CV, drift_limit, drifts_of, limits_of, noise_of, repetitions_text,
+                           run_order)
+from sortbench_text import median_of
+
+MACHINE_SPEED = "Machine speed"
 
 
 def conditions_part(run):
@@ -100,6 +105,43 @@ def short_files(run):
     return [text + ("." if run.manifest else ": the run ended early there, the way a failed check or sort ends it.")]
 
 
+def drift_cell(drift, limit):
+    """A data set's drift in percent, marked above `limit`; a dash for a single round."""
+    if drift is None:
+        return html.cell([(None, "—")], ["num"])
+    text = f"{drift * 100:.1f}%"
+    if drift <= limit:
+        return html.cell([(None, text)], ["num"])
+    why = f"the machine's speed varied more than {limit * 100:g}% over the rounds"
+    return html.cell([(None, f"⚠ {text}")], ["num", "noisy"], title=why)
+
+
+def machine_speed_part(run, drifts):
+    """Per series, each data set's rounds, the reference's median time and its
+    drift; then what the drift means and what helps."""
+    limit = drift_limit(run)
+    parts, marked, total = [], 0, 0
+    for stem, sets in drifts.items():
+        rows = [[f'<th class="num">{s.count:,}</th>', html.cell([(None, str(s.rounds))], ["num"]),
+                 html.cell([(None, html.significant(median_of(s.reference)))], ["num"]), drift_cell(s.drift, limit)]
+                for s in sets]
+        marked += sum(1 for s in sets if s.drift is not None and s.drift > limit)
+        total += len(sets)
+        parts.append(f"<h3>{html.esc(stem_label(stem))}</h3>" +
+                     html.table(["Records", "Rounds", "Reference median (ms)", "Drift"], rows))
+    notes = [
+        "After every round the run timed a fixed reference, a few milliseconds of memory copies and gathers, "
+        "outside the sorts' timings. Drift is the median reference time of the later half of the rounds against "
+        "that of the earlier half: how far the machine's own speed moved while the data set was measured. A "
+        "single slow round is noise the sorts' intervals hold; a shift of the whole machine is not.",
+        f"⚠ marks a drift above {limit * 100:g}%, {DRIFT_TARGETS} times the interval target of "
+        f"±{run.plan.interval_target * 100:g}%: {marked} of the {total} data sets.",
+        "What helps: no other work on the machine while it measures, a fixed CPU frequency (the performance "
+        "governor, no frequency scaling), and a longer time budget per data set (-T), over which a slow spell "
+        "weighs less."]
+    return html.section(MACHINE_SPEED, "".join(parts) + "".join(html.paragraph(n) for n in notes))
+
+
 def time_cell(series, row, column, speedups, target):
     """The cell of one column at one row: median, spread or interval, the
     speed-up of `speedups` (speedup_points of the column), noise mark."""
@@ -167,7 +209,10 @@ def series_part(run, series, render):
 
 def run_page(run, render):
     """The page of one run."""
-    headings = ["Run conditions", "QA and peer checks"] + [stem_label(s) for s in run.series]
+    drifts = drifts_of(run)
+    headings = ["Run conditions", "QA and peer checks"] + ([MACHINE_SPEED] if drifts else [])
+    headings += [stem_label(s) for s in run.series]
     parts = [html.contents(headings), conditions_part(run), checks_part(run)]
+    parts += [machine_speed_part(run, drifts)] if drifts else []
     parts += [series_part(run, s, render) for s in run.series.values()]
     return html.page(f"sortbench run {run.name}", parts)

@@ -133,12 +133,13 @@ TEST(CommandLine, auto_repetitions_show_the_interval_in_every_place_a_median_sho
     EXPECT_NE(run.out.find(", 95% CI "), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("INT 20000: "), std::string::npos);
     EXPECT_NE(run.out.find(" median's 95% interval within 1% after "), std::string::npos);
+    EXPECT_NE(run.out.find(" s, machine drift "), std::string::npos);
     std::string runDir;
     for (const auto& entry : std::filesystem::directory_iterator(dir.File("logs")))
         runDir = entry.path().string() + "/";
     const std::string stats = ReadWholeFile(runDir + "stats_FLOAT.csv");
     EXPECT_EQ(stats.rfind("NbRecords,Column,Runs,Min,Median,Mean,Max,StdDev,Times,CiLow,CiHigh,KeysPerSecond,FloorMs,"
-                          "FloorRatio\n",
+                          "FloorRatio,ReferenceTimes\n",
                           0),
               0u);
     const std::string speedups = ReadWholeFile(runDir + "speedup_FLOAT.csv");
@@ -149,6 +150,8 @@ TEST(CommandLine, auto_repetitions_show_the_interval_in_every_place_a_median_sho
     EXPECT_NE(json.find("\"limits\": \"measured\""), std::string::npos);
     EXPECT_NE(json.find("\"MemoryFloor\": "), std::string::npos);
     EXPECT_NE(json.find("\"FloorRatio\": "), std::string::npos);
+    EXPECT_NE(json.find("\"ReferenceMs\": "), std::string::npos);
+    EXPECT_NE(ReadWholeFile(runDir + "run.json").find("\"reference_ms\": ["), std::string::npos);
 }
 
 TEST(CommandLine, limits_print_the_report_and_the_figures_and_create_nothing) {

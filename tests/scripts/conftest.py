@@ -33,9 +33,9 @@ SPEEDUP_HEADER = "NbRecords,Column,Runs,Median,CiLow,CiHigh,Ratios"
 LIMITS = ",KeysPerSecond,FloorMs,FloorRatio"
 
 
-def load_script(name):
-    """scripts/<name> (a file without .py) as a module, its main not run."""
-    path = os.path.join(SCRIPTS, name)
+def load_script(name, folder=SCRIPTS):
+    """<folder>/<name> (a file without .py; scripts/ by default) as a module, its main not run."""
+    path = os.path.join(folder, name)
     loader = importlib.machinery.SourceFileLoader(f"{name}_script", path)
     module = importlib.util.module_from_spec(importlib.util.spec_from_loader(loader.name, loader))
     loader.exec_module(module)

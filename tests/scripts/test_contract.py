@@ -44,6 +44,8 @@ def test_the_readers_take_every_file_run_json_lists(runs, name):
     plan = manifest.plan
     assert manifest.exit_status == 0 and manifest.arguments[:len(RUNS[name])] == RUNS[name]
     assert {d.outcome for d in manifest.data_sets} == {"complete"}
+    # -R auto, and only it, times the machine's reference after every round.
+    assert {d.reference is not None for d in manifest.data_sets} == {plan.until_sure}
     results = {}
     for entry in sorted(manifest.files, key=lambda f: f["kind"] != "results"):
         path = f"{run_dir}/{entry['name']}"
@@ -53,7 +55,7 @@ def test_the_readers_take_every_file_run_json_lists(runs, name):
         else:
             found = READERS[entry["kind"]](path, results[entry["series"]], entry["header"])
             assert found.rows and not found.notices
-            assert entry["kind"] != "stats" or found.with_interval == plan.until_sure
+            assert entry["kind"] != "stats" or found.with_interval == found.with_reference == plan.until_sure
     # A data set per row of every result file, and a stats and a speed-up file beside each with repetitions.
     assert sorted((d.series, str(d.count)) for d in manifest.data_sets) == \
         sorted((series, count) for series, found in results.items() for count in found.counts)
@@ -78,6 +80,7 @@ def test_repeatability_reads_its_runs(tmp_path):
     assert done.returncode == 0, done.stderr
     assert "| INT 1000 CPU Standard |" in done.stdout and "| BIGFLOAT 1000 CPU 8 Thread |" in done.stdout
     assert "Slowest data set against its budget: " in done.stdout
+    assert "Calibration: one run's 95% interval held" in done.stdout and "Largest drift" in done.stdout
 
 
 def test_the_scripts_look_for_runs_where_the_program_puts_them():

@@ -10,9 +10,9 @@ import subprocess
 import sys
 
 import pytest
-from conftest import (CPU_COLUMNS, SCRIPTS, Page, assert_self_contained, pad_zeros, row_times, run_command,
-                      run_in_process, run_on_full_disk, tree, write, write_manifest, write_result, write_run,
-                      write_speedups, write_stats)
+from conftest import (CPU_COLUMNS, LIMITS, SCRIPTS, Page, assert_self_contained, pad_zeros, row_times, run_command,
+                      run_in_process, run_on_full_disk, tree, with_limits, write, write_manifest, write_result,
+                      write_run, write_speedups, write_stats)
 
 import sortbench_changes
 import sortbench_page
@@ -99,6 +99,24 @@ def interrupted(make):
     return build
 
 
+def with_reference(references):
+    """auto_run with the machine's reference timed after each round: `references`
+    {count: its times, one per round; seven or more} in its stats file and
+    run.json, and an interval target of ±1%."""
+    def build(run_dir):
+        auto_run(run_dir)
+        lines = open(f"{run_dir}/stats_INT.csv").read().split("\n")
+        rows = [f"{row},{';'.join(map(str, references[int(row.split(',')[0])]))}"
+                for row in with_limits(lines[1:], None)]
+        write(f"{run_dir}/stats_INT.csv", "\n".join([lines[0] + LIMITS + ",ReferenceTimes"] + rows))
+        document = write_manifest(run_dir, {**AUTO_PLAN, "interval_target": 0.01})
+        for data_set in document["data_sets"]:
+            data_set["reference_ms"] = references[data_set["count"]]
+            data_set["rounds"] = len(data_set["reference_ms"])
+        write(f"{run_dir}/run.json", json.dumps(document))
+    return build
+
+
 AUTO_PLAN = {"until_sure": True, "interval_target": 0.5, "budget_seconds": 0.2, "repetitions": 1000}
 
 
@@ -119,7 +137,11 @@ AUTO_PLAN = {"until_sure": True, "interval_target": 0.5, "budget_seconds": 0.2, 
     # With run.json its plan is taken, whatever the Options line says.
     (with_manifest(auto_run, AUTO_PLAN), ["int"],
      ["7 timed sorts per cell (-R auto)", "±50% of it", "0.2 s, warm-ups included", "-R auto -CI 2"],
-     ["±2%", "the default of"]),
+     ["±2%", "the default of", "Machine speed", "Drift"]),
+    # Above twice the target of ±1%, a drift is marked.
+    (with_reference({100: [2.0, 2.0, 2.0, 2.0, 2.146, 2.146, 2.146], 1000: [2.0, 2.0, 2.0, 2.0, 2.01, 2.01, 2.01]}),
+     ["int"], ["Machine speed", "10072.000⚠ 7.3%", "1,00072.0000.5%",
+               "⚠ marks a drift above 2%, 2 times the interval target of ±1%: 1 of the 2 data sets.", "-T"], []),
     (with_manifest(single_run), ["int", "int-zipf-keys"], ["-S 1000 -R 3", "Transparent huge pages"],
      ["holds no run_conditions.txt"]),
     (with_manifest(repeated_run, ended="check failed", exit_status=1), ["int"],
@@ -229,6 +251,15 @@ def conditions(options):
               "2 complete rows charted"]),
     (odd_stats, ["{d}/stats_INT.csv: line 7: Times holds 2 values, Runs is 3",
                  "{d}/speedup_INT.csv: line 6: Median cell 'x' is not a number"]),
+    (with_reference({100: [2.0] * 7, 1000: [2.0] * 6 + [0.0]}),
+     ["{d}/run.json: \"data_sets[1].reference_ms\" is not a list of positive numbers: "
+      "'[2.0, 2.0, 2.0, 2.0, 2.0, 2.0, 0.0]'",
+      "{d}/stats_INT.csv: line 7: ReferenceTimes value '0.0' is not a positive number"]),
+    (with_reference({100: [2.0] * 7, 1000: [2.0] * 6}),
+     ["{d}/stats_INT.csv: line 7: ReferenceTimes holds 6 values, fewer than Runs 7"]),
+    (lambda d: with_reference({100: [2.0] * 7, 1000: [2.0] * 7})(d) or
+     write(f"{d}/stats_INT.csv", open(f"{d}/stats_INT.csv").read().replace(";2.0\n", ";2.5\n", 1)),
+     ["{d}/stats_INT.csv: line 3: ReferenceTimes is not that of the other rows of 100 records"]),
     (lambda d: os.makedirs(d), ["no result files (bench_*.csv) in {d}"]),
     (lambda d: None, ["no such directory: {d}"]),
 ])
@@ -274,6 +305,10 @@ def changed_manifest(change):
     (lambda t: t.replace('"e79fbd8"', '"\\ud800"'), "run.json: \"program_version\" is not a string: '\"\\ud800\"'"),
     (lambda t: t.replace('"columns"', '"kolumns"'), 'run.json: "plan.columns" is missing'),
     (lambda t: t.replace('"data_sets": [', '"data_sets": [7, '), "run.json: data_sets[0] is not an object"),
+    (lambda t: t.replace('"seconds": 0', '"seconds": 0, "reference_ms": [1.5, 0]'),
+     "run.json: \"data_sets[0].reference_ms\" is not a list of positive numbers: '[1.5, 0]'"),
+    (lambda t: t.replace('"seconds": 0', '"seconds": 0, "reference_ms": [1.5]'),
+     "run.json: \"data_sets[0].reference_ms\" holds 1 values, rounds is 3"),
     (lambda t: t.replace(',CPU 8 Thread"', ',CPU 9 Thread"'),
      "bench_INT.csv: line 1 is not the header run.json states for this file, "
      "'NbRecords,CPU Standard,CPU 1 Thread,CPU 2 Thread,CPU 4 Thread,CPU 9 Thread'"),

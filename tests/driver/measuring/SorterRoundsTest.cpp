@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,9 @@ public:
     }
     void CheckFailed(const std::string& problem) override { trace.events.push_back(problem); }
     void CheckPassed() override { trace.events.push_back("QA passed"); }
+    void ReferenceMeasured(const std::vector<double>& ms) override {
+        trace.events.push_back("reference x" + std::to_string(ms.size()));
+    }
 
 private:
     Trace& trace;
@@ -146,8 +150,15 @@ TEST(SorterRounds, auto_rounds_stop_at_the_interval_the_budget_or_the_cap_never_
                               .untilSure = true,
                               .intervalTarget = 0.01,
                               .budgetSeconds = c.budgetSeconds,
-                              .elapsedSeconds = [&clock] { return clock; }};
+                              .elapsedSeconds = [&clock] { return clock; },
+                              .beforeSort = nullptr,
+                              .referenceMs = [] { return 3.0; }};
         const RoundsResult result = RunRounds(sorters, plan, cells);
+        // The machine reference after every round, observed before the row.
+        EXPECT_EQ(result.referenceMs, std::vector<double>(static_cast<std::size_t>(c.rounds), 3.0)) << c.what;
+        const auto row = std::find(trace.events.begin(), trace.events.end(), "row");
+        ASSERT_NE(row, trace.events.begin()) << c.what;
+        EXPECT_EQ(*(row - 1), "reference x" + std::to_string(c.rounds)) << c.what;
         EXPECT_EQ(result.outcome, Outcome::Continue) << c.what;
         EXPECT_EQ(result.rounds, c.rounds) << c.what;
         EXPECT_EQ(result.intervalReached, c.reached) << c.what;

@@ -1,5 +1,7 @@
 #include "driver/measuring/TimingStats.h"
 
+#include "driver/machine/MachineReference.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -110,4 +112,48 @@ TEST(TimingStats, memory_floor_cells_note_and_report) {
         (std::vector<std::string>{"Cells measured below their memory floor, which no sort can beat:",
                                   "  INT 10000000 CPU 1 Thread: median 150.2 ms, floor 171.0 ms (0.88\u00d7)",
                                   "The floor's model does not hold for these cells: their ratios to it say nothing."}));
+}
+
+TEST(TimingStats, interval_report_tells_a_drifting_machine_from_a_noisy_cell) {
+    const TimingSummary steady{6, 99, 100, 100, 101, 1};
+    NoisyCell met{"INT", 1000, "CPU Standard", steady, MedianInterval{99.5, 100.5}};
+    met.drift = 0.01;
+    NoisyCell missed{"INT", 1000, "CPU 1 Thread", steady, MedianInterval{95, 105}};
+    missed.drift = 0.01;
+    NoisyCell driftedMissed{"INT", 10000000, "CPU Standard", steady, std::nullopt};
+    driftedMissed.drift = 0.31;
+    NoisyCell driftedMet{"INT", 10000000, "CPU 1 Thread", steady, MedianInterval{99.5, 100.5}};
+    driftedMet.drift = 0.31;
+    const std::string driftHeader =
+        "Data sets during which the machine's own speed moved more than \u00b11% (the machine reference's later rounds "
+        "against its earlier ones):";
+    const std::string driftHint =
+        "These medians may not repeat: other work on the machine or CPU frequency scaling moved its speed. Close other "
+        "programs, fix the CPU's frequency, or raise -T.";
+    EXPECT_EQ(IntervalReportLines({met, missed, driftedMissed, driftedMet}, 0.01),
+              (std::vector<std::string>{
+                  "Cells whose 95% interval is wider than \u00b11% of the median:",
+                  "  INT 1000 CPU 1 Thread: median 100.0 ms, 95% CI 95.00 \u2026 105.0 (\u00b15.0%)",
+                  "Close other programs, or raise -T for these data sets, for narrower intervals.", driftHeader,
+                  "  INT 10000000: the machine's speed drifted 31.0%, 1 cell missed \u00b11%", driftHint}));
+    // Every interval met, yet the machine drifted: the medians may still not repeat.
+    EXPECT_EQ(IntervalReportLines({met, driftedMet}, 0.01),
+              (std::vector<std::string>{"Every cell's 95% interval is within \u00b11% of its median.", driftHeader,
+                                        "  INT 10000000: the machine's speed drifted 31.0%, 0 cells missed \u00b11%",
+                                        driftHint}));
+}
+
+TEST(TimingStats, drift_compares_the_halves_of_the_rounds_not_their_extremes) {
+    const struct {
+        std::vector<double> referenceMs;
+        double drift;
+    } cases[] = {
+        {{}, 0.0},
+        {{3.0}, 0.0},
+        {{2.0, 3.0}, 0.5},
+        {{2.0, 9.0, 2.0, 2.0, 2.0, 2.0}, 0.0},  // one slow round is no drift
+        {{2.0, 2.0, 2.0, 7.0, 3.0, 3.0, 3.0}, 0.5},
+        {{4.0, 4.0, 2.0, 2.0}, 0.5},
+    };
+    for (const auto& c : cases) EXPECT_DOUBLE_EQ(ReferenceDrift(c.referenceMs), c.drift) << c.referenceMs.size();
 }
