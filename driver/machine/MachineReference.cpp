@@ -38,22 +38,10 @@ double MachineReference::TimeMs() {
     return best;
 }
 
-namespace {
-
-double MedianOf(std::vector<double> values) {
-    const std::size_t middle = values.size() / 2;
-    std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(middle), values.end());
-    const double upper = values[middle];
-    if (values.size() % 2 == 1) return upper;
-    return (*std::max_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(middle)) + upper) / 2.0;
-}
-
-}  // namespace
-
 double ReferenceDrift(const std::vector<double>& referenceMs) {
-    const std::size_t half = referenceMs.size() / 2;
+    const auto half = static_cast<std::ptrdiff_t>(referenceMs.size() / 2);
     if (half == 0) return 0.0;
-    const double earlier = MedianOf({referenceMs.begin(), referenceMs.begin() + static_cast<std::ptrdiff_t>(half)});
-    const double later = MedianOf({referenceMs.end() - static_cast<std::ptrdiff_t>(half), referenceMs.end()});
+    const double earlier = *std::min_element(referenceMs.begin(), referenceMs.begin() + half);
+    const double later = *std::min_element(referenceMs.end() - half, referenceMs.end());
     return earlier > 0.0 ? std::abs(later / earlier - 1.0) : 0.0;
 }

@@ -30,9 +30,10 @@ private:
 };
 
 // How far the machine's speed moved over the rounds whose reference times are
-// `referenceMs`, in round order: the median of the later half's times over the
-// median of the earlier half's, minus one, as a size (0.05: one half ran 5%
-// longer than the other). Medians of halves, not the extremes: one slow round
-// is noise the cells' own intervals already hold, a shift of the whole machine
-// is not. 0 for fewer than two times.
+// `referenceMs`, in round order: the fastest time of the later half of the
+// rounds over the fastest of the earlier half, minus one, as a size (0.05: one
+// half's best ran 5% longer than the other's). The best of each half, as the
+// limits probe keeps the best of its timings: noise only ever adds time, so
+// one slow round moves no best, while a slow spell over half the rounds or a
+// lower clock moves it. 0 for fewer than two times.
 double ReferenceDrift(const std::vector<double>& referenceMs);

@@ -227,8 +227,9 @@ std::vector<std::string> DriftLines(const std::vector<NoisyCell>& cells, double 
         if (MissedTarget(cell, target)) ++drifted.back().missed;
     }
     if (drifted.empty()) return {};
-    std::vector<std::string> lines{"Data sets during which the machine's own speed moved more than \u00b1" + percent +
-                                   "% (the machine reference's later rounds against its earlier ones):"};
+    std::vector<std::string> lines{
+        "Data sets during which the machine's own speed moved more than \u00b1" + percent +
+        "% (the machine reference's best time in its later rounds against its earlier ones):"};
     for (const DriftedDataSet& set : drifted) {
         lines.push_back("  " + set.dataType + " " + std::to_string(set.count) + ": the machine's speed drifted " +
                         OneDecimal(set.drift * 100.0) + "%, " + std::to_string(set.missed) +

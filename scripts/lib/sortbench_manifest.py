@@ -21,7 +21,7 @@ import shlex
 from dataclasses import dataclass, field
 
 from sortbench_rundir import DISTRIBUTIONS, MANIFEST
-from sortbench_text import MAX_WHOLE, Unusable, median_of, quoted, read_bytes
+from sortbench_text import MAX_WHOLE, Unusable, quoted, read_bytes
 
 FORMAT = "sortbench run manifest"
 FORMAT_VERSION = 1  # the newest these tools read
@@ -61,13 +61,13 @@ class DataSet:
     @property
     def drift(self):
         """How far the machine's speed drifted over the data set's rounds: the
-        median reference time of the later half of the rounds over that of the
-        earlier half, minus one, as a size (0.073 for 7.3%), as the program
-        reckons it; None with fewer than two reference times."""
+        fastest reference time of the later half of the rounds over the fastest
+        of the earlier half, minus one, as a size (0.073 for 7.3%), as the
+        program reckons it; None with fewer than two reference times."""
         half = len(self.reference or ()) // 2
         if half == 0:
             return None
-        return abs(median_of(self.reference[-half:]) / median_of(self.reference[:half]) - 1)
+        return abs(min(self.reference[-half:]) / min(self.reference[:half]) - 1)
 
 
 @dataclass

@@ -131,7 +131,7 @@ def machine_speed_part(run, drifts):
                      html.table(["Records", "Rounds", "Reference median (ms)", "Drift"], rows))
     notes = [
         "After every round the run timed a fixed reference, a few milliseconds of memory copies and gathers, "
-        "outside the sorts' timings. Drift is the median reference time of the later half of the rounds against "
+        "outside the sorts' timings. Drift is the best reference time of the later half of the rounds against "
         "that of the earlier half: how far the machine's own speed moved while the data set was measured. A "
         "single slow round is noise the sorts' intervals hold; a shift of the whole machine is not.",
         f"⚠ marks a drift above {limit * 100:g}%, {DRIFT_TARGETS} times the interval target of "
