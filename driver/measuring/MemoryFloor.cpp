@@ -1,6 +1,5 @@
 #include "driver/measuring/MemoryFloor.h"
 
-#include "cpu_sort/DigitPairCounts.h"
 #include "cpu_sort/RadixPassKernels.h"
 #include "gpu/shaders/sort_constants.h"
 
@@ -9,20 +8,6 @@
 namespace {
 
 constexpr std::uint64_t kPassesThroughIndices = 3;
-
-// Whether the sort counts the digits of passes 2 to 4 by sweeps of their own
-// through the indices: SortSingleThreaded for 16-bit digits; SortMultiThreaded
-// unless its pair counts or its next-digit tables pay off (the conditions of
-// IndexRadixSort.h, which must be kept in step).
-template <class Value>
-bool CountsEveryPass(std::uint64_t n, unsigned threads) {
-    constexpr std::uint64_t radix = EvalCore::Detail::DigitLayout<Value>::radix;
-    if (threads < 2) return radix != 256;
-    if (radix == 256 && EvalCore::Detail::PairCountsPayOff(n, threads)) return false;
-    const std::uint64_t t = threads;
-    const bool nextDigitTables = t <= 65'536 && t * t * radix <= n;
-    return !nextDigitTables;
-}
 
 // The rates the column's threads may reach: for several threads the better
 // of each kind.
@@ -59,9 +44,8 @@ double Best(const CpuLimits& limits, unsigned threads, Kind kind) {
 
 }  // namespace
 
-RadixSortTraffic IndexRadixSortTraffic(unsigned keyBytes, std::uint64_t n, unsigned threads, unsigned spreadBits) {
+RadixSortTraffic IndexRadixSortTraffic(unsigned keyBytes, std::uint64_t n, unsigned spreadBits) {
     const bool narrow = keyBytes == 4;
-    const bool counting = narrow ? CountsEveryPass<int>(n, threads) : CountsEveryPass<long>(n, threads);
     const unsigned digitBits =
         narrow ? EvalCore::Detail::DigitLayout<int>::bits : EvalCore::Detail::DigitLayout<long>::bits;
     const auto spread = [&](unsigned digit) { return (digit + 1) * digitBits <= spreadBits; };
@@ -76,7 +60,6 @@ RadixSortTraffic IndexRadixSortTraffic(unsigned keyBytes, std::uint64_t n, unsig
     traffic.stores = spread(0) ? n : 0;
     traffic.moves = spreadPasses * n;
     traffic.loads = (kPassesThroughIndices - spreadPasses) * n;
-    traffic.reloads = counting ? kPassesThroughIndices * n : 0;
     traffic.fronts = narrow ? EvalCore::Detail::DigitLayout<int>::radix : EvalCore::Detail::DigitLayout<long>::radix;
     return traffic;
 }
@@ -97,7 +80,6 @@ std::optional<FloorRates> FloorRatesFor(unsigned keyBytes, std::uint64_t n, unsi
     rates.stores = AtMost(limits, threads, indexArray, stores);
     rates.moves = AtMost(limits, threads, indexArray, moves);
     rates.loads = AtMost(limits, threads, indexArray, loads);
-    rates.bestLoads = Best(limits, threads, loads);
     if (rates.sweepBytes <= 0 || rates.slotReadBytes <= 0 || rates.stores <= 0 || rates.moves <= 0 || rates.loads <= 0)
         return std::nullopt;
     return rates;
@@ -112,7 +94,7 @@ double FloorMilliseconds(const RadixSortTraffic& traffic, const FloorRates& rate
     const double seconds = over(traffic.sweepBytes, rates.sweepBytes) +
                            over(traffic.resweepBytes, rates.bestSweepBytes) +
                            lessSlotReads(traffic.stores, rates.stores) + lessSlotReads(traffic.moves, rates.moves) +
-                           over(traffic.loads, rates.loads) + over(traffic.reloads, rates.bestLoads);
+                           over(traffic.loads, rates.loads);
     return seconds * 1e3;
 }
 
@@ -121,7 +103,7 @@ std::optional<double> RadixSortFloorMs(unsigned keyBytes, std::uint64_t n, unsig
     if (n == 0 && (keyBytes == 4 || keyBytes == 8) && limits.Measured()) return 0.0;
     const std::optional<FloorRates> rates = FloorRatesFor(keyBytes, n, threads, limits);
     if (!rates) return std::nullopt;
-    return FloorMilliseconds(IndexRadixSortTraffic(keyBytes, n, threads, spreadBits), *rates);
+    return FloorMilliseconds(IndexRadixSortTraffic(keyBytes, n, spreadBits), *rates);
 }
 
 GpuSortTraffic GpuRadixSortTraffic(unsigned keyBytes, std::uint64_t n) {

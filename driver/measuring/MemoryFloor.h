@@ -7,25 +7,29 @@
 #include <cstdint>
 #include <optional>
 
-// The memory floor of a CPU radix column: the time the index radix sort's own
-// unavoidable memory traffic needs at the rates the limits probe measured, so
-// that a column's time can be read as a multiple of what the machine allows.
+// The memory floor of a CPU radix column: the time the least memory traffic
+// any implementation of the index radix sort's design needs takes at the rates
+// the limits probe measured, so that a column's time reads as a multiple of
+// what the design allows on this machine. The design (cpu_sort/IndexRadixSort.h):
+// four passes of 8-bit digits for 4-byte keys, 16-bit digits for 8-byte ones,
+// none skipped; only 4-byte indices move; keys are transformed as they are
+// loaded, never stored transformed; the indices start as 0 ... n - 1, as the
+// driver sorts.
 //
-// Traffic, from the design (cpu_sort/IndexRadixSort.h; the indices start as
-// 0 ... n - 1, as the driver sorts), for n keys of w bytes, T threads and
-// W = 256 (w = 4, 8-bit digits) or 65,536 (w = 8, 16-bit digits) write fronts:
-//   - one sweep of the keys in memory order counts digits (CountEveryDigit,
-//     or the first count phase of several threads);
-//   - the first pass reads the keys in memory order once more, right after
-//     that sweep, reads no indices, and stores n indices into its fronts;
+// Its unavoidable traffic, for n keys of w bytes and W = 256 (w = 4) or 65,536
+// (w = 8) write fronts, on any number of threads:
+//   - one sweep of the keys in memory order counts the digits of every pass:
+//     no pass can be placed before its digits are counted, and all four can be
+//     counted in that one sweep;
+//   - the first pass reads the keys in memory order once more, reads no
+//     indices, and stores n indices into its fronts;
 //   - passes 2 to 4 each move n entries: read n indices in order, load n keys
-//     through them (in no memory order) and store n indices into their fronts;
-//   - where the sort counts every pass by itself (16-bit digits on one thread;
-//     on several when neither its pair counts nor its next-digit tables pay
-//     off), passes 2 to 4 load every key through the indices once more, in the
-//     sweep just before the one that moves them.
-// The histograms, pair counts and next-digit tables are left out: they stay
-// in the caches or are small beside the arrays.
+//     through them (in no memory order) and store n indices into their fronts.
+// Whatever an implementation adds is its own cost, and shows as the column's
+// ratio to its floor: our one-thread sort of 8-byte keys, for instance, counts
+// each later pass by a sweep of its own through the indices.
+// The histograms are left out: they stay in the caches or are small beside
+// the arrays.
 //
 // How many fronts a pass stores into depends on the keys: as many as its digit
 // takes values. The floor takes the low `spreadBits` bits of the sort keys
@@ -50,10 +54,10 @@
 //         + s max(0, n / S(4n) - 4n / B(4n))   the first pass's stores
 //         + m max(0, n / M(4n) - 4n / B(4n))   passes 2 to 4 over spread digits
 //         + (3 - m) n / G(4n)                  passes 2 to 4 over the others
-//         + r n / G*                           counting passes' loads
 //
 // with s = 1 when digit 0 lies within the spread bits, else 0; m the count of
-// digits 1 to 3 that do; r = 3 where the sort counts every pass, else 0.
+// digits 1 to 3 that do.
+
 //
 // Why it is a lower bound: only this traffic is charged, each part at the best
 // rate measured for it. A pass over a spread digit is charged as moves, not as
@@ -90,7 +94,6 @@ struct RadixSortTraffic {
     std::uint64_t stores = 0;           // s n, the first pass's
     std::uint64_t moves = 0;            // m n, passes 2 to 4 over spread digits
     std::uint64_t loads = 0;            // (3 - m) n, passes 2 to 4 over the others
-    std::uint64_t reloads = 0;          // r n, the counting passes' loads
     std::size_t fronts = 0;             // W
 };
 
@@ -102,14 +105,12 @@ struct FloorRates {
     double stores = 0;          // S(4n)
     double moves = 0;           // M(4n)
     double loads = 0;           // G(4n)
-    double bestLoads = 0;       // G*
 };
 
-// The traffic of IndexRadixSorter sorting n keys of keyBytes (4 or 8) on
-// `threads` threads (0 and 1: one thread), with initIndices, whose sort keys
-// spread over their low `spreadBits` bits.
-RadixSortTraffic IndexRadixSortTraffic(unsigned keyBytes, std::uint64_t n, unsigned threads,
-                                       unsigned spreadBits = kAllKeyBits);
+// The design's traffic sorting n keys of keyBytes (4 or 8) with initIndices,
+// whose sort keys spread over their low `spreadBits` bits: the same on any
+// number of threads.
+RadixSortTraffic IndexRadixSortTraffic(unsigned keyBytes, std::uint64_t n, unsigned spreadBits = kAllKeyBits);
 
 // The rates for that sort; unset when the limits were not measured, keyBytes
 // is not 4 or 8, or no probed size is as small as the index array.
