@@ -32,19 +32,20 @@ namespace EvalCore::Detail {
 inline constexpr unsigned long kMaxWorkers = 4'294'967'294ul;
 
 // Single-threaded sort of indices[0, n) by the keys of values[indices[i]].
-// `scratch` holds n entries; `histogram` holds DigitLayout::radix counters.
-// Stable: equal keys keep their starting order, which with initIndices is
-// ascending index order.
+// `scratch` holds n entries; `histogram` holds DigitLayout::radix counters;
+// `passCounts` holds passes x radix counters, any contents. Stable: equal keys
+// keep their starting order, which with initIndices is ascending index order.
+//
+// Every pass's digits are counted in one sweep before the first pass, in
+// memory order where the entries are 0 ... n - 1: the least traffic the
+// design allows, where counting each pass by itself would read every key
+// through the permuted indices once more.
 template <class Value>
 void SortSingleThreaded(const Value* values, std::size_t n, std::uint32_t* indices, bool initIndices,
-                        std::uint32_t* scratch, std::uint32_t* histogram) {
+                        std::uint32_t* scratch, std::uint32_t* histogram, std::uint32_t* passCounts) {
     using Layout = DigitLayout<Value>;
-    constexpr bool countsEveryDigitAtOnce = Layout::radix == 256;
-    std::uint32_t digitCounts[countsEveryDigitAtOnce ? Layout::passes : 1][256] = {};
-    if constexpr (countsEveryDigitAtOnce) {
-        WithEntries(initIndices, indices,
-                    [&](const auto& entries) { CountEveryDigit(values, entries, n, digitCounts); });
-    }
+    std::fill_n(passCounts, Layout::passes * Layout::radix, 0u);
+    WithEntries(initIndices, indices, [&](const auto& entries) { CountEveryDigit(values, entries, n, passCounts); });
 
     for (unsigned pass = 0; pass < Layout::passes; ++pass) {
         // Passes alternate so that the fourth one ends in `indices`.
@@ -52,13 +53,7 @@ void SortSingleThreaded(const Value* values, std::size_t n, std::uint32_t* indic
         std::uint32_t* destination = pass % 2 == 0 ? scratch : indices;
         const unsigned shift = pass * Layout::bits;
 
-        if constexpr (countsEveryDigitAtOnce) {
-            std::copy_n(digitCounts[pass], Layout::radix, histogram);
-        } else {
-            std::fill_n(histogram, Layout::radix, 0u);
-            WithEntries(initIndices, source,
-                        [&](const auto& entries) { CountDigits(values, entries, 0, n, shift, histogram); });
-        }
+        std::copy_n(passCounts + pass * Layout::radix, Layout::radix, histogram);
         for (std::size_t d = 1; d < Layout::radix; ++d) histogram[d] += histogram[d - 1];
         WithEntries(pass == 0 && initIndices, source, [&](const auto& entries) {
             ScatterBackwards(values, entries, 0, n, shift, histogram, destination, [](Value, std::uint32_t) {});

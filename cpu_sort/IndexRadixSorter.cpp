@@ -20,6 +20,7 @@ void IndexRadixSorter<IntValue, FloatValue>::ReleaseScratch() noexcept {
     count = 0;
     indexScratch.Clear();
     histograms.Clear();
+    passCounts.Clear();
 }
 
 template <class IntValue, class FloatValue>
@@ -36,9 +37,12 @@ void IndexRadixSorter<IntValue, FloatValue>::Sort(const Value* values, unsigned 
 
     auto* scratch = reinterpret_cast<std::uint32_t*>(indexScratch.data);
     auto* counters = reinterpret_cast<std::uint32_t*>(histograms.data);
-    if (workers == 1)
-        Detail::SortSingleThreaded(values, n, indices, initIndices, scratch, counters);
-    else
+    if (workers == 1) {
+        using Layout = Detail::DigitLayout<Value>;
+        passCounts.Grow(Layout::passes * Layout::radix * sizeof(std::uint32_t));
+        Detail::SortSingleThreaded(values, n, indices, initIndices, scratch, counters,
+                                   reinterpret_cast<std::uint32_t*>(passCounts.data));
+    } else
         Detail::SortMultiThreaded(values, n, indices, initIndices, scratch, counters, workers);
 }
 

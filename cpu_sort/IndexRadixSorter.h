@@ -18,6 +18,7 @@ public:
     unsigned long count;               // n of the last sort with n > 0 (the constructor's n before)
     AppCore::CharBuffer indexScratch;  // second index array: at least count x 4 bytes after a sort
     AppCore::CharBuffer histograms;    // one histogram of 32-bit digit counters per thread of the widest sort so far
+    AppCore::CharBuffer passCounts;    // the single-threaded sort's counts of every pass's digits: 4 histograms
 
     // Reserves n x 4 zero-filled bytes of index scratch; histograms stay empty.
     // Throws std::bad_alloc when n > 0 and that block cannot be had.
@@ -27,9 +28,9 @@ public:
     IndexRadixSorter(const IndexRadixSorter&) = delete;
     IndexRadixSorter& operator=(const IndexRadixSorter&) = delete;
 
-    // Frees indexScratch and histograms (both become empty) and sets count to
-    // 0, so the sorter holds what one constructed with n = 0 holds; its next
-    // sort allocates its scratch again.
+    // Frees indexScratch, histograms and passCounts (all become empty) and
+    // sets count to 0, so the sorter holds what one constructed with n = 0
+    // holds; its next sort allocates its scratch again.
     void ReleaseScratch() noexcept;
 
     // Reorders indices[0, n) so that the sort keys of values[indices[0]],
@@ -39,9 +40,9 @@ public:
     // they had in `indices`. n = 0 changes nothing. n must not exceed
     // 4,294,967,295.
     //
-    // Allocation: grows indexScratch to n x 4 bytes and histograms to one
-    // histogram; when that fails, std::bad_alloc leaves `indices` untouched
-    // (count already holds n).
+    // Allocation: grows indexScratch to n x 4 bytes, histograms to one
+    // histogram and passCounts to four; when that fails, std::bad_alloc leaves
+    // `indices` untouched (count already holds n).
     void SortINT(const IntValue* values, unsigned long n, unsigned int* indices, bool initIndices);
     void SortFLT(const FloatValue* values, unsigned long n, unsigned int* indices, bool initIndices);
 

@@ -79,19 +79,27 @@ void CountDigits(const Value* values, const Entries& source, std::size_t first, 
     ForEachKey(values, source, first, last, [&](Value value) { ++counters[DigitLayout<Value>::Digit(value, shift)]; });
 }
 
-// The histograms of all four 8-bit digits of the keys values[source[p]], p
-// below n, in one sweep. No digit's histogram depends on the order of the
-// entries, so this replaces the four passes' own counting sweeps. 8-bit digits
-// only: the four histograms take 4 KiB, where 16-bit digits would need 1 MiB.
+// The histograms of every digit of the keys values[source[p]], p below n, in
+// one sweep: counters[pass * radix + d] counts digit d of pass `pass`. No
+// digit's histogram depends on the order of the entries, so this replaces the
+// passes' own counting sweeps, which after the first pass would read every key
+// through the permuted indices. `counters` holds passes x radix zeros.
 template <class Value, class Entries>
-void CountEveryDigit(const Value* values, const Entries& source, std::size_t n, std::uint32_t (&counters)[4][256]) {
-    static_assert(DigitLayout<Value>::radix == 256 && DigitLayout<Value>::passes == 4);
+void CountEveryDigit(const Value* values, const Entries& source, std::size_t n, std::uint32_t* counters) {
+    using Layout = DigitLayout<Value>;
+    static_assert(Layout::passes == 4);
+    constexpr unsigned bits = Layout::bits;
+    constexpr std::size_t radix = Layout::radix;
+    std::uint32_t* const c0 = counters;
+    std::uint32_t* const c1 = counters + radix;
+    std::uint32_t* const c2 = counters + 2 * radix;
+    std::uint32_t* const c3 = counters + 3 * radix;
     ForEachKey(values, source, 0, n, [&](Value value) {
         const auto key = SortKey(value);
-        ++counters[0][key & 0xFF];
-        ++counters[1][(key >> 8) & 0xFF];
-        ++counters[2][(key >> 16) & 0xFF];
-        ++counters[3][key >> 24];
+        ++c0[key & (radix - 1)];
+        ++c1[(key >> bits) & (radix - 1)];
+        ++c2[(key >> 2 * bits) & (radix - 1)];
+        ++c3[(key >> 3 * bits) & (radix - 1)];
     });
 }
 

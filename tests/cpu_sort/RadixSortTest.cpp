@@ -153,6 +153,8 @@ TYPED_TEST(IndexRadixSort, grows_buffers_for_largest_call_and_reuses_them) {
     EXPECT_EQ(sorter.count, 1'000u);
     EXPECT_EQ(sorter.indexScratch.size, 4'000u);
     EXPECT_EQ(sorter.histograms.size, histogramBytes);
+    EXPECT_EQ(sorter.passCounts.size, 4 * histogramBytes);
+    const char* passCounts = sorter.passCounts.data;
 
     RunSorter(sorter, values, indices, true, 5);
     EXPECT_EQ(sorter.histograms.size, 5 * histogramBytes);
@@ -171,12 +173,14 @@ TYPED_TEST(IndexRadixSort, grows_buffers_for_largest_call_and_reuses_them) {
     EXPECT_EQ(sorter.indexScratch.data, scratch);
     EXPECT_EQ(sorter.histograms.data, histograms);
     EXPECT_EQ(sorter.histograms.size, 5 * histogramBytes);
+    EXPECT_EQ(sorter.passCounts.data, passCounts);
 }
 
 TYPED_TEST(IndexRadixSort, release_scratch_empties_buffers_and_sorts_again) {
     SorterFor<TypeParam> sorter(0);
     const auto values = RandomValues<TypeParam>(1'000, 8);
     std::vector<unsigned> indices(values.size());
+    RunSorter(sorter, values, indices, true, 1);
     RunSorter(sorter, values, indices, true, 3);
     sorter.ReleaseScratch();
     EXPECT_EQ(sorter.count, 0u);
@@ -184,6 +188,7 @@ TYPED_TEST(IndexRadixSort, release_scratch_empties_buffers_and_sorts_again) {
     EXPECT_EQ(sorter.indexScratch.size, 0u);
     EXPECT_EQ(sorter.histograms.data, nullptr);
     EXPECT_EQ(sorter.histograms.size, 0u);
+    EXPECT_EQ(sorter.passCounts.data, nullptr);
 
     RunSorter(sorter, values, indices, true, 3);
     EXPECT_TRUE(SamePermutation<TypeParam>(indices, Reference(values, Identity(values.size())), 8, "after release"));

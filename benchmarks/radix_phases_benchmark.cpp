@@ -1,0 +1,119 @@
+// Where the one-thread radix sort's time goes, phase by phase, on the keys the
+// driver draws (uniform below 2^24 in magnitude): the one sweep that counts
+// every pass's digits, then each pass's scatter. Each benchmark sorts once per
+// iteration, timing every phase apart; the counters give each phase's mean
+// milliseconds:
+//   count_ms           CountEveryDigit over the keys in memory order
+//   pass0_ms ... 3     ScatterBackwards of that pass (pass 0 from the identity)
+//   recount_ms         for comparison, not part of the sort: counting passes 1
+//                      to 3 by sweeps of their own through the permuted
+//                      indices, as the sort of 8-byte keys once did
+// The wall time of an iteration (manual time) is the sort's phases alone.
+//
+// Options (before Google Benchmark's own):
+//   --sizes=N,N,...   record counts (default 1000000,10000000)
+#include "benchmarks/ListArgument.h"
+#include "cpu_sort/IndexRadixSort.h"
+
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace EvalCore::Detail;
+using Clock = std::chrono::steady_clock;
+
+double MsSince(Clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+template <class Value>
+std::vector<Value> DriverKeys(std::size_t n) {
+    std::vector<Value> values(n);
+    std::mt19937_64 random(42);
+    std::uniform_real_distribution<double> draw(-16'777'215.0, 16'777'215.0);
+    for (Value& value : values) value = static_cast<Value>(draw(random));
+    return values;
+}
+
+template <class Value>
+void Phases(benchmark::State& state, std::size_t n) {
+    using Layout = DigitLayout<Value>;
+    const std::vector<Value> values = DriverKeys<Value>(n);
+    std::vector<std::uint32_t> indices(n), scratch(n), histogram(Layout::radix), passCounts(4 * Layout::radix),
+        recount(Layout::radix);
+    double count = 0, passes[4] = {}, recounts = 0;
+    for (auto _ : state) {
+        auto start = Clock::now();
+        std::fill(passCounts.begin(), passCounts.end(), 0u);
+        CountEveryDigit(values.data(), IdentityEntries{}, n, passCounts.data());
+        double sortMs = MsSince(start);
+        count += sortMs;
+        for (unsigned pass = 0; pass < Layout::passes; ++pass) {
+            const std::uint32_t* source = pass % 2 == 0 ? indices.data() : scratch.data();
+            std::uint32_t* destination = pass % 2 == 0 ? scratch.data() : indices.data();
+            if (pass > 0) {
+                std::fill(recount.begin(), recount.end(), 0u);
+                start = Clock::now();
+                CountDigits(values.data(), source, 0, n, pass * Layout::bits, recount.data());
+                recounts += MsSince(start);
+            }
+            start = Clock::now();
+            std::copy_n(passCounts.data() + pass * Layout::radix, Layout::radix, histogram.data());
+            for (std::size_t d = 1; d < Layout::radix; ++d) histogram[d] += histogram[d - 1];
+            WithEntries(pass == 0, source, [&](const auto& entries) {
+                ScatterBackwards(values.data(), entries, 0, n, pass * Layout::bits, histogram.data(), destination,
+                                 [](Value, std::uint32_t) {});
+            });
+            const double ms = MsSince(start);
+            passes[pass] += ms;
+            sortMs += ms;
+        }
+        state.SetIterationTime(sortMs / 1e3);
+    }
+    const double iterations = static_cast<double>(state.iterations());
+    state.counters["count_ms"] = count / iterations;
+    for (unsigned pass = 0; pass < 4; ++pass)
+        state.counters["pass" + std::to_string(pass) + "_ms"] = passes[pass] / iterations;
+    state.counters["recount_ms"] = recounts / iterations;
+}
+
+template <class Value>
+void Register(const char* type, std::size_t n) {
+    const std::string name = std::string(type) + "/" + std::to_string(n);
+    benchmark::RegisterBenchmark(name.c_str(), [n](benchmark::State& state) { Phases<Value>(state, n); })
+        ->UseManualTime()
+        ->Unit(benchmark::kMillisecond);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::size_t> sizes{1'000'000, 10'000'000};
+    std::vector<char*> rest{argv[0]};
+    for (int i = 1; i < argc; ++i) {
+        if (std::strncmp(argv[i], "--sizes=", 8) == 0) {
+            sizes.clear();
+            for (const std::string& item : SplitList(argv[i] + 8)) sizes.push_back(std::stoull(item));
+        } else {
+            rest.push_back(argv[i]);
+        }
+    }
+    for (const std::size_t n : sizes) {
+        Register<std::int32_t>("INT", n);
+        Register<float>("FLOAT", n);
+        Register<std::int64_t>("BIGINT", n);
+        Register<double>("BIGFLOAT", n);
+    }
+    int restCount = static_cast<int>(rest.size());
+    benchmark::Initialize(&restCount, rest.data());
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
