@@ -284,8 +284,15 @@ private:
         RunProgress model = ProgressModel(plan);
         for (std::size_t column = 0; column < cells.ms.size(); ++column)
             model.MeasuredAt(column, count, cells.ms[column]);
+        // Before any data set shows how soon its intervals close, each is
+        // taken to run to its budget or its six rounds, whichever is longer:
+        // small data sets often do, and the estimate is then an upper one.
+        model.RoundsTaken(plan.repetitions);
+        const double referenceMs = reference ? reference->TimeMs() : 0.0;
+        model.RoundOverhead(referenceMs / 1000.0);
         reporters.RunEstimated({.typeName = pilot.typeName,
                                 .pilotCount = count,
+                                .roundOverheadMs = referenceMs,
                                 .pilotMs = cells.ms,
                                 .seconds = model.SecondsLeft(0.0).value_or(0.0)});
         return kExitComplete;

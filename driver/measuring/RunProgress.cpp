@@ -30,16 +30,19 @@ void RunProgress::MeasuredAt(std::size_t column, std::uint64_t count, double mil
 
 void RunProgress::RoundsTaken(int taken) { rounds = std::max(taken, 1); }
 
+void RunProgress::RoundOverhead(double seconds) { roundOverheadSeconds = std::max(seconds, 0.0); }
+
 double RunProgress::DataSetSeconds(std::uint64_t count) const {
-    double seconds = 0.0;
+    double sorts = 0.0;
     for (std::size_t column = 0; column < secondsPerWork.size(); ++column) {
-        if (secondsPerWork[column]) seconds += *secondsPerWork[column] * Work(column, count);
+        if (secondsPerWork[column]) sorts += *secondsPerWork[column] * Work(column, count);
     }
     // Every round times each sorter once; the warm-up is one more sort of each.
     // With a budget the rounds an interval needs run whatever it says.
-    const double fewest = seconds * (static_cast<double>(MinimumSamplesFor()) + 1.0);
-    seconds *= rounds + 1.0;
-    return budgetSeconds > 0.0 ? std::max(std::min(seconds, budgetSeconds), fewest) : seconds;
+    const double round = sorts + roundOverheadSeconds;
+    const double fewest = sorts + round * static_cast<double>(MinimumSamplesFor());
+    const double planned = sorts + round * rounds;
+    return budgetSeconds > 0.0 ? std::max(std::min(planned, budgetSeconds), fewest) : planned;
 }
 
 std::optional<double> RunProgress::SecondsLeft(double spentInDataSet) const {

@@ -33,6 +33,9 @@ public:
     void MeasuredAt(std::size_t column, std::uint64_t count, double milliseconds);
     // The current data set took `rounds` rounds (-R auto).
     void RoundsTaken(int rounds);
+    // Each round also takes `seconds` besides its sorts (-R auto's machine
+    // reference): what makes rounds of tiny data sets spend their budget.
+    void RoundOverhead(double seconds);
 
     // Seconds the run still needs after `spentInDataSet` seconds of the
     // current data set; nothing until some column has been measured.
@@ -47,6 +50,7 @@ private:
     std::vector<std::uint64_t> counts;
     double rounds;
     double budgetSeconds;
+    double roundOverheadSeconds = 0.0;
     std::size_t current = 0;
     std::vector<std::optional<double>> secondsPerWork;  // per column, from its latest median
 };

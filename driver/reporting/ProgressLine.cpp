@@ -41,6 +41,7 @@ void ProgressLine::DataSetStarted(const DataSetRecord&) {
 }
 
 void ProgressLine::RunEstimated(const RunEstimateRecord& estimate) {
+    progress.RoundOverhead(estimate.roundOverheadMs / 1000.0);
     for (std::size_t column = 0; column < estimate.pilotMs.size(); ++column)
         progress.MeasuredAt(column, estimate.pilotCount, estimate.pilotMs[column]);
 }

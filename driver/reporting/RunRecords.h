@@ -35,8 +35,9 @@ struct RunStartRecord {
 struct RunEstimateRecord {
     const char* typeName;         // the pilot's data type, "INT"
     std::uint64_t pilotCount;     // its records
+    double roundOverheadMs;       // the machine reference's time, which every round adds
     std::vector<double> pilotMs;  // one time per column, in column order
-    double seconds;               // the run's estimated time, all data sets
+    double seconds;               // the run's estimated time, all data sets, each spending its budget
 };
 
 // One data set: a data type, a key distribution and a record count.

@@ -29,4 +29,7 @@ TEST(RunProgress, time_left_follows_each_sorters_growth_to_the_counts_to_come) {
     EXPECT_NEAR(*sure.SecondsLeft(0.0), 3 * 0.05, 1e-12);
     sure.Measured(0, 10.0);
     EXPECT_NEAR(*sure.SecondsLeft(0.0), 3 * 0.070, 1e-12);
+    // A machine reference of 1 ms after every round: six rounds of 11 ms.
+    sure.RoundOverhead(0.001);
+    EXPECT_NEAR(*sure.SecondsLeft(0.0), 3 * (0.010 + 6 * 0.011), 1e-12);
 }
