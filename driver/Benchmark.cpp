@@ -394,7 +394,8 @@ private:
                             .interval = MedianConfidenceInterval(times),
                             .floorMs = std::nullopt,
                             .pairedRatios = std::nullopt,
-                            .referenceMs = referenceMs};
+                            .referenceMs = referenceMs,
+                            .drift = drift};
             // Runs with one repetition measure no limits and keep their files as they were.
             if (run.plan.repetitions > 1) {
                 cell.floorMs =
@@ -410,13 +411,19 @@ private:
         }
         void CheckFailed(const std::string& problem) override { run.reporters.CheckEnded(set, problem); }
         void CheckPassed() override { run.reporters.CheckEnded(set, {}); }
-        void ReferenceMeasured(const std::vector<double>& times) override { referenceMs = times; }
+        void ReferenceMeasured(const std::vector<double>& times) override {
+            referenceMs = times;
+            drift = ReferenceDrift(times);
+        }
+        // With -R auto, once the rounds have ended: how far the machine drifted.
+        std::optional<double> Drift() const { return drift; }
 
     private:
         BenchmarkRun& run;
         const DataSetRecord& set;
         std::vector<double> standardTimes;  // CPU Standard's time in each round
         std::vector<double> referenceMs;    // the machine reference's time after each round
+        std::optional<double> drift;        // ReferenceDrift of referenceMs
     };
 
     using Clock = std::chrono::steady_clock;
@@ -451,8 +458,12 @@ private:
         if (plan.repetitions == 1) {
             const Outcome outcome = RunOnce(sorters, cells, showStatus);
             ReleaseScratch(tools);
-            reporters.DataSetEnded(
-                set, {.outcome = outcome, .rounds = 1, .intervalReached = true, .seconds = 0.0, .referenceMs = {}});
+            reporters.DataSetEnded(set, {.outcome = outcome,
+                                         .rounds = 1,
+                                         .intervalReached = true,
+                                         .seconds = 0.0,
+                                         .referenceMs = {},
+                                         .drift = {}});
             return outcome;
         }
         RoundsPlan rounds = RoundsPlanFor(started);
@@ -465,7 +476,8 @@ private:
                                      .rounds = ended.rounds,
                                      .intervalReached = ended.intervalReached,
                                      .seconds = ended.seconds,
-                                     .referenceMs = ended.referenceMs});
+                                     .referenceMs = ended.referenceMs,
+                                     .drift = cells.Drift()});
         return ended.outcome;
     }
 

@@ -26,8 +26,8 @@
 //   - passes 2 to 4 each move n entries: read n indices in order, load n keys
 //     through them (in no memory order) and store n indices into their fronts.
 // Whatever an implementation adds is its own cost, and shows as the column's
-// ratio to its floor: our one-thread sort of 8-byte keys, for instance, counts
-// each later pass by a sweep of its own through the indices.
+// ratio to its floor: our multi-threaded sort of few keys, for instance,
+// counts each later pass by a sweep of its own through the indices.
 // The histograms are left out: they stay in the caches or are small beside
 // the arrays.
 //

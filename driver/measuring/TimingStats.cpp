@@ -20,8 +20,6 @@ std::string Printed(const char* format, int precision, double value) {
     return text;
 }
 
-std::string OneDecimal(double value) { return Printed("%.*f", 1, value); }
-
 // ",<low>,<high>" of the median's 95% interval; ",," without one.
 std::string IntervalCells(const std::optional<MedianInterval>& interval) {
     if (!interval) return ",,";
@@ -87,8 +85,8 @@ std::string SignificantDigits(double value, int digits) {
 }
 
 std::string SpreadSuffix(const TimingSummary& summary, const std::string& note) {
-    return " (median of " + std::to_string(summary.runs) + ", " + Range(summary) + ", cv " +
-           OneDecimal(summary.Cv() * 100.0) + "%" + NoteCell(note) + ")";
+    return " (median of " + std::to_string(summary.runs) + ", " + Range(summary) + ", cv " + PercentText(summary.Cv()) +
+           NoteCell(note) + ")";
 }
 
 std::string SureSpreadSuffix(const TimingSummary& summary, const std::optional<MedianInterval>& interval,
@@ -195,8 +193,8 @@ std::vector<std::string> NoiseReportLines(const std::vector<NoisyCell>& cells, d
             lines.push_back("Noisy cells (coefficient of variation above " + SLib::STR_Typed(cvLimit * 100.0) + "%):");
         }
         lines.push_back("  " + cell.dataType + " " + std::to_string(cell.count) + " " + cell.column + ": cv " +
-                        OneDecimal(s.Cv() * 100.0) + "% (median " + SignificantDigits(s.median, kSpreadDigits) +
-                        " ms, " + Range(s) + ")");
+                        PercentText(s.Cv()) + " (median " + SignificantDigits(s.median, kSpreadDigits) + " ms, " +
+                        Range(s) + ")");
     }
     if (!lines.empty()) lines.push_back("Close other programs or raise -R for steadier medians.");
     return lines;
@@ -232,7 +230,7 @@ std::vector<std::string> DriftLines(const std::vector<NoisyCell>& cells, double 
         "% (the machine reference's best time in its later rounds against its earlier ones):"};
     for (const DriftedDataSet& set : drifted) {
         lines.push_back("  " + set.dataType + " " + std::to_string(set.count) + ": the machine's speed drifted " +
-                        OneDecimal(set.drift * 100.0) + "%, " + std::to_string(set.missed) +
+                        PercentText(set.drift) + ", " + std::to_string(set.missed) +
                         (set.missed == 1 ? " cell" : " cells") + " missed \u00b1" + percent + "%");
     }
     lines.push_back(
@@ -255,8 +253,7 @@ std::vector<std::string> IntervalReportLines(const std::vector<NoisyCell>& cells
                            SignificantDigits(cell.summary.median, kSpreadDigits) + " ms, ";
         if (cell.interval) {
             line += "95% CI " + SignificantDigits(cell.interval->low, kSpreadDigits) + kEllipsis +
-                    SignificantDigits(cell.interval->high, kSpreadDigits) + " (\u00b1" + OneDecimal(width * 100.0) +
-                    "%)";
+                    SignificantDigits(cell.interval->high, kSpreadDigits) + " (\u00b1" + PercentText(width) + ")";
         } else {
             line += "no 95% CI in " + std::to_string(cell.summary.runs) + " runs";
         }
@@ -288,5 +285,7 @@ std::vector<std::string> BelowFloorReportLines(const std::vector<NoisyCell>& cel
     }
     return lines;
 }
+
+std::string PercentText(double fraction) { return Printed("%.*f", 1, fraction * 100.0) + "%"; }
 
 std::string TimeCell(double value) { return SLib::STR_FromNum(value, 0, 12, 15); }

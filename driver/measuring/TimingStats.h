@@ -55,6 +55,9 @@ std::string SpreadSuffix(const TimingSummary& summary, const std::string& note =
 std::string SureSpreadSuffix(const TimingSummary& summary, const std::optional<MedianInterval>& interval,
                              const std::string& note = {});
 
+// "1.6%": a fraction as a percentage with one decimal.
+std::string PercentText(double fraction);
+
 // "1.4× its memory floor": the median over the floor, 2 significant digits.
 std::string FloorNote(double medianMs, double floorMs);
 

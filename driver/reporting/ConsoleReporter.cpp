@@ -4,7 +4,6 @@
 #include <cstdio>
 
 #include "driver/machine/LimitsText.h"
-#include "driver/machine/MachineReference.h"
 #include "driver/output/ConsoleText.h"
 #include "driver/output/LogCPU.h"
 #include "driver/output/SectionBanners.h"
@@ -15,13 +14,6 @@ namespace {
 
 constexpr const char* kQaPassLine = "QA Test Passed: CPU & GPU Numbers match";
 constexpr const char* kAbortLine = "ABORTING BENCH TEST";
-
-// "1.6%": a fraction as a percentage with one decimal.
-std::string OneDecimalPercent(double fraction) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1f%%", fraction * 100.0);
-    return text;
-}
 
 void PrintLines(const std::vector<std::string>& lines) {
     for (const std::string& line : lines) AppCore::ConsolePrintf("%s\n", line.c_str());
@@ -77,9 +69,7 @@ void ConsoleReporter::CellMeasured(const DataSetRecord& set, const CellRecord& c
     const std::string suffix =
         plan.untilSure ? SureSpreadSuffix(cell.summary, cell.interval, note) : SpreadSuffix(cell.summary, note);
     AppCore::ConsolePrintf("%s %s - %f ms%s\n", set.typeName, facts.consoleLabel, cell.summary.median, suffix.c_str());
-    const std::optional<double> drift =
-        cell.referenceMs.empty() ? std::nullopt : std::optional<double>(ReferenceDrift(cell.referenceMs));
-    cells.push_back({set.series, set.count, facts.name, cell.summary, cell.interval, cell.floorMs, drift});
+    cells.push_back({set.series, set.count, facts.name, cell.summary, cell.interval, cell.floorMs, cell.drift});
 }
 
 void ConsoleReporter::CheckEnded(const DataSetRecord&, const std::string& problem) {
@@ -92,9 +82,7 @@ void ConsoleReporter::CheckEnded(const DataSetRecord&, const std::string& proble
 
 void ConsoleReporter::DataSetEnded(const DataSetRecord& set, const DataSetEndRecord& end) {
     if (!plan.untilSure || end.outcome != Outcome::Continue) return;
-    const std::string drift = end.referenceMs.empty()
-                                  ? std::string()
-                                  : ", machine drift " + OneDecimalPercent(ReferenceDrift(end.referenceMs));
+    const std::string drift = end.drift ? ", machine drift " + PercentText(*end.drift) : std::string();
     AppCore::ConsolePrintf("%s %" PRIu64 ": %s median's 95%% interval within %s%% after %d rounds (%.2f s of %g s%s)\n",
                            set.series.c_str(), set.count, end.intervalReached ? "every" : "not every",
                            SLib::STR_Typed(plan.intervalTarget * 100.0).c_str(), end.rounds, end.seconds,

@@ -65,8 +65,10 @@ struct CellRecord {
     // time of each round over this column's (PairedRatios).
     std::optional<std::vector<double>> pairedRatios;
     // With -R auto: the machine reference's time after each round of the data
-    // set, in milliseconds (MachineReference.h).
+    // set, in milliseconds, and how far the machine drifted over them
+    // (MachineReference.h).
     std::vector<double> referenceMs;
+    std::optional<double> drift;
 };
 
 // How a data set ended.
@@ -76,6 +78,7 @@ struct DataSetEndRecord {
     bool intervalReached;             // with -R auto: every column's interval met the target
     double seconds;                   // with -R auto: the data set's time, warm-ups included
     std::vector<double> referenceMs;  // with -R auto: the machine reference's time after each round
+    std::optional<double> drift;      // with -R auto: ReferenceDrift of those times
 };
 
 // Measuring has ended, after the last data set or early.
