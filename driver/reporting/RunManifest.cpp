@@ -86,13 +86,13 @@ void RunManifest::MeasuringStarted(const MachineFacts& machine, const Fields& li
 }
 
 void RunManifest::DataSetRefused(const DataSetRecord& set, const std::string&) {
-    dataSets.push_back({set.series, set.typeName, set.distribution, set.count, "refused", 0, false, 0.0, {}});
+    dataSets.push_back({set.series, set.typeName, set.distribution, set.count, "refused", 0, false, 0.0, {}, {}});
     (void)Store();
 }
 
 void RunManifest::DataSetEnded(const DataSetRecord& set, const DataSetEndRecord& end) {
     dataSets.push_back({set.series, set.typeName, set.distribution, set.count, OutcomeName(end.outcome), end.rounds,
-                        end.intervalReached, end.seconds, end.referenceMs});
+                        end.intervalReached, end.seconds, end.referenceMs, end.drift});
     (void)Store();
 }
 
@@ -220,7 +220,12 @@ std::string RunManifest::Text() const {
                 if (r > 0) out += ", ";
                 AppendShortestDouble(out, set.referenceMs[r]);
             }
-            out += "]";
+            out += "], \"drift\": ";
+            if (set.drift) {
+                AppendShortestDouble(out, *set.drift);
+            } else {
+                out += "null";
+            }
         }
         out += "}";
     }

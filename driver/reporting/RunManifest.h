@@ -29,13 +29,15 @@
 //   "data_sets": [{"series": "INT", "type": "INT", "distribution": "uniform",
 //                  "count": 1000, "outcome": "complete", "rounds": 3,
 //                  "interval_reached": true, "seconds": 0.5,
-//                  "reference_ms": [3.1, 3.0, ...]}, ...],
+//                  "reference_ms": [3.1, 3.0, ...], "drift": 0.012}, ...],
 //   "exit_status": 0 or null while the run goes on
 // }
 //
 // A data set that ends the run early has the outcome "sort failed", "check
 // failed" or "refused". "reference_ms", the machine reference's time after
-// each round (MachineReference.h), is there only with -R auto. The files are listed as the run opens them; "kind" is
+// each round, and "drift", how far the machine drifted over them
+// (ReferenceDrift in MachineReference.h; null without times), are there only
+// with -R auto. The files are listed as the run opens them; "kind" is
 // "results", "stats" or "speedups".
 class RunManifest : public RunReporter {
 public:
@@ -65,6 +67,7 @@ private:
         bool intervalReached;
         double seconds;
         std::vector<double> referenceMs;  // -R auto's machine reference after each round; none otherwise
+        std::optional<double> drift;      // -R auto: ReferenceDrift of those times, once there are some
     };
 
     bool Store();

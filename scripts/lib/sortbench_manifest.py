@@ -48,8 +48,10 @@ class Plan:
 class DataSet:
     """One data set the run ended: seconds and interval_reached tell only under
     -R auto. reference holds the time in ms of the machine's reference (a few
-    milliseconds of fixed memory work) after each round, in round order; None
-    where the run did not time it (other runs, runs made before it)."""
+    milliseconds of fixed memory work) after each round, in round order, and
+    drift how far the machine's speed moved over them as the program reckoned
+    it (0.073 for 7.3%); both None where the run did not time it (other runs,
+    runs made before it), drift also with fewer than two times."""
     series: str
     count: int
     outcome: str
@@ -58,16 +60,7 @@ class DataSet:
     seconds: float
     reference: list = None
 
-    @property
-    def drift(self):
-        """How far the machine's speed drifted over the data set's rounds: the
-        fastest reference time of the later half of the rounds over the fastest
-        of the earlier half, minus one, as a size (0.073 for 7.3%), as the
-        program reckons it; None with fewer than two reference times."""
-        half = len(self.reference or ()) // 2
-        if half == 0:
-            return None
-        return abs(min(self.reference[-half:]) / min(self.reference[:half]) - 1)
+    drift: float = None
 
 
 @dataclass
@@ -136,7 +129,9 @@ _MACHINE = {"load_averages": _NUMBERS, "online_cpus": _WHOLE, "governors": _TEXT
 _FILE = {"name": _TEXT, "kind": _TEXT, "series": _TEXT, "type": _TEXT, "distribution": _TEXT, "header": _TEXT}
 _DATA_SET = {"series": _TEXT, "count": _POSITIVE, "outcome": _TEXT, "rounds": _WHOLE, "interval_reached": _FLAG,
              "seconds": _NUMBER}
-_REFERENCE = {"reference_ms": _POSITIVES}  # only in -R auto runs that time the reference
+# Only in -R auto runs that time the reference.
+_REFERENCE = {"reference_ms": _POSITIVES}
+_DRIFT = {"drift": _Kind(lambda v: v is None or _is_number(v), "null or a number of zero or more")}
 
 
 def _checked(value, fields, where):
@@ -197,7 +192,7 @@ def read_manifest(run_dir):
     machine = _checked(document["machine"], _MACHINE, "machine")
     files = [_checked(f, _FILE, f"files[{k}]") for k, f in enumerate(document["files"])]
     sets = [_checked(d, _DATA_SET, f"data_sets[{k}]") for k, d in enumerate(document["data_sets"])]
-    data_sets = [DataSet(**{key: s[key] for key in _DATA_SET}, reference=_reference(s, f"data_sets[{k}]"))
+    data_sets = [DataSet(**{key: s[key] for key in _DATA_SET}, **_reference(s, f"data_sets[{k}]"))
                  for k, s in enumerate(sets)]
     return Manifest(path, document["program_version"], document["arguments"],
                     Plan(plan["until_sure"], plan["interval_target"], plan["budget_seconds"], plan["repetitions"],
@@ -206,14 +201,15 @@ def read_manifest(run_dir):
 
 
 def _reference(data_set, where):
-    """The reference_ms of a data set, None without one; raises Unusable unless
-    it holds positive numbers, one per round of a complete data set."""
+    """{"reference": reference_ms, "drift": drift} of a data set, empty without
+    reference_ms; raises Unusable unless it holds positive numbers, one per
+    round of a complete data set, and a drift of zero or more (or null)."""
     if "reference_ms" not in data_set:
-        return None
+        return {}
     reference = _checked(data_set, _REFERENCE, where)["reference_ms"]
     if data_set["outcome"] == "complete" and len(reference) != data_set["rounds"]:
         raise Unusable(f'"{where}.reference_ms" holds {len(reference)} values, rounds is {data_set["rounds"]}')
-    return reference
+    return {"reference": reference, "drift": _checked(data_set, _DRIFT, where)["drift"]}
 
 
 def conditions_of(manifest):

@@ -99,10 +99,11 @@ def interrupted(make):
     return build
 
 
-def with_reference(references):
+def with_reference(references, drifts=None):
     """auto_run with the machine's reference timed after each round: `references`
     {count: its times, one per round; seven or more} in its stats file and
-    run.json, and an interval target of ±1%."""
+    run.json, `drifts` {count: the drift run.json gives} (0 unless given), and
+    an interval target of ±1%."""
     def build(run_dir):
         auto_run(run_dir)
         lines = open(f"{run_dir}/stats_INT.csv").read().split("\n")
@@ -113,6 +114,7 @@ def with_reference(references):
         for data_set in document["data_sets"]:
             data_set["reference_ms"] = references[data_set["count"]]
             data_set["rounds"] = len(data_set["reference_ms"])
+            data_set["drift"] = (drifts or {}).get(data_set["count"], 0)
         write(f"{run_dir}/run.json", json.dumps(document))
     return build
 
@@ -139,7 +141,8 @@ AUTO_PLAN = {"until_sure": True, "interval_target": 0.5, "budget_seconds": 0.2, 
      ["7 timed sorts per cell (-R auto)", "±50% of it", "0.2 s, warm-ups included", "-R auto -CI 2"],
      ["±2%", "the default of", "Machine speed", "Drift"]),
     # Above twice the target of ±1%, a drift is marked.
-    (with_reference({100: [2.0, 2.0, 2.0, 2.0, 2.146, 2.146, 2.146], 1000: [2.0, 2.0, 2.0, 2.0, 2.01, 2.01, 2.01]}),
+    (with_reference({100: [2.0, 2.0, 2.0, 2.0, 2.146, 2.146, 2.146], 1000: [2.0, 2.0, 2.0, 2.0, 2.01, 2.01, 2.01]},
+                    {100: 0.073, 1000: 0.005}),
      ["int"], ["Machine speed", "10072.000⚠ 7.3%", "1,00072.0000.5%",
                "⚠ marks a drift above 2%, 2 times the interval target of ±1%: 1 of the 2 data sets.", "-T"], []),
     (with_manifest(single_run), ["int", "int-zipf-keys"], ["-S 1000 -R 3", "Transparent huge pages"],
