@@ -23,6 +23,7 @@
 //                     default every large buffer of every column (data,
 //                     indices, pairs) is advised for transparent huge pages,
 //                     as the driver advises its data and index buffers
+#include "benchmarks/DriverKeys.h"
 #include "benchmarks/ListArgument.h"
 #include "cpu_sort/RadixSort32.h"
 #include "cpu_sort/RadixSort64.h"
@@ -40,7 +41,6 @@
 #include <cstring>
 #include <map>
 #include <numeric>
-#include <random>
 #include <set>
 #include <sstream>
 #include <string>
@@ -49,8 +49,6 @@
 
 namespace {
 
-// The generators' range: every value below 2^24 in magnitude.
-constexpr double kRange = 16'777'215;
 constexpr unsigned long kThreadCounts[] = {1, 2, 4, 8};
 
 bool hugePages = true;
@@ -155,14 +153,7 @@ DataSet<Value>& DataSet<Value>::For(unsigned long n) {
     ReleaseDataSets();
     set.count = n;
     set.values.resize(n);
-    std::mt19937_64 random(n);
-    if constexpr (std::is_integral_v<Value>) {
-        std::uniform_int_distribution<Value> uniform(-16'777'215, 16'777'215);
-        for (Value& value : set.values) value = uniform(random);
-    } else {
-        std::uniform_real_distribution<Value> uniform(-kRange, kRange);
-        for (Value& value : set.values) value = uniform(random);
-    }
+    FillDriverKeys(set.values.data(), n, n);
     return set;
 }
 

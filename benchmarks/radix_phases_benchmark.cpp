@@ -12,6 +12,7 @@
 //
 // Options (before Google Benchmark's own):
 //   --sizes=N,N,...   record counts (default 1000000,10000000)
+#include "benchmarks/DriverKeys.h"
 #include "benchmarks/ListArgument.h"
 #include "cpu_sort/IndexRadixSort.h"
 
@@ -20,7 +21,6 @@
 #include <chrono>
 #include <cstdint>
 #include <cstring>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -34,18 +34,10 @@ double MsSince(Clock::time_point start) {
 }
 
 template <class Value>
-std::vector<Value> DriverKeys(std::size_t n) {
-    std::vector<Value> values(n);
-    std::mt19937_64 random(42);
-    std::uniform_real_distribution<double> draw(-16'777'215.0, 16'777'215.0);
-    for (Value& value : values) value = static_cast<Value>(draw(random));
-    return values;
-}
-
-template <class Value>
 void Phases(benchmark::State& state, std::size_t n) {
     using Layout = DigitLayout<Value>;
-    const std::vector<Value> values = DriverKeys<Value>(n);
+    std::vector<Value> values(n);
+    FillDriverKeys(values.data(), n, n);
     std::vector<std::uint32_t> indices(n), scratch(n), histogram(Layout::radix), passCounts(4 * Layout::radix),
         recount(Layout::radix);
     double count = 0, passes[4] = {}, recounts = 0;
@@ -65,12 +57,8 @@ void Phases(benchmark::State& state, std::size_t n) {
                 recounts += MsSince(start);
             }
             start = Clock::now();
-            std::copy_n(passCounts.data() + pass * Layout::radix, Layout::radix, histogram.data());
-            for (std::size_t d = 1; d < Layout::radix; ++d) histogram[d] += histogram[d - 1];
-            WithEntries(pass == 0, source, [&](const auto& entries) {
-                ScatterBackwards(values.data(), entries, 0, n, pass * Layout::bits, histogram.data(), destination,
-                                 [](Value, std::uint32_t) {});
-            });
+            SingleThreadedPass(values.data(), n, pass, pass == 0, source, destination, passCounts.data(),
+                               histogram.data());
             const double ms = MsSince(start);
             passes[pass] += ms;
             sortMs += ms;

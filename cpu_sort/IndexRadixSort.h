@@ -31,6 +31,21 @@ namespace EvalCore::Detail {
 // The chunk bounds of T workers are T + 1 positions counted in 32 bits.
 inline constexpr unsigned long kMaxWorkers = 4'294'967'294ul;
 
+// Pass `pass` of the single-threaded sort: the digit's histogram, taken from
+// `passCounts` (passes x radix counts) into `histogram` as slot ends, then the
+// entries of `source` (0 ... n - 1 when `identity`) moved to `destination`.
+template <class Value>
+void SingleThreadedPass(const Value* values, std::size_t n, unsigned pass, bool identity, const std::uint32_t* source,
+                        std::uint32_t* destination, const std::uint32_t* passCounts, std::uint32_t* histogram) {
+    using Layout = DigitLayout<Value>;
+    std::copy_n(passCounts + pass * Layout::radix, Layout::radix, histogram);
+    for (std::size_t d = 1; d < Layout::radix; ++d) histogram[d] += histogram[d - 1];
+    WithEntries(identity, source, [&](const auto& entries) {
+        ScatterBackwards(values, entries, 0, n, pass * Layout::bits, histogram, destination,
+                         [](Value, std::uint32_t) {});
+    });
+}
+
 // Single-threaded sort of indices[0, n) by the keys of values[indices[i]].
 // `scratch` holds n entries; `histogram` holds DigitLayout::radix counters;
 // `passCounts` holds passes x radix counters, any contents. Stable: equal keys
@@ -51,13 +66,7 @@ void SortSingleThreaded(const Value* values, std::size_t n, std::uint32_t* indic
         // Passes alternate so that the fourth one ends in `indices`.
         const std::uint32_t* source = pass % 2 == 0 ? indices : scratch;
         std::uint32_t* destination = pass % 2 == 0 ? scratch : indices;
-        const unsigned shift = pass * Layout::bits;
-
-        std::copy_n(passCounts + pass * Layout::radix, Layout::radix, histogram);
-        for (std::size_t d = 1; d < Layout::radix; ++d) histogram[d] += histogram[d - 1];
-        WithEntries(pass == 0 && initIndices, source, [&](const auto& entries) {
-            ScatterBackwards(values, entries, 0, n, shift, histogram, destination, [](Value, std::uint32_t) {});
-        });
+        SingleThreadedPass(values, n, pass, pass == 0 && initIndices, source, destination, passCounts, histogram);
     }
 }
 
