@@ -44,7 +44,7 @@ void Phases(benchmark::State& state, std::size_t n) {
     for (auto _ : state) {
         auto start = Clock::now();
         std::fill(passCounts.begin(), passCounts.end(), 0u);
-        CountEveryDigit(values.data(), IdentityEntries{}, n, passCounts.data());
+        CountEveryDigit(values.data(), IdentityEntries{}, 0, n, passCounts.data());
         double sortMs = MsSince(start);
         count += sortMs;
         for (unsigned pass = 0; pass < Layout::passes; ++pass) {

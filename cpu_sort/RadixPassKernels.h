@@ -79,13 +79,15 @@ void CountDigits(const Value* values, const Entries& source, std::size_t first, 
     ForEachKey(values, source, first, last, [&](Value value) { ++counters[DigitLayout<Value>::Digit(value, shift)]; });
 }
 
-// The histograms of every digit of the keys values[source[p]], p below n, in
-// one sweep: counters[pass * radix + d] counts digit d of pass `pass`. No
-// digit's histogram depends on the order of the entries, so this replaces the
-// passes' own counting sweeps, which after the first pass would read every key
-// through the permuted indices. `counters` holds passes x radix zeros.
+// The histograms of every digit of the keys values[source[p]], p in [first,
+// last), in one sweep: counters[pass * radix + d] counts digit d of pass
+// `pass`. No digit's histogram depends on the order of the entries, so this
+// replaces the passes' own counting sweeps, which after the first pass would
+// read every key through the permuted indices. `counters` holds passes x radix
+// zeros.
 template <class Value, class Entries>
-void CountEveryDigit(const Value* values, const Entries& source, std::size_t n, std::uint32_t* counters) {
+void CountEveryDigit(const Value* values, const Entries& source, std::size_t first, std::size_t last,
+                     std::uint32_t* counters) {
     using Layout = DigitLayout<Value>;
     static_assert(Layout::passes == 4);
     constexpr unsigned bits = Layout::bits;
@@ -94,7 +96,7 @@ void CountEveryDigit(const Value* values, const Entries& source, std::size_t n, 
     std::uint32_t* const c1 = counters + radix;
     std::uint32_t* const c2 = counters + 2 * radix;
     std::uint32_t* const c3 = counters + 3 * radix;
-    ForEachKey(values, source, 0, n, [&](Value value) {
+    ForEachKey(values, source, first, last, [&](Value value) {
         const auto key = SortKey(value);
         ++c0[key & (radix - 1)];
         ++c1[(key >> bits) & (radix - 1)];

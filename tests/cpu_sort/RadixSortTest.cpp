@@ -132,6 +132,26 @@ TEST(IndexRadixSortSkewedKeys, integers_sharing_digits_across_chunks) { ExpectRe
 
 TEST(IndexRadixSortSkewedKeys, floats_sharing_digits_across_chunks) { ExpectReferenceForSkewedKeys<float>(); }
 
+TEST(IndexRadixSortSkewedKeys, wide_keys_with_few_digit_values_on_two_workers) {
+    // Two workers take each later pass's counts from the previous scatter at
+    // this size; these keys leave one to three values in most digits, so whole
+    // passes land in one counter and runs cross the chunk bound.
+    const unsigned long n = 4 * 65'536 + 5;
+    std::mt19937_64 random(n);
+    std::vector<std::vector<long>> sets(3, std::vector<long>(n));
+    for (unsigned long i = 0; i < n; ++i) {
+        sets[0][i] = 0x12'3456'789A'BCDEl;
+        sets[1][i] = static_cast<long>(random() % 33'554'431) - 16'777'215;  // below 2^24 in magnitude
+        sets[2][i] = (i % 3 == 0 ? -1l : static_cast<long>(i % 3)) << 48;
+    }
+    SorterFor<long> sorter(0);
+    for (std::size_t set = 0; set < sets.size(); ++set) {
+        std::vector<unsigned> indices(n);
+        RunSorter(sorter, sets[set], indices, true, 2);
+        EXPECT_TRUE(SamePermutation<long>(indices, Reference(sets[set], Identity(n)), n, "set " + std::to_string(set)));
+    }
+}
+
 TYPED_TEST(IndexRadixSort, empty_input_changes_nothing) {
     SorterFor<TypeParam> sorter(5);
     const char* scratch = sorter.indexScratch.data;
