@@ -24,6 +24,7 @@
 //                     indices, pairs) is advised for transparent huge pages,
 //                     as the driver advises its data and index buffers
 #include "benchmarks/DriverKeys.h"
+#include "benchmarks/LargeBuffer.h"
 #include "benchmarks/ListArgument.h"
 #include "cpu_sort/RadixSort32.h"
 #include "cpu_sort/RadixSort64.h"
@@ -33,7 +34,6 @@
 #include <benchmark/benchmark.h>
 #include <hwy/contrib/sort/vqsort.h>
 
-#include <sys/mman.h>
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
@@ -50,39 +50,6 @@
 namespace {
 
 constexpr unsigned long kThreadCounts[] = {1, 2, 4, 8};
-
-bool hugePages = true;
-
-// 2 MiB-aligned blocks advised for transparent huge pages, or with
-// --no-huge-pages the plain allocator (key reads through a permutation miss the TLB).
-template <class T>
-struct LargeBufferAllocator {
-    using value_type = T;
-    static constexpr std::size_t kHugePage = std::size_t{2} << 20;
-
-    LargeBufferAllocator() = default;
-    template <class U>
-    LargeBufferAllocator(const LargeBufferAllocator<U>&) {}
-
-    T* allocate(std::size_t count) {
-        const std::size_t bytes = count * sizeof(T);
-        if (!hugePages || bytes < kHugePage) return std::allocator<T>().allocate(count);
-        void* block = std::aligned_alloc(kHugePage, (bytes + kHugePage - 1) / kHugePage * kHugePage);
-        if (block == nullptr) throw std::bad_alloc();
-        madvise(block, bytes, MADV_HUGEPAGE);
-        return static_cast<T*>(block);
-    }
-    void deallocate(T* block, std::size_t count) {
-        if (!hugePages || count * sizeof(T) < kHugePage)
-            std::allocator<T>().deallocate(block, count);
-        else
-            std::free(block);
-    }
-    bool operator==(const LargeBufferAllocator&) const { return true; }
-};
-
-template <class T>
-using Buffer = std::vector<T, LargeBufferAllocator<T>>;
 
 struct Column {
     std::string label;
@@ -297,7 +264,7 @@ int main(int argc, char** argv) {
         else if (argument.rfind("--types=", 0) == 0)
             types = SplitList(argument.substr(8));
         else if (argument == "--no-huge-pages")
-            hugePages = false;
+            largeBuffersOnHugePages = false;
         else
             passOn.push_back(argv[i]);
     }

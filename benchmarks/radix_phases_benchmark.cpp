@@ -10,9 +10,19 @@
 //                      indices, as the sort of 8-byte keys once did
 // The wall time of an iteration (manual time) is the sort's phases alone.
 //
+// With --threads, the multi-threaded sort on that many workers as well
+// ("TYPE/N/T threads"): pass0_ms ... 3 are then whole passes, each its count
+// phase, the sum over the chunks and its scatter.
+//
 // Options (before Google Benchmark's own):
 //   --sizes=N,N,...   record counts (default 1000000,10000000)
+//   --threads=T,...   worker counts of 2 or more for the multi-threaded sort
+//                     (default none)
+//   --no-huge-pages   keys and indices from the plain allocator; by default
+//                     they are advised for transparent huge pages, as the
+//                     driver advises its buffers
 #include "benchmarks/DriverKeys.h"
+#include "benchmarks/LargeBuffer.h"
 #include "benchmarks/ListArgument.h"
 #include "cpu_sort/IndexRadixSort.h"
 
@@ -36,10 +46,10 @@ double MsSince(Clock::time_point start) {
 template <class Value>
 void Phases(benchmark::State& state, std::size_t n) {
     using Layout = DigitLayout<Value>;
-    std::vector<Value> values(n);
+    Buffer<Value> values(n);
     FillDriverKeys(values.data(), n, n);
-    std::vector<std::uint32_t> indices(n), scratch(n), histogram(Layout::radix), passCounts(4 * Layout::radix),
-        recount(Layout::radix);
+    Buffer<std::uint32_t> indices(n), scratch(n);
+    std::vector<std::uint32_t> histogram(Layout::radix), passCounts(4 * Layout::radix), recount(Layout::radix);
     double count = 0, passes[4] = {}, recounts = 0;
     for (auto _ : state) {
         auto start = Clock::now();
@@ -73,31 +83,69 @@ void Phases(benchmark::State& state, std::size_t n) {
 }
 
 template <class Value>
-void Register(const char* type, std::size_t n) {
+void MultiThreadedPhases(benchmark::State& state, std::size_t n, unsigned long threads) {
+    Buffer<Value> values(n);
+    FillDriverKeys(values.data(), n, n);
+    Buffer<std::uint32_t> indices(n), scratch(n);
+    std::vector<std::uint32_t> histograms(threads * DigitLayout<Value>::radix);
+    double passes[4] = {};
+    for (auto _ : state) {
+        double sortMs = 0;
+        MultiThreadedSort<Value> sort(values.data(), n, indices.data(), true, scratch.data(), histograms.data(),
+                                      threads);
+        for (unsigned pass = 0; pass < DigitLayout<Value>::passes; ++pass) {
+            const auto start = Clock::now();
+            sort.RunPass(pass);
+            const double ms = MsSince(start);
+            passes[pass] += ms;
+            sortMs += ms;
+        }
+        state.SetIterationTime(sortMs / 1e3);
+    }
+    const double iterations = static_cast<double>(state.iterations());
+    for (unsigned pass = 0; pass < 4; ++pass)
+        state.counters["pass" + std::to_string(pass) + "_ms"] = passes[pass] / iterations;
+}
+
+template <class Value>
+void Register(const char* type, std::size_t n, const std::vector<unsigned long>& threadCounts) {
     const std::string name = std::string(type) + "/" + std::to_string(n);
     benchmark::RegisterBenchmark(name.c_str(), [n](benchmark::State& state) { Phases<Value>(state, n); })
         ->UseManualTime()
         ->Unit(benchmark::kMillisecond);
+    for (const unsigned long threads : threadCounts) {
+        benchmark::RegisterBenchmark(
+            (name + "/" + std::to_string(threads) + " threads").c_str(),
+            [n, threads](benchmark::State& state) { MultiThreadedPhases<Value>(state, n, threads); })
+            ->UseManualTime()
+            ->Unit(benchmark::kMillisecond);
+    }
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     std::vector<std::size_t> sizes{1'000'000, 10'000'000};
+    std::vector<unsigned long> threadCounts;
     std::vector<char*> rest{argv[0]};
     for (int i = 1; i < argc; ++i) {
         if (std::strncmp(argv[i], "--sizes=", 8) == 0) {
             sizes.clear();
             for (const std::string& item : SplitList(argv[i] + 8)) sizes.push_back(std::stoull(item));
+        } else if (std::strncmp(argv[i], "--threads=", 10) == 0) {
+            for (const std::string& item : SplitList(argv[i] + 10))
+                if (const unsigned long threads = std::stoul(item); threads >= 2) threadCounts.push_back(threads);
+        } else if (std::strcmp(argv[i], "--no-huge-pages") == 0) {
+            largeBuffersOnHugePages = false;
         } else {
             rest.push_back(argv[i]);
         }
     }
     for (const std::size_t n : sizes) {
-        Register<std::int32_t>("INT", n);
-        Register<float>("FLOAT", n);
-        Register<std::int64_t>("BIGINT", n);
-        Register<double>("BIGFLOAT", n);
+        Register<std::int32_t>("INT", n, threadCounts);
+        Register<float>("FLOAT", n, threadCounts);
+        Register<std::int64_t>("BIGINT", n, threadCounts);
+        Register<double>("BIGFLOAT", n, threadCounts);
     }
     int restCount = static_cast<int>(rest.size());
     benchmark::Initialize(&restCount, rest.data());
