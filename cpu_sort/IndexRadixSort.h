@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <numeric>
 #include <thread>
 #include <vector>
@@ -119,6 +120,26 @@ enum class ChunkCounting {
     UpperChunkCounts,  // two workers: the upper chunk's rows as above, the lower chunk's the totals less those
 };
 
+// Counters that workers fill side by side, starting on a cache line. Every
+// worker's part of such a table is a whole number of 64-byte lines, so no two
+// workers' counters share a line, which would make their increments contend
+// for it. Left uninitialised: each worker clears or fills its own part.
+class WorkerCounters {
+public:
+    explicit WorkerCounters(std::size_t count)
+        : block(count == 0 ? nullptr
+                           : static_cast<std::uint32_t*>(
+                                 ::operator new (count * sizeof(std::uint32_t), std::align_val_t{kLineBytes}))) {}
+    std::uint32_t* get() const { return block.get(); }
+
+private:
+    static constexpr std::size_t kLineBytes = 64;
+    struct Free {
+        void operator()(std::uint32_t* counters) const { ::operator delete (counters, std::align_val_t{kLineBytes}); }
+    };
+    std::unique_ptr<std::uint32_t, Free> block;
+};
+
 // The tables and phases of SortMultiThreaded. Position range [0, n) of the
 // index arrays is cut into threadCount chunks (SplitEvenly), chunk t for
 // worker t. Each phase that runs in parallel is a function of the worker
@@ -146,16 +167,11 @@ public:
           histogram(T),
           runStart(radix, 0),
           counting(ChooseCounting(n, T)),
-          // Each worker clears its own pair table; left uninitialised here, so
-          // the calling thread does not clear them all first.
-          pairTables(std::make_unique_for_overwrite<std::uint32_t[]>(
-              counting == ChunkCounting::DigitPairs ? T * kPairTable : 0)),
+          pairTables(counting == ChunkCounting::DigitPairs ? T * kPairTable : 0),
           nextDigits(counting == ChunkCounting::NextDigitTables    ? T * T * radix
                      : counting == ChunkCounting::UpperChunkCounts ? T * radix
                                                                    : 0),
-          // Each worker clears its own block, as with the pair tables.
-          everyDigit(std::make_unique_for_overwrite<std::uint32_t[]>(
-              counting == ChunkCounting::UpperChunkCounts ? T * Layout::passes * radix : 0)) {
+          everyDigit(counting == ChunkCounting::UpperChunkCounts ? T * Layout::passes * radix : 0) {
         for (unsigned long t = 0; t < T; ++t) histogram[t] = histograms + t * radix;
         if constexpr (radix > 256) digitRanges = SplitEvenly(radix, T);
         workers.reserve(T);
@@ -221,11 +237,11 @@ private:
 
     // Worker t, block t of the next-digit tables: row c counts, for chunk c of
     // the next pass, the next digits of the entries worker t placed in it.
-    std::uint32_t* NextRow(unsigned long t, unsigned long c) { return nextDigits.data() + (t * T + c) * radix; }
+    std::uint32_t* NextRow(unsigned long t, unsigned long c) { return nextDigits.get() + (t * T + c) * radix; }
 
     // Upper-chunk counts: worker t's row counts the next digits of the entries
     // it placed in chunk 1 of the next pass.
-    std::uint32_t* UpperRow(unsigned long t) { return nextDigits.data() + t * radix; }
+    std::uint32_t* UpperRow(unsigned long t) { return nextDigits.get() + t * radix; }
 
     // Upper-chunk counts: worker t's block counts every digit of the keys of
     // chunk t of pass 0, pass `pass`'s digit at pass x radix.
@@ -392,9 +408,9 @@ private:
     std::vector<std::uint32_t> runStart;     // radix entries, of the last pass computed
     std::vector<unsigned long> digitRanges;  // 16-bit digits: worker j sums digits [digitRanges[j], digitRanges[j + 1])
     ChunkCounting counting;
-    std::unique_ptr<std::uint32_t[]> pairTables;  // T tables of kPairTable counters
-    std::vector<std::uint32_t> nextDigits;        // T blocks of T rows of radix counters; T rows for upper-chunk counts
-    std::unique_ptr<std::uint32_t[]> everyDigit;  // upper-chunk counts: T blocks of passes x radix counters
+    WorkerCounters pairTables;  // T tables of kPairTable counters
+    WorkerCounters nextDigits;  // T blocks of T rows of radix counters; T rows for upper-chunk counts
+    WorkerCounters everyDigit;  // upper-chunk counts: T blocks of passes x radix counters
     std::vector<std::thread> workers;
 };
 
