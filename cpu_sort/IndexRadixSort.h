@@ -12,7 +12,9 @@
 #include <memory>
 #include <new>
 #include <numeric>
+#include <optional>
 #include <thread>
+#include <utility>
 #include <vector>
 
 // The least-significant-digit index sort shared by RadixSort32 and
@@ -187,6 +189,7 @@ public:
             RunWorkers(workers, T, [&](unsigned long t, unsigned long) { CountChunk(pass, t); });
             SumOverChunks();
             ComputeRunStarts();
+            if (pass.countNext && counting == ChunkCounting::UpperChunkCounts) nextValues = FewValuesOf(number + 1);
             RunWorkers(workers, T, [&](unsigned long t, unsigned long) { ScatterChunk(pass, t); });
         } catch (...) {
             KeepEntries(pass);
@@ -264,6 +267,21 @@ private:
             return;
         }
         CountChunkKeys(pass, t);
+    }
+
+    // The one or two values digit `pass` takes over all keys, from the totals
+    // pass 0 counted; none when it takes more.
+    std::optional<std::pair<std::uint32_t, std::uint32_t>> FewValuesOf(unsigned pass) {
+        std::uint32_t found[2] = {};
+        unsigned count = 0;
+        const std::uint32_t* total0 = EveryDigitBlock(0) + pass * radix;
+        const std::uint32_t* total1 = EveryDigitBlock(1) + pass * radix;
+        for (std::size_t d = 0; d < radix; ++d) {
+            if (total0[d] + total1[d] == 0) continue;
+            if (count == 2) return std::nullopt;
+            found[count++] = static_cast<std::uint32_t>(d);
+        }
+        return std::pair{found[0], count == 2 ? found[1] : found[0]};
     }
 
     // Pass 0 counts every digit of chunk t's keys; in later passes chunk 1
@@ -365,8 +383,23 @@ private:
         for (std::size_t d = 0; d < radix; ++d) slotEnd[d] += runStart[d];
         const auto scatter = [&](const auto& entries) {
             const unsigned nextShift = pass.shift + Layout::bits;
-            if (pass.countNext && upperOnly) {
-                const std::uint32_t upperStart = static_cast<std::uint32_t>(bounds[1]);
+            const std::uint32_t upperStart = static_cast<std::uint32_t>(bounds[1]);
+            if (pass.countNext && upperOnly && nextValues) {
+                // Keys whose next digit takes one or two values, as the high
+                // digits of small numbers do: counted in registers, since the
+                // increments of two counters in random turns stall the loop
+                // (see ChooseCounting).
+                const auto [first, second] = *nextValues;
+                std::uint32_t upper = 0, upperSecond = 0;
+                ScatterBackwards(values, entries, bounds[t], bounds[t + 1], pass.shift, slotEnd, pass.destination,
+                                 [&](Value value, std::uint32_t slot) {
+                                     const std::uint32_t inUpper = slot >= upperStart ? 1u : 0u;
+                                     upper += inUpper;
+                                     upperSecond += Layout::Digit(value, nextShift) == second ? inUpper : 0u;
+                                 });
+                next[second] = upperSecond;
+                next[first] += upper - upperSecond;
+            } else if (pass.countNext && upperOnly) {
                 ScatterBackwards(values, entries, bounds[t], bounds[t + 1], pass.shift, slotEnd, pass.destination,
                                  [&](Value value, std::uint32_t slot) {
                                      next[Layout::Digit(value, nextShift)] += slot >= upperStart ? 1u : 0u;
@@ -411,6 +444,8 @@ private:
     WorkerCounters pairTables;  // T tables of kPairTable counters
     WorkerCounters nextDigits;  // T blocks of T rows of radix counters; T rows for upper-chunk counts
     WorkerCounters everyDigit;  // upper-chunk counts: T blocks of passes x radix counters
+    // Upper-chunk counts: the values of the digit after this pass's, when it takes at most two.
+    std::optional<std::pair<std::uint32_t, std::uint32_t>> nextValues;
     std::vector<std::thread> workers;
 };
 
