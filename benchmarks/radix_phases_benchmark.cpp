@@ -25,6 +25,7 @@
 #include "benchmarks/LargeBuffer.h"
 #include "benchmarks/ListArgument.h"
 #include "cpu_sort/IndexRadixSort.h"
+#include "cpu_sort/MultiThreadedRadixSort.h"
 
 #include <benchmark/benchmark.h>
 

@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "cpu_sort/IndexRadixSort.h"
+#include "cpu_sort/MultiThreadedRadixSort.h"
 
 namespace EvalCore {
 

@@ -1,0 +1,423 @@
+#pragma once
+
+#include "cpu_sort/DigitPairCounts.h"
+#include "cpu_sort/RadixPassKernels.h"
+#include "cpu_sort/WorkerThreads.h"
+#include "support/Tools.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <numeric>
+#include <optional>
+#include <thread>
+#include <utility>
+#include <vector>
+
+// The index sort of IndexRadixSort.h on T worker threads per phase: the index
+// arrays cut into T chunks, every pass a parallel count per chunk, a sum over
+// the chunks and a parallel scatter of every chunk into its own slots. Same
+// permutation, entry for entry, as the single-threaded sort.
+namespace EvalCore::Detail {
+
+// The chunk bounds of T workers are T + 1 positions counted in 32 bits.
+inline constexpr unsigned long kMaxWorkers = 4'294'967'294ul;
+
+// Chunk t of n positions over T workers is [bounds[t], bounds[t + 1]); the
+// first n mod T chunks are one position longer.
+inline std::vector<unsigned long> SplitEvenly(unsigned long n, unsigned long parts) {
+    return AppCore::Tools::SplitRange(0, n, static_cast<unsigned int>(parts));
+}
+
+// The chunk a position of an index array belongs to, for SplitEvenly bounds
+// with chunks of at least two positions (n >= 2 x parts). Divides by
+// multiplying with a 64-bit reciprocal (Lemire, Kaser and Kurz, "Faster
+// remainder by direct computation", 2019), exact for every 32-bit position:
+// the scatter asks this for every entry it places, and a hardware division
+// would cost more than the rest of the bookkeeping.
+class ChunkOf {
+public:
+    ChunkOf(unsigned long n, unsigned long parts)
+        : longChunks(static_cast<std::uint32_t>(n % parts)),
+          longEnd((n / parts + 1) * (n % parts)),
+          longReciprocal(Reciprocal(n / parts + 1)),
+          shortReciprocal(Reciprocal(n / parts)) {}
+
+    std::uint32_t operator()(std::uint32_t position) const {
+        return position < longEnd
+                   ? Divide(position, longReciprocal)
+                   : longChunks + Divide(static_cast<std::uint32_t>(position - longEnd), shortReciprocal);
+    }
+
+private:
+    // Chunks shorter than two positions get no reciprocal; no position of a
+    // valid input divides by them.
+    static std::uint64_t Reciprocal(std::uint64_t divisor) { return divisor < 2 ? 0 : ~std::uint64_t{0} / divisor + 1; }
+    static std::uint32_t Divide(std::uint32_t dividend, std::uint64_t reciprocal) {
+        return static_cast<std::uint32_t>((static_cast<unsigned __int128>(reciprocal) * dividend) >> 64);
+    }
+
+    std::uint32_t longChunks;
+    std::uint64_t longEnd;
+    std::uint64_t longReciprocal, shortReciprocal;
+};
+
+// Where a chunk's digit histogram comes from in the count phase of passes 1
+// to 3; pass 0 always reads the keys. Pairs, next-digit tables and upper-chunk
+// counts avoid reading every key through the permuted indices once more.
+enum class ChunkCounting {
+    Keys,              // read every key of the chunk through the indices
+    DigitPairs,        // 8-bit digits: columns of the pair counts (DigitPairCounts.h)
+    NextDigitTables,   // sum the rows the previous scatter counted
+    UpperChunkCounts,  // two workers: the upper chunk's rows as above, the lower chunk's the totals less those
+};
+
+// Counters that workers fill side by side, starting on a cache line. Every
+// worker's part of such a table is a whole number of 64-byte lines, so no two
+// workers' counters share a line, which would make their increments contend
+// for it. Left uninitialised: each worker clears or fills its own part.
+class WorkerCounters {
+public:
+    explicit WorkerCounters(std::size_t count)
+        : block(count == 0 ? nullptr
+                           : static_cast<std::uint32_t*>(
+                                 ::operator new (count * sizeof(std::uint32_t), std::align_val_t{kLineBytes}))) {}
+    std::uint32_t* get() const { return block.get(); }
+
+private:
+    static constexpr std::size_t kLineBytes = 64;
+    struct Free {
+        void operator()(std::uint32_t* counters) const { ::operator delete (counters, std::align_val_t{kLineBytes}); }
+    };
+    std::unique_ptr<std::uint32_t, Free> block;
+};
+
+// The tables and phases of SortMultiThreaded. Position range [0, n) of the
+// index arrays is cut into threadCount chunks (SplitEvenly), chunk t for
+// worker t. Each phase that runs in parallel is a function of the worker
+// number t, started for every worker and joined by RunWorkers, so one
+// `workers` vector serves every phase.
+template <class Value>
+class MultiThreadedSort {
+public:
+    using Layout = DigitLayout<Value>;
+    static constexpr std::size_t radix = Layout::radix;
+
+    // Allocates every table the passes use, so an allocation failure throws
+    // std::bad_alloc before `indices` is touched. `histograms` holds
+    // threadCount histograms of radix counters, one after the other.
+    MultiThreadedSort(const Value* values, std::size_t n, std::uint32_t* indices, bool initIndices,
+                      std::uint32_t* scratch, std::uint32_t* histograms, unsigned long threadCount)
+        : values(values),
+          n(n),
+          indices(indices),
+          scratch(scratch),
+          initIndices(initIndices),
+          T(threadCount),
+          bounds(SplitEvenly(n, T)),
+          chunkOf(n, T),
+          histogram(T),
+          runStart(radix, 0),
+          counting(ChooseCounting(n, T)),
+          pairTables(counting == ChunkCounting::DigitPairs ? T * kPairTable : 0),
+          nextDigits(counting == ChunkCounting::NextDigitTables    ? T * T * radix
+                     : counting == ChunkCounting::UpperChunkCounts ? T * radix
+                                                                   : 0),
+          everyDigit(counting == ChunkCounting::UpperChunkCounts ? T * Layout::passes * radix : 0) {
+        for (unsigned long t = 0; t < T; ++t) histogram[t] = histograms + t * radix;
+        if constexpr (radix > 256) digitRanges = SplitEvenly(radix, T);
+        workers.reserve(T);
+    }
+
+    // Runs pass `number` (0 ... Layout::passes - 1); the passes before it
+    // must have run. If a worker cannot be started, the started ones are
+    // joined, `indices` is left holding its n entries (KeepEntries) and the
+    // error propagates.
+    void RunPass(unsigned number) {
+        const Pass pass = PassFor(number);
+        try {
+            RunWorkers(workers, T, [&](unsigned long t, unsigned long) { CountChunk(pass, t); });
+            SumOverChunks();
+            ComputeRunStarts();
+            if (pass.countNext && counting == ChunkCounting::UpperChunkCounts) nextValues = FewValuesOf(number + 1);
+            RunWorkers(workers, T, [&](unsigned long t, unsigned long) { ScatterChunk(pass, t); });
+        } catch (...) {
+            KeepEntries(pass);
+            throw;
+        }
+    }
+
+private:
+    // One pass's arrays and digit. Passes alternate so that the fourth one
+    // ends in `indices`.
+    struct Pass {
+        unsigned number;
+        const std::uint32_t* source;
+        std::uint32_t* destination;
+        unsigned shift;
+        // With initIndices the first pass reads its entries 0 ... n - 1 as
+        // positions; `indices` does not hold them.
+        bool identityEntries;
+        // The scatter counts the next digits for the following pass.
+        bool countNext;
+    };
+
+    Pass PassFor(unsigned number) const {
+        return {number,
+                number % 2 == 0 ? indices : scratch,
+                number % 2 == 0 ? scratch : indices,
+                number * Layout::bits,
+                number == 0 && initIndices,
+                (counting == ChunkCounting::NextDigitTables || counting == ChunkCounting::UpperChunkCounts) &&
+                    number + 1 < Layout::passes};
+    }
+
+    // Digit pairs (8-bit digits) as long as their tables are small beside the
+    // data; they are faster than the next-digit tables because they keep the
+    // scatter loops free of extra stores. The T x T next-digit histograms pay
+    // off only when they are small beside the data. Two workers count only the
+    // upper chunk's next digits, adding 0 or 1 to the counter of the entry's
+    // next digit: where a digit takes few values, increments into a counter
+    // chosen by chunk and digit hit the same counters in an unpredictable
+    // order, which stalls the scatter loop (with 10M 8-byte keys below 2^24
+    // the two-worker sort took about 5% less time this way).
+    static ChunkCounting ChooseCounting(std::size_t n, unsigned long T) {
+        if (radix == 256 && PairCountsPayOff(n, T)) return ChunkCounting::DigitPairs;
+        if (T <= 65'536 && T * T * radix <= n)
+            return T == 2 ? ChunkCounting::UpperChunkCounts : ChunkCounting::NextDigitTables;
+        return ChunkCounting::Keys;
+    }
+
+    // Worker t, block t of the next-digit tables: row c counts, for chunk c of
+    // the next pass, the next digits of the entries worker t placed in it.
+    std::uint32_t* NextRow(unsigned long t, unsigned long c) { return nextDigits.get() + (t * T + c) * radix; }
+
+    // Upper-chunk counts: worker t's row counts the next digits of the entries
+    // it placed in chunk 1 of the next pass.
+    std::uint32_t* UpperRow(unsigned long t) { return nextDigits.get() + t * radix; }
+
+    // Upper-chunk counts: worker t's block counts every digit of the keys of
+    // chunk t of pass 0, pass `pass`'s digit at pass x radix.
+    std::uint32_t* EveryDigitBlock(unsigned long t) { return everyDigit.get() + t * Layout::passes * radix; }
+
+    // Fills histogram t with the digit counts of the pass over chunk t.
+    void CountChunk(const Pass& pass, unsigned long t) {
+        if constexpr (radix == 256) {
+            if (counting == ChunkCounting::DigitPairs) {
+                CountChunkWithPairs(pass, t);
+                return;
+            }
+        }
+        if (counting == ChunkCounting::NextDigitTables && pass.number > 0) {
+            SumNextDigitRows(t);
+            return;
+        }
+        if (counting == ChunkCounting::UpperChunkCounts) {
+            CountChunkFromTotals(pass, t);
+            return;
+        }
+        CountChunkKeys(pass, t);
+    }
+
+    // The one or two values digit `pass` takes over all keys, from the totals
+    // pass 0 counted; none when it takes more.
+    std::optional<std::pair<std::uint32_t, std::uint32_t>> FewValuesOf(unsigned pass) {
+        std::uint32_t found[2] = {};
+        unsigned count = 0;
+        const std::uint32_t* total0 = EveryDigitBlock(0) + pass * radix;
+        const std::uint32_t* total1 = EveryDigitBlock(1) + pass * radix;
+        for (std::size_t d = 0; d < radix; ++d) {
+            if (total0[d] + total1[d] == 0) continue;
+            if (count == 2) return std::nullopt;
+            found[count++] = static_cast<std::uint32_t>(d);
+        }
+        return std::pair{found[0], count == 2 ? found[1] : found[0]};
+    }
+
+    // Pass 0 counts every digit of chunk t's keys; in later passes chunk 1
+    // received what the previous scatter counted into the upper rows, and
+    // chunk 0 the rest of the digit's totals.
+    void CountChunkFromTotals(const Pass& pass, unsigned long t) {
+        std::uint32_t* counters = histogram[t];
+        if (pass.number == 0) {
+            std::uint32_t* every = EveryDigitBlock(t);
+            std::fill_n(every, Layout::passes * radix, 0u);
+            WithEntries(pass.identityEntries, pass.source, [&](const auto& entries) {
+                CountEveryDigit(values, entries, bounds[t], bounds[t + 1], every);
+            });
+            std::copy_n(every, radix, counters);
+            return;
+        }
+        const std::uint32_t* upper0 = UpperRow(0);
+        const std::uint32_t* upper1 = UpperRow(1);
+        if (t == 1) {
+            for (std::size_t d = 0; d < radix; ++d) counters[d] = upper0[d] + upper1[d];
+            return;
+        }
+        const std::uint32_t* total0 = EveryDigitBlock(0) + pass.number * radix;
+        const std::uint32_t* total1 = EveryDigitBlock(1) + pass.number * radix;
+        for (std::size_t d = 0; d < radix; ++d) counters[d] = total0[d] + total1[d] - upper0[d] - upper1[d];
+    }
+
+    // Pass 0 reads the keys of chunk t for digit 0 and counts their digit
+    // pairs into worker t's pair table; later passes take their counts from
+    // the pair tables of all workers and the run starts of the previous pass.
+    void CountChunkWithPairs(const Pass& pass, unsigned long t) {
+        std::uint32_t* counters = histogram[t];
+        std::fill_n(counters, radix, 0u);
+        if (pass.number > 0) {
+            CountDigitFromPairs(values, pass.source, bounds[t], bounds[t + 1], pass.number, runStart.data(), n,
+                                pairTables.get(), T, counters);
+        } else {
+            std::uint32_t* pairs = pairTables.get() + t * kPairTable;
+            std::fill_n(pairs, kPairTable, 0u);
+            WithEntries(pass.identityEntries, pass.source, [&](const auto& entries) {
+                CountFirstDigitAndPairs(values, entries, bounds[t], bounds[t + 1], counters, pairs);
+            });
+        }
+    }
+
+    // Chunk t of this pass received row t from every worker's block in the
+    // previous scatter.
+    void SumNextDigitRows(unsigned long t) {
+        std::uint32_t* counters = histogram[t];
+        std::copy_n(NextRow(0, t), radix, counters);
+        for (unsigned long u = 1; u < T; ++u) {
+            const std::uint32_t* row = NextRow(u, t);
+            for (std::size_t d = 0; d < radix; ++d) counters[d] += row[d];
+        }
+    }
+
+    void CountChunkKeys(const Pass& pass, unsigned long t) {
+        std::uint32_t* counters = histogram[t];
+        std::fill_n(counters, radix, 0u);
+        WithEntries(pass.identityEntries, pass.source, [&](const auto& entries) {
+            CountDigits(values, entries, bounds[t], bounds[t + 1], pass.shift, counters);
+        });
+    }
+
+    // Counter d of histogram t becomes the number of entries with digit d in
+    // chunks 0 ... t.
+    void SumOverChunks() {
+        if constexpr (radix <= 256) {
+            for (unsigned long t = 1; t < T; ++t)
+                for (std::size_t d = 0; d < radix; ++d) histogram[t][d] += histogram[t - 1][d];
+        } else {
+            // 65,536 digits are worth spreading: the digit ranges are
+            // disjoint, so no two workers touch the same counter.
+            RunWorkers(workers, T, [&](unsigned long j, unsigned long) {
+                const unsigned long first = digitRanges[j], last = digitRanges[j + 1];
+                for (unsigned long t = 1; t < T; ++t)
+                    for (unsigned long d = first; d < last; ++d) histogram[t][d] += histogram[t - 1][d];
+            });
+        }
+    }
+
+    // runStart[d]: the first slot of the destination that holds digit d,
+    // from the totals in the last histogram. Writes every entry, so the
+    // previous pass's starts need no clearing.
+    void ComputeRunStarts() {
+        runStart[0] = 0;
+        for (std::size_t d = 0; d + 1 < radix; ++d) runStart[d + 1] = runStart[d] + histogram[T - 1][d];
+    }
+
+    // Chunk t's entries with digit d fill runStart[d] + (count of d in chunks
+    // before t) up to runStart[d] + (count in chunks 0 ... t) - 1 from the
+    // top, so chunks stay in order and each chunk stays stable.
+    void ScatterChunk(const Pass& pass, unsigned long t) {
+        const bool upperOnly = counting == ChunkCounting::UpperChunkCounts;
+        std::uint32_t* next = !pass.countNext ? nullptr : upperOnly ? UpperRow(t) : NextRow(t, 0);
+        if (pass.countNext) std::fill_n(next, upperOnly ? radix : T * radix, 0u);
+        if (bounds[t] == bounds[t + 1]) return;
+        std::uint32_t* slotEnd = histogram[t];
+        for (std::size_t d = 0; d < radix; ++d) slotEnd[d] += runStart[d];
+        const auto scatter = [&](const auto& entries) {
+            const unsigned nextShift = pass.shift + Layout::bits;
+            const std::uint32_t upperStart = static_cast<std::uint32_t>(bounds[1]);
+            if (pass.countNext && upperOnly && nextValues) {
+                // Keys whose next digit takes one or two values, as the high
+                // digits of small numbers do: counted in registers, since the
+                // increments of two counters in random turns stall the loop
+                // (see ChooseCounting).
+                const auto [first, second] = *nextValues;
+                std::uint32_t upper = 0, upperSecond = 0;
+                ScatterBackwards(values, entries, bounds[t], bounds[t + 1], pass.shift, slotEnd, pass.destination,
+                                 [&](Value value, std::uint32_t slot) {
+                                     const std::uint32_t inUpper = slot >= upperStart ? 1u : 0u;
+                                     upper += inUpper;
+                                     upperSecond += Layout::Digit(value, nextShift) == second ? inUpper : 0u;
+                                 });
+                next[second] = upperSecond;
+                next[first] += upper - upperSecond;
+            } else if (pass.countNext && upperOnly) {
+                ScatterBackwards(values, entries, bounds[t], bounds[t + 1], pass.shift, slotEnd, pass.destination,
+                                 [&](Value value, std::uint32_t slot) {
+                                     next[Layout::Digit(value, nextShift)] += slot >= upperStart ? 1u : 0u;
+                                 });
+            } else if (pass.countNext) {
+                ScatterBackwards(values, entries, bounds[t], bounds[t + 1], pass.shift, slotEnd, pass.destination,
+                                 [&](Value value, std::uint32_t slot) {
+                                     ++next[chunkOf(slot) * radix + Layout::Digit(value, nextShift)];
+                                 });
+            } else {
+                ScatterBackwards(values, entries, bounds[t], bounds[t + 1], pass.shift, slotEnd, pass.destination,
+                                 [](Value, std::uint32_t) {});
+            }
+        };
+        WithEntries(pass.identityEntries, pass.source, scatter);
+    }
+
+    // After a failed phase: the scatter may have half-written `indices`; the
+    // source holds the complete previous pass, so the caller keeps its
+    // entries. The first pass with initIndices left `indices` as the caller
+    // gave it; it gets the entries 0 ... n - 1 it asked for.
+    void KeepEntries(const Pass& pass) {
+        if (pass.identityEntries)
+            std::iota(indices, indices + n, std::uint32_t{0});
+        else if (pass.source == scratch)
+            std::memcpy(indices, scratch, n * sizeof(std::uint32_t));
+    }
+
+    const Value* values;
+    std::size_t n;
+    std::uint32_t* indices;
+    std::uint32_t* scratch;
+    bool initIndices;
+    unsigned long T;  // workers per phase, one chunk each
+
+    std::vector<unsigned long> bounds;  // chunk t is [bounds[t], bounds[t + 1])
+    ChunkOf chunkOf;
+    std::vector<std::uint32_t*> histogram;   // histogram[t]: radix counters of chunk t
+    std::vector<std::uint32_t> runStart;     // radix entries, of the last pass computed
+    std::vector<unsigned long> digitRanges;  // 16-bit digits: worker j sums digits [digitRanges[j], digitRanges[j + 1])
+    ChunkCounting counting;
+    WorkerCounters pairTables;  // T tables of kPairTable counters
+    WorkerCounters nextDigits;  // T blocks of T rows of radix counters; T rows for upper-chunk counts
+    WorkerCounters everyDigit;  // upper-chunk counts: T blocks of passes x radix counters
+    // Upper-chunk counts: the values of the digit after this pass's, when it takes at most two.
+    std::optional<std::pair<std::uint32_t, std::uint32_t>> nextValues;
+    std::vector<std::thread> workers;
+};
+
+// The same permutation as SortSingleThreaded, computed by `threadCount`
+// workers per phase (2 ... kMaxWorkers). Each pass: a parallel count of every
+// chunk's digits into the chunk's own histogram, a running sum of the
+// histograms over the chunks, and a parallel scatter of every chunk into its
+// own disjoint slots. `histograms` holds threadCount histograms of
+// DigitLayout::radix counters, one after the other.
+//
+// Every call-local table is allocated before `indices` is touched, so an
+// allocation failure leaves `indices` as it was. If a worker cannot be started,
+// the started ones are joined and the error propagates; `indices` then holds
+// its n entries in an unspecified order.
+template <class Value>
+void SortMultiThreaded(const Value* values, std::size_t n, std::uint32_t* indices, bool initIndices,
+                       std::uint32_t* scratch, std::uint32_t* histograms, unsigned long threadCount) {
+    MultiThreadedSort<Value> sort(values, n, indices, initIndices, scratch, histograms, threadCount);
+    for (unsigned pass = 0; pass < DigitLayout<Value>::passes; ++pass) sort.RunPass(pass);
+}
+
+}  // namespace EvalCore::Detail
