@@ -23,11 +23,9 @@
 #include "driver/machine/ProcessMemory.h"
 #include "driver/measuring/AppTimer.h"
 #include "driver/measuring/KeyDistributions.h"
-#include "driver/measuring/MedianInterval.h"
 #include "driver/measuring/MemoryBudget.h"
 #include "driver/measuring/RunProgress.h"
 #include "driver/measuring/SorterRounds.h"
-#include "driver/measuring/TimingStats.h"
 #include "driver/output/ConsoleText.h"
 #include "driver/output/Interruption.h"
 #include "driver/output/JsonResults.h"
@@ -40,11 +38,11 @@
 #include "driver/reporting/JsonReporter.h"
 #include "driver/reporting/ProgressLine.h"
 #include "driver/reporting/ResultFilesReporter.h"
+#include "driver/reporting/RoundObservers.h"
 #include "driver/reporting/RunConditionsFile.h"
 #include "driver/reporting/RunManifest.h"
 #include "driver/reporting/RunRecords.h"
 #include "driver/reporting/RunReporter.h"
-#include "driver/sorters/ColumnFloors.h"
 #include "driver/sorters/DataSetSorters.h"
 #include "driver/sorters/GpuColumns.h"
 #include "driver/sorters/PeerSorters.h"
@@ -231,22 +229,6 @@ private:
         return kExitComplete;
     }
 
-    // The times of a pilot's sorts; a failed check is reported like a data set's.
-    class PilotCells : public RoundsObserver {
-    public:
-        PilotCells(BenchmarkRun& run, const DataSetRecord& set) : run(run), set(set) {}
-        void RowStarted() override {}
-        void CellMeasured(std::size_t, const std::vector<double>& times) override { ms.push_back(times.front()); }
-        void CheckFailed(const std::string& problem) override { run.reporters.CheckEnded(set, problem); }
-        void CheckPassed() override {}
-
-        std::vector<double> ms;  // one per column, in column order
-
-    private:
-        BenchmarkRun& run;
-        const DataSetRecord& set;
-    };
-
     // -R auto runs as long as its data sets need, which nothing tells before
     // they run: one sort of every column on a pilot data set, scaled to every
     // data set by the status line's model, says beforehand roughly how long.
@@ -265,7 +247,7 @@ private:
                                   .count = count,
                                   .position = 0,
                                   .counts = 0};
-        PilotCells cells(*this, pilot);
+        PilotCells cells(reporters, pilot);
         Outcome outcome = Outcome::Continue;
         try {
             indices.Resize(count * sizeof(std::uint32_t));
@@ -380,52 +362,6 @@ private:
         return {};
     }
 
-    // What the rounds of one data set observe, as records for the reporters:
-    // each cell's summary, interval, floor and paired speed-ups computed once.
-    class DataSetCells : public RoundsObserver {
-    public:
-        DataSetCells(BenchmarkRun& run, const DataSetRecord& set) : run(run), set(set) {}
-        void RowStarted() override { run.reporters.RowStarted(set); }
-        void CellMeasured(std::size_t column, const std::vector<double>& times) override {
-            CellRecord cell{.index = column,
-                            .column = run.plan.columns[column],
-                            .times = times,
-                            .summary = Summarize(times),
-                            .interval = MedianConfidenceInterval(times),
-                            .floorMs = std::nullopt,
-                            .pairedRatios = std::nullopt,
-                            .referenceMs = referenceMs,
-                            .drift = drift};
-            // Runs with one repetition measure no limits and keep their files as they were.
-            if (run.plan.repetitions > 1) {
-                cell.floorMs =
-                    ColumnFloorMs(cell.column, set.type, set.distribution, set.count, run.cpuLimits, run.gpuLimits);
-                // The standard sort's column comes first in every row.
-                if (cell.column == Column::CpuStandard) {
-                    standardTimes = times;
-                } else {
-                    cell.pairedRatios = PairedRatios(standardTimes, times);
-                }
-            }
-            run.reporters.CellMeasured(set, cell);
-        }
-        void CheckFailed(const std::string& problem) override { run.reporters.CheckEnded(set, problem); }
-        void CheckPassed() override { run.reporters.CheckEnded(set, {}); }
-        void ReferenceMeasured(const std::vector<double>& times) override {
-            referenceMs = times;
-            drift = ReferenceDrift(times);
-        }
-        // With -R auto, once the rounds have ended: how far the machine drifted.
-        std::optional<double> Drift() const { return drift; }
-
-    private:
-        BenchmarkRun& run;
-        const DataSetRecord& set;
-        std::vector<double> standardTimes;  // CPU Standard's time in each round
-        std::vector<double> referenceMs;    // the machine reference's time after each round
-        std::optional<double> drift;        // ReferenceDrift of referenceMs
-    };
-
     using Clock = std::chrono::steady_clock;
 
     static double SecondsSince(Clock::time_point start) {
@@ -447,7 +383,7 @@ private:
         indices.Resize(set.count * sizeof(std::uint32_t));
         const Element* values = GenerateKeys<Element>(set.distribution, set.count, data);
 
-        DataSetCells cells(*this, set);
+        DataSetCells cells(reporters, plan, cpuLimits, gpuLimits, set);
         const std::vector<Sorter> sorters = SortersFor(plan.columns, tools, values, set.count);
         // The budget of -R auto counts from here: warm-ups are part of a data set's time.
         const Clock::time_point started = Clock::now();

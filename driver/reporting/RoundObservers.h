@@ -1,0 +1,61 @@
+#pragma once
+
+#include "driver/command_line/RunPlan.h"
+#include "driver/machine/GpuLimits.h"
+#include "driver/machine/LimitsProbe.h"
+#include "driver/measuring/SorterRounds.h"
+#include "driver/reporting/RunRecords.h"
+#include "driver/reporting/RunReporter.h"
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <vector>
+
+// What the rounds of a data set observe, turned into records for the
+// reporters: each cell's summary, interval, floor and paired speed-ups,
+// computed once, outside every timed section.
+class DataSetCells : public RoundsObserver {
+public:
+    // The limits price the cells' floors; unmeasured limits give none.
+    DataSetCells(RunReporters& reporters, const RunPlan& plan, const CpuLimits& cpuLimits, const GpuLimits& gpuLimits,
+                 const DataSetRecord& set)
+        : reporters(reporters), plan(plan), cpuLimits(cpuLimits), gpuLimits(gpuLimits), set(set) {}
+
+    void RowStarted() override { reporters.RowStarted(set); }
+    void CellMeasured(std::size_t column, const std::vector<double>& times) override;
+    void CheckFailed(const std::string& problem) override { reporters.CheckEnded(set, problem); }
+    void CheckPassed() override { reporters.CheckEnded(set, {}); }
+    void ReferenceMeasured(const std::vector<double>& times) override;
+
+    // With -R auto, once the rounds have ended: how far the machine drifted.
+    std::optional<double> Drift() const { return drift; }
+
+private:
+    RunReporters& reporters;
+    const RunPlan& plan;
+    const CpuLimits& cpuLimits;
+    const GpuLimits& gpuLimits;
+    const DataSetRecord& set;
+    std::vector<double> standardTimes;  // CPU Standard's time in each round
+    std::vector<double> referenceMs;    // the machine reference's time after each round
+    std::optional<double> drift;        // ReferenceDrift of referenceMs
+};
+
+// The times of a pilot's sorts, one per column, kept for the run's estimate
+// rather than reported; a failed check is reported like a data set's.
+class PilotCells : public RoundsObserver {
+public:
+    PilotCells(RunReporters& reporters, const DataSetRecord& set) : reporters(reporters), set(set) {}
+
+    void RowStarted() override {}
+    void CellMeasured(std::size_t, const std::vector<double>& times) override { ms.push_back(times.front()); }
+    void CheckFailed(const std::string& problem) override { reporters.CheckEnded(set, problem); }
+    void CheckPassed() override {}
+
+    std::vector<double> ms;  // one per column, in column order
+
+private:
+    RunReporters& reporters;
+    const DataSetRecord& set;
+};
