@@ -142,7 +142,7 @@ public:
             RunWorkers(workers, T, [&](unsigned long t, unsigned long) { CountChunk(pass, t); });
             SumOverChunks();
             ComputeRunStarts();
-            if (pass.countNext && counting == ChunkCounting::UpperChunkCounts) nextValues = FewValuesOf(number + 1);
+            if (counting == ChunkCounting::UpperChunkCounts) PrepareUpperCounts(pass);
             RunWorkers(workers, T, [&](unsigned long t, unsigned long) { ScatterChunk(pass, t); });
         } catch (...) {
             KeepEntries(pass);
@@ -203,6 +203,10 @@ private:
     // chunk t of pass 0, pass `pass`'s digit at pass x radix.
     std::uint32_t* EveryDigitBlock(unsigned long t) { return everyDigit.get() + t * Layout::passes * radix; }
 
+    // Upper-chunk counts, after pass 0's count phase: the histogram of digit
+    // `pass` (1 ... 3) over all keys.
+    const std::uint32_t* Totals(unsigned pass) { return EveryDigitBlock(0) + pass * radix; }
+
     // Fills histogram t with the digit counts of the pass over chunk t.
     void CountChunk(const Pass& pass, unsigned long t) {
         if constexpr (radix == 256) {
@@ -222,15 +226,27 @@ private:
         CountChunkKeys(pass, t);
     }
 
-    // The one or two values digit `pass` takes over all keys, from the totals
-    // pass 0 counted; none when it takes more.
+    // Upper-chunk counts, on the calling thread between a pass's count and
+    // scatter: after pass 0's count the workers' blocks are summed into block
+    // 0 (Totals); before a scatter that counts the next digits, the values
+    // that digit takes, if only one or two.
+    void PrepareUpperCounts(const Pass& pass) {
+        if (pass.number == 0) {
+            std::uint32_t* totals = EveryDigitBlock(0);
+            const std::uint32_t* other = EveryDigitBlock(1);
+            for (std::size_t i = radix; i < Layout::passes * radix; ++i) totals[i] += other[i];
+        }
+        if (pass.countNext) nextValues = FewValuesOf(pass.number + 1);
+    }
+
+    // The one or two values digit `pass` takes over all keys; none when it
+    // takes more.
     std::optional<std::pair<std::uint32_t, std::uint32_t>> FewValuesOf(unsigned pass) {
         std::uint32_t found[2] = {};
         unsigned count = 0;
-        const std::uint32_t* total0 = EveryDigitBlock(0) + pass * radix;
-        const std::uint32_t* total1 = EveryDigitBlock(1) + pass * radix;
+        const std::uint32_t* totals = Totals(pass);
         for (std::size_t d = 0; d < radix; ++d) {
-            if (total0[d] + total1[d] == 0) continue;
+            if (totals[d] == 0) continue;
             if (count == 2) return std::nullopt;
             found[count++] = static_cast<std::uint32_t>(d);
         }
@@ -257,9 +273,8 @@ private:
             for (std::size_t d = 0; d < radix; ++d) counters[d] = upper0[d] + upper1[d];
             return;
         }
-        const std::uint32_t* total0 = EveryDigitBlock(0) + pass.number * radix;
-        const std::uint32_t* total1 = EveryDigitBlock(1) + pass.number * radix;
-        for (std::size_t d = 0; d < radix; ++d) counters[d] = total0[d] + total1[d] - upper0[d] - upper1[d];
+        const std::uint32_t* totals = Totals(pass.number);
+        for (std::size_t d = 0; d < radix; ++d) counters[d] = totals[d] - upper0[d] - upper1[d];
     }
 
     // Pass 0 reads the keys of chunk t for digit 0 and counts their digit
@@ -334,40 +349,40 @@ private:
         if (bounds[t] == bounds[t + 1]) return;
         std::uint32_t* slotEnd = histogram[t];
         for (std::size_t d = 0; d < radix; ++d) slotEnd[d] += runStart[d];
-        const auto scatter = [&](const auto& entries) {
-            const unsigned nextShift = pass.shift + Layout::bits;
-            const std::uint32_t upperStart = static_cast<std::uint32_t>(bounds[1]);
-            if (pass.countNext && upperOnly && nextValues) {
-                // Keys whose next digit takes one or two values, as the high
-                // digits of small numbers do: counted in registers, since the
-                // increments of two counters in random turns stall the loop
-                // (see ChooseCounting).
-                const auto [first, second] = *nextValues;
-                std::uint32_t upper = 0, upperSecond = 0;
+        // placed(value, slot) sees every entry placed.
+        const auto scatter = [&](const auto& placed) {
+            WithEntries(pass.identityEntries, pass.source, [&](const auto& entries) {
                 ScatterBackwards(values, entries, bounds[t], bounds[t + 1], pass.shift, slotEnd, pass.destination,
-                                 [&](Value value, std::uint32_t slot) {
-                                     const std::uint32_t inUpper = slot >= upperStart ? 1u : 0u;
-                                     upper += inUpper;
-                                     upperSecond += Layout::Digit(value, nextShift) == second ? inUpper : 0u;
-                                 });
-                next[second] = upperSecond;
-                next[first] += upper - upperSecond;
-            } else if (pass.countNext && upperOnly) {
-                ScatterBackwards(values, entries, bounds[t], bounds[t + 1], pass.shift, slotEnd, pass.destination,
-                                 [&](Value value, std::uint32_t slot) {
-                                     next[Layout::Digit(value, nextShift)] += slot >= upperStart ? 1u : 0u;
-                                 });
-            } else if (pass.countNext) {
-                ScatterBackwards(values, entries, bounds[t], bounds[t + 1], pass.shift, slotEnd, pass.destination,
-                                 [&](Value value, std::uint32_t slot) {
-                                     ++next[chunkOf(slot) * radix + Layout::Digit(value, nextShift)];
-                                 });
-            } else {
-                ScatterBackwards(values, entries, bounds[t], bounds[t + 1], pass.shift, slotEnd, pass.destination,
-                                 [](Value, std::uint32_t) {});
-            }
+                                 placed);
+            });
         };
-        WithEntries(pass.identityEntries, pass.source, scatter);
+        const unsigned nextShift = pass.shift + Layout::bits;
+        const std::uint32_t upperStart = static_cast<std::uint32_t>(bounds[1]);
+        if (!pass.countNext) {
+            scatter([](Value, std::uint32_t) {});
+        } else if (!upperOnly) {
+            scatter([&](Value value, std::uint32_t slot) {
+                ++next[chunkOf(slot) * radix + Layout::Digit(value, nextShift)];
+            });
+        } else if (!nextValues) {
+            scatter([&](Value value, std::uint32_t slot) {
+                next[Layout::Digit(value, nextShift)] += slot >= upperStart ? 1u : 0u;
+            });
+        } else {
+            // Keys whose next digit takes one or two values, as the high
+            // digits of small numbers do: counted in registers, since the
+            // increments of two counters in random turns stall the loop (see
+            // ChooseCounting).
+            const auto [first, second] = *nextValues;
+            std::uint32_t upper = 0, upperSecond = 0;
+            scatter([&](Value value, std::uint32_t slot) {
+                const std::uint32_t inUpper = slot >= upperStart ? 1u : 0u;
+                upper += inUpper;
+                upperSecond += Layout::Digit(value, nextShift) == second ? inUpper : 0u;
+            });
+            next[second] = upperSecond;
+            next[first] += upper - upperSecond;
+        }
     }
 
     // After a failed phase: the scatter may have half-written `indices`; the
@@ -396,7 +411,9 @@ private:
     ChunkCounting counting;
     WorkerCounters pairTables;  // T tables of kPairTable counters
     WorkerCounters nextDigits;  // T blocks of T rows of radix counters; T rows for upper-chunk counts
-    WorkerCounters everyDigit;  // upper-chunk counts: T blocks of passes x radix counters
+    // Upper-chunk counts: T blocks of passes x radix counters; after pass 0's
+    // count, block 0's passes 1 to 3 hold the totals over all keys.
+    WorkerCounters everyDigit;
     // Upper-chunk counts: the values of the digit after this pass's, when it takes at most two.
     std::optional<std::pair<std::uint32_t, std::uint32_t>> nextValues;
     std::vector<std::thread> workers;
