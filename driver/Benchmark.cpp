@@ -263,20 +263,19 @@ private:
         ReleaseScratch(tools);
         if (outcome != Outcome::Continue) return ExitStatusOf(outcome);
         if (cells.ms.empty()) return kExitComplete;
+        RunEstimateRecord estimate{.typeName = pilot.typeName,
+                                   .pilotCount = count,
+                                   .roundOverheadMs = reference ? reference->TimeMs() : 0.0,
+                                   .pilotMs = cells.ms,
+                                   .seconds = 0.0};
         RunProgress model = ProgressModel(plan);
-        for (std::size_t column = 0; column < cells.ms.size(); ++column)
-            model.MeasuredAt(column, count, cells.ms[column]);
+        LearnFromPilot(model, estimate);
         // Before any data set shows how soon its intervals close, each is
         // taken to run to its budget or its six rounds, whichever is longer:
         // small data sets often do, and the estimate is then an upper one.
         model.RoundsTaken(plan.repetitions);
-        const double referenceMs = reference ? reference->TimeMs() : 0.0;
-        model.RoundOverhead(referenceMs / 1000.0);
-        reporters.RunEstimated({.typeName = pilot.typeName,
-                                .pilotCount = count,
-                                .roundOverheadMs = referenceMs,
-                                .pilotMs = cells.ms,
-                                .seconds = model.SecondsLeft(0.0).value_or(0.0)});
+        estimate.seconds = model.SecondsLeft(0.0).value_or(0.0);
+        reporters.RunEstimated(estimate);
         return kExitComplete;
     }
 

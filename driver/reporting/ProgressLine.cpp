@@ -24,6 +24,12 @@ RunProgress ProgressModel(const RunPlan& plan) {
     return RunProgress(growth, counts, rounds, plan.untilSure ? plan.budgetSeconds : 0.0);
 }
 
+void LearnFromPilot(RunProgress& model, const RunEstimateRecord& estimate) {
+    model.RoundOverhead(estimate.roundOverheadMs / 1000.0);
+    for (std::size_t column = 0; column < estimate.pilotMs.size(); ++column)
+        model.MeasuredAt(column, estimate.pilotCount, estimate.pilotMs[column]);
+}
+
 namespace {
 
 double SecondsSince(std::chrono::steady_clock::time_point start) {
@@ -40,11 +46,7 @@ void ProgressLine::DataSetStarted(const DataSetRecord&) {
     dataSetStarted = Clock::now();
 }
 
-void ProgressLine::RunEstimated(const RunEstimateRecord& estimate) {
-    progress.RoundOverhead(estimate.roundOverheadMs / 1000.0);
-    for (std::size_t column = 0; column < estimate.pilotMs.size(); ++column)
-        progress.MeasuredAt(column, estimate.pilotCount, estimate.pilotMs[column]);
-}
+void ProgressLine::RunEstimated(const RunEstimateRecord& estimate) { LearnFromPilot(progress, estimate); }
 
 void ProgressLine::CellMeasured(const DataSetRecord&, const CellRecord& cell) {
     progress.Measured(cell.index, cell.summary.median);

@@ -11,6 +11,10 @@
 // set of `plan` in run order, each sorter with its growth.
 RunProgress ProgressModel(const RunPlan& plan);
 
+// What a pilot's sorts tell `model` before any data set: each column's time on
+// the pilot's records, and what every round adds besides its sorts.
+void LearnFromPilot(RunProgress& model, const RunEstimateRecord& estimate);
+
 // The status line on a terminal: where a run is and how long it will still
 // take, "INT zipf 5/17 (1,000,000): CPU 8 Thread, round 3 of 9 | 1:23 elapsed,
 // about 4:10 left". The estimate (RunProgress) learns from every cell's median
