@@ -1,6 +1,6 @@
 #pragma once
 
-#include <sys/mman.h>
+#include "support/HugePages.h"
 
 #include <cstddef>
 #include <cstdlib>
@@ -19,7 +19,7 @@ inline bool largeBuffersOnHugePages = true;
 template <class T>
 struct LargeBufferAllocator {
     using value_type = T;
-    static constexpr std::size_t kHugePage = std::size_t{2} << 20;
+    static constexpr std::size_t kHugePage = AppCore::kHugePageBytes;
 
     LargeBufferAllocator() = default;
     template <class U>
@@ -30,7 +30,7 @@ struct LargeBufferAllocator {
         if (!largeBuffersOnHugePages || bytes < kHugePage) return std::allocator<T>().allocate(count);
         void* block = std::aligned_alloc(kHugePage, (bytes + kHugePage - 1) / kHugePage * kHugePage);
         if (block == nullptr) throw std::bad_alloc();
-        madvise(block, bytes, MADV_HUGEPAGE);
+        AppCore::AdviseHugePages(block, bytes);
         return static_cast<T*>(block);
     }
     void deallocate(T* block, std::size_t count) {
