@@ -44,6 +44,13 @@ double MsSince(Clock::time_point start) {
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
 
+// pass0_ms ... pass3_ms: each pass's mean time over the iterations.
+void SetPassCounters(benchmark::State& state, const double (&passMs)[4]) {
+    const double iterations = static_cast<double>(state.iterations());
+    for (unsigned pass = 0; pass < 4; ++pass)
+        state.counters["pass" + std::to_string(pass) + "_ms"] = passMs[pass] / iterations;
+}
+
 template <class Value>
 void Phases(benchmark::State& state, std::size_t n) {
     using Layout = DigitLayout<Value>;
@@ -78,8 +85,7 @@ void Phases(benchmark::State& state, std::size_t n) {
     }
     const double iterations = static_cast<double>(state.iterations());
     state.counters["count_ms"] = count / iterations;
-    for (unsigned pass = 0; pass < 4; ++pass)
-        state.counters["pass" + std::to_string(pass) + "_ms"] = passes[pass] / iterations;
+    SetPassCounters(state, passes);
     state.counters["recount_ms"] = recounts / iterations;
 }
 
@@ -103,9 +109,7 @@ void MultiThreadedPhases(benchmark::State& state, std::size_t n, unsigned long t
         }
         state.SetIterationTime(sortMs / 1e3);
     }
-    const double iterations = static_cast<double>(state.iterations());
-    for (unsigned pass = 0; pass < 4; ++pass)
-        state.counters["pass" + std::to_string(pass) + "_ms"] = passes[pass] / iterations;
+    SetPassCounters(state, passes);
 }
 
 template <class Value>
