@@ -95,10 +95,14 @@ void MultiThreadedPhases(benchmark::State& state, std::size_t n, unsigned long t
     FillDriverKeys(values.data(), n, n);
     Buffer<std::uint32_t> indices(n), scratch(n);
     std::vector<std::uint32_t> histograms(threads * DigitLayout<Value>::radix);
+    // Kept across iterations, as the sorter keeps them across calls.
+    Buffer<std::uint32_t> workerTables(WorkerTableCounters<Value>(n, threads) + kCounterTableAlignment);
+    std::uint32_t* tables = workerTables.data();
+    while (reinterpret_cast<std::uintptr_t>(tables) % kCounterTableAlignment != 0) ++tables;
     double passes[4] = {};
     for (auto _ : state) {
         double sortMs = 0;
-        MultiThreadedSort<Value> sort(values.data(), n, indices.data(), true, scratch.data(), histograms.data(),
+        MultiThreadedSort<Value> sort(values.data(), n, indices.data(), true, scratch.data(), histograms.data(), tables,
                                       threads);
         for (unsigned pass = 0; pass < DigitLayout<Value>::passes; ++pass) {
             const auto start = Clock::now();

@@ -1,5 +1,6 @@
 #include "cpu_sort/IndexRadixSorter.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <new>
 #include <stdexcept>
@@ -22,6 +23,7 @@ void IndexRadixSorter<IntValue, FloatValue>::ReleaseScratch() noexcept {
     indexScratch.Clear();
     histograms.Clear();
     passCounts.Clear();
+    workerTables.Clear();
 }
 
 template <class IntValue, class FloatValue>
@@ -43,8 +45,14 @@ void IndexRadixSorter<IntValue, FloatValue>::Sort(const Value* values, unsigned 
         passCounts.Grow(Layout::passes * Layout::radix * sizeof(std::uint32_t));
         Detail::SortSingleThreaded(values, n, indices, initIndices, scratch, counters,
                                    reinterpret_cast<std::uint32_t*>(passCounts.data));
-    } else
-        Detail::SortMultiThreaded(values, n, indices, initIndices, scratch, counters, workers);
+    } else {
+        const std::size_t tableBytes = Detail::WorkerTableCounters<Value>(n, workers) * sizeof(std::uint32_t);
+        constexpr std::size_t alignment = Detail::kCounterTableAlignment;
+        if (tableBytes > 0) workerTables.Grow(tableBytes + alignment);
+        const auto start = reinterpret_cast<std::uintptr_t>(workerTables.data);
+        auto* tables = reinterpret_cast<std::uint32_t*>((start + alignment - 1) / alignment * alignment);
+        Detail::SortMultiThreaded(values, n, indices, initIndices, scratch, counters, tables, workers);
+    }
 }
 
 template <class IntValue, class FloatValue>

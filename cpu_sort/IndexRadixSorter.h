@@ -19,6 +19,10 @@ public:
     AppCore::CharBuffer indexScratch;  // second index array: at least count x 4 bytes after a sort
     AppCore::CharBuffer histograms;    // one histogram of 32-bit digit counters per thread of the widest sort so far
     AppCore::CharBuffer passCounts;    // the single-threaded sort's counts of every pass's digits: 4 histograms
+    // The multi-threaded sort's per-worker counting tables (digit pairs,
+    // next digits, every digit), as the widest such sort so far needed them,
+    // plus room to start them on a cache line.
+    AppCore::CharBuffer workerTables;
 
     // Reserves n x 4 zero-filled bytes of index scratch; histograms stay empty.
     // Throws std::bad_alloc when n > 0 and that block cannot be had.
@@ -28,9 +32,9 @@ public:
     IndexRadixSorter(const IndexRadixSorter&) = delete;
     IndexRadixSorter& operator=(const IndexRadixSorter&) = delete;
 
-    // Frees indexScratch, histograms and passCounts (all become empty) and
-    // sets count to 0, so the sorter holds what one constructed with n = 0
-    // holds; its next sort allocates its scratch again.
+    // Frees indexScratch, histograms, passCounts and workerTables (all become
+    // empty) and sets count to 0, so the sorter holds what one constructed
+    // with n = 0 holds; its next sort allocates its scratch again.
     void ReleaseScratch() noexcept;
 
     // Reorders indices[0, n) so that the sort keys of values[indices[0]],
@@ -50,7 +54,9 @@ public:
     // (started for every phase and joined before the next; threadCount 0 and 1
     // select the single-threaded sort above). Grows histograms to threadCount
     // histograms. threadCount above 4,294,967,294 throws std::invalid_argument
-    // before anything changes. If a worker thread cannot be started, the
+    // before anything changes. Grows workerTables to what counting that many
+    // keys on that many workers takes (none where the workers count the keys
+    // themselves). If a worker thread cannot be started, the
     // started ones are joined and the std::system_error propagates; `indices`
     // then holds its n entries in an unspecified order.
     void SortINT(const IntValue* values, unsigned long n, unsigned int* indices, bool initIndices,

@@ -9,8 +9,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <memory>
-#include <new>
 #include <numeric>
 #include <optional>
 #include <thread>
@@ -75,25 +73,46 @@ enum class ChunkCounting {
     UpperChunkCounts,  // two workers: the upper chunk's rows as above, the lower chunk's the totals less those
 };
 
-// Counters that workers fill side by side, starting on a cache line. Every
-// worker's part of such a table is a whole number of 64-byte lines, so no two
-// workers' counters share a line, which would make their increments contend
-// for it. Left uninitialised: each worker clears or fills its own part.
-class WorkerCounters {
-public:
-    explicit WorkerCounters(std::size_t count)
-        : block(count == 0 ? nullptr
-                           : static_cast<std::uint32_t*>(
-                                 ::operator new (count * sizeof(std::uint32_t), std::align_val_t{kLineBytes}))) {}
-    std::uint32_t* get() const { return block.get(); }
+// The workers' counter tables beyond the chunk histograms start on a cache
+// line, and every worker's part of a table is a whole number of 64-byte lines,
+// so no two workers' counters share a line, which would make their increments
+// contend for it.
+inline constexpr std::size_t kCounterTableAlignment = 64;
 
-private:
-    static constexpr std::size_t kLineBytes = 64;
-    struct Free {
-        void operator()(std::uint32_t* counters) const { ::operator delete (counters, std::align_val_t{kLineBytes}); }
-    };
-    std::unique_ptr<std::uint32_t, Free> block;
-};
+// Digit pairs (8-bit digits) as long as their tables are small beside the
+// data; they are faster than the next-digit tables because they keep the
+// scatter loops free of extra stores. The T x T next-digit histograms pay off
+// only when they are small beside the data. Two workers count only the upper
+// chunk's next digits, adding 0 or 1 to the counter of the entry's next digit:
+// where a digit takes few values, increments into a counter chosen by chunk
+// and digit hit the same counters in an unpredictable order, which stalls the
+// scatter loop (with 10M 8-byte keys below 2^24 the two-worker sort took about
+// 5% less time this way).
+template <class Value>
+ChunkCounting ChooseChunkCounting(std::size_t n, unsigned long T) {
+    constexpr std::size_t radix = DigitLayout<Value>::radix;
+    if (radix == 256 && PairCountsPayOff(n, T)) return ChunkCounting::DigitPairs;
+    if (T <= 65'536 && T * T * radix <= n)
+        return T == 2 ? ChunkCounting::UpperChunkCounts : ChunkCounting::NextDigitTables;
+    return ChunkCounting::Keys;
+}
+
+// How many 32-bit counters the sort of n keys on T workers counts into beyond
+// its T chunk histograms: the pair tables, next-digit rows and every-digit
+// blocks its way of counting uses (each a multiple of 16 counters per worker).
+// The caller keeps them, kCounterTableAlignment-aligned, so that sorting the
+// same size again neither allocates them nor touches new pages.
+template <class Value>
+std::size_t WorkerTableCounters(std::size_t n, unsigned long T) {
+    using Layout = DigitLayout<Value>;
+    switch (ChooseChunkCounting<Value>(n, T)) {
+    case ChunkCounting::DigitPairs: return T * kPairTable;
+    case ChunkCounting::NextDigitTables: return T * T * Layout::radix;
+    case ChunkCounting::UpperChunkCounts: return T * Layout::radix + T * Layout::passes * Layout::radix;
+    case ChunkCounting::Keys: break;
+    }
+    return 0;
+}
 
 // The tables and phases of SortMultiThreaded. Position range [0, n) of the
 // index arrays is cut into threadCount chunks (SplitEvenly), chunk t for
@@ -106,11 +125,14 @@ public:
     using Layout = DigitLayout<Value>;
     static constexpr std::size_t radix = Layout::radix;
 
-    // Allocates every table the passes use, so an allocation failure throws
+    // Allocates the call's own small tables, so an allocation failure throws
     // std::bad_alloc before `indices` is touched. `histograms` holds
-    // threadCount histograms of radix counters, one after the other.
+    // threadCount histograms of radix counters, one after the other;
+    // `workerTables` holds WorkerTableCounters(n, threadCount) counters,
+    // kCounterTableAlignment-aligned, any contents.
     MultiThreadedSort(const Value* values, std::size_t n, std::uint32_t* indices, bool initIndices,
-                      std::uint32_t* scratch, std::uint32_t* histograms, unsigned long threadCount)
+                      std::uint32_t* scratch, std::uint32_t* histograms, std::uint32_t* workerTables,
+                      unsigned long threadCount)
         : values(values),
           n(n),
           indices(indices),
@@ -121,12 +143,10 @@ public:
           chunkOf(n, T),
           histogram(T),
           runStart(radix, 0),
-          counting(ChooseCounting(n, T)),
-          pairTables(counting == ChunkCounting::DigitPairs ? T * kPairTable : 0),
-          nextDigits(counting == ChunkCounting::NextDigitTables    ? T * T * radix
-                     : counting == ChunkCounting::UpperChunkCounts ? T * radix
-                                                                   : 0),
-          everyDigit(counting == ChunkCounting::UpperChunkCounts ? T * Layout::passes * radix : 0) {
+          counting(ChooseChunkCounting<Value>(n, T)),
+          pairTables(workerTables),
+          nextDigits(workerTables),
+          everyDigit(workerTables + T * radix) {
         for (unsigned long t = 0; t < T; ++t) histogram[t] = histograms + t * radix;
         if constexpr (radix > 256) digitRanges = SplitEvenly(radix, T);
         workers.reserve(T);
@@ -175,33 +195,17 @@ private:
                     number + 1 < Layout::passes};
     }
 
-    // Digit pairs (8-bit digits) as long as their tables are small beside the
-    // data; they are faster than the next-digit tables because they keep the
-    // scatter loops free of extra stores. The T x T next-digit histograms pay
-    // off only when they are small beside the data. Two workers count only the
-    // upper chunk's next digits, adding 0 or 1 to the counter of the entry's
-    // next digit: where a digit takes few values, increments into a counter
-    // chosen by chunk and digit hit the same counters in an unpredictable
-    // order, which stalls the scatter loop (with 10M 8-byte keys below 2^24
-    // the two-worker sort took about 5% less time this way).
-    static ChunkCounting ChooseCounting(std::size_t n, unsigned long T) {
-        if (radix == 256 && PairCountsPayOff(n, T)) return ChunkCounting::DigitPairs;
-        if (T <= 65'536 && T * T * radix <= n)
-            return T == 2 ? ChunkCounting::UpperChunkCounts : ChunkCounting::NextDigitTables;
-        return ChunkCounting::Keys;
-    }
-
     // Worker t, block t of the next-digit tables: row c counts, for chunk c of
     // the next pass, the next digits of the entries worker t placed in it.
-    std::uint32_t* NextRow(unsigned long t, unsigned long c) { return nextDigits.get() + (t * T + c) * radix; }
+    std::uint32_t* NextRow(unsigned long t, unsigned long c) { return nextDigits + (t * T + c) * radix; }
 
     // Upper-chunk counts: worker t's row counts the next digits of the entries
     // it placed in chunk 1 of the next pass.
-    std::uint32_t* UpperRow(unsigned long t) { return nextDigits.get() + t * radix; }
+    std::uint32_t* UpperRow(unsigned long t) { return nextDigits + t * radix; }
 
     // Upper-chunk counts: worker t's block counts every digit of the keys of
     // chunk t of pass 0, pass `pass`'s digit at pass x radix.
-    std::uint32_t* EveryDigitBlock(unsigned long t) { return everyDigit.get() + t * Layout::passes * radix; }
+    std::uint32_t* EveryDigitBlock(unsigned long t) { return everyDigit + t * Layout::passes * radix; }
 
     // Upper-chunk counts, after pass 0's count phase: the histogram of digit
     // `pass` (1 ... 3) over all keys.
@@ -285,9 +289,9 @@ private:
         std::fill_n(counters, radix, 0u);
         if (pass.number > 0) {
             CountDigitFromPairs(values, pass.source, bounds[t], bounds[t + 1], pass.number, runStart.data(), n,
-                                pairTables.get(), T, counters);
+                                pairTables, T, counters);
         } else {
-            std::uint32_t* pairs = pairTables.get() + t * kPairTable;
+            std::uint32_t* pairs = pairTables + t * kPairTable;
             std::fill_n(pairs, kPairTable, 0u);
             WithEntries(pass.identityEntries, pass.source, [&](const auto& entries) {
                 CountFirstDigitAndPairs(values, entries, bounds[t], bounds[t + 1], counters, pairs);
@@ -372,7 +376,7 @@ private:
             // Keys whose next digit takes one or two values, as the high
             // digits of small numbers do: counted in registers, since the
             // increments of two counters in random turns stall the loop (see
-            // ChooseCounting).
+            // ChooseChunkCounting).
             const auto [first, second] = *nextValues;
             std::uint32_t upper = 0, upperSecond = 0;
             scatter([&](Value value, std::uint32_t slot) {
@@ -409,11 +413,13 @@ private:
     std::vector<std::uint32_t> runStart;     // radix entries, of the last pass computed
     std::vector<unsigned long> digitRanges;  // 16-bit digits: worker j sums digits [digitRanges[j], digitRanges[j + 1])
     ChunkCounting counting;
-    WorkerCounters pairTables;  // T tables of kPairTable counters
-    WorkerCounters nextDigits;  // T blocks of T rows of radix counters; T rows for upper-chunk counts
-    // Upper-chunk counts: T blocks of passes x radix counters; after pass 0's
-    // count, block 0's passes 1 to 3 hold the totals over all keys.
-    WorkerCounters everyDigit;
+    // The workerTables the counting uses, laid out as WorkerTableCounters counts them:
+    std::uint32_t* pairTables;  // digit pairs: T tables of kPairTable counters
+    std::uint32_t* nextDigits;  // T blocks of T rows of radix counters; T rows for upper-chunk counts
+    // Upper-chunk counts, after the rows: T blocks of passes x radix
+    // counters; after pass 0's count, block 0's passes 1 to 3 hold the totals
+    // over all keys.
+    std::uint32_t* everyDigit;
     // Upper-chunk counts: the values of the digit after this pass's, when it takes at most two.
     std::optional<std::pair<std::uint32_t, std::uint32_t>> nextValues;
     std::vector<std::thread> workers;
@@ -426,14 +432,16 @@ private:
 // own disjoint slots. `histograms` holds threadCount histograms of
 // DigitLayout::radix counters, one after the other.
 //
-// Every call-local table is allocated before `indices` is touched, so an
-// allocation failure leaves `indices` as it was. If a worker cannot be started,
+// `workerTables` holds WorkerTableCounters(n, threadCount) counters,
+// kCounterTableAlignment-aligned. Every call-local table is allocated before
+// `indices` is touched, so an allocation failure leaves `indices` as it was. If a worker cannot be started,
 // the started ones are joined and the error propagates; `indices` then holds
 // its n entries in an unspecified order.
 template <class Value>
 void SortMultiThreaded(const Value* values, std::size_t n, std::uint32_t* indices, bool initIndices,
-                       std::uint32_t* scratch, std::uint32_t* histograms, unsigned long threadCount) {
-    MultiThreadedSort<Value> sort(values, n, indices, initIndices, scratch, histograms, threadCount);
+                       std::uint32_t* scratch, std::uint32_t* histograms, std::uint32_t* workerTables,
+                       unsigned long threadCount) {
+    MultiThreadedSort<Value> sort(values, n, indices, initIndices, scratch, histograms, workerTables, threadCount);
     for (unsigned pass = 0; pass < DigitLayout<Value>::passes; ++pass) sort.RunPass(pass);
 }
 

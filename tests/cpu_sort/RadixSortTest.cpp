@@ -167,11 +167,11 @@ TYPED_TEST(IndexRadixSort, empty_input_changes_nothing) {
 TYPED_TEST(IndexRadixSort, grows_buffers_for_largest_call_and_reuses_them) {
     constexpr unsigned long histogramBytes = sizeof(TypeParam) == 4 ? 1'024 : 262'144;
     SorterFor<TypeParam> sorter(0);
-    const auto values = RandomValues<TypeParam>(1'000, 3);
+    const auto values = RandomValues<TypeParam>(8'000, 3);
     std::vector<unsigned> indices(values.size());
     RunSorter(sorter, values, indices, true, 1);
-    EXPECT_EQ(sorter.count, 1'000u);
-    EXPECT_EQ(sorter.indexScratch.size, 4'000u);
+    EXPECT_EQ(sorter.count, 8'000u);
+    EXPECT_EQ(sorter.indexScratch.size, 32'000u);
     EXPECT_EQ(sorter.histograms.size, histogramBytes);
     EXPECT_EQ(sorter.passCounts.size, 4 * histogramBytes);
     const char* passCounts = sorter.passCounts.data;
@@ -180,20 +180,24 @@ TYPED_TEST(IndexRadixSort, grows_buffers_for_largest_call_and_reuses_them) {
     EXPECT_EQ(sorter.histograms.size, 5 * histogramBytes);
     const char* scratch = sorter.indexScratch.data;
     const char* histograms = sorter.histograms.data;
+    // 8,000 4-byte keys are enough for five workers to count through tables.
+    const char* workerTables = sorter.workerTables.data;
+    if (sizeof(TypeParam) == 4) EXPECT_GT(sorter.workerTables.size, 0u);
 
     // Smaller calls allocate nothing, and the single-threaded sort still
     // works on the enlarged histogram storage.
-    indices.resize(600);
-    const auto expected = Reference(values, Identity(600));
+    indices.resize(7'000);
+    const auto expected = Reference(values, Identity(7'000));
     for (long threads : {1l, 3l}) {
         RunSorter(sorter, values, indices, true, threads);
         EXPECT_TRUE(SamePermutation<TypeParam>(indices, expected, 3, "reused sorter"));
     }
-    EXPECT_EQ(sorter.count, 600u);
+    EXPECT_EQ(sorter.count, 7'000u);
     EXPECT_EQ(sorter.indexScratch.data, scratch);
     EXPECT_EQ(sorter.histograms.data, histograms);
     EXPECT_EQ(sorter.histograms.size, 5 * histogramBytes);
     EXPECT_EQ(sorter.passCounts.data, passCounts);
+    EXPECT_EQ(sorter.workerTables.data, workerTables);
 }
 
 TYPED_TEST(IndexRadixSort, release_scratch_empties_buffers_and_sorts_again) {
@@ -209,6 +213,7 @@ TYPED_TEST(IndexRadixSort, release_scratch_empties_buffers_and_sorts_again) {
     EXPECT_EQ(sorter.histograms.data, nullptr);
     EXPECT_EQ(sorter.histograms.size, 0u);
     EXPECT_EQ(sorter.passCounts.data, nullptr);
+    EXPECT_EQ(sorter.workerTables.data, nullptr);
 
     RunSorter(sorter, values, indices, true, 3);
     EXPECT_TRUE(SamePermutation<TypeParam>(indices, Reference(values, Identity(values.size())), 8, "after release"));
