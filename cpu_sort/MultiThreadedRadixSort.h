@@ -65,7 +65,10 @@ private:
 
 // Where a chunk's digit histogram comes from in the count phase of passes 1
 // to 3; pass 0 always reads the keys. Pairs, next-digit tables and upper-chunk
-// counts avoid reading every key through the permuted indices once more.
+// counts avoid reading every key through the permuted indices once more. The
+// last two count by rows: pass 0's sweep counts every digit, and a pass whose
+// digit the scatter before it did not count (kRowBytesCountedInScatter) reads
+// its chunk's keys after all.
 enum class ChunkCounting {
     Keys,              // read every key of the chunk through the indices
     DigitPairs,        // 8-bit digits: columns of the pair counts (DigitPairCounts.h)
