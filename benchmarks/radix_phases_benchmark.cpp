@@ -96,9 +96,8 @@ void MultiThreadedPhases(benchmark::State& state, std::size_t n, unsigned long t
     Buffer<std::uint32_t> indices(n), scratch(n);
     std::vector<std::uint32_t> histograms(threads * DigitLayout<Value>::radix);
     // Kept across iterations, as the sorter keeps them across calls.
-    Buffer<std::uint32_t> workerTables(WorkerTableCounters<Value>(n, threads) + kCounterTableAlignment);
-    std::uint32_t* tables = workerTables.data();
-    while (reinterpret_cast<std::uintptr_t>(tables) % kCounterTableAlignment != 0) ++tables;
+    AppCore::CharBuffer workerTables;
+    std::uint32_t* tables = GrowWorkerTables<Value>(workerTables, n, threads);
     double passes[4] = {};
     for (auto _ : state) {
         double sortMs = 0;

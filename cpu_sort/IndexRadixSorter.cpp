@@ -1,6 +1,5 @@
 #include "cpu_sort/IndexRadixSorter.h"
 
-#include <cstddef>
 #include <cstdint>
 #include <new>
 #include <stdexcept>
@@ -46,11 +45,7 @@ void IndexRadixSorter<IntValue, FloatValue>::Sort(const Value* values, unsigned 
         Detail::SortSingleThreaded(values, n, indices, initIndices, scratch, counters,
                                    reinterpret_cast<std::uint32_t*>(passCounts.data));
     } else {
-        const std::size_t tableBytes = Detail::WorkerTableCounters<Value>(n, workers) * sizeof(std::uint32_t);
-        constexpr std::size_t alignment = Detail::kCounterTableAlignment;
-        if (tableBytes > 0) workerTables.Grow(tableBytes + alignment);
-        const auto start = reinterpret_cast<std::uintptr_t>(workerTables.data);
-        auto* tables = reinterpret_cast<std::uint32_t*>((start + alignment - 1) / alignment * alignment);
+        std::uint32_t* tables = Detail::GrowWorkerTables<Value>(workerTables, n, workers);
         Detail::SortMultiThreaded(values, n, indices, initIndices, scratch, counters, tables, workers);
     }
 }

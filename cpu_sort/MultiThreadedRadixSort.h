@@ -3,6 +3,7 @@
 #include "cpu_sort/DigitPairCounts.h"
 #include "cpu_sort/RadixPassKernels.h"
 #include "cpu_sort/WorkerThreads.h"
+#include "support/CharBuffer.h"
 #include "support/Tools.h"
 
 #include <algorithm>
@@ -109,21 +110,38 @@ ChunkCounting ChooseChunkCounting(std::size_t n, unsigned long T) {
     return ChunkCounting::Keys;
 }
 
+// Counting by rows: how many rows of radix counters the workers' scatters
+// fill, T per worker for next-digit tables and one per worker for upper-chunk
+// counts; none for the other ways of counting.
+inline std::size_t NextDigitRows(ChunkCounting counting, unsigned long T) {
+    return counting == ChunkCounting::NextDigitTables ? T * T : counting == ChunkCounting::UpperChunkCounts ? T : 0;
+}
+
 // How many 32-bit counters the sort of n keys on T workers counts into beyond
-// its T chunk histograms: the pair tables, next-digit rows and every-digit
-// blocks its way of counting uses (each a multiple of 16 counters per worker).
-// The caller keeps them, kCounterTableAlignment-aligned, so that sorting the
-// same size again neither allocates them nor touches new pages.
+// its T chunk histograms: the pair tables, or the next-digit rows followed by
+// every worker's block of every digit's counts (each a multiple of 16 counters
+// per worker).
 template <class Value>
 std::size_t WorkerTableCounters(std::size_t n, unsigned long T) {
     using Layout = DigitLayout<Value>;
-    switch (ChooseChunkCounting<Value>(n, T)) {
-    case ChunkCounting::DigitPairs: return T * kPairTable;
-    case ChunkCounting::NextDigitTables: return T * T * Layout::radix + T * Layout::passes * Layout::radix;
-    case ChunkCounting::UpperChunkCounts: return T * Layout::radix + T * Layout::passes * Layout::radix;
-    case ChunkCounting::Keys: break;
-    }
-    return 0;
+    const ChunkCounting counting = ChooseChunkCounting<Value>(n, T);
+    if (counting == ChunkCounting::DigitPairs) return T * kPairTable;
+    const std::size_t rows = NextDigitRows(counting, T);
+    return rows == 0 ? 0 : (rows + T * Layout::passes) * Layout::radix;
+}
+
+// Grows `block` to hold the worker tables of a sort of n keys on T workers and
+// returns them, kCounterTableAlignment-aligned within it. The caller keeps
+// the block, so that sorting the same size again neither allocates the tables
+// nor touches new pages.
+template <class Value>
+std::uint32_t* GrowWorkerTables(AppCore::CharBuffer& block, std::size_t n, unsigned long T) {
+    const std::size_t counters = WorkerTableCounters<Value>(n, T);
+    if (counters == 0) return nullptr;
+    block.Grow(counters * sizeof(std::uint32_t) + kCounterTableAlignment);
+    const auto start = reinterpret_cast<std::uintptr_t>(block.data);
+    return reinterpret_cast<std::uint32_t*>((start + kCounterTableAlignment - 1) / kCounterTableAlignment *
+                                            kCounterTableAlignment);
 }
 
 // The tables and phases of SortMultiThreaded. Position range [0, n) of the
@@ -158,7 +176,7 @@ public:
           counting(ChooseChunkCounting<Value>(n, T)),
           pairTables(workerTables),
           nextDigits(workerTables),
-          everyDigit(workerTables + (counting == ChunkCounting::NextDigitTables ? T * T : T) * radix) {
+          everyDigit(workerTables + NextDigitRows(counting, T) * radix) {
         for (unsigned long t = 0; t < T; ++t) histogram[t] = histograms + t * radix;
         if constexpr (radix > 256) digitRanges = SplitEvenly(radix, T);
         workers.reserve(T);
@@ -261,9 +279,9 @@ private:
                 const std::uint32_t* other = EveryDigitBlock(t);
                 for (std::size_t i = radix; i < Layout::passes * radix; ++i) totals[i] += other[i];
             }
-            const std::size_t rows = counting == ChunkCounting::NextDigitTables ? T : 1;
+            const std::size_t rowsPerWorker = NextDigitRows(counting, T) / T;
             for (unsigned digit = 1; digit < Layout::passes; ++digit)
-                countedInScatter[digit] = rows * TouchedRowBytes(digit) <= kRowBytesCountedInScatter;
+                countedInScatter[digit] = rowsPerWorker * TouchedRowBytes(digit) <= kRowBytesCountedInScatter;
         }
         pass.countNext = pass.number + 1 < Layout::passes && countedInScatter[pass.number + 1];
         if (pass.countNext && counting == ChunkCounting::UpperChunkCounts) nextValues = FewValuesOf(pass.number + 1);
@@ -474,10 +492,11 @@ private:
 // DigitLayout::radix counters, one after the other.
 //
 // `workerTables` holds WorkerTableCounters(n, threadCount) counters,
-// kCounterTableAlignment-aligned. Every call-local table is allocated before
-// `indices` is touched, so an allocation failure leaves `indices` as it was. If a worker cannot be started,
-// the started ones are joined and the error propagates; `indices` then holds
-// its n entries in an unspecified order.
+// kCounterTableAlignment-aligned (GrowWorkerTables). Every call-local table is
+// allocated before `indices` is touched, so an allocation failure leaves
+// `indices` as it was. If a worker cannot be started, the started ones are
+// joined and the error propagates; `indices` then holds its n entries in an
+// unspecified order.
 template <class Value>
 void SortMultiThreaded(const Value* values, std::size_t n, std::uint32_t* indices, bool initIndices,
                        std::uint32_t* scratch, std::uint32_t* histograms, std::uint32_t* workerTables,
