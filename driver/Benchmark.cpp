@@ -116,11 +116,16 @@ public:
     BenchmarkRun(const RunPlan& plan, const GpuColumns::Seams& gpuSeams) : plan(plan), gpuSeams(gpuSeams) {}
 
     int Run() {
-        if (!plan.jsonPath.empty() && !JsonResults::CanWrite(plan.jsonPath)) return kExitBadOption;
+        if (!plan.jsonPath.empty()) {
+            std::optional<ReplacedFile> claimed = ReplacedFile::Claim(plan.jsonPath);
+            if (!claimed) return kExitBadOption;
+            jsonTarget.emplace(std::move(*claimed));
+        }
         if (!ClaimRunDirectory()) return kExitNoDirectory;
         timer.restart();
+        results.ReachFilesThrough(runDirectory.ReachedPath());
         if (!OpenResultFiles()) return kExitNoDirectory;
-        manifest = std::make_unique<RunManifest>(plan, plan.arguments, runDirectory.Path());
+        manifest = std::make_unique<RunManifest>(plan, plan.arguments, runDirectory);
         machine = ReadMachineFacts();
         return Finish(Benchmark());
     }
@@ -133,10 +138,15 @@ private:
         std::optional<CreatedDirectories> created =
             CreateLogDirectory(plan.logDirectory, plan.customLogDirectory, hint);
         if (!created) return false;
-        for (const std::string& repaired : RepairInterruptedRuns(plan.logDirectory))
+        // Resolved once: the repair and the claim happen in the folder just made or found.
+        const std::optional<HeldFolder> logs = OpenLogDirectory(plan.logDirectory, hint);
+        if (!logs) return false;
+        for (const std::string& repaired : RepairInterruptedRuns(*logs))
             AppCore::ConsolePrintf("Repaired the result files of an interrupted run: %s\n",
                                    SLib::EscapedControls(repaired).c_str());
-        if (!runDirectory.Claim(plan.runDirectory, hint)) return false;
+        std::string name = plan.runDirectory.substr(plan.logDirectory.size());
+        if (!name.empty() && name.back() == '/') name.pop_back();
+        if (!runDirectory.Claim(*logs, name, hint)) return false;
         created->Keep();
         SetInterruptedResultsLocation(SLib::EscapedControls(runDirectory.Path()));
         return true;
@@ -179,7 +189,12 @@ private:
                                    SLib::EscapedControls(runDirectory.Path()).c_str(), files.c_str());
             if (status == kExitComplete) status = kExitIncomplete;
         }
-        if (!manifest->RunEnded(status) && status == kExitComplete) status = kExitIncomplete;
+        if (!manifest->RunEnded(status)) {
+            // The scripts read run.json first: say at the end that it lags behind the result files.
+            AppCore::ConsolePrintf("Manifest out of date: %s could not be written at the end of the run (%s)\n",
+                                   SLib::EscapedControls(manifest->Path()).c_str(), manifest->Problem().c_str());
+            if (status == kExitComplete) status = kExitIncomplete;
+        }
         return status;
     }
 
@@ -207,7 +222,7 @@ private:
             reporters.GpuLimitsMeasured(gpuLimits);
         }
         if (!plan.jsonPath.empty()) {
-            json = std::make_unique<JsonResults>(plan.jsonPath, plan.programPath,
+            json = std::make_unique<JsonResults>(std::move(*jsonTarget), plan.programPath,
                                                  static_cast<std::size_t>(plan.repetitions), machine, plan.untilSure,
                                                  limitsContext);
             jsonReporter = std::make_unique<JsonReporter>(*json);
@@ -434,6 +449,7 @@ private:
     JsonResults::ContextFields limitsContext;  // both limits as the JSON context gives them, once measured
     std::optional<ProcessMemory> largestMemory;
     std::unique_ptr<MachineReference> reference;  // with -R auto, timed after every round
+    std::optional<ReplacedFile> jsonTarget;       // the -JSON file, claimed before anything else, then handed to `json`
     RunDirectory runDirectory;
     AppTimer timer;
     AppCore::CharBuffer data;
@@ -444,7 +460,7 @@ private:
     ConsoleReporter console{plan};
     ResultFilesReporter files{plan, results};
     ProgressLine progressLine{plan};
-    RunConditionsFile conditionsFile{runDirectory.Path()};
+    RunConditionsFile conditionsFile{runDirectory};
     std::unique_ptr<JsonReporter> jsonReporter;
     std::unique_ptr<RunManifest> manifest;  // run.json, from the run directory's claim on
     RunReporters reporters;                 // the six above, in turn

@@ -90,15 +90,16 @@ LogManager::~LogManager() {
     TrimAndClose();
 }
 
-bool LogManager::Init(const std::string& dir, const std::string& name, char mode) {
+bool LogManager::Init(const std::string& dir, const std::string& name, char mode, const std::string& reachedDir) {
     if (dir.empty() || name.empty()) {
         return true;
     }
     filePath = dir.back() == '/' ? dir + name : dir + "/" + name;
+    openPath = reachedDir.empty() ? filePath : reachedDir + name;
     // The old file is closed below; its descriptor number may come back for the new one.
     KeepTrimmedOnSignal(false);
     HoldFile(false);
-    const std::optional<HeldFiles::Identity> existing = HeldFiles::IdentityOf(filePath);
+    const std::optional<HeldFiles::Identity> existing = HeldFiles::IdentityOf(openPath);
     if (existing && Held().Holds(*existing)) {
         // Opening it would truncate or overwrite text another manager owns.
         return InitFailed();
@@ -113,10 +114,10 @@ bool LogManager::Init(const std::string& dir, const std::string& name, char mode
         return false;
     }
     std::error_code error;
-    if (!std::filesystem::exists(filePath, error)) {
+    if (!std::filesystem::exists(openPath, error)) {
         return CreateNew();
     }
-    if (engine.OpenFile(filePath, "w")) {
+    if (engine.OpenFile(openPath, "w")) {
         // The file was never trimmed if its writer died: its text ends at the
         // first byte of the zero padding.
         writePos = engine.FileSize();
@@ -125,7 +126,7 @@ bool LogManager::Init(const std::string& dir, const std::string& name, char mode
         }
         return Initialized();
     }
-    const auto size = std::filesystem::file_size(filePath, error);
+    const auto size = std::filesystem::file_size(openPath, error);
     if (!error && size == 0) {
         return CreateNew();  // an empty file cannot be mapped
     }
@@ -133,7 +134,7 @@ bool LogManager::Init(const std::string& dir, const std::string& name, char mode
 }
 
 bool LogManager::CreateNew() {
-    if (!engine.NewFile(filePath, 1)) {
+    if (!engine.NewFile(openPath, 1)) {
         return InitFailed();
     }
     writePos = 0;

@@ -56,8 +56,10 @@ public:
     // empty dir or name succeeds without effect. A file already open is closed
     // without trimming. A file another manager of this process holds open (by
     // any path) is refused untouched, with the "Failed" line: one file, one
-    // writer. Must not run concurrently with other calls.
-    bool Init(const std::string& dir, const std::string& name, char mode);
+    // writer. Must not run concurrently with other calls. With `reachedDir`
+    // the file is opened as reachedDir + name (a held folder's
+    // "/proc/self/fd/N/"), while dir + name still names it in every message.
+    bool Init(const std::string& dir, const std::string& name, char mode, const std::string& reachedDir = {});
 
     // Appends text unchanged, then writes through.
     LogManager& operator+=(const std::string& text);
@@ -121,7 +123,8 @@ private:
 
     std::mutex mutex;
     std::string pendingText;
-    std::string filePath;
+    std::string filePath;  // for messages
+    std::string openPath;  // where the file is opened
     AppCore::FileEngine engine{true};
     unsigned long writePos = 0;
     // Smallest growth of the file, so that small appends rarely remap.

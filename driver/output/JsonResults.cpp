@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <string_view>
+#include <utility>
 
 #include "driver/measuring/MedianInterval.h"
 #include "driver/measuring/TimingStats.h"
@@ -87,7 +88,11 @@ std::string Head(const std::string& executable, const MachineFacts& machine,
 
 JsonResults::JsonResults(const std::string& outputPath, const std::string& executable, std::size_t repetitions,
                          const MachineFacts& machine, bool medianIntervals, const ContextFields& context)
-    : file(outputPath), repetitions(repetitions), medianIntervals(medianIntervals) {
+    : JsonResults(ReplacedFile(outputPath), executable, repetitions, machine, medianIntervals, context) {}
+
+JsonResults::JsonResults(ReplacedFile claimed, const std::string& executable, std::size_t repetitions,
+                         const MachineFacts& machine, bool medianIntervals, const ContextFields& context)
+    : file(std::move(claimed)), repetitions(repetitions), medianIntervals(medianIntervals) {
     documents[0] = Head(executable, machine, context);
     documents[0] += kCloser;
     documents[1] = documents[0];
@@ -207,13 +212,17 @@ bool JsonResults::HasEntries() const { return entriesPublished.load(); }
 
 bool JsonResults::Write() const { return file.Replace(Text()); }
 
-bool JsonResults::CanWrite(const std::string& outputPath) { return ReplacedFile::CanReplace(outputPath); }
+bool JsonResults::CanWrite(const std::string& outputPath) { return ReplacedFile::Claim(outputPath).has_value(); }
 
 void JsonResults::WriteFromSignalHandler() {
     const JsonResults* results = active.load();
     // Before the first cell there is nothing to keep, and an earlier run's file
     // at the path is worth more than an empty list.
-    if (results == nullptr || !results->entriesPublished.load()) return;
+    if (results == nullptr) return;
+    if (!results->entriesPublished.load()) {
+        results->file.DropPlaceholderFromSignalHandler();
+        return;
+    }
     const std::string& document = results->documents[results->published.load()];
     results->file.ReplaceFromSignalHandler(document.data(), document.size());
 }

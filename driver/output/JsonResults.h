@@ -44,6 +44,10 @@ public:
     using ContextFields = std::vector<std::pair<std::string, std::string>>;
     JsonResults(const std::string& outputPath, const std::string& executable, std::size_t repetitions,
                 const MachineFacts& machine, bool medianIntervals = false, const ContextFields& context = {});
+    // The same for a target a run has claimed (ReplacedFile::Claim), which the
+    // document keeps until it is destroyed.
+    JsonResults(ReplacedFile claimed, const std::string& executable, std::size_t repetitions,
+                const MachineFacts& machine, bool medianIntervals = false, const ContextFields& context = {});
     JsonResults(const JsonResults&) = delete;
     JsonResults& operator=(const JsonResults&) = delete;
     // Withdraws the document from WriteFromSignalHandler.
@@ -84,11 +88,9 @@ public:
     // regular file the user may write or a link to one (not a directory,
     // device, FIFO, socket or a link that leads nowhere), a temporary file can
     // be created beside the target (it is removed again), and rename may
-    // replace the target. Then claims the target for this process until it
-    // ends, so that a second run given the same file, however spelled, is
-    // refused instead of replacing the first one's results. Otherwise prints
-    // "Cannot write <path>: <reason>" and returns false. Asked before a run, so
-    // that a bad path is known before hours of measuring.
+    // replace the target, and no other running sortbench has claimed it
+    // (ReplacedFile::Claim; the claim is given up again on return). Otherwise
+    // prints "Cannot write <path>: <reason>" on standard error and returns false.
     static bool CanWrite(const std::string& outputPath);
     // Write for a signal handler: the same target, the same steps, only
     // async-signal-safe calls, no output; nothing at all before the first cell,

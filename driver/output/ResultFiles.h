@@ -60,6 +60,11 @@ public:
                       const std::vector<std::string>& keys = DataTypeNames());
     void AppendSpeedupRow(const std::string& key, const std::string& row);
 
+    // From here on the files are opened as `reachedDirectory` + name (a held
+    // run directory's RunDirectory::ReachedPath), while the Open calls' folder
+    // still names them in every line.
+    void ReachFilesThrough(std::string reachedDirectory) { reached = std::move(reachedDirectory); }
+
     // Starts a row of `key`.
     void AppendCount(const std::string& key, std::uint64_t count);
     // Appends one time cell (milliseconds, at most twelve decimals, trailing zeros
@@ -88,8 +93,8 @@ private:
         std::vector<std::unique_ptr<LogManager>> managers;
         std::vector<bool> failing;  // the file has refused a cell; reported once
     };
-    static bool Open(FileSet& set, const std::string& runDirectory, const std::string& header,
-                     const std::vector<std::string>& keys);
+    bool Open(FileSet& set, const std::string& runDirectory, const std::string& header,
+              const std::vector<std::string>& keys);
     static size_t IndexOf(const FileSet& set, const std::string& key);
     static void Append(FileSet& set, size_t file, const std::string& cell);
     static void Close(FileSet& set, std::vector<Unwritten>& unwritten);
@@ -98,4 +103,5 @@ private:
     FileSet stats{"stats_", {}, {}, {}};
     FileSet speedups{"speedup_", {}, {}, {}};
     bool closed = false;
+    std::string reached;  // where the files are opened; empty: the Open calls' folder
 };

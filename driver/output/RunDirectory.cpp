@@ -221,39 +221,68 @@ std::optional<CreatedDirectories> CreateLogDirectory(const std::string& logDirec
     return std::nullopt;
 }
 
+std::optional<HeldFolder> OpenLogDirectory(const std::string& logDirectory, const std::string& hint) {
+    std::string problem;
+    std::optional<HeldFolder> logs = HeldFolder::Open(logDirectory, problem);
+    if (!logs) ReportFailure(logDirectory, problem, hint);
+    return logs;
+}
+
 RunDirectory::~RunDirectory() {
     if (lockDescriptor >= 0) close(lockDescriptor);
 }
 
 bool RunDirectory::Claim(const std::string& preferred, const std::string& hint) {
-    std::string candidate = preferred.back() == '/' ? preferred.substr(0, preferred.size() - 1) : preferred;
+    const std::string trimmed = preferred.back() == '/' ? preferred.substr(0, preferred.size() - 1) : preferred;
+    const std::size_t slash = trimmed.rfind('/');
+    const std::string parent = slash == std::string::npos ? "." : slash == 0 ? "/" : trimmed.substr(0, slash);
+    const std::optional<HeldFolder> logs = OpenLogDirectory(parent, hint);
+    return logs && Claim(*logs, slash == std::string::npos ? trimmed : trimmed.substr(slash + 1), hint);
+}
+
+bool RunDirectory::Claim(const HeldFolder& logs, const std::string& name, const std::string& hint) {
+    const std::string& logPath = logs.Path();
+    const std::string prefix = logPath.empty() || logPath.back() == '/' ? logPath : logPath + "/";
+    std::string candidate = name;
     for (int attempt = 0;; ++attempt) {
-        if (mkdir(candidate.c_str(), 0777) == 0) break;
+        if (mkdirat(logs.Descriptor(), candidate.c_str(), 0777) == 0) break;
         const int error = errno;
         // A directory of that name belongs to another run; anything else is ours to report.
-        const bool taken = error == EEXIST && IsDirectory(candidate);
+        struct stat status {};
+        const bool taken = error == EEXIST && fstatat(logs.Descriptor(), candidate.c_str(), &status, 0) == 0 &&
+                           S_ISDIR(status.st_mode);
         const std::string next =
             candidate.size() < kStampLength ? "" : NextStamp(candidate.substr(candidate.size() - kStampLength));
         if (!taken || next.empty() || attempt + 1 == kMaxStampAttempts) {
-            ReportFailure(candidate + "/", FailureReason(candidate, error), hint);
+            const bool dangling = error == EEXIST && fstatat(logs.Descriptor(), candidate.c_str(), &status, 0) != 0;
+            ReportFailure(prefix + candidate + "/",
+                          dangling ? (errno == ENOENT ? "a symbolic link to nothing" : std::strerror(errno))
+                                   : std::strerror(error),
+                          hint);
             return false;
         }
         candidate.replace(candidate.size() - kStampLength, kStampLength, next);
     }
-    path = candidate + "/";
+    path = prefix + candidate + "/";
+    std::string problem;
+    // Never through a link: the name was made a moment ago, by this run.
+    folder = logs.OpenChild(candidate, problem);
     // The directory is brand new, so nothing may already stand at the lock's name.
-    lockDescriptor = open((path + kRunLockFileName).c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (folder)
+        lockDescriptor =
+            openat(folder->Descriptor(), kRunLockFileName, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     // Blocking: a starting run's repair may hold the lock for a moment.
     if (lockDescriptor < 0 || flock(lockDescriptor, LOCK_EX) != 0) {
         std::printf("Cannot lock the run directory %s%s: %s\n", SLib::EscapedControls(path).c_str(), kRunLockFileName,
-                    std::strerror(errno));
+                    folder ? std::strerror(errno) : problem.c_str());
         std::fflush(stdout);
         if (lockDescriptor >= 0) {
             close(lockDescriptor);
             lockDescriptor = -1;
-            (void)unlink((path + kRunLockFileName).c_str());
+            (void)unlinkat(folder->Descriptor(), kRunLockFileName, 0);
         }
-        (void)rmdir(path.c_str());
+        folder.reset();
+        (void)unlinkat(logs.Descriptor(), candidate.c_str(), AT_REMOVEDIR);
         path.clear();
         return false;
     }
@@ -279,12 +308,18 @@ bool IsRunFileName(const std::string& name) {
 }
 
 std::vector<std::string> RepairInterruptedRuns(const std::string& logDirectory) {
+    std::string problem;
+    const std::optional<HeldFolder> logs = HeldFolder::Open(logDirectory, problem);
+    if (!logs) return {};
+    return RepairInterruptedRuns(*logs);
+}
+
+std::vector<std::string> RepairInterruptedRuns(const HeldFolder& logs) {
     std::vector<std::string> repaired;
-    const Descriptor logs(open(logDirectory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (logs.Get() < 0) return repaired;
+    const std::string& logDirectory = logs.Path();
     const std::string parent = logDirectory.back() == '/' ? logDirectory : logDirectory + "/";
-    for (const std::string& name : EntryNames(logs.Get())) {
-        if (IsRunDirectoryName(name) && RepairRun(logs.Get(), name)) repaired.push_back(parent + name + "/");
+    for (const std::string& name : EntryNames(logs.Descriptor())) {
+        if (IsRunDirectoryName(name) && RepairRun(logs.Descriptor(), name)) repaired.push_back(parent + name + "/");
     }
     std::sort(repaired.begin(), repaired.end());
     return repaired;

@@ -2,8 +2,10 @@
 
 #include <optional>
 #include <string>
+
 #include <utility>
 #include <vector>
+#include "driver/output/HeldFolder.h"
 
 // A run directory that belongs to one run alone, and the repair of the ones
 // whose runs died without trimming their files.
@@ -19,18 +21,28 @@ public:
     // Releases the lock; the lock file stays (removing it would race a repair).
     ~RunDirectory();
 
-    // Creates `preferred` ("<log dir>/cpu_[gpu_]YYMMDDhhmmss/") exclusively. When
-    // another run owns that name, the stamp is advanced a second at a time to the
-    // first free one. Then creates the lock file (exclusively) and takes the lock.
-    // On failure prints "Failed to create directory: <path>: <reason>" followed by
-    // `hint`, and returns false, leaving nothing it made behind.
+    // Creates `preferred` ("<log dir>/cpu_[gpu_]YYMMDDhhmmss/") exclusively in the
+    // log folder, held open from here on (a link on the way is followed only when
+    // the running user or root owns it). When another run owns that name, the
+    // stamp is advanced a second at a time to the first free one. Then holds the
+    // new directory open, creates the lock file in it (exclusively) and takes the
+    // lock. On failure prints "Failed to create directory: <path>: <reason>"
+    // followed by `hint`, and returns false, leaving nothing it made behind.
     bool Claim(const std::string& preferred, const std::string& hint = "");
+    // The same in a log folder the caller holds; `name` is the preferred directory name.
+    bool Claim(const HeldFolder& logs, const std::string& name, const std::string& hint = "");
 
     // The claimed directory, ending with "/"; empty before a successful Claim.
     const std::string& Path() const { return path; }
+    // The claimed directory, held open: every file of the run is reached through it.
+    const HeldFolder& Folder() const { return *folder; }
+    // A path prefix the kernel resolves through the held directory, for code that
+    // can only open by path; empty before a successful Claim.
+    std::string ReachedPath() const { return folder ? folder->ReachedPath() : std::string(); }
 
 private:
     std::string path;
+    std::optional<HeldFolder> folder;
     int lockDescriptor = -1;
 };
 
@@ -62,6 +74,11 @@ private:
 std::optional<CreatedDirectories> CreateLogDirectory(const std::string& logDirectory, bool withParents,
                                                      const std::string& hint = "");
 
+// The log folder at `logDirectory`, held open (a link on the way is followed
+// only when the running user or root owns it). Otherwise prints "Failed to
+// create directory: <path>: <reason>" followed by `hint`.
+std::optional<HeldFolder> OpenLogDirectory(const std::string& logDirectory, const std::string& hint = "");
+
 // The stamp a second after `stamp` ("%y%m%d%H%M%S"); empty when `stamp` is not
 // such a stamp.
 std::string NextStamp(const std::string& stamp);
@@ -78,3 +95,5 @@ bool IsRunFileName(const std::string& name);
 // Nothing else is opened for writing. Returns the repaired directories, each
 // ending with "/". Directories it cannot open or lock are left alone.
 std::vector<std::string> RepairInterruptedRuns(const std::string& logDirectory);
+// The same in a log folder the caller holds.
+std::vector<std::string> RepairInterruptedRuns(const HeldFolder& logs);

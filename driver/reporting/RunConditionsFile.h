@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "driver/output/RunDirectory.h"
 #include "driver/reporting/RunReporter.h"
 #include "logging/LogManager.h"
 
@@ -12,8 +13,8 @@
 // written is reported and the run goes on.
 class RunConditionsFile : public RunReporter {
 public:
-    // `runDirectory`: the run directory's path, claimed by the time the run starts.
-    explicit RunConditionsFile(const std::string& runDirectory) : runDirectory(runDirectory) {}
+    // `runDirectory`: claimed by the time the run starts.
+    explicit RunConditionsFile(const RunDirectory& runDirectory) : runDirectory(runDirectory) {}
 
     void RunStarted(const RunStartRecord& start) override;
     void GpuLimitsMeasured(const GpuLimits& limits) override;
@@ -22,6 +23,6 @@ public:
 private:
     void Append(const std::vector<std::string>& lines);
 
-    const std::string& runDirectory;
+    const RunDirectory& runDirectory;
     LogManager file;  // open from the run's start to its end
 };

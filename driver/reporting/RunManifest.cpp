@@ -76,8 +76,11 @@ const char* OutcomeName(Outcome outcome) {
 
 }  // namespace
 
-RunManifest::RunManifest(const RunPlan& plan, std::vector<std::string> arguments, const std::string& runDirectory)
-    : plan(plan), arguments(std::move(arguments)), file(runDirectory + "run.json"), machineText("{}") {}
+RunManifest::RunManifest(const RunPlan& plan, std::vector<std::string> arguments, const RunDirectory& runDirectory)
+    : plan(plan),
+      arguments(std::move(arguments)),
+      file(runDirectory.Folder(), "run.json", runDirectory.Path() + "run.json"),
+      machineText("{}") {}
 
 void RunManifest::MeasuringStarted(const MachineFacts& machine, const Fields& limitFields) {
     machineText = MachineText(machine);
@@ -237,7 +240,7 @@ std::string RunManifest::Text() const {
 }
 
 bool RunManifest::Store() {
-    const std::string problem = file.TryReplace(Text());
+    problem = file.TryReplace(Text());
     if (problem.empty()) return true;
     // A full disk fails every store alike: one line says so.
     if (!failed) {

@@ -7,6 +7,7 @@
 #include "driver/command_line/RunPlan.h"
 #include "driver/machine/MachineFacts.h"
 #include "driver/output/ReplacedFile.h"
+#include "driver/output/RunDirectory.h"
 #include "driver/reporting/RunReporter.h"
 
 // "run.json" in the run directory: what a program needs to read the run
@@ -44,7 +45,7 @@ public:
     using Fields = std::vector<std::pair<std::string, std::string>>;
 
     // `arguments`: argv after the program.
-    RunManifest(const RunPlan& plan, std::vector<std::string> arguments, const std::string& runDirectory);
+    RunManifest(const RunPlan& plan, std::vector<std::string> arguments, const RunDirectory& runDirectory);
 
     // Measuring starts on a machine with `machine` and `limits`: the first write.
     void MeasuringStarted(const MachineFacts& machine, const Fields& limits);
@@ -52,6 +53,10 @@ public:
     void DataSetEnded(const DataSetRecord& set, const DataSetEndRecord& end) override;
     // The last write. False when the manifest could not be stored.
     bool RunEnded(int status);
+    // Why the last write failed, or empty.
+    const std::string& Problem() const { return problem; }
+    // Where the manifest goes, for messages.
+    const std::string& Path() const { return file.Path(); }
 
     // The document as it stands.
     std::string Text() const;
@@ -80,4 +85,5 @@ private:
     std::vector<DataSetEntry> dataSets;
     std::optional<int> exitStatus;
     bool failed = false;  // a store has failed and said so: later failures stay silent
+    std::string problem;  // why the last store failed, or empty
 };

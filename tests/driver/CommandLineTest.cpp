@@ -11,6 +11,8 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <random>
 #include <stdexcept>
 #include <string>
@@ -176,13 +178,22 @@ TEST(CommandLine, json_paths_that_are_no_regular_file_are_refused_before_any_dir
     // A device node of our own, never the system's /dev/null.
     if (geteuid() == 0 && mknod(dir.File("null").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0)
         refused.push_back("null");
+    // Another user's link, planted where root writes its results: never followed.
+    std::ofstream(dir.File("precious")) << "precious";
+    std::filesystem::create_symlink(dir.File("precious"), dir.File("planted"));
+    if (geteuid() == 0 && lchown(dir.File("planted").c_str(), 65534, 65534) == 0) refused.push_back("planted");
     for (const std::string& name : refused) {
         const std::string logs = dir.File("logs-" + name);
         const Ended run = RunProgram({"-MIN", "-O", logs, "-JSON", dir.File(name)});
         EXPECT_EQ(run.status, 1) << name;
-        EXPECT_EQ(run.out.rfind("Cannot write " + dir.File(name) + ": ", 0), 0u) << run.out;
-        EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 1) << run.out;
+        EXPECT_EQ(run.out, "") << name;
+        EXPECT_EQ(run.err.rfind("Cannot write " + dir.File(name) + ": ", 0), 0u) << run.err;
+        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
         EXPECT_FALSE(std::filesystem::exists(logs)) << name;
+    }
+    if (refused.back() == "planted") {
+        std::ifstream kept(dir.File("precious"));
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "precious");
     }
     struct stat status {};
     EXPECT_TRUE(stat(dir.File("fifo").c_str(), &status) == 0 && S_ISFIFO(status.st_mode));
@@ -199,7 +210,7 @@ TEST(CommandLine, a_json_file_another_run_writes_is_refused_before_any_directory
     // The same file by another spelling.
     const Ended second = RunProgram({"-MIN", "-O", dir.File("second"), "-JSON", dir.File("via/../run.json")});
     EXPECT_EQ(second.status, 1);
-    EXPECT_EQ(second.out,
+    EXPECT_EQ(second.err,
               "Cannot write " + dir.File("via/../run.json") + ": another running sortbench writes its results there\n");
     EXPECT_FALSE(std::filesystem::exists(dir.File("second")));
 }

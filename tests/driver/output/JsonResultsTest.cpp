@@ -181,9 +181,9 @@ TEST_F(JsonResultsTest, only_nothing_a_regular_file_or_a_link_to_one_can_be_repl
     };
     for (const auto& c : cases) {
         const std::string path = dir + "/" + c.name;
-        ::testing::internal::CaptureStdout();
+        ::testing::internal::CaptureStderr();
         const bool accepted = JsonResults::CanWrite(path);
-        const std::string line = ::testing::internal::GetCapturedStdout();
+        const std::string line = ::testing::internal::GetCapturedStderr();
         EXPECT_EQ(accepted, *c.problem == '\0') << c.name;
         EXPECT_EQ(line, accepted ? "" : "Cannot write " + path + ": " + c.problem + "\n") << c.name;
     }

@@ -269,8 +269,6 @@ TEST(RunDirectory, a_directory_that_cannot_be_made_is_reported_with_its_reason_a
         }
         return path;
     };
-    // Short enough to be made, too long to hold a run directory.
-    const std::string noRoomForRun = pathOf(PATH_MAX - 8);
     const struct {
         std::string logs;
         std::string shown;  // the start of the path the failure names
@@ -281,7 +279,6 @@ TEST(RunDirectory, a_directory_that_cannot_be_made_is_reported_with_its_reason_a
         {dir.File("file/logs"), dir.File("file/logs/"), std::strerror(ENOTDIR)},
         {dir.File("file"), dir.File("file/"), std::strerror(ENOTDIR)},
         {pathOf(4242), pathOf(4242) + "/", std::strerror(ENAMETOOLONG)},
-        {noRoomForRun, noRoomForRun + "/cpu_", std::strerror(ENAMETOOLONG)},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.logs.substr(0, 80));
@@ -295,6 +292,12 @@ TEST(RunDirectory, a_directory_that_cannot_be_made_is_reported_with_its_reason_a
         EXPECT_TRUE(line.ends_with(": " + c.reason + "\n")) << out;
         EXPECT_EQ(RunDirectories(dir), before);
     }
+    // Too long a path to name a run directory's files: they are reached through the held folder.
+    const std::string noRoomForRun = pathOf(PATH_MAX - 8);
+    std::filesystem::create_directories(noRoomForRun);
+    ChildProcess run({SORTBENCH_BINARY, "-O", noRoomForRun, "-S", "100"});
+    const std::string out = run.RestOfStdout();
+    EXPECT_EQ(WEXITSTATUS(run.Wait()), 0) << out.substr(out.size() - std::min<size_t>(out.size(), 300));
 }
 
 TEST(RunDirectory, repair_reads_only_the_data_of_a_sparse_file_never_its_holes) {
