@@ -251,9 +251,10 @@ std::optional<double> NumberIn(const char* text, double low, double high) {
 // The decimal value in [low, high] after `option`; nothing after one refusal
 // that says `what` the value is.
 std::optional<double> TakeDecimal(Parse& p, const char* option, double low, double high, const char* what) {
-    p.autoTuning.push_back(option);
     const char* value = p.i + 1 < p.argc ? p.argv[++p.i] : nullptr;
     const std::optional<double> number = value == nullptr ? std::nullopt : NumberIn(value, low, high);
+    // One line per problem: a refused value is not also ignored for want of -R auto.
+    if (number) p.autoTuning.push_back(option);
     if (!number) {
         p.Refuse(std::string(option) + " takes " + what + ", from " + NumberText(low) + " to " + NumberText(high) +
                  (value == nullptr ? std::string() : std::string(", not ") + value));

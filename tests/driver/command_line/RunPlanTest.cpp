@@ -207,6 +207,8 @@ TEST(RunPlan, auto_repetitions_take_an_interval_target_and_a_budget) {
          "-T takes the seconds one data set may take with -R auto, from 0.1 to 86400, not 0"},
         {{"-R", "auto", "-T"}, true, 0.01, 10, "-T takes"},
         {{"-R", "9", "-T", "5"}, false, 0.01, 5, "", "Ignoring -T: it applies to -R auto only"},
+        // One line per problem: the refusal, not also the warning.
+        {{"-S", "1000", "-T", "nan"}, false, 0.01, 10, "-T takes"},
     };
     for (const auto& c : cases) {
         std::vector<const char*> argv{"sortbench"};
@@ -223,6 +225,8 @@ TEST(RunPlan, auto_repetitions_take_an_interval_target_and_a_budget) {
         }
         if (*c.warning != '\0') {
             EXPECT_EQ(plan.warnings, std::vector<std::string>{c.warning}) << text;
+        } else if (!c.untilSure) {
+            EXPECT_TRUE(plan.warnings.empty()) << text;
         }
     }
 }
