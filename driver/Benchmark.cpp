@@ -116,6 +116,11 @@ public:
     BenchmarkRun(const RunPlan& plan, const GpuColumns::Seams& gpuSeams) : plan(plan), gpuSeams(gpuSeams) {}
 
     int Run() {
+        // -R auto promises an estimate before it measures: a data set it could
+        // never hold is refused before any folder, probe or pilot.
+        if (plan.untilSure) {
+            if (const int status = RefuseWhatCannotFit(); status != kExitComplete) return status;
+        }
         if (!plan.jsonPath.empty()) {
             std::optional<ReplacedFile> claimed = ReplacedFile::Claim(plan.jsonPath);
             if (!claimed) return kExitBadOption;
@@ -228,7 +233,10 @@ private:
             jsonReporter = std::make_unique<JsonReporter>(*json);
             reporters.Add(*jsonReporter);
         }
+        // The manifest is stored again after every data set: part of what each costs besides its sorts.
+        const Clock::time_point storeStarted = Clock::now();
         manifest->MeasuringStarted(machine, limitsContext);
+        manifestStoreMs = SecondsSince(storeStarted) * 1000.0;
         reporters.Add(*manifest);
         if (plan.infoOnly) return kExitInfoOnly;
         if (plan.gpuEnabled && !gpu->Unavailable().empty()) {
@@ -245,43 +253,36 @@ private:
     }
 
     // -R auto runs as long as its data sets need, which nothing tells before
-    // they run: one sort of every column on a pilot data set, scaled to every
-    // data set by the status line's model, says beforehand roughly how long.
-    // The pilot is big enough to leave the caches, as the large data sets that
-    // dominate a long run do, yet no larger than the run's largest.
+    // they run: one sort of every column on a pilot data set of the narrowest
+    // and of the widest type, the slower of the two scaled to every data set by
+    // the status line's model, says beforehand how long at most. The pilot is
+    // big enough to leave the caches, as the large data sets that dominate a
+    // long run do, yet no larger than the run's largest.
     int EstimateRun() {
-        using Element = AppCore::ElementOf<DataType::INT>;
         constexpr std::uint64_t kPilotRecords = 4'000'000;
         const std::uint64_t count = std::min(kPilotRecords, *std::max_element(plan.counts.begin(), plan.counts.end()));
-        // A first data set that cannot be held says so itself.
-        if (!FitProblem<Element>(count).empty()) return kExitComplete;
-        const DataSetRecord pilot{.type = DataType::INT,
-                                  .typeName = AppCore::DataTypeName<Element>(),
-                                  .distribution = Distribution::Uniform,
-                                  .series = {},
-                                  .count = count,
-                                  .position = 0,
-                                  .counts = 0};
-        PilotCells cells(reporters, pilot);
         Outcome outcome = Outcome::Continue;
-        try {
-            indices.Resize(count * sizeof(std::uint32_t));
-            const Element* values = GenerateKeys<Element>(Distribution::Uniform, count, data);
-            outcome = RunOnce(SortersFor(plan.columns, tools, values, count), cells);
-        } catch (const std::bad_alloc&) {
-            cells.ms.clear();
-        } catch (const std::system_error&) {
-            cells.ms.clear();
-        }
+        std::optional<PilotTimes> narrow = Pilot<AppCore::ElementOf<DataType::INT>>(count, outcome);
+        if (outcome != Outcome::Continue) return ExitStatusOf(outcome);
+        std::optional<PilotTimes> wide = Pilot<AppCore::ElementOf<DataType::BIGFLOAT>>(count, outcome);
+        if (outcome != Outcome::Continue) return ExitStatusOf(outcome);
         // Without the pilot's times the run goes on unestimated; the first data
         // set meets the same shortage and says so.
-        ReleaseScratch(tools);
-        if (outcome != Outcome::Continue) return ExitStatusOf(outcome);
-        if (cells.ms.empty()) return kExitComplete;
-        RunEstimateRecord estimate{.typeName = pilot.typeName,
+        if (!narrow || !wide) return kExitComplete;
+        for (std::size_t column = 0; column < narrow->ms.size(); ++column)
+            narrow->ms[column] = std::max(narrow->ms[column], wide->ms[column]);
+        // The reference's whole call: it keeps the best of its timings, but every round pays for all of them.
+        const Clock::time_point referenceStarted = Clock::now();
+        if (reference) (void)reference->TimeMs();
+        const double referenceMs = reference ? SecondsSince(referenceStarted) * 1000.0 : 0.0;
+        RunEstimateRecord estimate{.typeName = std::string(AppCore::DataTypeName<AppCore::ElementOf<DataType::INT>>()) +
+                                               " and " +
+                                               AppCore::DataTypeName<AppCore::ElementOf<DataType::BIGFLOAT>>(),
                                    .pilotCount = count,
-                                   .roundOverheadMs = reference ? reference->TimeMs() : 0.0,
-                                   .pilotMs = cells.ms,
+                                   .roundOverheadMs = referenceMs,
+                                   .setupMs = std::max(narrow->setupMs, wide->setupMs),
+                                   .dataSetOverheadMs = manifestStoreMs,
+                                   .pilotMs = narrow->ms,
                                    .seconds = 0.0};
         RunProgress model = ProgressModel(plan);
         LearnFromPilot(model, estimate);
@@ -292,6 +293,41 @@ private:
         estimate.seconds = model.SecondsLeft(0.0).value_or(0.0);
         reporters.RunEstimated(estimate);
         return kExitComplete;
+    }
+
+    struct PilotTimes {
+        std::vector<double> ms;  // one sort of each column, in column order
+        double setupMs;          // what the data set took besides its warm-ups and sorts
+    };
+
+    // One sort of every column on `count` uniform keys of Element; nothing when
+    // the data set cannot be held or sorted.
+    template <typename Element>
+    std::optional<PilotTimes> Pilot(std::uint64_t count, Outcome& outcome) {
+        if (!FitProblem<Element>(count).empty()) return std::nullopt;
+        const DataSetRecord pilot{.type = AppCore::DataTypeOf<Element>(),
+                                  .typeName = AppCore::DataTypeName<Element>(),
+                                  .distribution = Distribution::Uniform,
+                                  .series = {},
+                                  .count = count,
+                                  .position = 0,
+                                  .counts = 0};
+        PilotCells cells(reporters, pilot);
+        const Clock::time_point started = Clock::now();
+        try {
+            indices.Resize(count * sizeof(std::uint32_t));
+            const Element* values = GenerateKeys<Element>(Distribution::Uniform, count, data);
+            outcome = RunOnce(SortersFor(plan.columns, tools, values, count), cells);
+        } catch (const std::bad_alloc&) {
+            cells.ms.clear();
+        } catch (const std::system_error&) {
+            cells.ms.clear();
+        }
+        ReleaseScratch(tools);
+        if (cells.ms.empty()) return std::nullopt;
+        double sortsMs = 0.0;
+        for (const double ms : cells.ms) sortsMs += 2.0 * ms;
+        return PilotTimes{.ms = cells.ms, .setupMs = std::max(SecondsSince(started) * 1000.0 - sortsMs, 0.0)};
     }
 
     int RunDataType(DataType type) {
@@ -344,6 +380,38 @@ private:
             }
         }
         return kExitComplete;
+    }
+
+    // The first data set of the run that cannot be held, refused with the line a
+    // plain run gives when it reaches it, on standard error; kExitComplete when
+    // every one fits.
+    int RefuseWhatCannotFit() {
+        for (const AppCore::DataTypeFacts& type : AppCore::kDataTypes) {
+            for (const std::uint64_t count : plan.counts) {
+                const std::string problem = FitProblemOf(type.type, count);
+                if (problem.empty()) continue;
+                const DataSetRecord set{.type = type.type,
+                                        .typeName = type.name,
+                                        .distribution = Distribution::Uniform,
+                                        .series = {},
+                                        .count = count,
+                                        .position = 0,
+                                        .counts = 0};
+                std::fprintf(stderr, "%s\n", CannotBenchmark(set, problem).c_str());
+                return kExitTooLarge;
+            }
+        }
+        return kExitComplete;
+    }
+
+    std::string FitProblemOf(DataType type, std::uint64_t count) {
+        switch (type) {
+        case DataType::INT: return FitProblem<AppCore::ElementOf<DataType::INT>>(count);
+        case DataType::FLOAT: return FitProblem<AppCore::ElementOf<DataType::FLOAT>>(count);
+        case DataType::BIGINT: return FitProblem<AppCore::ElementOf<DataType::BIGINT>>(count);
+        case DataType::BIGFLOAT: return FitProblem<AppCore::ElementOf<DataType::BIGFLOAT>>(count);
+        }
+        return {};
     }
 
     template <typename Element>
@@ -443,6 +511,7 @@ private:
     const RunPlan& plan;
     const GpuColumns::Seams& gpuSeams;
     std::size_t dataSetsRun = 0;               // data sets whose sorts began
+    double manifestStoreMs = 0.0;              // the manifest's first store, for -R auto's estimate
     MachineFacts machine;                      // read once, rendered by the run conditions and the JSON context
     CpuLimits cpuLimits;                       // measured with the run conditions; unmeasured without repetitions
     GpuLimits gpuLimits;                       // measured after the GPU report with -GPU and repetitions

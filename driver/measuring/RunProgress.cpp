@@ -32,6 +32,10 @@ void RunProgress::RoundsTaken(int taken) { rounds = std::max(taken, 1); }
 
 void RunProgress::RoundOverhead(double seconds) { roundOverheadSeconds = std::max(seconds, 0.0); }
 
+void RunProgress::SetupPerRecord(double seconds) { setupSecondsPerRecord = std::max(seconds, 0.0); }
+
+void RunProgress::DataSetOverhead(double seconds) { dataSetOverheadSeconds = std::max(seconds, 0.0); }
+
 double RunProgress::DataSetSeconds(std::uint64_t count) const {
     double sorts = 0.0;
     for (std::size_t column = 0; column < secondsPerWork.size(); ++column) {
@@ -39,10 +43,13 @@ double RunProgress::DataSetSeconds(std::uint64_t count) const {
     }
     // Every round times each sorter once; the warm-up is one more sort of each.
     // With a budget the rounds an interval needs run whatever it says.
+    // With a budget the rounds an interval needs run whatever it says, and the
+    // round that crosses the budget runs to its end.
     const double round = sorts + roundOverheadSeconds;
     const double fewest = sorts + round * static_cast<double>(MinimumSamplesFor());
     const double planned = sorts + round * rounds;
-    return budgetSeconds > 0.0 ? std::max(std::min(planned, budgetSeconds), fewest) : planned;
+    const double setup = dataSetOverheadSeconds + setupSecondsPerRecord * static_cast<double>(count);
+    return setup + (budgetSeconds > 0.0 ? std::max(std::min(planned, budgetSeconds + round), fewest) : planned);
 }
 
 std::optional<double> RunProgress::SecondsLeft(double spentInDataSet) const {

@@ -10,7 +10,9 @@
 // that count, gives its cost per unit of work; the data sets still to come
 // cost their work times that, once per round and once more for the warm-up.
 // A comparison sort does n log n work, the others n: the estimate follows each
-// sorter's growth to the counts not measured yet.
+// sorter's growth to the counts not measured yet. With a budget it is an upper
+// bound as far as the costs measured hold: the budget is checked after each
+// round, so a data set may run one round past it.
 
 // How a sorter's time grows with the record count n.
 enum class Growth { Linear, Linearithmic };
@@ -37,6 +39,12 @@ public:
     // reference): what makes rounds of tiny data sets spend their budget.
     void RoundOverhead(double seconds);
 
+    // Each data set also takes `seconds` per record besides its sorts: making
+    // its keys, checking the permutations.
+    void SetupPerRecord(double seconds);
+    // And `seconds` whatever its size: the files written after it.
+    void DataSetOverhead(double seconds);
+
     // Seconds the run still needs after `spentInDataSet` seconds of the
     // current data set; nothing until some column has been measured.
     std::optional<double> SecondsLeft(double spentInDataSet) const;
@@ -51,6 +59,8 @@ private:
     double rounds;
     double budgetSeconds;
     double roundOverheadSeconds = 0.0;
+    double setupSecondsPerRecord = 0.0;
+    double dataSetOverheadSeconds = 0.0;
     std::size_t current = 0;
     std::vector<std::optional<double>> secondsPerWork;  // per column, from its latest median
 };

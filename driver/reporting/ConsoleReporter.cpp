@@ -38,7 +38,8 @@ void ConsoleReporter::RunEstimated(const RunEstimateRecord& estimate) {
     AppCore::ConsolePrintf(
         "Estimated run time: at most about %s (one sort of each column on %s %s records, scaled to every "
         "data set)\n",
-        DurationText(estimate.seconds).c_str(), FormatWithCommas(estimate.pilotCount).c_str(), estimate.typeName);
+        DurationText(estimate.seconds).c_str(), FormatWithCommas(estimate.pilotCount).c_str(),
+        estimate.typeName.c_str());
 }
 
 void ConsoleReporter::DataSetStarted(const DataSetRecord& set) {

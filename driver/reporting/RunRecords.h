@@ -33,9 +33,11 @@ struct RunStartRecord {
 // With -R auto, before the first data set: one sort of every column on a pilot
 // data set, and how long the whole run will take by those times.
 struct RunEstimateRecord {
-    const char* typeName;         // the pilot's data type, "INT"
+    std::string typeName;         // the pilots' data types, "INT and BIGFLOAT"
     std::uint64_t pilotCount;     // its records
-    double roundOverheadMs;       // the machine reference's time, which every round adds
+    double roundOverheadMs;       // the machine reference's time, all its timings, which every round adds
+    double setupMs;               // what the pilot took besides its sorts: making its keys, its checks
+    double dataSetOverheadMs;     // what every data set adds whatever its size: storing the manifest
     std::vector<double> pilotMs;  // one time per column, in column order
     double seconds;               // the run's estimated time, all data sets, each spending its budget
 };

@@ -303,3 +303,22 @@ TEST(CommandLine, random_argument_lists_never_crash_hang_or_create_anything_when
     EXPECT_TRUE(std::filesystem::is_directory(dir.File("directory")));
     EXPECT_EQ(Entries(dir.File("directory")), 0u);
 }
+
+TEST(CommandLine, an_estimated_run_refuses_a_count_it_could_never_hold_before_any_directory) {
+    const TempDirectory dir;
+    const struct {
+        const char* count;
+        const char* reason;
+    } cases[] = {
+        {"18446744073709551615", "indices are 32-bit, at most 4294967295 records"},
+        {"4294967296", "indices are 32-bit, at most 4294967295 records"},
+    };
+    for (const auto& c : cases) {
+        const Ended run = RunProgram({"-S", c.count, "-R", "auto", "-O", dir.File("logs")});
+        EXPECT_EQ(run.status, 1) << c.count;
+        EXPECT_EQ(run.out, "") << "no probe, no pilot, no estimate";
+        EXPECT_EQ(run.err.rfind(std::string("Cannot benchmark ") + c.count + " INT records: " + c.reason, 0), 0u)
+            << run.err;
+        EXPECT_FALSE(std::filesystem::exists(dir.File("logs")));
+    }
+}

@@ -26,10 +26,15 @@ TEST(RunProgress, time_left_follows_each_sorters_growth_to_the_counts_to_come) {
     sure.RoundsTaken(9);
     EXPECT_NEAR(*sure.SecondsLeft(0.0), 3 * 0.010, 1e-12);
     sure.RoundsTaken(99);
-    EXPECT_NEAR(*sure.SecondsLeft(0.0), 3 * 0.05, 1e-12);
+    // The budget is checked after each round: the round that crosses it runs to its end.
+    EXPECT_NEAR(*sure.SecondsLeft(0.0), 3 * (0.05 + 0.001), 1e-12);
     sure.Measured(0, 10.0);
     EXPECT_NEAR(*sure.SecondsLeft(0.0), 3 * 0.070, 1e-12);
     // A machine reference of 1 ms after every round: six rounds of 11 ms.
     sure.RoundOverhead(0.001);
     EXPECT_NEAR(*sure.SecondsLeft(0.0), 3 * (0.010 + 6 * 0.011), 1e-12);
+    // Making the keys (1 us a record) and storing the files (2 ms) come on top of every data set.
+    sure.SetupPerRecord(1e-6);
+    sure.DataSetOverhead(0.002);
+    EXPECT_NEAR(*sure.SecondsLeft(0.0), 3 * (0.001 + 0.002 + 0.010 + 6 * 0.011), 1e-12);
 }
