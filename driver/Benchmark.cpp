@@ -268,7 +268,10 @@ private:
         if (outcome != Outcome::Continue) return ExitStatusOf(outcome);
         // Without the pilot's times the run goes on unestimated; the first data
         // set meets the same shortage and says so.
-        if (!narrow || !wide) return kExitComplete;
+        // Sorts of a few records cost what every sort pays, whatever its size: starting threads above all.
+        std::optional<PilotTimes> tiny = Pilot<AppCore::ElementOf<DataType::BIGFLOAT>>(kFixedCostRecords, outcome);
+        if (outcome != Outcome::Continue) return ExitStatusOf(outcome);
+        if (!narrow || !wide || !tiny) return kExitComplete;
         for (std::size_t column = 0; column < narrow->ms.size(); ++column)
             narrow->ms[column] = std::max(narrow->ms[column], wide->ms[column]);
         // The reference's whole call: it keeps the best of its timings, but every round pays for all of them.
@@ -283,6 +286,7 @@ private:
                                    .setupMs = std::max(narrow->setupMs, wide->setupMs),
                                    .dataSetOverheadMs = manifestStoreMs,
                                    .pilotMs = narrow->ms,
+                                   .fixedMs = tiny->ms,
                                    .seconds = 0.0};
         RunProgress model = ProgressModel(plan);
         LearnFromPilot(model, estimate);
@@ -298,6 +302,8 @@ private:
     // One sort per column cannot see the machine's speed move, and on shared
     // machines it moves by up to 30% within minutes: "at most" allows for that.
     static constexpr double kEstimateDriftMargin = 1.3;
+    // The least count of the standard ladder: its sorts are all fixed cost.
+    static constexpr std::uint64_t kFixedCostRecords = 100;
 
     struct PilotTimes {
         std::vector<double> ms;  // one sort of each column, in column order

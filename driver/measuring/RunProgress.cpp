@@ -11,7 +11,8 @@ RunProgress::RunProgress(std::vector<Growth> growth, std::vector<std::uint64_t> 
       counts(std::move(counts)),
       rounds(std::max(rounds, 1)),
       budgetSeconds(budgetSeconds),
-      secondsPerWork(this->growth.size()) {}
+      secondsPerWork(this->growth.size()),
+      fixedSeconds(this->growth.size(), 0.0) {}
 
 void RunProgress::StartDataSet(std::size_t index) { current = index; }
 
@@ -25,7 +26,18 @@ void RunProgress::Measured(std::size_t column, double milliseconds) {
 }
 
 void RunProgress::MeasuredAt(std::size_t column, std::uint64_t count, double milliseconds) {
-    if (column < secondsPerWork.size()) secondsPerWork[column] = milliseconds / 1000.0 / Work(column, count);
+    if (column >= secondsPerWork.size()) return;
+    const double seconds = milliseconds / 1000.0;
+    const double fixed = fixedSeconds[column];
+    if (fixed > 0.0 && seconds <= 2.0 * fixed) {
+        if (!secondsPerWork[column]) secondsPerWork[column] = 0.0;
+        return;
+    }
+    secondsPerWork[column] = (seconds - fixed) / Work(column, count);
+}
+
+void RunProgress::FixedCost(std::size_t column, double seconds) {
+    if (column < fixedSeconds.size()) fixedSeconds[column] = std::max(seconds, 0.0);
 }
 
 void RunProgress::RoundsTaken(int taken) { rounds = std::max(taken, 1); }
@@ -39,7 +51,7 @@ void RunProgress::DataSetOverhead(double seconds) { dataSetOverheadSeconds = std
 double RunProgress::DataSetSeconds(std::uint64_t count) const {
     double sorts = 0.0;
     for (std::size_t column = 0; column < secondsPerWork.size(); ++column) {
-        if (secondsPerWork[column]) sorts += *secondsPerWork[column] * Work(column, count);
+        if (secondsPerWork[column]) sorts += fixedSeconds[column] + *secondsPerWork[column] * Work(column, count);
     }
     // Every round times each sorter once; the warm-up is one more sort of each.
     // With a budget the rounds an interval needs run whatever it says.

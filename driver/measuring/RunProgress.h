@@ -32,7 +32,12 @@ public:
     void Measured(std::size_t column, double milliseconds);
     // Column `column` took `milliseconds` on `count` records outside the run's
     // data sets: a pilot sort, for an estimate before the first data set.
+    // Beyond its fixed cost: a time no more than twice that says nothing of
+    // the cost per record and leaves the one known.
     void MeasuredAt(std::size_t column, std::uint64_t count, double milliseconds);
+    // Every sort of column `column` takes `seconds` whatever its size: starting
+    // threads, a call's set-up. Set before the times it is taken out of.
+    void FixedCost(std::size_t column, double seconds);
     // The current data set took `rounds` rounds (-R auto).
     void RoundsTaken(int rounds);
     // Each round also takes `seconds` besides its sorts (-R auto's machine
@@ -63,4 +68,5 @@ private:
     double dataSetOverheadSeconds = 0.0;
     std::size_t current = 0;
     std::vector<std::optional<double>> secondsPerWork;  // per column, from its latest median
+    std::vector<double> fixedSeconds;                   // per column
 };

@@ -39,6 +39,7 @@ struct RunEstimateRecord {
     double setupMs;               // what the pilot took besides its sorts: making its keys, its checks
     double dataSetOverheadMs;     // what every data set adds whatever its size: storing the manifest
     std::vector<double> pilotMs;  // one time per column, in column order
+    std::vector<double> fixedMs;  // per column, a sort of a few records: the cost every sort pays
     double seconds;               // the run's estimated time, all data sets, each spending its budget
 };
 

@@ -37,4 +37,13 @@ TEST(RunProgress, time_left_follows_each_sorters_growth_to_the_counts_to_come) {
     sure.SetupPerRecord(1e-6);
     sure.DataSetOverhead(0.002);
     EXPECT_NEAR(*sure.SecondsLeft(0.0), 3 * (0.001 + 0.002 + 0.010 + 6 * 0.011), 1e-12);
+
+    // A fixed cost per sort (threads to start) is not scaled with the count.
+    RunProgress fixed({Growth::Linear}, {100, 1000000}, 1);
+    fixed.FixedCost(0, 0.001);
+    fixed.MeasuredAt(0, 1000000, 101.0);
+    EXPECT_NEAR(*fixed.SecondsLeft(0.0), 2 * (0.001 + 0.0000100) + 2 * 0.101, 1e-12);
+    fixed.MeasuredAt(0, 100, 1.5);
+    EXPECT_NEAR(*fixed.SecondsLeft(0.0), 2 * (0.001 + 0.0000100) + 2 * 0.101, 1e-12)
+        << "a time within twice the fixed cost leaves the cost per record as it was";
 }
