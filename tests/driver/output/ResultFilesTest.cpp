@@ -195,15 +195,17 @@ TEST(BenchmarkResults, killed_run_keeps_every_appended_cell) {
     }
     const auto textOf = [](const std::string& bytes) { return bytes.substr(0, bytes.find('\0')); };
     std::string seen;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
-    while (std::chrono::steady_clock::now() < deadline) {
+    // No deadline: the rows come however slow the machine; CTest's timeout guards a hang.
+    int status = 0;
+    bool ended = false;
+    while (!ended) {
         seen = textOf(ReadWholeFile(intFile));
         if (Lines(seen).size() >= 6) break;
+        ended = waitpid(child, &status, WNOHANG) == child;
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     kill(child, SIGKILL);
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
+    if (!ended) ASSERT_EQ(waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFSIGNALED(status)) << "the run ended before it could be killed";
 
     const std::string bytes = ReadWholeFile(intFile);

@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -122,14 +123,26 @@ TEST(RunEndings, closed_standard_output_still_trims_the_files) {
 
 TEST(RunEndings, runs_started_in_the_same_second_keep_every_row_in_directories_of_their_own) {
     const TempDirectory logs;
-    const auto now = std::chrono::system_clock::now();
-    std::this_thread::sleep_until(std::chrono::ceil<std::chrono::seconds>(now) + std::chrono::milliseconds(20));
+    // Both runs find the names of the next minute taken, as by runs that started
+    // in those seconds, so both step past them to the same first free name and
+    // race for it, however far apart the machine starts them (within the minute).
+    const auto now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+    std::vector<std::string> taken;
+    for (std::time_t second = now - 1; second <= now + 60; ++second) {
+        std::tm local{};
+        localtime_r(&second, &local);
+        char stamp[16];
+        std::strftime(stamp, sizeof stamp, "%y%m%d%H%M%S", &local);
+        taken.push_back(logs.File(std::string("cpu_") + stamp));
+        std::filesystem::create_directory(taken.back());
+    }
     ChildProcess longer({SORTBENCH_BINARY, "-O", logs.Path().string(), "-100K"});
     ChildProcess shorter({SORTBENCH_BINARY, "-O", logs.Path().string(), "-MIN"});
     (void)longer.RestOfStdout();
     (void)shorter.RestOfStdout();
     EXPECT_EQ(longer.Wait(), 0);
     EXPECT_EQ(shorter.Wait(), 0);
+    for (const std::string& name : taken) std::filesystem::remove(name);
 
     const auto runs = RunDirectories(logs);
     ASSERT_EQ(runs.size(), 2u);
