@@ -52,7 +52,7 @@ bool ResultFiles::Open(FileSet& set, const std::string& runDirectory, const std:
         set.managers.push_back(std::make_unique<LogManager>());
         set.failing.push_back(false);
         LogManager& manager = *set.managers.back();
-        if (!manager.Init(runDirectory, set.prefix + key + ".csv", 'w', reached)) return false;
+        if (!manager.Init(runDirectory, RunFileName(set.kind, key), 'w', reached)) return false;
         manager += header;
         if (!manager.PendingText().empty()) {
             AppCore::ConsolePrintf("Failed to write the header of %s: %s\n",
@@ -79,7 +79,7 @@ void ResultFiles::Close(FileSet& set, std::vector<Unwritten>& unwritten) {
     for (size_t i = set.managers.size(); i-- > 0;) set.managers[i]->Close();
     for (size_t i = 0; i < set.managers.size(); ++i) {
         const std::uint64_t cells = CellsIn(set.managers[i]->PendingText());
-        if (cells != 0) unwritten.push_back({set.prefix + set.keys[i] + ".csv", cells});
+        if (cells != 0) unwritten.push_back({RunFileName(set.kind, set.keys[i]), cells});
     }
 }
 
@@ -110,7 +110,7 @@ size_t ResultFiles::IndexOf(const FileSet& set, const std::string& key) {
     for (size_t i = 0; i < set.keys.size(); ++i) {
         if (key == set.keys[i]) return i;
     }
-    throw std::out_of_range("no " + set.prefix + "file for " + key);
+    throw std::out_of_range(std::string("no ") + FactsOf(set.kind).prefix + "file for " + key);
 }
 
 LogManager& ResultFiles::File(const std::string& key) { return *files.managers[IndexOf(files, key)]; }

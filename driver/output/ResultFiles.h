@@ -1,6 +1,7 @@
 #pragma once
 
 #include "driver/measuring/KeyDistributions.h"
+#include "driver/output/RunFileNames.h"
 #include "logging/LogManager.h"
 
 #include <cstdint>
@@ -88,7 +89,7 @@ public:
 private:
     // Files of one kind, in creation order.
     struct FileSet {
-        std::string prefix;  // "bench_", "stats_" or "speedup_"
+        RunFileKind kind;
         std::vector<std::string> keys;
         std::vector<std::unique_ptr<LogManager>> managers;
         std::vector<bool> failing;  // the file has refused a cell; reported once
@@ -99,9 +100,9 @@ private:
     static void Append(FileSet& set, size_t file, const std::string& cell);
     static void Close(FileSet& set, std::vector<Unwritten>& unwritten);
 
-    FileSet files{"bench_", {}, {}, {}};
-    FileSet stats{"stats_", {}, {}, {}};
-    FileSet speedups{"speedup_", {}, {}, {}};
+    FileSet files{RunFileKind::Results, {}, {}, {}};
+    FileSet stats{RunFileKind::Stats, {}, {}, {}};
+    FileSet speedups{RunFileKind::Speedups, {}, {}, {}};
     bool closed = false;
     std::string reached;  // where the files are opened; empty: the Open calls' folder
 };

@@ -290,9 +290,9 @@ bool RunDirectory::Claim(const HeldFolder& logs, const std::string& name, const 
 }
 
 bool IsRunFileName(const std::string& name) {
-    if (name == "run_conditions.txt") return true;
-    for (const char* prefix : {"bench_", "stats_", "speedup_"}) {
-        const std::string start = prefix;
+    if (name == kRunConditionsFileName) return true;
+    for (const RunFileKindFacts& kind : kRunFileKinds) {
+        const std::string start = kind.prefix;
         if (name.size() <= start.size() + 4 || name.compare(0, start.size(), start) != 0 ||
             name.compare(name.size() - 4, 4, ".csv") != 0)
             continue;

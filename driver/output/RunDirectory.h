@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 #include "driver/output/HeldFolder.h"
+#include "driver/output/RunFileNames.h"
 
 // A run directory that belongs to one run alone, and the repair of the ones
 // whose runs died without trimming their files.
@@ -45,8 +46,6 @@ private:
     std::optional<HeldFolder> folder;
     int lockDescriptor = -1;
 };
-
-inline constexpr const char* kRunLockFileName = "run.lock";
 
 // The directories CreateLogDirectory made, innermost last. Unless told the run got
 // its directory (Keep), the owner removes them again, innermost first and only

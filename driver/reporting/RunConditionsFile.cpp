@@ -9,7 +9,7 @@ void RunConditionsFile::RunStarted(const RunStartRecord& start) {
         for (std::string& line : LimitsLines(*start.cpuLimits)) lines.push_back(std::move(line));
     }
     for (std::string& line : RunConditionWarnings(*start.conditions)) lines.push_back(std::move(line));
-    if (file.Init(runDirectory.Path(), "run_conditions.txt", 'w', runDirectory.ReachedPath())) Append(lines);
+    if (file.Init(runDirectory.Path(), kRunConditionsFileName, 'w', runDirectory.ReachedPath())) Append(lines);
 }
 
 void RunConditionsFile::GpuLimitsMeasured(const GpuLimits& limits) { Append(GpuLimitsLines(limits)); }

@@ -79,7 +79,7 @@ const char* OutcomeName(Outcome outcome) {
 RunManifest::RunManifest(const RunPlan& plan, std::vector<std::string> arguments, const RunDirectory& runDirectory)
     : plan(plan),
       arguments(std::move(arguments)),
-      file(runDirectory.Folder(), "run.json", runDirectory.Path() + "run.json"),
+      file(runDirectory.Folder(), kManifestFileName, runDirectory.Path() + kManifestFileName),
       machineText("{}") {}
 
 void RunManifest::MeasuringStarted(const MachineFacts& machine, const Fields& limitFields) {
@@ -168,24 +168,23 @@ std::string RunManifest::Text() const {
     AppendKey(out, in, "files");
     out += "[";
     const struct {
-        const char* prefix;
-        const char* kind;
+        RunFileKind kind;
         std::string header;
-    } kinds[] = {{"bench_", "results", ResultHeader(plan.columns)},
-                 {"stats_", "stats", StatsFileHeader(plan.untilSure)},
-                 {"speedup_", "speedups", SpeedupHeader()}};
+    } kinds[] = {{RunFileKind::Results, ResultHeader(plan.columns)},
+                 {RunFileKind::Stats, StatsFileHeader(plan.untilSure)},
+                 {RunFileKind::Speedups, SpeedupHeader()}};
     bool firstFile = true;
     for (const auto& kind : kinds) {
-        if (plan.repetitions == 1 && std::string(kind.kind) != "results") continue;
+        if (plan.repetitions == 1 && kind.kind != RunFileKind::Results) continue;
         for (const AppCore::DataTypeFacts& type : AppCore::kDataTypes) {
             for (const Distribution distribution : plan.distributions) {
                 const std::string series = SeriesKey(type.name, distribution);
                 out += firstFile ? "\n    {" : ",\n    {";
                 firstFile = false;
                 out += "\"name\": ";
-                AppendString(out, kind.prefix + series + ".csv");
+                AppendString(out, RunFileName(kind.kind, series));
                 out += ", \"kind\": ";
-                AppendString(out, kind.kind);
+                AppendString(out, FactsOf(kind.kind).manifestKind);
                 out += ", \"series\": ";
                 AppendString(out, series);
                 out += ", \"type\": ";
