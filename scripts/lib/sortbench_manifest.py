@@ -16,10 +16,10 @@ OLDER_RUNS. Nothing here prints or exits: problems raise Unusable.
 
 import json
 import math
-import os
 import shlex
 from dataclasses import dataclass, field
 
+from sortbench_folder import held
 from sortbench_rundir import DISTRIBUTIONS, MANIFEST
 from sortbench_text import MAX_WHOLE, Unusable, quoted, read_bytes
 
@@ -171,14 +171,15 @@ def _document(data):
 
 
 def read_manifest(run_dir):
-    """The Manifest of a run directory; None when it has no run.json (a run
-    made before it). Raises Unusable for one that cannot be used: not a whole
+    """The Manifest of a run directory (a held Folder or a path); None when it
+    has no run.json (a run made before it). Raises Unusable for one that cannot be used: not a whole
     JSON document, not a run manifest, of a newer format than FORMAT_VERSION,
     or missing a field the tools read or holding one of another kind."""
-    path = f"{run_dir}/{MANIFEST}"
-    if not os.path.lexists(path):
-        return None
-    document = _document(read_bytes(path, MAX_MANIFEST_BYTES))
+    with held(run_dir) as folder:
+        place = folder.file(MANIFEST)
+        if not place.exists():
+            return None
+        document = _document(read_bytes(place, MAX_MANIFEST_BYTES))
     if not isinstance(document, dict) or document.get("format") != FORMAT:
         raise Unusable(f'not a run manifest: "format" is not "{FORMAT}"')
     version = document.get("format_version")
@@ -194,7 +195,7 @@ def read_manifest(run_dir):
     sets = [_checked(d, _DATA_SET, f"data_sets[{k}]") for k, d in enumerate(document["data_sets"])]
     data_sets = [DataSet(**{key: s[key] for key in _DATA_SET}, **_reference(s, f"data_sets[{k}]"))
                  for k, s in enumerate(sets)]
-    return Manifest(path, document["program_version"], document["arguments"],
+    return Manifest(place.path, document["program_version"], document["arguments"],
                     Plan(plan["until_sure"], plan["interval_target"], plan["budget_seconds"], plan["repetitions"],
                          plan["qa"], plan["distributions"], plan["columns"]),
                     machine, files, data_sets, document["exit_status"])

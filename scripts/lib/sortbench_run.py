@@ -7,6 +7,7 @@ of every cell.
 Every problem of every file is said on the log; nothing here writes HTML.
 """
 
+import os
 from dataclasses import dataclass
 
 from sortbench_changes import change_of
@@ -14,8 +15,9 @@ from sortbench_conditions import read_conditions
 from sortbench_join import LeftOut, join_runs
 from sortbench_manifest import conditions_of, older_plan, read_manifest
 from sortbench_results import read_result, read_speedups, read_stats
-from sortbench_rundir import (CONDITIONS, DATA_TYPES, MANIFEST, result_files, result_name, speedup_name, split_stem,
-                              stats_name, stem_order)
+from sortbench_folder import Folder
+from sortbench_rundir import (CONDITIONS, DATA_TYPES, MANIFEST, place_in, result_files, result_name, speedup_name,
+                              split_stem, stats_name, stem_order)
 from sortbench_text import Unusable
 
 NOISY_CV = 0.05  # the benchmark's own noise report names cells above this coefficient of variation
@@ -36,13 +38,15 @@ class Series:
 @dataclass
 class Run:
     """A run's series, its conditions as (key, value) pairs (None when it says
-    none), its Plan, and its Manifest (None for a run made before run.json)."""
+    none), its Plan, and its Manifest (None for a run made before run.json).
+    `path` is the run directory as given, `real_path` where it was when read."""
     path: str
     name: str
     series: dict
     conditions: list
     plan: object
     manifest: object = None
+    real_path: str = None
 
 
 # --- reading ----------------------------------------------------------------------
@@ -74,40 +78,43 @@ def read_series(run_dir, stem, path, log, manifest):
     side = []
     for name, reader in ((stats_name(stem), read_stats), (speedup_name(stem), read_speedups)):
         try:
-            side.append(read_checked(reader, f"{run_dir}/{name}", log, result, stated(name)))
+            side.append(read_checked(reader, place_in(run_dir, name), log, result, stated(name)))
         except Unusable:
             side.append(Unusable)
     return None if Unusable in side else Series(stem, result, *side)
 
 
 def read_run(run_dir, name, log):
-    """A run's usable series, run conditions and plan; problems go to the log.
-    With a run.json the plan is its own, and its conditions stand in for a
-    missing run_conditions.txt; without one the plan is older_plan's."""
+    """A run's usable series, run conditions and plan (`run_dir` a held
+    Folder or a path); problems go to the log. With a run.json the plan is
+    its own, and its conditions stand in for a missing run_conditions.txt;
+    without one the plan is older_plan's."""
+    path = run_dir.path if isinstance(run_dir, Folder) else run_dir
+    real_path = run_dir.real_path() if isinstance(run_dir, Folder) else os.path.realpath(run_dir)
     manifest = None
     try:
         manifest = read_manifest(run_dir)
     except Unusable as reason:
-        log.problem(f"{run_dir}/{MANIFEST}: {reason}")
+        log.problem(f"{path}/{MANIFEST}: {reason}")
     series = {}
-    for stem, path in result_files(run_dir):
-        found = read_series(run_dir, stem, path, log, manifest)
-        if found:
-            series[stem] = found
-    path = f"{run_dir}/{CONDITIONS}"
+    for stem, where in result_files(run_dir):
+        read = read_series(run_dir, stem, where, log, manifest)
+        if read:
+            series[stem] = read
+    where = place_in(run_dir, CONDITIONS)
     try:
-        conditions = read_conditions(path)
+        conditions = read_conditions(where)
     except Unusable as reason:
-        log.problem(f"{path}: {reason}")
+        log.problem(f"{where}: {reason}")
         conditions = None
     if manifest:
-        return Run(run_dir, name, series, conditions or conditions_of(manifest), manifest.plan, manifest)
+        return Run(path, name, series, conditions or conditions_of(manifest), manifest.plan, manifest, real_path)
     try:
         plan = older_plan(conditions)
     except Unusable as reason:
-        log.problem(f"{path}: {reason}")
+        log.problem(f"{where}: {reason}")
         plan = older_plan(None)
-    return Run(run_dir, name, series, conditions, plan)
+    return Run(path, name, series, conditions, plan, real_path=real_path)
 
 
 # --- what a run says about itself --------------------------------------------------------

@@ -3,8 +3,6 @@ how far the machine's speed drifted (-R auto runs that timed the reference),
 then per result file its charts, its table of medians and what the table
 shows."""
 
-import os
-
 import sortbench_page as html
 from sortbench_charts import limits_chart, speedup_points, time_chart
 from sortbench_results import STANDARD
@@ -26,7 +24,7 @@ def conditions_part(run):
     else:
         parts.append(html.paragraph("This run directory holds no run_conditions.txt: the benchmark writes it "
                                     "for runs with repetitions (-R) only."))
-    parts.append(html.pairs_table([("Run directory", os.path.realpath(run.path)),
+    parts.append(html.pairs_table([("Run directory", run.real_path),
                                    ("Repetitions", repetitions_text(run))]))
     limits = limits_of(run)
     if limits:

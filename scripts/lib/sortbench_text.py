@@ -1,7 +1,8 @@
 """The text of a run's files, read within bounds, and the numbers its cells hold.
 
 Every reader of a run directory starts here: a file is read only when it is a
-regular file of bounded size, its lines are split as the benchmark writes
+regular file of bounded size, reached through its held folder and through no
+link of another user (sortbench_folder), its lines are split as the benchmark writes
 them, and each cell is checked to be a number the tools can compute with.
 Nothing here prints or exits: a file that cannot be used raises Unusable with
 the reason; complaints that leave the file usable travel with what was read
@@ -13,6 +14,8 @@ import os
 import re
 import stat
 from dataclasses import dataclass
+
+from sortbench_folder import LeadsNowhere, NotFollowed, placed
 
 # Times as the benchmark writes them: a decimal point, no exponent.
 _TIME = re.compile(r"-?([0-9]+\.?[0-9]*|\.[0-9]+)")
@@ -50,21 +53,27 @@ class Notice:
 
 # --- lines ---------------------------------------------------------------------
 
-def read_bytes(path, most=None):
-    """The bytes of the regular file at `path`. Raises Unusable for a link that
-    leads nowhere, anything but a readable regular file, and more than `most`
-    bytes (by default MAX_BYTES)."""
+def read_bytes(where, most=None):
+    """The bytes of the regular file at `where`, a Place in a held Folder or a
+    path. Raises Unusable for a symbolic link of another user than the one
+    running or root (not followed), a link that leads nowhere, anything but a
+    readable regular file, and more than `most` bytes (by default MAX_BYTES)."""
     most = MAX_BYTES if most is None else most
-    if os.path.islink(path) and not os.path.exists(path):
-        raise Unusable("symbolic link that leads nowhere (dangling or looping)")
-    if not os.path.isfile(path) or not os.access(path, os.R_OK):
-        raise Unusable("not a readable file")
     try:
-        # Not blocking: a FIFO put in the file's place meanwhile is refused, not waited on.
-        with open(os.open(path, os.O_RDONLY | os.O_NONBLOCK | os.O_CLOEXEC), "rb") as stream:
-            if not stat.S_ISREG(os.fstat(stream.fileno()).st_mode):
+        with placed(where) as place:
+            folder = place.folder
+            # Only a regular file, opened without blocking: a FIFO or a device
+            # is refused, not waited on, and one put in its place meanwhile too.
+            if not stat.S_ISREG(folder.stat(place.name).st_mode):
                 raise Unusable("not a readable file")
-            data = stream.read(most + 1)
+            with open(folder.open_file(place.name, os.O_RDONLY | os.O_NONBLOCK), "rb") as stream:
+                if not stat.S_ISREG(os.fstat(stream.fileno()).st_mode):
+                    raise Unusable("not a readable file")
+                data = stream.read(most + 1)
+    except NotFollowed as refused:
+        raise Unusable(refused.strerror) from None
+    except LeadsNowhere:
+        raise Unusable("symbolic link that leads nowhere (dangling or looping)") from None
     except OSError:
         raise Unusable("not a readable file") from None
     if len(data) > most:
@@ -72,7 +81,7 @@ def read_bytes(path, most=None):
     return data
 
 
-def read_lines(path, kind):
+def read_lines(where, kind):
     """The lines of a file's text and whether a writer left it unclosed.
 
     A file still open by the benchmark, or left by a killed run, ends in zero
@@ -82,7 +91,7 @@ def read_lines(path, kind):
     what the file should have been), and for more than MAX_ROWS lines after
     the first.
     """
-    data = read_bytes(path)
+    data = read_bytes(where)
     text = data.rstrip(b"\0")
     if data and not text:
         raise Unusable(f"only zero bytes, no text: the run was cut short (or is still running) "

@@ -472,3 +472,60 @@ def test_a_signal_while_writing_leaves_the_earlier_file(tmp_path, signum):
     done = subprocess.run([sys.executable, "-c", code], capture_output=True, timeout=60)
     assert done.returncode == -signum and os.listdir(tmp_path) == ["page.html"]
     assert page.read_text() == "earlier page"
+
+
+# --- the run directory as another user may change it ----------------------------------------
+
+def as_root():
+    if os.geteuid() != 0:
+        pytest.skip("only root can make a link of another user (uid 65534)")
+
+
+# A file of the run (or the run directory itself, ".") replaced by a link to a
+# root-only one: followed only when the link is the running user's or root's.
+@pytest.mark.parametrize("owner", [65534, 0])
+@pytest.mark.parametrize("name", [".", "run_conditions.txt", "run.json", "bench_INT.csv", "stats_INT.csv",
+                                  "speedup_INT.csv"])
+def test_follows_a_link_among_the_inputs_only_when_its_owner_may_be_trusted(report, tmp_path, name, owner):
+    as_root()
+    run_dir, secret = str(tmp_path / "run"), tmp_path / "root-only"
+    with_manifest(repeated_run)(run_dir)
+    secret.mkdir(mode=0o700)
+    link = os.path.normpath(f"{run_dir}/{name}")
+    os.rename(link, secret / name)
+    os.chmod(secret / name, 0o700 if name == "." else 0o600)
+    os.symlink(os.path.normpath(secret / name), link)
+    os.lchown(link, owner, owner)
+    ran = run_in_process(report, [run_dir])
+    if owner == 0:
+        assert (ran.status, ran.err) == (0, "")
+        return
+    refused = "a symbolic link of another user (uid 65534), not followed"
+    assert (ran.status, ran.out) == (1, "") and not os.path.exists(f"{link}/report.html")
+    assert ran.err_lines == [f"report: cannot read {run_dir}: {refused}" if name == "." else
+                             f"report: {run_dir}/{name}: {refused}"]
+
+
+# The run directory swapped for a link to another directory once the tool has
+# opened it: every read and write still goes to the directory it opened.
+@pytest.mark.parametrize("tool, step, written", [("report", "read_run", ["report.html"]),
+                                                 ("plot", "chart_one_run", ["bench_INT.png", "speedup.png"])])
+def test_a_run_directory_swapped_for_a_link_redirects_nothing(report, plot, tmp_path, monkeypatch, tool, step,
+                                                              written):
+    module = {"report": report, "plot": plot}[tool]
+    run_dir, moved, elsewhere = str(tmp_path / "run"), str(tmp_path / "moved"), str(tmp_path / "elsewhere")
+    write_run(run_dir, [100, 1000], types=["INT"])
+    write_run(elsewhere, [250], types=["INT"])
+    before = tree(elsewhere)
+    original = getattr(module, step)
+
+    def swapped(*args):
+        os.rename(run_dir, moved)
+        os.symlink(elsewhere, run_dir)
+        return original(*args)
+
+    monkeypatch.setattr(module, step, swapped)
+    ran = run_in_process(module, [run_dir])
+    assert (ran.status, ran.err) == (0, "") and tree(elsewhere) == before
+    assert sorted(os.listdir(moved)) == sorted(["bench_INT.csv"] + [n for n in written])
+    assert tool != "report" or "1,000" in open(f"{moved}/report.html", encoding="utf-8").read()
