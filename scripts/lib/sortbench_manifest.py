@@ -21,7 +21,7 @@ from dataclasses import dataclass, field
 
 from sortbench_folder import held
 from sortbench_rundir import DISTRIBUTIONS, MANIFEST
-from sortbench_text import MAX_WHOLE, Unusable, quoted, read_bytes
+from sortbench_text import MAX_WHOLE, NUMBER_RANGE, Unusable, quoted, read_bytes, within_range
 
 FORMAT = "sortbench run manifest"
 FORMAT_VERSION = 1  # the newest these tools read
@@ -79,6 +79,10 @@ class Manifest:
         """The header run.json states for the file `name`, None when it lists no such file."""
         return next((f["header"] for f in self.files if f["name"] == name), None)
 
+    def references(self, series):
+        """{count as written: reference times} of the series' data sets that timed the reference."""
+        return {str(s.count): s.reference for s in self.data_sets if s.series == series and s.reference}
+
 
 # --- checking the document ----------------------------------------------------------
 
@@ -86,6 +90,7 @@ class Manifest:
 class _Kind:
     test: object
     text: str
+    bounded: bool = False  # numbers within the bounds of the result files' cells (NUMBER_RANGE)
 
 
 def _is_whole(value, least=0):
@@ -105,15 +110,15 @@ _TEXT = _Kind(_is_text, "a string")
 _FLAG = _Kind(lambda v: isinstance(v, bool), "true or false")
 _WHOLE = _Kind(_is_whole, "a whole number")
 _POSITIVE = _Kind(lambda v: _is_whole(v, 1), "a positive whole number")
-_NUMBER = _Kind(_is_number, "a number of zero or more")
-_FRACTION = _Kind(lambda v: _is_number(v) and 0 < v <= 1, "a fraction above 0, at most 1")
-_SECONDS = _Kind(lambda v: _is_number(v) and v > 0, "a positive number")
+_NUMBER = _Kind(_is_number, "a number of zero or more", True)
+_FRACTION = _Kind(lambda v: _is_number(v) and 0 < v <= 1, "a fraction above 0, at most 1", True)
+_SECONDS = _Kind(lambda v: _is_number(v) and v > 0, "a positive number", True)
 _STATUS = _Kind(lambda v: v is None or (_is_whole(v) and v <= 255), "null or an exit status")
 _HYPERVISOR = _Kind(lambda v: v is None or isinstance(v, bool), "true, false or null")
 _TEXTS = _Kind(lambda v: isinstance(v, list) and all(map(_is_text, v)), "a list of strings")
-_NUMBERS = _Kind(lambda v: isinstance(v, list) and all(map(_is_number, v)), "a list of numbers")
+_NUMBERS = _Kind(lambda v: isinstance(v, list) and all(map(_is_number, v)), "a list of numbers", True)
 _POSITIVES = _Kind(lambda v: isinstance(v, list) and all(_is_number(n) and n > 0 for n in v),
-                   "a list of positive numbers")
+                   "a list of positive numbers", True)
 _COUNTS = _Kind(lambda v: isinstance(v, list) and all(_is_whole(c, 1) for c in v), "a list of record counts")
 _OBJECTS = _Kind(lambda v: isinstance(v, list), "a list")
 _OBJECT = _Kind(lambda v: isinstance(v, dict), "an object")
@@ -131,7 +136,7 @@ _DATA_SET = {"series": _TEXT, "count": _POSITIVE, "outcome": _TEXT, "rounds": _W
              "seconds": _NUMBER}
 # Only in -R auto runs that time the reference.
 _REFERENCE = {"reference_ms": _POSITIVES}
-_DRIFT = {"drift": _Kind(lambda v: v is None or _is_number(v), "null or a number of zero or more")}
+_DRIFT = {"drift": _Kind(lambda v: v is None or _is_number(v), "null or a number of zero or more", True)}
 
 
 def _checked(value, fields, where):
@@ -145,8 +150,10 @@ def _checked(value, fields, where):
         if key not in value:
             raise Unusable(f'"{name}" is missing')
         if not kind.test(value[key]):
-            shown = json.dumps(value[key])
-            raise Unusable(f'"{name}" is not {kind.text}: {quoted(shown)}')
+            raise Unusable(f'"{name}" is not {kind.text}: {quoted(json.dumps(value[key]))}')
+        numbers = value[key] if isinstance(value[key], list) else [value[key]]
+        if kind.bounded and not all(n is None or within_range(n) for n in numbers):
+            raise Unusable(f'"{name}" is out of range ({NUMBER_RANGE}): {quoted(json.dumps(value[key]))}')
     return value
 
 

@@ -359,16 +359,17 @@ def _check_against_result(side, result):
                            f"{count} records, {column} is outside Min {cells[3]} to Max {cells[6]}")
 
 
-def read_stats(where, result, stated=None):
+def read_stats(where, result, stated=None, references=None):
     """Reads the stats file at `where` (a Place or a path) and checks it against its result file:
     each row's Times are Runs numbers from Min to Max, Min to Max holds the
     result file's time, the interval (when the header has one) holds the
     Median, the floor ratio (when the header has the limits) is the Median
     over the floor, the reference times (when the header has them, after the
     limits) are positive, at least Runs of them and the same in every row of
-    a count; its header is `stated` when run.json states one. Returns a
-    SideFile of CellStats, None when there is no file; raises Unusable for a
-    file that cannot be used."""
+    a count; its header is `stated` when run.json states one. Reference times
+    other than run.json's (`references`, {count text: times}) are an
+    informing notice. Returns a SideFile of CellStats, None when there is no
+    file; raises Unusable for a file that cannot be used."""
     headers = {STATS_HEADER + interval + limits + reference: (bool(interval), bool(limits), bool(reference))
                for limits in ("", STATS_LIMITS) for interval in ("", STATS_INTERVAL)
                for reference in (("", STATS_REFERENCE) if limits else ("",))}
@@ -378,7 +379,27 @@ def read_stats(where, result, stated=None):
         return None
     _check_against_result(side, result)
     side.rows = {key: stats for key, (_, _, stats) in side.rows.items()}
+    side.notices += _check_references(side, references or {})
     return side
+
+
+def _check_references(side, stated):
+    """Notices of the counts whose ReferenceTimes are not the times run.json gives (`stated`)."""
+    notices = []
+    for count, times in side.references.items():
+        given = stated.get(count)
+        if given is None:
+            continue
+        differ = next((k for k, (mine, theirs) in enumerate(zip(times, given)) if not same(mine, theirs)), None)
+        if differ is not None:
+            how = f"round {differ + 1} took {times[differ]:g} ms here, {given[differ]:g} ms there"
+        elif len(times) != len(given):
+            how = f"{len(times)} rounds here, {len(given)} there"
+        else:
+            continue
+        notices.append(Notice(f"ReferenceTimes of {count} records are not the reference_ms run.json gives: {how}",
+                              False))
+    return notices
 
 
 def read_speedups(where, result, stated=None):

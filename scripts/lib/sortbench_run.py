@@ -67,7 +67,8 @@ def read_checked(reader, path, log, *args):
 def read_series(run_dir, stem, path, log, manifest):
     """The Series of one result file; None when one of its files cannot be used.
     Every problem of every file is said on the log, a header other than the
-    one the manifest (if any) states among them."""
+    one the manifest (if any) states among them, and reference times other
+    than its own."""
     def stated(name):
         return manifest.header(name) if manifest else None
 
@@ -76,9 +77,10 @@ def read_series(run_dir, stem, path, log, manifest):
     except Unusable:
         return None
     side = []
-    for name, reader in ((stats_name(stem), read_stats), (speedup_name(stem), read_speedups)):
+    references = (manifest.references(stem) if manifest else None,)
+    for name, reader, more in ((stats_name(stem), read_stats, references), (speedup_name(stem), read_speedups, ())):
         try:
-            side.append(read_checked(reader, place_in(run_dir, name), log, result, stated(name)))
+            side.append(read_checked(reader, place_in(run_dir, name), log, result, stated(name), *more))
         except Unusable:
             side.append(Unusable)
     return None if Unusable in side else Series(stem, result, *side)

@@ -31,7 +31,7 @@ MAX_WHOLE = 2 ** 64 - 1  # record counts are 64-bit
 MAX_BYTES = 32 << 20
 MAX_ROWS = 2000
 # The bounds of a number as a message gives them.
-_RANGE = f"0, or 10^{math.log10(MIN_NUMBER):g} to 10^{math.log10(MAX_NUMBER):g} either side of it"
+NUMBER_RANGE = f"0, or 10^{math.log10(MIN_NUMBER):g} to 10^{math.log10(MAX_NUMBER):g} either side of it"
 
 
 class Unusable(Exception):
@@ -122,10 +122,12 @@ def number_problem(text):
     from MIN_NUMBER to MAX_NUMBER either side of it."""
     if _TIME.fullmatch(text) is None:
         return "is not a number"
-    size = abs(float(text))
-    if size == 0 or MIN_NUMBER <= size <= MAX_NUMBER:
-        return None
-    return f"is out of range ({_RANGE})"
+    return None if within_range(float(text)) else f"is out of range ({NUMBER_RANGE})"
+
+
+def within_range(value):
+    """Whether a number is zero or from MIN_NUMBER to MAX_NUMBER either side of it."""
+    return value == 0 or MIN_NUMBER <= abs(value) <= MAX_NUMBER
 
 
 def checked_number(text, name):

@@ -312,6 +312,11 @@ def changed_manifest(change):
      "run.json: \"data_sets[0].reference_ms\" is not a list of positive numbers: '[1.5, 0]'"),
     (lambda t: t.replace('"seconds": 0', '"seconds": 0, "reference_ms": [1.5]'),
      "run.json: \"data_sets[0].reference_ms\" holds 1 values, rounds is 3"),
+    # Numbers the result files would refuse as cells.
+    (lambda t: t.replace('"interval_target": 0.01', '"interval_target": 5e-324'),
+     "run.json: \"plan.interval_target\" is out of range (0, or 10^-12 to 10^12 either side of it): '5e-324'"),
+    (lambda t: t.replace('"seconds": 0', '"seconds": 0, "reference_ms": [1.5, 1.5, 1.5], "drift": 1.7e308'),
+     "run.json: \"data_sets[0].drift\" is out of range (0, or 10^-12 to 10^12 either side of it): '1.7e+308'"),
     (lambda t: t.replace(',CPU 8 Thread"', ',CPU 9 Thread"'),
      "bench_INT.csv: line 1 is not the header run.json states for this file, "
      "'NbRecords,CPU Standard,CPU 1 Thread,CPU 2 Thread,CPU 4 Thread,CPU 9 Thread'"),
@@ -322,6 +327,18 @@ def test_refuses_a_run_json_it_cannot_use(report, tmp_path, change, message):
     ran = run_in_process(report, [run_dir])
     assert (ran.status, ran.out, ran.err_lines) == (1, "", [f"report: {run_dir}/{message}"])
     assert not os.path.exists(f"{run_dir}/report.html")
+
+
+def test_says_where_run_json_and_the_stats_file_disagree_on_the_reference(report, tmp_path):
+    run_dir = str(tmp_path / "run")
+    with_reference({100: [2.0] * 7, 1000: [2.0] * 7})(run_dir)
+    document = json.load(open(f"{run_dir}/run.json"))
+    document["data_sets"][1]["reference_ms"][6] = 2.5
+    write(f"{run_dir}/run.json", json.dumps(document))
+    ran = run_in_process(report, [run_dir])
+    assert (ran.status, ran.err_lines) == (0, [f"report: {run_dir}/stats_INT.csv: ReferenceTimes of 1000 records are "
+                                               "not the reference_ms run.json gives: round 7 took 2 ms here, 2.5 ms "
+                                               "there"])
 
 
 def test_refuses_runs_that_share_no_count(report, tmp_path):
