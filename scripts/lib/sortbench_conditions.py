@@ -2,9 +2,10 @@
 and the options it was given, as "Key: value" lines."""
 
 from sortbench_folder import placed
-from sortbench_text import read_lines
+from sortbench_text import read_lines, within_memory
 
 
+@within_memory
 def read_conditions(where):
     """The "Key: value" lines of run_conditions.txt as (key, value) pairs in file
     order, WARNING lines as ("WARNING", text), the banner and anything else

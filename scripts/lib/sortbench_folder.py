@@ -141,11 +141,13 @@ class Folder:
     """A folder opened once. `path` is the folder as given, for messages
     only; every file is reached through the descriptor. `listed` folders can
     be listed (run folders); the others (where files are written) only
-    reached through."""
+    reached through. `bytes_read` counts what the readers took from it, for
+    the bound on all the files of a run directory."""
 
     def __init__(self, path, fd):
         self.path = path
         self.fd = fd
+        self.bytes_read = 0
 
     @classmethod
     def open(cls, path, listed=True, within=None, create=False):

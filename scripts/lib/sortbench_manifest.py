@@ -21,7 +21,7 @@ from dataclasses import dataclass, field
 
 from sortbench_folder import held
 from sortbench_rundir import DISTRIBUTIONS, MANIFEST
-from sortbench_text import MAX_WHOLE, NUMBER_RANGE, Unusable, quoted, read_bytes, within_range
+from sortbench_text import MAX_WHOLE, NUMBER_RANGE, Unusable, quoted, read_bytes, within_memory, within_range
 
 FORMAT = "sortbench run manifest"
 FORMAT_VERSION = 1  # the newest these tools read
@@ -177,6 +177,7 @@ def _document(data):
         raise Unusable(f"not a JSON document a run writes: {error}") from None
 
 
+@within_memory
 def read_manifest(run_dir):
     """The Manifest of a run directory (a held Folder or a path); None when it
     has no run.json (a run made before it). Raises Unusable for one that cannot be used: not a whole

@@ -10,7 +10,7 @@ from dataclasses import dataclass, field
 
 from sortbench_folder import placed
 from sortbench_text import (Notice, Unusable, at_most, checked_number, last_text_line, median_of, number_problem,
-                            quoted, read_lines, same, whole_problem)
+                            quoted, read_lines, same, whole_problem, within_memory)
 
 STANDARD = "CPU Standard"
 RESULT_HEAD = ("NbRecords", STANDARD)
@@ -93,6 +93,7 @@ def check_stated(line, stated):
         raise Unusable(f"line 1 is not the header run.json states for this file, {quoted(stated, 80)}")
 
 
+@within_memory
 def read_result(where, stated=None):
     """Reads and checks one result file, a Place or a path; raises Unusable
     when nothing can be charted.
@@ -359,6 +360,7 @@ def _check_against_result(side, result):
                            f"{count} records, {column} is outside Min {cells[3]} to Max {cells[6]}")
 
 
+@within_memory
 def read_stats(where, result, stated=None, references=None):
     """Reads the stats file at `where` (a Place or a path) and checks it against its result file:
     each row's Times are Runs numbers from Min to Max, Min to Max holds the
@@ -402,6 +404,7 @@ def _check_references(side, stated):
     return notices
 
 
+@within_memory
 def read_speedups(where, result, stated=None):
     """Reads the speed-up file at `where` (a Place or a path): per count and column other than CPU
     Standard, Runs ratios whose median is Median, and an interval that holds

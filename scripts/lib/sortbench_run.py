@@ -99,7 +99,12 @@ def read_run(run_dir, name, log):
     except Unusable as reason:
         log.problem(f"{path}/{MANIFEST}: {reason}")
     series = {}
-    for stem, where in result_files(run_dir):
+    try:
+        found = result_files(run_dir)
+    except Unusable as reason:
+        log.problem(f"{path}: {reason}")
+        found = []
+    for stem, where in found:
         read = read_series(run_dir, stem, where, log, manifest)
         if read:
             series[stem] = read

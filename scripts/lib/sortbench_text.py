@@ -9,6 +9,7 @@ the reason; complaints that leave the file usable travel with what was read
 as Notice values.
 """
 
+import functools
 import math
 import os
 import re
@@ -30,6 +31,10 @@ MAX_WHOLE = 2 ** 64 - 1  # record counts are 64-bit
 # read, checked and drawn in seconds and a few hundred MB.
 MAX_BYTES = 32 << 20
 MAX_ROWS = 2000
+# All the files the tools read from one run directory together: runs of every
+# type and distribution write a few MiB of them, and checking this much takes
+# seconds and under 1 GB (about ten times the bytes read).
+MAX_RUN_BYTES = 64 << 20
 # The bounds of a number as a message gives them.
 NUMBER_RANGE = f"0, or 10^{math.log10(MIN_NUMBER):g} to 10^{math.log10(MAX_NUMBER):g} either side of it"
 
@@ -57,11 +62,13 @@ def read_bytes(where, most=None):
     """The bytes of the regular file at `where`, a Place in a held Folder or a
     path. Raises Unusable for a symbolic link of another user than the one
     running or root (not followed), a link that leads nowhere, anything but a
-    readable regular file, and more than `most` bytes (by default MAX_BYTES)."""
+    readable regular file, more than `most` bytes (by default MAX_BYTES), and
+    more than what is left of MAX_RUN_BYTES for the files of its Folder."""
     most = MAX_BYTES if most is None else most
     try:
         with placed(where) as place:
             folder = place.folder
+            left = max(MAX_RUN_BYTES - folder.bytes_read, 0)
             # Only a regular file, opened without blocking: a FIFO or a device
             # is refused, not waited on, and one put in its place meanwhile too.
             if not stat.S_ISREG(folder.stat(place.name).st_mode):
@@ -69,7 +76,7 @@ def read_bytes(where, most=None):
             with open(folder.open_file(place.name, os.O_RDONLY | os.O_NONBLOCK), "rb") as stream:
                 if not stat.S_ISREG(os.fstat(stream.fileno()).st_mode):
                     raise Unusable("not a readable file")
-                data = stream.read(most + 1)
+                data = stream.read(min(most, left) + 1)
     except NotFollowed as refused:
         raise Unusable(refused.strerror) from None
     except LeadsNowhere:
@@ -78,7 +85,23 @@ def read_bytes(where, most=None):
         raise Unusable("not a readable file") from None
     if len(data) > most:
         raise Unusable(f"larger than {most / (1 << 20):g} MiB, far more than a run writes")
+    if len(data) > left:
+        raise Unusable(f"not read: with it the files read from its run directory would hold more than "
+                       f"{MAX_RUN_BYTES / (1 << 20):g} MiB, far more than a run writes")
+    folder.bytes_read += len(data)
     return data
+
+
+def within_memory(reader):
+    """`reader` with running out of memory turned into Unusable: the file is
+    reported, and the tool goes on with the others once its memory is freed."""
+    @functools.wraps(reader)
+    def read(*args, **kwargs):
+        try:
+            return reader(*args, **kwargs)
+        except MemoryError:
+            raise Unusable("out of memory while reading it") from None
+    return read
 
 
 def read_lines(where, kind):

@@ -11,6 +11,7 @@ import sys
 
 from sortbench_folder import Folder, LeadsNowhere, NotFollowed
 from sortbench_rundir import RESULT_FILES, result_files
+from sortbench_text import Unusable
 
 DEBIAN_PYTHON = "/usr/bin/python3"
 DEFAULT_LOG_DIR = "/var/log/dezavadure/"
@@ -204,7 +205,11 @@ def command_line_runs(argv, out="a directory"):
             for path in paths:
                 folders.append(open_run_dir(path))
         for folder in folders:
-            if not result_files(folder):
+            try:
+                found = result_files(folder)
+            except Unusable as reason:
+                raise Refusal(f"{folder.path}: {reason}") from None
+            if not found:
                 raise Refusal(f"no result files ({RESULT_FILES}) in {folder.path}")
     except BaseException:
         for folder in folders:
@@ -278,5 +283,20 @@ def run_tool(prog, forms, body, argv):
             print(usage_lines(prog, forms), file=sys.stderr)
         return refusal.status
     except Exception as error:  # whatever the input: one line, not a traceback
-        print(f"{prog}: {printable(f'unexpected {type(error).__name__}: {error}')}", file=sys.stderr)
+        print(f"{prog}: {printable(failure_text(error))}", file=sys.stderr)
         return 1
+
+
+def reason_of(error):
+    """Why an exception was raised: its message, or for running out of memory
+    (which has none) that, never an empty text."""
+    if str(error):
+        return str(error)
+    if isinstance(error, MemoryError):
+        return "out of memory: run it with more memory, or on fewer runs at once"
+    return "no reason given"
+
+
+def failure_text(error):
+    """The line of an exception no one expected."""
+    return f"unexpected {type(error).__name__}: {reason_of(error)}"

@@ -16,6 +16,9 @@ from conftest import (CPU_COLUMNS, LIMITS, SCRIPTS, Page, assert_self_contained,
 
 import sortbench_changes
 import sortbench_page
+import sortbench_results
+import sortbench_rundir
+import sortbench_text
 from sortbench_results import CellStats
 
 CONDITIONS = """----------------------------- RUN CONDITIONS -----------------------------
@@ -339,6 +342,31 @@ def test_says_where_run_json_and_the_stats_file_disagree_on_the_reference(report
     assert (ran.status, ran.err_lines) == (0, [f"report: {run_dir}/stats_INT.csv: ReferenceTimes of 1000 records are "
                                                "not the reference_ms run.json gives: round 7 took 2 ms here, 2.5 ms "
                                                "there"])
+
+
+def out_of_memory(*_args):
+    raise MemoryError()
+
+
+# A whole run directory is bounded, and running out of memory is said as such.
+@pytest.mark.parametrize("module, name, value, messages", [
+    # Room for one result file of the two.
+    (sortbench_text, "MAX_RUN_BYTES", 256, ["{d}/bench_FLOAT.csv: not read: with it the files read from its run "
+                                            "directory would hold more than 0.000244141 MiB, far more than a run "
+                                            "writes"]),
+    (sortbench_rundir, "MAX_RESULT_FILES", 1, ["{d}: more than 1 result files (bench_*.csv), far more than a run "
+                                               "writes (32): not read"]),
+    (sortbench_results, "_result_row", out_of_memory, [f"{{d}}/bench_{t}.csv: out of memory while reading it"
+                                                       for t in ("INT", "FLOAT")]),
+    ("report", "run_page", out_of_memory, ["unexpected MemoryError: out of memory: run it with more memory, or on "
+                                           "fewer runs at once"]),
+])
+def test_bounds_what_a_run_directory_may_cost(report, tmp_path, monkeypatch, module, name, value, messages):
+    run_dir = str(tmp_path / "run")
+    write_run(run_dir, [100, 1000], types=["INT", "FLOAT"])
+    monkeypatch.setattr(report if module == "report" else module, name, value)
+    ran = run_in_process(report, [run_dir])
+    assert (ran.status, ran.out, ran.err_lines) == (1, "", [f"report: {m.format(d=run_dir)}" for m in messages])
 
 
 def test_refuses_runs_that_share_no_count(report, tmp_path):
