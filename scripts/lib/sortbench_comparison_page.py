@@ -102,6 +102,7 @@ def conditions_side_by_side(runs):
     warnings = [[v for k, v in (r.conditions or []) if k == "WARNING"] for r in runs]
     keys = list(dict.fromkeys(k for f in facts for k in f if k != "WARNING"))
     rows = [("Run directory", [r.real_path for r in runs]),
+            ("How the run ended", [" ".join(r.ending.sentences) for r in runs]),
             ("Repetitions", [repetitions_text(r) for r in runs])]
     rows += [(key, [f.get(key, "—") for f in facts]) for key in keys]
     rows.append(("Warnings", ["; ".join(w) or "—" for w in warnings]))

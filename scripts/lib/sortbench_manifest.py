@@ -31,9 +31,9 @@ MAX_MANIFEST_BYTES = 1 << 20  # a run of every count, type and distribution writ
 @dataclass
 class Plan:
     """What a run was asked to do, as far as the tools use it. until_sure and
-    qa are None, distributions and columns empty, where a run made before
-    run.json does not say. `defaulted` names the options (-CI, -T) such a run
-    left to its program."""
+    qa are None, distributions, columns, counts and types empty, where a run
+    made before run.json does not say. `defaulted` names the options (-CI,
+    -T) such a run left to its program."""
     until_sure: object
     interval_target: float
     budget_seconds: float
@@ -42,6 +42,8 @@ class Plan:
     distributions: list = field(default_factory=list)
     columns: list = field(default_factory=list)
     defaulted: tuple = ()
+    counts: list = field(default_factory=list)
+    types: list = field(default_factory=list)
 
 
 @dataclass
@@ -205,7 +207,8 @@ def read_manifest(run_dir):
                  for k, s in enumerate(sets)]
     return Manifest(place.path, document["program_version"], document["arguments"],
                     Plan(plan["until_sure"], plan["interval_target"], plan["budget_seconds"], plan["repetitions"],
-                         plan["qa"], plan["distributions"], plan["columns"]),
+                         plan["qa"], plan["distributions"], plan["columns"], counts=plan["counts"],
+                         types=plan["types"]),
                     machine, files, data_sets, document["exit_status"])
 
 

@@ -25,6 +25,11 @@ MAX_COLUMNS = 32
 
 # --- result files ----------------------------------------------------------------
 
+class NoRows(Unusable):
+    """A result file with a header and no complete row: of a -INFO run, or of
+    a data type the run did not reach or finish a row of."""
+
+
 @dataclass
 class ResultTable:
     """A result file's complete rows. texts[r][c] is the cell of column c as
@@ -75,7 +80,7 @@ def _read_result_rows(table, lines, header, last):
             if number == last and len(cells) < len(header):
                 why = "" if table.padded else " (the file was cut short)"
                 table.notices.append(Notice(f"line {number}: last row has {len(cells)} of {len(header)} cells, "
-                                            f"left out{why}"))
+                                            f"left out{why}", cut_short=True))
                 break
             raise Unusable(f"line {number}: {len(cells)} cells, the header has {len(header)}")
         count, texts = _result_row(number, cells, header)
@@ -112,17 +117,17 @@ def read_result(where, stated=None):
     last = last_text_line(lines)
     if last == 1:
         if padded:
-            raise Unusable("no rows: the run was cut short (or is still running) before this data type")
-        raise Unusable("header only, no rows to plot (a -INFO run, or a run that ended before this data type)")
+            raise NoRows("no rows: the run was cut short (or is still running) before this data type")
+        raise NoRows("header only, no rows to plot (a -INFO run, or a run that ended before this data type)")
     table = ResultTable(str(where), header[1:], padded=padded)
     _read_result_rows(table, lines, header, last)
     if not table.counts:
-        raise Unusable("no complete row to plot (the run was cut short)")
+        raise NoRows("no complete row to plot (the run was cut short)")
     if table.hidden == len(table.counts) * len(table.columns):
         raise Unusable(f"no positive time to draw: all {table.hidden} are zero or negative")
     if padded:
         table.notices.append(Notice("the file was never closed: the run was cut short (or is still running); "
-                                    f"{len(table.counts)} complete rows charted"))
+                                    f"{len(table.counts)} complete rows charted", cut_short=True))
     if table.hidden:
         table.notices.append(Notice(f"zero or negative times left out, a log scale cannot show them: {table.hidden}",
                                     False))
@@ -330,7 +335,7 @@ def _read_side_file(where, kind, headers, parse_row, forms=None, stated=None):
                 # A run cut short is already reported for its result file.
                 if not padded:
                     side.notices.append(Notice(f"line {number}: last row has {len(cells)} of {width} cells, "
-                                               "left out (the file was cut short)"))
+                                               "left out (the file was cut short)", cut_short=True))
                 break
             raise Unusable(f"line {number}: {len(cells)} cells, the header has {width}")
         try:

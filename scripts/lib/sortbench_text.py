@@ -51,9 +51,11 @@ def quoted(text, most=40):
 @dataclass
 class Notice:
     """A complaint about a file that is still used. `fails` makes the tool's
-    exit status 1 (the file is incomplete); otherwise it only informs."""
+    exit status 1 (the file is incomplete); otherwise it only informs.
+    `cut_short`: the file ends early, as a run that did not finish leaves it."""
     text: str
     fails: bool = True
+    cut_short: bool = False
 
 
 # --- lines ---------------------------------------------------------------------

@@ -10,9 +10,9 @@ import subprocess
 import sys
 
 import pytest
-from conftest import (CPU_COLUMNS, LIMITS, SCRIPTS, Page, assert_self_contained, pad_zeros, row_times, run_command,
-                      run_in_process, run_on_full_disk, tree, with_limits, write, write_manifest, write_result,
-                      write_run, write_speedups, write_stats)
+from conftest import (CPU_COLUMNS, LIMITS, SCRIPTS, TYPES, Page, assert_self_contained, pad_zeros, row_times,
+                      run_command, run_in_process, run_on_full_disk, tree, with_limits, write, write_manifest,
+                      write_result, write_run, write_speedups, write_stats)
 
 import sortbench_changes
 import sortbench_page
@@ -152,10 +152,11 @@ AUTO_PLAN = {"until_sure": True, "interval_target": 0.5, "budget_seconds": 0.2, 
      ["holds no run_conditions.txt"]),
     (with_manifest(repeated_run, ended="check failed", exit_status=1), ["int"],
      ["the permutation of Peer vqsort", "Of the 2 data sets run.json records, 1 passed every check; INT, 1,000 "
-      "records: check failed.", "The run ended with exit status 1."], ["1 of the 2 rows"]),
+      "records: check failed.", "The run ended with exit status 1: it stopped early"], ["1 of the 2 rows"]),
     (with_manifest(interrupted(gpu_run(None)), {"gpu": True, "qa": True}, exit_status=None), ["int", "float"],
      ["(-QA)", "It records no exit status: the run was interrupted, or is still running.",
-      "The result files do not all hold 2 counts (FLOAT: 1)."], ["does not say", "the way a failed check"]),
+      "Not measured, of what the run was asked for: FLOAT: 1 of 2 counts, 1,000 records missing."],
+     ["does not say", "the way a failed check"]),
 ])
 def test_writes_the_page_of_one_run(report, tmp_path, make, sections, expected, absent):
     run_dir = str(tmp_path / "cpu_261207184009")
@@ -169,6 +170,54 @@ def test_writes_the_page_of_one_run(report, tmp_path, make, sections, expected, 
     text = "".join(page.section_text.values())
     assert [e for e in expected if e not in text] == []
     assert [a for a in absent if a in text] == []
+
+
+def stopped(run_dir):
+    """Files of a run stopped in FLOAT's second data set: INT whole, FLOAT one row, the others header only."""
+    write_result(f"{run_dir}/bench_FLOAT.csv", [100])
+    for data_type in TYPES[2:]:
+        write(f"{run_dir}/bench_{data_type}.csv", ",".join(["NbRecords"] + CPU_COLUMNS))
+
+
+def ended(exit_status, cut=None):
+    """A run of every data type at 100 and 1000 records with a stats file for
+    INT, its files as cut(run_dir) leaves them, then its run.json, which
+    asked for all of it and records `exit_status`."""
+    def build(run_dir):
+        write_run(run_dir, [100, 1000])
+        write_stats(f"{run_dir}/stats_INT.csv", [100, 1000])
+        if cut:
+            cut(run_dir)
+        write_manifest(run_dir, {"types": list(TYPES)}, exit_status=exit_status)
+    return build
+
+
+NOT_REACHED = "FLOAT: 1 of 2 counts, 1,000 records missing; BIGINT, BIGFLOAT: no row (not reached)."
+NEVER_CLOSED = "bench_FLOAT.csv: the file was never closed: the run was cut short (or is still running); 1 complete " \
+               "rows charted"
+
+
+# Every page says how its run ended, and what it left unmeasured or short.
+@pytest.mark.parametrize("make, expected, err", [
+    (ended(0), ["The run ended with exit status 0."], []),
+    (ended(None, stopped), ["It records no exit status: the run was interrupted, or is still running.",
+                            f"Not measured, of what the run was asked for: {NOT_REACHED}"], []),
+    (ended(1, lambda d: write_stats(f"{d}/stats_INT.csv", [100])),
+     ["The run ended with exit status 1: it stopped early",
+      "stats_INT.csv has no row for 5 of the 10 cells of bench_INT.csv, from 1,000 records, CPU Standard on: it was "
+      "cut short."], []),
+    (ended(None, lambda d: stopped(d) or pad_zeros(f"{d}/bench_FLOAT.csv", 300)),
+     [f"{NEVER_CLOSED}.", "It records no exit status", NOT_REACHED], [f"{{d}}/{NEVER_CLOSED}"]),
+    (single_run, ["This run directory holds no usable run.json, so how the run ended is not recorded."], []),
+])
+def test_says_how_the_run_ended(report, tmp_path, make, expected, err):
+    run_dir = str(tmp_path / "run")
+    make(run_dir)
+    ran = run_in_process(report, [run_dir])
+    assert (ran.status, ran.err_lines) == (0, [f"report: {e.format(d=run_dir)}" for e in err])
+    text = Page(open(f"{run_dir}/report.html", encoding="utf-8").read()).section_text["how-the-run-ended"]
+    assert [e for e in expected if e not in text] == []
+    assert ("Not measured" in text) == any(NOT_REACHED in e for e in expected)
 
 
 def test_keeps_the_run_directory_modification_time(report, tmp_path):
