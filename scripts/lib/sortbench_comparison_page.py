@@ -2,8 +2,6 @@
 geometric mean of the changes of every result file, then per result file the
 charts of all runs and a table of every cell's change against the first run."""
 
-import os
-
 import sortbench_page as html
 from sortbench_changes import ALPHA, geometric_mean, smallest_p
 from sortbench_charts import compare_chart, ratio_chart
@@ -103,7 +101,8 @@ def conditions_side_by_side(runs):
     facts = [first_values((r.conditions or []) + (limits_of(r) or [])) for r in runs]
     warnings = [[v for k, v in (r.conditions or []) if k == "WARNING"] for r in runs]
     keys = list(dict.fromkeys(k for f in facts for k in f if k != "WARNING"))
-    rows = [("Run directory", [os.path.realpath(r.path) for r in runs]),
+    rows = [("Run directory", [r.real_path for r in runs]),
+            ("How the run ended", [" ".join(r.ending.sentences) for r in runs]),
             ("Repetitions", [repetitions_text(r) for r in runs])]
     rows += [(key, [f.get(key, "—") for f in facts]) for key in keys]
     rows.append(("Warnings", ["; ".join(w) or "—" for w in warnings]))

@@ -1,24 +1,25 @@
 """A run's run_conditions.txt: what the machine was like when the run began
 and the options it was given, as "Key: value" lines."""
 
-import os
+from sortbench_folder import placed
+from sortbench_text import read_lines, within_memory
 
-from sortbench_text import read_lines
 
-
-def read_conditions(path):
+@within_memory
+def read_conditions(where):
     """The "Key: value" lines of run_conditions.txt as (key, value) pairs in file
     order, WARNING lines as ("WARNING", text), the banner and anything else
-    left out; None when there is no such file. Raises Unusable for a file
+    left out; None when there is no such file (`where`, a Place or a path). Raises Unusable for a file
     that cannot be read.
 
     Each line is one value, but for an Options line that ends inside a quoted
     argument (an older benchmark quoted a line feed as it was): its value goes
     on to the line that closes the quote, so no line of an argument is taken
     for a line of its own."""
-    if not os.path.lexists(path):
-        return None
-    lines, _ = read_lines(path, "run conditions file")
+    with placed(where) as place:
+        if not place.exists():
+            return None
+        lines, _ = read_lines(place, "run conditions file")
     pairs = []
     rest = iter(lines)
     for line in rest:

@@ -16,12 +16,12 @@ OLDER_RUNS. Nothing here prints or exits: problems raise Unusable.
 
 import json
 import math
-import os
 import shlex
 from dataclasses import dataclass, field
 
+from sortbench_folder import held
 from sortbench_rundir import DISTRIBUTIONS, MANIFEST
-from sortbench_text import MAX_WHOLE, Unusable, quoted, read_bytes
+from sortbench_text import MAX_WHOLE, NUMBER_RANGE, Unusable, quoted, read_bytes, within_memory, within_range
 
 FORMAT = "sortbench run manifest"
 FORMAT_VERSION = 1  # the newest these tools read
@@ -31,9 +31,9 @@ MAX_MANIFEST_BYTES = 1 << 20  # a run of every count, type and distribution writ
 @dataclass
 class Plan:
     """What a run was asked to do, as far as the tools use it. until_sure and
-    qa are None, distributions and columns empty, where a run made before
-    run.json does not say. `defaulted` names the options (-CI, -T) such a run
-    left to its program."""
+    qa are None, distributions, columns, counts and types empty, where a run
+    made before run.json does not say. `defaulted` names the options (-CI,
+    -T) such a run left to its program."""
     until_sure: object
     interval_target: float
     budget_seconds: float
@@ -42,6 +42,8 @@ class Plan:
     distributions: list = field(default_factory=list)
     columns: list = field(default_factory=list)
     defaulted: tuple = ()
+    counts: list = field(default_factory=list)
+    types: list = field(default_factory=list)
 
 
 @dataclass
@@ -79,6 +81,10 @@ class Manifest:
         """The header run.json states for the file `name`, None when it lists no such file."""
         return next((f["header"] for f in self.files if f["name"] == name), None)
 
+    def references(self, series):
+        """{count as written: reference times} of the series' data sets that timed the reference."""
+        return {str(s.count): s.reference for s in self.data_sets if s.series == series and s.reference}
+
 
 # --- checking the document ----------------------------------------------------------
 
@@ -86,6 +92,7 @@ class Manifest:
 class _Kind:
     test: object
     text: str
+    bounded: bool = False  # numbers within the bounds of the result files' cells (NUMBER_RANGE)
 
 
 def _is_whole(value, least=0):
@@ -105,15 +112,15 @@ _TEXT = _Kind(_is_text, "a string")
 _FLAG = _Kind(lambda v: isinstance(v, bool), "true or false")
 _WHOLE = _Kind(_is_whole, "a whole number")
 _POSITIVE = _Kind(lambda v: _is_whole(v, 1), "a positive whole number")
-_NUMBER = _Kind(_is_number, "a number of zero or more")
-_FRACTION = _Kind(lambda v: _is_number(v) and 0 < v <= 1, "a fraction above 0, at most 1")
-_SECONDS = _Kind(lambda v: _is_number(v) and v > 0, "a positive number")
+_NUMBER = _Kind(_is_number, "a number of zero or more", True)
+_FRACTION = _Kind(lambda v: _is_number(v) and 0 < v <= 1, "a fraction above 0, at most 1", True)
+_SECONDS = _Kind(lambda v: _is_number(v) and v > 0, "a positive number", True)
 _STATUS = _Kind(lambda v: v is None or (_is_whole(v) and v <= 255), "null or an exit status")
 _HYPERVISOR = _Kind(lambda v: v is None or isinstance(v, bool), "true, false or null")
 _TEXTS = _Kind(lambda v: isinstance(v, list) and all(map(_is_text, v)), "a list of strings")
-_NUMBERS = _Kind(lambda v: isinstance(v, list) and all(map(_is_number, v)), "a list of numbers")
+_NUMBERS = _Kind(lambda v: isinstance(v, list) and all(map(_is_number, v)), "a list of numbers", True)
 _POSITIVES = _Kind(lambda v: isinstance(v, list) and all(_is_number(n) and n > 0 for n in v),
-                   "a list of positive numbers")
+                   "a list of positive numbers", True)
 _COUNTS = _Kind(lambda v: isinstance(v, list) and all(_is_whole(c, 1) for c in v), "a list of record counts")
 _OBJECTS = _Kind(lambda v: isinstance(v, list), "a list")
 _OBJECT = _Kind(lambda v: isinstance(v, dict), "an object")
@@ -131,7 +138,7 @@ _DATA_SET = {"series": _TEXT, "count": _POSITIVE, "outcome": _TEXT, "rounds": _W
              "seconds": _NUMBER}
 # Only in -R auto runs that time the reference.
 _REFERENCE = {"reference_ms": _POSITIVES}
-_DRIFT = {"drift": _Kind(lambda v: v is None or _is_number(v), "null or a number of zero or more")}
+_DRIFT = {"drift": _Kind(lambda v: v is None or _is_number(v), "null or a number of zero or more", True)}
 
 
 def _checked(value, fields, where):
@@ -145,8 +152,10 @@ def _checked(value, fields, where):
         if key not in value:
             raise Unusable(f'"{name}" is missing')
         if not kind.test(value[key]):
-            shown = json.dumps(value[key])
-            raise Unusable(f'"{name}" is not {kind.text}: {quoted(shown)}')
+            raise Unusable(f'"{name}" is not {kind.text}: {quoted(json.dumps(value[key]))}')
+        numbers = value[key] if isinstance(value[key], list) else [value[key]]
+        if kind.bounded and not all(n is None or within_range(n) for n in numbers):
+            raise Unusable(f'"{name}" is out of range ({NUMBER_RANGE}): {quoted(json.dumps(value[key]))}')
     return value
 
 
@@ -170,15 +179,17 @@ def _document(data):
         raise Unusable(f"not a JSON document a run writes: {error}") from None
 
 
+@within_memory
 def read_manifest(run_dir):
-    """The Manifest of a run directory; None when it has no run.json (a run
-    made before it). Raises Unusable for one that cannot be used: not a whole
+    """The Manifest of a run directory (a held Folder or a path); None when it
+    has no run.json (a run made before it). Raises Unusable for one that cannot be used: not a whole
     JSON document, not a run manifest, of a newer format than FORMAT_VERSION,
     or missing a field the tools read or holding one of another kind."""
-    path = f"{run_dir}/{MANIFEST}"
-    if not os.path.lexists(path):
-        return None
-    document = _document(read_bytes(path, MAX_MANIFEST_BYTES))
+    with held(run_dir) as folder:
+        place = folder.file(MANIFEST)
+        if not place.exists():
+            return None
+        document = _document(read_bytes(place, MAX_MANIFEST_BYTES))
     if not isinstance(document, dict) or document.get("format") != FORMAT:
         raise Unusable(f'not a run manifest: "format" is not "{FORMAT}"')
     version = document.get("format_version")
@@ -194,9 +205,10 @@ def read_manifest(run_dir):
     sets = [_checked(d, _DATA_SET, f"data_sets[{k}]") for k, d in enumerate(document["data_sets"])]
     data_sets = [DataSet(**{key: s[key] for key in _DATA_SET}, **_reference(s, f"data_sets[{k}]"))
                  for k, s in enumerate(sets)]
-    return Manifest(path, document["program_version"], document["arguments"],
+    return Manifest(place.path, document["program_version"], document["arguments"],
                     Plan(plan["until_sure"], plan["interval_target"], plan["budget_seconds"], plan["repetitions"],
-                         plan["qa"], plan["distributions"], plan["columns"]),
+                         plan["qa"], plan["distributions"], plan["columns"], counts=plan["counts"],
+                         types=plan["types"]),
                     machine, files, data_sets, document["exit_status"])
 
 

@@ -6,11 +6,11 @@ complaints that leave the file usable travel with the result as Notice values.
 Nothing here prints or exits: the tools decide how to say it.
 """
 
-import os
 from dataclasses import dataclass, field
 
+from sortbench_folder import placed
 from sortbench_text import (Notice, Unusable, at_most, checked_number, last_text_line, median_of, number_problem,
-                            quoted, read_lines, same, whole_problem)
+                            quoted, read_lines, same, whole_problem, within_memory)
 
 STANDARD = "CPU Standard"
 RESULT_HEAD = ("NbRecords", STANDARD)
@@ -24,6 +24,11 @@ MAX_COLUMNS = 32
 
 
 # --- result files ----------------------------------------------------------------
+
+class NoRows(Unusable):
+    """A result file with a header and no complete row: of a -INFO run, or of
+    a data type the run did not reach or finish a row of."""
+
 
 @dataclass
 class ResultTable:
@@ -75,7 +80,7 @@ def _read_result_rows(table, lines, header, last):
             if number == last and len(cells) < len(header):
                 why = "" if table.padded else " (the file was cut short)"
                 table.notices.append(Notice(f"line {number}: last row has {len(cells)} of {len(header)} cells, "
-                                            f"left out{why}"))
+                                            f"left out{why}", cut_short=True))
                 break
             raise Unusable(f"line {number}: {len(cells)} cells, the header has {len(header)}")
         count, texts = _result_row(number, cells, header)
@@ -93,15 +98,17 @@ def check_stated(line, stated):
         raise Unusable(f"line 1 is not the header run.json states for this file, {quoted(stated, 80)}")
 
 
-def read_result(path, stated=None):
-    """Reads and checks one result file; raises Unusable when nothing can be charted.
+@within_memory
+def read_result(where, stated=None):
+    """Reads and checks one result file, a Place or a path; raises Unusable
+    when nothing can be charted.
 
     The last row may be incomplete (a run cut short): it is left out with a
     failing notice. Times that are zero or negative become None, with one
     informative notice counting them. `stated`: the header run.json gives
     the file, if any.
     """
-    lines, padded = read_lines(path, "result file")
+    lines, padded = read_lines(where, "result file")
     if not lines:
         raise Unusable("empty file")
     check_stated(lines[0], stated)
@@ -110,17 +117,17 @@ def read_result(path, stated=None):
     last = last_text_line(lines)
     if last == 1:
         if padded:
-            raise Unusable("no rows: the run was cut short (or is still running) before this data type")
-        raise Unusable("header only, no rows to plot (a -INFO run, or a run that ended before this data type)")
-    table = ResultTable(path, header[1:], padded=padded)
+            raise NoRows("no rows: the run was cut short (or is still running) before this data type")
+        raise NoRows("header only, no rows to plot (a -INFO run, or a run that ended before this data type)")
+    table = ResultTable(str(where), header[1:], padded=padded)
     _read_result_rows(table, lines, header, last)
     if not table.counts:
-        raise Unusable("no complete row to plot (the run was cut short)")
+        raise NoRows("no complete row to plot (the run was cut short)")
     if table.hidden == len(table.counts) * len(table.columns):
         raise Unusable(f"no positive time to draw: all {table.hidden} are zero or negative")
     if padded:
         table.notices.append(Notice("the file was never closed: the run was cut short (or is still running); "
-                                    f"{len(table.counts)} complete rows charted"))
+                                    f"{len(table.counts)} complete rows charted", cut_short=True))
     if table.hidden:
         table.notices.append(Notice(f"zero or negative times left out, a log scale cannot show them: {table.hidden}",
                                     False))
@@ -300,7 +307,7 @@ def _speedup_row(cells, columns):
     return SpeedupStats(int(cells[2]), float(cells[3]), _interval(cells[4], cells[5], cells[3]), ratios)
 
 
-def _read_side_file(path, kind, headers, parse_row, forms=None, stated=None):
+def _read_side_file(where, kind, headers, parse_row, forms=None, stated=None):
     """The rows of a stats or speed-up file as {(count, column): (line number,
     cells, parse_row(cells, side))}, each checked by parse_row (which raises
     ValueError with the reason). `headers` maps each accepted header line to
@@ -308,16 +315,17 @@ def _read_side_file(path, kind, headers, parse_row, forms=None, stated=None):
     cell; `forms` names them in a refusal, by default every one in full;
     `stated` is the header run.json gives the file, if any. None when there is
     no such file."""
-    if not os.path.lexists(path):
-        return None
-    lines, padded = read_lines(path, kind)
+    with placed(where) as place:
+        if not place.exists():
+            return None
+        lines, padded = read_lines(place, kind)
     if not lines:
         raise Unusable("empty file")
     check_stated(lines[0], stated)
     if lines[0] not in headers:
         raise Unusable(f"line 1 is not a {kind} header ({forms or ' or '.join(headers)})")
     with_interval, with_limits, with_reference = headers[lines[0]]
-    side = SideFile(path, with_interval=with_interval, with_limits=with_limits, with_reference=with_reference)
+    side = SideFile(str(where), with_interval=with_interval, with_limits=with_limits, with_reference=with_reference)
     width = len(lines[0].split(","))
     last = last_text_line(lines)
     for number in range(2, last + 1):
@@ -327,7 +335,7 @@ def _read_side_file(path, kind, headers, parse_row, forms=None, stated=None):
                 # A run cut short is already reported for its result file.
                 if not padded:
                     side.notices.append(Notice(f"line {number}: last row has {len(cells)} of {width} cells, "
-                                               "left out (the file was cut short)"))
+                                               "left out (the file was cut short)", cut_short=True))
                 break
             raise Unusable(f"line {number}: {len(cells)} cells, the header has {width}")
         try:
@@ -357,35 +365,58 @@ def _check_against_result(side, result):
                            f"{count} records, {column} is outside Min {cells[3]} to Max {cells[6]}")
 
 
-def read_stats(path, result, stated=None):
-    """Reads the stats file at `path` and checks it against its result file:
+@within_memory
+def read_stats(where, result, stated=None, references=None):
+    """Reads the stats file at `where` (a Place or a path) and checks it against its result file:
     each row's Times are Runs numbers from Min to Max, Min to Max holds the
     result file's time, the interval (when the header has one) holds the
     Median, the floor ratio (when the header has the limits) is the Median
     over the floor, the reference times (when the header has them, after the
     limits) are positive, at least Runs of them and the same in every row of
-    a count; its header is `stated` when run.json states one. Returns a
-    SideFile of CellStats, None when there is no file; raises Unusable for a
-    file that cannot be used."""
+    a count; its header is `stated` when run.json states one. Reference times
+    other than run.json's (`references`, {count text: times}) are an
+    informing notice. Returns a SideFile of CellStats, None when there is no
+    file; raises Unusable for a file that cannot be used."""
     headers = {STATS_HEADER + interval + limits + reference: (bool(interval), bool(limits), bool(reference))
                for limits in ("", STATS_LIMITS) for interval in ("", STATS_INTERVAL)
                for reference in (("", STATS_REFERENCE) if limits else ("",))}
-    side = _read_side_file(path, "stats file", headers, lambda cells, form: _stats_row(cells, result.columns, form),
+    side = _read_side_file(where, "stats file", headers, lambda cells, form: _stats_row(cells, result.columns, form),
                            f"{STATS_HEADER}[{STATS_INTERVAL}][{STATS_LIMITS}[{STATS_REFERENCE}]]", stated)
     if side is None:
         return None
     _check_against_result(side, result)
     side.rows = {key: stats for key, (_, _, stats) in side.rows.items()}
+    side.notices += _check_references(side, references or {})
     return side
 
 
-def read_speedups(path, result, stated=None):
-    """Reads the speed-up file at `path`: per count and column other than CPU
+def _check_references(side, stated):
+    """Notices of the counts whose ReferenceTimes are not the times run.json gives (`stated`)."""
+    notices = []
+    for count, times in side.references.items():
+        given = stated.get(count)
+        if given is None:
+            continue
+        differ = next((k for k, (mine, theirs) in enumerate(zip(times, given)) if not same(mine, theirs)), None)
+        if differ is not None:
+            how = f"round {differ + 1} took {times[differ]:g} ms here, {given[differ]:g} ms there"
+        elif len(times) != len(given):
+            how = f"{len(times)} rounds here, {len(given)} there"
+        else:
+            continue
+        notices.append(Notice(f"ReferenceTimes of {count} records are not the reference_ms run.json gives: {how}",
+                              False))
+    return notices
+
+
+@within_memory
+def read_speedups(where, result, stated=None):
+    """Reads the speed-up file at `where` (a Place or a path): per count and column other than CPU
     Standard, Runs ratios whose median is Median, and an interval that holds
     it; its header is `stated` when run.json states one. Returns a SideFile of
     SpeedupStats, None when there is no file; raises Unusable for a file that
     cannot be used."""
-    side = _read_side_file(path, "speed-up file", {SPEEDUP_HEADER: (True, False, False)},
+    side = _read_side_file(where, "speed-up file", {SPEEDUP_HEADER: (True, False, False)},
                            lambda cells, _side: _speedup_row(cells, result.columns), stated=stated)
     if side is not None:
         side.rows = {key: stats for key, (_, _, stats) in side.rows.items()}

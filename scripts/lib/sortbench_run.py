@@ -7,15 +7,18 @@ of every cell.
 Every problem of every file is said on the log; nothing here writes HTML.
 """
 
+import os
 from dataclasses import dataclass
 
 from sortbench_changes import change_of
 from sortbench_conditions import read_conditions
+from sortbench_ending import NOT_REACHED, Ending, ending_of, fails, not_reached
 from sortbench_join import LeftOut, join_runs
 from sortbench_manifest import conditions_of, older_plan, read_manifest
 from sortbench_results import read_result, read_speedups, read_stats
-from sortbench_rundir import (CONDITIONS, DATA_TYPES, MANIFEST, result_files, result_name, speedup_name, split_stem,
-                              stats_name, stem_order)
+from sortbench_folder import Folder
+from sortbench_rundir import (CONDITIONS, DATA_TYPES, MANIFEST, place_in, result_files, result_name, speedup_name,
+                              split_stem, stats_name, stem_order)
 from sortbench_text import Unusable
 
 NOISY_CV = 0.05  # the benchmark's own noise report names cells above this coefficient of variation
@@ -36,78 +39,106 @@ class Series:
 @dataclass
 class Run:
     """A run's series, its conditions as (key, value) pairs (None when it says
-    none), its Plan, and its Manifest (None for a run made before run.json)."""
+    none), its Plan, and its Manifest (None for a run made before run.json).
+    `path` is the run directory as given, `real_path` where it was when read;
+    `ending` what its files say of how it ended."""
     path: str
     name: str
     series: dict
     conditions: list
     plan: object
     manifest: object = None
+    real_path: str = None
+    ending: Ending = None
 
 
 # --- reading ----------------------------------------------------------------------
 
-def read_checked(reader, path, log, *args):
-    """reader(path, *args) with its notices said on the log; raises Unusable
-    (said on the log) when the file cannot be used."""
+def read_checked(reader, path, log, manifest, *args):
+    """reader(path, *args) with its notices said on the log (failing as
+    `fails` says with the run's Manifest); raises Unusable (said on the
+    log) when the file cannot be used."""
     try:
         found = reader(path, *args)
     except Unusable as reason:
         log.problem(f"{path}: {reason}")
         raise
     for notice in found.notices if found else ():
-        log.problem(f"{path}: {notice.text}", notice.fails)
+        log.problem(f"{path}: {notice.text}", fails(notice, manifest))
     return found
 
 
 def read_series(run_dir, stem, path, log, manifest):
-    """The Series of one result file; None when one of its files cannot be used.
-    Every problem of every file is said on the log, a header other than the
-    one the manifest (if any) states among them."""
+    """The Series of one result file; None when one of its files cannot be
+    used, NOT_REACHED (said by the run's Ending) for a data type the run did
+    not reach. Every problem of every file is said on the log, a header other
+    than the one the manifest (if any) states among them, and reference
+    times other than its own."""
     def stated(name):
         return manifest.header(name) if manifest else None
 
     try:
-        result = read_checked(read_result, path, log, stated(result_name(stem)))
-    except Unusable:
+        result = read_result(path, stated(result_name(stem)))
+    except Unusable as reason:
+        if not_reached(reason, manifest):
+            return NOT_REACHED
+        log.problem(f"{path}: {reason}")
         return None
+    for notice in result.notices:
+        log.problem(f"{path}: {notice.text}", fails(notice, manifest))
     side = []
-    for name, reader in ((stats_name(stem), read_stats), (speedup_name(stem), read_speedups)):
+    references = (manifest.references(stem) if manifest else None,)
+    for name, reader, more in ((stats_name(stem), read_stats, references), (speedup_name(stem), read_speedups, ())):
         try:
-            side.append(read_checked(reader, f"{run_dir}/{name}", log, result, stated(name)))
+            side.append(read_checked(reader, place_in(run_dir, name), log, manifest, result, stated(name), *more))
         except Unusable:
             side.append(Unusable)
     return None if Unusable in side else Series(stem, result, *side)
 
 
 def read_run(run_dir, name, log):
-    """A run's usable series, run conditions and plan; problems go to the log.
-    With a run.json the plan is its own, and its conditions stand in for a
-    missing run_conditions.txt; without one the plan is older_plan's."""
+    """A run's usable series, run conditions and plan (`run_dir` a held
+    Folder or a path); problems go to the log. With a run.json the plan is
+    its own, and its conditions stand in for a missing run_conditions.txt;
+    without one the plan is older_plan's."""
+    path = run_dir.path if isinstance(run_dir, Folder) else run_dir
+    real_path = run_dir.real_path() if isinstance(run_dir, Folder) else os.path.realpath(run_dir)
     manifest = None
     try:
         manifest = read_manifest(run_dir)
     except Unusable as reason:
-        log.problem(f"{run_dir}/{MANIFEST}: {reason}")
+        log.problem(f"{path}/{MANIFEST}: {reason}")
     series = {}
-    for stem, path in result_files(run_dir):
-        found = read_series(run_dir, stem, path, log, manifest)
-        if found:
-            series[stem] = found
-    path = f"{run_dir}/{CONDITIONS}"
     try:
-        conditions = read_conditions(path)
+        found = result_files(run_dir)
     except Unusable as reason:
         log.problem(f"{path}: {reason}")
+        found = []
+    unusable = []
+    for stem, where in found:
+        read = read_series(run_dir, stem, where, log, manifest)
+        if read is None:
+            unusable.append(stem)
+        elif read is not NOT_REACHED:
+            series[stem] = read
+    ending = ending_of(run_dir, manifest, {stem: s.result for stem, s in series.items()},
+                       {stem: s.stats for stem, s in series.items()}, unusable,
+                       {stem: s.speedups for stem, s in series.items()})
+    where = place_in(run_dir, CONDITIONS)
+    try:
+        conditions = read_conditions(where)
+    except Unusable as reason:
+        log.problem(f"{where}: {reason}")
         conditions = None
     if manifest:
-        return Run(run_dir, name, series, conditions or conditions_of(manifest), manifest.plan, manifest)
+        return Run(path, name, series, conditions or conditions_of(manifest), manifest.plan, manifest, real_path,
+                   ending)
     try:
         plan = older_plan(conditions)
     except Unusable as reason:
-        log.problem(f"{path}: {reason}")
+        log.problem(f"{where}: {reason}")
         plan = older_plan(None)
-    return Run(run_dir, name, series, conditions, plan)
+    return Run(path, name, series, conditions, plan, real_path=real_path, ending=ending)
 
 
 # --- what a run says about itself --------------------------------------------------------

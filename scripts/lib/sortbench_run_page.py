@@ -3,8 +3,6 @@ how far the machine's speed drifted (-R auto runs that timed the reference),
 then per result file its charts, its table of medians and what the table
 shows."""
 
-import os
-
 import sortbench_page as html
 from sortbench_charts import limits_chart, speedup_points, time_chart
 from sortbench_results import STANDARD
@@ -14,6 +12,7 @@ from sortbench_run import (DRIFT_TARGETS, NOISY_CV, drift_limit, drifts_of, limi
 from sortbench_text import median_of
 
 MACHINE_SPEED = "Machine speed"
+ENDING = "How the run ended"
 
 
 def conditions_part(run):
@@ -26,7 +25,7 @@ def conditions_part(run):
     else:
         parts.append(html.paragraph("This run directory holds no run_conditions.txt: the benchmark writes it "
                                     "for runs with repetitions (-R) only."))
-    parts.append(html.pairs_table([("Run directory", os.path.realpath(run.path)),
+    parts.append(html.pairs_table([("Run directory", run.real_path),
                                    ("Repetitions", repetitions_text(run))]))
     limits = limits_of(run)
     if limits:
@@ -69,8 +68,8 @@ def checks_part(run):
         texts = ["No column of this run is checked: the peer sorters' permutations are (-PEERS), and the GPU's "
                  "with -GPU -QA; this run has neither."]
     elif run.manifest:
-        texts = [f"Checked in every timed sort: {'; '.join(checks)}.", outcome_text(run.manifest)]
-        texts += short_files(run)
+        texts = [f"Checked in every timed sort: {'; '.join(checks)}. What run.json records of each data set is "
+                 f"under {ENDING}."]
     else:
         rows = sum(len(s.result.counts) for s in run.series.values())
         texts = [f"Checked in every timed sort: {'; '.join(checks)}.",
@@ -78,31 +77,12 @@ def checks_part(run):
                  "the console that names it is not kept in the run directory. So every row the run went on from "
                  f"passed its checks: {rows - 1} of the {rows} rows here. The last row the run wrote"
                  f"{last_row(run)} passed too if the run exited with status 0."]
-        texts += short_files(run)
     return html.section("QA and peer checks", "".join(html.paragraph(t) for t in texts))
 
 
-def outcome_text(manifest):
-    """What run.json says of the data sets the run ended and of its end."""
-    sets = manifest.data_sets
-    failed = [f"{stem_label(s.series)}, {s.count:,} records: {s.outcome}" for s in sets if s.outcome != "complete"]
-    text = f"Of the {len(sets)} data sets run.json records, {len(sets) - len(failed)} passed every check"
-    text += f"; {'; '.join(failed)}." if failed else "."
-    if manifest.exit_status is None:
-        return text + " It records no exit status: the run was interrupted, or is still running."
-    return text + f" The run ended with exit status {manifest.exit_status}."
-
-
-def short_files(run):
-    """A sentence on result files holding fewer counts than the others, if any;
-    why the run ended there is guessed only without run.json, which says it."""
-    counts = {stem: len(s.result.counts) for stem, s in run.series.items()}
-    most = max(counts.values())
-    short = [f"{stem_label(stem)}: {n}" for stem, n in counts.items() if n < most]
-    if not short:
-        return []
-    text = f"The result files do not all hold {most} counts ({'; '.join(short)})"
-    return [text + ("." if run.manifest else ": the run ended early there, the way a failed check or sort ends it.")]
+def ending_part(run):
+    """How the run ended, what it did not measure, and whether run.json is as new as its files."""
+    return html.section(ENDING, "".join(html.paragraph(t) for t in run.ending.sentences))
 
 
 def drift_cell(drift, limit):
@@ -210,9 +190,9 @@ def series_part(run, series, render):
 def run_page(run, render):
     """The page of one run."""
     drifts = drifts_of(run)
-    headings = ["Run conditions", "QA and peer checks"] + ([MACHINE_SPEED] if drifts else [])
+    headings = ["Run conditions", ENDING, "QA and peer checks"] + ([MACHINE_SPEED] if drifts else [])
     headings += [stem_label(s) for s in run.series]
-    parts = [html.contents(headings), conditions_part(run), checks_part(run)]
+    parts = [html.contents(headings), conditions_part(run), ending_part(run), checks_part(run)]
     parts += [machine_speed_part(run, drifts)] if drifts else []
     parts += [series_part(run, s, render) for s in run.series.values()]
     return html.page(f"sortbench run {run.name}", parts)

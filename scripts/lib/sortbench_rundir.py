@@ -7,7 +7,8 @@ run_conditions.txt; and run.json, the run's manifest. The tools name these
 files only through here.
 """
 
-import os
+from sortbench_folder import Folder, held
+from sortbench_text import Unusable
 
 DISTRIBUTIONS = ("uniform", "sorted", "reverse", "nearly-sorted", "few-unique", "equal", "zipf", "skewed")
 DATA_TYPES = ("INT", "FLOAT", "BIGINT", "BIGFLOAT")
@@ -57,23 +58,43 @@ def stem_order(stem):
 
 # --- the files ------------------------------------------------------------------
 
+# A run writes a result file per data type and key distribution, 32 at most:
+# a directory of more holds something else, and is not read file by file.
+MAX_RESULT_FILES = 2 * len(DATA_TYPES) * len(DISTRIBUTIONS)
+
+
 def input_files(run_dir):
     """Every file of a run directory the tools may read: the result files, the
-    stats and speed-up files beside them, run_conditions.txt and run.json."""
-    paths = [f"{run_dir}/{CONDITIONS}", f"{run_dir}/{MANIFEST}"]
-    for stem, path in result_files(run_dir):
-        paths += [path, f"{run_dir}/{stats_name(stem)}", f"{run_dir}/{speedup_name(stem)}"]
-    return paths
+    stats and speed-up files beside them, run_conditions.txt and run.json.
+    Places in a held Folder `run_dir`, or paths; raises Unusable as
+    result_files does."""
+    found = [place_in(run_dir, CONDITIONS), place_in(run_dir, MANIFEST)]
+    for stem, where in result_files(run_dir):
+        found += [where, place_in(run_dir, stats_name(stem)), place_in(run_dir, speedup_name(stem))]
+    return found
 
 
 def result_files(run_dir):
-    """The ordered (stem, path) pairs of a run directory's bench_*.csv names;
-    links that lead nowhere are among them, to be reported when read. Paths
-    are the directory as given, "/" and the name."""
+    """The ordered (stem, place) pairs of a run directory's bench_*.csv names;
+    links that lead nowhere are among them, to be reported when read. For a
+    held Folder the places are Places in it; for a path they are the
+    directory as given, "/" and the name. Raises Unusable for more than
+    MAX_RESULT_FILES of them."""
+    stems = []
     try:
-        names = os.listdir(run_dir)
+        with held(run_dir) as folder, folder.entries() as entries:
+            for entry in entries:
+                name = entry.name
+                if name.startswith(_RESULT) and name.endswith(_CSV) and len(name) >= len(result_name("")):
+                    stems.append(name[len(_RESULT):-len(_CSV)])
+                    if len(stems) > MAX_RESULT_FILES:
+                        raise Unusable(f"more than {MAX_RESULT_FILES} result files ({RESULT_FILES}), far more than "
+                                       f"a run writes ({len(DATA_TYPES) * len(DISTRIBUTIONS)}): not read")
     except OSError:
         return []
-    stems = [n[len(_RESULT):-len(_CSV)] for n in names
-             if n.startswith(_RESULT) and n.endswith(_CSV) and len(n) >= len(result_name(""))]
-    return [(stem, f"{run_dir}/{result_name(stem)}") for stem in sorted(stems, key=stem_order)]
+    return [(stem, place_in(run_dir, result_name(stem))) for stem in sorted(stems, key=stem_order)]
+
+
+def place_in(run_dir, name):
+    """The file `name` of a run directory: a Place of a held Folder, or the path "<run_dir>/<name>"."""
+    return run_dir.file(name) if isinstance(run_dir, Folder) else f"{run_dir}/{name}"

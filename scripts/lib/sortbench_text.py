@@ -1,18 +1,22 @@
 """The text of a run's files, read within bounds, and the numbers its cells hold.
 
 Every reader of a run directory starts here: a file is read only when it is a
-regular file of bounded size, its lines are split as the benchmark writes
+regular file of bounded size, reached through its held folder and through no
+link of another user (sortbench_folder), its lines are split as the benchmark writes
 them, and each cell is checked to be a number the tools can compute with.
 Nothing here prints or exits: a file that cannot be used raises Unusable with
 the reason; complaints that leave the file usable travel with what was read
 as Notice values.
 """
 
+import functools
 import math
 import os
 import re
 import stat
 from dataclasses import dataclass
+
+from sortbench_folder import LeadsNowhere, NotFollowed, placed
 
 # Times as the benchmark writes them: a decimal point, no exponent.
 _TIME = re.compile(r"-?([0-9]+\.?[0-9]*|\.[0-9]+)")
@@ -27,8 +31,12 @@ MAX_WHOLE = 2 ** 64 - 1  # record counts are 64-bit
 # read, checked and drawn in seconds and a few hundred MB.
 MAX_BYTES = 32 << 20
 MAX_ROWS = 2000
+# All the files the tools read from one run directory together: runs of every
+# type and distribution write a few MiB of them, and checking this much takes
+# seconds and under 1 GB (about ten times the bytes read).
+MAX_RUN_BYTES = 64 << 20
 # The bounds of a number as a message gives them.
-_RANGE = f"0, or 10^{math.log10(MIN_NUMBER):g} to 10^{math.log10(MAX_NUMBER):g} either side of it"
+NUMBER_RANGE = f"0, or 10^{math.log10(MIN_NUMBER):g} to 10^{math.log10(MAX_NUMBER):g} either side of it"
 
 
 class Unusable(Exception):
@@ -43,36 +51,62 @@ def quoted(text, most=40):
 @dataclass
 class Notice:
     """A complaint about a file that is still used. `fails` makes the tool's
-    exit status 1 (the file is incomplete); otherwise it only informs."""
+    exit status 1 (the file is incomplete); otherwise it only informs.
+    `cut_short`: the file ends early, as a run that did not finish leaves it."""
     text: str
     fails: bool = True
+    cut_short: bool = False
 
 
 # --- lines ---------------------------------------------------------------------
 
-def read_bytes(path, most=None):
-    """The bytes of the regular file at `path`. Raises Unusable for a link that
-    leads nowhere, anything but a readable regular file, and more than `most`
-    bytes (by default MAX_BYTES)."""
+def read_bytes(where, most=None):
+    """The bytes of the regular file at `where`, a Place in a held Folder or a
+    path. Raises Unusable for a symbolic link of another user than the one
+    running or root (not followed), a link that leads nowhere, anything but a
+    readable regular file, more than `most` bytes (by default MAX_BYTES), and
+    more than what is left of MAX_RUN_BYTES for the files of its Folder."""
     most = MAX_BYTES if most is None else most
-    if os.path.islink(path) and not os.path.exists(path):
-        raise Unusable("symbolic link that leads nowhere (dangling or looping)")
-    if not os.path.isfile(path) or not os.access(path, os.R_OK):
-        raise Unusable("not a readable file")
     try:
-        # Not blocking: a FIFO put in the file's place meanwhile is refused, not waited on.
-        with open(os.open(path, os.O_RDONLY | os.O_NONBLOCK | os.O_CLOEXEC), "rb") as stream:
-            if not stat.S_ISREG(os.fstat(stream.fileno()).st_mode):
+        with placed(where) as place:
+            folder = place.folder
+            left = max(MAX_RUN_BYTES - folder.bytes_read, 0)
+            # Only a regular file, opened without blocking: a FIFO or a device
+            # is refused, not waited on, and one put in its place meanwhile too.
+            if not stat.S_ISREG(folder.stat(place.name).st_mode):
                 raise Unusable("not a readable file")
-            data = stream.read(most + 1)
+            with open(folder.open_file(place.name, os.O_RDONLY | os.O_NONBLOCK), "rb") as stream:
+                if not stat.S_ISREG(os.fstat(stream.fileno()).st_mode):
+                    raise Unusable("not a readable file")
+                data = stream.read(min(most, left) + 1)
+    except NotFollowed as refused:
+        raise Unusable(refused.strerror) from None
+    except LeadsNowhere:
+        raise Unusable("symbolic link that leads nowhere (dangling or looping)") from None
     except OSError:
         raise Unusable("not a readable file") from None
     if len(data) > most:
         raise Unusable(f"larger than {most / (1 << 20):g} MiB, far more than a run writes")
+    if len(data) > left:
+        raise Unusable(f"not read: with it the files read from its run directory would hold more than "
+                       f"{MAX_RUN_BYTES / (1 << 20):g} MiB, far more than a run writes")
+    folder.bytes_read += len(data)
     return data
 
 
-def read_lines(path, kind):
+def within_memory(reader):
+    """`reader` with running out of memory turned into Unusable: the file is
+    reported, and the tool goes on with the others once its memory is freed."""
+    @functools.wraps(reader)
+    def read(*args, **kwargs):
+        try:
+            return reader(*args, **kwargs)
+        except MemoryError:
+            raise Unusable("out of memory while reading it") from None
+    return read
+
+
+def read_lines(where, kind):
     """The lines of a file's text and whether a writer left it unclosed.
 
     A file still open by the benchmark, or left by a killed run, ends in zero
@@ -82,7 +116,7 @@ def read_lines(path, kind):
     what the file should have been), and for more than MAX_ROWS lines after
     the first.
     """
-    data = read_bytes(path)
+    data = read_bytes(where)
     text = data.rstrip(b"\0")
     if data and not text:
         raise Unusable(f"only zero bytes, no text: the run was cut short (or is still running) "
@@ -113,10 +147,12 @@ def number_problem(text):
     from MIN_NUMBER to MAX_NUMBER either side of it."""
     if _TIME.fullmatch(text) is None:
         return "is not a number"
-    size = abs(float(text))
-    if size == 0 or MIN_NUMBER <= size <= MAX_NUMBER:
-        return None
-    return f"is out of range ({_RANGE})"
+    return None if within_range(float(text)) else f"is out of range ({NUMBER_RANGE})"
+
+
+def within_range(value):
+    """Whether a number is zero or from MIN_NUMBER to MAX_NUMBER either side of it."""
+    return value == 0 or MIN_NUMBER <= abs(value) <= MAX_NUMBER
 
 
 def checked_number(text, name):

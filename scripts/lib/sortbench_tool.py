@@ -9,7 +9,9 @@ import re
 import subprocess
 import sys
 
+from sortbench_folder import Folder, LeadsNowhere, NotFollowed
 from sortbench_rundir import RESULT_FILES, result_files
+from sortbench_text import Unusable
 
 DEBIAN_PYTHON = "/usr/bin/python3"
 DEFAULT_LOG_DIR = "/var/log/dezavadure/"
@@ -121,37 +123,60 @@ def log_dir():
     return os.environ.get("SORTBENCH_LOG_DIR") or DEFAULT_LOG_DIR
 
 
-def newest_run_dir(logs):
-    """The run directory (RUN_DIR_NAMES) under `logs` modified last, of two
-    at the same time the larger name: a run's stamp is local time, which can
-    change between runs, while the benchmark writes into its directory as it
-    goes. Raises Refusal when there is none."""
-    if not os.path.isdir(logs):
-        raise Refusal(f"no log directory {logs}: give a run directory")
+def _newest_name(logs):
+    """The name of the run directory (RUN_DIR_NAMES) in the held Folder `logs`
+    modified last, of two at the same time the larger name: a run's stamp is
+    local time, which can change between runs, while the benchmark writes into
+    its directory as it goes. Raises Refusal when there is none."""
     found = []
-    for name in os.listdir(logs):
-        path = os.path.join(logs, name)
-        if _RUN_NAME.fullmatch(name) and os.path.isdir(path):
-            found.append((os.stat(path).st_mtime_ns, name))
+    with logs.entries() as entries:
+        for entry in entries:
+            if _RUN_NAME.fullmatch(entry.name) and entry.is_dir(follow_symlinks=False):
+                found.append((entry.stat(follow_symlinks=False).st_mtime_ns, entry.name))
     if not found:
-        raise Refusal(f"no run directory (cpu_<stamp>) in {logs}")
-    return (logs[:-1] if logs.endswith("/") else logs) + "/" + max(found)[1]
+        raise Refusal(f"no run directory (cpu_<stamp>) in {logs.path}")
+    return max(found)[1]
 
 
-def check_run_dirs(run_dirs):
-    """Raises Refusal for the first argument that is not an existing directory."""
-    for run_dir in run_dirs:
-        if not os.path.exists(run_dir):
-            raise Refusal(f"no such directory: {run_dir}")
-        if not os.path.isdir(run_dir):
-            raise Refusal(f"not a directory: {run_dir}")
+def _logs_folder(logs):
+    try:
+        return Folder.open(logs)
+    except OSError:
+        raise Refusal(f"no log directory {logs}: give a run directory") from None
+
+
+def newest_run_dir(logs):
+    """The path of the newest run directory under `logs` (see _newest_name). Raises Refusal."""
+    with _logs_folder(logs) as folder:
+        return _joined(logs, _newest_name(folder))
+
+
+def _joined(logs, name):
+    return (logs[:-1] if logs.endswith("/") else logs) + "/" + name
+
+
+def open_run_dir(path, within=None):
+    """The run directory `path` opened once and held (a Folder; relative to
+    the Folder `within` when given); raises Refusal when it is missing, not a
+    directory, or reached through another user's link."""
+    try:
+        return Folder.open(path, within=within)
+    except NotFollowed as refused:
+        raise Refusal(f"cannot read {path}: {refused.strerror}") from None
+    except (FileNotFoundError, LeadsNowhere):
+        raise Refusal(f"no such directory: {path}") from None
+    except NotADirectoryError:
+        raise Refusal(f"not a directory: {path}") from None
+    except OSError as error:
+        raise Refusal(f"cannot read {path}: {error.strerror or error}") from None
 
 
 def run_names(run_dirs):
-    """How titles name each run: its directory's own name; runs of one name (from
-    two log directories) by their paths as given, and the same path given twice
-    also by its position."""
-    names = [os.path.basename(os.path.realpath(d)) for d in run_dirs]
+    """How titles name each run (a held Folder or a path): its directory's own
+    name; runs of one name (from two log directories) by their paths as given,
+    and the same path given twice also by its position."""
+    names = [os.path.basename(d.real_path() if isinstance(d, Folder) else os.path.realpath(d)) for d in run_dirs]
+    run_dirs = [d.path if isinstance(d, Folder) else d for d in run_dirs]
     if len(set(names)) == len(names):
         return names
     named = []
@@ -163,17 +188,34 @@ def run_names(run_dirs):
 
 def command_line_runs(argv, out="a directory"):
     """(-o's value or "", run directories, their names) of "[-o OUT]
-    [RUN_DIR...]" whose run directories exist and hold result files; without
-    RUN_DIR the newest run, said on standard output. Raises Refusal."""
-    given, run_dirs = parse_command_line(argv, out)
-    if not run_dirs:
-        run_dirs = [newest_run_dir(log_dir())]
-        print(f"Newest run: {printable(run_dirs[0])}")
-    check_run_dirs(run_dirs)
-    for run_dir in run_dirs:
-        if not result_files(run_dir):
-            raise Refusal(f"no result files ({RESULT_FILES}) in {run_dir}")
-    return given, run_dirs, run_names(run_dirs)
+    [RUN_DIR...]": each run directory opened once and held (a Folder, its
+    path as given), holding result files; without RUN_DIR the newest run,
+    said on standard output. Raises Refusal; the caller closes the Folders."""
+    given, paths = parse_command_line(argv, out)
+    folders = []
+    try:
+        if not paths:
+            with _logs_folder(log_dir()) as logs:
+                name = _newest_name(logs)
+                paths = [_joined(log_dir(), name)]
+                print(f"Newest run: {printable(paths[0])}")
+                folders.append(open_run_dir(name, logs))
+                folders[0].path = paths[0]
+        else:
+            for path in paths:
+                folders.append(open_run_dir(path))
+        for folder in folders:
+            try:
+                found = result_files(folder)
+            except Unusable as reason:
+                raise Refusal(f"{folder.path}: {reason}") from None
+            if not found:
+                raise Refusal(f"no result files ({RESULT_FILES}) in {folder.path}")
+    except BaseException:
+        for folder in folders:
+            folder.close()
+        raise
+    return given, folders, run_names(folders)
 
 
 def default_out_dir(run_dirs):
@@ -184,32 +226,39 @@ def default_out_dir(run_dirs):
     return last
 
 
+def default_out_folder(folders):
+    """The last run's held Folder again, named as default_out_dir names it."""
+    return folders[-1].alias(default_out_dir([f.path for f in folders]))
+
+
 @contextlib.contextmanager
-def kept_mtimes(run_dirs):
-    """Sets every run directory's modification time back on the way out: new
-    files in an old run's directory would make it the newest run."""
-    kept = [(d, os.stat(d).st_mtime_ns) for d in run_dirs]
+def kept_mtimes(folders):
+    """Sets every held run directory's modification time back on the way out:
+    new files in an old run's directory would make it the newest run."""
+    kept = [(f, os.fstat(f.fd).st_mtime_ns) for f in folders]
     try:
         yield
     finally:
-        for run_dir, mtime in kept:
+        for folder, mtime in kept:
             with contextlib.suppress(OSError):
-                now = os.stat(run_dir)
+                now = os.fstat(folder.fd)
                 if now.st_mtime_ns != mtime:
-                    os.utime(run_dir, ns=(now.st_atime_ns, mtime))
+                    os.utime(folder.fd, ns=(now.st_atime_ns, mtime))
 
 
 def prepare_out_dir(out_dir):
-    """Creates the output directory if missing; raises Refusal when it cannot
-    be created or written into."""
+    """The output directory, created if missing, opened once and held; raises
+    Refusal when it cannot be created or written into."""
     try:
-        os.makedirs(out_dir, exist_ok=True)
+        folder = Folder.open(out_dir, listed=False, create=True)
+    except NotFollowed as refused:
+        raise Refusal(f"cannot create output directory: {out_dir}: {refused.strerror}") from None
     except OSError:
         raise Refusal(f"cannot create output directory: {out_dir}") from None
-    if not os.path.isdir(out_dir):
-        raise Refusal(f"cannot create output directory: {out_dir}")
-    if not os.access(out_dir, os.W_OK):
+    if not os.access(".", os.W_OK, dir_fd=folder.fd):
+        folder.close()
         raise Refusal(f"cannot write into {out_dir}: choose another with -o OUT_DIR")
+    return folder
 
 
 def usage_lines(prog, forms):
@@ -234,5 +283,20 @@ def run_tool(prog, forms, body, argv):
             print(usage_lines(prog, forms), file=sys.stderr)
         return refusal.status
     except Exception as error:  # whatever the input: one line, not a traceback
-        print(f"{prog}: {printable(f'unexpected {type(error).__name__}: {error}')}", file=sys.stderr)
+        print(f"{prog}: {printable(failure_text(error))}", file=sys.stderr)
         return 1
+
+
+def reason_of(error):
+    """Why an exception was raised: its message, or for running out of memory
+    (which has none) that, never an empty text."""
+    if str(error):
+        return str(error)
+    if isinstance(error, MemoryError):
+        return "out of memory: run it with more memory, or on fewer runs at once"
+    return "no reason given"
+
+
+def failure_text(error):
+    """The line of an exception no one expected."""
+    return f"unexpected {type(error).__name__}: {reason_of(error)}"

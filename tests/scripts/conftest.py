@@ -117,8 +117,9 @@ def write_speedups(path, counts, median=3.0, interval=(2.5, 3.5)):
 def write_manifest(run_dir, plan=(), **top):
     """A run.json for the files of `run_dir` as the program writes it: every
     result, stats and speed-up file with its own header, a complete data set
-    per result file row, exit status 0; `plan` and `top` replace entries of
-    the plan and of the document. Returns the document."""
+    per result file row, a plan of the types, distributions and counts of
+    those rows, exit status 0; `plan` and `top` replace entries of the plan
+    and of the document. Returns the document."""
     files, data_sets, columns = [], [], None
     kinds = {"bench": "results", "stats": "stats", "speedup": "speedups"}
     for name in sorted(os.listdir(run_dir)):
@@ -136,10 +137,14 @@ def write_manifest(run_dir, plan=(), **top):
             data_sets += [{"series": series, "type": data_type, "distribution": dist, "count": int(row.split(",")[0]),
                            "outcome": "complete", "rounds": 3, "interval_reached": True, "seconds": 0}
                           for row in lines[1:] if row]
+    planned = {key: [v for v in order if v in {d[key] for d in data_sets}] for key, order in (
+        ("type", TYPES), ("distribution", sortbench_rundir.DISTRIBUTIONS), ("count", sorted({d["count"] for d in
+                                                                                            data_sets})))}
     document = {
         "format": "sortbench run manifest", "format_version": 1, "program_version": "e79fbd8",
         "arguments": ["-S", "1000", "-R", "3"],
-        "plan": {"counts": [100, 1000], "types": list(TYPES), "distributions": ["uniform"], "columns": columns,
+        "plan": {"counts": planned["count"], "types": planned["type"], "distributions": planned["distribution"],
+                 "columns": columns,
                  "repetitions": 3, "until_sure": False, "interval_target": 0.01, "budget_seconds": 10, "gpu": False,
                  "qa": False, "peers": False, "json": None, **dict(plan)},
         "machine": {"load_averages": [0.12, 0.2, 0.3], "online_cpus": 2, "governors": [],

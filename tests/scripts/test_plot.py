@@ -290,6 +290,45 @@ def test_reports_each_bad_file_and_charts_the_others(plot, tmp_path, make, messa
     assert make is not trimmed or drawn["bench_INT"].panels[0].lines[0].x == [100, 250]
 
 
+def interrupted(d):
+    """A run asked for every data type, stopped by a signal in FLOAT's second data set."""
+    write_run(d, [100, 1000], types=["INT"])
+    write_result(f"{d}/bench_FLOAT.csv", [100])
+    for data_type in TYPES[2:]:
+        write(f"{d}/bench_{data_type}.csv", HEAD)
+    write_manifest(d, {"types": list(TYPES)}, exit_status=None)
+
+
+def stale(d):
+    """A finished run whose run.json was last written a minute before its result file."""
+    write_run(d, [100, 1000], types=["INT"])
+    write_manifest(d)
+    written = os.stat(f"{d}/bench_INT.csv").st_mtime
+    os.utime(f"{d}/run.json", (written - 60, written - 60))
+
+
+# A run that did not end as planned: what it measured is charted, and how it
+# ended said in informing lines.
+@pytest.mark.parametrize("make, charts, said", [
+    (interrupted, ["bench_INT", "bench_FLOAT", "speedup"],
+     ["Of the 3 data sets run.json records, 3 passed every check. It records no exit status: the run was "
+      "interrupted, or is still running.",
+      "Not measured, of what the run was asked for: FLOAT: 1 of 2 counts, 1,000 records missing; BIGINT, BIGFLOAT: "
+      "no row (not reached)."]),
+    (stale, ["bench_INT", "speedup"],
+     ["Of the 2 data sets run.json records, 2 passed every check. The run ended with exit status 0.",
+      "run.json is 60 s older than bench_INT.csv: the program rewrites it at the end of every data set and of the "
+      "run, so its later writes did not reach the disk (a full disk?) or the run is still measuring; what it says "
+      "may be out of date."]),
+])
+def test_says_how_a_run_ended_that_did_not_end_as_planned(plot, tmp_path, make, charts, said):
+    run_dir = str(tmp_path / "run")
+    make(run_dir)
+    ran, drawn = chart_runs(plot, run_dir)
+    assert (ran.status, ran.err_lines) == (0, [f"plot: {run_dir}: {s}" for s in said])
+    assert sorted(drawn) == sorted(charts)
+
+
 # --- stats and speed-up files ---------------------------------------------------------
 
 @pytest.mark.parametrize("interval", [False, True])

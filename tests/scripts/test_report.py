@@ -10,12 +10,15 @@ import subprocess
 import sys
 
 import pytest
-from conftest import (CPU_COLUMNS, LIMITS, SCRIPTS, Page, assert_self_contained, pad_zeros, row_times, run_command,
-                      run_in_process, run_on_full_disk, tree, with_limits, write, write_manifest, write_result,
-                      write_run, write_speedups, write_stats)
+from conftest import (CPU_COLUMNS, LIMITS, SCRIPTS, TYPES, Page, assert_self_contained, pad_zeros, row_times,
+                      run_command, run_in_process, run_on_full_disk, tree, with_limits, write, write_manifest,
+                      write_result, write_run, write_speedups, write_stats)
 
 import sortbench_changes
 import sortbench_page
+import sortbench_results
+import sortbench_rundir
+import sortbench_text
 from sortbench_results import CellStats
 
 CONDITIONS = """----------------------------- RUN CONDITIONS -----------------------------
@@ -149,10 +152,11 @@ AUTO_PLAN = {"until_sure": True, "interval_target": 0.5, "budget_seconds": 0.2, 
      ["holds no run_conditions.txt"]),
     (with_manifest(repeated_run, ended="check failed", exit_status=1), ["int"],
      ["the permutation of Peer vqsort", "Of the 2 data sets run.json records, 1 passed every check; INT, 1,000 "
-      "records: check failed.", "The run ended with exit status 1."], ["1 of the 2 rows"]),
+      "records: check failed.", "The run ended with exit status 1: it stopped early"], ["1 of the 2 rows"]),
     (with_manifest(interrupted(gpu_run(None)), {"gpu": True, "qa": True}, exit_status=None), ["int", "float"],
      ["(-QA)", "It records no exit status: the run was interrupted, or is still running.",
-      "The result files do not all hold 2 counts (FLOAT: 1)."], ["does not say", "the way a failed check"]),
+      "Not measured, of what the run was asked for: FLOAT: 1 of 2 counts, 1,000 records missing."],
+     ["does not say", "the way a failed check"]),
 ])
 def test_writes_the_page_of_one_run(report, tmp_path, make, sections, expected, absent):
     run_dir = str(tmp_path / "cpu_261207184009")
@@ -166,6 +170,54 @@ def test_writes_the_page_of_one_run(report, tmp_path, make, sections, expected, 
     text = "".join(page.section_text.values())
     assert [e for e in expected if e not in text] == []
     assert [a for a in absent if a in text] == []
+
+
+def stopped(run_dir):
+    """Files of a run stopped in FLOAT's second data set: INT whole, FLOAT one row, the others header only."""
+    write_result(f"{run_dir}/bench_FLOAT.csv", [100])
+    for data_type in TYPES[2:]:
+        write(f"{run_dir}/bench_{data_type}.csv", ",".join(["NbRecords"] + CPU_COLUMNS))
+
+
+def ended(exit_status, cut=None):
+    """A run of every data type at 100 and 1000 records with a stats file for
+    INT, its files as cut(run_dir) leaves them, then its run.json, which
+    asked for all of it and records `exit_status`."""
+    def build(run_dir):
+        write_run(run_dir, [100, 1000])
+        write_stats(f"{run_dir}/stats_INT.csv", [100, 1000])
+        if cut:
+            cut(run_dir)
+        write_manifest(run_dir, {"types": list(TYPES)}, exit_status=exit_status)
+    return build
+
+
+NOT_REACHED = "FLOAT: 1 of 2 counts, 1,000 records missing; BIGINT, BIGFLOAT: no row (not reached)."
+NEVER_CLOSED = "bench_FLOAT.csv: the file was never closed: the run was cut short (or is still running); 1 complete " \
+               "rows charted"
+
+
+# Every page says how its run ended, and what it left unmeasured or short.
+@pytest.mark.parametrize("make, expected, err", [
+    (ended(0), ["The run ended with exit status 0."], []),
+    (ended(None, stopped), ["It records no exit status: the run was interrupted, or is still running.",
+                            f"Not measured, of what the run was asked for: {NOT_REACHED}"], []),
+    (ended(1, lambda d: write_stats(f"{d}/stats_INT.csv", [100])),
+     ["The run ended with exit status 1: it stopped early",
+      "stats_INT.csv has no row for 5 of the 10 cells of bench_INT.csv, from 1,000 records, CPU Standard on: it was "
+      "cut short."], []),
+    (ended(None, lambda d: stopped(d) or pad_zeros(f"{d}/bench_FLOAT.csv", 300)),
+     [f"{NEVER_CLOSED}.", "It records no exit status", NOT_REACHED], [f"{{d}}/{NEVER_CLOSED}"]),
+    (single_run, ["This run directory holds no usable run.json, so how the run ended is not recorded."], []),
+])
+def test_says_how_the_run_ended(report, tmp_path, make, expected, err):
+    run_dir = str(tmp_path / "run")
+    make(run_dir)
+    ran = run_in_process(report, [run_dir])
+    assert (ran.status, ran.err_lines) == (0, [f"report: {e.format(d=run_dir)}" for e in err])
+    text = Page(open(f"{run_dir}/report.html", encoding="utf-8").read()).section_text["how-the-run-ended"]
+    assert [e for e in expected if e not in text] == []
+    assert ("Not measured" in text) == any(NOT_REACHED in e for e in expected)
 
 
 def test_keeps_the_run_directory_modification_time(report, tmp_path):
@@ -312,6 +364,11 @@ def changed_manifest(change):
      "run.json: \"data_sets[0].reference_ms\" is not a list of positive numbers: '[1.5, 0]'"),
     (lambda t: t.replace('"seconds": 0', '"seconds": 0, "reference_ms": [1.5]'),
      "run.json: \"data_sets[0].reference_ms\" holds 1 values, rounds is 3"),
+    # Numbers the result files would refuse as cells.
+    (lambda t: t.replace('"interval_target": 0.01', '"interval_target": 5e-324'),
+     "run.json: \"plan.interval_target\" is out of range (0, or 10^-12 to 10^12 either side of it): '5e-324'"),
+    (lambda t: t.replace('"seconds": 0', '"seconds": 0, "reference_ms": [1.5, 1.5, 1.5], "drift": 1.7e308'),
+     "run.json: \"data_sets[0].drift\" is out of range (0, or 10^-12 to 10^12 either side of it): '1.7e+308'"),
     (lambda t: t.replace(',CPU 8 Thread"', ',CPU 9 Thread"'),
      "bench_INT.csv: line 1 is not the header run.json states for this file, "
      "'NbRecords,CPU Standard,CPU 1 Thread,CPU 2 Thread,CPU 4 Thread,CPU 9 Thread'"),
@@ -322,6 +379,43 @@ def test_refuses_a_run_json_it_cannot_use(report, tmp_path, change, message):
     ran = run_in_process(report, [run_dir])
     assert (ran.status, ran.out, ran.err_lines) == (1, "", [f"report: {run_dir}/{message}"])
     assert not os.path.exists(f"{run_dir}/report.html")
+
+
+def test_says_where_run_json_and_the_stats_file_disagree_on_the_reference(report, tmp_path):
+    run_dir = str(tmp_path / "run")
+    with_reference({100: [2.0] * 7, 1000: [2.0] * 7})(run_dir)
+    document = json.load(open(f"{run_dir}/run.json"))
+    document["data_sets"][1]["reference_ms"][6] = 2.5
+    write(f"{run_dir}/run.json", json.dumps(document))
+    ran = run_in_process(report, [run_dir])
+    assert (ran.status, ran.err_lines) == (0, [f"report: {run_dir}/stats_INT.csv: ReferenceTimes of 1000 records are "
+                                               "not the reference_ms run.json gives: round 7 took 2 ms here, 2.5 ms "
+                                               "there"])
+
+
+def out_of_memory(*_args):
+    raise MemoryError()
+
+
+# A whole run directory is bounded, and running out of memory is said as such.
+@pytest.mark.parametrize("module, name, value, messages", [
+    # Room for one result file of the two.
+    (sortbench_text, "MAX_RUN_BYTES", 256, ["{d}/bench_FLOAT.csv: not read: with it the files read from its run "
+                                            "directory would hold more than 0.000244141 MiB, far more than a run "
+                                            "writes"]),
+    (sortbench_rundir, "MAX_RESULT_FILES", 1, ["{d}: more than 1 result files (bench_*.csv), far more than a run "
+                                               "writes (32): not read"]),
+    (sortbench_results, "_result_row", out_of_memory, [f"{{d}}/bench_{t}.csv: out of memory while reading it"
+                                                       for t in ("INT", "FLOAT")]),
+    ("report", "run_page", out_of_memory, ["unexpected MemoryError: out of memory: run it with more memory, or on "
+                                           "fewer runs at once"]),
+])
+def test_bounds_what_a_run_directory_may_cost(report, tmp_path, monkeypatch, module, name, value, messages):
+    run_dir = str(tmp_path / "run")
+    write_run(run_dir, [100, 1000], types=["INT", "FLOAT"])
+    monkeypatch.setattr(report if module == "report" else module, name, value)
+    ran = run_in_process(report, [run_dir])
+    assert (ran.status, ran.out, ran.err_lines) == (1, "", [f"report: {m.format(d=run_dir)}" for m in messages])
 
 
 def test_refuses_runs_that_share_no_count(report, tmp_path):
@@ -472,3 +566,60 @@ def test_a_signal_while_writing_leaves_the_earlier_file(tmp_path, signum):
     done = subprocess.run([sys.executable, "-c", code], capture_output=True, timeout=60)
     assert done.returncode == -signum and os.listdir(tmp_path) == ["page.html"]
     assert page.read_text() == "earlier page"
+
+
+# --- the run directory as another user may change it ----------------------------------------
+
+def as_root():
+    if os.geteuid() != 0:
+        pytest.skip("only root can make a link of another user (uid 65534)")
+
+
+# A file of the run (or the run directory itself, ".") replaced by a link to a
+# root-only one: followed only when the link is the running user's or root's.
+@pytest.mark.parametrize("owner", [65534, 0])
+@pytest.mark.parametrize("name", [".", "run_conditions.txt", "run.json", "bench_INT.csv", "stats_INT.csv",
+                                  "speedup_INT.csv"])
+def test_follows_a_link_among_the_inputs_only_when_its_owner_may_be_trusted(report, tmp_path, name, owner):
+    as_root()
+    run_dir, secret = str(tmp_path / "run"), tmp_path / "root-only"
+    with_manifest(repeated_run)(run_dir)
+    secret.mkdir(mode=0o700)
+    link = os.path.normpath(f"{run_dir}/{name}")
+    os.rename(link, secret / name)
+    os.chmod(secret / name, 0o700 if name == "." else 0o600)
+    os.symlink(os.path.normpath(secret / name), link)
+    os.lchown(link, owner, owner)
+    ran = run_in_process(report, [run_dir])
+    if owner == 0:
+        assert (ran.status, ran.err) == (0, "")
+        return
+    refused = "a symbolic link of another user (uid 65534), not followed"
+    assert (ran.status, ran.out) == (1, "") and not os.path.exists(f"{link}/report.html")
+    assert ran.err_lines == [f"report: cannot read {run_dir}: {refused}" if name == "." else
+                             f"report: {run_dir}/{name}: {refused}"]
+
+
+# The run directory swapped for a link to another directory once the tool has
+# opened it: every read and write still goes to the directory it opened.
+@pytest.mark.parametrize("tool, step, written", [("report", "read_run", ["report.html"]),
+                                                 ("plot", "chart_one_run", ["bench_INT.png", "speedup.png"])])
+def test_a_run_directory_swapped_for_a_link_redirects_nothing(report, plot, tmp_path, monkeypatch, tool, step,
+                                                              written):
+    module = {"report": report, "plot": plot}[tool]
+    run_dir, moved, elsewhere = str(tmp_path / "run"), str(tmp_path / "moved"), str(tmp_path / "elsewhere")
+    write_run(run_dir, [100, 1000], types=["INT"])
+    write_run(elsewhere, [250], types=["INT"])
+    before = tree(elsewhere)
+    original = getattr(module, step)
+
+    def swapped(*args):
+        os.rename(run_dir, moved)
+        os.symlink(elsewhere, run_dir)
+        return original(*args)
+
+    monkeypatch.setattr(module, step, swapped)
+    ran = run_in_process(module, [run_dir])
+    assert (ran.status, ran.err) == (0, "") and tree(elsewhere) == before
+    assert sorted(os.listdir(moved)) == sorted(["bench_INT.csv"] + [n for n in written])
+    assert tool != "report" or "1,000" in open(f"{moved}/report.html", encoding="utf-8").read()
