@@ -7,7 +7,7 @@
 
 namespace {
 
-constexpr std::int64_t kBound = 16777215;  // 2^24 - 1: every type holds the same values
+constexpr std::int64_t kBound = kUniformKeyBound;
 constexpr std::uint64_t kIntegerRange = 2 * kBound + 1;
 
 std::mt19937_64 gen(static_cast<std::uint64_t>(std::time(nullptr)));

@@ -36,6 +36,10 @@ Element* ResizeForElements(std::uint64_t count, AppCore::CharBuffer& buffer) {
     return reinterpret_cast<Element*>(buffer.data);
 }
 
+// The largest magnitude of the uniform keys, 2^24 - 1: every type holds the
+// same values exactly, so the four types sort the same numbers.
+inline constexpr std::int64_t kUniformKeyBound = 16777215;
+
 // The low bits of the sort keys (cpu_sort/SortKey.h) over which the
 // generators' keys take every value; the bits above take few. Integers below
 // 2^24 in magnitude fill 24 bits, the sign the rest; so do floats (a 23-bit
