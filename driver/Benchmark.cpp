@@ -220,6 +220,7 @@ private:
         if (plan.untilSure) reference = std::make_unique<MachineReference>();
         reporters.GpuExamining();
         gpu = std::make_unique<GpuColumns>(plan.shaderPath, gpuSeams);
+        reporters.GpuExamined(gpu->Report());
         if (plan.gpuEnabled) tools.gpu = gpu.get();
         if (plan.gpuEnabled && plan.repetitions > 1 && gpu->Unavailable().empty()) {
             gpuLimits = gpu->ProbeLimits(RunGpuProbeOptions());
@@ -564,6 +565,7 @@ int ReportLimits(const RunPlan& plan, const GpuColumns::Seams& seams) {
     LogCPU::Log(ReadMachineFacts());
     console.GpuExamining();
     const GpuColumns gpu(plan.shaderPath, seams);
+    console.GpuExamined(gpu.Report());
     AppCore::ConsolePrintf("%s\n", SectionBanner("LIMITS", kLimitsSectionDashes).c_str());
     for (const std::string& line : LimitsLines(ProbeCpuLimits(RunProbeOptions())))
         AppCore::ConsolePrintf("%s\n", line.c_str());

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <iostream>
 
 namespace QVEvalCore {
 
@@ -79,12 +78,12 @@ bool QVCore::AcceptPhysicalDevice(vk::PhysicalDevice handle, PhysicalDeviceInfo&
         }
         if (stage.report != nullptr) {
             for (const std::string& line : stage.report(info)) {
-                std::cout << line << '\n';
+                Report(line);
             }
         }
         const std::string miss = stage.check != nullptr ? stage.check(info, options) : std::string();
         if (!miss.empty()) {
-            std::cout << "Skipping physical device: " << info.name << miss << '\n';
+            Report("Skipping physical device: " + info.name + miss);
             return false;
         }
     }
@@ -106,9 +105,9 @@ bool QVCore::GetPhysicalDevices() {
         return Fail("Could not find any physical devices available for compute!");
     }
     RankPhysicalDevices(physicalDevices);
-    std::cout << "Sorted physical devices:\n";
+    Report("Sorted physical devices:");
     for (size_t k = 0; k < physicalDevices.size(); ++k) {
-        std::cout << "  [" << k << "] " << physicalDevices[k].name << '\n';
+        Report("  [" + std::to_string(k) + "] " + physicalDevices[k].name);
     }
     return true;
 }

@@ -3,7 +3,6 @@
 #include "gpu/QVEvalCore.h"
 
 #include <array>
-#include <iostream>
 #include <string>
 
 namespace QVEvalCore {
@@ -19,7 +18,7 @@ bool QVCore::CreateDevice(unsigned int index) {
         devices.resize(index + 1);
     }
     if (devices[index].device) {
-        std::cout << "Logical device " << index << " has already been created.\n";
+        Report("Logical device " + std::to_string(index) + " has already been created.");
         return true;
     }
 
@@ -40,7 +39,7 @@ bool QVCore::CreateDevice(unsigned int index) {
 
     devices[index].device = physical.physicalDevice.createDevice(createInfo);
     VULKAN_HPP_DEFAULT_DISPATCHER.init(devices[index].device);
-    std::cout << "Successfully created a logical device from: " << physical.name << '\n';
+    Report("Successfully created a logical device from: " + physical.name);
     return CreateCommandResources(index);
 }
 
@@ -60,7 +59,7 @@ bool QVCore::CreateCommandResources(unsigned int index) {
     record.transferCommandBuffer =
         record.device.allocateCommandBuffers({record.transferCommandPool, vk::CommandBufferLevel::ePrimary, 1})[0];
 
-    std::cout << "Successfully intialized command resources for logical device " << index << '\n';
+    Report("Successfully intialized command resources for logical device " + std::to_string(index));
     return true;
 }
 

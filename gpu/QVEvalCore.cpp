@@ -1,9 +1,10 @@
 #include "gpu/QVEvalCore.h"
 
+#include <iostream>
+
 #include <dlfcn.h>
 
 #include <algorithm>
-#include <iostream>
 
 namespace QVEvalCore {
 
@@ -20,15 +21,23 @@ QVCore::QVCore(const std::string& name, const Options& options) : options(option
 
 QVCore::~QVCore() { Release(); }
 
+void QVCore::Report(const std::string& line) const {
+    if (options.report) {
+        options.report(line);
+    } else {
+        std::cout << line << '\n';
+    }
+}
+
 bool QVCore::BaseInit() {
-    std::cout << ">>> Initializing: " << name << '\n';
+    Report(">>> Initializing: " + name);
     if (!CheckVulkanLibrary() || !CreateInstance() || !GetPhysicalDevices() || !CreateDevice(0)) {
         return false;
     }
     selectedPhysicalDevice = physicalDevices[0];
     selectedDevice = devices[0];
     vulkanReady = true;
-    std::cout << "Successfully initialized Vulkan\n";
+    Report("Successfully initialized Vulkan");
     return true;
 }
 
@@ -41,7 +50,7 @@ bool QVCore::Init() {
         return false;
     }
     pipelinesReady = true;
-    std::cout << "Successfully initialized Pipelines\n";
+    Report("Successfully initialized Pipelines");
     return true;
 }
 

@@ -23,6 +23,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -67,6 +68,10 @@ struct CoreOptions {
     // family (one queue then serves both). For runs on a software device
     // (tests, the GPU benchmark); the sortbench program never sets it.
     bool allowCpuDevices = false;
+    // Where the start-up report's lines go, each without its line break; on
+    // standard output when empty. The driver hands them to its console
+    // reporter, so that nothing of the core prints by itself.
+    std::function<void(const std::string& line)> report;
 };
 
 class QVCore {
@@ -292,6 +297,9 @@ public:
     LoadedShader LoadShader(vk::Device device, const char* path, vk::ShaderModuleCreateFlags flags) const;
 
 protected:
+    // One line of the start-up report, to Options::report or standard output.
+    void Report(const std::string& line) const;
+
     // Overridden by the client; the core's versions do nothing and return true.
     virtual bool CreateDescriptorSets();
     virtual bool CreatePipelineLayout();

@@ -3,7 +3,6 @@
 #include "support/FileEngine.h"
 
 #include <cstdint>
-#include <iostream>
 #include <string>
 
 namespace QVEvalCore {
@@ -33,7 +32,7 @@ QVCore::LoadedShader QVCore::LoadShader(vk::Device device, const char* path, vk:
                              std::to_string(size) + " bytes)"};
     }
     const vk::ShaderModuleCreateInfo createInfo(flags, size, reinterpret_cast<const uint32_t*>(file.data));
-    std::cout << "Load Shader: " << path << '\n';
+    Report(std::string("Load Shader: ") + path);
     return {device.createShaderModule(createInfo), {}};
 }
 

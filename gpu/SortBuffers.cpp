@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <array>
-#include <iostream>
 #include <iterator>
 #include <limits>
 #include <stdexcept>
@@ -40,7 +39,7 @@ bool QVRadixSort::CreateDescriptorSets() {
         {vk::DescriptorBindingFlagBits::ePartiallyBound, vk::DescriptorBindingFlagBits::ePartiallyBound, {}, {}}, {});
     descriptorSets.CreatePool(device, vk::DescriptorPoolCreateFlagBits::eFreeDescriptorSet, 0);
     descriptorSets.Allocate(device, {maxStorageBuffers, 0});
-    std::cout << "Successfully created descriptor sets\n";
+    Report("Successfully created descriptor sets");
     return true;
 }
 

@@ -5,7 +5,6 @@
 
 #include <dlfcn.h>
 
-#include <iostream>
 #include <stdexcept>
 
 // The one definition of vk::defaultDispatchLoaderDynamic in the process.
@@ -48,7 +47,7 @@ bool QVCore::CheckVulkanLibrary() {
     if (libraryHandle == nullptr) {
         return Fail("Could not load Vulkan library!");
     }
-    std::cout << "Loaded Vulkan Library\n";
+    Report("Loaded Vulkan Library");
     return true;
 }
 
@@ -67,7 +66,7 @@ bool QVCore::CreateInstance() {
     VULKAN_HPP_DEFAULT_DISPATCHER.init(instance);
 
     instanceVersion = vk::enumerateInstanceVersion();
-    std::cout << "Successfully Created Vulkan Instance (Version " << VersionText(instanceVersion) << ")\n";
+    Report("Successfully Created Vulkan Instance (Version " + VersionText(instanceVersion) + ")");
     return true;
 }
 

@@ -30,6 +30,10 @@ void ConsoleReporter::RunStarted(const RunStartRecord& start) {
 
 void ConsoleReporter::GpuExamining() { AppCore::ConsolePrintf("%s\n", SectionBanner("GPU INFO").c_str()); }
 
+void ConsoleReporter::GpuExamined(const std::string& report) {
+    if (!report.empty()) AppCore::ConsolePrintf("%s", report.c_str());
+}
+
 void ConsoleReporter::GpuLimitsMeasured(const GpuLimits& limits) { PrintLines(GpuLimitsLines(limits)); }
 
 void ConsoleReporter::RunStopped(const std::string& reason) { AppCore::ConsolePrintf("%s\n", reason.c_str()); }

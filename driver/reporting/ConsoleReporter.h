@@ -19,6 +19,7 @@ public:
 
     void RunStarted(const RunStartRecord& start) override;
     void GpuExamining() override;
+    void GpuExamined(const std::string& report) override;
     void GpuLimitsMeasured(const GpuLimits& limits) override;
     void RunStopped(const std::string& reason) override;
     void DataSetStarted(const DataSetRecord& set) override;

@@ -16,6 +16,8 @@ public:
     virtual void RunStarted(const RunStartRecord&) {}
     // The GPU is examined next (the GPU sorter reports what it finds itself).
     virtual void GpuExamining() {}
+    // The GPU report's lines (GpuColumns::Report), once the core has started or failed to.
+    virtual void GpuExamined(const std::string& report) { (void)report; }
     virtual void GpuLimitsMeasured(const GpuLimits&) {}
     // The run stops before its first data set: `reason` says why.
     virtual void RunStopped(const std::string& /*reason*/) {}
@@ -47,6 +49,9 @@ public:
     }
     void GpuExamining() override {
         for (RunReporter* r : reporters) r->GpuExamining();
+    }
+    void GpuExamined(const std::string& report) override {
+        for (RunReporter* r : reporters) r->GpuExamined(report);
     }
     void GpuLimitsMeasured(const GpuLimits& limits) override {
         for (RunReporter* r : reporters) r->GpuLimitsMeasured(limits);

@@ -15,6 +15,7 @@ GpuColumns::GpuColumns(const std::string& shaderPath, const Seams& seams) : insp
     QVEvalCore::QVCore::shaderPath = shaderPath;
     QVEvalCore::QVRadixSort::Options options;
     options.core.allowCpuDevices = seams.allowCpuDevices;
+    options.core.report = [this](const std::string& line) { report += line + "\n"; };
     try {
         sorter = std::make_unique<QVEvalCore::QVRadixSort>(options);
         sorter->Init();
@@ -22,11 +23,11 @@ GpuColumns::GpuColumns(const std::string& shaderPath, const Seams& seams) : insp
         // Part of the GPU report ("Failed to load vulkan library!" on a machine
         // without Vulkan); the CPU columns run on regardless.
         unavailable = error.what();
-        AppCore::ConsolePrintf("%s\n", unavailable.c_str());
+        report += unavailable + "\n";
     }
     if (!unavailable.empty()) return;
     // Why the start-up or Init stopped: the line that ends the GPU report.
-    std::fputs(sorter->Failure().c_str(), stdout);
+    report += sorter->Failure();
     if (!sorter->VulkanReady()) {
         unavailable = "no Vulkan GPU with the required features";
     } else if (!sorter->PipelinesReady()) {

@@ -32,11 +32,15 @@ class GpuColumns {
 public:
     using Seams = GpuSeams;
 
-    // Sets the core's shader directory, constructs the sorter (which prints the
-    // GPU report) and initialises it. Never throws: a core that cannot start
-    // (no Vulkan loader, no usable device, shaders missing) leaves the object
-    // with Unavailable() saying why.
+    // Sets the core's shader directory, constructs the sorter (which writes the
+    // GPU report into Report()) and initialises it. Never throws: a core that
+    // cannot start (no Vulkan loader, no usable device, shaders missing) leaves
+    // the object with Unavailable() saying why.
     explicit GpuColumns(const std::string& shaderPath, const Seams& seams = {});
+
+    // The GPU report's lines, each ending in a line break, for a reporter to
+    // print: the core's start-up, then why it stopped, if it did.
+    const std::string& Report() const { return report; }
     // Destroys the sorter, which releases every Vulkan object.
     ~GpuColumns();
     GpuColumns(const GpuColumns&) = delete;
@@ -79,6 +83,7 @@ private:
     // Prints the progress lines the sorter noted since the last call.
     void PrintProgress();
 
+    std::string report;  // before the sorter: its start-up writes here
     std::unique_ptr<QVEvalCore::QVRadixSort> sorter;
     std::string unavailable;
     std::function<void(std::uint32_t* permutation, std::uint64_t count)> inspectResult;
