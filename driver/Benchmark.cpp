@@ -34,6 +34,7 @@
 #include "driver/output/RunConditions.h"
 #include "driver/output/RunDirectory.h"
 #include "driver/output/SectionBanners.h"
+#include "driver/output/StatsFiles.h"
 #include "driver/reporting/ConsoleReporter.h"
 #include "driver/reporting/JsonReporter.h"
 #include "driver/reporting/ProgressLine.h"

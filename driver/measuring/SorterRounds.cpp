@@ -121,3 +121,9 @@ RoundsResult RunRounds(const std::vector<Sorter>& sorters, const RoundsPlan& pla
     ObserveRow(sorters, times, result.outcome, problem, observer);
     return result;
 }
+
+std::vector<std::size_t> RoundOrder(std::size_t sorters, std::size_t round) {
+    std::vector<std::size_t> order(sorters);
+    for (std::size_t j = 0; j < sorters; ++j) order[j] = (round % sorters + j) % sorters;
+    return order;
+}

@@ -6,6 +6,13 @@
 #include <string>
 #include <vector>
 
+// The order in which round `round` (0-based) runs a data set's `sorters` columns:
+// element j is (round + j) mod sorters, i.e. 0..sorters-1 rotated left by round.
+// Over `sorters` consecutive rounds each sorter runs once in every position, so no
+// sorter always inherits the caches or clock state left by the same neighbour.
+// Empty for 0 sorters.
+std::vector<std::size_t> RoundOrder(std::size_t sorters, std::size_t round);
+
 // One sorter of a data set as the benchmark loop times it. A sorter fills one
 // column or several (the GPU sorter's host, on-card and transfer times).
 struct Sorter {

@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 #include "driver/measuring/TimingStats.h"
+#include "driver/output/StatsFiles.h"
 #include "strings/EscapedText.h"
 #include "strings/NumberText.h"
 #include "support/DataTypes.h"

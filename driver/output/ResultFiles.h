@@ -2,6 +2,7 @@
 
 #include "driver/measuring/KeyDistributions.h"
 #include "driver/output/RunFileNames.h"
+#include "driver/output/StatsFiles.h"
 #include "logging/LogManager.h"
 
 #include <cstdint>

@@ -7,6 +7,7 @@
 #include "driver/output/ConsoleText.h"
 #include "driver/output/LogCPU.h"
 #include "driver/output/SectionBanners.h"
+#include "driver/reporting/CellReportText.h"
 #include "strings/NumberText.h"
 #include "support/StatusLine.h"
 

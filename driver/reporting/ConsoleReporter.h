@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "driver/command_line/RunPlan.h"
+#include "driver/reporting/CellReportText.h"
 #include "driver/reporting/RunReporter.h"
 
 // The run's lines on standard output (through the status line's ConsolePrintf):

@@ -5,6 +5,7 @@
 #include "driver/output/JsonText.h"
 #include "driver/output/ResultFiles.h"
 #include "driver/output/RunConditions.h"
+#include "driver/output/StatsFiles.h"
 #include "strings/EscapedText.h"
 #include "support/DataTypes.h"
 #include "support/StatusLine.h"

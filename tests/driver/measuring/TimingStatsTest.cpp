@@ -1,5 +1,9 @@
 #include "driver/measuring/TimingStats.h"
 
+#include "driver/measuring/SorterRounds.h"
+#include "driver/output/StatsFiles.h"
+#include "driver/reporting/CellReportText.h"
+
 #include "driver/machine/MachineReference.h"
 
 #include <gtest/gtest.h>

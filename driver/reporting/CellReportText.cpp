@@ -1,0 +1,165 @@
+#include "driver/reporting/CellReportText.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+#include "strings/NumberText.h"
+
+namespace {
+
+constexpr int kSpreadDigits = 4;
+constexpr const char* kEllipsis = " \u2026 ";  // " … "
+
+std::string Printed(const char* format, int precision, double value) {
+    const int length = std::snprintf(nullptr, 0, format, precision, value);
+    std::string text(static_cast<std::size_t>(length) + 1, '\0');
+    std::snprintf(text.data(), text.size(), format, precision, value);
+    text.resize(static_cast<std::size_t>(length));
+    return text;
+}
+
+constexpr const char* kTimes = "\u00d7";  // "×"
+
+// ", <note>" inside a suffix's brackets; nothing for no note.
+std::string NoteCell(const std::string& note) { return note.empty() ? note : ", " + note; }
+
+std::string Range(const TimingSummary& summary) {
+    return SignificantDigits(summary.min, kSpreadDigits) + kEllipsis + SignificantDigits(summary.max, kSpreadDigits);
+}
+
+}  // namespace
+
+std::string SignificantDigits(double value, int digits) {
+    if (!std::isfinite(value)) return Printed("%.*f", 0, value);
+    digits = std::max(digits, 1);
+    // The exponent of the value as rounded to `digits` digits, so 999.96 at four
+    // digits counts as 1000 and gets no decimal.
+    const std::string scientific = Printed("%.*e", digits - 1, value);
+    const int exponent = std::atoi(scientific.c_str() + scientific.find('e') + 1);
+    return Printed("%.*f", std::max(digits - 1 - exponent, 0), value);
+}
+
+std::string SpreadSuffix(const TimingSummary& summary, const std::string& note) {
+    return " (median of " + std::to_string(summary.runs) + ", " + Range(summary) + ", cv " + PercentText(summary.Cv()) +
+           NoteCell(note) + ")";
+}
+
+std::string SureSpreadSuffix(const TimingSummary& summary, const std::optional<MedianInterval>& interval,
+                             const std::string& note) {
+    std::string suffix = SpreadSuffix(summary);
+    suffix.pop_back();
+    if (!interval)
+        return suffix + ", no 95% CI below " + std::to_string(MinimumSamplesFor()) + " runs" + NoteCell(note) + ")";
+    return suffix + ", 95% CI " + SignificantDigits(interval->low, kSpreadDigits) + kEllipsis +
+           SignificantDigits(interval->high, kSpreadDigits) + NoteCell(note) + ")";
+}
+
+std::string FloorNote(double medianMs, double floorMs) {
+    return SignificantDigits(medianMs / floorMs, 2) + kTimes + " its memory floor";
+}
+
+std::vector<std::string> NoiseReportLines(const std::vector<NoisyCell>& cells, double cvLimit) {
+    std::vector<std::string> lines;
+    for (const NoisyCell& cell : cells) {
+        const TimingSummary& s = cell.summary;
+        if (!(s.Cv() > cvLimit)) continue;
+        if (lines.empty()) {
+            lines.push_back("Noisy cells (coefficient of variation above " + SLib::STR_Typed(cvLimit * 100.0) + "%):");
+        }
+        lines.push_back("  " + cell.dataType + " " + std::to_string(cell.count) + " " + cell.column + ": cv " +
+                        PercentText(s.Cv()) + " (median " + SignificantDigits(s.median, kSpreadDigits) + " ms, " +
+                        Range(s) + ")");
+    }
+    if (!lines.empty()) lines.push_back("Close other programs or raise -R for steadier medians.");
+    return lines;
+}
+
+namespace {
+
+// A data set the machine drifted in, and how many of its cells missed the target.
+struct DriftedDataSet {
+    std::string dataType;
+    std::uint64_t count;
+    double drift;
+    int missed;
+};
+
+bool Drifted(const NoisyCell& cell, double target) { return cell.drift && *cell.drift > 2.0 * target; }
+
+bool MissedTarget(const NoisyCell& cell, double target) {
+    return !cell.interval || RelativeHalfWidth(*cell.interval, cell.summary.median) > target;
+}
+
+std::vector<std::string> DriftLines(const std::vector<NoisyCell>& cells, double target, const std::string& percent) {
+    std::vector<DriftedDataSet> drifted;
+    for (const NoisyCell& cell : cells) {
+        if (!Drifted(cell, target)) continue;
+        if (drifted.empty() || drifted.back().dataType != cell.dataType || drifted.back().count != cell.count)
+            drifted.push_back({cell.dataType, cell.count, *cell.drift, 0});
+        if (MissedTarget(cell, target)) ++drifted.back().missed;
+    }
+    if (drifted.empty()) return {};
+    std::vector<std::string> lines{
+        "Data sets during which the machine's own speed moved more than \u00b1" + percent +
+        "% (the machine reference's best time in its later rounds against its earlier ones):"};
+    for (const DriftedDataSet& set : drifted) {
+        lines.push_back("  " + set.dataType + " " + std::to_string(set.count) + ": the machine's speed drifted " +
+                        PercentText(set.drift) + ", " + std::to_string(set.missed) +
+                        (set.missed == 1 ? " cell" : " cells") + " missed \u00b1" + percent + "%");
+    }
+    lines.push_back(
+        "These medians may not repeat: other work on the machine or CPU frequency scaling moved its speed. "
+        "Close other programs, fix the CPU's frequency, or raise -T.");
+    return lines;
+}
+
+}  // namespace
+
+std::vector<std::string> IntervalReportLines(const std::vector<NoisyCell>& cells, double target) {
+    const std::string percent = SLib::STR_Typed(target * 100.0);
+    std::vector<std::string> lines;
+    for (const NoisyCell& cell : cells) {
+        const double width = cell.interval ? RelativeHalfWidth(*cell.interval, cell.summary.median) : 0.0;
+        if (!MissedTarget(cell, target) || Drifted(cell, target)) continue;
+        if (lines.empty())
+            lines.push_back("Cells whose 95% interval is wider than \u00b1" + percent + "% of the median:");
+        std::string line = "  " + cell.dataType + " " + std::to_string(cell.count) + " " + cell.column + ": median " +
+                           SignificantDigits(cell.summary.median, kSpreadDigits) + " ms, ";
+        if (cell.interval) {
+            line += "95% CI " + SignificantDigits(cell.interval->low, kSpreadDigits) + kEllipsis +
+                    SignificantDigits(cell.interval->high, kSpreadDigits) + " (\u00b1" + PercentText(width) + ")";
+        } else {
+            line += "no 95% CI in " + std::to_string(cell.summary.runs) + " runs";
+        }
+        lines.push_back(line);
+    }
+    const bool anyMissed =
+        std::any_of(cells.begin(), cells.end(), [&](const NoisyCell& cell) { return MissedTarget(cell, target); });
+    if (!lines.empty()) {
+        lines.push_back("Close other programs, or raise -T for these data sets, for narrower intervals.");
+    } else if (!cells.empty() && !anyMissed) {
+        lines.push_back("Every cell's 95% interval is within \u00b1" + percent + "% of its median.");
+    }
+    for (std::string& line : DriftLines(cells, target, percent)) lines.push_back(std::move(line));
+    return lines;
+}
+
+std::vector<std::string> BelowFloorReportLines(const std::vector<NoisyCell>& cells) {
+    std::vector<std::string> lines;
+    for (const NoisyCell& cell : cells) {
+        if (!cell.floorMs || !(cell.summary.median < *cell.floorMs)) continue;
+        if (lines.empty()) lines.push_back("Cells measured below their memory floor, which no sort can beat:");
+        lines.push_back("  " + cell.dataType + " " + std::to_string(cell.count) + " " + cell.column + ": median " +
+                        SignificantDigits(cell.summary.median, kSpreadDigits) + " ms, floor " +
+                        SignificantDigits(*cell.floorMs, kSpreadDigits) + " ms (" +
+                        SignificantDigits(cell.summary.median / *cell.floorMs, 2) + kTimes + ")");
+    }
+    if (!lines.empty()) {
+        lines.push_back("The floor's model does not hold for these cells: their ratios to it say nothing.");
+    }
+    return lines;
+}
+
+std::string PercentText(double fraction) { return Printed("%.*f", 1, fraction * 100.0) + "%"; }
