@@ -364,6 +364,12 @@ bool IsOption(const char* arg) {
 
 }  // namespace
 
+std::vector<std::string> OptionSpellings() {
+    std::vector<std::string> spellings;
+    for (const Option& option : kOptions) spellings.emplace_back(option.spelling);
+    return spellings;
+}
+
 RunPlan ParseCommandLine(int argc, const char* const argv[], const std::string& startStamp,
                          const std::string& logDirectory) {
     RunPlan plan;

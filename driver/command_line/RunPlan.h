@@ -69,6 +69,10 @@ RunPlan ParseCommandLine(int argc, const char* const argv[], const std::string& 
 // Every option, one line each, and where the results go.
 const char* UsageText();
 
+// Every spelling the command line takes, in the option table's order: what the
+// usage text and the README's table must each name.
+std::vector<std::string> OptionSpellings();
+
 // "<directory of programPath>/Shaders", taken lexically; "Shaders" when the path has
 // no directory part.
 std::string ShaderPathFor(const std::string& programPath);
