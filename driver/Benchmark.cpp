@@ -46,6 +46,7 @@
 #include "driver/sorters/DataSetSorters.h"
 #include "driver/sorters/GpuColumns.h"
 #include "driver/sorters/PeerSorters.h"
+#include "driver/sorters/Peers.h"
 #include "strings/EscapedText.h"
 #include "support/CharBuffer.h"
 #include "support/DataTypes.h"
@@ -122,6 +123,7 @@ public:
         if (!OpenResultFiles()) return kExitNoDirectory;
         manifest = std::make_unique<RunManifest>(plan, plan.arguments, runDirectory.Path());
         machine = ReadMachineFacts();
+        tools.peerThreads = ParallelPeerThreads(machine.onlineCpus);
         return Finish(Benchmark());
     }
 
@@ -335,7 +337,7 @@ private:
     std::uint64_t PeakBytes(std::uint64_t count) const {
         std::uint64_t bytes = DataSetPeakBytes(count, sizeof(Element), plan.gpuEnabled && plan.qaEnabled);
         // vqsort's packed pairs, and the parallel stable sort's buffer of indices.
-        if (plan.peersEnabled) bytes += PeerScratchBytes(count, sizeof(Element)) + count * sizeof(std::uint32_t);
+        if (plan.peersEnabled) bytes += PeerPairBytes(count, sizeof(Element)) + count * sizeof(std::uint32_t);
         return bytes;
     }
 
@@ -458,7 +460,8 @@ private:
                       .radix64 = radix64,
                       .peerScratch = peerScratch,
                       .gpu = nullptr,
-                      .qa = plan.gpuEnabled && plan.qaEnabled};
+                      .qa = plan.gpuEnabled && plan.qaEnabled,
+                      .peerThreads = 1};
     std::unique_ptr<GpuColumns> gpu;  // last, so released first
 };
 

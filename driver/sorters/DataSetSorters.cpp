@@ -121,33 +121,20 @@ std::string PeerProblem(const char* peer, std::uint64_t outOfOrder, std::uint64_
            std::to_string(outOfOrder) + ")";
 }
 
-// A peer's permutation must be the stable ascending one under `less`.
-template <typename Element, typename Less>
-Sorter PeerSorter(Column column, SorterTools& tools, const Element* values, std::uint64_t count,
-                  std::function<void()> sort, Less less) {
-    const auto* permutation = reinterpret_cast<const std::uint32_t*>(tools.indices.data);
-    Sorter sorter = CpuSorter(column, tools, std::move(sort));
+// A peer's sort on its threads; its permutation must be our radix sorters'.
+template <typename Element>
+Sorter PeerSorter(Column column, SorterTools& tools, const Element* values, std::uint64_t count) {
+    auto* permutation = reinterpret_cast<std::uint32_t*>(tools.indices.data);
+    const Peer peer = PeerOf(column);
+    const PeerSort<Element> sort = SortOf<Element>(FactsOf(peer));
+    const unsigned threads = PeerThreadCount(peer, tools.peerThreads);
+    Sorter sorter = CpuSorter(column, tools, [&tools, sort, values, count, permutation, threads] {
+        sort(values, count, permutation, tools.peerScratch, threads);
+    });
     const char* label = FactsOf(column).consoleLabel;
+    const auto less = [](Element a, Element b) { return EvalCore::SortKey(a) < EvalCore::SortKey(b); };
     sorter.check = [=] { return PeerProblem(label, FirstOutOfOrder(values, permutation, count, less), count); };
     return sorter;
-}
-
-template <typename Element>
-Sorter VqsortPeer(SorterTools& tools, const Element* values, std::uint64_t count) {
-    auto* permutation = reinterpret_cast<std::uint32_t*>(tools.indices.data);
-    return PeerSorter(
-        Column::PeerVqsort, tools, values, count,
-        [&tools, values, count, permutation] { PeerVqsort(values, count, permutation, tools.peerScratch); },
-        [](Element a, Element b) { return EvalCore::SortKey(a) < EvalCore::SortKey(b); });
-}
-
-template <typename Element>
-Sorter ParallelStableSortPeer(SorterTools& tools, const Element* values, std::uint64_t count) {
-    auto* permutation = reinterpret_cast<std::uint32_t*>(tools.indices.data);
-    return PeerSorter(
-        Column::PeerParallelStableSort, tools, values, count,
-        [values, count, permutation] { PeerParallelStableSort(values, count, permutation); },
-        [](Element a, Element b) { return a < b; });
 }
 
 }  // namespace
@@ -175,8 +162,7 @@ std::vector<Sorter> SortersFor(const std::vector<Column>& columns, SorterTools& 
             lastRadix = sorters.size();
             break;
         case ColumnSorter::GpuSort: sorters.push_back(GpuSorter(tools, values, count)); break;
-        case ColumnSorter::Vqsort: sorters.push_back(VqsortPeer(tools, values, count)); break;
-        case ColumnSorter::ParallelStableSort: sorters.push_back(ParallelStableSortPeer(tools, values, count)); break;
+        case ColumnSorter::PeerSort: sorters.push_back(PeerSorter(column, tools, values, count)); break;
         }
     }
     if (lastRadix != 0) sorters[lastRadix - 1].afterSingleRun = [&tools] { ReleaseScratch(tools); };
