@@ -48,6 +48,7 @@
 #include "driver/sorters/PeerSorters.h"
 #include "driver/sorters/Peers.h"
 #include "strings/EscapedText.h"
+#include "strings/MemoryText.h"
 #include "support/CharBuffer.h"
 #include "support/DataTypes.h"
 #include "support/StatusLine.h"
@@ -59,17 +60,7 @@ using AppCore::DataType;
 // Indices are 32-bit, so a data set holds at most this many records.
 constexpr std::uint64_t kMaxRecords = std::numeric_limits<std::uint32_t>::max();
 
-// "1.5 GiB", "12.0 MiB", "0.5 KiB": the largest binary unit the amount reaches,
-// so that no amount reads as 0.0.
-std::string MemoryText(std::uint64_t bytes) {
-    static constexpr const char* kUnits[] = {"KiB", "MiB", "GiB"};
-    double amount = static_cast<double>(bytes) / 1024.0;
-    std::size_t unit = 0;
-    for (; unit + 1 < std::size(kUnits) && amount >= 1024.0; ++unit) amount /= 1024.0;
-    char text[48];
-    std::snprintf(text, sizeof text, "%.1f %s", amount, kUnits[unit]);
-    return text;
-}
+using SLib::MemoryText;
 
 // The probe of a run. SORTBENCH_QUICK_LIMITS, set to anything, shrinks it to
 // arrays that stay in the caches, timed once: for whole-run tests, which check
@@ -191,6 +182,8 @@ private:
         reporters.Add(console);
         reporters.Add(conditionsFile);
         RunStartRecord start{.machine = machine, .conditions = std::nullopt, .cpuLimits = std::nullopt};
+        const auto parallel = [](Peer peer) { return FactsOf(peer).threads == PeerThreads::EveryCpu; };
+        if (std::any_of(plan.peers.begin(), plan.peers.end(), parallel)) start.parallelPeerThreads = tools.peerThreads;
         if (plan.repetitions > 1) {
             // Measured before any data set: the floors of the cells are priced at these rates.
             start.conditions = RunConditionsOf(machine, plan.options);
@@ -335,10 +328,20 @@ private:
 
     template <typename Element>
     std::uint64_t PeakBytes(std::uint64_t count) const {
-        std::uint64_t bytes = DataSetPeakBytes(count, sizeof(Element), plan.gpuEnabled && plan.qaEnabled);
-        // vqsort's packed pairs, and the parallel stable sort's buffer of indices.
-        if (plan.peersEnabled) bytes += PeerPairBytes(count, sizeof(Element)) + count * sizeof(std::uint32_t);
-        return bytes;
+        // The peers take what is left (PeersBeyondMemory): none of them makes a data set too large.
+        return DataSetPeakBytes(count, sizeof(Element), plan.gpuEnabled && plan.qaEnabled);
+    }
+
+    // The peers that do not fit beside a data set of `count` records, each
+    // with its reason; asked before the data set takes its memory.
+    template <typename Element>
+    std::vector<SkippedColumn> PeersWithoutRoom(std::uint64_t count) const {
+        const std::uint64_t available = plan.peersEnabled ? AvailableMemoryBytes() : 0;
+        if (!plan.peersEnabled || available == std::numeric_limits<std::uint64_t>::max()) return {};
+        // The buffers already held are reused for this data set.
+        const std::uint64_t room = available + data.size + indices.size;
+        const std::uint64_t peak = PeakBytes<Element>(count);
+        return PeersBeyondMemory(plan.columns, count, sizeof(Element), room > peak ? room - peak : 0);
     }
 
     // The line that ends the run at a data set it cannot benchmark.
@@ -381,11 +384,12 @@ private:
 
     template <typename Element>
     Outcome RunDataSet(const DataSetRecord& set) {
+        const std::vector<SkippedColumn> skipped = PeersWithoutRoom<Element>(set.count);
         indices.Resize(set.count * sizeof(std::uint32_t));
         const Element* values = GenerateKeys<Element>(set.distribution, set.count, data);
 
         DataSetCells cells(reporters, plan, cpuLimits, gpuLimits, set);
-        const std::vector<Sorter> sorters = SortersFor(plan.columns, tools, values, set.count);
+        const std::vector<Sorter> sorters = SortersFor(plan.columns, tools, values, set.count, skipped);
         // The budget of -R auto counts from here: warm-ups are part of a data set's time.
         const Clock::time_point started = Clock::now();
         ++dataSetsRun;

@@ -44,7 +44,8 @@ Sorter CpuSorter(Column column, SorterTools& tools, std::function<void()> sort) 
             },
         .check = nullptr,
         .reportsPass = false,
-        .afterSingleRun = nullptr};
+        .afterSingleRun = nullptr,
+        .skipped = {}};
 }
 
 // Stable, and started from 0, 1, 2, ...: equal keys stay in index order, the
@@ -102,7 +103,8 @@ Sorter GpuSorter(SorterTools& tools, const Element* values, std::uint64_t count)
                   },
                   .check = nullptr,
                   .reportsPass = tools.qa,
-                  .afterSingleRun = nullptr};
+                  .afterSingleRun = nullptr,
+                  .skipped = {}};
     if (tools.qa) {
         sorter.check = [&tools, count] {
             return GpuColumns::SamePermutation(tools.qaReference, tools.indices, count)
@@ -148,13 +150,25 @@ void ReleaseScratch(SorterTools& tools) {
 
 template <typename Element>
 std::vector<Sorter> SortersFor(const std::vector<Column>& columns, SorterTools& tools, const Element* values,
-                               std::uint64_t count) {
+                               std::uint64_t count, const std::vector<SkippedColumn>& skipped) {
     std::vector<Sorter> sorters;
     std::size_t lastRadix = 0;
     for (const Column column : columns) {
         const ColumnFacts& facts = FactsOf(column);
         // One sort fills every column of its sorter; it is listed at the first.
         if (facts.output != 0) continue;
+        const auto skip = std::find_if(skipped.begin(), skipped.end(),
+                                       [column](const SkippedColumn& s) { return s.column == column; });
+        if (skip != skipped.end()) {
+            sorters.push_back(Sorter{.labels = LabelsOf({column}),
+                                     .warmUp = nullptr,
+                                     .timed = nullptr,
+                                     .check = nullptr,
+                                     .reportsPass = false,
+                                     .afterSingleRun = nullptr,
+                                     .skipped = skip->reason});
+            continue;
+        }
         switch (facts.sorter) {
         case ColumnSorter::StandardSort: sorters.push_back(StandardSorter(tools, values, count)); break;
         case ColumnSorter::RadixSort:
@@ -169,7 +183,8 @@ std::vector<Sorter> SortersFor(const std::vector<Column>& columns, SorterTools& 
     return sorters;
 }
 
-#define INSTANTIATE(Element) \
-    template std::vector<Sorter> SortersFor(const std::vector<Column>&, SorterTools&, const Element*, std::uint64_t);
+#define INSTANTIATE(Element)                                                                                         \
+    template std::vector<Sorter> SortersFor(const std::vector<Column>&, SorterTools&, const Element*, std::uint64_t, \
+                                            const std::vector<SkippedColumn>&);
 SORTBENCH_FOR_EACH_ELEMENT(INSTANTIATE)
 #undef INSTANTIATE

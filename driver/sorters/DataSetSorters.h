@@ -9,6 +9,7 @@
 #include "driver/measuring/SorterRounds.h"
 #include "driver/sorters/Columns.h"
 #include "driver/sorters/GpuColumns.h"
+#include "driver/sorters/PeerMemory.h"
 #include "driver/sorters/PeerSorters.h"
 #include "driver/sorters/Peers.h"
 #include "support/CharBuffer.h"
@@ -40,6 +41,8 @@ void ReleaseScratch(SorterTools& tools);
 // peer's is checked to be the one the radix sorters give (ascending sort keys,
 // ties by index). The last radix sorter frees the scratch after a single
 // repetition, so the next data set and the GPU start with that memory free.
+// The columns in `skipped` get sorters that do not run (Sorter::skipped):
+// nothing of them is allocated or called.
 template <typename Element>
 std::vector<Sorter> SortersFor(const std::vector<Column>& columns, SorterTools& tools, const Element* values,
-                               std::uint64_t count);
+                               std::uint64_t count, const std::vector<SkippedColumn>& skipped = {});
