@@ -36,6 +36,7 @@
 #include "driver/output/SectionBanners.h"
 #include "driver/reporting/ConsoleReporter.h"
 #include "driver/reporting/JsonReporter.h"
+#include "driver/reporting/PeerSummary.h"
 #include "driver/reporting/ProgressLine.h"
 #include "driver/reporting/ResultFilesReporter.h"
 #include "driver/reporting/RoundObservers.h"
@@ -180,6 +181,8 @@ private:
         reporters.Add(files);
         reporters.Add(progressLine);
         reporters.Add(console);
+        // After the console, so that the summary ends the run's lines.
+        if (plan.peersEnabled) reporters.Add(peerSummary);
         reporters.Add(conditionsFile);
         RunStartRecord start{.machine = machine, .conditions = std::nullopt, .cpuLimits = std::nullopt};
         const auto parallel = [](Peer peer) { return FactsOf(peer).threads == PeerThreads::EveryCpu; };
@@ -448,12 +451,13 @@ private:
     ResultFiles results;
     std::unique_ptr<JsonResults> json;
     ConsoleReporter console{plan};
+    PeerSummary peerSummary;
     ResultFilesReporter files{plan, results};
     ProgressLine progressLine{plan};
     RunConditionsFile conditionsFile{runDirectory.Path()};
     std::unique_ptr<JsonReporter> jsonReporter;
     std::unique_ptr<RunManifest> manifest;  // run.json, from the run directory's claim on
-    RunReporters reporters;                 // the six above, in turn
+    RunReporters reporters;                 // the seven above, in turn
     EvalCore::RadixSort32 radix32{0};
     EvalCore::RadixSort64 radix64{0};
     PeerScratch peerScratch;
