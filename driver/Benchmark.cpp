@@ -37,6 +37,7 @@
 #include "driver/output/StatsFiles.h"
 #include "driver/reporting/ConsoleReporter.h"
 #include "driver/reporting/JsonReporter.h"
+#include "driver/reporting/PeerSummary.h"
 #include "driver/reporting/ProgressLine.h"
 #include "driver/reporting/ResultFilesReporter.h"
 #include "driver/reporting/RoundObservers.h"
@@ -47,7 +48,9 @@
 #include "driver/sorters/DataSetSorters.h"
 #include "driver/sorters/GpuColumns.h"
 #include "driver/sorters/PeerSorters.h"
+#include "driver/sorters/Peers.h"
 #include "strings/EscapedText.h"
+#include "strings/MemoryText.h"
 #include "support/CharBuffer.h"
 #include "support/DataTypes.h"
 #include "support/StatusLine.h"
@@ -59,17 +62,7 @@ using AppCore::DataType;
 // Indices are 32-bit, so a data set holds at most this many records.
 constexpr std::uint64_t kMaxRecords = std::numeric_limits<std::uint32_t>::max();
 
-// "1.5 GiB", "12.0 MiB", "0.5 KiB": the largest binary unit the amount reaches,
-// so that no amount reads as 0.0.
-std::string MemoryText(std::uint64_t bytes) {
-    static constexpr const char* kUnits[] = {"KiB", "MiB", "GiB"};
-    double amount = static_cast<double>(bytes) / 1024.0;
-    std::size_t unit = 0;
-    for (; unit + 1 < std::size(kUnits) && amount >= 1024.0; ++unit) amount /= 1024.0;
-    char text[48];
-    std::snprintf(text, sizeof text, "%.1f %s", amount, kUnits[unit]);
-    return text;
-}
+using SLib::MemoryText;
 
 // The probe of a run. SORTBENCH_QUICK_LIMITS, set to anything, shrinks it to
 // arrays that stay in the caches, timed once: for whole-run tests, which check
@@ -133,6 +126,7 @@ public:
         if (!OpenResultFiles()) return kExitNoDirectory;
         manifest = std::make_unique<RunManifest>(plan, plan.arguments, runDirectory);
         machine = ReadMachineFacts();
+        tools.peerThreads = ParallelPeerThreads(machine.onlineCpus);
         return Finish(Benchmark());
     }
 
@@ -208,8 +202,12 @@ private:
         reporters.Add(files);
         reporters.Add(progressLine);
         reporters.Add(console);
+        // After the console, so that the summary ends the run's lines.
+        if (plan.peersEnabled) reporters.Add(peerSummary);
         reporters.Add(conditionsFile);
         RunStartRecord start{.machine = machine, .conditions = std::nullopt, .cpuLimits = std::nullopt};
+        const auto parallel = [](Peer peer) { return FactsOf(peer).threads == PeerThreads::EveryCpu; };
+        if (std::any_of(plan.peers.begin(), plan.peers.end(), parallel)) start.parallelPeerThreads = tools.peerThreads;
         if (plan.repetitions > 1) {
             // Measured before any data set: the floors of the cells are priced at these rates.
             start.conditions = RunConditionsOf(machine, plan.options);
@@ -428,10 +426,20 @@ private:
 
     template <typename Element>
     std::uint64_t PeakBytes(std::uint64_t count) const {
-        std::uint64_t bytes = DataSetPeakBytes(count, sizeof(Element), plan.gpuEnabled && plan.qaEnabled);
-        // vqsort's packed pairs, and the parallel stable sort's buffer of indices.
-        if (plan.peersEnabled) bytes += PeerScratchBytes(count, sizeof(Element)) + count * sizeof(std::uint32_t);
-        return bytes;
+        // The peers take what is left (PeersBeyondMemory): none of them makes a data set too large.
+        return DataSetPeakBytes(count, sizeof(Element), plan.gpuEnabled && plan.qaEnabled);
+    }
+
+    // The peers that do not fit beside a data set of `count` records, each
+    // with its reason; asked before the data set takes its memory.
+    template <typename Element>
+    std::vector<SkippedColumn> PeersWithoutRoom(std::uint64_t count) const {
+        const std::uint64_t available = plan.peersEnabled ? AvailableMemoryBytes() : 0;
+        if (!plan.peersEnabled || available == std::numeric_limits<std::uint64_t>::max()) return {};
+        // The buffers already held are reused for this data set.
+        const std::uint64_t room = available + data.size + indices.size;
+        const std::uint64_t peak = PeakBytes<Element>(count);
+        return PeersBeyondMemory(plan.columns, count, sizeof(Element), room > peak ? room - peak : 0);
     }
 
     // The line that ends the run at a data set it cannot benchmark.
@@ -474,11 +482,12 @@ private:
 
     template <typename Element>
     Outcome RunDataSet(const DataSetRecord& set) {
+        const std::vector<SkippedColumn> skipped = PeersWithoutRoom<Element>(set.count);
         indices.Resize(set.count * sizeof(std::uint32_t));
         const Element* values = GenerateKeys<Element>(set.distribution, set.count, data);
 
         DataSetCells cells(reporters, plan, cpuLimits, gpuLimits, set);
-        const std::vector<Sorter> sorters = SortersFor(plan.columns, tools, values, set.count);
+        const std::vector<Sorter> sorters = SortersFor(plan.columns, tools, values, set.count, skipped);
         // The budget of -R auto counts from here: warm-ups are part of a data set's time.
         const Clock::time_point started = Clock::now();
         ++dataSetsRun;
@@ -539,12 +548,13 @@ private:
     ResultFiles results;
     std::unique_ptr<JsonResults> json;
     ConsoleReporter console{plan};
+    PeerSummary peerSummary;
     ResultFilesReporter files{plan, results};
     ProgressLine progressLine{plan};
     RunConditionsFile conditionsFile{runDirectory};
     std::unique_ptr<JsonReporter> jsonReporter;
     std::unique_ptr<RunManifest> manifest;  // run.json, from the run directory's claim on
-    RunReporters reporters;                 // the six above, in turn
+    RunReporters reporters;                 // the seven above, in turn
     EvalCore::RadixSort32 radix32{0};
     EvalCore::RadixSort64 radix64{0};
     PeerScratch peerScratch;
@@ -555,7 +565,8 @@ private:
                       .radix64 = radix64,
                       .peerScratch = peerScratch,
                       .gpu = nullptr,
-                      .qa = plan.gpuEnabled && plan.qaEnabled};
+                      .qa = plan.gpuEnabled && plan.qaEnabled,
+                      .peerThreads = 1};
     std::unique_ptr<GpuColumns> gpu;  // last, so released first
 };
 

@@ -134,6 +134,30 @@ std::string ShaderPathFor(const std::string& programPath) {
 
 namespace {
 
+// The peers' names for the usage text, those on one thread and those on every
+// CPU apart, wrapped under the options' descriptions.
+std::string PeerNamesText() {
+    const std::string indent(18, ' ');
+    std::string text;
+    std::string line = indent;
+    const auto add = [&](const std::string& word) {
+        if (line.size() + word.size() + 1 > 100 && line != indent) {
+            text += line + "\n";
+            line = indent;
+        }
+        line += (line == indent ? "" : " ") + word;
+    };
+    for (const PeerThreads threads : {PeerThreads::One, PeerThreads::EveryCpu}) {
+        std::vector<const char*> names;
+        for (const PeerFacts& peer : kPeers) {
+            if (peer.threads == threads) names.push_back(peer.name);
+        }
+        for (std::size_t i = 0; i < names.size(); ++i) add(std::string(names[i]) + (i + 1 < names.size() ? "," : ""));
+        add(threads == PeerThreads::One ? "(one thread);" : "(every online CPU); all");
+    }
+    return text + line + "\n";
+}
+
 std::string UsageTextOfThisBuild() {
     const std::string repetitions = std::to_string(kMaxRepetitions);
     return "usage: sortbench [options]\n"
@@ -172,8 +196,9 @@ std::string UsageTextOfThisBuild() {
            "  -O DIR          put the run directories under DIR (created if missing)\n"
            "  -D LIST, -d LIST   key distributions, comma-separated, run in this order: uniform (the\n"
            "                  default), sorted, reverse, nearly-sorted, few-unique, equal, zipf, skewed; all\n"
-           "  -PEERS          also time two sorters of other libraries: Highway's vqsort and the parallel\n"
-           "                  std::stable_sort (two more columns, checked against ours)\n"
+           "  -PEERS [LIST]   also time sorters of other libraries, each a column checked against ours: every\n"
+           "                  one, or those of the comma-separated LIST:\n" +
+           PeerNamesText() +
            "  -JSON FILE      also write the results to FILE in Google Benchmark's JSON format\n"
            "  -h, -help, --help, -?   print this text and stop\n"
            "Results: " +
@@ -311,6 +336,27 @@ void TakeDistributions(Parse& p, const char* option) {
     }
 }
 
+// "-PEERS" alone is every peer; a list may follow, as the next argument that is
+// no option ("-" starts none of the names).
+void TakePeers(Parse& p, const char* option) {
+    p.plan.peersEnabled = true;
+    std::vector<Peer> named = AllPeers();
+    if (p.i + 1 < p.argc && p.argv[p.i + 1][0] != '-') {
+        const char* list = p.argv[++p.i];
+        std::string problem;
+        std::string repeated;
+        if (!ParsePeerList(list, named, problem, &repeated)) return p.Refuse(problem);
+        if (!repeated.empty())
+            p.Warn(std::string(option) + " " + list + ": each peer runs once (" + repeated + " named more than once)");
+    }
+    for (const Peer peer : named) {
+        if (std::find(p.plan.peers.begin(), p.plan.peers.end(), peer) == p.plan.peers.end())
+            p.plan.peers.push_back(peer);
+    }
+    // Column order, however the lists named them.
+    std::sort(p.plan.peers.begin(), p.plan.peers.end());
+}
+
 // Every option the command line knows, by exact spelling. Switches only turn
 // something on; options with a value read the argument after them.
 struct Option {
@@ -334,7 +380,7 @@ constexpr Option kOptions[] = {
     {"-JSON", TakeJsonPath},
     {"-D", TakeDistributions},
     {"-d", TakeDistributions},
-    {"-PEERS", [](Parse& p, const char*) { p.plan.peersEnabled = true; }},
+    {"-PEERS", TakePeers},
     {"-h", [](Parse& p, const char*) { p.plan.showUsage = true; }},
     {"-help", [](Parse& p, const char*) { p.plan.showUsage = true; }},
     {"--help", [](Parse& p, const char*) { p.plan.showUsage = true; }},
@@ -392,7 +438,7 @@ RunPlan ParseCommandLine(int argc, const char* const argv[], const std::string& 
             parse.Warn(std::string("Ignoring ") + option + ": it applies to -R auto only");
     }
     plan.counts = ResolveCounts(switches);
-    plan.columns = RunColumns(plan.gpuEnabled, plan.peersEnabled);
+    plan.columns = RunColumns(plan.gpuEnabled, plan.peers);
     plan.runDirectory = plan.logDirectory + "cpu_" + (plan.gpuEnabled ? "gpu_" : "") + startStamp + "/";
     plan.options = JoinOptions(argc, argv);
     for (int i = 1; i < argc && argv[i] != nullptr; ++i) plan.arguments.emplace_back(argv[i]);

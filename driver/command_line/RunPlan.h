@@ -32,7 +32,8 @@ struct RunPlan {
     std::string options;                 // the arguments as given, for the run conditions
     std::vector<std::string> arguments;  // argv after the program, as given
     std::vector<Distribution> distributions{Distribution::Uniform};  // "-D LIST": key sets, in this order
-    bool peersEnabled = false;  // "-PEERS": two reference sorters of other libraries, last columns
+    bool peersEnabled = false;  // "-PEERS [LIST]": sorters of other libraries, last columns
+    std::vector<Peer> peers;    // with peersEnabled: the peers to time, in table order (every one without a LIST)
     std::string jsonPath;       // "-JSON FILE": also write the results in Google Benchmark's format
 
     bool showUsage = false;             // "-h", "-help", "--help", "-?": print UsageText() and stop
@@ -56,9 +57,10 @@ inline constexpr double kMaxBudgetSeconds = 86400.0;
 // Turns argv into the run plan. Never prints: unknown arguments, other casings,
 // non-numeric values after "-S" and a "-R" followed by nothing or by another
 // option are skipped, each with a line in `warnings`, and so are a key
-// distribution named twice in "-D" (it runs once) and an earlier "-JSON" file;
-// a bad value of "-R" (anything after it but "auto" and a whole number from 1 to
-// kMaxRepetitions), "-D" or "-S" (a count past 2^64 - 1, or a negative one,
+// distribution or peer named twice in "-D" or "-PEERS" (it runs once) and an
+// earlier "-JSON" file; a bad value of "-R" (anything after it but "auto" and a
+// whole number from 1 to kMaxRepetitions), "-D", "-PEERS" (a list: the argument
+// after it unless that starts with "-") or "-S" (a count past 2^64 - 1, or a negative one,
 // which wraps past what 32-bit indices address) or a missing path after "-O" or
 // "-JSON" sets `error`.
 // `startStamp` is the 12-digit time stamp of the run directory; `logDirectory`

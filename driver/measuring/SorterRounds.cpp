@@ -10,10 +10,11 @@ namespace {
 // times[s][i]: every time of label i of sorter s.
 using SorterTimes = std::vector<std::vector<std::vector<double>>>;
 
-// Whether every column's median has a 95% interval within `target` of it.
-bool EveryIntervalWithin(const SorterTimes& times, double target) {
-    for (const auto& sorter : times) {
-        for (const std::vector<double>& column : sorter) {
+// Whether every timed column's median has a 95% interval within `target` of it.
+bool EveryIntervalWithin(const std::vector<Sorter>& sorters, const SorterTimes& times, double target) {
+    for (std::size_t s = 0; s < sorters.size(); ++s) {
+        if (!sorters[s].skipped.empty()) continue;
+        for (const std::vector<double>& column : times[s]) {
             const std::optional<MedianInterval> interval = MedianConfidenceInterval(column);
             if (!interval || RelativeHalfWidth(*interval, Summarize(column).median) > target) return false;
         }
@@ -28,6 +29,13 @@ Outcome RunOnce(const std::vector<Sorter>& sorters, RoundsObserver& observer, co
     std::size_t column = 0;
     for (std::size_t s = 0; s < sorters.size(); ++s) {
         const Sorter& sorter = sorters[s];
+        if (!sorter.skipped.empty()) {
+            if (!rowStarted) observer.RowStarted();
+            rowStarted = true;
+            for (std::size_t i = 0; i < sorter.labels.size(); ++i) observer.CellSkipped(column + i, sorter.skipped);
+            column += sorter.labels.size();
+            continue;
+        }
         if (beforeSort) beforeSort(s, 0);
         if (!sorter.warmUp()) return Outcome::SortFailed;
         if (beforeSort) beforeSort(s, 1);
@@ -55,6 +63,7 @@ namespace {
 
 bool WarmUpEvery(const std::vector<Sorter>& sorters, const RoundsPlan& plan) {
     for (std::size_t s = 0; s < sorters.size(); ++s) {
+        if (!sorters[s].skipped.empty()) continue;
         if (plan.beforeSort) plan.beforeSort(s, 0);
         if (!sorters[s].warmUp()) return false;
     }
@@ -67,6 +76,7 @@ bool WarmUpEvery(const std::vector<Sorter>& sorters, const RoundsPlan& plan) {
 Outcome TimeRound(const std::vector<Sorter>& sorters, const RoundsPlan& plan, int round, SorterTimes& times,
                   std::string& problem) {
     for (const std::size_t s : RoundOrder(sorters.size(), static_cast<std::size_t>(round))) {
+        if (!sorters[s].skipped.empty()) continue;
         if (plan.beforeSort) plan.beforeSort(s, round + 1);
         const std::optional<std::vector<double>> measured = sorters[s].timed();
         if (!measured) return Outcome::SortFailed;
@@ -82,8 +92,16 @@ void ObserveRow(const std::vector<Sorter>& sorters, const SorterTimes& times, Ou
                 const std::string& problem, RoundsObserver& observer) {
     observer.RowStarted();
     std::size_t column = 0;
-    for (std::size_t s = 0; s < sorters.size() && !times[s][0].empty(); ++s) {
-        for (std::size_t i = 0; i < sorters[s].labels.size(); ++i, ++column) observer.CellMeasured(column, times[s][i]);
+    for (std::size_t s = 0; s < sorters.size(); ++s) {
+        const bool skipped = !sorters[s].skipped.empty();
+        if (!skipped && times[s][0].empty()) break;
+        for (std::size_t i = 0; i < sorters[s].labels.size(); ++i, ++column) {
+            if (skipped) {
+                observer.CellSkipped(column, sorters[s].skipped);
+            } else {
+                observer.CellMeasured(column, times[s][i]);
+            }
+        }
     }
     if (outcome == Outcome::CheckFailed) observer.CheckFailed(problem);
     if (outcome != Outcome::Continue) return;
@@ -114,9 +132,9 @@ RoundsResult RunRounds(const std::vector<Sorter>& sorters, const RoundsPlan& pla
         const double elapsed = plan.elapsedSeconds();
         result.seconds = elapsed;
         if (result.rounds < fewestSureRounds) continue;
-        if (EveryIntervalWithin(times, plan.intervalTarget) || elapsed >= plan.budgetSeconds) break;
+        if (EveryIntervalWithin(sorters, times, plan.intervalTarget) || elapsed >= plan.budgetSeconds) break;
     }
-    if (plan.untilSure) result.intervalReached = EveryIntervalWithin(times, plan.intervalTarget);
+    if (plan.untilSure) result.intervalReached = EveryIntervalWithin(sorters, times, plan.intervalTarget);
     if (plan.referenceMs) observer.ReferenceMeasured(result.referenceMs);
     ObserveRow(sorters, times, result.outcome, problem, observer);
     return result;

@@ -28,6 +28,10 @@ struct Sorter {
     bool reportsPass = false;  // a passing check prints "QA Test Passed: ..." (the GPU's -QA check)
     // With one repetition, after the sorter's cells: frees what later sorters need.
     std::function<void()> afterSingleRun;
+    // Not empty: the sorter does not run on this data set (it would not fit in
+    // memory), and this says why. Its cells are observed as skipped, in their
+    // place; nothing of it is called.
+    std::string skipped;
 };
 
 // Called before each warm-up (round 0) and each timed sort (rounds 1, 2, ...) of
@@ -44,6 +48,8 @@ public:
     // Column `column` (0 = the first timed column) measured `times`, one per
     // repetition, in measured order.
     virtual void CellMeasured(std::size_t column, const std::vector<double>& times) = 0;
+    // Column `column` of a skipped sorter (Sorter::skipped) has no times: `reason` says why.
+    virtual void CellSkipped(std::size_t /*column*/, const std::string& /*reason*/) {}
     // A sorter's check found a wrong permutation: `problem` is its "QA ERROR: ..." line.
     virtual void CheckFailed(const std::string& problem) = 0;
     // A sorter whose passing check is reported (the GPU's -QA check) passed.
@@ -59,6 +65,7 @@ enum class Outcome { Continue, SortFailed, CheckFailed };
 
 // One repetition: each sorter in order runs its warm-up, then its timed sort,
 // and its cells are observed at once, then its check. A failed check stops.
+// A skipped sorter's cells are observed as skipped in its turn.
 Outcome RunOnce(const std::vector<Sorter>& sorters, RoundsObserver& observer, const BeforeSort& beforeSort = nullptr);
 
 // -R auto's defaults: the interval's half-width, as a fraction of the median,
@@ -109,4 +116,7 @@ struct RoundsResult {
 //
 // A failed sort or check ends the rounds; the row is still completed with the
 // columns that have times, then the failed check is observed.
+//
+// Skipped sorters (Sorter::skipped) take no part in the rounds or the stopping
+// rule; their cells are observed as skipped in their place in the row.
 RoundsResult RunRounds(const std::vector<Sorter>& sorters, const RoundsPlan& plan, RoundsObserver& observer);

@@ -129,6 +129,8 @@ void ResultFiles::AppendTime(const std::string& key, double milliseconds) {
     Append(files, IndexOf(files, key), cell);
 }
 
+void ResultFiles::AppendEmpty(const std::string& key) { Append(files, IndexOf(files, key), ","); }
+
 void ResultFiles::AppendStatsRow(const std::string& key, const std::string& row) {
     Append(stats, IndexOf(stats, key), row);
 }

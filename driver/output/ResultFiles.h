@@ -72,6 +72,8 @@ public:
     // Appends one time cell (milliseconds, at most twelve decimals, trailing zeros
     // trimmed) to the current row of `key`.
     void AppendTime(const std::string& key, double milliseconds);
+    // Appends an empty cell (a column that did not run) to the current row of `key`.
+    void AppendEmpty(const std::string& key);
 
     // The result file manager of `key`; std::out_of_range for an unknown key.
     LogManager& File(const std::string& key);

@@ -8,6 +8,7 @@
 #include "driver/output/LogCPU.h"
 #include "driver/output/SectionBanners.h"
 #include "driver/reporting/CellReportText.h"
+#include "driver/reporting/PeerText.h"
 #include "strings/NumberText.h"
 #include "support/StatusLine.h"
 
@@ -25,6 +26,8 @@ void PrintLines(const std::vector<std::string>& lines) {
 void ConsoleReporter::RunStarted(const RunStartRecord& start) {
     LogCPU::Log(start.machine);
     if (start.conditions) PrintLines(RunConditionLines(*start.conditions));
+    if (start.conditions && start.parallelPeerThreads)
+        AppCore::ConsolePrintf("%s\n", PeerThreadsLine(*start.parallelPeerThreads).c_str());
     if (start.cpuLimits) PrintLines(LimitsLines(*start.cpuLimits));
     if (start.conditions) PrintLines(RunConditionWarnings(*start.conditions));
 }
@@ -76,6 +79,10 @@ void ConsoleReporter::CellMeasured(const DataSetRecord& set, const CellRecord& c
         plan.untilSure ? SureSpreadSuffix(cell.summary, cell.interval, note) : SpreadSuffix(cell.summary, note);
     AppCore::ConsolePrintf("%s %s - %f ms%s\n", set.typeName, facts.consoleLabel, cell.summary.median, suffix.c_str());
     cells.push_back({set.series, set.count, facts.name, cell.summary, cell.interval, cell.floorMs, cell.drift});
+}
+
+void ConsoleReporter::CellSkipped(const DataSetRecord& set, const SkippedCellRecord& cell) {
+    AppCore::ConsolePrintf("%s\n", SkippedCellLine(set, cell).c_str());
 }
 
 void ConsoleReporter::CheckEnded(const DataSetRecord&, const std::string& problem) {

@@ -10,8 +10,8 @@
 // the system report, with repetitions the run conditions and the machine's
 // limits, the GPU's banner and limits, a banner per data type and key distribution, a count line per data set, a
 // line per cell ("INT CPU 2 Thread - 12.345678 ms", with repetitions its
-// spread, with -R auto its interval, with a floor the ratio to it), the checks'
-// lines, with -R auto what each data set achieved, and at the end the report
+// spread, with -R auto its interval, with a floor the ratio to it; a skipped
+// peer's reason), the checks' lines, with -R auto what each data set achieved, and at the end the report
 // of noisy cells (or of intervals missed), of cells below their floor and of
 // the memory on huge pages.
 class ConsoleReporter : public RunReporter {
@@ -26,6 +26,7 @@ public:
     void DataSetStarted(const DataSetRecord& set) override;
     void DataSetRefused(const DataSetRecord& set, const std::string& reason) override;
     void CellMeasured(const DataSetRecord& set, const CellRecord& cell) override;
+    void CellSkipped(const DataSetRecord& set, const SkippedCellRecord& cell) override;
     void CheckEnded(const DataSetRecord& set, const std::string& problem) override;
     void RunEstimated(const RunEstimateRecord& estimate) override;
     void DataSetEnded(const DataSetRecord& set, const DataSetEndRecord& end) override;

@@ -12,8 +12,8 @@ RunProgress ProgressModel(const RunPlan& plan) {
     std::vector<Growth> growth;
     for (const Column column : plan.columns) {
         const ColumnSorter sorter = FactsOf(column).sorter;
-        const bool comparisons = sorter == ColumnSorter::StandardSort || sorter == ColumnSorter::Vqsort ||
-                                 sorter == ColumnSorter::ParallelStableSort;
+        // Most peers compare; spreadsort's radix splits end in comparison sorts too.
+        const bool comparisons = sorter == ColumnSorter::StandardSort || sorter == ColumnSorter::PeerSort;
         growth.push_back(comparisons ? Growth::Linearithmic : Growth::Linear);
     }
     std::vector<std::uint64_t> counts;

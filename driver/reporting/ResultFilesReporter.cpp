@@ -16,3 +16,7 @@ void ResultFilesReporter::CellMeasured(const DataSetRecord& set, const CellRecor
                              (plan.untilSure ? StatsReferenceCells(cell.referenceMs) : std::string()));
     if (cell.pairedRatios) files.AppendSpeedupRow(set.series, SpeedupRow(set.count, name, *cell.pairedRatios));
 }
+
+void ResultFilesReporter::CellSkipped(const DataSetRecord& set, const SkippedCellRecord&) {
+    files.AppendEmpty(set.series);
+}

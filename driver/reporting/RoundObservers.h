@@ -24,6 +24,9 @@ public:
 
     void RowStarted() override { reporters.RowStarted(set); }
     void CellMeasured(std::size_t column, const std::vector<double>& times) override;
+    void CellSkipped(std::size_t column, const std::string& reason) override {
+        reporters.CellSkipped(set, {.index = column, .column = plan.columns[column], .reason = reason});
+    }
     void CheckFailed(const std::string& problem) override { reporters.CheckEnded(set, problem); }
     void CheckPassed() override { reporters.CheckEnded(set, {}); }
     void ReferenceMeasured(const std::vector<double>& times) override;

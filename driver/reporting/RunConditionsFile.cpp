@@ -1,10 +1,12 @@
 #include "driver/reporting/RunConditionsFile.h"
 
 #include "driver/machine/LimitsText.h"
+#include "driver/reporting/PeerText.h"
 
 void RunConditionsFile::RunStarted(const RunStartRecord& start) {
     if (!start.conditions) return;
     std::vector<std::string> lines = RunConditionLines(*start.conditions);
+    if (start.parallelPeerThreads) lines.push_back(PeerThreadsLine(*start.parallelPeerThreads));
     if (start.cpuLimits) {
         for (std::string& line : LimitsLines(*start.cpuLimits)) lines.push_back(std::move(line));
     }

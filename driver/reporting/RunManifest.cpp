@@ -6,6 +6,7 @@
 #include "driver/output/ResultFiles.h"
 #include "driver/output/RunConditions.h"
 #include "driver/output/StatsFiles.h"
+#include "driver/sorters/Peers.h"
 #include "strings/EscapedText.h"
 #include "support/DataTypes.h"
 #include "support/StatusLine.h"
@@ -85,19 +86,27 @@ RunManifest::RunManifest(const RunPlan& plan, std::vector<std::string> arguments
 
 void RunManifest::MeasuringStarted(const MachineFacts& machine, const Fields& limitFields) {
     machineText = MachineText(machine);
+    parallelPeerThreads = ParallelPeerThreads(machine.onlineCpus);
     limits = limitFields;
     (void)Store();
 }
 
 void RunManifest::DataSetRefused(const DataSetRecord& set, const std::string&) {
-    dataSets.push_back({set.series, set.typeName, set.distribution, set.count, "refused", 0, false, 0.0, {}, {}});
+    dataSets.push_back(
+        {set.series, set.typeName, set.distribution, set.count, "refused", 0, false, 0.0, {}, {}, std::move(skipped)});
+    skipped.clear();
     (void)Store();
 }
 
 void RunManifest::DataSetEnded(const DataSetRecord& set, const DataSetEndRecord& end) {
     dataSets.push_back({set.series, set.typeName, set.distribution, set.count, OutcomeName(end.outcome), end.rounds,
-                        end.intervalReached, end.seconds, end.referenceMs, end.drift});
+                        end.intervalReached, end.seconds, end.referenceMs, end.drift, std::move(skipped)});
+    skipped.clear();
     (void)Store();
+}
+
+void RunManifest::CellSkipped(const DataSetRecord&, const SkippedCellRecord& cell) {
+    skipped.emplace_back(FactsOf(cell.column).name);
 }
 
 bool RunManifest::RunEnded(int status) {
@@ -147,6 +156,17 @@ std::string RunManifest::Text() const {
     AppendBool(out, in2, "gpu", plan.gpuEnabled);
     AppendBool(out, in2, "qa", plan.qaEnabled);
     AppendBool(out, in2, "peers", plan.peersEnabled);
+    if (plan.peersEnabled) {
+        AppendKey(out, in2, "peer_sorters");
+        AppendArray(out, plan.peers, [this](std::string& text, Peer peer) {
+            text += "{\"name\": ";
+            AppendString(text, FactsOf(peer).name);
+            text += ", \"column\": ";
+            AppendString(text, FactsOf(peer).column);
+            text += ", \"threads\": " + std::to_string(PeerThreadCount(peer, parallelPeerThreads)) + "}";
+        });
+        out += ",\n";
+    }
     AppendKey(out, in2, "json");
     if (plan.jsonPath.empty()) {
         out += "null";
@@ -217,6 +237,10 @@ std::string RunManifest::Text() const {
         out += std::string(", \"interval_reached\": ") + (set.intervalReached ? "true" : "false");
         out += ", \"seconds\": ";
         AppendShortestDouble(out, set.seconds);
+        if (plan.peersEnabled) {
+            out += ", \"skipped\": ";
+            AppendStrings(out, set.skipped);
+        }
         if (plan.untilSure) {
             out += ", \"reference_ms\": [";
             for (std::size_t r = 0; r < set.referenceMs.size(); ++r) {

@@ -22,14 +22,16 @@
 //   "plan": {"counts": [...], "types": [...], "distributions": [...],
 //            "columns": [...], "repetitions": N, "until_sure": bool,
 //            "interval_target": 0.01, "budget_seconds": 10,
-//            "gpu": bool, "qa": bool, "peers": bool, "json": "FILE" or null},
+//            "gpu": bool, "qa": bool, "peers": bool,
+//            "peer_sorters": [{"name": "pdqsort", "column": "Peer pdqsort", "threads": 1}, ...],
+//            "json": "FILE" or null},
 //   "machine": {...the machine's facts...},
 //   "limits": {...the probed limits as the JSON context gives them...},
 //   "files": [{"name": "bench_INT.csv", "kind": "results", "series": "INT",
 //              "type": "INT", "distribution": "uniform", "header": "..."}, ...],
 //   "data_sets": [{"series": "INT", "type": "INT", "distribution": "uniform",
 //                  "count": 1000, "outcome": "complete", "rounds": 3,
-//                  "interval_reached": true, "seconds": 0.5,
+//                  "interval_reached": true, "seconds": 0.5, "skipped": ["Peer vqsort"],
 //                  "reference_ms": [3.1, 3.0, ...], "drift": 0.012}, ...],
 //   "exit_status": 0 or null while the run goes on
 // }
@@ -38,8 +40,10 @@
 // failed" or "refused". "reference_ms", the machine reference's time after
 // each round, and "drift", how far the machine drifted over them
 // (ReferenceDrift in MachineReference.h; null without times), are there only
-// with -R auto. The files are listed as the run opens them; "kind" is
-// "results", "stats" or "speedups".
+// with -R auto. "peer_sorters" (the peers of the run, in column order, with
+// the threads each sorts on) and "skipped" (the columns of a data set's peers
+// that did not fit in memory beside it) are there only with -PEERS. The files
+// are listed as the run opens them; "kind" is "results", "stats" or "speedups".
 class RunManifest : public RunReporter {
 public:
     using Fields = std::vector<std::pair<std::string, std::string>>;
@@ -51,6 +55,7 @@ public:
     void MeasuringStarted(const MachineFacts& machine, const Fields& limits);
     void DataSetRefused(const DataSetRecord& set, const std::string& reason) override;
     void DataSetEnded(const DataSetRecord& set, const DataSetEndRecord& end) override;
+    void CellSkipped(const DataSetRecord& set, const SkippedCellRecord& cell) override;
     // The last write. False when the manifest could not be stored.
     bool RunEnded(int status);
     // Why the last write failed, or empty.
@@ -71,8 +76,9 @@ private:
         int rounds;
         bool intervalReached;
         double seconds;
-        std::vector<double> referenceMs;  // -R auto's machine reference after each round; none otherwise
-        std::optional<double> drift;      // -R auto: ReferenceDrift of those times, once there are some
+        std::vector<double> referenceMs;   // -R auto's machine reference after each round; none otherwise
+        std::optional<double> drift;       // -R auto: ReferenceDrift of those times, once there are some
+        std::vector<std::string> skipped;  // the names of its skipped columns
     };
 
     bool Store();
@@ -82,6 +88,8 @@ private:
     const ReplacedFile file;
     std::string machineText;  // the "machine" object
     Fields limits;
+    unsigned parallelPeerThreads = 1;  // known once measuring starts
+    std::vector<std::string> skipped;  // the data set's skipped columns so far
     std::vector<DataSetEntry> dataSets;
     std::optional<int> exitStatus;
     bool failed = false;  // a store has failed and said so: later failures stay silent

@@ -28,6 +28,8 @@ struct RunStartRecord {
     const MachineFacts& machine;
     std::optional<RunConditions> conditions;
     std::optional<CpuLimits> cpuLimits;
+    // With peers that sort on every CPU: how many threads that is.
+    std::optional<unsigned> parallelPeerThreads = std::nullopt;
 };
 
 // With -R auto, before the first data set: one sort of every column on a pilot
@@ -72,6 +74,14 @@ struct CellRecord {
     // (MachineReference.h).
     std::vector<double> referenceMs;
     std::optional<double> drift;
+};
+
+// A cell whose sorter did not run on the data set (a peer whose memory did not
+// fit beside it): the row keeps it empty.
+struct SkippedCellRecord {
+    std::size_t index;  // its place in the row, 0 = the first timed column
+    Column column;
+    std::string reason;  // "needs 14.9 GiB beside the data set, 6.1 GiB free"
 };
 
 // How a data set ended.

@@ -31,6 +31,7 @@ public:
     // The data set's row starts; once, before its first cell.
     virtual void RowStarted(const DataSetRecord&) {}
     virtual void CellMeasured(const DataSetRecord&, const CellRecord&) {}
+    virtual void CellSkipped(const DataSetRecord&, const SkippedCellRecord&) {}
     // A sorter's check: `problem` is its "QA ERROR: ..." line, empty when a
     // check whose passing is reported (the GPU's -QA check) passed.
     virtual void CheckEnded(const DataSetRecord&, const std::string& /*problem*/) {}
@@ -73,6 +74,9 @@ public:
     }
     void CellMeasured(const DataSetRecord& set, const CellRecord& cell) override {
         for (RunReporter* r : reporters) r->CellMeasured(set, cell);
+    }
+    void CellSkipped(const DataSetRecord& set, const SkippedCellRecord& cell) override {
+        for (RunReporter* r : reporters) r->CellSkipped(set, cell);
     }
     void CheckEnded(const DataSetRecord& set, const std::string& problem) override {
         for (RunReporter* r : reporters) r->CheckEnded(set, problem);

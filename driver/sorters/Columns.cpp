@@ -1,14 +1,21 @@
 #include "driver/sorters/Columns.h"
 
-std::vector<Column> RunColumns(bool gpu, bool peers) {
+#include <algorithm>
+
+std::vector<Column> RunColumns(bool gpu, const std::vector<Peer>& peers) {
     std::vector<Column> columns;
-    for (const ColumnFacts& facts : kColumns) {
-        const bool isGpu = facts.sorter == ColumnSorter::GpuSort;
-        const bool isPeer = facts.sorter == ColumnSorter::Vqsort || facts.sorter == ColumnSorter::ParallelStableSort;
-        if ((isGpu && !gpu) || (isPeer && !peers)) continue;
+    for (const ColumnFacts& facts : kOwnColumns) {
+        if (facts.sorter == ColumnSorter::GpuSort && !gpu) continue;
         columns.push_back(facts.column);
     }
+    for (const PeerFacts& facts : kPeers) {
+        if (std::find(peers.begin(), peers.end(), facts.peer) != peers.end()) columns.push_back(PeerColumn(facts.peer));
+    }
     return columns;
+}
+
+std::vector<Column> RunColumns(bool gpu, bool peers) {
+    return RunColumns(gpu, peers ? AllPeers() : std::vector<Peer>{});
 }
 
 std::string ResultHeader(const std::vector<Column>& columns) {

@@ -5,7 +5,10 @@
 #include <string>
 #include <vector>
 
-// The timed columns a run can have, in the order they appear in every row.
+#include "driver/sorters/Peers.h"
+
+// The timed columns a run can have, in the order they appear in every row: our
+// own, then one per peer (Peers.h) in the peers' table order (PeerColumn).
 enum class Column {
     CpuStandard,
     Cpu1Thread,
@@ -15,12 +18,11 @@ enum class Column {
     Gpu,
     GpuOnCard,
     GpuTransfer,
-    PeerVqsort,
-    PeerParallelStableSort,
+    FirstPeer,
 };
 
 // The sorters that fill columns. One sort of the GPU sorter fills three.
-enum class ColumnSorter { StandardSort, RadixSort, GpuSort, Vqsort, ParallelStableSort };
+enum class ColumnSorter { StandardSort, RadixSort, GpuSort, PeerSort };
 
 // What the program knows of a column. Result file headers, console lines,
 // stats rows, JSON names and the sorters of a data set all come from this one
@@ -30,13 +32,13 @@ struct ColumnFacts {
     const char* name;          // result file header, stats files and JSON: "CPU 2 Thread", "GPU On Card"
     const char* consoleLabel;  // console lines: "CPU", "CPU 2 Thread", "GPU_On_Card"
     ColumnSorter sorter;
-    unsigned threads;    // worker threads of a radix column; 0 for the others
+    unsigned threads;    // worker threads of a radix column; 0 for the others (a peer's are in kPeers)
     std::size_t output;  // which of its sorter's times a sort fills it with
 };
 
-// One column a row, wrapped by hand.
+// Our own columns, one a row, wrapped by hand.
 // clang-format off
-inline constexpr std::array<ColumnFacts, 10> kColumns{{
+inline constexpr std::array<ColumnFacts, 8> kOwnColumns{{
     {.column = Column::CpuStandard, .name = "CPU Standard", .consoleLabel = "CPU",
      .sorter = ColumnSorter::StandardSort, .threads = 0, .output = 0},
     {.column = Column::Cpu1Thread, .name = "CPU 1 Thread", .consoleLabel = "CPU 1 Thread",
@@ -54,18 +56,40 @@ inline constexpr std::array<ColumnFacts, 10> kColumns{{
      .sorter = ColumnSorter::GpuSort, .threads = 0, .output = 1},
     {.column = Column::GpuTransfer, .name = "GPU Transfer", .consoleLabel = "GPU_Transfer",
      .sorter = ColumnSorter::GpuSort, .threads = 0, .output = 2},
-    {.column = Column::PeerVqsort, .name = "Peer vqsort", .consoleLabel = "Peer vqsort",
-     .sorter = ColumnSorter::Vqsort, .threads = 0, .output = 0},
-    {.column = Column::PeerParallelStableSort, .name = "Peer parallel stable sort",
-     .consoleLabel = "Peer parallel stable sort", .sorter = ColumnSorter::ParallelStableSort, .threads = 0,
-     .output = 0},
 }};
 // clang-format on
+static_assert(kOwnColumns.size() == static_cast<std::size_t>(Column::FirstPeer));
+
+constexpr Column PeerColumn(Peer peer) {
+    return static_cast<Column>(static_cast<std::size_t>(Column::FirstPeer) + static_cast<std::size_t>(peer));
+}
+
+// The peer of a peer's column; `column` must be one (FactsOf(column).sorter == ColumnSorter::PeerSort).
+constexpr Peer PeerOf(Column column) {
+    return static_cast<Peer>(static_cast<std::size_t>(column) - static_cast<std::size_t>(Column::FirstPeer));
+}
+
+// Every column: our own, then the peers', named by their table.
+inline constexpr std::array<ColumnFacts, kOwnColumns.size() + kPeers.size()> kColumns = [] {
+    std::array<ColumnFacts, kOwnColumns.size() + kPeers.size()> columns{};
+    for (std::size_t i = 0; i < kOwnColumns.size(); ++i) columns[i] = kOwnColumns[i];
+    for (const PeerFacts& peer : kPeers) {
+        columns[static_cast<std::size_t>(PeerColumn(peer.peer))] = {.column = PeerColumn(peer.peer),
+                                                                    .name = peer.column,
+                                                                    .consoleLabel = peer.column,
+                                                                    .sorter = ColumnSorter::PeerSort,
+                                                                    .threads = 0,
+                                                                    .output = 0};
+    }
+    return columns;
+}();
 
 constexpr const ColumnFacts& FactsOf(Column column) { return kColumns[static_cast<std::size_t>(column)]; }
 
 // The columns of a run in row order: the CPU ones always, the GPU ones with
-// `gpu`, the peers' with `peers` (last).
+// `gpu`, then those of `peers` in table order (whatever order they are given in).
+std::vector<Column> RunColumns(bool gpu, const std::vector<Peer>& peers);
+// The same with every peer when `peers`, none otherwise.
 std::vector<Column> RunColumns(bool gpu, bool peers);
 
 // The first line of a result file: "NbRecords", then every column's name, joined by ",".

@@ -44,7 +44,8 @@ Sorter CpuSorter(Column column, SorterTools& tools, std::function<void()> sort) 
             },
         .check = nullptr,
         .reportsPass = false,
-        .afterSingleRun = nullptr};
+        .afterSingleRun = nullptr,
+        .skipped = {}};
 }
 
 // Stable, and started from 0, 1, 2, ...: equal keys stay in index order, the
@@ -102,7 +103,8 @@ Sorter GpuSorter(SorterTools& tools, const Element* values, std::uint64_t count)
                   },
                   .check = nullptr,
                   .reportsPass = tools.qa,
-                  .afterSingleRun = nullptr};
+                  .afterSingleRun = nullptr,
+                  .skipped = {}};
     if (tools.qa) {
         sorter.check = [&tools, count] {
             return GpuColumns::SamePermutation(tools.qaReference, tools.indices, count)
@@ -121,33 +123,20 @@ std::string PeerProblem(const char* peer, std::uint64_t outOfOrder, std::uint64_
            std::to_string(outOfOrder) + ")";
 }
 
-// A peer's permutation must be the stable ascending one under `less`.
-template <typename Element, typename Less>
-Sorter PeerSorter(Column column, SorterTools& tools, const Element* values, std::uint64_t count,
-                  std::function<void()> sort, Less less) {
-    const auto* permutation = reinterpret_cast<const std::uint32_t*>(tools.indices.data);
-    Sorter sorter = CpuSorter(column, tools, std::move(sort));
+// A peer's sort on its threads; its permutation must be our radix sorters'.
+template <typename Element>
+Sorter PeerSorter(Column column, SorterTools& tools, const Element* values, std::uint64_t count) {
+    auto* permutation = reinterpret_cast<std::uint32_t*>(tools.indices.data);
+    const Peer peer = PeerOf(column);
+    const PeerSort<Element> sort = SortOf<Element>(FactsOf(peer));
+    const unsigned threads = PeerThreadCount(peer, tools.peerThreads);
+    Sorter sorter = CpuSorter(column, tools, [&tools, sort, values, count, permutation, threads] {
+        sort(values, count, permutation, tools.peerScratch, threads);
+    });
     const char* label = FactsOf(column).consoleLabel;
+    const auto less = [](Element a, Element b) { return EvalCore::SortKey(a) < EvalCore::SortKey(b); };
     sorter.check = [=] { return PeerProblem(label, FirstOutOfOrder(values, permutation, count, less), count); };
     return sorter;
-}
-
-template <typename Element>
-Sorter VqsortPeer(SorterTools& tools, const Element* values, std::uint64_t count) {
-    auto* permutation = reinterpret_cast<std::uint32_t*>(tools.indices.data);
-    return PeerSorter(
-        Column::PeerVqsort, tools, values, count,
-        [&tools, values, count, permutation] { PeerVqsort(values, count, permutation, tools.peerScratch); },
-        [](Element a, Element b) { return EvalCore::SortKey(a) < EvalCore::SortKey(b); });
-}
-
-template <typename Element>
-Sorter ParallelStableSortPeer(SorterTools& tools, const Element* values, std::uint64_t count) {
-    auto* permutation = reinterpret_cast<std::uint32_t*>(tools.indices.data);
-    return PeerSorter(
-        Column::PeerParallelStableSort, tools, values, count,
-        [values, count, permutation] { PeerParallelStableSort(values, count, permutation); },
-        [](Element a, Element b) { return a < b; });
 }
 
 }  // namespace
@@ -161,13 +150,25 @@ void ReleaseScratch(SorterTools& tools) {
 
 template <typename Element>
 std::vector<Sorter> SortersFor(const std::vector<Column>& columns, SorterTools& tools, const Element* values,
-                               std::uint64_t count) {
+                               std::uint64_t count, const std::vector<SkippedColumn>& skipped) {
     std::vector<Sorter> sorters;
     std::size_t lastRadix = 0;
     for (const Column column : columns) {
         const ColumnFacts& facts = FactsOf(column);
         // One sort fills every column of its sorter; it is listed at the first.
         if (facts.output != 0) continue;
+        const auto skip = std::find_if(skipped.begin(), skipped.end(),
+                                       [column](const SkippedColumn& s) { return s.column == column; });
+        if (skip != skipped.end()) {
+            sorters.push_back(Sorter{.labels = LabelsOf({column}),
+                                     .warmUp = nullptr,
+                                     .timed = nullptr,
+                                     .check = nullptr,
+                                     .reportsPass = false,
+                                     .afterSingleRun = nullptr,
+                                     .skipped = skip->reason});
+            continue;
+        }
         switch (facts.sorter) {
         case ColumnSorter::StandardSort: sorters.push_back(StandardSorter(tools, values, count)); break;
         case ColumnSorter::RadixSort:
@@ -175,15 +176,15 @@ std::vector<Sorter> SortersFor(const std::vector<Column>& columns, SorterTools& 
             lastRadix = sorters.size();
             break;
         case ColumnSorter::GpuSort: sorters.push_back(GpuSorter(tools, values, count)); break;
-        case ColumnSorter::Vqsort: sorters.push_back(VqsortPeer(tools, values, count)); break;
-        case ColumnSorter::ParallelStableSort: sorters.push_back(ParallelStableSortPeer(tools, values, count)); break;
+        case ColumnSorter::PeerSort: sorters.push_back(PeerSorter(column, tools, values, count)); break;
         }
     }
     if (lastRadix != 0) sorters[lastRadix - 1].afterSingleRun = [&tools] { ReleaseScratch(tools); };
     return sorters;
 }
 
-#define INSTANTIATE(Element) \
-    template std::vector<Sorter> SortersFor(const std::vector<Column>&, SorterTools&, const Element*, std::uint64_t);
+#define INSTANTIATE(Element)                                                                                         \
+    template std::vector<Sorter> SortersFor(const std::vector<Column>&, SorterTools&, const Element*, std::uint64_t, \
+                                            const std::vector<SkippedColumn>&);
 SORTBENCH_FOR_EACH_ELEMENT(INSTANTIATE)
 #undef INSTANTIATE

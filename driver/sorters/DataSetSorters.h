@@ -9,7 +9,9 @@
 #include "driver/measuring/SorterRounds.h"
 #include "driver/sorters/Columns.h"
 #include "driver/sorters/GpuColumns.h"
+#include "driver/sorters/PeerMemory.h"
 #include "driver/sorters/PeerSorters.h"
+#include "driver/sorters/Peers.h"
 #include "support/CharBuffer.h"
 
 // What the sorters of a data set share, owned by the run: the index buffer every
@@ -22,8 +24,9 @@ struct SorterTools {
     EvalCore::RadixSort32& radix32;
     EvalCore::RadixSort64& radix64;
     PeerScratch& peerScratch;
-    GpuColumns* gpu;  // null without -GPU
-    bool qa;          // -QA: check every GPU permutation against the 8-thread radix sort's
+    GpuColumns* gpu;       // null without -GPU
+    bool qa;               // -QA: check every GPU permutation against the 8-thread radix sort's
+    unsigned peerThreads;  // the threads of the parallel peers (ParallelPeerThreads)
 };
 
 // Frees the memory only one data set needs: the radix and peer scratch and the
@@ -35,9 +38,11 @@ void ReleaseScratch(SorterTools& tools);
 // tools.indices; the timed sort starts from a cleared buffer. The standard
 // sort's stable permutation is the reference: the radix sorters reproduce it,
 // the GPU's is compared with the 8-thread radix sort's under -QA, and each
-// peer's is checked to be the stable ascending one. The last radix sorter frees
-// the scratch after a single repetition, so the next data set and the GPU start
-// with that memory free.
+// peer's is checked to be the one the radix sorters give (ascending sort keys,
+// ties by index). The last radix sorter frees the scratch after a single
+// repetition, so the next data set and the GPU start with that memory free.
+// The columns in `skipped` get sorters that do not run (Sorter::skipped):
+// nothing of them is allocated or called.
 template <typename Element>
 std::vector<Sorter> SortersFor(const std::vector<Column>& columns, SorterTools& tools, const Element* values,
-                               std::uint64_t count);
+                               std::uint64_t count, const std::vector<SkippedColumn>& skipped = {});

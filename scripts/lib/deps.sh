@@ -73,7 +73,7 @@ ensure_software_vulkan() {
 }
 
 # What building and running the benchmark needs.
-BENCH_PACKAGES="cmake ninja-build g++ libvulkan-dev libvulkan1 glslc libhwy-dev libtbb-dev"
+BENCH_PACKAGES="cmake ninja-build g++ libvulkan-dev libvulkan1 glslc libhwy-dev libtbb-dev libboost-dev"
 # What scripts/plot and scripts/report need.
 PLOT_PACKAGES="python3-matplotlib python3-scipy"
 # What the tests and benchmarks need on top: the scripts' packages (scipy also

@@ -12,6 +12,7 @@
 #include "driver/machine/AvailableMemory.h"
 #include "driver/measuring/MemoryBudget.h"
 #include "driver/output/ConsoleText.h"
+#include "driver/sorters/Peers.h"
 #include "tests/driver/CapturedRun.h"
 #include "tests/support/TempDirectory.h"
 
@@ -154,10 +155,11 @@ TEST(BenchmarkRun, distributions_and_peers_get_files_columns_and_json_entries_of
     EXPECT_EQ(Matching(run.lines, "FLOAT Peer vqsort - ").size(), 2u);
     EXPECT_EQ(Matching(run.lines, "BIGFLOAT Peer parallel stable sort - ").size(), 2u);
     EXPECT_TRUE(Matching(run.lines, "QA ERROR").empty());
-    // Two repetitions and their mean, median and stddev per cell: 4 types, 2 distributions, 7 columns.
+    // Two repetitions and their mean, median and stddev per cell: 4 types, 2 distributions, 5 CPU columns
+    // and every peer's.
     const std::string document = TestSupport::ReadWholeFile(jsonPath);
     size_t entries = 0;
     for (size_t at = 0; (at = document.find("\"run_type\"", at)) != std::string::npos; ++at) ++entries;
-    EXPECT_EQ(entries, 4u * 2u * 7u * 5u);
+    EXPECT_EQ(entries, 4u * 2u * (5u + kPeers.size()) * 5u);
     EXPECT_NE(document.find("\"name\": \"INT_equal/Peer vqsort/3000\""), std::string::npos);
 }

@@ -253,7 +253,8 @@ TEST(CommandLine, random_argument_lists_never_crash_hang_or_create_anything_when
         "-S750M", "-S1B", "-S", "-s", "-R", "-r", "-O", "-D", "-d", "-PEERS", "-JSON", "-h", "--help", "-Gpu", "-S300",
         "", "-", "0", "1", "2", "-1", "-0", "+3", "1.5", ".5", "1001", "abc", "18446744073709551615",
         "18446744073709551616", "99999999999999999999", "-18446744073709551616", "zipf", "zipf,zipf", "all,sorted",
-        "sorted,,zipf", "bogus", dir.File("out.json"), dir.File("fifo"), dir.File("directory"), dir.File("o")};
+        "sorted,,zipf", "bogus", "tbb,pdqsort", dir.File("out.json"), dir.File("fifo"), dir.File("directory"),
+        dir.File("o")};
     // clang-format on
     // Relative paths the lists name ("-JSON zipf") land here, not in the build tree.
     const std::filesystem::path previous = std::filesystem::current_path();

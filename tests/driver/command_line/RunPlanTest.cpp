@@ -145,6 +145,7 @@ TEST(RunPlan, help_switches_ask_for_the_usage_text) {
     for (const char* option : {"-GPU", "-QA", "-INFO", "-MIN", "-100K", "-1B", "-S500M", "-S N", "-R N", "-O DIR",
                                "--help", "/var/log/dezavadure/"})
         EXPECT_NE(usage.find(option), std::string::npos) << option;
+    for (const PeerFacts& peer : kPeers) EXPECT_NE(usage.find(peer.name), std::string::npos) << peer.name;
 }
 
 TEST(RunPlan, repetitions_take_a_whole_number_from_1_to_1000_or_auto_and_refuse_any_other_value) {
@@ -262,9 +263,46 @@ TEST(RunPlan, distributions_peers_and_json_file_are_options_of_their_own) {
 
     const RunPlan plan = Parse({"-PEERS", "-GPU", "-JSON", "out.json"});
     EXPECT_EQ(plan.jsonPath, "out.json");
-    ASSERT_EQ(plan.columns.size(), 10u);
+    ASSERT_EQ(plan.columns.size(), 8 + kPeers.size());
     EXPECT_EQ(plan.columns[7], Column::GpuTransfer);
-    EXPECT_EQ(plan.columns[8], Column::PeerVqsort);
-    EXPECT_EQ(plan.columns[9], Column::PeerParallelStableSort);
-    EXPECT_EQ(ResultHeader(RunColumns(false, true)).substr(75), "Peer vqsort,Peer parallel stable sort");
+    EXPECT_EQ(plan.columns[8], PeerColumn(Peer::Vqsort));
+    EXPECT_EQ(plan.columns.back(), PeerColumn(Peer::ParallelStableSort));
+    EXPECT_EQ(ResultHeader(RunColumns(false, true)).substr(75, 12), "Peer vqsort,");
+    EXPECT_TRUE(ResultHeader(RunColumns(false, true)).ends_with(",Peer parallel stable sort"));
+}
+
+TEST(RunPlan, peers_are_every_one_or_those_a_list_names_in_column_order) {
+    const struct {
+        std::vector<const char*> args;
+        std::vector<Peer> peers;
+        std::uint64_t count;  // the count the rest of the line asked for
+    } cases[] = {
+        {{"-S", "1000"}, {}, 1000},
+        {{"-PEERS", "-S", "1000"}, AllPeers(), 1000},
+        {{"-PEERS", "all", "-S", "1000"}, AllPeers(), 1000},
+        {{"-PEERS", "tbb,pdqsort", "-S", "1000"}, {Peer::Pdqsort, Peer::Tbb}, 1000},
+        {{"-S", "1000", "-PEERS", "std-stable-sort-par"}, {Peer::ParallelStableSort}, 1000},
+        {{"-PEERS", "tbb", "-PEERS", "vqsort", "-S", "1000"}, {Peer::Vqsort, Peer::Tbb}, 1000},
+    };
+    for (const auto& c : cases) {
+        std::vector<const char*> argv{"sortbench"};
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        const RunPlan plan = ParseCommandLine(static_cast<int>(argv.size()), argv.data(), "261207081500", "/logs/");
+        const std::string line = c.args.size() > 1 ? std::string(c.args[0]) + " " + c.args[1] : c.args[0];
+        EXPECT_TRUE(plan.error.empty()) << line << ": " << plan.error;
+        EXPECT_EQ(plan.peers, c.peers) << line;
+        EXPECT_EQ(plan.peersEnabled, !c.peers.empty()) << line;
+        EXPECT_EQ(plan.counts, std::vector<std::uint64_t>{c.count}) << line;
+        std::vector<Column> peerColumns(plan.columns.begin() + 5, plan.columns.end());
+        std::vector<Column> expected;
+        for (const Peer peer : c.peers) expected.push_back(PeerColumn(peer));
+        EXPECT_EQ(peerColumns, expected) << line;
+    }
+    for (auto args : {std::initializer_list<const char*>{"-PEERS", "bogus"}, {"-PEERS", ""}, {"-PEERS", "tbb,"}}) {
+        const std::string error = Parse(args).error;
+        EXPECT_NE(error.find("valid names: vqsort, std-sort, pdqsort"), std::string::npos) << error;
+        EXPECT_EQ(error.find('\n'), std::string::npos) << error;
+    }
+    EXPECT_EQ(Parse({"-PEERS", "tbb,tbb"}).warnings,
+              std::vector<std::string>{"-PEERS tbb,tbb: each peer runs once (tbb named more than once)"});
 }

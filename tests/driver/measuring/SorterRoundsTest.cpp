@@ -24,6 +24,9 @@ public:
     void CellMeasured(std::size_t column, const std::vector<double>& times) override {
         trace.events.push_back("cell " + std::to_string(column) + " x" + std::to_string(times.size()));
     }
+    void CellSkipped(std::size_t column, const std::string& reason) override {
+        trace.events.push_back("skip " + std::to_string(column) + ": " + reason);
+    }
     void CheckFailed(const std::string& problem) override { trace.events.push_back(problem); }
     void CheckPassed() override { trace.events.push_back("QA passed"); }
     void ReferenceMeasured(const std::vector<double>& ms) override {
@@ -52,7 +55,8 @@ Sorter Fake(Trace& trace, const std::string& name, int failAt = 0, bool reportsP
                       },
                   .check = nullptr,
                   .reportsPass = reportsPass,
-                  .afterSingleRun = nullptr};
+                  .afterSingleRun = nullptr,
+                  .skipped = {}};
     if (failAt != 0 || reportsPass) {
         sorter.check = [name, sorts, failAt] { return *sorts == failAt ? "QA ERROR: " + name : std::string(); };
     }
@@ -100,6 +104,36 @@ TEST(SorterRounds, one_repetition_reports_each_sorter_as_it_goes_and_stops_at_a_
     EXPECT_EQ(failed.events, (std::vector<std::string>{"warm a"})) << "no row for a data set that measured nothing";
 }
 
+TEST(SorterRounds, a_skipped_sorter_runs_nothing_and_keeps_its_place_in_the_row) {
+    Trace once;
+    TracingCells onceCells(once);
+    std::vector<Sorter> sorters{Fake(once, "a"), Fake(once, "b", 1), Fake(once, "c")};
+    sorters[1].skipped = "too big";
+    EXPECT_EQ(RunOnce(sorters, onceCells), Outcome::Continue);
+    EXPECT_EQ(once.events, (std::vector<std::string>{"warm a", "time a", "row", "cell 0 x1", "skip 1: too big",
+                                                     "warm c", "time c", "cell 2 x1"}));
+
+    Trace rounds;
+    TracingCells roundCells(rounds);
+    double clock = 0.0;
+    sorters = {Fake(rounds, "a"), Fake(rounds, "b", 1), Fake(rounds, "c")};
+    sorters[1].skipped = "too big";
+    // Steady times close every interval at six rounds: the skipped sorter's missing times hold nothing up.
+    const RoundsPlan plan{.rounds = 1000,
+                          .untilSure = true,
+                          .intervalTarget = 0.01,
+                          .budgetSeconds = 1000,
+                          .elapsedSeconds = [&clock] { return clock; },
+                          .beforeSort = nullptr,
+                          .referenceMs = nullptr};
+    const RoundsResult result = RunRounds(sorters, plan, roundCells);
+    EXPECT_EQ(result.rounds, 6);
+    EXPECT_TRUE(result.intervalReached);
+    EXPECT_EQ(std::count(rounds.events.begin(), rounds.events.end(), "time b"), 0);
+    EXPECT_EQ(std::vector<std::string>(rounds.events.end() - 4, rounds.events.end()),
+              (std::vector<std::string>{"row", "cell 0 x6", "skip 1: too big", "cell 2 x6"}));
+}
+
 namespace {
 
 // A sorter whose sorts take `times` milliseconds in turn (the warm-up the first
@@ -120,7 +154,8 @@ Sorter Clocked(const std::string& name, std::vector<double> times, double& clock
                   .timed = [take] { return std::optional<std::vector<double>>(std::vector<double>{take()}); },
                   .check = nullptr,
                   .reportsPass = false,
-                  .afterSingleRun = nullptr};
+                  .afterSingleRun = nullptr,
+                  .skipped = {}};
 }
 
 }  // namespace

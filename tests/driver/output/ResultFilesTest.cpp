@@ -82,11 +82,14 @@ TEST(ResultFileCells, files_hold_header_rows_and_no_final_line_feed) {
         files.AppendCount("FLOAT", 3000000000u);
         files.AppendTime("FLOAT", 12.3456789);
         files.AppendTime("FLOAT", 0.1 + 0.2);
+        files.AppendCount("FLOAT", 7);
+        files.AppendEmpty("FLOAT");  // a skipped column
+        files.AppendTime("FLOAT", 1.5);
         // Written through at once: on disk before the manager closes.
         EXPECT_EQ(ReadWholeFile(runDir + "bench_FLOAT.csv").substr(0, 40), "NbRecords,CPU Standard,CPU 1 Thread\n100,");
     }
     EXPECT_EQ(ReadWholeFile(runDir + "bench_FLOAT.csv"),
-              "NbRecords,CPU Standard,CPU 1 Thread\n100,0.0123,5\n3000000000,12.3456789,0.3");
+              "NbRecords,CPU Standard,CPU 1 Thread\n100,0.0123,5\n3000000000,12.3456789,0.3\n7,,1.5");
     EXPECT_EQ(ReadWholeFile(runDir + "bench_INT.csv"), "NbRecords,CPU Standard,CPU 1 Thread");
 }
 

@@ -37,7 +37,7 @@ TEST(ColumnFloors, radix_columns_on_uniform_keys_and_the_gpu_on_card_column_have
     EXPECT_NEAR(*ColumnFloorMs(Column::Cpu1Thread, DataType::BIGFLOAT, Distribution::Uniform, n, limits, {}),
                 bigFloatFloor, 1e-5);
     EXPECT_GT(*ColumnFloorMs(Column::Cpu8Thread, DataType::BIGINT, Distribution::Uniform, n, limits, {}), 0.0);
-    for (const Column column : {Column::CpuStandard, Column::Gpu, Column::GpuTransfer, Column::PeerVqsort})
+    for (const Column column : {Column::CpuStandard, Column::Gpu, Column::GpuTransfer, PeerColumn(Peer::Vqsort)})
         EXPECT_FALSE(ColumnFloorMs(column, DataType::INT, Distribution::Uniform, n, limits, {}));
     EXPECT_FALSE(ColumnFloorMs(Column::Cpu1Thread, DataType::INT, Distribution::Sorted, n, limits, {}));
     EXPECT_FALSE(ColumnFloorMs(Column::Cpu1Thread, DataType::INT, Distribution::Uniform, n, CpuLimits{}, {}));

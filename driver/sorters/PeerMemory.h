@@ -1,0 +1,28 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "driver/sorters/Columns.h"
+
+// Which peers a data set has room for. A data set too large for the machine
+// ends the run (MemoryBudget.h); a peer too large for the room left beside it
+// is only skipped, so that -S1B -PEERS still times every column that fits.
+
+// A column that does not run on a data set, and why.
+struct SkippedColumn {
+    Column column;
+    std::string reason;  // "needs 14.9 GiB beside the data set, 6.1 GiB free"
+};
+
+// The peers among `columns` that do not fit beside a data set of `count`
+// records of keyBytes-byte keys (4 or 8) when `freeBytes` are left beside it
+// (its keys, indices and our sorters' scratch, DataSetPeakBytes), in column
+// order. The peers run one at a time, but the pair buffer they share
+// (PeerPairBytes) stays from the first pair-sorting peer to the data set's end,
+// so the peers that run need that buffer plus the largest temporary memory of
+// any one of them (PeerScratchBytes less the pairs). Peers are taken in column
+// order while that fits; any other column is never skipped.
+std::vector<SkippedColumn> PeersBeyondMemory(const std::vector<Column>& columns, std::uint64_t count,
+                                             std::uint64_t keyBytes, std::uint64_t freeBytes);
