@@ -26,9 +26,10 @@ struct Switches {
     std::uint64_t customCount = 0;
 };
 
-std::vector<std::uint64_t> LadderPrefix(size_t length) {
+// The standard ladder up to and including `last`, one of its counts.
+std::vector<std::uint64_t> LadderUpTo(std::uint64_t last) {
     const auto& ladder = StandardLadder();
-    return {ladder.begin(), ladder.begin() + length};
+    return {ladder.begin(), std::find(ladder.begin(), ladder.end(), last) + 1};
 }
 
 std::vector<std::uint64_t> LadderWith(std::initializer_list<std::uint64_t> extra) {
@@ -38,16 +39,16 @@ std::vector<std::uint64_t> LadderWith(std::initializer_list<std::uint64_t> extra
 }
 
 std::vector<std::uint64_t> ResolveCounts(const Switches& s) {
-    if (s.presets[kMin]) return {100, 250, 500, 750, 1000};
+    if (s.presets[kMin]) return LadderUpTo(1000);
     if (s.presets[kS1B]) return {1000000000};
     if (s.presets[kS750M]) return {750000000};
     if (s.presets[kS500M]) return {500000000};
     if (s.presets[k1B]) return LadderWith({250000000, 500000000, 750000000, 1000000000});
     if (s.presets[k500M]) return LadderWith({250000000, 500000000});
     if (s.presets[k100M]) return StandardLadder();
-    if (s.presets[k10M]) return LadderPrefix(21);
-    if (s.presets[k1M]) return LadderPrefix(17);
-    if (s.presets[k100K]) return LadderPrefix(13);
+    if (s.presets[k10M]) return LadderUpTo(10000000);
+    if (s.presets[k1M]) return LadderUpTo(1000000);
+    if (s.presets[k100K]) return LadderUpTo(100000);
     if (s.customCount != 0) return {s.customCount};
     return StandardLadder();
 }
@@ -104,13 +105,6 @@ bool TakesPath(int argc, const char* const argv[], int i) {
     return i + 1 < argc && argv[i + 1][0] != '\0' && argv[i + 1][0] != '-';
 }
 
-// A limit as the usage text writes it: "0.1", "50", "86400".
-std::string NumberText(double value) {
-    char text[32];
-    const auto result = std::to_chars(text, text + sizeof text, value);
-    return std::string(text, result.ptr);
-}
-
 std::string WithTrailingSlash(std::string directory) {
     if (directory.back() != '/') directory += '/';
     return directory;
@@ -158,6 +152,9 @@ std::string PeerNamesText() {
     return text + line + "\n";
 }
 
+// " (13 counts)": how many counts the ladder up to `last` has.
+std::string CountsOf(std::uint64_t last) { return " (" + std::to_string(LadderUpTo(last).size()) + " counts"; }
+
 std::string UsageTextOfThisBuild() {
     const std::string repetitions = std::to_string(kMaxRepetitions);
     return "usage: sortbench [options]\n"
@@ -167,11 +164,21 @@ std::string UsageTextOfThisBuild() {
            "  -INFO           print the system report and stop\n"
            "  -LIMITS         measure what this machine's memory (and GPU) allows, print it with the\n"
            "                  system report and stop; creates no directory\n"
-           "  -MIN, -min      counts 100 to 1,000 (5 counts)\n"
-           "  -100K           counts 100 to 100,000 (13 counts)\n"
-           "  -1M             counts 100 to 1,000,000 (17 counts)\n"
-           "  -10M            counts 100 to 10,000,000 (21 counts)\n"
-           "  -100M           counts 100 to 100,000,000 (25 counts; the default)\n"
+           "  -MIN, -min      counts 100 to 1,000" +
+           CountsOf(1000) +
+           ")\n"
+           "  -100K           counts 100 to 100,000" +
+           CountsOf(100000) +
+           ")\n"
+           "  -1M             counts 100 to 1,000,000" +
+           CountsOf(1000000) +
+           ")\n"
+           "  -10M            counts 100 to 10,000,000" +
+           CountsOf(10000000) +
+           ")\n"
+           "  -100M           counts 100 to 100,000,000" +
+           CountsOf(100000000) +
+           "; the default)\n"
            "  -500M           the default counts, then 250 and 500 million\n"
            "  -1B             the default counts, then 250, 500, 750 million and 1 billion\n"
            "  -S500M, -S750M, -S1B   the single count 500, 750 or 1,000 million\n"
@@ -281,8 +288,8 @@ std::optional<double> TakeDecimal(Parse& p, const char* option, double low, doub
     // One line per problem: a refused value is not also ignored for want of -R auto.
     if (number) p.autoTuning.push_back(option);
     if (!number) {
-        p.Refuse(std::string(option) + " takes " + what + ", from " + NumberText(low) + " to " + NumberText(high) +
-                 (value == nullptr ? std::string() : std::string(", not ") + value));
+        p.Refuse(std::string(option) + " takes " + what + ", from " + SLib::STR_Typed(low) + " to " +
+                 SLib::STR_Typed(high) + (value == nullptr ? std::string() : std::string(", not ") + value));
     }
     return number;
 }
