@@ -13,12 +13,9 @@
 #include "driver/measuring/MedianInterval.h"
 #include "driver/measuring/TimingStats.h"
 #include "driver/output/JsonText.h"
+#include "driver/output/JsonWriter.h"
 
 namespace {
-
-using JsonText::AppendDouble;
-using JsonText::AppendField;
-using JsonText::AppendKey;
 
 std::atomic<const JsonResults*> active{nullptr};
 
@@ -39,48 +36,41 @@ std::string LocalDate() {
     return date;
 }
 
-void AppendCaches(std::string& out, const std::vector<CacheFacts>& caches) {
-    out += "    \"caches\": [";
-    for (std::size_t i = 0; i < caches.size(); ++i) {
-        out += i == 0 ? "\n" : ",\n";
-        out += "      {\n";
-        AppendField(out, "        ", "type", caches[i].type);
-        AppendField(out, "        ", "level", caches[i].level);
-        AppendField(out, "        ", "size", caches[i].bytes);
-        AppendField(out, "        ", "num_sharing", caches[i].sharingCpus, true);
-        out += "      }";
-    }
-    out += caches.empty() ? "],\n" : "\n    ],\n";
-}
-
-void AppendLoadAverage(std::string& out, const std::vector<double>& figures) {
-    out += "    \"load_avg\": [";
-    for (std::size_t i = 0; i < figures.size(); ++i) {
-        if (i > 0) out += ',';
-        AppendDouble(out, figures[i], std::chars_format::general, 6);
-    }
-    out += "],\n";
-}
-
+// The document up to its open list of entries: the context, then "benchmarks": [.
 std::string Head(const std::string& executable, const MachineFacts& machine,
                  const JsonResults::ContextFields& context) {
-    std::string out = "{\n  \"context\": {\n";
-    AppendField(out, "    ", "date", LocalDate());
-    AppendField(out, "    ", "host_name", machine.hostName);
-    AppendField(out, "    ", "executable", executable);
-    AppendField(out, "    ", "num_cpus", static_cast<std::uint64_t>(std::max(machine.onlineCpus, 1)));
-    AppendField(out, "    ", "mhz_per_cpu", static_cast<std::uint64_t>(std::max(machine.cpuMhz, 0L)));
-    AppendKey(out, "    ", "cpu_scaling_enabled");
-    out += machine.FrequencyScaling() ? "true,\n" : "false,\n";
-    AppendCaches(out, machine.caches);
-    AppendLoadAverage(out, machine.loadAverages);
-    for (const auto& [key, value] : context) AppendField(out, "    ", key.c_str(), value);
+    using Layout = JsonWriter::Layout;
+    std::string out;
+    JsonWriter json(out);
+    json.OpenObject();
+    json.Key("context").OpenObject();
+    json.Key("date").String(LocalDate());
+    json.Key("host_name").String(machine.hostName);
+    json.Key("executable").String(executable);
+    json.Key("num_cpus").Unsigned(static_cast<std::uint64_t>(std::max(machine.onlineCpus, 1)));
+    json.Key("mhz_per_cpu").Unsigned(static_cast<std::uint64_t>(std::max(machine.cpuMhz, 0L)));
+    json.Key("cpu_scaling_enabled").Bool(machine.FrequencyScaling());
+    json.Key("caches").OpenArray();
+    for (const CacheFacts& cache : machine.caches) {
+        json.OpenObject();
+        json.Key("type").String(cache.type);
+        json.Key("level").Unsigned(cache.level);
+        json.Key("size").Unsigned(cache.bytes);
+        json.Key("num_sharing").Unsigned(cache.sharingCpus);
+        json.Close();
+    }
+    json.Close();
+    json.Key("load_avg").OpenArray(Layout::Inline, ",");
+    for (const double figure : machine.loadAverages) json.Double(figure, std::chars_format::general, 6);
+    json.Close();
+    for (const auto& [key, value] : context) json.Key(key).String(value);
 #ifdef NDEBUG
-    AppendField(out, "    ", "library_build_type", "release", true);
+    json.Key("library_build_type").String("release");
 #else
-    AppendField(out, "    ", "library_build_type", "debug", true);
+    json.Key("library_build_type").String("debug");
 #endif
-    out += "  },\n  \"benchmarks\": [";
+    json.Close();
+    json.Key("benchmarks").OpenArray();
     return out;
 }
 
@@ -120,38 +110,40 @@ std::string JsonResults::EntriesFor(const std::string& dataType, const std::stri
     static const std::optional<MedianInterval> kNoInterval;
     const std::optional<MedianInterval>& interval = medianIntervals ? cellInterval : kNoInterval;
     const std::string name = familyName + "/" + std::to_string(count);
-    const char* in = "      ";
     std::string out;
+    // The entries go on in the document's open list.
+    JsonWriter json(out);
+    json.Resume('}', JsonWriter::Layout::Lines, true);
+    json.Resume(']', JsonWriter::Layout::Lines, hasEntries);
+    hasEntries = true;
     auto beginEntry = [&](const std::string& entryName, const char* runType) {
-        out += hasEntries ? ",\n    {\n" : "\n    {\n";
-        hasEntries = true;
-        AppendField(out, in, "name", entryName);
-        AppendField(out, in, "family_index", static_cast<std::uint64_t>(family));
-        AppendField(out, in, "per_family_instance_index", static_cast<std::uint64_t>(instance));
-        AppendField(out, in, "run_name", name);
-        AppendField(out, in, "run_type", runType);
-        AppendField(out, in, "repetitions", static_cast<std::uint64_t>(cellRepetitions));
+        json.OpenObject();
+        json.Key("name").String(entryName);
+        json.Key("family_index").Unsigned(static_cast<std::uint64_t>(family));
+        json.Key("per_family_instance_index").Unsigned(static_cast<std::uint64_t>(instance));
+        json.Key("run_name").String(name);
+        json.Key("run_type").String(runType);
+        json.Key("repetitions").Unsigned(static_cast<std::uint64_t>(cellRepetitions));
     };
     // User counters, as Google Benchmark writes them; those that are times in
     // milliseconds, like the entries' times.
     auto endEntry = [&](std::uint64_t iterations, double ms, double itemsPerSecond,
-                        std::vector<std::pair<const char*, double>> counters = {}) {
-        AppendField(out, in, "iterations", iterations);
-        AppendField(out, in, "real_time", ms);
-        AppendField(out, in, "cpu_time", ms);
-        AppendField(out, in, "time_unit", "ms");
-        AppendField(out, in, "items_per_second", itemsPerSecond, counters.empty());
-        for (std::size_t c = 0; c < counters.size(); ++c)
-            AppendField(out, in, counters[c].first, counters[c].second, c + 1 == counters.size());
-        out += "    }";
+                        const std::vector<std::pair<const char*, double>>& counters = {}) {
+        json.Key("iterations").Unsigned(iterations);
+        json.Key("real_time").Double(ms);
+        json.Key("cpu_time").Double(ms);
+        json.Key("time_unit").String("ms");
+        json.Key("items_per_second").Double(itemsPerSecond);
+        for (const auto& [counter, value] : counters) json.Key(counter).Double(value);
+        json.Close();
     };
 
     std::vector<double> rates;
     for (std::size_t i = 0; i < timesMs.size(); ++i) {
         rates.push_back(static_cast<double>(count) / (timesMs[i] / 1000.0));
         beginEntry(name, "iteration");
-        AppendField(out, in, "repetition_index", static_cast<std::uint64_t>(i));
-        AppendField(out, in, "threads", std::uint64_t{1});
+        json.Key("repetition_index").Unsigned(static_cast<std::uint64_t>(i));
+        json.Key("threads").Unsigned(1);
         if (i < referenceMs.size()) {
             endEntry(1, timesMs[i], rates.back(), {{"ReferenceMs", referenceMs[i]}});
         } else {
@@ -168,9 +160,9 @@ std::string JsonResults::EntriesFor(const std::string& dataType, const std::stri
                           {"stddev", times.stdDev, perSecond.stdDev}};
         for (const auto& aggregate : aggregates) {
             beginEntry(name + "_" + aggregate.name, "aggregate");
-            AppendField(out, in, "threads", std::uint64_t{1});
-            AppendField(out, in, "aggregate_name", aggregate.name);
-            AppendField(out, in, "aggregate_unit", "time");
+            json.Key("threads").Unsigned(1);
+            json.Key("aggregate_name").String(aggregate.name);
+            json.Key("aggregate_unit").String("time");
             std::vector<std::pair<const char*, double>> counters;
             if (std::string_view(aggregate.name) == "median") {
                 if (interval) counters = {{"CiLow", interval->low}, {"CiHigh", interval->high}};
@@ -179,7 +171,7 @@ std::string JsonResults::EntriesFor(const std::string& dataType, const std::stri
                     counters.emplace_back("FloorRatio", aggregate.ms / *floorMs);
                 }
             }
-            endEntry(timesMs.size(), aggregate.ms, aggregate.itemsPerSecond, std::move(counters));
+            endEntry(timesMs.size(), aggregate.ms, aggregate.itemsPerSecond, counters);
         }
     }
     return out;
