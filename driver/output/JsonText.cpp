@@ -98,29 +98,4 @@ void AppendShortestDouble(std::string& out, double value) {
     out.append(text, result.ptr);
 }
 
-void AppendKey(std::string& out, const char* indent, const char* key) {
-    out += indent;
-    out += '"';
-    out += key;
-    out += "\": ";
-}
-
-void AppendField(std::string& out, const char* indent, const char* key, const std::string& value, bool last) {
-    AppendKey(out, indent, key);
-    AppendString(out, value);
-    out += last ? "\n" : ",\n";
-}
-
-void AppendField(std::string& out, const char* indent, const char* key, std::uint64_t value, bool last) {
-    AppendKey(out, indent, key);
-    out += std::to_string(value);
-    out += last ? "\n" : ",\n";
-}
-
-void AppendField(std::string& out, const char* indent, const char* key, double value, bool last) {
-    AppendKey(out, indent, key);
-    AppendDouble(out, value);
-    out += last ? "\n" : ",\n";
-}
-
 }  // namespace JsonText

@@ -23,12 +23,4 @@ void AppendDouble(std::string& out, double value, std::chars_format format = std
 // values as AppendDouble writes them.
 void AppendShortestDouble(std::string& out, double value);
 
-// `"key": ` at `indent`.
-void AppendKey(std::string& out, const char* indent, const char* key);
-
-// `"key": value` at `indent`, then ",\n", or "\n" when `last`.
-void AppendField(std::string& out, const char* indent, const char* key, const std::string& value, bool last = false);
-void AppendField(std::string& out, const char* indent, const char* key, std::uint64_t value, bool last = false);
-void AppendField(std::string& out, const char* indent, const char* key, double value, bool last = false);
-
 }  // namespace JsonText

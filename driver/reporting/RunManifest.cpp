@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "driver/output/JsonText.h"
+#include "driver/output/JsonWriter.h"
 #include "driver/output/ResultFiles.h"
 #include "driver/output/RunConditions.h"
 #include "driver/output/StatsFiles.h"
@@ -13,58 +13,44 @@
 
 namespace {
 
-using JsonText::AppendField;
-using JsonText::AppendKey;
-using JsonText::AppendShortestDouble;
-using JsonText::AppendString;
+using Layout = JsonWriter::Layout;
 
 constexpr int kFormatVersion = 1;
 
-template <typename T, typename Append>
-void AppendArray(std::string& out, const std::vector<T>& items, Append append) {
-    out += '[';
-    for (std::size_t i = 0; i < items.size(); ++i) {
-        if (i > 0) out += ", ";
-        append(out, items[i]);
+void Strings(JsonWriter& json, const std::vector<std::string>& items) {
+    json.OpenArray(Layout::Inline);
+    for (const std::string& item : items) json.String(item);
+    json.Close();
+}
+
+void Machine(JsonWriter& json, const MachineFacts& machine) {
+    json.OpenObject();
+    json.Key("load_averages").OpenArray(Layout::Inline);
+    for (const double load : machine.loadAverages) json.ShortestDouble(load);
+    json.Close();
+    json.Key("online_cpus").Unsigned(static_cast<std::uint64_t>(std::max(machine.onlineCpus, 0)));
+    json.Key("governors");
+    Strings(json, machine.governors);
+    json.Key("transparent_huge_pages").String(machine.transparentHugePages);
+    json.Key("hypervisor");
+    if (machine.hypervisor) {
+        json.Bool(*machine.hypervisor);
+    } else {
+        json.Null();
     }
-    out += ']';
-}
-
-void AppendStrings(std::string& out, const std::vector<std::string>& items) {
-    AppendArray(out, items, [](std::string& text, const std::string& item) { AppendString(text, item); });
-}
-
-void AppendBool(std::string& out, const char* indent, const char* key, bool value, bool last = false) {
-    AppendKey(out, indent, key);
-    out += value ? "true" : "false";
-    out += last ? "\n" : ",\n";
-}
-
-std::string MachineText(const MachineFacts& machine) {
-    const char* in = "    ";
-    std::string out = "{\n";
-    AppendKey(out, in, "load_averages");
-    AppendArray(out, machine.loadAverages, [](std::string& text, double load) { AppendShortestDouble(text, load); });
-    out += ",\n";
-    AppendField(out, in, "online_cpus", static_cast<std::uint64_t>(std::max(machine.onlineCpus, 0)));
-    AppendKey(out, in, "governors");
-    AppendStrings(out, machine.governors);
-    out += ",\n";
-    AppendField(out, in, "transparent_huge_pages", machine.transparentHugePages);
-    AppendKey(out, in, "hypervisor");
-    out += !machine.hypervisor ? "null" : *machine.hypervisor ? "true" : "false";
-    out += ",\n";
-    AppendField(out, in, "cpu_mhz", static_cast<std::uint64_t>(std::max(machine.cpuMhz, 0L)));
-    AppendKey(out, in, "caches");
-    AppendArray(out, machine.caches, [](std::string& text, const CacheFacts& cache) {
-        text += "{\"type\": ";
-        AppendString(text, cache.type);
-        text += ", \"level\": " + std::to_string(cache.level) + ", \"size\": " + std::to_string(cache.bytes) +
-                ", \"num_sharing\": " + std::to_string(cache.sharingCpus) + "}";
-    });
-    out += ",\n";
-    AppendField(out, in, "host_name", machine.hostName, true);
-    return out + "  }";
+    json.Key("cpu_mhz").Unsigned(static_cast<std::uint64_t>(std::max(machine.cpuMhz, 0L)));
+    json.Key("caches").OpenArray(Layout::Inline);
+    for (const CacheFacts& cache : machine.caches) {
+        json.OpenObject(Layout::Inline);
+        json.Key("type").String(cache.type);
+        json.Key("level").Unsigned(cache.level);
+        json.Key("size").Unsigned(cache.bytes);
+        json.Key("num_sharing").Unsigned(cache.sharingCpus);
+        json.Close();
+    }
+    json.Close();
+    json.Key("host_name").String(machine.hostName);
+    json.Close();
 }
 
 const char* OutcomeName(Outcome outcome) {
@@ -81,11 +67,10 @@ const char* OutcomeName(Outcome outcome) {
 RunManifest::RunManifest(const RunPlan& plan, std::vector<std::string> arguments, const RunDirectory& runDirectory)
     : plan(plan),
       arguments(std::move(arguments)),
-      file(runDirectory.Folder(), kManifestFileName, runDirectory.Path() + kManifestFileName),
-      machineText("{}") {}
+      file(runDirectory.Folder(), kManifestFileName, runDirectory.Path() + kManifestFileName) {}
 
 void RunManifest::MeasuringStarted(const MachineFacts& machine, const Fields& limitFields) {
-    machineText = MachineText(machine);
+    this->machine = machine;
     parallelPeerThreads = ParallelPeerThreads(machine.onlineCpus);
     limits = limitFields;
     (void)Store();
@@ -115,152 +100,129 @@ bool RunManifest::RunEnded(int status) {
 }
 
 std::string RunManifest::Text() const {
-    const char* in = "  ";
-    const char* in2 = "    ";
-    std::string out = "{\n";
-    AppendField(out, in, "format", "sortbench run manifest");
-    AppendField(out, in, "format_version", static_cast<std::uint64_t>(kFormatVersion));
-    AppendField(out, in, "program_version", ProgramVersion());
-    AppendKey(out, in, "arguments");
-    AppendStrings(out, arguments);
-    out += ",\n";
+    std::string out;
+    JsonWriter json(out);
+    json.OpenObject();
+    json.Key("format").String("sortbench run manifest");
+    json.Key("format_version").Unsigned(kFormatVersion);
+    json.Key("program_version").String(ProgramVersion());
+    json.Key("arguments");
+    Strings(json, arguments);
 
-    AppendKey(out, in, "plan");
-    out += "{\n";
-    AppendKey(out, in2, "counts");
-    AppendArray(out, plan.counts, [](std::string& text, std::uint64_t count) { text += std::to_string(count); });
-    out += ",\n";
+    json.Key("plan").OpenObject();
+    json.Key("counts").OpenArray(Layout::Inline);
+    for (const std::uint64_t count : plan.counts) json.Unsigned(count);
+    json.Close();
     std::vector<std::string> names;
     for (const AppCore::DataTypeFacts& type : AppCore::kDataTypes) names.emplace_back(type.name);
-    AppendKey(out, in2, "types");
-    AppendStrings(out, names);
-    out += ",\n";
+    json.Key("types");
+    Strings(json, names);
     names.clear();
     for (const Distribution distribution : plan.distributions) names.emplace_back(DistributionName(distribution));
-    AppendKey(out, in2, "distributions");
-    AppendStrings(out, names);
-    out += ",\n";
+    json.Key("distributions");
+    Strings(json, names);
     names.clear();
     for (const Column column : plan.columns) names.emplace_back(FactsOf(column).name);
-    AppendKey(out, in2, "columns");
-    AppendStrings(out, names);
-    out += ",\n";
-    AppendField(out, in2, "repetitions", static_cast<std::uint64_t>(plan.repetitions));
-    AppendBool(out, in2, "until_sure", plan.untilSure);
-    AppendKey(out, in2, "interval_target");
-    AppendShortestDouble(out, plan.intervalTarget);
-    out += ",\n";
-    AppendKey(out, in2, "budget_seconds");
-    AppendShortestDouble(out, plan.budgetSeconds);
-    out += ",\n";
-    AppendBool(out, in2, "gpu", plan.gpuEnabled);
-    AppendBool(out, in2, "qa", plan.qaEnabled);
-    AppendBool(out, in2, "peers", plan.peersEnabled);
+    json.Key("columns");
+    Strings(json, names);
+    json.Key("repetitions").Unsigned(static_cast<std::uint64_t>(plan.repetitions));
+    json.Key("until_sure").Bool(plan.untilSure);
+    json.Key("interval_target").ShortestDouble(plan.intervalTarget);
+    json.Key("budget_seconds").ShortestDouble(plan.budgetSeconds);
+    json.Key("gpu").Bool(plan.gpuEnabled);
+    json.Key("qa").Bool(plan.qaEnabled);
+    json.Key("peers").Bool(plan.peersEnabled);
     if (plan.peersEnabled) {
-        AppendKey(out, in2, "peer_sorters");
-        AppendArray(out, plan.peers, [this](std::string& text, Peer peer) {
-            text += "{\"name\": ";
-            AppendString(text, FactsOf(peer).name);
-            text += ", \"column\": ";
-            AppendString(text, FactsOf(peer).column);
-            text += ", \"threads\": " + std::to_string(PeerThreadCount(peer, parallelPeerThreads)) + "}";
-        });
-        out += ",\n";
+        json.Key("peer_sorters").OpenArray(Layout::Inline);
+        for (const Peer peer : plan.peers) {
+            json.OpenObject(Layout::Inline);
+            json.Key("name").String(FactsOf(peer).name);
+            json.Key("column").String(FactsOf(peer).column);
+            json.Key("threads").Unsigned(PeerThreadCount(peer, parallelPeerThreads));
+            json.Close();
+        }
+        json.Close();
     }
-    AppendKey(out, in2, "json");
+    json.Key("json");
     if (plan.jsonPath.empty()) {
-        out += "null";
+        json.Null();
     } else {
-        AppendString(out, plan.jsonPath);
+        json.String(plan.jsonPath);
     }
-    out += "\n  },\n";
+    json.Close();
 
-    AppendKey(out, in, "machine");
-    out += machineText + ",\n";
-    AppendKey(out, in, "limits");
-    out += "{";
-    for (std::size_t i = 0; i < limits.size(); ++i) {
-        out += i == 0 ? "\n" : ",\n";
-        AppendKey(out, in2, limits[i].first.c_str());
-        AppendString(out, limits[i].second);
+    json.Key("machine");
+    if (machine) {
+        Machine(json, *machine);
+    } else {
+        json.Raw("{}");
     }
-    out += limits.empty() ? "},\n" : "\n  },\n";
+    json.Key("limits").OpenObject();
+    for (const auto& [key, value] : limits) json.Key(key).String(value);
+    json.Close();
 
-    AppendKey(out, in, "files");
-    out += "[";
+    json.Key("files").OpenArray();
     const struct {
         RunFileKind kind;
         std::string header;
     } kinds[] = {{RunFileKind::Results, ResultHeader(plan.columns)},
                  {RunFileKind::Stats, StatsFileHeader(plan.untilSure)},
                  {RunFileKind::Speedups, SpeedupHeader()}};
-    bool firstFile = true;
     for (const auto& kind : kinds) {
         if (plan.repetitions == 1 && kind.kind != RunFileKind::Results) continue;
         for (const AppCore::DataTypeFacts& type : AppCore::kDataTypes) {
             for (const Distribution distribution : plan.distributions) {
                 const std::string series = SeriesKey(type.name, distribution);
-                out += firstFile ? "\n    {" : ",\n    {";
-                firstFile = false;
-                out += "\"name\": ";
-                AppendString(out, RunFileName(kind.kind, series));
-                out += ", \"kind\": ";
-                AppendString(out, FactsOf(kind.kind).manifestKind);
-                out += ", \"series\": ";
-                AppendString(out, series);
-                out += ", \"type\": ";
-                AppendString(out, type.name);
-                out += ", \"distribution\": ";
-                AppendString(out, DistributionName(distribution));
-                out += ", \"header\": ";
-                AppendString(out, kind.header);
-                out += "}";
+                json.OpenObject(Layout::Inline);
+                json.Key("name").String(RunFileName(kind.kind, series));
+                json.Key("kind").String(FactsOf(kind.kind).manifestKind);
+                json.Key("series").String(series);
+                json.Key("type").String(type.name);
+                json.Key("distribution").String(DistributionName(distribution));
+                json.Key("header").String(kind.header);
+                json.Close();
             }
         }
     }
-    out += "\n  ],\n";
+    json.Close();
 
-    AppendKey(out, in, "data_sets");
-    out += "[";
-    for (std::size_t i = 0; i < dataSets.size(); ++i) {
-        const DataSetEntry& set = dataSets[i];
-        out += i == 0 ? "\n    {" : ",\n    {";
-        out += "\"series\": ";
-        AppendString(out, set.series);
-        out += ", \"type\": ";
-        AppendString(out, set.typeName);
-        out += ", \"distribution\": ";
-        AppendString(out, DistributionName(set.distribution));
-        out += ", \"count\": " + std::to_string(set.count) + ", \"outcome\": ";
-        AppendString(out, set.outcome);
-        out += ", \"rounds\": " + std::to_string(set.rounds);
-        out += std::string(", \"interval_reached\": ") + (set.intervalReached ? "true" : "false");
-        out += ", \"seconds\": ";
-        AppendShortestDouble(out, set.seconds);
+    json.Key("data_sets").OpenArray();
+    for (const DataSetEntry& set : dataSets) {
+        json.OpenObject(Layout::Inline);
+        json.Key("series").String(set.series);
+        json.Key("type").String(set.typeName);
+        json.Key("distribution").String(DistributionName(set.distribution));
+        json.Key("count").Unsigned(set.count);
+        json.Key("outcome").String(set.outcome);
+        json.Key("rounds").Unsigned(static_cast<std::uint64_t>(set.rounds));
+        json.Key("interval_reached").Bool(set.intervalReached);
+        json.Key("seconds").ShortestDouble(set.seconds);
         if (plan.peersEnabled) {
-            out += ", \"skipped\": ";
-            AppendStrings(out, set.skipped);
+            json.Key("skipped");
+            Strings(json, set.skipped);
         }
         if (plan.untilSure) {
-            out += ", \"reference_ms\": [";
-            for (std::size_t r = 0; r < set.referenceMs.size(); ++r) {
-                if (r > 0) out += ", ";
-                AppendShortestDouble(out, set.referenceMs[r]);
-            }
-            out += "], \"drift\": ";
+            json.Key("reference_ms").OpenArray(Layout::Inline);
+            for (const double ms : set.referenceMs) json.ShortestDouble(ms);
+            json.Close();
+            json.Key("drift");
             if (set.drift) {
-                AppendShortestDouble(out, *set.drift);
+                json.ShortestDouble(*set.drift);
             } else {
-                out += "null";
+                json.Null();
             }
         }
-        out += "}";
+        json.Close();
     }
-    out += dataSets.empty() ? "],\n" : "\n  ],\n";
-    AppendKey(out, in, "exit_status");
-    out += exitStatus ? std::to_string(*exitStatus) : "null";
-    out += "\n}\n";
-    return out;
+    json.Close();
+    json.Key("exit_status");
+    if (exitStatus) {
+        json.Raw(std::to_string(*exitStatus));
+    } else {
+        json.Null();
+    }
+    json.Close();
+    return out + "\n";
 }
 
 bool RunManifest::Store() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -86,7 +87,7 @@ private:
     const RunPlan& plan;
     const std::vector<std::string> arguments;
     const ReplacedFile file;
-    std::string machineText;  // the "machine" object
+    std::optional<MachineFacts> machine;  // the "machine" object, from the first write on
     Fields limits;
     unsigned parallelPeerThreads = 1;  // known once measuring starts
     std::vector<std::string> skipped;  // the data set's skipped columns so far
