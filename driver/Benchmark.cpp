@@ -141,9 +141,7 @@ private:
         // Resolved once: the repair and the claim happen in the folder just made or found.
         const std::optional<HeldFolder> logs = OpenLogDirectory(plan.logDirectory, hint);
         if (!logs) return false;
-        for (const std::string& repaired : RepairInterruptedRuns(*logs))
-            AppCore::ConsolePrintf("Repaired the result files of an interrupted run: %s\n",
-                                   SLib::EscapedControls(repaired).c_str());
+        console.RunsRepaired(RepairInterruptedRuns(*logs));
         std::string name = plan.runDirectory.substr(plan.logDirectory.size());
         if (!name.empty() && name.back() == '/') name.pop_back();
         if (!runDirectory.Claim(*logs, name, hint)) return false;
@@ -178,23 +176,24 @@ private:
                                   .largestMemory = largestMemory});
         // A run that measured nothing leaves an earlier file at the path as it was.
         if (json && json->HasEntries() && !json->Write() && status == kExitComplete) status = kExitIncomplete;
-        std::uint64_t missing = 0;
-        std::string files;
+        RunClosedRecord closed{.runDirectory = runDirectory.Path(),
+                               .unwrittenCells = 0,
+                               .unwrittenFiles = {},
+                               .manifestPath = {},
+                               .manifestProblem = {}};
         for (const auto& file : results.Close()) {
-            missing += file.cells;
-            files += (files.empty() ? "" : ", ") + file.fileName + " " + std::to_string(file.cells);
+            closed.unwrittenCells += file.cells;
+            closed.unwrittenFiles +=
+                (closed.unwrittenFiles.empty() ? "" : ", ") + file.fileName + " " + std::to_string(file.cells);
         }
-        if (missing != 0) {
-            AppCore::ConsolePrintf("Results incomplete: %" PRIu64 " cells could not be written to %s (%s)\n", missing,
-                                   SLib::EscapedControls(runDirectory.Path()).c_str(), files.c_str());
-            if (status == kExitComplete) status = kExitIncomplete;
-        }
+        if (closed.unwrittenCells != 0 && status == kExitComplete) status = kExitIncomplete;
+        // The manifest records the status the run ends with, before the last lines.
         if (!manifest->RunEnded(status)) {
-            // The scripts read run.json first: say at the end that it lags behind the result files.
-            AppCore::ConsolePrintf("Manifest out of date: %s could not be written at the end of the run (%s)\n",
-                                   SLib::EscapedControls(manifest->Path()).c_str(), manifest->Problem().c_str());
+            closed.manifestPath = manifest->Path();
+            closed.manifestProblem = manifest->Problem();
             if (status == kExitComplete) status = kExitIncomplete;
         }
+        console.RunClosed(closed);
         return status;
     }
 
@@ -407,7 +406,7 @@ private:
                                         .count = count,
                                         .position = 0,
                                         .counts = 0};
-                std::fprintf(stderr, "%s\n", CannotBenchmark(set, problem).c_str());
+                console.RunRefused(CannotBenchmark(set, problem));
                 return kExitTooLarge;
             }
         }

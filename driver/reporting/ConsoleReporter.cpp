@@ -9,6 +9,7 @@
 #include "driver/output/SectionBanners.h"
 #include "driver/reporting/CellReportText.h"
 #include "driver/reporting/PeerText.h"
+#include "strings/EscapedText.h"
 #include "strings/NumberText.h"
 #include "support/StatusLine.h"
 
@@ -30,6 +31,27 @@ void ConsoleReporter::RunStarted(const RunStartRecord& start) {
         AppCore::ConsolePrintf("%s\n", PeerThreadsLine(*start.parallelPeerThreads).c_str());
     if (start.cpuLimits) PrintLines(LimitsLines(*start.cpuLimits));
     if (start.conditions) PrintLines(RunConditionWarnings(*start.conditions));
+}
+
+void ConsoleReporter::RunsRepaired(const std::vector<std::string>& runDirectories) {
+    for (const std::string& repaired : runDirectories)
+        AppCore::ConsolePrintf("Repaired the result files of an interrupted run: %s\n",
+                               SLib::EscapedControls(repaired).c_str());
+}
+
+void ConsoleReporter::RunRefused(const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); }
+
+void ConsoleReporter::RunClosed(const RunClosedRecord& closed) {
+    if (closed.unwrittenCells != 0) {
+        AppCore::ConsolePrintf("Results incomplete: %" PRIu64 " cells could not be written to %s (%s)\n",
+                               closed.unwrittenCells, SLib::EscapedControls(closed.runDirectory).c_str(),
+                               closed.unwrittenFiles.c_str());
+    }
+    // The scripts read run.json first: say at the end that it lags behind the result files.
+    if (!closed.manifestPath.empty()) {
+        AppCore::ConsolePrintf("Manifest out of date: %s could not be written at the end of the run (%s)\n",
+                               SLib::EscapedControls(closed.manifestPath).c_str(), closed.manifestProblem.c_str());
+    }
 }
 
 void ConsoleReporter::GpuExamining() { AppCore::ConsolePrintf("%s\n", SectionBanner("GPU INFO").c_str()); }

@@ -32,6 +32,14 @@ public:
     void DataSetEnded(const DataSetRecord& set, const DataSetEndRecord& end) override;
     void MeasuringEnded(const MeasuringEndRecord& end) override;
 
+    // Lines of the run's own steps around the measuring, which no other reporter renders:
+    // the interrupted runs the start repaired;
+    void RunsRepaired(const std::vector<std::string>& runDirectories);
+    // a data set -R auto could never hold, refused on standard error before anything;
+    void RunRefused(const std::string& line);
+    // and the closing lines on what the disk did not take.
+    void RunClosed(const RunClosedRecord& closed);
+
 private:
     const RunPlan& plan;
     std::vector<NoisyCell> cells;  // with repetitions, every cell, for the end-of-run reports

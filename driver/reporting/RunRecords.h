@@ -95,6 +95,15 @@ struct DataSetEndRecord {
 };
 
 // Measuring has ended, after the last data set or early.
+// What the run's last steps could not store, once its files are closed.
+struct RunClosedRecord {
+    std::string runDirectory;
+    std::uint64_t unwrittenCells;  // cells the disk did not take, in all
+    std::string unwrittenFiles;    // "bench_INT.csv 3, stats_INT.csv 1"
+    std::string manifestPath;      // run.json, when its last store failed; empty otherwise
+    std::string manifestProblem;   // why it failed
+};
+
 struct MeasuringEndRecord {
     int status;  // the exit status so far
     // With repetitions, once a data set has run: whether the process's memory
