@@ -12,6 +12,7 @@
 
 #include "driver/measuring/MedianInterval.h"
 #include "driver/measuring/TimingStats.h"
+#include "driver/output/CachesJson.h"
 #include "driver/output/JsonText.h"
 #include "driver/output/JsonWriter.h"
 
@@ -50,16 +51,8 @@ std::string Head(const std::string& executable, const MachineFacts& machine,
     json.Key("num_cpus").Unsigned(static_cast<std::uint64_t>(std::max(machine.onlineCpus, 1)));
     json.Key("mhz_per_cpu").Unsigned(static_cast<std::uint64_t>(std::max(machine.cpuMhz, 0L)));
     json.Key("cpu_scaling_enabled").Bool(machine.FrequencyScaling());
-    json.Key("caches").OpenArray();
-    for (const CacheFacts& cache : machine.caches) {
-        json.OpenObject();
-        json.Key("type").String(cache.type);
-        json.Key("level").Unsigned(cache.level);
-        json.Key("size").Unsigned(cache.bytes);
-        json.Key("num_sharing").Unsigned(cache.sharingCpus);
-        json.Close();
-    }
-    json.Close();
+    json.Key("caches");
+    WriteCaches(json, machine.caches, Layout::Lines);
     json.Key("load_avg").OpenArray(Layout::Inline, ",");
     for (const double figure : machine.loadAverages) json.Double(figure, std::chars_format::general, 6);
     json.Close();

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "driver/output/CachesJson.h"
 #include "driver/output/JsonWriter.h"
 #include "driver/output/ResultFiles.h"
 #include "driver/output/RunConditions.h"
@@ -39,16 +40,8 @@ void Machine(JsonWriter& json, const MachineFacts& machine) {
         json.Null();
     }
     json.Key("cpu_mhz").Unsigned(static_cast<std::uint64_t>(std::max(machine.cpuMhz, 0L)));
-    json.Key("caches").OpenArray(Layout::Inline);
-    for (const CacheFacts& cache : machine.caches) {
-        json.OpenObject(Layout::Inline);
-        json.Key("type").String(cache.type);
-        json.Key("level").Unsigned(cache.level);
-        json.Key("size").Unsigned(cache.bytes);
-        json.Key("num_sharing").Unsigned(cache.sharingCpus);
-        json.Close();
-    }
-    json.Close();
+    json.Key("caches");
+    WriteCaches(json, machine.caches, Layout::Inline);
     json.Key("host_name").String(machine.hostName);
     json.Close();
 }
