@@ -164,6 +164,14 @@ std::string RunManifest::Text() const {
         AppendString(out, limits[i].second);
     }
     out += limits.empty() ? "},\n" : "\n  },\n";
+    // Floors priced before 2026-12-08 took the fixed probe's sizes and run.json had no such field.
+    AppendKey(out, in, "floor_pricing");
+    if (plan.repetitions > 1) {
+        AppendString(out, "own sizes");
+    } else {
+        out += "null";
+    }
+    out += ",\n";
 
     AppendKey(out, in, "files");
     out += "[";
