@@ -1,8 +1,9 @@
 // The memory floor (driver/measuring/MemoryFloor.h) against what it bounds:
-//   "Probe/exact"    ProbeCpuLimits at exactly the data sets' index array
-//                    sizes (n x 4 bytes), and at 1 MiB for the best rates a
-//                    re-read may reach;
-//   "Probe/ladder"   ProbeCpuLimits with its defaults, as a run takes it;
+//   "Probe/exact"    ProbeDataSetLimits for every data set, at its own
+//                    sizes, as a run with floors prices it;
+//   "Probe/ladder"   ProbeCpuLimits with its defaults, as -LIMITS takes it,
+//                    for the floor priced as before 2026-12-08 (each figure
+//                    at the largest size no larger than the array);
 //   "Stripped pass"  one thread making the third pass's loads and stores with
 //                    none of its digit logic: n indices read in order (the
 //                    order the first two passes left), n keys loaded through
@@ -149,7 +150,8 @@ struct DataSet {
 
 // Every timing of a benchmark, in milliseconds, by its name.
 std::map<std::string, std::vector<double>> times;
-std::vector<CpuLimits> exactProbes, ladderProbes;
+std::vector<std::vector<DataSetLimits>> exactProbes;  // per repetition, one table per size
+std::vector<CpuLimits> ladderProbes;
 
 double Median(std::vector<double> values) {
     if (values.empty()) return std::nan("");
@@ -174,16 +176,54 @@ void Time(benchmark::State& state, const std::string& name, Work work, bool warm
 }
 
 void Probe(benchmark::State& state, bool exact) {
-    LimitsProbeOptions options;
     if (exact) {
-        options.arrayBytes = {kLimitsMiB};
-        for (const std::uint64_t n : sizes) options.arrayBytes.push_back(n * sizeof(std::uint32_t));
+        std::vector<DataSetLimits> tables;
+        Time(
+            state, "Probe/exact",
+            [&] {
+                tables.clear();
+                for (const std::uint64_t n : sizes) tables.push_back(ProbeDataSetLimits(n));
+            },
+            false);
+        for (const DataSetLimits& table : tables)
+            if (!table.Measured()) state.SkipWithError(("probe skipped: " + table.skipped).c_str());
+        exactProbes.push_back(tables);
+        return;
     }
     CpuLimits limits;
     Time(
-        state, exact ? "Probe/exact" : "Probe/ladder", [&] { limits = ProbeCpuLimits(options); }, false);
+        state, "Probe/ladder", [&] { limits = ProbeCpuLimits(); }, false);
     if (!limits.Measured()) state.SkipWithError(("probe skipped: " + limits.skipped).c_str());
-    (exact ? exactProbes : ladderProbes).push_back(limits);
+    ladderProbes.push_back(limits);
+}
+
+// The table the floor took from the ladder before 2026-12-08: each figure at
+// the largest probed size of at most the array's, for comparison.
+DataSetLimits LadderTable(const CpuLimits& limits, std::uint64_t n) {
+    const auto atMost = [&](std::uint64_t bytes) -> const ArrayLimits* {
+        const ArrayLimits* largest = nullptr;
+        for (const ArrayLimits& array : limits.arrays)
+            if (array.arrayBytes <= bytes) largest = &array;
+        return largest;
+    };
+    DataSetLimits table;
+    table.records = n;
+    const ArrayLimits* index = atMost(n * sizeof(std::uint32_t));
+    const ArrayLimits* wide = atMost(n * sizeof(std::uint64_t));
+    if (!limits.Measured() || !index || !wide) {
+        table.skipped = "no probed size as small as the arrays";
+        return table;
+    }
+    table.indexArrays = *index;
+    table.wideKeys = *wide;
+    return table;
+}
+
+// The table of n in one repetition of the exact probe, if it has one.
+const DataSetLimits* ExactTable(const std::vector<DataSetLimits>& tables, std::uint64_t n) {
+    for (const DataSetLimits& table : tables)
+        if (table.records == n) return &table;
+    return nullptr;
 }
 
 template <class Key>
@@ -227,20 +267,23 @@ void Register(std::uint64_t n) {
         add("Radix " + std::to_string(threads), [n, threads] { Sort<Key>(n, threads); });
 }
 
-// The median over the probes' repetitions of what `of` makes of each.
+// The median over the probes' repetitions of what `of` makes of the table of
+// n records in each.
 template <class Of>
-double OverProbes(const std::vector<CpuLimits>& probes, Of of) {
+double OverProbes(std::uint64_t n, Of of) {
     std::vector<double> values;
-    for (const CpuLimits& limits : probes)
-        if (const std::optional<double> value = of(limits)) values.push_back(*value);
+    for (const std::vector<DataSetLimits>& tables : exactProbes)
+        if (const DataSetLimits* table = ExactTable(tables, n))
+            if (const std::optional<double> value = of(*table)) values.push_back(*value);
     return Median(values);
 }
 
-// The one-thread figures the exact probe took at the data set's index array size.
-const AccessRates* ExactRates(const CpuLimits& limits, std::uint64_t n) {
-    for (const ArrayLimits& array : limits.arrays)
-        if (array.arrayBytes == n * sizeof(std::uint32_t)) return &array.oneThread;
-    return nullptr;
+template <class Of>
+double OverLadders(std::uint64_t n, Of of) {
+    std::vector<double> values;
+    for (const CpuLimits& limits : ladderProbes)
+        if (const std::optional<double> value = of(LadderTable(limits, n))) values.push_back(*value);
+    return Median(values);
 }
 
 // Prints the checks; false when a stripped pass misses its prediction.
@@ -249,15 +292,14 @@ bool Summarise(std::uint64_t n) {
     const unsigned w = sizeof(Key);
     const double stripped = Median(times[Name<Key>("Stripped pass", n)]);
     const bool spread = (kStrippedPass + 1) * Layout<Key>::bits <= SpreadBits();
-    const double predicted = OverProbes(exactProbes, [&](const CpuLimits& limits) -> std::optional<double> {
+    const double predicted = OverProbes(n, [&](const DataSetLimits& limits) -> std::optional<double> {
         const std::optional<FloorRates> rates = FloorRatesFor(w, n, 1, limits);
         if (!rates) return std::nullopt;
         return n / (spread ? rates->moves : rates->loads) * 1e3;
     });
     // What loads and stores timed apart would have predicted.
-    const double added = OverProbes(exactProbes, [&](const CpuLimits& limits) -> std::optional<double> {
-        const AccessRates* rates = ExactRates(limits, n);
-        if (!rates) return std::nullopt;
+    const double added = OverProbes(n, [&](const DataSetLimits& limits) -> std::optional<double> {
+        const AccessRates* rates = &limits.indexArrays.oneThread;
         return (n / (w == 4 ? rates->loads4 : rates->loads8) + n / (w == 4 ? rates->stores256 : rates->stores65536)) *
                1e3;
     });
@@ -271,11 +313,11 @@ bool Summarise(std::uint64_t n) {
         added / stripped, radixPass, radixPass / stripped);
     for (const unsigned threads : kThreadCounts) {
         const double sort = Median(times[Name<Key>("Radix " + std::to_string(threads), n)]);
-        const auto floorOf = [&](const CpuLimits& limits) {
+        const auto floorOf = [&](const DataSetLimits& limits) {
             return RadixSortFloorMs(w, n, threads, limits, SpreadBits());
         };
-        const double floor = OverProbes(exactProbes, floorOf);
-        const double ladder = OverProbes(ladderProbes, floorOf);
+        const double floor = OverProbes(n, floorOf);
+        const double ladder = OverLadders(n, floorOf);
         std::printf(
             "%-7s %10llu  Radix %u  %8.2f ms  floor %8.2f ms  ratio %5.2f   ladder floor %8.2f ms  ratio %5.2f\n",
             TypeName<Key>(), static_cast<unsigned long long>(n), threads, sort, floor, sort / floor, ladder,
@@ -329,9 +371,8 @@ int main(int argc, char** argv) {
         "\nKeys %s; medians of the repetitions; floors from the probe over the data sets' own sizes,\n"
         "ladder floors from the probe's default sizes. Last probes:\n",
         narrowKeys ? "below 2^24 in magnitude" : "over the whole key range");
-    for (const std::vector<CpuLimits>* probes : {&exactProbes, &ladderProbes})
-        if (!probes->empty())
-            for (const std::string& line : LimitsLines(probes->back())) std::printf("  %s\n", line.c_str());
+    if (!ladderProbes.empty())
+        for (const std::string& line : LimitsLines(ladderProbes.back())) std::printf("  %s\n", line.c_str());
     bool allWithin = true;
     for (const std::uint64_t n : sizes) {
         allWithin = Summarise<std::int32_t>(n) && allWithin;

@@ -121,6 +121,7 @@ public:
             jsonTarget.emplace(std::move(*claimed));
         }
         if (!ClaimRunDirectory()) return kExitNoDirectory;
+        runStarted = Clock::now();
         timer.restart();
         results.ReachFilesThrough(runDirectory.ReachedPath());
         if (!OpenResultFiles()) return kExitNoDirectory;
@@ -171,9 +172,13 @@ private:
         gpu.reset();
         tools.gpu = nullptr;
         ReleaseScratch(tools);
-        reporters.MeasuringEnded({.status = status,
-                                  .memoryLooked = plan.repetitions > 1 && dataSetsRun != 0,
-                                  .largestMemory = largestMemory});
+        const bool measured = plan.repetitions > 1 && dataSetsRun != 0;
+        reporters.MeasuringEnded(
+            {.status = status,
+             .memoryLooked = measured,
+             .largestMemory = largestMemory,
+             .ownSizeProbes = measured && !ownSizeProbes.empty() ? std::optional(ownSizeProbes) : std::nullopt,
+             .runSeconds = SecondsSince(runStarted)});
         // A run that measured nothing leaves an earlier file at the path as it was.
         if (json && json->HasEntries() && !json->Write() && status == kExitComplete) status = kExitIncomplete;
         RunClosedRecord closed{.runDirectory = runDirectory.Path(),
@@ -479,13 +484,33 @@ private:
                           .referenceMs = nullptr};
     }
 
+    // With repetitions, the table at a data set's own sizes that prices its
+    // radix cells (MemoryFloor.h): probed once per record count, before the
+    // first data set of that count with a floor, and kept for every type.
+    // Data sets below the fixed probe's smallest size get none, as before.
+    // The reference holds until the next data set's probe.
+    const DataSetLimits& OwnSizeLimits(const DataSetRecord& set) {
+        static const DataSetLimits unpriced;
+        const bool radix = std::any_of(plan.columns.begin(), plan.columns.end(),
+                                       [](Column column) { return FactsOf(column).sorter == ColumnSorter::RadixSort; });
+        if (plan.repetitions == 1 || !cpuLimits.Measured() || set.distribution != Distribution::Uniform || !radix ||
+            set.count * sizeof(std::uint32_t) < cpuLimits.arrays.front().arrayBytes)
+            return unpriced;
+        for (const DataSetLimits& probe : ownSizeProbes)
+            if (probe.records == set.count) return probe;
+        ownSizeProbes.push_back(ProbeDataSetLimits(set.count, RunProbeOptions()));
+        return ownSizeProbes.back();
+    }
+
     template <typename Element>
     Outcome RunDataSet(const DataSetRecord& set) {
+        // Before the data set's buffers grow: the probe's own come and go first.
+        const DataSetLimits& ownSizes = OwnSizeLimits(set);
         const std::vector<SkippedColumn> skipped = PeersWithoutRoom<Element>(set.count);
         indices.Resize(set.count * sizeof(std::uint32_t));
         const Element* values = GenerateKeys<Element>(set.distribution, set.count, data);
 
-        DataSetCells cells(reporters, plan, cpuLimits, gpuLimits, set);
+        DataSetCells cells(reporters, plan, ownSizes, gpuLimits, set);
         const std::vector<Sorter> sorters = SortersFor(plan.columns, tools, values, set.count, skipped);
         // The budget of -R auto counts from here: warm-ups are part of a data set's time.
         const Clock::time_point started = Clock::now();
@@ -533,7 +558,9 @@ private:
     std::size_t dataSetsRun = 0;               // data sets whose sorts began
     double manifestStoreMs = 0.0;              // the manifest's first store, for -R auto's estimate
     MachineFacts machine;                      // read once, rendered by the run conditions and the JSON context
+    Clock::time_point runStarted;              // once the run directory is claimed
     CpuLimits cpuLimits;                       // measured with the run conditions; unmeasured without repetitions
+    std::vector<DataSetLimits> ownSizeProbes;  // one per record count priced, in the order probed
     GpuLimits gpuLimits;                       // measured after the GPU report with -GPU and repetitions
     JsonResults::ContextFields limitsContext;  // both limits as the JSON context gives them, once measured
     std::optional<ProcessMemory> largestMemory;
@@ -578,8 +605,10 @@ int ReportLimits(const RunPlan& plan, const GpuColumns::Seams& seams) {
     const GpuColumns gpu(plan.shaderPath, seams);
     console.GpuExamined(gpu.Report());
     AppCore::ConsolePrintf("%s\n", SectionBanner("LIMITS", kLimitsSectionDashes).c_str());
-    for (const std::string& line : LimitsLines(ProbeCpuLimits(RunProbeOptions())))
-        AppCore::ConsolePrintf("%s\n", line.c_str());
+    const LimitsProbeOptions options = RunProbeOptions();
+    for (const std::string& line : LimitsLines(ProbeCpuLimits(options))) AppCore::ConsolePrintf("%s\n", line.c_str());
+    AppCore::ConsolePrintf(
+        "%s\n", OwnSizePricingLine(*std::min_element(options.arrayBytes.begin(), options.arrayBytes.end())).c_str());
     console.GpuLimitsMeasured(gpu.ProbeLimits(RunGpuProbeOptions()));
     return kExitComplete;
 }

@@ -123,6 +123,37 @@ public:
         return limits;
     }
 
+    // The copy of 2F bytes of keys, timed into the destination and then the
+    // slots, which make 2F bytes together: the sweep of 8-byte keys over an
+    // index array of F bytes. Before any slot layout, which it overwrites.
+    ArrayLimits MeasureWideCopy(std::uint64_t arrayBytes) {
+        ArrayLimits limits;
+        const std::uint64_t bytes = 2 * arrayBytes;
+        limits.arrayBytes = bytes;
+        const std::uint64_t passes = PassesFor(bytes, kMinCopyBytes);
+        const double work = 2.0 * static_cast<double>(bytes * passes);
+        const Piece piece = [this, arrayBytes, bytes, passes](unsigned member, unsigned members) {
+            const std::size_t first = AccessPatterns::ChunkStart(bytes, members, member);
+            const std::size_t last = AccessPatterns::ChunkStart(bytes, members, member + 1);
+            const auto copy = [&](std::size_t from, std::size_t to) {
+                if (from >= to) return;
+                char* target =
+                    from < arrayBytes ? buffers.destination.data + from : buffers.slots.data + (from - arrayBytes);
+                std::memcpy(target, buffers.keys.data + from, to - from);
+            };
+            for (std::uint64_t pass = 0; pass < passes; ++pass) {
+                copy(first, std::min<std::size_t>(last, arrayBytes));
+                copy(std::max<std::size_t>(first, arrayBytes), last);
+            }
+        };
+        std::vector<Figure> figures{{work, &limits.oneThread, &AccessRates::copyBytes, piece, false}};
+        if (team.Members() > 1) figures.push_back({work, &limits.allCpus, &AccessRates::copyBytes, piece, true});
+        SlotWindows windows(arrayBytes / sizeof(std::uint32_t), team.Members(), kTimingAccesses);
+        TakeTurns(figures.data(), figures.data() + figures.size(), windows);
+        if (team.Members() < 2) limits.allCpus = limits.oneThread;
+        return limits;
+    }
+
 private:
     struct Figure {
         double work;  // bytes or accesses of one timing
@@ -233,6 +264,47 @@ std::uint64_t LimitsProbeBytes(const LimitsProbeOptions& options) {
     if (sizes.empty()) return 0;
     const std::uint64_t largest = sizes.back();
     return 4 * largest + IndexEntries(largest) * sizeof(std::uint32_t);
+}
+
+std::uint64_t DataSetProbeBytes(std::uint64_t records) {
+    LimitsProbeOptions options;
+    options.arrayBytes = {records * sizeof(std::uint32_t)};
+    return LimitsProbeBytes(options);
+}
+
+DataSetLimits ProbeDataSetLimits(std::uint64_t records, const LimitsProbeOptions& options) {
+    const auto started = std::chrono::steady_clock::now();
+    LimitsProbeOptions own = options;
+    own.arrayBytes = {records * sizeof(std::uint32_t)};
+    DataSetLimits limits;
+    limits.records = records;
+    const auto skip = [&](std::string reason) {
+        limits.skipped = std::move(reason);
+        limits.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        return limits;
+    };
+    const std::vector<std::uint64_t> sizes = ValidSizes(own.arrayBytes);
+    if (sizes.empty()) return skip("index arrays must lie between 4 KiB and 4 GiB");
+    const std::uint64_t needed = LimitsProbeBytes(own);
+    const std::uint64_t available = own.availableBytes.value_or(AvailableMemoryBytes());
+    if (needed > available)
+        return skip("needs " + MiBText(needed) + " of memory, " + std::to_string(available / kLimitsMiB) +
+                    " MiB available");
+    Buffers buffers(sizes.back());
+    if (!buffers.Complete()) return skip("cannot allocate " + MiBText(needed));
+    const unsigned cpus = own.cpus > 0 ? own.cpus : OnlineCpus();
+    try {
+        ProbeTeam team(cpus);
+        Probe probe(buffers, team, std::max(own.repeats, 1u));
+        limits.cpus = cpus;
+        limits.repeats = std::max(own.repeats, 1u);
+        limits.wideKeys = probe.MeasureWideCopy(sizes.back());
+        limits.indexArrays = probe.Measure(sizes.back());
+    } catch (const std::system_error& error) {
+        return skip("cannot start " + std::to_string(cpus) + " threads: " + error.what());
+    }
+    limits.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    return limits;
 }
 
 CpuLimits ProbeCpuLimits(const LimitsProbeOptions& options) {

@@ -93,6 +93,38 @@ struct CpuLimits {
     bool Measured() const { return skipped.empty() && !arrays.empty(); }
 };
 
+// One data set's figures, each measured at the size of the array it stands
+// for, so that its sort's floor is priced at its own sizes (MemoryFloor.h)
+// and not at a smaller size the caches still serve. For n records:
+//   indexArrays  every figure at F = 4n bytes, the index arrays: copies of F
+//                bytes; loads through an index over n keys, of 4 bytes (F)
+//                and of 8 (2F); stores and moves into n slots. One table
+//                serves both key widths.
+//   wideKeys     the copy alone at 2F = 8n bytes, the array of 8-byte keys
+//                their sweeps read; its other figures stay 0.
+struct DataSetLimits {
+    std::string skipped;        // why nothing was measured, one line; empty otherwise
+    std::uint64_t records = 0;  // n: the record count the figures belong to, measured or not
+    unsigned cpus = 0;          // threads of the all-CPU figures
+    unsigned repeats = 0;       // timings per figure
+    ArrayLimits indexArrays;    // arrayBytes 4n
+    ArrayLimits wideKeys;       // arrayBytes 8n; copyBytes alone
+    double seconds = 0;         // what the probe took, allocation and laying out included
+
+    bool Measured() const { return skipped.empty() && records > 0; }
+};
+
+// Bytes ProbeDataSetLimits allocates for n records: LimitsProbeBytes at
+// F = 4n, 16n and at most 4 MiB more, as much as a data set of 8-byte keys.
+std::uint64_t DataSetProbeBytes(std::uint64_t records);
+
+// Measures one data set's figures with the repeats, CPUs and memory budget of
+// `options` (its sizes are not used). Skipped, with the reason, when 4n lies
+// outside the sizes the probe takes (4 KiB to 4 GiB) or as ProbeCpuLimits
+// skips. Allocates its own buffers and frees them before it returns; runs
+// outside every timed section. Never prints.
+DataSetLimits ProbeDataSetLimits(std::uint64_t records, const LimitsProbeOptions& options = {});
+
 // Bytes the probe allocates with these options, for the largest size F: 2F
 // of keys, F of destination, F of slots and an index array of at most 4 MiB.
 std::uint64_t LimitsProbeBytes(const LimitsProbeOptions& options);

@@ -45,6 +45,14 @@ std::string WholeNumber(double value) {
 
 std::string SkipReason(const std::string& skipped) { return skipped.empty() ? "not probed" : skipped; }
 
+// `value` with `decimals` decimals, whatever the locale.
+std::string Fixed(double value, int decimals) {
+    char buffer[32];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, std::isfinite(value) ? value : 0.0,
+                                      std::chars_format::fixed, decimals);
+    return std::string(buffer, result.ptr);
+}
+
 std::string GigabytesPerSecond(double bytesPerSecond) { return ThreeSignificantDigits(bytesPerSecond / 1e9) + " GB/s"; }
 
 }  // namespace
@@ -84,6 +92,30 @@ std::vector<std::string> LimitsLines(const CpuLimits& limits) {
         lines.push_back(line);
     }
     return lines;
+}
+
+std::string OwnSizePricingLine(std::uint64_t smallestBytes) {
+    return "Limits: a run prices each data set at its own array sizes, probed before its first sort (index arrays "
+           "of " +
+           SizeText(smallestBytes) + " or more)";
+}
+
+std::string OwnSizeProbesLine(const std::vector<DataSetLimits>& probes, double runSeconds) {
+    double seconds = 0;
+    std::size_t measured = 0;
+    std::string skipped;
+    for (const DataSetLimits& probe : probes) {
+        seconds += probe.seconds;
+        if (probe.Measured()) {
+            ++measured;
+        } else {
+            skipped += "; not for " + std::to_string(probe.records) + " records: " + SkipReason(probe.skipped);
+        }
+    }
+    const double percent = runSeconds > 0 ? 100.0 * seconds / runSeconds : 0.0;
+    return "Limits: data sets priced at their own sizes, probed for " + std::to_string(measured) + " record count" +
+           (measured == 1 ? "" : "s") + " in " + Fixed(seconds, 2) + " s, " + Fixed(percent, 1) + "% of the run's " +
+           Fixed(runSeconds, 1) + " s" + skipped;
 }
 
 std::vector<std::pair<std::string, std::string>> LimitsContextFields(const CpuLimits& limits) {

@@ -28,6 +28,20 @@
 // Skipped, the single line "Limits: not measured: <reason>".
 std::vector<std::string> LimitsLines(const CpuLimits& limits);
 
+// The line -LIMITS adds after the figures: a run with floors prices each data
+// set at figures measured at its own sizes, not at the sizes above, from
+// index arrays of `smallestBytes` on:
+//   Limits: a run prices each data set at its own array sizes, probed before its first sort (index arrays of 1 MiB
+//   or more)
+std::string OwnSizePricingLine(std::uint64_t smallestBytes);
+
+// The run's closing line on the probes at its data sets' own sizes
+// (ProbeDataSetLimits) and their share of the run's `runSeconds`, then each
+// record count that was not probed, with why:
+//   Limits: data sets priced at their own sizes, probed for 3 record counts in 2.41 s, 1.2% of the run's 201.3 s
+//   (...; not for 100000000 records: needs 1530 MiB of memory, 900 MiB available)
+std::string OwnSizeProbesLine(const std::vector<DataSetLimits>& probes, double runSeconds);
+
 // Key and value texts for the JSON context, as Google Benchmark keeps custom
 // context: "limits" is "measured" or "skipped: <reason>"; when measured,
 // "limits_cpus" and "limits_repeats", then per size, figure and thread count

@@ -24,24 +24,6 @@ AccessRates RatesOf(const ArrayLimits& array, unsigned threads) {
             std::max(one.moves8, all.moves8)};
 }
 
-// The rate of one kind over the largest probed size of at most `bytes`, the
-// tightest that still bounds an array of that size; 0 when there is none.
-template <class Kind>
-double AtMost(const CpuLimits& limits, unsigned threads, std::uint64_t bytes, Kind kind) {
-    const ArrayLimits* largest = nullptr;
-    for (const ArrayLimits& array : limits.arrays)
-        if (array.arrayBytes <= bytes && (!largest || array.arrayBytes > largest->arrayBytes)) largest = &array;
-    return largest ? kind(RatesOf(*largest, threads)) : 0.0;
-}
-
-// The best rate of one kind at any size.
-template <class Kind>
-double Best(const CpuLimits& limits, unsigned threads, Kind kind) {
-    double best = 0;
-    for (const ArrayLimits& array : limits.arrays) best = std::max(best, kind(RatesOf(array, threads)));
-    return best;
-}
-
 }  // namespace
 
 RadixSortTraffic IndexRadixSortTraffic(unsigned keyBytes, std::uint64_t n, unsigned spreadBits) {
@@ -64,22 +46,19 @@ RadixSortTraffic IndexRadixSortTraffic(unsigned keyBytes, std::uint64_t n, unsig
     return traffic;
 }
 
-std::optional<FloorRates> FloorRatesFor(unsigned keyBytes, std::uint64_t n, unsigned threads, const CpuLimits& limits) {
-    if (!limits.Measured() || (keyBytes != 4 && keyBytes != 8)) return std::nullopt;
-    const std::uint64_t keyArray = n * keyBytes;
-    const std::uint64_t indexArray = n * sizeof(std::uint32_t);
+std::optional<FloorRates> FloorRatesFor(unsigned keyBytes, std::uint64_t n, unsigned threads,
+                                        const DataSetLimits& limits) {
+    if (!limits.Measured() || limits.records != n || (keyBytes != 4 && keyBytes != 8)) return std::nullopt;
     const bool narrow = keyBytes == 4;
-    const auto copy = [](const AccessRates& r) { return r.copyBytes; };
-    const auto stores = [narrow](const AccessRates& r) { return narrow ? r.stores256 : r.stores65536; };
-    const auto moves = [narrow](const AccessRates& r) { return narrow ? r.moves4 : r.moves8; };
-    const auto loads = [narrow](const AccessRates& r) { return narrow ? r.loads4 : r.loads8; };
+    const AccessRates index = RatesOf(limits.indexArrays, threads);
+    const AccessRates wide = RatesOf(limits.wideKeys, threads);
     FloorRates rates;
-    rates.sweepBytes = AtMost(limits, threads, keyArray, copy);
-    rates.bestSweepBytes = Best(limits, threads, copy);
-    rates.slotReadBytes = AtMost(limits, threads, indexArray, copy);
-    rates.stores = AtMost(limits, threads, indexArray, stores);
-    rates.moves = AtMost(limits, threads, indexArray, moves);
-    rates.loads = AtMost(limits, threads, indexArray, loads);
+    rates.sweepBytes = narrow ? index.copyBytes : wide.copyBytes;
+    rates.bestSweepBytes = std::max(index.copyBytes, wide.copyBytes);
+    rates.slotReadBytes = index.copyBytes;
+    rates.stores = narrow ? index.stores256 : index.stores65536;
+    rates.moves = narrow ? index.moves4 : index.moves8;
+    rates.loads = narrow ? index.loads4 : index.loads8;
     if (rates.sweepBytes <= 0 || rates.slotReadBytes <= 0 || rates.stores <= 0 || rates.moves <= 0 || rates.loads <= 0)
         return std::nullopt;
     return rates;
@@ -98,9 +77,8 @@ double FloorMilliseconds(const RadixSortTraffic& traffic, const FloorRates& rate
     return seconds * 1e3;
 }
 
-std::optional<double> RadixSortFloorMs(unsigned keyBytes, std::uint64_t n, unsigned threads, const CpuLimits& limits,
-                                       unsigned spreadBits) {
-    if (n == 0 && (keyBytes == 4 || keyBytes == 8) && limits.Measured()) return 0.0;
+std::optional<double> RadixSortFloorMs(unsigned keyBytes, std::uint64_t n, unsigned threads,
+                                       const DataSetLimits& limits, unsigned spreadBits) {
     const std::optional<FloorRates> rates = FloorRatesFor(keyBytes, n, threads, limits);
     if (!rates) return std::nullopt;
     return FloorMilliseconds(IndexRadixSortTraffic(keyBytes, n, spreadBits), *rates);

@@ -40,12 +40,14 @@
 // in magnitude, as the driver draws them, spread over 24 bits (INT, FLOAT,
 // BIGINT; BIGFLOAT's mantissa spreads over 48).
 //
-// Rates: for T = 1 the one-thread figures; for T >= 2 the better of the
-// all-CPU and one-thread figures of each kind (more threads than CPUs add no
-// bandwidth, and on a busy machine the all-CPU figure can come out lower).
-// X(b) is figure X at the largest probed size of at most b bytes (a size is
-// the bytes of an index array, or of the copy), X* the best X at any size. B
-// is the copy rate (bytes read + written), S the stores into W fronts, M the
+// Rates: each data set's own table (DataSetLimits in LimitsProbe.h), every
+// figure measured at the size of the array it stands for; for T = 1 the
+// one-thread figures, for T >= 2 the better of the all-CPU and one-thread
+// figures of each kind (more threads than CPUs add no bandwidth, and on a
+// busy machine the all-CPU figure can come out lower). X(b) is figure X at b
+// bytes, which the table holds for b = 4n (the index arrays) and, for the
+// copy, b = 8n (8-byte keys); X* the better of the table's two copies. B is
+// the copy rate (bytes read + written), S the stores into W fronts, M the
 // moves (an index read, a w-byte key loaded through it, the entry stored into
 // one of W fronts), G the loads of w-byte keys through an index. In seconds:
 //
@@ -63,14 +65,20 @@
 // rate measured for it. A pass over a spread digit is charged as moves, not as
 // loads plus stores: the two share the memory system and do not add up
 // (LimitsProbe.h), so the probe times them in one loop as the pass makes them.
-// The rates fall as arrays outgrow the caches, so the rate at the largest
-// probed size no larger than the sort's is at least the rate the sort can
-// reach; a sweep that follows another over the same data may find it cached,
-// so it gets the best rate of any size. The probe's stores and moves read
+// Each figure is the best of its timings of the bare access, by the sort's
+// own loops, over an array of the sort's own size, so the caches serve the
+// sort no better than they served the probe; a sweep that follows another
+// over the same data may find it cached, so it gets the better copy rate of
+// the table. The probe's stores and moves read
 // their slots from an array, which the sort does not; those 4 bytes per entry
 // are taken off at the copy rate. A sweep that only reads is charged at the
 // copy rate of bytes read plus written: the sort's sweeps do work per key and
 // stay well below it.
+//
+// Until 2026-12-08 the rates came from the run's fixed probe (1, 4, 16 and 64
+// MiB), each at the largest size no larger than the array: the 38 MiB index
+// arrays of 10M keys were priced at 16 MiB rates the last-level cache still
+// serves, and the floor was far below what the sort could reach.
 //
 // Measured here (benchmarks/memory_floor_benchmark.cpp; 2 shared CPUs, medians
 // of 5 interleaved repetitions, 1M and 10M keys of 4 and 8 bytes): the sort's
@@ -111,18 +119,20 @@ struct FloorRates {
 // number of threads.
 RadixSortTraffic IndexRadixSortTraffic(unsigned keyBytes, std::uint64_t n, unsigned spreadBits = kAllKeyBits);
 
-// The rates for that sort; unset when the limits were not measured, keyBytes
-// is not 4 or 8, or no probed size is as small as the index array.
-std::optional<FloorRates> FloorRatesFor(unsigned keyBytes, std::uint64_t n, unsigned threads, const CpuLimits& limits);
+// The rates for that sort; unset when the table was not measured, was measured
+// for another record count than n, or keyBytes is not 4 or 8.
+std::optional<FloorRates> FloorRatesFor(unsigned keyBytes, std::uint64_t n, unsigned threads,
+                                        const DataSetLimits& limits);
 
 // The formula, in milliseconds.
 double FloorMilliseconds(const RadixSortTraffic& traffic, const FloorRates& rates);
 
 // The floor of the radix column with `threads` threads for n keys of keyBytes
-// spread over their low `spreadBits` bits, in milliseconds: 0 for n = 0, unset
-// where FloorRatesFor is.
-std::optional<double> RadixSortFloorMs(unsigned keyBytes, std::uint64_t n, unsigned threads, const CpuLimits& limits,
-                                       unsigned spreadBits = kAllKeyBits);
+// spread over their low `spreadBits` bits, priced at that data set's own
+// table, in milliseconds; unset where FloorRatesFor is (so for n = 0, which
+// no table is measured for).
+std::optional<double> RadixSortFloorMs(unsigned keyBytes, std::uint64_t n, unsigned threads,
+                                       const DataSetLimits& limits, unsigned spreadBits = kAllKeyBits);
 
 // The floor of the "GPU On Card" column. Its time runs from the sort's first
 // timestamp to its last, so the uploads and the read-back lie outside it: the

@@ -136,5 +136,7 @@ void ConsoleReporter::MeasuringEnded(const MeasuringEndRecord& end) {
         PrintLines(lines);
     }
     PrintLines(BelowFloorReportLines(cells));
+    if (end.ownSizeProbes)
+        AppCore::ConsolePrintf("%s\n", OwnSizeProbesLine(*end.ownSizeProbes, end.runSeconds).c_str());
     if (end.memoryLooked) AppCore::ConsolePrintf("%s\n", HugePagesLine(end.largestMemory).c_str());
 }

@@ -17,9 +17,10 @@
 // computed once, outside every timed section.
 class DataSetCells : public RoundsObserver {
 public:
-    // The limits price the cells' floors; unmeasured limits give none.
-    DataSetCells(RunReporters& reporters, const RunPlan& plan, const CpuLimits& cpuLimits, const GpuLimits& gpuLimits,
-                 const DataSetRecord& set)
+    // The limits price the cells' floors, the CPU's at the data set's own
+    // sizes; unmeasured limits give none.
+    DataSetCells(RunReporters& reporters, const RunPlan& plan, const DataSetLimits& cpuLimits,
+                 const GpuLimits& gpuLimits, const DataSetRecord& set)
         : reporters(reporters), plan(plan), cpuLimits(cpuLimits), gpuLimits(gpuLimits), set(set) {}
 
     void RowStarted() override { reporters.RowStarted(set); }
@@ -37,7 +38,7 @@ public:
 private:
     RunReporters& reporters;
     const RunPlan& plan;
-    const CpuLimits& cpuLimits;
+    const DataSetLimits& cpuLimits;
     const GpuLimits& gpuLimits;
     const DataSetRecord& set;
     std::vector<double> standardTimes;  // CPU Standard's time in each round

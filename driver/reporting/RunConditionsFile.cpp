@@ -17,6 +17,7 @@ void RunConditionsFile::RunStarted(const RunStartRecord& start) {
 void RunConditionsFile::GpuLimitsMeasured(const GpuLimits& limits) { Append(GpuLimitsLines(limits)); }
 
 void RunConditionsFile::MeasuringEnded(const MeasuringEndRecord& end) {
+    if (end.ownSizeProbes) Append({OwnSizeProbesLine(*end.ownSizeProbes, end.runSeconds)});
     if (end.memoryLooked) Append({HugePagesLine(end.largestMemory)});
 }
 

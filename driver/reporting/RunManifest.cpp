@@ -153,6 +153,13 @@ std::string RunManifest::Text() const {
     json.Key("limits").OpenObject();
     for (const auto& [key, value] : limits) json.Key(key).String(value);
     json.Close();
+    // Floors priced before 2026-12-08 took the fixed probe's sizes and run.json had no such field.
+    json.Key("floor_pricing");
+    if (plan.repetitions > 1) {
+        json.String("own sizes");
+    } else {
+        json.Null();
+    }
 
     json.Key("files").OpenArray();
     const struct {

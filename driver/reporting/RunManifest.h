@@ -28,6 +28,8 @@
 //            "json": "FILE" or null},
 //   "machine": {...the machine's facts...},
 //   "limits": {...the probed limits as the JSON context gives them...},
+//   "floor_pricing": "own sizes" with repetitions (each data set's floor priced
+//                    at figures measured at its own sizes), null without,
 //   "files": [{"name": "bench_INT.csv", "kind": "results", "series": "INT",
 //              "type": "INT", "distribution": "uniform", "header": "..."}, ...],
 //   "data_sets": [{"series": "INT", "type": "INT", "distribution": "uniform",

@@ -110,4 +110,9 @@ struct MeasuringEndRecord {
     // was looked at, and its reading while it held the most.
     bool memoryLooked;
     std::optional<ProcessMemory> largestMemory;
+    // With repetitions, once a data set has run: the probes at the data sets'
+    // own sizes that priced their floors, in the order they ran, and the run's
+    // time so far in seconds, which their share is of.
+    std::optional<std::vector<DataSetLimits>> ownSizeProbes;
+    double runSeconds = 0;
 };

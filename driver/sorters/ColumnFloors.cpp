@@ -6,7 +6,7 @@
 namespace {
 
 std::optional<double> FloorOf(Column column, AppCore::DataType type, Distribution distribution, std::uint64_t n,
-                              const CpuLimits& cpu, const GpuLimits& gpu) {
+                              const DataSetLimits& cpu, const GpuLimits& gpu) {
     const unsigned keyBytes = AppCore::FactsOf(type).keyBytes;
     if (column == Column::GpuOnCard) return GpuOnCardFloorMs(keyBytes, n, gpu);
     const ColumnFacts& facts = FactsOf(column);
@@ -17,7 +17,7 @@ std::optional<double> FloorOf(Column column, AppCore::DataType type, Distributio
 }  // namespace
 
 std::optional<double> ColumnFloorMs(Column column, AppCore::DataType type, Distribution distribution, std::uint64_t n,
-                                    const CpuLimits& cpu, const GpuLimits& gpu) {
+                                    const DataSetLimits& cpu, const GpuLimits& gpu) {
     const std::optional<double> floor = FloorOf(column, type, distribution, n, cpu, gpu);
     if (floor && *floor > 0.0) return floor;
     return std::nullopt;

@@ -11,7 +11,8 @@
 
 // The memory floor of a cell (driver/measuring/MemoryFloor.h): the time the
 // column's sort needs for its own memory traffic at the rates this machine was
-// measured at, in milliseconds.
+// measured at, in milliseconds. The CPU radix columns are priced at `cpu`, the
+// data set's own table (its record count must be n); the GPU column at `gpu`.
 //
 // The CPU radix columns have one on uniform keys only: their floor prices keys
 // loaded in no memory order and a pass's stores spread over every value its
@@ -21,4 +22,4 @@
 // other column, where the limits it needs were not measured, and for a data
 // set without keys (a floor of 0 is no multiple to hold a time against).
 std::optional<double> ColumnFloorMs(Column column, AppCore::DataType type, Distribution distribution, std::uint64_t n,
-                                    const CpuLimits& cpu, const GpuLimits& gpu);
+                                    const DataSetLimits& cpu, const GpuLimits& gpu);

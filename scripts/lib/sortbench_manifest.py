@@ -25,6 +25,7 @@ from sortbench_text import MAX_WHOLE, NUMBER_RANGE, Unusable, quoted, read_bytes
 
 FORMAT = "sortbench run manifest"
 FORMAT_VERSION = 1  # the newest these tools read
+LADDER_PRICING = "fixed sizes"  # floors of runs made before run.json said how it priced them
 MAX_MANIFEST_BYTES = 1 << 20  # a run of every count, type and distribution writes under 200 KiB
 
 
@@ -76,6 +77,9 @@ class Manifest:
     files: list  # {"name", "kind", "series", "header", ...} in the run's order
     data_sets: list  # DataSet
     exit_status: object  # int, or None while the run goes on or after it was interrupted
+    # How the radix floors were priced: "own sizes" (from 2026-12-08), None
+    # without repetitions, LADDER_PRICING for runs made before the field.
+    floor_pricing: object = None
 
     def header(self, name):
         """The header run.json states for the file `name`, None when it lists no such file."""
@@ -209,7 +213,18 @@ def read_manifest(run_dir):
                     Plan(plan["until_sure"], plan["interval_target"], plan["budget_seconds"], plan["repetitions"],
                          plan["qa"], plan["distributions"], plan["columns"], counts=plan["counts"],
                          types=plan["types"]),
-                    machine, files, data_sets, document["exit_status"])
+                    machine, files, data_sets, document["exit_status"],
+                    document.get("floor_pricing", LADDER_PRICING))
+
+
+def floor_pricing_notice(runs):
+    """One line when runs' floors were priced differently, so their floor
+    ratios are not alike; None when they agree. `runs`: (name, Manifest or None)."""
+    pricings = {name: manifest.floor_pricing if manifest else LADDER_PRICING for name, manifest in runs}
+    if len({p for p in pricings.values() if p is not None}) < 2:
+        return None
+    listed = ", ".join(f"{name}: {pricing}" for name, pricing in pricings.items() if pricing is not None)
+    return f"Floors priced differently ({listed}): their floor ratios do not compare"
 
 
 def _reference(data_set, where):

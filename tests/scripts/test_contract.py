@@ -9,7 +9,7 @@ import subprocess
 import pytest
 from conftest import ROOT, is_png, run_in_process
 
-from sortbench_manifest import read_manifest
+from sortbench_manifest import floor_pricing_notice, read_manifest
 from sortbench_results import read_result, read_speedups, read_stats
 from sortbench_rundir import result_files
 from sortbench_tool import DEFAULT_LOG_DIR, newest_run_dir
@@ -86,3 +86,12 @@ def test_repeatability_reads_its_runs(tmp_path):
 def test_the_scripts_look_for_runs_where_the_program_puts_them():
     usage = subprocess.run([PROGRAM, "-h"], capture_output=True, text=True, timeout=60).stdout
     assert "Results: " + DEFAULT_LOG_DIR + "cpu_" in usage
+
+
+def test_run_json_says_how_the_floors_were_priced_and_a_mix_gets_one_notice(runs):
+    manifests = {name: read_manifest(run_dir) for name, run_dir in runs.items()}
+    assert manifests["peers"].floor_pricing == "own sizes"
+    assert manifests["single"].floor_pricing is None
+    assert floor_pricing_notice([("a", manifests["peers"]), ("b", manifests["auto"])]) is None
+    assert floor_pricing_notice([("new", manifests["peers"]), ("old", None)]) == (
+        "Floors priced differently (new: own sizes, old: fixed sizes): their floor ratios do not compare")

@@ -81,6 +81,45 @@ TEST(LimitsProbe, skips_sizes_out_of_range) {
     }
 }
 
+TEST(LimitsProbe, measures_a_data_set_at_its_own_index_array_and_its_wide_keys) {
+    const DataSetLimits limits = ProbeDataSetLimits(16 * kKiB, Tiny(2));
+    ASSERT_TRUE(limits.Measured()) << limits.skipped;
+    EXPECT_EQ(limits.records, 16 * kKiB);
+    EXPECT_EQ(limits.cpus, 2u);
+    EXPECT_EQ(limits.indexArrays.arrayBytes, 64 * kKiB);
+    ExpectPositiveAndFinite(limits.indexArrays.oneThread);
+    ExpectPositiveAndFinite(limits.indexArrays.allCpus);
+    EXPECT_EQ(limits.wideKeys.arrayBytes, 128 * kKiB);
+    EXPECT_GT(limits.wideKeys.oneThread.copyBytes, 0);
+    EXPECT_GT(limits.wideKeys.allCpus.copyBytes, 0);
+    EXPECT_GT(limits.seconds, 0);
+}
+
+struct DataSetSkipCase {
+    std::uint64_t records;
+    std::uint64_t available;
+    const char* skipped;
+};
+
+const DataSetSkipCase kDataSetSkipCases[] = {
+    {1000, kPlenty, "index arrays must lie between 4 KiB and 4 GiB"},
+    {std::uint64_t{1} << 30, kPlenty, "index arrays must lie between 4 KiB and 4 GiB"},
+    // 16n and 1M positions' 4 MiB: 20 MiB
+    {std::uint64_t{1} << 20, 20 * kKiB* kKiB - 1, "needs 20 MiB of memory, 19 MiB available"},
+};
+
+TEST(LimitsProbe, skips_a_data_set_too_small_too_large_or_beyond_the_budget) {
+    for (const DataSetSkipCase& c : kDataSetSkipCases) {
+        LimitsProbeOptions options = Tiny(2);
+        options.availableBytes = c.available;
+        const DataSetLimits limits = ProbeDataSetLimits(c.records, options);
+        EXPECT_FALSE(limits.Measured()) << c.records;
+        EXPECT_EQ(limits.records, c.records);
+        EXPECT_EQ(limits.skipped, c.skipped) << c.records;
+    }
+    EXPECT_EQ(DataSetProbeBytes(std::uint64_t{1} << 20), 20 * kKiB * kKiB);
+}
+
 struct SlotCase {
     std::size_t count;
     std::size_t fronts;

@@ -69,6 +69,32 @@ TEST(LimitsText, one_cpu_gives_one_figure_per_size) {
     EXPECT_EQ(lines[2], "Limits: random 4-byte loads (M/s): 780, 121");
 }
 
+TEST(LimitsText, limits_says_in_one_line_how_a_run_prices_its_data_sets) {
+    EXPECT_EQ(OwnSizePricingLine(1 << 20),
+              "Limits: a run prices each data set at its own array sizes, probed before "
+              "its first sort (index arrays of 1 MiB or more)");
+}
+
+TEST(LimitsText, the_closing_line_gives_the_own_size_probes_share_of_the_run_whatever_the_locale) {
+    std::vector<DataSetLimits> probes(3);
+    probes[0].records = 1'000'000;
+    probes[0].seconds = 0.4;
+    probes[1].records = 10'000'000;
+    probes[1].seconds = 1.0;
+    probes[2].records = 100'000'000;
+    probes[2].skipped = "needs 1530 MiB of memory, 900 MiB available";
+    const std::string previous = std::setlocale(LC_ALL, nullptr);
+    (void)std::setlocale(LC_NUMERIC, "de_DE.UTF-8");
+    const std::string line = OwnSizeProbesLine(probes, 200.0);
+    (void)std::setlocale(LC_ALL, previous.c_str());
+    EXPECT_EQ(line,
+              "Limits: data sets priced at their own sizes, probed for 2 record counts in 1.40 s, 0.7% of the run's "
+              "200.0 s; not for 100000000 records: needs 1530 MiB of memory, 900 MiB available");
+    EXPECT_EQ(
+        OwnSizeProbesLine({}, 0.4),
+        "Limits: data sets priced at their own sizes, probed for 0 record counts in 0.00 s, 0.0% of the run's 0.4 s");
+}
+
 TEST(LimitsText, skipped_limits_are_one_line_and_one_field) {
     CpuLimits skipped;
     skipped.skipped = "needs 209 MiB of memory, 100 MiB available";

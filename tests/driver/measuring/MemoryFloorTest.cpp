@@ -17,14 +17,15 @@ AccessRates Rates(double scale) {
             .moves8 = 40e6 * scale};
 }
 
-// Two sizes; four times the rates over the smaller one, twice the rates on
-// both CPUs.
-CpuLimits MadeUpLimits() {
-    CpuLimits limits;
+// A data set's own table: the rates at its index arrays, a slower copy at
+// its 8-byte keys' array, twice the rates on both CPUs.
+DataSetLimits MadeUpTable(std::uint64_t n) {
+    DataSetLimits limits;
+    limits.records = n;
     limits.cpus = 2;
     limits.repeats = 3;
-    limits.arrays = {{.arrayBytes = 4'000'000, .oneThread = Rates(4), .allCpus = Rates(8)},
-                     {.arrayBytes = 40'000'000, .oneThread = Rates(1), .allCpus = Rates(2)}};
+    limits.indexArrays = {.arrayBytes = 4 * n, .oneThread = Rates(1), .allCpus = Rates(2)};
+    limits.wideKeys = {.arrayBytes = 8 * n, .oneThread = {.copyBytes = 5e9}, .allCpus = {.copyBytes = 10e9}};
     return limits;
 }
 
@@ -40,27 +41,25 @@ struct FloorCase {
 // Worked by hand from the header's formula, in milliseconds:
 //   sweep nw/B(nw) + resweep nw/B* + s (n/S(4n) - 4n/B(4n)) + m (n/M(4n) - 4n/B(4n)) + (3 - m) n/G(4n).
 const FloorCase kFloorCases[] = {
-    // 4 + 1 + (50 - 4) + 3 (125 - 4)
-    {"int_10M_one_thread_over_the_large_size", 4, 10'000'000, 1, 414.0},
-    // keys swept at the large size, the rest at the small one; our sort's own
+    // 4 + 4 + (50 - 4) + 3 (125 - 4)
+    {"int_10M_one_thread_at_its_own_sizes", 4, 10'000'000, 1, 417.0},
+    // keys swept at the wide copy, resweep at the better copy; our sort's own
     // counting sweeps through the indices are no part of the design's traffic:
-    // 4 + 1 + (12.5 - 0.5) + 3 (31.25 - 0.5)
-    {"bigint_5M_one_thread_without_our_counting_sweeps", 8, 5'000'000, 1, 109.25},
-    // next-digit tables pay off (2 x 2 x 65,536 <= n): 2 + 0.5 + (6.25 - 0.25) + 3 (15.625 - 0.25)
-    {"bigint_5M_two_threads_all_cpu_figures", 8, 5'000'000, 2, 54.625},
-    // eight threads on two CPUs, all-CPU figures: 0.05 + 0.05 + (0.625 - 0.05) + 3 (1.5625 - 0.05)
-    {"int_1M_eight_threads", 4, 1'000'000, 8, 5.2125},
-    // 4 x 4 x 65,536 > n: our sort counts every pass, the design need not: 0.1 + 0.1 + (1.25 - 0.05) + 3 (3.125 -
-    // 0.05)
-    {"bigint_1M_four_threads_without_our_counting_sweeps", 8, 1'000'000, 4, 10.625},
+    // 8 + 4 + (50 - 2) + 3 (125 - 2)
+    {"bigint_5M_one_thread_without_our_counting_sweeps", 8, 5'000'000, 1, 429.0},
+    // all-CPU figures: 4 + 2 + (25 - 1) + 3 (62.5 - 1)
+    {"bigint_5M_two_threads_all_cpu_figures", 8, 5'000'000, 2, 214.5},
+    // eight threads on two CPUs, all-CPU figures: 0.2 + 0.2 + (2.5 - 0.2) + 3 (6.25 - 0.2)
+    {"int_1M_eight_threads", 4, 1'000'000, 8, 20.85},
+    // 4 x 4 x 65,536 > n: our sort counts every pass, the design need not: 0.8 + 0.4 + (5 - 0.2) + 3 (12.5 - 0.2)
+    {"bigint_1M_four_threads_without_our_counting_sweeps", 8, 1'000'000, 4, 42.9},
     // digit 3 above the 24 spread bits: its pass is charged its loads, 100
-    {"int_10M_spread_over_24_bits", 4, 10'000'000, 1, 393.0, 24},
-    // digits 1 to 3 above: 4 + 1 + (12.5 - 0.5) + 3 x 25
-    {"bigint_5M_spread_over_24_bits", 8, 5'000'000, 1, 92.0, 24},
-    // no digit spread, no stores charged: 4 + 1 + 3 x 100
-    {"int_10M_spread_over_no_digit", 4, 10'000'000, 1, 305.0, 4},
-    {"no_probed_size_as_small_as_the_keys", 4, 999'999, 1, std::nullopt},
-    {"no_records", 4, 0, 1, 0.0},
+    {"int_10M_spread_over_24_bits", 4, 10'000'000, 1, 396.0, 24},
+    // digits 1 to 3 above: 8 + 4 + (50 - 2) + 3 x 100
+    {"bigint_5M_spread_over_24_bits", 8, 5'000'000, 1, 360.0, 24},
+    // no digit spread, no stores charged: 4 + 4 + 3 x 100
+    {"int_10M_spread_over_no_digit", 4, 10'000'000, 1, 308.0, 4},
+    {"no_records_no_table", 4, 0, 1, std::nullopt},
     {"key_width_neither_4_nor_8", 2, 10'000'000, 1, std::nullopt},
 };
 
@@ -68,7 +67,7 @@ class FloorFormula : public testing::TestWithParam<FloorCase> {};
 
 TEST_P(FloorFormula, gives_the_worked_figure) {
     const FloorCase& c = GetParam();
-    const std::optional<double> floor = RadixSortFloorMs(c.keyBytes, c.n, c.threads, MadeUpLimits(), c.spreadBits);
+    const std::optional<double> floor = RadixSortFloorMs(c.keyBytes, c.n, c.threads, MadeUpTable(c.n), c.spreadBits);
     ASSERT_EQ(floor.has_value(), c.milliseconds.has_value());
     if (floor) {
         EXPECT_NEAR(*floor, *c.milliseconds, 1e-9);
@@ -79,24 +78,28 @@ INSTANTIATE_TEST_SUITE_P(MemoryFloor, FloorFormula, testing::ValuesIn(kFloorCase
                          [](const testing::TestParamInfo<FloorCase>& info) { return std::string(info.param.name); });
 
 TEST(MemoryFloor, several_threads_take_the_better_figure_when_the_all_cpu_one_came_out_lower) {
-    CpuLimits limits = MadeUpLimits();
-    for (ArrayLimits& array : limits.arrays) array.allCpus = Rates(0.5);
+    DataSetLimits limits = MadeUpTable(10'000'000);
+    limits.indexArrays.allCpus = Rates(0.5);
+    limits.wideKeys.allCpus.copyBytes = 1e9;
     EXPECT_NEAR(*RadixSortFloorMs(4, 10'000'000, 2, limits), *RadixSortFloorMs(4, 10'000'000, 1, limits), 1e-9);
 }
 
 TEST(MemoryFloor, stores_and_moves_cost_nothing_rather_than_less_when_the_slot_reads_exceed_them) {
-    CpuLimits limits = MadeUpLimits();
-    for (ArrayLimits& array : limits.arrays) array.oneThread.copyBytes = 1e6;  // slot reads of 4 s per 1M stores
+    DataSetLimits limits = MadeUpTable(10'000'000);
+    // slot reads of 4 s per 1M stores
+    limits.indexArrays.oneThread.copyBytes = limits.wideKeys.oneThread.copyBytes = 1e6;
     const RadixSortTraffic traffic = IndexRadixSortTraffic(4, 10'000'000);
     const FloorRates rates = *FloorRatesFor(4, 10'000'000, 1, limits);
     EXPECT_NEAR(FloorMilliseconds(traffic, rates), 2 * 40e6 / 1e6 * 1e3, 1e-6);
 }
 
-TEST(MemoryFloor, is_unset_for_limits_that_were_not_measured) {
-    CpuLimits skipped;
+TEST(MemoryFloor, is_unset_for_a_table_not_measured_or_measured_for_another_record_count) {
+    DataSetLimits skipped = MadeUpTable(10'000'000);
     skipped.skipped = "needs 200 MiB of memory, 100 MiB available";
     EXPECT_FALSE(RadixSortFloorMs(4, 10'000'000, 1, skipped));
     EXPECT_FALSE(RadixSortFloorMs(4, 0, 1, skipped));
+    // The 16 MiB rates of 4M keys would price 10M keys' 38 MiB arrays too low.
+    EXPECT_FALSE(RadixSortFloorMs(4, 10'000'000, 1, MadeUpTable(4'000'000)));
 }
 
 struct TrafficCase {

@@ -4,7 +4,7 @@
 
 namespace {
 
-CpuLimits OneSize() {
+DataSetLimits OwnTable() {
     const AccessRates rates{.copyBytes = 20e9,
                             .loads4 = 200e6,
                             .loads8 = 150e6,
@@ -12,10 +12,12 @@ CpuLimits OneSize() {
                             .stores65536 = 150e6,
                             .moves4 = 150e6,
                             .moves8 = 60e6};
-    CpuLimits limits;
+    DataSetLimits limits;
+    limits.records = 100000;
     limits.cpus = 2;
     limits.repeats = 1;
-    limits.arrays = {{.arrayBytes = 4096, .oneThread = rates, .allCpus = rates}};
+    limits.indexArrays = {.arrayBytes = 400000, .oneThread = rates, .allCpus = rates};
+    limits.wideKeys = {.arrayBytes = 800000, .oneThread = {.copyBytes = 20e9}, .allCpus = {.copyBytes = 20e9}};
     return limits;
 }
 
@@ -23,7 +25,7 @@ CpuLimits OneSize() {
 
 TEST(ColumnFloors, radix_columns_on_uniform_keys_and_the_gpu_on_card_column_have_a_floor) {
     using AppCore::DataType;
-    const CpuLimits limits = OneSize();
+    const DataSetLimits limits = OwnTable();
     const std::uint64_t n = 100000;
     // By hand from the rates above, in ms. INT on two threads, keys spread over
     // 24 bits: two sweeps of 4n bytes, the first pass's stores and two passes of
@@ -40,7 +42,9 @@ TEST(ColumnFloors, radix_columns_on_uniform_keys_and_the_gpu_on_card_column_have
     for (const Column column : {Column::CpuStandard, Column::Gpu, Column::GpuTransfer, PeerColumn(Peer::Vqsort)})
         EXPECT_FALSE(ColumnFloorMs(column, DataType::INT, Distribution::Uniform, n, limits, {}));
     EXPECT_FALSE(ColumnFloorMs(Column::Cpu1Thread, DataType::INT, Distribution::Sorted, n, limits, {}));
-    EXPECT_FALSE(ColumnFloorMs(Column::Cpu1Thread, DataType::INT, Distribution::Uniform, n, CpuLimits{}, {}));
+    EXPECT_FALSE(ColumnFloorMs(Column::Cpu1Thread, DataType::INT, Distribution::Uniform, n, DataSetLimits{}, {}));
+    EXPECT_FALSE(ColumnFloorMs(Column::Cpu1Thread, DataType::INT, Distribution::Uniform, 2 * n, limits, {}))
+        << "a table prices its own record count only";
 
     GpuLimits gpu;
     gpu.bufferBytes = 1 << 16;
