@@ -42,9 +42,11 @@
 //
 // Rates: each data set's own table (DataSetLimits in LimitsProbe.h), every
 // figure measured at the size of the array it stands for; for T = 1 the
-// one-thread figures, for T >= 2 the better of the all-CPU and one-thread
-// figures of each kind (more threads than CPUs add no bandwidth, and on a
-// busy machine the all-CPU figure can come out lower). X(b) is figure X at b
+// one-thread figures, for T >= 2 the better of each kind's all-CPU figure
+// and one thread's times min(T, CPUs): more threads than CPUs add nothing,
+// threads working apart can at best add up their rates, and on a shared
+// machine the all-CPU figures came out below what two threads of the sort
+// reached, which put floors above measured sorts. X(b) is figure X at b
 // bytes, which the table holds for b = 4n (the index arrays) and, for the
 // copy, b = 8n (8-byte keys); X* the better of the table's two copies. B is
 // the copy rate (bytes read + written), S the stores into W fronts, M the

@@ -31,7 +31,8 @@ TEST(ColumnFloors, radix_columns_on_uniform_keys_and_the_gpu_on_card_column_have
     // 24 bits: two sweeps of 4n bytes, the first pass's stores and two passes of
     // moves less their slot reads, one pass of loads.
     const double intFloor = 2 * 0.02 + (0.25 - 0.02) + (2 * 0.666667 - 2 * 0.02) + 0.5;
-    EXPECT_NEAR(*ColumnFloorMs(Column::Cpu2Thread, DataType::INT, Distribution::Uniform, n, limits, {}), intFloor,
+    // Two threads on the table's CPUs reach at best twice one thread's rates.
+    EXPECT_NEAR(*ColumnFloorMs(Column::Cpu2Thread, DataType::INT, Distribution::Uniform, n, limits, {}), intFloor / 2,
                 1e-5);
     // BIGFLOAT on one thread, spread over 48 bits: 16-bit digits, so three of
     // four digits are spread; one pass of loads.
