@@ -127,6 +127,8 @@ def time_cell(series, row, column, speedups, target):
     speed-up of `speedups` (speedup_points of the column), noise mark."""
     result, count = series.result, series.result.counts[row]
     time = result.time(row, column)
+    if (count, column) in result.skipped:
+        return html.cell([(None, "skipped"), ("spread", "too little memory beside the data set")], ["num"])
     if time is None:
         return html.cell([(None, "—"), ("spread", "no positive time")], ["num"])
     parts = [(None, html.significant(time))]

@@ -19,7 +19,7 @@ import sortbench_page
 import sortbench_results
 import sortbench_rundir
 import sortbench_text
-from sortbench_results import CellStats
+from sortbench_results import STATS_HEADER, STATS_INTERVAL, CellStats
 
 CONDITIONS = """----------------------------- RUN CONDITIONS -----------------------------
 Load average: 0.12 (2 CPUs online)
@@ -43,7 +43,7 @@ def write_times(path, counts, times_of, interval=False):
                          f"{max(times):.12f},{statistics.pstdev(times):.12f},"
                          + ";".join(f"{t:.12f}" for t in times) + (",," if interval else ""))
     write(path, "\n".join([",".join(["NbRecords"] + CPU_COLUMNS)] + rows))
-    header = "NbRecords,Column,Runs,Min,Median,Mean,Max,StdDev,Times" + (",CiLow,CiHigh" if interval else "")
+    header = STATS_HEADER + (STATS_INTERVAL if interval else "")
     write(path.replace("bench_", "stats_"), "\n".join([header] + stats))
 
 
@@ -370,8 +370,8 @@ def changed_manifest(change):
     (lambda t: t.replace('"seconds": 0', '"seconds": 0, "reference_ms": [1.5, 1.5, 1.5], "drift": 1.7e308'),
      "run.json: \"data_sets[0].drift\" is out of range (0, or 10^-12 to 10^12 either side of it): '1.7e+308'"),
     (lambda t: t.replace(',CPU 8 Thread"', ',CPU 9 Thread"'),
-     "bench_INT.csv: line 1 is not the header run.json states for this file, "
-     "'NbRecords,CPU Standard,CPU 1 Thread,CPU 2 Thread,CPU 4 Thread,CPU 9 Thread'"),
+     "bench_INT.csv: line 1 is not the header run.json states for this file: field 6 is 'CPU 8 Thread' here, "
+     "'CPU 9 Thread' in run.json"),
 ])
 def test_refuses_a_run_json_it_cannot_use(report, tmp_path, change, message):
     run_dir = str(tmp_path / "bad")
