@@ -16,7 +16,7 @@ from conftest import (CPU_COLUMNS, GPU_COLUMNS, LIMITS, SCRIPTS, TYPES, Ran, is_
 import sortbench_charts
 import sortbench_text
 import sortbench_tool
-from sortbench_results import RUN_COLUMNS, STATS_HEADER, read_result
+from sortbench_results import RUN_COLUMNS, STATS_HEADER, STATS_INTERVAL, read_result, read_stats
 from sortbench_text import Unusable
 
 HEAD = ",".join(["NbRecords"] + CPU_COLUMNS)
@@ -405,6 +405,30 @@ def test_rejects_side_files_that_do_not_add_up(plot, tmp_path, kind, row, messag
     assert not whiskers(charts["bench_INT"])
     speedup = line_of(charts["speedup"], "CPU 1 Thread")
     assert kind != "speedup" or (speedup.interval is None and speedup.y == pytest.approx([0.04 / 0.003, 0.4 / 0.03]))
+
+
+# A stats file is read by the header run.json states, cell by field name; without run.json by the headers runs wrote.
+@pytest.mark.parametrize("fields, stated, problem", [
+    (["Extra"] + STATS_HEADER.split(",")[::-1], True, None),
+    (STATS_HEADER.split(","), False, None),
+    (STATS_HEADER.split(",")[::-1], False, "line 1 is not a stats file header (NbRecords,Column,"),
+    (STATS_HEADER.split(","), STATS_HEADER + STATS_INTERVAL, "line 1 is not the header run.json states for this "
+                                                             "file: field 10 is nothing here, 'CiLow' in run.json"),
+])
+def test_takes_the_stats_header_from_run_json(tmp_path, fields, stated, problem):
+    write_result(str(tmp_path / "bench_INT.csv"), [100, 1000])
+    rows = [dict(zip(STATS_HEADER.split(","), row.split(","))) for row in stats_rows([100, 1000])]
+    header = ",".join(fields)
+    lines = [header] + [",".join(row.get(name, "x") for name in fields) for row in rows]
+    write(str(tmp_path / "stats_INT.csv"), "\n".join(lines))
+    stated = header if stated is True else stated or None
+    result = read_result(str(tmp_path / "bench_INT.csv"))
+    if problem:
+        with pytest.raises(Unusable, match="^" + re.escape(problem)):
+            read_stats(str(tmp_path / "stats_INT.csv"), result, stated)
+        return
+    stats = read_stats(str(tmp_path / "stats_INT.csv"), result, stated)
+    assert [stats.rows[("1000", c)].median for c in CPU_COLUMNS] == result.times[1]
 
 
 def test_a_file_never_closed_may_end_inside_its_last_stats_row(plot, tmp_path):

@@ -16,6 +16,7 @@ from conftest import (CPU_COLUMNS, LIMITS, SCRIPTS, TYPES, Page, assert_self_con
 
 import sortbench_changes
 import sortbench_page
+import sortbench_peers
 import sortbench_results
 import sortbench_rundir
 import sortbench_text
@@ -391,6 +392,45 @@ def test_says_where_run_json_and_the_stats_file_disagree_on_the_reference(report
     assert (ran.status, ran.err_lines) == (0, [f"report: {run_dir}/stats_INT.csv: ReferenceTimes of 1000 records are "
                                                "not the reference_ms run.json gives: round 7 took 2 ms here, 2.5 ms "
                                                "there"])
+
+
+# An empty cell is a skipped peer where run.json names it for the data set, and bad input elsewhere.
+@pytest.mark.parametrize("named, status, err", [
+    (True, 0, []),
+    (False, 1, ["bench_INT.csv: line 3: Peer vqsort cell '' is not a number"]),
+])
+def test_shows_a_skipped_peer_only_where_run_json_names_it(report, tmp_path, named, status, err):
+    run_dir = str(tmp_path / "run")
+    write_run(run_dir, [100, 1000], types=["INT"], peers=True)
+    lines = open(f"{run_dir}/bench_INT.csv").read().split("\n")
+    cells = lines[2].split(",")
+    cells[lines[0].split(",").index("Peer vqsort")] = ""
+    write(f"{run_dir}/bench_INT.csv", "\n".join(lines[:2] + [",".join(cells)]))
+    document = write_manifest(run_dir, {"peers": True, "peer_sorters": [
+        {"name": "vqsort", "column": "Peer vqsort", "threads": 1},
+        {"name": "std-stable-sort-par", "column": "Peer parallel stable sort", "threads": 2}]})
+    document["data_sets"][1]["skipped"] = ["Peer vqsort"] if named else []
+    write(f"{run_dir}/run.json", json.dumps(document))
+    ran = run_in_process(report, [run_dir])
+    assert (ran.status, ran.err_lines) == (status, [f"report: {run_dir}/{m}" for m in err])
+    if named:
+        text = Page(open(f"{run_dir}/report.html").read()).section_text["int"]
+        assert "skipped" in text and "1,000 records: Peer vqsort" in text
+
+
+# Ratios of times to the fastest peer on as many threads; Peer b is skipped at 1000 records.
+@pytest.mark.parametrize("row, fastest, one, many, skipped", [
+    (0, "Peer b", ("CPU 1 Thread", "Peer b", 2.0), ("CPU 4 Thread", "Peer c", 0.5), ()),
+    (1, "Peer d", ("CPU 1 Thread", "Peer a", 0.8), ("CPU 8 Thread", "Peer d", 4.0), ("Peer b",)),
+])
+def test_sets_our_sorters_against_the_fastest_peer_on_as_many_threads(row, fastest, one, many, skipped):
+    threads = {"Peer a": 1, "Peer b": 1, "Peer c": 4, "Peer d": 4}
+    times = [[10, 2, 3, 1.5, 1.8, 4, 1, 3, 6], [100, 8, 9, 5, 4, 10, None, 2, 1]]
+    table = sortbench_results.ResultTable("bench_INT.csv", CPU_COLUMNS + list(threads), ["100", "1000"],
+                                          times=times, skipped={("1000", "Peer b")})
+    found = sortbench_peers.peer_rows(table, threads)[row]
+    assert (found.fastest, found.one, found.many, found.skipped) == \
+        (fastest, sortbench_peers.Against(*one), sortbench_peers.Against(*many), skipped)
 
 
 def out_of_memory(*_args):
