@@ -149,7 +149,8 @@ def _side_files(run_dir, manifest, results, stats):
         side = (stats or {}).get(stem)
         if side is None:
             continue
-        cells = [(count, column) for count in table.counts for column in table.columns]
+        cells = [(count, column) for count in table.counts for column in table.columns
+                 if (count, column) not in table.skipped]
         lacking = [cell for cell in cells if cell not in side.rows]
         if lacking:
             count, column = lacking[0]

@@ -2,9 +2,10 @@
 
 A run directory holds run.json, the run's manifest: the plan (counts, data
 types, distributions, columns, repetitions, -R auto's target and budget,
--GPU, -QA, -PEERS), the machine, every file the run opens with its header,
-each data set's rounds and outcome (and, in -R auto runs that time it, the
-machine's reference after every round), and the exit status (null while the
+-GPU, -QA, -PEERS with every peer's column and threads), the machine, every
+file the run opens with its header, each data set's rounds and outcome (with
+-PEERS the peers' columns skipped for memory; in -R auto runs that time it,
+the machine's reference after every round), and the exit status (null while the
 run goes on, or when it was interrupted). The program writes it whole at the
 start of measuring, after every data set and at the end.
 
@@ -34,7 +35,9 @@ class Plan:
     """What a run was asked to do, as far as the tools use it. until_sure and
     qa are None, distributions, columns, counts and types empty, where a run
     made before run.json does not say. `defaulted` names the options (-CI,
-    -T) such a run left to its program."""
+    -T) such a run left to its program. peer_threads maps each peer's column
+    to the threads it sorts on, empty for a run without -PEERS or made before
+    run.json listed the peers."""
     until_sure: object
     interval_target: float
     budget_seconds: float
@@ -45,6 +48,7 @@ class Plan:
     defaulted: tuple = ()
     counts: list = field(default_factory=list)
     types: list = field(default_factory=list)
+    peer_threads: dict = field(default_factory=dict)
 
 
 @dataclass
@@ -54,7 +58,9 @@ class DataSet:
     milliseconds of fixed memory work) after each round, in round order, and
     drift how far the machine's speed moved over them as the program reckoned
     it (0.073 for 7.3%); both None where the run did not time it (other runs,
-    runs made before it), drift also with fewer than two times."""
+    runs made before it), drift also with fewer than two times. skipped
+    names the peers' columns that did not fit beside the data set in memory:
+    their cells of its row are empty."""
     series: str
     count: int
     outcome: str
@@ -64,6 +70,7 @@ class DataSet:
     reference: list = None
 
     drift: float = None
+    skipped: tuple = ()
 
 
 @dataclass
@@ -84,6 +91,10 @@ class Manifest:
     def header(self, name):
         """The header run.json states for the file `name`, None when it lists no such file."""
         return next((f["header"] for f in self.files if f["name"] == name), None)
+
+    def skipped(self, series):
+        """{count as written: the columns run.json says were skipped} of the series' data sets that skipped any."""
+        return {str(s.count): set(s.skipped) for s in self.data_sets if s.series == series and s.skipped}
 
     def references(self, series):
         """{count as written: reference times} of the series' data sets that timed the reference."""
@@ -140,6 +151,10 @@ _MACHINE = {"load_averages": _NUMBERS, "online_cpus": _WHOLE, "governors": _TEXT
 _FILE = {"name": _TEXT, "kind": _TEXT, "series": _TEXT, "type": _TEXT, "distribution": _TEXT, "header": _TEXT}
 _DATA_SET = {"series": _TEXT, "count": _POSITIVE, "outcome": _TEXT, "rounds": _WHOLE, "interval_reached": _FLAG,
              "seconds": _NUMBER}
+# Only with -PEERS: every peer's column and threads in the plan, the columns skipped in each data set.
+_PEERS = {"peer_sorters": _OBJECTS}
+_PEER = {"name": _TEXT, "column": _TEXT, "threads": _POSITIVE}
+_SKIPPED = {"skipped": _TEXTS}
 # Only in -R auto runs that time the reference.
 _REFERENCE = {"reference_ms": _POSITIVES}
 _DRIFT = {"drift": _Kind(lambda v: v is None or _is_number(v), "null or a number of zero or more", True)}
@@ -207,12 +222,13 @@ def read_manifest(run_dir):
     machine = _checked(document["machine"], _MACHINE, "machine")
     files = [_checked(f, _FILE, f"files[{k}]") for k, f in enumerate(document["files"])]
     sets = [_checked(d, _DATA_SET, f"data_sets[{k}]") for k, d in enumerate(document["data_sets"])]
-    data_sets = [DataSet(**{key: s[key] for key in _DATA_SET}, **_reference(s, f"data_sets[{k}]"))
+    data_sets = [DataSet(**{key: s[key] for key in _DATA_SET}, **_reference(s, f"data_sets[{k}]"),
+                         **_optional(s, _SKIPPED, f"data_sets[{k}]", tuple))
                  for k, s in enumerate(sets)]
     return Manifest(place.path, document["program_version"], document["arguments"],
                     Plan(plan["until_sure"], plan["interval_target"], plan["budget_seconds"], plan["repetitions"],
                          plan["qa"], plan["distributions"], plan["columns"], counts=plan["counts"],
-                         types=plan["types"]),
+                         types=plan["types"], peer_threads=_peer_threads(plan)),
                     machine, files, data_sets, document["exit_status"],
                     document.get("floor_pricing", LADDER_PRICING))
 
@@ -225,6 +241,20 @@ def floor_pricing_notice(runs):
         return None
     listed = ", ".join(f"{name}: {pricing}" for name, pricing in pricings.items() if pricing is not None)
     return f"Floors priced differently ({listed}): their floor ratios do not compare"
+
+
+def _optional(value, fields, where, kind):
+    """{key: kind(value[key])} of the keys of `fields` the object holds (each
+    checked as _checked does), empty for those it lacks."""
+    present = {key: f for key, f in fields.items() if key in value}
+    return {key: kind(v) for key, v in _checked(value, present, where).items() if key in present}
+
+
+def _peer_threads(plan):
+    """{column: threads} of the plan's peer_sorters, empty without them."""
+    sorters = _optional(plan, _PEERS, "plan", list).get("peer_sorters", [])
+    return {p["column"]: p["threads"]
+            for p in (_checked(p, _PEER, f"plan.peer_sorters[{k}]") for k, p in enumerate(sorters))}
 
 
 def _reference(data_set, where):

@@ -14,13 +14,23 @@ from sortbench_text import (Notice, Unusable, at_most, checked_number, last_text
 
 STANDARD = "CPU Standard"
 RESULT_HEAD = ("NbRecords", STANDARD)
+# Our radix sort's columns and the threads each sorts on.
+RADIX_COLUMNS = {f"CPU {n} Thread": n for n in (1, 2, 4, 8)}
+GPU_COLUMNS = ("GPU", "GPU On Card", "GPU Transfer")
+GPU_PARTS = GPU_COLUMNS[1:]  # parts of the GPU's whole sort, no sorter of their own
+PEER_COUNT = 11  # the peers -PEERS times (kPeers in driver/sorters/Peers.h)
+# The columns a run writes at most: with -GPU and -PEERS.
+RUN_COLUMNS = 1 + len(RADIX_COLUMNS) + len(GPU_COLUMNS) + PEER_COUNT
+MAX_COLUMNS = 32  # beyond RUN_COLUMNS: a file of more holds something else
+
+# The headers of the stats and speed-up files, for runs without run.json: a
+# run's run.json states each file's header, and its files are read by that.
 STATS_HEADER = "NbRecords,Column,Runs,Min,Median,Mean,Max,StdDev,Times"
 STATS_INTERVAL = ",CiLow,CiHigh"
 STATS_LIMITS = ",KeysPerSecond,FloorMs,FloorRatio"
 # -R auto runs that time the machine's reference after every round add it after the limits.
 STATS_REFERENCE = ",ReferenceTimes"
 SPEEDUP_HEADER = "NbRecords,Column,Runs,Median,CiLow,CiHigh,Ratios"
-MAX_COLUMNS = 32
 
 
 # --- result files ----------------------------------------------------------------
@@ -34,7 +44,9 @@ class NoRows(Unusable):
 class ResultTable:
     """A result file's complete rows. texts[r][c] is the cell of column c as
     written; times[r][c] its value, None where a log axis cannot show it
-    (zero or negative). counts[r] is the record count as written."""
+    (zero or negative) and where the peer was skipped. counts[r] is the
+    record count as written; skipped holds the (count, column) of the empty
+    cells of peers run.json says were skipped (they did not fit in memory)."""
     path: str
     columns: list
     counts: list = field(default_factory=list)
@@ -43,6 +55,7 @@ class ResultTable:
     padded: bool = False
     notices: list = field(default_factory=list)
     hidden: int = 0  # times a log axis cannot show
+    skipped: set = field(default_factory=set)
 
     def time(self, row, column_name):
         return self.times[row][self.columns.index(column_name)]
@@ -52,28 +65,34 @@ def _check_result_header(header):
     if len(header) < 3 or tuple(header[:2]) != RESULT_HEAD:
         raise Unusable("line 1 is not a result file header (NbRecords,CPU Standard,...)")
     if len(header) > MAX_COLUMNS + 1:
-        raise Unusable(f"line 1: more than {MAX_COLUMNS} columns; a run writes 11 at most")
+        raise Unusable(f"line 1: more than {MAX_COLUMNS} columns; a run writes {RUN_COLUMNS} at most")
     for number, name in enumerate(header[2:], start=3):
         if name == "" or "\t" in name:
             raise Unusable(f"line 1: header cell {number} is empty or holds a tab")
 
 
-def _result_row(number, cells, header):
-    """Checks one row of a result file; returns (count text, cell texts)."""
+def _result_row(number, cells, header, skipped):
+    """Checks one row of a result file, whose cells of the columns `skipped`
+    may be empty; returns (count text, cell texts, the columns left empty)."""
     problem = whole_problem(cells[0])
     if problem:
         raise Unusable(f"line {number}: record count {quoted(cells[0])} {problem}")
+    empty = []
     for name, cell in zip(header[1:], cells[1:]):
+        if cell == "" and name in skipped:
+            empty.append(name)
+            continue
         try:
             checked_number(cell, f"{name} cell")
         except ValueError as fault:
             raise Unusable(f"line {number}: {fault}") from None
-    return cells[0], cells[1:]
+    return cells[0], cells[1:], empty
 
 
-def _read_result_rows(table, lines, header, last):
+def _read_result_rows(table, lines, header, last, skipped):
     """Adds the rows of lines 2 to `last` to the table; an incomplete last row is
-    left out with a notice. Raises Unusable for a malformed row."""
+    left out with a notice. Raises Unusable for a malformed row. `skipped`:
+    {count text: columns whose cell may be empty}."""
     for number in range(2, last + 1):
         cells = lines[number - 1].split(",")
         if len(cells) != len(header):
@@ -83,9 +102,10 @@ def _read_result_rows(table, lines, header, last):
                                             f"left out{why}", cut_short=True))
                 break
             raise Unusable(f"line {number}: {len(cells)} cells, the header has {len(header)}")
-        count, texts = _result_row(number, cells, header)
-        values = [float(t) if float(t) > 0 else None for t in texts]
-        table.hidden += values.count(None)
+        count, texts, empty = _result_row(number, cells, header, skipped.get(cells[0], ()))
+        values = [float(t) if t != "" and float(t) > 0 else None for t in texts]
+        table.hidden += values.count(None) - len(empty)
+        table.skipped.update((count, column) for column in empty)
         table.counts.append(count)
         table.texts.append(texts)
         table.times.append(values)
@@ -93,20 +113,29 @@ def _read_result_rows(table, lines, header, last):
 
 def check_stated(line, stated):
     """Refuses a header line other than the one run.json states for the file
-    (`stated`; None when the run has no run.json or it does not list the file)."""
-    if stated is not None and line != stated:
-        raise Unusable(f"line 1 is not the header run.json states for this file, {quoted(stated, 80)}")
+    (`stated`; None when the run has no run.json or it does not list the file),
+    naming the first field where they part."""
+    if stated is None or line == stated:
+        return
+    here, there = line.split(","), stated.split(",")
+    at = next((k for k, (a, b) in enumerate(zip(here, there)) if a != b), min(len(here), len(there)))
+    field_here = quoted(here[at]) if at < len(here) else "nothing"
+    field_there = quoted(there[at]) if at < len(there) else "nothing"
+    raise Unusable(f"line 1 is not the header run.json states for this file: field {at + 1} is {field_here} "
+                   f"here, {field_there} in run.json")
 
 
 @within_memory
-def read_result(where, stated=None):
+def read_result(where, stated=None, skipped=None):
     """Reads and checks one result file, a Place or a path; raises Unusable
     when nothing can be charted.
 
     The last row may be incomplete (a run cut short): it is left out with a
     failing notice. Times that are zero or negative become None, with one
     informative notice counting them. `stated`: the header run.json gives
-    the file, if any.
+    the file, if any. `skipped`: {count text: columns} of the peers run.json
+    says were skipped, whose cells are empty and become None; an empty cell
+    anywhere else is refused.
     """
     lines, padded = read_lines(where, "result file")
     if not lines:
@@ -120,10 +149,10 @@ def read_result(where, stated=None):
             raise NoRows("no rows: the run was cut short (or is still running) before this data type")
         raise NoRows("header only, no rows to plot (a -INFO run, or a run that ended before this data type)")
     table = ResultTable(str(where), header[1:], padded=padded)
-    _read_result_rows(table, lines, header, last)
+    _read_result_rows(table, lines, header, last, skipped or {})
     if not table.counts:
         raise NoRows("no complete row to plot (the run was cut short)")
-    if table.hidden == len(table.counts) * len(table.columns):
+    if table.hidden == len(table.counts) * len(table.columns) - len(table.skipped):
         raise Unusable(f"no positive time to draw: all {table.hidden} are zero or negative")
     if padded:
         table.notices.append(Notice("the file was never closed: the run was cut short (or is still running); "
@@ -208,16 +237,16 @@ def _check_reference(text, runs):
     return [float(v) for v in values]
 
 
-def _check_times(cells):
+def _check_times(cell):
     """Checks that a stats row's Times are Runs numbers from Min to Max; returns them."""
-    times = _numbers(cells[8], "Times")
-    if len(times) != int(cells[2]):
-        raise ValueError(f"Times holds {len(times)} values, Runs is {cells[2]}")
+    times = _numbers(cell["Times"], "Times")
+    if len(times) != int(cell["Runs"]):
+        raise ValueError(f"Times holds {len(times)} values, Runs is {cell['Runs']}")
     least, most = min(times, key=float), max(times, key=float)
-    if not same(float(least), float(cells[3])):
-        raise ValueError(f"smallest of Times {least} is not Min {cells[3]}")
-    if not same(float(most), float(cells[6])):
-        raise ValueError(f"largest of Times {most} is not Max {cells[6]}")
+    if not same(float(least), float(cell["Min"])):
+        raise ValueError(f"smallest of Times {least} is not Min {cell['Min']}")
+    if not same(float(most), float(cell["Max"])):
+        raise ValueError(f"largest of Times {most} is not Max {cell['Max']}")
     return [float(t) for t in times]
 
 
@@ -263,70 +292,124 @@ def _limits(kps, floor, ratio, median):
     return kps, f, r
 
 
-def _check_key(cells, columns):
+def _check_key(cell, columns):
     """Checks a side file row's record count, column and Runs."""
-    problem = whole_problem(cells[0])
+    problem = whole_problem(cell["NbRecords"])
     if problem:
-        raise ValueError(f"record count {quoted(cells[0])} {problem}")
-    if cells[1] not in columns:
-        raise ValueError(f"{quoted(cells[1])} is not a column of the result file")
-    problem = whole_problem(cells[2])
+        raise ValueError(f"record count {quoted(cell['NbRecords'])} {problem}")
+    if cell["Column"] not in columns:
+        raise ValueError(f"{quoted(cell['Column'])} is not a column of the result file")
+    problem = whole_problem(cell["Runs"])
     if problem:
-        raise ValueError(f"Runs {quoted(cells[2])} {problem}")
+        raise ValueError(f"Runs {quoted(cell['Runs'])} {problem}")
 
 
-def _stats_row(cells, columns, form):
-    """Checks one stats row against its result file's columns; `form` (a
-    SideFile) says which optional cells its header has. Returns its CellStats."""
-    _check_key(cells, columns)
-    for name, cell in zip(STATS_HEADER.split(",")[3:8], cells[3:8]):
-        checked_number(cell, f"{name} cell")
-    times = _check_times(cells)
-    interval = _interval(cells[9], cells[10], cells[4]) if form.with_interval else None
-    at = 11 if form.with_interval else 9  # where the limits cells start
-    limits = _limits(*cells[at:at + 3], cells[4]) if form.with_limits else (None, None, None)
+_STATS_NUMBERS = tuple(STATS_HEADER.split(",")[3:8])  # Min to StdDev, as CellStats takes them
+
+
+def _stats_row(cell, columns, form):
+    """Checks one stats row ({field: text}) against its result file's columns;
+    `form` (a SideFile) says which optional cells its header has. Returns its
+    CellStats."""
+    _check_key(cell, columns)
+    for name in _STATS_NUMBERS:
+        checked_number(cell[name], f"{name} cell")
+    times = _check_times(cell)
+    median = cell["Median"]
+    interval = _interval(cell["CiLow"], cell["CiHigh"], median) if form.with_interval else None
+    limits = (_limits(cell["KeysPerSecond"], cell["FloorMs"], cell["FloorRatio"], median) if form.with_limits
+              else (None, None, None))
     reference = None
     if form.with_reference:
-        reference = _check_reference(cells[at + 3], int(cells[2]))
-        if form.references.setdefault(cells[0], reference) != reference:
-            raise ValueError(f"ReferenceTimes is not that of the other rows of {cells[0]} records")
-    return CellStats(int(cells[2]), *(float(c) for c in cells[3:8]), times, interval, *limits, reference)
+        count = cell["NbRecords"]
+        reference = _check_reference(cell["ReferenceTimes"], int(cell["Runs"]))
+        if form.references.setdefault(count, reference) != reference:
+            raise ValueError(f"ReferenceTimes is not that of the other rows of {count} records")
+    return CellStats(int(cell["Runs"]), *(float(cell[n]) for n in _STATS_NUMBERS), times, interval, *limits,
+                     reference)
 
 
-def _speedup_row(cells, columns):
-    """Checks one speed-up row against its result file's columns; returns its SpeedupStats."""
-    if cells[1] == STANDARD:
+def _speedup_row(cell, columns):
+    """Checks one speed-up row ({field: text}) against its result file's columns; returns its SpeedupStats."""
+    if cell["Column"] == STANDARD:
         raise ValueError(f"'{STANDARD}' is the reference, it has no speed-up row")
-    _check_key(cells, columns)
-    checked_number(cells[3], "Median cell")
-    ratios = [float(r) for r in _numbers(cells[6], "Ratios")]
-    if len(ratios) != int(cells[2]):
-        raise ValueError(f"Ratios holds {len(ratios)} values, Runs is {cells[2]}")
-    if not same(median_of(ratios), float(cells[3])):
-        raise ValueError(f"Median {cells[3]} is not the median of the Ratios, {median_of(ratios):.12g}")
-    return SpeedupStats(int(cells[2]), float(cells[3]), _interval(cells[4], cells[5], cells[3]), ratios)
+    _check_key(cell, columns)
+    median = cell["Median"]
+    checked_number(median, "Median cell")
+    ratios = [float(r) for r in _numbers(cell["Ratios"], "Ratios")]
+    if len(ratios) != int(cell["Runs"]):
+        raise ValueError(f"Ratios holds {len(ratios)} values, Runs is {cell['Runs']}")
+    if not same(median_of(ratios), float(median)):
+        raise ValueError(f"Median {median} is not the median of the Ratios, {median_of(ratios):.12g}")
+    return SpeedupStats(int(cell["Runs"]), float(median), _interval(cell["CiLow"], cell["CiHigh"], median), ratios)
 
 
-def _read_side_file(where, kind, headers, parse_row, forms=None, stated=None):
-    """The rows of a stats or speed-up file as {(count, column): (line number,
-    cells, parse_row(cells, side))}, each checked by parse_row (which raises
-    ValueError with the reason). `headers` maps each accepted header line to
-    whether it carries the interval cells, the limits cells and the reference
-    cell; `forms` names them in a refusal, by default every one in full;
-    `stated` is the header run.json gives the file, if any. None when there is
-    no such file."""
+def _fields(text):
+    return tuple(text.lstrip(",").split(","))
+
+
+@dataclass(frozen=True)
+class _Shape:
+    """The header of a kind of side file: the fields every row has, the
+    groups of fields (by the SideFile flag they set) it has all or none of,
+    and the header lines of runs without run.json (`fallback`). Its cells
+    are read by these names, wherever the header puts them."""
+    kind: str
+    fields: tuple
+    groups: dict
+    fallback: tuple
+
+    def flags(self, line):
+        """{flag: whether the header line has its group}; raises Unusable for a
+        line without one of the fields or with part of a group, or naming a
+        field twice. Fields it names beyond these are left alone: a later
+        program may add some, as run.json states."""
+        given = line.split(",")
+        if len(set(given)) != len(given):
+            raise Unusable(f"line 1 names a field twice, not a {self.kind} header")
+        missing = [name for name in self.fields if name not in given]
+        if missing:
+            raise Unusable(f"line 1 is not a {self.kind} header: it has no {missing[0]} field")
+        flags = {}
+        for flag, group in self.groups.items():
+            have = [name in given for name in group]
+            if any(have) and not all(have):
+                raise Unusable(f"line 1 is not a {self.kind} header: it has {group[have.index(True)]} without "
+                               f"{group[have.index(False)]}")
+            flags[flag] = all(have)
+        return flags
+
+
+_STATS = _Shape("stats file", _fields(STATS_HEADER),
+                {"with_interval": _fields(STATS_INTERVAL), "with_limits": _fields(STATS_LIMITS),
+                 "with_reference": _fields(STATS_REFERENCE)},
+                tuple(STATS_HEADER + interval + limits + reference
+                      for limits in ("", STATS_LIMITS) for interval in ("", STATS_INTERVAL)
+                      for reference in (("", STATS_REFERENCE) if limits else ("",))))
+_SPEEDUPS = _Shape("speed-up file", _fields(SPEEDUP_HEADER), {}, (SPEEDUP_HEADER,))
+
+
+def _read_side_file(where, shape, parse_row, forms=None, stated=None):
+    """The rows of a stats or speed-up file of the _Shape `shape` as {(count,
+    column): (line number, cells by field name, parse_row(cells, side))},
+    each checked by parse_row (which raises ValueError with the reason). Its
+    header is `stated`, the one run.json gives the file, when there is one;
+    otherwise one of the shape's fallback lines, which `forms` names in a
+    refusal (by default every one in full). None when there is no such
+    file."""
     with placed(where) as place:
         if not place.exists():
             return None
-        lines, padded = read_lines(place, kind)
+        lines, padded = read_lines(place, shape.kind)
     if not lines:
         raise Unusable("empty file")
-    check_stated(lines[0], stated)
-    if lines[0] not in headers:
-        raise Unusable(f"line 1 is not a {kind} header ({forms or ' or '.join(headers)})")
-    with_interval, with_limits, with_reference = headers[lines[0]]
-    side = SideFile(str(where), with_interval=with_interval, with_limits=with_limits, with_reference=with_reference)
-    width = len(lines[0].split(","))
+    if stated is not None:
+        check_stated(lines[0], stated)
+    elif lines[0] not in shape.fallback:
+        raise Unusable(f"line 1 is not a {shape.kind} header ({forms or ' or '.join(shape.fallback)})")
+    side = SideFile(str(where), **shape.flags(lines[0]))
+    names = lines[0].split(",")
+    width = len(names)
     last = last_text_line(lines)
     for number in range(2, last + 1):
         cells = lines[number - 1].split(",")
@@ -338,6 +421,7 @@ def _read_side_file(where, kind, headers, parse_row, forms=None, stated=None):
                                                "left out (the file was cut short)", cut_short=True))
                 break
             raise Unusable(f"line {number}: {len(cells)} cells, the header has {width}")
+        cells = dict(zip(names, cells))
         try:
             row = parse_row(cells, side)
         except ValueError as fault:
@@ -345,9 +429,9 @@ def _read_side_file(where, kind, headers, parse_row, forms=None, stated=None):
             if padded and number == last:
                 break
             raise Unusable(f"line {number}: {fault}") from None
-        key = (cells[0], cells[1])
+        key = (cells["NbRecords"], cells["Column"])
         if key in side.rows:
-            raise Unusable(f"line {number}: a second row for {cells[0]} records, {cells[1]}")
+            raise Unusable(f"line {number}: a second row for {key[0]} records, {key[1]}")
         side.rows[key] = (number, cells, row)
     return side
 
@@ -362,7 +446,7 @@ def _check_against_result(side, result):
         median = result.times[rows_of[count]][at]
         if median is not None and not (at_most(stats.minimum, median) and at_most(median, stats.maximum)):
             raise Unusable(f"line {number}: the result file's time {result.texts[rows_of[count]][at]} for "
-                           f"{count} records, {column} is outside Min {cells[3]} to Max {cells[6]}")
+                           f"{count} records, {column} is outside Min {cells['Min']} to Max {cells['Max']}")
 
 
 @within_memory
@@ -373,14 +457,13 @@ def read_stats(where, result, stated=None, references=None):
     Median, the floor ratio (when the header has the limits) is the Median
     over the floor, the reference times (when the header has them, after the
     limits) are positive, at least Runs of them and the same in every row of
-    a count; its header is `stated` when run.json states one. Reference times
+    a count; its header is `stated` when run.json states one (its cells are
+    read by their fields' names), otherwise one a run without run.json wrote.
+    Reference times
     other than run.json's (`references`, {count text: times}) are an
     informing notice. Returns a SideFile of CellStats, None when there is no
     file; raises Unusable for a file that cannot be used."""
-    headers = {STATS_HEADER + interval + limits + reference: (bool(interval), bool(limits), bool(reference))
-               for limits in ("", STATS_LIMITS) for interval in ("", STATS_INTERVAL)
-               for reference in (("", STATS_REFERENCE) if limits else ("",))}
-    side = _read_side_file(where, "stats file", headers, lambda cells, form: _stats_row(cells, result.columns, form),
+    side = _read_side_file(where, _STATS, lambda cells, form: _stats_row(cells, result.columns, form),
                            f"{STATS_HEADER}[{STATS_INTERVAL}][{STATS_LIMITS}[{STATS_REFERENCE}]]", stated)
     if side is None:
         return None
@@ -416,8 +499,8 @@ def read_speedups(where, result, stated=None):
     it; its header is `stated` when run.json states one. Returns a SideFile of
     SpeedupStats, None when there is no file; raises Unusable for a file that
     cannot be used."""
-    side = _read_side_file(where, "speed-up file", {SPEEDUP_HEADER: (True, False, False)},
-                           lambda cells, _side: _speedup_row(cells, result.columns), stated=stated)
+    side = _read_side_file(where, _SPEEDUPS, lambda cells, _side: _speedup_row(cells, result.columns),
+                           stated=stated)
     if side is not None:
         side.rows = {key: stats for key, (_, _, stats) in side.rows.items()}
     return side

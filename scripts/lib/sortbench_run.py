@@ -73,12 +73,13 @@ def read_series(run_dir, stem, path, log, manifest):
     used, NOT_REACHED (said by the run's Ending) for a data type the run did
     not reach. Every problem of every file is said on the log, a header other
     than the one the manifest (if any) states among them, and reference
-    times other than its own."""
+    times other than its own. The cells the manifest says were skipped are
+    empty."""
     def stated(name):
         return manifest.header(name) if manifest else None
 
     try:
-        result = read_result(path, stated(result_name(stem)))
+        result = read_result(path, stated(result_name(stem)), manifest.skipped(stem) if manifest else None)
     except Unusable as reason:
         if not_reached(reason, manifest):
             return NOT_REACHED

@@ -1,10 +1,11 @@
 """The page of one run: its conditions, what it checked and how it ended,
 how far the machine's speed drifted (-R auto runs that timed the reference),
 then per result file its charts, its table of medians and what the table
-shows."""
+shows, and with -PEERS our sorters against the fastest peers."""
 
 import sortbench_page as html
 from sortbench_charts import limits_chart, speedup_points, time_chart
+from sortbench_peers import OUR_MANY, OUR_ONE, parallel_threads, peer_rows
 from sortbench_results import STANDARD
 from sortbench_rundir import stem_label
 from sortbench_run import (DRIFT_TARGETS, NOISY_CV, drift_limit, drifts_of, limits_of, noise_of, repetitions_text,
@@ -127,6 +128,8 @@ def time_cell(series, row, column, speedups, target):
     speed-up of `speedups` (speedup_points of the column), noise mark."""
     result, count = series.result, series.result.counts[row]
     time = result.time(row, column)
+    if (count, column) in result.skipped:
+        return html.cell([(None, "skipped"), ("spread", "too little memory beside the data set")], ["num"])
     if time is None:
         return html.cell([(None, "—"), ("spread", "no positive time")], ["num"])
     parts = [(None, html.significant(time))]
@@ -170,6 +173,40 @@ def series_notes(run, series):
     return "".join(html.paragraph(n) for n in notes)
 
 
+def against_cell(against, missing):
+    """A ratio of our time over a peer's, its two columns below; a dash and why when a side has no time."""
+    if against is None:
+        return html.cell([(None, "—"), ("spread", missing)], ["num"])
+    faster = "faster" if against.ratio < 1 else "slower" if against.ratio > 1 else None
+    return html.cell([(None, html.significant(against.ratio, 3)), ("spread", f"{against.ours} / {against.peer}")],
+                     ["num"] + ([faster] if faster else []))
+
+
+def peers_part(run, series):
+    """The table of our sorters against the fastest peers, with its notes; "" without peers."""
+    threads = run.plan.peer_threads
+    rows = peer_rows(series.result, threads)
+    if not rows:
+        return ""
+    many = parallel_threads(threads)
+    table = [[f'<th class="num">{int(row.count):,}</th>',
+              html.cell([(None, row.fastest or "—"),
+                         ("spread", None if row.fastest_ms is None else f"{html.significant(row.fastest_ms)} ms")]),
+              against_cell(row.one, "no one-thread peer, or no time of ours"),
+              against_cell(row.many, "no parallel peer, or no time of ours")]
+             for row in rows]
+    head = ["Records", "Fastest column", f"One thread: {OUR_ONE} over the fastest one-thread peer",
+            f"Parallel: the fastest of {', '.join(OUR_MANY)} over the fastest parallel peer"
+            + (f" ({many} threads)" if many else "")]
+    notes = ["Ratios of times, from the table above: below 1 (green), ours is faster. How many threads each peer "
+             "sorts on is what run.json lists."]
+    skipped = [f"{int(row.count):,} records: {', '.join(row.skipped)}" for row in rows if row.skipped]
+    if skipped:
+        notes.append("Skipped for lack of memory beside the data set, and left out of the comparison: "
+                     f"{'; '.join(skipped)}.")
+    return "<h3>Against the peers</h3>" + html.table(head, table) + "".join(html.paragraph(n) for n in notes)
+
+
 def series_part(run, series, render):
     """The section of one result file: its chart (and its limits chart), its table and the notes."""
     result = series.result
@@ -183,7 +220,7 @@ def series_part(run, series, render):
     limits = limits_chart(series.stem, result, series.stats, run.name)
     if limits:
         body += html.chart(render.svg_text(limits), f"limits-{html.anchor(series.stem)}", limits.title)
-    body += html.table(["Records"] + result.columns, rows) + series_notes(run, series)
+    body += html.table(["Records"] + result.columns, rows) + series_notes(run, series) + peers_part(run, series)
     return html.section(stem_label(series.stem), body)
 
 

@@ -22,15 +22,14 @@ SCRIPTS = os.path.join(ROOT, "scripts")
 sys.path.insert(0, os.path.join(SCRIPTS, "lib"))
 
 import sortbench_rundir  # noqa: E402
+from sortbench_results import SPEEDUP_HEADER, STATS_HEADER, STATS_INTERVAL, STATS_LIMITS  # noqa: E402,F401
 import sortbench_tool  # noqa: E402
 
 CPU_COLUMNS = ["CPU Standard", "CPU 1 Thread", "CPU 2 Thread", "CPU 4 Thread", "CPU 8 Thread"]
 GPU_COLUMNS = ["GPU", "GPU On Card", "GPU Transfer"]
 PEER_COLUMNS = ["Peer vqsort", "Peer parallel stable sort"]
 TYPES = ("INT", "FLOAT", "BIGINT", "BIGFLOAT")
-STATS_HEADER = "NbRecords,Column,Runs,Min,Median,Mean,Max,StdDev,Times"
-SPEEDUP_HEADER = "NbRecords,Column,Runs,Median,CiLow,CiHigh,Ratios"
-LIMITS = ",KeysPerSecond,FloorMs,FloorRatio"
+LIMITS = STATS_LIMITS
 
 
 def load_script(name, folder=SCRIPTS):
@@ -97,7 +96,7 @@ def with_limits(rows, ratio):
 def write_stats(path, counts, interval=False, floor_ratio=None):
     """A stats file; with `floor_ratio` also the limits cells, each radix column that far above its floor."""
     rows = stats_rows(counts, interval)
-    header = STATS_HEADER + (",CiLow,CiHigh" if interval else "")
+    header = STATS_HEADER + (STATS_INTERVAL if interval else "")
     if floor_ratio:
         header, rows = header + LIMITS, with_limits(rows, floor_ratio)
     write(path, "\n".join([header] + rows))

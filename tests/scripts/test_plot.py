@@ -16,11 +16,11 @@ from conftest import (CPU_COLUMNS, GPU_COLUMNS, LIMITS, SCRIPTS, TYPES, Ran, is_
 import sortbench_charts
 import sortbench_text
 import sortbench_tool
-from sortbench_results import read_result
+from sortbench_results import RUN_COLUMNS, STATS_HEADER, STATS_INTERVAL, read_result, read_stats
 from sortbench_text import Unusable
 
 HEAD = ",".join(["NbRecords"] + CPU_COLUMNS)
-STATS_HEAD = "NbRecords,Column,Runs,Min,Median,Mean,Max,StdDev,Times"
+STATS_HEAD = STATS_HEADER
 
 
 class Recorder:
@@ -181,7 +181,7 @@ def test_refuses_bad_command_lines(tmp_path, argv, status, message):
      "side of it)"),
     (HEAD + "\n100,0.01,0.0000000000001,0.1,0.2,0.3",
      "line 2: CPU 1 Thread cell '0.0000000000001' is out of range (0, or 10^-12 to 10^12 either side of it)"),
-    (HEAD + ",x" * 28 + "\n100" + ",1" * 33, "line 1: more than 32 columns; a run writes 11 at most"),
+    (HEAD + ",x" * 28 + "\n100" + ",1" * 33, f"line 1: more than 32 columns; a run writes {RUN_COLUMNS} at most"),
 ])
 def test_refuses_result_files_it_cannot_chart(tmp_path, text, message):
     (tmp_path / "bench_INT.csv").write_bytes(text.encode())
@@ -275,8 +275,8 @@ NOWHERE = "symbolic link that leads nowhere (dangling or looping)"
      [f"bench_{t}" for t in TYPES] + ["speedup"]),
     (newer_manifest, ["run.json: format_version 9 is newer than these scripts read (1): use the scripts of the "
                       "program that made the run; charted without it"], ["bench_INT", "speedup"]),
-    (restated, [f"stats_INT.csv: line 1 is not the header run.json states for this file, '{STATS_HEAD}'; chart drawn "
-                "without whiskers"], ["bench_INT", "speedup"]),
+    (restated, ["stats_INT.csv: line 1 is not the header run.json states for this file: field 10 is 'CiLow' here, "
+                "nothing in run.json; chart drawn without whiskers"], ["bench_INT", "speedup"]),
 ])
 def test_reports_each_bad_file_and_charts_the_others(plot, tmp_path, make, messages, charts):
     run_dir = str(tmp_path / "run")
@@ -405,6 +405,30 @@ def test_rejects_side_files_that_do_not_add_up(plot, tmp_path, kind, row, messag
     assert not whiskers(charts["bench_INT"])
     speedup = line_of(charts["speedup"], "CPU 1 Thread")
     assert kind != "speedup" or (speedup.interval is None and speedup.y == pytest.approx([0.04 / 0.003, 0.4 / 0.03]))
+
+
+# A stats file is read by the header run.json states, cell by field name; without run.json by the headers runs wrote.
+@pytest.mark.parametrize("fields, stated, problem", [
+    (["Extra"] + STATS_HEADER.split(",")[::-1], True, None),
+    (STATS_HEADER.split(","), False, None),
+    (STATS_HEADER.split(",")[::-1], False, "line 1 is not a stats file header (NbRecords,Column,"),
+    (STATS_HEADER.split(","), STATS_HEADER + STATS_INTERVAL, "line 1 is not the header run.json states for this "
+                                                             "file: field 10 is nothing here, 'CiLow' in run.json"),
+])
+def test_takes_the_stats_header_from_run_json(tmp_path, fields, stated, problem):
+    write_result(str(tmp_path / "bench_INT.csv"), [100, 1000])
+    rows = [dict(zip(STATS_HEADER.split(","), row.split(","))) for row in stats_rows([100, 1000])]
+    header = ",".join(fields)
+    lines = [header] + [",".join(row.get(name, "x") for name in fields) for row in rows]
+    write(str(tmp_path / "stats_INT.csv"), "\n".join(lines))
+    stated = header if stated is True else stated or None
+    result = read_result(str(tmp_path / "bench_INT.csv"))
+    if problem:
+        with pytest.raises(Unusable, match="^" + re.escape(problem)):
+            read_stats(str(tmp_path / "stats_INT.csv"), result, stated)
+        return
+    stats = read_stats(str(tmp_path / "stats_INT.csv"), result, stated)
+    assert [stats.rows[("1000", c)].median for c in CPU_COLUMNS] == result.times[1]
 
 
 def test_a_file_never_closed_may_end_inside_its_last_stats_row(plot, tmp_path):

@@ -16,10 +16,11 @@ from conftest import (CPU_COLUMNS, LIMITS, SCRIPTS, TYPES, Page, assert_self_con
 
 import sortbench_changes
 import sortbench_page
+import sortbench_peers
 import sortbench_results
 import sortbench_rundir
 import sortbench_text
-from sortbench_results import CellStats
+from sortbench_results import STATS_HEADER, STATS_INTERVAL, CellStats
 
 CONDITIONS = """----------------------------- RUN CONDITIONS -----------------------------
 Load average: 0.12 (2 CPUs online)
@@ -43,7 +44,7 @@ def write_times(path, counts, times_of, interval=False):
                          f"{max(times):.12f},{statistics.pstdev(times):.12f},"
                          + ";".join(f"{t:.12f}" for t in times) + (",," if interval else ""))
     write(path, "\n".join([",".join(["NbRecords"] + CPU_COLUMNS)] + rows))
-    header = "NbRecords,Column,Runs,Min,Median,Mean,Max,StdDev,Times" + (",CiLow,CiHigh" if interval else "")
+    header = STATS_HEADER + (STATS_INTERVAL if interval else "")
     write(path.replace("bench_", "stats_"), "\n".join([header] + stats))
 
 
@@ -370,8 +371,8 @@ def changed_manifest(change):
     (lambda t: t.replace('"seconds": 0', '"seconds": 0, "reference_ms": [1.5, 1.5, 1.5], "drift": 1.7e308'),
      "run.json: \"data_sets[0].drift\" is out of range (0, or 10^-12 to 10^12 either side of it): '1.7e+308'"),
     (lambda t: t.replace(',CPU 8 Thread"', ',CPU 9 Thread"'),
-     "bench_INT.csv: line 1 is not the header run.json states for this file, "
-     "'NbRecords,CPU Standard,CPU 1 Thread,CPU 2 Thread,CPU 4 Thread,CPU 9 Thread'"),
+     "bench_INT.csv: line 1 is not the header run.json states for this file: field 6 is 'CPU 8 Thread' here, "
+     "'CPU 9 Thread' in run.json"),
 ])
 def test_refuses_a_run_json_it_cannot_use(report, tmp_path, change, message):
     run_dir = str(tmp_path / "bad")
@@ -391,6 +392,45 @@ def test_says_where_run_json_and_the_stats_file_disagree_on_the_reference(report
     assert (ran.status, ran.err_lines) == (0, [f"report: {run_dir}/stats_INT.csv: ReferenceTimes of 1000 records are "
                                                "not the reference_ms run.json gives: round 7 took 2 ms here, 2.5 ms "
                                                "there"])
+
+
+# An empty cell is a skipped peer where run.json names it for the data set, and bad input elsewhere.
+@pytest.mark.parametrize("named, status, err", [
+    (True, 0, []),
+    (False, 1, ["bench_INT.csv: line 3: Peer vqsort cell '' is not a number"]),
+])
+def test_shows_a_skipped_peer_only_where_run_json_names_it(report, tmp_path, named, status, err):
+    run_dir = str(tmp_path / "run")
+    write_run(run_dir, [100, 1000], types=["INT"], peers=True)
+    lines = open(f"{run_dir}/bench_INT.csv").read().split("\n")
+    cells = lines[2].split(",")
+    cells[lines[0].split(",").index("Peer vqsort")] = ""
+    write(f"{run_dir}/bench_INT.csv", "\n".join(lines[:2] + [",".join(cells)]))
+    document = write_manifest(run_dir, {"peers": True, "peer_sorters": [
+        {"name": "vqsort", "column": "Peer vqsort", "threads": 1},
+        {"name": "std-stable-sort-par", "column": "Peer parallel stable sort", "threads": 2}]})
+    document["data_sets"][1]["skipped"] = ["Peer vqsort"] if named else []
+    write(f"{run_dir}/run.json", json.dumps(document))
+    ran = run_in_process(report, [run_dir])
+    assert (ran.status, ran.err_lines) == (status, [f"report: {run_dir}/{m}" for m in err])
+    if named:
+        text = Page(open(f"{run_dir}/report.html").read()).section_text["int"]
+        assert "skipped" in text and "1,000 records: Peer vqsort" in text
+
+
+# Ratios of times to the fastest peer on as many threads; Peer b is skipped at 1000 records.
+@pytest.mark.parametrize("row, fastest, one, many, skipped", [
+    (0, "Peer b", ("CPU 1 Thread", "Peer b", 2.0), ("CPU 4 Thread", "Peer c", 0.5), ()),
+    (1, "Peer d", ("CPU 1 Thread", "Peer a", 0.8), ("CPU 8 Thread", "Peer d", 4.0), ("Peer b",)),
+])
+def test_sets_our_sorters_against_the_fastest_peer_on_as_many_threads(row, fastest, one, many, skipped):
+    threads = {"Peer a": 1, "Peer b": 1, "Peer c": 4, "Peer d": 4}
+    times = [[10, 2, 3, 1.5, 1.8, 4, 1, 3, 6], [100, 8, 9, 5, 4, 10, None, 2, 1]]
+    table = sortbench_results.ResultTable("bench_INT.csv", CPU_COLUMNS + list(threads), ["100", "1000"],
+                                          times=times, skipped={("1000", "Peer b")})
+    found = sortbench_peers.peer_rows(table, threads)[row]
+    assert (found.fastest, found.one, found.many, found.skipped) == \
+        (fastest, sortbench_peers.Against(*one), sortbench_peers.Against(*many), skipped)
 
 
 def out_of_memory(*_args):
