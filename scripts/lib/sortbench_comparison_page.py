@@ -5,6 +5,7 @@ charts of all runs and a table of every cell's change against the first run."""
 import sortbench_page as html
 from sortbench_changes import ALPHA, geometric_mean, smallest_p
 from sortbench_charts import compare_chart, ratio_chart
+from sortbench_manifest import floor_pricing_notice
 from sortbench_rundir import stem_label
 from sortbench_run import changes_of, limits_of, repetitions_text, shared_series
 
@@ -134,6 +135,9 @@ def comparison_page(runs, render, log):
     intro = html.paragraph(f"Run {runs[0].name} is the baseline; every change is against it.")
     if left_out:
         intro += html.paragraph(f"Compared over the counts and columns all runs share; left out: {left_out}.")
+    pricing = floor_pricing_notice([(run.name, run.manifest) for run in runs])
+    if pricing:
+        intro += html.paragraph(pricing + ".")
     headings = ["Run conditions", "Geometric mean of the changes"] + [stem_label(s) for s, _ in shared]
     parts = [intro, html.contents(headings), conditions_side_by_side(runs), summary_part(runs, shared, means)]
     return html.page(f"sortbench: {len(runs)} runs compared", parts + sections)
