@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 
 // Checks a sorter's index permutation without a second one to compare with.
@@ -12,16 +13,29 @@
 
 // The first position p whose entry is out of range or whose pair with the next
 // entry does not increase under `less` (ties by index); count when there is none.
+// Each key is loaded once, through its index, and carried to the next
+// comparison. Those loads, in no memory order, are what the check costs: each
+// is asked for kCheckPrefetchAhead entries early, so that many are under way
+// at once instead of one after another (at 10M keys about a third of the time).
+inline constexpr std::uint64_t kCheckPrefetchAhead = 64;
+
 template <typename Element, typename Less>
 std::uint64_t FirstOutOfOrder(const Element* values, const std::uint32_t* permutation, std::uint64_t count, Less less) {
-    for (std::uint64_t p = 0; p < count; ++p) {
-        const std::uint32_t a = permutation[p];
-        if (a >= count) return p;
-        if (p + 1 == count) break;
+    if (count == 0) return count;
+    std::uint32_t a = permutation[0];
+    if (a >= count) return 0;
+    Element keyA = values[a];
+    for (std::uint64_t p = 0; p + 1 < count; ++p) {
+        // Clamped, so that an entry out of range never forms a pointer past the keys.
+        if (p + kCheckPrefetchAhead < count)
+            __builtin_prefetch(values + std::min<std::uint64_t>(permutation[p + kCheckPrefetchAhead], count - 1));
         const std::uint32_t b = permutation[p + 1];
         if (b >= count) return p + 1;
-        const bool increases = less(values[a], values[b]) || (!less(values[b], values[a]) && a < b);
+        const Element keyB = values[b];
+        const bool increases = less(keyA, keyB) || (!less(keyB, keyA) && a < b);
         if (!increases) return p;
+        a = b;
+        keyA = keyB;
     }
     return count;
 }

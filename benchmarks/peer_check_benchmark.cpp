@@ -1,0 +1,79 @@
+// What checking the peers' permutations adds to a -PEERS run: every peer sorts
+// a data set of the driver's uniform keys twice, its warm-up and one timed sort
+// as a run without repetitions does, and the permutation is checked once, as a
+// run checks each peer's first timed sort of a data set (FirstOutOfOrder under
+// the sort key). The counter check_share is the checks' time over the peers'
+// sorts and checks together, the most the checks add to a -PEERS run (its other
+// columns and more rounds only dilute it); the aim is 0.05 or less at 10M keys.
+//
+//   build/benchmarks/peer_check_benchmark --size=10000000
+#include <benchmark/benchmark.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "cpu_sort/SortKey.h"
+#include "driver/measuring/KeyDistributions.h"
+#include "driver/measuring/TestData.h"
+#include "driver/sorters/Peers.h"
+#include "driver/sorters/PermutationCheck.h"
+#include "support/CharBuffer.h"
+#include "support/DataTypes.h"
+
+namespace {
+
+std::uint64_t gSize = 10'000'000;
+
+double SecondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+template <typename Element>
+void PeersAndChecks(benchmark::State& state) {
+    AppCore::CharBuffer data;
+    AppCore::CharBuffer indices;
+    const Element* values = GenerateKeys<Element>(Distribution::Uniform, gSize, data);
+    auto* permutation = ResizeForElements<std::uint32_t>(gSize, indices);
+    PeerScratch scratch;
+    const unsigned threads = ParallelPeerThreads(static_cast<int>(sysconf(_SC_NPROCESSORS_ONLN)));
+    const auto less = [](Element a, Element b) { return EvalCore::SortKey(a) < EvalCore::SortKey(b); };
+    double sortSeconds = 0;
+    double checkSeconds = 0;
+    for (auto _ : state) {
+        for (const PeerFacts& peer : kPeers) {
+            const auto sorted = std::chrono::steady_clock::now();
+            for (int sort = 0; sort < 2; ++sort)
+                SortOf<Element>(peer)(values, gSize, permutation, scratch, PeerThreadCount(peer.peer, threads));
+            sortSeconds += SecondsSince(sorted);
+            const auto checked = std::chrono::steady_clock::now();
+            if (FirstOutOfOrder(values, permutation, gSize, less) != gSize)
+                state.SkipWithError("a peer's permutation is wrong");
+            checkSeconds += SecondsSince(checked);
+        }
+    }
+    state.counters["check_share"] = checkSeconds / (sortSeconds + checkSeconds);
+    state.counters["check_ms"] =
+        benchmark::Counter(checkSeconds * 1e3 / static_cast<double>(kPeers.size()), benchmark::Counter::kAvgIterations);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strncmp(argv[i], "--size=", 7) == 0) gSize = std::strtoull(argv[i] + 7, nullptr, 10);
+    }
+    benchmark::RegisterBenchmark("PeersAndChecks/INT", PeersAndChecks<std::int32_t>)
+        ->Iterations(2)
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("PeersAndChecks/BIGFLOAT", PeersAndChecks<double>)
+        ->Iterations(2)
+        ->Unit(benchmark::kMillisecond);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
