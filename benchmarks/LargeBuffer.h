@@ -1,12 +1,12 @@
 #pragma once
 
-#include "support/HugePages.h"
-
 #include <cstddef>
 #include <cstdlib>
 #include <memory>
 #include <new>
 #include <vector>
+
+#include "support/HugePages.h"
 
 // Whether LargeBufferAllocator advises its blocks for transparent huge pages;
 // the benchmarks' --no-huge-pages clears it before any buffer is made.

@@ -23,17 +23,6 @@
 //                     default every large buffer of every column (data,
 //                     indices, pairs) is advised for transparent huge pages,
 //                     as the driver advises its data and index buffers
-#include "benchmarks/DriverKeys.h"
-#include "benchmarks/LargeBuffer.h"
-#include "benchmarks/ListArgument.h"
-#include "cpu_sort/RadixSort32.h"
-#include "cpu_sort/RadixSort64.h"
-#include "cpu_sort/SortKey.h"
-#include "support/DataTypes.h"
-
-#include <benchmark/benchmark.h>
-#include <hwy/contrib/sort/vqsort.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
@@ -46,6 +35,17 @@
 #include <string>
 #include <type_traits>
 #include <vector>
+
+#include <benchmark/benchmark.h>
+#include <hwy/contrib/sort/vqsort.h>
+
+#include "benchmarks/DriverKeys.h"
+#include "benchmarks/LargeBuffer.h"
+#include "benchmarks/ListArgument.h"
+#include "cpu_sort/RadixSort32.h"
+#include "cpu_sort/RadixSort64.h"
+#include "cpu_sort/SortKey.h"
+#include "support/DataTypes.h"
 
 namespace {
 

@@ -13,14 +13,6 @@
 // Without a GPU the software device (lavapipe) stands in: its figures are no
 // GPU figures, but they show the shaders' work per key and catch regressions.
 // Each GPU permutation is checked against the CPU one once per data set.
-#include "cpu_sort/RadixSort32.h"
-#include "cpu_sort/RadixSort64.h"
-#include "driver/measuring/TestData.h"
-#include "gpu/QVRadixSort.h"
-#include "support/CharBuffer.h"
-
-#include <benchmark/benchmark.h>
-
 #include <algorithm>
 #include <array>
 #include <chrono>
@@ -31,6 +23,14 @@
 #include <streambuf>
 #include <string>
 #include <vector>
+
+#include <benchmark/benchmark.h>
+
+#include "cpu_sort/RadixSort32.h"
+#include "cpu_sort/RadixSort64.h"
+#include "driver/measuring/TestData.h"
+#include "gpu/QVRadixSort.h"
+#include "support/CharBuffer.h"
 
 namespace {
 

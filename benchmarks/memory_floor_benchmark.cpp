@@ -37,19 +37,6 @@
 // Options (before Google Benchmark's own):
 //   --sizes=N,N,...   record counts (default 1000000,10000000)
 //   --narrow-keys     keys below 2^24 in magnitude
-#include "benchmarks/ListArgument.h"
-#include "cpu_sort/RadixPassKernels.h"
-#include "cpu_sort/RadixSort32.h"
-#include "cpu_sort/RadixSort64.h"
-#include "driver/machine/AccessPatterns.h"
-#include "driver/machine/LimitsProbe.h"
-#include "driver/machine/LimitsText.h"
-#include "driver/measuring/MemoryFloor.h"
-#include "support/CharBuffer.h"
-#include "support/DataTypes.h"
-
-#include <benchmark/benchmark.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -66,6 +53,19 @@
 #include <string>
 #include <type_traits>
 #include <vector>
+
+#include <benchmark/benchmark.h>
+
+#include "benchmarks/ListArgument.h"
+#include "cpu_sort/RadixPassKernels.h"
+#include "cpu_sort/RadixSort32.h"
+#include "cpu_sort/RadixSort64.h"
+#include "driver/machine/AccessPatterns.h"
+#include "driver/machine/LimitsProbe.h"
+#include "driver/machine/LimitsText.h"
+#include "driver/measuring/MemoryFloor.h"
+#include "support/CharBuffer.h"
+#include "support/DataTypes.h"
 
 namespace {
 

@@ -7,7 +7,6 @@
 // columns and more rounds only dilute it); the aim is 0.05 or less at 10M keys.
 //
 //   build/benchmarks/peer_check_benchmark --size=10000000
-#include <benchmark/benchmark.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -15,6 +14,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+
+#include <benchmark/benchmark.h>
 
 #include "cpu_sort/SortKey.h"
 #include "driver/measuring/KeyDistributions.h"

@@ -21,19 +21,19 @@
 //   --no-huge-pages   keys and indices from the plain allocator; by default
 //                     they are advised for transparent huge pages, as the
 //                     driver advises its buffers
-#include "benchmarks/DriverKeys.h"
-#include "benchmarks/LargeBuffer.h"
-#include "benchmarks/ListArgument.h"
-#include "cpu_sort/IndexRadixSort.h"
-#include "cpu_sort/MultiThreadedRadixSort.h"
-
-#include <benchmark/benchmark.h>
-
 #include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <string>
 #include <vector>
+
+#include <benchmark/benchmark.h>
+
+#include "benchmarks/DriverKeys.h"
+#include "benchmarks/LargeBuffer.h"
+#include "benchmarks/ListArgument.h"
+#include "cpu_sort/IndexRadixSort.h"
+#include "cpu_sort/MultiThreadedRadixSort.h"
 
 namespace {
 

@@ -1,10 +1,10 @@
 #pragma once
 
-#include "cpu_sort/RadixPassKernels.h"
-
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+
+#include "cpu_sort/RadixPassKernels.h"
 
 // Per-chunk digit counts of the multi-threaded 8-bit-digit sort, taken from
 // the keys once instead of once per pass.

@@ -1,7 +1,5 @@
 #include "cpu_sort/FreeRadixSort.h"
 
-#include "cpu_sort/SortKey.h"
-
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -10,6 +8,8 @@
 #include <memory>
 #include <new>
 #include <vector>
+
+#include "cpu_sort/SortKey.h"
 
 namespace EvalCore {
 namespace {

@@ -1,10 +1,10 @@
 #pragma once
 
-#include "cpu_sort/RadixPassKernels.h"
-
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+
+#include "cpu_sort/RadixPassKernels.h"
 
 // The least-significant-digit index sort shared by RadixSort32 and
 // RadixSort64: four passes of one digit each, 8-bit digits for 32-bit keys and

@@ -1,11 +1,5 @@
 #pragma once
 
-#include "cpu_sort/DigitPairCounts.h"
-#include "cpu_sort/RadixPassKernels.h"
-#include "cpu_sort/WorkerThreads.h"
-#include "support/CharBuffer.h"
-#include "support/Tools.h"
-
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -15,6 +9,12 @@
 #include <thread>
 #include <utility>
 #include <vector>
+
+#include "cpu_sort/DigitPairCounts.h"
+#include "cpu_sort/RadixPassKernels.h"
+#include "cpu_sort/WorkerThreads.h"
+#include "support/CharBuffer.h"
+#include "support/Tools.h"
 
 // The index sort of IndexRadixSort.h on T worker threads per phase: the index
 // arrays cut into T chunks, every pass a parallel count per chunk, a sum over

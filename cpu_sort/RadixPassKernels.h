@@ -1,10 +1,10 @@
 #pragma once
 
-#include "cpu_sort/SortKey.h"
-
 #include <cstddef>
 #include <cstdint>
 #include <type_traits>
+
+#include "cpu_sort/SortKey.h"
 
 // The loops every pass of the index radix sort is made of: counting digits
 // and moving entries to their digits' slots. They read the keys through the

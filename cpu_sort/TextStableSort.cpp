@@ -1,9 +1,9 @@
 #include "cpu_sort/TextStableSort.h"
 
-#include "cpu_sort/CollationTables.h"
-
 #include <algorithm>
 #include <numeric>
+
+#include "cpu_sort/CollationTables.h"
 
 namespace EvalCore {
 

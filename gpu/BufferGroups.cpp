@@ -1,11 +1,11 @@
 // Memory types, allocations and buffer groups.
-#include "gpu/OwnedHandle.h"
-#include "gpu/QVEvalCore.h"
-
 #include <algorithm>
 #include <limits>
 #include <stdexcept>
 #include <string>
+
+#include "gpu/OwnedHandle.h"
+#include "gpu/QVEvalCore.h"
 
 namespace QVEvalCore {
 

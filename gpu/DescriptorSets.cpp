@@ -1,8 +1,8 @@
 // The descriptor bundle: layouts, one pool and the sets allocated from it.
+#include <stdexcept>
+
 #include "gpu/OwnedHandle.h"
 #include "gpu/QVEvalCore.h"
-
-#include <stdexcept>
 
 namespace QVEvalCore {
 

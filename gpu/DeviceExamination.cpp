@@ -1,9 +1,9 @@
 // The stages of examining one physical device for the start-up report.
 #include "gpu/DeviceExamination.h"
 
-#include "gpu/ReportText.h"
-
 #include <algorithm>
+
+#include "gpu/ReportText.h"
 
 namespace QVEvalCore {
 

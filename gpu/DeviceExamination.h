@@ -6,11 +6,11 @@
 // needs the device misses. The stages stop at the first miss, so a device is
 // only asked what its earlier answers allow: a structure of an extension it
 // lacks is never chained into a query.
-#include "gpu/QVEvalCore.h"
-
 #include <span>
 #include <string>
 #include <vector>
+
+#include "gpu/QVEvalCore.h"
 
 namespace QVEvalCore {
 

@@ -1,8 +1,5 @@
 #include "gpu/DeviceLimits.h"
 
-#include "gpu/OwnedHandle.h"
-#include "gpu/StagedTransfers.h"
-
 #include <algorithm>
 #include <chrono>
 #include <cstring>
@@ -11,6 +8,9 @@
 #include <stdexcept>
 #include <utility>
 #include <vector>
+
+#include "gpu/OwnedHandle.h"
+#include "gpu/StagedTransfers.h"
 
 namespace QVEvalCore {
 

@@ -26,10 +26,10 @@
 // holds four buffers), in whole MiB. Every buffer is written once before the
 // timings, so no timing pays for first touches.
 
+#include <cstdint>
+
 #include "gpu/DeviceLimitsRecord.h"
 #include "gpu/QVEvalCore.h"
-
-#include <cstdint>
 
 namespace QVEvalCore {
 

@@ -1,9 +1,9 @@
 // Discovery, checking and ranking of physical devices, with the device report.
-#include "gpu/DeviceExamination.h"
-#include "gpu/QVEvalCore.h"
-
 #include <algorithm>
 #include <cstring>
+
+#include "gpu/DeviceExamination.h"
+#include "gpu/QVEvalCore.h"
 
 namespace QVEvalCore {
 

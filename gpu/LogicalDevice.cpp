@@ -1,9 +1,9 @@
 // Logical devices and their command resources, the third step that fills the
 // dispatch table.
-#include "gpu/QVEvalCore.h"
-
 #include <array>
 #include <string>
+
+#include "gpu/QVEvalCore.h"
 
 namespace QVEvalCore {
 

@@ -1,10 +1,9 @@
 #include "gpu/QVEvalCore.h"
 
-#include <iostream>
-
 #include <dlfcn.h>
 
 #include <algorithm>
+#include <iostream>
 
 namespace QVEvalCore {
 

@@ -17,15 +17,15 @@
 #error "link sortbench_gpu: its users must see VULKAN_HPP_DISPATCH_LOADER_DYNAMIC=1 and VK_NO_PROTOTYPES"
 #endif
 
-#include <vulkan/vulkan.hpp>
-
-#include "gpu/shaders/sort_constants.h"
-
 #include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
+
+#include <vulkan/vulkan.hpp>
+
+#include "gpu/shaders/sort_constants.h"
 
 // vk::DispatchLoaderDynamic is larger without NDEBUG, so a translation unit
 // built with another NDEBUG setting than the library would read the table at

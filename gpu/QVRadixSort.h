@@ -18,13 +18,13 @@
 // their progress lines in a log that the caller takes (TakeProgress) and
 // prints when its timing is done.
 
-#include "gpu/OwnedHandle.h"
-#include "gpu/QVEvalCore.h"
-#include "support/DataTypes.h"
-
 #include <array>
 #include <cstdint>
 #include <string>
+
+#include "gpu/OwnedHandle.h"
+#include "gpu/QVEvalCore.h"
+#include "support/DataTypes.h"
 
 namespace QVEvalCore {
 

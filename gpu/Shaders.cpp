@@ -1,9 +1,9 @@
 // Shader modules from SPIR-V files.
-#include "gpu/QVEvalCore.h"
-#include "support/FileEngine.h"
-
 #include <cstdint>
 #include <string>
+
+#include "gpu/QVEvalCore.h"
+#include "support/FileEngine.h"
 
 namespace QVEvalCore {
 

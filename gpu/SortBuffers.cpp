@@ -1,7 +1,5 @@
 // The sort's buffer layout: key, index and scratch buffers, the descriptors
 // that bind them and the inline block that describes them to the shaders.
-#include "gpu/QVRadixSort.h"
-
 #include <algorithm>
 #include <array>
 #include <iterator>
@@ -9,6 +7,8 @@
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "gpu/QVRadixSort.h"
 
 namespace QVEvalCore {
 

@@ -1,10 +1,10 @@
 // Recording the sort's passes, submitting them and waiting for them.
-#include "gpu/QVRadixSort.h"
-
 #include <array>
 #include <cstdio>
 #include <limits>
 #include <vector>
+
+#include "gpu/QVRadixSort.h"
 
 namespace QVEvalCore {
 

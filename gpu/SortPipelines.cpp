@@ -1,12 +1,12 @@
 // The sort's pipeline layout and its three compute pipelines, built for the
 // key type and for whether the keys span several buffers.
-#include "gpu/QVRadixSort.h"
-
 #include <array>
 #include <filesystem>
 #include <initializer_list>
 #include <string>
 #include <system_error>
+
+#include "gpu/QVRadixSort.h"
 
 namespace QVEvalCore {
 

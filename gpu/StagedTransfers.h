@@ -2,11 +2,11 @@
 
 // The pieces of the core's staged host <-> device copies (Transfers.cpp), for
 // code that must move data exactly as the sorter does (DeviceLimits.cpp).
-#include "gpu/OwnedHandle.h"
-#include "gpu/QVEvalCore.h"
-
 #include <limits>
 #include <stdexcept>
+
+#include "gpu/OwnedHandle.h"
+#include "gpu/QVEvalCore.h"
 
 namespace QVEvalCore {
 

@@ -1,13 +1,13 @@
 // Staged host <-> device copies on the transfer queue.
-#include "gpu/StagedTransfers.h"
-#include "support/Tools.h"
-
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <limits>
 #include <thread>
 #include <vector>
+
+#include "gpu/StagedTransfers.h"
+#include "support/Tools.h"
 
 namespace QVEvalCore {
 

@@ -1,11 +1,11 @@
 // The loader library and the instance: the first two of the three steps that
 // fill the process-wide dispatch table.
-#include "gpu/QVEvalCore.h"
-#include "gpu/ReportText.h"
-
 #include <dlfcn.h>
 
 #include <stdexcept>
+
+#include "gpu/QVEvalCore.h"
+#include "gpu/ReportText.h"
 
 // The one definition of vk::defaultDispatchLoaderDynamic in the process.
 VULKAN_HPP_DEFAULT_DISPATCH_LOADER_DYNAMIC_STORAGE

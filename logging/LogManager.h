@@ -1,7 +1,5 @@
 #pragma once
 
-#include "support/FileEngine.h"
-
 #include <sys/types.h>
 
 #include <mutex>
@@ -9,6 +7,8 @@
 #include <sstream>
 #include <string>
 #include <utility>
+
+#include "support/FileEngine.h"
 
 // A text file written through a memory-mapped view.
 //

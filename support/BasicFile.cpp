@@ -1,13 +1,13 @@
 #include "support/BasicFile.h"
 
-#include "support/AccessType.h"
-
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <new>
 #include <utility>
+
+#include "support/AccessType.h"
 
 namespace AppCore {
 

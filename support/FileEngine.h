@@ -1,9 +1,9 @@
 #pragma once
 
+#include <string>
+
 #include "support/BasicFile.h"
 #include "support/MMFile.h"
-
-#include <string>
 
 namespace AppCore {
 

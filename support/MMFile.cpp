@@ -1,7 +1,5 @@
 #include "support/MMFile.h"
 
-#include "support/AccessType.h"
-
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -11,6 +9,8 @@
 #include <cstdio>
 #include <cstring>
 #include <utility>
+
+#include "support/AccessType.h"
 
 namespace AppCore {
 

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "cpu_sort/RadixPassKernels.h"
-
 #include <cstddef>
 #include <cstdint>
+
+#include "cpu_sort/RadixPassKernels.h"
 
 // The memory accesses the limits probe times, each the bare form of one the
 // index radix sort makes: no digits, no histograms, only the loads and stores.

@@ -1,11 +1,5 @@
 #include "driver/machine/LimitsProbe.h"
 
-#include "driver/machine/AccessPatterns.h"
-#include "driver/machine/AvailableMemory.h"
-#include "driver/machine/ProbeTeam.h"
-#include "driver/machine/SlotWindows.h"
-#include "support/CharBuffer.h"
-
 #include <unistd.h>
 
 #include <algorithm>
@@ -15,6 +9,12 @@
 #include <functional>
 #include <limits>
 #include <system_error>
+
+#include "driver/machine/AccessPatterns.h"
+#include "driver/machine/AvailableMemory.h"
+#include "driver/machine/ProbeTeam.h"
+#include "driver/machine/SlotWindows.h"
+#include "support/CharBuffer.h"
 
 namespace {
 

@@ -1,13 +1,13 @@
 #pragma once
 
-#include "driver/machine/GpuLimits.h"
-#include "driver/machine/LimitsProbe.h"
-#include "driver/machine/ProcessMemory.h"
-
 #include <optional>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "driver/machine/GpuLimits.h"
+#include "driver/machine/LimitsProbe.h"
+#include "driver/machine/ProcessMemory.h"
 
 // The probed limits as a run reports them: lines for the run conditions and
 // fields for the JSON context. Numbers are written without regard to the

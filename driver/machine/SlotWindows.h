@@ -1,10 +1,10 @@
 #pragma once
 
-#include "driver/machine/AccessPatterns.h"
-
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+
+#include "driver/machine/AccessPatterns.h"
 
 // A slot layout of the limits probe cut into windows that its timings take in
 // turn, so that every timing writes slots the timings just before it did not,

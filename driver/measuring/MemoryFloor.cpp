@@ -1,9 +1,9 @@
 #include "driver/measuring/MemoryFloor.h"
 
+#include <algorithm>
+
 #include "cpu_sort/RadixPassKernels.h"
 #include "gpu/shaders/sort_constants.h"
-
-#include <algorithm>
 
 namespace {
 

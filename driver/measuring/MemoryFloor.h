@@ -1,11 +1,11 @@
 #pragma once
 
-#include "driver/machine/GpuLimits.h"
-#include "driver/machine/LimitsProbe.h"
-
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+
+#include "driver/machine/GpuLimits.h"
+#include "driver/machine/LimitsProbe.h"
 
 // The memory floor of a CPU radix column: the time the least memory traffic
 // any implementation of the index radix sort's design needs takes at the rates

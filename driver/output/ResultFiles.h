@@ -1,14 +1,14 @@
 #pragma once
 
-#include "driver/measuring/KeyDistributions.h"
-#include "driver/output/RunFileNames.h"
-#include "driver/output/StatsFiles.h"
-#include "logging/LogManager.h"
-
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "driver/measuring/KeyDistributions.h"
+#include "driver/output/RunFileNames.h"
+#include "driver/output/StatsFiles.h"
+#include "logging/LogManager.h"
 
 // The count cell of a row: N in plain decimal (no grouping). Counts above the
 // signed 32-bit range keep their full unsigned value.

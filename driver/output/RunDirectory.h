@@ -2,9 +2,9 @@
 
 #include <optional>
 #include <string>
-
 #include <utility>
 #include <vector>
+
 #include "driver/output/HeldFolder.h"
 #include "driver/output/RunFileNames.h"
 

@@ -1,4 +1,5 @@
 #include "driver/reporting/ResultFilesReporter.h"
+
 #include "driver/output/StatsFiles.h"
 
 void ResultFilesReporter::RowStarted(const DataSetRecord& set) { files.AppendCount(set.series, set.count); }

@@ -1,16 +1,16 @@
 #pragma once
 
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <vector>
+
 #include "driver/command_line/RunPlan.h"
 #include "driver/machine/GpuLimits.h"
 #include "driver/machine/LimitsProbe.h"
 #include "driver/measuring/SorterRounds.h"
 #include "driver/reporting/RunRecords.h"
 #include "driver/reporting/RunReporter.h"
-
-#include <cstddef>
-#include <optional>
-#include <string>
-#include <vector>
 
 // What the rounds of a data set observe, turned into records for the
 // reporters: each cell's summary, interval, floor and paired speed-ups,

@@ -1,10 +1,10 @@
 // The peers that sort on one thread (PeerSorters.h).
+#include <algorithm>
+#include <functional>
+
 #include <boost/sort/pdqsort/pdqsort.hpp>
 #include <boost/sort/spinsort/spinsort.hpp>
 #include <boost/sort/spreadsort/integer_sort.hpp>
-
-#include <algorithm>
-#include <functional>
 
 #include "driver/sorters/PeerPairs.h"
 #include "driver/sorters/PeerScratchState.h"

@@ -1,12 +1,12 @@
 // The peers that sort on every online CPU (PeerSorters.h).
-#include <tbb/parallel_sort.h>
-#include <boost/sort/block_indirect_sort/block_indirect_sort.hpp>
-#include <boost/sort/sample_sort/sample_sort.hpp>
-
 #include <algorithm>
 #include <execution>
 #include <functional>
 #include <numeric>
+
+#include <boost/sort/block_indirect_sort/block_indirect_sort.hpp>
+#include <boost/sort/sample_sort/sample_sort.hpp>
+#include <tbb/parallel_sort.h>
 
 #include "driver/sorters/GnuParallelSort.h"
 #include "driver/sorters/PeerPairs.h"

@@ -1,9 +1,9 @@
 #pragma once
 
+#include <memory>
+
 #include <hwy/contrib/sort/vqsort.h>
 #include <tbb/task_arena.h>
-
-#include <memory>
 
 #include "driver/sorters/PeerSorters.h"
 #include "support/CharBuffer.h"

@@ -1,9 +1,9 @@
 #include "cpu_sort/CollationTables.h"
 
-#include <gtest/gtest.h>
-
 #include <cctype>
 #include <set>
+
+#include <gtest/gtest.h>
 
 namespace {
 

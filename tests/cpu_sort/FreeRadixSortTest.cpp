@@ -1,11 +1,11 @@
-#include "SortReference.h"
-
 #include "cpu_sort/FreeRadixSort.h"
-
-#include <gtest/gtest.h>
 
 #include <cstring>
 #include <new>
+
+#include <gtest/gtest.h>
+
+#include "SortReference.h"
 
 using namespace SortTest;
 

@@ -1,15 +1,14 @@
-#include "SortReference.h"
-
-#include "cpu_sort/DigitPairCounts.h"
-#include "cpu_sort/WorkerThreads.h"
-
-#include <gtest/gtest.h>
-
 #include <cmath>
 #include <new>
 #include <numeric>
 #include <stdexcept>
 #include <system_error>
+
+#include <gtest/gtest.h>
+
+#include "SortReference.h"
+#include "cpu_sort/DigitPairCounts.h"
+#include "cpu_sort/WorkerThreads.h"
 
 using namespace SortTest;
 

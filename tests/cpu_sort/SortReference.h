@@ -1,12 +1,5 @@
 #pragma once
 
-#include "cpu_sort/RadixSort32.h"
-#include "cpu_sort/RadixSort64.h"
-#include "cpu_sort/SortKey.h"
-#include "support/DataTypes.h"
-
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -16,6 +9,13 @@
 #include <string>
 #include <type_traits>
 #include <vector>
+
+#include <gtest/gtest.h>
+
+#include "cpu_sort/RadixSort32.h"
+#include "cpu_sort/RadixSort64.h"
+#include "cpu_sort/SortKey.h"
+#include "support/DataTypes.h"
 
 // Test support for the index sorters: seeded inputs, a slow obviously-correct
 // reference (std::stable_sort under the sort-key order) and a comparison that

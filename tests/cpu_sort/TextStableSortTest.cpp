@@ -1,12 +1,13 @@
-#include "cpu_sort/CollationTables.h"
 #include "cpu_sort/TextStableSort.h"
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <random>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
+
+#include "cpu_sort/CollationTables.h"
 
 namespace {
 

@@ -1,11 +1,11 @@
 #include "cpu_sort/WorkerThreads.h"
 
-#include <gtest/gtest.h>
-
 #include <chrono>
 #include <system_error>
 #include <thread>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 namespace {
 

@@ -1,12 +1,12 @@
 #include "driver/Benchmark.h"
 
-#include <gtest/gtest.h>
-
 #include <cstdlib>
 #include <locale>
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "cpu_sort/WorkerThreads.h"
 #include "driver/machine/AvailableMemory.h"

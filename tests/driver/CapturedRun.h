@@ -1,11 +1,11 @@
 #pragma once
 
-#include <gtest/gtest.h>
-
 #include <cstdlib>
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "driver/Benchmark.h"
 #include "driver/command_line/RunPlan.h"

@@ -1,7 +1,6 @@
 // The real program's command line: values it must refuse before anything is
 // created, output paths it must never replace, distributions named twice, and a
 // seeded fuzz of argument lists. Runs the program as a child process.
-#include <gtest/gtest.h>
 #include <pty.h>
 #include <spawn.h>
 #include <sys/ioctl.h>
@@ -18,6 +17,8 @@
 #include <string>
 #include <utility>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "driver/command_line/RunPlan.h"
 #include "driver/output/JsonResults.h"

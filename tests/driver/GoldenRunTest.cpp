@@ -1,13 +1,14 @@
 // Whole runs of the real program held against stored copies of their console
 // output and files, with times and machine facts masked: what a change of the
 // code's shape must leave byte for byte as it was.
-#include <gtest/gtest.h>
 #include <sys/wait.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "tests/support/ChildProcess.h"
 #include "tests/support/GoldenText.h"

@@ -1,12 +1,12 @@
 // Buffer groups and staged transfers on the software device.
-#include "gpu/QVEvalCore.h"
-#include "tests/gpu/GpuTestSupport.h"
-
-#include <gtest/gtest.h>
-
 #include <cstring>
 #include <list>
 #include <random>
+
+#include <gtest/gtest.h>
+
+#include "gpu/QVEvalCore.h"
+#include "tests/gpu/GpuTestSupport.h"
 
 namespace {
 

@@ -1,14 +1,14 @@
 // Start-up of the GPU core on the software device: report lines, selection
 // with and without allowCpuDevices, logical device, Init, ranking.
-#include "gpu/QVEvalCore.h"
-#include "gpu/ReportText.h"
-#include "tests/gpu/GpuTestSupport.h"
-
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+
+#include <gtest/gtest.h>
+
+#include "gpu/QVEvalCore.h"
+#include "gpu/ReportText.h"
+#include "tests/gpu/GpuTestSupport.h"
 
 namespace {
 

@@ -1,12 +1,12 @@
 // The descriptor bundle and shader modules on the software device.
-#include "gpu/OwnedHandle.h"
-#include "gpu/QVEvalCore.h"
-#include "tests/gpu/GpuTestSupport.h"
+#include <filesystem>
+#include <fstream>
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
+#include "gpu/OwnedHandle.h"
+#include "gpu/QVEvalCore.h"
+#include "tests/gpu/GpuTestSupport.h"
 
 namespace {
 

@@ -1,12 +1,13 @@
 // The device limits probe on the software device, watched by the validation
 // layer, which also reports any object the probe leaves behind.
 #include "gpu/DeviceLimits.h"
-#include "tests/gpu/GpuTestSupport.h"
-
-#include <gtest/gtest.h>
 
 #include <cmath>
 #include <optional>
+
+#include <gtest/gtest.h>
+
+#include "tests/gpu/GpuTestSupport.h"
 
 namespace {
 

@@ -7,11 +7,11 @@
 //             "NAME=VALUE", sets one limit; creating its logical device fails
 //             with VK_ERROR_INITIALIZATION_FAILED;
 //   other     an instance of version 1.3.250 without physical devices.
-#include <vulkan/vulkan_core.h>
-
 #include <cstdlib>
 #include <cstring>
 #include <string>
+
+#include <vulkan/vulkan_core.h>
 
 namespace {
 

@@ -1,12 +1,6 @@
 // Whole benchmark runs with the GPU columns on the software device.
-#include "driver/Benchmark.h"
-#include "driver/command_line/RunPlan.h"
 #include "driver/sorters/GpuColumns.h"
-#include "tests/driver/CapturedRun.h"
-#include "tests/gpu/GpuTestSupport.h"
-#include "tests/support/GoldenText.h"
 
-#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -20,6 +14,14 @@
 #include <string>
 #include <utility>
 #include <vector>
+
+#include <gtest/gtest.h>
+
+#include "driver/Benchmark.h"
+#include "driver/command_line/RunPlan.h"
+#include "tests/driver/CapturedRun.h"
+#include "tests/gpu/GpuTestSupport.h"
+#include "tests/support/GoldenText.h"
 
 namespace {
 

@@ -4,15 +4,15 @@
 // whose every message fails the test, and runs in a process without the real
 // Vulkan loader.
 
-#include "gpu/QVEvalCore.h"
-
-#include <gtest/gtest.h>
-
 #include <functional>
 #include <memory>
 #include <sstream>
 #include <string>
 #include <utility>
+
+#include <gtest/gtest.h>
+
+#include "gpu/QVEvalCore.h"
 
 namespace GpuTest {
 

@@ -1,18 +1,18 @@
 // The core in processes whose Vulkan loader is missing or a stand-in.
-#include "driver/Benchmark.h"
-#include "driver/command_line/RunPlan.h"
-#include "gpu/QVEvalCore.h"
-#include "tests/gpu/GpuTestSupport.h"
-
 #include <dlfcn.h>
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+
+#include <gtest/gtest.h>
+
+#include "driver/Benchmark.h"
+#include "driver/command_line/RunPlan.h"
+#include "gpu/QVEvalCore.h"
+#include "tests/gpu/GpuTestSupport.h"
 
 namespace {
 

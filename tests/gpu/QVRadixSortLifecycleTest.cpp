@@ -2,11 +2,6 @@
 // device under the validation layer: when it rebuilds its pipelines, the sorts
 // it refuses, the progress it notes, waits and repeats, how it lays out its
 // buffers, and Init without its shaders.
-#include "gpu/OwnedHandle.h"
-#include "tests/gpu/SortTestSupport.h"
-
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -14,6 +9,11 @@
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
+
+#include "gpu/OwnedHandle.h"
+#include "tests/gpu/SortTestSupport.h"
 
 namespace {
 

@@ -1,10 +1,5 @@
 // The GPU radix sort on the software device, under the validation layer,
 // checked against the CPU radix sort permutation by permutation.
-#include "cpu_sort/RadixSort64.h"
-#include "tests/gpu/SortTestSupport.h"
-
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -15,6 +10,11 @@
 #include <random>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
+
+#include "cpu_sort/RadixSort64.h"
+#include "tests/gpu/SortTestSupport.h"
 
 namespace {
 

@@ -4,10 +4,6 @@
 // build's shaders, the CPU radix sort's permutations to hold it against, and
 // random keys of every magnitude.
 
-#include "gpu/QVRadixSort.h"
-#include "tests/gpu/GpuTestSupport.h"
-
-#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -21,6 +17,11 @@
 #include <type_traits>
 #include <utility>
 #include <vector>
+
+#include <gtest/gtest.h>
+
+#include "gpu/QVRadixSort.h"
+#include "tests/gpu/GpuTestSupport.h"
 
 namespace GpuSortTest {
 

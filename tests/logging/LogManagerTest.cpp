@@ -1,8 +1,4 @@
 #include "logging/LogManager.h"
-#include "logging/SignalSafeTrim.h"
-#include "tests/support/TempDirectory.h"
-
-#include <gtest/gtest.h>
 
 #include <filesystem>
 #include <functional>
@@ -11,6 +7,11 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <gtest/gtest.h>
+
+#include "logging/SignalSafeTrim.h"
+#include "tests/support/TempDirectory.h"
 
 using TestSupport::ReadWholeFile;
 using TestSupport::TempDirectory;

@@ -1,11 +1,11 @@
 #include "strings/NumberText.h"
 
-#include <gtest/gtest.h>
-
 #include <climits>
 #include <cmath>
 #include <limits>
 #include <string>
+
+#include <gtest/gtest.h>
 
 using SLib::STR_DecimalRound;
 using SLib::STR_FromNum;

@@ -1,13 +1,13 @@
 #include "support/CharBuffer.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <new>
 #include <utility>
+
+#include <gtest/gtest.h>
 
 using AppCore::CharBuffer;
 

@@ -1,8 +1,5 @@
-#include "support/AccessType.h"
 #include "support/FileEngine.h"
-#include "tests/support/TempDirectory.h"
 
-#include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,6 +8,11 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+
+#include <gtest/gtest.h>
+
+#include "support/AccessType.h"
+#include "tests/support/TempDirectory.h"
 
 using AppCore::FileEngine;
 using TestSupport::ReadWholeFile;

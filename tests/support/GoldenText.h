@@ -1,13 +1,13 @@
 #pragma once
 
-#include <gtest/gtest.h>
-
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <regex>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 namespace TestSupport {
 

@@ -1,11 +1,11 @@
 #include "support/Tools.h"
 
-#include <gtest/gtest.h>
-
 #include <cstdio>
 #include <fstream>
 #include <stdexcept>
 #include <string>
+
+#include <gtest/gtest.h>
 
 using AppCore::Tools::SplitRange;
 using Bounds = std::vector<unsigned long>;

@@ -1,10 +1,10 @@
 // The option table is the one home of the options: the usage text and the
 // README's table may not drift from it (docs/options.md gives rules, not a list).
-#include <gtest/gtest.h>
-
 #include <fstream>
 #include <iterator>
 #include <string>
+
+#include <gtest/gtest.h>
 
 #include "driver/command_line/RunPlan.h"
 

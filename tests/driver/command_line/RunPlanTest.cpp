@@ -1,10 +1,10 @@
 #include "driver/command_line/RunPlan.h"
 
-#include <gtest/gtest.h>
-
 #include <initializer_list>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 namespace {
 

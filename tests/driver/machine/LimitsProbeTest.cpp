@@ -1,13 +1,14 @@
-#include "driver/machine/AccessPatterns.h"
 #include "driver/machine/LimitsProbe.h"
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <numeric>
 #include <vector>
+
+#include <gtest/gtest.h>
+
+#include "driver/machine/AccessPatterns.h"
 
 namespace {
 

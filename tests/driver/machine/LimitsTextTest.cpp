@@ -1,11 +1,11 @@
 #include "driver/machine/LimitsText.h"
 
-#include <gtest/gtest.h>
-
 #include <clocale>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 namespace {
 

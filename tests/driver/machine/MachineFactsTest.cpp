@@ -1,12 +1,12 @@
 #include "driver/machine/MachineFacts.h"
 
-#include "tests/support/TempDirectory.h"
-
-#include <gtest/gtest.h>
-
 #include <clocale>
 #include <filesystem>
 #include <string>
+
+#include <gtest/gtest.h>
+
+#include "tests/support/TempDirectory.h"
 
 namespace {
 

@@ -1,10 +1,10 @@
 #include "driver/machine/ProcessMemory.h"
 
-#include <gtest/gtest.h>
-
 #include <fstream>
 #include <optional>
 #include <string>
+
+#include <gtest/gtest.h>
 
 #include "driver/machine/LimitsText.h"
 #include "tests/support/TempDirectory.h"

@@ -1,8 +1,8 @@
 #include "driver/measuring/AppTimer.h"
 
-#include <gtest/gtest.h>
-
 #include <chrono>
+
+#include <gtest/gtest.h>
 
 namespace {
 

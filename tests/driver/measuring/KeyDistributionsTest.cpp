@@ -1,7 +1,5 @@
 #include "driver/measuring/KeyDistributions.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <bit>
 #include <cmath>
@@ -9,6 +7,8 @@
 #include <map>
 #include <type_traits>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "driver/measuring/TestData.h"
 

@@ -1,9 +1,9 @@
 #include "driver/measuring/MedianInterval.h"
 
-#include <gtest/gtest.h>
-
 #include <numeric>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 TEST(MedianInterval, ranks_match_the_binomial_table_from_the_smallest_samples_up) {
     // n and the rank k of the 95% interval [x(k), x(n + 1 - k)], from the

@@ -1,8 +1,8 @@
 #include "driver/measuring/RunProgress.h"
 
-#include <gtest/gtest.h>
-
 #include <cmath>
+
+#include <gtest/gtest.h>
 
 TEST(RunProgress, time_left_follows_each_sorters_growth_to_the_counts_to_come) {
     // A comparison sort (n log n) and a radix sort (n); two rounds and a warm-up per data set.

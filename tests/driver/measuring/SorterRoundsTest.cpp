@@ -3,11 +3,11 @@
 // the checks' outcomes fall.
 #include "driver/measuring/SorterRounds.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 namespace {
 

@@ -1,8 +1,8 @@
 #include "driver/measuring/TestData.h"
 
-#include <gtest/gtest.h>
-
 #include <cstring>
+
+#include <gtest/gtest.h>
 
 using AppCore::CharBuffer;
 

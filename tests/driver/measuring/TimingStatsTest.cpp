@@ -1,17 +1,16 @@
 #include "driver/measuring/TimingStats.h"
 
-#include "driver/measuring/SorterRounds.h"
-#include "driver/output/StatsFiles.h"
-#include "driver/reporting/CellReportText.h"
-
-#include "driver/machine/MachineReference.h"
-
-#include <gtest/gtest.h>
-
 #include <cmath>
 #include <set>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
+
+#include "driver/machine/MachineReference.h"
+#include "driver/measuring/SorterRounds.h"
+#include "driver/output/StatsFiles.h"
+#include "driver/reporting/CellReportText.h"
 
 TEST(TimingStats, median_of_odd_even_and_single_counts) {
     const struct {

@@ -1,12 +1,13 @@
 #include "driver/output/HeldFolder.h"
 
-#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
+
+#include <gtest/gtest.h>
 
 #include "driver/output/ReplacedFile.h"
 #include "driver/output/RunDirectory.h"

@@ -1,7 +1,4 @@
 #include "driver/output/JsonResults.h"
-#include "tests/support/TempDirectory.h"
-
-#include <gtest/gtest.h>
 
 #include <dirent.h>
 #include <sys/stat.h>
@@ -13,6 +10,10 @@
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tests/support/TempDirectory.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 #include "driver/output/JsonWriter.h"
 
-#include <gtest/gtest.h>
-
 #include <string>
+
+#include <gtest/gtest.h>
 
 namespace {
 

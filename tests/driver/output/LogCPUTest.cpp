@@ -1,8 +1,8 @@
 #include "driver/output/LogCPU.h"
 
-#include <gtest/gtest.h>
-
 #include <string>
+
+#include <gtest/gtest.h>
 
 #include "driver/machine/CpuReportLines.h"
 

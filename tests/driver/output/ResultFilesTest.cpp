@@ -1,10 +1,5 @@
-#include "driver/Benchmark.h"
-#include "driver/command_line/RunPlan.h"
 #include "driver/output/ResultFiles.h"
-#include "tests/driver/CapturedRun.h"
-#include "tests/support/TempDirectory.h"
 
-#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -18,6 +13,13 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <gtest/gtest.h>
+
+#include "driver/Benchmark.h"
+#include "driver/command_line/RunPlan.h"
+#include "tests/driver/CapturedRun.h"
+#include "tests/support/TempDirectory.h"
 
 using TestSupport::ReadWholeFile;
 using TestSupport::TempDirectory;

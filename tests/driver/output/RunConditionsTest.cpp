@@ -1,13 +1,13 @@
 #include "driver/output/RunConditions.h"
 
-#include "tests/support/TempDirectory.h"
-
-#include <gtest/gtest.h>
-
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tests/support/TempDirectory.h"
 
 namespace {
 

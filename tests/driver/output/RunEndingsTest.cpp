@@ -1,7 +1,6 @@
 // How a run ends on disk: interrupted by a signal, killed, or racing another run
 // for its directory. Runs the real program as a child process.
 #include <fcntl.h>
-#include <gtest/gtest.h>
 #include <limits.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -14,6 +13,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "driver/output/RunDirectory.h"
 #include "tests/support/ChildProcess.h"

@@ -1,10 +1,10 @@
 #include "driver/reporting/PeerSummary.h"
 
-#include <gtest/gtest.h>
-
 #include <string>
 #include <utility>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 namespace {
 

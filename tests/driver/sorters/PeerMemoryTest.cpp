@@ -1,9 +1,9 @@
 #include "driver/sorters/PeerMemory.h"
 
-#include <gtest/gtest.h>
-
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 namespace {
 

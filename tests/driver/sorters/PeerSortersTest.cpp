@@ -1,7 +1,5 @@
 #include "driver/sorters/PeerSorters.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -9,6 +7,8 @@
 #include <random>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "cpu_sort/SortKey.h"
 #include "driver/measuring/KeyDistributions.h"

@@ -1,9 +1,9 @@
 #include "driver/sorters/PermutationCheck.h"
 
-#include <gtest/gtest.h>
-
 #include <cstdint>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 TEST(PermutationCheck, finds_the_first_position_where_the_stable_order_breaks) {
     const std::vector<float> values{2.0f, -0.0f, 1.0f, 0.0f, 1.0f};
