@@ -11,6 +11,7 @@
 
 #include "gpu/OwnedHandle.h"
 #include "gpu/StagedTransfers.h"
+#include "strings/MemoryText.h"
 
 namespace QVEvalCore {
 
@@ -28,7 +29,8 @@ DeviceLimits Skipped(std::string device, std::string reason) {
     return limits;
 }
 
-std::string MiBText(uint64_t bytes) { return std::to_string(bytes / kDeviceLimitsMiB) + " MiB"; }
+// Buffer sizes are whole MiB, and what is there is never told as more than it is.
+std::string MiBText(uint64_t bytes) { return SLib::WholeMiBText(bytes, SLib::Rounding::Down); }
 
 // The largest heap with a memory type of every flag in `required`; 0 when none.
 uint64_t LargestHeap(const vk::PhysicalDeviceMemoryProperties& memory, vk::MemoryPropertyFlags required) {
@@ -203,19 +205,19 @@ DeviceLimits ProbeDeviceLimits(const QVCore& core, const DeviceLimitsOptions& op
     if (physical.queueFamilies.at(physical.computeQueueFamily).timestampValidBits == 0) {
         return Skipped(physical.name, "the compute queue has no timestamps");
     }
-    if (options.bufferBytes < kDeviceLimitsMiB) {
+    if (options.bufferBytes < SLib::kMiB) {
         return Skipped(physical.name, "buffers of " + std::to_string(options.bufferBytes) + " bytes, under 1 MiB");
     }
     const uint64_t available = options.availableBytes.value_or(std::numeric_limits<uint64_t>::max());
-    if (available < DeviceLimitsProbeBytes(kDeviceLimitsMiB)) {
-        return Skipped(physical.name, "needs at least " + MiBText(DeviceLimitsProbeBytes(kDeviceLimitsMiB)) +
-                                          " of memory, " + MiBText(available) + " available");
+    if (available < DeviceLimitsProbeBytes(SLib::kMiB)) {
+        return Skipped(physical.name, "needs at least " + MiBText(DeviceLimitsProbeBytes(SLib::kMiB)) + " of memory, " +
+                                          MiBText(available) + " available");
     }
     const uint64_t deviceCap = std::min(
         {physical.maxAllocation, LargestHeap(physical.memoryProperties, vk::MemoryPropertyFlagBits::eDeviceLocal) / 4,
          LargestHeap(physical.memoryProperties, kHostShared) / 4});
     uint64_t bytes = std::min({options.bufferBytes, deviceCap, available / 4});
-    bytes -= bytes % kDeviceLimitsMiB;
+    bytes -= bytes % SLib::kMiB;
     if (bytes == 0) {
         return Skipped(physical.name,
                        "the device holds no buffers of 1 MiB (at most " + std::to_string(deviceCap) + " bytes each)");

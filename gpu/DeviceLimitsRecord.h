@@ -7,13 +7,13 @@
 #include <optional>
 #include <string>
 
+#include "strings/MemoryText.h"
+
 namespace QVEvalCore {
 
-inline constexpr uint64_t kDeviceLimitsMiB = uint64_t{1} << 20;
-
 struct DeviceLimitsOptions {
-    uint64_t bufferBytes = 64 * kDeviceLimitsMiB;  // each buffer; lowered as gpu/DeviceLimits.h says, at least 1 MiB
-    unsigned repeats = 3;                          // timings per figure, the best kept; 0 is taken as 1
+    uint64_t bufferBytes = 64 * SLib::kMiB;  // each buffer; lowered as gpu/DeviceLimits.h says, at least 1 MiB
+    unsigned repeats = 3;                    // timings per figure, the best kept; 0 is taken as 1
     // The memory the probe may take, host and device together; unset: only
     // the device's limits bound it.
     std::optional<uint64_t> availableBytes;

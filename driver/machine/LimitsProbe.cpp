@@ -14,6 +14,7 @@
 #include "driver/machine/AvailableMemory.h"
 #include "driver/machine/ProbeTeam.h"
 #include "driver/machine/SlotWindows.h"
+#include "strings/MemoryText.h"
 #include "support/CharBuffer.h"
 
 namespace {
@@ -49,7 +50,8 @@ std::vector<std::uint64_t> ValidSizes(std::vector<std::uint64_t> sizes) {
     return sizes;
 }
 
-std::string MiBText(std::uint64_t bytes) { return std::to_string((bytes + kLimitsMiB - 1) / kLimitsMiB) + " MiB"; }
+// What a probe needs is never told as less than it is.
+std::string MiBText(std::uint64_t bytes) { return SLib::WholeMiBText(bytes, SLib::Rounding::Up); }
 
 unsigned OnlineCpus() {
     const long online = sysconf(_SC_NPROCESSORS_ONLN);
@@ -288,7 +290,7 @@ DataSetLimits ProbeDataSetLimits(std::uint64_t records, const LimitsProbeOptions
     const std::uint64_t needed = LimitsProbeBytes(own);
     const std::uint64_t available = own.availableBytes.value_or(AvailableMemoryBytes());
     if (needed > available)
-        return skip("needs " + MiBText(needed) + " of memory, " + std::to_string(available / kLimitsMiB) +
+        return skip("needs " + MiBText(needed) + " of memory, " + std::to_string(available / SLib::kMiB) +
                     " MiB available");
     Buffers buffers(sizes.back());
     if (!buffers.Complete()) return skip("cannot allocate " + MiBText(needed));
@@ -313,7 +315,7 @@ CpuLimits ProbeCpuLimits(const LimitsProbeOptions& options) {
     const std::uint64_t needed = LimitsProbeBytes(options);
     const std::uint64_t available = options.availableBytes.value_or(AvailableMemoryBytes());
     if (needed > available)
-        return Skipped("needs " + MiBText(needed) + " of memory, " + std::to_string(available / kLimitsMiB) +
+        return Skipped("needs " + MiBText(needed) + " of memory, " + std::to_string(available / SLib::kMiB) +
                        " MiB available");
 
     Buffers buffers(sizes.back());

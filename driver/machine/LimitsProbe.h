@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "strings/MemoryText.h"
+
 // What this machine's memory allows for the accesses the index radix sort is
 // made of, measured at the start of a run: the rates a sorter's time is held
 // against (driver/measuring/MemoryFloor.h). Never prints.
@@ -53,13 +55,11 @@
 // Each figure is the best of `repeats` timings, the noise of a shared machine
 // only ever adding time; the figures of one slot layout take turns.
 
-inline constexpr std::uint64_t kLimitsMiB = std::uint64_t{1} << 20;
-
 struct LimitsProbeOptions {
     // The sizes, bytes of an index array, at least 4 KiB and below 4 GiB
     // (32-bit slots); any order, repeats ignored. The memory the probe takes
     // grows with the largest (LimitsProbeBytes).
-    std::vector<std::uint64_t> arrayBytes{1 * kLimitsMiB, 4 * kLimitsMiB, 16 * kLimitsMiB, 64 * kLimitsMiB};
+    std::vector<std::uint64_t> arrayBytes{1 * SLib::kMiB, 4 * SLib::kMiB, 16 * SLib::kMiB, 64 * SLib::kMiB};
     unsigned repeats = 3;  // timings per figure, the best kept; 0 is taken as 1
     unsigned cpus = 0;     // threads of the all-CPU figures; 0: the online CPUs
     // The memory the probe may take; unset: AvailableMemoryBytes().

@@ -3,9 +3,15 @@
 #include <charconv>
 #include <cmath>
 
+#include "strings/MemoryText.h"
+#include "strings/SignificantDigits.h"
+
 namespace {
 
-constexpr std::uint64_t kKiB = 1024;
+using SLib::ThreeSignificantDigits;
+
+using SLib::kKiB;
+using SLib::SizeText;
 
 struct FigureFacts {
     double AccessRates::*rate;
@@ -26,15 +32,8 @@ constexpr FigureFacts kFigures[] = {
 
 std::string ThreadsText(unsigned threads) { return std::to_string(threads) + (threads == 1 ? " thread" : " threads"); }
 
-std::string SizeText(std::uint64_t bytes) {
-    if (bytes % kLimitsMiB == 0) return std::to_string(bytes / kLimitsMiB) + " MiB";
-    if (bytes >= kLimitsMiB) return ThreeSignificantDigits(static_cast<double>(bytes) / kLimitsMiB) + " MiB";
-    if (bytes % kKiB == 0) return std::to_string(bytes / kKiB) + " KiB";
-    return std::to_string(bytes) + " bytes";
-}
-
 std::string SizeKey(std::uint64_t bytes) {
-    if (bytes % kLimitsMiB == 0) return std::to_string(bytes / kLimitsMiB) + "MiB";
+    if (bytes % SLib::kMiB == 0) return std::to_string(bytes / SLib::kMiB) + "MiB";
     if (bytes % kKiB == 0) return std::to_string(bytes / kKiB) + "KiB";
     return std::to_string(bytes) + "B";
 }
@@ -56,19 +55,6 @@ std::string Fixed(double value, int decimals) {
 std::string GigabytesPerSecond(double bytesPerSecond) { return ThreeSignificantDigits(bytesPerSecond / 1e9) + " GB/s"; }
 
 }  // namespace
-
-std::string ThreeSignificantDigits(double value) {
-    if (!std::isfinite(value) || value == 0) return "0";
-    const double magnitude = std::fabs(value);
-    const auto digitsOf = [](double x) { return static_cast<int>(std::floor(std::log10(x))) + 1; };
-    const double scale = std::pow(10.0, digitsOf(magnitude) - 3);
-    const double rounded = std::round(magnitude / scale) * scale;
-    const int decimals = std::max(0, 3 - digitsOf(rounded));
-    char buffer[64];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, std::copysign(rounded, value),
-                                      std::chars_format::fixed, decimals);
-    return std::string(buffer, result.ptr);
-}
 
 std::vector<std::string> LimitsLines(const CpuLimits& limits) {
     if (!limits.Measured()) return {std::string("Limits: not measured: ").append(SkipReason(limits.skipped))};

@@ -69,6 +69,3 @@ std::vector<std::pair<std::string, std::string>> GpuLimitsContextFields(const Gp
 // the most (ProcessMemory.h); "Huge pages: unknown (no /proc/self/smaps_rollup)"
 // without a reading.
 std::string HugePagesLine(const std::optional<ProcessMemory>& largest);
-
-// `value` to 3 significant digits, without an exponent: 1400, 14.2, 0.500.
-std::string ThreeSignificantDigits(double value);

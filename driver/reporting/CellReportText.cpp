@@ -6,8 +6,11 @@
 #include <cstdlib>
 
 #include "strings/NumberText.h"
+#include "strings/SignificantDigits.h"
 
 namespace {
+
+using SLib::SignificantDigits;
 
 constexpr int kSpreadDigits = 4;
 constexpr const char* kEllipsis = " \u2026 ";  // " … "
@@ -30,16 +33,6 @@ std::string Range(const TimingSummary& summary) {
 }
 
 }  // namespace
-
-std::string SignificantDigits(double value, int digits) {
-    if (!std::isfinite(value)) return Printed("%.*f", 0, value);
-    digits = std::max(digits, 1);
-    // The exponent of the value as rounded to `digits` digits, so 999.96 at four
-    // digits counts as 1000 and gets no decimal.
-    const std::string scientific = Printed("%.*e", digits - 1, value);
-    const int exponent = std::atoi(scientific.c_str() + scientific.find('e') + 1);
-    return Printed("%.*f", std::max(digits - 1 - exponent, 0), value);
-}
 
 std::string SpreadSuffix(const TimingSummary& summary, const std::string& note) {
     return " (median of " + std::to_string(summary.runs) + ", " + Range(summary) + ", cv " + PercentText(summary.Cv()) +

@@ -11,12 +11,6 @@
 // The console's text of measured cells: the spread after a time, the notes on
 // floors, and the reports at the end of a run.
 
-// `value` rounded to `digits` (at least 1) significant digits in fixed notation,
-// never an exponent. Zeros after the decimal point that belong to the significant
-// digits stay ("171.0"); integer parts longer than `digits` are printed in full
-// without decimals ("12345"). "inf", "-inf" or "nan" for non-finite values.
-std::string SignificantDigits(double value, int digits);
-
 // Console suffix after a sorter's median time when it ran more than once:
 // " (median of 9, 152.3 … 171.0, cv 3.4%)" - min and max with 4 significant
 // digits, cv in percent with one decimal. A `note` that is not empty comes last

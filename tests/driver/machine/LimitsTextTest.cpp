@@ -7,7 +7,11 @@
 
 #include <gtest/gtest.h>
 
+#include "strings/SignificantDigits.h"
+
 namespace {
+
+using SLib::ThreeSignificantDigits;
 
 // Compact: one row a line or two, wrapped by hand.
 // clang-format off

@@ -11,6 +11,9 @@
 #include "driver/measuring/SorterRounds.h"
 #include "driver/output/StatsFiles.h"
 #include "driver/reporting/CellReportText.h"
+#include "strings/SignificantDigits.h"
+
+using SLib::SignificantDigits;
 
 TEST(TimingStats, median_of_odd_even_and_single_counts) {
     const struct {
