@@ -160,9 +160,8 @@ private:
                 keys.push_back(SeriesKey(type.name, distribution));
         }
         if (!results.Open(runDirectory.Path(), ResultHeader(plan.columns), keys)) return false;
-        return plan.repetitions == 1 ||
-               (results.OpenStats(runDirectory.Path(), StatsFileHeader(plan.untilSure), keys) &&
-                results.OpenSpeedups(runDirectory.Path(), SpeedupHeader(), keys));
+        return !plan.Repeated() || (results.OpenStats(runDirectory.Path(), StatsFileHeader(plan.untilSure), keys) &&
+                                    results.OpenSpeedups(runDirectory.Path(), SpeedupHeader(), keys));
     }
 
     // Closes the result files and reports cells the disk did not take: the run
@@ -172,7 +171,7 @@ private:
         gpu.reset();
         tools.gpu = nullptr;
         ReleaseScratch(tools);
-        const bool measured = plan.repetitions > 1 && dataSetsRun != 0;
+        const bool measured = plan.Repeated() && dataSetsRun != 0;
         reporters.MeasuringEnded(
             {.status = status,
              .memoryLooked = measured,
@@ -212,7 +211,7 @@ private:
         RunStartRecord start{.machine = machine, .conditions = std::nullopt, .cpuLimits = std::nullopt};
         const auto parallel = [](Peer peer) { return FactsOf(peer).threads == PeerThreads::EveryCpu; };
         if (std::any_of(plan.peers.begin(), plan.peers.end(), parallel)) start.parallelPeerThreads = tools.peerThreads;
-        if (plan.repetitions > 1) {
+        if (plan.Repeated()) {
             // Measured before any data set: the floors of the cells are priced at these rates.
             start.conditions = RunConditionsOf(machine, plan.options);
             cpuLimits = ProbeCpuLimits(RunProbeOptions());
@@ -225,7 +224,7 @@ private:
         gpu = std::make_unique<GpuColumns>(plan.shaderPath, gpuSeams);
         reporters.GpuExamined(gpu->Report());
         if (plan.gpuEnabled) tools.gpu = gpu.get();
-        if (plan.gpuEnabled && plan.repetitions > 1 && gpu->Unavailable().empty()) {
+        if (plan.gpuEnabled && plan.Repeated() && gpu->Unavailable().empty()) {
             gpuLimits = gpu->ProbeLimits(RunGpuProbeOptions());
             for (auto& field : GpuLimitsContextFields(gpuLimits)) limitsContext.push_back(std::move(field));
             reporters.GpuLimitsMeasured(gpuLimits);
@@ -493,7 +492,7 @@ private:
         static const DataSetLimits unpriced;
         const bool radix = std::any_of(plan.columns.begin(), plan.columns.end(),
                                        [](Column column) { return FactsOf(column).sorter == ColumnSorter::RadixSort; });
-        if (plan.repetitions == 1 || !cpuLimits.Measured() || set.distribution != Distribution::Uniform || !radix ||
+        if (!plan.Repeated() || !cpuLimits.Measured() || set.distribution != Distribution::Uniform || !radix ||
             set.count * sizeof(std::uint32_t) < cpuLimits.arrays.front().arrayBytes)
             return unpriced;
         for (const DataSetLimits& probe : ownSizeProbes)
@@ -518,7 +517,7 @@ private:
         const BeforeSort showStatus = [&](std::size_t sorter, int round) {
             progressLine.BeforeSort(set, sorters[sorter].labels.front(), round);
         };
-        if (plan.repetitions == 1) {
+        if (!plan.Repeated()) {
             const Outcome outcome = RunOnce(sorters, cells, showStatus);
             ReleaseScratch(tools);
             reporters.DataSetEnded(set, {.outcome = outcome,
@@ -547,7 +546,7 @@ private:
     // After a data set's sorts, outside every timing: the reading taken while
     // the process held the most memory is the one reported.
     void NoteProcessMemory() {
-        if (plan.repetitions == 1) return;
+        if (!plan.Repeated()) return;
         const std::optional<ProcessMemory> now = ReadProcessMemory();
         if (!now) return;
         if (!largestMemory || now->anonymousBytes > largestMemory->anonymousBytes) largestMemory = now;

@@ -11,6 +11,12 @@
 
 // The run plan: everything the command line decides, built once before anything
 // else happens and read-only afterwards.
+// How a run times each sorter: once; a fixed number of rounds (-R N, N > 1),
+// with statistics, stats files and floors; or until every median's interval
+// is narrow enough (-R auto), which also times the machine reference. Named
+// once here from repetitions and untilSure; the run and its reporters ask it.
+enum class RepetitionMode { Single, FixedRounds, UntilSure };
+
 struct RunPlan {
     bool gpuEnabled = false;            // "-GPU": three GPU columns per data set
     bool qaEnabled = false;             // "-QA": compare GPU and CPU permutations (needs gpuEnabled)
@@ -25,6 +31,14 @@ struct RunPlan {
     bool customLogDirectory = false;    // "-O DIR" chose logDirectory
     int repetitions = 1;                // "-R N": timed sorts per sorter and data set, 1 to 1000; the cap with -R auto
     bool untilSure = false;             // "-R auto": rounds until every median's interval is narrow enough
+    // The mode the two fields above make.
+    RepetitionMode Mode() const {
+        return untilSure         ? RepetitionMode::UntilSure
+               : repetitions > 1 ? RepetitionMode::FixedRounds
+                                 : RepetitionMode::Single;
+    }
+    // Repeated rounds of either kind: statistics, stats files, floors.
+    bool Repeated() const { return Mode() != RepetitionMode::Single; }
     double intervalTarget =
         kDefaultIntervalTarget;  // "-CI PCT": the 95% interval's half-width the medians need, as a fraction
     double budgetSeconds =

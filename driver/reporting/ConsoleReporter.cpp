@@ -92,7 +92,7 @@ void ConsoleReporter::DataSetRefused(const DataSetRecord&, const std::string& re
 
 void ConsoleReporter::CellMeasured(const DataSetRecord& set, const CellRecord& cell) {
     const ColumnFacts& facts = FactsOf(cell.column);
-    if (plan.repetitions == 1) {
+    if (!plan.Repeated()) {
         AppCore::ConsolePrintf("%s %s - %f ms\n", set.typeName, facts.consoleLabel, cell.times.front());
         return;
     }
@@ -125,7 +125,7 @@ void ConsoleReporter::DataSetEnded(const DataSetRecord& set, const DataSetEndRec
 }
 
 void ConsoleReporter::MeasuringEnded(const MeasuringEndRecord& end) {
-    if (plan.repetitions == 1) return;
+    if (!plan.Repeated()) return;
     if (plan.untilSure) {
         PrintLines(IntervalReportLines(cells, plan.intervalTarget));
     } else {

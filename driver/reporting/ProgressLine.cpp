@@ -84,7 +84,7 @@ std::string ProgressLine::Text(const DataSetRecord& set, const std::string& sort
         text += "warm-up";
     } else {
         text += "round " + std::to_string(round);
-        if (!plan.untilSure && plan.repetitions > 1) text += " of " + std::to_string(plan.repetitions);
+        if (plan.Mode() == RepetitionMode::FixedRounds) text += " of " + std::to_string(plan.repetitions);
     }
     text += " | " + DurationText(runSeconds) + " elapsed";
     const std::optional<double> left = progress.SecondsLeft(dataSetSeconds);

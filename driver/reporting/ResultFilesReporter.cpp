@@ -5,7 +5,7 @@
 void ResultFilesReporter::RowStarted(const DataSetRecord& set) { files.AppendCount(set.series, set.count); }
 
 void ResultFilesReporter::CellMeasured(const DataSetRecord& set, const CellRecord& cell) {
-    if (plan.repetitions == 1) {
+    if (!plan.Repeated()) {
         files.AppendTime(set.series, cell.times.front());
         return;
     }

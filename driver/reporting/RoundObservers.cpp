@@ -16,7 +16,7 @@ void DataSetCells::CellMeasured(std::size_t column, const std::vector<double>& t
                     .referenceMs = referenceMs,
                     .drift = drift};
     // Runs with one repetition measure no limits and keep their files as they were.
-    if (plan.repetitions > 1) {
+    if (plan.Repeated()) {
         cell.floorMs = ColumnFloorMs(cell.column, set.type, set.distribution, set.count, cpuLimits, gpuLimits);
         // The standard sort's column comes first in every row.
         if (cell.column == Column::CpuStandard) {

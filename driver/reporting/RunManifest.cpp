@@ -155,7 +155,7 @@ std::string RunManifest::Text() const {
     json.Close();
     // Floors priced before 2026-12-08 took the fixed probe's sizes and run.json had no such field.
     json.Key("floor_pricing");
-    if (plan.repetitions > 1) {
+    if (plan.Repeated()) {
         json.String("own sizes");
     } else {
         json.Null();
@@ -169,7 +169,7 @@ std::string RunManifest::Text() const {
                  {RunFileKind::Stats, StatsFileHeader(plan.untilSure)},
                  {RunFileKind::Speedups, SpeedupHeader()}};
     for (const auto& kind : kinds) {
-        if (plan.repetitions == 1 && kind.kind != RunFileKind::Results) continue;
+        if (!plan.Repeated() && kind.kind != RunFileKind::Results) continue;
         for (const AppCore::DataTypeFacts& type : AppCore::kDataTypes) {
             for (const Distribution distribution : plan.distributions) {
                 const std::string series = SeriesKey(type.name, distribution);
