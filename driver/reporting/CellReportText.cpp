@@ -15,14 +15,6 @@ using SLib::SignificantDigits;
 constexpr int kSpreadDigits = 4;
 constexpr const char* kEllipsis = " \u2026 ";  // " … "
 
-std::string Printed(const char* format, int precision, double value) {
-    const int length = std::snprintf(nullptr, 0, format, precision, value);
-    std::string text(static_cast<std::size_t>(length) + 1, '\0');
-    std::snprintf(text.data(), text.size(), format, precision, value);
-    text.resize(static_cast<std::size_t>(length));
-    return text;
-}
-
 constexpr const char* kTimes = "\u00d7";  // "×"
 
 // ", <note>" inside a suffix's brackets; nothing for no note.
@@ -155,4 +147,8 @@ std::vector<std::string> BelowFloorReportLines(const std::vector<NoisyCell>& cel
     return lines;
 }
 
-std::string PercentText(double fraction) { return Printed("%.*f", 1, fraction * 100.0) + "%"; }
+std::string PercentText(double fraction) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.1f%%", fraction * 100.0);
+    return text;
+}
