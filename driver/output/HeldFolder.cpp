@@ -158,7 +158,15 @@ std::optional<HeldFolder> HeldFolder::OpenChild(const std::string& name, std::st
     return HeldFolder(fd, shownPath + (slash ? "" : "/") + name);
 }
 
-std::string HeldFolder::ReachedPath() const { return "/proc/self/fd/" + std::to_string(descriptor) + "/"; }
+std::string HeldFolder::ReachedPath() const {
+    const std::string reached = "/proc/self/fd/" + std::to_string(descriptor) + "/";
+    // Without /proc (a bare container) the folder is reached by its path, as before.
+    struct stat through {};
+    struct stat held {};
+    const bool same = stat(reached.c_str(), &through) == 0 && fstat(descriptor, &held) == 0 &&
+                      through.st_dev == held.st_dev && through.st_ino == held.st_ino;
+    return same ? reached : std::string();
+}
 
 std::optional<ResolvedFile> ResolveFilePath(const std::string& path, std::string& problem) {
     Walker at;

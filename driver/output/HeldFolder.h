@@ -33,7 +33,8 @@ public:
     // The path as the user named it, for messages.
     const std::string& Path() const { return shownPath; }
     // A path prefix ("/proc/self/fd/N/") that the kernel resolves through the
-    // held descriptor, for code that can only open by path.
+    // held descriptor, for code that can only open by path; empty where /proc
+    // does not lead to the held folder, and the caller then opens by Path().
     std::string ReachedPath() const;
 
 private:
