@@ -12,6 +12,7 @@
 #include <memory>
 #include <new>
 #include <system_error>
+#include <type_traits>
 
 #include "cpu_sort/RadixSort32.h"
 #include "cpu_sort/RadixSort64.h"
@@ -90,6 +91,19 @@ GpuLimitsOptions RunGpuProbeOptions() {
         options.repeats = 1;
     }
     return options;
+}
+
+// `visit(std::type_identity<Element>{})` for the element type of `type`: the
+// one switch from a data type to the templates that take its elements.
+template <typename Visit>
+auto WithElementOf(DataType type, Visit visit) {
+    switch (type) {
+    case DataType::INT: return visit(std::type_identity<AppCore::ElementOf<DataType::INT>>{});
+    case DataType::FLOAT: return visit(std::type_identity<AppCore::ElementOf<DataType::FLOAT>>{});
+    case DataType::BIGINT: return visit(std::type_identity<AppCore::ElementOf<DataType::BIGINT>>{});
+    case DataType::BIGFLOAT: break;
+    }
+    return visit(std::type_identity<AppCore::ElementOf<DataType::BIGFLOAT>>{});
 }
 
 // The exit status a data set's outcome ends the run with.
@@ -344,13 +358,7 @@ private:
     }
 
     int RunDataType(DataType type) {
-        switch (type) {
-        case DataType::INT: return RunDataType<AppCore::ElementOf<DataType::INT>>();
-        case DataType::FLOAT: return RunDataType<AppCore::ElementOf<DataType::FLOAT>>();
-        case DataType::BIGINT: return RunDataType<AppCore::ElementOf<DataType::BIGINT>>();
-        case DataType::BIGFLOAT: return RunDataType<AppCore::ElementOf<DataType::BIGFLOAT>>();
-        }
-        return kExitComplete;
+        return WithElementOf(type, [this](auto element) { return RunDataType<typename decltype(element)::type>(); });
     }
 
     // Every key distribution and count of one data type, in order.
@@ -418,13 +426,7 @@ private:
     }
 
     std::string FitProblemOf(DataType type, std::uint64_t count) {
-        switch (type) {
-        case DataType::INT: return FitProblem<AppCore::ElementOf<DataType::INT>>(count);
-        case DataType::FLOAT: return FitProblem<AppCore::ElementOf<DataType::FLOAT>>(count);
-        case DataType::BIGINT: return FitProblem<AppCore::ElementOf<DataType::BIGINT>>(count);
-        case DataType::BIGFLOAT: return FitProblem<AppCore::ElementOf<DataType::BIGFLOAT>>(count);
-        }
-        return {};
+        return WithElementOf(type, [&](auto element) { return FitProblem<typename decltype(element)::type>(count); });
     }
 
     template <typename Element>

@@ -53,6 +53,12 @@ std::vector<std::uint64_t> ValidSizes(std::vector<std::uint64_t> sizes) {
 // What a probe needs is never told as less than it is.
 std::string MiBText(std::uint64_t bytes) { return SLib::WholeMiBText(bytes, SLib::Rounding::Up); }
 
+// "needs 200 MiB of memory, 100 MiB available": the probe's buffers do not fit.
+std::string MemoryShortfall(std::uint64_t needed, std::uint64_t available) {
+    return "needs " + MiBText(needed) + " of memory, " + SLib::WholeMiBText(available, SLib::Rounding::Down) +
+           " available";
+}
+
 unsigned OnlineCpus() {
     const long online = sysconf(_SC_NPROCESSORS_ONLN);
     return online > 0 ? static_cast<unsigned>(online) : 1;
@@ -289,9 +295,7 @@ DataSetLimits ProbeDataSetLimits(std::uint64_t records, const LimitsProbeOptions
     if (sizes.empty()) return skip("index arrays must lie between 4 KiB and 4 GiB");
     const std::uint64_t needed = LimitsProbeBytes(own);
     const std::uint64_t available = own.availableBytes.value_or(AvailableMemoryBytes());
-    if (needed > available)
-        return skip("needs " + MiBText(needed) + " of memory, " + std::to_string(available / SLib::kMiB) +
-                    " MiB available");
+    if (needed > available) return skip(MemoryShortfall(needed, available));
     Buffers buffers(sizes.back());
     if (!buffers.Complete()) return skip("cannot allocate " + MiBText(needed));
     const unsigned cpus = own.cpus > 0 ? own.cpus : OnlineCpus();
@@ -314,9 +318,7 @@ CpuLimits ProbeCpuLimits(const LimitsProbeOptions& options) {
     if (sizes.empty()) return Skipped("array sizes must lie between 4 KiB and 4 GiB");
     const std::uint64_t needed = LimitsProbeBytes(options);
     const std::uint64_t available = options.availableBytes.value_or(AvailableMemoryBytes());
-    if (needed > available)
-        return Skipped("needs " + MiBText(needed) + " of memory, " + std::to_string(available / SLib::kMiB) +
-                       " MiB available");
+    if (needed > available) return Skipped(MemoryShortfall(needed, available));
 
     Buffers buffers(sizes.back());
     if (!buffers.Complete()) return Skipped("cannot allocate " + MiBText(needed));
