@@ -436,15 +436,29 @@ private:
     }
 
     // The peers that do not fit beside a data set of `count` records, each
-    // with its reason; asked before the data set takes its memory.
+    // with its reason, and how the others are checked: against a copy of the
+    // radix permutation when it costs no peer its place. Asked before the data
+    // set takes its memory.
+    struct PeerRoom {
+        std::vector<SkippedColumn> skipped;
+        PeerCheck check = PeerCheck::Order;
+    };
     template <typename Element>
-    std::vector<SkippedColumn> PeersWithoutRoom(std::uint64_t count) const {
-        const std::uint64_t available = plan.peersEnabled ? AvailableMemoryBytes() : 0;
-        if (!plan.peersEnabled || available == std::numeric_limits<std::uint64_t>::max()) return {};
+    PeerRoom RoomForPeers(std::uint64_t count) const {
+        if (!plan.peersEnabled) return {};
+        const std::uint64_t available = AvailableMemoryBytes();
+        if (available == std::numeric_limits<std::uint64_t>::max()) return {{}, PeerCheck::RadixPermutation};
         // The buffers already held are reused for this data set.
         const std::uint64_t room = available + data.size + indices.size;
         const std::uint64_t peak = PeakBytes<Element>(count);
-        return PeersBeyondMemory(plan.columns, count, sizeof(Element), room > peak ? room - peak : 0);
+        const std::uint64_t free = room > peak ? room - peak : 0;
+        PeerRoom peers{PeersBeyondMemory(plan.columns, count, sizeof(Element), free), PeerCheck::Order};
+        const std::uint64_t referenceBytes = count * sizeof(std::uint32_t);
+        if (free >= referenceBytes &&
+            PeersBeyondMemory(plan.columns, count, sizeof(Element), free - referenceBytes).size() ==
+                peers.skipped.size())
+            peers.check = PeerCheck::RadixPermutation;
+        return peers;
     }
 
     // The line that ends the run at a data set it cannot benchmark.
@@ -507,12 +521,13 @@ private:
     Outcome RunDataSet(const DataSetRecord& set) {
         // Before the data set's buffers grow: the probe's own come and go first.
         const DataSetLimits& ownSizes = OwnSizeLimits(set);
-        const std::vector<SkippedColumn> skipped = PeersWithoutRoom<Element>(set.count);
+        const PeerRoom peers = RoomForPeers<Element>(set.count);
         indices.Resize(set.count * sizeof(std::uint32_t));
         const Element* values = GenerateKeys<Element>(set.distribution, set.count, data);
 
         DataSetCells cells(reporters, plan, ownSizes, gpuLimits, set);
-        const std::vector<Sorter> sorters = SortersFor(plan.columns, tools, values, set.count, skipped);
+        const std::vector<Sorter> sorters =
+            SortersFor(plan.columns, tools, values, set.count, peers.skipped, peers.check);
         // The budget of -R auto counts from here: warm-ups are part of a data set's time.
         const Clock::time_point started = Clock::now();
         ++dataSetsRun;
@@ -571,7 +586,8 @@ private:
     AppTimer timer;
     AppCore::CharBuffer data;
     AppCore::CharBuffer indices;
-    AppCore::CharBuffer qaReference;  // with -QA: the CPU permutation the GPU's must equal
+    AppCore::CharBuffer qaReference;    // with -QA: the CPU permutation the GPU's must equal
+    AppCore::CharBuffer peerReference;  // with -PEERS: the radix permutation the peers' must equal
     ResultFiles results;
     std::unique_ptr<JsonResults> json;
     ConsoleReporter console{plan};
@@ -588,6 +604,7 @@ private:
     SorterTools tools{.timer = timer,
                       .indices = indices,
                       .qaReference = qaReference,
+                      .peerReference = peerReference,
                       .radix32 = radix32,
                       .radix64 = radix64,
                       .peerScratch = peerScratch,

@@ -116,17 +116,23 @@ Sorter GpuSorter(SorterTools& tools, const Element* values, std::uint64_t count)
     return sorter;
 }
 
-// Empty when a peer's permutation is the stable ascending one (nothing out of
-// order before `count`); otherwise its QA line, which says where.
-std::string PeerProblem(const char* peer, std::uint64_t outOfOrder, std::uint64_t count) {
-    if (outOfOrder == count) return std::string();
-    return std::string("QA ERROR: ") + peer + " Results do not match CPU Results (first out of order at position " +
-           std::to_string(outOfOrder) + ")";
+// Empty when a peer's permutation is the stable ascending one (`wrongAt` is
+// `count`); otherwise its QA line, which says where: the first position out of
+// order, or the first that differs from ours.
+std::string PeerProblem(const char* peer, std::uint64_t wrongAt, std::uint64_t count, const char* how) {
+    if (wrongAt == count) return std::string();
+    return std::string("QA ERROR: ") + peer + " Results do not match CPU Results (first " + how + " at position " +
+           std::to_string(wrongAt) + ")";
 }
+
+// Whether the data set's peers have the radix permutation to compare with:
+// set once the last radix sorter's copy is taken, shared by those sorters.
+using ReferenceTaken = std::shared_ptr<bool>;
 
 // A peer's sort on its threads; its permutation must be our radix sorters'.
 template <typename Element>
-Sorter PeerSorter(Column column, SorterTools& tools, const Element* values, std::uint64_t count) {
+Sorter PeerSorter(Column column, SorterTools& tools, const Element* values, std::uint64_t count,
+                  const ReferenceTaken& referenceTaken) {
     auto* permutation = reinterpret_cast<std::uint32_t*>(tools.indices.data);
     const Peer peer = PeerOf(column);
     const PeerSort<Element> sort = SortOf<Element>(FactsOf(peer));
@@ -136,16 +142,32 @@ Sorter PeerSorter(Column column, SorterTools& tools, const Element* values, std:
     });
     const char* label = FactsOf(column).consoleLabel;
     const auto less = [](Element a, Element b) { return EvalCore::SortKey(a) < EvalCore::SortKey(b); };
-    // Its first timed sort of the data set is checked; the check loads every key
-    // through the permutation, which at 10M keys costs a third of a sort, so
-    // checking every round would add a tenth to a -PEERS run.
+    // Its first timed sort of the data set is checked; checking every round
+    // would add what the check costs once per round.
     auto checked = std::make_shared<bool>(false);
-    sorter.check = [=] {
+    sorter.check = [=, &tools] {
         if (*checked) return std::string();
         *checked = true;
-        return PeerProblem(label, FirstOutOfOrder(values, permutation, count, less), count);
+        if (referenceTaken && *referenceTaken) {
+            const auto* reference = reinterpret_cast<const std::uint32_t*>(tools.peerReference.data);
+            return PeerProblem(label, FirstDifference(reference, permutation, count), count, "different");
+        }
+        return PeerProblem(label, FirstOutOfOrder(values, permutation, count, less), count, "out of order");
     };
     return sorter;
+}
+
+// Makes `sorter` (the data set's last radix sorter) copy its permutation for
+// the peers after its first timed sort; with a single repetition that comes
+// after its afterSingleRun, which releases the previous copy's memory.
+void KeepsPeerReference(Sorter& sorter, SorterTools& tools, const ReferenceTaken& referenceTaken) {
+    sorter.check = [&tools, referenceTaken] {
+        if (*referenceTaken) return std::string();
+        tools.peerReference.Resize(tools.indices.size);
+        if (tools.indices.size != 0) std::memcpy(tools.peerReference.data, tools.indices.data, tools.indices.size);
+        *referenceTaken = true;
+        return std::string();
+    };
 }
 
 }  // namespace
@@ -155,13 +177,17 @@ void ReleaseScratch(SorterTools& tools) {
     tools.radix64.ReleaseScratch();
     tools.peerScratch.Release();
     tools.qaReference.Clear();
+    tools.peerReference.Clear();
 }
 
 template <typename Element>
 std::vector<Sorter> SortersFor(const std::vector<Column>& columns, SorterTools& tools, const Element* values,
-                               std::uint64_t count, const std::vector<SkippedColumn>& skipped) {
+                               std::uint64_t count, const std::vector<SkippedColumn>& skipped, PeerCheck peerCheck) {
     std::vector<Sorter> sorters;
     std::size_t lastRadix = 0;
+    bool peersRun = false;
+    const ReferenceTaken referenceTaken =
+        peerCheck == PeerCheck::RadixPermutation ? std::make_shared<bool>(false) : nullptr;
     for (const Column column : columns) {
         const ColumnFacts& facts = FactsOf(column);
         // One sort fills every column of its sorter; it is listed at the first.
@@ -185,15 +211,20 @@ std::vector<Sorter> SortersFor(const std::vector<Column>& columns, SorterTools& 
             lastRadix = sorters.size();
             break;
         case ColumnSorter::GpuSort: sorters.push_back(GpuSorter(tools, values, count)); break;
-        case ColumnSorter::PeerSort: sorters.push_back(PeerSorter(column, tools, values, count)); break;
+        case ColumnSorter::PeerSort:
+            sorters.push_back(PeerSorter(column, tools, values, count, referenceTaken));
+            peersRun = true;
+            break;
         }
     }
     if (lastRadix != 0) sorters[lastRadix - 1].afterSingleRun = [&tools] { ReleaseScratch(tools); };
+    // Without a radix sorter before them the peers keep to the order check.
+    if (lastRadix != 0 && peersRun && referenceTaken) KeepsPeerReference(sorters[lastRadix - 1], tools, referenceTaken);
     return sorters;
 }
 
 #define INSTANTIATE(Element)                                                                                         \
     template std::vector<Sorter> SortersFor(const std::vector<Column>&, SorterTools&, const Element*, std::uint64_t, \
-                                            const std::vector<SkippedColumn>&);
+                                            const std::vector<SkippedColumn>&, PeerCheck);
 SORTBENCH_FOR_EACH_ELEMENT(INSTANTIATE)
 #undef INSTANTIATE

@@ -20,7 +20,8 @@
 struct SorterTools {
     AppTimer& timer;
     AppCore::CharBuffer& indices;
-    AppCore::CharBuffer& qaReference;  // with -QA: the CPU permutation the GPU's must equal
+    AppCore::CharBuffer& qaReference;    // with -QA: the CPU permutation the GPU's must equal
+    AppCore::CharBuffer& peerReference;  // with PeerCheck::RadixPermutation: the permutation the peers' must equal
     EvalCore::RadixSort32& radix32;
     EvalCore::RadixSort64& radix64;
     PeerScratch& peerScratch;
@@ -30,19 +31,29 @@ struct SorterTools {
 };
 
 // Frees the memory only one data set needs: the radix and peer scratch and the
-// QA reference.
+// two references.
 void ReleaseScratch(SorterTools& tools);
+
+// How the peers' permutations are checked. Against the last radix sorter's,
+// copied once a data set after its first timed sort (4 bytes a record beside
+// the data set): two streams compared in memory order. Or, where that copy
+// has no room, by their order alone (FirstOutOfOrder): a gather of every key,
+// ten times the time at 10M keys. The stable permutation is unique, so both
+// find the same wrong ones.
+enum class PeerCheck { Order, RadixPermutation };
 
 // The sorters that fill `columns` (in their order) for `count` records at
 // `values`, Element = std::int32_t, float, std::int64_t or double. Each fills
 // tools.indices; the timed sort starts from a cleared buffer. The standard
 // sort's stable permutation is the reference: the radix sorters reproduce it,
 // the GPU's is compared with the 8-thread radix sort's under -QA, and each
-// peer's is checked to be the one the radix sorters give (ascending sort keys,
-// ties by index). The last radix sorter frees the scratch after a single
-// repetition, so the next data set and the GPU start with that memory free.
-// The columns in `skipped` get sorters that do not run (Sorter::skipped):
-// nothing of them is allocated or called.
+// peer's first timed sort of the data set is checked to give the radix
+// sorters' permutation (ascending sort keys, ties by index) as `peerCheck`
+// says. The last radix sorter frees the scratch after a single repetition, so
+// the next data set and the GPU start with that memory free. The columns in
+// `skipped` get sorters that do not run (Sorter::skipped): nothing of them is
+// allocated or called.
 template <typename Element>
 std::vector<Sorter> SortersFor(const std::vector<Column>& columns, SorterTools& tools, const Element* values,
-                               std::uint64_t count, const std::vector<SkippedColumn>& skipped = {});
+                               std::uint64_t count, const std::vector<SkippedColumn>& skipped = {},
+                               PeerCheck peerCheck = PeerCheck::Order);

@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 
-// Checks a sorter's index permutation without a second one to compare with.
+// Checks a sorter's index permutation, against a second one where there is
+// room to keep it, and without one where there is not.
 //
 // The stable ascending permutation of a data set is unique: it is the one whose
 // (key, index) pairs strictly increase. A candidate with every entry below count
@@ -36,6 +38,21 @@ std::uint64_t FirstOutOfOrder(const Element* values, const std::uint32_t* permut
         if (!increases) return p;
         a = b;
         keyA = keyB;
+    }
+    return count;
+}
+
+// The first position where `permutation` differs from `reference`; count when
+// they are equal. Two streams in memory order, compared a block at a time by
+// memcmp: at 10M entries a tenth of what FirstOutOfOrder's gathers cost.
+inline std::uint64_t FirstDifference(const std::uint32_t* reference, const std::uint32_t* permutation,
+                                     std::uint64_t count) {
+    constexpr std::uint64_t kBlock = 4096;
+    for (std::uint64_t start = 0; start < count; start += kBlock) {
+        const std::uint64_t length = std::min(kBlock, count - start);
+        if (std::memcmp(reference + start, permutation + start, length * sizeof(std::uint32_t)) == 0) continue;
+        for (std::uint64_t p = start;; ++p)
+            if (reference[p] != permutation[p]) return p;
     }
     return count;
 }
