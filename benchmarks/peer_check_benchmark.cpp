@@ -10,6 +10,14 @@
 // order_check_share is the same for the check without that copy
 // (FirstOutOfOrder under the sort key).
 //
+// RowWithoutPeers/INT: what the peers may add to a row of a run without
+// -PEERS. Outside the sorts, their code sits where a row's sorters are made
+// (SortersFor searches the skip list, which is empty, and the driver asks
+// for free memory only with -PEERS), so making the row's sorters is timed
+// apart from calling its sorts: make_us against sorts_us a row, make_share
+// the first's part of both, at the ladder's least count, where the sorts
+// are shortest.
+//
 //   build/benchmarks/peer_check_benchmark --size=10000000
 #include <unistd.h>
 
@@ -24,6 +32,8 @@
 #include "cpu_sort/SortKey.h"
 #include "driver/measuring/KeyDistributions.h"
 #include "driver/measuring/TestData.h"
+#include "driver/sorters/Columns.h"
+#include "driver/sorters/DataSetSorters.h"
 #include "driver/sorters/Peers.h"
 #include "driver/sorters/PermutationCheck.h"
 #include "support/CharBuffer.h"
@@ -83,6 +93,51 @@ void PeersAndChecks(benchmark::State& state) {
                                                           benchmark::Counter::kAvgIterations);
 }
 
+void RowWithoutPeers(benchmark::State& state) {
+    constexpr std::uint64_t kRecords = 100;
+    constexpr int kRows = 200;
+    AppTimer timer;
+    AppCore::CharBuffer data, indices, qaReference, peerReference;
+    EvalCore::RadixSort32 radix32{0};
+    EvalCore::RadixSort64 radix64{0};
+    PeerScratch peerScratch;
+    SorterTools tools{.timer = timer,
+                      .indices = indices,
+                      .qaReference = qaReference,
+                      .peerReference = peerReference,
+                      .radix32 = radix32,
+                      .radix64 = radix64,
+                      .peerScratch = peerScratch,
+                      .gpu = nullptr,
+                      .qa = false,
+                      .peerThreads = 1};
+    const auto* values = GenerateKeys<std::int32_t>(Distribution::Uniform, kRecords, data);
+    indices.Resize(kRecords * sizeof(std::uint32_t));
+    const std::vector<Column> columns = RunColumns(false, false);
+    double makeSeconds = 0;
+    double sortSeconds = 0;
+    for (auto _ : state) {
+        const auto made = std::chrono::steady_clock::now();
+        for (int row = 0; row < kRows; ++row)
+            benchmark::DoNotOptimize(SortersFor(columns, tools, values, kRecords, {}));
+        makeSeconds += SecondsSince(made);
+        const std::vector<Sorter> sorters = SortersFor(columns, tools, values, kRecords, {});
+        const auto sorts = std::chrono::steady_clock::now();
+        for (int row = 0; row < kRows; ++row) {
+            for (const Sorter& sorter : sorters) {
+                sorter.warmUp();
+                sorter.timed();
+            }
+        }
+        sortSeconds += SecondsSince(sorts);
+        ReleaseScratch(tools);
+    }
+    const double rows = static_cast<double>(state.iterations()) * kRows;
+    state.counters["make_us"] = makeSeconds * 1e6 / rows;
+    state.counters["sorts_us"] = sortSeconds * 1e6 / rows;
+    state.counters["make_share"] = makeSeconds / (makeSeconds + sortSeconds);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -95,6 +150,7 @@ int main(int argc, char** argv) {
     benchmark::RegisterBenchmark("PeersAndChecks/BIGFLOAT", PeersAndChecks<double>)
         ->Iterations(2)
         ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("RowWithoutPeers/INT", RowWithoutPeers)->Iterations(5)->Unit(benchmark::kMillisecond);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
