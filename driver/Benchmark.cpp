@@ -305,6 +305,7 @@ private:
                                    .pilotMs = narrow->ms,
                                    .fixedMs = tiny->ms,
                                    .seconds = 0.0};
+        EstimateProbes(count, estimate);
         RunProgress model = ProgressModel(plan);
         LearnFromPilot(model, estimate);
         // Before any data set shows how soon its intervals close, each is
@@ -506,15 +507,47 @@ private:
     // The reference holds until the next data set's probe.
     const DataSetLimits& OwnSizeLimits(const DataSetRecord& set) {
         static const DataSetLimits unpriced;
+        if (set.distribution != Distribution::Uniform || !PricedAtOwnSizes(set.count)) return unpriced;
+        return ProbedAtOwnSizes(set.count);
+    }
+
+    // Whether uniform data sets of `count` records get floors priced at their own sizes.
+    bool PricedAtOwnSizes(std::uint64_t count) const {
         const bool radix = std::any_of(plan.columns.begin(), plan.columns.end(),
                                        [](Column column) { return FactsOf(column).sorter == ColumnSorter::RadixSort; });
-        if (!plan.Repeated() || !cpuLimits.Measured() || set.distribution != Distribution::Uniform || !radix ||
-            set.count * sizeof(std::uint32_t) < cpuLimits.arrays.front().arrayBytes)
-            return unpriced;
+        return plan.Repeated() && cpuLimits.Measured() && radix &&
+               count * sizeof(std::uint32_t) >= cpuLimits.arrays.front().arrayBytes;
+    }
+
+    // The own-size figures of `count` records, probed on first use.
+    const DataSetLimits& ProbedAtOwnSizes(std::uint64_t count) {
         for (const DataSetLimits& probe : ownSizeProbes)
-            if (probe.records == set.count) return probe;
-        ownSizeProbes.push_back(ProbeDataSetLimits(set.count, RunProbeOptions()));
+            if (probe.records == count) return probe;
+        ownSizeProbes.push_back(ProbeDataSetLimits(count, RunProbeOptions()));
         return ownSizeProbes.back();
+    }
+
+    // The estimate's share of the own-size probes, paid per record by the
+    // first data set of each count priced, which is in the first type's
+    // uniform series. It is timed on the run's largest priced count up to the
+    // pilot's, kept for that count's data sets, so nothing is probed twice.
+    void EstimateProbes(std::uint64_t pilotCount, RunEstimateRecord& estimate) {
+        const auto uniform = std::find(plan.distributions.begin(), plan.distributions.end(), Distribution::Uniform);
+        if (uniform == plan.distributions.end()) return;
+        std::uint64_t timedCount = 0;
+        for (const std::uint64_t count : plan.counts) {
+            if (count <= pilotCount && count > timedCount && PricedAtOwnSizes(count)) timedCount = count;
+        }
+        if (timedCount == 0) return;
+        const DataSetLimits& probe = ProbedAtOwnSizes(timedCount);
+        if (!probe.Measured()) return;
+        estimate.probeMsPerRecord = probe.seconds * 1000.0 / static_cast<double>(timedCount);
+        const auto series = static_cast<std::size_t>(uniform - plan.distributions.begin());
+        for (std::size_t position = 0; position < plan.counts.size(); ++position) {
+            // The count timed here is probed already.
+            if (plan.counts[position] != timedCount && PricedAtOwnSizes(plan.counts[position]))
+                estimate.probingDataSets.push_back(series * plan.counts.size() + position);
+        }
     }
 
     template <typename Element>

@@ -48,19 +48,28 @@ void RunProgress::SetupPerRecord(double seconds) { setupSecondsPerRecord = std::
 
 void RunProgress::DataSetOverhead(double seconds) { dataSetOverheadSeconds = std::max(seconds, 0.0); }
 
-double RunProgress::DataSetSeconds(std::uint64_t count) const {
+void RunProgress::ProbesAt(const std::vector<std::size_t>& dataSets, double secondsPerRecord) {
+    probeSeconds.assign(counts.size(), 0.0);
+    for (const std::size_t index : dataSets) {
+        if (index < counts.size())
+            probeSeconds[index] = std::max(secondsPerRecord, 0.0) * static_cast<double>(counts[index]);
+    }
+}
+
+double RunProgress::DataSetSeconds(std::size_t index) const {
+    const std::uint64_t count = counts[index];
     double sorts = 0.0;
     for (std::size_t column = 0; column < secondsPerWork.size(); ++column) {
         if (secondsPerWork[column]) sorts += fixedSeconds[column] + *secondsPerWork[column] * Work(column, count);
     }
     // Every round times each sorter once; the warm-up is one more sort of each.
-    // With a budget the rounds an interval needs run whatever it says.
     // With a budget the rounds an interval needs run whatever it says, and the
     // round that crosses the budget runs to its end.
     const double round = sorts + roundOverheadSeconds;
     const double fewest = sorts + round * static_cast<double>(MinimumSamplesFor());
     const double planned = sorts + round * rounds;
-    const double setup = dataSetOverheadSeconds + setupSecondsPerRecord * static_cast<double>(count);
+    const double probe = index < probeSeconds.size() ? probeSeconds[index] : 0.0;
+    const double setup = dataSetOverheadSeconds + setupSecondsPerRecord * static_cast<double>(count) + probe;
     return setup + (budgetSeconds > 0.0 ? std::max(std::min(planned, budgetSeconds + round), fewest) : planned);
 }
 
@@ -68,7 +77,7 @@ std::optional<double> RunProgress::SecondsLeft(double spentInDataSet) const {
     const bool measured = std::any_of(secondsPerWork.begin(), secondsPerWork.end(),
                                       [](const std::optional<double>& cost) { return cost.has_value(); });
     if (!measured || current >= counts.size()) return std::nullopt;
-    double seconds = std::max(DataSetSeconds(counts[current]) - spentInDataSet, 0.0);
-    for (std::size_t next = current + 1; next < counts.size(); ++next) seconds += DataSetSeconds(counts[next]);
+    double seconds = std::max(DataSetSeconds(current) - spentInDataSet, 0.0);
+    for (std::size_t next = current + 1; next < counts.size(); ++next) seconds += DataSetSeconds(next);
     return seconds;
 }

@@ -49,6 +49,10 @@ public:
     void SetupPerRecord(double seconds);
     // And `seconds` whatever its size: the files written after it.
     void DataSetOverhead(double seconds);
+    // The data sets `dataSets` (indices into `counts`) first measure the
+    // memory at their own sizes, which takes `secondsPerRecord` a record:
+    // the first data set of each record count whose floor is priced.
+    void ProbesAt(const std::vector<std::size_t>& dataSets, double secondsPerRecord);
 
     // Seconds the run still needs after `spentInDataSet` seconds of the
     // current data set; nothing until some column has been measured.
@@ -56,8 +60,8 @@ public:
 
 private:
     double Work(std::size_t column, std::uint64_t count) const;
-    // Seconds one data set of `count` records takes by the costs known so far.
-    double DataSetSeconds(std::uint64_t count) const;
+    // Seconds data set `index` takes by the costs known so far.
+    double DataSetSeconds(std::size_t index) const;
 
     std::vector<Growth> growth;
     std::vector<std::uint64_t> counts;
@@ -66,6 +70,7 @@ private:
     double roundOverheadSeconds = 0.0;
     double setupSecondsPerRecord = 0.0;
     double dataSetOverheadSeconds = 0.0;
+    std::vector<double> probeSeconds;  // per data set, empty until ProbesAt
     std::size_t current = 0;
     std::vector<std::optional<double>> secondsPerWork;  // per column, from its latest median
     std::vector<double> fixedSeconds;                   // per column

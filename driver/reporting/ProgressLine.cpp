@@ -29,6 +29,7 @@ void LearnFromPilot(RunProgress& model, const RunEstimateRecord& estimate) {
     model.DataSetOverhead(estimate.dataSetOverheadMs / 1000.0);
     model.SetupPerRecord(estimate.setupMs / 1000.0 /
                          static_cast<double>(std::max<std::uint64_t>(estimate.pilotCount, 1)));
+    model.ProbesAt(estimate.probingDataSets, estimate.probeMsPerRecord / 1000.0);
     for (std::size_t column = 0; column < estimate.fixedMs.size(); ++column)
         model.FixedCost(column, estimate.fixedMs[column] / 1000.0);
     for (std::size_t column = 0; column < estimate.pilotMs.size(); ++column)

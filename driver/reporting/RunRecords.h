@@ -43,6 +43,11 @@ struct RunEstimateRecord {
     std::vector<double> pilotMs;  // one time per column, in column order
     std::vector<double> fixedMs;  // per column, a sort of a few records: the cost every sort pays
     double seconds;               // the run's estimated time, all data sets, each spending its budget
+    // The memory probe at the data sets' own sizes, per record (timed on the
+    // pilot's count), and the data sets that make it, in run order (0 = the
+    // run's first): none when the run prices no floor at its own sizes.
+    double probeMsPerRecord = 0.0;
+    std::vector<std::size_t> probingDataSets = {};
 };
 
 // One data set: a data type, a key distribution and a record count.

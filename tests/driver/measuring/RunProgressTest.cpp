@@ -37,6 +37,10 @@ TEST(RunProgress, time_left_follows_each_sorters_growth_to_the_counts_to_come) {
     sure.SetupPerRecord(1e-6);
     sure.DataSetOverhead(0.002);
     EXPECT_NEAR(*sure.SecondsLeft(0.0), 3 * (0.001 + 0.002 + 0.010 + 6 * 0.011), 1e-12);
+    // The memory probe at a count's own sizes (5 us a record) is paid once, by
+    // the data sets that make it, the current one among them.
+    sure.ProbesAt({0, 2, 7}, 5e-6);
+    EXPECT_NEAR(*sure.SecondsLeft(0.0), 3 * (0.001 + 0.002 + 0.010 + 6 * 0.011) + 2 * 0.005, 1e-12);
 
     // A fixed cost per sort (threads to start) is not scaled with the count.
     RunProgress fixed({Growth::Linear}, {100, 1000000}, 1);
