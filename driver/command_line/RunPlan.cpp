@@ -10,9 +10,9 @@
 #include <string>
 
 #include "driver/measuring/MedianInterval.h"
-#include "driver/output/RunConditions.h"
 #include "strings/NumberText.h"
 #include "strings/NumericTest.h"
+#include "strings/ShellWords.h"
 
 namespace {
 
@@ -447,7 +447,7 @@ RunPlan ParseCommandLine(int argc, const char* const argv[], const std::string& 
     plan.counts = ResolveCounts(switches);
     plan.columns = RunColumns(plan.gpuEnabled, plan.peers);
     plan.runDirectory = plan.logDirectory + "cpu_" + (plan.gpuEnabled ? "gpu_" : "") + startStamp + "/";
-    plan.options = JoinOptions(argc, argv);
+    plan.options = SLib::JoinShellWords(argc, argv);
     for (int i = 1; i < argc && argv[i] != nullptr; ++i) plan.arguments.emplace_back(argv[i]);
     plan.programPath = argc > 0 ? argv[0] : "sortbench";
     plan.shaderPath = argc > 0 ? ShaderPathFor(argv[0]) : "Shaders";

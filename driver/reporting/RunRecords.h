@@ -14,7 +14,7 @@
 #include "driver/measuring/MedianInterval.h"
 #include "driver/measuring/SorterRounds.h"
 #include "driver/measuring/TimingStats.h"
-#include "driver/output/RunConditions.h"
+#include "driver/reporting/RunConditions.h"
 #include "driver/sorters/Columns.h"
 #include "support/DataTypes.h"
 

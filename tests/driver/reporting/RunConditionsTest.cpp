@@ -1,4 +1,4 @@
-#include "driver/output/RunConditions.h"
+#include "driver/reporting/RunConditions.h"
 
 #include <filesystem>
 #include <optional>
@@ -89,22 +89,5 @@ TEST(RunConditions, warns_of_load_above_a_quarter_of_the_cpus_and_of_a_varying_g
             kinds += warning.find("load average") != std::string::npos ? 'L' : 'G';
         }
         EXPECT_EQ(kinds, c.kinds) << c.cpus << " CPUs, governor '" << c.governor << "'";
-    }
-}
-
-TEST(JoinOptions, joins_arguments_after_the_program_quoting_those_a_shell_would_split) {
-    const struct {
-        std::vector<const char*> argv;
-        const char* expected;
-    } cases[] = {
-        {{"sortbench"}, ""},
-        {{"sortbench", "-S", "10000000", "-R", "9"}, "-S 10000000 -R 9"},
-        {{"sortbench", "-D", "/tmp/my runs"}, "-D '/tmp/my runs'"},
-        {{"sortbench", "it's", ""}, "'it'\\''s' ''"},
-        {{"sortbench", "-O", "x\nHypervisor: no\nWARNING: none"}, "-O $'x\\nHypervisor: no\\nWARNING: none'"},
-        {{"sortbench", "\033[2J", "a'b\\\t"}, "$'\\x1b[2J' $'a\\'b\\\\\\t'"},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(JoinOptions(static_cast<int>(c.argv.size()), c.argv.data()), c.expected);
     }
 }

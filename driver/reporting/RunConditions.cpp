@@ -1,4 +1,4 @@
-#include "driver/output/RunConditions.h"
+#include "driver/reporting/RunConditions.h"
 
 #include <algorithm>
 #include <charconv>
@@ -20,30 +20,6 @@ std::string FormatLoad(double load) {
 }
 
 std::string CpuCountText(int cpus) { return std::to_string(cpus) + (cpus == 1 ? " CPU" : " CPUs"); }
-
-bool HasControl(const std::string& text) {
-    return std::any_of(text.begin(), text.end(),
-                       [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; });
-}
-
-std::string ShellQuoted(const std::string& argument) {
-    // Bash's $'...' writes control characters as escapes: the argument stays one
-    // field on one line of the run conditions, and still pastes back.
-    if (HasControl(argument)) {
-        std::string quoted = "$'";
-        for (const char c : argument) {
-            if (c == '\\' || c == '\'') quoted += '\\';
-            quoted += c;
-        }
-        return SLib::EscapedControls(quoted) + "'";
-    }
-    if (!argument.empty() && argument.find_first_of(" \t\r\n'") == std::string::npos) return argument;
-    std::string quoted = "'";
-    for (const char c : argument) {
-        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    }
-    return quoted + "'";
-}
 
 }  // namespace
 
@@ -91,14 +67,4 @@ std::vector<std::string> RunConditionWarnings(const RunConditions& conditions) {
                            "', not 'performance'; the CPU may change speed during the run.");
     }
     return warnings;
-}
-
-std::string JoinOptions(int argc, const char* const argv[]) {
-    std::string joined;
-    for (int i = 1; i < argc && argv != nullptr; ++i) {
-        if (argv[i] == nullptr) break;
-        if (i > 1) joined += ' ';
-        joined += ShellQuoted(argv[i]);
-    }
-    return joined;
 }

@@ -32,10 +32,3 @@ std::vector<std::string> RunConditionLines(const RunConditions& conditions);
 // One "WARNING: " line each when the load average exceeds a quarter of the online
 // CPUs, and when an exposed governor is not "performance". Empty otherwise.
 std::vector<std::string> RunConditionWarnings(const RunConditions& conditions);
-
-// argv[1..argc-1] joined with single spaces, each argument that is empty or holds
-// whitespace or a single quote wrapped in single quotes (a quote inside becomes
-// '\''), and each that holds a control character written as bash's $'...' with
-// the character escaped ($'x\nHypervisor: no'), so that the text stays on one
-// line and pastes back into a shell as the same arguments.
-std::string JoinOptions(int argc, const char* const argv[]);

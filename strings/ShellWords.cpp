@@ -1,0 +1,46 @@
+#include "strings/ShellWords.h"
+
+#include <algorithm>
+
+#include "strings/EscapedText.h"
+
+namespace SLib {
+namespace {
+
+bool HasControl(const std::string& text) {
+    return std::any_of(text.begin(), text.end(),
+                       [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; });
+}
+
+std::string ShellQuoted(const std::string& argument) {
+    // Bash's $'...' writes control characters as escapes: the argument stays one
+    // field on one line of the run conditions, and still pastes back.
+    if (HasControl(argument)) {
+        std::string quoted = "$'";
+        for (const char c : argument) {
+            if (c == '\\' || c == '\'') quoted += '\\';
+            quoted += c;
+        }
+        return EscapedControls(quoted) + "'";
+    }
+    if (!argument.empty() && argument.find_first_of(" \t\r\n'") == std::string::npos) return argument;
+    std::string quoted = "'";
+    for (const char c : argument) {
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    }
+    return quoted + "'";
+}
+
+}  // namespace
+
+std::string JoinShellWords(int argc, const char* const argv[]) {
+    std::string joined;
+    for (int i = 1; i < argc && argv != nullptr; ++i) {
+        if (argv[i] == nullptr) break;
+        if (i > 1) joined += ' ';
+        joined += ShellQuoted(argv[i]);
+    }
+    return joined;
+}
+
+}  // namespace SLib

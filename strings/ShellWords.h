@@ -1,0 +1,14 @@
+#pragma once
+
+#include <string>
+
+namespace SLib {
+
+// argv[1..argc-1] joined with single spaces, each argument that is empty or holds
+// whitespace or a single quote wrapped in single quotes (a quote inside becomes
+// '\''), and each that holds a control character written as bash's $'...' with
+// the character escaped ($'x\nHypervisor: no'), so that the text stays on one
+// line and pastes back into a shell as the same arguments.
+std::string JoinShellWords(int argc, const char* const argv[]);
+
+}  // namespace SLib
