@@ -4,11 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cinttypes>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-#include <limits>
 #include <memory>
 #include <new>
 #include <system_error>
@@ -16,24 +12,22 @@
 
 #include "cpu_sort/RadixSort32.h"
 #include "cpu_sort/RadixSort64.h"
-#include "driver/machine/AvailableMemory.h"
 #include "driver/machine/LimitsProbe.h"
 #include "driver/machine/LimitsText.h"
 #include "driver/machine/MachineFacts.h"
 #include "driver/machine/MachineReference.h"
 #include "driver/machine/ProcessMemory.h"
+#include "driver/machine/RunProbeOptions.h"
 #include "driver/measuring/AppTimer.h"
 #include "driver/measuring/KeyDistributions.h"
-#include "driver/measuring/MemoryBudget.h"
+#include "driver/measuring/OwnSizeProbes.h"
 #include "driver/measuring/RunProgress.h"
 #include "driver/measuring/SorterRounds.h"
-#include "driver/output/ConsoleText.h"
 #include "driver/output/Interruption.h"
 #include "driver/output/JsonResults.h"
 #include "driver/output/LogCPU.h"
 #include "driver/output/ResultFiles.h"
 #include "driver/output/RunDirectory.h"
-#include "driver/output/SectionBanners.h"
 #include "driver/output/StatsFiles.h"
 #include "driver/reporting/ConsoleReporter.h"
 #include "driver/reporting/JsonReporter.h"
@@ -46,6 +40,7 @@
 #include "driver/reporting/RunManifest.h"
 #include "driver/reporting/RunRecords.h"
 #include "driver/reporting/RunReporter.h"
+#include "driver/sorters/DataSetMemory.h"
 #include "driver/sorters/DataSetSorters.h"
 #include "driver/sorters/GpuColumns.h"
 #include "driver/sorters/PeerSorters.h"
@@ -60,38 +55,7 @@ namespace {
 
 using AppCore::DataType;
 
-// Indices are 32-bit, so a data set holds at most this many records.
-constexpr std::uint64_t kMaxRecords = std::numeric_limits<std::uint32_t>::max();
-
 using SLib::MemoryText;
-
-// The probe of a run. SORTBENCH_QUICK_LIMITS, set to anything, shrinks it to
-// arrays that stay in the caches, timed once: for whole-run tests, which check
-// where its figures go, not what they are. The sizes appear in the limits
-// lines, so figures measured that way cannot pass for the real ones.
-bool QuickLimits() {
-    const char* quick = std::getenv("SORTBENCH_QUICK_LIMITS");
-    return quick != nullptr && *quick != '\0';
-}
-
-LimitsProbeOptions RunProbeOptions() {
-    LimitsProbeOptions options;
-    if (QuickLimits()) {
-        options.arrayBytes = {64 << 10, 256 << 10};
-        options.repeats = 1;
-    }
-    return options;
-}
-
-GpuLimitsOptions RunGpuProbeOptions() {
-    GpuLimitsOptions options;
-    options.availableBytes = AvailableMemoryBytes();
-    if (QuickLimits()) {
-        options.bufferBytes = 1 << 20;
-        options.repeats = 1;
-    }
-    return options;
-}
 
 // `visit(std::type_identity<Element>{})` for the element type of `type`: the
 // one switch from a data type to the templates that take its elements.
@@ -186,12 +150,13 @@ private:
         tools.gpu = nullptr;
         ReleaseScratch(tools);
         const bool measured = plan.Repeated() && dataSetsRun != 0;
-        reporters.MeasuringEnded(
-            {.status = status,
-             .memoryLooked = measured,
-             .largestMemory = largestMemory,
-             .ownSizeProbes = measured && !ownSizeProbes.empty() ? std::optional(ownSizeProbes) : std::nullopt,
-             .runSeconds = SecondsSince(runStarted)});
+        reporters.MeasuringEnded({.status = status,
+                                  .memoryLooked = measured,
+                                  .largestMemory = largestMemory,
+                                  .ownSizeProbes = measured && !ownSizeProbes.Probed().empty()
+                                                       ? std::optional(ownSizeProbes.Probed())
+                                                       : std::nullopt,
+                                  .runSeconds = SecondsSince(runStarted)});
         // A run that measured nothing leaves an earlier file at the path as it was.
         if (json && json->HasEntries() && !json->Write() && status == kExitComplete) status = kExitIncomplete;
         RunClosedRecord closed{.runDirectory = runDirectory.Path(),
@@ -231,6 +196,11 @@ private:
             cpuLimits = ProbeCpuLimits(RunProbeOptions());
             limitsContext = LimitsContextFields(cpuLimits);
             start.cpuLimits = cpuLimits;
+            const bool radix = std::any_of(plan.columns.begin(), plan.columns.end(), [](Column column) {
+                return FactsOf(column).sorter == ColumnSorter::RadixSort;
+            });
+            if (radix && cpuLimits.Measured())
+                ownSizeProbes = OwnSizeProbes(cpuLimits.arrays.front().arrayBytes, RunProbeOptions());
         }
         reporters.RunStarted(start);
         if (plan.untilSure) reference = std::make_unique<MachineReference>();
@@ -305,7 +275,9 @@ private:
                                    .pilotMs = narrow->ms,
                                    .fixedMs = tiny->ms,
                                    .seconds = 0.0};
-        EstimateProbes(count, estimate);
+        const OwnSizeProbes::Estimate probes = ownSizeProbes.EstimateFor(plan.counts, plan.distributions, count);
+        estimate.probeMsPerRecord = probes.msPerRecord;
+        estimate.probingDataSets = probes.probingDataSets;
         RunProgress model = ProgressModel(plan);
         LearnFromPilot(model, estimate);
         // Before any data set shows how soon its intervals close, each is
@@ -332,7 +304,7 @@ private:
     // the data set cannot be held or sorted.
     template <typename Element>
     std::optional<PilotTimes> Pilot(std::uint64_t count, Outcome& outcome) {
-        if (!FitProblem<Element>(count).empty()) return std::nullopt;
+        if (!memory.FitProblem(count, sizeof(Element), HeldBytes()).empty()) return std::nullopt;
         const DataSetRecord pilot{.type = AppCore::DataTypeOf<Element>(),
                                   .typeName = AppCore::DataTypeName<Element>(),
                                   .distribution = Distribution::Uniform,
@@ -378,7 +350,8 @@ private:
                                         .position = position,
                                         .counts = listLength};
                 reporters.DataSetStarted(set);
-                if (const std::string problem = FitProblem<Element>(count); !problem.empty()) {
+                if (const std::string problem = memory.FitProblem(count, sizeof(Element), HeldBytes());
+                    !problem.empty()) {
                     reporters.DataSetRefused(set, CannotBenchmark(set, problem));
                     return kExitTooLarge;
                 }
@@ -388,8 +361,8 @@ private:
                 } catch (const std::bad_alloc&) {
                     ReleaseScratch(tools);
                     reporters.DataSetRefused(
-                        set,
-                        CannotBenchmark(set, "out of memory (needs " + MemoryText(PeakBytes<Element>(count)) + ")"));
+                        set, CannotBenchmark(set, "out of memory (needs " +
+                                                      MemoryText(memory.PeakBytes(count, sizeof(Element))) + ")"));
                     return kExitTooLarge;
                 } catch (const std::system_error& error) {
                     // No thread to be had (a process or memory limit): the cells
@@ -410,7 +383,7 @@ private:
     int RefuseWhatCannotFit() {
         for (const AppCore::DataTypeFacts& type : AppCore::kDataTypes) {
             for (const std::uint64_t count : plan.counts) {
-                const std::string problem = FitProblemOf(type.type, count);
+                const std::string problem = memory.FitProblem(count, type.keyBytes, HeldBytes());
                 if (problem.empty()) continue;
                 const DataSetRecord set{.type = type.type,
                                         .typeName = type.name,
@@ -426,62 +399,12 @@ private:
         return kExitComplete;
     }
 
-    std::string FitProblemOf(DataType type, std::uint64_t count) {
-        return WithElementOf(type, [&](auto element) { return FitProblem<typename decltype(element)::type>(count); });
-    }
-
-    template <typename Element>
-    std::uint64_t PeakBytes(std::uint64_t count) const {
-        // The peers take what is left (PeersBeyondMemory): none of them makes a data set too large.
-        return DataSetPeakBytes(count, sizeof(Element), plan.gpuEnabled && plan.qaEnabled);
-    }
-
-    // The peers that do not fit beside a data set of `count` records, each
-    // with its reason, and how the others are checked: against a copy of the
-    // radix permutation when it costs no peer its place. Asked before the data
-    // set takes its memory.
-    struct PeerRoom {
-        std::vector<SkippedColumn> skipped;
-        PeerCheck check = PeerCheck::Order;
-    };
-    template <typename Element>
-    PeerRoom RoomForPeers(std::uint64_t count) const {
-        if (!plan.peersEnabled) return {};
-        const std::uint64_t available = AvailableMemoryBytes();
-        if (available == std::numeric_limits<std::uint64_t>::max()) return {{}, PeerCheck::RadixPermutation};
-        // The buffers already held are reused for this data set.
-        const std::uint64_t room = available + data.size + indices.size;
-        const std::uint64_t peak = PeakBytes<Element>(count);
-        const std::uint64_t free = room > peak ? room - peak : 0;
-        PeerRoom peers{PeersBeyondMemory(plan.columns, count, sizeof(Element), free), PeerCheck::Order};
-        const std::uint64_t referenceBytes = count * sizeof(std::uint32_t);
-        if (free >= referenceBytes &&
-            PeersBeyondMemory(plan.columns, count, sizeof(Element), free - referenceBytes).size() ==
-                peers.skipped.size())
-            peers.check = PeerCheck::RadixPermutation;
-        return peers;
-    }
+    // The buffers already held, which the next data set reuses.
+    std::uint64_t HeldBytes() const { return data.size + indices.size; }
 
     // The line that ends the run at a data set it cannot benchmark.
     static std::string CannotBenchmark(const DataSetRecord& set, const std::string& reason) {
         return "Cannot benchmark " + std::to_string(set.count) + " " + set.typeName + " records: " + reason;
-    }
-
-    // Why a data set of `count` records cannot be held, or nothing: the run then
-    // ends with one line instead of a wrapped index or an out-of-memory kill.
-    template <typename Element>
-    std::string FitProblem(std::uint64_t count) {
-        const std::uint64_t peak = PeakBytes<Element>(count);
-        if (count > kMaxRecords) {
-            return "indices are 32-bit, at most " + std::to_string(kMaxRecords) + " records (would need " +
-                   MemoryText(peak) + ")";
-        }
-        // The buffers already held are reused for this data set.
-        const std::uint64_t held = data.size + indices.size;
-        const std::uint64_t available = AvailableMemoryBytes();
-        if (available != std::numeric_limits<std::uint64_t>::max() && peak > available + held)
-            return "out of memory (needs " + MemoryText(peak) + ", " + MemoryText(available + held) + " available)";
-        return {};
     }
 
     using Clock = std::chrono::steady_clock;
@@ -500,61 +423,11 @@ private:
                           .referenceMs = nullptr};
     }
 
-    // With repetitions, the table at a data set's own sizes that prices its
-    // radix cells (MemoryFloor.h): probed once per record count, before the
-    // first data set of that count with a floor, and kept for every type.
-    // Data sets below the fixed probe's smallest size get none, as before.
-    // The reference holds until the next data set's probe.
-    const DataSetLimits& OwnSizeLimits(const DataSetRecord& set) {
-        static const DataSetLimits unpriced;
-        if (set.distribution != Distribution::Uniform || !PricedAtOwnSizes(set.count)) return unpriced;
-        return ProbedAtOwnSizes(set.count);
-    }
-
-    // Whether uniform data sets of `count` records get floors priced at their own sizes.
-    bool PricedAtOwnSizes(std::uint64_t count) const {
-        const bool radix = std::any_of(plan.columns.begin(), plan.columns.end(),
-                                       [](Column column) { return FactsOf(column).sorter == ColumnSorter::RadixSort; });
-        return plan.Repeated() && cpuLimits.Measured() && radix &&
-               count * sizeof(std::uint32_t) >= cpuLimits.arrays.front().arrayBytes;
-    }
-
-    // The own-size figures of `count` records, probed on first use.
-    const DataSetLimits& ProbedAtOwnSizes(std::uint64_t count) {
-        for (const DataSetLimits& probe : ownSizeProbes)
-            if (probe.records == count) return probe;
-        ownSizeProbes.push_back(ProbeDataSetLimits(count, RunProbeOptions()));
-        return ownSizeProbes.back();
-    }
-
-    // The estimate's share of the own-size probes, paid per record by the
-    // first data set of each count priced, which is in the first type's
-    // uniform series. It is timed on the run's largest priced count up to the
-    // pilot's, kept for that count's data sets, so nothing is probed twice.
-    void EstimateProbes(std::uint64_t pilotCount, RunEstimateRecord& estimate) {
-        const auto uniform = std::find(plan.distributions.begin(), plan.distributions.end(), Distribution::Uniform);
-        if (uniform == plan.distributions.end()) return;
-        std::uint64_t timedCount = 0;
-        for (const std::uint64_t count : plan.counts) {
-            if (count <= pilotCount && count > timedCount && PricedAtOwnSizes(count)) timedCount = count;
-        }
-        if (timedCount == 0) return;
-        const DataSetLimits& probe = ProbedAtOwnSizes(timedCount);
-        if (!probe.Measured()) return;
-        estimate.probeMsPerRecord = probe.seconds * 1000.0 / static_cast<double>(timedCount);
-        const auto series = static_cast<std::size_t>(uniform - plan.distributions.begin());
-        for (std::size_t position = 0; position < plan.counts.size(); ++position) {
-            // The count timed here is probed already.
-            if (plan.counts[position] != timedCount && PricedAtOwnSizes(plan.counts[position]))
-                estimate.probingDataSets.push_back(series * plan.counts.size() + position);
-        }
-    }
-
     template <typename Element>
     Outcome RunDataSet(const DataSetRecord& set) {
         // Before the data set's buffers grow: the probe's own come and go first.
-        const DataSetLimits& ownSizes = OwnSizeLimits(set);
-        const PeerRoom peers = RoomForPeers<Element>(set.count);
+        const DataSetLimits& ownSizes = ownSizeProbes.For(set.distribution, set.count);
+        const DataSetMemory::PeerRoom peers = memory.RoomForPeers(set.count, sizeof(Element), HeldBytes());
         indices.Resize(set.count * sizeof(std::uint32_t));
         const Element* values = GenerateKeys<Element>(set.distribution, set.count, data);
 
@@ -604,12 +477,13 @@ private:
 
     const RunPlan& plan;
     const GpuColumns::Seams& gpuSeams;
-    std::size_t dataSetsRun = 0;               // data sets whose sorts began
-    double manifestStoreMs = 0.0;              // the manifest's first store, for -R auto's estimate
-    MachineFacts machine;                      // read once, rendered by the run conditions and the JSON context
-    Clock::time_point runStarted;              // once the run directory is claimed
-    CpuLimits cpuLimits;                       // measured with the run conditions; unmeasured without repetitions
-    std::vector<DataSetLimits> ownSizeProbes;  // one per record count priced, in the order probed
+    std::size_t dataSetsRun = 0;   // data sets whose sorts began
+    double manifestStoreMs = 0.0;  // the manifest's first store, for -R auto's estimate
+    MachineFacts machine;          // read once, rendered by the run conditions and the JSON context
+    Clock::time_point runStarted;  // once the run directory is claimed
+    CpuLimits cpuLimits;           // measured with the run conditions; unmeasured without repetitions
+    OwnSizeProbes ownSizeProbes;   // with floors, set once the limits are measured
+    const DataSetMemory memory{plan.columns, plan.gpuEnabled&& plan.qaEnabled};
     GpuLimits gpuLimits;                       // measured after the GPU report with -GPU and repetitions
     JsonResults::ContextFields limitsContext;  // both limits as the JSON context gives them, once measured
     std::optional<ProcessMemory> largestMemory;
@@ -655,11 +529,9 @@ int ReportLimits(const RunPlan& plan, const GpuColumns::Seams& seams) {
     console.GpuExamining();
     const GpuColumns gpu(plan.shaderPath, seams);
     console.GpuExamined(gpu.Report());
-    AppCore::ConsolePrintf("%s\n", SectionBanner("LIMITS", kLimitsSectionDashes).c_str());
     const LimitsProbeOptions options = RunProbeOptions();
-    for (const std::string& line : LimitsLines(ProbeCpuLimits(options))) AppCore::ConsolePrintf("%s\n", line.c_str());
-    AppCore::ConsolePrintf(
-        "%s\n", OwnSizePricingLine(*std::min_element(options.arrayBytes.begin(), options.arrayBytes.end())).c_str());
+    console.LimitsMeasured(ProbeCpuLimits(options),
+                           *std::min_element(options.arrayBytes.begin(), options.arrayBytes.end()));
     console.GpuLimitsMeasured(gpu.ProbeLimits(RunGpuProbeOptions()));
     return kExitComplete;
 }

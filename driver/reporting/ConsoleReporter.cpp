@@ -62,6 +62,12 @@ void ConsoleReporter::GpuExamined(const std::string& report) {
 
 void ConsoleReporter::GpuLimitsMeasured(const GpuLimits& limits) { PrintLines(GpuLimitsLines(limits)); }
 
+void ConsoleReporter::LimitsMeasured(const CpuLimits& limits, std::uint64_t smallestProbedBytes) {
+    AppCore::ConsolePrintf("%s\n", SectionBanner("LIMITS", kLimitsSectionDashes).c_str());
+    PrintLines(LimitsLines(limits));
+    AppCore::ConsolePrintf("%s\n", OwnSizePricingLine(smallestProbedBytes).c_str());
+}
+
 void ConsoleReporter::RunStopped(const std::string& reason) { AppCore::ConsolePrintf("%s\n", reason.c_str()); }
 
 void ConsoleReporter::RunEstimated(const RunEstimateRecord& estimate) {

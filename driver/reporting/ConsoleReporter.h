@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <vector>
 
 #include "driver/command_line/RunPlan.h"
@@ -33,6 +34,9 @@ public:
     void MeasuringEnded(const MeasuringEndRecord& end) override;
 
     // Lines of the run's own steps around the measuring, which no other reporter renders:
+    // -LIMITS's table of the machine's memory, with the line on how a run prices
+    // its data sets (`smallestProbedBytes`: the table's smallest index array);
+    void LimitsMeasured(const CpuLimits& limits, std::uint64_t smallestProbedBytes);
     // the interrupted runs the start repaired;
     void RunsRepaired(const std::vector<std::string>& runDirectories);
     // a data set -R auto could never hold, refused on standard error before anything;

@@ -1,0 +1,53 @@
+#include "driver/sorters/DataSetMemory.h"
+
+#include <algorithm>
+
+#include "driver/machine/AvailableMemory.h"
+#include "driver/measuring/MemoryBudget.h"
+#include "strings/MemoryText.h"
+
+namespace {
+
+// AvailableMemoryBytes() says this when the machine would not tell.
+constexpr std::uint64_t kUnknown = std::numeric_limits<std::uint64_t>::max();
+
+}  // namespace
+
+DataSetMemory::DataSetMemory(const std::vector<Column>& columns, bool keepsQaReference)
+    : columns(columns),
+      keepsQaReference(keepsQaReference),
+      hasPeers(std::any_of(columns.begin(), columns.end(),
+                           [](Column column) { return FactsOf(column).sorter == ColumnSorter::PeerSort; })) {}
+
+std::uint64_t DataSetMemory::PeakBytes(std::uint64_t count, std::uint64_t keyBytes) const {
+    return DataSetPeakBytes(count, keyBytes, keepsQaReference);
+}
+
+std::string DataSetMemory::FitProblem(std::uint64_t count, std::uint64_t keyBytes, std::uint64_t heldBytes) const {
+    const std::uint64_t peak = PeakBytes(count, keyBytes);
+    if (count > kMaxRecords) {
+        return "indices are 32-bit, at most " + std::to_string(kMaxRecords) + " records (would need " +
+               SLib::MemoryText(peak) + ")";
+    }
+    const std::uint64_t available = AvailableMemoryBytes();
+    if (available != kUnknown && peak > available + heldBytes)
+        return "out of memory (needs " + SLib::MemoryText(peak) + ", " + SLib::MemoryText(available + heldBytes) +
+               " available)";
+    return {};
+}
+
+DataSetMemory::PeerRoom DataSetMemory::RoomForPeers(std::uint64_t count, std::uint64_t keyBytes,
+                                                    std::uint64_t heldBytes) const {
+    if (!hasPeers) return {};
+    const std::uint64_t available = AvailableMemoryBytes();
+    if (available == kUnknown) return {{}, PeerCheck::RadixPermutation};
+    const std::uint64_t room = available + heldBytes;
+    const std::uint64_t peak = PeakBytes(count, keyBytes);
+    const std::uint64_t free = room > peak ? room - peak : 0;
+    PeerRoom peers{PeersBeyondMemory(columns, count, keyBytes, free), PeerCheck::Order};
+    const std::uint64_t referenceBytes = count * sizeof(std::uint32_t);
+    if (free >= referenceBytes &&
+        PeersBeyondMemory(columns, count, keyBytes, free - referenceBytes).size() == peers.skipped.size())
+        peers.check = PeerCheck::RadixPermutation;
+    return peers;
+}

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <cstdint>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "driver/sorters/Columns.h"
+#include "driver/sorters/DataSetSorters.h"
+#include "driver/sorters/PeerMemory.h"
+
+// Whether a run's data sets fit in the memory available now, and which
+// peers fit beside each: asked before a data set takes its memory, so that a
+// data set too large ends the run with one line instead of a wrapped index
+// or an out-of-memory kill, and a peer too large is only skipped.
+
+// Indices are 32-bit, so a data set holds at most this many records.
+inline constexpr std::uint64_t kMaxRecords = std::numeric_limits<std::uint32_t>::max();
+
+class DataSetMemory {
+public:
+    // `columns`: the run's; `keepsQaReference`: -GPU with -QA.
+    DataSetMemory(const std::vector<Column>& columns, bool keepsQaReference);
+
+    // Bytes a data set of `count` records of keyBytes-byte keys holds at its
+    // peak, the peers aside: they take what is left.
+    std::uint64_t PeakBytes(std::uint64_t count, std::uint64_t keyBytes) const;
+
+    // Why such a data set cannot be held, or nothing. `heldBytes`: the
+    // buffers the run holds already, which the data set reuses.
+    std::string FitProblem(std::uint64_t count, std::uint64_t keyBytes, std::uint64_t heldBytes) const;
+
+    // The peers that do not fit beside such a data set, each with its
+    // reason, and how the others are checked: against a copy of the radix
+    // permutation when it costs no peer its place.
+    struct PeerRoom {
+        std::vector<SkippedColumn> skipped;
+        PeerCheck check = PeerCheck::Order;
+    };
+    PeerRoom RoomForPeers(std::uint64_t count, std::uint64_t keyBytes, std::uint64_t heldBytes) const;
+
+private:
+    const std::vector<Column>& columns;
+    bool keepsQaReference;
+    bool hasPeers;
+};
