@@ -205,7 +205,8 @@ private:
         reporters.RunStarted(start);
         if (plan.untilSure) reference = std::make_unique<MachineReference>();
         reporters.GpuExamining();
-        gpu = std::make_unique<GpuColumns>(plan.shaderPath, gpuSeams);
+        gpu = std::make_unique<GpuColumns>(plan.shaderPath, gpuSeams,
+                                           [this](const std::string& lines) { reporters.SorterSaid(lines); });
         reporters.GpuExamined(gpu->Report());
         if (plan.gpuEnabled) tools.gpu = gpu.get();
         if (plan.gpuEnabled && plan.Repeated() && gpu->Unavailable().empty()) {

@@ -68,6 +68,8 @@ void ConsoleReporter::LimitsMeasured(const CpuLimits& limits, std::uint64_t smal
     AppCore::ConsolePrintf("%s\n", OwnSizePricingLine(smallestProbedBytes).c_str());
 }
 
+void ConsoleReporter::SorterSaid(const std::string& lines) { AppCore::ConsolePrintf("%s", lines.c_str()); }
+
 void ConsoleReporter::RunStopped(const std::string& reason) { AppCore::ConsolePrintf("%s\n", reason.c_str()); }
 
 void ConsoleReporter::RunEstimated(const RunEstimateRecord& estimate) {

@@ -29,6 +29,7 @@ public:
     void CellMeasured(const DataSetRecord& set, const CellRecord& cell) override;
     void CellSkipped(const DataSetRecord& set, const SkippedCellRecord& cell) override;
     void CheckEnded(const DataSetRecord& set, const std::string& problem) override;
+    void SorterSaid(const std::string& lines) override;
     void RunEstimated(const RunEstimateRecord& estimate) override;
     void DataSetEnded(const DataSetRecord& set, const DataSetEndRecord& end) override;
     void MeasuringEnded(const MeasuringEndRecord& end) override;

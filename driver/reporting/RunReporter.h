@@ -35,6 +35,9 @@ public:
     // A sorter's check: `problem` is its "QA ERROR: ..." line, empty when a
     // check whose passing is reported (the GPU's -QA check) passed.
     virtual void CheckEnded(const DataSetRecord&, const std::string& /*problem*/) {}
+    // Lines a sorter says as it sorts, each ending in a line break: the GPU
+    // sort's progress, why a GPU sort failed.
+    virtual void SorterSaid(const std::string& /*lines*/) {}
     virtual void DataSetEnded(const DataSetRecord&, const DataSetEndRecord&) {}
     // The last data set has ended, or the run stops early.
     virtual void MeasuringEnded(const MeasuringEndRecord&) {}
@@ -80,6 +83,9 @@ public:
     }
     void CheckEnded(const DataSetRecord& set, const std::string& problem) override {
         for (RunReporter* r : reporters) r->CheckEnded(set, problem);
+    }
+    void SorterSaid(const std::string& lines) override {
+        for (RunReporter* r : reporters) r->SorterSaid(lines);
     }
     void DataSetEnded(const DataSetRecord& set, const DataSetEndRecord& end) override {
         for (RunReporter* r : reporters) r->DataSetEnded(set, end);

@@ -1,17 +1,17 @@
 #include "driver/sorters/GpuColumns.h"
 
-#include <cinttypes>
-#include <cstdio>
 #include <cstring>
 #include <exception>
 #include <new>
+#include <string>
+#include <utility>
 
 #include "gpu/DeviceLimits.h"
 #include "gpu/QVRadixSort.h"
 #include "support/DataTypes.h"
-#include "support/StatusLine.h"
 
-GpuColumns::GpuColumns(const std::string& shaderPath, const Seams& seams) : inspectResult(seams.inspectResult) {
+GpuColumns::GpuColumns(const std::string& shaderPath, const Seams& seams, Say say)
+    : inspectResult(seams.inspectResult), say(std::move(say)) {
     QVEvalCore::QVCore::shaderPath = shaderPath;
     QVEvalCore::QVRadixSort::Options options;
     options.core.allowCpuDevices = seams.allowCpuDevices;
@@ -37,9 +37,9 @@ GpuColumns::GpuColumns(const std::string& shaderPath, const Seams& seams) : insp
 
 GpuColumns::~GpuColumns() = default;
 
-void GpuColumns::PrintProgress() {
+void GpuColumns::SayProgress() {
     const std::string progress = sorter->TakeProgress();
-    if (!progress.empty()) AppCore::ConsolePrintf("%s", progress.c_str());
+    if (!progress.empty() && say) say(progress);
 }
 
 template <typename Sort>
@@ -48,11 +48,12 @@ bool GpuColumns::Guarded(const char* typeName, std::uint64_t count, Sort sort) {
         sort();
         return true;
     } catch (const std::bad_alloc&) {
-        PrintProgress();
+        SayProgress();
         throw;
     } catch (const std::exception& error) {
-        PrintProgress();
-        AppCore::ConsolePrintf("GPU sort of %" PRIu64 " %s records failed: %s\n", count, typeName, error.what());
+        SayProgress();
+        if (say)
+            say("GPU sort of " + std::to_string(count) + " " + typeName + " records failed: " + error.what() + "\n");
         return false;
     }
 }
@@ -62,7 +63,7 @@ bool GpuColumns::WarmUp(const char* typeName, const Element* values, std::uint64
     return Guarded(typeName, count, [&] {
         sorter->Sort(values, count, permutation, true);
         sorter->WaitToFinish();
-        PrintProgress();
+        SayProgress();
     });
 }
 
@@ -77,7 +78,7 @@ std::optional<GpuColumns::Times> GpuColumns::TimedSort(const char* typeName, con
         sorter->Sort(values, count, permutation, true);
         sorter->WaitToFinish();
         times = {timer.elapse_millisecond(), sorter->GpuTimeMs()};
-        PrintProgress();
+        SayProgress();
         if (inspectResult) inspectResult(permutation, count);
     });
     if (!sorted) return std::nullopt;

@@ -32,11 +32,16 @@ class GpuColumns {
 public:
     using Seams = GpuSeams;
 
+    // What the columns say as they sort, one or more lines each ending in a
+    // line break: the sorter's progress and why a sort failed, for a reporter.
+    using Say = std::function<void(const std::string& lines)>;
+
     // Sets the core's shader directory, constructs the sorter (which writes the
     // GPU report into Report()) and initialises it. Never throws: a core that
     // cannot start (no Vulkan loader, no usable device, shaders missing) leaves
-    // the object with Unavailable() saying why.
-    explicit GpuColumns(const std::string& shaderPath, const Seams& seams = {});
+    // the object with Unavailable() saying why. `say` hears the lines of the
+    // sorts, between them and never inside a timed section.
+    explicit GpuColumns(const std::string& shaderPath, const Seams& seams = {}, Say say = nullptr);
 
     // The GPU report's lines, each ending in a line break, for a reporter to
     // print: the core's start-up, then why it stopped, if it did.
@@ -56,12 +61,12 @@ public:
     };
 
     // One untimed sort into `permutation`, then the sorter's progress lines.
-    // False after one line saying why it failed.
+    // False after one line saying why it failed; both go to `say`.
     template <typename Element>
     bool WarmUp(const char* typeName, const Element* values, std::uint64_t count, std::uint32_t* permutation);
 
     // Zeroes `indices` (4 * count bytes), then one timed sort into it; the
-    // sorter's progress lines are printed once the timer has stopped. Nothing
+    // sorter's progress lines are said once the timer has stopped. Nothing
     // after one line saying why the sort failed.
     template <typename Element>
     std::optional<Times> TimedSort(const char* typeName, const Element* values, std::uint64_t count,
@@ -80,11 +85,12 @@ private:
     // The progress lines noted so far come first either way.
     template <typename Sort>
     bool Guarded(const char* typeName, std::uint64_t count, Sort sort);
-    // Prints the progress lines the sorter noted since the last call.
-    void PrintProgress();
+    // Says the progress lines the sorter noted since the last call.
+    void SayProgress();
 
     std::string report;  // before the sorter: its start-up writes here
     std::unique_ptr<QVEvalCore::QVRadixSort> sorter;
     std::string unavailable;
     std::function<void(std::uint32_t* permutation, std::uint64_t count)> inspectResult;
+    Say say;
 };

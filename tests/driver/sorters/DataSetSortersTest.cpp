@@ -51,7 +51,9 @@ TEST(DataSetSorters, checks_a_peer_against_the_radix_permutation_only_when_it_is
             ASSERT_TRUE(sorter.warmUp());
             ASSERT_TRUE(sorter.timed());
             if (&sorter == &sorters.front()) {
-                if (sorter.check) EXPECT_EQ(sorter.check(), "");
+                if (sorter.check) {
+                    EXPECT_EQ(sorter.check(), "");
+                }
                 if (c.check == PeerCheck::RadixPermutation) {
                     ASSERT_EQ(peerReference.size, indices.size);
                     auto* copy = reinterpret_cast<std::uint32_t*>(peerReference.data);
