@@ -20,6 +20,7 @@
 #include "driver/machine/RunProbeOptions.h"
 #include "driver/measuring/AppTimer.h"
 #include "driver/measuring/KeyDistributions.h"
+#include "driver/measuring/MedianInterval.h"
 #include "driver/measuring/OwnSizeProbes.h"
 #include "driver/measuring/RunProgress.h"
 #include "driver/measuring/SorterRounds.h"
@@ -484,7 +485,10 @@ private:
     Clock::time_point runStarted;  // once the run directory is claimed
     CpuLimits cpuLimits;           // measured with the run conditions; unmeasured without repetitions
     OwnSizeProbes ownSizeProbes;   // with floors, set once the limits are measured
-    const DataSetMemory memory{plan.columns, plan.gpuEnabled&& plan.qaEnabled};
+    // Each column's sorts in a data set: what a leaking peer loses there.
+    const DataSetMemory memory{
+        plan.columns, (plan.gpuEnabled && plan.qaEnabled),
+        1 + static_cast<std::uint64_t>(plan.untilSure ? MinimumSamplesFor() : std::max(plan.repetitions, 1))};
     GpuLimits gpuLimits;                       // measured after the GPU report with -GPU and repetitions
     JsonResults::ContextFields limitsContext;  // both limits as the JSON context gives them, once measured
     std::optional<ProcessMemory> largestMemory;

@@ -13,9 +13,10 @@ constexpr std::uint64_t kUnknown = std::numeric_limits<std::uint64_t>::max();
 
 }  // namespace
 
-DataSetMemory::DataSetMemory(const std::vector<Column>& columns, bool keepsQaReference)
+DataSetMemory::DataSetMemory(const std::vector<Column>& columns, bool keepsQaReference, std::uint64_t sortsPerColumn)
     : columns(columns),
       keepsQaReference(keepsQaReference),
+      sortsPerColumn(sortsPerColumn),
       hasPeers(std::any_of(columns.begin(), columns.end(),
                            [](Column column) { return FactsOf(column).sorter == ColumnSorter::PeerSort; })) {}
 
@@ -44,10 +45,11 @@ DataSetMemory::PeerRoom DataSetMemory::RoomForPeers(std::uint64_t count, std::ui
     const std::uint64_t room = available + heldBytes;
     const std::uint64_t peak = PeakBytes(count, keyBytes);
     const std::uint64_t free = room > peak ? room - peak : 0;
-    PeerRoom peers{PeersBeyondMemory(columns, count, keyBytes, free), PeerCheck::Order};
+    PeerRoom peers{PeersBeyondMemory(columns, count, keyBytes, free, sortsPerColumn), PeerCheck::Order};
     const std::uint64_t referenceBytes = count * sizeof(std::uint32_t);
     if (free >= referenceBytes &&
-        PeersBeyondMemory(columns, count, keyBytes, free - referenceBytes).size() == peers.skipped.size())
+        PeersBeyondMemory(columns, count, keyBytes, free - referenceBytes, sortsPerColumn).size() ==
+            peers.skipped.size())
         peers.check = PeerCheck::RadixPermutation;
     return peers;
 }

@@ -19,8 +19,10 @@ inline constexpr std::uint64_t kMaxRecords = std::numeric_limits<std::uint32_t>:
 
 class DataSetMemory {
 public:
-    // `columns`: the run's; `keepsQaReference`: -GPU with -QA.
-    DataSetMemory(const std::vector<Column>& columns, bool keepsQaReference);
+    // `columns`: the run's; `keepsQaReference`: -GPU with -QA; `sortsPerColumn`:
+    // the sorts of each column in a data set, its warm-up included (for -R
+    // auto the fewest its rounds take), which is what a leaking peer loses.
+    DataSetMemory(const std::vector<Column>& columns, bool keepsQaReference, std::uint64_t sortsPerColumn);
 
     // Bytes a data set of `count` records of keyBytes-byte keys holds at its
     // peak, the peers aside: they take what is left.
@@ -42,5 +44,6 @@ public:
 private:
     const std::vector<Column>& columns;
     bool keepsQaReference;
+    std::uint64_t sortsPerColumn;
     bool hasPeers;
 };

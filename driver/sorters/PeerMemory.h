@@ -22,7 +22,10 @@ struct SkippedColumn {
 // order. The peers run one at a time, but the pair buffer they share
 // (PeerPairBytes) stays from the first pair-sorting peer to the data set's end,
 // so the peers that run need that buffer plus the largest temporary memory of
-// any one of them (PeerScratchBytes less the pairs). Peers are taken in column
-// order while that fits; any other column is never skipped.
+// any one of them (PeerScratchBytes less the pairs), plus what the leaking
+// ones lose over their `sortsPerPeer` sorts each (PeerLeakBytes), which stays
+// lost. Peers are taken in column order while that fits; any other column is
+// never skipped.
 std::vector<SkippedColumn> PeersBeyondMemory(const std::vector<Column>& columns, std::uint64_t count,
-                                             std::uint64_t keyBytes, std::uint64_t freeBytes);
+                                             std::uint64_t keyBytes, std::uint64_t freeBytes,
+                                             std::uint64_t sortsPerPeer = 2);

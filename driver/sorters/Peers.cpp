@@ -23,6 +23,8 @@ std::uint64_t PeerScratchBytes(Peer peer, std::uint64_t count, std::uint64_t key
     return count * (keyBytes == 4 ? facts.scratchPerRecord4 : facts.scratchPerRecord8);
 }
 
+std::uint64_t PeerLeakBytes(Peer peer, std::uint64_t count) { return count * FactsOf(peer).leakPerRecordPerSort; }
+
 bool ParsePeerList(const std::string& list, std::vector<Peer>& out, std::string& error, std::string* repeated) {
     out.clear();
     if (repeated != nullptr) repeated->clear();

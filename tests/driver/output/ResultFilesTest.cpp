@@ -210,7 +210,9 @@ TEST(BenchmarkResults, killed_run_keeps_every_appended_cell) {
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     kill(child, SIGKILL);
-    if (!ended) ASSERT_EQ(waitpid(child, &status, 0), child);
+    if (!ended) {
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+    }
     ASSERT_TRUE(WIFSIGNALED(status)) << "the run ended before it could be killed";
 
     const std::string bytes = ReadWholeFile(intFile);
