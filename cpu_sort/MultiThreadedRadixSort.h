@@ -10,139 +10,17 @@
 #include <utility>
 #include <vector>
 
+#include "cpu_sort/ChunkCounting.h"
 #include "cpu_sort/DigitPairCounts.h"
 #include "cpu_sort/RadixPassKernels.h"
+#include "cpu_sort/WorkerChunks.h"
 #include "cpu_sort/WorkerThreads.h"
-#include "support/CharBuffer.h"
-#include "support/Tools.h"
 
 // The index sort of IndexRadixSort.h on T worker threads per phase: the index
 // arrays cut into T chunks, every pass a parallel count per chunk, a sum over
 // the chunks and a parallel scatter of every chunk into its own slots. Same
 // permutation, entry for entry, as the single-threaded sort.
 namespace EvalCore::Detail {
-
-// The chunk bounds of T workers are T + 1 positions counted in 32 bits.
-inline constexpr unsigned long kMaxWorkers = 4'294'967'294ul;
-
-// Chunk t of n positions over T workers is [bounds[t], bounds[t + 1]); the
-// first n mod T chunks are one position longer.
-inline std::vector<unsigned long> SplitEvenly(unsigned long n, unsigned long parts) {
-    return AppCore::Tools::SplitRange(0, n, static_cast<unsigned int>(parts));
-}
-
-// The chunk a position of an index array belongs to, for SplitEvenly bounds
-// with chunks of at least two positions (n >= 2 x parts). Divides by
-// multiplying with a 64-bit reciprocal (Lemire, Kaser and Kurz, "Faster
-// remainder by direct computation", 2019), exact for every 32-bit position:
-// the scatter asks this for every entry it places, and a hardware division
-// would cost more than the rest of the bookkeeping.
-class ChunkOf {
-public:
-    ChunkOf(unsigned long n, unsigned long parts)
-        : longChunks(static_cast<std::uint32_t>(n % parts)),
-          longEnd((n / parts + 1) * (n % parts)),
-          longReciprocal(Reciprocal(n / parts + 1)),
-          shortReciprocal(Reciprocal(n / parts)) {}
-
-    std::uint32_t operator()(std::uint32_t position) const {
-        return position < longEnd
-                   ? Divide(position, longReciprocal)
-                   : longChunks + Divide(static_cast<std::uint32_t>(position - longEnd), shortReciprocal);
-    }
-
-private:
-    // Chunks shorter than two positions get no reciprocal; no position of a
-    // valid input divides by them.
-    static std::uint64_t Reciprocal(std::uint64_t divisor) { return divisor < 2 ? 0 : ~std::uint64_t{0} / divisor + 1; }
-    static std::uint32_t Divide(std::uint32_t dividend, std::uint64_t reciprocal) {
-        return static_cast<std::uint32_t>((static_cast<unsigned __int128>(reciprocal) * dividend) >> 64);
-    }
-
-    std::uint32_t longChunks;
-    std::uint64_t longEnd;
-    std::uint64_t longReciprocal, shortReciprocal;
-};
-
-// Where a chunk's digit histogram comes from in the count phase of passes 1
-// to 3; pass 0 always reads the keys. Pairs, next-digit tables and upper-chunk
-// counts avoid reading every key through the permuted indices once more. The
-// last two count by rows: pass 0's sweep counts every digit, and a pass whose
-// digit the scatter before it did not count (kRowBytesCountedInScatter) reads
-// its chunk's keys after all.
-enum class ChunkCounting {
-    Keys,              // read every key of the chunk through the indices
-    DigitPairs,        // 8-bit digits: columns of the pair counts (DigitPairCounts.h)
-    NextDigitTables,   // sum the rows the previous scatter counted
-    UpperChunkCounts,  // two workers: the upper chunk's rows as above, the lower chunk's the totals less those
-};
-
-// In the two ways of counting by rows, a scatter counts the next digits only
-// while the part of its rows that digit's values touch stays within this many
-// bytes; otherwise the next pass counts its chunks' keys. Rows that outgrow a
-// core's cache turn every increment into a miss: with 10M 8-byte keys on eight
-// workers, a middle digit taking every value spreads each worker's increments
-// over 2 MiB, and reading the keys again instead took the sort from about 290
-// to 220 ms here (four workers, 1 MiB: about 6% faster).
-inline constexpr std::size_t kRowBytesCountedInScatter = 512 * 1024;
-
-// The workers' counter tables beyond the chunk histograms start on a cache
-// line, and every worker's part of a table is a whole number of 64-byte lines,
-// so no two workers' counters share a line, which would make their increments
-// contend for it.
-inline constexpr std::size_t kCounterTableAlignment = 64;
-
-// Digit pairs (8-bit digits) as long as their tables are small beside the
-// data; they are faster than the next-digit tables because they keep the
-// scatter loops free of extra stores. The T x T next-digit histograms pay off
-// only when they are small beside the data. Two workers count only the upper
-// chunk's next digits, adding 0 or 1 to the counter of the entry's next digit:
-// where a digit takes few values, increments into a counter chosen by chunk
-// and digit hit the same counters in an unpredictable order, which stalls the
-// scatter loop (with 10M 8-byte keys below 2^24 the two-worker sort took about
-// 5% less time this way).
-template <class Value>
-ChunkCounting ChooseChunkCounting(std::size_t n, unsigned long T) {
-    constexpr std::size_t radix = DigitLayout<Value>::radix;
-    if (radix == 256 && PairCountsPayOff(n, T)) return ChunkCounting::DigitPairs;
-    if (T <= 65'536 && T * T * radix <= n)
-        return T == 2 ? ChunkCounting::UpperChunkCounts : ChunkCounting::NextDigitTables;
-    return ChunkCounting::Keys;
-}
-
-// Counting by rows: how many rows of radix counters the workers' scatters
-// fill, T per worker for next-digit tables and one per worker for upper-chunk
-// counts; none for the other ways of counting.
-inline std::size_t NextDigitRows(ChunkCounting counting, unsigned long T) {
-    return counting == ChunkCounting::NextDigitTables ? T * T : counting == ChunkCounting::UpperChunkCounts ? T : 0;
-}
-
-// How many 32-bit counters the sort of n keys on T workers counts into beyond
-// its T chunk histograms: the pair tables, or the next-digit rows followed by
-// every worker's block of every digit's counts (each a multiple of 16 counters
-// per worker).
-template <class Value>
-std::size_t WorkerTableCounters(std::size_t n, unsigned long T) {
-    using Layout = DigitLayout<Value>;
-    const ChunkCounting counting = ChooseChunkCounting<Value>(n, T);
-    if (counting == ChunkCounting::DigitPairs) return T * kPairTable;
-    const std::size_t rows = NextDigitRows(counting, T);
-    return rows == 0 ? 0 : (rows + T * Layout::passes) * Layout::radix;
-}
-
-// Grows `block` to hold the worker tables of a sort of n keys on T workers and
-// returns them, kCounterTableAlignment-aligned within it. The caller keeps
-// the block, so that sorting the same size again neither allocates the tables
-// nor touches new pages.
-template <class Value>
-std::uint32_t* GrowWorkerTables(AppCore::CharBuffer& block, std::size_t n, unsigned long T) {
-    const std::size_t counters = WorkerTableCounters<Value>(n, T);
-    if (counters == 0) return nullptr;
-    block.Grow(counters * sizeof(std::uint32_t) + kCounterTableAlignment);
-    const auto start = reinterpret_cast<std::uintptr_t>(block.data);
-    return reinterpret_cast<std::uint32_t*>((start + kCounterTableAlignment - 1) / kCounterTableAlignment *
-                                            kCounterTableAlignment);
-}
 
 // The tables and phases of SortMultiThreaded. Position range [0, n) of the
 // index arrays is cut into threadCount chunks (SplitEvenly), chunk t for
