@@ -96,23 +96,11 @@ void PeersAndChecks(benchmark::State& state) {
 void RowWithoutPeers(benchmark::State& state) {
     constexpr std::uint64_t kRecords = 100;
     constexpr int kRows = 200;
-    AppTimer timer;
-    AppCore::CharBuffer data, indices, qaReference, peerReference;
-    EvalCore::RadixSort32 radix32{0};
-    EvalCore::RadixSort64 radix64{0};
-    PeerScratch peerScratch;
-    SorterTools tools{.timer = timer,
-                      .indices = indices,
-                      .qaReference = qaReference,
-                      .peerReference = peerReference,
-                      .radix32 = radix32,
-                      .radix64 = radix64,
-                      .peerScratch = peerScratch,
-                      .gpu = nullptr,
-                      .qa = false,
-                      .peerThreads = 1};
+    AppCore::CharBuffer data;
+    SorterWorkspace workspace;
+    SorterTools tools = workspace.Tools();
     const auto* values = GenerateKeys<std::int32_t>(Distribution::Uniform, kRecords, data);
-    indices.Resize(kRecords * sizeof(std::uint32_t));
+    workspace.indices.Resize(kRecords * sizeof(std::uint32_t));
     const std::vector<Column> columns = RunColumns(false, false);
     double makeSeconds = 0;
     double sortSeconds = 0;

@@ -101,7 +101,7 @@ public:
         }
         if (!ClaimRunDirectory()) return kExitNoDirectory;
         runStarted = Clock::now();
-        timer.restart();
+        workspace.timer.restart();
         results.ReachFilesThrough(runDirectory.ReachedPath());
         if (!OpenResultFiles()) return kExitNoDirectory;
         manifest = std::make_unique<RunManifest>(plan, plan.arguments, runDirectory);
@@ -317,7 +317,7 @@ private:
         PilotCells cells(reporters, pilot);
         const Clock::time_point started = Clock::now();
         try {
-            indices.Resize(count * sizeof(std::uint32_t));
+            workspace.indices.Resize(count * sizeof(std::uint32_t));
             const Element* values = GenerateKeys<Element>(Distribution::Uniform, count, data);
             outcome = RunOnce(SortersFor(plan.columns, tools, values, count), cells);
         } catch (const std::bad_alloc&) {
@@ -402,7 +402,7 @@ private:
     }
 
     // The buffers already held, which the next data set reuses.
-    std::uint64_t HeldBytes() const { return data.size + indices.size; }
+    std::uint64_t HeldBytes() const { return data.size + workspace.indices.size; }
 
     // The line that ends the run at a data set it cannot benchmark.
     static std::string CannotBenchmark(const DataSetRecord& set, const std::string& reason) {
@@ -430,7 +430,7 @@ private:
         // Before the data set's buffers grow: the probe's own come and go first.
         const DataSetLimits& ownSizes = ownSizeProbes.For(set.distribution, set.count);
         const DataSetMemory::PeerRoom peers = memory.RoomForPeers(set.count, sizeof(Element), HeldBytes());
-        indices.Resize(set.count * sizeof(std::uint32_t));
+        workspace.indices.Resize(set.count * sizeof(std::uint32_t));
         const Element* values = GenerateKeys<Element>(set.distribution, set.count, data);
 
         DataSetCells cells(reporters, plan, ownSizes, gpuLimits, set);
@@ -495,11 +495,8 @@ private:
     std::unique_ptr<MachineReference> reference;  // with -R auto, timed after every round
     std::optional<ReplacedFile> jsonTarget;       // the -JSON file, claimed before anything else, then handed to `json`
     RunDirectory runDirectory;
-    AppTimer timer;
     AppCore::CharBuffer data;
-    AppCore::CharBuffer indices;
-    AppCore::CharBuffer qaReference;    // with -QA: the CPU permutation the GPU's must equal
-    AppCore::CharBuffer peerReference;  // with -PEERS: the radix permutation the peers' must equal
+    SorterWorkspace workspace;
     ResultFiles results;
     std::unique_ptr<JsonResults> json;
     ConsoleReporter console{plan};
@@ -510,19 +507,7 @@ private:
     std::unique_ptr<JsonReporter> jsonReporter;
     std::unique_ptr<RunManifest> manifest;  // run.json, from the run directory's claim on
     RunReporters reporters;                 // the seven above, in turn
-    EvalCore::RadixSort32 radix32{0};
-    EvalCore::RadixSort64 radix64{0};
-    PeerScratch peerScratch;
-    SorterTools tools{.timer = timer,
-                      .indices = indices,
-                      .qaReference = qaReference,
-                      .peerReference = peerReference,
-                      .radix32 = radix32,
-                      .radix64 = radix64,
-                      .peerScratch = peerScratch,
-                      .gpu = nullptr,
-                      .qa = plan.gpuEnabled && plan.qaEnabled,
-                      .peerThreads = 1};
+    SorterTools tools = workspace.Tools(nullptr, plan.gpuEnabled&& plan.qaEnabled);
     std::unique_ptr<GpuColumns> gpu;  // last, so released first
 };
 

@@ -30,6 +30,32 @@ struct SorterTools {
     unsigned peerThreads;  // the threads of the parallel peers (ParallelPeerThreads)
 };
 
+// What SorterTools refers to, owned in one place: the run's stopwatch, index
+// buffer, references and the sorters' reusable scratch.
+struct SorterWorkspace {
+    AppTimer timer;
+    AppCore::CharBuffer indices;
+    AppCore::CharBuffer qaReference;    // with -QA: the CPU permutation the GPU's must equal
+    AppCore::CharBuffer peerReference;  // with -PEERS: the radix permutation the peers' must equal
+    EvalCore::RadixSort32 radix32{0};
+    EvalCore::RadixSort64 radix64{0};
+    PeerScratch peerScratch;
+
+    // The tools over this workspace, which must outlive them.
+    SorterTools Tools(GpuColumns* gpu = nullptr, bool qa = false, unsigned peerThreads = 1) {
+        return SorterTools{.timer = timer,
+                           .indices = indices,
+                           .qaReference = qaReference,
+                           .peerReference = peerReference,
+                           .radix32 = radix32,
+                           .radix64 = radix64,
+                           .peerScratch = peerScratch,
+                           .gpu = gpu,
+                           .qa = qa,
+                           .peerThreads = peerThreads};
+    }
+};
+
 // Frees the memory only one data set needs: the radix and peer scratch and the
 // two references.
 void ReleaseScratch(SorterTools& tools);

@@ -26,24 +26,12 @@ TEST(DataSetSorters, checks_a_peer_against_the_radix_permutation_only_when_it_is
         {PeerCheck::Order, ""},
     };
     for (const auto& c : cases) {
-        AppTimer timer;
-        AppCore::CharBuffer data, indices, qaReference, peerReference;
-        EvalCore::RadixSort32 radix32{0};
-        EvalCore::RadixSort64 radix64{0};
-        PeerScratch peerScratch;
-        SorterTools tools{.timer = timer,
-                          .indices = indices,
-                          .qaReference = qaReference,
-                          .peerReference = peerReference,
-                          .radix32 = radix32,
-                          .radix64 = radix64,
-                          .peerScratch = peerScratch,
-                          .gpu = nullptr,
-                          .qa = false,
-                          .peerThreads = 1};
+        AppCore::CharBuffer data;
+        SorterWorkspace workspace;
+        SorterTools tools = workspace.Tools();
         ReseedTestData(5);
         const auto* values = GenerateKeys<std::int32_t>(Distribution::Uniform, kCount, data);
-        indices.Resize(kCount * sizeof(std::uint32_t));
+        workspace.indices.Resize(kCount * sizeof(std::uint32_t));
         std::vector<Sorter> sorters =
             SortersFor({Column::Cpu1Thread, PeerColumn(Peer::StdSort)}, tools, values, kCount, {}, c.check);
         ASSERT_EQ(sorters.size(), 2u);
@@ -55,8 +43,8 @@ TEST(DataSetSorters, checks_a_peer_against_the_radix_permutation_only_when_it_is
                     EXPECT_EQ(sorter.check(), "");
                 }
                 if (c.check == PeerCheck::RadixPermutation) {
-                    ASSERT_EQ(peerReference.size, indices.size);
-                    auto* copy = reinterpret_cast<std::uint32_t*>(peerReference.data);
+                    ASSERT_EQ(workspace.peerReference.size, workspace.indices.size);
+                    auto* copy = reinterpret_cast<std::uint32_t*>(workspace.peerReference.data);
                     std::swap(copy[7], copy[8]);
                 }
                 continue;
@@ -64,7 +52,7 @@ TEST(DataSetSorters, checks_a_peer_against_the_radix_permutation_only_when_it_is
             EXPECT_EQ(sorter.check(), c.problem);
         }
         ReleaseScratch(tools);
-        EXPECT_EQ(peerReference.size, 0u);
+        EXPECT_EQ(workspace.peerReference.size, 0u);
     }
 }
 
