@@ -91,7 +91,7 @@ public:
     int Run() {
         // -R auto promises an estimate before it measures: a data set it could
         // never hold is refused before any folder, probe or pilot.
-        if (plan.untilSure) {
+        if (plan.repetition.untilSure) {
             if (const int status = RefuseWhatCannotFit(); status != kExitComplete) return status;
         }
         if (!plan.jsonPath.empty()) {
@@ -139,8 +139,9 @@ private:
                 keys.push_back(SeriesKey(type.name, distribution));
         }
         if (!results.Open(runDirectory.Path(), ResultHeader(plan.columns), keys)) return false;
-        return !plan.Repeated() || (results.OpenStats(runDirectory.Path(), StatsFileHeader(plan.untilSure), keys) &&
-                                    results.OpenSpeedups(runDirectory.Path(), SpeedupHeader(), keys));
+        return !plan.repetition.Repeated() ||
+               (results.OpenStats(runDirectory.Path(), StatsFileHeader(plan.repetition.untilSure), keys) &&
+                results.OpenSpeedups(runDirectory.Path(), SpeedupHeader(), keys));
     }
 
     // Closes the result files and reports cells the disk did not take: the run
@@ -150,7 +151,7 @@ private:
         gpu.reset();
         tools.gpu = nullptr;
         ReleaseScratch(tools);
-        const bool measured = plan.Repeated() && dataSetsRun != 0;
+        const bool measured = plan.repetition.Repeated() && dataSetsRun != 0;
         reporters.MeasuringEnded({.status = status,
                                   .memoryLooked = measured,
                                   .largestMemory = largestMemory,
@@ -191,7 +192,7 @@ private:
         RunStartRecord start{.machine = machine, .conditions = std::nullopt, .cpuLimits = std::nullopt};
         const auto parallel = [](Peer peer) { return FactsOf(peer).threads == PeerThreads::EveryCpu; };
         if (std::any_of(plan.peers.begin(), plan.peers.end(), parallel)) start.parallelPeerThreads = tools.peerThreads;
-        if (plan.Repeated()) {
+        if (plan.repetition.Repeated()) {
             // Measured before any data set: the floors of the cells are priced at these rates.
             start.conditions = RunConditionsOf(machine, plan.options);
             cpuLimits = ProbeCpuLimits(RunProbeOptions());
@@ -204,21 +205,21 @@ private:
                 ownSizeProbes = OwnSizeProbes(cpuLimits.arrays.front().arrayBytes, RunProbeOptions());
         }
         reporters.RunStarted(start);
-        if (plan.untilSure) reference = std::make_unique<MachineReference>();
+        if (plan.repetition.untilSure) reference = std::make_unique<MachineReference>();
         reporters.GpuExamining();
         gpu = std::make_unique<GpuColumns>(plan.shaderPath, gpuSeams,
                                            [this](const std::string& lines) { reporters.SorterSaid(lines); });
         reporters.GpuExamined(gpu->Report());
         if (plan.gpuEnabled) tools.gpu = gpu.get();
-        if (plan.gpuEnabled && plan.Repeated() && gpu->Unavailable().empty()) {
+        if (plan.gpuEnabled && plan.repetition.Repeated() && gpu->Unavailable().empty()) {
             gpuLimits = gpu->ProbeLimits(RunGpuProbeOptions());
             for (auto& field : GpuLimitsContextFields(gpuLimits)) limitsContext.push_back(std::move(field));
             reporters.GpuLimitsMeasured(gpuLimits);
         }
         if (!plan.jsonPath.empty()) {
             json = std::make_unique<JsonResults>(std::move(*jsonTarget), plan.programPath,
-                                                 static_cast<std::size_t>(plan.repetitions), machine, plan.untilSure,
-                                                 limitsContext);
+                                                 static_cast<std::size_t>(plan.repetition.count), machine,
+                                                 plan.repetition.untilSure, limitsContext);
             jsonReporter = std::make_unique<JsonReporter>(*json);
             reporters.Add(*jsonReporter);
         }
@@ -232,7 +233,7 @@ private:
             reporters.RunStopped("GPU sorting unavailable: " + gpu->Unavailable());
             return kExitNoGpu;
         }
-        if (plan.untilSure) {
+        if (plan.repetition.untilSure) {
             if (const int status = EstimateRun(); status != kExitComplete) return status;
         }
         for (const AppCore::DataTypeFacts& type : AppCore::kDataTypes) {
@@ -285,7 +286,7 @@ private:
         // Before any data set shows how soon its intervals close, each is
         // taken to run to its budget or its six rounds, whichever is longer:
         // small data sets often do, and the estimate is then an upper one.
-        model.RoundsTaken(plan.repetitions);
+        model.RoundsTaken(plan.repetition.count);
         estimate.seconds = model.SecondsLeft(0.0).value_or(0.0) * kEstimateDriftMargin;
         reporters.RunEstimated(estimate);
         return kExitComplete;
@@ -416,10 +417,7 @@ private:
     }
 
     RoundsPlan RoundsPlanFor(Clock::time_point started) const {
-        return RoundsPlan{.rounds = plan.repetitions,
-                          .untilSure = plan.untilSure,
-                          .intervalTarget = plan.intervalTarget,
-                          .budgetSeconds = plan.budgetSeconds,
+        return RoundsPlan{.repetition = plan.repetition,
                           .elapsedSeconds = [started] { return SecondsSince(started); },
                           .beforeSort = nullptr,
                           .referenceMs = nullptr};
@@ -433,7 +431,7 @@ private:
         workspace.indices.Resize(set.count * sizeof(std::uint32_t));
         const Element* values = GenerateKeys<Element>(set.distribution, set.count, data);
 
-        DataSetCells cells(reporters, plan, ownSizes, gpuLimits, set);
+        DataSetCells cells(reporters, plan.columns, plan.repetition, ownSizes, gpuLimits, set);
         const std::vector<Sorter> sorters =
             SortersFor(plan.columns, tools, values, set.count, peers.skipped, peers.check);
         // The budget of -R auto counts from here: warm-ups are part of a data set's time.
@@ -442,7 +440,7 @@ private:
         const BeforeSort showStatus = [&](std::size_t sorter, int round) {
             progressLine.BeforeSort(set, sorters[sorter].labels.front(), round);
         };
-        if (!plan.Repeated()) {
+        if (!plan.repetition.Repeated()) {
             const Outcome outcome = RunOnce(sorters, cells, showStatus);
             ReleaseScratch(tools);
             reporters.DataSetEnded(set, {.outcome = outcome,
@@ -471,7 +469,7 @@ private:
     // After a data set's sorts, outside every timing: the reading taken while
     // the process held the most memory is the one reported.
     void NoteProcessMemory() {
-        if (!plan.Repeated()) return;
+        if (!plan.repetition.Repeated()) return;
         const std::optional<ProcessMemory> now = ReadProcessMemory();
         if (!now) return;
         if (!largestMemory || now->anonymousBytes > largestMemory->anonymousBytes) largestMemory = now;
@@ -488,7 +486,8 @@ private:
     // Each column's sorts in a data set: what a leaking peer loses there.
     const DataSetMemory memory{
         plan.columns, (plan.gpuEnabled && plan.qaEnabled),
-        1 + static_cast<std::uint64_t>(plan.untilSure ? MinimumSamplesFor() : std::max(plan.repetitions, 1))};
+        1 + static_cast<std::uint64_t>(plan.repetition.untilSure ? MinimumSamplesFor()
+                                                                 : std::max(plan.repetition.count, 1))};
     GpuLimits gpuLimits;                       // measured after the GPU report with -GPU and repetitions
     JsonResults::ContextFields limitsContext;  // both limits as the JSON context gives them, once measured
     std::optional<ProcessMemory> largestMemory;
@@ -499,10 +498,10 @@ private:
     SorterWorkspace workspace;
     ResultFiles results;
     std::unique_ptr<JsonResults> json;
-    ConsoleReporter console{plan};
+    ConsoleReporter console{plan.repetition};
     PeerSummary peerSummary;
-    ResultFilesReporter files{plan, results};
-    ProgressLine progressLine{plan};
+    ResultFilesReporter files{plan.repetition, results};
+    ProgressLine progressLine{ProgressModel(plan), plan.repetition};
     RunConditionsFile conditionsFile{runDirectory};
     std::unique_ptr<JsonReporter> jsonReporter;
     std::unique_ptr<RunManifest> manifest;  // run.json, from the run directory's claim on
@@ -514,7 +513,7 @@ private:
 // -LIMITS: the system report's CPU and GPU parts, then the limits. Creates no
 // directory and writes no file.
 int ReportLimits(const RunPlan& plan, const GpuColumns::Seams& seams) {
-    ConsoleReporter console(plan);
+    ConsoleReporter console(plan.repetition);
     LogCPU::Log(ReadMachineFacts());
     console.GpuExamining();
     const GpuColumns gpu(plan.shaderPath, seams);

@@ -260,12 +260,12 @@ void TakeRepetitions(Parse& p, const char* option) {
     if (value == nullptr)
         return p.Warn(std::string("Ignoring ") + option + ": it needs a number of repetitions after it");
     if (Is(value, "auto")) {
-        p.plan.untilSure = true;
-        p.plan.repetitions = kMaxRepetitions;
+        p.plan.repetition.untilSure = true;
+        p.plan.repetition.count = kMaxRepetitions;
         return;
     }
-    p.plan.untilSure = false;
-    if (!ParseRepetitions(value, p.plan.repetitions)) {
+    p.plan.repetition.untilSure = false;
+    if (!ParseRepetitions(value, p.plan.repetition.count)) {
         p.Refuse(std::string(option) + " takes a whole number of repetitions from 1 to " +
                  std::to_string(kMaxRepetitions) + ", not " + value);
     }
@@ -297,13 +297,13 @@ std::optional<double> TakeDecimal(Parse& p, const char* option, double low, doub
 void TakeIntervalTarget(Parse& p, const char* option) {
     const std::optional<double> percent = TakeDecimal(p, option, kMinIntervalPercent, kMaxIntervalPercent,
                                                       "the half-width of the median's interval in percent");
-    if (percent) p.plan.intervalTarget = *percent / 100.0;
+    if (percent) p.plan.repetition.intervalTarget = *percent / 100.0;
 }
 
 void TakeBudget(Parse& p, const char* option) {
     const std::optional<double> seconds =
         TakeDecimal(p, option, kMinBudgetSeconds, kMaxBudgetSeconds, "the seconds one data set may take with -R auto");
-    if (seconds) p.plan.budgetSeconds = *seconds;
+    if (seconds) p.plan.repetition.budgetSeconds = *seconds;
 }
 
 // An empty argument after a path option is its missing value, not an argument of its own.
@@ -440,7 +440,7 @@ RunPlan ParseCommandLine(int argc, const char* const argv[], const std::string& 
         }
     }
 
-    if (!plan.untilSure) {
+    if (!plan.repetition.untilSure) {
         for (const char* option : parse.autoTuning)
             parse.Warn(std::string("Ignoring ") + option + ": it applies to -R auto only");
     }

@@ -6,43 +6,24 @@
 #include <vector>
 
 #include "driver/measuring/KeyDistributions.h"
-#include "driver/measuring/SorterRounds.h"
+#include "driver/measuring/Repetition.h"
 #include "driver/sorters/Columns.h"
 
 // The run plan: everything the command line decides, built once before anything
 // else happens and read-only afterwards.
-// How a run times each sorter: once; a fixed number of rounds (-R N, N > 1),
-// with statistics, stats files and floors; or until every median's interval
-// is narrow enough (-R auto), which also times the machine reference. Named
-// once here from repetitions and untilSure; the run and its reporters ask it.
-enum class RepetitionMode { Single, FixedRounds, UntilSure };
-
 struct RunPlan {
-    bool gpuEnabled = false;            // "-GPU": three GPU columns per data set
-    bool qaEnabled = false;             // "-QA": compare GPU and CPU permutations (needs gpuEnabled)
-    bool infoOnly = false;              // "-INFO": stop after the system report
-    bool limitsOnly = false;            // "-LIMITS": the system report and the machine's limits, no run directory
-    std::vector<std::uint64_t> counts;  // record counts, in benchmark order; never empty
-    std::vector<Column> columns;        // the timed columns of every row, in order
-    std::string logDirectory;           // parent of every run directory, ends with "/"
-    std::string runDirectory;           // logDirectory + "cpu_" ["gpu_"] + start stamp + "/"
-    std::string shaderPath;             // "<program directory>/Shaders", or "Shaders"
-    std::string programPath;            // argv[0]
-    bool customLogDirectory = false;    // "-O DIR" chose logDirectory
-    int repetitions = 1;                // "-R N": timed sorts per sorter and data set, 1 to 1000; the cap with -R auto
-    bool untilSure = false;             // "-R auto": rounds until every median's interval is narrow enough
-    // The mode the two fields above make.
-    RepetitionMode Mode() const {
-        return untilSure         ? RepetitionMode::UntilSure
-               : repetitions > 1 ? RepetitionMode::FixedRounds
-                                 : RepetitionMode::Single;
-    }
-    // Repeated rounds of either kind: statistics, stats files, floors.
-    bool Repeated() const { return Mode() != RepetitionMode::Single; }
-    double intervalTarget =
-        kDefaultIntervalTarget;  // "-CI PCT": the 95% interval's half-width the medians need, as a fraction
-    double budgetSeconds =
-        kDefaultBudgetSeconds;           // "-T SECONDS": the time one data set may take with -R auto, warm-ups included
+    bool gpuEnabled = false;             // "-GPU": three GPU columns per data set
+    bool qaEnabled = false;              // "-QA": compare GPU and CPU permutations (needs gpuEnabled)
+    bool infoOnly = false;               // "-INFO": stop after the system report
+    bool limitsOnly = false;             // "-LIMITS": the system report and the machine's limits, no run directory
+    std::vector<std::uint64_t> counts;   // record counts, in benchmark order; never empty
+    std::vector<Column> columns;         // the timed columns of every row, in order
+    std::string logDirectory;            // parent of every run directory, ends with "/"
+    std::string runDirectory;            // logDirectory + "cpu_" ["gpu_"] + start stamp + "/"
+    std::string shaderPath;              // "<program directory>/Shaders", or "Shaders"
+    std::string programPath;             // argv[0]
+    bool customLogDirectory = false;     // "-O DIR" chose logDirectory
+    Repetition repetition;               // "-R", "-CI", "-T": how each sorter is timed
     std::string options;                 // the arguments as given, for the run conditions
     std::vector<std::string> arguments;  // argv after the program, as given
     std::vector<Distribution> distributions{Distribution::Uniform};  // "-D LIST": key sets, in this order

@@ -123,18 +123,21 @@ RoundsResult RunRounds(const std::vector<Sorter>& sorters, const RoundsPlan& pla
 
     std::string problem;
     const auto fewestSureRounds = static_cast<int>(MinimumSamplesFor());
-    for (int round = 0; round < plan.rounds; ++round) {
+    for (int round = 0; round < plan.repetition.count; ++round) {
         result.outcome = TimeRound(sorters, plan, round, times, problem);
         if (result.outcome != Outcome::Continue) break;
         result.rounds = round + 1;
         if (plan.referenceMs) result.referenceMs.push_back(plan.referenceMs());
-        if (!plan.untilSure) continue;
+        if (!plan.repetition.untilSure) continue;
         const double elapsed = plan.elapsedSeconds();
         result.seconds = elapsed;
         if (result.rounds < fewestSureRounds) continue;
-        if (EveryIntervalWithin(sorters, times, plan.intervalTarget) || elapsed >= plan.budgetSeconds) break;
+        if (EveryIntervalWithin(sorters, times, plan.repetition.intervalTarget) ||
+            elapsed >= plan.repetition.budgetSeconds)
+            break;
     }
-    if (plan.untilSure) result.intervalReached = EveryIntervalWithin(sorters, times, plan.intervalTarget);
+    if (plan.repetition.untilSure)
+        result.intervalReached = EveryIntervalWithin(sorters, times, plan.repetition.intervalTarget);
     if (plan.referenceMs) observer.ReferenceMeasured(result.referenceMs);
     ObserveRow(sorters, times, result.outcome, problem, observer);
     return result;

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "driver/measuring/Repetition.h"
+
 // The order in which round `round` (0-based) runs a data set's `sorters` columns:
 // element j is (round + j) mod sorters, i.e. 0..sorters-1 rotated left by round.
 // Over `sorters` consecutive rounds each sorter runs once in every position, so no
@@ -68,18 +70,11 @@ enum class Outcome { Continue, SortFailed, CheckFailed };
 // A skipped sorter's cells are observed as skipped in its turn.
 Outcome RunOnce(const std::vector<Sorter>& sorters, RoundsObserver& observer, const BeforeSort& beforeSort = nullptr);
 
-// -R auto's defaults: the interval's half-width, as a fraction of the median,
-// and the seconds a data set may take.
-inline constexpr double kDefaultIntervalTarget = 0.01;
-inline constexpr double kDefaultBudgetSeconds = 10.0;
-
 // How many rounds a data set gets.
 struct RoundsPlan {
-    int rounds = 2;          // a fixed count (> 1); with untilSure the most there may be
-    bool untilSure = false;  // go on until every median's 95% interval is narrow enough
-    double intervalTarget =
-        kDefaultIntervalTarget;  // with untilSure: the interval's half-width, as a fraction of the median
-    double budgetSeconds = kDefaultBudgetSeconds;  // with untilSure: the data set's time, warm-ups included
+    // With Repeated(): count rounds, or with untilSure as many as its
+    // stopping rule takes, at most count.
+    Repetition repetition{.count = 2};
     // Seconds since the data set's first warm-up began.
     std::function<double()> elapsedSeconds;
     BeforeSort beforeSort;
@@ -103,11 +98,11 @@ struct RoundsResult {
 // always follows the same neighbour. The cells, with every time of their
 // column, are observed once the rounds end, then the checks' outcomes.
 //
-// A fixed plan runs plan.rounds rounds. With untilSure every column first gets
+// A fixed plan runs plan.repetition.count rounds. With untilSure every column first gets
 // the rounds its 95% interval needs (MinimumSamplesFor(), however long a round
 // takes, so that every cell has an interval); the rounds then go on until every
-// column's interval lies within plan.intervalTarget of its median, or the
-// elapsed time reaches the budget, or plan.rounds rounds have run. A data set
+// column's interval lies within the plan's intervalTarget of its median, or the
+// elapsed time reaches the budget, or its count of rounds have run. A data set
 // thus ends within its budget plus one round, or at the minimum, whichever is
 // later.
 //

@@ -100,13 +100,13 @@ void ConsoleReporter::DataSetRefused(const DataSetRecord&, const std::string& re
 
 void ConsoleReporter::CellMeasured(const DataSetRecord& set, const CellRecord& cell) {
     const ColumnFacts& facts = FactsOf(cell.column);
-    if (!plan.Repeated()) {
+    if (!repetition.Repeated()) {
         AppCore::ConsolePrintf("%s %s - %f ms\n", set.typeName, facts.consoleLabel, cell.times.front());
         return;
     }
     const std::string note = cell.floorMs ? FloorNote(cell.summary.median, *cell.floorMs) : std::string();
     const std::string suffix =
-        plan.untilSure ? SureSpreadSuffix(cell.summary, cell.interval, note) : SpreadSuffix(cell.summary, note);
+        repetition.untilSure ? SureSpreadSuffix(cell.summary, cell.interval, note) : SpreadSuffix(cell.summary, note);
     AppCore::ConsolePrintf("%s %s - %f ms%s\n", set.typeName, facts.consoleLabel, cell.summary.median, suffix.c_str());
     cells.push_back({set.series, set.count, facts.name, cell.summary, cell.interval, cell.floorMs, cell.drift});
 }
@@ -124,18 +124,18 @@ void ConsoleReporter::CheckEnded(const DataSetRecord&, const std::string& proble
 }
 
 void ConsoleReporter::DataSetEnded(const DataSetRecord& set, const DataSetEndRecord& end) {
-    if (!plan.untilSure || end.outcome != Outcome::Continue) return;
+    if (!repetition.untilSure || end.outcome != Outcome::Continue) return;
     const std::string drift = end.drift ? ", machine drift " + PercentText(*end.drift) : std::string();
     AppCore::ConsolePrintf("%s %" PRIu64 ": %s median's 95%% interval within %s%% after %d rounds (%.2f s of %g s%s)\n",
                            set.series.c_str(), set.count, end.intervalReached ? "every" : "not every",
-                           SLib::STR_Typed(plan.intervalTarget * 100.0).c_str(), end.rounds, end.seconds,
-                           plan.budgetSeconds, drift.c_str());
+                           SLib::STR_Typed(repetition.intervalTarget * 100.0).c_str(), end.rounds, end.seconds,
+                           repetition.budgetSeconds, drift.c_str());
 }
 
 void ConsoleReporter::MeasuringEnded(const MeasuringEndRecord& end) {
-    if (!plan.Repeated()) return;
-    if (plan.untilSure) {
-        PrintLines(IntervalReportLines(cells, plan.intervalTarget));
+    if (!repetition.Repeated()) return;
+    if (repetition.untilSure) {
+        PrintLines(IntervalReportLines(cells, repetition.intervalTarget));
     } else {
         const std::vector<std::string> lines = NoiseReportLines(cells);
         if (lines.empty() && !cells.empty()) {

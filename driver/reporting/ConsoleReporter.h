@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "driver/command_line/RunPlan.h"
+#include "driver/measuring/Repetition.h"
 #include "driver/reporting/CellReportText.h"
 #include "driver/reporting/RunReporter.h"
 
@@ -17,7 +17,7 @@
 // the memory on huge pages.
 class ConsoleReporter : public RunReporter {
 public:
-    explicit ConsoleReporter(const RunPlan& plan) : plan(plan) {}
+    explicit ConsoleReporter(const Repetition& repetition) : repetition(repetition) {}
 
     void RunStarted(const RunStartRecord& start) override;
     void GpuExamining() override;
@@ -46,6 +46,6 @@ public:
     void RunClosed(const RunClosedRecord& closed);
 
 private:
-    const RunPlan& plan;
+    const Repetition repetition;
     std::vector<NoisyCell> cells;  // with repetitions, every cell, for the end-of-run reports
 };

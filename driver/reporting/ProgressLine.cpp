@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <utility>
 
 #include "driver/measuring/MedianInterval.h"
 #include "driver/output/ConsoleText.h"
@@ -20,8 +21,8 @@ RunProgress ProgressModel(const RunPlan& plan) {
     for (std::size_t series = 0; series < AppCore::kDataTypes.size() * plan.distributions.size(); ++series)
         counts.insert(counts.end(), plan.counts.begin(), plan.counts.end());
     // -R auto runs at least the rounds an interval needs: a first guess until one data set shows.
-    const int rounds = plan.untilSure ? static_cast<int>(MinimumSamplesFor()) : plan.repetitions;
-    return RunProgress(growth, counts, rounds, plan.untilSure ? plan.budgetSeconds : 0.0);
+    const int rounds = plan.repetition.untilSure ? static_cast<int>(MinimumSamplesFor()) : plan.repetition.count;
+    return RunProgress(growth, counts, rounds, plan.repetition.untilSure ? plan.repetition.budgetSeconds : 0.0);
 }
 
 void LearnFromPilot(RunProgress& model, const RunEstimateRecord& estimate) {
@@ -44,7 +45,8 @@ double SecondsSince(std::chrono::steady_clock::time_point start) {
 
 }  // namespace
 
-ProgressLine::ProgressLine(const RunPlan& plan) : plan(plan), progress(ProgressModel(plan)) {}
+ProgressLine::ProgressLine(RunProgress model, const Repetition& repetition)
+    : repetition(repetition), progress(std::move(model)) {}
 
 void ProgressLine::DataSetStarted(const DataSetRecord&) {
     if (dataSets == 0) runStarted = Clock::now();
@@ -59,7 +61,7 @@ void ProgressLine::CellMeasured(const DataSetRecord&, const CellRecord& cell) {
 }
 
 void ProgressLine::DataSetEnded(const DataSetRecord&, const DataSetEndRecord& end) {
-    if (plan.untilSure) progress.RoundsTaken(end.rounds);
+    if (repetition.untilSure) progress.RoundsTaken(end.rounds);
 }
 
 void ProgressLine::BeforeSort(const DataSetRecord& set, const std::string& sorter, int round) {
@@ -85,7 +87,7 @@ std::string ProgressLine::Text(const DataSetRecord& set, const std::string& sort
         text += "warm-up";
     } else {
         text += "round " + std::to_string(round);
-        if (plan.Mode() == RepetitionMode::FixedRounds) text += " of " + std::to_string(plan.repetitions);
+        if (repetition.Mode() == RepetitionMode::FixedRounds) text += " of " + std::to_string(repetition.count);
     }
     text += " | " + DurationText(runSeconds) + " elapsed";
     const std::optional<double> left = progress.SecondsLeft(dataSetSeconds);

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "driver/command_line/RunPlan.h"
+#include "driver/measuring/Repetition.h"
 #include "driver/measuring/RunProgress.h"
 #include "driver/reporting/RunReporter.h"
 
@@ -22,7 +23,8 @@ void LearnFromPilot(RunProgress& model, const RunEstimateRecord& estimate);
 // never during one; nothing at all when standard error is no terminal.
 class ProgressLine : public RunReporter {
 public:
-    explicit ProgressLine(const RunPlan& plan);
+    // `model`: the run's data sets, as ProgressModel makes it.
+    ProgressLine(RunProgress model, const Repetition& repetition);
 
     void RunEstimated(const RunEstimateRecord& estimate) override;
     void DataSetStarted(const DataSetRecord& set) override;
@@ -40,7 +42,7 @@ public:
 private:
     using Clock = std::chrono::steady_clock;
 
-    const RunPlan& plan;
+    const Repetition repetition;
     RunProgress progress;
     std::size_t dataSets = 0;  // started so far
     Clock::time_point runStarted = Clock::now();

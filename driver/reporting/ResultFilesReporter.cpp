@@ -5,16 +5,16 @@
 void ResultFilesReporter::RowStarted(const DataSetRecord& set) { files.AppendCount(set.series, set.count); }
 
 void ResultFilesReporter::CellMeasured(const DataSetRecord& set, const CellRecord& cell) {
-    if (!plan.Repeated()) {
+    if (!repetition.Repeated()) {
         files.AppendTime(set.series, cell.times.front());
         return;
     }
     const char* name = FactsOf(cell.column).name;
     files.AppendTime(set.series, cell.summary.median);
     files.AppendStatsRow(set.series,
-                         StatsRow(set.count, name, cell.times, cell.summary, plan.untilSure, cell.interval) +
+                         StatsRow(set.count, name, cell.times, cell.summary, repetition.untilSure, cell.interval) +
                              StatsLimitsCells(set.count, cell.summary.median, cell.floorMs) +
-                             (plan.untilSure ? StatsReferenceCells(cell.referenceMs) : std::string()));
+                             (repetition.untilSure ? StatsReferenceCells(cell.referenceMs) : std::string()));
     if (cell.pairedRatios) files.AppendSpeedupRow(set.series, SpeedupRow(set.count, name, *cell.pairedRatios));
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "driver/command_line/RunPlan.h"
+#include "driver/measuring/Repetition.h"
 #include "driver/output/ResultFiles.h"
 #include "driver/reporting/RunReporter.h"
 
@@ -10,13 +10,13 @@
 // columns after CPU Standard, in speedup_<series>.csv.
 class ResultFilesReporter : public RunReporter {
 public:
-    ResultFilesReporter(const RunPlan& plan, ResultFiles& files) : plan(plan), files(files) {}
+    ResultFilesReporter(const Repetition& repetition, ResultFiles& files) : repetition(repetition), files(files) {}
 
     void RowStarted(const DataSetRecord& set) override;
     void CellMeasured(const DataSetRecord& set, const CellRecord& cell) override;
     void CellSkipped(const DataSetRecord& set, const SkippedCellRecord& cell) override;
 
 private:
-    const RunPlan& plan;
+    const Repetition repetition;
     ResultFiles& files;
 };

@@ -7,7 +7,7 @@
 
 void DataSetCells::CellMeasured(std::size_t column, const std::vector<double>& times) {
     CellRecord cell{.index = column,
-                    .column = plan.columns[column],
+                    .column = columns[column],
                     .times = times,
                     .summary = Summarize(times),
                     .interval = MedianConfidenceInterval(times),
@@ -16,7 +16,7 @@ void DataSetCells::CellMeasured(std::size_t column, const std::vector<double>& t
                     .referenceMs = referenceMs,
                     .drift = drift};
     // Runs with one repetition measure no limits and keep their files as they were.
-    if (plan.Repeated()) {
+    if (repetition.Repeated()) {
         cell.floorMs = ColumnFloorMs(cell.column, set.type, set.distribution, set.count, cpuLimits, gpuLimits);
         // The standard sort's column comes first in every row.
         if (cell.column == Column::CpuStandard) {

@@ -5,28 +5,35 @@
 #include <string>
 #include <vector>
 
-#include "driver/command_line/RunPlan.h"
 #include "driver/machine/GpuLimits.h"
 #include "driver/machine/LimitsProbe.h"
+#include "driver/measuring/Repetition.h"
 #include "driver/measuring/SorterRounds.h"
 #include "driver/reporting/RunRecords.h"
 #include "driver/reporting/RunReporter.h"
+#include "driver/sorters/Columns.h"
 
 // What the rounds of a data set observe, turned into records for the
 // reporters: each cell's summary, interval, floor and paired speed-ups,
 // computed once, outside every timed section.
 class DataSetCells : public RoundsObserver {
 public:
-    // The limits price the cells' floors, the CPU's at the data set's own
-    // sizes; unmeasured limits give none.
-    DataSetCells(RunReporters& reporters, const RunPlan& plan, const DataSetLimits& cpuLimits,
-                 const GpuLimits& gpuLimits, const DataSetRecord& set)
-        : reporters(reporters), plan(plan), cpuLimits(cpuLimits), gpuLimits(gpuLimits), set(set) {}
+    // `columns`: the row's timed columns, in order. The limits price the
+    // cells' floors, the CPU's at the data set's own sizes; unmeasured limits
+    // give none.
+    DataSetCells(RunReporters& reporters, const std::vector<Column>& columns, const Repetition& repetition,
+                 const DataSetLimits& cpuLimits, const GpuLimits& gpuLimits, const DataSetRecord& set)
+        : reporters(reporters),
+          columns(columns),
+          repetition(repetition),
+          cpuLimits(cpuLimits),
+          gpuLimits(gpuLimits),
+          set(set) {}
 
     void RowStarted() override { reporters.RowStarted(set); }
     void CellMeasured(std::size_t column, const std::vector<double>& times) override;
     void CellSkipped(std::size_t column, const std::string& reason) override {
-        reporters.CellSkipped(set, {.index = column, .column = plan.columns[column], .reason = reason});
+        reporters.CellSkipped(set, {.index = column, .column = columns[column], .reason = reason});
     }
     void CheckFailed(const std::string& problem) override { reporters.CheckEnded(set, problem); }
     void CheckPassed() override { reporters.CheckEnded(set, {}); }
@@ -37,7 +44,8 @@ public:
 
 private:
     RunReporters& reporters;
-    const RunPlan& plan;
+    const std::vector<Column>& columns;
+    const Repetition repetition;
     const DataSetLimits& cpuLimits;
     const GpuLimits& gpuLimits;
     const DataSetRecord& set;

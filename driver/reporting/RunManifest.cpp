@@ -118,10 +118,10 @@ std::string RunManifest::Text() const {
     for (const Column column : plan.columns) names.emplace_back(FactsOf(column).name);
     json.Key("columns");
     Strings(json, names);
-    json.Key("repetitions").Unsigned(static_cast<std::uint64_t>(plan.repetitions));
-    json.Key("until_sure").Bool(plan.untilSure);
-    json.Key("interval_target").ShortestDouble(plan.intervalTarget);
-    json.Key("budget_seconds").ShortestDouble(plan.budgetSeconds);
+    json.Key("repetitions").Unsigned(static_cast<std::uint64_t>(plan.repetition.count));
+    json.Key("until_sure").Bool(plan.repetition.untilSure);
+    json.Key("interval_target").ShortestDouble(plan.repetition.intervalTarget);
+    json.Key("budget_seconds").ShortestDouble(plan.repetition.budgetSeconds);
     json.Key("gpu").Bool(plan.gpuEnabled);
     json.Key("qa").Bool(plan.qaEnabled);
     json.Key("peers").Bool(plan.peersEnabled);
@@ -155,7 +155,7 @@ std::string RunManifest::Text() const {
     json.Close();
     // Floors priced before 2026-12-08 took the fixed probe's sizes and run.json had no such field.
     json.Key("floor_pricing");
-    if (plan.Repeated()) {
+    if (plan.repetition.Repeated()) {
         json.String("own sizes");
     } else {
         json.Null();
@@ -166,10 +166,10 @@ std::string RunManifest::Text() const {
         RunFileKind kind;
         std::string header;
     } kinds[] = {{RunFileKind::Results, ResultHeader(plan.columns)},
-                 {RunFileKind::Stats, StatsFileHeader(plan.untilSure)},
+                 {RunFileKind::Stats, StatsFileHeader(plan.repetition.untilSure)},
                  {RunFileKind::Speedups, SpeedupHeader()}};
     for (const auto& kind : kinds) {
-        if (!plan.Repeated() && kind.kind != RunFileKind::Results) continue;
+        if (!plan.repetition.Repeated() && kind.kind != RunFileKind::Results) continue;
         for (const AppCore::DataTypeFacts& type : AppCore::kDataTypes) {
             for (const Distribution distribution : plan.distributions) {
                 const std::string series = SeriesKey(type.name, distribution);
@@ -201,7 +201,7 @@ std::string RunManifest::Text() const {
             json.Key("skipped");
             Strings(json, set.skipped);
         }
-        if (plan.untilSure) {
+        if (plan.repetition.untilSure) {
             json.Key("reference_ms").OpenArray(Layout::Inline);
             for (const double ms : set.referenceMs) json.ShortestDouble(ms);
             json.Close();

@@ -175,7 +175,7 @@ TEST(RunPlan, repetitions_take_a_whole_number_from_1_to_1000_or_auto_and_refuse_
         argv.insert(argv.end(), c.args.begin(), c.args.end());
         const RunPlan plan = ParseCommandLine(static_cast<int>(argv.size()), argv.data(), "261207081500", "/logs/");
         const std::string text = c.args.empty() ? "" : c.args.back();
-        EXPECT_EQ(plan.repetitions, c.repetitions) << text;
+        EXPECT_EQ(plan.repetition.count, c.repetitions) << text;
         EXPECT_EQ(!plan.error.empty(), c.error) << text;
         if (c.error) {
             EXPECT_NE(plan.error.find("from 1 to 1000, not " + text), std::string::npos) << plan.error;
@@ -216,13 +216,13 @@ TEST(RunPlan, auto_repetitions_take_an_interval_target_and_a_budget) {
         argv.insert(argv.end(), c.args.begin(), c.args.end());
         const RunPlan plan = ParseCommandLine(static_cast<int>(argv.size()), argv.data(), "261207081500", "/logs/");
         const std::string text = argv.size() > 2 ? std::string(argv[argv.size() - 2]) + " " + argv.back() : "";
-        EXPECT_EQ(plan.untilSure, c.untilSure) << text;
+        EXPECT_EQ(plan.repetition.untilSure, c.untilSure) << text;
         EXPECT_EQ(plan.error.rfind(c.problem, 0), 0u) << text << ": " << plan.error;
         EXPECT_EQ(plan.error.empty(), *c.problem == '\0') << text;
         if (plan.error.empty()) {
-            EXPECT_DOUBLE_EQ(plan.intervalTarget, c.target) << text;
-            EXPECT_DOUBLE_EQ(plan.budgetSeconds, c.budget) << text;
-            EXPECT_EQ(plan.repetitions, c.untilSure ? 1000 : plan.repetitions);
+            EXPECT_DOUBLE_EQ(plan.repetition.intervalTarget, c.target) << text;
+            EXPECT_DOUBLE_EQ(plan.repetition.budgetSeconds, c.budget) << text;
+            EXPECT_EQ(plan.repetition.count, c.untilSure ? 1000 : plan.repetition.count);
         }
         if (*c.warning != '\0') {
             EXPECT_EQ(plan.warnings, std::vector<std::string>{c.warning}) << text;

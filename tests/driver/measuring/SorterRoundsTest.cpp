@@ -69,7 +69,7 @@ TEST(SorterRounds, rounds_rotate_the_order_and_the_qa_pass_follows_the_row) {
     Trace trace;
     TracingCells cells(trace);
     const std::vector<Sorter> sorters{Fake(trace, "a"), Fake(trace, "b", 0, true), Fake(trace, "c")};
-    EXPECT_EQ(RunRounds(sorters, {.rounds = 3}, cells).outcome, Outcome::Continue);
+    EXPECT_EQ(RunRounds(sorters, {.repetition = {.count = 3}}, cells).outcome, Outcome::Continue);
     EXPECT_EQ(trace.events, (std::vector<std::string>{"warm a", "warm b", "warm c",  //
                                                       "time a", "time b", "time c",  // round 1
                                                       "time b", "time c", "time a",  // round 2
@@ -82,7 +82,7 @@ TEST(SorterRounds, a_failed_check_ends_the_rounds_but_completes_the_row_before_i
     TracingCells cells(trace);
     // b's second timed sort fails: round 2 runs b first, so c has one time.
     const std::vector<Sorter> sorters{Fake(trace, "a"), Fake(trace, "b", 2), Fake(trace, "c")};
-    EXPECT_EQ(RunRounds(sorters, {.rounds = 5}, cells).outcome, Outcome::CheckFailed);
+    EXPECT_EQ(RunRounds(sorters, {.repetition = {.count = 5}}, cells).outcome, Outcome::CheckFailed);
     EXPECT_EQ(trace.events,
               (std::vector<std::string>{"warm a", "warm b", "warm c", "time a", "time b", "time c", "time b", "row",
                                         "cell 0 x1", "cell 1 x2", "cell 2 x1", "QA ERROR: b"}));
@@ -119,13 +119,11 @@ TEST(SorterRounds, a_skipped_sorter_runs_nothing_and_keeps_its_place_in_the_row)
     sorters = {Fake(rounds, "a"), Fake(rounds, "b", 1), Fake(rounds, "c")};
     sorters[1].skipped = "too big";
     // Steady times close every interval at six rounds: the skipped sorter's missing times hold nothing up.
-    const RoundsPlan plan{.rounds = 1000,
-                          .untilSure = true,
-                          .intervalTarget = 0.01,
-                          .budgetSeconds = 1000,
-                          .elapsedSeconds = [&clock] { return clock; },
-                          .beforeSort = nullptr,
-                          .referenceMs = nullptr};
+    const RoundsPlan plan{
+        .repetition = {.count = 1000, .untilSure = true, .intervalTarget = 0.01, .budgetSeconds = 1000},
+        .elapsedSeconds = [&clock] { return clock; },
+        .beforeSort = nullptr,
+        .referenceMs = nullptr};
     const RoundsResult result = RunRounds(sorters, plan, roundCells);
     EXPECT_EQ(result.rounds, 6);
     EXPECT_TRUE(result.intervalReached);
@@ -181,13 +179,11 @@ TEST(SorterRounds, auto_rounds_stop_at_the_interval_the_budget_or_the_cap_never_
         const std::vector<Sorter> sorters{Clocked("a", c.times, clock), Clocked("b", c.times, clock)};
         Trace trace;
         TracingCells cells(trace);
-        const RoundsPlan plan{.rounds = c.cap,
-                              .untilSure = true,
-                              .intervalTarget = 0.01,
-                              .budgetSeconds = c.budgetSeconds,
-                              .elapsedSeconds = [&clock] { return clock; },
-                              .beforeSort = nullptr,
-                              .referenceMs = [] { return 3.0; }};
+        const RoundsPlan plan{
+            .repetition = {.count = c.cap, .untilSure = true, .intervalTarget = 0.01, .budgetSeconds = c.budgetSeconds},
+            .elapsedSeconds = [&clock] { return clock; },
+            .beforeSort = nullptr,
+            .referenceMs = [] { return 3.0; }};
         const RoundsResult result = RunRounds(sorters, plan, cells);
         // The machine reference after every round, observed before the row.
         EXPECT_EQ(result.referenceMs, std::vector<double>(static_cast<std::size_t>(c.rounds), 3.0)) << c.what;
