@@ -3,7 +3,6 @@
 #include <dlfcn.h>
 
 #include <algorithm>
-#include <iostream>
 
 namespace QVEvalCore {
 
@@ -21,11 +20,7 @@ QVCore::QVCore(const std::string& name, const Options& options) : options(option
 QVCore::~QVCore() { Release(); }
 
 void QVCore::Report(const std::string& line) const {
-    if (options.report) {
-        options.report(line);
-    } else {
-        std::cout << line << '\n';
-    }
+    if (options.report) options.report(line);
 }
 
 bool QVCore::BaseInit() {

@@ -68,9 +68,9 @@ struct CoreOptions {
     // family (one queue then serves both). For runs on a software device
     // (tests, the GPU benchmark); the sortbench program never sets it.
     bool allowCpuDevices = false;
-    // Where the start-up report's lines go, each without its line break; on
-    // standard output when empty. The driver hands them to its console
-    // reporter, so that nothing of the core prints by itself.
+    // Where the start-up report's lines go, each without its line break;
+    // nowhere when empty. The driver hands them to its console reporter:
+    // nothing of the core prints by itself.
     std::function<void(const std::string& line)> report;
 };
 
@@ -297,7 +297,7 @@ public:
     LoadedShader LoadShader(vk::Device device, const char* path, vk::ShaderModuleCreateFlags flags) const;
 
 protected:
-    // One line of the start-up report, to Options::report or standard output.
+    // One line of the start-up report, to Options::report if there is one.
     void Report(const std::string& line) const;
 
     // Overridden by the client; the core's versions do nothing and return true.

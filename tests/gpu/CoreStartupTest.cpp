@@ -20,7 +20,7 @@ using QVEvalCore::QVCore;
 
 TEST(CoreStartup, software_device_is_skipped_without_the_switch) {
     CoutCapture output;
-    CheckedCore<> core("startup");
+    CheckedCore<> core("startup", GpuTest::ReportingToCout());
     const std::vector<std::string> lines = Lines(output.Text());
     ASSERT_EQ(lines.size(), 6u) << output.Text();
     const std::string found = "Found physical device: ";

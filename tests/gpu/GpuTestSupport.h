@@ -5,6 +5,7 @@
 // Vulkan loader.
 
 #include <functional>
+#include <iostream>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -34,9 +35,17 @@ std::string TakeValidationLog();
 // True once an instance with the validation layer existed in this process.
 bool ValidationLayerWasActive();
 
-// Core options that let the core accept the software device.
-inline QVEvalCore::QVCore::Options SoftwareDevice() {
+// Core options whose start-up report goes to std::cout, where CoutCapture
+// reads it.
+inline QVEvalCore::QVCore::Options ReportingToCout() {
     QVEvalCore::QVCore::Options options;
+    options.report = [](const std::string& line) { std::cout << line << '\n'; };
+    return options;
+}
+
+// Core options that let the core accept the software device, reporting as above.
+inline QVEvalCore::QVCore::Options SoftwareDevice() {
+    QVEvalCore::QVCore::Options options = ReportingToCout();
     options.allowCpuDevices = true;
     return options;
 }

@@ -32,7 +32,7 @@ std::string DescribeStartup(const char* fakeMode) {
         CoutCapture output;
         std::string failure;
         try {
-            QVCore core("loader");
+            QVCore core("loader", GpuTest::ReportingToCout());
             description << "ready=" << core.VulkanReady() << " instance=" << static_cast<bool>(core.Instance())
                         << " library=" << core.LibraryLoaded() << " init=" << core.Init();
             failure = core.Failure();
