@@ -12,18 +12,24 @@
 //                random increments into a worker's table of that size, the
 //                indices from a register generator: no stream
 //   Arithmetic   eight independent multiply-add chains: no memory at all
+//   Pass0Scatter pass 0's scatter (ScatterBackwards from the identity): the
+//                keys streamed, each entry written to the slot its digit 0
+//                and its worker's chunk give, the workers' slots disjoint
 //
 //   build/benchmarks/worker_scaling_benchmark --benchmark_repetitions=11
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <functional>
 #include <random>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <benchmark/benchmark.h>
 
 #include "cpu_sort/DigitPairCounts.h"
+#include "cpu_sort/RadixPassKernels.h"
 
 namespace {
 
@@ -88,6 +94,42 @@ void Arithmetic(WorkerTables&, std::size_t first, std::size_t last) {
     for (std::uint64_t chain : x) benchmark::DoNotOptimize(chain);
 }
 
+// Where pass 0's scatter of records [0, last) ends each digit's slots, as the
+// sort's sum over the chunks leaves them for the chunk that ends at `last`:
+// the digit's run start over all records plus its count in [0, last).
+// Computed before any benchmark runs, for the chunks of one and two workers.
+const std::vector<std::uint32_t>& SlotEndsAt(std::size_t last) {
+    static const auto ends = [] {
+        const auto countsTo = [](std::size_t end) {
+            std::vector<std::uint32_t> counts(256, 0);
+            EvalCore::Detail::CountDigits(Keys().data(), IdentityEntries{}, 0, end, 0, counts.data());
+            return counts;
+        };
+        const std::vector<std::uint32_t> total = countsTo(kRecords), half = countsTo(kRecords / 2);
+        std::vector<std::uint32_t> halfEnds(256), wholeEnds(256);
+        std::uint32_t start = 0;
+        for (std::size_t d = 0; d < 256; ++d) {
+            halfEnds[d] = start + half[d];
+            wholeEnds[d] = start + total[d];
+            start += total[d];
+        }
+        return std::pair{halfEnds, wholeEnds};
+    }();
+    return last == kRecords ? ends.second : ends.first;
+}
+
+std::vector<std::uint32_t>& Destination() {
+    static std::vector<std::uint32_t> destination(kRecords);
+    return destination;
+}
+
+void Pass0Scatter(WorkerTables& tables, std::size_t first, std::size_t last) {
+    const std::vector<std::uint32_t>& ends = SlotEndsAt(last);
+    std::copy(ends.begin(), ends.end(), tables.digits.begin());
+    EvalCore::Detail::ScatterBackwards(Keys().data(), IdentityEntries{}, first, last, 0, tables.digits.data(),
+                                       Destination().data(), [](std::int32_t, std::uint32_t) {});
+}
+
 void OnThreads(benchmark::State& state, const Kernel& kernel) {
     const auto threads = static_cast<std::size_t>(state.range(0));
     std::vector<WorkerTables> tables(threads);
@@ -119,6 +161,9 @@ int main(int argc, char** argv) {
     Register("Increments768KiB", Increments<kPairTable>);
     Register("Increments32KiB", Increments<8192>);
     Register("Arithmetic", Arithmetic);
+    Register("Pass0Scatter", Pass0Scatter);
+    SlotEndsAt(kRecords);
+    Destination();
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

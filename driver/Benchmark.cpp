@@ -452,6 +452,9 @@ private:
             return outcome;
         }
         RoundsPlan rounds = RoundsPlanFor(started);
+        // -R auto's rounds beyond its fewest would let the leaking peers lose more than was counted.
+        if (plan.repetition.untilSure && peers.mostSorts - 1 < static_cast<std::uint64_t>(rounds.repetition.count))
+            rounds.repetition.count = static_cast<int>(peers.mostSorts - 1);
         rounds.beforeSort = showStatus;
         if (reference) rounds.referenceMs = [this] { return reference->TimeMs(); };
         const RoundsResult ended = RunRounds(sorters, rounds, cells);

@@ -51,5 +51,7 @@ DataSetMemory::PeerRoom DataSetMemory::RoomForPeers(std::uint64_t count, std::ui
         PeersBeyondMemory(columns, count, keyBytes, free - referenceBytes, sortsPerColumn).size() ==
             peers.skipped.size())
         peers.check = PeerCheck::RadixPermutation;
+    const std::uint64_t beside = peers.check == PeerCheck::RadixPermutation ? free - referenceBytes : free;
+    peers.mostSorts = MostSortsOfPeers(columns, count, keyBytes, beside, sortsPerColumn);
     return peers;
 }

@@ -33,11 +33,14 @@ public:
     std::string FitProblem(std::uint64_t count, std::uint64_t keyBytes, std::uint64_t heldBytes) const;
 
     // The peers that do not fit beside such a data set, each with its
-    // reason, and how the others are checked: against a copy of the radix
-    // permutation when it costs no peer its place.
+    // reason, how the others are checked (against a copy of the radix
+    // permutation when it costs no peer its place), and the most sorts each
+    // column may take before what the leaking peers lose outgrows the room
+    // (MostSortsOfPeers): never fewer than sortsPerColumn.
     struct PeerRoom {
         std::vector<SkippedColumn> skipped;
         PeerCheck check = PeerCheck::Order;
+        std::uint64_t mostSorts = std::numeric_limits<std::uint64_t>::max();
     };
     PeerRoom RoomForPeers(std::uint64_t count, std::uint64_t keyBytes, std::uint64_t heldBytes) const;
 

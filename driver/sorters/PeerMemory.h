@@ -29,3 +29,11 @@ struct SkippedColumn {
 std::vector<SkippedColumn> PeersBeyondMemory(const std::vector<Column>& columns, std::uint64_t count,
                                              std::uint64_t keyBytes, std::uint64_t freeBytes,
                                              std::uint64_t sortsPerPeer = 2);
+
+// The most sorts each of the peers PeersBeyondMemory lets run (with the same
+// arguments) can take before what the leaking ones lose outgrows `freeBytes`:
+// at least sortsPerPeer, UINT64_MAX when none of them leaks. -R auto ends a
+// data set's rounds there, as it does at its cap, so that rounds beyond the
+// fewest it counted cannot run the machine out of memory.
+std::uint64_t MostSortsOfPeers(const std::vector<Column>& columns, std::uint64_t count, std::uint64_t keyBytes,
+                               std::uint64_t freeBytes, std::uint64_t sortsPerPeer);

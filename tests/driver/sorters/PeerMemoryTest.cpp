@@ -65,3 +65,24 @@ TEST(PeerMemory, only_the_peers_of_the_run_count_and_only_peers_are_skipped) {
     EXPECT_EQ(skipped[0].reason,
               "needs 23.4 KiB beside the data set with the pairs of the peers before it, 8.8 KiB free");
 }
+
+TEST(PeerMemory, the_leaking_peers_bound_the_sorts_by_what_is_left_after_their_counted_ones) {
+    // 1000 records of 4-byte keys, two sorts counted. The parallel stable sort holds 8,000 bytes and
+    // loses 4,000 a sort (16,000 counted); beside std-sort-par (8,000 of pairs and 12,000 more, 4,000 a
+    // sort) the two need 36,000 and lose 8,000 a sort.
+    const std::vector<Column> stable = RunColumns(false, {Peer::ParallelStableSort});
+    const std::vector<Column> both = RunColumns(false, {Peer::StdSortPar, Peer::ParallelStableSort});
+    const struct {
+        const char* what;
+        std::vector<Column> columns;
+        std::uint64_t freeBytes;
+        std::uint64_t mostSorts;
+    } cases[] = {
+        {"no peer leaks", RunColumns(false, {Peer::Vqsort, Peer::Tbb}), 1 << 20, UINT64_MAX},
+        {"room for the counted sorts only", stable, 16000, 2},
+        {"room for three more and a little", stable, 28100, 5},
+        {"two leaking peers, room for the counted sorts", both, 36000, 2},
+        {"two leaking peers, room for two more and a little", both, 59999, 4},
+    };
+    for (const auto& c : cases) EXPECT_EQ(MostSortsOfPeers(c.columns, 1000, 4, c.freeBytes, 2), c.mostSorts) << c.what;
+}
