@@ -20,7 +20,6 @@
 #include "driver/machine/RunProbeOptions.h"
 #include "driver/measuring/AppTimer.h"
 #include "driver/measuring/KeyDistributions.h"
-#include "driver/measuring/MedianInterval.h"
 #include "driver/measuring/OwnSizeProbes.h"
 #include "driver/measuring/RunProgress.h"
 #include "driver/measuring/SorterRounds.h"
@@ -452,9 +451,9 @@ private:
             return outcome;
         }
         RoundsPlan rounds = RoundsPlanFor(started);
-        // -R auto's rounds beyond its fewest would let the leaking peers lose more than was counted.
-        if (plan.repetition.untilSure && peers.mostSorts - 1 < static_cast<std::uint64_t>(rounds.repetition.count))
-            rounds.repetition.count = static_cast<int>(peers.mostSorts - 1);
+        // Rounds beyond the fewest (-R auto's) would let the leaking peers lose more than was counted.
+        rounds.repetition.count = static_cast<int>(
+            std::min<std::uint64_t>(static_cast<std::uint64_t>(rounds.repetition.count), peers.mostSorts - 1));
         rounds.beforeSort = showStatus;
         if (reference) rounds.referenceMs = [this] { return reference->TimeMs(); };
         const RoundsResult ended = RunRounds(sorters, rounds, cells);
@@ -487,10 +486,8 @@ private:
     CpuLimits cpuLimits;           // measured with the run conditions; unmeasured without repetitions
     OwnSizeProbes ownSizeProbes;   // with floors, set once the limits are measured
     // Each column's sorts in a data set: what a leaking peer loses there.
-    const DataSetMemory memory{
-        plan.columns, (plan.gpuEnabled && plan.qaEnabled),
-        1 + static_cast<std::uint64_t>(plan.repetition.untilSure ? MinimumSamplesFor()
-                                                                 : std::max(plan.repetition.count, 1))};
+    const DataSetMemory memory{plan.columns, (plan.gpuEnabled && plan.qaEnabled),
+                               1 + static_cast<std::uint64_t>(plan.repetition.FewestRounds())};
     GpuLimits gpuLimits;                       // measured after the GPU report with -GPU and repetitions
     JsonResults::ContextFields limitsContext;  // both limits as the JSON context gives them, once measured
     std::optional<ProcessMemory> largestMemory;

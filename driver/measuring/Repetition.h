@@ -1,5 +1,7 @@
 #pragma once
 
+#include "driver/measuring/MedianInterval.h"
+
 // -R auto's defaults: the interval's half-width, as a fraction of the median,
 // and the seconds a data set may take.
 inline constexpr double kDefaultIntervalTarget = 0.01;
@@ -23,4 +25,7 @@ struct Repetition {
     }
     // Repeated rounds of either kind: statistics, stats files, floors.
     bool Repeated() const { return Mode() != RepetitionMode::Single; }
+    // The timed rounds a data set takes at least: count, or with untilSure
+    // the rounds a median's 95% interval needs.
+    int FewestRounds() const { return untilSure ? static_cast<int>(MinimumSamplesFor()) : count; }
 };

@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <utility>
 
-#include "driver/measuring/MedianInterval.h"
 #include "driver/output/ConsoleText.h"
 #include "support/DataTypes.h"
 #include "support/StatusLine.h"
@@ -21,8 +20,8 @@ RunProgress ProgressModel(const RunPlan& plan) {
     for (std::size_t series = 0; series < AppCore::kDataTypes.size() * plan.distributions.size(); ++series)
         counts.insert(counts.end(), plan.counts.begin(), plan.counts.end());
     // -R auto runs at least the rounds an interval needs: a first guess until one data set shows.
-    const int rounds = plan.repetition.untilSure ? static_cast<int>(MinimumSamplesFor()) : plan.repetition.count;
-    return RunProgress(growth, counts, rounds, plan.repetition.untilSure ? plan.repetition.budgetSeconds : 0.0);
+    return RunProgress(growth, counts, plan.repetition.FewestRounds(),
+                       plan.repetition.untilSure ? plan.repetition.budgetSeconds : 0.0);
 }
 
 void LearnFromPilot(RunProgress& model, const RunEstimateRecord& estimate) {
