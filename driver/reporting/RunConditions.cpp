@@ -3,12 +3,9 @@
 #include <algorithm>
 #include <charconv>
 
+#include "SortbenchVersion.h"
 #include "driver/output/SectionBanners.h"
 #include "strings/EscapedText.h"
-
-#ifndef SORTBENCH_VERSION
-#error "SORTBENCH_VERSION must be defined by the build (driver/CMakeLists.txt)"
-#endif
 
 namespace {
 

@@ -181,7 +181,9 @@ TYPED_TEST(IndexRadixSort, grows_buffers_for_largest_call_and_reuses_them) {
     const char* histograms = sorter.histograms.data;
     // 8,000 4-byte keys are enough for five workers to count through tables.
     const char* workerTables = sorter.workerTables.data;
-    if (sizeof(TypeParam) == 4) EXPECT_GT(sorter.workerTables.size, 0u);
+    if (sizeof(TypeParam) == 4) {
+        EXPECT_GT(sorter.workerTables.size, 0u);
+    }
 
     // Smaller calls allocate nothing, and the single-threaded sort still
     // works on the enlarged histogram storage.
