@@ -2,8 +2,10 @@
 # Writes OUTPUT, a header defining SORTBENCH_VERSION: the checkout the program
 # is built from (git describe, "-dirty" with uncommitted changes), or FALLBACK
 # for a tarball (no .git) or a machine without git. Run on every build, so a
-# pull followed by a build never reports the checkout that was configured; the
-# header is rewritten only when the version changes, so nothing else rebuilds.
+# pull followed by a build never reports the checkout that was configured;
+# file(CONFIGURE) rewrites the header only when the version changes, so nothing
+# else rebuilds.
+cmake_minimum_required(VERSION 3.25)
 set(version "${FALLBACK}")
 find_package(Git QUIET)
 if(GIT_FOUND AND EXISTS "${SOURCE_DIR}/.git")
@@ -18,10 +20,5 @@ if(GIT_FOUND AND EXISTS "${SOURCE_DIR}/.git")
     set(version "${describe_output}")
   endif()
 endif()
-set(text "#pragma once\n// Written by cmake/ProgramVersion.cmake on every build.\n#define SORTBENCH_VERSION \"${version}\"\n")
-if(EXISTS "${OUTPUT}")
-  file(READ "${OUTPUT}" previous)
-endif()
-if(NOT previous STREQUAL text)
-  file(WRITE "${OUTPUT}" "${text}")
-endif()
+file(CONFIGURE OUTPUT "${OUTPUT}" @ONLY
+     CONTENT "#pragma once\n// Written by cmake/ProgramVersion.cmake on every build.\n#define SORTBENCH_VERSION \"@version@\"\n")
