@@ -104,8 +104,8 @@ bool LogManager::Init(const std::string& dir, const std::string& name, char mode
         // Opening it would truncate or overwrite text another manager owns.
         return InitFailed();
     }
-    if (mode == 'w') {
-        return CreateNew();
+    if (mode == 'w' || mode == 'n') {
+        return CreateNew(mode == 'n');
     }
     if (mode != 'a') {
         // The old file (if any) must not receive text meant for the new path.
@@ -133,8 +133,8 @@ bool LogManager::Init(const std::string& dir, const std::string& name, char mode
     return InitFailed();
 }
 
-bool LogManager::CreateNew() {
-    if (!engine.NewFile(openPath, 1)) {
+bool LogManager::CreateNew(bool exclusive) {
+    if (!engine.NewFile(openPath, 1, exclusive)) {
         return InitFailed();
     }
     writePos = 0;

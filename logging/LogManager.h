@@ -47,17 +47,16 @@ public:
     // Writes what is pending, trims the file to its text and closes it.
     ~LogManager();
 
-    // Opens dir/name. Mode 'w' creates or truncates it; mode 'a' resumes after the
-    // text of an existing file (trailing zero padding is not text) and creates a
-    // missing or empty one. Prints "Initialized Log File: <path>" on success,
-    // "Failed to initialize Log File: <path>" when the file cannot be created or
-    // opened (the manager then has no file) and
-    // "Failed to initialize Log File. Invalid mode: <mode>" for another mode. An
-    // empty dir or name succeeds without effect. A file already open is closed
-    // without trimming. A file another manager of this process holds open (by
-    // any path) is refused untouched, with the "Failed" line: one file, one
-    // writer. Must not run concurrently with other calls. With `reachedDir`
-    // the file is opened as reachedDir + name (a held folder's
+    // Opens dir/name. Mode 'w' creates or truncates it; mode 'n' creates it only
+    // where nothing stands yet (a run's files in its new directory); mode 'a'
+    // resumes after the text of an existing file (trailing zero padding is not
+    // text) and creates a missing or empty one. Creating or truncating never
+    // follows a link at the name, and a file made is 0644 less the umask. Prints "Initialized Log File: <path>" on
+    // success, "Failed to initialize Log File: <path>" when the file cannot be created or opened (the manager then has
+    // no file) and "Failed to initialize Log File. Invalid mode: <mode>" for another mode. An empty dir or name
+    // succeeds without effect. A file already open is closed without trimming. A file another manager of this process
+    // holds open (by any path) is refused untouched, with the "Failed" line: one file, one writer. Must not run
+    // concurrently with other calls. With `reachedDir` the file is opened as reachedDir + name (a held folder's
     // "/proc/self/fd/N/"), while dir + name still names it in every message.
     bool Init(const std::string& dir, const std::string& name, char mode, const std::string& reachedDir = {});
 
@@ -113,7 +112,7 @@ private:
     void AppendLinePrefix();
     // The ends of Init: a new empty file, an opened one announced, a failure
     // announced with nothing left open. Each returns Init's result.
-    bool CreateNew();
+    bool CreateNew(bool exclusive = false);
     bool Initialized();
     bool InitFailed();
     // Registers the open file with SignalSafeTrim (true) or forgets it (false).

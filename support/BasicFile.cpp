@@ -1,5 +1,7 @@
 #include "support/BasicFile.h"
 
+#include <unistd.h>
+
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -8,6 +10,7 @@
 #include <utility>
 
 #include "support/AccessType.h"
+#include "support/NewDataFile.h"
 
 namespace AppCore {
 
@@ -23,6 +26,19 @@ unsigned char* AllocateZeroed(unsigned long length) {
         throw std::bad_alloc();
     }
     return block;
+}
+
+// The file at `path` as a new data file behind a stream, or null.
+std::FILE* OpenNewStream(const std::string& path, bool exclusive) {
+    const int fd = OpenNewDataFile(path, exclusive);
+    if (fd < 0) {
+        return nullptr;
+    }
+    std::FILE* stream = fdopen(fd, "wb+");
+    if (stream == nullptr) {
+        close(fd);
+    }
+    return stream;
 }
 
 bool SeekTo(std::FILE* stream, unsigned long offset) {
@@ -91,14 +107,14 @@ bool BasicFile::OpenFile(const std::string& filePath, std::string fileAccess) {
     return true;
 }
 
-bool BasicFile::NewFile(const char* filePath, unsigned long size) {
-    return NewFile(std::string(filePath ? filePath : ""), size);
+bool BasicFile::NewFile(const char* filePath, unsigned long size, bool exclusive) {
+    return NewFile(std::string(filePath ? filePath : ""), size, exclusive);
 }
 
-bool BasicFile::NewFile(const std::string& filePath, unsigned long size) {
+bool BasicFile::NewFile(const std::string& filePath, unsigned long size, bool exclusive) {
     const std::string target = filePath;
     ClearAll();
-    stream = std::fopen(target.c_str(), "wb+");
+    stream = OpenNewStream(target, exclusive);
     if (stream == nullptr) {
         std::printf("BasicFile - Error creating new file %s\n", target.c_str());
         return false;
@@ -155,7 +171,7 @@ bool BasicFile::ResizeFile(unsigned long size) {
         }
     }
     std::fclose(stream);
-    stream = std::fopen(path.c_str(), "wb+");
+    stream = OpenNewStream(path, false);
     if (stream == nullptr) {
         std::printf("BasicFile - Error creating new file %s\n", path.c_str());
         ClearAll();

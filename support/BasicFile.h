@@ -34,10 +34,12 @@ public:
     bool OpenFile(const char* filePath, std::string fileAccess);
     bool OpenFile(const std::string& filePath, std::string fileAccess);
 
-    // Creates or truncates the file ("wb+") with access "w" and a zero-filled block
-    // of `size` bytes (at least 1); nothing reaches the file until it is flushed.
-    bool NewFile(const char* filePath, unsigned long size);
-    bool NewFile(const std::string& filePath, unsigned long size);
+    // Creates or truncates the file (OpenNewDataFile: 0644 less the umask, never
+    // through a link; only where nothing stands when `exclusive`) with access "w"
+    // and a zero-filled block of `size` bytes (at least 1); nothing reaches the
+    // file until it is flushed.
+    bool NewFile(const char* filePath, unsigned long size, bool exclusive = false);
+    bool NewFile(const std::string& filePath, unsigned long size, bool exclusive = false);
 
     // Reads [start, start + length), cut at the end of the file, into a new block.
     // Short read: "BasicFile - Error reading file, read size: <count>", no view.

@@ -40,12 +40,12 @@ bool FileEngine::OpenFile(const std::string& path, std::string access) {
     return Forward([&](auto& file) { return file.OpenFile(path, access); });
 }
 
-bool FileEngine::NewFile(const char* path, unsigned long size) {
-    return Forward([&](auto& file) { return file.NewFile(path, size); });
+bool FileEngine::NewFile(const char* path, unsigned long size, bool exclusive) {
+    return Forward([&](auto& file) { return file.NewFile(path, size, exclusive); });
 }
 
-bool FileEngine::NewFile(const std::string& path, unsigned long size) {
-    return Forward([&](auto& file) { return file.NewFile(path, size); });
+bool FileEngine::NewFile(const std::string& path, unsigned long size, bool exclusive) {
+    return Forward([&](auto& file) { return file.NewFile(path, size, exclusive); });
 }
 
 bool FileEngine::SetView() {

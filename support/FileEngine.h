@@ -35,8 +35,8 @@ public:
 
     bool OpenFile(const char* path, std::string access);
     bool OpenFile(const std::string& path, std::string access);
-    bool NewFile(const char* path, unsigned long size);
-    bool NewFile(const std::string& path, unsigned long size);
+    bool NewFile(const char* path, unsigned long size, bool exclusive = false);
+    bool NewFile(const std::string& path, unsigned long size, bool exclusive = false);
     bool SetView();
     bool SetView(unsigned long start, unsigned long length);
     bool ResizeFile(unsigned long size);

@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "support/AccessType.h"
+#include "support/NewDataFile.h"
 
 namespace AppCore {
 
@@ -102,15 +103,15 @@ bool MMFile::OpenFile(const std::string& filePath, std::string fileAccess) {
     return true;
 }
 
-bool MMFile::NewFile(const char* filePath, unsigned long size) {
-    return NewFile(std::string(filePath ? filePath : ""), size);
+bool MMFile::NewFile(const char* filePath, unsigned long size, bool exclusive) {
+    return NewFile(std::string(filePath ? filePath : ""), size, exclusive);
 }
 
-bool MMFile::NewFile(const std::string& filePath, unsigned long size) {
+bool MMFile::NewFile(const std::string& filePath, unsigned long size, bool exclusive) {
     const std::string target = filePath;
     ClearAll();
     access.assign(1, 'w');  // assign("w") trips a false -Wrestrict in GCC 12
-    fileDescriptor = open(target.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    fileDescriptor = OpenNewDataFile(target, exclusive);
     if (fileDescriptor < 0) {
         Report("MMFile - CreateFile failed with error");
         ClearAll();

@@ -52,10 +52,11 @@ public:
     bool OpenFile(const char* filePath, std::string fileAccess);
     bool OpenFile(const std::string& filePath, std::string fileAccess);
 
-    // Creates or truncates the file (permissions 0666 less the umask; these are
-    // data files) with access "w" and `size` zero bytes (at least 1), all viewed.
-    bool NewFile(const char* filePath, unsigned long size);
-    bool NewFile(const std::string& filePath, unsigned long size);
+    // Creates or truncates the file (OpenNewDataFile: 0644 less the umask, never
+    // through a link; only where nothing stands when `exclusive`) with access "w"
+    // and `size` zero bytes (at least 1), all viewed.
+    bool NewFile(const char* filePath, unsigned long size, bool exclusive = false);
+    bool NewFile(const std::string& filePath, unsigned long size, bool exclusive = false);
 
     // Views the whole file from offset 0.
     bool SetView();

@@ -53,7 +53,7 @@ bool ResultFiles::Open(FileSet& set, const std::string& runDirectory, const std:
         set.managers.push_back(std::make_unique<LogManager>());
         set.failing.push_back(false);
         LogManager& manager = *set.managers.back();
-        if (!manager.Init(runDirectory, RunFileName(set.kind, key), 'w', reached)) return false;
+        if (!manager.Init(runDirectory, RunFileName(set.kind, key), 'n', reached)) return false;
         manager += header;
         if (!manager.PendingText().empty()) {
             AppCore::ConsolePrintf("Failed to write the header of %s: %s\n",

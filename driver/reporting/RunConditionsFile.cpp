@@ -11,7 +11,7 @@ void RunConditionsFile::RunStarted(const RunStartRecord& start) {
         for (std::string& line : LimitsLines(*start.cpuLimits)) lines.push_back(std::move(line));
     }
     for (std::string& line : RunConditionWarnings(*start.conditions)) lines.push_back(std::move(line));
-    if (file.Init(runDirectory.Path(), kRunConditionsFileName, 'w', runDirectory.ReachedPath())) Append(lines);
+    if (file.Init(runDirectory.Path(), kRunConditionsFileName, 'n', runDirectory.ReachedPath())) Append(lines);
 }
 
 void RunConditionsFile::GpuLimitsMeasured(const GpuLimits& limits) { Append(GpuLimitsLines(limits)); }

@@ -160,6 +160,28 @@ TEST(LogManagerInit, a_file_another_manager_holds_is_refused_by_any_path) {
     Open(next, dir, "bench.csv", 'a');
 }
 
+TEST(LogManagerInit, a_new_file_is_never_made_through_a_link_nor_over_a_name_in_mode_n) {
+    TempDirectory dir;
+    WriteWholeFile(dir.File("victim"), "kept");
+    std::filesystem::create_symlink(dir.File("victim"), dir.File("link"));
+    std::filesystem::create_symlink(dir.File("nowhere"), dir.File("dangling"));
+    const struct {
+        const char* name;
+        char mode;
+    } cases[] = {{"link", 'w'}, {"link", 'n'}, {"dangling", 'w'}, {"dangling", 'n'}, {"victim", 'n'}};
+    for (const auto& c : cases) {
+        LogManager log;
+        testing::internal::CaptureStderr();
+        const std::string out = CaptureOutput([&] { EXPECT_FALSE(log.Init(dir.Path().string(), c.name, c.mode)); });
+        testing::internal::GetCapturedStderr();
+        EXPECT_EQ(out, "Failed to initialize Log File: " + dir.File(c.name) + "\n");
+    }
+    EXPECT_EQ(ReadWholeFile(dir.File("victim")), "kept");
+    EXPECT_FALSE(std::filesystem::exists(dir.File("nowhere")));
+    LogManager fresh;
+    Open(fresh, dir, "fresh", 'n');
+}
+
 TEST(LogManagerInit, empty_directory_or_name_succeeds_without_effect) {
     LogManager log;
     const std::string out = CaptureOutput([&] {

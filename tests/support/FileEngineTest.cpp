@@ -202,6 +202,23 @@ TEST_P(BothBackends, missing_file_fails_closed) {
     EXPECT_EQ(engine.data, nullptr);
 }
 
+TEST_P(BothBackends, new_file_never_follows_a_link_and_exclusive_refuses_any_name) {
+    WriteWholeFile(dir.File("victim"), "kept");
+    std::filesystem::create_symlink(dir.File("victim"), dir.File("link"));
+    std::filesystem::create_symlink(dir.File("nowhere"), dir.File("dangling"));
+    const struct {
+        const char* name;
+        bool exclusive;
+    } cases[] = {{"link", false}, {"link", true}, {"dangling", true}, {"victim", true}};
+    for (const auto& c : cases) {
+        testing::internal::CaptureStderr();
+        CaptureOutput([&] { EXPECT_FALSE(engine.NewFile(dir.File(c.name), 1, c.exclusive)) << c.name; });
+        testing::internal::GetCapturedStderr();
+    }
+    EXPECT_EQ(ReadWholeFile(dir.File("victim")), "kept");
+    EXPECT_FALSE(std::filesystem::exists(dir.File("nowhere")));
+}
+
 TEST(MMFile, empty_file_fails_to_open_and_stays_closed) {
     TempDirectory dir;
     WriteWholeFile(dir.File("empty"), "");
@@ -267,7 +284,8 @@ TEST(MMFile, new_files_are_created_without_execute_bits) {
     ASSERT_TRUE(created);
     struct stat status {};
     ASSERT_EQ(stat(dir.File("data.csv").c_str(), &status), 0);
-    EXPECT_EQ(status.st_mode & 0777, 0666u);
+    // Nor writable by others: the umask cannot make them so.
+    EXPECT_EQ(status.st_mode & 0777, 0644u);
 }
 
 TEST(MMFile, grown_mapping_follows_into_engine_data) {
