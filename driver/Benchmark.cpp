@@ -98,7 +98,7 @@ public:
             if (!claimed) return kExitBadOption;
             jsonTarget.emplace(std::move(*claimed));
         }
-        if (!ClaimRunDirectory()) return kExitNoDirectory;
+        if (const int status = ClaimRunDirectory(); status != kExitComplete) return status;
         runStarted = Clock::now();
         workspace.timer.restart();
         results.ReachFilesThrough(runDirectory.ReachedPath());
@@ -110,23 +110,24 @@ public:
     }
 
 private:
-    bool ClaimRunDirectory() {
+    // kExitComplete, or the status the run ends with: kExitBadOption when the
+    // owner rule refused a link on the log directory's path, as for a bad value.
+    int ClaimRunDirectory() {
         // Without root the default place is out of reach; say how to choose another.
         const std::string hint =
             !plan.customLogDirectory && geteuid() != 0 ? " (not root: use -O DIR to put the results elsewhere)" : "";
-        std::optional<CreatedDirectories> created =
-            CreateLogDirectory(plan.logDirectory, plan.customLogDirectory, hint);
-        if (!created) return false;
-        // Resolved once: the repair and the claim happen in the folder just made or found.
-        const std::optional<HeldFolder> logs = OpenLogDirectory(plan.logDirectory, hint);
-        if (!logs) return false;
-        console.RunsRepaired(RepairInterruptedRuns(*logs));
+        bool refused = false;
+        // Resolved once, as it is made: the repair and the claim happen in the folder just made or found.
+        std::optional<LogDirectory> logs =
+            CreateLogDirectory(plan.logDirectory, plan.customLogDirectory, refused, hint);
+        if (!logs) return refused ? kExitBadOption : kExitNoDirectory;
+        console.RunsRepaired(RepairInterruptedRuns(logs->folder));
         std::string name = plan.runDirectory.substr(plan.logDirectory.size());
         if (!name.empty() && name.back() == '/') name.pop_back();
-        if (!runDirectory.Claim(*logs, name, hint)) return false;
-        created->Keep();
+        if (!runDirectory.Claim(logs->folder, name, hint)) return kExitNoDirectory;
+        logs->created.Keep();
         SetInterruptedResultsLocation(SLib::EscapedControls(runDirectory.Path()));
-        return true;
+        return kExitComplete;
     }
 
     // One result file per data type and key distribution, and with repetitions a

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <deque>
 #include <utility>
@@ -15,9 +16,7 @@ namespace {
 // As many links as the kernel follows in one path before it reports ELOOP.
 constexpr int kMaxLinks = 40;
 
-constexpr const char* kOthersLink = "a symbolic link owned by another user";
-
-bool TrustedOwner(uid_t owner) { return owner == geteuid() || owner == 0; }
+constexpr const char* kLinkToNothing = "a symbolic link to nothing";
 
 // The names of `path` in order, without empty ones and ".".
 std::deque<std::string> NamesOf(const std::string& path) {
@@ -70,19 +69,53 @@ bool FollowLink(Walker& at, const std::string& name, std::deque<std::string>& na
     return text[0] != '/' || StartAt(at, text, problem);
 }
 
+// Makes the folder `name` in the folder `at`. One a racing creator made is as
+// good as ours, but not ours to remove.
+bool MakeFolder(int at, const std::string& name, bool linked, CreatedDirectories& made, std::string& problem) {
+    // Where a trusted link leads is its owner's to make; a link to nothing stays one.
+    if (linked) {
+        problem = kLinkToNothing;
+        return false;
+    }
+    if (mkdirat(at, name.c_str(), kFolderMode) == 0) {
+        made.Add(at, name);
+        return true;
+    }
+    if (errno == EEXIST) return true;
+    problem = std::strerror(errno);
+    return false;
+}
+
+// How Walk treats missing folders: left missing, or made (into `made`), the
+// last name only or every one.
+struct Making {
+    CreatedDirectories* made = nullptr;
+    bool withParents = false;
+};
+
 // Walks `path` to the folder holding its last name, following trusted links
-// (the last name's too, when `followLast`). On success `at` holds that folder
-// and `last` the name ("" for the root itself).
+// (the last name's too, when `followLast`) and making missing folders as
+// `making` says. On success `at` holds that folder and `last` the name ("" for
+// the root itself).
 bool Walk(const std::string& path, bool followLast, Walker& at, std::string& last, bool& throughLink,
-          std::string& problem) {
+          std::string& problem, const Making& making = {}) {
+    // The kernel would refuse it whole; made one name at a time it would not be.
+    if (path.size() >= PATH_MAX) {
+        problem = std::strerror(ENAMETOOLONG);
+        return false;
+    }
     if (!StartAt(at, path, problem)) return false;
     std::deque<std::string> names = NamesOf(path);
+    // How many names at the front a link put there.
+    std::size_t linkedNames = 0;
     throughLink = false;
     last.clear();
     int links = 0;
     while (!names.empty()) {
         std::string name = std::move(names.front());
         names.pop_front();
+        const bool linked = linkedNames > 0;
+        if (linked) --linkedNames;
         const bool isLast = names.empty();
         struct stat status {};
         const bool exists = fstatat(at.fd, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0;
@@ -95,11 +128,16 @@ bool Walk(const std::string& path, bool followLast, Walker& at, std::string& las
                 problem = std::strerror(ELOOP);
                 return false;
             }
+            const std::size_t before = names.size();
             if (!FollowLink(at, name, names, problem)) return false;
+            linkedNames += names.size() - before;
             throughLink = isLast;
             if (names.empty()) return true;  // a link to the root
             continue;
         }
+        if (!exists && making.made != nullptr && (isLast || making.withParents) &&
+            !MakeFolder(at.fd, name, linked, *making.made, problem))
+            return false;
         if (isLast) {
             last = std::move(name);
             return true;
@@ -124,6 +162,40 @@ int OpenFolder(int at, const std::string& name, std::string& problem) {
 
 }  // namespace
 
+bool TrustedOwner(uid_t owner) { return owner == geteuid() || owner == 0; }
+
+bool RefusedHardLink(const struct stat& status, bool changedInPlace) {
+    if (!S_ISREG(status.st_mode) || status.st_nlink <= 1) return false;
+    return changedInPlace || !TrustedOwner(status.st_uid);
+}
+
+void CreatedDirectories::Add(int parent, const std::string& name) {
+    struct stat status {};
+    const int held = fcntl(parent, F_DUPFD_CLOEXEC, 0);
+    if (held < 0) return;
+    if (fstatat(held, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
+        close(held);
+        return;
+    }
+    made.push_back({.parent = held, .name = name, .device = status.st_dev, .inode = status.st_ino});
+}
+
+void CreatedDirectories::Keep() {
+    for (const Made& folder : made) close(folder.parent);
+    made.clear();
+}
+
+CreatedDirectories::~CreatedDirectories() {
+    for (auto folder = made.rbegin(); folder != made.rend(); ++folder) {
+        struct stat status {};
+        // Removing takes only an empty folder: one another run has begun to fill stays.
+        if (fstatat(folder->parent, folder->name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+            status.st_dev == folder->device && status.st_ino == folder->inode)
+            (void)unlinkat(folder->parent, folder->name.c_str(), AT_REMOVEDIR);
+        close(folder->parent);
+    }
+}
+
 HeldFolder::HeldFolder(HeldFolder&& other) noexcept
     : descriptor(std::exchange(other.descriptor, -1)), shownPath(std::move(other.shownPath)) {}
 
@@ -145,6 +217,18 @@ std::optional<HeldFolder> HeldFolder::Open(const std::string& path, std::string&
     std::string last;
     bool throughLink = false;
     if (!Walk(path, true, at, last, throughLink, problem)) return std::nullopt;
+    const int fd = OpenFolder(at.fd, last, problem);
+    if (fd < 0) return std::nullopt;
+    return HeldFolder(fd, path);
+}
+
+std::optional<HeldFolder> HeldFolder::Make(const std::string& path, bool withParents, CreatedDirectories& made,
+                                           std::string& problem) {
+    Walker at;
+    std::string last;
+    bool throughLink = false;
+    if (!Walk(path, true, at, last, throughLink, problem, {.made = &made, .withParents = withParents}))
+        return std::nullopt;
     const int fd = OpenFolder(at.fd, last, problem);
     if (fd < 0) return std::nullopt;
     return HeldFolder(fd, path);

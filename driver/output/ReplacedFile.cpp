@@ -104,8 +104,9 @@ int StoreFile(const Store& store, const char* data, std::size_t size) {
     if (const int problem = TargetProblem(store.folder, store.name, store.throughLink, existing, exists); problem != 0)
         return problem;
     char tempName[kTempNameCapacity];
-    // Until it holds the target's permissions, the copy is readable by its owner only.
-    const int fd = CreateTemporary(store.folder, store.tempPrefix, tempName, exists ? 0600 : 0666);
+    // Until it holds the target's permissions, the copy is readable by its owner
+    // only; a new file is never writable by others, whatever the umask.
+    const int fd = CreateTemporary(store.folder, store.tempPrefix, tempName, exists ? 0600 : 0644);
     if (fd < 0) return errno;
     int error = 0;
     if (exists) {
@@ -258,6 +259,7 @@ std::string ReplacedFile::StoreProblem() const {
     bool exists = false;
     if (const int error = TargetProblem(at, name.c_str(), throughLink, existing, exists); error != 0)
         return ProblemText(error);
+    if (exists && RefusedHardLink(existing)) return kOthersHardLink;
     // Rename needs no right to the file itself, but a file its owner made
     // read-only is not ours to replace.
     if (exists && faccessat(at, name.c_str(), W_OK, AT_EACCESS) != 0) return std::strerror(errno);
@@ -273,7 +275,7 @@ bool ReplacedFile::TakeClaim() {
     const int at = folder->Descriptor();
     int fd = openat(at, name.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0 && errno == ENOENT) {
-        fd = openat(at, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        fd = openat(at, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
         placeholder = fd >= 0;
     }
     // A file that cannot be opened for the lock was refused by StoreProblem already,

@@ -26,43 +26,13 @@ constexpr int kMaxStampAttempts = 1000;
 
 constexpr std::size_t kStampLength = 12;
 
-bool IsDirectory(const std::string& path) {
-    struct stat status {};
-    return stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
-}
-
-// Why mkdir could not make `path` a directory, failing with `error`. EEXIST only
-// says the name is taken; stat() tells by what.
-std::string FailureReason(const std::string& path, int error) {
-    struct stat status {};
-    if (error != EEXIST || stat(path.c_str(), &status) == 0) return std::strerror(error);
-    return errno == ENOENT ? "a symbolic link to nothing" : std::strerror(errno);
-}
-
-// Empty, or why it failed. Appends every directory it makes to `created`, outermost
-// first; one a racing creator made is as good as ours, but not ours to remove.
-std::string MakeDirectory(const std::string& path, bool withParents, std::vector<std::string>& created) {
-    if (IsDirectory(path)) return {};
-    if (withParents && path.size() > 1) {
-        const size_t slash = path.find_last_of('/', path.size() - 2);
-        if (slash != std::string::npos && slash > 0) {
-            std::string reason = MakeDirectory(path.substr(0, slash + 1), true, created);
-            if (!reason.empty()) return reason;
-        }
-    }
-    // Default permissions: 0777 less the umask.
-    if (mkdir(path.c_str(), 0777) == 0) {
-        created.push_back(path);
-        return {};
-    }
-    const int error = errno;
-    return IsDirectory(path) ? std::string() : FailureReason(path, error);
-}
-
 void ReportFailure(const std::string& path, const std::string& reason, const std::string& hint) {
-    std::printf("Failed to create directory: %s: %s%s\n", SLib::EscapedControls(path).c_str(), reason.c_str(),
-                hint.c_str());
-    std::fflush(stdout);
+    // A link the owner rule refuses makes -O a value the run may not use: one line
+    // on standard error, as for any bad value.
+    std::FILE* out = reason == kOthersLink ? stderr : stdout;
+    std::fprintf(out, "Failed to create directory: %s: %s%s\n", SLib::EscapedControls(path).c_str(), reason.c_str(),
+                 hint.c_str());
+    std::fflush(out);
 }
 
 class Descriptor {
@@ -82,6 +52,12 @@ private:
 bool IsRegularFile(int fd) {
     struct stat status {};
     return fd >= 0 && fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
+}
+
+// A file the repair may cut: a regular file no other name shares.
+bool MayTrim(int fd) {
+    struct stat status {};
+    return fd >= 0 && fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && !RefusedHardLink(status, true);
 }
 
 // The stretches of the file's first `size` bytes that hold data, in order: the
@@ -179,7 +155,7 @@ bool RepairRun(int logDirectory, const std::string& name) {
         if (!IsRunFileName(file)) continue;
         // Neither a link nor a device or FIFO is ever opened for writing here.
         const Descriptor result(openat(run.Get(), file.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-        if (IsRegularFile(result.Get())) trimmed = TrimTrailingZeros(result.Get()) || trimmed;
+        if (MayTrim(result.Get())) trimmed = TrimTrailingZeros(result.Get()) || trimmed;
     }
     return trimmed;
 }
@@ -206,18 +182,14 @@ std::string NextStamp(const std::string& stamp) {
     return text;
 }
 
-CreatedDirectories::~CreatedDirectories() {
-    // rmdir takes only an empty directory: one another run has begun to fill stays.
-    for (auto made = paths.rbegin(); made != paths.rend(); ++made) (void)rmdir(made->c_str());
-}
-
-std::optional<CreatedDirectories> CreateLogDirectory(const std::string& logDirectory, bool withParents,
-                                                     const std::string& hint) {
-    std::vector<std::string> made;
-    const std::string reason = MakeDirectory(logDirectory, withParents, made);
-    CreatedDirectories created(std::move(made));
-    if (reason.empty()) return created;
-    ReportFailure(logDirectory, reason, hint);
+std::optional<LogDirectory> CreateLogDirectory(const std::string& logDirectory, bool withParents, bool& refused,
+                                               const std::string& hint) {
+    CreatedDirectories made;
+    std::string problem;
+    std::optional<HeldFolder> folder = HeldFolder::Make(logDirectory, withParents, made, problem);
+    refused = !folder && problem == kOthersLink;
+    if (folder) return LogDirectory{.folder = std::move(*folder), .created = std::move(made)};
+    ReportFailure(logDirectory, problem, hint);
     return std::nullopt;
 }
 
@@ -245,7 +217,7 @@ bool RunDirectory::Claim(const HeldFolder& logs, const std::string& name, const 
     const std::string prefix = logPath.empty() || logPath.back() == '/' ? logPath : logPath + "/";
     std::string candidate = name;
     for (int attempt = 0;; ++attempt) {
-        if (mkdirat(logs.Descriptor(), candidate.c_str(), 0777) == 0) break;
+        if (mkdirat(logs.Descriptor(), candidate.c_str(), kFolderMode) == 0) break;
         const int error = errno;
         // A directory of that name belongs to another run; anything else is ours to report.
         struct stat status {};
@@ -270,7 +242,7 @@ bool RunDirectory::Claim(const HeldFolder& logs, const std::string& name, const 
     // The directory is brand new, so nothing may already stand at the lock's name.
     if (folder)
         lockDescriptor =
-            openat(folder->Descriptor(), kRunLockFileName, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+            openat(folder->Descriptor(), kRunLockFileName, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
     // Blocking: a starting run's repair may hold the lock for a moment.
     if (lockDescriptor < 0 || flock(lockDescriptor, LOCK_EX) != 0) {
         std::printf("Cannot lock the run directory %s%s: %s\n", SLib::EscapedControls(path).c_str(), kRunLockFileName,

@@ -47,35 +47,30 @@ private:
     int lockDescriptor = -1;
 };
 
-// The directories CreateLogDirectory made, innermost last. Unless told the run got
-// its directory (Keep), the owner removes them again, innermost first and only
-// while empty, so a run that fails leaves none of them behind.
-class CreatedDirectories {
-public:
-    explicit CreatedDirectories(std::vector<std::string> paths = {}) : paths(std::move(paths)) {}
-    CreatedDirectories(CreatedDirectories&& other) noexcept : paths(std::move(other.paths)) { other.paths.clear(); }
-    CreatedDirectories& operator=(CreatedDirectories&&) = delete;
-    ~CreatedDirectories();
-
-    void Keep() { paths.clear(); }
-
-private:
-    std::vector<std::string> paths;
+// The log folder, held open, and the folders made for it.
+struct LogDirectory {
+    HeldFolder folder;
+    CreatedDirectories created;
 };
 
-// Creates the log directory, the parent of every run directory, keeping one that
-// already exists; one level deep unless `withParents`. Returns the directories it
-// made, to be kept once the run has claimed its own. When it cannot be made
-// (missing parent, no permission, a file, a symbolic link to nothing or a link
-// loop in the way, a path too long) removes what it made, prints
-// "Failed to create directory: <path>: <reason>" followed by `hint`, and returns
-// nothing.
-std::optional<CreatedDirectories> CreateLogDirectory(const std::string& logDirectory, bool withParents,
-                                                     const std::string& hint = "");
+// The log directory, the parent of every run directory, made where missing and
+// held open (HeldFolder::Make: one name at a time, a link on the way followed
+// only when the running user or root owns it, nothing made beyond one it
+// refuses); one level deep unless `withParents`. Its `created` are to be kept
+// once the run has claimed its own directory. When it cannot be had (missing
+// parent, no permission, a file, a symbolic link to nothing or a link loop in
+// the way, a path too long) removes what it made, prints
+// "Failed to create directory: <path>: <reason>" followed by `hint` and returns
+// nothing. `refused` then tells a link the owner rule refuses (the line went to
+// standard error: the path is a value the run may not use) from a folder that
+// could not be made (standard output).
+std::optional<LogDirectory> CreateLogDirectory(const std::string& logDirectory, bool withParents, bool& refused,
+                                               const std::string& hint = "");
 
 // The log folder at `logDirectory`, held open (a link on the way is followed
 // only when the running user or root owns it). Otherwise prints "Failed to
-// create directory: <path>: <reason>" followed by `hint`.
+// create directory: <path>: <reason>" followed by `hint`, on standard error
+// when the owner rule refused a link.
 std::optional<HeldFolder> OpenLogDirectory(const std::string& logDirectory, const std::string& hint = "");
 
 // The stamp a second after `stamp` ("%y%m%d%H%M%S"); empty when `stamp` is not
