@@ -51,13 +51,16 @@ public:
     // where nothing stands yet (a run's files in its new directory); mode 'a'
     // resumes after the text of an existing file (trailing zero padding is not
     // text) and creates a missing or empty one. Creating or truncating never
-    // follows a link at the name, and a file made is 0644 less the umask. Prints "Initialized Log File: <path>" on
-    // success, "Failed to initialize Log File: <path>" when the file cannot be created or opened (the manager then has
-    // no file) and "Failed to initialize Log File. Invalid mode: <mode>" for another mode. An empty dir or name
-    // succeeds without effect. A file already open is closed without trimming. A file another manager of this process
-    // holds open (by any path) is refused untouched, with the "Failed" line: one file, one writer. Must not run
-    // concurrently with other calls. With `reachedDir` the file is opened as reachedDir + name (a held folder's
-    // "/proc/self/fd/N/"), while dir + name still names it in every message.
+    // follows a link at the name; a file made is 0644 less the umask. Prints
+    // "Initialized Log File: <path>" on success, "Failed to initialize Log File:
+    // <path>" when the file cannot be created or opened (the manager then has no
+    // file) and "Failed to initialize Log File. Invalid mode: <mode>" for another
+    // mode. An empty dir or name succeeds without effect. A file already open is
+    // closed without trimming. A file another manager of this process holds open
+    // (by any path) is refused untouched, with the "Failed" line: one file, one
+    // writer. Must not run concurrently with other calls. With `reachedDir` the
+    // file is opened as reachedDir + name (a held folder's "/proc/self/fd/N/"),
+    // while dir + name still names it in every message.
     bool Init(const std::string& dir, const std::string& name, char mode, const std::string& reachedDir = {});
 
     // Appends text unchanged, then writes through.

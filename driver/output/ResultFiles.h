@@ -41,7 +41,7 @@ public:
     ResultFiles& operator=(const ResultFiles&) = delete;
     ~ResultFiles();
 
-    // Creates (or truncates) "bench_<key>.csv" in `runDirectory` for every key in
+    // Creates "bench_<key>.csv" in `runDirectory` (where nothing stands yet) for every key in
     // order, each followed at once by `header` (ResultHeader of the columns). Prints
     // "Initialized Log File: <path>" for each. Stops at the first file that cannot
     // be created ("Failed to initialize Log File: <path>") or cannot take its
