@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "driver/output/JsonResults.h"
+#include "driver/output/ReplacedFile.h"
 #include "logging/SignalSafeTrim.h"
 
 namespace {
@@ -61,6 +62,9 @@ void OnInterruption(int signal) {
     }
     SignalSafeTrim::TrimAll();
     JsonResults::WriteFromSignalHandler();
+    // From the -JSON claim on, before and after the document exists: a placeholder
+    // no document replaced leaves the path as the run found it.
+    ReplacedFile::DropPlaceholderFromSignalHandler();
     char line[kLocationCapacity + 128];
     const std::size_t length = ComposeLine(signal, line, sizeof line);
     // A status line on a terminal steps aside, as it does for every other line.

@@ -203,11 +203,7 @@ void JsonResults::WriteFromSignalHandler() {
     const JsonResults* results = active.load();
     // Before the first cell there is nothing to keep, and an earlier run's file
     // at the path is worth more than an empty list.
-    if (results == nullptr) return;
-    if (!results->entriesPublished.load()) {
-        results->file.DropPlaceholderFromSignalHandler();
-        return;
-    }
+    if (results == nullptr || !results->entriesPublished.load()) return;
     const std::string& document = results->documents[results->published.load()];
     results->file.ReplaceFromSignalHandler(document.data(), document.size());
 }

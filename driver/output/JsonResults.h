@@ -84,13 +84,11 @@ public:
     // file and returns false. The interrupting signals wait until it is done.
     bool Write() const;
 
-    // Whether Write could store a document at `outputPath`: it is nothing yet, a
-    // regular file the user may write or a link to one (not a directory,
-    // device, FIFO, socket or a link that leads nowhere), a temporary file can
-    // be created beside the target (it is removed again), and rename may
-    // replace the target, and no other running sortbench has claimed it
-    // (ReplacedFile::Claim; the claim is given up again on return). Otherwise
-    // prints "Cannot write <path>: <reason>" on standard error and returns false.
+    // Whether Write could store a document at `outputPath` and no other running
+    // sortbench has claimed it, by ReplacedFile::Claim's rules (not a folder,
+    // nothing in a run directory, nothing read-only, ...; the claim is given up
+    // again on return). Otherwise prints "Cannot write <path>: <reason>" on
+    // standard error and returns false.
     static bool CanWrite(const std::string& outputPath);
     // Write for a signal handler: the same target, the same steps, only
     // async-signal-safe calls, no output; nothing at all before the first cell,

@@ -1,18 +1,23 @@
 #include "driver/output/ReplacedFile.h"
 
 #include <fcntl.h>
+#include <limits.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
+#include <limits>
+#include <string_view>
 #include <utility>
 
+#include "driver/output/RunDirectory.h"
 #include "strings/EscapedText.h"
 
 namespace {
@@ -76,12 +81,77 @@ int CreateTemporary(int folder, const std::string& prefix, char (&name)[kTempNam
     return -1;
 }
 
-// A write lock on the whole file open at `fd`, without waiting. Async-signal-safe.
-bool LockForWriting(int fd) {
+// The claim is a write lock on this one byte, the last but one a lock can name
+// (the kernel reports a lock that reaches the very last as one to the end of the
+// file): no other program locks it alone, so a write lock found exactly there is
+// a sortbench's claim, and any other lock in the way is someone else's, which
+// the refusal names as such. A write lock needs the right to write the file, so
+// nobody who may not write it can claim it.
+constexpr off_t kClaimByte = std::numeric_limits<off_t>::max() - 1;
+
+struct flock ClaimLock() {
     struct flock lock {};
     lock.l_type = F_WRLCK;
     lock.l_whence = SEEK_SET;
-    return fcntl(fd, F_SETLK, &lock) == 0;
+    lock.l_start = kClaimByte;
+    lock.l_len = 1;
+    return lock;
+}
+
+// Takes the claim on the file open at `fd`, without waiting. An open file
+// description's lock: closing another descriptor of the file never drops it.
+// Async-signal-safe.
+bool LockForWriting(int fd) {
+    struct flock lock = ClaimLock();
+    return fcntl(fd, F_OFD_SETLK, &lock) == 0;
+}
+
+// Who holds the lock that kept the claim from the file open at `fd`.
+std::string ClaimHolder(int fd) {
+    struct flock lock = ClaimLock();
+    if (fcntl(fd, F_OFD_GETLK, &lock) != 0 || lock.l_type == F_UNLCK) return "another process held a lock on it";
+    if (lock.l_type == F_WRLCK && lock.l_start == kClaimByte && lock.l_len == 1)
+        return "another running sortbench writes its results there";
+    const std::string kind = lock.l_type == F_RDLCK ? "a read lock" : "a write lock";
+    // Locks of open file descriptions have no process (-1).
+    const std::string holder = lock.l_pid > 0 ? "process " + std::to_string(lock.l_pid) : "another process";
+    return holder + " holds " + kind + " on it";
+}
+
+// An empty placeholder a claim made (or took over), for the interruption
+// handler to remove: only plain data and a lock-free atomic, so a handler may
+// read it.
+struct PlaceholderSlot {
+    std::atomic<int> claim{-1};  // the claim's descriptor while the placeholder stands, else -1
+    int folder = -1;
+    char name[NAME_MAX + 1] = {};
+};
+PlaceholderSlot registeredPlaceholder;
+static_assert(std::atomic<int>::is_always_lock_free, "a signal handler may only read lock-free atomics");
+
+// Whether `fd` is still the file `name` in `folder`: nothing replaced it meanwhile.
+// Async-signal-safe.
+bool StillNamed(int folder, const char* name, int fd) {
+    struct stat named {};
+    struct stat held {};
+    return fstatat(folder, name, &named, AT_SYMLINK_NOFOLLOW) == 0 && fstat(fd, &held) == 0 &&
+           named.st_dev == held.st_dev && named.st_ino == held.st_ino;
+}
+
+// Removes `name` in `folder` when it is still the empty file held at `claim`.
+// Async-signal-safe; errno is kept.
+void RemovePlaceholder(int folder, const char* name, int claim) {
+    const int savedErrno = errno;
+    struct stat held {};
+    if (StillNamed(folder, name, claim) && fstat(claim, &held) == 0 && held.st_size == 0)
+        (void)unlinkat(folder, name, 0);
+    errno = savedErrno;
+}
+
+// Forgets the placeholder held at `claim`, if it is the registered one.
+void ForgetPlaceholder(int claim) {
+    int expected = claim;
+    (void)registeredPlaceholder.claim.compare_exchange_strong(expected, -1);
 }
 
 // Where a store goes and what it hands on.
@@ -172,18 +242,29 @@ private:
     sigset_t previous;
 };
 
-// Whether `fd` is still the file `name` in `folder`: nothing replaced it meanwhile.
-bool StillNamed(int folder, const char* name, int fd) {
-    struct stat named {};
-    struct stat held {};
-    return fstatat(folder, name, &named, AT_SYMLINK_NOFOLLOW) == 0 && fstat(fd, &held) == 0 &&
-           named.st_dev == held.st_dev && named.st_ino == held.st_ino;
+// Whether the path's last name is empty or ".": "x.json/" names a folder, though
+// resolving it one name at a time would end at "x.json".
+bool NamesFolder(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return path == ".";
+    const std::string_view last = std::string_view(path).substr(slash + 1);
+    return last.empty() || last == ".";
 }
 
 }  // namespace
 
 ReplacedFile::ReplacedFile(const std::string& outputPath) : path(outputPath) {
-    if (std::optional<ResolvedFile> resolved = ResolveFilePath(outputPath, problem)) {
+    std::optional<ResolvedFile> resolved = ResolveFilePath(outputPath, problem);
+    if (resolved && NamesFolder(outputPath)) {
+        // As open(2) says it of such a path: a file there is no folder; otherwise
+        // the path asks for one.
+        struct stat status {};
+        const bool file =
+            fstatat(resolved->folder.Descriptor(), resolved->name.c_str(), &status, 0) == 0 && !S_ISDIR(status.st_mode);
+        problem = std::strerror(file ? ENOTDIR : EISDIR);
+        resolved.reset();
+    }
+    if (resolved) {
         folder = std::move(resolved->folder);
         name = std::move(resolved->name);
         throughLink = resolved->throughLink;
@@ -210,19 +291,15 @@ ReplacedFile::ReplacedFile(ReplacedFile&& other) noexcept
 
 ReplacedFile::~ReplacedFile() {
     if (claimDescriptor < 0) return;
-    DropPlaceholderFromSignalHandler();
+    const InterruptionsHeld held;
+    ForgetPlaceholder(claimDescriptor);
+    if (placeholder && folder) RemovePlaceholder(folder->Descriptor(), name.c_str(), claimDescriptor);
     close(claimDescriptor);
 }
 
-void ReplacedFile::DropPlaceholderFromSignalHandler() const {
-    if (!placeholder || !folder || claimDescriptor < 0) return;
-    const int savedErrno = errno;
-    struct stat held {};
-    if (StillNamed(folder->Descriptor(), name.c_str(), claimDescriptor) && fstat(claimDescriptor, &held) == 0 &&
-        held.st_size == 0)
-        (void)unlinkat(folder->Descriptor(), name.c_str(), 0);
-    placeholder = false;
-    errno = savedErrno;
+void ReplacedFile::DropPlaceholderFromSignalHandler() {
+    const int claim = registeredPlaceholder.claim.exchange(-1);
+    if (claim >= 0) RemovePlaceholder(registeredPlaceholder.folder, registeredPlaceholder.name, claim);
 }
 
 std::string ReplacedFile::TryReplace(const std::string& data) const {
@@ -230,8 +307,10 @@ std::string ReplacedFile::TryReplace(const std::string& data) const {
     int error = 0;
     {
         const InterruptionsHeld held;
+        const int claim = claimDescriptor;
         error = StoreFile({folder->Descriptor(), name.c_str(), throughLink, tempPrefix, claimDescriptor, placeholder},
                           data.data(), data.size());
+        if (!placeholder) ForgetPlaceholder(claim);
     }
     return error == 0 ? std::string() : ProblemText(error);
 }
@@ -247,8 +326,10 @@ bool ReplacedFile::Replace(const std::string& data) const {
 void ReplacedFile::ReplaceFromSignalHandler(const char* data, std::size_t size) const {
     if (!folder) return;
     const int savedErrno = errno;
+    const int claim = claimDescriptor;
     (void)StoreFile({folder->Descriptor(), name.c_str(), throughLink, tempPrefix, claimDescriptor, placeholder}, data,
                     size);
+    if (!placeholder) ForgetPlaceholder(claim);
     errno = savedErrno;
 }
 
@@ -259,9 +340,14 @@ std::string ReplacedFile::StoreProblem() const {
     bool exists = false;
     if (const int error = TargetProblem(at, name.c_str(), throughLink, existing, exists); error != 0)
         return ProblemText(error);
+    // Its files are the run's own, whether it lives or not; even the probe below
+    // stays out of it.
+    if (IsRunDirectory(*folder)) return "inside a sortbench run directory";
     if (exists && RefusedHardLink(existing)) return kOthersHardLink;
     // Rename needs no right to the file itself, but a file its owner made
-    // read-only is not ours to replace.
+    // read-only is not ours to replace: the mode says so even to root, whom
+    // access() lets write anything.
+    if (exists && (existing.st_mode & 0222) == 0) return std::strerror(EACCES);
     if (exists && faccessat(at, name.c_str(), W_OK, AT_EACCESS) != 0) return std::strerror(errno);
     char probe[kTempNameCapacity];
     const int fd = CreateTemporary(at, tempPrefix, probe, 0600);
@@ -271,36 +357,51 @@ std::string ReplacedFile::StoreProblem() const {
     return StickyProblem(at, name.c_str());
 }
 
-bool ReplacedFile::TakeClaim() {
+std::string ReplacedFile::TakeClaim() {
     const int at = folder->Descriptor();
+    bool made = false;
     int fd = openat(at, name.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0 && errno == ENOENT) {
         fd = openat(at, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-        placeholder = fd >= 0;
+        made = fd >= 0;
     }
     // A file that cannot be opened for the lock was refused by StoreProblem already,
     // or changed since: the store itself will say what it is.
-    if (fd < 0) return true;
+    if (fd < 0) return {};
     struct stat status {};
-    if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) || !LockForWriting(fd)) {
-        const bool held = S_ISREG(status.st_mode) && (errno == EAGAIN || errno == EACCES);
-        if (placeholder) (void)unlinkat(at, name.c_str(), 0);
-        placeholder = false;
+    const bool regular = fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
+    const bool locked = regular && LockForWriting(fd);
+    if (!locked) {
+        // Where the file system takes no locks at all, the run goes on unclaimed, as it must.
+        const std::string holder = regular && (errno == EAGAIN || errno == EACCES) ? ClaimHolder(fd) : std::string();
+        if (made) (void)unlinkat(at, name.c_str(), 0);
         close(fd);
-        return !held;
+        return holder;
     }
     claimDescriptor = fd;
-    return true;
+    // An empty file of ours that nobody holds is the placeholder of a run that was
+    // killed: this run takes it over, to remove it as its own.
+    placeholder = made || (status.st_size == 0 && status.st_uid == geteuid() && status.st_nlink == 1);
+    if (placeholder && name.size() < sizeof registeredPlaceholder.name) {
+        registeredPlaceholder.claim.store(-1);
+        registeredPlaceholder.folder = at;
+        std::copy(name.begin(), name.end(), registeredPlaceholder.name);
+        registeredPlaceholder.name[name.size()] = '\0';
+        registeredPlaceholder.claim.store(fd);
+    }
+    return {};
 }
 
 std::optional<ReplacedFile> ReplacedFile::Claim(const std::string& outputPath) {
     std::optional<ReplacedFile> file;
     std::string why;
     {
+        // The placeholder is made and registered for the interruption handler
+        // before any signal can end the process.
         const InterruptionsHeld held;
         file.emplace(outputPath);
         why = file->StoreProblem();
-        if (why.empty() && !file->TakeClaim()) why = "another running sortbench writes its results there";
+        if (why.empty()) why = file->TakeClaim();
     }
     if (why.empty()) return file;
     std::fprintf(stderr, "Cannot write %s: %s\n", SLib::EscapedControls(outputPath).c_str(), why.c_str());

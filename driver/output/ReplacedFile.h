@@ -32,8 +32,8 @@ public:
     ReplacedFile(ReplacedFile&& other) noexcept;
     ReplacedFile& operator=(ReplacedFile&&) = delete;
     ReplacedFile(const ReplacedFile&) = delete;
-    // Gives up the claim; an empty file Claim made for it and nothing replaced
-    // since is removed again.
+    // Gives up the claim; the placeholder Claim made or took over, when nothing
+    // replaced it since, is removed again.
     ~ReplacedFile();
 
     // Stores `data` at the target. On failure prints "Cannot write <path>:
@@ -48,28 +48,35 @@ public:
     // Replace for a signal handler: only async-signal-safe calls, no output;
     // errno is kept.
     void ReplaceFromSignalHandler(const char* data, std::size_t size) const;
-    // For a signal handler that ends the run before anything was stored: the
-    // empty file Claim made is removed, so the path is as the run found it.
-    void DropPlaceholderFromSignalHandler() const;
+    // For a signal handler that ends the run: the empty placeholder a claim made
+    // or took over (Claim) and no store has replaced yet is removed, so the path
+    // is as the run found it. Only async-signal-safe calls; errno is kept.
+    static void DropPlaceholderFromSignalHandler();
 
-    // The file at `outputPath`, when a document could be stored there: it is
-    // nothing yet, a regular file the user may write or a trusted link to one, a
-    // temporary file can be created beside the target (it is removed again),
-    // and rename may replace the target. The target is claimed for as long as
-    // the object lives, by a write lock on the file itself (an empty one is made
-    // when nothing is there yet), which moves to each file that replaces it: a
-    // second run given the same file, however spelled, is refused, and no other
-    // user can take the claim first, since a write lock needs the right to
-    // write the file. Otherwise prints "Cannot write <path>: <reason>" on
-    // standard error and returns nothing. Asked before a run, so that a bad path
-    // is known before hours of measuring.
+    // The file at `outputPath`, when a document could be stored there: the path
+    // names a file, not a folder ("x.json/"); it is nothing yet, a regular file
+    // with a write permission bit that the user may write, or a trusted link to
+    // one; its folder is no run directory (IsRunDirectory); a temporary file can
+    // be created beside the target (it is removed again), and rename may replace
+    // the target. The target is claimed for as long as the object lives, by an
+    // open file description's write lock on one byte of the file itself (an
+    // empty placeholder is made when nothing is there yet), which moves to each
+    // file that replaces it: a second run given the same file, however spelled,
+    // is refused, and no other user can take the claim first, since a write lock
+    // needs the right to write the file. A lock of any other kind in the way is
+    // named as what it is. An empty file of the user's own with one link that
+    // nobody holds is taken for the placeholder of a killed run and treated as
+    // this claim's. Otherwise prints "Cannot write <path>: <reason>" on standard
+    // error and returns nothing. Asked before a run, so that a bad path is known
+    // before hours of measuring; the interrupting signals wait meanwhile, so
+    // that the handler knows the placeholder as soon as it exists.
     static std::optional<ReplacedFile> Claim(const std::string& outputPath);
 
 private:
     // Why the target cannot take a document now, or empty.
     std::string StoreProblem() const;
-    // Takes the claim; false when another process holds it.
-    bool TakeClaim();
+    // Takes the claim; empty, or why another process keeps it from the run.
+    std::string TakeClaim();
 
     std::string path;                  // as the user gave it, for messages
     std::optional<HeldFolder> folder;  // the target's folder; nothing when the path did not resolve
@@ -80,5 +87,5 @@ private:
     // The claim: a descriptor of the current target holding a write lock, or
     // -1. Each store hands it on to the file that replaced the target.
     mutable int claimDescriptor = -1;
-    mutable bool placeholder = false;  // the target is the empty file Claim made
+    mutable bool placeholder = false;  // the target is the empty file Claim made or took over
 };

@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -145,7 +146,9 @@ std::vector<std::string> EntryNames(int directory) {
 // live run holds. True when a file was padded.
 bool RepairRun(int logDirectory, const std::string& name) {
     const Descriptor run(openat(logDirectory, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (run.Get() < 0) return false;
+    // A live run holds its directory locked as well as its lock file: a lock file
+    // removed or replaced under it cannot make it look dead.
+    if (run.Get() < 0 || flock(run.Get(), LOCK_EX | LOCK_NB) != 0) return false;
     // No lock file, no directory of ours: the lock is made with the directory.
     const Descriptor lock(openat(run.Get(), kRunLockFileName, O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     // A held lock is a live run: its padding is where its next cells go.
@@ -158,6 +161,34 @@ bool RepairRun(int logDirectory, const std::string& name) {
         if (MayTrim(result.Get())) trimmed = TrimTrailingZeros(result.Get()) || trimmed;
     }
     return trimmed;
+}
+
+// A run's hold on its directory: an flock on its lock file, and one on the
+// directory itself, which no name swapped in the directory can take away.
+// Blocking: a starting run's repair may hold both for a moment.
+bool HoldRunDirectory(int directory, int lockFile) {
+    return flock(lockFile, LOCK_EX) == 0 && flock(directory, LOCK_EX) == 0;
+}
+
+// Whether a live run holds the directory open at `directory`.
+bool HeldByLiveRun(int directory) {
+    const Descriptor probe(openat(directory, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    return probe.Get() >= 0 && flock(probe.Get(), LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+}
+
+// The folder's own name, as its parent lists it: the path a folder was reached
+// by may end in a link or "..".
+std::string OwnName(const HeldFolder& folder) {
+    char target[PATH_MAX];
+    const std::string link = "/proc/self/fd/" + std::to_string(folder.Descriptor());
+    const ssize_t length = readlink(link.c_str(), target, sizeof target);
+    // Without /proc, the path as given says it as far as it can.
+    std::string path = length > 0 && static_cast<std::size_t>(length) < sizeof target
+                           ? std::string(target, static_cast<std::size_t>(length))
+                           : folder.Path();
+    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    // npos + 1 is 0: a name without a slash is all name.
+    return path.substr(path.rfind('/') + 1);
 }
 
 }  // namespace
@@ -243,8 +274,7 @@ bool RunDirectory::Claim(const HeldFolder& logs, const std::string& name, const 
     if (folder)
         lockDescriptor =
             openat(folder->Descriptor(), kRunLockFileName, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-    // Blocking: a starting run's repair may hold the lock for a moment.
-    if (lockDescriptor < 0 || flock(lockDescriptor, LOCK_EX) != 0) {
+    if (lockDescriptor < 0 || !HoldRunDirectory(folder->Descriptor(), lockDescriptor)) {
         std::printf("Cannot lock the run directory %s%s: %s\n", SLib::EscapedControls(path).c_str(), kRunLockFileName,
                     folder ? std::strerror(errno) : problem.c_str());
         std::fflush(stdout);
@@ -295,4 +325,13 @@ std::vector<std::string> RepairInterruptedRuns(const HeldFolder& logs) {
     }
     std::sort(repaired.begin(), repaired.end());
     return repaired;
+}
+
+bool IsRunDirectory(const HeldFolder& folder) {
+    struct stat entry {};
+    const int at = folder.Descriptor();
+    if (fstatat(at, kRunLockFileName, &entry, AT_SYMLINK_NOFOLLOW) != 0 &&
+        fstatat(at, kManifestFileName, &entry, AT_SYMLINK_NOFOLLOW) != 0)
+        return false;
+    return IsRunDirectoryName(OwnName(folder)) || HeldByLiveRun(at);
 }

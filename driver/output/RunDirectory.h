@@ -11,9 +11,11 @@
 // A run directory that belongs to one run alone, and the repair of the ones
 // whose runs died without trimming their files.
 //
-// A run holds an exclusive flock on the lock file "run.lock" in its directory for
-// as long as it lives; the kernel drops it however the process ends, so a free
-// lock means nobody writes there any more.
+// A run holds an exclusive flock on the lock file "run.lock" in its directory, and
+// one on the directory itself, for as long as it lives; the kernel drops them
+// however the process ends, so free locks mean nobody writes there any more. The
+// directory's own lock stays the run's even when its lock file is removed or
+// replaced.
 class RunDirectory {
 public:
     RunDirectory() = default;
@@ -83,7 +85,8 @@ std::string NextStamp(const std::string& stamp);
 bool IsRunFileName(const std::string& name);
 
 // Every run directory ("cpu_[gpu_]<12 digits>") below `logDirectory` that is a
-// real directory (not a link) with a regular lock file that is free gets the
+// real directory (not a link) with a regular lock file, where neither the lock
+// file's lock nor the directory's own is held, gets the
 // files the run wrote (IsRunFileName) cut back to their last non-zero byte, when
 // they are regular files (never followed through a link) that end in zero bytes.
 // Nothing else is opened for writing. Returns the repaired directories, each
@@ -91,3 +94,9 @@ bool IsRunFileName(const std::string& name);
 std::vector<std::string> RepairInterruptedRuns(const std::string& logDirectory);
 // The same in a log folder the caller holds.
 std::vector<std::string> RepairInterruptedRuns(const HeldFolder& logs);
+
+// Whether `folder` is a run directory, live or not, whose files are no other
+// program's to write: it holds "run.lock" or "run.json" (of any kind) and is named
+// like one ("cpu_[gpu_]<12 digits>", the name its parent lists, whatever path led
+// there), or a live run holds it locked under any name.
+bool IsRunDirectory(const HeldFolder& folder);

@@ -167,6 +167,9 @@ TEST_F(JsonResultsTest, only_nothing_a_regular_file_or_a_link_to_one_can_be_repl
     ASSERT_EQ(symlink("regular", (dir + "/link").c_str()), 0);
     ASSERT_EQ(symlink("missing", (dir + "/dangling").c_str()), 0);
     ASSERT_EQ(symlink("loop", (dir + "/loop").c_str()), 0);
+    std::ofstream(dir + "/read-only") << "old";
+    // Read-only by its mode, which root's access() would not say.
+    ASSERT_EQ(chmod((dir + "/read-only").c_str(), 0444), 0);
     const struct {
         const char* name;
         const char* problem;  // empty: accepted
@@ -179,6 +182,10 @@ TEST_F(JsonResultsTest, only_nothing_a_regular_file_or_a_link_to_one_can_be_repl
         {"dangling", "a symbolic link to nothing"},
         {"loop", "Too many levels of symbolic links"},
         {"missing/new.json", "No such file or directory"},
+        {"read-only", "Permission denied"},
+        {"new.json/", "Is a directory"},
+        {"regular/", "Not a directory"},
+        {"regular/.", "Not a directory"},
     };
     for (const auto& c : cases) {
         const std::string path = dir + "/" + c.name;
