@@ -223,6 +223,13 @@ TEST(CommandLine, control_characters_in_arguments_reach_the_terminal_escaped) {
     EXPECT_EQ(run.err,
               "Ignoring unknown argument: \\x1b]0;owned\\x07\\nWARNING: none (-help lists the options)\n"
               "-R takes a whole number of repetitions from 1 to 1000, not \\x1b[2J\n");
+    // C1 controls, as UTF-8 and as a Latin-1 byte, and a bidirectional override.
+    const Ended wide = RunProgram({"A\xc2\x9bK", "\xe2\x80\xaegpj.exe", "-R", "\x9b"});
+    EXPECT_EQ(wide.status, 1);
+    EXPECT_EQ(wide.err,
+              "Ignoring unknown argument: A\\xc2\\x9bK (-help lists the options)\n"
+              "Ignoring unknown argument: \\xe2\\x80\\xaegpj.exe (-help lists the options)\n"
+              "-R takes a whole number of repetitions from 1 to 1000, not \\x9b\n");
 }
 
 TEST(CommandLine, a_distribution_named_twice_runs_once_and_keeps_its_rows) {
