@@ -232,6 +232,27 @@ TEST(CommandLine, control_characters_in_arguments_reach_the_terminal_escaped) {
               "-R takes a whole number of repetitions from 1 to 1000, not \\x9b\n");
 }
 
+TEST(CommandLine, an_option_without_its_value_is_one_line_and_nothing_runs) {
+    const TempDirectory dir;
+    const struct {
+        std::vector<std::string> args;
+        const char* line;
+    } cases[] = {
+        {{"-R", "auto", "-CI", "-S", "100"},
+         "-CI takes the half-width of the median's interval in percent, from 0.1 to 50\n"},
+        {{"-S", "abc", "-R", "3"}, "-S takes a record count, not abc\n"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args = c.args;
+        args.insert(args.end(), {"-O", dir.File("logs")});
+        const Ended run = RunProgram(args);
+        EXPECT_EQ(run.status, 1) << c.line;
+        EXPECT_EQ(run.err, c.line);
+        EXPECT_EQ(run.out, "");
+        EXPECT_FALSE(std::filesystem::exists(dir.File("logs")));
+    }
+}
+
 TEST(CommandLine, a_distribution_named_twice_runs_once_and_keeps_its_rows) {
     const TempDirectory dir;
     const Ended run = RunProgram({"-S", "100", "-D", "zipf,uniform,zipf", "-O", dir.Path().string()});
