@@ -244,7 +244,7 @@ private:
     // -R auto runs as long as its data sets need, which nothing tells before
     // they run: one sort of every column on a pilot data set of the narrowest
     // and of the widest type, the slower of the two scaled to every data set by
-    // the status line's model, says beforehand how long at most. The pilot is
+    // the status line's model, says beforehand about how long. The pilot is
     // big enough to leave the caches, as the large data sets that dominate a
     // long run do, yet no larger than the run's largest.
     int EstimateRun() {
@@ -292,7 +292,9 @@ private:
     }
 
     // One sort per column cannot see the machine's speed move, and on shared
-    // machines it moves by up to 30% within minutes: "at most" allows for that.
+    // machines it moves by up to 30% within minutes: the estimate allows for that.
+    // It is no bound: load that arrives after the pilot has slowed a run to 1.42
+    // times its estimate.
     static constexpr double kEstimateDriftMargin = 1.3;
     // The least count of the standard ladder: its sorts are all fixed cost.
     static constexpr std::uint64_t kFixedCostRecords = 100;

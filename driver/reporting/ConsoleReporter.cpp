@@ -74,8 +74,8 @@ void ConsoleReporter::RunStopped(const std::string& reason) { AppCore::ConsolePr
 
 void ConsoleReporter::RunEstimated(const RunEstimateRecord& estimate) {
     AppCore::ConsolePrintf(
-        "Estimated run time: at most about %s (one sort of each column on %s %s records, scaled to every "
-        "data set)\n",
+        "Estimated run time: about %s (one sort of each column on %s %s records, scaled to every data set; "
+        "longer if the machine gets busier)\n",
         DurationText(estimate.seconds).c_str(), FormatWithCommas(estimate.pilotCount).c_str(),
         estimate.typeName.c_str());
 }

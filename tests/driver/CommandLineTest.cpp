@@ -134,6 +134,10 @@ TEST(CommandLine, auto_repetitions_show_the_interval_in_every_place_a_median_sho
         RunProgram({"-S", "20000", "-R", "auto", "-T", "0.3", "-O", dir.File("logs"), "-JSON", dir.File("run.json")});
     ASSERT_EQ(run.status, 0) << run.out << run.err;
     EXPECT_NE(run.out.find(", 95% CI "), std::string::npos) << run.out;
+    // An estimate, worded as one: load after the pilot can outrun it.
+    EXPECT_NE(run.out.find("\nEstimated run time: about "), std::string::npos);
+    EXPECT_NE(run.out.find(" longer if the machine gets busier)\n"), std::string::npos);
+    EXPECT_EQ(run.out.find("at most about"), std::string::npos);
     EXPECT_NE(run.out.find("INT 20000: "), std::string::npos);
     EXPECT_NE(run.out.find(" median's 95% interval within 1% after "), std::string::npos);
     EXPECT_NE(run.out.find(" s, machine drift "), std::string::npos);
