@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <system_error>
@@ -158,21 +159,33 @@ private:
                                                        ? std::optional(ownSizeProbes.Probed())
                                                        : std::nullopt,
                                   .runSeconds = SecondsSince(runStarted)});
-        // A run that measured nothing leaves an earlier file at the path as it was.
-        if (json && json->HasEntries() && !json->Write() && status == kExitComplete) status = kExitIncomplete;
         RunClosedRecord closed{.runDirectory = runDirectory.Path(),
+                               .jsonPath = {},
+                               .jsonProblem = {},
                                .unwrittenCells = 0,
                                .unwrittenFiles = {},
                                .manifestPath = {},
                                .manifestProblem = {}};
+        // What run.json's ending names, so that a reader learns which write failed and why.
+        std::vector<FailedWrite> failedWrites;
+        // A run that measured nothing leaves an earlier file at the path as it was.
+        if (json && json->HasEntries()) {
+            closed.jsonProblem = json->TryWrite();
+            if (!closed.jsonProblem.empty()) {
+                closed.jsonPath = plan.jsonPath;
+                failedWrites.push_back({plan.jsonPath, closed.jsonProblem});
+                if (status == kExitComplete) status = kExitIncomplete;
+            }
+        }
         for (const auto& file : results.Close()) {
             closed.unwrittenCells += file.cells;
             closed.unwrittenFiles +=
                 (closed.unwrittenFiles.empty() ? "" : ", ") + file.fileName + " " + std::to_string(file.cells);
+            failedWrites.push_back({file.fileName, file.error != 0 ? std::strerror(file.error) : "", file.cells});
         }
         if (closed.unwrittenCells != 0 && status == kExitComplete) status = kExitIncomplete;
         // The manifest records the status the run ends with, before the last lines.
-        if (!manifest->RunEnded(status)) {
+        if (!manifest->RunEnded(status, std::move(failedWrites))) {
             closed.manifestPath = manifest->Path();
             closed.manifestProblem = manifest->Problem();
             if (status == kExitComplete) status = kExitIncomplete;

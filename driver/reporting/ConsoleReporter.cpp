@@ -42,6 +42,10 @@ void ConsoleReporter::RunsRepaired(const std::vector<std::string>& runDirectorie
 void ConsoleReporter::RunRefused(const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); }
 
 void ConsoleReporter::RunClosed(const RunClosedRecord& closed) {
+    if (!closed.jsonPath.empty()) {
+        AppCore::ConsolePrintf("Cannot write %s: %s\n", SLib::EscapedControls(closed.jsonPath).c_str(),
+                               closed.jsonProblem.c_str());
+    }
     if (closed.unwrittenCells != 0) {
         AppCore::ConsolePrintf("Results incomplete: %" PRIu64 " cells could not be written to %s (%s)\n",
                                closed.unwrittenCells, SLib::EscapedControls(closed.runDirectory).c_str(),
