@@ -11,7 +11,7 @@
 // nothing, and the last write takes its chances as every write does.
 class DiskReserve {
 public:
-    // Holds nothing yet; `folder` (a descriptor, borrowed) is where the blocks are taken.
+    // Holds nothing yet; the blocks are taken in `folder` (a descriptor, used only here).
     explicit DiskReserve(int folder);
     DiskReserve(const DiskReserve&) = delete;
     DiskReserve& operator=(const DiskReserve&) = delete;
