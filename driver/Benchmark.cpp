@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <system_error>
@@ -159,21 +160,33 @@ private:
                                                        ? std::optional(ownSizeProbes.Probed())
                                                        : std::nullopt,
                                   .runSeconds = SecondsSince(runStarted)});
-        // A run that measured nothing leaves an earlier file at the path as it was.
-        if (json && json->HasEntries() && !json->Write() && status == kExitComplete) status = kExitIncomplete;
         RunClosedRecord closed{.runDirectory = runDirectory.Path(),
+                               .jsonPath = {},
+                               .jsonProblem = {},
                                .unwrittenCells = 0,
                                .unwrittenFiles = {},
                                .manifestPath = {},
                                .manifestProblem = {}};
+        // What run.json's ending names, so that a reader learns which write failed and why.
+        std::vector<FailedWrite> failedWrites;
+        // A run that measured nothing leaves an earlier file at the path as it was.
+        if (json && json->HasEntries()) {
+            closed.jsonProblem = json->TryWrite();
+            if (!closed.jsonProblem.empty()) {
+                closed.jsonPath = plan.jsonPath;
+                failedWrites.push_back({plan.jsonPath, closed.jsonProblem});
+                if (status == kExitComplete) status = kExitIncomplete;
+            }
+        }
         for (const auto& file : results.Close()) {
             closed.unwrittenCells += file.cells;
             closed.unwrittenFiles +=
                 (closed.unwrittenFiles.empty() ? "" : ", ") + file.fileName + " " + std::to_string(file.cells);
+            failedWrites.push_back({file.fileName, file.error != 0 ? std::strerror(file.error) : "", file.cells});
         }
         if (closed.unwrittenCells != 0 && status == kExitComplete) status = kExitIncomplete;
         // The manifest records the status the run ends with, before the last lines.
-        if (!manifest->RunEnded(status)) {
+        if (!manifest->RunEnded(status, std::move(failedWrites))) {
             closed.manifestPath = manifest->Path();
             closed.manifestProblem = manifest->Problem();
             if (status == kExitComplete) status = kExitIncomplete;
@@ -245,7 +258,7 @@ private:
     // -R auto runs as long as its data sets need, which nothing tells before
     // they run: one sort of every column on a pilot data set of the narrowest
     // and of the widest type, the slower of the two scaled to every data set by
-    // the status line's model, says beforehand how long at most. The pilot is
+    // the status line's model, says beforehand about how long. The pilot is
     // big enough to leave the caches, as the large data sets that dominate a
     // long run do, yet no larger than the run's largest.
     int EstimateRun() {
@@ -293,7 +306,9 @@ private:
     }
 
     // One sort per column cannot see the machine's speed move, and on shared
-    // machines it moves by up to 30% within minutes: "at most" allows for that.
+    // machines it moves by up to 30% within minutes: the estimate allows for that.
+    // It is no bound: load that arrives after the pilot has slowed a run to 1.42
+    // times its estimate.
     static constexpr double kEstimateDriftMargin = 1.3;
     // The least count of the standard ladder: its sorts are all fixed cost.
     static constexpr std::uint64_t kFixedCostRecords = 100;

@@ -222,8 +222,13 @@ void LogManager::WriteThrough() {
     const unsigned long length = pendingText.size();
     const unsigned long end = writePos + length;
     if (engine.FileSize() < end) {
-        // A refused grow was reported by the engine; the text waits for the next write.
-        if (!engine.ResizeFile(writePos + std::max(length, growStep)) || engine.data == nullptr) {
+        // A refused grow leaves the text waiting for the next write. The engine
+        // says nothing of it: the writer of the text names the file and the
+        // cause (LastError) in a line of its own, once.
+        engine.ReportFailures(false);
+        const bool grown = engine.ResizeFile(writePos + std::max(length, growStep));
+        engine.ReportFailures(true);
+        if (!grown || engine.data == nullptr) {
             return;
         }
     }

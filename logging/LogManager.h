@@ -23,7 +23,8 @@
 //
 // Text that cannot be written (no file, no view, or a grow the disk refused)
 // stays pending and is retried by the next write; nothing is ever copied past
-// the end of the mapped file. Every public write and read takes the manager's
+// the end of the mapped file. A refused grow prints nothing: LastError names
+// its cause, for the caller's own line. Every public write and read takes the manager's
 // mutex, so concurrent callers never interleave within one call. Managers are
 // neither copied nor moved.
 class LogManager {

@@ -1,16 +1,12 @@
 #include "strings/ShellWords.h"
 
-#include <algorithm>
-
 #include "strings/EscapedText.h"
 
 namespace SLib {
 namespace {
 
-bool HasControl(const std::string& text) {
-    return std::any_of(text.begin(), text.end(),
-                       [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; });
-}
+// Whatever EscapedControls escapes: C0 and C1 controls and the bidirectional ones.
+bool HasControl(const std::string& text) { return EscapedControls(text) != text; }
 
 std::string ShellQuoted(const std::string& argument) {
     // Bash's $'...' writes control characters as escapes: the argument stays one

@@ -63,6 +63,7 @@ BasicFile& BasicFile::operator=(BasicFile&& other) noexcept {
     access = std::exchange(other.access, std::string());
     stream = std::exchange(other.stream, nullptr);
     block = std::exchange(other.block, nullptr);
+    reportsFailures = other.reportsFailures;
     return *this;
 }
 
@@ -80,7 +81,8 @@ bool BasicFile::OpenFile(const std::string& filePath, std::string fileAccess) {
     ClearAll();
     stream = std::fopen(target.c_str(), fileAccess == "r" ? "rb" : "rb+");
     if (stream == nullptr) {
-        std::printf("BasicFile - Error opening file %s with error no: %d\n", target.c_str(), errno);
+        if (reportsFailures)
+            std::printf("BasicFile - Error opening file %s with error no: %d\n", target.c_str(), errno);
         return false;
     }
     access = std::move(fileAccess);
@@ -90,7 +92,8 @@ bool BasicFile::OpenFile(const std::string& filePath, std::string fileAccess) {
         end = std::ftell(stream);
     }
     if (end < 0) {
-        std::printf("BasicFile - Error opening file %s with error no: %d\n", target.c_str(), errno);
+        if (reportsFailures)
+            std::printf("BasicFile - Error opening file %s with error no: %d\n", target.c_str(), errno);
         ClearAll();
         return false;
     }
@@ -116,7 +119,7 @@ bool BasicFile::NewFile(const std::string& filePath, unsigned long size, bool ex
     ClearAll();
     stream = OpenNewStream(target, exclusive);
     if (stream == nullptr) {
-        std::printf("BasicFile - Error creating new file %s\n", target.c_str());
+        if (reportsFailures) std::printf("BasicFile - Error creating new file %s\n", target.c_str());
         return false;
     }
     access.assign(1, 'w');  // assign("w") trips a false -Wrestrict in GCC 12
@@ -147,7 +150,8 @@ bool BasicFile::SetView(unsigned long start, unsigned long length) {
     block = view = AllocateZeroed(viewLength);
     const unsigned long count = SeekTo(stream, start) ? std::fread(block, 1, viewLength, stream) : 0;
     if (count < viewLength) {
-        std::printf("BasicFile - Error reading file, read size: %u\n", static_cast<unsigned>(count));
+        if (reportsFailures)
+            std::printf("BasicFile - Error reading file, read size: %u\n", static_cast<unsigned>(count));
         ClearView();
         return false;
     }
@@ -173,7 +177,7 @@ bool BasicFile::ResizeFile(unsigned long size) {
     std::fclose(stream);
     stream = OpenNewStream(path, false);
     if (stream == nullptr) {
-        std::printf("BasicFile - Error creating new file %s\n", path.c_str());
+        if (reportsFailures) std::printf("BasicFile - Error creating new file %s\n", path.c_str());
         ClearAll();
         return false;
     }
@@ -203,7 +207,8 @@ bool BasicFile::WriteToDisk(const unsigned char* data, unsigned long offset, uns
         }
         return true;
     }
-    std::printf("BasicFile - Error writing file, characters written: %f\n", static_cast<double>(count));
+    if (reportsFailures)
+        std::printf("BasicFile - Error writing file, characters written: %f\n", static_cast<double>(count));
     ClearAll();
     return false;
 }
@@ -221,12 +226,14 @@ bool BasicFile::FlushView() {
     if (items == 1 && std::fflush(stream) == 0) {
         return true;
     }
-    std::printf("BasicFile - Error writing file, characters written: %f\n", static_cast<double>(items));
-    std::printf("    outSize: %i, ViewSize: %i \n", static_cast<int>(items), static_cast<int>(viewLength));
-    if (std::feof(stream)) {
-        std::puts("    Hit EOF condition.");
-    } else {
-        std::perror("    error:");
+    if (reportsFailures) {
+        std::printf("BasicFile - Error writing file, characters written: %f\n", static_cast<double>(items));
+        std::printf("    outSize: %i, ViewSize: %i \n", static_cast<int>(items), static_cast<int>(viewLength));
+        if (std::feof(stream)) {
+            std::puts("    Hit EOF condition.");
+        } else {
+            std::perror("    error:");
+        }
     }
     ClearAll();
     return false;

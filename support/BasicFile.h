@@ -8,6 +8,8 @@ namespace AppCore {
 // A file seen as memory through a heap copy of a range of it, read and written
 // with C standard I/O. Same operations, states and access rules as MMFile; the
 // view only reaches the file through FlushView, ResizeFile or WriteToDisk.
+// Failures print their messages on standard output unless reportsFailures is
+// cleared by a caller that reports them in its own words.
 // Not thread-safe: one thread at a time.
 class BasicFile {
 public:
@@ -19,6 +21,7 @@ public:
     std::string access;             // "r" or "w"; empty when closed
     std::FILE* stream = nullptr;
     unsigned char* block = nullptr;  // start of the heap block; view may point past a mark
+    bool reportsFailures = true;     // print each failure's message; false leaves the report to the caller
 
     BasicFile() = default;
     BasicFile(BasicFile&& other) noexcept;

@@ -30,6 +30,10 @@ public:
     // and `data` keeps its value until the next operation.
     void SetEngine(bool memoryMap) { useMemoryMap = memoryMap; }
 
+    // Whether both backends print their failures' messages (the default), or
+    // leave them to a caller that reports them in its own words.
+    void ReportFailures(bool report) { basicFile.reportsFailures = mmFile.reportsFailures = report; }
+
     // fileSize of the active backend.
     unsigned long FileSize() const { return useMemoryMap ? mmFile.fileSize : basicFile.fileSize; }
 

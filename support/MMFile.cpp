@@ -47,6 +47,7 @@ MMFile& MMFile::operator=(MMFile&& other) noexcept {
     mapLength = std::exchange(other.mapLength, 0);
     mapAddress = std::exchange(other.mapAddress, nullptr);
     lastError = std::exchange(other.lastError, 0);
+    reportsFailures = other.reportsFailures;
     reportedWhat = std::exchange(other.reportedWhat, nullptr);
     reportedError = std::exchange(other.reportedError, 0);
     return *this;
@@ -55,7 +56,9 @@ MMFile& MMFile::operator=(MMFile&& other) noexcept {
 void MMFile::Report(const char* what) {
     lastError = errno;
     // A full disk refuses every retry the same way; saying so once per file is enough.
-    if (reportedWhat != nullptr && std::strcmp(reportedWhat, what) == 0 && reportedError == lastError) return;
+    if (!reportsFailures ||
+        (reportedWhat != nullptr && std::strcmp(reportedWhat, what) == 0 && reportedError == lastError))
+        return;
     std::perror(what);
     reportedWhat = what;
     reportedError = lastError;
@@ -89,7 +92,7 @@ bool MMFile::OpenFile(const std::string& filePath, std::string fileAccess) {
         return false;
     }
     if (fileStatus.st_size == 0) {
-        std::printf("MMFile - File is empty: %s\n", target.c_str());
+        if (reportsFailures) std::printf("MMFile - File is empty: %s\n", target.c_str());
         ClearAll();
         return false;
     }

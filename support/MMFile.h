@@ -14,7 +14,9 @@ namespace AppCore {
 // returns false after printing its own message (perror text on standard error,
 // printf text on standard output) and leaves the state its comment names; a
 // perror message repeats only after a successful resize in between, so a full
-// disk retried cell after cell is reported once per file.
+// disk retried cell after cell is reported once per file. A caller that says
+// so in its own words clears reportsFailures: nothing is printed, and
+// lastError still names the cause.
 // Only access "w" permits ResizeFile, WriteToDisk and FlushView; with "r" they
 // return false silently. Not thread-safe: one thread at a time.
 //
@@ -35,7 +37,8 @@ public:
     unsigned long mapDelta = 0;   // viewStart - mapOffset
     unsigned long mapLength = 0;  // bytes mapped at mapAddress
     unsigned char* mapAddress = nullptr;
-    int lastError = 0;  // errno of the latest failed operation; kept after later successes
+    int lastError = 0;            // errno of the latest failed operation; kept after later successes
+    bool reportsFailures = true;  // print each failure's message; false leaves the report to the caller
 
     MMFile();
     MMFile(MMFile&& other) noexcept;

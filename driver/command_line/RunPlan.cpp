@@ -99,10 +99,9 @@ bool ParseRepetitions(const char* text, int& repetitions) {
     return true;
 }
 
-// A path value follows at i + 1. One that starts with "-" is more likely a
-// forgotten value followed by the next option; "./-x" still names such a path.
-bool TakesPath(int argc, const char* const argv[], int i) {
-    return i + 1 < argc && argv[i + 1][0] != '\0' && argv[i + 1][0] != '-';
+// ", not <value>" for a refusal that quotes the value it was given.
+std::string Not(const char* value) {
+    return *value == '\0' ? std::string(", not an empty argument") : std::string(", not ") + value;
 }
 
 std::string WithTrailingSlash(std::string directory) {
@@ -223,6 +222,9 @@ const char* UsageText() {
 
 namespace {
 
+// Whether `arg` is one of the options the command line knows (kOptions).
+bool IsOption(const char* arg);
+
 // The arguments being read, and what they have decided so far.
 struct Parse {
     int argc;
@@ -237,28 +239,27 @@ struct Parse {
         if (plan.error.empty()) plan.error = std::move(problem);
     }
     void Warn(std::string warning) { plan.warnings.push_back(std::move(warning)); }
-    // The argument after this one when it is numeric; a value that is not is
-    // left to be read as an option of its own.
-    const char* NumericValue() { return i + 1 < argc && SLib::STR_IsNum(argv[i + 1]) ? argv[++i] : nullptr; }
+    // The argument after this one, taken as the option's value; nothing when
+    // there is none or it is an option the command line knows. Then the value
+    // is missing, which is the one problem reported, and that option is read
+    // as itself: "-CI -S 100" refuses -CI alone, with -S 100 taken as given.
+    // Anything else is the value, good or bad, and is never read again.
+    const char* Value() { return i + 1 < argc && !IsOption(argv[i + 1]) ? argv[++i] : nullptr; }
 };
 
-// Whether `arg` is one of the options the command line knows (kOptions).
-bool IsOption(const char* arg);
-
 void TakeCount(Parse& p, const char* option) {
-    const char* value = p.NumericValue();
-    if (value == nullptr) return p.Warn(std::string("Ignoring ") + option + ": it needs a record count after it");
+    const char* value = p.Value();
+    if (value == nullptr) return p.Refuse(std::string(option) + " needs a record count after it");
+    if (!SLib::STR_IsNum(value)) return p.Refuse(std::string(option) + " takes a record count" + Not(value));
     const std::string problem = CountProblem(option, value);
     if (!problem.empty()) return p.Refuse(problem);
     p.switches.customCount = *ParseCount(value);
 }
 
 void TakeRepetitions(Parse& p, const char* option) {
-    // Whatever follows, unless it is another option, is meant as the value: a
-    // typo such as "5abc" or "AUTO" is refused rather than run without repetitions.
-    const char* value = p.i + 1 < p.argc && !IsOption(p.argv[p.i + 1]) ? p.argv[++p.i] : nullptr;
-    if (value == nullptr)
-        return p.Warn(std::string("Ignoring ") + option + ": it needs a number of repetitions after it");
+    // A typo such as "5abc" or "AUTO" is refused rather than run without repetitions.
+    const char* value = p.Value();
+    if (value == nullptr) return p.Refuse(std::string(option) + " needs a number of repetitions after it");
     if (Is(value, "auto")) {
         p.plan.repetition.untilSure = true;
         p.plan.repetition.count = kMaxRepetitions;
@@ -267,7 +268,7 @@ void TakeRepetitions(Parse& p, const char* option) {
     p.plan.repetition.untilSure = false;
     if (!ParseRepetitions(value, p.plan.repetition.count)) {
         p.Refuse(std::string(option) + " takes a whole number of repetitions from 1 to " +
-                 std::to_string(kMaxRepetitions) + ", not " + value);
+                 std::to_string(kMaxRepetitions) + Not(value));
     }
 }
 
@@ -283,13 +284,13 @@ std::optional<double> NumberIn(const char* text, double low, double high) {
 // The decimal value in [low, high] after `option`; nothing after one refusal
 // that says `what` the value is.
 std::optional<double> TakeDecimal(Parse& p, const char* option, double low, double high, const char* what) {
-    const char* value = p.i + 1 < p.argc ? p.argv[++p.i] : nullptr;
+    const char* value = p.Value();
     const std::optional<double> number = value == nullptr ? std::nullopt : NumberIn(value, low, high);
     // One line per problem: a refused value is not also ignored for want of -R auto.
     if (number) p.autoTuning.push_back(option);
     if (!number) {
         p.Refuse(std::string(option) + " takes " + what + ", from " + SLib::STR_Typed(low) + " to " +
-                 SLib::STR_Typed(high) + (value == nullptr ? std::string() : std::string(", not ") + value));
+                 SLib::STR_Typed(high) + (value == nullptr ? std::string() : Not(value)));
     }
     return number;
 }
@@ -306,34 +307,41 @@ void TakeBudget(Parse& p, const char* option) {
     if (seconds) p.plan.repetition.budgetSeconds = *seconds;
 }
 
-// An empty argument after a path option is its missing value, not an argument of its own.
-void SkipEmptyValue(Parse& p) {
-    if (p.i + 1 < p.argc && p.argv[p.i + 1][0] == '\0') ++p.i;
+// The path after a path option, or nothing after its one refusal, which says
+// `what` the path names. An empty one is the value missing; one that starts
+// with "-" is more likely a mistyped option than a path, which "./-x" still names.
+const char* TakePath(Parse& p, const char* option, const char* what) {
+    const char* path = p.Value();
+    const std::string needs = std::string(option) + " needs " + what;
+    if (path == nullptr || *path == '\0') {
+        p.Refuse(needs);
+    } else if (*path == '-') {
+        p.Refuse(needs + Not(path) + " (./" + path + " names a path that starts with -)");
+    } else {
+        return path;
+    }
+    return nullptr;
 }
 
-void TakeLogDirectory(Parse& p, const char*) {
-    if (!TakesPath(p.argc, p.argv, p.i)) {
-        SkipEmptyValue(p);
-        return p.Refuse("-O needs the directory to put the run directories in");
-    }
-    p.plan.logDirectory = WithTrailingSlash(p.argv[++p.i]);
+void TakeLogDirectory(Parse& p, const char* option) {
+    const char* directory = TakePath(p, option, "the directory to put the run directories in");
+    if (directory == nullptr) return;
+    p.plan.logDirectory = WithTrailingSlash(directory);
     p.plan.customLogDirectory = true;
 }
 
-void TakeJsonPath(Parse& p, const char*) {
-    if (!TakesPath(p.argc, p.argv, p.i)) {
-        SkipEmptyValue(p);
-        return p.Refuse("-JSON needs the file to write the results to");
-    }
+void TakeJsonPath(Parse& p, const char* option) {
+    const char* path = TakePath(p, option, "the file to write the results to");
+    if (path == nullptr) return;
     const std::string earlier = p.plan.jsonPath;
-    p.plan.jsonPath = p.argv[++p.i];
+    p.plan.jsonPath = path;
     if (!earlier.empty() && earlier != p.plan.jsonPath)
         p.Warn("-JSON given more than once: the results go to " + p.plan.jsonPath + " only, not " + earlier);
 }
 
 void TakeDistributions(Parse& p, const char* option) {
-    if (p.i + 1 >= p.argc) return p.Refuse(std::string(option) + " needs a list of key distributions");
-    const char* list = p.argv[++p.i];
+    const char* list = p.Value();
+    if (list == nullptr) return p.Refuse(std::string(option) + " needs a list of key distributions");
     std::string problem;
     std::string repeated;
     if (!ParseDistributionList(list, p.plan.distributions, problem, &repeated)) return p.Refuse(problem);
@@ -344,7 +352,8 @@ void TakeDistributions(Parse& p, const char* option) {
 }
 
 // "-PEERS" alone is every peer; a list may follow, as the next argument that is
-// no option ("-" starts none of the names).
+// no option ("-" starts none of the names, so "-PEERS -x" is every peer, and -x
+// is read on its own). Nothing is missing without a list.
 void TakePeers(Parse& p, const char* option) {
     p.plan.peersEnabled = true;
     std::vector<Peer> named = AllPeers();

@@ -49,15 +49,19 @@ inline constexpr double kMaxIntervalPercent = 50.0;
 inline constexpr double kMinBudgetSeconds = 0.1;
 inline constexpr double kMaxBudgetSeconds = 86400.0;
 
-// Turns argv into the run plan. Never prints: unknown arguments, other casings,
-// non-numeric values after "-S" and a "-R" followed by nothing or by another
-// option are skipped, each with a line in `warnings`, and so are a key
-// distribution or peer named twice in "-D" or "-PEERS" (it runs once) and an
-// earlier "-JSON" file; a bad value of "-R" (anything after it but "auto" and a
-// whole number from 1 to kMaxRepetitions), "-D", "-PEERS" (a list: the argument
-// after it unless that starts with "-") or "-S" (a count past 2^64 - 1, or a negative one,
-// which wraps past what 32-bit indices address) or a missing path after "-O" or
-// "-JSON" sets `error`.
+// Turns argv into the run plan. Never prints: unknown arguments and other
+// casings are skipped, each with a line in `warnings`, and so are a key
+// distribution or peer named twice in "-D" or "-PEERS" (it runs once), an
+// earlier "-JSON" file and "-CI" or "-T" without "-R auto". An option that
+// takes a value sets `error` when nothing follows it or another option of the
+// table does (its value is missing; that option is then read as itself, so one
+// problem makes one line), and when the value after it is bad, which is taken
+// as its value and not read again: "-R" (anything but "auto" and a whole number
+// from 1 to kMaxRepetitions), "-S" (no decimal number, a count past 2^64 - 1, or
+// a negative one, which wraps past what 32-bit indices address), "-CI" and "-T"
+// (outside their ranges), "-D", "-PEERS" (a list: the argument after it unless
+// that starts with "-"), "-O" and "-JSON" (an empty path, or one that starts
+// with "-"). The first refusal is the one kept.
 // `startStamp` is the 12-digit time stamp of the run directory; `logDirectory`
 // (the default parent of run directories, overridden by "-O") must end with "/".
 RunPlan ParseCommandLine(int argc, const char* const argv[], const std::string& startStamp,

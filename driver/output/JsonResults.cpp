@@ -197,6 +197,8 @@ bool JsonResults::HasEntries() const { return entriesPublished.load(); }
 
 bool JsonResults::Write() const { return file.Replace(Text()); }
 
+std::string JsonResults::TryWrite() const { return file.TryReplace(Text()); }
+
 bool JsonResults::CanWrite(const std::string& outputPath) { return ReplacedFile::Claim(outputPath).has_value(); }
 
 void JsonResults::WriteFromSignalHandler() {

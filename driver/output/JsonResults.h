@@ -83,6 +83,8 @@ public:
     // "Cannot write <path>: <reason>" on standard output, leaves no temporary
     // file and returns false. The interrupting signals wait until it is done.
     bool Write() const;
+    // Write without the line: why the store failed, or empty.
+    std::string TryWrite() const;
 
     // Whether Write could store a document at `outputPath` and no other running
     // sortbench has claimed it, by ReplacedFile::Claim's rules (not a folder,

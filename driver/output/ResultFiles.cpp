@@ -80,7 +80,7 @@ void ResultFiles::Close(FileSet& set, std::vector<Unwritten>& unwritten) {
     for (size_t i = set.managers.size(); i-- > 0;) set.managers[i]->Close();
     for (size_t i = 0; i < set.managers.size(); ++i) {
         const std::uint64_t cells = CellsIn(set.managers[i]->PendingText());
-        if (cells != 0) unwritten.push_back({RunFileName(set.kind, set.keys[i]), cells});
+        if (cells != 0) unwritten.push_back({RunFileName(set.kind, set.keys[i]), cells, set.managers[i]->LastError()});
     }
 }
 

@@ -82,6 +82,7 @@ public:
     struct Unwritten {
         std::string fileName;
         std::uint64_t cells;
+        int error;  // errno of the file's latest refused write
     };
     // Closes every file in the reverse order of creation (a last try for pending
     // cells, then the trim), the stats and speed-up files after the result files, and lists

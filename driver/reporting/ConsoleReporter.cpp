@@ -42,6 +42,10 @@ void ConsoleReporter::RunsRepaired(const std::vector<std::string>& runDirectorie
 void ConsoleReporter::RunRefused(const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); }
 
 void ConsoleReporter::RunClosed(const RunClosedRecord& closed) {
+    if (!closed.jsonPath.empty()) {
+        AppCore::ConsolePrintf("Cannot write %s: %s\n", SLib::EscapedControls(closed.jsonPath).c_str(),
+                               closed.jsonProblem.c_str());
+    }
     if (closed.unwrittenCells != 0) {
         AppCore::ConsolePrintf("Results incomplete: %" PRIu64 " cells could not be written to %s (%s)\n",
                                closed.unwrittenCells, SLib::EscapedControls(closed.runDirectory).c_str(),
@@ -74,8 +78,8 @@ void ConsoleReporter::RunStopped(const std::string& reason) { AppCore::ConsolePr
 
 void ConsoleReporter::RunEstimated(const RunEstimateRecord& estimate) {
     AppCore::ConsolePrintf(
-        "Estimated run time: at most about %s (one sort of each column on %s %s records, scaled to every "
-        "data set)\n",
+        "Estimated run time: about %s (one sort of each column on %s %s records, scaled to every data set; "
+        "longer if the machine gets busier)\n",
         DurationText(estimate.seconds).c_str(), FormatWithCommas(estimate.pilotCount).c_str(),
         estimate.typeName.c_str());
 }

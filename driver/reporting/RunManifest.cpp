@@ -1,7 +1,9 @@
 #include "driver/reporting/RunManifest.h"
 
+#include <cstdint>
 #include <cstdio>
 
+#include "driver/ExitStatus.h"
 #include "driver/output/CachesJson.h"
 #include "driver/output/JsonWriter.h"
 #include "driver/output/ResultFiles.h"
@@ -17,6 +19,21 @@ namespace {
 using Layout = JsonWriter::Layout;
 
 constexpr int kFormatVersion = 1;
+
+// The room the run's end may add to the document, held back beside it: a
+// failed write of each file the run writes ("file", "reason", "cells": about
+// 160 bytes with the longest error text), the -JSON path at its longest
+// escaped (six bytes a byte), and the data sets stored after the disk filled
+// (a plain data set takes about 200 bytes; -R auto's reference times more).
+constexpr std::size_t kFailedWriteBytes = 160;
+constexpr std::size_t kEscapedByteBytes = 6;
+constexpr std::size_t kLateDataSetsBytes = 4096;
+
+std::size_t EndingRoom(const RunPlan& plan) {
+    const std::size_t seriesFiles = std::size(AppCore::kDataTypes) * plan.distributions.size();
+    const std::size_t runFiles = seriesFiles * (plan.repetition.Repeated() ? 3 : 1) + 1;  // and run.json
+    return kLateDataSetsBytes + kFailedWriteBytes * (runFiles + 1) + kEscapedByteBytes * plan.jsonPath.size();
+}
 
 void Strings(JsonWriter& json, const std::vector<std::string>& items) {
     json.OpenArray(Layout::Inline);
@@ -60,7 +77,9 @@ const char* OutcomeName(Outcome outcome) {
 RunManifest::RunManifest(const RunPlan& plan, std::vector<std::string> arguments, const RunDirectory& runDirectory)
     : plan(plan),
       arguments(std::move(arguments)),
-      file(runDirectory.Folder(), kManifestFileName, runDirectory.Path() + kManifestFileName) {}
+      file(runDirectory.Folder(), kManifestFileName, runDirectory.Path() + kManifestFileName),
+      reserve(runDirectory.Folder().Descriptor()),
+      endingRoom(EndingRoom(plan)) {}
 
 void RunManifest::MeasuringStarted(const MachineFacts& machine, const Fields& limitFields) {
     this->machine = machine;
@@ -87,12 +106,22 @@ void RunManifest::CellSkipped(const DataSetRecord&, const SkippedCellRecord& cel
     skipped.emplace_back(FactsOf(cell.column).name);
 }
 
-bool RunManifest::RunEnded(int status) {
+bool RunManifest::RunEnded(int status, std::vector<FailedWrite> failed) {
     exitStatus = status;
-    return Store();
+    failedWrites = std::move(failed);
+    // The disk may be full by now: this store gets the room held back for it.
+    reserve.Release();
+    problem = file.TryReplace(Text());
+    if (problem.empty()) return true;
+    // The data sets of the last whole store fit the room held back with it;
+    // the ending then says that run.json lags, and the run cannot end with 0.
+    failedWrites.push_back({kManifestFileName, problem});
+    if (status == kExitComplete) exitStatus = kExitIncomplete;
+    (void)file.TryReplace(Text(storedDataSets));
+    return false;
 }
 
-std::string RunManifest::Text() const {
+std::string RunManifest::Text(std::size_t dataSetsShown) const {
     std::string out;
     JsonWriter json(out);
     json.OpenObject();
@@ -188,6 +217,7 @@ std::string RunManifest::Text() const {
 
     json.Key("data_sets").OpenArray();
     for (const DataSetEntry& set : dataSets) {
+        if (dataSetsShown-- == 0) break;
         json.OpenObject(Layout::Inline);
         json.Key("series").String(set.series);
         json.Key("type").String(set.typeName);
@@ -221,13 +251,34 @@ std::string RunManifest::Text() const {
     } else {
         json.Null();
     }
+    // Only when something failed: every other run's document stays as it was.
+    if (!failedWrites.empty()) {
+        json.Key("failed_writes").OpenArray();
+        for (const FailedWrite& failed : failedWrites) {
+            json.OpenObject(Layout::Inline);
+            json.Key("file").String(failed.file);
+            json.Key("reason").String(failed.reason);
+            if (failed.cells != 0) json.Key("cells").Unsigned(failed.cells);
+            json.Close();
+        }
+        json.Close();
+    }
     json.Close();
     return out + "\n";
 }
 
 bool RunManifest::Store() {
-    problem = file.TryReplace(Text());
-    if (problem.empty()) return true;
+    const std::string text = Text();
+    problem = file.TryReplace(text);
+    // Room for the end: this document again (the old one stays on disk until
+    // the new one replaces it) and what the end adds. Taken after the store, so
+    // that a nearly full disk still gets a run.json from the start; when the
+    // disk refuses, what was held for the last store still covers the ending.
+    reserve.Hold(text.size() + endingRoom);
+    if (problem.empty()) {
+        storedDataSets = dataSets.size();
+        return true;
+    }
     // A full disk fails every store alike: one line says so.
     if (!failed) {
         AppCore::ConsolePrintf("Cannot write %s: %s\n", SLib::EscapedControls(file.Path()).c_str(), problem.c_str());

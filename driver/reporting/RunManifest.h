@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <utility>
@@ -7,6 +9,7 @@
 
 #include "driver/command_line/RunPlan.h"
 #include "driver/machine/MachineFacts.h"
+#include "driver/output/DiskReserve.h"
 #include "driver/output/ReplacedFile.h"
 #include "driver/output/RunDirectory.h"
 #include "driver/reporting/RunReporter.h"
@@ -15,7 +18,9 @@
 // without parsing its console or its run conditions. Written whole (as the
 // -JSON file is, through ReplacedFile) when measuring starts, at the end of
 // every data set and when the run ends, so that an interrupted run's manifest
-// says how far it got.
+// says how far it got. Its end lands on a full disk too: every store holds
+// back room for the document and its ending (DiskReserve), which the last
+// store gets.
 //
 // {
 //   "format": "sortbench run manifest", "format_version": 1,
@@ -36,7 +41,9 @@
 //                  "count": 1000, "outcome": "complete", "rounds": 3,
 //                  "interval_reached": true, "seconds": 0.5, "skipped": ["Peer vqsort"],
 //                  "reference_ms": [3.1, 3.0, ...], "drift": 0.012}, ...],
-//   "exit_status": 0 or null while the run goes on
+//   "exit_status": 0 or null while the run goes on,
+//   "failed_writes": [{"file": "bench_INT.csv", "reason": "No space left on device",
+//                      "cells": 12}, {"file": "out.json", "reason": "..."}, ...]
 // }
 //
 // A data set that ends the run early has the outcome "sort failed", "check
@@ -47,6 +54,11 @@
 // the threads each sorts on) and "skipped" (the columns of a data set's peers
 // that did not fit in memory beside it) are there only with -PEERS. The files
 // are listed as the run opens them; "kind" is "results", "stats" or "speedups".
+// "failed_writes" is there only at the end of a run that could not write a
+// file whole: the result, stats and speed-up files that lack cells ("cells",
+// how many), the -JSON file (its path as given) and, when even the last store
+// could not take the whole document, run.json, whose "data_sets" then end
+// with its last whole store (and whose exit status is then not 0).
 class RunManifest : public RunReporter {
 public:
     using Fields = std::vector<std::pair<std::string, std::string>>;
@@ -59,15 +71,17 @@ public:
     void DataSetRefused(const DataSetRecord& set, const std::string& reason) override;
     void DataSetEnded(const DataSetRecord& set, const DataSetEndRecord& end) override;
     void CellSkipped(const DataSetRecord& set, const SkippedCellRecord& cell) override;
-    // The last write. False when the manifest could not be stored.
-    bool RunEnded(int status);
+    // The last write: the exit status and the writes that failed. False when
+    // the whole document could not be stored; then the data sets of the last
+    // whole store are, with the ending, when the room held back allows.
+    bool RunEnded(int status, std::vector<FailedWrite> failedWrites = {});
     // Why the last write failed, or empty.
     const std::string& Problem() const { return problem; }
     // Where the manifest goes, for messages.
     const std::string& Path() const { return file.Path(); }
 
-    // The document as it stands.
-    std::string Text() const;
+    // The document as it stands; with `dataSetsShown`, only the first so many data sets.
+    std::string Text(std::size_t dataSetsShown = SIZE_MAX) const;
 
 private:
     struct DataSetEntry {
@@ -89,12 +103,16 @@ private:
     const RunPlan& plan;
     const std::vector<std::string> arguments;
     const ReplacedFile file;
+    DiskReserve reserve;
+    std::size_t endingRoom;               // what the end adds to the document at most, held back beside it
     std::optional<MachineFacts> machine;  // the "machine" object, from the first write on
     Fields limits;
     unsigned parallelPeerThreads = 1;  // known once measuring starts
     std::vector<std::string> skipped;  // the data set's skipped columns so far
     std::vector<DataSetEntry> dataSets;
     std::optional<int> exitStatus;
-    bool failed = false;  // a store has failed and said so: later failures stay silent
-    std::string problem;  // why the last store failed, or empty
+    std::vector<FailedWrite> failedWrites;
+    std::size_t storedDataSets = 0;  // the data sets of the last whole store
+    bool failed = false;             // a store has failed and said so: later failures stay silent
+    std::string problem;             // why the last store failed, or empty
 };

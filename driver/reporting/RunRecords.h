@@ -99,16 +99,26 @@ struct DataSetEndRecord {
     std::optional<double> drift;      // with -R auto: ReferenceDrift of those times
 };
 
-// Measuring has ended, after the last data set or early.
+// A file the run could not write whole by its end: a result, stats or
+// speed-up file that lacks cells, the -JSON document, run.json itself.
+struct FailedWrite {
+    std::string file;         // a run directory file's name, or the -JSON path as given
+    std::string reason;       // the system's error text
+    std::uint64_t cells = 0;  // the cells a result, stats or speed-up file lacks; 0 for the others
+};
+
 // What the run's last steps could not store, once its files are closed.
 struct RunClosedRecord {
     std::string runDirectory;
+    std::string jsonPath;          // the -JSON file, when its store failed; empty otherwise
+    std::string jsonProblem;       // why it failed
     std::uint64_t unwrittenCells;  // cells the disk did not take, in all
     std::string unwrittenFiles;    // "bench_INT.csv 3, stats_INT.csv 1"
     std::string manifestPath;      // run.json, when its last store failed; empty otherwise
     std::string manifestProblem;   // why it failed
 };
 
+// Measuring has ended, after the last data set or early.
 struct MeasuringEndRecord {
     int status;  // the exit status so far
     // With repetitions, once a data set has run: whether the process's memory

@@ -1,10 +1,13 @@
 """How a run ended, as its files tell it: its exit status or that it has
-none, what it was asked to measure and did not, files shorter than their
-result files, and a run.json older than the files it describes.
+none, the writes that failed, what it was asked to measure and did not, what
+it measured and could not write, files shorter than their result files, and a
+run.json older than the files it describes.
 
 The program writes run.json when measuring starts, at the end of every data
 set and at the end of the run; a run stopped by a signal, killed, still
-running or out of disk leaves no exit status in it (or an old one). Nothing
+running or out of disk before its first write leaves no exit status in it (or
+an old one). A disk that fills later still gets the ending, which names the
+files that could not be written whole and why. Nothing
 here prints: the page says every sentence, scripts/plot those of a run that
 did not end as planned.
 """
@@ -22,6 +25,7 @@ from sortbench_rundir import DISTRIBUTIONS, MANIFEST, result_name, speedup_name,
 # last write, beyond the time stamps' coarseness and a slow disk's delay.
 STALE_SECONDS = 2.0
 _LISTED = 3  # counts named in a sentence before "and N more"
+_WRITES_LISTED = 5  # failed writes named in a sentence before "and N more files"
 NOT_REACHED = "not reached"  # what a reader gives for a result file not_reached says of
 
 
@@ -91,7 +95,31 @@ def outcome_text(manifest):
     text += f" The run ended with exit status {status}"
     if status > 128 and status - 128 in signal.valid_signals():
         return text + f": stopped by {signal.Signals(status - 128).name}."
-    return text + ("." if status == 0 else ": it stopped early (the README's exit statuses say why).")
+    if status == 0:
+        return text + "."
+    writes = _failed_writes(manifest.failed_writes)
+    if writes and not failed:
+        return text + f" because not every file could be written, not because it stopped early: {writes}."
+    text += ": it stopped early (the README's exit statuses say why)."
+    return text + (f" Not every file could be written either: {writes}." if writes else "")
+
+
+def _failed_writes(writes):
+    """"stats_INT.csv lacks 360 cells (No space left on device); out.json
+    (No space left on device)", the first _WRITES_LISTED named; empty without any."""
+    named = [_failed_write(w) for w in writes[:_WRITES_LISTED]]
+    if len(writes) > _WRITES_LISTED:
+        named.append(f"{len(writes) - _WRITES_LISTED} more files")
+    return "; ".join(named)
+
+
+def _failed_write(write):
+    reason = write.reason or "no reason given"
+    if write.cells:
+        return f"{write.file} lacks {write.cells:,} cells ({reason})"
+    if write.file == MANIFEST:
+        return f"{MANIFEST} ({reason}): its data sets end at its last whole write"
+    return f"{write.file} ({reason})"
 
 
 def short_files(results):
@@ -119,22 +147,33 @@ def _counted(counts):
 
 
 def _missing(manifest, results, unusable):
-    """A sentence on the data sets the run was asked for and its result files lack, if any."""
+    """Sentences on the data sets the run was asked for and its result files
+    lack, if any: those it did not measure, and those run.json records as
+    measured, whose rows could not be written."""
     plan = manifest.plan
-    parts, none = [], []
+    measured = {(s.series, s.count) for s in manifest.data_sets if s.outcome == "complete"}
+    parts, none, unwritten = [], [], []
     for stem in _stems(plan):
         if stem in unusable:
             continue
         have = {int(c) for c in results[stem].counts} if stem in results else set()
-        missing = [c for c in plan.counts if c not in have]
-        if not have:
+        lost = [c for c in plan.counts if c not in have and (stem, c) in measured]
+        missing = [c for c in plan.counts if c not in have and (stem, c) not in measured]
+        if lost:
+            unwritten.append(f"{stem_label(stem)}: {_counted(lost)}")
+        if not missing:
+            continue
+        if not have and not lost:
             none.append(stem_label(stem))
-        elif missing:
+        else:
             parts.append(f"{stem_label(stem)}: {len(plan.counts) - len(missing)} of {len(plan.counts)} counts, "
                          f"{_counted(missing)} missing")
     if none:
         parts.append(f"{', '.join(none)}: no row (not reached)")
-    return [f"Not measured, of what the run was asked for: {'; '.join(parts)}."] if parts else []
+    said = [f"Not measured, of what the run was asked for: {'; '.join(parts)}."] if parts else []
+    if unwritten:
+        said.append(f"Measured, but missing from result files that could not be written: {'; '.join(unwritten)}.")
+    return said
 
 
 def _side_files(run_dir, manifest, results, stats):
@@ -154,8 +193,11 @@ def _side_files(run_dir, manifest, results, stats):
         lacking = [cell for cell in cells if cell not in side.rows]
         if lacking:
             count, column = lacking[0]
+            refused = next((w.reason for w in manifest.failed_writes if w.file == stats_name(stem)), None)
             said.append(f"{stats_name(stem)} has no row for {len(lacking)} of the {len(cells)} cells of "
-                        f"{result_name(stem)}, from {int(count):,} records, {column} on: it was cut short.")
+                        f"{result_name(stem)}, from {int(count):,} records, {column} on: "
+                        + (f"it could not be written whole ({refused or 'no reason given'})." if refused is not None
+                           else "it was cut short."))
     return said
 
 

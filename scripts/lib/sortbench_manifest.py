@@ -5,9 +5,10 @@ types, distributions, columns, repetitions, -R auto's target and budget,
 -GPU, -QA, -PEERS with every peer's column and threads), the machine, every
 file the run opens with its header, each data set's rounds and outcome (with
 -PEERS the peers' columns skipped for memory; in -R auto runs that time it,
-the machine's reference after every round), and the exit status (null while the
-run goes on, or when it was interrupted). The program writes it whole at the
-start of measuring, after every data set and at the end.
+the machine's reference after every round), the exit status (null while the
+run goes on, or when it was interrupted) and, when a file could not be written
+whole, which one and why. The program writes it whole at the start of
+measuring, after every data set and at the end.
 
 Runs made before the manifest have none. What the tools know of those runs
 comes from the Options line of run_conditions.txt, read by older_plan, the
@@ -74,6 +75,17 @@ class DataSet:
 
 
 @dataclass
+class FailedWrite:
+    """A file the run could not write whole, as run.json's ending names it:
+    `file` is a run directory file's name or the -JSON path as given, `reason`
+    the system's error text, `cells` the cells a result, stats or speed-up
+    file lacks (0 for the others)."""
+    file: str
+    reason: str
+    cells: int = 0
+
+
+@dataclass
 class Manifest:
     """A run's run.json as checked by read_manifest."""
     path: str
@@ -87,6 +99,7 @@ class Manifest:
     # How the radix floors were priced: "own sizes" (from 2026-12-08), None
     # without repetitions, LADDER_PRICING for runs made before the field.
     floor_pricing: object = None
+    failed_writes: list = field(default_factory=list)  # FailedWrite, in the order the run found them
 
     def header(self, name):
         """The header run.json states for the file `name`, None when it lists no such file."""
@@ -155,6 +168,10 @@ _DATA_SET = {"series": _TEXT, "count": _POSITIVE, "outcome": _TEXT, "rounds": _W
 _PEERS = {"peer_sorters": _OBJECTS}
 _PEER = {"name": _TEXT, "column": _TEXT, "threads": _POSITIVE}
 _SKIPPED = {"skipped": _TEXTS}
+# Only at the end of a run that could not write every file whole.
+_FAILED_WRITES = {"failed_writes": _OBJECTS}
+_FAILED_WRITE = {"file": _TEXT, "reason": _TEXT}
+_CELLS = {"cells": _POSITIVE}
 # Only in -R auto runs that time the reference.
 _REFERENCE = {"reference_ms": _POSITIVES}
 _DRIFT = {"drift": _Kind(lambda v: v is None or _is_number(v), "null or a number of zero or more", True)}
@@ -230,7 +247,7 @@ def read_manifest(run_dir):
                          plan["qa"], plan["distributions"], plan["columns"], counts=plan["counts"],
                          types=plan["types"], peer_threads=_peer_threads(plan)),
                     machine, files, data_sets, document["exit_status"],
-                    document.get("floor_pricing", LADDER_PRICING))
+                    document.get("floor_pricing", LADDER_PRICING), _failed_writes(document))
 
 
 def floor_pricing_notice(runs):
@@ -255,6 +272,14 @@ def _peer_threads(plan):
     sorters = _optional(plan, _PEERS, "plan", list).get("peer_sorters", [])
     return {p["column"]: p["threads"]
             for p in (_checked(p, _PEER, f"plan.peer_sorters[{k}]") for k, p in enumerate(sorters))}
+
+
+def _failed_writes(document):
+    """The FailedWrites of run.json's ending, empty without any."""
+    listed = _optional(document, _FAILED_WRITES, "", list).get("failed_writes", [])
+    checked = [_checked(w, _FAILED_WRITE, f"failed_writes[{k}]") for k, w in enumerate(listed)]
+    return [FailedWrite(w["file"], w["reason"], **_optional(w, _CELLS, f"failed_writes[{k}]", int))
+            for k, w in enumerate(checked)]
 
 
 def _reference(data_set, where):

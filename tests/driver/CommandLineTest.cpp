@@ -134,6 +134,10 @@ TEST(CommandLine, auto_repetitions_show_the_interval_in_every_place_a_median_sho
         RunProgram({"-S", "20000", "-R", "auto", "-T", "0.3", "-O", dir.File("logs"), "-JSON", dir.File("run.json")});
     ASSERT_EQ(run.status, 0) << run.out << run.err;
     EXPECT_NE(run.out.find(", 95% CI "), std::string::npos) << run.out;
+    // An estimate, worded as one: load after the pilot can outrun it.
+    EXPECT_NE(run.out.find("\nEstimated run time: about "), std::string::npos);
+    EXPECT_NE(run.out.find(" longer if the machine gets busier)\n"), std::string::npos);
+    EXPECT_EQ(run.out.find("at most about"), std::string::npos);
     EXPECT_NE(run.out.find("INT 20000: "), std::string::npos);
     EXPECT_NE(run.out.find(" median's 95% interval within 1% after "), std::string::npos);
     EXPECT_NE(run.out.find(" s, machine drift "), std::string::npos);
@@ -223,6 +227,34 @@ TEST(CommandLine, control_characters_in_arguments_reach_the_terminal_escaped) {
     EXPECT_EQ(run.err,
               "Ignoring unknown argument: \\x1b]0;owned\\x07\\nWARNING: none (-help lists the options)\n"
               "-R takes a whole number of repetitions from 1 to 1000, not \\x1b[2J\n");
+    // C1 controls, as UTF-8 and as a Latin-1 byte, and a bidirectional override.
+    const Ended wide = RunProgram({"A\xc2\x9bK", "\xe2\x80\xaegpj.exe", "-R", "\x9b"});
+    EXPECT_EQ(wide.status, 1);
+    EXPECT_EQ(wide.err,
+              "Ignoring unknown argument: A\\xc2\\x9bK (-help lists the options)\n"
+              "Ignoring unknown argument: \\xe2\\x80\\xaegpj.exe (-help lists the options)\n"
+              "-R takes a whole number of repetitions from 1 to 1000, not \\x9b\n");
+}
+
+TEST(CommandLine, an_option_without_its_value_is_one_line_and_nothing_runs) {
+    const TempDirectory dir;
+    const struct {
+        std::vector<std::string> args;
+        const char* line;
+    } cases[] = {
+        {{"-R", "auto", "-CI", "-S", "100"},
+         "-CI takes the half-width of the median's interval in percent, from 0.1 to 50\n"},
+        {{"-S", "abc", "-R", "3"}, "-S takes a record count, not abc\n"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args = c.args;
+        args.insert(args.end(), {"-O", dir.File("logs")});
+        const Ended run = RunProgram(args);
+        EXPECT_EQ(run.status, 1) << c.line;
+        EXPECT_EQ(run.err, c.line);
+        EXPECT_EQ(run.out, "");
+        EXPECT_FALSE(std::filesystem::exists(dir.File("logs")));
+    }
 }
 
 TEST(CommandLine, a_distribution_named_twice_runs_once_and_keeps_its_rows) {

@@ -221,6 +221,44 @@ def test_says_how_the_run_ended(report, tmp_path, make, expected, err):
     assert ("Not measured" in text) == any(NOT_REACHED in e for e in expected)
 
 
+def out_of_disk(failed_writes, cut=None):
+    """As ended(1): every data set measured and recorded, the files as cut(run_dir)
+    leaves them after run.json, whose ending names the writes that failed."""
+    def build(run_dir):
+        write_run(run_dir, [100, 1000])
+        write_stats(f"{run_dir}/stats_INT.csv", [100, 1000])
+        write_manifest(run_dir, {"types": list(TYPES)}, exit_status=1, failed_writes=failed_writes)
+        if cut:
+            cut(run_dir)
+    return build
+
+
+FULL = "No space left on device"
+
+
+# A run that measured everything and could not write every file says which and
+# why, not that it stopped early; rows it measured and lost are not "not measured".
+@pytest.mark.parametrize("make, said", [
+    (out_of_disk([{"file": "/runs/out.json", "reason": FULL}]),
+     ["The run ended with exit status 1 because not every file could be written, not because it stopped early: "
+      f"/runs/out.json ({FULL})."]),
+    (out_of_disk([{"file": "bench_FLOAT.csv", "reason": FULL, "cells": 6},
+                  {"file": "stats_INT.csv", "reason": FULL, "cells": 5}],
+                 lambda d: (write_result(f"{d}/bench_FLOAT.csv", [100]), write_stats(f"{d}/stats_INT.csv", [100]))),
+     [f"not because it stopped early: bench_FLOAT.csv lacks 6 cells ({FULL}); stats_INT.csv lacks 5 cells ({FULL}).",
+      "Measured, but missing from result files that could not be written: FLOAT: 1,000 records.",
+      f"stats_INT.csv has no row for 5 of the 10 cells of bench_INT.csv, from 1,000 records, CPU Standard on: it "
+      f"could not be written whole ({FULL})."]),
+])
+def test_says_which_write_failed_and_what_was_measured(report, tmp_path, make, said):
+    run_dir = str(tmp_path / "run")
+    make(run_dir)
+    assert run_in_process(report, [run_dir]).status == 0
+    text = Page(open(f"{run_dir}/report.html", encoding="utf-8").read()).section_text["how-the-run-ended"]
+    assert [e for e in said if e not in text] == []
+    assert "stopped early (" not in text and "Not measured" not in text and "cut short" not in text
+
+
 def test_keeps_the_run_directory_modification_time(report, tmp_path):
     run_dir = str(tmp_path / "kept")
     single_run(run_dir)

@@ -101,11 +101,14 @@ TEST(RunPlan, counts_past_64_bits_or_below_zero_are_refused_not_wrapped) {
     }
 }
 
-TEST(RunPlan, non_numeric_value_after_S_is_examined_as_an_option) {
+TEST(RunPlan, non_numeric_value_after_S_is_refused_and_an_option_after_it_still_counts) {
     const RunPlan plan = Parse({"-S", "abc", "-GPU"});
+    EXPECT_EQ(plan.error, "-S takes a record count, not abc");
+    EXPECT_TRUE(plan.warnings.empty()) << "abc is not also an unknown argument";
     EXPECT_TRUE(plan.gpuEnabled);
-    EXPECT_EQ(plan.counts, StandardLadder());
-    EXPECT_EQ(Parse({"-S", "-MIN"}).counts, kMinList);
+    const RunPlan missing = Parse({"-S", "-MIN"});
+    EXPECT_EQ(missing.error, "-S needs a record count after it");
+    EXPECT_EQ(missing.counts, kMinList);
 }
 
 TEST(RunPlan, shader_path_sits_beside_the_program) {
@@ -126,13 +129,12 @@ TEST(RunPlan, path_options_refuse_an_empty_value_and_warn_of_a_second_json_file)
 }
 
 TEST(RunPlan, every_skipped_argument_gets_one_warning_naming_it) {
-    const RunPlan plan = Parse({"-Gpu", "-S", "abc", "-MIN", "--verbose", "-R"});
-    ASSERT_EQ(plan.warnings.size(), 5u);
+    const RunPlan plan = Parse({"-Gpu", "abc", "-MIN", "--verbose", "-R", "9", "-T", "5"});
+    ASSERT_EQ(plan.warnings.size(), 4u);
     EXPECT_NE(plan.warnings[0].find("-Gpu"), std::string::npos);
-    EXPECT_NE(plan.warnings[1].find("-S"), std::string::npos);
-    EXPECT_NE(plan.warnings[2].find("abc"), std::string::npos);
-    EXPECT_NE(plan.warnings[3].find("--verbose"), std::string::npos);
-    EXPECT_NE(plan.warnings[4].find("-R"), std::string::npos);
+    EXPECT_NE(plan.warnings[1].find("abc"), std::string::npos);
+    EXPECT_NE(plan.warnings[2].find("--verbose"), std::string::npos);
+    EXPECT_NE(plan.warnings[3].find("-T"), std::string::npos);
     EXPECT_EQ(plan.counts, kMinList);
     EXPECT_TRUE(plan.error.empty());
     EXPECT_TRUE(Parse({"-GPU", "-S", "5"}).warnings.empty());
@@ -167,7 +169,6 @@ TEST(RunPlan, repetitions_take_a_whole_number_from_1_to_1000_or_auto_and_refuse_
         {{"-R", "3x"}, 1, true},
         {{"-R", "AUTO"}, 1, true},
         {{"-R", "sometimes"}, 1, true},
-        {{"-R", "-MIN"}, 1, false},
         {{"-R", ""}, 1, true},
     };
     for (const auto& c : cases) {
@@ -180,6 +181,41 @@ TEST(RunPlan, repetitions_take_a_whole_number_from_1_to_1000_or_auto_and_refuse_
         if (c.error) {
             EXPECT_NE(plan.error.find("from 1 to 1000, not " + text), std::string::npos) << plan.error;
         }
+    }
+}
+
+// One problem, one line: an option followed by nothing or by another option is
+// missing its value, and that option is read as itself; a bad value is taken
+// as the value and never read again as an unknown argument.
+TEST(RunPlan, an_option_without_its_value_or_with_a_bad_one_is_one_refusal) {
+    const struct {
+        std::vector<const char*> args;
+        const char* error;
+    } cases[] = {
+        {{"-R", "auto", "-CI", "-S", "100"},
+         "-CI takes the half-width of the median's interval in percent, from 0.1 to 50"},
+        {{"-R", "auto", "-T", "-S", "100"},
+         "-T takes the seconds one data set may take with -R auto, from 0.1 to 86400"},
+        {{"-R", "-S", "100"}, "-R needs a number of repetitions after it"},
+        {{"-r", "-S", "100"}, "-r needs a number of repetitions after it"},
+        {{"-D", "-S", "100"}, "-D needs a list of key distributions"},
+        {{"-O", "-S", "100"}, "-O needs the directory to put the run directories in"},
+        {{"-JSON", "-S", "100"}, "-JSON needs the file to write the results to"},
+        {{"-S", "-R", "9", "-S", "100"}, "-S needs a record count after it"},
+        {{"-S", "", "-S", "100"}, "-S takes a record count, not an empty argument"},
+        {{"-R", "auto", "-CI", "-1", "-S", "100"},
+         "-CI takes the half-width of the median's interval in percent, from 0.1 to 50, not -1"},
+        {{"-O", "-x", "-S", "100"},
+         "-O needs the directory to put the run directories in, not -x (./-x names a path that starts with -)"},
+        {{"-S", "100", "-R"}, "-R needs a number of repetitions after it"},
+    };
+    for (const auto& c : cases) {
+        std::vector<const char*> argv{"sortbench"};
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        const RunPlan plan = ParseCommandLine(static_cast<int>(argv.size()), argv.data(), "261207081500", "/logs/");
+        EXPECT_EQ(plan.error, c.error);
+        EXPECT_TRUE(plan.warnings.empty()) << c.error << ": " << plan.warnings.front();
+        EXPECT_EQ(plan.counts, std::vector<std::uint64_t>{100}) << c.error;
     }
 }
 

@@ -298,6 +298,32 @@ std::vector<std::string> Split(const std::string& text, char separator) {
 }
 }  // namespace
 
+TEST(BenchmarkResults, a_disk_that_fills_mid_run_leaves_run_json_with_the_ending_and_the_failed_writes) {
+    // Room for every file's first page, run.json and what it holds back, not
+    // for the rows: the disk fills after the start, whatever the machine.
+    TestSupport::TinyFilesystem fs(40 * 4096);
+    if (!fs.Mounted()) GTEST_SKIP() << "needs root to mount a small tmpfs";
+    const std::string json = fs.File("out.json");
+    RunPlan plan = PlanFor({"-R", "3", "-JSON", json.c_str()}, fs.Path().string() + "/");
+    plan.counts.assign(25, 1);
+    testing::internal::CaptureStderr();
+    const Captured run = RunCaptured(plan);
+    const std::string errors = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(run.status, kExitIncomplete);
+    EXPECT_EQ(errors, "") << "the run's own lines say it; no raw MMFile lines beside them";
+    EXPECT_EQ(run.out.find("Manifest out of date"), std::string::npos) << run.out;
+    const std::string manifest = ReadWholeFile(plan.runDirectory + "run.json");
+    EXPECT_NE(manifest.find("\n  \"exit_status\": 1,\n  \"failed_writes\": [\n    {\"file\": \"" + json +
+                            "\", \"reason\": \"No space left on device\"},\n    {\"file\": \"stats_"),
+              std::string::npos)
+        << manifest;
+    EXPECT_NE(manifest.find("\", \"reason\": \"No space left on device\", \"cells\": "), std::string::npos);
+    std::size_t complete = 0;
+    for (std::size_t at = 0; (at = manifest.find("\"outcome\": \"complete\"", at)) != std::string::npos; ++at)
+        ++complete;
+    EXPECT_EQ(complete, 4u * 25u) << "every data set measured, as the console says";
+}
+
 TEST(Repetitions, cells_hold_the_medians_of_the_stats_files_and_the_console_shows_the_spread) {
     TempDirectory dir;
     // The shrunken probe, and a count large enough for its arrays: the radix columns have floors.
