@@ -20,6 +20,7 @@ import sortbench_peers
 import sortbench_results
 import sortbench_rundir
 import sortbench_text
+import sortbench_tool
 from sortbench_results import STATS_HEADER, STATS_INTERVAL, CellStats
 
 CONDITIONS = """----------------------------- RUN CONDITIONS -----------------------------
@@ -497,6 +498,14 @@ def test_changes_are_tested_only_with_repetitions_in_both_runs():
     assert sortbench_changes.change_of(None, 2.0).ratio is None
     assert sortbench_changes.geometric_mean([2.0, 0.5, None]) == pytest.approx(1.0)
     assert sortbench_changes.smallest_p(3, 3) == pytest.approx(0.1)
+
+
+# Marks that reorder or hide text, and a C1 control: escaped on the page as in the lines printed.
+@pytest.mark.parametrize("char, shown", [("\u200e", "\\u200e"), ("\u200f", "\\u200f"), ("\u202e", "\\u202e"),
+                                         ("\u2067", "\\u2067"), ("\u200b", "\\u200b"), ("\x9b", "\\x9b")])
+def test_escapes_bidirectional_and_invisible_format_characters(char, shown):
+    assert sortbench_tool.printable(f"a{char}b") == f"a{shown}b"
+    assert sortbench_page.esc(f"<{char}>") == f"&lt;{shown}&gt;"
 
 
 def test_scopes_the_ids_of_each_chart():
