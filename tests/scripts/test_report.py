@@ -342,6 +342,15 @@ def changed_manifest(change):
     return make
 
 
+def with_plan(**entries):
+    """A change of run.json's text: its plan with these entries."""
+    def change(text):
+        document = json.loads(text)
+        document["plan"].update(entries)
+        return json.dumps(document)
+    return change
+
+
 # A run.json that is broken, cut short, hostile or newer: one line, no page.
 @pytest.mark.parametrize("change, message", [
     (lambda t: t[:t.index(',\n  "program_version"')],
@@ -371,6 +380,13 @@ def changed_manifest(change):
      "run.json: \"plan.interval_target\" is out of range (0, or 10^-12 to 10^12 either side of it): '5e-324'"),
     (lambda t: t.replace('"seconds": 0', '"seconds": 0, "reference_ms": [1.5, 1.5, 1.5], "drift": 1.7e308'),
      "run.json: \"data_sets[0].drift\" is out of range (0, or 10^-12 to 10^12 either side of it): '1.7e+308'"),
+    # Lists longer than a run writes, which would cost minutes and gigabytes to go through.
+    (with_plan(types=["INT"] * 3000, distributions=["uniform"] * 3000, counts=list(range(1, 2001))),
+     'run.json: "plan.counts" holds 2000 entries, more than a run writes (29)'),
+    (with_plan(distributions=list(sortbench_rundir.DISTRIBUTIONS) + ["uniform"]),
+     'run.json: "plan.distributions" holds 9 entries, more than a run writes (8)'),
+    (with_plan(peer_sorters=[{"name": "p", "column": "Peer p", "threads": 1}] * 12),
+     'run.json: "plan.peer_sorters" holds 12 entries, more than a run writes (11)'),
     (lambda t: t.replace(',CPU 8 Thread"', ',CPU 9 Thread"'),
      "bench_INT.csv: line 1 is not the header run.json states for this file: field 6 is 'CPU 8 Thread' here, "
      "'CPU 9 Thread' in run.json"),
