@@ -564,6 +564,14 @@ def other_users_link(out, _run_dir):
     os.lchown(out, 1234, 1234)
 
 
+def other_users_hard_link(out, _run_dir):
+    if os.geteuid() != 0:
+        pytest.skip("only root can give a file to another user (uid 65534)")
+    write(out, "earlier page")
+    os.chown(out, 65534, 65534)
+    os.link(out, f"{out}.link")
+
+
 # Each refused before the runs are read: one line, and every file as it was.
 @pytest.mark.parametrize("name, make, reason", [
     ("out/page.html", lambda out, d: os.mkfifo(out), "not a regular file"),
@@ -572,6 +580,7 @@ def other_users_link(out, _run_dir):
     ("out/page.html", lambda out, d: os.symlink(f"{d}/bench_INT.csv", out), "it is the input file {d}/bench_INT.csv"),
     ("out/page.html", lambda out, d: os.link(f"{d}/stats_INT.csv", out), "it is the input file {d}/stats_INT.csv"),
     ("out/page.html", other_users_link, "a symbolic link of another user (uid 1234), not followed"),
+    ("out/page.html", other_users_hard_link, "a file of another user (uid 65534) with 2 hard links, not used"),
     ("run/bench_INT.csv", lambda out, d: None, "it is the input file {d}/bench_INT.csv"),
 ])
 def test_refuses_to_write_the_page_over_what_it_must_not_replace(report, tmp_path, name, make, reason):
@@ -663,6 +672,21 @@ def test_follows_a_link_among_the_inputs_only_when_its_owner_may_be_trusted(repo
     assert (ran.status, ran.out) == (1, "") and not os.path.exists(f"{link}/report.html")
     assert ran.err_lines == [f"report: cannot read {run_dir}: {refused}" if name == "." else
                              f"report: {run_dir}/{name}: {refused}"]
+
+
+# A file of the run with a second name: read only when its owner is the user
+# running or root, whoever may have made that name.
+@pytest.mark.parametrize("owner, links", [(65534, 2), (65534, 1), (0, 2)])
+def test_reads_a_hard_linked_file_only_of_the_running_user_or_root(report, tmp_path, owner, links):
+    as_root()
+    run_dir = str(tmp_path / "run")
+    with_manifest(repeated_run)(run_dir)
+    os.chown(f"{run_dir}/stats_INT.csv", owner, owner)
+    if links > 1:
+        os.link(f"{run_dir}/stats_INT.csv", tmp_path / "second name")
+    ran = run_in_process(report, [run_dir])
+    refused = [f"report: {run_dir}/stats_INT.csv: a file of another user (uid 65534) with 2 hard links, not used"]
+    assert (ran.status, ran.err_lines) == ((1, refused) if owner != 0 and links > 1 else (0, []))
 
 
 # The run directory swapped for a link to another directory once the tool has
