@@ -98,6 +98,10 @@ class Manifest:
         """{count as written: the columns run.json says were skipped} of the series' data sets that skipped any."""
         return {str(s.count): set(s.skipped) for s in self.data_sets if s.series == series and s.skipped}
 
+    def rounds(self, series):
+        """{count as written: rounds} of the series' data sets that ended complete."""
+        return {str(s.count): s.rounds for s in self.data_sets if s.series == series and s.outcome == "complete"}
+
     def references(self, series):
         """{count as written: reference times} of the series' data sets that timed the reference."""
         return {str(s.count): s.reference for s in self.data_sets if s.series == series and s.reference}

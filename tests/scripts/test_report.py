@@ -411,6 +411,20 @@ def test_says_where_run_json_and_the_stats_file_disagree_on_the_reference(report
                                                "there"])
 
 
+# Said on the page below the table, as on the tool's line, and no bad input.
+def test_remarks_where_run_json_and_the_stats_file_disagree_on_the_rounds(report, tmp_path):
+    run_dir = str(tmp_path / "run")
+    with_manifest(repeated_run)(run_dir)
+    document = json.load(open(f"{run_dir}/run.json"))
+    document["data_sets"][1]["rounds"] = 5
+    write(f"{run_dir}/run.json", json.dumps(document))
+    ran = run_in_process(report, [run_dir])
+    remark = ("stats_INT.csv: Runs is not the rounds run.json records for the data set in 5 rows, from 1000 records, "
+              "CPU Standard on: Runs 3 here, 5 rounds in run.json")
+    assert (ran.status, ran.err_lines) == (0, [f"report: {run_dir}/{remark}"])
+    assert f"{remark}." in Page(open(f"{run_dir}/report.html").read()).section_text["int"]
+
+
 # An empty cell is a skipped peer where run.json names it for the data set, and bad input elsewhere.
 @pytest.mark.parametrize("named, status, err", [
     (True, 0, []),
