@@ -9,7 +9,10 @@ Every path is resolved one name at a time, as the kernel would, but a
 symbolic link is followed only when its owner is the running user or root
 (the rule of the kernel's protected_symlinks, applied everywhere): a link of
 another user raises NotFollowed; a link whose target is missing, or that
-loops, raises LeadsNowhere. Nothing here prints or exits.
+loops, raises LeadsNowhere. A regular file with more than one link whose
+owner is another user is refused the same way, as HardLinked, for reading as
+for writing: the kernel's protected_hardlinks, which keeps a user from
+linking a file they could not write, may be off. Nothing here prints or exits.
 """
 
 import contextlib
@@ -27,9 +30,18 @@ _LISTED = os.O_RDONLY | os.O_DIRECTORY | os.O_NOFOLLOW | os.O_CLOEXEC
 class NotFollowed(OSError):
     """A symbolic link whose owner is neither the running user nor root."""
 
-    def __init__(self, uid):
-        super().__init__(errno.EPERM, f"a symbolic link of another user (uid {uid}), not followed")
+    def __init__(self, uid, reason=None):
+        super().__init__(errno.EPERM, reason or f"a symbolic link of another user (uid {uid}), not followed")
         self.uid = uid
+
+
+class HardLinked(NotFollowed):
+    """A regular file of more than one link whose owner is neither the running
+    user nor root: one of its names may have been made by someone who could
+    not have written the file, to have it read or replaced for them."""
+
+    def __init__(self, uid, links):
+        super().__init__(uid, f"a file of another user (uid {uid}) with {links} hard links, not used")
 
 
 class LeadsNowhere(OSError):
@@ -39,6 +51,13 @@ class LeadsNowhere(OSError):
 def trusted(info):
     """Whether a link of this lstat may be followed: its owner is the running user or root."""
     return info.st_uid in (0, os.geteuid())
+
+
+def check_links(info):
+    """Raises HardLinked when the status `info` is that of a regular file of
+    more than one link and of another owner than the running user or root."""
+    if stat.S_ISREG(info.st_mode) and info.st_nlink > 1 and not trusted(info):
+        raise HardLinked(info.st_uid, info.st_nlink)
 
 
 def _names(path):
@@ -114,15 +133,23 @@ def open_at(path, flags, start=None, create=False):
     """A descriptor of what `path` names, opened with `flags` (O_NOFOLLOW and
     O_CLOEXEC added) after every link on the way was allowed. Raises OSError:
     FileNotFoundError for nothing there, LeadsNowhere for a link to nothing,
-    NotFollowed for another user's link. With `create`, a missing folder on
-    the way, and the last one when `flags` hold O_DIRECTORY, is made."""
+    NotFollowed for another user's link, HardLinked for another user's file
+    of more than one link. With `create`, a missing folder on the way, and
+    the last one when `flags` hold O_DIRECTORY, is made."""
     for _ in range(_MAX_LINKS):
         here, name, followed = _resolve(path, start, create)
         try:
             if create and flags & os.O_DIRECTORY and name != ".":
                 with contextlib.suppress(FileExistsError):
                     os.mkdir(name, dir_fd=here)
-            return os.open(name, flags | os.O_NOFOLLOW | os.O_CLOEXEC, dir_fd=here)
+            opened = os.open(name, flags | os.O_NOFOLLOW | os.O_CLOEXEC, dir_fd=here)
+            # Checked on what was opened: a name swapped meanwhile changes nothing.
+            try:
+                check_links(os.fstat(opened))
+            except BaseException:
+                os.close(opened)
+                raise
+            return opened
         except FileNotFoundError:
             if followed:
                 raise LeadsNowhere(errno.ENOENT, os.strerror(errno.ENOENT)) from None

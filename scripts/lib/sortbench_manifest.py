@@ -16,13 +16,15 @@ only reader of that line; the values such runs took without an option are
 OLDER_RUNS. Nothing here prints or exits: problems raise Unusable.
 """
 
+import dataclasses
 import json
 import math
 import shlex
 from dataclasses import dataclass, field
 
 from sortbench_folder import held
-from sortbench_rundir import DISTRIBUTIONS, MANIFEST
+from sortbench_results import PEER_COUNT, RUN_COLUMNS
+from sortbench_rundir import DATA_TYPES, DISTRIBUTIONS, MANIFEST, MAX_COUNTS
 from sortbench_text import MAX_WHOLE, NUMBER_RANGE, Unusable, quoted, read_bytes, within_memory, within_range
 
 FORMAT = "sortbench run manifest"
@@ -109,6 +111,10 @@ class Manifest:
         """{count as written: the columns run.json says were skipped} of the series' data sets that skipped any."""
         return {str(s.count): set(s.skipped) for s in self.data_sets if s.series == series and s.skipped}
 
+    def rounds(self, series):
+        """{count as written: rounds} of the series' data sets that ended complete."""
+        return {str(s.count): s.rounds for s in self.data_sets if s.series == series and s.outcome == "complete"}
+
     def references(self, series):
         """{count as written: reference times} of the series' data sets that timed the reference."""
         return {str(s.count): s.reference for s in self.data_sets if s.series == series and s.reference}
@@ -121,6 +127,7 @@ class _Kind:
     test: object
     text: str
     bounded: bool = False  # numbers within the bounds of the result files' cells (NUMBER_RANGE)
+    most: int = None  # a list of at most this many entries, as many as a run can write
 
 
 def _is_whole(value, least=0):
@@ -154,9 +161,21 @@ _OBJECTS = _Kind(lambda v: isinstance(v, list), "a list")
 _OBJECT = _Kind(lambda v: isinstance(v, dict), "an object")
 _JSON_FILE = _Kind(lambda v: v is None or _is_text(v), "null or a string")
 
+
+def _at_most(kind, most):
+    return dataclasses.replace(kind, most=most)
+
+
+# The readers go over types x distributions x counts, and over every data set
+# per series: lists longer than a run writes would make a small run.json cost
+# minutes and gigabytes, so they are refused before anything is read from them.
+_SERIES = len(DATA_TYPES) * len(DISTRIBUTIONS)
 _TOP = {"program_version": _TEXT, "arguments": _TEXTS, "plan": _OBJECT, "machine": _OBJECT,
-        "files": _OBJECTS, "data_sets": _OBJECTS, "exit_status": _STATUS}
-_PLAN = {"counts": _COUNTS, "types": _TEXTS, "distributions": _TEXTS, "columns": _TEXTS, "repetitions": _POSITIVE,
+        "files": _at_most(_OBJECTS, 3 * _SERIES),  # a result, a stats and a speed-up file per series
+        "data_sets": _at_most(_OBJECTS, _SERIES * MAX_COUNTS), "exit_status": _STATUS}
+_PLAN = {"counts": _at_most(_COUNTS, MAX_COUNTS), "types": _at_most(_TEXTS, len(DATA_TYPES)),
+         "distributions": _at_most(_TEXTS, len(DISTRIBUTIONS)), "columns": _at_most(_TEXTS, RUN_COLUMNS),
+         "repetitions": _POSITIVE,
          "until_sure": _FLAG, "interval_target": _FRACTION, "budget_seconds": _SECONDS, "gpu": _FLAG, "qa": _FLAG,
          "peers": _FLAG, "json": _JSON_FILE}
 _MACHINE = {"load_averages": _NUMBERS, "online_cpus": _WHOLE, "governors": _TEXTS, "transparent_huge_pages": _TEXT,
@@ -165,11 +184,11 @@ _FILE = {"name": _TEXT, "kind": _TEXT, "series": _TEXT, "type": _TEXT, "distribu
 _DATA_SET = {"series": _TEXT, "count": _POSITIVE, "outcome": _TEXT, "rounds": _WHOLE, "interval_reached": _FLAG,
              "seconds": _NUMBER}
 # Only with -PEERS: every peer's column and threads in the plan, the columns skipped in each data set.
-_PEERS = {"peer_sorters": _OBJECTS}
+_PEERS = {"peer_sorters": _at_most(_OBJECTS, PEER_COUNT)}
 _PEER = {"name": _TEXT, "column": _TEXT, "threads": _POSITIVE}
-_SKIPPED = {"skipped": _TEXTS}
+_SKIPPED = {"skipped": _at_most(_TEXTS, RUN_COLUMNS)}
 # Only at the end of a run that could not write every file whole.
-_FAILED_WRITES = {"failed_writes": _OBJECTS}
+_FAILED_WRITES = {"failed_writes": _at_most(_OBJECTS, 3 * _SERIES + 2)}  # its files, run.json and the -JSON file
 _FAILED_WRITE = {"file": _TEXT, "reason": _TEXT}
 _CELLS = {"cells": _POSITIVE}
 # Only in -R auto runs that time the reference.
@@ -187,6 +206,8 @@ def _checked(value, fields, where):
         name = f"{where}.{key}" if where else key
         if key not in value:
             raise Unusable(f'"{name}" is missing')
+        if kind.most is not None and isinstance(value[key], list) and len(value[key]) > kind.most:
+            raise Unusable(f'"{name}" holds {len(value[key])} entries, more than a run writes ({kind.most})')
         if not kind.test(value[key]):
             raise Unusable(f'"{name}" is not {kind.text}: {quoted(json.dumps(value[key]))}')
         numbers = value[key] if isinstance(value[key], list) else [value[key]]

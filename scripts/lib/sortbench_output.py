@@ -4,7 +4,8 @@ The rules are the benchmark's own for its -JSON file. The file is a name in
 a held Folder (sortbench_folder), or a path whose folder is held while it is
 written: every step below goes through the folder's descriptor, so renaming
 the folder or putting a link in its place meanwhile redirects nothing. The
-name may be one that does not exist, a regular file, or a symbolic link to a
+name may be one that does not exist, a regular file (one of more than one
+link only when it is the writing user's or root's), or a symbolic link to a
 regular file (the link stays and the file it leads to is replaced, as editors
 keep it), when the link is the writing user's or root's; anything else is
 refused before anything is drawn, and so is one of the files read to make
@@ -25,7 +26,7 @@ import signal
 import stat
 import threading
 
-from sortbench_folder import LeadsNowhere, NotFollowed, Place, placed
+from sortbench_folder import HardLinked, LeadsNowhere, NotFollowed, Place, check_links, placed
 
 # Signals that end a tool: while a file is written they are noted and acted on
 # once its temporary file is gone, never in the middle of the clean-up.
@@ -107,6 +108,10 @@ def _existing(path, folder, name):
         raise Refused(path, os.strerror(errno.EISDIR))
     if not stat.S_ISREG(found.st_mode):
         raise Refused(path, "not a regular file")
+    try:
+        check_links(found)
+    except HardLinked as refused:
+        raise Refused(path, refused.strerror) from None
     return found
 
 

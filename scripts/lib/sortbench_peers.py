@@ -17,6 +17,7 @@ import io
 from dataclasses import dataclass
 
 from sortbench_results import GPU_PARTS, RADIX_COLUMNS
+from sortbench_tool import printable
 
 PEERS_FILE = "peers.csv"  # what scripts/plot writes the rows of a run into
 PEERS_HEADER = ("Series", "NbRecords", "Fastest", "FastestMs", "OneThread", "OneThreadPeer", "OneThreadRatio",
@@ -96,7 +97,10 @@ def peers_csv(rows_of):
     """The text of PEERS_FILE: PEERS_HEADER, then a line per series (`rows_of`:
     {stem: [PeerRow]}, in order) and count; a comparison without both sides
     has empty cells, Skipped the skipped peers separated by ";". Names are
-    quoted as CSV quotes them, so each stays one field."""
+    quoted as CSV quotes them, so each stays one field, and escaped as the
+    tools' lines escape them: a series named by a file name that is not
+    UTF-8 is written as its name is shown (INT\\xff), and no cell holds a
+    control character."""
     text = io.StringIO()
     out = csv.writer(text, lineterminator="\n")
     out.writerow(PEERS_HEADER)
@@ -105,6 +109,7 @@ def peers_csv(rows_of):
             sides = []
             for against in (row.one, row.many):
                 sides += [against.ours, against.peer, ratio_text(against.ratio)] if against else ["", "", ""]
-            out.writerow([stem, row.count, row.fastest or "", "" if row.fastest_ms is None else repr(row.fastest_ms),
-                          *sides, ";".join(row.skipped)])
+            cells = [stem, row.count, row.fastest or "", "" if row.fastest_ms is None else repr(row.fastest_ms),
+                     *sides, ";".join(row.skipped)]
+            out.writerow([printable(cell) for cell in cells])
     return text.getvalue()

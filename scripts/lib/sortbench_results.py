@@ -450,7 +450,7 @@ def _check_against_result(side, result):
 
 
 @within_memory
-def read_stats(where, result, stated=None, references=None):
+def read_stats(where, result, stated=None, references=None, rounds=None):
     """Reads the stats file at `where` (a Place or a path) and checks it against its result file:
     each row's Times are Runs numbers from Min to Max, Min to Max holds the
     result file's time, the interval (when the header has one) holds the
@@ -461,8 +461,10 @@ def read_stats(where, result, stated=None, references=None):
     read by their fields' names), otherwise one a run without run.json wrote.
     Reference times
     other than run.json's (`references`, {count text: times}) are an
-    informing notice. Returns a SideFile of CellStats, None when there is no
-    file; raises Unusable for a file that cannot be used."""
+    informing notice, and so are Runs other than the rounds run.json records
+    for a complete data set (`rounds`, {count text: rounds}). Returns a
+    SideFile of CellStats, None when there is no file; raises Unusable for a
+    file that cannot be used."""
     side = _read_side_file(where, _STATS, lambda cells, form: _stats_row(cells, result.columns, form),
                            f"{STATS_HEADER}[{STATS_INTERVAL}][{STATS_LIMITS}[{STATS_REFERENCE}]]", stated)
     if side is None:
@@ -470,7 +472,22 @@ def read_stats(where, result, stated=None, references=None):
     _check_against_result(side, result)
     side.rows = {key: stats for key, (_, _, stats) in side.rows.items()}
     side.notices += _check_references(side, references or {})
+    side.notices += _check_rounds(side, rounds or {})
     return side
+
+
+def _check_rounds(side, stated):
+    """A notice of the rows whose Runs is not the rounds run.json records for
+    their data set (`stated`, {count text: rounds} of the complete ones):
+    every column of a data set that ended as planned was timed in each of its
+    rounds."""
+    differ = [(count, column, stats.runs) for (count, column), stats in side.rows.items()
+              if count in stated and stats.runs != stated[count]]
+    if not differ:
+        return []
+    count, column, runs = differ[0]
+    return [Notice(f"Runs is not the rounds run.json records for the data set in {len(differ)} rows, from "
+                   f"{count} records, {column} on: Runs {runs} here, {stated[count]} rounds in run.json", False)]
 
 
 def _check_references(side, stated):

@@ -73,8 +73,8 @@ def read_series(run_dir, stem, path, log, manifest):
     used, NOT_REACHED (said by the run's Ending) for a data type the run did
     not reach. Every problem of every file is said on the log, a header other
     than the one the manifest (if any) states among them, and reference
-    times other than its own. The cells the manifest says were skipped are
-    empty."""
+    times and Runs other than its own. The cells the manifest says were
+    skipped are empty."""
     def stated(name):
         return manifest.header(name) if manifest else None
 
@@ -88,8 +88,8 @@ def read_series(run_dir, stem, path, log, manifest):
     for notice in result.notices:
         log.problem(f"{path}: {notice.text}", fails(notice, manifest))
     side = []
-    references = (manifest.references(stem) if manifest else None,)
-    for name, reader, more in ((stats_name(stem), read_stats, references), (speedup_name(stem), read_speedups, ())):
+    stated_sets = (manifest.references(stem), manifest.rounds(stem)) if manifest else ()
+    for name, reader, more in ((stats_name(stem), read_stats, stated_sets), (speedup_name(stem), read_speedups, ())):
         try:
             side.append(read_checked(reader, place_in(run_dir, name), log, manifest, result, stated(name), *more))
         except Unusable:

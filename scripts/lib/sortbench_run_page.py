@@ -3,6 +3,8 @@ how far the machine's speed drifted (-R auto runs that timed the reference),
 then per result file its charts, its table of medians and what the table
 shows, and with -PEERS our sorters against the fastest peers."""
 
+import os
+
 import sortbench_page as html
 from sortbench_charts import limits_chart, speedup_points, time_chart
 from sortbench_peers import OUR_MANY, OUR_ONE, parallel_threads, peer_rows
@@ -170,6 +172,10 @@ def series_notes(run, series):
     if checks:
         notes.append(f"Checked in every timed sort of these {len(series.result.counts)} rows: "
                      f"{'; '.join(checks)}; see QA and peer checks.")
+    # Where the stats and speed-up files part from run.json, as the tool's lines say it; files cut
+    # short are said under How the run ended.
+    notes += [f"{os.path.basename(side.path)}: {notice.text}." for side in (series.stats, series.speedups) if side
+              for notice in side.notices if not notice.cut_short]
     return "".join(html.paragraph(n) for n in notes)
 
 

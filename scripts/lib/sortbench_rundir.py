@@ -12,6 +12,9 @@ from sortbench_text import Unusable
 
 DISTRIBUTIONS = ("uniform", "sorted", "reverse", "nearly-sorted", "few-unique", "equal", "zipf", "skewed")
 DATA_TYPES = ("INT", "FLOAT", "BIGINT", "BIGFLOAT")
+# The counts of the longest ladder a run measures (-1B: the standard ladder's
+# 25, then 250, 500 and 750 million and a billion), the most a run has.
+MAX_COUNTS = 29
 MANIFEST = "run.json"
 CONDITIONS = "run_conditions.txt"
 _RESULT, _CSV = "bench_", ".csv"

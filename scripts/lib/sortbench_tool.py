@@ -20,11 +20,14 @@ PACKAGES = "PLOT_PACKAGES"
 _RUN_NAME = re.compile(r"cpu_(gpu_)?[0-9]{12}")
 RUN_DIR_NAMES = "cpu_<12 digits> or cpu_gpu_<12 digits>"  # _RUN_NAME's names as the help says them
 _LIB_DIR = os.path.dirname(os.path.abspath(__file__))
-# Characters that a terminal acts on or that break a line: C0 and C1 controls,
-# line and paragraph separators, bidirectional overrides and isolates, and the
-# bytes of a name that is not UTF-8 (decoded as lone surrogates), which a
-# terminal could read as C1 controls.
-_UNSHOWN = re.compile("[\x00-\x1f\x7f-\x9f\u2028\u2029\u202a-\u202e\u2066-\u2069\udc80-\udcff]")
+# Characters that a terminal acts on, that break a line or that change what
+# is shown without being seen: C0 and C1 controls, line and paragraph
+# separators, every bidirectional mark, embedding, override and isolate (they
+# reorder a name on the screen: "txt.exe" shown as "exe.txt"), the zero-width
+# and other invisible format characters, and the bytes of a name that is not
+# UTF-8 (decoded as lone surrogates), which a terminal could read as C1 controls.
+_UNSHOWN = re.compile("[\x00-\x1f\x7f-\x9f\u061c\u180e\u200b-\u200f\u2028-\u202e\u2060-\u2064\u2066-\u206f"
+                      "\ufeff\ufff9-\ufffb\udc80-\udcff]")
 _NAMED = {"\n": "\\n", "\t": "\\t", "\r": "\\r"}
 
 

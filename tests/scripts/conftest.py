@@ -116,10 +116,11 @@ def write_speedups(path, counts, median=3.0, interval=(2.5, 3.5)):
 def write_manifest(run_dir, plan=(), **top):
     """A run.json for the files of `run_dir` as the program writes it: every
     result, stats and speed-up file with its own header, a complete data set
-    per result file row, a plan of the types, distributions and counts of
-    those rows, exit status 0; `plan` and `top` replace entries of the plan
-    and of the document. Returns the document."""
-    files, data_sets, columns = [], [], None
+    per result file row of the rounds its stats file gives (3 without one), a
+    plan of the types, distributions and counts of those rows, exit status 0;
+    `plan` and `top` replace entries of the plan and of the document. Returns
+    the document."""
+    files, data_sets, columns, runs = [], [], None, {}
     kinds = {"bench": "results", "stats": "stats", "speedup": "speedups"}
     for name in sorted(os.listdir(run_dir)):
         prefix, _, rest = name.partition("_")
@@ -136,6 +137,13 @@ def write_manifest(run_dir, plan=(), **top):
             data_sets += [{"series": series, "type": data_type, "distribution": dist, "count": int(row.split(",")[0]),
                            "outcome": "complete", "rounds": 3, "interval_reached": True, "seconds": 0}
                           for row in lines[1:] if row]
+        if prefix == "stats":
+            at = lines[0].split(",").index("Runs")
+            for row in lines[:0:-1]:
+                if row and len(row.split(",")) > at:
+                    runs[series, int(row.split(",")[0])] = int(row.split(",")[at])
+    for data_set in data_sets:
+        data_set["rounds"] = runs.get((data_set["series"], data_set["count"]), 3)
     planned = {key: [v for v in order if v in {d[key] for d in data_sets}] for key, order in (
         ("type", TYPES), ("distribution", sortbench_rundir.DISTRIBUTIONS), ("count", sorted({d["count"] for d in
                                                                                             data_sets})))}

@@ -663,3 +663,22 @@ def test_says_an_unexpected_failure_in_one_line():
     finally:
         sortbench_tool.sys.stderr = saved
     assert (status, err.getvalue()) == (1, "plot: unexpected MemoryError: no memory\\x1b[2J\n")
+
+
+# A file name is bytes: one that is not UTF-8 is charted under its own bytes
+# and shown escaped, in the lines, the peers' table and the kept tables alike.
+def test_charts_a_result_file_whose_name_is_not_utf8(tmp_path):
+    run_dir, work = tmp_path / "run", tmp_path / "work"
+    write_run(str(run_dir), [100, 1000], types=["INT"], peers=True)
+    write_manifest(str(run_dir), {"peers": True, "peer_sorters": [
+        {"name": "vqsort", "column": "Peer vqsort", "threads": 1},
+        {"name": "std-stable-sort-par", "column": "Peer parallel stable sort", "threads": 2}]})
+    os.link(run_dir / "bench_INT.csv", os.fsencode(run_dir) + b"/bench_INT\xff.csv")
+    ran = run_command("plot", [str(run_dir)], {"PLOT_KEEP_WORK": str(work)})
+    assert (ran.status, ran.err) == (0, "")
+    assert ran.out_lines == [f"{run_dir}/{name}" for name in ("bench_INT.png", "bench_INT\\xff.png", "peers.csv",
+                                                              "speedup.png")]
+    assert is_png(os.fsencode(run_dir) + b"/bench_INT\xff.png") and is_png(run_dir / "speedup.png")
+    assert [line.split(",")[0] for line in (run_dir / "peers.csv").read_text().splitlines()[1:]] == \
+        ["INT", "INT", "INT\\xff", "INT\\xff"]
+    assert os.path.exists(os.fsencode(work) + b"/bench_INT\xff.tsv") and (work / "speedup.tsv").exists()

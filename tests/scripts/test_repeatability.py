@@ -2,6 +2,7 @@
 runs of the real program are in test_contract.py."""
 
 import os
+import subprocess
 
 import pytest
 from conftest import ROOT, load_script
@@ -24,3 +25,23 @@ repeatability = load_script("repeatability", os.path.join(ROOT, "benchmarks"))
 ])
 def test_counts_how_often_one_runs_interval_holds_anothers_median(runs, expected):
     assert repeatability.calibration(runs) == expected
+
+
+# A command line it cannot take: one line and a non-zero status before
+# anything runs (the program, a script that notes each start, is never started).
+@pytest.mark.parametrize("argv, status, message", [
+    (["-n", "abc"], 2, "argument -n: abc is not a positive whole number of runs"),
+    (["-n", "0"], 2, "argument -n: 0 is not a positive whole number of runs"),
+    (["-n", "-1"], 2, "argument -n: -1 is not a positive whole number of runs"),
+    (["-l", "nan"], 2, "argument -l: nan is not a ratio of 1 or more"),
+    (["-b", "/nonexistent"], 1, "cannot run /nonexistent: No such file or directory"),
+])
+def test_refuses_a_bad_command_line_in_one_line(tmp_path, argv, status, message):
+    started = tmp_path / "started"
+    program = tmp_path / "sortbench"
+    program.write_text(f"#!/bin/sh\necho >> {started}\n")
+    program.chmod(0o755)
+    done = subprocess.run([os.path.join(ROOT, "benchmarks", "repeatability"), "-b", str(program), *argv, "--",
+                           "-S", "100", "-R", "3"], capture_output=True, text=True, timeout=60)
+    assert (done.returncode, done.stdout, done.stderr) == (status, "", f"repeatability: {message}\n")
+    assert not started.exists()

@@ -20,6 +20,7 @@ import sortbench_peers
 import sortbench_results
 import sortbench_rundir
 import sortbench_text
+import sortbench_tool
 from sortbench_results import STATS_HEADER, STATS_INTERVAL, CellStats
 
 CONDITIONS = """----------------------------- RUN CONDITIONS -----------------------------
@@ -379,6 +380,15 @@ def changed_manifest(change):
     return make
 
 
+def with_plan(**entries):
+    """A change of run.json's text: its plan with these entries."""
+    def change(text):
+        document = json.loads(text)
+        document["plan"].update(entries)
+        return json.dumps(document)
+    return change
+
+
 # A run.json that is broken, cut short, hostile or newer: one line, no page.
 @pytest.mark.parametrize("change, message", [
     (lambda t: t[:t.index(',\n  "program_version"')],
@@ -408,6 +418,13 @@ def changed_manifest(change):
      "run.json: \"plan.interval_target\" is out of range (0, or 10^-12 to 10^12 either side of it): '5e-324'"),
     (lambda t: t.replace('"seconds": 0', '"seconds": 0, "reference_ms": [1.5, 1.5, 1.5], "drift": 1.7e308'),
      "run.json: \"data_sets[0].drift\" is out of range (0, or 10^-12 to 10^12 either side of it): '1.7e+308'"),
+    # Lists longer than a run writes, which would cost minutes and gigabytes to go through.
+    (with_plan(types=["INT"] * 3000, distributions=["uniform"] * 3000, counts=list(range(1, 2001))),
+     'run.json: "plan.counts" holds 2000 entries, more than a run writes (29)'),
+    (with_plan(distributions=list(sortbench_rundir.DISTRIBUTIONS) + ["uniform"]),
+     'run.json: "plan.distributions" holds 9 entries, more than a run writes (8)'),
+    (with_plan(peer_sorters=[{"name": "p", "column": "Peer p", "threads": 1}] * 12),
+     'run.json: "plan.peer_sorters" holds 12 entries, more than a run writes (11)'),
     (lambda t: t.replace(',CPU 8 Thread"', ',CPU 9 Thread"'),
      "bench_INT.csv: line 1 is not the header run.json states for this file: field 6 is 'CPU 8 Thread' here, "
      "'CPU 9 Thread' in run.json"),
@@ -430,6 +447,20 @@ def test_says_where_run_json_and_the_stats_file_disagree_on_the_reference(report
     assert (ran.status, ran.err_lines) == (0, [f"report: {run_dir}/stats_INT.csv: ReferenceTimes of 1000 records are "
                                                "not the reference_ms run.json gives: round 7 took 2 ms here, 2.5 ms "
                                                "there"])
+
+
+# Said on the page below the table, as on the tool's line, and no bad input.
+def test_remarks_where_run_json_and_the_stats_file_disagree_on_the_rounds(report, tmp_path):
+    run_dir = str(tmp_path / "run")
+    with_manifest(repeated_run)(run_dir)
+    document = json.load(open(f"{run_dir}/run.json"))
+    document["data_sets"][1]["rounds"] = 5
+    write(f"{run_dir}/run.json", json.dumps(document))
+    ran = run_in_process(report, [run_dir])
+    remark = ("stats_INT.csv: Runs is not the rounds run.json records for the data set in 5 rows, from 1000 records, "
+              "CPU Standard on: Runs 3 here, 5 rounds in run.json")
+    assert (ran.status, ran.err_lines) == (0, [f"report: {run_dir}/{remark}"])
+    assert f"{remark}." in Page(open(f"{run_dir}/report.html").read()).section_text["int"]
 
 
 # An empty cell is a skipped peer where run.json names it for the data set, and bad input elsewhere.
@@ -537,6 +568,14 @@ def test_changes_are_tested_only_with_repetitions_in_both_runs():
     assert sortbench_changes.smallest_p(3, 3) == pytest.approx(0.1)
 
 
+# Marks that reorder or hide text, and a C1 control: escaped on the page as in the lines printed.
+@pytest.mark.parametrize("char, shown", [("\u200e", "\\u200e"), ("\u200f", "\\u200f"), ("\u202e", "\\u202e"),
+                                         ("\u2067", "\\u2067"), ("\u200b", "\\u200b"), ("\x9b", "\\x9b")])
+def test_escapes_bidirectional_and_invisible_format_characters(char, shown):
+    assert sortbench_tool.printable(f"a{char}b") == f"a{shown}b"
+    assert sortbench_page.esc(f"<{char}>") == f"&lt;{shown}&gt;"
+
+
 def test_scopes_the_ids_of_each_chart():
     svg = '<svg><path id="m1"/><use xlink:href="#m1"/><g clip-path="url(#p2)"/></svg>'
     assert sortbench_page.scoped_svg(svg, "c") == \
@@ -577,6 +616,14 @@ def other_users_link(out, _run_dir):
     os.lchown(out, 1234, 1234)
 
 
+def other_users_hard_link(out, _run_dir):
+    if os.geteuid() != 0:
+        pytest.skip("only root can give a file to another user (uid 65534)")
+    write(out, "earlier page")
+    os.chown(out, 65534, 65534)
+    os.link(out, f"{out}.link")
+
+
 # Each refused before the runs are read: one line, and every file as it was.
 @pytest.mark.parametrize("name, make, reason", [
     ("out/page.html", lambda out, d: os.mkfifo(out), "not a regular file"),
@@ -585,6 +632,7 @@ def other_users_link(out, _run_dir):
     ("out/page.html", lambda out, d: os.symlink(f"{d}/bench_INT.csv", out), "it is the input file {d}/bench_INT.csv"),
     ("out/page.html", lambda out, d: os.link(f"{d}/stats_INT.csv", out), "it is the input file {d}/stats_INT.csv"),
     ("out/page.html", other_users_link, "a symbolic link of another user (uid 1234), not followed"),
+    ("out/page.html", other_users_hard_link, "a file of another user (uid 65534) with 2 hard links, not used"),
     ("run/bench_INT.csv", lambda out, d: None, "it is the input file {d}/bench_INT.csv"),
 ])
 def test_refuses_to_write_the_page_over_what_it_must_not_replace(report, tmp_path, name, make, reason):
@@ -676,6 +724,21 @@ def test_follows_a_link_among_the_inputs_only_when_its_owner_may_be_trusted(repo
     assert (ran.status, ran.out) == (1, "") and not os.path.exists(f"{link}/report.html")
     assert ran.err_lines == [f"report: cannot read {run_dir}: {refused}" if name == "." else
                              f"report: {run_dir}/{name}: {refused}"]
+
+
+# A file of the run with a second name: read only when its owner is the user
+# running or root, whoever may have made that name.
+@pytest.mark.parametrize("owner, links", [(65534, 2), (65534, 1), (0, 2)])
+def test_reads_a_hard_linked_file_only_of_the_running_user_or_root(report, tmp_path, owner, links):
+    as_root()
+    run_dir = str(tmp_path / "run")
+    with_manifest(repeated_run)(run_dir)
+    os.chown(f"{run_dir}/stats_INT.csv", owner, owner)
+    if links > 1:
+        os.link(f"{run_dir}/stats_INT.csv", tmp_path / "second name")
+    ran = run_in_process(report, [run_dir])
+    refused = [f"report: {run_dir}/stats_INT.csv: a file of another user (uid 65534) with 2 hard links, not used"]
+    assert (ran.status, ran.err_lines) == ((1, refused) if owner != 0 and links > 1 else (0, []))
 
 
 # The run directory swapped for a link to another directory once the tool has
