@@ -1,0 +1,73 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <type_traits>
+
+#include "cpu_sort/SortKey.h"
+
+// What the key-carrying sort moves: a pair of a key, relative to the smallest
+// sort key of the array, and the index it came from; and the tuning constants
+// every phase, the scratch bound and the floor's traffic model read.
+namespace EvalCore::PairDetail {
+
+// Keys whose range (largest minus smallest sort key) fits 32 bits travel as
+// one 8-byte word, key above index: every 4-byte key, and 8-byte keys drawn
+// from a narrow range (integers below 2^24 in magnitude). Comparing the words
+// compares (key, index), so a pair never needs a separate tie-break.
+struct NarrowPairs {
+    using Pair = std::uint64_t;
+    using Key = std::uint32_t;
+    static Key KeyOf(Pair pair) { return static_cast<Key>(pair >> 32); }
+    static std::uint32_t IndexOf(Pair pair) { return static_cast<std::uint32_t>(pair); }
+    static Pair Make(std::uint64_t key, std::uint32_t index) { return key << 32 | index; }
+};
+
+// 8-byte keys of a wider range: 16 bytes, the index padded to 8 so a pair is
+// two aligned words.
+struct WidePairs {
+    struct Pair {
+        std::uint64_t key;
+        std::uint64_t index;
+    };
+    using Key = std::uint64_t;
+    static Key KeyOf(const Pair& pair) { return pair.key; }
+    static std::uint32_t IndexOf(const Pair& pair) { return static_cast<std::uint32_t>(pair.index); }
+    static Pair Make(std::uint64_t key, std::uint32_t index) { return {key, index}; }
+};
+
+// The sort key of values[i] less `base`: the key a pair carries.
+template <class Value>
+inline auto RelativeKey(Value value, std::uint64_t base) {
+    using Key = std::conditional_t<sizeof(Value) == 4, std::uint32_t, std::uint64_t>;
+    return static_cast<Key>(SortKey(value) - static_cast<Key>(base));
+}
+
+// Bits of the digit the bucket plans count: 65,536 counters (256 KiB) stay in
+// L2 while a sweep counts, and split the range finely enough that even a
+// skewed one (uniform floats put half their keys in one exponent) yields
+// buckets near the target size.
+inline constexpr unsigned kPlanDigitBits = 16;
+inline constexpr std::size_t kPlanDigits = std::size_t{1} << kPlanDigitBits;
+
+// The size a bucket plan aims at, in pairs: a bucket and its ping-pong copy
+// (2 x 256 KiB of narrow pairs) sort in L2 next to the scatter's tables.
+inline constexpr std::size_t kBucketTarget = 32768;
+
+// The most pairs a bucket may hold and still be sorted by in-cache passes;
+// larger ones are split again (PairLargeBucket.h).
+inline constexpr std::size_t kLeafMaxPairs = 2 * kBucketTarget;
+
+// The most buckets one plan makes: bounds the write-combining buffers
+// (64 bytes each per thread) and the per-thread offsets.
+inline constexpr std::size_t kMaxBuckets = 4096;
+
+// Digits of the in-cache passes: at most 11 bits (2,048 counters, 8 KiB),
+// the widest whose counters and write positions stay in L1.
+inline constexpr unsigned kLeafDigitBits = 11;
+
+// Leaves this small are sorted by insertion, below the cost of one counting
+// sweep.
+inline constexpr std::size_t kInsertionPairs = 24;
+
+}  // namespace EvalCore::PairDetail

@@ -1,0 +1,124 @@
+#pragma once
+
+#include <algorithm>
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+
+#include "cpu_sort/pairs/PairFormat.h"
+
+// The in-cache sort of one bucket: least-significant-digit passes over the
+// bits that vary inside the bucket only (its own smallest key subtracted),
+// digits of at most kLeafDigitBits, every digit counted in one sweep and a
+// digit that is the same for every pair skipped. The last pass writes final
+// indices straight into the caller's array. A bucket whose keys are all
+// equal is its indices, already in order.
+namespace EvalCore::PairDetail {
+
+// Counters for up to six passes of kLeafDigitBits (64-bit keys).
+inline constexpr unsigned kLeafMaxPasses = 6;
+inline constexpr std::size_t kLeafCounters = kLeafMaxPasses << kLeafDigitBits;
+
+// Writes the indices of pairs[0, count) to out[0, count).
+template <class Format>
+void WriteIndices(const typename Format::Pair* pairs, std::size_t count, std::uint32_t* out) {
+    for (std::size_t j = 0; j < count; ++j) out[j] = Format::IndexOf(pairs[j]);
+}
+
+// The passes of SortLeaf for `passes` digits of `bits` over keys less
+// `lowest`: a fixed count, so the counting sweep's inner loop unrolls.
+template <class Format, unsigned passes>
+void LeafPasses(typename Format::Pair* pairs, std::size_t count, typename Format::Pair* buffer, std::uint32_t* out,
+                std::uint32_t* counters, typename Format::Key lowest, unsigned bits) {
+    using Pair = typename Format::Pair;
+    using Key = typename Format::Key;
+    const std::size_t radix = std::size_t{1} << bits;
+    const Key mask = static_cast<Key>(radix - 1);
+    std::fill_n(counters, passes * radix, 0u);
+    for (std::size_t j = 0; j < count; ++j) {
+        const Key key = static_cast<Key>(Format::KeyOf(pairs[j]) - lowest);
+        for (unsigned p = 0; p < passes; ++p) ++counters[p * radix + ((key >> (p * bits)) & mask)];
+    }
+    // Exclusive prefix sums; a pass whose digit is one value for every pair
+    // moves nothing and is dropped.
+    unsigned kept[passes];
+    unsigned keptCount = 0;
+    const Key firstKey = static_cast<Key>(Format::KeyOf(pairs[0]) - lowest);
+    for (unsigned p = 0; p < passes; ++p) {
+        std::uint32_t* c = counters + p * radix;
+        if (c[(firstKey >> (p * bits)) & mask] == count) continue;
+        std::uint32_t sum = 0;
+        for (std::size_t d = 0; d < radix; ++d) {
+            const std::uint32_t here = c[d];
+            c[d] = sum;
+            sum += here;
+        }
+        kept[keptCount++] = p;
+    }
+    if (keptCount == 0) return WriteIndices<Format>(pairs, count, out);
+    Pair* source = pairs;
+    Pair* destination = buffer;
+    for (unsigned k = 0; k + 1 < keptCount; ++k) {
+        const unsigned shift = kept[k] * bits;
+        std::uint32_t* c = counters + kept[k] * radix;
+        for (std::size_t j = 0; j < count; ++j) {
+            const Pair pair = source[j];
+            destination[c[((Format::KeyOf(pair) - lowest) >> shift) & mask]++] = pair;
+        }
+        std::swap(source, destination);
+    }
+    const unsigned shift = kept[keptCount - 1] * bits;
+    std::uint32_t* c = counters + kept[keptCount - 1] * radix;
+    for (std::size_t j = 0; j < count; ++j) {
+        const Pair pair = source[j];
+        out[c[((Format::KeyOf(pair) - lowest) >> shift) & mask]++] = Format::IndexOf(pair);
+    }
+}
+
+// Sorts pairs[0, count) by key, stably, and writes their indices to
+// out[0, count), given that every key lies in [lowest, lowest + 2^varying).
+// `buffer` holds count pairs, `counters` kLeafCounters; both any contents.
+// pairs[] is left in any order.
+template <class Format>
+void SortLeaf(typename Format::Pair* pairs, std::size_t count, typename Format::Pair* buffer, std::uint32_t* out,
+              std::uint32_t* counters, typename Format::Key lowest, unsigned varying) {
+    using Pair = typename Format::Pair;
+    if (count <= kInsertionPairs) {
+        for (std::size_t j = 1; j < count; ++j) {
+            const Pair moving = pairs[j];
+            std::size_t k = j;
+            for (; k > 0 && Format::KeyOf(pairs[k - 1]) > Format::KeyOf(moving); --k) pairs[k] = pairs[k - 1];
+            pairs[k] = moving;
+        }
+        return WriteIndices<Format>(pairs, count, out);
+    }
+    if (varying == 0) return WriteIndices<Format>(pairs, count, out);
+    const unsigned passes = (varying + kLeafDigitBits - 1) / kLeafDigitBits;
+    const unsigned bits = (varying + passes - 1) / passes;
+    switch (passes) {
+    case 1: return LeafPasses<Format, 1>(pairs, count, buffer, out, counters, lowest, bits);
+    case 2: return LeafPasses<Format, 2>(pairs, count, buffer, out, counters, lowest, bits);
+    case 3: return LeafPasses<Format, 3>(pairs, count, buffer, out, counters, lowest, bits);
+    case 4: return LeafPasses<Format, 4>(pairs, count, buffer, out, counters, lowest, bits);
+    case 5: return LeafPasses<Format, 5>(pairs, count, buffer, out, counters, lowest, bits);
+    default: return LeafPasses<Format, 6>(pairs, count, buffer, out, counters, lowest, bits);
+    }
+}
+
+// SortLeaf for pairs whose key range is not known: one sweep finds it.
+template <class Format>
+void SortLeafOfAnyRange(typename Format::Pair* pairs, std::size_t count, typename Format::Pair* buffer,
+                        std::uint32_t* out, std::uint32_t* counters) {
+    using Key = typename Format::Key;
+    if (count == 0) return;
+    Key lowest = Format::KeyOf(pairs[0]), highest = lowest;
+    for (std::size_t j = 1; j < count; ++j) {
+        const Key key = Format::KeyOf(pairs[j]);
+        lowest = std::min(lowest, key);
+        highest = std::max(highest, key);
+    }
+    SortLeaf<Format>(pairs, count, buffer, out, counters, lowest,
+                     static_cast<unsigned>(std::bit_width(static_cast<Key>(highest - lowest))));
+}
+
+}  // namespace EvalCore::PairDetail
