@@ -15,9 +15,19 @@
 // equal is its indices, already in order.
 namespace EvalCore::PairDetail {
 
-// Counters for up to six passes of kLeafDigitBits (64-bit keys).
-inline constexpr unsigned kLeafMaxPasses = 6;
-inline constexpr std::size_t kLeafCounters = kLeafMaxPasses << kLeafDigitBits;
+// Leaves whose keys vary over more bits than two passes sort are split by
+// their top digit first (TopDigitLeaf): with few pairs and many bits, more
+// passes would each move every pair for few bits of order. Measured on
+// uniform 64-bit keys; for 4-byte keys two passes beat a top digit and
+// insertion sorts by far.
+inline constexpr unsigned kLeafTopDigitAbove = 2 * kLeafDigitBits;
+// Top-digit splits nest at most (64 - 22) / 11 deep, each holding one
+// digit's counters, under at most two passes.
+inline constexpr unsigned kLeafMaxPasses = 2;
+inline constexpr std::size_t kLeafCounters = std::size_t{6} << kLeafDigitBits;
+// A top digit's share of a uniform leaf averages a handful of pairs; up to
+// this many, insertion beats clearing a digit's counters.
+inline constexpr std::size_t kTopDigitInsertionPairs = 64;
 
 // Writes the indices of pairs[0, count) to out[0, count).
 template <class Format>
@@ -75,6 +85,58 @@ void LeafPasses(typename Format::Pair* pairs, std::size_t count, typename Format
     }
 }
 
+// Sorts pairs[0, count) stably by key into out[0, count) by insertion.
+template <class Format>
+void InsertionLeaf(typename Format::Pair* pairs, std::size_t count, std::uint32_t* out) {
+    using Pair = typename Format::Pair;
+    for (std::size_t j = 1; j < count; ++j) {
+        const Pair moving = pairs[j];
+        std::size_t k = j;
+        for (; k > 0 && Format::KeyOf(pairs[k - 1]) > Format::KeyOf(moving); --k) pairs[k] = pairs[k - 1];
+        pairs[k] = moving;
+    }
+    WriteIndices<Format>(pairs, count, out);
+}
+
+template <class Format>
+void SortLeaf(typename Format::Pair* pairs, std::size_t count, typename Format::Pair* buffer, std::uint32_t* out,
+              std::uint32_t* counters, typename Format::Key lowest, unsigned varying);
+
+// A leaf whose keys vary over more bits than kLeafTopDigitAbove: one pass on
+// its top digit into `buffer`, after which a uniform leaf's digits hold a
+// handful of pairs each, sorted by insertion; larger ones go on by the
+// least-significant-digit passes, with `pairs` as their buffer.
+template <class Format>
+void TopDigitLeaf(typename Format::Pair* pairs, std::size_t count, typename Format::Pair* buffer, std::uint32_t* out,
+                  std::uint32_t* counters, typename Format::Key lowest, unsigned varying) {
+    using Key = typename Format::Key;
+    const unsigned bits = std::min(varying, kLeafDigitBits);
+    const unsigned shift = varying - bits;
+    const std::size_t radix = std::size_t{1} << bits;
+    std::fill_n(counters, radix, 0u);
+    for (std::size_t j = 0; j < count; ++j) ++counters[static_cast<Key>(Format::KeyOf(pairs[j]) - lowest) >> shift];
+    std::uint32_t sum = 0;
+    for (std::size_t d = 0; d < radix; ++d) {
+        const std::uint32_t here = counters[d];
+        counters[d] = sum;
+        sum += here;
+    }
+    for (std::size_t j = 0; j < count; ++j)
+        buffer[counters[static_cast<Key>(Format::KeyOf(pairs[j]) - lowest) >> shift]++] = pairs[j];
+    // counters[d] is now the end of digit d.
+    std::uint32_t first = 0;
+    for (std::size_t d = 0; d < radix; ++d) {
+        const std::uint32_t end = counters[d];
+        const std::size_t size = end - first;
+        if (size <= kTopDigitInsertionPairs)
+            InsertionLeaf<Format>(buffer + first, size, out + first);
+        else
+            SortLeaf<Format>(buffer + first, size, pairs + first, out + first, counters + radix,
+                             static_cast<Key>(lowest + (static_cast<Key>(d) << shift)), shift);
+        first = end;
+    }
+}
+
 // Sorts pairs[0, count) by key, stably, and writes their indices to
 // out[0, count), given that every key lies in [lowest, lowest + 2^varying).
 // `buffer` holds count pairs, `counters` kLeafCounters; both any contents.
@@ -82,27 +144,13 @@ void LeafPasses(typename Format::Pair* pairs, std::size_t count, typename Format
 template <class Format>
 void SortLeaf(typename Format::Pair* pairs, std::size_t count, typename Format::Pair* buffer, std::uint32_t* out,
               std::uint32_t* counters, typename Format::Key lowest, unsigned varying) {
-    using Pair = typename Format::Pair;
-    if (count <= kInsertionPairs) {
-        for (std::size_t j = 1; j < count; ++j) {
-            const Pair moving = pairs[j];
-            std::size_t k = j;
-            for (; k > 0 && Format::KeyOf(pairs[k - 1]) > Format::KeyOf(moving); --k) pairs[k] = pairs[k - 1];
-            pairs[k] = moving;
-        }
-        return WriteIndices<Format>(pairs, count, out);
-    }
+    if (count <= kInsertionPairs) return InsertionLeaf<Format>(pairs, count, out);
     if (varying == 0) return WriteIndices<Format>(pairs, count, out);
+    if (varying > kLeafTopDigitAbove) return TopDigitLeaf<Format>(pairs, count, buffer, out, counters, lowest, varying);
     const unsigned passes = (varying + kLeafDigitBits - 1) / kLeafDigitBits;
     const unsigned bits = (varying + passes - 1) / passes;
-    switch (passes) {
-    case 1: return LeafPasses<Format, 1>(pairs, count, buffer, out, counters, lowest, bits);
-    case 2: return LeafPasses<Format, 2>(pairs, count, buffer, out, counters, lowest, bits);
-    case 3: return LeafPasses<Format, 3>(pairs, count, buffer, out, counters, lowest, bits);
-    case 4: return LeafPasses<Format, 4>(pairs, count, buffer, out, counters, lowest, bits);
-    case 5: return LeafPasses<Format, 5>(pairs, count, buffer, out, counters, lowest, bits);
-    default: return LeafPasses<Format, 6>(pairs, count, buffer, out, counters, lowest, bits);
-    }
+    if (passes == 1) return LeafPasses<Format, 1>(pairs, count, buffer, out, counters, lowest, bits);
+    return LeafPasses<Format, 2>(pairs, count, buffer, out, counters, lowest, bits);
 }
 
 // SortLeaf for pairs whose key range is not known: one sweep finds it.
