@@ -35,11 +35,26 @@ void WriteIndices(const typename Format::Pair* pairs, std::size_t count, std::ui
     for (std::size_t j = 0; j < count; ++j) out[j] = Format::IndexOf(pairs[j]);
 }
 
+// Lines of the bucket a worker will sort next, fetched a few at a time while
+// the passes of this one run in cache, so that the next bucket's first sweep
+// does not wait on memory line by line.
+struct UpcomingLines {
+    const char* next = nullptr;
+    const char* end = nullptr;
+
+    void FetchOne() {
+        if (next < end) {
+            __builtin_prefetch(next, 0, 2);
+            next += 64;
+        }
+    }
+};
+
 // The passes of SortLeaf for `passes` digits of `bits` over keys less
 // `lowest`: a fixed count, so the counting sweep's inner loop unrolls.
 template <class Format, unsigned passes>
 void LeafPasses(typename Format::Pair* pairs, std::size_t count, typename Format::Pair* buffer, std::uint32_t* out,
-                std::uint32_t* counters, typename Format::Key lowest, unsigned bits) {
+                std::uint32_t* counters, typename Format::Key lowest, unsigned bits, UpcomingLines& upcoming) {
     using Pair = typename Format::Pair;
     using Key = typename Format::Key;
     const std::size_t radix = std::size_t{1} << bits;
@@ -72,6 +87,7 @@ void LeafPasses(typename Format::Pair* pairs, std::size_t count, typename Format
         const unsigned shift = kept[k] * bits;
         std::uint32_t* c = counters + kept[k] * radix;
         for (std::size_t j = 0; j < count; ++j) {
+            if (j % 4 == 0) upcoming.FetchOne();
             const Pair pair = source[j];
             destination[c[((Format::KeyOf(pair) - lowest) >> shift) & mask]++] = pair;
         }
@@ -80,6 +96,7 @@ void LeafPasses(typename Format::Pair* pairs, std::size_t count, typename Format
     const unsigned shift = kept[keptCount - 1] * bits;
     std::uint32_t* c = counters + kept[keptCount - 1] * radix;
     for (std::size_t j = 0; j < count; ++j) {
+        if (j % 4 == 0) upcoming.FetchOne();
         const Pair pair = source[j];
         out[c[((Format::KeyOf(pair) - lowest) >> shift) & mask]++] = Format::IndexOf(pair);
     }
@@ -100,7 +117,7 @@ void InsertionLeaf(typename Format::Pair* pairs, std::size_t count, std::uint32_
 
 template <class Format>
 void SortLeaf(typename Format::Pair* pairs, std::size_t count, typename Format::Pair* buffer, std::uint32_t* out,
-              std::uint32_t* counters, typename Format::Key lowest, unsigned varying);
+              std::uint32_t* counters, typename Format::Key lowest, unsigned varying, UpcomingLines upcoming = {});
 
 // A leaf whose keys vary over more bits than kLeafTopDigitAbove: one pass on
 // its top digit into `buffer`, after which a uniform leaf's digits hold a
@@ -143,14 +160,14 @@ void TopDigitLeaf(typename Format::Pair* pairs, std::size_t count, typename Form
 // pairs[] is left in any order.
 template <class Format>
 void SortLeaf(typename Format::Pair* pairs, std::size_t count, typename Format::Pair* buffer, std::uint32_t* out,
-              std::uint32_t* counters, typename Format::Key lowest, unsigned varying) {
+              std::uint32_t* counters, typename Format::Key lowest, unsigned varying, UpcomingLines upcoming) {
     if (count <= kInsertionPairs) return InsertionLeaf<Format>(pairs, count, out);
     if (varying == 0) return WriteIndices<Format>(pairs, count, out);
     if (varying > kLeafTopDigitAbove) return TopDigitLeaf<Format>(pairs, count, buffer, out, counters, lowest, varying);
     const unsigned passes = (varying + kLeafDigitBits - 1) / kLeafDigitBits;
     const unsigned bits = (varying + passes - 1) / passes;
-    if (passes == 1) return LeafPasses<Format, 1>(pairs, count, buffer, out, counters, lowest, bits);
-    return LeafPasses<Format, 2>(pairs, count, buffer, out, counters, lowest, bits);
+    if (passes == 1) return LeafPasses<Format, 1>(pairs, count, buffer, out, counters, lowest, bits, upcoming);
+    return LeafPasses<Format, 2>(pairs, count, buffer, out, counters, lowest, bits, upcoming);
 }
 
 // SortLeaf for pairs whose key range is not known: one sweep finds it.

@@ -174,7 +174,7 @@ void PairRadixSorter::Scratch::Sort(const Value* values, std::uint64_t n, std::u
     if (n == 0) return;
     const unsigned T = n > kLeafMaxPairs ? WorkerCount(threads) : 1;
     // The range sweep is cheap next to thread starts below the bucket sizes.
-    std::vector<KeyRange<Value>> ranges(T);
+    std::vector<decltype(FindKeyRange(values, 0, 1))> ranges(T);
     RunPhase(this->threads, T, [&](unsigned long t, unsigned long) {
         ranges[t] = FindKeyRange(values, ChunkStart(n, t, T), ChunkStart(n, t + 1, T));
     });

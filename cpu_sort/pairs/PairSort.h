@@ -103,6 +103,12 @@ void SortPairsInBuckets(const Value* values, std::size_t n, std::uint32_t* indic
     RunPhase(threads, T, [&](unsigned long t, unsigned long) {
         WorkerTables& w = workers[t];
         auto* buffer = static_cast<Pair*>(w.leafBuffer);
+        // A worker's next bucket is likely T further on.
+        const auto Upcoming = [&](std::size_t b) {
+            if (b >= plan.buckets) return UpcomingLines{};
+            return UpcomingLines{reinterpret_cast<const char*>(pairs + plan.start[b]),
+                                 reinterpret_cast<const char*>(pairs + plan.start[b + 1])};
+        };
         for (std::size_t b; (b = nextBucket.fetch_add(1, std::memory_order_relaxed)) < plan.buckets;) {
             const std::size_t first = plan.start[b], size = plan.start[b + 1] - first;
             if (plan.oneDigit[b] && shift == 0)
@@ -110,7 +116,7 @@ void SortPairsInBuckets(const Value* values, std::size_t n, std::uint32_t* indic
             else if (size <= kLeafMaxPairs)
                 SortLeaf<Format>(pairs + first, size, buffer, indices + first, w.leafCounters,
                                  static_cast<typename Format::Key>(plan.LowestKey(b, shift)),
-                                 plan.VaryingBits(b, shift));
+                                 plan.VaryingBits(b, shift), Upcoming(b + T));
             else
                 SortLargeBucket<Format>(values, base, pairs + first, size, indices + first, buffer, w.leafCounters,
                                         w.large, 0);

@@ -1,0 +1,52 @@
+#include "cpu_sort/pairs/PairKeyRange.h"
+
+#include <cstring>
+#include <limits>
+#include <type_traits>
+
+namespace EvalCore::PairDetail {
+
+namespace {
+
+// The signed image of a key: its order as a signed number is the sort key's
+// order, and flipping its sign bit gives the sort key. Integers are their own
+// image; a negative float's bits below the sign are inverted.
+template <class Value>
+auto SignedImage(Value value) {
+    using Signed = std::conditional_t<sizeof(Value) == 4, std::int32_t, std::int64_t>;
+    Signed bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    if constexpr (std::is_floating_point_v<Value>)
+        bits ^= (bits >> (sizeof(Signed) * 8 - 1)) & std::numeric_limits<Signed>::max();
+    return bits;
+}
+
+template <class Value>
+auto Range(const Value* values, std::size_t first, std::size_t last) {
+    using Signed = decltype(SignedImage(Value{}));
+    using Key = std::make_unsigned_t<Signed>;
+    Signed lowest = std::numeric_limits<Signed>::max(), highest = std::numeric_limits<Signed>::min();
+    for (std::size_t i = first; i < last; ++i) {
+        const Signed image = SignedImage(values[i]);
+        lowest = image < lowest ? image : lowest;
+        highest = image > highest ? image : highest;
+    }
+    constexpr Key sign = Key{1} << (sizeof(Key) * 8 - 1);
+    return KeyRange<Key>{static_cast<Key>(static_cast<Key>(lowest) ^ sign),
+                         static_cast<Key>(static_cast<Key>(highest) ^ sign)};
+}
+
+}  // namespace
+
+#define SORTBENCH_PAIR_KEY_RANGE(Value, Key)                                      \
+    __attribute__((target_clones("avx2", "default"))) KeyRange<Key> FindKeyRange( \
+        const Value* values, std::size_t first, std::size_t last) {               \
+        return Range(values, first, last);                                        \
+    }
+SORTBENCH_PAIR_KEY_RANGE(std::int32_t, std::uint32_t)
+SORTBENCH_PAIR_KEY_RANGE(float, std::uint32_t)
+SORTBENCH_PAIR_KEY_RANGE(std::int64_t, std::uint64_t)
+SORTBENCH_PAIR_KEY_RANGE(double, std::uint64_t)
+#undef SORTBENCH_PAIR_KEY_RANGE
+
+}  // namespace EvalCore::PairDetail
