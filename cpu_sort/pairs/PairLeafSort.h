@@ -41,11 +41,16 @@ void WriteIndices(const typename Format::Pair* pairs, std::size_t count, std::ui
 struct UpcomingLines {
     const char* next = nullptr;
     const char* end = nullptr;
+    char* nextOut = nullptr;  // the indices it will write, fetched for writing
+    char* outEnd = nullptr;
 
     void FetchOne() {
         if (next < end) {
             __builtin_prefetch(next, 0, 2);
             next += 64;
+        } else if (nextOut < outEnd) {
+            __builtin_prefetch(nextOut, 1, 2);
+            nextOut += 64;
         }
     }
 };

@@ -107,7 +107,9 @@ void SortPairsInBuckets(const Value* values, std::size_t n, std::uint32_t* indic
         const auto Upcoming = [&](std::size_t b) {
             if (b >= plan.buckets) return UpcomingLines{};
             return UpcomingLines{reinterpret_cast<const char*>(pairs + plan.start[b]),
-                                 reinterpret_cast<const char*>(pairs + plan.start[b + 1])};
+                                 reinterpret_cast<const char*>(pairs + plan.start[b + 1]),
+                                 reinterpret_cast<char*>(indices + plan.start[b]),
+                                 reinterpret_cast<char*>(indices + plan.start[b + 1])};
         };
         for (std::size_t b; (b = nextBucket.fetch_add(1, std::memory_order_relaxed)) < plan.buckets;) {
             const std::size_t first = plan.start[b], size = plan.start[b + 1] - first;
