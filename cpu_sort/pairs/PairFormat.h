@@ -56,12 +56,20 @@ inline constexpr std::size_t kPlanDigits = std::size_t{1} << kPlanDigitBits;
 // 8,192 took 84 ms, 16,384 88 ms, 32,768 90 ms and 65,536 107 ms.
 inline constexpr std::size_t kBucketTarget = 8192;
 
-// The most pairs a bucket may hold and still be sorted by in-cache passes
-// (it and its ping-pong copy, 2 x 512 KiB of narrow pairs, stay in L2); one
-// plan digit holding more than the target still sorts in cache, as uniform
-// floats' densest digits do. Larger buckets are split again
-// (PairLargeBucket.h).
-inline constexpr std::size_t kLeafMaxPairs = 65536;
+// The most bytes of pairs a bucket may hold and still be sorted by in-cache
+// passes; larger ones are split again (PairLargeBucket.h). A plan digit that
+// holds more than the target by itself still sorts here, as uniform floats'
+// densest digits and skewed keys' heavy digits do: splitting is dearer than
+// passes that spill from L2 to the last-level cache. With 10M keys on one
+// thread, 2 MiB against 512 KiB took skewed INT keys from 110 to 99 ms and
+// uniform INT from 76 to 70 ms; uniform BIGFLOAT took 357 ms at 4 MiB against
+// 254 at 1 and 2 MiB.
+inline constexpr std::size_t kLeafMaxBytes = std::size_t{2} << 20;
+
+// The most pairs of pairBytes a bucket sorted in cache holds.
+constexpr std::size_t LeafMaxPairs(std::size_t pairBytes) { return kLeafMaxBytes / pairBytes; }
+template <class Format>
+inline constexpr std::size_t kLeafMaxPairs = LeafMaxPairs(sizeof(typename Format::Pair));
 
 // The most buckets one plan makes: bounds the write-combining buffers
 // (64 bytes each per thread) and the per-thread offsets.

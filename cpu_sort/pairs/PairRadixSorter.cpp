@@ -81,11 +81,13 @@ struct WorkerArea {
 // read them from.
 struct Sizes {
     std::size_t pairBytes;  // bytes per pair
-    bool buckets;           // n > kLeafMaxPairs: the bucket phases' tables too
+    bool buckets;           // n > LeafMaxPairs: the bucket phases' tables too
     std::size_t leafPairs;
 
     Sizes(std::uint64_t n, std::size_t pairBytes)
-        : pairBytes(pairBytes), buckets(n > kLeafMaxPairs), leafPairs(buckets ? kLeafMaxPairs : n) {}
+        : pairBytes(pairBytes),
+          buckets(n > LeafMaxPairs(pairBytes)),
+          leafPairs(buckets ? LeafMaxPairs(pairBytes) : n) {}
 
     std::size_t WorkerBytes() const {
         std::size_t bytes = leafPairs * pairBytes + kLeafCounters * 4;
@@ -172,7 +174,9 @@ struct PairRadixSorter::Scratch {
 template <class Value>
 void PairRadixSorter::Scratch::Sort(const Value* values, std::uint64_t n, std::uint32_t* indices, unsigned threads) {
     if (n == 0) return;
-    const unsigned T = n > kLeafMaxPairs ? WorkerCount(threads) : 1;
+    // Below a leaf of 16-byte pairs no thread is started; SortAs drops the
+    // others for a leaf of 8-byte pairs.
+    const unsigned T = n > LeafMaxPairs(sizeof(WidePairs::Pair)) ? WorkerCount(threads) : 1;
     // The range sweep is cheap next to thread starts below the bucket sizes.
     std::vector<decltype(FindKeyRange(values, 0, 1))> ranges(T);
     RunPhase(this->threads, T, [&](unsigned long t, unsigned long) {

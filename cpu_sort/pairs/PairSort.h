@@ -28,7 +28,7 @@ struct WorkerTables {
     void* lines;                  // kMaxBuckets x kLineBytes, 64-byte aligned
     std::uint8_t* filled;         // kMaxBuckets zeros
     std::uint32_t* owned;         // kMaxBuckets
-    void* leafBuffer;             // kLeafMaxPairs pairs
+    void* leafBuffer;             // kLeafMaxBytes
     std::uint32_t* leafCounters;  // kLeafCounters
     LargeBucketTables large;
 };
@@ -50,7 +50,7 @@ void RunPhase(std::vector<std::thread>& threads, unsigned T, const Work& work) {
 
 inline std::size_t ChunkStart(std::size_t n, unsigned long t, unsigned long T) { return n * t / T; }
 
-// Sorts a key array of more than kLeafMaxPairs keys whose sort keys lie in
+// Sorts a key array of more than kLeafMaxPairs<Format> keys whose sort keys lie in
 // [base, base + range], range > 0, into indices, on T workers.
 template <class Format, class Value>
 void SortPairsInBuckets(const Value* values, std::size_t n, std::uint32_t* indices, std::uint64_t base,
@@ -115,18 +115,17 @@ void SortPairsInBuckets(const Value* values, std::size_t n, std::uint32_t* indic
             const std::size_t first = plan.start[b], size = plan.start[b + 1] - first;
             if (plan.oneDigit[b] && shift == 0)
                 WriteIndices<Format>(pairs + first, size, indices + first);
-            else if (size <= kLeafMaxPairs)
+            else if (size <= kLeafMaxPairs<Format>)
                 SortLeaf<Format>(pairs + first, size, buffer, indices + first, w.leafCounters,
                                  static_cast<typename Format::Key>(plan.LowestKey(b, shift)),
                                  plan.VaryingBits(b, shift), Upcoming(b + T));
             else
-                SortLargeBucket<Format>(values, base, pairs + first, size, indices + first, buffer, w.leafCounters,
-                                        w.large, 0);
+                SortLargeBucket<Format>(pairs + first, size, indices + first, buffer, w.leafCounters, w.large, 0);
         }
     });
 }
 
-// Sorts at most kLeafMaxPairs keys on the calling thread.
+// Sorts at most kLeafMaxPairs<Format> keys on the calling thread.
 template <class Format, class Value>
 void SortPairsInCache(const Value* values, std::size_t n, std::uint32_t* indices, std::uint64_t base,
                       typename Format::Pair* pairs, WorkerTables& worker) {

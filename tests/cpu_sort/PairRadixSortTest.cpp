@@ -11,18 +11,17 @@
 #include "cpu_sort/pairs/PairRadixSorter.h"
 
 using namespace SortTest;
-using EvalCore::PairDetail::kBucketTarget;
 using EvalCore::PairDetail::kInsertionPairs;
-using EvalCore::PairDetail::kLeafMaxPairs;
+using EvalCore::PairDetail::LeafMaxPairs;
 
 namespace {
 
 const std::vector<unsigned> kThreads{1, 2, 3, 8};
 
-// Large enough for the bucket phases on every thread count; sanitized builds
-// (the thread sanitizer slows the sort about fifty-fold) take the least that
-// still cuts several buckets.
-constexpr unsigned long kShapeCount = kSanitized ? 2 * kLeafMaxPairs + 3 : kLargeCount;
+// The most pairs sorted in cache: 4-byte keys and 8-byte keys of a narrow
+// range travel as 8-byte pairs, random 8-byte keys as 16-byte ones.
+template <class Value>
+constexpr unsigned long kLeafMax = LeafMaxPairs(sizeof(Value) == 4 ? 8 : 16);
 
 template <class Value>
 class PairRadixSort : public ::testing::Test {};
@@ -91,7 +90,7 @@ std::vector<Value> ShapedValues(Shape shape, unsigned long n, std::uint64_t seed
 TYPED_TEST(PairRadixSort, matches_reference_for_every_distribution) {
     EvalCore::PairRadixSorter sorter;
     for (Shape shape : kShapes) {
-        const auto values = ShapedValues<TypeParam>(shape, kShapeCount, static_cast<unsigned>(shape));
+        const auto values = ShapedValues<TypeParam>(shape, kLargeCount, static_cast<unsigned>(shape));
         ExpectReference(sorter, values, static_cast<unsigned>(shape),
                         "shape " + std::to_string(static_cast<int>(shape)));
     }
@@ -106,11 +105,11 @@ TYPED_TEST(PairRadixSort, matches_reference_at_edge_sizes) {
                                            2,
                                            kInsertionPairs,
                                            kInsertionPairs + 1,
-                                           kLeafMaxPairs - 1,
-                                           kLeafMaxPairs,
-                                           kLeafMaxPairs + 1,
-                                           kLeafMaxPairs + 7,
-                                           kSanitized ? kLeafMaxPairs * 2 + 5 : (1ul << 20) + 7};
+                                           kLeafMax<TypeParam> - 1,
+                                           kLeafMax<TypeParam>,
+                                           kLeafMax<TypeParam> + 1,
+                                           kLeafMax<TypeParam> + 7,
+                                           kSanitized ? kLeafMax<TypeParam> + 9 : (1ul << 20) + 7};
     EvalCore::PairRadixSorter sorter;
     for (unsigned long n : sizes) ExpectReference(sorter, RandomValues<TypeParam>(n, n), n, "random bits");
 }
@@ -127,7 +126,7 @@ TYPED_TEST(PairRadixSort, orders_extremes_and_special_values) {
     }
     std::mt19937_64 random(5);
     EvalCore::PairRadixSorter sorter;
-    for (unsigned long n : {specials.size(), kLeafMaxPairs + 3}) {
+    for (unsigned long n : {specials.size(), kLeafMax<TypeParam> + 3}) {
         std::vector<TypeParam> values(n);
         for (TypeParam& value : values) value = specials[random() % specials.size()];
         ExpectReference(sorter, values, 5, "special values");
@@ -143,7 +142,7 @@ TYPED_TEST(PairRadixSort, splits_a_bucket_that_holds_nearly_every_key) {
     const TypeParam unit = std::is_integral_v<TypeParam> ? 1 : std::numeric_limits<TypeParam>::epsilon();
     for (unsigned distinct : {1u << 16, 8u}) {
         std::mt19937_64 random(distinct);
-        std::vector<TypeParam> values(kSanitized ? 4 * kBucketTarget + 1 : 16 * kBucketTarget + 1);
+        std::vector<TypeParam> values((kSanitized ? 2 : 4) * kLeafMax<TypeParam> + 1);
         for (TypeParam& value : values) value = 1 + static_cast<TypeParam>(random() % distinct) * unit;
         values[values.size() / 2] = std::numeric_limits<TypeParam>::max();
         ExpectReference(sorter, values, distinct, "one heavy bucket");
@@ -152,7 +151,7 @@ TYPED_TEST(PairRadixSort, splits_a_bucket_that_holds_nearly_every_key) {
 
 TEST(PairRadixSortScratch, release_frees_the_scratch) {
     EvalCore::PairRadixSorter sorter;
-    const auto values = RandomValues<int>(kLeafMaxPairs * 2, 3);
+    const auto values = RandomValues<int>(kLeafMax<int> * 2, 3);
     std::vector<unsigned> indices(values.size());
     sorter.Sort(values.data(), values.size(), indices.data(), 2);
     EXPECT_GT(sorter.Bytes(), 8 * values.size());
