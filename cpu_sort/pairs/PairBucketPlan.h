@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -15,16 +16,25 @@
 // bucket split (PairLargeBucket.h) takes apart again.
 namespace EvalCore::PairDetail {
 
+// The bits of the digit a plan of `count` keys counts: up to kPlanDigitBits,
+// fewer for fewer keys, whose plans need fewer digits and whose sorts feel
+// every pass over the counters (1M uniform keys, one thread, medians: INT 6.8
+// ms at 12 bits against 7.8 at 16, FLOAT 7.5 against 7.9).
+inline unsigned PlanDigitBits(std::uint64_t count) {
+    const unsigned bits = static_cast<unsigned>(std::bit_width(count));
+    return std::clamp(bits > 8 ? bits - 8 : 0u, kMinPlanDigitBits, kPlanDigitBits);
+}
+
 // The digit a key of range `range` (largest relative key) is planned by: its
-// top kPlanDigitBits bits, key >> shift.
-inline unsigned PlanShift(std::uint64_t range) {
+// top `digitBits` bits, key >> shift.
+inline unsigned PlanShift(std::uint64_t range, unsigned digitBits) {
     const unsigned bits = static_cast<unsigned>(std::bit_width(range));
-    return bits > kPlanDigitBits ? bits - kPlanDigitBits : 0;
+    return bits > digitBits ? bits - digitBits : 0;
 }
 
 // Digits counted for a range: every value of range >> shift.
-inline std::size_t PlanDigitCount(std::uint64_t range) {
-    return static_cast<std::size_t>(range >> PlanShift(range)) + 1;
+inline std::size_t PlanDigitCount(std::uint64_t range, unsigned digitBits) {
+    return static_cast<std::size_t>(range >> PlanShift(range, digitBits)) + 1;
 }
 
 // Adds the plan digits of relative keys key(0 ... count - 1) to counts[0,

@@ -48,6 +48,7 @@ inline auto RelativeKey(Value value, std::uint64_t base) {
 // skewed one (uniform floats put half their keys in one exponent) yields
 // buckets near the target size.
 inline constexpr unsigned kPlanDigitBits = 16;
+inline constexpr unsigned kMinPlanDigitBits = 10;
 inline constexpr std::size_t kPlanDigits = std::size_t{1} << kPlanDigitBits;
 
 // The size a bucket plan aims at, in pairs. Smaller buckets sort faster in

@@ -60,8 +60,10 @@ void SortLargeBucket(typename Format::Pair* pairs, std::size_t count, std::uint3
     if (lowest == highest) return WriteIndices<Format>(pairs, count, out);
 
     const std::uint64_t range = highest - lowest;
-    const unsigned shift = PlanShift(range);
-    const std::size_t digits = PlanDigitCount(range);
+    // Always the widest digit: each level must split off kPlanDigitBits bits
+    // for kLargeLevels to suffice.
+    const unsigned shift = PlanShift(range, kPlanDigitBits);
+    const std::size_t digits = PlanDigitCount(range, kPlanDigitBits);
     std::fill_n(tables.counts, digits, 0u);
     CountPlanDigits(count, shift, digits, tables.counts, tables.spare,
                     [&](std::size_t j) { return static_cast<Key>(Format::KeyOf(pairs[j]) - lowest); });

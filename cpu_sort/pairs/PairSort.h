@@ -57,8 +57,8 @@ void SortPairsInBuckets(const Value* values, std::size_t n, std::uint32_t* indic
                         std::uint64_t range, unsigned T, typename Format::Pair* pairs, WorkerTables* workers,
                         SharedTables& shared, std::vector<std::thread>& threads) {
     using Pair = typename Format::Pair;
-    const unsigned shift = PlanShift(range);
-    const std::size_t digits = PlanDigitCount(range);
+    const unsigned shift = PlanShift(range, PlanDigitBits(n));
+    const std::size_t digits = PlanDigitCount(range, PlanDigitBits(n));
     RunPhase(threads, T, [&](unsigned long t, unsigned long) {
         WorkerTables& w = workers[t];
         std::fill_n(w.counts, digits, 0u);
