@@ -15,16 +15,16 @@
 // equal is its indices, already in order.
 namespace EvalCore::PairDetail {
 
-// Leaves whose keys vary over more bits than two passes sort are split by
-// their top digit first (TopDigitLeaf): with few pairs and many bits, more
-// passes would each move every pair for few bits of order. Measured on
-// uniform 64-bit keys; for 4-byte keys two passes beat a top digit and
-// insertion sorts by far.
-inline constexpr unsigned kLeafTopDigitAbove = 2 * kLeafDigitBits;
-// Top-digit splits nest at most (64 - 22) / 11 deep, each holding one
-// digit's counters, under at most two passes.
-inline constexpr unsigned kLeafMaxPasses = 2;
-inline constexpr std::size_t kLeafCounters = std::size_t{6} << kLeafDigitBits;
+// Leaves whose keys vary over more bits than two passes sort, or that hold
+// fewer pairs than a pass has counters, are split by their top digit first
+// (TopDigitLeaf): more passes would each move every pair for few bits of
+// order. For 4-byte uniform keys two passes beat a top digit and insertion
+// sorts by far (10M INT: 70 against 165 ms).
+//
+// Counters for nested top-digit splits, each holding its digit's counters,
+// down to at most two passes; a leaf that would need more sorts by
+// comparison (ComparisonLeaf).
+inline constexpr std::size_t kLeafCounters = std::size_t{16} << kLeafDigitBits;
 // A top digit's share of a uniform leaf averages a handful of pairs; up to
 // this many, insertion beats clearing a digit's counters.
 inline constexpr std::size_t kTopDigitInsertionPairs = 64;
@@ -122,17 +122,32 @@ void InsertionLeaf(typename Format::Pair* pairs, std::size_t count, std::uint32_
 
 template <class Format>
 void SortLeaf(typename Format::Pair* pairs, std::size_t count, typename Format::Pair* buffer, std::uint32_t* out,
-              std::uint32_t* counters, typename Format::Key lowest, unsigned varying, UpcomingLines upcoming = {});
+              std::uint32_t* counters, typename Format::Key lowest, unsigned varying, UpcomingLines upcoming = {},
+              std::size_t counterRoom = kLeafCounters);
 
-// A leaf whose keys vary over more bits than kLeafTopDigitAbove: one pass on
-// its top digit into `buffer`, after which a uniform leaf's digits hold a
-// handful of pairs each, sorted by insertion; larger ones go on by the
-// least-significant-digit passes, with `pairs` as their buffer.
+// The last resort when nested splits have used up the counters, which only
+// keys concentrated over many bits reach: a comparison sort of whole pairs,
+// (key, index) order, that needs no buffer.
+template <class Format>
+void ComparisonLeaf(typename Format::Pair* pairs, std::size_t count, std::uint32_t* out) {
+    using Pair = typename Format::Pair;
+    std::sort(pairs, pairs + count, [](const Pair& a, const Pair& b) {
+        return Format::KeyOf(a) != Format::KeyOf(b) ? Format::KeyOf(a) < Format::KeyOf(b)
+                                                    : Format::IndexOf(a) < Format::IndexOf(b);
+    });
+    WriteIndices<Format>(pairs, count, out);
+}
+
+// A leaf with many varying bits, or few pairs for its digits' counters: one
+// pass on its top digit into `buffer`, a digit of about count / 8 values, so
+// that a uniform leaf's digits hold a handful of pairs each, sorted by
+// insertion; larger ones are sorted again, with `pairs` as their buffer.
 template <class Format>
 void TopDigitLeaf(typename Format::Pair* pairs, std::size_t count, typename Format::Pair* buffer, std::uint32_t* out,
-                  std::uint32_t* counters, typename Format::Key lowest, unsigned varying) {
+                  std::uint32_t* counters, typename Format::Key lowest, unsigned varying, std::size_t counterRoom) {
     using Key = typename Format::Key;
-    const unsigned bits = std::min(varying, kLeafDigitBits);
+    const unsigned sizeBits = static_cast<unsigned>(std::bit_width(count));
+    const unsigned bits = std::min({varying, kLeafDigitBits, std::max(sizeBits, 5u) - 3});
     const unsigned shift = varying - bits;
     const std::size_t radix = std::size_t{1} << bits;
     std::fill_n(counters, radix, 0u);
@@ -154,25 +169,31 @@ void TopDigitLeaf(typename Format::Pair* pairs, std::size_t count, typename Form
             InsertionLeaf<Format>(buffer + first, size, out + first);
         else
             SortLeaf<Format>(buffer + first, size, pairs + first, out + first, counters + radix,
-                             static_cast<Key>(lowest + (static_cast<Key>(d) << shift)), shift);
+                             static_cast<Key>(lowest + (static_cast<Key>(d) << shift)), shift, {}, counterRoom - radix);
         first = end;
     }
 }
 
 // Sorts pairs[0, count) by key, stably, and writes their indices to
 // out[0, count), given that every key lies in [lowest, lowest + 2^varying).
-// `buffer` holds count pairs, `counters` kLeafCounters; both any contents.
-// pairs[] is left in any order.
+// `buffer` holds count pairs, `counters` counterRoom counters; both any
+// contents. pairs[] is left in any order.
 template <class Format>
 void SortLeaf(typename Format::Pair* pairs, std::size_t count, typename Format::Pair* buffer, std::uint32_t* out,
-              std::uint32_t* counters, typename Format::Key lowest, unsigned varying, UpcomingLines upcoming) {
+              std::uint32_t* counters, typename Format::Key lowest, unsigned varying, UpcomingLines upcoming,
+              std::size_t counterRoom) {
     if (count <= kInsertionPairs) return InsertionLeaf<Format>(pairs, count, out);
     if (varying == 0) return WriteIndices<Format>(pairs, count, out);
-    if (varying > kLeafTopDigitAbove) return TopDigitLeaf<Format>(pairs, count, buffer, out, counters, lowest, varying);
     const unsigned passes = (varying + kLeafDigitBits - 1) / kLeafDigitBits;
     const unsigned bits = (varying + passes - 1) / passes;
-    if (passes == 1) return LeafPasses<Format, 1>(pairs, count, buffer, out, counters, lowest, bits, upcoming);
-    return LeafPasses<Format, 2>(pairs, count, buffer, out, counters, lowest, bits, upcoming);
+    // Two passes at most, and no more counters per pass than pairs.
+    if (passes <= 2 && (std::size_t{1} << bits) <= count) {
+        if (passes * (std::size_t{1} << bits) > counterRoom) return ComparisonLeaf<Format>(pairs, count, out);
+        if (passes == 1) return LeafPasses<Format, 1>(pairs, count, buffer, out, counters, lowest, bits, upcoming);
+        return LeafPasses<Format, 2>(pairs, count, buffer, out, counters, lowest, bits, upcoming);
+    }
+    if (counterRoom < (std::size_t{1} << kLeafDigitBits)) return ComparisonLeaf<Format>(pairs, count, out);
+    TopDigitLeaf<Format>(pairs, count, buffer, out, counters, lowest, varying, counterRoom);
 }
 
 // SortLeaf for pairs whose key range is not known: one sweep finds it.
