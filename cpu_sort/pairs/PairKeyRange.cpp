@@ -25,15 +25,25 @@ template <class Value>
 auto Range(const Value* values, std::size_t first, std::size_t last) {
     using Signed = decltype(SignedImage(Value{}));
     using Key = std::make_unsigned_t<Signed>;
-    Signed lowest = std::numeric_limits<Signed>::max(), highest = std::numeric_limits<Signed>::min();
+    constexpr Signed most = std::numeric_limits<Signed>::max(), least = std::numeric_limits<Signed>::min();
+    // Negative images are the keys whose top bit is clear.
+    Signed lowest = most, highest = least, negativeHighest = least, positiveLowest = most;
     for (std::size_t i = first; i < last; ++i) {
         const Signed image = SignedImage(values[i]);
         lowest = image < lowest ? image : lowest;
         highest = image > highest ? image : highest;
+        // Selected by masks, not conditions, so that the loop vectorises.
+        const Signed isNegative = image >> (sizeof(Signed) * 8 - 1);
+        const Signed negative = (image & isNegative) | (least & ~isNegative);
+        const Signed positive = (image & ~isNegative) | (most & isNegative);
+        negativeHighest = negative > negativeHighest ? negative : negativeHighest;
+        positiveLowest = positive < positiveLowest ? positive : positiveLowest;
     }
+    // Without a negative image negativeHighest stays `least`, key 0, and
+    // without a positive one positiveLowest `most`, the largest key.
     constexpr Key sign = Key{1} << (sizeof(Key) * 8 - 1);
-    return KeyRange<Key>{static_cast<Key>(static_cast<Key>(lowest) ^ sign),
-                         static_cast<Key>(static_cast<Key>(highest) ^ sign)};
+    const auto key = [](Signed image) { return static_cast<Key>(static_cast<Key>(image) ^ sign); };
+    return KeyRange<Key>{key(lowest), key(highest), key(negativeHighest), key(positiveLowest)};
 }
 
 }  // namespace

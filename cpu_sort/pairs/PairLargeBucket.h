@@ -65,8 +65,8 @@ void SortLargeBucket(typename Format::Pair* pairs, std::size_t count, std::uint3
     const unsigned shift = PlanShift(range, kPlanDigitBits);
     const std::size_t digits = PlanDigitCount(range, kPlanDigitBits);
     std::fill_n(tables.counts, digits, 0u);
-    CountPlanDigits(count, shift, digits, tables.counts, tables.spare,
-                    [&](std::size_t j) { return static_cast<Key>(Format::KeyOf(pairs[j]) - lowest); });
+    CountPlanDigits(count, digits, tables.counts, tables.spare,
+                    [&](std::size_t j) { return static_cast<Key>(Format::KeyOf(pairs[j]) - lowest) >> shift; });
     BucketPlan& plan = tables.levels[level];
     MakeBucketPlan(tables.counts, digits, count, plan);
 

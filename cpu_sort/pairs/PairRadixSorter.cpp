@@ -158,7 +158,7 @@ struct PairRadixSorter::Scratch {
 
     template <class Format, class Value>
     void SortAs(const Value* values, std::uint64_t n, std::uint32_t* indices, std::uint64_t base, std::uint64_t range,
-                unsigned T) {
+                std::uint64_t lowerTop, std::uint64_t upperStart, unsigned T) {
         using Pair = typename Format::Pair;
         const Sizes sizes(n, sizeof(Pair));
         if (!sizes.buckets) T = 1;
@@ -167,7 +167,13 @@ struct PairRadixSorter::Scratch {
         if (!sizes.buckets) return SortPairsInCache<Format>(values, n, indices, base, pairArray, tables[0]);
         SharedTables shared{BucketPlan{bucketOf.data(), start.data(), start.data() + kMaxBuckets + 1, oneDigit.data()},
                             offsets.data()};
-        SortPairsInBuckets<Format>(values, n, indices, base, range, T, pairArray, tables.data(), shared, threads);
+        if (SplitPays(range, lowerTop, upperStart))
+            SortPairsInBuckets<Format>(values, n, indices, base,
+                                       MakePlanDigits(range, lowerTop, upperStart, PlanDigitBits(n)), T, pairArray,
+                                       tables.data(), shared, threads);
+        else
+            SortPairsInBuckets<Format>(values, n, indices, base, MakeShiftDigits(range, PlanDigitBits(n)), T, pairArray,
+                                       tables.data(), shared, threads);
     }
 };
 
@@ -183,15 +189,19 @@ void PairRadixSorter::Scratch::Sort(const Value* values, std::uint64_t n, std::u
         ranges[t] = FindKeyRange(values, ChunkStart(n, t, T), ChunkStart(n, t + 1, T));
     });
     for (unsigned t = 1; t < T; ++t) ranges[0].Merge(ranges[t]);
-    const std::uint64_t base = ranges[0].lowest, range = ranges[0].highest - ranges[0].lowest;
+    const auto& keys = ranges[0];
+    const std::uint64_t base = keys.lowest, range = keys.highest - keys.lowest;
     if (range == 0) {
         std::iota(indices, indices + n, 0u);
         return;
     }
+    const bool split = keys.BothHalves();
+    const std::uint64_t lowerTop = split ? keys.lowerHighest - base : range;
+    const std::uint64_t upperStart = split ? keys.upperLowest - base : range;
     if (sizeof(Value) == 4 || range <= 0xFFFFFFFFu)
-        SortAs<NarrowPairs>(values, n, indices, base, range, T);
+        SortAs<NarrowPairs>(values, n, indices, base, range, lowerTop, upperStart, T);
     else
-        SortAs<WidePairs>(values, n, indices, base, range, T);
+        SortAs<WidePairs>(values, n, indices, base, range, lowerTop, upperStart, T);
 }
 
 PairRadixSorter::PairRadixSorter() : scratch(std::make_unique<Scratch>()) {}

@@ -42,7 +42,7 @@ inline void StreamLine(void* destination, const void* line) {
 }
 
 // Scatters values[first, last) into `pairs` (64-byte aligned): the pair of
-// values[i] goes to pairs[next[b]++], b = bucketOf[relative key >> shift].
+// values[i] goes to pairs[next[b]++], b = bucketOf[digitOf(relative key)].
 // Stable: a bucket receives its pairs in index order. `lines.filled` holds
 // zeros on entry and on return.
 //
@@ -50,8 +50,8 @@ inline void StreamLine(void* destination, const void* line) {
 // the line as its first position is, and its first flush writes only its own
 // part, with plain stores, as does the last; lines in between belong to this
 // chunk's pairs of the bucket alone and are streamed whole.
-template <class Format, class Value>
-void ScatterChunk(const Value* values, std::size_t first, std::size_t last, std::uint64_t base, unsigned shift,
+template <class Format, class Value, class DigitOf>
+void ScatterChunk(const Value* values, std::size_t first, std::size_t last, std::uint64_t base, const DigitOf& digitOf,
                   const std::uint16_t* bucketOf, std::size_t buckets, std::uint32_t* next, typename Format::Pair* pairs,
                   CombiningLines<Format> lines) {
     using Pair = typename Format::Pair;
@@ -67,7 +67,7 @@ void ScatterChunk(const Value* values, std::size_t first, std::size_t last, std:
     }
     for (std::size_t i = first; i < last; ++i) {
         const auto key = RelativeKey(values[i], base);
-        const std::uint32_t b = bucketOf[key >> shift];
+        const std::uint32_t b = bucketOf[digitOf(key)];
         Pair* line = lines.lines + b * perLine;
         std::uint8_t fill = lines.filled[b];
         line[fill] = Format::Make(key, static_cast<std::uint32_t>(i));

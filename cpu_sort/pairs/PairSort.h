@@ -50,21 +50,21 @@ void RunPhase(std::vector<std::thread>& threads, unsigned T, const Work& work) {
 
 inline std::size_t ChunkStart(std::size_t n, unsigned long t, unsigned long T) { return n * t / T; }
 
-// Sorts a key array of more than kLeafMaxPairs<Format> keys whose sort keys lie in
-// [base, base + range], range > 0, into indices, on T workers.
-template <class Format, class Value>
+// Sorts a key array of more than kLeafMaxPairs<Format> keys whose sort keys
+// less `base` are planned by `planDigits` (ShiftDigits or PlanDigits), into
+// indices, on T workers.
+template <class Format, class Value, class Digits>
 void SortPairsInBuckets(const Value* values, std::size_t n, std::uint32_t* indices, std::uint64_t base,
-                        std::uint64_t range, unsigned T, typename Format::Pair* pairs, WorkerTables* workers,
+                        const Digits& planDigits, unsigned T, typename Format::Pair* pairs, WorkerTables* workers,
                         SharedTables& shared, std::vector<std::thread>& threads) {
     using Pair = typename Format::Pair;
-    const unsigned shift = PlanShift(range, PlanDigitBits(n));
-    const std::size_t digits = PlanDigitCount(range, PlanDigitBits(n));
+    const std::size_t digits = planDigits.count;
     RunPhase(threads, T, [&](unsigned long t, unsigned long) {
         WorkerTables& w = workers[t];
         std::fill_n(w.counts, digits, 0u);
         const std::size_t first = ChunkStart(n, t, T);
-        CountPlanDigits(ChunkStart(n, t + 1, T) - first, shift, digits, w.counts, w.counts + kPlanDigits,
-                        [&](std::size_t i) { return RelativeKey(values[first + i], base); });
+        CountPlanDigits(ChunkStart(n, t + 1, T) - first, digits, w.counts, w.counts + kPlanDigits,
+                        [&](std::size_t i) { return planDigits(RelativeKey(values[first + i], base)); });
     });
 
     // The plan from the summed counts, then each worker's place in every
@@ -74,7 +74,7 @@ void SortPairsInBuckets(const Value* values, std::size_t n, std::uint32_t* indic
     for (unsigned t = 0; t < T; ++t)
         for (std::size_t d = 0; d < digits; ++d) total[d] += workers[t].counts[d];
     BucketPlan& plan = shared.plan;
-    MakeBucketPlan(total, digits, n, plan);
+    MakeBucketPlan(total, digits, n, plan, planDigits.offset[1]);
     std::fill_n(total, digits, 0u);
     for (unsigned t = 0; t < T; ++t) {
         std::uint32_t* offsets = shared.offsets + t * kMaxBuckets;
@@ -94,7 +94,7 @@ void SortPairsInBuckets(const Value* values, std::size_t n, std::uint32_t* indic
     RunPhase(threads, T, [&](unsigned long t, unsigned long) {
         WorkerTables& w = workers[t];
         std::uint32_t* next = shared.offsets + t * kMaxBuckets;
-        ScatterChunk<Format>(values, ChunkStart(n, t, T), ChunkStart(n, t + 1, T), base, shift, plan.bucketOf,
+        ScatterChunk<Format>(values, ChunkStart(n, t, T), ChunkStart(n, t + 1, T), base, planDigits, plan.bucketOf,
                              plan.buckets, next, pairs,
                              CombiningLines<Format>{static_cast<Pair*>(w.lines), w.filled, w.owned});
     });
@@ -113,12 +113,12 @@ void SortPairsInBuckets(const Value* values, std::size_t n, std::uint32_t* indic
         };
         for (std::size_t b; (b = nextBucket.fetch_add(1, std::memory_order_relaxed)) < plan.buckets;) {
             const std::size_t first = plan.start[b], size = plan.start[b + 1] - first;
-            if (plan.oneDigit[b] && shift == 0)
+            if (plan.oneDigit[b] && planDigits.KeyPerDigit(plan.firstDigit[b]))
                 WriteIndices<Format>(pairs + first, size, indices + first);
             else if (size <= kLeafMaxPairs<Format>)
                 SortLeaf<Format>(pairs + first, size, buffer, indices + first, w.leafCounters,
-                                 static_cast<typename Format::Key>(plan.LowestKey(b, shift)),
-                                 plan.VaryingBits(b, shift), Upcoming(b + T));
+                                 static_cast<typename Format::Key>(planDigits.LowestKey(plan.firstDigit[b])),
+                                 planDigits.VaryingBits(plan.firstDigit[b], plan.firstDigit[b + 1]), Upcoming(b + T));
             else
                 SortLargeBucket<Format>(pairs + first, size, indices + first, buffer, w.leafCounters, w.large, 0);
         }
