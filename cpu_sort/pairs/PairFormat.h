@@ -43,10 +43,10 @@ inline auto RelativeKey(Value value, std::uint64_t base) {
     return static_cast<Key>(SortKey(value) - static_cast<Key>(base));
 }
 
-// Bits of the digit the bucket plans count: 65,536 counters (256 KiB) stay in
-// L2 while a sweep counts, and split the range finely enough that even a
-// skewed one (uniform floats put half their keys in one exponent) yields
-// buckets near the target size.
+// Bits of the digit the bucket plans count: up to 65,536 counters (256 KiB),
+// which stay in L2 while a sweep counts and split the range finely enough
+// that even a skewed one (uniform floats put half their keys in one exponent)
+// yields buckets near the target size; fewer for fewer keys (PlanDigitBits).
 inline constexpr unsigned kPlanDigitBits = 16;
 inline constexpr unsigned kMinPlanDigitBits = 10;
 inline constexpr std::size_t kPlanDigits = std::size_t{1} << kPlanDigitBits;

@@ -167,7 +167,7 @@ struct PairRadixSorter::Scratch {
         if (!sizes.buckets) return SortPairsInCache<Format>(values, n, indices, base, pairArray, tables[0]);
         SharedTables shared{BucketPlan{bucketOf.data(), start.data(), start.data() + kMaxBuckets + 1, oneDigit.data()},
                             offsets.data()};
-        if (SplitPays(range, lowerTop, upperStart))
+        if (SplitPays(range, lowerTop, upperStart, n))
             SortPairsInBuckets<Format>(values, n, indices, base,
                                        MakePlanDigits(range, lowerTop, upperStart, PlanDigitBits(n)), T, pairArray,
                                        tables.data(), shared, threads);
