@@ -22,7 +22,7 @@ auto SignedImage(Value value) {
 }
 
 template <class Value>
-auto Range(const Value* values, std::size_t first, std::size_t last) {
+[[gnu::always_inline]] inline auto Range(const Value* values, std::size_t first, std::size_t last) {
     using Signed = decltype(SignedImage(Value{}));
     using Key = std::make_unsigned_t<Signed>;
     constexpr Signed most = std::numeric_limits<Signed>::max(), least = std::numeric_limits<Signed>::min();
@@ -46,17 +46,33 @@ auto Range(const Value* values, std::size_t first, std::size_t last) {
     return KeyRange<Key>{key(lowest), key(highest), key(negativeHighest), key(positiveLowest)};
 }
 
+// The sweep compiled for AVX2, chosen when the processor has it. Chosen at
+// the call, not by an ifunc at load time: a sanitizer's runtime is not ready
+// when load-time resolvers run.
+template <class Value>
+[[gnu::target("avx2")]] auto RangeAvx2(const Value* values, std::size_t first, std::size_t last) {
+    return Range(values, first, last);
+}
+
+template <class Value>
+auto Dispatch(const Value* values, std::size_t first, std::size_t last) {
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    return avx2 ? RangeAvx2(values, first, last) : Range(values, first, last);
+}
+
 }  // namespace
 
-#define SORTBENCH_PAIR_KEY_RANGE(Value, Key)                                      \
-    __attribute__((target_clones("avx2", "default"))) KeyRange<Key> FindKeyRange( \
-        const Value* values, std::size_t first, std::size_t last) {               \
-        return Range(values, first, last);                                        \
-    }
-SORTBENCH_PAIR_KEY_RANGE(std::int32_t, std::uint32_t)
-SORTBENCH_PAIR_KEY_RANGE(float, std::uint32_t)
-SORTBENCH_PAIR_KEY_RANGE(std::int64_t, std::uint64_t)
-SORTBENCH_PAIR_KEY_RANGE(double, std::uint64_t)
-#undef SORTBENCH_PAIR_KEY_RANGE
+KeyRange<std::uint32_t> FindKeyRange(const std::int32_t* values, std::size_t first, std::size_t last) {
+    return Dispatch(values, first, last);
+}
+KeyRange<std::uint32_t> FindKeyRange(const float* values, std::size_t first, std::size_t last) {
+    return Dispatch(values, first, last);
+}
+KeyRange<std::uint64_t> FindKeyRange(const std::int64_t* values, std::size_t first, std::size_t last) {
+    return Dispatch(values, first, last);
+}
+KeyRange<std::uint64_t> FindKeyRange(const double* values, std::size_t first, std::size_t last) {
+    return Dispatch(values, first, last);
+}
 
 }  // namespace EvalCore::PairDetail
