@@ -25,6 +25,8 @@
 //            "interval_target": 0.01, "budget_seconds": 10,
 //            "gpu": bool, "qa": bool, "peers": bool,
 //            "peer_sorters": [{"name": "pdqsort", "column": "Peer pdqsort", "threads": 1}, ...],
+//            "pairs": true,
+//            "pair_sorters": [{"column": "Pair Radix 1 Thread", "threads": 1}, ...],
 //            "json": "FILE" or null},
 //   "machine": {...the machine's facts...},
 //   "limits": {...the probed limits as the JSON context gives them...},
@@ -44,8 +46,10 @@
 // each round, and "drift", how far the machine drifted over them
 // (ReferenceDrift in MachineReference.h; null without times), are there only
 // with -R auto. "peer_sorters" (the peers of the run, in column order, with
-// the threads each sorts on) and "skipped" (the columns of a data set's peers
-// that did not fit in memory beside it) are there only with -PEERS. The files
+// the threads each sorts on) is there only with -PEERS, "pairs" and
+// "pair_sorters" (the pair columns with their threads) only with -PAIRS, and
+// "skipped" (the columns of a data set's peers and pair columns that did not
+// fit in memory beside it) with either. The files
 // are listed as the run opens them; "kind" is "results", "stats" or "speedups".
 class RunManifest : public RunReporter {
 public:
@@ -91,7 +95,7 @@ private:
     const ReplacedFile file;
     std::optional<MachineFacts> machine;  // the "machine" object, from the first write on
     Fields limits;
-    unsigned parallelPeerThreads = 1;  // known once measuring starts
+    unsigned parallelPeerThreads = 1;  // known once measuring starts; the all-CPU pair column's too
     std::vector<std::string> skipped;  // the data set's skipped columns so far
     std::vector<DataSetEntry> dataSets;
     std::optional<int> exitStatus;
