@@ -2,9 +2,10 @@
 
 A run directory holds run.json, the run's manifest: the plan (counts, data
 types, distributions, columns, repetitions, -R auto's target and budget,
--GPU, -QA, -PEERS with every peer's column and threads), the machine, every
-file the run opens with its header, each data set's rounds and outcome (with
--PEERS the peers' columns skipped for memory; in -R auto runs that time it,
+-GPU, -QA, -PEERS with every peer's column and threads, -PAIRS with the pair
+columns' threads), the machine, every file the run opens with its header, each
+data set's rounds and outcome (with -PEERS or -PAIRS the columns skipped for
+memory; in -R auto runs that time it,
 the machine's reference after every round), and the exit status (null while the
 run goes on, or when it was interrupted). The program writes it whole at the
 start of measuring, after every data set and at the end.
@@ -37,7 +38,8 @@ class Plan:
     made before run.json does not say. `defaulted` names the options (-CI,
     -T) such a run left to its program. peer_threads maps each peer's column
     to the threads it sorts on, empty for a run without -PEERS or made before
-    run.json listed the peers."""
+    run.json listed the peers; pair_threads the same of the pair columns,
+    empty for a run without -PAIRS."""
     until_sure: object
     interval_target: float
     budget_seconds: float
@@ -49,6 +51,7 @@ class Plan:
     counts: list = field(default_factory=list)
     types: list = field(default_factory=list)
     peer_threads: dict = field(default_factory=dict)
+    pair_threads: dict = field(default_factory=dict)
 
 
 @dataclass
@@ -154,6 +157,9 @@ _DATA_SET = {"series": _TEXT, "count": _POSITIVE, "outcome": _TEXT, "rounds": _W
 # Only with -PEERS: every peer's column and threads in the plan, the columns skipped in each data set.
 _PEERS = {"peer_sorters": _OBJECTS}
 _PEER = {"name": _TEXT, "column": _TEXT, "threads": _POSITIVE}
+# Only with -PAIRS: the pair columns and their threads.
+_PAIRS = {"pair_sorters": _OBJECTS}
+_PAIR = {"column": _TEXT, "threads": _POSITIVE}
 _SKIPPED = {"skipped": _TEXTS}
 # Only in -R auto runs that time the reference.
 _REFERENCE = {"reference_ms": _POSITIVES}
@@ -228,7 +234,8 @@ def read_manifest(run_dir):
     return Manifest(place.path, document["program_version"], document["arguments"],
                     Plan(plan["until_sure"], plan["interval_target"], plan["budget_seconds"], plan["repetitions"],
                          plan["qa"], plan["distributions"], plan["columns"], counts=plan["counts"],
-                         types=plan["types"], peer_threads=_peer_threads(plan)),
+                         types=plan["types"], peer_threads=_threads(plan, _PEERS, _PEER),
+                         pair_threads=_threads(plan, _PAIRS, _PAIR)),
                     machine, files, data_sets, document["exit_status"],
                     document.get("floor_pricing", LADDER_PRICING))
 
@@ -250,11 +257,13 @@ def _optional(value, fields, where, kind):
     return {key: kind(v) for key, v in _checked(value, present, where).items() if key in present}
 
 
-def _peer_threads(plan):
-    """{column: threads} of the plan's peer_sorters, empty without them."""
-    sorters = _optional(plan, _PEERS, "plan", list).get("peer_sorters", [])
+def _threads(plan, listed, fields):
+    """{column: threads} of the plan's list `listed` names (peer_sorters,
+    pair_sorters), each entry checked as `fields`; empty without it."""
+    (key,) = listed
+    sorters = _optional(plan, listed, "plan", list).get(key, [])
     return {p["column"]: p["threads"]
-            for p in (_checked(p, _PEER, f"plan.peer_sorters[{k}]") for k, p in enumerate(sorters))}
+            for p in (_checked(p, fields, f"plan.{key}[{k}]") for k, p in enumerate(sorters))}
 
 
 def _reference(data_set, where):
