@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "cpu_sort/pairs/PairRadixSorter.h"
+#include "driver/measuring/MemoryBudget.h"
 #include "strings/MemoryText.h"
 
 namespace {
@@ -123,4 +124,9 @@ TEST(PeerMemory, pair_columns_come_first_and_hold_their_scratch_beside_the_peers
     EXPECT_EQ(short1[0].reason, "needs " + SLib::MemoryText(scratch + 8000) +
                                     " beside the data set with the pair columns' scratch, " +
                                     SLib::MemoryText(scratch + 7999) + " free");
+    // -S1B -PAIRS on a 24 GiB machine, about 23 GB available: the pair columns of 4-byte keys must run.
+    constexpr std::uint64_t kBillion = 1'000'000'000;
+    EXPECT_TRUE(PeersBeyondMemory(RunColumns(false, std::vector<Peer>{}, true), kBillion, 4,
+                                  23'000'000'000 - DataSetPeakBytes(kBillion, 4), 2, once)
+                    .empty());
 }
