@@ -205,16 +205,19 @@ private:
         RunStartRecord start{.machine = machine, .conditions = std::nullopt, .cpuLimits = std::nullopt};
         const auto parallel = [](Peer peer) { return FactsOf(peer).threads == PeerThreads::EveryCpu; };
         if (std::any_of(plan.peers.begin(), plan.peers.end(), parallel)) start.parallelPeerThreads = tools.peerThreads;
+        if (plan.pairsEnabled) start.pairThreads = tools.peerThreads;
         if (plan.repetition.Repeated()) {
             // Measured before any data set: the floors of the cells are priced at these rates.
             start.conditions = RunConditionsOf(machine, plan.options);
             cpuLimits = ProbeCpuLimits(RunProbeOptions());
             limitsContext = LimitsContextFields(cpuLimits);
             start.cpuLimits = cpuLimits;
-            const bool radix = std::any_of(plan.columns.begin(), plan.columns.end(), [](Column column) {
-                return FactsOf(column).sorter == ColumnSorter::RadixSort;
+            // The radix and pair columns' floors are priced at the data sets' own sizes.
+            const bool priced = std::any_of(plan.columns.begin(), plan.columns.end(), [](Column column) {
+                return FactsOf(column).sorter == ColumnSorter::RadixSort ||
+                       FactsOf(column).sorter == ColumnSorter::PairSort;
             });
-            if (radix && cpuLimits.Measured())
+            if (priced && cpuLimits.Measured())
                 ownSizeProbes = OwnSizeProbes(cpuLimits.arrays.front().arrayBytes, RunProbeOptions());
         }
         reporters.RunStarted(start);
@@ -442,11 +445,12 @@ private:
     Outcome RunDataSet(const DataSetRecord& set) {
         // Before the data set's buffers grow: the probe's own come and go first.
         const DataSetLimits& ownSizes = ownSizeProbes.For(set.distribution, set.count);
-        const DataSetMemory::PeerRoom peers = memory.RoomForPeers(set.count, sizeof(Element), HeldBytes());
+        const DataSetMemory::PeerRoom peers =
+            memory.RoomForPeers(set.count, sizeof(Element), HeldBytes(), tools.peerThreads);
         workspace.indices.Resize(set.count * sizeof(std::uint32_t));
         const Element* values = GenerateKeys<Element>(set.distribution, set.count, data);
 
-        DataSetCells cells(reporters, plan.columns, plan.repetition, ownSizes, gpuLimits, set);
+        DataSetCells cells(reporters, plan.columns, plan.repetition, ownSizes, gpuLimits, set, tools.peerThreads);
         const std::vector<Sorter> sorters =
             SortersFor(plan.columns, tools, values, set.count, peers.skipped, peers.check);
         // The budget of -R auto counts from here: warm-ups are part of a data set's time.
@@ -503,7 +507,8 @@ private:
     OwnSizeProbes ownSizeProbes;   // with floors, set once the limits are measured
     // Each column's sorts in a data set: what a leaking peer loses there.
     const DataSetMemory memory{plan.columns, (plan.gpuEnabled && plan.qaEnabled),
-                               1 + static_cast<std::uint64_t>(plan.repetition.FewestRounds())};
+                               1 + static_cast<std::uint64_t>(plan.repetition.FewestRounds()),
+                               !plan.repetition.Repeated()};
     GpuLimits gpuLimits;                       // measured after the GPU report with -GPU and repetitions
     JsonResults::ContextFields limitsContext;  // both limits as the JSON context gives them, once measured
     std::optional<ProcessMemory> largestMemory;

@@ -7,7 +7,7 @@ inline constexpr int kExitComplete = 0;       // every data type and count bench
 inline constexpr int kExitInfoOnly = 1;       // "-INFO": the run ends after the system report
 inline constexpr int kExitBadOption = 1;      // an option value the run cannot use (also an -O path through
                                               // another user's link); nothing was created
-inline constexpr int kExitCheckFailed = 1;    // a -QA or peer check found a different permutation
+inline constexpr int kExitCheckFailed = 1;    // a -QA, peer or pair column check found a different permutation
 inline constexpr int kExitNoGpu = 1;          // -GPU without a usable GPU, driver or shaders
 inline constexpr int kExitGpuSortFailed = 1;  // a GPU sort failed during the run
 inline constexpr int kExitTooLarge = 1;       // a data set the machine or 32-bit indices cannot hold

@@ -205,6 +205,8 @@ std::string UsageTextOfThisBuild() {
            "  -PEERS [LIST]   also time sorters of other libraries, each a column checked against ours: every\n"
            "                  one, or those of the comma-separated LIST:\n" +
            PeerNamesText() +
+           "  -PAIRS          also time our radix sort that carries each key with its index, checked against\n"
+           "                  ours: on one thread and on every online CPU (two columns before the peers')\n"
            "  -JSON FILE      also write the results to FILE in Google Benchmark's JSON format\n"
            "  -h, -help, --help, -?   print this text and stop\n"
            "Results: " +
@@ -397,6 +399,7 @@ constexpr Option kOptions[] = {
     {"-D", TakeDistributions},
     {"-d", TakeDistributions},
     {"-PEERS", TakePeers},
+    {"-PAIRS", [](Parse& p, const char*) { p.plan.pairsEnabled = true; }},
     {"-h", [](Parse& p, const char*) { p.plan.showUsage = true; }},
     {"-help", [](Parse& p, const char*) { p.plan.showUsage = true; }},
     {"--help", [](Parse& p, const char*) { p.plan.showUsage = true; }},
@@ -454,7 +457,7 @@ RunPlan ParseCommandLine(int argc, const char* const argv[], const std::string& 
             parse.Warn(std::string("Ignoring ") + option + ": it applies to -R auto only");
     }
     plan.counts = ResolveCounts(switches);
-    plan.columns = RunColumns(plan.gpuEnabled, plan.peers);
+    plan.columns = RunColumns(plan.gpuEnabled, plan.peers, plan.pairsEnabled);
     plan.runDirectory = plan.logDirectory + "cpu_" + (plan.gpuEnabled ? "gpu_" : "") + startStamp + "/";
     plan.options = SLib::JoinShellWords(argc, argv);
     for (int i = 1; i < argc && argv[i] != nullptr; ++i) plan.arguments.emplace_back(argv[i]);

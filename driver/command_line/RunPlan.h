@@ -29,6 +29,7 @@ struct RunPlan {
     std::vector<Distribution> distributions{Distribution::Uniform};  // "-D LIST": key sets, in this order
     bool peersEnabled = false;  // "-PEERS [LIST]": sorters of other libraries, last columns
     std::vector<Peer> peers;    // with peersEnabled: the peers to time, in table order (every one without a LIST)
+    bool pairsEnabled = false;  // "-PAIRS": our key-carrying radix sort on 1 thread and on every CPU
     std::string jsonPath;       // "-JSON FILE": also write the results in Google Benchmark's format
 
     bool showUsage = false;             // "-h", "-help", "--help", "-?": print UsageText() and stop

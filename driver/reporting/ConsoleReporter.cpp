@@ -29,6 +29,8 @@ void ConsoleReporter::RunStarted(const RunStartRecord& start) {
     if (start.conditions) PrintLines(RunConditionLines(*start.conditions));
     if (start.conditions && start.parallelPeerThreads)
         AppCore::ConsolePrintf("%s\n", PeerThreadsLine(*start.parallelPeerThreads).c_str());
+    if (start.conditions && start.pairThreads)
+        AppCore::ConsolePrintf("%s\n", PairThreadsLine(*start.pairThreads).c_str());
     if (start.cpuLimits) PrintLines(LimitsLines(*start.cpuLimits));
     if (start.conditions) PrintLines(RunConditionWarnings(*start.conditions));
 }

@@ -56,12 +56,15 @@ std::vector<std::string> PeerSummary::Lines() const {
             cells, [](Column c) { return FactsOf(c).sorter == ColumnSorter::RadixSort && FactsOf(c).threads > 1; });
         const auto peerOne = Fastest(cells, [](Column c) { return IsPeer(c, PeerThreads::One); });
         const auto peerMany = Fastest(cells, [](Column c) { return IsPeer(c, PeerThreads::EveryCpu); });
+        const auto pairOne = Fastest(cells, [](Column c) { return c == Column::PairRadix1Thread; });
+        const auto pairMany = Fastest(cells, [](Column c) { return c == Column::PairRadixAllCpus; });
         // A data set is recorded with its first cell, and CPU Standard's comes first.
         char time[48];
         std::snprintf(time, sizeof time, "%.3f ms", fastest->second);
         lines.push_back(set.series + " " + FormatWithCommas(set.count) + ": fastest " + FactsOf(fastest->first).name +
                         " " + time + Comparison("one thread", ourOne, peerOne) +
-                        Comparison("every CPU", ourMany, peerMany));
+                        Comparison("every CPU", ourMany, peerMany) + Comparison("pairs one thread", pairOne, peerOne) +
+                        Comparison("pairs every CPU", pairMany, peerMany));
     }
     return lines;
 }

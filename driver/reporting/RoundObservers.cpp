@@ -17,7 +17,8 @@ void DataSetCells::CellMeasured(std::size_t column, const std::vector<double>& t
                     .drift = drift};
     // Runs with one repetition measure no limits and keep their files as they were.
     if (repetition.Repeated()) {
-        cell.floorMs = ColumnFloorMs(cell.column, set.type, set.distribution, set.count, cpuLimits, gpuLimits);
+        cell.floorMs =
+            ColumnFloorMs(cell.column, set.type, set.distribution, set.count, cpuLimits, gpuLimits, everyCpu);
         // The standard sort's column comes first in every row.
         if (cell.column == Column::CpuStandard) {
             standardTimes = times;

@@ -20,15 +20,17 @@ class DataSetCells : public RoundsObserver {
 public:
     // `columns`: the row's timed columns, in order. The limits price the
     // cells' floors, the CPU's at the data set's own sizes; unmeasured limits
-    // give none.
+    // give none. `everyCpu`: the threads of the pair column on every CPU.
     DataSetCells(RunReporters& reporters, const std::vector<Column>& columns, const Repetition& repetition,
-                 const DataSetLimits& cpuLimits, const GpuLimits& gpuLimits, const DataSetRecord& set)
+                 const DataSetLimits& cpuLimits, const GpuLimits& gpuLimits, const DataSetRecord& set,
+                 unsigned everyCpu = 1)
         : reporters(reporters),
           columns(columns),
           repetition(repetition),
           cpuLimits(cpuLimits),
           gpuLimits(gpuLimits),
-          set(set) {}
+          set(set),
+          everyCpu(everyCpu) {}
 
     void RowStarted() override { reporters.RowStarted(set); }
     void CellMeasured(std::size_t column, const std::vector<double>& times) override;
@@ -49,6 +51,7 @@ private:
     const DataSetLimits& cpuLimits;
     const GpuLimits& gpuLimits;
     const DataSetRecord& set;
+    unsigned everyCpu;
     std::vector<double> standardTimes;  // CPU Standard's time in each round
     std::vector<double> referenceMs;    // the machine reference's time after each round
     std::optional<double> drift;        // ReferenceDrift of referenceMs

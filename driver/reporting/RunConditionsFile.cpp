@@ -7,6 +7,7 @@ void RunConditionsFile::RunStarted(const RunStartRecord& start) {
     if (!start.conditions) return;
     std::vector<std::string> lines = RunConditionLines(*start.conditions);
     if (start.parallelPeerThreads) lines.push_back(PeerThreadsLine(*start.parallelPeerThreads));
+    if (start.pairThreads) lines.push_back(PairThreadsLine(*start.pairThreads));
     if (start.cpuLimits) {
         for (std::string& line : LimitsLines(*start.cpuLimits)) lines.push_back(std::move(line));
     }

@@ -165,6 +165,18 @@ std::string RunManifest::Text(std::size_t dataSetsShown) const {
         }
         json.Close();
     }
+    if (plan.pairsEnabled) {
+        json.Key("pairs").Bool(true);
+        json.Key("pair_sorters").OpenArray(Layout::Inline);
+        for (const Column column : plan.columns) {
+            if (FactsOf(column).sorter != ColumnSorter::PairSort) continue;
+            json.OpenObject(Layout::Inline);
+            json.Key("column").String(FactsOf(column).name);
+            json.Key("threads").Unsigned(ColumnThreads(column, parallelPeerThreads));
+            json.Close();
+        }
+        json.Close();
+    }
     json.Key("json");
     if (plan.jsonPath.empty()) {
         json.Null();
@@ -227,7 +239,7 @@ std::string RunManifest::Text(std::size_t dataSetsShown) const {
         json.Key("rounds").Unsigned(static_cast<std::uint64_t>(set.rounds));
         json.Key("interval_reached").Bool(set.intervalReached);
         json.Key("seconds").ShortestDouble(set.seconds);
-        if (plan.peersEnabled) {
+        if (plan.peersEnabled || plan.pairsEnabled) {
             json.Key("skipped");
             Strings(json, set.skipped);
         }

@@ -30,6 +30,8 @@
 //            "interval_target": 0.01, "budget_seconds": 10,
 //            "gpu": bool, "qa": bool, "peers": bool,
 //            "peer_sorters": [{"name": "pdqsort", "column": "Peer pdqsort", "threads": 1}, ...],
+//            "pairs": true,
+//            "pair_sorters": [{"column": "Pair Radix 1 Thread", "threads": 1}, ...],
 //            "json": "FILE" or null},
 //   "machine": {...the machine's facts...},
 //   "limits": {...the probed limits as the JSON context gives them...},
@@ -51,8 +53,10 @@
 // each round, and "drift", how far the machine drifted over them
 // (ReferenceDrift in MachineReference.h; null without times), are there only
 // with -R auto. "peer_sorters" (the peers of the run, in column order, with
-// the threads each sorts on) and "skipped" (the columns of a data set's peers
-// that did not fit in memory beside it) are there only with -PEERS. The files
+// the threads each sorts on) is there only with -PEERS, "pairs" and
+// "pair_sorters" (the pair columns with their threads) only with -PAIRS, and
+// "skipped" (the columns of a data set's peers and pair columns that did not
+// fit in memory beside it) with either. The files
 // are listed as the run opens them; "kind" is "results", "stats" or "speedups".
 // "failed_writes" is there only at the end of a run that could not write a
 // file whole: the result, stats and speed-up files that lack cells ("cells",
@@ -107,7 +111,7 @@ private:
     std::size_t endingRoom;               // what the end adds to the document at most, held back beside it
     std::optional<MachineFacts> machine;  // the "machine" object, from the first write on
     Fields limits;
-    unsigned parallelPeerThreads = 1;  // known once measuring starts
+    unsigned parallelPeerThreads = 1;  // known once measuring starts; the all-CPU pair column's too
     std::vector<std::string> skipped;  // the data set's skipped columns so far
     std::vector<DataSetEntry> dataSets;
     std::optional<int> exitStatus;

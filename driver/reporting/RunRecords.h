@@ -30,6 +30,8 @@ struct RunStartRecord {
     std::optional<CpuLimits> cpuLimits;
     // With peers that sort on every CPU: how many threads that is.
     std::optional<unsigned> parallelPeerThreads = std::nullopt;
+    // With -PAIRS: the threads of the pair column on every CPU.
+    std::optional<unsigned> pairThreads = std::nullopt;
 };
 
 // With -R auto, before the first data set: one sort of every column on a pilot

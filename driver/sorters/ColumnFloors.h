@@ -21,5 +21,7 @@
 // as if read in order, so it holds for every distribution. Unset for every
 // other column, where the limits it needs were not measured, and for a data
 // set without keys (a floor of 0 is no multiple to hold a time against).
+// The pair columns' (PairSortFloorMs) are priced like the radix columns', on
+// uniform keys, the all-CPU one on `everyCpu` threads.
 std::optional<double> ColumnFloorMs(Column column, AppCore::DataType type, Distribution distribution, std::uint64_t n,
-                                    const DataSetLimits& cpu, const GpuLimits& gpu);
+                                    const DataSetLimits& cpu, const GpuLimits& gpu, unsigned everyCpu = 1);

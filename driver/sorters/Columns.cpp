@@ -2,10 +2,11 @@
 
 #include <algorithm>
 
-std::vector<Column> RunColumns(bool gpu, const std::vector<Peer>& peers) {
+std::vector<Column> RunColumns(bool gpu, const std::vector<Peer>& peers, bool pairs) {
     std::vector<Column> columns;
     for (const ColumnFacts& facts : kOwnColumns) {
         if (facts.sorter == ColumnSorter::GpuSort && !gpu) continue;
+        if (facts.sorter == ColumnSorter::PairSort && !pairs) continue;
         columns.push_back(facts.column);
     }
     for (const PeerFacts& facts : kPeers) {
@@ -14,8 +15,8 @@ std::vector<Column> RunColumns(bool gpu, const std::vector<Peer>& peers) {
     return columns;
 }
 
-std::vector<Column> RunColumns(bool gpu, bool peers) {
-    return RunColumns(gpu, peers ? AllPeers() : std::vector<Peer>{});
+std::vector<Column> RunColumns(bool gpu, bool peers, bool pairs) {
+    return RunColumns(gpu, peers ? AllPeers() : std::vector<Peer>{}, pairs);
 }
 
 std::string ResultHeader(const std::vector<Column>& columns) {

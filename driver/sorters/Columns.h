@@ -8,7 +8,8 @@
 #include "driver/sorters/Peers.h"
 
 // The timed columns a run can have, in the order they appear in every row: our
-// own, then one per peer (Peers.h) in the peers' table order (PeerColumn).
+// own (the index radix sorts, the GPU's, then the key-carrying radix sort's of
+// -PAIRS), then one per peer (Peers.h) in the peers' table order (PeerColumn).
 enum class Column {
     CpuStandard,
     Cpu1Thread,
@@ -18,11 +19,14 @@ enum class Column {
     Gpu,
     GpuOnCard,
     GpuTransfer,
+    PairRadix1Thread,
+    PairRadixAllCpus,
     FirstPeer,
 };
 
 // The sorters that fill columns. One sort of the GPU sorter fills three.
-enum class ColumnSorter { StandardSort, RadixSort, GpuSort, PeerSort };
+// PairSort: the key-carrying radix sort (cpu_sort/pairs/PairRadixSorter.h).
+enum class ColumnSorter { StandardSort, RadixSort, GpuSort, PairSort, PeerSort };
 
 // What the program knows of a column. Result file headers, console lines,
 // stats rows, JSON names and the sorters of a data set all come from this one
@@ -32,13 +36,15 @@ struct ColumnFacts {
     const char* name;          // result file header, stats files and JSON: "CPU 2 Thread", "GPU On Card"
     const char* consoleLabel;  // console lines: "CPU", "CPU 2 Thread", "GPU_On_Card"
     ColumnSorter sorter;
-    unsigned threads;    // worker threads of a radix column; 0 for the others (a peer's are in kPeers)
+    // Worker threads of a radix or pair column, 0 for a pair column on every
+    // online CPU (ColumnThreads); 0 for the others (a peer's are in kPeers).
+    unsigned threads;
     std::size_t output;  // which of its sorter's times a sort fills it with
 };
 
 // Our own columns, one a row, wrapped by hand.
 // clang-format off
-inline constexpr std::array<ColumnFacts, 8> kOwnColumns{{
+inline constexpr std::array<ColumnFacts, 10> kOwnColumns{{
     {.column = Column::CpuStandard, .name = "CPU Standard", .consoleLabel = "CPU",
      .sorter = ColumnSorter::StandardSort, .threads = 0, .output = 0},
     {.column = Column::Cpu1Thread, .name = "CPU 1 Thread", .consoleLabel = "CPU 1 Thread",
@@ -56,6 +62,11 @@ inline constexpr std::array<ColumnFacts, 8> kOwnColumns{{
      .sorter = ColumnSorter::GpuSort, .threads = 0, .output = 1},
     {.column = Column::GpuTransfer, .name = "GPU Transfer", .consoleLabel = "GPU_Transfer",
      .sorter = ColumnSorter::GpuSort, .threads = 0, .output = 2},
+    // -PAIRS: named apart from the index radix columns ("CPU 1 Thread") and the peers ("Peer ...").
+    {.column = Column::PairRadix1Thread, .name = "Pair Radix 1 Thread", .consoleLabel = "Pair Radix 1 Thread",
+     .sorter = ColumnSorter::PairSort, .threads = 1, .output = 0},
+    {.column = Column::PairRadixAllCpus, .name = "Pair Radix All CPUs", .consoleLabel = "Pair Radix All CPUs",
+     .sorter = ColumnSorter::PairSort, .threads = 0, .output = 0},
 }};
 // clang-format on
 static_assert(kOwnColumns.size() == static_cast<std::size_t>(Column::FirstPeer));
@@ -86,11 +97,20 @@ inline constexpr std::array<ColumnFacts, kOwnColumns.size() + kPeers.size()> kCo
 
 constexpr const ColumnFacts& FactsOf(Column column) { return kColumns[static_cast<std::size_t>(column)]; }
 
+// The threads a radix or pair column sorts on when the columns on every online
+// CPU get `everyCpu` (ParallelPeerThreads, as the parallel peers); 0 for the others.
+constexpr unsigned ColumnThreads(Column column, unsigned everyCpu) {
+    const ColumnFacts& facts = FactsOf(column);
+    if (facts.sorter == ColumnSorter::PairSort && facts.threads == 0) return everyCpu;
+    return facts.threads;
+}
+
 // The columns of a run in row order: the CPU ones always, the GPU ones with
-// `gpu`, then those of `peers` in table order (whatever order they are given in).
-std::vector<Column> RunColumns(bool gpu, const std::vector<Peer>& peers);
+// `gpu`, the pair columns with `pairs`, then those of `peers` in table order
+// (whatever order they are given in).
+std::vector<Column> RunColumns(bool gpu, const std::vector<Peer>& peers, bool pairs = false);
 // The same with every peer when `peers`, none otherwise.
-std::vector<Column> RunColumns(bool gpu, bool peers);
+std::vector<Column> RunColumns(bool gpu, bool peers, bool pairs = false);
 
 // The first line of a result file: "NbRecords", then every column's name, joined by ",".
 std::string ResultHeader(const std::vector<Column>& columns);

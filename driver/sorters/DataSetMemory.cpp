@@ -13,12 +13,15 @@ constexpr std::uint64_t kUnknown = std::numeric_limits<std::uint64_t>::max();
 
 }  // namespace
 
-DataSetMemory::DataSetMemory(const std::vector<Column>& columns, bool keepsQaReference, std::uint64_t sortsPerColumn)
+DataSetMemory::DataSetMemory(const std::vector<Column>& columns, bool keepsQaReference, std::uint64_t sortsPerColumn,
+                             bool oneRepetition)
     : columns(columns),
       keepsQaReference(keepsQaReference),
       sortsPerColumn(sortsPerColumn),
-      hasPeers(std::any_of(columns.begin(), columns.end(),
-                           [](Column column) { return FactsOf(column).sorter == ColumnSorter::PeerSort; })) {}
+      oneRepetition(oneRepetition),
+      hasPeers(std::any_of(columns.begin(), columns.end(), [](Column column) {
+          return FactsOf(column).sorter == ColumnSorter::PeerSort || FactsOf(column).sorter == ColumnSorter::PairSort;
+      })) {}
 
 std::uint64_t DataSetMemory::PeakBytes(std::uint64_t count, std::uint64_t keyBytes) const {
     return DataSetPeakBytes(count, keyBytes, keepsQaReference);
@@ -38,20 +41,21 @@ std::string DataSetMemory::FitProblem(std::uint64_t count, std::uint64_t keyByte
 }
 
 DataSetMemory::PeerRoom DataSetMemory::RoomForPeers(std::uint64_t count, std::uint64_t keyBytes,
-                                                    std::uint64_t heldBytes) const {
+                                                    std::uint64_t heldBytes, unsigned everyCpu) const {
     if (!hasPeers) return {};
     const std::uint64_t available = AvailableMemoryBytes();
     if (available == kUnknown) return {{}, PeerCheck::RadixPermutation};
     const std::uint64_t room = available + heldBytes;
     const std::uint64_t peak = PeakBytes(count, keyBytes);
     const std::uint64_t free = room > peak ? room - peak : 0;
-    PeerRoom peers{PeersBeyondMemory(columns, count, keyBytes, free, sortsPerColumn), PeerCheck::Order};
+    const PairScratchUse pairs{.everyCpu = everyCpu, .freedBeforePeers = oneRepetition};
+    PeerRoom peers{PeersBeyondMemory(columns, count, keyBytes, free, sortsPerColumn, pairs), PeerCheck::Order};
     const std::uint64_t referenceBytes = count * sizeof(std::uint32_t);
     if (free >= referenceBytes &&
-        PeersBeyondMemory(columns, count, keyBytes, free - referenceBytes, sortsPerColumn).size() ==
+        PeersBeyondMemory(columns, count, keyBytes, free - referenceBytes, sortsPerColumn, pairs).size() ==
             peers.skipped.size())
         peers.check = PeerCheck::RadixPermutation;
     const std::uint64_t beside = peers.check == PeerCheck::RadixPermutation ? free - referenceBytes : free;
-    peers.mostSorts = MostSortsOfPeers(columns, count, keyBytes, beside, sortsPerColumn);
+    peers.mostSorts = MostSortsOfPeers(columns, count, keyBytes, beside, sortsPerColumn, pairs);
     return peers;
 }

@@ -10,7 +10,7 @@
 #include "driver/sorters/PeerMemory.h"
 
 // Whether a run's data sets fit in the memory available now, and which
-// peers fit beside each: asked before a data set takes its memory, so that a
+// peers and pair columns fit beside each: asked before a data set takes its memory, so that a
 // data set too large ends the run with one line instead of a wrapped index
 // or an out-of-memory kill, and a peer too large is only skipped.
 
@@ -21,8 +21,11 @@ class DataSetMemory {
 public:
     // `columns`: the run's; `keepsQaReference`: -GPU with -QA; `sortsPerColumn`:
     // the sorts of each column in a data set, its warm-up included (for -R
-    // auto the fewest its rounds take), which is what a leaking peer loses.
-    DataSetMemory(const std::vector<Column>& columns, bool keepsQaReference, std::uint64_t sortsPerColumn);
+    // auto the fewest its rounds take), which is what a leaking peer loses;
+    // `oneRepetition`: each column sorts once, so the pair columns' scratch
+    // is freed before the peers sort (PairScratchUse).
+    DataSetMemory(const std::vector<Column>& columns, bool keepsQaReference, std::uint64_t sortsPerColumn,
+                  bool oneRepetition = false);
 
     // Bytes a data set of `count` records of keyBytes-byte keys holds at its
     // peak, the peers aside: they take what is left.
@@ -32,9 +35,9 @@ public:
     // buffers the run holds already, which the data set reuses.
     std::string FitProblem(std::uint64_t count, std::uint64_t keyBytes, std::uint64_t heldBytes) const;
 
-    // The peers that do not fit beside such a data set, each with its
-    // reason, how the others are checked (against a copy of the radix
-    // permutation when it costs no peer its place), and the most sorts each
+    // The peers and pair columns that do not fit beside such a data set, each
+    // with its reason, how the others are checked (against a copy of the radix
+    // permutation when it costs no column its place), and the most sorts each
     // column may take before what the leaking peers lose outgrows the room
     // (MostSortsOfPeers): never fewer than sortsPerColumn.
     struct PeerRoom {
@@ -42,11 +45,14 @@ public:
         PeerCheck check = PeerCheck::Order;
         std::uint64_t mostSorts = std::numeric_limits<std::uint64_t>::max();
     };
-    PeerRoom RoomForPeers(std::uint64_t count, std::uint64_t keyBytes, std::uint64_t heldBytes) const;
+    // `everyCpu`: the threads of the pair column on every online CPU.
+    PeerRoom RoomForPeers(std::uint64_t count, std::uint64_t keyBytes, std::uint64_t heldBytes,
+                          unsigned everyCpu = 1) const;
 
 private:
     const std::vector<Column>& columns;
     bool keepsQaReference;
     std::uint64_t sortsPerColumn;
-    bool hasPeers;
+    bool oneRepetition;
+    bool hasPeers;  // or pair columns: the columns that may be skipped
 };

@@ -116,7 +116,7 @@ Sorter GpuSorter(SorterTools& tools, const Element* values, std::uint64_t count)
     return sorter;
 }
 
-// Empty when a peer's permutation is the stable ascending one (`wrongAt` is
+// Empty when a peer's or pair column's permutation is the stable ascending one (`wrongAt` is
 // `count`); otherwise its QA line, which says where: the first position out of
 // order, or the first that differs from ours.
 std::string PeerProblem(const char* peer, std::uint64_t wrongAt, std::uint64_t count, const char* how) {
@@ -129,6 +129,27 @@ std::string PeerProblem(const char* peer, std::uint64_t wrongAt, std::uint64_t c
 // set once the last radix sorter's copy is taken, shared by those sorters.
 using ReferenceTaken = std::shared_ptr<bool>;
 
+// Makes `sorter`, of column `column`, check its first timed sort of the data
+// set against the radix permutation when the data set keeps one, by order
+// otherwise. Checking every round would add what the check costs once per round.
+template <typename Element>
+void ChecksFirstSort(Sorter& sorter, Column column, SorterTools& tools, const Element* values, std::uint64_t count,
+                     const ReferenceTaken& referenceTaken) {
+    const auto* permutation = reinterpret_cast<const std::uint32_t*>(tools.indices.data);
+    const char* label = FactsOf(column).consoleLabel;
+    const auto less = [](Element a, Element b) { return EvalCore::SortKey(a) < EvalCore::SortKey(b); };
+    auto checked = std::make_shared<bool>(false);
+    sorter.check = [=, &tools] {
+        if (*checked) return std::string();
+        *checked = true;
+        if (referenceTaken && *referenceTaken) {
+            const auto* reference = reinterpret_cast<const std::uint32_t*>(tools.peerReference.data);
+            return PeerProblem(label, FirstDifference(reference, permutation, count), count, "different");
+        }
+        return PeerProblem(label, FirstOutOfOrder(values, permutation, count, less), count, "out of order");
+    };
+}
+
 // A peer's sort on its threads; its permutation must be our radix sorters'.
 template <typename Element>
 Sorter PeerSorter(Column column, SorterTools& tools, const Element* values, std::uint64_t count,
@@ -140,20 +161,21 @@ Sorter PeerSorter(Column column, SorterTools& tools, const Element* values, std:
     Sorter sorter = CpuSorter(column, tools, [&tools, sort, values, count, permutation, threads] {
         sort(values, count, permutation, tools.peerScratch, threads);
     });
-    const char* label = FactsOf(column).consoleLabel;
-    const auto less = [](Element a, Element b) { return EvalCore::SortKey(a) < EvalCore::SortKey(b); };
-    // Its first timed sort of the data set is checked; checking every round
-    // would add what the check costs once per round.
-    auto checked = std::make_shared<bool>(false);
-    sorter.check = [=, &tools] {
-        if (*checked) return std::string();
-        *checked = true;
-        if (referenceTaken && *referenceTaken) {
-            const auto* reference = reinterpret_cast<const std::uint32_t*>(tools.peerReference.data);
-            return PeerProblem(label, FirstDifference(reference, permutation, count), count, "different");
-        }
-        return PeerProblem(label, FirstOutOfOrder(values, permutation, count, less), count, "out of order");
-    };
+    ChecksFirstSort(sorter, column, tools, values, count, referenceTaken);
+    return sorter;
+}
+
+// The key-carrying radix sort on its column's threads, checked as a peer is.
+// Its scratch stays between rounds: the rounds allocate nothing.
+template <typename Element>
+Sorter PairSorter(Column column, SorterTools& tools, const Element* values, std::uint64_t count,
+                  const ReferenceTaken& referenceTaken) {
+    auto* permutation = reinterpret_cast<std::uint32_t*>(tools.indices.data);
+    const unsigned threads = ColumnThreads(column, tools.peerThreads);
+    Sorter sorter = CpuSorter(column, tools, [&tools, values, count, permutation, threads] {
+        tools.pairs.Sort(values, count, permutation, threads);
+    });
+    ChecksFirstSort(sorter, column, tools, values, count, referenceTaken);
     return sorter;
 }
 
@@ -175,6 +197,7 @@ void KeepsPeerReference(Sorter& sorter, SorterTools& tools, const ReferenceTaken
 void ReleaseScratch(SorterTools& tools) {
     tools.radix32.ReleaseScratch();
     tools.radix64.ReleaseScratch();
+    tools.pairs.Release();
     tools.peerScratch.Release();
     tools.qaReference.Clear();
     tools.peerReference.Clear();
@@ -185,7 +208,8 @@ std::vector<Sorter> SortersFor(const std::vector<Column>& columns, SorterTools& 
                                std::uint64_t count, const std::vector<SkippedColumn>& skipped, PeerCheck peerCheck) {
     std::vector<Sorter> sorters;
     std::size_t lastRadix = 0;
-    bool peersRun = false;
+    std::size_t lastPair = 0;
+    bool checkedRun = false;  // a peer or a pair column runs: both check against the radix permutation
     const ReferenceTaken referenceTaken =
         peerCheck == PeerCheck::RadixPermutation ? std::make_shared<bool>(false) : nullptr;
     for (const Column column : columns) {
@@ -211,15 +235,23 @@ std::vector<Sorter> SortersFor(const std::vector<Column>& columns, SorterTools& 
             lastRadix = sorters.size();
             break;
         case ColumnSorter::GpuSort: sorters.push_back(GpuSorter(tools, values, count)); break;
+        case ColumnSorter::PairSort:
+            sorters.push_back(PairSorter(column, tools, values, count, referenceTaken));
+            lastPair = sorters.size();
+            checkedRun = true;
+            break;
         case ColumnSorter::PeerSort:
             sorters.push_back(PeerSorter(column, tools, values, count, referenceTaken));
-            peersRun = true;
+            checkedRun = true;
             break;
         }
     }
     if (lastRadix != 0) sorters[lastRadix - 1].afterSingleRun = [&tools] { ReleaseScratch(tools); };
-    // Without a radix sorter before them the peers keep to the order check.
-    if (lastRadix != 0 && peersRun && referenceTaken) KeepsPeerReference(sorters[lastRadix - 1], tools, referenceTaken);
+    // The peers after it then have the room the memory guard gave them (PairScratchUse).
+    if (lastPair != 0) sorters[lastPair - 1].afterSingleRun = [&tools] { tools.pairs.Release(); };
+    // Without a radix sorter before them the peers and pair columns keep to the order check.
+    if (lastRadix != 0 && checkedRun && referenceTaken)
+        KeepsPeerReference(sorters[lastRadix - 1], tools, referenceTaken);
     return sorters;
 }
 

@@ -5,6 +5,7 @@
 
 #include "cpu_sort/RadixSort32.h"
 #include "cpu_sort/RadixSort64.h"
+#include "cpu_sort/pairs/PairRadixSorter.h"
 #include "driver/measuring/AppTimer.h"
 #include "driver/measuring/SorterRounds.h"
 #include "driver/sorters/Columns.h"
@@ -16,7 +17,7 @@
 
 // What the sorters of a data set share, owned by the run: the index buffer every
 // sorter fills, the stopwatch, the sorters' reusable scratch, and with -GPU the
-// GPU columns.
+// GPU columns. The two pair columns share one key-carrying radix sorter.
 struct SorterTools {
     AppTimer& timer;
     AppCore::CharBuffer& indices;
@@ -24,10 +25,11 @@ struct SorterTools {
     AppCore::CharBuffer& peerReference;  // with PeerCheck::RadixPermutation: the permutation the peers' must equal
     EvalCore::RadixSort32& radix32;
     EvalCore::RadixSort64& radix64;
+    EvalCore::PairRadixSorter& pairs;
     PeerScratch& peerScratch;
     GpuColumns* gpu;       // null without -GPU
     bool qa;               // -QA: check every GPU permutation against the 8-thread radix sort's
-    unsigned peerThreads;  // the threads of the parallel peers (ParallelPeerThreads)
+    unsigned peerThreads;  // the threads of the parallel peers and the all-CPU pair column (ParallelPeerThreads)
 };
 
 // What SorterTools refers to, owned in one place: the run's stopwatch, index
@@ -39,6 +41,7 @@ struct SorterWorkspace {
     AppCore::CharBuffer peerReference;  // with -PEERS: the radix permutation the peers' must equal
     EvalCore::RadixSort32 radix32{0};
     EvalCore::RadixSort64 radix64{0};
+    EvalCore::PairRadixSorter pairs;
     PeerScratch peerScratch;
 
     // The tools over this workspace, which must outlive them.
@@ -49,6 +52,7 @@ struct SorterWorkspace {
                            .peerReference = peerReference,
                            .radix32 = radix32,
                            .radix64 = radix64,
+                           .pairs = pairs,
                            .peerScratch = peerScratch,
                            .gpu = gpu,
                            .qa = qa,
@@ -56,8 +60,8 @@ struct SorterWorkspace {
     }
 };
 
-// Frees the memory only one data set needs: the radix and peer scratch and the
-// two references.
+// Frees the memory only one data set needs: the radix, pair and peer scratch
+// and the two references.
 void ReleaseScratch(SorterTools& tools);
 
 // How the peers' permutations are checked. Against the last radix sorter's,
@@ -75,8 +79,10 @@ enum class PeerCheck { Order, RadixPermutation };
 // the GPU's is compared with the 8-thread radix sort's under -QA, and each
 // peer's first timed sort of the data set is checked to give the radix
 // sorters' permutation (ascending sort keys, ties by index) as `peerCheck`
-// says. The last radix sorter frees the scratch after a single repetition, so
-// the next data set and the GPU start with that memory free. The columns in
+// says, and so is each pair column's. The last radix sorter frees the scratch
+// after a single repetition, so the next data set and the GPU start with that
+// memory free, and the last pair column frees its own before the peers. The
+// columns in
 // `skipped` get sorters that do not run (Sorter::skipped): nothing of them is
 // allocated or called.
 template <typename Element>

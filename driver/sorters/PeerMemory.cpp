@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <limits>
 
+#include "cpu_sort/pairs/PairRadixSorter.h"
 #include "strings/MemoryText.h"
 
 namespace {
@@ -14,19 +15,38 @@ struct TakenPeers {
     std::uint64_t leakPerSort = 0;  // what one more sort of each of them loses
 };
 
+std::string SkipReason(std::uint64_t needs, std::uint64_t freeBytes, const char* held) {
+    return "needs " + SLib::MemoryText(needs) + " beside the data set" + held + ", " + SLib::MemoryText(freeBytes) +
+           " free";
+}
+
 TakenPeers TakePeers(const std::vector<Column>& columns, std::uint64_t count, std::uint64_t keyBytes,
-                     std::uint64_t freeBytes, std::uint64_t sortsPerPeer) {
+                     std::uint64_t freeBytes, std::uint64_t sortsPerPeer, PairScratchUse pairUse) {
     TakenPeers taken;
+    std::uint64_t pairScratch = 0;    // what the pair columns that run hold
     std::uint64_t heldPairs = 0;      // the pair buffer, once a peer that runs sorts pairs
     std::uint64_t mostTemporary = 0;  // the largest temporary memory of the peers that run
     std::uint64_t leaked = 0;         // what the peers that run lose, all their sorts together
     for (const Column column : columns) {
+        if (FactsOf(column).sorter == ColumnSorter::PairSort) {
+            const std::uint64_t needs =
+                std::max(pairScratch, EvalCore::PairRadixSorter::ScratchBytes(count, static_cast<unsigned>(keyBytes),
+                                                                              ColumnThreads(column, pairUse.everyCpu)));
+            if (needs <= freeBytes) {
+                pairScratch = needs;
+            } else {
+                taken.skipped.push_back({column, SkipReason(needs, freeBytes, "")});
+            }
+            continue;
+        }
         if (FactsOf(column).sorter != ColumnSorter::PeerSort) continue;
         const Peer peer = PeerOf(column);
         const std::uint64_t pairs = FactsOf(peer).sortsPairs ? PeerPairBytes(count, keyBytes) : 0;
         const std::uint64_t temporary = PeerScratchBytes(peer, count, keyBytes) - pairs;
         const std::uint64_t leaks = PeerLeakBytes(peer, count) * sortsPerPeer;
-        const std::uint64_t needs = std::max(heldPairs, pairs) + std::max(mostTemporary, temporary) + leaked + leaks;
+        const std::uint64_t besidePairColumns = pairUse.freedBeforePeers ? 0 : pairScratch;
+        const std::uint64_t needs =
+            besidePairColumns + std::max(heldPairs, pairs) + std::max(mostTemporary, temporary) + leaked + leaks;
         if (needs <= freeBytes) {
             heldPairs = std::max(heldPairs, pairs);
             mostTemporary = std::max(mostTemporary, temporary);
@@ -38,10 +58,13 @@ TakenPeers TakePeers(const std::vector<Column>& columns, std::uint64_t count, st
         // What the peers before it hold counts too: say so when that is what tips it over.
         const char* before =
             leaked == 0 ? " with the pairs of the peers before it" : " with what the peers before it hold and lose";
-        const std::string held = needs > pairs + temporary + leaks ? before : "";
-        taken.skipped.push_back({column, "needs " + SLib::MemoryText(needs) + " beside the data set" + held + ", " +
-                                             SLib::MemoryText(freeBytes) + " free"});
+        const char* held = needs - besidePairColumns > pairs + temporary + leaks ? before
+                           : besidePairColumns != 0                              ? " with the pair columns' scratch"
+                                                                                 : "";
+        taken.skipped.push_back({column, SkipReason(needs, freeBytes, held)});
     }
+    // The pair columns alone hold memory while the peers that leak sort too.
+    if (!pairUse.freedBeforePeers) taken.needs = std::max(taken.needs, pairScratch);
     return taken;
 }
 
@@ -49,13 +72,13 @@ TakenPeers TakePeers(const std::vector<Column>& columns, std::uint64_t count, st
 
 std::vector<SkippedColumn> PeersBeyondMemory(const std::vector<Column>& columns, std::uint64_t count,
                                              std::uint64_t keyBytes, std::uint64_t freeBytes,
-                                             std::uint64_t sortsPerPeer) {
-    return TakePeers(columns, count, keyBytes, freeBytes, sortsPerPeer).skipped;
+                                             std::uint64_t sortsPerPeer, PairScratchUse pairs) {
+    return TakePeers(columns, count, keyBytes, freeBytes, sortsPerPeer, pairs).skipped;
 }
 
 std::uint64_t MostSortsOfPeers(const std::vector<Column>& columns, std::uint64_t count, std::uint64_t keyBytes,
-                               std::uint64_t freeBytes, std::uint64_t sortsPerPeer) {
-    const TakenPeers taken = TakePeers(columns, count, keyBytes, freeBytes, sortsPerPeer);
+                               std::uint64_t freeBytes, std::uint64_t sortsPerPeer, PairScratchUse pairs) {
+    const TakenPeers taken = TakePeers(columns, count, keyBytes, freeBytes, sortsPerPeer, pairs);
     if (taken.leakPerSort == 0) return std::numeric_limits<std::uint64_t>::max();
     return sortsPerPeer + (freeBytes - taken.needs) / taken.leakPerSort;
 }

@@ -34,6 +34,8 @@ _KNOWN_STYLES = {
     "GPU": Style("#d62728", "s", filled=False),
     "GPU On Card": Style("#e377c2", "o", filled=False, dash="dashed"),
     "GPU Transfer": Style("#8c564b", "^", filled=False, dash="dotted"),
+    "Pair Radix 1 Thread": Style("#ad494a", "*"),
+    "Pair Radix All CPUs": Style("#6b6ecf", "P"),
     "Peer vqsort": Style("#17becf", "p"),
     "Peer parallel stable sort": Style("#a5a619", "D", filled=False),
 }

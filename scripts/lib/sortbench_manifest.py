@@ -2,13 +2,14 @@
 
 A run directory holds run.json, the run's manifest: the plan (counts, data
 types, distributions, columns, repetitions, -R auto's target and budget,
--GPU, -QA, -PEERS with every peer's column and threads), the machine, every
-file the run opens with its header, each data set's rounds and outcome (with
--PEERS the peers' columns skipped for memory; in -R auto runs that time it,
-the machine's reference after every round), the exit status (null while the
-run goes on, or when it was interrupted) and, when a file could not be written
-whole, which one and why. The program writes it whole at the start of
-measuring, after every data set and at the end.
+-GPU, -QA, -PEERS with every peer's column and threads, -PAIRS with the pair
+columns' threads), the machine, every file the run opens with its header, each
+data set's rounds and outcome (with -PEERS or -PAIRS the columns skipped for
+memory; in -R auto runs that time it, the machine's reference after every
+round), the exit status (null while the run goes on, or when it was
+interrupted) and, when a file could not be written whole, which one and why.
+The program writes it whole at the start of measuring, after every data set and
+at the end.
 
 Runs made before the manifest have none. What the tools know of those runs
 comes from the Options line of run_conditions.txt, read by older_plan, the
@@ -40,7 +41,8 @@ class Plan:
     made before run.json does not say. `defaulted` names the options (-CI,
     -T) such a run left to its program. peer_threads maps each peer's column
     to the threads it sorts on, empty for a run without -PEERS or made before
-    run.json listed the peers."""
+    run.json listed the peers; pair_threads the same of the pair columns,
+    empty for a run without -PAIRS."""
     until_sure: object
     interval_target: float
     budget_seconds: float
@@ -52,6 +54,7 @@ class Plan:
     counts: list = field(default_factory=list)
     types: list = field(default_factory=list)
     peer_threads: dict = field(default_factory=dict)
+    pair_threads: dict = field(default_factory=dict)
 
 
 @dataclass
@@ -186,6 +189,9 @@ _DATA_SET = {"series": _TEXT, "count": _POSITIVE, "outcome": _TEXT, "rounds": _W
 # Only with -PEERS: every peer's column and threads in the plan, the columns skipped in each data set.
 _PEERS = {"peer_sorters": _at_most(_OBJECTS, PEER_COUNT)}
 _PEER = {"name": _TEXT, "column": _TEXT, "threads": _POSITIVE}
+# Only with -PAIRS: the pair columns and their threads.
+_PAIRS = {"pair_sorters": _at_most(_OBJECTS, 2)}
+_PAIR = {"column": _TEXT, "threads": _POSITIVE}
 _SKIPPED = {"skipped": _at_most(_TEXTS, RUN_COLUMNS)}
 # Only at the end of a run that could not write every file whole.
 _FAILED_WRITES = {"failed_writes": _at_most(_OBJECTS, 3 * _SERIES + 2)}  # its files, run.json and the -JSON file
@@ -266,7 +272,8 @@ def read_manifest(run_dir):
     return Manifest(place.path, document["program_version"], document["arguments"],
                     Plan(plan["until_sure"], plan["interval_target"], plan["budget_seconds"], plan["repetitions"],
                          plan["qa"], plan["distributions"], plan["columns"], counts=plan["counts"],
-                         types=plan["types"], peer_threads=_peer_threads(plan)),
+                         types=plan["types"], peer_threads=_threads(plan, _PEERS, _PEER),
+                         pair_threads=_threads(plan, _PAIRS, _PAIR)),
                     machine, files, data_sets, document["exit_status"],
                     document.get("floor_pricing", LADDER_PRICING), _failed_writes(document))
 
@@ -288,11 +295,13 @@ def _optional(value, fields, where, kind):
     return {key: kind(v) for key, v in _checked(value, present, where).items() if key in present}
 
 
-def _peer_threads(plan):
-    """{column: threads} of the plan's peer_sorters, empty without them."""
-    sorters = _optional(plan, _PEERS, "plan", list).get("peer_sorters", [])
+def _threads(plan, listed, fields):
+    """{column: threads} of the plan's list `listed` names (peer_sorters,
+    pair_sorters), each entry checked as `fields`; empty without it."""
+    (key,) = listed
+    sorters = _optional(plan, listed, "plan", list).get(key, [])
     return {p["column"]: p["threads"]
-            for p in (_checked(p, _PEER, f"plan.peer_sorters[{k}]") for k, p in enumerate(sorters))}
+            for p in (_checked(p, fields, f"plan.{key}[{k}]") for k, p in enumerate(sorters))}
 
 
 def _failed_writes(document):

@@ -2,7 +2,9 @@
 record count the fastest column, and our radix sort's time over the fastest
 peer's on as many threads (CPU 1 Thread over the fastest one-thread peer; the
 fastest of our multi-threaded columns over the fastest parallel peer), as
-ratios of times: below 1, ours is faster.
+ratios of times: below 1, ours is faster. A run with -PAIRS also sets each
+pair column against the same peers (Pair Radix 1 Thread over the fastest
+one-thread peer, Pair Radix All CPUs over the fastest parallel peer).
 
 How many threads each peer sorts on is what run.json's plan lists
 (Plan.peer_threads): a run without that list (no -PEERS, or made before
@@ -16,12 +18,15 @@ import csv
 import io
 from dataclasses import dataclass
 
-from sortbench_results import GPU_PARTS, RADIX_COLUMNS
+from sortbench_results import GPU_PARTS, PAIR_COLUMNS, PAIR_MANY, PAIR_ONE, RADIX_COLUMNS
 from sortbench_tool import printable
 
 PEERS_FILE = "peers.csv"  # what scripts/plot writes the rows of a run into
 PEERS_HEADER = ("Series", "NbRecords", "Fastest", "FastestMs", "OneThread", "OneThreadPeer", "OneThreadRatio",
                 "Parallel", "ParallelPeer", "ParallelRatio", "Skipped")
+# Before Skipped, in the files of runs with pair columns only: others' stay as they were.
+PAIRS_HEADER = ("PairOneThread", "PairOneThreadPeer", "PairOneThreadRatio", "PairParallel", "PairParallelPeer",
+                "PairParallelRatio")
 OUR_ONE = next(c for c, n in RADIX_COLUMNS.items() if n == 1)
 OUR_MANY = tuple(c for c, n in RADIX_COLUMNS.items() if n > 1)
 
@@ -39,13 +44,17 @@ class PeerRow:
     """One record count (as written): its fastest column and time in ms
     (None where no column has a time), ours against the fastest one-thread
     peer (`one`) and the fastest parallel peer (`many`), None where a side
-    has no time; `skipped` the peers skipped for memory."""
+    has no time; the pair columns against the same peers (`pair_one`,
+    `pair_many`), None likewise or without them; `skipped` the peers and pair
+    columns skipped for memory."""
     count: str
     fastest: str
     fastest_ms: float
     one: Against = None
     many: Against = None
     skipped: tuple = ()
+    pair_one: Against = None
+    pair_many: Against = None
 
 
 def _fastest(times, columns):
@@ -70,6 +79,7 @@ def peer_rows(result, peer_threads):
         return []
     one = [c for c in peers if peer_threads[c] == 1]
     many = [c for c in peers if peer_threads[c] > 1]
+    skippable = [c for c in result.columns if c in PAIR_COLUMNS] + peers
     # The GPU's on-card and transfer columns are parts of its whole sort, no sorter of their own.
     sorters = [c for c in result.columns if c not in GPU_PARTS]
     rows = []
@@ -77,7 +87,8 @@ def peer_rows(result, peer_threads):
         times = dict(zip(result.columns, values))
         fastest = _fastest(times, sorters) or (None, None)
         rows.append(PeerRow(count, *fastest, _against(times, [OUR_ONE], one), _against(times, OUR_MANY, many),
-                            tuple(c for c in peers if (count, c) in result.skipped)))
+                            tuple(c for c in skippable if (count, c) in result.skipped),
+                            _against(times, [PAIR_ONE], one), _against(times, [PAIR_MANY], many)))
     return rows
 
 
@@ -93,21 +104,22 @@ def ratio_text(ratio):
     return f"{ratio:.6g}"
 
 
-def peers_csv(rows_of):
-    """The text of PEERS_FILE: PEERS_HEADER, then a line per series (`rows_of`:
-    {stem: [PeerRow]}, in order) and count; a comparison without both sides
-    has empty cells, Skipped the skipped peers separated by ";". Names are
-    quoted as CSV quotes them, so each stays one field, and escaped as the
-    tools' lines escape them: a series named by a file name that is not
-    UTF-8 is written as its name is shown (INT\\xff), and no cell holds a
-    control character."""
+def peers_csv(rows_of, pairs=False):
+    """The text of PEERS_FILE: PEERS_HEADER (with PAIRS_HEADER before Skipped
+    when `pairs`, the run has pair columns), then a line per series
+    (`rows_of`: {stem: [PeerRow]}, in order) and count; a comparison without
+    both sides has empty cells, Skipped the skipped columns separated by ";".
+    Names are quoted as CSV quotes them, so each stays one field, and
+    escaped as the tools' lines escape them: a series named by a file name
+    that is not UTF-8 is written as its name is shown (INT\\xff), and no
+    cell holds a control character."""
     text = io.StringIO()
     out = csv.writer(text, lineterminator="\n")
-    out.writerow(PEERS_HEADER)
+    out.writerow(PEERS_HEADER[:-1] + (PAIRS_HEADER if pairs else ()) + PEERS_HEADER[-1:])
     for stem, rows in rows_of.items():
         for row in rows:
             sides = []
-            for against in (row.one, row.many):
+            for against in (row.one, row.many) + ((row.pair_one, row.pair_many) if pairs else ()):
                 sides += [against.ours, against.peer, ratio_text(against.ratio)] if against else ["", "", ""]
             cells = [stem, row.count, row.fastest or "", "" if row.fastest_ms is None else repr(row.fastest_ms),
                      *sides, ";".join(row.skipped)]

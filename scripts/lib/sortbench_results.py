@@ -18,9 +18,11 @@ RESULT_HEAD = ("NbRecords", STANDARD)
 RADIX_COLUMNS = {f"CPU {n} Thread": n for n in (1, 2, 4, 8)}
 GPU_COLUMNS = ("GPU", "GPU On Card", "GPU Transfer")
 GPU_PARTS = GPU_COLUMNS[1:]  # parts of the GPU's whole sort, no sorter of their own
+# -PAIRS: our key-carrying radix sort on one thread and on every online CPU.
+PAIR_ONE, PAIR_MANY = PAIR_COLUMNS = ("Pair Radix 1 Thread", "Pair Radix All CPUs")
 PEER_COUNT = 11  # the peers -PEERS times (kPeers in driver/sorters/Peers.h)
-# The columns a run writes at most: with -GPU and -PEERS.
-RUN_COLUMNS = 1 + len(RADIX_COLUMNS) + len(GPU_COLUMNS) + PEER_COUNT
+# The columns a run writes at most: with -GPU, -PAIRS and -PEERS.
+RUN_COLUMNS = 1 + len(RADIX_COLUMNS) + len(GPU_COLUMNS) + len(PAIR_COLUMNS) + PEER_COUNT
 MAX_COLUMNS = 32  # beyond RUN_COLUMNS: a file of more holds something else
 
 # The headers of the stats and speed-up files, for runs without run.json: a
@@ -46,7 +48,8 @@ class ResultTable:
     written; times[r][c] its value, None where a log axis cannot show it
     (zero or negative) and where the peer was skipped. counts[r] is the
     record count as written; skipped holds the (count, column) of the empty
-    cells of peers run.json says were skipped (they did not fit in memory)."""
+    cells of peers and pair columns run.json says were skipped (they did not
+    fit in memory)."""
     path: str
     columns: list
     counts: list = field(default_factory=list)

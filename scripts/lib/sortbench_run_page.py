@@ -8,6 +8,7 @@ import os
 import sortbench_page as html
 from sortbench_charts import limits_chart, speedup_points, time_chart
 from sortbench_peers import OUR_MANY, OUR_ONE, parallel_threads, peer_rows
+from sortbench_results import PAIR_COLUMNS, PAIR_MANY, PAIR_ONE
 from sortbench_results import STANDARD
 from sortbench_rundir import stem_label
 from sortbench_run import (DRIFT_TARGETS, NOISY_CV, drift_limit, drifts_of, limits_of, noise_of, repetitions_text,
@@ -39,7 +40,7 @@ def conditions_part(run):
 def checked_columns(run, columns):
     """What the run checked in each timed sort of a row with these columns; None
     when whether the GPU was checked is unknown."""
-    checks = [f"the permutation of {c}" for c in columns if c.startswith("Peer ")]
+    checks = [f"the permutation of {c}" for c in columns if c.startswith("Peer ") or c in PAIR_COLUMNS]
     if any(c.startswith("GPU") for c in columns):
         if run.plan.qa is None:
             return None
@@ -68,8 +69,8 @@ def checks_part(run):
                  "does not say whether it was given: run_conditions.txt, which records the options, is written "
                  "with repetitions only."]
     elif not checks:
-        texts = ["No column of this run is checked: the peer sorters' permutations are (-PEERS), and the GPU's "
-                 "with -GPU -QA; this run has neither."]
+        texts = ["No column of this run is checked: the peer sorters' and the pair columns' permutations are "
+                 "(-PEERS, -PAIRS), and the GPU's with -GPU -QA; this run has none of them."]
     elif run.manifest:
         texts = [f"Checked in every timed sort: {'; '.join(checks)}. What run.json records of each data set is "
                  f"under {ENDING}."]
@@ -195,15 +196,23 @@ def peers_part(run, series):
     if not rows:
         return ""
     many = parallel_threads(threads)
+    pairs = run.plan.pair_threads or {c: None for c in series.result.columns if c in PAIR_COLUMNS}
     table = [[f'<th class="num">{int(row.count):,}</th>',
               html.cell([(None, row.fastest or "—"),
                          ("spread", None if row.fastest_ms is None else f"{html.significant(row.fastest_ms)} ms")]),
               against_cell(row.one, "no one-thread peer, or no time of ours"),
               against_cell(row.many, "no parallel peer, or no time of ours")]
+             + ([against_cell(row.pair_one, "no one-thread peer, or no time of the pair column"),
+                 against_cell(row.pair_many, "no parallel peer, or no time of the pair column")] if pairs else [])
              for row in rows]
     head = ["Records", "Fastest column", f"One thread: {OUR_ONE} over the fastest one-thread peer",
             f"Parallel: the fastest of {', '.join(OUR_MANY)} over the fastest parallel peer"
             + (f" ({many} threads)" if many else "")]
+    if pairs:
+        on = pairs.get(PAIR_MANY)
+        head += [f"Pairs, one thread: {PAIR_ONE} over the fastest one-thread peer",
+                 f"Pairs, parallel: {PAIR_MANY}" + (f" ({on} threads)" if on else "")
+                 + " over the fastest parallel peer"]
     notes = ["Ratios of times, from the table above: below 1 (green), ours is faster. How many threads each peer "
              "sorts on is what run.json lists."]
     skipped = [f"{int(row.count):,} records: {', '.join(row.skipped)}" for row in rows if row.skipped]

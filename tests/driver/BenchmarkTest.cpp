@@ -10,6 +10,7 @@
 
 #include "cpu_sort/WorkerThreads.h"
 #include "driver/machine/AvailableMemory.h"
+#include "driver/machine/MachineFacts.h"
 #include "driver/measuring/MemoryBudget.h"
 #include "driver/output/ConsoleText.h"
 #include "driver/sorters/Peers.h"
@@ -162,4 +163,32 @@ TEST(BenchmarkRun, distributions_and_peers_get_files_columns_and_json_entries_of
     for (size_t at = 0; (at = document.find("\"run_type\"", at)) != std::string::npos; ++at) ++entries;
     EXPECT_EQ(entries, 4u * 2u * (5u + kPeers.size()) * 5u);
     EXPECT_NE(document.find("\"name\": \"INT_equal/Peer vqsort/3000\""), std::string::npos);
+}
+
+TEST(BenchmarkRun, pair_columns_are_timed_and_written_to_every_file_with_their_threads) {
+    const TestSupport::TempDirectory logs;
+    const RunPlan plan =
+        TestSupport::PlanFor({"-S", "3000", "-D", "uniform,equal", "-PAIRS", "-R", "2"}, logs.Path().string() + "/");
+    const CapturedRun run = TestSupport::RunCaptured(plan);
+    ASSERT_EQ(run.status, kExitComplete) << run.lines.back();
+    EXPECT_EQ(Matching(run.lines, "INT Pair Radix 1 Thread - ").size(), 2u);
+    EXPECT_EQ(Matching(run.lines, "BIGFLOAT Pair Radix All CPUs - ").size(), 2u);
+    EXPECT_TRUE(Matching(run.lines, "QA ERROR").empty());
+    // The peers' summary is the peers': without -PEERS the run ends without one.
+    EXPECT_EQ(run.out.find(" PEERS "), std::string::npos);
+    const std::string results = TestSupport::ReadWholeFile(plan.runDirectory + "bench_BIGINT_equal.csv");
+    EXPECT_TRUE(
+        results.starts_with("NbRecords,CPU Standard,CPU 1 Thread,CPU 2 Thread,CPU 4 Thread,CPU 8 Thread,"
+                            "Pair Radix 1 Thread,Pair Radix All CPUs\n3000,"));
+    const std::string stats = TestSupport::ReadWholeFile(plan.runDirectory + "stats_FLOAT.csv");
+    EXPECT_NE(stats.find("\n3000,Pair Radix All CPUs,2,"), std::string::npos);
+    EXPECT_NE(TestSupport::ReadWholeFile(plan.runDirectory + "speedup_INT.csv").find("\n3000,Pair Radix 1 Thread,2,"),
+              std::string::npos);
+    const std::string manifest = TestSupport::ReadWholeFile(plan.runDirectory + "run.json");
+    const std::string everyCpu = std::to_string(ParallelPeerThreads(ReadMachineFacts().onlineCpus));
+    EXPECT_NE(manifest.find("\"pair_sorters\": [{\"column\": \"Pair Radix 1 Thread\", \"threads\": 1}, "
+                            "{\"column\": \"Pair Radix All CPUs\", \"threads\": " +
+                            everyCpu + "}]"),
+              std::string::npos);
+    EXPECT_NE(manifest.find("\"skipped\": []"), std::string::npos);
 }

@@ -10,7 +10,7 @@ import pytest
 from conftest import ROOT, is_png, run_in_process
 
 from sortbench_manifest import floor_pricing_notice, read_manifest
-from sortbench_peers import PEERS_FILE
+from sortbench_peers import PAIRS_HEADER, PEERS_FILE, peer_rows
 from sortbench_results import read_result, read_speedups, read_stats
 from sortbench_rundir import result_files
 from sortbench_tool import DEFAULT_LOG_DIR, newest_run_dir
@@ -21,6 +21,7 @@ pytestmark = pytest.mark.skipif(not PROGRAM, reason="SORTBENCH_BINARY is unset: 
 # A probe of the machine's limits small enough to take no time.
 QUICK = {**os.environ, "SORTBENCH_QUICK_LIMITS": "1"}
 RUNS = {"peers": ["-S", "1000", "-R", "3", "-D", "uniform,zipf", "-PEERS"],
+        "pairs": ["-S", "1000", "-R", "2", "-PAIRS", "-PEERS", "vqsort,tbb"],
         "auto": ["-S", "1000", "-R", "auto", "-T", "0.2", "-CI", "50"],
         "single": ["-MIN"]}
 READERS = {"stats": read_stats, "speedups": read_speedups}
@@ -73,8 +74,24 @@ def test_the_scripts_take_every_run(report, plot, runs, name, tmp_path):
     assert (ran.status, ran.err, ran.out_lines) == (0, "", [page])
     ran = run_in_process(plot, ["-o", charts, runs[name]])
     tables = [path for path in ran.out_lines if path == f"{charts}/{PEERS_FILE}"]
-    assert (ran.status, ran.err) == (0, "") and ran.out_lines and len(tables) == (name == "peers")
+    assert (ran.status, ran.err) == (0, "") and ran.out_lines and len(tables) == (name in ("peers", "pairs"))
     assert all(is_png(path) for path in ran.out_lines if path not in tables)
+
+
+def test_a_pairs_run_sets_its_pair_columns_against_the_peers_in_page_and_table(report, plot, runs, tmp_path):
+    run_dir = runs["pairs"]
+    plan = read_manifest(run_dir).plan
+    assert list(plan.pair_threads) == ["Pair Radix 1 Thread", "Pair Radix All CPUs"]
+    assert plan.pair_threads["Pair Radix All CPUs"] == plan.peer_threads["Peer tbb"]
+    rows = peer_rows(read_result(f"{run_dir}/bench_BIGINT.csv"), plan.peer_threads)
+    assert [(r.pair_one.ours, r.pair_one.peer, r.pair_many.ours, r.pair_many.peer) for r in rows] == \
+        [("Pair Radix 1 Thread", "Peer vqsort", "Pair Radix All CPUs", "Peer tbb")]
+    page, charts = str(tmp_path / "report.html"), str(tmp_path / "charts")
+    assert run_in_process(report, ["-o", page, run_dir]).status == 0
+    assert "Pairs, one thread: Pair Radix 1 Thread over the fastest one-thread peer" in open(page).read()
+    assert run_in_process(plot, ["-o", charts, run_dir]).status == 0
+    header = open(f"{charts}/{PEERS_FILE}").readline().rstrip("\n").split(",")
+    assert header[-1 - len(PAIRS_HEADER):-1] == list(PAIRS_HEADER)
 
 
 def test_repeatability_reads_its_runs(tmp_path):

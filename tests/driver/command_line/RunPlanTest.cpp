@@ -342,3 +342,38 @@ TEST(RunPlan, peers_are_every_one_or_those_a_list_names_in_column_order) {
     EXPECT_EQ(Parse({"-PEERS", "tbb,tbb"}).warnings,
               std::vector<std::string>{"-PEERS tbb,tbb: each peer runs once (tbb named more than once)"});
 }
+
+TEST(RunPlan, pairs_add_their_two_columns_after_ours_and_before_the_peers_wherever_given) {
+    const std::vector<Column> cpu{Column::CpuStandard, Column::Cpu1Thread, Column::Cpu2Thread, Column::Cpu4Thread,
+                                  Column::Cpu8Thread};
+    const std::vector<Column> pairs{Column::PairRadix1Thread, Column::PairRadixAllCpus};
+    const auto join = [](std::vector<std::vector<Column>> parts) {
+        std::vector<Column> joined;
+        for (const auto& part : parts) joined.insert(joined.end(), part.begin(), part.end());
+        return joined;
+    };
+    const std::vector<Column> gpu{Column::Gpu, Column::GpuOnCard, Column::GpuTransfer};
+    const std::vector<Column> vqsort{PeerColumn(Peer::Vqsort)};
+    const struct {
+        std::initializer_list<const char*> args;
+        bool pairsEnabled;
+        std::vector<Column> columns;
+        std::size_t warnings;
+    } cases[] = {
+        {{"-S", "1000"}, false, cpu, 0},
+        {{"-PAIRS"}, true, join({cpu, pairs}), 0},
+        {{"-PAIRS", "-PAIRS"}, true, join({cpu, pairs}), 0},
+        {{"-PEERS", "vqsort", "-PAIRS", "-GPU"}, true, join({cpu, gpu, pairs, vqsort}), 0},
+        {{"-pairs"}, false, cpu, 1},
+    };
+    for (const auto& c : cases) {
+        const RunPlan plan = Parse(c.args);
+        const std::string line = *c.args.begin();
+        EXPECT_TRUE(plan.error.empty()) << line;
+        EXPECT_EQ(plan.pairsEnabled, c.pairsEnabled) << line;
+        EXPECT_EQ(plan.columns, c.columns) << line;
+        EXPECT_EQ(plan.warnings.size(), c.warnings) << line;
+    }
+    EXPECT_TRUE(ResultHeader(RunColumns(false, {Peer::Vqsort}, true))
+                    .ends_with(",CPU 8 Thread,Pair Radix 1 Thread,Pair Radix All CPUs,Peer vqsort"));
+}

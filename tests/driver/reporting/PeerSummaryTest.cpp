@@ -65,3 +65,20 @@ TEST(PeerSummary, names_the_fastest_and_sets_ours_against_the_fastest_peer_of_ea
     EXPECT_EQ(lines[3],
               "BIGINT_zipf 500: fastest Peer spreadsort 1.500 ms; one thread: CPU 1 Thread/Peer spreadsort 2.00");
 }
+
+TEST(PeerSummary, sets_each_pair_column_against_the_fastest_peer_on_as_many_threads) {
+    PeerSummary summary;
+    // The all-CPU pair column was skipped: its comparison is left out.
+    Measure(summary, Set(AppCore::DataType::FLOAT, "FLOAT"),
+            {{Column::CpuStandard, 10},
+             {Column::Cpu1Thread, 2},
+             {Column::Cpu2Thread, 1.5},
+             {Column::PairRadix1Thread, 0.5},
+             {PeerColumn(Peer::Vqsort), 1},
+             {PeerColumn(Peer::Tbb), 0.8}});
+    const std::vector<std::string> lines = summary.Lines();
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[2],
+              "FLOAT 500: fastest Pair Radix 1 Thread 0.500 ms; one thread: CPU 1 Thread/Peer vqsort 2.00; every CPU: "
+              "CPU 2 Thread/Peer tbb 1.88; pairs one thread: Pair Radix 1 Thread/Peer vqsort 0.50");
+}

@@ -1,6 +1,11 @@
 #include "driver/sorters/ColumnFloors.h"
 
+#include <optional>
+
 #include <gtest/gtest.h>
+
+#include "driver/measuring/PairSortFloor.h"
+#include "driver/measuring/TestData.h"
 
 namespace {
 
@@ -57,4 +62,16 @@ TEST(ColumnFloors, radix_columns_on_uniform_keys_and_the_gpu_on_card_column_have
     EXPECT_FALSE(ColumnFloorMs(Column::GpuOnCard, DataType::BIGINT, Distribution::Uniform, n, limits, gpu))
         << "no floor for a sort that fits in the probe's buffers";
     EXPECT_FALSE(ColumnFloorMs(Column::GpuOnCard, DataType::INT, Distribution::Uniform, n, limits, {}));
+}
+
+TEST(ColumnFloors, pair_columns_take_the_pair_sort_floor_on_their_own_threads_on_uniform_keys_only) {
+    using AppCore::DataType;
+    const DataSetLimits limits = OwnTable();
+    const std::uint64_t n = 100000;
+    const auto positive = [](std::optional<double> floor) { return floor && *floor > 0.0 ? floor : std::nullopt; };
+    EXPECT_EQ(ColumnFloorMs(Column::PairRadix1Thread, DataType::BIGINT, Distribution::Uniform, n, limits, {}, 2),
+              positive(PairSortFloorMs(8, n, 1, limits, UniformKeySpreadBits(DataType::BIGINT))));
+    EXPECT_EQ(ColumnFloorMs(Column::PairRadixAllCpus, DataType::FLOAT, Distribution::Uniform, n, limits, {}, 2),
+              positive(PairSortFloorMs(4, n, 2, limits, UniformKeySpreadBits(DataType::FLOAT))));
+    EXPECT_FALSE(ColumnFloorMs(Column::PairRadix1Thread, DataType::INT, Distribution::Zipf, n, limits, {}, 2));
 }

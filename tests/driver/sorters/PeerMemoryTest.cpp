@@ -1,9 +1,14 @@
 #include "driver/sorters/PeerMemory.h"
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
+
+#include "cpu_sort/pairs/PairRadixSorter.h"
+#include "driver/measuring/MemoryBudget.h"
+#include "strings/MemoryText.h"
 
 namespace {
 
@@ -85,4 +90,43 @@ TEST(PeerMemory, the_leaking_peers_bound_the_sorts_by_what_is_left_after_their_c
         {"two leaking peers, room for two more and a little", both, 59999, 4},
     };
     for (const auto& c : cases) EXPECT_EQ(MostSortsOfPeers(c.columns, 1000, 4, c.freeBytes, 2), c.mostSorts) << c.what;
+}
+
+TEST(PeerMemory, pair_columns_come_first_and_hold_their_scratch_beside_the_peers_only_across_rounds) {
+    // 1000 records of 4-byte keys, the all-CPU column on 2 threads; vqsort needs its 8,000 bytes of pairs.
+    const std::uint64_t scratch = std::max(EvalCore::PairRadixSorter::ScratchBytes(1000, 4, 1),
+                                           EvalCore::PairRadixSorter::ScratchBytes(1000, 4, 2));
+    const std::vector<Column> columns = RunColumns(false, {Peer::Vqsort}, true);
+    const PairScratchUse rounds{.everyCpu = 2, .freedBeforePeers = false};
+    const PairScratchUse once{.everyCpu = 2, .freedBeforePeers = true};
+    const auto skipped = [&](std::uint64_t freeBytes, PairScratchUse use) {
+        std::vector<Column> found;
+        for (const SkippedColumn& s : PeersBeyondMemory(columns, 1000, 4, freeBytes, 2, use)) found.push_back(s.column);
+        return found;
+    };
+    const std::vector<Column> none;
+    const std::vector<Column> vqsort{PeerColumn(Peer::Vqsort)};
+    const std::vector<Column> all{Column::PairRadix1Thread, Column::PairRadixAllCpus, PeerColumn(Peer::Vqsort)};
+    const struct {
+        const char* what;
+        std::uint64_t freeBytes;
+        PairScratchUse use;
+        std::vector<Column> skipped;
+    } cases[] = {
+        {"room for all across rounds", scratch + 8000, rounds, none},
+        {"a byte short: the peer goes, the pair columns keep their place", scratch + 7999, rounds, vqsort},
+        {"one repetition frees the scratch before the peer", std::max<std::uint64_t>(scratch, 8000), once, none},
+        {"no room", 0, rounds, all},
+    };
+    for (const auto& c : cases) EXPECT_EQ(skipped(c.freeBytes, c.use), c.skipped) << c.what;
+    const std::vector<SkippedColumn> short1 = PeersBeyondMemory(columns, 1000, 4, scratch + 7999, 2, rounds);
+    ASSERT_EQ(short1.size(), 1u);
+    EXPECT_EQ(short1[0].reason, "needs " + SLib::MemoryText(scratch + 8000) +
+                                    " beside the data set with the pair columns' scratch, " +
+                                    SLib::MemoryText(scratch + 7999) + " free");
+    // -S1B -PAIRS on a 24 GiB machine, about 23 GB available: the pair columns of 4-byte keys must run.
+    constexpr std::uint64_t kBillion = 1'000'000'000;
+    EXPECT_TRUE(PeersBeyondMemory(RunColumns(false, std::vector<Peer>{}, true), kBillion, 4,
+                                  23'000'000'000 - DataSetPeakBytes(kBillion, 4), 2, once)
+                    .empty());
 }
