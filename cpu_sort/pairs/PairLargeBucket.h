@@ -31,19 +31,6 @@ struct LargeBucketTables {
     BucketPlan levels[kLargeLevels];
 };
 
-// The last resort past kLargeLevels, which only more than about 2^26 keys in
-// one multi-digit bucket reach: a comparison sort of whole pairs, (key, index)
-// order, that needs no buffer.
-template <class Format>
-void SortInPlace(typename Format::Pair* pairs, std::size_t count, std::uint32_t* out) {
-    using Pair = typename Format::Pair;
-    std::sort(pairs, pairs + count, [](const Pair& a, const Pair& b) {
-        return Format::KeyOf(a) != Format::KeyOf(b) ? Format::KeyOf(a) < Format::KeyOf(b)
-                                                    : Format::IndexOf(a) < Format::IndexOf(b);
-    });
-    WriteIndices<Format>(pairs, count, out);
-}
-
 // Sorts pairs[0, count) (count > kLeafMaxPairs) into out[0, count) as
 // SortLeaf does; `buffer` holds kLeafMaxBytes.
 template <class Format>
@@ -111,7 +98,9 @@ void SortLargeBucket(typename Format::Pair* pairs, std::size_t count, std::uint3
         else if (level + 1 < kLargeLevels)
             SortLargeBucket<Format>(pairs + first, size, out + first, buffer, leafCounters, tables, level + 1);
         else
-            SortInPlace<Format>(pairs + first, size, out + first);
+            // Past kLargeLevels, which only more than about 2^26 keys in one
+            // multi-digit bucket reach.
+            ComparisonLeaf<Format>(pairs + first, size, out + first);
     }
 }
 
