@@ -1,14 +1,12 @@
 #include "cpu_sort/pairs/PairRadixSorter.h"
 
-#include <cstdlib>
-#include <new>
 #include <numeric>
 #include <thread>
 #include <type_traits>
 #include <vector>
 
 #include "cpu_sort/pairs/PairSort.h"
-#include "support/HugePages.h"
+#include "support/CharBuffer.h"
 
 namespace EvalCore {
 
@@ -26,44 +24,6 @@ T* Grow(std::vector<T>& table, std::size_t count) {
     }
     return table.data();
 }
-
-// The pair array: huge-page aligned and advised once it spans a huge page,
-// since the scatter writes to thousands of places across it.
-class PairArray {
-public:
-    PairArray() = default;
-    PairArray(const PairArray&) = delete;
-    PairArray& operator=(const PairArray&) = delete;
-    ~PairArray() { std::free(data); }
-
-    static std::size_t Rounded(std::size_t bytes) {
-        const std::size_t page = AppCore::kHugePageBytes;
-        return bytes < page ? bytes : (bytes + page - 1) / page * page;
-    }
-
-    void* Grow(std::size_t bytes) {
-        bytes = Rounded(bytes);
-        if (bytes <= size) return data;
-        void* larger =
-            bytes < AppCore::kHugePageBytes ? std::malloc(bytes) : std::aligned_alloc(AppCore::kHugePageBytes, bytes);
-        if (larger == nullptr) throw std::bad_alloc();
-        if (bytes >= AppCore::kHugePageBytes) AppCore::AdviseHugePages(larger, bytes);
-        std::free(data);
-        data = larger;
-        size = bytes;
-        return data;
-    }
-    void Release() noexcept {
-        std::free(data);
-        data = nullptr;
-        size = 0;
-    }
-    std::size_t Bytes() const noexcept { return size; }
-
-private:
-    void* data = nullptr;
-    std::size_t size = 0;
-};
 
 struct WorkerArea {
     std::vector<std::uint32_t> counts, next, leafCounters, starts;
@@ -106,7 +66,7 @@ unsigned WorkerCount(unsigned threads) { return threads == 0 ? 1 : threads; }
 }  // namespace
 
 struct PairRadixSorter::Scratch {
-    PairArray pairs;
+    AppCore::CharBuffer pairs;  // whole huge pages from one page on (CharBuffer.h)
     std::vector<WorkerArea> workers;
     std::vector<std::uint16_t> bucketOf;
     std::vector<std::uint32_t> start, offsets;
@@ -118,7 +78,11 @@ struct PairRadixSorter::Scratch {
     // Sizes every table for a sort with `sizes` on T workers; throws
     // std::bad_alloc before anything is sorted.
     void Prepare(std::uint64_t n, const Sizes& sizes, unsigned T) {
-        pairs.Grow(n * sizes.pairBytes);
+        if (pairs.size < n * sizes.pairBytes) {
+            // Nothing in it is kept: freed first, so the old and the new block never coexist.
+            pairs.Clear();
+            pairs.Grow(n * sizes.pairBytes);
+        }
         if (workers.size() < T) workers.resize(T);
         tables.resize(T);
         for (unsigned t = 0; t < T; ++t) {
@@ -163,7 +127,7 @@ struct PairRadixSorter::Scratch {
         const Sizes sizes(n, sizeof(Pair));
         if (!sizes.buckets) T = 1;
         Prepare(n, sizes, T);
-        Pair* pairArray = static_cast<Pair*>(pairs.Grow(0));
+        Pair* pairArray = reinterpret_cast<Pair*>(pairs.data);
         if (!sizes.buckets) return SortPairsInCache<Format>(values, n, indices, base, pairArray, tables[0]);
         SharedTables shared{BucketPlan{bucketOf.data(), start.data(), start.data() + kMaxBuckets + 1, oneDigit.data()},
                             offsets.data()};
@@ -223,7 +187,7 @@ void PairRadixSorter::Sort(const double* values, std::uint64_t n, std::uint32_t*
 }
 
 void PairRadixSorter::Release() noexcept {
-    scratch->pairs.Release();
+    scratch->pairs.Clear();
     scratch->workers = {};
     scratch->tables = {};
     scratch->bucketOf = {};
@@ -233,7 +197,7 @@ void PairRadixSorter::Release() noexcept {
 }
 
 std::uint64_t PairRadixSorter::Bytes() const noexcept {
-    std::uint64_t bytes = scratch->pairs.Bytes();
+    std::uint64_t bytes = scratch->pairs.size;
     const auto add = [&bytes](const auto& table) { bytes += table.size() * sizeof(table[0]); };
     for (const WorkerArea& area : scratch->workers) area.ForEachTable(add);
     add(scratch->bucketOf), add(scratch->start), add(scratch->offsets), add(scratch->oneDigit);
@@ -244,7 +208,7 @@ std::uint64_t PairRadixSorter::ScratchBytes(std::uint64_t n, unsigned keyBytes, 
     if (n == 0) return 0;
     const Sizes sizes(n, keyBytes == 4 ? sizeof(NarrowPairs::Pair) : sizeof(WidePairs::Pair));
     const unsigned T = sizes.buckets ? WorkerCount(threads) : 1;
-    return PairArray::Rounded(n * sizes.pairBytes) + T * sizes.WorkerBytes() + sizes.SharedBytes(T);
+    return n * sizes.pairBytes + T * sizes.WorkerBytes() + sizes.SharedBytes(T);
 }
 
 }  // namespace EvalCore

@@ -50,7 +50,7 @@ namespace EvalCore {
 // in phase 4 the workers take buckets from an atomic counter.
 //
 // Memory: the pair array, 8 bytes a record (16 for 8-byte keys of a range
-// wider than 32 bits), rounded up to whole 2 MiB huge pages; plus 3.1 MiB per
+// wider than 32 bits), on huge pages from 2 MiB on (CharBuffer); plus 3.1 MiB per
 // worker (2 MiB for a bucket sorted in cache, 512 KiB of digit counters,
 // 256 KiB of write-combining lines, the rest smaller tables) and 164 KiB
 // shared. At one billion 4-byte keys on two threads: 8.007 GB in all.
