@@ -129,21 +129,14 @@ struct PlaceholderSlot {
 PlaceholderSlot registeredPlaceholder;
 static_assert(std::atomic<int>::is_always_lock_free, "a signal handler may only read lock-free atomics");
 
-// Whether `fd` is still the file `name` in `folder`: nothing replaced it meanwhile.
-// Async-signal-safe.
-bool StillNamed(int folder, const char* name, int fd) {
-    struct stat named {};
-    struct stat held {};
-    return fstatat(folder, name, &named, AT_SYMLINK_NOFOLLOW) == 0 && fstat(fd, &held) == 0 &&
-           named.st_dev == held.st_dev && named.st_ino == held.st_ino;
-}
-
-// Removes `name` in `folder` when it is still the empty file held at `claim`.
-// Async-signal-safe; errno is kept.
+// Removes `name` in `folder` when it is still the empty file held at `claim`:
+// nothing replaced it meanwhile. Async-signal-safe; errno is kept.
 void RemovePlaceholder(int folder, const char* name, int claim) {
     const int savedErrno = errno;
+    struct stat named {};
     struct stat held {};
-    if (StillNamed(folder, name, claim) && fstat(claim, &held) == 0 && held.st_size == 0)
+    if (fstatat(folder, name, &named, AT_SYMLINK_NOFOLLOW) == 0 && fstat(claim, &held) == 0 &&
+        named.st_dev == held.st_dev && named.st_ino == held.st_ino && held.st_size == 0)
         (void)unlinkat(folder, name, 0);
     errno = savedErrno;
 }
