@@ -21,8 +21,8 @@ _SIZE = (820, 300)  # pixels: wide enough for ten run labels, low enough for man
 
 
 def _run_label(run):
-    """A run as the x axis names it: its date and time, and the program version below."""
-    return f"{run['made'][2:16]}\n{printable(run['program_version'])}"
+    """A run as the x axis names it: its month, day and time, and the program version below."""
+    return f"{run['made'][5:16]}\n{printable(run['program_version'])}"
 
 
 def svg_chart(title, runs, trends, drawn):

@@ -53,9 +53,29 @@ def _steps_table(trends, by_id):
                          _td(f"{_time(before)} → {_time(after)}"),
                          _td(signed_percent(step.change * 100), f"num {_step_class(step)}")])
     if not rows:
+        return paragraph("None.")
+    return table(["Machine", "Data set", "Records", "Column", "From run", "To run", "Time (ms)", "Change"], rows)
+
+
+def _pairs_table(trends, by_id):
+    """Per pair of consecutive runs of a machine with any step: how many
+    cells became slower and faster, and the largest change: one column's
+    step, or the machine's (or the program's) across the board."""
+    pairs = {}
+    for trend in trends:
+        for step in trend.steps:
+            key = (trend.machine, trend.points[step.at - 1].run, trend.points[step.at].run)
+            pairs.setdefault(key, []).append(step.change)
+    rows = []
+    for (machine, before, after), changes in sorted(pairs.items(), key=lambda p: (p[0][0], by_id[p[0][2]]["made"])):
+        largest = max(changes, key=abs)
+        rows.append([_td(machine), _td(_run_text(by_id[before])), _td(_run_text(by_id[after])),
+                     _td(sum(c > 0 for c in changes), "num"), _td(sum(c < 0 for c in changes), "num"),
+                     _td(signed_percent(largest * 100), "num slower" if largest > 0 else "num faster")])
+    if not rows:
         return paragraph("No steps: no change between consecutive runs of a machine lies beyond both their "
                          "intervals.")
-    return table(["Machine", "Data set", "Records", "Column", "From run", "To run", "Time (ms)", "Change"], rows)
+    return table(["Machine", "From run", "To run", "Cells slower", "Cells faster", "Largest change"], rows)
 
 
 def _points_table(runs, trends):
@@ -84,14 +104,14 @@ def history_page(store_path, runs, trends, drawn, draw):
     on the charts; `draw(title, runs, trends, drawn)`: one chart's SVG."""
     by_id = {run["id"]: run for run in runs}
     machines = list(dict.fromkeys(t.machine for t in trends))
-    parts = [paragraph(f"Store: {store_path}. {len(runs)} runs on {len(machines)} machines."),
+    parts = [paragraph(f"Store: {store_path}. Runs: {len(runs)}; machines: {len(machines)}."),
              paragraph(f"Time drawn: the {drawn.label}, {drawn.explained}."),
              paragraph("A step is a change between two consecutive runs of one machine beyond both runs' "
                        "intervals: each median lies outside the other run's 95% interval. Runs without "
                        "intervals show no step. Steps are ringed on the charts and marked in the tables.")]
-    headings = [("runs", "Runs"), ("steps", "Steps")]
+    headings = [("runs", "Runs"), ("steps", "Steps between runs")]
     sections = [_section("runs", 2, "Runs", _runs_table(runs)),
-                _section("steps", 2, "Steps", _steps_table(trends, by_id))]
+                _section("steps", 2, "Steps between runs", _pairs_table(trends, by_id))]
     for m, machine in enumerate(machines):
         ident = f"machine-{m + 1}"
         headings.append((ident, machine))
@@ -106,5 +126,7 @@ def history_page(store_path, runs, trends, drawn, draw):
                                  chart(draw(f"{machine}: {title}", own, group, drawn), prefix, title)
                                  + _points_table(own, group)))
         sections.append(_section(ident, 2, f"Machine: {machine}", "".join(body)))
+    headings.append(("every-step", "Every step"))
+    sections.append(_section("every-step", 2, "Every step", _steps_table(trends, by_id)))
     nav = "<nav><ul>" + "".join(f'<li><a href="#{i}">{esc(h)}</a></li>' for i, h in headings) + "</ul></nav>"
     return page(TITLE, parts + [nav] + sections)

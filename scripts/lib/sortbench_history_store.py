@@ -82,6 +82,15 @@ def _lstat(name, folder):
         return None
 
 
+def _columns(plan):
+    """The columns a stored plan lists, in its order; none when it lists none."""
+    try:
+        columns = json.loads(plan).get("columns")
+    except (ValueError, AttributeError):
+        return []
+    return [c for c in columns if isinstance(c, str)] if isinstance(columns, list) else []
+
+
 def _opened_by_sqlite(held):
     """Whether a descriptor of this process other than `held` is the file `held` is."""
     mine = os.fstat(held)
@@ -119,12 +128,13 @@ class Store:
     # --- what it holds ---------------------------------------------------------
 
     def runs(self):
-        """Every run as a dict of the runs table with its cell count, oldest first."""
+        """Every run as a dict of the runs table with its cell count and its
+        plan's columns in the run's order, oldest first."""
         rows = self.db.execute("SELECT r.id, r.name, r.made, r.program_version, r.machine, r.exit_status, "
-                               "(SELECT COUNT(*) FROM cells c WHERE c.run = r.id) FROM runs r "
+                               "(SELECT COUNT(*) FROM cells c WHERE c.run = r.id), r.plan FROM runs r "
                                "ORDER BY r.made, r.id").fetchall()
         names = ("id", "name", "made", "program_version", "machine", "exit_status", "cells")
-        return [dict(zip(names, row)) for row in rows]
+        return [dict(zip(names, row), columns=_columns(row[-1])) for row in rows]
 
     def cells(self, drawn):
         """(run id, type, distribution, count, column, median, low, high) of

@@ -87,14 +87,19 @@ def _kind_order(data_type, distribution):
 
 def trends(runs, cells):
     """Every Trend with its steps, in the page's order (machine, data type,
-    distribution, count, then the columns in the order runs first wrote
-    them). `runs`: the store's runs (dicts, oldest first); `cells`: its
-    (run id, type, distribution, count, column, median, low, high) rows."""
+    distribution, count, then the columns in the order the runs' plans
+    list them). `runs`: the store's runs (dicts with their plan's
+    "columns", oldest first); `cells`: its (run id, type, distribution,
+    count, column, median, low, high) rows."""
     order = {run["id"]: k for k, run in enumerate(runs)}
     by_id = {run["id"]: run for run in runs}
-    found, columns = {}, {}
+    columns = {}
+    for run in runs:
+        for column in run.get("columns", ()):
+            columns.setdefault(column, len(columns))
+    found = {}
     for run_id, data_type, distribution, count, column, median, low, high in sorted(
-            cells, key=lambda c: order[c[0]]):
+            cells, key=lambda c: (order[c[0]], c[4])):
         run = by_id[run_id]
         key = (run["machine"], data_type, distribution, count, column)
         columns.setdefault(column, len(columns))

@@ -230,4 +230,4 @@ def test_the_page_names_the_time_drawn_and_the_steps(history, tmp_path):
     assert_self_contained(page)
     assert page.tags["svg"] == 1
     assert "Time drawn: the raw median" in page.source and "v2&lt;b&gt;" in page.source
-    assert "+60%" in page.section_text["steps"] and "CPU Standard" not in page.section_text["steps"]
+    assert "+60%" in page.section_text["every-step"] and "CPU Standard" not in page.section_text["every-step"]
