@@ -31,6 +31,7 @@ import urllib.parse
 
 import sortbench_tool as tool
 from sortbench_folder import Folder, LeadsNowhere, NotFollowed
+from sortbench_rundir import MANIFEST
 
 SCHEMA_ID = 0x53624869  # "SbHi": a SQLite file of another program is no history
 SCHEMA_VERSION = 1
@@ -199,6 +200,8 @@ def _held_file(path, create):
     except OSError as error:
         raise _refused(path, error.strerror or str(error)) from None
     try:
+        if _lstat(MANIFEST, place) is not None:
+            raise _refused(path, f"its folder holds a {MANIFEST}: a run folder holds the run's files alone")
         info = _lstat(last, place)
         if info is None and not create:
             raise _refused(path, "no such file: add a run first")

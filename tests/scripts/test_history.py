@@ -187,6 +187,14 @@ def test_refuses_a_store_it_cannot_use(history, tmp_path, spoil, status, said):
         assert got == status and (said is None or len(err) == 1 and said in err[0]), err
 
 
+def test_keeps_no_store_inside_a_run_folder(history, tmp_path):
+    made_run(tmp_path / "cpu_261201101010", [5.0, 1.0])
+    status, _, err = run(history, ["--db", str(tmp_path / "cpu_261201101010" / "h.sqlite"), "add",
+                                   str(tmp_path / "cpu_261201101010")])
+    assert status == 1 and "holds a run.json" in err[0]
+    assert not os.path.exists(tmp_path / "cpu_261201101010" / "h.sqlite")
+
+
 def test_a_store_another_process_holds_is_refused_as_locked(history, tmp_path):
     made_run(tmp_path / "cpu_261201101010", [5.0, 1.0])
     db = str(tmp_path / "h.sqlite")
