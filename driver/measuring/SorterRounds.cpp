@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "driver/measuring/CellStatistics.h"
 #include "driver/measuring/MedianInterval.h"
 #include "driver/measuring/TimingStats.h"
 
@@ -15,8 +16,7 @@ bool EveryIntervalWithin(const std::vector<Sorter>& sorters, const SorterTimes& 
     for (std::size_t s = 0; s < sorters.size(); ++s) {
         if (!sorters[s].skipped.empty()) continue;
         for (const std::vector<double>& column : times[s]) {
-            const std::optional<MedianInterval> interval = MedianConfidenceInterval(column);
-            if (!interval || RelativeHalfWidth(*interval, Summarize(column).median) > target) return false;
+            if (!IntervalWithin(MedianConfidenceInterval(column), Summarize(column).median, target)) return false;
         }
     }
     return true;

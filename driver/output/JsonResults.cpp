@@ -10,8 +10,7 @@
 #include <string_view>
 #include <utility>
 
-#include "driver/measuring/MedianInterval.h"
-#include "driver/measuring/TimingStats.h"
+#include "driver/measuring/CellStatistics.h"
 #include "driver/output/CachesJson.h"
 #include "driver/output/JsonText.h"
 #include "driver/output/JsonWriter.h"
@@ -88,9 +87,9 @@ JsonResults::~JsonResults() {
 }
 
 std::string JsonResults::EntriesFor(const std::string& dataType, const std::string& column, std::uint64_t count,
-                                    const std::vector<double>& timesMs, std::optional<double> floorMs,
-                                    const TimingSummary& times, const std::optional<MedianInterval>& cellInterval,
+                                    const std::vector<double>& timesMs, const CellStatistics& cell,
                                     const std::vector<double>& referenceMs) {
+    const TimingSummary& times = cell.summary;
     const std::string familyName = dataType + "/" + column;
     const auto family = families.try_emplace(familyName, static_cast<int>(families.size())).first->second;
     if (static_cast<std::size_t>(family) == instancesPerFamily.size()) instancesPerFamily.push_back(0);
@@ -101,7 +100,7 @@ std::string JsonResults::EntriesFor(const std::string& dataType, const std::stri
     // Rounds that aim at an interval end when it is reached: each cell has its own count.
     const std::size_t cellRepetitions = medianIntervals ? timesMs.size() : repetitions;
     static const std::optional<MedianInterval> kNoInterval;
-    const std::optional<MedianInterval>& interval = medianIntervals ? cellInterval : kNoInterval;
+    const std::optional<MedianInterval>& interval = medianIntervals ? cell.interval : kNoInterval;
     const std::string name = familyName + "/" + std::to_string(count);
     std::string out;
     // The entries go on in the document's open list.
@@ -159,9 +158,9 @@ std::string JsonResults::EntriesFor(const std::string& dataType, const std::stri
             std::vector<std::pair<const char*, double>> counters;
             if (std::string_view(aggregate.name) == "median") {
                 if (interval) counters = {{"CiLow", interval->low}, {"CiHigh", interval->high}};
-                if (floorMs && *floorMs > 0.0) {
-                    counters.emplace_back("MemoryFloor", *floorMs);
-                    counters.emplace_back("FloorRatio", aggregate.ms / *floorMs);
+                if (cell.floorMs && cell.floorRatio) {
+                    counters.emplace_back("MemoryFloor", *cell.floorMs);
+                    counters.emplace_back("FloorRatio", *cell.floorRatio);
                 }
             }
             endEntry(timesMs.size(), aggregate.ms, aggregate.itemsPerSecond, counters);
@@ -171,13 +170,20 @@ std::string JsonResults::EntriesFor(const std::string& dataType, const std::stri
 }
 
 void JsonResults::Add(const std::string& dataType, const std::string& column, std::uint64_t count,
-                      const std::vector<double>& timesMs, std::optional<double> floorMs, const TimingSummary* summary,
-                      const std::optional<MedianInterval>* interval, const std::vector<double>& referenceMs) {
+                      const std::vector<double>& timesMs, std::optional<double> floorMs) {
     if (timesMs.empty()) return;
-    const TimingSummary computedSummary = summary ? *summary : Summarize(timesMs);
-    const std::optional<MedianInterval> computedInterval = interval ? *interval : MedianConfidenceInterval(timesMs);
-    const std::string entries =
-        EntriesFor(dataType, column, count, timesMs, floorMs, computedSummary, computedInterval, referenceMs);
+    Add(dataType, column, count, timesMs,
+        CellStatisticsOf(timesMs, {.intervalTarget = std::nullopt,
+                                   .floorMs = floorMs,
+                                   .standardTimes = std::nullopt,
+                                   .drift = std::nullopt}));
+}
+
+void JsonResults::Add(const std::string& dataType, const std::string& column, std::uint64_t count,
+                      const std::vector<double>& timesMs, const CellStatistics& cell,
+                      const std::vector<double>& referenceMs) {
+    if (timesMs.empty()) return;
+    const std::string entries = EntriesFor(dataType, column, count, timesMs, cell, referenceMs);
     // The published rendering stays untouched until the other one is complete, so
     // a signal arriving in between still finds a whole document.
     const int next = 1 - published.load();

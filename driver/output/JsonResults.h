@@ -10,8 +10,7 @@
 #include <vector>
 
 #include "driver/machine/MachineFacts.h"
-#include "driver/measuring/MedianInterval.h"
-#include "driver/measuring/TimingStats.h"
+#include "driver/measuring/CellStatistics.h"
 #include "driver/output/ReplacedFile.h"
 
 // The results of a run as a Google Benchmark JSON document, so that two runs can
@@ -54,20 +53,20 @@ public:
     ~JsonResults();
 
     // One result cell: its times in milliseconds in measured order, one per
-    // repetition. `dataType` is a series key ("INT", "INT_zipf"); `column`
-    // a sorter column such as "CPU 8 Thread". An empty `timesMs` adds nothing.
-    // With more than one repetition and a positive `floorMs` (the column's
-    // memory floor) the median aggregate carries the counters "MemoryFloor"
-    // (ms) and "FloorRatio" (median over floor).
-    // `summary` and `interval`, when given, are those of `timesMs`, already
-    // computed by the caller; otherwise they are computed here. `referenceMs`
-    // (-R auto) holds the machine reference's time after each round: the
-    // iteration entry of round r carries its r-th as the counter "ReferenceMs".
+    // repetition, and its record (CellStatistics.h). `dataType` is a series
+    // key ("INT", "INT_zipf"); `column` a sorter column such as "CPU 8 Thread".
+    // An empty `timesMs` adds nothing. With more than one repetition and a
+    // floor ratio the median aggregate carries the counters "MemoryFloor" (ms)
+    // and "FloorRatio" (median over floor). `referenceMs` (-R auto) holds the
+    // machine reference's time after each round: the iteration entry of round
+    // r carries its r-th as the counter "ReferenceMs".
     // Must be called on the thread on which WriteFromSignalHandler may run.
     void Add(const std::string& dataType, const std::string& column, std::uint64_t count,
-             const std::vector<double>& timesMs, std::optional<double> floorMs = std::nullopt,
-             const TimingSummary* summary = nullptr, const std::optional<MedianInterval>* interval = nullptr,
+             const std::vector<double>& timesMs, const CellStatistics& cell,
              const std::vector<double>& referenceMs = {});
+    // The same for a cell of `timesMs` alone, with `floorMs` as its memory floor.
+    void Add(const std::string& dataType, const std::string& column, std::uint64_t count,
+             const std::vector<double>& timesMs, std::optional<double> floorMs = std::nullopt);
 
     // The document as Write stores it.
     const std::string& Text() const;
@@ -101,8 +100,7 @@ public:
 
 private:
     std::string EntriesFor(const std::string& dataType, const std::string& column, std::uint64_t count,
-                           const std::vector<double>& timesMs, std::optional<double> floorMs,
-                           const TimingSummary& summary, const std::optional<MedianInterval>& interval,
+                           const std::vector<double>& timesMs, const CellStatistics& cell,
                            const std::vector<double>& referenceMs);
 
     const ReplacedFile file;

@@ -28,14 +28,15 @@ std::string WholeNumber(double value) {
 
 std::string TimeCell(double value) { return SLib::STR_FromNum(value, 0, 12, 15); }
 
-std::string StatsLimitsCells(std::uint64_t count, double medianMs, std::optional<double> floorMs) {
+std::string StatsLimitsCells(std::uint64_t count, const CellStatistics& cell) {
+    const double medianMs = cell.summary.median;
     std::string cells(1, ',');
     if (medianMs > 0.0) cells += WholeNumber(static_cast<double>(count) / (medianMs / 1000.0));
     cells += ',';
-    if (floorMs && *floorMs > 0.0) {
-        cells += TimeCell(*floorMs);
+    if (cell.floorMs && cell.floorRatio) {
+        cells += TimeCell(*cell.floorMs);
         cells += ',';
-        cells += TimeCell(medianMs / *floorMs);
+        cells += TimeCell(*cell.floorRatio);
     } else {
         cells += ',';
     }
@@ -84,7 +85,8 @@ std::string StatsRow(std::uint64_t count, const std::string& column, const std::
 
 std::string SpeedupHeader() { return "NbRecords,Column,Runs,Median,CiLow,CiHigh,Ratios"; }
 
-std::string SpeedupRow(std::uint64_t count, const std::string& column, const std::vector<double>& ratios) {
+std::string SpeedupRow(std::uint64_t count, const std::string& column, const PairedSpeedups& paired) {
+    const std::vector<double>& ratios = paired.ratios;
     if (ratios.empty()) return {};
     std::string row(1, '\n');
     row += std::to_string(count);
@@ -93,8 +95,8 @@ std::string SpeedupRow(std::uint64_t count, const std::string& column, const std
     row += ',';
     row += std::to_string(ratios.size());
     row += ',';
-    row += TimeCell(Summarize(ratios).median);
-    row += IntervalCells(MedianConfidenceInterval(ratios));
+    row += TimeCell(paired.median);
+    row += IntervalCells(paired.interval);
     row += ',';
     for (std::size_t i = 0; i < ratios.size(); ++i) {
         if (i > 0) row += ';';

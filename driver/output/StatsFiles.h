@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "driver/measuring/CellStatistics.h"
 #include "driver/measuring/MedianInterval.h"
 #include "driver/measuring/TimingStats.h"
 
@@ -36,12 +37,12 @@ std::string StatsRow(std::uint64_t count, const std::string& column, const std::
 
 // The cells every stats row ends with: keys per second at the median, and for
 // columns with a memory floor (driver/sorters/ColumnFloors.h) the floor and the
-// median over it. Header ",KeysPerSecond,FloorMs,FloorRatio"; row
+// cell's floor ratio. Header ",KeysPerSecond,FloorMs,FloorRatio"; row
 // ",<count / median s>,<floor>,<median / floor>" with keys per second a whole
 // number (empty for a median of 0) and the other two in the time-cell format,
-// both empty without a floor.
+// both empty without a floor ratio.
 inline constexpr const char* kStatsLimitsHeader = ",KeysPerSecond,FloorMs,FloorRatio";
-std::string StatsLimitsCells(std::uint64_t count, double medianMs, std::optional<double> floorMs);
+std::string StatsLimitsCells(std::uint64_t count, const CellStatistics& cell);
 
 // With -R auto every stats row ends with the machine reference's time after
 // each round of its data set (MachineReference.h), in round order: header
@@ -62,6 +63,6 @@ std::string StatsFileHeader(bool untilSure);
 std::string SpeedupHeader();
 
 // "\n<count>,<column>,<runs>,<median>,<low>,<high>,<r1;r2;...>": the paired
-// `ratios`, their median and its 95% interval (empty cells below 6 ratios).
+// ratios, their median and its 95% interval (empty cells below 6 ratios).
 // Empty text for no ratios.
-std::string SpeedupRow(std::uint64_t count, const std::string& column, const std::vector<double>& ratios);
+std::string SpeedupRow(std::uint64_t count, const std::string& column, const PairedSpeedups& paired);

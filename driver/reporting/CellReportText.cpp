@@ -41,17 +41,16 @@ std::string SureSpreadSuffix(const TimingSummary& summary, const std::optional<M
            SignificantDigits(interval->high, kSpreadDigits) + NoteCell(note) + ")";
 }
 
-std::string FloorNote(double medianMs, double floorMs) {
-    return SignificantDigits(medianMs / floorMs, 2) + kTimes + " its memory floor";
-}
+std::string FloorNote(double floorRatio) { return SignificantDigits(floorRatio, 2) + kTimes + " its memory floor"; }
 
-std::vector<std::string> NoiseReportLines(const std::vector<NoisyCell>& cells, double cvLimit) {
+std::vector<std::string> NoiseReportLines(const std::vector<NoisyCell>& cells) {
     std::vector<std::string> lines;
     for (const NoisyCell& cell : cells) {
-        const TimingSummary& s = cell.summary;
-        if (!(s.Cv() > cvLimit)) continue;
+        const TimingSummary& s = cell.stats.summary;
+        if (!cell.stats.noisy) continue;
         if (lines.empty()) {
-            lines.push_back("Noisy cells (coefficient of variation above " + SLib::STR_Typed(cvLimit * 100.0) + "%):");
+            lines.push_back("Noisy cells (coefficient of variation above " + SLib::STR_Typed(kNoisyCvLimit * 100.0) +
+                            "%):");
         }
         lines.push_back("  " + cell.dataType + " " + std::to_string(cell.count) + " " + cell.column + ": cv " +
                         PercentText(s.Cv()) + " (median " + SignificantDigits(s.median, kSpreadDigits) + " ms, " +
@@ -71,19 +70,15 @@ struct DriftedDataSet {
     int missed;
 };
 
-bool Drifted(const NoisyCell& cell, double target) { return cell.drift && *cell.drift > 2.0 * target; }
+bool MissedTarget(const NoisyCell& cell) { return !cell.stats.intervalReached.value_or(true); }
 
-bool MissedTarget(const NoisyCell& cell, double target) {
-    return !cell.interval || RelativeHalfWidth(*cell.interval, cell.summary.median) > target;
-}
-
-std::vector<std::string> DriftLines(const std::vector<NoisyCell>& cells, double target, const std::string& percent) {
+std::vector<std::string> DriftLines(const std::vector<NoisyCell>& cells, const std::string& percent) {
     std::vector<DriftedDataSet> drifted;
     for (const NoisyCell& cell : cells) {
-        if (!Drifted(cell, target)) continue;
+        if (!cell.stats.drifted) continue;
         if (drifted.empty() || drifted.back().dataType != cell.dataType || drifted.back().count != cell.count)
-            drifted.push_back({cell.dataType, cell.count, *cell.drift, 0});
-        if (MissedTarget(cell, target)) ++drifted.back().missed;
+            drifted.push_back({cell.dataType, cell.count, cell.stats.drift.value_or(0.0), 0});
+        if (MissedTarget(cell)) ++drifted.back().missed;
     }
     if (drifted.empty()) return {};
     std::vector<std::string> lines{
@@ -106,40 +101,41 @@ std::vector<std::string> IntervalReportLines(const std::vector<NoisyCell>& cells
     const std::string percent = SLib::STR_Typed(target * 100.0);
     std::vector<std::string> lines;
     for (const NoisyCell& cell : cells) {
-        const double width = cell.interval ? RelativeHalfWidth(*cell.interval, cell.summary.median) : 0.0;
-        if (!MissedTarget(cell, target) || Drifted(cell, target)) continue;
+        const CellStatistics& stats = cell.stats;
+        if (!MissedTarget(cell) || stats.drifted) continue;
         if (lines.empty())
             lines.push_back("Cells whose 95% interval is wider than \u00b1" + percent + "% of the median:");
         std::string line = "  " + cell.dataType + " " + std::to_string(cell.count) + " " + cell.column + ": median " +
-                           SignificantDigits(cell.summary.median, kSpreadDigits) + " ms, ";
-        if (cell.interval) {
-            line += "95% CI " + SignificantDigits(cell.interval->low, kSpreadDigits) + kEllipsis +
-                    SignificantDigits(cell.interval->high, kSpreadDigits) + " (\u00b1" + PercentText(width) + ")";
+                           SignificantDigits(stats.summary.median, kSpreadDigits) + " ms, ";
+        if (stats.interval) {
+            line += "95% CI " + SignificantDigits(stats.interval->low, kSpreadDigits) + kEllipsis +
+                    SignificantDigits(stats.interval->high, kSpreadDigits) + " (\u00b1" +
+                    PercentText(stats.halfWidth.value_or(0.0)) + ")";
         } else {
-            line += "no 95% CI in " + std::to_string(cell.summary.runs) + " runs";
+            line += "no 95% CI in " + std::to_string(stats.summary.runs) + " runs";
         }
         lines.push_back(line);
     }
-    const bool anyMissed =
-        std::any_of(cells.begin(), cells.end(), [&](const NoisyCell& cell) { return MissedTarget(cell, target); });
+    const bool anyMissed = std::any_of(cells.begin(), cells.end(), MissedTarget);
     if (!lines.empty()) {
         lines.push_back("Close other programs, or raise -T for these data sets, for narrower intervals.");
     } else if (!cells.empty() && !anyMissed) {
         lines.push_back("Every cell's 95% interval is within \u00b1" + percent + "% of its median.");
     }
-    for (std::string& line : DriftLines(cells, target, percent)) lines.push_back(std::move(line));
+    for (std::string& line : DriftLines(cells, percent)) lines.push_back(std::move(line));
     return lines;
 }
 
 std::vector<std::string> BelowFloorReportLines(const std::vector<NoisyCell>& cells) {
     std::vector<std::string> lines;
     for (const NoisyCell& cell : cells) {
-        if (!cell.floorMs || !(cell.summary.median < *cell.floorMs)) continue;
+        const CellStatistics& stats = cell.stats;
+        if (!stats.belowFloor) continue;
         if (lines.empty()) lines.push_back("Cells measured below their memory floor, which no sort can beat:");
         lines.push_back("  " + cell.dataType + " " + std::to_string(cell.count) + " " + cell.column + ": median " +
-                        SignificantDigits(cell.summary.median, kSpreadDigits) + " ms, floor " +
-                        SignificantDigits(*cell.floorMs, kSpreadDigits) + " ms (" +
-                        SignificantDigits(cell.summary.median / *cell.floorMs, 2) + kTimes + ")");
+                        SignificantDigits(stats.summary.median, kSpreadDigits) + " ms, floor " +
+                        SignificantDigits(stats.floorMs.value_or(0.0), kSpreadDigits) + " ms (" +
+                        SignificantDigits(stats.floorRatio.value_or(0.0), 2) + kTimes + ")");
     }
     if (!lines.empty()) {
         lines.push_back("The floor's model does not hold for these cells: their ratios to it say nothing.");

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "driver/measuring/CellStatistics.h"
 #include "driver/measuring/MedianInterval.h"
 #include "driver/measuring/TimingStats.h"
 
@@ -26,40 +27,35 @@ std::string SureSpreadSuffix(const TimingSummary& summary, const std::optional<M
 // "1.6%": a fraction as a percentage with one decimal.
 std::string PercentText(double fraction);
 
-// "1.4× its memory floor": the median over the floor, 2 significant digits.
-std::string FloorNote(double medianMs, double floorMs);
+// "1.4× its memory floor": a cell's floor ratio, 2 significant digits.
+std::string FloorNote(double floorRatio);
 
-// Above this spread the median of a few runs can shift by more than the gaps
-// between close sorters, so the comparison is no longer trustworthy.
-inline constexpr double kNoisyCvLimit = 0.05;
-
+// A cell of the end-of-run reports, which render its record's verdicts and
+// apply no rule of their own.
 struct NoisyCell {
     std::string dataType;  // "INT", "FLOAT", ...
     std::uint64_t count;
     std::string column;  // "CPU 8 Thread", ...
-    TimingSummary summary;
-    std::optional<MedianInterval> interval;  // the median's 95% interval, when the cell has one
-    std::optional<double> floorMs;           // the column's memory floor, when it has one
-    // With -R auto: how far the machine's speed moved while its data set ran
-    // (ReferenceDrift of the machine reference's times).
-    std::optional<double> drift;
+    CellStatistics stats;
 };
 
-// The end-of-run report of cells whose Cv() exceeds `cvLimit`, in the given order:
+// The end-of-run report of noisy cells (CellStatistics::noisy), in the given order:
 // a header line "Noisy cells (coefficient of variation above 5%):", one line per
 // such cell "  INT 10000000 CPU 8 Thread: cv 7.2% (median 204.1 ms, 180.2 … 241.0)",
-// then a hint line. No lines at all when no cell exceeds the limit. Lines carry no
+// then a hint line. No lines at all when no cell is noisy. Lines carry no
 // line feed.
-std::vector<std::string> NoiseReportLines(const std::vector<NoisyCell>& cells, double cvLimit = kNoisyCvLimit);
+std::vector<std::string> NoiseReportLines(const std::vector<NoisyCell>& cells);
 
 // The same report for runs that aimed at an interval (-R auto): the cells whose
-// 95% interval is missing or wider than `target` (a fraction of the median),
+// 95% interval is missing or wider than `target` (a fraction of the median: the
+// verdict CellStatistics::intervalReached),
 // "  INT 10000000 CPU 8 Thread: median 204.1 ms, 95% CI 190.1 … 220.0 (±7.8%)",
 // under a header and above a hint; "Every cell's 95% interval is within ±1% of
 // its median." when there is none and `cells` is not empty.
 //
-// Then the data sets during which the machine itself drifted: its speed moved
-// by more than the width of the interval aimed at (2 × `target`), so the
+// Then the data sets during which the machine itself drifted (the verdict
+// CellStatistics::drifted): its speed moved by more than the width of the
+// interval aimed at (2 × `target`), so the
 // rounds measured the machine as much as the sorters, and the medians of a
 // second run may land outside these intervals. Their cells that missed the
 // target are counted there, not listed above:
@@ -67,7 +63,7 @@ std::vector<std::string> NoiseReportLines(const std::vector<NoisyCell>& cells, d
 // under a header and above a hint on what helps.
 std::vector<std::string> IntervalReportLines(const std::vector<NoisyCell>& cells, double target);
 
-// The cells whose median lies below their memory floor, which by construction
+// The cells whose median lies below their memory floor (CellStatistics::belowFloor), which by construction
 // no sort can beat: there the floor's model of the machine or of the sort is
 // wrong, and the cell's ratio means nothing. A header, one line per cell
 // "  INT 10000000 CPU 1 Thread: median 150.2 ms, floor 171.0 ms (0.88×)", and a

@@ -110,11 +110,12 @@ void ConsoleReporter::CellMeasured(const DataSetRecord& set, const CellRecord& c
         AppCore::ConsolePrintf("%s %s - %f ms\n", set.typeName, facts.consoleLabel, cell.times.front());
         return;
     }
-    const std::string note = cell.floorMs ? FloorNote(cell.summary.median, *cell.floorMs) : std::string();
-    const std::string suffix =
-        repetition.untilSure ? SureSpreadSuffix(cell.summary, cell.interval, note) : SpreadSuffix(cell.summary, note);
-    AppCore::ConsolePrintf("%s %s - %f ms%s\n", set.typeName, facts.consoleLabel, cell.summary.median, suffix.c_str());
-    cells.push_back({set.series, set.count, facts.name, cell.summary, cell.interval, cell.floorMs, cell.drift});
+    const CellStatistics& stats = cell.stats;
+    const std::string note = stats.floorRatio ? FloorNote(*stats.floorRatio) : std::string();
+    const std::string suffix = repetition.untilSure ? SureSpreadSuffix(stats.summary, stats.interval, note)
+                                                    : SpreadSuffix(stats.summary, note);
+    AppCore::ConsolePrintf("%s %s - %f ms%s\n", set.typeName, facts.consoleLabel, stats.summary.median, suffix.c_str());
+    cells.push_back({set.series, set.count, facts.name, stats});
 }
 
 void ConsoleReporter::CellSkipped(const DataSetRecord& set, const SkippedCellRecord& cell) {

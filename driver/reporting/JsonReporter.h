@@ -9,8 +9,7 @@ public:
     explicit JsonReporter(JsonResults& document) : document(document) {}
 
     void CellMeasured(const DataSetRecord& set, const CellRecord& cell) override {
-        document.Add(set.series, FactsOf(cell.column).name, set.count, cell.times, cell.floorMs, &cell.summary,
-                     &cell.interval, cell.referenceMs);
+        document.Add(set.series, FactsOf(cell.column).name, set.count, cell.times, cell.stats, cell.referenceMs);
     }
 
 private:

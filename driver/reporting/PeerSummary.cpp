@@ -39,7 +39,7 @@ std::string Comparison(const char* what, const std::optional<std::pair<Column, d
 void PeerSummary::CellMeasured(const DataSetRecord& set, const CellRecord& cell) {
     if (dataSets.empty() || dataSets.back().series != set.series || dataSets.back().count != set.count)
         dataSets.push_back({set.series, set.count, {}});
-    dataSets.back().cells.emplace_back(cell.column, cell.summary.median);
+    dataSets.back().cells.emplace_back(cell.column, cell.stats.summary.median);
 }
 
 std::vector<std::string> PeerSummary::Lines() const {

@@ -56,7 +56,7 @@ void ProgressLine::DataSetStarted(const DataSetRecord&) {
 void ProgressLine::RunEstimated(const RunEstimateRecord& estimate) { LearnFromPilot(progress, estimate); }
 
 void ProgressLine::CellMeasured(const DataSetRecord&, const CellRecord& cell) {
-    progress.Measured(cell.index, cell.summary.median);
+    progress.Measured(cell.index, cell.stats.summary.median);
 }
 
 void ProgressLine::DataSetEnded(const DataSetRecord&, const DataSetEndRecord& end) {

@@ -10,12 +10,13 @@ void ResultFilesReporter::CellMeasured(const DataSetRecord& set, const CellRecor
         return;
     }
     const char* name = FactsOf(cell.column).name;
-    files.AppendTime(set.series, cell.summary.median);
+    const CellStatistics& stats = cell.stats;
+    files.AppendTime(set.series, stats.summary.median);
     files.AppendStatsRow(set.series,
-                         StatsRow(set.count, name, cell.times, cell.summary, repetition.untilSure, cell.interval) +
-                             StatsLimitsCells(set.count, cell.summary.median, cell.floorMs) +
+                         StatsRow(set.count, name, cell.times, stats.summary, repetition.untilSure, stats.interval) +
+                             StatsLimitsCells(set.count, stats) +
                              (repetition.untilSure ? StatsReferenceCells(cell.referenceMs) : std::string()));
-    if (cell.pairedRatios) files.AppendSpeedupRow(set.series, SpeedupRow(set.count, name, *cell.pairedRatios));
+    if (stats.paired) files.AppendSpeedupRow(set.series, SpeedupRow(set.count, name, *stats.paired));
 }
 
 void ResultFilesReporter::CellSkipped(const DataSetRecord& set, const SkippedCellRecord&) {

@@ -1,32 +1,29 @@
 #include "driver/reporting/RoundObservers.h"
 
 #include "driver/machine/MachineReference.h"
-#include "driver/measuring/MedianInterval.h"
-#include "driver/measuring/TimingStats.h"
+#include "driver/measuring/CellStatistics.h"
 #include "driver/sorters/ColumnFloors.h"
 
 void DataSetCells::CellMeasured(std::size_t column, const std::vector<double>& times) {
-    CellRecord cell{.index = column,
-                    .column = columns[column],
-                    .times = times,
-                    .summary = Summarize(times),
-                    .interval = MedianConfidenceInterval(times),
-                    .floorMs = std::nullopt,
-                    .pairedRatios = std::nullopt,
-                    .referenceMs = referenceMs,
-                    .drift = drift};
+    const Column timed = columns[column];
+    CellContext context{
+        .intervalTarget = std::nullopt, .floorMs = std::nullopt, .standardTimes = std::nullopt, .drift = drift};
+    if (repetition.untilSure) context.intervalTarget = repetition.intervalTarget;
     // Runs with one repetition measure no limits and keep their files as they were.
     if (repetition.Repeated()) {
-        cell.floorMs =
-            ColumnFloorMs(cell.column, set.type, set.distribution, set.count, cpuLimits, gpuLimits, everyCpu);
+        context.floorMs = ColumnFloorMs(timed, set.type, set.distribution, set.count, cpuLimits, gpuLimits, everyCpu);
         // The standard sort's column comes first in every row.
-        if (cell.column == Column::CpuStandard) {
+        if (timed == Column::CpuStandard) {
             standardTimes = times;
         } else {
-            cell.pairedRatios = PairedRatios(standardTimes, times);
+            context.standardTimes = standardTimes;
         }
     }
-    reporters.CellMeasured(set, cell);
+    reporters.CellMeasured(set, {.index = column,
+                                 .column = timed,
+                                 .times = times,
+                                 .stats = CellStatisticsOf(times, context),
+                                 .referenceMs = referenceMs});
 }
 
 void DataSetCells::ReferenceMeasured(const std::vector<double>& times) {

@@ -14,8 +14,8 @@
 #include "driver/sorters/Columns.h"
 
 // What the rounds of a data set observe, turned into records for the
-// reporters: each cell's summary, interval, floor and paired speed-ups,
-// computed once, outside every timed section.
+// reporters: each cell's figures and verdicts (CellStatisticsOf), computed
+// once, outside every timed section.
 class DataSetCells : public RoundsObserver {
 public:
     // `columns`: the row's timed columns, in order. The limits price the

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "driver/ExitStatus.h"
+#include "driver/measuring/CellStatistics.h"
 #include "driver/output/CachesJson.h"
 #include "driver/output/JsonWriter.h"
 #include "driver/output/ResultFiles.h"
@@ -24,10 +25,11 @@ constexpr int kFormatVersion = 1;
 // failed write of each file the run writes ("file", "reason", "cells": about
 // 160 bytes with the longest error text), the -JSON path at its longest
 // escaped (six bytes a byte), and the data sets stored after the disk filled
-// (a plain data set takes about 200 bytes; -R auto's reference times more).
+// (a plain data set takes about 200 bytes; -R auto's reference times and the
+// columns its verdicts name more).
 constexpr std::size_t kFailedWriteBytes = 160;
 constexpr std::size_t kEscapedByteBytes = 6;
-constexpr std::size_t kLateDataSetsBytes = 4096;
+constexpr std::size_t kLateDataSetsBytes = 8192;
 
 std::size_t EndingRoom(const RunPlan& plan) {
     const std::size_t seriesFiles = std::size(AppCore::kDataTypes) * plan.distributions.size();
@@ -89,21 +91,42 @@ void RunManifest::MeasuringStarted(const MachineFacts& machine, const Fields& li
 }
 
 void RunManifest::DataSetRefused(const DataSetRecord& set, const std::string&) {
-    dataSets.push_back(
-        {set.series, set.typeName, set.distribution, set.count, "refused", 0, false, 0.0, {}, {}, std::move(skipped)});
+    dataSets.push_back({set.series,
+                        set.typeName,
+                        set.distribution,
+                        set.count,
+                        "refused",
+                        0,
+                        false,
+                        0.0,
+                        {},
+                        {},
+                        std::move(skipped),
+                        std::move(verdicts)});
     skipped.clear();
+    verdicts = {};
     (void)Store();
 }
 
 void RunManifest::DataSetEnded(const DataSetRecord& set, const DataSetEndRecord& end) {
     dataSets.push_back({set.series, set.typeName, set.distribution, set.count, OutcomeName(end.outcome), end.rounds,
-                        end.intervalReached, end.seconds, end.referenceMs, end.drift, std::move(skipped)});
+                        end.intervalReached, end.seconds, end.referenceMs, end.drift, std::move(skipped),
+                        std::move(verdicts)});
     skipped.clear();
+    verdicts = {};
     (void)Store();
 }
 
 void RunManifest::CellSkipped(const DataSetRecord&, const SkippedCellRecord& cell) {
     skipped.emplace_back(FactsOf(cell.column).name);
+}
+
+void RunManifest::CellMeasured(const DataSetRecord&, const CellRecord& cell) {
+    const char* name = FactsOf(cell.column).name;
+    if (cell.stats.noisy) verdicts.noisy.emplace_back(name);
+    if (!cell.stats.intervalReached.value_or(true)) verdicts.intervalMissed.emplace_back(name);
+    // Every cell of a data set shares its drift.
+    verdicts.drifted = verdicts.drifted || cell.stats.drifted;
 }
 
 bool RunManifest::RunEnded(int status, std::vector<FailedWrite> failed) {
@@ -151,6 +174,8 @@ std::string RunManifest::Text(std::size_t dataSetsShown) const {
     json.Key("until_sure").Bool(plan.repetition.untilSure);
     json.Key("interval_target").ShortestDouble(plan.repetition.intervalTarget);
     json.Key("budget_seconds").ShortestDouble(plan.repetition.budgetSeconds);
+    json.Key("noisy_cv").ShortestDouble(kNoisyCvLimit);
+    json.Key("drift_targets").ShortestDouble(kDriftTargets);
     json.Key("gpu").Bool(plan.gpuEnabled);
     json.Key("qa").Bool(plan.qaEnabled);
     json.Key("peers").Bool(plan.peersEnabled);
@@ -253,6 +278,15 @@ std::string RunManifest::Text(std::size_t dataSetsShown) const {
             } else {
                 json.Null();
             }
+            json.Key("drifted").Bool(set.verdicts.drifted);
+        }
+        if (plan.repetition.Repeated()) {
+            json.Key("noisy");
+            Strings(json, set.verdicts.noisy);
+        }
+        if (plan.repetition.untilSure) {
+            json.Key("interval_missed");
+            Strings(json, set.verdicts.intervalMissed);
         }
         json.Close();
     }

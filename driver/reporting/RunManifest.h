@@ -28,6 +28,7 @@
 //   "plan": {"counts": [...], "types": [...], "distributions": [...],
 //            "columns": [...], "repetitions": N, "until_sure": bool,
 //            "interval_target": 0.01, "budget_seconds": 10,
+//            "noisy_cv": 0.05, "drift_targets": 2,
 //            "gpu": bool, "qa": bool, "peers": bool,
 //            "peer_sorters": [{"name": "pdqsort", "column": "Peer pdqsort", "threads": 1}, ...],
 //            "pairs": true,
@@ -42,7 +43,8 @@
 //   "data_sets": [{"series": "INT", "type": "INT", "distribution": "uniform",
 //                  "count": 1000, "outcome": "complete", "rounds": 3,
 //                  "interval_reached": true, "seconds": 0.5, "skipped": ["Peer vqsort"],
-//                  "reference_ms": [3.1, 3.0, ...], "drift": 0.012}, ...],
+//                  "reference_ms": [3.1, 3.0, ...], "drift": 0.012, "drifted": false,
+//                  "noisy": ["CPU 8 Thread"], "interval_missed": ["GPU"]}, ...],
 //   "exit_status": 0 or null while the run goes on,
 //   "failed_writes": [{"file": "bench_INT.csv", "reason": "No space left on device",
 //                      "cells": 12}, {"file": "out.json", "reason": "..."}, ...]
@@ -52,7 +54,13 @@
 // failed" or "refused". "reference_ms", the machine reference's time after
 // each round, and "drift", how far the machine drifted over them
 // (ReferenceDrift in MachineReference.h; null without times), are there only
-// with -R auto. "peer_sorters" (the peers of the run, in column order, with
+// with -R auto. The cells' verdicts (CellStatistics.h) are the program's, so
+// that readers need not apply its rules again: "noisy" names the columns
+// whose coefficient of variation is above the plan's "noisy_cv" (with
+// repetitions); "interval_missed" the columns whose 95% interval is missing
+// or wider than the interval target, and "drifted" whether the machine's
+// drift exceeded "drift_targets" interval targets (both with -R auto).
+// "peer_sorters" (the peers of the run, in column order, with
 // the threads each sorts on) is there only with -PEERS, "pairs" and
 // "pair_sorters" (the pair columns with their threads) only with -PAIRS, and
 // "skipped" (the columns of a data set's peers and pair columns that did not
@@ -75,6 +83,7 @@ public:
     void DataSetRefused(const DataSetRecord& set, const std::string& reason) override;
     void DataSetEnded(const DataSetRecord& set, const DataSetEndRecord& end) override;
     void CellSkipped(const DataSetRecord& set, const SkippedCellRecord& cell) override;
+    void CellMeasured(const DataSetRecord& set, const CellRecord& cell) override;
     // The last write: the exit status and the writes that failed. False when
     // the whole document could not be stored; then the data sets of the last
     // whole store are, with the ending, when the room held back allows.
@@ -88,6 +97,12 @@ public:
     std::string Text(std::size_t dataSetsShown = SIZE_MAX) const;
 
 private:
+    // The verdicts of a data set's cells, as their records give them.
+    struct Verdicts {
+        std::vector<std::string> noisy;           // the columns of noisy cells
+        std::vector<std::string> intervalMissed;  // -R auto: the columns that missed the interval target
+        bool drifted = false;                     // -R auto: the machine drifted beyond what the intervals hold
+    };
     struct DataSetEntry {
         std::string series;
         const char* typeName;
@@ -100,6 +115,7 @@ private:
         std::vector<double> referenceMs;   // -R auto's machine reference after each round; none otherwise
         std::optional<double> drift;       // -R auto: ReferenceDrift of those times, once there are some
         std::vector<std::string> skipped;  // the names of its skipped columns
+        Verdicts verdicts;
     };
 
     bool Store();
@@ -113,6 +129,7 @@ private:
     Fields limits;
     unsigned parallelPeerThreads = 1;  // known once measuring starts; the all-CPU pair column's too
     std::vector<std::string> skipped;  // the data set's skipped columns so far
+    Verdicts verdicts;                 // the data set's cells' verdicts so far
     std::vector<DataSetEntry> dataSets;
     std::optional<int> exitStatus;
     std::vector<FailedWrite> failedWrites;

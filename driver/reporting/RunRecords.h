@@ -10,6 +10,7 @@
 #include "driver/machine/LimitsProbe.h"
 #include "driver/machine/MachineFacts.h"
 #include "driver/machine/ProcessMemory.h"
+#include "driver/measuring/CellStatistics.h"
 #include "driver/measuring/KeyDistributions.h"
 #include "driver/measuring/MedianInterval.h"
 #include "driver/measuring/SorterRounds.h"
@@ -67,20 +68,15 @@ struct DataSetRecord {
 struct CellRecord {
     std::size_t index;  // its place in the row, 0 = the first timed column
     Column column;
-    std::vector<double> times;               // milliseconds, one per round, in measured order
-    TimingSummary summary;                   // of `times`
-    std::optional<MedianInterval> interval;  // the median's 95% interval, from 6 times on
-    // With repetitions, for columns that have one (ColumnFloors.h): the
-    // column's memory floor in milliseconds.
-    std::optional<double> floorMs;
-    // With repetitions, for every column after CPU Standard: CPU Standard's
-    // time of each round over this column's (PairedRatios).
-    std::optional<std::vector<double>> pairedRatios;
+    std::vector<double> times;  // milliseconds, one per round, in measured order
+    // Its figures and verdicts (CellStatistics.h). With repetitions its floor,
+    // for columns that have one (ColumnFloors.h), and for every column after
+    // CPU Standard its paired speed-ups; with -R auto its interval verdict
+    // and the machine's drift.
+    CellStatistics stats;
     // With -R auto: the machine reference's time after each round of the data
-    // set, in milliseconds, and how far the machine drifted over them
-    // (MachineReference.h).
+    // set, in milliseconds (MachineReference.h).
     std::vector<double> referenceMs;
-    std::optional<double> drift;
 };
 
 // A cell whose sorter did not run on the data set (a peer whose memory did not

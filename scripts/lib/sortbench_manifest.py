@@ -6,7 +6,8 @@ types, distributions, columns, repetitions, -R auto's target and budget,
 columns' threads), the machine, every file the run opens with its header, each
 data set's rounds and outcome (with -PEERS or -PAIRS the columns skipped for
 memory; in -R auto runs that time it, the machine's reference after every
-round), the exit status (null while the run goes on, or when it was
+round; the program's verdicts on its cells, in runs made since it gives them),
+the exit status (null while the run goes on, or when it was
 interrupted) and, when a file could not be written whole, which one and why.
 The program writes it whole at the start of measuring, after every data set and
 at the end.
@@ -22,6 +23,7 @@ import json
 import math
 import shlex
 from dataclasses import dataclass, field
+from functools import cached_property
 
 from sortbench_folder import held
 from sortbench_results import PEER_COUNT, RUN_COLUMNS
@@ -42,7 +44,9 @@ class Plan:
     -T) such a run left to its program. peer_threads maps each peer's column
     to the threads it sorts on, empty for a run without -PEERS or made before
     run.json listed the peers; pair_threads the same of the pair columns,
-    empty for a run without -PAIRS."""
+    empty for a run without -PAIRS. noisy_cv and drift_targets are the
+    thresholds the program gave its verdicts at (a coefficient of variation;
+    interval targets of drift), None where run.json does not say them."""
     until_sure: object
     interval_target: float
     budget_seconds: float
@@ -55,6 +59,8 @@ class Plan:
     types: list = field(default_factory=list)
     peer_threads: dict = field(default_factory=dict)
     pair_threads: dict = field(default_factory=dict)
+    noisy_cv: float = None
+    drift_targets: float = None
 
 
 @dataclass
@@ -66,7 +72,12 @@ class DataSet:
     it (0.073 for 7.3%); both None where the run did not time it (other runs,
     runs made before it), drift also with fewer than two times. skipped
     names the peers' columns that did not fit beside the data set in memory:
-    their cells of its row are empty."""
+    their cells of its row are empty. The program's verdicts, None where
+    run.json does not give them (runs made before it did, other kinds of run):
+    noisy names the columns whose coefficient of variation is above the
+    plan's noisy_cv, interval_missed (-R auto) those whose 95% interval is
+    missing or wider than the target, drifted (-R auto) whether the machine
+    drifted beyond drift_targets interval targets."""
     series: str
     count: int
     outcome: str
@@ -77,6 +88,9 @@ class DataSet:
 
     drift: float = None
     skipped: tuple = ()
+    noisy: tuple = None
+    interval_missed: tuple = None
+    drifted: bool = None
 
 
 @dataclass
@@ -117,6 +131,19 @@ class Manifest:
     def rounds(self, series):
         """{count as written: rounds} of the series' data sets that ended complete."""
         return {str(s.count): s.rounds for s in self.data_sets if s.series == series and s.outcome == "complete"}
+
+    def noisy(self, series, count, column, with_interval):
+        """Whether the program found the cell noisy: its interval missed the
+        target (`with_interval`, -R auto) or its coefficient of variation is
+        above noisy_cv; None when run.json gives no such verdict for its data set."""
+        data_set = self._data_set_of.get((series, count))
+        columns = getattr(data_set, "interval_missed" if with_interval else "noisy", None)
+        return None if columns is None else column in columns
+
+    @cached_property
+    def _data_set_of(self):
+        """{(series, count as written): DataSet}: a page asks for every cell's verdict."""
+        return {(s.series, str(s.count)): s for s in self.data_sets}
 
     def references(self, series):
         """{count as written: reference times} of the series' data sets that timed the reference."""
@@ -200,6 +227,10 @@ _CELLS = {"cells": _POSITIVE}
 # Only in -R auto runs that time the reference.
 _REFERENCE = {"reference_ms": _POSITIVES}
 _DRIFT = {"drift": _Kind(lambda v: v is None or _is_number(v), "null or a number of zero or more", True)}
+# The program's verdicts and the thresholds it gave them at, in runs made since it writes them.
+_VERDICTS = {"noisy": _at_most(_TEXTS, RUN_COLUMNS), "interval_missed": _at_most(_TEXTS, RUN_COLUMNS)}
+_DRIFTED = {"drifted": _FLAG}
+_THRESHOLDS = {"noisy_cv": _NUMBER, "drift_targets": _NUMBER}
 
 
 def _checked(value, fields, where):
@@ -267,13 +298,16 @@ def read_manifest(run_dir):
     files = [_checked(f, _FILE, f"files[{k}]") for k, f in enumerate(document["files"])]
     sets = [_checked(d, _DATA_SET, f"data_sets[{k}]") for k, d in enumerate(document["data_sets"])]
     data_sets = [DataSet(**{key: s[key] for key in _DATA_SET}, **_reference(s, f"data_sets[{k}]"),
-                         **_optional(s, _SKIPPED, f"data_sets[{k}]", tuple))
+                         **_optional(s, _SKIPPED, f"data_sets[{k}]", tuple),
+                         **_optional(s, _VERDICTS, f"data_sets[{k}]", tuple),
+                         **_optional(s, _DRIFTED, f"data_sets[{k}]", bool))
                  for k, s in enumerate(sets)]
     return Manifest(place.path, document["program_version"], document["arguments"],
                     Plan(plan["until_sure"], plan["interval_target"], plan["budget_seconds"], plan["repetitions"],
                          plan["qa"], plan["distributions"], plan["columns"], counts=plan["counts"],
                          types=plan["types"], peer_threads=_threads(plan, _PEERS, _PEER),
-                         pair_threads=_threads(plan, _PAIRS, _PAIR)),
+                         pair_threads=_threads(plan, _PAIRS, _PAIR),
+                         **_optional(plan, _THRESHOLDS, "plan", float)),
                     machine, files, data_sets, document["exit_status"],
                     document.get("floor_pricing", LADDER_PRICING), _failed_writes(document))
 

@@ -21,9 +21,12 @@ from sortbench_rundir import (CONDITIONS, DATA_TYPES, MANIFEST, place_in, result
                               split_stem, stats_name, stem_order)
 from sortbench_text import Unusable
 
-NOISY_CV = 0.05  # the benchmark's own noise report names cells above this coefficient of variation
-# A drift above this many interval targets moves a whole data set's medians by
-# more than the intervals say they are sure of.
+# The benchmark's rules, for runs whose run.json gives no verdicts (made
+# before it did): its noise report names cells above this coefficient of
+# variation; a drift above this many interval targets moves a whole data
+# set's medians by more than the intervals say they are sure of. Runs that
+# give verdicts are read as they say, at the thresholds their run.json states.
+NOISY_CV = 0.05
 DRIFT_TARGETS = 2
 
 
@@ -158,7 +161,8 @@ def limits_of(run):
         return None
     plan = run.plan
     missed = sum(1 for s in run.series.values() if s.stats
-                 for stats in s.stats.rows.values() if noise_of(stats, True, plan.interval_target))
+                 for (count, column), stats in s.stats.rows.items()
+                 if noise_of(stats, True, plan.interval_target, verdict_of(run, s.stem, count, column, True)))
 
     def defaulted(option):
         return f" (the default of {option})" if option in plan.defaulted else ""
@@ -186,21 +190,46 @@ def drifts_of(run):
     return {stem: found[stem] for stem in sorted(found, key=stem_order)}
 
 
+def noisy_cv(run):
+    """The coefficient of variation above which the run's cells are noisy: as its run.json states, else NOISY_CV."""
+    return NOISY_CV if run.plan.noisy_cv is None else run.plan.noisy_cv
+
+
+def drift_targets(run):
+    """How many interval targets a data set's drift may reach unmarked: as its run.json states, else DRIFT_TARGETS."""
+    return DRIFT_TARGETS if run.plan.drift_targets is None else run.plan.drift_targets
+
+
 def drift_limit(run):
-    """The drift (a fraction) above which a data set is marked: DRIFT_TARGETS interval targets."""
-    return DRIFT_TARGETS * run.plan.interval_target
+    """The drift (a fraction) above which a data set is marked: drift_targets interval targets."""
+    return drift_targets(run) * run.plan.interval_target
 
 
-def noise_of(stats, with_interval, target):
+def drifted(run, data_set):
+    """Whether the machine drifted beyond drift_limit over the data set: the
+    program's verdict where run.json gives it, else the rule applied here."""
+    if data_set.drifted is not None:
+        return data_set.drifted
+    return data_set.drift is not None and data_set.drift > drift_limit(run)
+
+
+def verdict_of(run, stem, count, column, with_interval):
+    """The program's verdict on a cell (as Manifest.noisy), None for a run
+    whose run.json gives none."""
+    return run.manifest.noisy(stem, count, column, with_interval) if run.manifest else None
+
+
+def noise_of(stats, with_interval, target, noisy=None, cv_limit=NOISY_CV):
     """Why a cell is noisy, None when it is not: under -R auto its interval is
     missing or wider than the target, otherwise its coefficient of variation
-    is above NOISY_CV."""
+    is above `cv_limit`. `noisy` is the program's verdict (verdict_of), which
+    decides where there is one; without one the rules decide here."""
     if with_interval:
         if stats.interval is None:
-            return f"no 95% interval in {stats.runs} runs"
+            return f"no 95% interval in {stats.runs} runs" if noisy is not False else None
         half = max(stats.median - stats.interval[0], stats.interval[1] - stats.median) / stats.median
-        return f"±{half * 100:.1f}%" if half > target else None
-    return f"cv {stats.cv * 100:.1f}%" if stats.cv > NOISY_CV else None
+        return f"±{half * 100:.1f}%" if (half > target if noisy is None else noisy) else None
+    return f"cv {stats.cv * 100:.1f}%" if (stats.cv > cv_limit if noisy is None else noisy) else None
 
 
 def repetitions_text(run):

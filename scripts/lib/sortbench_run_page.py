@@ -11,7 +11,8 @@ from sortbench_peers import OUR_MANY, OUR_ONE, parallel_threads, peer_rows
 from sortbench_results import PAIR_COLUMNS, PAIR_MANY, PAIR_ONE
 from sortbench_results import STANDARD
 from sortbench_rundir import stem_label
-from sortbench_run import (DRIFT_TARGETS, NOISY_CV, drift_limit, drifts_of, limits_of, noise_of, repetitions_text,
+from sortbench_run import (drift_limit, drift_targets, drifted, drifts_of, limits_of, noise_of, noisy_cv,
+                           repetitions_text, verdict_of,
                            run_order)
 from sortbench_text import median_of
 
@@ -89,12 +90,12 @@ def ending_part(run):
     return html.section(ENDING, "".join(html.paragraph(t) for t in run.ending.sentences))
 
 
-def drift_cell(drift, limit):
-    """A data set's drift in percent, marked above `limit`; a dash for a single round."""
+def drift_cell(drift, marked, limit):
+    """A data set's drift in percent, `marked` when above `limit`; a dash for a single round."""
     if drift is None:
         return html.cell([(None, "—")], ["num"])
     text = f"{drift * 100:.1f}%"
-    if drift <= limit:
+    if not marked:
         return html.cell([(None, text)], ["num"])
     why = f"the machine's speed varied more than {limit * 100:g}% over the rounds"
     return html.cell([(None, f"⚠ {text}")], ["num", "noisy"], title=why)
@@ -107,9 +108,10 @@ def machine_speed_part(run, drifts):
     parts, marked, total = [], 0, 0
     for stem, sets in drifts.items():
         rows = [[f'<th class="num">{s.count:,}</th>', html.cell([(None, str(s.rounds))], ["num"]),
-                 html.cell([(None, html.significant(median_of(s.reference)))], ["num"]), drift_cell(s.drift, limit)]
+                 html.cell([(None, html.significant(median_of(s.reference)))], ["num"]),
+                 drift_cell(s.drift, drifted(run, s), limit)]
                 for s in sets]
-        marked += sum(1 for s in sets if s.drift is not None and s.drift > limit)
+        marked += sum(1 for s in sets if drifted(run, s))
         total += len(sets)
         parts.append(f"<h3>{html.esc(stem_label(stem))}</h3>" +
                      html.table(["Records", "Rounds", "Reference median (ms)", "Drift"], rows))
@@ -118,7 +120,7 @@ def machine_speed_part(run, drifts):
         "outside the sorts' timings. Drift is the best reference time of the later half of the rounds against "
         "that of the earlier half: how far the machine's own speed moved while the data set was measured. A "
         "single slow round is noise the sorts' intervals hold; a shift of the whole machine is not.",
-        f"⚠ marks a drift above {limit * 100:g}%, {DRIFT_TARGETS} times the interval target of "
+        f"⚠ marks a drift above {limit * 100:g}%, {drift_targets(run):g} times the interval target of "
         f"±{run.plan.interval_target * 100:g}%: {marked} of the {total} data sets.",
         "What helps: no other work on the machine while it measures, a fixed CPU frequency (the performance "
         "governor, no frequency scaling), and a longer time budget per data set (-T), over which a slow spell "
@@ -126,7 +128,7 @@ def machine_speed_part(run, drifts):
     return html.section(MACHINE_SPEED, "".join(parts) + "".join(html.paragraph(n) for n in notes))
 
 
-def time_cell(series, row, column, speedups, target):
+def time_cell(run, series, row, column, speedups):
     """The cell of one column at one row: median, spread or interval, the
     speed-up of `speedups` (speedup_points of the column), noise mark."""
     result, count = series.result, series.result.counts[row]
@@ -144,7 +146,9 @@ def time_cell(series, row, column, speedups, target):
             parts.append(("spread", f"[{html.significant(low)} … {html.significant(high)}]"))
         else:
             parts.append(("spread", f"{html.significant(stats.minimum)} … {html.significant(stats.maximum)}"))
-        noise = noise_of(stats, series.stats.with_interval, target)
+        with_interval = series.stats.with_interval
+        verdict = verdict_of(run, series.stem, count, column, with_interval)
+        noise = noise_of(stats, with_interval, run.plan.interval_target, verdict, noisy_cv(run))
     if column != STANDARD:
         point = speedups[row]
         if point:
@@ -165,7 +169,7 @@ def series_notes(run, series):
         notes.append("⚠ marks a noisy cell: " + (
             f"its 95% interval is missing or wider than ±{run.plan.interval_target * 100:g}% of the median "
             "(the mark gives its width)."
-            if series.stats.with_interval else f"coefficient of variation above {NOISY_CV * 100:g}%."))
+            if series.stats.with_interval else f"coefficient of variation above {noisy_cv(run) * 100:g}%."))
     notes.append("× is the speed-up over CPU Standard: " + (
         "the median of the paired per-round ratios, their 95% interval in brackets where there is one."
         if series.speedups else "CPU Standard's time over the column's."))
@@ -225,10 +229,9 @@ def peers_part(run, series):
 def series_part(run, series, render):
     """The section of one result file: its chart (and its limits chart), its table and the notes."""
     result = series.result
-    target = run.plan.interval_target
     speedups = {c: speedup_points(result, series.speedups, c) for c in result.columns[1:]}
     rows = [[f'<th class="num">{int(count):,}</th>'] +
-            [time_cell(series, r, c, speedups.get(c), target) for c in result.columns]
+            [time_cell(run, series, r, c, speedups.get(c)) for c in result.columns]
             for r, count in enumerate(result.counts)]
     chart = time_chart(series.stem, result, series.stats, run.name)
     body = html.chart(render.svg_text(chart), f"chart-{html.anchor(series.stem)}", chart.title) if chart else ""

@@ -48,6 +48,9 @@ def test_the_readers_take_every_file_run_json_lists(runs, name):
     assert {d.outcome for d in manifest.data_sets} == {"complete"}
     # -R auto, and only it, times the machine's reference after every round.
     assert {d.reference is not None for d in manifest.data_sets} == {plan.until_sure}
+    # The program's verdicts on the cells, which the scripts read rather than judge again.
+    assert {(d.noisy is not None, d.interval_missed is not None) for d in manifest.data_sets} == {
+        (plan.rounds_at_most > 1, plan.until_sure)}
     results = {}
     for entry in sorted(manifest.files, key=lambda f: f["kind"] != "results"):
         path = f"{run_dir}/{entry['name']}"

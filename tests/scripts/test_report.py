@@ -174,6 +174,43 @@ def test_writes_the_page_of_one_run(report, tmp_path, make, sections, expected, 
     assert [a for a in absent if a in text] == []
 
 
+def with_verdicts(make, noisy, drifted=None):
+    """`make`'s run (with a run.json) whose run.json gives the program's
+    verdicts, as runs made since it does: every data set's `noisy` and
+    interval_missed columns, and `drifted` {count: verdict} where given."""
+    def build(run_dir):
+        make(run_dir)
+        with open(f"{run_dir}/run.json", encoding="utf-8") as stream:
+            document = json.load(stream)
+        document["plan"].update(noisy_cv=0.05, drift_targets=2)
+        for data_set in document["data_sets"]:
+            data_set.update(noisy=noisy, interval_missed=noisy)
+            if drifted:
+                data_set["drifted"] = drifted[data_set["count"]]
+        write(f"{run_dir}/run.json", json.dumps(document))
+    return build
+
+
+DRIFTING = with_reference({100: [2.0] * 4 + [2.146] * 3, 1000: [2.0] * 4 + [2.01] * 3}, {100: 0.073, 1000: 0.005})
+
+
+# The rules would mark a cv of 53.1% and the drift of 7.3%: where run.json gives verdicts, they decide.
+@pytest.mark.parametrize("make, expected, absent", [
+    (with_verdicts(with_manifest(repeated_run), []), ["3 timed sorts per cell"], ["⚠ cv"]),
+    (with_manifest(repeated_run), ["⚠ cv 53.1%"], []),
+    (with_verdicts(DRIFTING, [], {100: False, 1000: True}),
+     ["10072.0007.3%", "1,00072.000⚠ 0.5%", "1 of the 2 data sets"], ["⚠ 7.3%", "⚠ no 95% interval"]),
+    (DRIFTING, ["10072.000⚠ 7.3%", "1,00072.0000.5%", "⚠ no 95% interval in 7 runs"], []),
+])
+def test_marks_follow_run_json_verdicts_and_the_rules_for_runs_without(report, tmp_path, make, expected, absent):
+    run_dir = str(tmp_path / "cpu_261207184009")
+    make(run_dir)
+    assert run_in_process(report, [run_dir]).status == 0
+    text = "".join(Page(open(f"{run_dir}/report.html", encoding="utf-8").read()).section_text.values())
+    assert [e for e in expected if e not in text] == []
+    assert [a for a in absent if a in text] == []
+
+
 def stopped(run_dir):
     """Files of a run stopped in FLOAT's second data set: INT whole, FLOAT one row, the others header only."""
     write_result(f"{run_dir}/bench_FLOAT.csv", [100])

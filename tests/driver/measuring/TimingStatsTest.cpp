@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "driver/machine/MachineReference.h"
+#include "driver/measuring/CellStatistics.h"
 #include "driver/measuring/SorterRounds.h"
 #include "driver/output/StatsFiles.h"
 #include "driver/reporting/CellReportText.h"
@@ -87,9 +88,10 @@ TEST(TimingStats, stats_header_and_row_text) {
 }
 
 TEST(TimingStats, noise_report_lists_only_noisy_cells) {
-    const NoisyCell quiet{"FLOAT", 100, "CPU Standard", {5, 99, 100, 100, 101, 1}};
-    const NoisyCell atLimit{"INT", 100, "GPU", {5, 180, 200, 200, 220, 10}};
-    const NoisyCell noisy{"INT", 10000000, "CPU 8 Thread", {5, 180.2, 204.1, 200, 241.0, 14.4}};
+    const NoisyCell quiet{"FLOAT", 100, "CPU Standard", {.summary = {5, 99, 100, 100, 101, 1}}};
+    const NoisyCell atLimit{"INT", 100, "GPU", {.summary = {5, 180, 200, 200, 220, 10}}};
+    const NoisyCell noisy{
+        "INT", 10000000, "CPU 8 Thread", {.summary = {5, 180.2, 204.1, 200, 241.0, 14.4}, .noisy = true}};
 
     EXPECT_TRUE(NoiseReportLines({quiet, atLimit}).empty());
     EXPECT_EQ(NoiseReportLines({quiet, noisy, atLimit}),
@@ -99,19 +101,20 @@ TEST(TimingStats, noise_report_lists_only_noisy_cells) {
 }
 
 TEST(TimingStats, memory_floor_cells_note_and_report) {
-    EXPECT_EQ(StatsLimitsCells(20000, 2.5, 2.0), ",8000000,2,1.25");
-    EXPECT_EQ(StatsLimitsCells(20000, 2.5, std::nullopt), ",8000000,,");
-    EXPECT_EQ(StatsLimitsCells(20000, 0.0, std::nullopt), ",,,");
-    EXPECT_EQ(SpreadSuffix({9, 152.34, 161.6, 160, 171.0, 5.44}, FloorNote(161.6, 115.0)),
+    const auto floored = [](double median, std::optional<double> floorMs) {
+        return CellStatisticsOf({median}, {.intervalTarget = {}, .floorMs = floorMs, .standardTimes = {}, .drift = {}});
+    };
+    EXPECT_EQ(StatsLimitsCells(20000, floored(2.5, 2.0)), ",8000000,2,1.25");
+    EXPECT_EQ(StatsLimitsCells(20000, floored(2.5, std::nullopt)), ",8000000,,");
+    EXPECT_EQ(StatsLimitsCells(20000, floored(0.0, std::nullopt)), ",,,");
+    EXPECT_EQ(SpreadSuffix({9, 152.34, 161.6, 160, 171.0, 5.44}, FloorNote(161.6 / 115.0)),
               " (median of 9, 152.3 \u2026 171.0, cv 3.4%, 1.4\u00d7 its memory floor)");
-    EXPECT_EQ(SureSpreadSuffix({3, 1, 2, 2, 3, 1}, std::nullopt, FloorNote(2, 1)),
+    EXPECT_EQ(SureSpreadSuffix({3, 1, 2, 2, 3, 1}, std::nullopt, FloorNote(2.0)),
               " (median of 3, 1.000 \u2026 3.000, cv 50.0%, no 95% CI below 6 runs, 2.0\u00d7 its memory floor)");
 
-    NoisyCell above{"INT", 100, "CPU 1 Thread", {5, 99, 100, 100, 101, 1}};
-    above.floorMs = 99.5;
-    NoisyCell below{"INT", 10000000, "CPU 1 Thread", {5, 140, 150.2, 150, 160, 3}};
-    below.floorMs = 171.0;
-    const NoisyCell without{"INT", 10, "CPU Standard", {5, 0.1, 0.1, 0.1, 0.1, 0}};
+    const NoisyCell above{"INT", 100, "CPU 1 Thread", floored(100, 99.5)};
+    const NoisyCell below{"INT", 10000000, "CPU 1 Thread", floored(150.2, 171.0)};
+    const NoisyCell without{"INT", 10, "CPU Standard", floored(0.1, std::nullopt)};
     EXPECT_TRUE(BelowFloorReportLines({above, without}).empty());
     EXPECT_EQ(
         BelowFloorReportLines({above, below, without}),
@@ -122,14 +125,20 @@ TEST(TimingStats, memory_floor_cells_note_and_report) {
 
 TEST(TimingStats, interval_report_tells_a_drifting_machine_from_a_noisy_cell) {
     const TimingSummary steady{6, 99, 100, 100, 101, 1};
-    NoisyCell met{"INT", 1000, "CPU Standard", steady, MedianInterval{99.5, 100.5}};
-    met.drift = 0.01;
-    NoisyCell missed{"INT", 1000, "CPU 1 Thread", steady, MedianInterval{95, 105}};
-    missed.drift = 0.01;
-    NoisyCell driftedMissed{"INT", 10000000, "CPU Standard", steady, std::nullopt};
-    driftedMissed.drift = 0.31;
-    NoisyCell driftedMet{"INT", 10000000, "CPU 1 Thread", steady, MedianInterval{99.5, 100.5}};
-    driftedMet.drift = 0.31;
+    // The verdicts as a target of ±1% gives them.
+    const auto cell = [&](const char* column, std::uint64_t count, std::optional<MedianInterval> interval,
+                          double drift) {
+        CellStatistics stats{.summary = steady, .interval = interval};
+        if (interval) stats.halfWidth = RelativeHalfWidth(*interval, steady.median);
+        stats.intervalReached = IntervalWithin(interval, steady.median, 0.01);
+        stats.drift = drift;
+        stats.drifted = drift > 0.02;
+        return NoisyCell{"INT", count, column, stats};
+    };
+    const NoisyCell met = cell("CPU Standard", 1000, MedianInterval{99.5, 100.5}, 0.01);
+    const NoisyCell missed = cell("CPU 1 Thread", 1000, MedianInterval{95, 105}, 0.01);
+    const NoisyCell driftedMissed = cell("CPU Standard", 10000000, std::nullopt, 0.31);
+    const NoisyCell driftedMet = cell("CPU 1 Thread", 10000000, MedianInterval{99.5, 100.5}, 0.31);
     const std::string driftHeader =
         "Data sets during which the machine's own speed moved more than \u00b11% (the machine reference's best time in "
         "its later rounds against its earlier ones):";

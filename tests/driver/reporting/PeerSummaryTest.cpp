@@ -24,12 +24,8 @@ void Measure(PeerSummary& summary, const DataSetRecord& set, const std::vector<s
         summary.CellMeasured(set, {.index = index++,
                                    .column = column,
                                    .times = {ms},
-                                   .summary = Summarize({ms}),
-                                   .interval = std::nullopt,
-                                   .floorMs = std::nullopt,
-                                   .pairedRatios = std::nullopt,
-                                   .referenceMs = {},
-                                   .drift = std::nullopt});
+                                   .stats = CellStatisticsOf({ms}, {}),
+                                   .referenceMs = {}});
     }
 }
 
