@@ -177,6 +177,7 @@ def series_notes(run, series):
     # short are said under How the run ended.
     notes += [f"{os.path.basename(side.path)}: {notice.text}." for side in (series.stats, series.speedups) if side
               for notice in side.notices if not notice.cut_short]
+    notes += [f"{unused}; not used, so this series is shown without it." for unused in series.unused]
     return "".join(html.paragraph(n) for n in notes)
 
 
