@@ -7,9 +7,8 @@ import os
 
 import sortbench_page as html
 from sortbench_charts import limits_chart, speedup_points, time_chart
+from sortbench_columns import PAIR_COLUMNS, PAIR_MANY, PAIR_ONE, STANDARD
 from sortbench_peers import OUR_MANY, OUR_ONE, parallel_threads, peer_rows
-from sortbench_results import PAIR_COLUMNS, PAIR_MANY, PAIR_ONE
-from sortbench_results import STANDARD
 from sortbench_rundir import stem_label
 from sortbench_run import (DRIFT_TARGETS, NOISY_CV, drift_limit, drifts_of, limits_of, noise_of, repetitions_text,
                            run_order)

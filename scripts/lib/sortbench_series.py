@@ -13,8 +13,10 @@ import os
 from dataclasses import dataclass, field
 
 from sortbench_ending import NOT_REACHED, ending_of, fails, not_reached
-from sortbench_results import read_result, read_speedups, read_stats
+from sortbench_results import read_result
 from sortbench_rundir import place_in, result_files, result_name, speedup_name, stats_name
+from sortbench_speedups import read_speedups
+from sortbench_stats import read_stats
 from sortbench_text import Unusable
 
 # What a series shows without the side file that could not be used.

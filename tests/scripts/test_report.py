@@ -21,7 +21,8 @@ import sortbench_results
 import sortbench_rundir
 import sortbench_text
 import sortbench_tool
-from sortbench_results import STATS_HEADER, STATS_INTERVAL, CellStats
+from sortbench_side_files import STATS_HEADER, STATS_INTERVAL
+from sortbench_stats import CellStats
 from sortbench_series import WITHOUT_SPEEDUPS, WITHOUT_STATS
 
 CONDITIONS = """----------------------------- RUN CONDITIONS -----------------------------
