@@ -86,7 +86,7 @@
 // of 5 interleaved repetitions, 1M and 10M keys of 4 and 8 bytes): the sort's
 // third pass stripped of its digit logic took 1.05 to 1.15 times the charge of
 // a pass, n / M(4n), where loads and stores timed apart were off by -27% to
-// +20%. The sorts' own ratios to their floor are in docs/measurements.md.
+// +20%. The sorts' own ratios to their floor are in docs/measurements/memory-floor.md.
 //
 // The GPU on-card column's floor, the same idea on the device, follows the
 // CPU one below.

@@ -8,7 +8,7 @@ Axes are log-log throughout: record counts span decades, and so do times.
 import math
 from dataclasses import dataclass, field
 
-from sortbench_results import STANDARD
+from sortbench_columns import STANDARD
 from sortbench_rundir import split_stem, stem_label
 
 

@@ -125,7 +125,7 @@ def comparison_page(runs, render, log):
     shared, left_out = shared_series(runs, log)
     if not shared:
         log.problem("no result file is in every run with a row to compare")
-    if log.status:
+    if log.stopped:
         return None
     sections, means = [], []
     for stem, joined in shared:

@@ -26,7 +26,7 @@ from dataclasses import dataclass, field
 from functools import cached_property
 
 from sortbench_folder import held
-from sortbench_results import PEER_COUNT, RUN_COLUMNS
+from sortbench_columns import PEER_COUNT, RUN_COLUMNS
 from sortbench_rundir import DATA_TYPES, DISTRIBUTIONS, MANIFEST, MAX_COUNTS
 from sortbench_text import MAX_WHOLE, NUMBER_RANGE, Unusable, quoted, read_bytes, within_memory, within_range
 

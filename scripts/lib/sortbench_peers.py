@@ -18,7 +18,7 @@ import csv
 import io
 from dataclasses import dataclass
 
-from sortbench_results import GPU_PARTS, PAIR_COLUMNS, PAIR_MANY, PAIR_ONE, RADIX_COLUMNS
+from sortbench_columns import GPU_PARTS, PAIR_COLUMNS, PAIR_MANY, PAIR_ONE, RADIX_COLUMNS
 from sortbench_tool import printable
 
 PEERS_FILE = "peers.csv"  # what scripts/plot writes the rows of a run into

@@ -12,13 +12,13 @@ from dataclasses import dataclass
 
 from sortbench_changes import change_of
 from sortbench_conditions import read_conditions
-from sortbench_ending import NOT_REACHED, Ending, ending_of, fails, not_reached
+from sortbench_ending import Ending
 from sortbench_join import LeftOut, join_runs
 from sortbench_manifest import conditions_of, older_plan, read_manifest
-from sortbench_results import read_result, read_speedups, read_stats
 from sortbench_folder import Folder
-from sortbench_rundir import (CONDITIONS, DATA_TYPES, MANIFEST, place_in, result_files, result_name, speedup_name,
-                              split_stem, stats_name, stem_order)
+from sortbench_rundir import (CONDITIONS, DATA_TYPES, MANIFEST, place_in, result_name, split_stem, stats_name,
+                              stem_order)
+from sortbench_series import read_run_series
 from sortbench_text import Unusable
 
 # The benchmark's rules, for runs whose run.json gives no verdicts (made
@@ -28,15 +28,6 @@ from sortbench_text import Unusable
 # give verdicts are read as they say, at the thresholds their run.json states.
 NOISY_CV = 0.05
 DRIFT_TARGETS = 2
-
-
-@dataclass
-class Series:
-    """One result file of a run with the stats and speed-up files beside it (None when absent)."""
-    stem: str
-    result: object
-    stats: object
-    speedups: object
 
 
 @dataclass
@@ -57,49 +48,6 @@ class Run:
 
 # --- reading ----------------------------------------------------------------------
 
-def read_checked(reader, path, log, manifest, *args):
-    """reader(path, *args) with its notices said on the log (failing as
-    `fails` says with the run's Manifest); raises Unusable (said on the
-    log) when the file cannot be used."""
-    try:
-        found = reader(path, *args)
-    except Unusable as reason:
-        log.problem(f"{path}: {reason}")
-        raise
-    for notice in found.notices if found else ():
-        log.problem(f"{path}: {notice.text}", fails(notice, manifest))
-    return found
-
-
-def read_series(run_dir, stem, path, log, manifest):
-    """The Series of one result file; None when one of its files cannot be
-    used, NOT_REACHED (said by the run's Ending) for a data type the run did
-    not reach. Every problem of every file is said on the log, a header other
-    than the one the manifest (if any) states among them, and reference
-    times and Runs other than its own. The cells the manifest says were
-    skipped are empty."""
-    def stated(name):
-        return manifest.header(name) if manifest else None
-
-    try:
-        result = read_result(path, stated(result_name(stem)), manifest.skipped(stem) if manifest else None)
-    except Unusable as reason:
-        if not_reached(reason, manifest):
-            return NOT_REACHED
-        log.problem(f"{path}: {reason}")
-        return None
-    for notice in result.notices:
-        log.problem(f"{path}: {notice.text}", fails(notice, manifest))
-    side = []
-    stated_sets = (manifest.references(stem), manifest.rounds(stem)) if manifest else ()
-    for name, reader, more in ((stats_name(stem), read_stats, stated_sets), (speedup_name(stem), read_speedups, ())):
-        try:
-            side.append(read_checked(reader, place_in(run_dir, name), log, manifest, result, stated(name), *more))
-        except Unusable:
-            side.append(Unusable)
-    return None if Unusable in side else Series(stem, result, *side)
-
-
 def read_run(run_dir, name, log):
     """A run's usable series, run conditions and plan (`run_dir` a held
     Folder or a path); problems go to the log. With a run.json the plan is
@@ -112,22 +60,7 @@ def read_run(run_dir, name, log):
         manifest = read_manifest(run_dir)
     except Unusable as reason:
         log.problem(f"{path}/{MANIFEST}: {reason}")
-    series = {}
-    try:
-        found = result_files(run_dir)
-    except Unusable as reason:
-        log.problem(f"{path}: {reason}")
-        found = []
-    unusable = []
-    for stem, where in found:
-        read = read_series(run_dir, stem, where, log, manifest)
-        if read is None:
-            unusable.append(stem)
-        elif read is not NOT_REACHED:
-            series[stem] = read
-    ending = ending_of(run_dir, manifest, {stem: s.result for stem, s in series.items()},
-                       {stem: s.stats for stem, s in series.items()}, unusable,
-                       {stem: s.speedups for stem, s in series.items()})
+    series, ending = read_run_series(run_dir, log, manifest)
     where = place_in(run_dir, CONDITIONS)
     try:
         conditions = read_conditions(where)
@@ -234,6 +167,8 @@ def noise_of(stats, with_interval, target, noisy=None, cv_limit=NOISY_CV):
 
 def repetitions_text(run):
     runs = sorted({stats.runs for s in run.series.values() if s.stats for stats in s.stats.rows.values()})
+    if not runs and any(u.startswith(stats_name(s.stem) + ":") for s in run.series.values() for u in s.unused):
+        return "not known: no stats file could be used (no spread, no noise marks, no U test)"
     if not runs:
         return "one timed sort per cell (no repetitions: no spread, no noise marks, no U test)"
     counted = str(runs[0]) if len(runs) == 1 else f"{runs[0]} to {runs[-1]}"

@@ -7,9 +7,8 @@ import os
 
 import sortbench_page as html
 from sortbench_charts import limits_chart, speedup_points, time_chart
+from sortbench_columns import PAIR_COLUMNS, PAIR_MANY, PAIR_ONE, STANDARD
 from sortbench_peers import OUR_MANY, OUR_ONE, parallel_threads, peer_rows
-from sortbench_results import PAIR_COLUMNS, PAIR_MANY, PAIR_ONE
-from sortbench_results import STANDARD
 from sortbench_rundir import stem_label
 from sortbench_run import (drift_limit, drift_targets, drifted, drifts_of, limits_of, noise_of, noisy_cv,
                            repetitions_text, verdict_of,
@@ -181,6 +180,7 @@ def series_notes(run, series):
     # short are said under How the run ended.
     notes += [f"{os.path.basename(side.path)}: {notice.text}." for side in (series.stats, series.speedups) if side
               for notice in side.notices if not notice.cut_short]
+    notes += [f"{unused}; not used, so this series is shown without it." for unused in series.unused]
     return "".join(html.paragraph(n) for n in notes)
 
 

@@ -27,7 +27,7 @@ _WHOLE = re.compile(r"[0-9]+")
 MIN_NUMBER, MAX_NUMBER = 1e-12, 1e12
 MAX_WHOLE = 2 ** 64 - 1  # record counts are 64-bit
 # Far beyond what a run writes (29 counts by every column a run can write,
-# sortbench_results.RUN_COLUMNS: under 600 stats rows of up to 1000 times
+# sortbench_columns.RUN_COLUMNS: under 600 stats rows of up to 1000 times
 # each, about 10 MiB at most), and small enough that a file this large is
 # read, checked and drawn in seconds and a few hundred MB.
 MAX_BYTES = 32 << 20

@@ -65,21 +65,25 @@ class UsageError(Refusal):
 class Log:
     """Where a tool's lines go: each file written on `out`, each problem as one
     "<prog>: ..." line on `err`. `status` turns 1 with the first problem that
-    leaves the output incomplete and stays so."""
+    leaves the output incomplete and stays so; `stopped` turns True with the
+    first failing one the output cannot be made without (a file that could be
+    used in part, as a series without its stats file, leaves it False)."""
 
     def __init__(self, prog, out=None, err=None):
         self.prog = prog
         self.out = out or sys.stdout
         self.err = err or sys.stderr
         self.status = 0
+        self.stopped = False
 
     def wrote(self, path):
         print(printable(path), file=self.out, flush=True)
 
-    def problem(self, text, fails=True):
+    def problem(self, text, fails=True, stops=True):
         print(f"{self.prog}: {printable(text)}", file=self.err, flush=True)
         if fails:
             self.status = 1
+            self.stopped = self.stopped or stops
 
 
 def use_debian_python(argv):

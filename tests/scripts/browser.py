@@ -1,6 +1,7 @@
 """Headless Chromium driven over its DevTools pipe, for tests that open a page
 as a reader's browser does: what the browser reported, what it requested,
-where each chart landed, and a screenshot of the whole page.
+where each chart landed and how large its drawing is, the tables' rendered
+text, and a screenshot of the whole page.
 
 With --remote-debugging-pipe the browser reads JSON commands on its fd 3 and
 answers on its fd 4, each message ended by a zero byte."""
@@ -16,8 +17,14 @@ import time
 # Each chart's SVG box in CSS pixels of the page.
 CHART_BOXES = """JSON.stringify([...document.querySelectorAll('figure.chart')].map(f => {
     const r = f.querySelector('svg').getBoundingClientRect();
-    return {id: f.id, x: r.x + scrollX, y: r.y + scrollY, width: r.width, height: r.height};
+    const drawn = f.querySelector('svg').getBBox();
+    return {id: f.id, x: r.x + scrollX, y: r.y + scrollY, width: r.width, height: r.height,
+            drawn_width: drawn.width, drawn_height: drawn.height};
 }))"""
+# Each section's tables as a reader sees them: per row the first line of every cell's rendered text.
+TABLES = """JSON.stringify(Object.fromEntries([...document.querySelectorAll('section')].map(s => [s.id,
+    [...s.querySelectorAll('table')].map(t => [...t.rows].map(r => [...r.cells].map(
+        c => c.innerText.split('\\n')[0].trim())))])))"""
 
 
 class BrowserError(Exception):
@@ -93,7 +100,8 @@ class Browser:
     def visit(self, url, width=1280, height=900):
         """Opens `url` in a new tab `width` CSS pixels wide. Returns (problems:
         console calls, exceptions, error and warning log entries and failed
-        loads; requested URLs; chart boxes; PNG of the whole page)."""
+        loads; requested URLs; chart boxes; {section id: its tables' rows of
+        cell texts}; PNG of the whole page)."""
         target = self.send("Target.createTarget", {"url": "about:blank"})["targetId"]
         session = self.send("Target.attachToTarget", {"targetId": target, "flatten": True})["sessionId"]
         for domain in ("Runtime", "Log", "Page", "Network"):
@@ -103,6 +111,7 @@ class Browser:
         self.send("Page.navigate", {"url": url}, session)
         self.wait_for("Page.loadEventFired", session)
         boxes = self.send("Runtime.evaluate", {"expression": CHART_BOXES, "returnByValue": True}, session)
+        tables = self.send("Runtime.evaluate", {"expression": TABLES, "returnByValue": True}, session)
         size = self.send("Page.getLayoutMetrics", session=session)["cssContentSize"]
         shot = self.send("Page.captureScreenshot", {"format": "png", "captureBeyondViewport": True, "clip": {
             "x": 0, "y": 0, "width": size["width"], "height": size["height"], "scale": 1}}, session)
@@ -115,4 +124,5 @@ class Browser:
                 problems.append(f"{method}: {params}")
             elif method == "Network.requestWillBeSent":
                 requests.append(params["request"]["url"])
-        return problems, requests, json.loads(boxes["result"]["value"]), base64.b64decode(shot["data"])
+        return (problems, requests, json.loads(boxes["result"]["value"]), json.loads(tables["result"]["value"]),
+                base64.b64decode(shot["data"]))

@@ -22,7 +22,7 @@ SCRIPTS = os.path.join(ROOT, "scripts")
 sys.path.insert(0, os.path.join(SCRIPTS, "lib"))
 
 import sortbench_rundir  # noqa: E402
-from sortbench_results import SPEEDUP_HEADER, STATS_HEADER, STATS_INTERVAL, STATS_LIMITS  # noqa: E402,F401
+from sortbench_side_files import SPEEDUP_HEADER, STATS_HEADER, STATS_INTERVAL, STATS_LIMITS  # noqa: E402,F401
 import sortbench_tool  # noqa: E402
 
 CPU_COLUMNS = ["CPU Standard", "CPU 1 Thread", "CPU 2 Thread", "CPU 4 Thread", "CPU 8 Thread"]

@@ -11,7 +11,9 @@ from conftest import ROOT, is_png, run_in_process
 
 from sortbench_manifest import floor_pricing_notice, read_manifest
 from sortbench_peers import PAIRS_HEADER, PEERS_FILE, peer_rows
-from sortbench_results import read_result, read_speedups, read_stats
+from sortbench_results import read_result
+from sortbench_speedups import read_speedups
+from sortbench_stats import read_stats
 from sortbench_rundir import result_files
 from sortbench_tool import DEFAULT_LOG_DIR, newest_run_dir
 

@@ -16,7 +16,10 @@ from conftest import (CPU_COLUMNS, GPU_COLUMNS, LIMITS, SCRIPTS, TYPES, Ran, is_
 import sortbench_charts
 import sortbench_text
 import sortbench_tool
-from sortbench_results import RUN_COLUMNS, STATS_HEADER, STATS_INTERVAL, read_result, read_stats
+from sortbench_columns import RUN_COLUMNS
+from sortbench_results import read_result
+from sortbench_side_files import STATS_HEADER, STATS_INTERVAL
+from sortbench_stats import read_stats
 from sortbench_text import Unusable
 
 HEAD = ",".join(["NbRecords"] + CPU_COLUMNS)

@@ -21,7 +21,9 @@ import sortbench_results
 import sortbench_rundir
 import sortbench_text
 import sortbench_tool
-from sortbench_results import STATS_HEADER, STATS_INTERVAL, CellStats
+from sortbench_side_files import STATS_HEADER, STATS_INTERVAL
+from sortbench_stats import CellStats
+from sortbench_series import WITHOUT_SPEEDUPS, WITHOUT_STATS
 
 CONDITIONS = """----------------------------- RUN CONDITIONS -----------------------------
 Load average: 0.12 (2 CPUs online)
@@ -381,17 +383,10 @@ def conditions(options):
     (conditions("-R 3\0"), ["{d}/run_conditions.txt: zero bytes inside the text, not a run conditions file"]),
     (killed, ["{d}/bench_INT.csv: the file was never closed: the run was cut short (or is still running); "
               "2 complete rows charted"]),
-    (odd_stats, ["{d}/stats_INT.csv: line 7: Times holds 2 values, Runs is 3",
-                 "{d}/speedup_INT.csv: line 6: Median cell 'x' is not a number"]),
     (with_reference({100: [2.0] * 7, 1000: [2.0] * 6 + [0.0]}),
      ["{d}/run.json: \"data_sets[1].reference_ms\" is not a list of positive numbers: "
       "'[2.0, 2.0, 2.0, 2.0, 2.0, 2.0, 0.0]'",
-      "{d}/stats_INT.csv: line 7: ReferenceTimes value '0.0' is not a positive number"]),
-    (with_reference({100: [2.0] * 7, 1000: [2.0] * 6}),
-     ["{d}/stats_INT.csv: line 7: ReferenceTimes holds 6 values, fewer than Runs 7"]),
-    (lambda d: with_reference({100: [2.0] * 7, 1000: [2.0] * 7})(d) or
-     write(f"{d}/stats_INT.csv", open(f"{d}/stats_INT.csv").read().replace(";2.0\n", ";2.5\n", 1)),
-     ["{d}/stats_INT.csv: line 3: ReferenceTimes is not that of the other rows of 100 records"]),
+      f"{{d}}/stats_INT.csv: line 7: ReferenceTimes value '0.0' is not a positive number; {WITHOUT_STATS}"]),
     (lambda d: os.makedirs(d), ["no result files (bench_*.csv) in {d}"]),
     (lambda d: None, ["no such directory: {d}"]),
 ])
@@ -405,6 +400,29 @@ def test_refuses_bad_input_with_one_line_each_and_no_page(report, tmp_path, make
     assert ran.err_lines == [f"report: {m.format(d=run_dir)}" for m in messages]
     if os.path.isdir(run_dir):
         assert open(f"{run_dir}/report.html").read() == "earlier page"
+
+
+# A stats or speed-up file that cannot be used takes nothing else with it, in
+# either tool: the series stays without it, one line says so, and the status is 1.
+@pytest.mark.parametrize("make, messages", [
+    (odd_stats, [f"{{d}}/stats_INT.csv: line 7: Times holds 2 values, Runs is 3; {WITHOUT_STATS}",
+                 f"{{d}}/speedup_INT.csv: line 6: Median cell 'x' is not a number; {WITHOUT_SPEEDUPS}"]),
+    (with_reference({100: [2.0] * 7, 1000: [2.0] * 6}),
+     [f"{{d}}/stats_INT.csv: line 7: ReferenceTimes holds 6 values, fewer than Runs 7; {WITHOUT_STATS}"]),
+    (lambda d: with_reference({100: [2.0] * 7, 1000: [2.0] * 7})(d) or
+     write(f"{d}/stats_INT.csv", open(f"{d}/stats_INT.csv").read().replace(";2.0\n", ";2.5\n", 1)),
+     [f"{{d}}/stats_INT.csv: line 3: ReferenceTimes is not that of the other rows of 100 records; {WITHOUT_STATS}"]),
+])
+def test_keeps_a_series_without_the_side_file_it_cannot_use(report, plot, tmp_path, make, messages):
+    run_dir = str(tmp_path / "run")
+    make(run_dir)
+    for tool, module in (("report", report), ("plot", plot)):
+        ran = run_in_process(module, [run_dir])
+        assert (ran.status, ran.err_lines) == (1, [f"{tool}: {m.format(d=run_dir)}" for m in messages])
+        assert f"{run_dir}/{'report.html' if tool == 'report' else 'bench_INT.png'}" in ran.out_lines
+    table = Page(open(f"{run_dir}/report.html", encoding="utf-8").read()).section_text["int"]
+    assert "1,000" in table and "…" not in table
+    assert "stats_INT.csv: line " in table and "not used, so this series is shown without it" in table
 
 
 def changed_manifest(change):
@@ -758,9 +776,11 @@ def test_follows_a_link_among_the_inputs_only_when_its_owner_may_be_trusted(repo
         assert (ran.status, ran.err) == (0, "")
         return
     refused = "a symbolic link of another user (uid 65534), not followed"
-    assert (ran.status, ran.out) == (1, "") and not os.path.exists(f"{link}/report.html")
+    # Without its stats or speed-up file the series stays, and so does the page.
+    without = {"stats_INT.csv": f"; {WITHOUT_STATS}", "speedup_INT.csv": f"; {WITHOUT_SPEEDUPS}"}.get(name)
+    assert ran.status == 1 and (ran.out != "") == bool(without)
     assert ran.err_lines == [f"report: cannot read {run_dir}: {refused}" if name == "." else
-                             f"report: {run_dir}/{name}: {refused}"]
+                             f"report: {run_dir}/{name}: {refused}{without or ''}"]
 
 
 # A file of the run with a second name: read only when its owner is the user
@@ -774,7 +794,8 @@ def test_reads_a_hard_linked_file_only_of_the_running_user_or_root(report, tmp_p
     if links > 1:
         os.link(f"{run_dir}/stats_INT.csv", tmp_path / "second name")
     ran = run_in_process(report, [run_dir])
-    refused = [f"report: {run_dir}/stats_INT.csv: a file of another user (uid 65534) with 2 hard links, not used"]
+    refused = [f"report: {run_dir}/stats_INT.csv: a file of another user (uid 65534) with 2 hard links, not used; "
+               f"{WITHOUT_STATS}"]
     assert (ran.status, ran.err_lines) == ((1, refused) if owner != 0 and links > 1 else (0, []))
 
 

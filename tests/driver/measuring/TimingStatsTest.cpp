@@ -1,6 +1,7 @@
 #include "driver/measuring/TimingStats.h"
 
 #include <cmath>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -81,8 +82,59 @@ TEST(TimingStats, spread_suffix_text) {
     EXPECT_EQ(SpreadSuffix({9, 152.34, 161.6, 160, 171.0, 5.44}), " (median of 9, 152.3 \u2026 171.0, cv 3.4%)");
 }
 
-TEST(TimingStats, stats_header_and_row_text) {
-    EXPECT_EQ(StatsHeader(), "NbRecords,Column,Runs,Min,Median,Mean,Max,StdDev,Times");
+// The scripts read a stats row's cells by the names its file's header gives
+// them: a header must name every cell a row writes, each once, on one line, and
+// each name must sit over the cell that holds what it says.
+TEST(TimingStats, stats_header_names_each_cell_of_its_rows) {
+    const std::vector<double> times{3, 1.5, 2.25, 2, 2.5, 1.75};
+    const TimingSummary summary = Summarize(times);
+    const std::vector<double> reference{4, 4.5, 4, 4, 4.25, 4};
+    for (const bool untilSure : {false, true}) {
+        const std::string header = StatsFileHeader(untilSure);
+        const std::string row =
+            StatsRow(1000, "CPU 2 Thread", times, summary, untilSure, MedianConfidenceInterval(times)) +
+            StatsLimitsCells(1000, summary.median, 0.5) + (untilSure ? StatsReferenceCells(reference) : "");
+        ASSERT_EQ(header.find('\n'), std::string::npos);
+        ASSERT_EQ(row.rfind('\n'), 0u);
+        std::vector<std::string> names, cells;
+        for (std::string::size_type at = 0, next = 0; next != std::string::npos; at = next + 1) {
+            next = header.find(',', at);
+            names.push_back(header.substr(at, next - at));
+        }
+        for (std::string::size_type at = 1, next = 0; next != std::string::npos; at = next + 1) {
+            next = row.find(',', at);
+            cells.push_back(row.substr(at, next - at));
+        }
+        ASSERT_EQ(names.size(), cells.size()) << header << row;
+        std::map<std::string, std::string> cellOf;
+        for (std::size_t i = 0; i < names.size(); ++i)
+            EXPECT_TRUE(cellOf.emplace(names[i], cells[i]).second) << names[i] << " named twice";
+        const auto interval = MedianConfidenceInterval(times);
+        const struct {
+            const char* name;
+            std::string cell;
+        } expected[] = {
+            {"NbRecords", "1000"},
+            {"Column", "CPU 2 Thread"},
+            {"Runs", "6"},
+            {"Min", TimeCell(summary.min)},
+            {"Median", TimeCell(summary.median)},
+            {"Max", TimeCell(summary.max)},
+            {"Times", "3;1.5;2.25;2;2.5;1.75"},
+            {"FloorMs", "0.5"},
+            {"FloorRatio", TimeCell(summary.median / 0.5)},
+            {"CiLow", untilSure ? TimeCell(interval->low) : "(none)"},
+            {"ReferenceTimes", untilSure ? "4;4.5;4;4;4.25;4" : "(none)"},
+        };
+        for (const auto& e : expected) {
+            const auto found = cellOf.find(e.name);
+            EXPECT_EQ(found == cellOf.end() ? std::string("(none)") : found->second, e.cell)
+                << e.name << (untilSure ? " with -R auto" : "");
+        }
+    }
+}
+
+TEST(TimingStats, stats_row_text) {
     EXPECT_EQ(StatsRow(3000000000u, "CPU 1 Thread", {3, 1.5, 2.25}, Summarize({3, 1.5, 2.25})),
               "\n3000000000,CPU 1 Thread,3,1.5,2.25,2.25,3,0.75,3;1.5;2.25");
 }
