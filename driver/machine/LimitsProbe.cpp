@@ -16,6 +16,7 @@
 #include "driver/machine/SlotWindows.h"
 #include "strings/MemoryText.h"
 #include "support/CharBuffer.h"
+#include "support/SecondsSince.h"
 
 namespace {
 
@@ -51,12 +52,11 @@ std::vector<std::uint64_t> ValidSizes(std::vector<std::uint64_t> sizes) {
 }
 
 // What a probe needs is never told as less than it is.
-std::string MiBText(std::uint64_t bytes) { return SLib::WholeMiBText(bytes, SLib::Rounding::Up); }
 
 // "needs 200 MiB of memory, 100 MiB available": the probe's buffers do not fit.
 std::string MemoryShortfall(std::uint64_t needed, std::uint64_t available) {
-    return "needs " + MiBText(needed) + " of memory, " + SLib::WholeMiBText(available, SLib::Rounding::Down) +
-           " available";
+    return "needs " + SLib::WholeMiBText(needed, SLib::Rounding::Up) + " of memory, " +
+           SLib::WholeMiBText(available, SLib::Rounding::Down) + " available";
 }
 
 unsigned OnlineCpus() {
@@ -190,7 +190,7 @@ private:
         }
         const auto start = std::chrono::steady_clock::now();
         figure.piece(0, 1);
-        return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        return AppCore::SecondsSince(start);
     }
 
     static double LoadsWork(std::uint64_t arrayBytes) {
@@ -288,7 +288,7 @@ DataSetLimits ProbeDataSetLimits(std::uint64_t records, const LimitsProbeOptions
     limits.records = records;
     const auto skip = [&](std::string reason) {
         limits.skipped = std::move(reason);
-        limits.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        limits.seconds = AppCore::SecondsSince(started);
         return limits;
     };
     const std::vector<std::uint64_t> sizes = ValidSizes(own.arrayBytes);
@@ -297,7 +297,7 @@ DataSetLimits ProbeDataSetLimits(std::uint64_t records, const LimitsProbeOptions
     const std::uint64_t available = own.availableBytes.value_or(AvailableMemoryBytes());
     if (needed > available) return skip(MemoryShortfall(needed, available));
     Buffers buffers(sizes.back());
-    if (!buffers.Complete()) return skip("cannot allocate " + MiBText(needed));
+    if (!buffers.Complete()) return skip("cannot allocate " + SLib::WholeMiBText(needed, SLib::Rounding::Up));
     const unsigned cpus = own.cpus > 0 ? own.cpus : OnlineCpus();
     try {
         ProbeTeam team(cpus);
@@ -309,7 +309,7 @@ DataSetLimits ProbeDataSetLimits(std::uint64_t records, const LimitsProbeOptions
     } catch (const std::system_error& error) {
         return skip("cannot start " + std::to_string(cpus) + " threads: " + error.what());
     }
-    limits.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    limits.seconds = AppCore::SecondsSince(started);
     return limits;
 }
 
@@ -321,7 +321,7 @@ CpuLimits ProbeCpuLimits(const LimitsProbeOptions& options) {
     if (needed > available) return Skipped(MemoryShortfall(needed, available));
 
     Buffers buffers(sizes.back());
-    if (!buffers.Complete()) return Skipped("cannot allocate " + MiBText(needed));
+    if (!buffers.Complete()) return Skipped("cannot allocate " + SLib::WholeMiBText(needed, SLib::Rounding::Up));
     const unsigned cpus = options.cpus > 0 ? options.cpus : OnlineCpus();
     try {
         ProbeTeam team(cpus);
