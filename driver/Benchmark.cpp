@@ -184,14 +184,8 @@ private:
     std::unique_ptr<RunManifest> manifest;  // run.json, from the run directory's claim on
     RunReporters reporters;                 // the seven above, in turn
     SorterTools tools = workspace.Tools(nullptr, plan.gpuEnabled&& plan.qaEnabled);
-    DataSetLoop loop{{.plan = plan,
-                      .reporters = reporters,
-                      .progressLine = progressLine,
-                      .data = data,
-                      .tools = tools,
-                      .ownSizeProbes = ownSizeProbes,
-                      .gpuLimits = gpuLimits,
-                      .reference = reference}};
+    // Each part a type of its own, so that no two can trade places.
+    DataSetLoop loop{{plan, reporters, progressLine, data, tools, ownSizeProbes, gpuLimits, reference}};
     std::unique_ptr<GpuColumns> gpu;  // last, so released first
 };
 
