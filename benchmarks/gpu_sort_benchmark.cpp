@@ -18,9 +18,8 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
-#include <iostream>
+#include <exception>
 #include <memory>
-#include <streambuf>
 #include <string>
 #include <vector>
 
@@ -38,21 +37,6 @@ constexpr std::uint64_t kSeed = 20261207;
 
 std::unique_ptr<QVEvalCore::QVRadixSort> sorter;
 std::string gpuUnavailable;
-
-// Swallows the sorter's start-up report while it lives.
-class QuietCout {
-public:
-    QuietCout() : previous(std::cout.rdbuf(&sink)) {}
-    ~QuietCout() { std::cout.rdbuf(previous); }
-    QuietCout(const QuietCout&) = delete;
-    QuietCout& operator=(const QuietCout&) = delete;
-
-private:
-    struct NullBuffer : std::streambuf {
-        int overflow(int c) override { return traits_type::not_eof(c); }
-    } sink;
-    std::streambuf* previous;
-};
 
 template <class Value>
 struct DataSet {
@@ -197,7 +181,6 @@ int main(int argc, char** argv) {
     QVEvalCore::QVRadixSort::Options options;
     options.core.allowCpuDevices = true;
     try {
-        QuietCout quiet;
         auto made = std::make_unique<QVEvalCore::QVRadixSort>(options);
         if (made->Init()) {
             sorter = std::move(made);

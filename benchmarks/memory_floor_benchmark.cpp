@@ -66,6 +66,7 @@
 #include "driver/measuring/MemoryFloor.h"
 #include "support/CharBuffer.h"
 #include "support/DataTypes.h"
+#include "support/SecondsSince.h"
 
 namespace {
 
@@ -169,7 +170,7 @@ void Time(benchmark::State& state, const std::string& name, Work work, bool warm
     for (auto _ : state) {
         const auto start = std::chrono::steady_clock::now();
         work();
-        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        const double seconds = AppCore::SecondsSince(start);
         state.SetIterationTime(seconds);
         times[name].push_back(seconds * 1e3);
     }

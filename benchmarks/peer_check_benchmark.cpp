@@ -38,14 +38,13 @@
 #include "driver/sorters/PermutationCheck.h"
 #include "support/CharBuffer.h"
 #include "support/DataTypes.h"
+#include "support/SecondsSince.h"
 
 namespace {
 
 std::uint64_t gSize = 10'000'000;
 
-double SecondsSince(std::chrono::steady_clock::time_point start) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
+using AppCore::SecondsSince;
 
 template <typename Element>
 void PeersAndChecks(benchmark::State& state) {

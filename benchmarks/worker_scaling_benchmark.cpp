@@ -30,6 +30,7 @@
 
 #include "cpu_sort/DigitPairCounts.h"
 #include "cpu_sort/RadixPassKernels.h"
+#include "support/SecondsSince.h"
 
 namespace {
 
@@ -141,7 +142,7 @@ void OnThreads(benchmark::State& state, const Kernel& kernel) {
             workers.emplace_back(kernel, std::ref(tables[t]), kRecords * t / threads, kRecords * (t + 1) / threads);
         kernel(tables[0], 0, kRecords / threads);
         for (std::thread& worker : workers) worker.join();
-        state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
+        state.SetIterationTime(AppCore::SecondsSince(started));
     }
 }
 

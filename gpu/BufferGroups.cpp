@@ -80,7 +80,7 @@ void QVCore::CreateBufferGroup(unsigned int index, unsigned long count, unsigned
     }
 }
 
-void QVCore::BufferGroup::Clear(vk::Device device) {
+void BufferGroup::Clear(vk::Device device) {
     if (memories.empty()) {
         return;
     }

@@ -14,10 +14,9 @@ constexpr uint32_t kPoolSizeGranule = 4;
 
 }  // namespace
 
-void QVCore::DescriptorSetInfo::CreateLayout(vk::Device device,
-                                             const std::vector<vk::DescriptorSetLayoutBinding>& bindings,
-                                             const std::vector<vk::DescriptorBindingFlags>& bindingFlags,
-                                             vk::DescriptorSetLayoutCreateFlags flags) {
+void DescriptorSetInfo::CreateLayout(vk::Device device, const std::vector<vk::DescriptorSetLayoutBinding>& bindings,
+                                     const std::vector<vk::DescriptorBindingFlags>& bindingFlags,
+                                     vk::DescriptorSetLayoutCreateFlags flags) {
     // The new tally and the list slot are made first, so that nothing can
     // throw once the layout exists.
     std::vector<vk::DescriptorPoolSize> tally = poolSizes;
@@ -45,7 +44,7 @@ void QVCore::DescriptorSetInfo::CreateLayout(vk::Device device,
     poolSizes.swap(tally);
 }
 
-void QVCore::DescriptorSetInfo::CreatePool(vk::Device device, vk::DescriptorPoolCreateFlags flags, uint32_t maxSets) {
+void DescriptorSetInfo::CreatePool(vk::Device device, vk::DescriptorPoolCreateFlags flags, uint32_t maxSets) {
     if (pool) {
         throw std::logic_error("DescriptorSetInfo::CreatePool: the pool exists already");
     }
@@ -71,7 +70,7 @@ void QVCore::DescriptorSetInfo::CreatePool(vk::Device device, vk::DescriptorPool
     pool = device.createDescriptorPool(vk::DescriptorPoolCreateInfo(flags, maxSets, sizes, &inlineInfo));
 }
 
-void QVCore::DescriptorSetInfo::Allocate(vk::Device device, const std::vector<uint32_t>& variableCounts) {
+void DescriptorSetInfo::Allocate(vk::Device device, const std::vector<uint32_t>& variableCounts) {
     if (!variableCounts.empty() && variableCounts.size() != layouts.size()) {
         throw std::invalid_argument("DescriptorSetInfo::Allocate: " + std::to_string(variableCounts.size()) +
                                     " variable counts for " + std::to_string(layouts.size()) + " layouts");
@@ -84,7 +83,7 @@ void QVCore::DescriptorSetInfo::Allocate(vk::Device device, const std::vector<ui
     sets = device.allocateDescriptorSets(allocateInfo);
 }
 
-void QVCore::DescriptorSetInfo::Destroy(vk::Device device) {
+void DescriptorSetInfo::Destroy(vk::Device device) {
     for (vk::DescriptorSetLayout layout : layouts) {
         device.destroyDescriptorSetLayout(layout);
     }

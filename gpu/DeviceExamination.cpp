@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "gpu/ReportText.h"
+#include "strings/GroupedNumber.h"
 
 namespace QVEvalCore {
 
@@ -195,9 +196,9 @@ std::vector<std::string> VersionLines(const Info& info) {
 
 std::vector<std::string> MemoryLines(const Info& info) {
     const HeapTotals heaps = SumHeaps(info.memoryProperties);
-    return {"    device local memory: " + LocaleNumberText(heaps.deviceLocal),
-            "    other heap memory:   " + LocaleNumberText(heaps.other),
-            "    max allocation:      " + LocaleNumberText(info.maxAllocation)};
+    return {"    device local memory: " + SLib::GroupedNumber(heaps.deviceLocal),
+            "    other heap memory:   " + SLib::GroupedNumber(heaps.other),
+            "    max allocation:      " + SLib::GroupedNumber(info.maxAllocation)};
 }
 
 std::vector<std::string> ComputeQueueLines(const Info& info) {

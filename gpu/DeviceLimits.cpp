@@ -12,6 +12,7 @@
 #include "gpu/OwnedHandle.h"
 #include "gpu/StagedTransfers.h"
 #include "strings/MemoryText.h"
+#include "support/SecondsSince.h"
 
 namespace QVEvalCore {
 
@@ -30,7 +31,6 @@ DeviceLimits Skipped(std::string device, std::string reason) {
 }
 
 // Buffer sizes are whole MiB, and what is there is never told as more than it is.
-std::string MiBText(uint64_t bytes) { return SLib::WholeMiBText(bytes, SLib::Rounding::Down); }
 
 // The largest heap with a memory type of every flag in `required`; 0 when none.
 uint64_t LargestHeap(const vk::PhysicalDeviceMemoryProperties& memory, vk::MemoryPropertyFlags required) {
@@ -129,10 +129,6 @@ private:
     Owned<vk::QueryPool> queries;
 };
 
-double HostSeconds(std::chrono::steady_clock::time_point start) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
 // The buffers have been written once when they leave the constructor.
 struct Buffers {
     Buffers(const QVCore& core, ComputeQueue& compute, uint64_t bytes)
@@ -172,18 +168,19 @@ DeviceLimits Measure(const QVCore& core, uint64_t bytes, unsigned repeats) {
         SubmitTransfer(core, 0, [&](vk::CommandBuffer commands) {
             commands.copyBuffer(staging, buffers.source.Buffer(), vk::BufferCopy(0, 0, bytes));
         });
-        upload = std::min(upload, HostSeconds(start));
+        upload = std::min(upload, AppCore::SecondsSince(start));
 
         start = std::chrono::steady_clock::now();
         SubmitTransfer(core, 0, [&](vk::CommandBuffer commands) {
             RecordCopyToHost(commands, buffers.target.Buffer(), 0, staging, bytes);
         });
         CopyOutInPieces(mapped, buffers.host.data(), bytes);
-        readBack = std::min(readBack, HostSeconds(start));
+        readBack = std::min(readBack, AppCore::SecondsSince(start));
     }
     const std::string& name = core.SelectedPhysicalDevice().name;
     if (copy <= 0 || upload <= 0 || readBack <= 0) {
-        return Skipped(name, "a timing of " + MiBText(bytes) + " took no measurable time");
+        return Skipped(name,
+                       "a timing of " + SLib::WholeMiBText(bytes, SLib::Rounding::Down) + " took no measurable time");
     }
     DeviceLimits limits;
     limits.device = name;
@@ -210,8 +207,10 @@ DeviceLimits ProbeDeviceLimits(const QVCore& core, const DeviceLimitsOptions& op
     }
     const uint64_t available = options.availableBytes.value_or(std::numeric_limits<uint64_t>::max());
     if (available < DeviceLimitsProbeBytes(SLib::kMiB)) {
-        return Skipped(physical.name, "needs at least " + MiBText(DeviceLimitsProbeBytes(SLib::kMiB)) + " of memory, " +
-                                          MiBText(available) + " available");
+        return Skipped(physical.name, "needs at least " +
+                                          SLib::WholeMiBText(DeviceLimitsProbeBytes(SLib::kMiB), SLib::Rounding::Down) +
+                                          " of memory, " + SLib::WholeMiBText(available, SLib::Rounding::Down) +
+                                          " available");
     }
     const uint64_t deviceCap = std::min(
         {physical.maxAllocation, LargestHeap(physical.memoryProperties, vk::MemoryPropertyFlagBits::eDeviceLocal) / 4,
@@ -226,10 +225,12 @@ DeviceLimits ProbeDeviceLimits(const QVCore& core, const DeviceLimitsOptions& op
     try {
         return Measure(core, bytes, repeats);
     } catch (const std::bad_alloc&) {
-        return Skipped(physical.name, "cannot allocate " + MiBText(bytes) + " of host memory");
+        return Skipped(physical.name,
+                       "cannot allocate " + SLib::WholeMiBText(bytes, SLib::Rounding::Down) + " of host memory");
     } catch (const std::runtime_error& error) {
         // vk::SystemError among them: an allocation the device refused, a lost device.
-        return Skipped(physical.name, std::string("buffers of ") + MiBText(bytes) + ": " + error.what());
+        return Skipped(physical.name, std::string("buffers of ") + SLib::WholeMiBText(bytes, SLib::Rounding::Down) +
+                                          ": " + error.what());
     }
 }
 

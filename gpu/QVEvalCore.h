@@ -2,20 +2,8 @@
 
 // The GPU compute core: everything Vulkan that one compute client needs, from
 // the loader library to buffers, transfers, descriptor sets and shader modules.
-//
-// Every Vulkan call goes through Vulkan-Hpp's process-wide dynamic dispatch
-// table (vk::defaultDispatchLoaderDynamic), filled by the core in three steps:
-// loader globals, instance functions, device functions. The table being global,
-// a process holds one live core at a time, created and used on one thread.
-//
-// The sortbench_gpu target defines VULKAN_HPP_DISPATCH_LOADER_DYNAMIC=1 and
-// VK_NO_PROTOTYPES for everyone who links it, so no translation unit can bind
-// to libvulkan at link time: the loader is only ever opened with dlopen.
-
-#if !defined(VULKAN_HPP_DISPATCH_LOADER_DYNAMIC) || VULKAN_HPP_DISPATCH_LOADER_DYNAMIC != 1 || \
-    !defined(VK_NO_PROTOTYPES)
-#error "link sortbench_gpu: its users must see VULKAN_HPP_DISPATCH_LOADER_DYNAMIC=1 and VK_NO_PROTOTYPES"
-#endif
+// Its calls go through the one dispatch table (VulkanDispatch.h): a process
+// holds one live core at a time, created and used on one thread.
 
 #include <cstdint>
 #include <filesystem>
@@ -23,35 +11,13 @@
 #include <string>
 #include <vector>
 
-#include <vulkan/vulkan.hpp>
-
+#include "gpu/BufferGroup.h"
+#include "gpu/DescriptorSetInfo.h"
+#include "gpu/DeviceRecords.h"
+#include "gpu/VulkanDispatch.h"
 #include "gpu/shaders/sort_constants.h"
 
-// vk::DispatchLoaderDynamic is larger without NDEBUG, so a translation unit
-// built with another NDEBUG setting than the library would read the table at
-// the wrong offsets. Each includer references the symbol of its own setting;
-// the library defines only its own, so a mismatch fails at link time.
-#ifdef NDEBUG
-extern "C" const int sortbench_gpu_dispatch_table_built_with_NDEBUG;
-[[gnu::used]] static const int* const sortbench_gpu_dispatch_layout = &sortbench_gpu_dispatch_table_built_with_NDEBUG;
-#else
-extern "C" const int sortbench_gpu_dispatch_table_built_without_NDEBUG;
-[[gnu::used]] static const int* const sortbench_gpu_dispatch_layout =
-    &sortbench_gpu_dispatch_table_built_without_NDEBUG;
-#endif
-
 namespace QVEvalCore {
-
-// Device extensions required on every device.
-extern const std::vector<const char*> kDeviceExtensions;
-// Device extensions required only on the NVIDIA proprietary driver.
-extern const std::vector<const char*> kNvidiaDeviceExtensions;
-
-// True when the device reports API major version 1 and minor version 2 or more.
-bool IsVulkan12OrBetter(vk::PhysicalDeviceProperties2& properties);
-
-// True when some entry's extensionName equals name byte for byte.
-bool CheckExtensionAvailability(const char* name, const std::vector<vk::ExtensionProperties>& extensions);
 
 // Bytes of mapped staging memory one read-back thread copies at most (25 MiB).
 inline constexpr unsigned long kReadBackPieceBytes = 26'214'400;
@@ -76,122 +42,20 @@ struct CoreOptions {
 
 class QVCore {
 public:
-    using PropertyChain =
-        vk::StructureChain<vk::PhysicalDeviceProperties2, vk::PhysicalDeviceDriverProperties,
-                           vk::PhysicalDeviceMaintenance3Properties, vk::PhysicalDeviceInlineUniformBlockPropertiesEXT>;
-
-    // The device limits the sort's descriptor sets, pipeline layout and shaders
-    // rely on. A device below any of them is skipped during selection. The
-    // figures come from the constants the shaders are built with.
-    struct SortNeeds {
-        // Set 0: the key buffers; set 1: counter, offset and address tables.
-        static constexpr uint32_t kStorageBuffers = SORT_KEY_BUFFERS + 3;
-        static constexpr uint32_t kDescriptorSets = 2;
-        static constexpr uint32_t kInlineUniformBlockBytes = SORT_BLOCK_WORDS * 4;
-        static constexpr uint32_t kInlineUniformBlocks = 1;
-        static constexpr uint32_t kPushConstantBytes = SORT_PUSH_CONSTANT_WORDS * 4;
-        static constexpr uint32_t kWorkgroupSize = SORT_WORKGROUP_SIZE;
-        static constexpr uint32_t kWorkgroupCount = SORT_WORKGROUP_COUNT;
-        // The largest shader's shared arrays (scattering, ranking with masks).
-        static constexpr uint32_t kSharedMemoryBytes = SORT_MASK_SCRATCH_WORDS * 4;
-        // The counter and offset tables, bound whole: one row of counters per
-        // digit and workgroup and a row of totals. Split key buffers are kept
-        // within the device's range by the sorter itself.
-        static constexpr uint32_t kStorageBufferRange = (kWorkgroupCount + 1) * SORT_RADIX * 4;
-    };
-
-    using FeatureChain =
-        vk::StructureChain<vk::PhysicalDeviceFeatures2, vk::PhysicalDeviceVulkan11Features,
-                           vk::PhysicalDeviceVulkan12Features, vk::PhysicalDeviceInlineUniformBlockFeaturesEXT,
-                           vk::PhysicalDeviceShaderAtomicFloatFeaturesEXT>;
-
-    // One accepted physical device. The chains link their own structures; a copy
-    // or move re-links the copy's chains to the copy (vk::StructureChain does).
-    struct PhysicalDeviceInfo {
-        vk::PhysicalDevice physicalDevice;
-        std::string name;
-        vk::PhysicalDeviceType deviceType = vk::PhysicalDeviceType::eOther;
-        uint64_t totalMemory = 0;    // bytes over all heaps
-        uint64_t maxAllocation = 0;  // bytes, at most 4 GiB
-        uint32_t computeQueueFamily = 0;
-        // Differs from computeQueueFamily, except on a device accepted through
-        // allowCpuDevices whose one transfer-capable family is its compute family.
-        uint32_t transferQueueFamily = 0;
-        vk::DriverId driverID = {};
-        vk::PhysicalDeviceLimits limits;
-        vk::PhysicalDeviceMemoryProperties memoryProperties;
-        std::vector<vk::QueueFamilyProperties> queueFamilies;
-        uint32_t apiVersion = 0;
-        uint32_t driverVersion = 0;
-        PropertyChain properties;
-        std::vector<vk::ExtensionProperties> extensions;
-        FeatureChain supportedFeatures;
-        std::vector<const char*> enabledExtensions;  // points into the two extension lists
-        FeatureChain enabledFeatures;                // exactly the required features set
-    };
+    // The device records, buffer groups and descriptor bundles (each in a header
+    // of its own), under the names the core's users know them by.
+    using PropertyChain = QVEvalCore::PropertyChain;
+    using SortNeeds = QVEvalCore::SortNeeds;
+    using FeatureChain = QVEvalCore::FeatureChain;
+    using PhysicalDeviceInfo = QVEvalCore::PhysicalDeviceInfo;
+    using DeviceInfo = QVEvalCore::DeviceInfo;
+    using BufferGroup = QVEvalCore::BufferGroup;
+    using DescriptorSetInfo = QVEvalCore::DescriptorSetInfo;
 
     // Empty when `info` (limits and property chain filled) meets SortNeeds,
     // else " - Limit NAME is VALUE, needs at least NEEDED" for the first limit
     // that falls short.
     static std::string SortLimitShortfall(const PhysicalDeviceInfo& info);
-
-    // One logical device with a command pool and a primary command buffer per
-    // queue family. Null handles in a default record.
-    struct DeviceInfo {
-        vk::Device device;
-        vk::CommandPool computeCommandPool;
-        vk::CommandPool transferCommandPool;
-        vk::CommandBuffer computeCommandBuffer;
-        vk::CommandBuffer transferCommandBuffer;
-    };
-
-    // An array of elementSize-byte elements spread over device buffers of at
-    // most maxAllocation bytes each; buffer i continues where buffer i - 1 ends
-    // and starts at its own offset 0. The four lists always have equal lengths.
-    // Only Clear releases the buffers and memories: the holder must call it.
-    struct BufferGroup {
-        std::vector<vk::Buffer> buffers;
-        std::vector<vk::DeviceMemory> memories;  // one per buffer, bound at offset 0
-        std::vector<uint32_t> memoryProperties;  // property flags requested per buffer
-        std::vector<uint32_t> elementCounts;     // elements per buffer
-        uint32_t elementSize = 0;                // bytes; 0 in an empty group
-
-        // Frees every memory and destroys every buffer on `device`, empties the
-        // lists and zeroes elementSize. A group without memories is left as is.
-        void Clear(vk::Device device);
-    };
-
-    // Descriptor set layouts, one pool and the sets allocated from it, with a
-    // running tally of the pool sizes the layouts need. Call order: every
-    // CreateLayout, then CreatePool, then Allocate. The bundle owns only its
-    // lists; the Vulkan objects are released by Destroy (the core's destructor).
-    struct DescriptorSetInfo {
-        vk::DescriptorPool pool;
-        std::vector<vk::DescriptorSetLayout> layouts;   // position = set number
-        std::vector<vk::DescriptorSet> sets;            // from the latest Allocate
-        std::vector<vk::DescriptorPoolSize> poolSizes;  // one entry per type, first-seen order
-
-        // Creates one layout from `bindings` and appends it; chains the binding
-        // flags (one per binding) only when `bindingFlags` is not empty. Adds each
-        // binding's count to its type's poolSizes entry. On a throw nothing changes.
-        void CreateLayout(vk::Device device, const std::vector<vk::DescriptorSetLayoutBinding>& bindings,
-                          const std::vector<vk::DescriptorBindingFlags>& bindingFlags,
-                          vk::DescriptorSetLayoutCreateFlags flags);
-
-        // Creates `pool` for maxSets sets (0: one per layout). Rounds poolSizes
-        // counts up to multiples of 4 in place, up to and including the first
-        // inline-uniform-block entry, whose rounded count also bounds the pool's
-        // inline-uniform-block bindings (0 without one).
-        void CreatePool(vk::Device device, vk::DescriptorPoolCreateFlags flags, uint32_t maxSets);
-
-        // Allocates one set per layout from `pool` and replaces `sets` (earlier
-        // sets stay in the pool). variableCounts is empty or has one entry per
-        // layout: std::invalid_argument otherwise.
-        void Allocate(vk::Device device, const std::vector<uint32_t>& variableCounts);
-
-        // Destroys every layout, then the pool, on `device`; empties the lists.
-        void Destroy(vk::Device device);
-    };
 
     using Options = CoreOptions;
 

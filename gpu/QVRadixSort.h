@@ -9,7 +9,8 @@
 // when the sign is set, else the sign bit flipped), equal keys in ascending
 // starting position.
 //
-// Use: construct (starts the core and prints its report), Init() once, then
+// Use: construct (starts the core; its report's lines go to
+// Options::core.report, nowhere without one), Init() once, then
 // any number of Sort + WaitToFinish pairs, each Sort followed by its
 // WaitToFinish before the next Sort. One thread; one sorter per process (the
 // core's dispatch table is global).

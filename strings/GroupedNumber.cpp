@@ -6,7 +6,7 @@
 
 namespace SLib {
 
-std::string STR_GroupedNum(std::uint64_t value) {
+std::string GroupedNumber(std::uint64_t value) {
     std::ostringstream text;
     try {
         text.imbue(std::locale(""));

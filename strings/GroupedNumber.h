@@ -9,6 +9,6 @@ namespace SLib {
 // (LC_ALL, LC_NUMERIC, LANG): "1,000,000" under an English locale, "1000000"
 // under C. A locale the environment names but the machine lacks falls back to
 // the classic locale, so a console line never fails over it.
-std::string STR_GroupedNum(std::uint64_t value);
+std::string GroupedNumber(std::uint64_t value);
 
 }  // namespace SLib

@@ -1,6 +1,7 @@
 #include "support/AccessType.h"
 
-#include <cstdio>
+#include "strings/EscapedText.h"
+#include "support/StatusLine.h"
 
 namespace AppCore {
 
@@ -8,7 +9,8 @@ bool IsValidAccessType(const std::string& access) {
     if (access == "r" || access == "w") {
         return true;
     }
-    std::printf("Requested file access, \"%s\" not valid. Valid options: \"r\", \"w\"", access.c_str());
+    ConsolePrintf("Requested file access, \"%s\" not valid. Valid options: \"r\", \"w\"",
+                  SLib::EscapedControls(access).c_str());
     return false;
 }
 

@@ -9,12 +9,19 @@
 #include <new>
 #include <utility>
 
+#include "strings/EscapedText.h"
 #include "support/AccessType.h"
 #include "support/NewDataFile.h"
+#include "support/StatusLine.h"
 
 namespace AppCore {
 
 namespace {
+
+// `error` is taken before the path is escaped, which may allocate and so touch errno.
+void ReportOpenFailure(const std::string& path, int error) {
+    ConsolePrintf("BasicFile - Error opening file %s with error no: %d\n", SLib::EscapedControls(path).c_str(), error);
+}
 
 // Zero-filled so that a flushed block never carries stale heap bytes into a file.
 unsigned char* AllocateZeroed(unsigned long length) {
@@ -81,8 +88,7 @@ bool BasicFile::OpenFile(const std::string& filePath, std::string fileAccess) {
     ClearAll();
     stream = std::fopen(target.c_str(), fileAccess == "r" ? "rb" : "rb+");
     if (stream == nullptr) {
-        if (reportsFailures)
-            std::printf("BasicFile - Error opening file %s with error no: %d\n", target.c_str(), errno);
+        if (reportsFailures) ReportOpenFailure(target, errno);
         return false;
     }
     access = std::move(fileAccess);
@@ -92,8 +98,7 @@ bool BasicFile::OpenFile(const std::string& filePath, std::string fileAccess) {
         end = std::ftell(stream);
     }
     if (end < 0) {
-        if (reportsFailures)
-            std::printf("BasicFile - Error opening file %s with error no: %d\n", target.c_str(), errno);
+        if (reportsFailures) ReportOpenFailure(target, errno);
         ClearAll();
         return false;
     }
@@ -119,7 +124,8 @@ bool BasicFile::NewFile(const std::string& filePath, unsigned long size, bool ex
     ClearAll();
     stream = OpenNewStream(target, exclusive);
     if (stream == nullptr) {
-        if (reportsFailures) std::printf("BasicFile - Error creating new file %s\n", target.c_str());
+        if (reportsFailures)
+            ConsolePrintf("BasicFile - Error creating new file %s\n", SLib::EscapedControls(target).c_str());
         return false;
     }
     access.assign(1, 'w');  // assign("w") trips a false -Wrestrict in GCC 12
@@ -151,7 +157,7 @@ bool BasicFile::SetView(unsigned long start, unsigned long length) {
     const unsigned long count = SeekTo(stream, start) ? std::fread(block, 1, viewLength, stream) : 0;
     if (count < viewLength) {
         if (reportsFailures)
-            std::printf("BasicFile - Error reading file, read size: %u\n", static_cast<unsigned>(count));
+            ConsolePrintf("BasicFile - Error reading file, read size: %u\n", static_cast<unsigned>(count));
         ClearView();
         return false;
     }
@@ -177,7 +183,8 @@ bool BasicFile::ResizeFile(unsigned long size) {
     std::fclose(stream);
     stream = OpenNewStream(path, false);
     if (stream == nullptr) {
-        if (reportsFailures) std::printf("BasicFile - Error creating new file %s\n", path.c_str());
+        if (reportsFailures)
+            ConsolePrintf("BasicFile - Error creating new file %s\n", SLib::EscapedControls(path).c_str());
         ClearAll();
         return false;
     }
@@ -208,7 +215,7 @@ bool BasicFile::WriteToDisk(const unsigned char* data, unsigned long offset, uns
         return true;
     }
     if (reportsFailures)
-        std::printf("BasicFile - Error writing file, characters written: %f\n", static_cast<double>(count));
+        ConsolePrintf("BasicFile - Error writing file, characters written: %f\n", static_cast<double>(count));
     ClearAll();
     return false;
 }
@@ -227,10 +234,10 @@ bool BasicFile::FlushView() {
         return true;
     }
     if (reportsFailures) {
-        std::printf("BasicFile - Error writing file, characters written: %f\n", static_cast<double>(items));
-        std::printf("    outSize: %i, ViewSize: %i \n", static_cast<int>(items), static_cast<int>(viewLength));
+        ConsolePrintf("BasicFile - Error writing file, characters written: %f\n", static_cast<double>(items));
+        ConsolePrintf("    outSize: %i, ViewSize: %i \n", static_cast<int>(items), static_cast<int>(viewLength));
         if (std::feof(stream)) {
-            std::puts("    Hit EOF condition.");
+            ConsolePrintf("    Hit EOF condition.\n");
         } else {
             std::perror("    error:");
         }

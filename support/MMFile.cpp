@@ -10,8 +10,10 @@
 #include <cstring>
 #include <utility>
 
+#include "strings/EscapedText.h"
 #include "support/AccessType.h"
 #include "support/NewDataFile.h"
+#include "support/StatusLine.h"
 
 namespace AppCore {
 
@@ -92,7 +94,7 @@ bool MMFile::OpenFile(const std::string& filePath, std::string fileAccess) {
         return false;
     }
     if (fileStatus.st_size == 0) {
-        if (reportsFailures) std::printf("MMFile - File is empty: %s\n", target.c_str());
+        if (reportsFailures) ConsolePrintf("MMFile - File is empty: %s\n", SLib::EscapedControls(target).c_str());
         ClearAll();
         return false;
     }

@@ -2,58 +2,14 @@
 
 #include <cstdint>
 #include <optional>
-#include <string>
 #include <vector>
 
+#include "driver/machine/CpuLimits.h"
 #include "strings/MemoryText.h"
 
-// What this machine's memory allows for the accesses the index radix sort is
-// made of, measured at the start of a run: the rates a sorter's time is held
-// against (driver/measuring/MemoryFloor.h). Never prints.
-//
-// Each figure is measured at several sizes, on one thread and on every online
-// CPU at once. A size is the bytes of an index array: at size F the random
-// accesses span F / 4 entries, so F bytes of 4-byte keys or 2F of 8-byte ones.
-//   copy       memcpy of F bytes into another array: bytes read plus bytes
-//              written per second.
-//   loads 4/8  keys loaded at random positions through an index array read in
-//              order, by the sort's own loop (ForEachKey, which prefetches
-//              ahead); keys per second. Positions are drawn uniformly with
-//              repeats, which the caches cannot tell from a permutation.
-//   stores W   4-byte stores whose slots an array read in order gives, laid out
-//              as a radix pass over random digits lays out its destinations: W
-//              write fronts moving down at once, W = 256 and 65,536 (the sort's
-//              8- and 16-bit digits); stores per second. Fully random stores
-//              are no bound for a radix pass: each moves a line in and out for
-//              4 bytes (over 40 MB one thread made 94 M/s of them here, against
-//              318 M/s into 256 fronts).
-//   moves 4/8  both at once, as a pass moves an entry: the index read in
-//              order, its key loaded through it, the entry stored into its
-//              front (256 for 4-byte keys, 65,536 for 8-byte ones); entries per
-//              second. Loads and stores do not add up: at 64 MiB a move of a
-//              4-byte key took 0.8 of a load plus a store here (stores into
-//              256 fronts hide under the loads), a move of an 8-byte key 1.3
-//              times (stores into 65,536 fronts fight the loads for the misses
-//              in flight).
-//
-// Why several sizes: the rates fall as the arrays outgrow each cache (random
-// 4-byte loads on one thread here: about 1,250 M/s at 1 MiB, 300 M/s at
-// 16 MiB, 170 M/s at 64 MiB), so bounding a data set takes figures measured at
-// sizes no larger than its own. The largest default size leaves the caches.
-//
-// Every store and move timing writes slots that the timings just before it did
-// not, as a pass writes its destination once: the slot layout is cut into
-// windows, and a timing takes the next one per CPU, 1M entries together (one
-// thread walks them all). Small sizes walk their whole layout until a timing
-// has 1M entries. The positions of the loads are the same in every timing; the
-// lines they touch may stay cached, which can only raise a figure.
-//
-// Where the time goes (defaults, 2 CPUs, 1.0 to 1.7 s while other builds ran):
-// a third in the timings of the largest size, the 8-byte moves first; then
-// laying out its two slot arrays (16M entries each), the timings of the next
-// size, and writing the 260 MiB of buffers once.
-// Each figure is the best of `repeats` timings, the noise of a shared machine
-// only ever adding time; the figures of one slot layout take turns.
+// Measures the figures of CpuLimits.h at the start of a run, within a memory
+// budget, and says why when it cannot. Never prints. How each timing is made
+// is ProbeTimings.h's.
 
 struct LimitsProbeOptions {
     // The sizes, bytes of an index array, at least 4 KiB and below 4 GiB
@@ -64,54 +20,6 @@ struct LimitsProbeOptions {
     unsigned cpus = 0;     // threads of the all-CPU figures; 0: the online CPUs
     // The memory the probe may take; unset: AvailableMemoryBytes().
     std::optional<std::uint64_t> availableBytes;
-};
-
-// The figures of one thread count at one size; per second, all positive once
-// measured.
-struct AccessRates {
-    double copyBytes = 0;    // bytes read plus bytes written
-    double loads4 = 0;       // 4-byte keys loaded through an index array
-    double loads8 = 0;       // 8-byte keys likewise
-    double stores256 = 0;    // 4-byte stores into 256 write fronts
-    double stores65536 = 0;  // 4-byte stores into 65,536 write fronts
-    double moves4 = 0;       // entries moved: a 4-byte key loaded, a store into 256 fronts
-    double moves8 = 0;       // entries moved: an 8-byte key loaded, a store into 65,536 fronts
-};
-
-struct ArrayLimits {
-    std::uint64_t arrayBytes = 0;  // the size: bytes of an index array
-    AccessRates oneThread;
-    AccessRates allCpus;  // `cpus` threads; on one CPU the one-thread figures again
-};
-
-struct CpuLimits {
-    std::string skipped;              // why nothing was measured, one line; empty otherwise
-    unsigned cpus = 0;                // threads of the all-CPU figures
-    unsigned repeats = 0;             // timings per figure
-    std::vector<ArrayLimits> arrays;  // ascending arrayBytes; empty when skipped
-
-    bool Measured() const { return skipped.empty() && !arrays.empty(); }
-};
-
-// One data set's figures, each measured at the size of the array it stands
-// for, so that its sort's floor is priced at its own sizes (MemoryFloor.h)
-// and not at a smaller size the caches still serve. For n records:
-//   indexArrays  every figure at F = 4n bytes, the index arrays: copies of F
-//                bytes; loads through an index over n keys, of 4 bytes (F)
-//                and of 8 (2F); stores and moves into n slots. One table
-//                serves both key widths.
-//   wideKeys     the copy alone at 2F = 8n bytes, the array of 8-byte keys
-//                their sweeps read; its other figures stay 0.
-struct DataSetLimits {
-    std::string skipped;        // why nothing was measured, one line; empty otherwise
-    std::uint64_t records = 0;  // n: the record count the figures belong to, measured or not
-    unsigned cpus = 0;          // threads of the all-CPU figures
-    unsigned repeats = 0;       // timings per figure
-    ArrayLimits indexArrays;    // arrayBytes 4n
-    ArrayLimits wideKeys;       // arrayBytes 8n; copyBytes alone
-    double seconds = 0;         // what the probe took, allocation and laying out included
-
-    bool Measured() const { return skipped.empty() && records > 0; }
 };
 
 // Bytes ProbeDataSetLimits allocates for n records: LimitsProbeBytes at

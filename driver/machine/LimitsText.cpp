@@ -124,13 +124,13 @@ std::vector<std::pair<std::string, std::string>> LimitsContextFields(const CpuLi
 
 std::string HugePagesLine(const std::optional<ProcessMemory>& largest) {
     if (!largest) return "Huge pages: unknown (no /proc/self/smaps_rollup)";
-    const auto mebibytes = [](std::uint64_t bytes) { return std::to_string(bytes >> 20); };
     const std::uint64_t percent =
         largest->anonymousBytes == 0
             ? 0
             : (largest->hugePageBytes * 100 + largest->anonymousBytes / 2) / largest->anonymousBytes;
-    return "Huge pages: " + mebibytes(largest->hugePageBytes) + " MiB of " + mebibytes(largest->anonymousBytes) +
-           " MiB of anonymous memory (" + std::to_string(percent) + "%), at the largest data set";
+    return "Huge pages: " + SLib::WholeMiBText(largest->hugePageBytes, SLib::Rounding::Down) + " of " +
+           SLib::WholeMiBText(largest->anonymousBytes, SLib::Rounding::Down) + " of anonymous memory (" +
+           std::to_string(percent) + "%), at the largest data set";
 }
 
 std::vector<std::string> GpuLimitsLines(const GpuLimits& limits) {

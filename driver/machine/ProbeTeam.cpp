@@ -2,6 +2,8 @@
 
 #include <chrono>
 
+#include "support/SecondsSince.h"
+
 ProbeTeam::ProbeTeam(unsigned members) {
     const unsigned others = members > 1 ? members - 1 : 0;
     threads.reserve(others);
@@ -47,5 +49,5 @@ double ProbeTeam::Run(const std::function<void(unsigned)>& piece) {
              left = running.load(std::memory_order_acquire))
             running.wait(left, std::memory_order_acquire);
     }
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    return AppCore::SecondsSince(start);
 }

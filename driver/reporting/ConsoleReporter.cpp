@@ -10,6 +10,7 @@
 #include "driver/reporting/CellReportText.h"
 #include "driver/reporting/PeerText.h"
 #include "strings/EscapedText.h"
+#include "strings/GroupedNumber.h"
 #include "strings/NumberText.h"
 #include "support/StatusLine.h"
 
@@ -82,7 +83,7 @@ void ConsoleReporter::RunEstimated(const RunEstimateRecord& estimate) {
     AppCore::ConsolePrintf(
         "Estimated run time: about %s (one sort of each column on %s %s records, scaled to every data set; "
         "longer if the machine gets busier)\n",
-        DurationText(estimate.seconds).c_str(), FormatWithCommas(estimate.pilotCount).c_str(),
+        DurationText(estimate.seconds).c_str(), SLib::GroupedNumber(estimate.pilotCount).c_str(),
         estimate.typeName.c_str());
 }
 
@@ -96,7 +97,7 @@ void ConsoleReporter::DataSetStarted(const DataSetRecord& set) {
             "=================================\n",
             set.typeName, keys.c_str());
     }
-    AppCore::ConsolePrintf("------- Count: %s, %i/%i -------\n", FormatWithCommas(set.count).c_str(), set.position,
+    AppCore::ConsolePrintf("------- Count: %s, %i/%i -------\n", SLib::GroupedNumber(set.count).c_str(), set.position,
                            set.counts);
 }
 

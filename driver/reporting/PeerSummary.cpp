@@ -6,6 +6,7 @@
 
 #include "driver/output/ConsoleText.h"
 #include "driver/output/SectionBanners.h"
+#include "strings/GroupedNumber.h"
 #include "support/StatusLine.h"
 
 namespace {
@@ -61,8 +62,8 @@ std::vector<std::string> PeerSummary::Lines() const {
         // A data set is recorded with its first cell, and CPU Standard's comes first.
         char time[48];
         std::snprintf(time, sizeof time, "%.3f ms", fastest->second);
-        lines.push_back(set.series + " " + FormatWithCommas(set.count) + ": fastest " + FactsOf(fastest->first).name +
-                        " " + time + Comparison("one thread", ourOne, peerOne) +
+        lines.push_back(set.series + " " + SLib::GroupedNumber(set.count) + ": fastest " +
+                        FactsOf(fastest->first).name + " " + time + Comparison("one thread", ourOne, peerOne) +
                         Comparison("every CPU", ourMany, peerMany) + Comparison("pairs one thread", pairOne, peerOne) +
                         Comparison("pairs every CPU", pairMany, peerMany));
     }

@@ -5,7 +5,9 @@
 #include <utility>
 
 #include "driver/output/ConsoleText.h"
+#include "strings/GroupedNumber.h"
 #include "support/DataTypes.h"
+#include "support/SecondsSince.h"
 #include "support/StatusLine.h"
 
 RunProgress ProgressModel(const RunPlan& plan) {
@@ -38,9 +40,7 @@ void LearnFromPilot(RunProgress& model, const RunEstimateRecord& estimate) {
 
 namespace {
 
-double SecondsSince(std::chrono::steady_clock::time_point start) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
+using AppCore::SecondsSince;
 
 }  // namespace
 
@@ -78,7 +78,7 @@ std::string ProgressLine::Text(const DataSetRecord& set, const std::string& sort
     text += '/';
     text += std::to_string(set.counts);
     text += " (";
-    text += FormatWithCommas(set.count);
+    text += SLib::GroupedNumber(set.count);
     text += "): ";
     text += sorter;
     text += ", ";

@@ -8,8 +8,10 @@
 #include "driver/output/CachesJson.h"
 #include "driver/output/JsonWriter.h"
 #include "driver/output/ResultFiles.h"
+#include "driver/output/RunFileList.h"
 #include "driver/output/StatsFiles.h"
 #include "driver/reporting/RunConditions.h"
+#include "driver/sorters/Columns.h"
 #include "driver/sorters/Peers.h"
 #include "strings/EscapedText.h"
 #include "support/DataTypes.h"
@@ -32,8 +34,8 @@ constexpr std::size_t kEscapedByteBytes = 6;
 constexpr std::size_t kLateDataSetsBytes = 8192;
 
 std::size_t EndingRoom(const RunPlan& plan) {
-    const std::size_t seriesFiles = std::size(AppCore::kDataTypes) * plan.distributions.size();
-    const std::size_t runFiles = seriesFiles * (plan.repetition.Repeated() ? 3 : 1) + 1;  // and run.json
+    const std::size_t runFiles =
+        RunSeriesFiles(plan.distributions, plan.repetition, ResultHeader(plan.columns)).size() + 1;  // and run.json
     return kLateDataSetsBytes + kFailedWriteBytes * (runFiles + 1) + kEscapedByteBytes * plan.jsonPath.size();
 }
 
@@ -228,27 +230,15 @@ std::string RunManifest::Text(std::size_t dataSetsShown) const {
     }
 
     json.Key("files").OpenArray();
-    const struct {
-        RunFileKind kind;
-        std::string header;
-    } kinds[] = {{RunFileKind::Results, ResultHeader(plan.columns)},
-                 {RunFileKind::Stats, StatsFileHeader(plan.repetition.untilSure)},
-                 {RunFileKind::Speedups, SpeedupHeader()}};
-    for (const auto& kind : kinds) {
-        if (!plan.repetition.Repeated() && kind.kind != RunFileKind::Results) continue;
-        for (const AppCore::DataTypeFacts& type : AppCore::kDataTypes) {
-            for (const Distribution distribution : plan.distributions) {
-                const std::string series = SeriesKey(type.name, distribution);
-                json.OpenObject(Layout::Inline);
-                json.Key("name").String(RunFileName(kind.kind, series));
-                json.Key("kind").String(FactsOf(kind.kind).manifestKind);
-                json.Key("series").String(series);
-                json.Key("type").String(type.name);
-                json.Key("distribution").String(DistributionName(distribution));
-                json.Key("header").String(kind.header);
-                json.Close();
-            }
-        }
+    for (const RunSeriesFile& file : RunSeriesFiles(plan.distributions, plan.repetition, ResultHeader(plan.columns))) {
+        json.OpenObject(Layout::Inline);
+        json.Key("name").String(RunFileName(file.kind, file.series));
+        json.Key("kind").String(FactsOf(file.kind).manifestKind);
+        json.Key("series").String(file.series);
+        json.Key("type").String(file.typeName);
+        json.Key("distribution").String(DistributionName(file.distribution));
+        json.Key("header").String(file.header);
+        json.Close();
     }
     json.Close();
 

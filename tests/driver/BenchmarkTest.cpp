@@ -14,6 +14,7 @@
 #include "driver/measuring/MemoryBudget.h"
 #include "driver/output/ConsoleText.h"
 #include "driver/sorters/Peers.h"
+#include "strings/GroupedNumber.h"
 #include "tests/driver/CapturedRun.h"
 #include "tests/support/TempDirectory.h"
 
@@ -130,18 +131,18 @@ TEST(BenchmarkRun, count_too_large_for_memory_ends_the_run_with_a_clear_line) {
     EXPECT_TRUE(Matching(run.lines, "INT CPU").empty());
 }
 
-TEST(FormatWithCommas, groups_by_the_environment_locale) {
+TEST(GroupedNumber, groups_by_the_environment_locale) {
     setenv("LC_ALL", "C", 1);
-    EXPECT_EQ(FormatWithCommas(1000000), "1000000");
+    EXPECT_EQ(SLib::GroupedNumber(1000000), "1000000");
     setenv("LC_ALL", "xx_NOWHERE.UTF-8", 1);
-    EXPECT_EQ(FormatWithCommas(1000000), "1000000");
+    EXPECT_EQ(SLib::GroupedNumber(1000000), "1000000");
     setenv("LC_ALL", "en_US.UTF-8", 1);
     try {
         std::locale probe("");
     } catch (const std::runtime_error&) {
         GTEST_SKIP() << "en_US.UTF-8 is not installed";
     }
-    EXPECT_EQ(FormatWithCommas(1000000), "1,000,000");
+    EXPECT_EQ(SLib::GroupedNumber(1000000), "1,000,000");
     setenv("LC_ALL", "C", 1);
 }
 

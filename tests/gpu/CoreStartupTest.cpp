@@ -8,6 +8,7 @@
 
 #include "gpu/QVEvalCore.h"
 #include "gpu/ReportText.h"
+#include "strings/GroupedNumber.h"
 #include "tests/gpu/GpuTestSupport.h"
 
 namespace {
@@ -71,9 +72,9 @@ TEST(CoreStartup, software_device_starts_up_with_the_switch) {
         "    deviceID: MesaLlvmpipe",
         "    api version: " + QVEvalCore::VersionText(device.apiVersion),
         "    driver version: " + std::to_string(device.driverVersion),
-        "    device local memory: " + QVEvalCore::LocaleNumberText(local),
-        "    other heap memory:   " + QVEvalCore::LocaleNumberText(other),
-        "    max allocation:      " + QVEvalCore::LocaleNumberText(device.maxAllocation),
+        "    device local memory: " + SLib::GroupedNumber(local),
+        "    other heap memory:   " + SLib::GroupedNumber(other),
+        "    max allocation:      " + SLib::GroupedNumber(device.maxAllocation),
         "    compute queue:  " + std::to_string(device.computeQueueFamily),
         "    transfer queue: " + std::to_string(device.transferQueueFamily),
         "Sorted physical devices:",
@@ -261,10 +262,10 @@ TEST(ReportText, versions_and_numbers) {
     const char* saved = std::getenv("LC_ALL");
     const std::string previous = saved != nullptr ? saved : "";
     setenv("LC_ALL", "C", 1);
-    EXPECT_EQ(QVEvalCore::LocaleNumberText(8'589'934'592), "8589934592");
+    EXPECT_EQ(SLib::GroupedNumber(8'589'934'592), "8589934592");
     // A locale the machine lacks must not stop the report.
     setenv("LC_ALL", "xx_XX.NOT-INSTALLED", 1);
-    EXPECT_EQ(QVEvalCore::LocaleNumberText(4'294'967'296), "4294967296");
+    EXPECT_EQ(SLib::GroupedNumber(4'294'967'296), "4294967296");
     if (saved != nullptr) {
         setenv("LC_ALL", previous.c_str(), 1);
     } else {

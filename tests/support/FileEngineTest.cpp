@@ -230,6 +230,25 @@ TEST(MMFile, empty_file_fails_to_open_and_stays_closed) {
     EXPECT_TRUE(file.path.empty());
 }
 
+TEST(FileFailureLines, escape_terminal_controls_in_paths_and_access_texts) {
+    TempDirectory dir;
+    const std::string clear = "a\x1b[2Jb";  // would clear the screen
+    WriteWholeFile(dir.File(clear), "");
+    const std::string title = "m\x1b]0;t\x07";  // would retitle the terminal
+    const struct {
+        std::function<void()> fail;
+        std::string line;
+    } cases[] = {
+        {[&] { AppCore::MMFile().OpenFile(dir.File(clear), "r"); },
+         "MMFile - File is empty: " + dir.File("a\\x1b[2Jb") + "\n"},
+        {[&] { AppCore::BasicFile().OpenFile(dir.File(title), "r"); },
+         "BasicFile - Error opening file " + dir.File("m\\x1b]0;t\\x07") + " with error no: 2\n"},
+        {[] { AppCore::IsValidAccessType("\x1b[31m"); },
+         "Requested file access, \"\\x1b[31m\" not valid. Valid options: \"r\", \"w\""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(CaptureOutput(c.fail), c.line);
+}
+
 TEST(BasicFile, empty_file_opens_with_empty_view) {
     TempDirectory dir;
     WriteWholeFile(dir.File("empty"), "");
