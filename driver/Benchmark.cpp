@@ -123,9 +123,7 @@ private:
             CreateLogDirectory(plan.logDirectory, plan.customLogDirectory, refused, hint);
         if (!logs) return refused ? kExitBadOption : kExitNoDirectory;
         console.RunsRepaired(RepairInterruptedRuns(logs->folder));
-        std::string name = plan.runDirectory.substr(plan.logDirectory.size());
-        if (!name.empty() && name.back() == '/') name.pop_back();
-        if (!runDirectory.Claim(logs->folder, name, hint)) return kExitNoDirectory;
+        if (!runDirectory.Claim(logs->folder, plan.runName, hint)) return kExitNoDirectory;
         logs->created.Keep();
         SetInterruptedResultsLocation(SLib::EscapedControls(runDirectory.Path()));
         return kExitComplete;
@@ -208,7 +206,7 @@ private:
         if (plan.pairsEnabled) start.pairThreads = tools.peerThreads;
         if (plan.repetition.Repeated()) {
             // Measured before any data set: the floors of the cells are priced at these rates.
-            start.conditions = RunConditionsOf(machine, plan.options);
+            start.conditions = RunConditionsOf(machine, plan.arguments);
             cpuLimits = ProbeCpuLimits(RunProbeOptions());
             limitsContext = LimitsContextFields(cpuLimits);
             start.cpuLimits = cpuLimits;

@@ -12,7 +12,6 @@
 #include "driver/measuring/MedianInterval.h"
 #include "strings/NumberText.h"
 #include "strings/NumericTest.h"
-#include "strings/ShellWords.h"
 
 namespace {
 
@@ -458,8 +457,7 @@ RunPlan ParseCommandLine(int argc, const char* const argv[], const std::string& 
     }
     plan.counts = ResolveCounts(switches);
     plan.columns = RunColumns(plan.gpuEnabled, plan.peers, plan.pairsEnabled);
-    plan.runDirectory = plan.logDirectory + "cpu_" + (plan.gpuEnabled ? "gpu_" : "") + startStamp + "/";
-    plan.options = SLib::JoinShellWords(argc, argv);
+    plan.runName = std::string("cpu_") + (plan.gpuEnabled ? "gpu_" : "") + startStamp;
     for (int i = 1; i < argc && argv[i] != nullptr; ++i) plan.arguments.emplace_back(argv[i]);
     plan.programPath = argc > 0 ? argv[0] : "sortbench";
     plan.shaderPath = argc > 0 ? ShaderPathFor(argv[0]) : "Shaders";

@@ -19,12 +19,11 @@ struct RunPlan {
     std::vector<std::uint64_t> counts;   // record counts, in benchmark order; never empty
     std::vector<Column> columns;         // the timed columns of every row, in order
     std::string logDirectory;            // parent of every run directory, ends with "/"
-    std::string runDirectory;            // logDirectory + "cpu_" ["gpu_"] + start stamp + "/"
+    std::string runName;                 // the run directory in logDirectory: "cpu_" ["gpu_"] + start stamp
     std::string shaderPath;              // "<program directory>/Shaders", or "Shaders"
     std::string programPath;             // argv[0]
     bool customLogDirectory = false;     // "-O DIR" chose logDirectory
     Repetition repetition;               // "-R", "-CI", "-T": how each sorter is timed
-    std::string options;                 // the arguments as given, for the run conditions
     std::vector<std::string> arguments;  // argv after the program, as given
     std::vector<Distribution> distributions{Distribution::Uniform};  // "-D LIST": key sets, in this order
     bool peersEnabled = false;  // "-PEERS [LIST]": sorters of other libraries, last columns
@@ -35,6 +34,9 @@ struct RunPlan {
     bool showUsage = false;             // "-h", "-help", "--help", "-?": print UsageText() and stop
     std::vector<std::string> warnings;  // one line per skipped argument, for stderr
     std::string error;                  // a bad option value: the run must not start
+
+    // Where the run directory goes: logDirectory + runName + "/".
+    std::string RunPath() const { return logDirectory + runName + "/"; }
 };
 
 inline constexpr const char* kDefaultLogDirectory = "/var/log/dezavadure/";

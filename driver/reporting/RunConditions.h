@@ -14,7 +14,7 @@ struct RunConditions {
     std::string governor;               // cpu0's; empty when no cpufreq governor is exposed
     std::string transparentHugePages;   // the selected mode; empty when unknown
     std::optional<bool> hypervisor;     // unset when cpuinfo has no flags line
-    std::string options;                // the command line after the program name
+    std::string options;                // the command line after the program name, as shell words
     std::string version;
 };
 
@@ -22,8 +22,9 @@ struct RunConditions {
 // at configure time, or the project version when the tree is not a git checkout.
 const char* ProgramVersion();
 
-// The conditions of a run started with `options` on a machine with `facts`.
-RunConditions RunConditionsOf(const MachineFacts& facts, const std::string& options);
+// The conditions of a run started with `arguments` (argv after the program) on
+// a machine with `facts`; the arguments are written back as shell words.
+RunConditions RunConditionsOf(const MachineFacts& facts, const std::vector<std::string>& arguments);
 
 // The "RUN CONDITIONS" banner, then one line per fact (no line feeds), for the
 // console and for run_conditions.txt alike.

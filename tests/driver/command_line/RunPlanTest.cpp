@@ -28,7 +28,7 @@ TEST(RunPlan, empty_command_line_runs_the_standard_ladder_on_the_cpu) {
     EXPECT_FALSE(plan.qaEnabled);
     EXPECT_FALSE(plan.infoOnly);
     EXPECT_EQ(ResultHeader(plan.columns), "NbRecords,CPU Standard,CPU 1 Thread,CPU 2 Thread,CPU 4 Thread,CPU 8 Thread");
-    EXPECT_EQ(plan.runDirectory, "/logs/cpu_261207081500/");
+    EXPECT_EQ(plan.RunPath(), "/logs/cpu_261207081500/");
 }
 
 TEST(RunPlan, gpu_switch_adds_columns_and_names_the_run_directory) {
@@ -38,7 +38,7 @@ TEST(RunPlan, gpu_switch_adds_columns_and_names_the_run_directory) {
     EXPECT_EQ(
         ResultHeader(plan.columns),
         "NbRecords,CPU Standard,CPU 1 Thread,CPU 2 Thread,CPU 4 Thread,CPU 8 Thread,GPU,GPU On Card,GPU Transfer");
-    EXPECT_EQ(plan.runDirectory, "/logs/cpu_gpu_261207081500/");
+    EXPECT_EQ(plan.RunPath(), "/logs/cpu_gpu_261207081500/");
     EXPECT_TRUE(Parse({"-gpu"}).gpuEnabled);
 }
 
@@ -271,7 +271,7 @@ TEST(RunPlan, auto_repetitions_take_an_interval_target_and_a_budget) {
 TEST(RunPlan, output_directory_replaces_the_log_directory) {
     const RunPlan plan = Parse({"-O", "results", "-GPU"});
     EXPECT_EQ(plan.logDirectory, "results/");
-    EXPECT_EQ(plan.runDirectory, "results/cpu_gpu_261207081500/");
+    EXPECT_EQ(plan.RunPath(), "results/cpu_gpu_261207081500/");
     EXPECT_TRUE(plan.customLogDirectory);
     for (auto args : {std::initializer_list<const char*>{"-O"}, {"-O", "-MIN"}, {"-O", ""}})
         EXPECT_FALSE(Parse(args).error.empty());
