@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -41,27 +42,28 @@ struct RunPlan {
 
 inline constexpr const char* kDefaultLogDirectory = "/var/log/dezavadure/";
 
-// The 25 counts from 100 to 100,000,000 that an empty command line benchmarks.
-const std::vector<std::uint64_t>& StandardLadder();
-
-// The repetitions "-R" accepts.
+// The ranges of the options' values, which the usage text, the README and
+// docs/options.md state. "-S" takes any count a 64-bit number holds (the memory
+// check refuses what cannot run); "-R" up to kMaxRepetitions; "-CI" a percent
+// and "-T" seconds within these bounds.
+inline constexpr std::uint64_t kMaxCount = std::numeric_limits<std::uint64_t>::max();
 inline constexpr int kMaxRepetitions = 1000;
-// The ranges of "-CI" (percent) and "-T" (seconds).
 inline constexpr double kMinIntervalPercent = 0.1;
 inline constexpr double kMaxIntervalPercent = 50.0;
 inline constexpr double kMinBudgetSeconds = 0.1;
 inline constexpr double kMaxBudgetSeconds = 86400.0;
 
-// Turns argv into the run plan. Never prints: unknown arguments and other
-// casings are skipped, each with a line in `warnings`, and so are a key
-// distribution or peer named twice in "-D" or "-PEERS" (it runs once), an
-// earlier "-JSON" file and "-CI" or "-T" without "-R auto". An option that
-// takes a value sets `error` when nothing follows it or another option of the
-// table does (its value is missing; that option is then read as itself, so one
-// problem makes one line), and when the value after it is bad, which is taken
-// as its value and not read again: "-R" (anything but "auto" and a whole number
-// from 1 to kMaxRepetitions), "-S" (no decimal number, a count past 2^64 - 1, or
-// a negative one, which wraps past what 32-bit indices address), "-CI" and "-T"
+// Turns argv into the run plan, reading each argument by the option table
+// (OptionTable.h). Never prints: unknown arguments and other casings are
+// skipped, each with a line in `warnings`, and so are a key distribution or
+// peer named twice in "-D" or "-PEERS" (it runs once), an earlier "-JSON" file
+// and "-CI" or "-T" without "-R auto". An option that takes a value sets
+// `error` when nothing follows it or another option of the table does (its
+// value is missing; that option is then read as itself, so one problem makes
+// one line), and when the value after it is bad, which is taken as its value
+// and not read again: "-R" (anything but "auto" and a whole number from 1 to
+// kMaxRepetitions), "-S" (no decimal number, a count past kMaxCount, or a
+// negative one, which wraps past what 32-bit indices address), "-CI" and "-T"
 // (outside their ranges), "-D", "-PEERS" (a list: the argument after it unless
 // that starts with "-"), "-O" and "-JSON" (an empty path, or one that starts
 // with "-"). The first refusal is the one kept.
@@ -69,13 +71,6 @@ inline constexpr double kMaxBudgetSeconds = 86400.0;
 // (the default parent of run directories, overridden by "-O") must end with "/".
 RunPlan ParseCommandLine(int argc, const char* const argv[], const std::string& startStamp,
                          const std::string& logDirectory = kDefaultLogDirectory);
-
-// Every option, one line each, and where the results go.
-const char* UsageText();
-
-// Every spelling the command line takes, in the option table's order: what the
-// usage text and the README's table must each name.
-std::vector<std::string> OptionSpellings();
 
 // "<directory of programPath>/Shaders", taken lexically; "Shaders" when the path has
 // no directory part.

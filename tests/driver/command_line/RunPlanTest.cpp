@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include "driver/command_line/CountLists.h"
+#include "driver/command_line/UsageText.h"
+
 namespace {
 
 RunPlan Parse(std::initializer_list<const char*> args, const char* program = "/opt/sb/sortbench") {
