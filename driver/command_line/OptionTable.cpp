@@ -116,6 +116,14 @@ void TakeJsonPath(OptionReader& r, const char* option) {
         r.Warn("-JSON given more than once: the results go to " + r.plan.jsonPath + " only, not " + earlier);
 }
 
+void TakeSeed(OptionReader& r, const char* option) {
+    const char* value = r.Value();
+    if (value == nullptr) return r.Refuse(std::string(option) + " needs a seed after it");
+    r.seed = WholeNumberIn(value, 0, kMaxSeed);
+    if (!r.seed)
+        r.Refuse(std::string(option) + " takes a whole number from 0 to " + std::to_string(kMaxSeed) + Not(value));
+}
+
 void TakeDistributions(OptionReader& r, const char* option) {
     const char* list = r.Value();
     if (list == nullptr) return r.Refuse(std::string(option) + " needs a list of key distributions");
@@ -231,6 +239,10 @@ std::vector<OptionRow> MakeRows() {
          "key distributions, comma-separated, run in this order: uniform (the\n"
          "default), sorted, reverse, nearly-sorted, few-unique, equal, zipf, skewed; all",
          TakeDistributions},
+        {{"-SEED"}, "N", "0 to " + std::to_string(kMaxSeed),
+         "seed the key generator with N, 0 to " + std::to_string(kMaxSeed) + " (default: the time in\n"
+         "seconds); run.json records the seed, so -SEED with it makes the same keys again",
+         TakeSeed},
         {{"-PEERS"}, "[LIST]", "",
          "also time sorters of other libraries, each a column checked against ours: every\n"
          "one, or those of the comma-separated LIST:\n" + PeerNamesText(),

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,6 +22,7 @@ struct OptionReader {
     RunPlan& plan;
     CountSwitches counts;
     std::vector<const char*> autoTuning;  // "-CI" and "-T" as given: they act on -R auto only
+    std::optional<std::uint64_t> seed;    // "-SEED N" (the last one given); the clock's without it
 
     // The first bad value is the one reported.
     void Refuse(std::string problem);

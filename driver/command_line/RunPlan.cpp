@@ -1,5 +1,7 @@
 #include "driver/command_line/RunPlan.h"
 
+#include <ctime>
+
 #include "driver/command_line/OptionTable.h"
 
 std::string ShaderPathFor(const std::string& programPath) {
@@ -28,6 +30,8 @@ RunPlan ParseCommandLine(int argc, const char* const argv[], const std::string& 
             reader.Warn(std::string("Ignoring ") + option + ": it applies to -R auto only");
     }
     plan.counts = reader.counts.Counts();
+    // Without -SEED the generator is seeded as it always was: the keys differ from run to run.
+    plan.seed = reader.seed.value_or(static_cast<std::uint64_t>(std::time(nullptr)));
     plan.columns = RunColumns(plan.gpuEnabled, plan.peers, plan.pairsEnabled);
     plan.runName = std::string("cpu_") + (plan.gpuEnabled ? "gpu_" : "") + startStamp;
     for (int i = 1; i < argc && argv[i] != nullptr; ++i) plan.arguments.emplace_back(argv[i]);

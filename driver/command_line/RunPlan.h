@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <limits>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,7 @@ struct RunPlan {
     std::vector<Peer> peers;    // with peersEnabled: the peers to time, in table order (every one without a LIST)
     bool pairsEnabled = false;  // "-PAIRS": our key-carrying radix sort on 1 thread and on every CPU
     std::string jsonPath;       // "-JSON FILE": also write the results in Google Benchmark's format
+    std::uint64_t seed = 0;     // the key generator's: "-SEED N", else the calendar time in whole seconds
 
     bool showUsage = false;             // "-h", "-help", "--help", "-?": print UsageText() and stop
     std::vector<std::string> warnings;  // one line per skipped argument, for stderr
@@ -44,9 +46,11 @@ inline constexpr const char* kDefaultLogDirectory = "/var/log/dezavadure/";
 
 // The ranges of the options' values, which the usage text, the README and
 // docs/options.md state. "-S" takes any count a 64-bit number holds (the memory
-// check refuses what cannot run); "-R" up to kMaxRepetitions; "-CI" a percent
-// and "-T" seconds within these bounds.
+// check refuses what cannot run); "-SEED" whatever the key generator's seed type
+// holds; "-R" up to kMaxRepetitions; "-CI" a percent and "-T" seconds within
+// these bounds.
 inline constexpr std::uint64_t kMaxCount = std::numeric_limits<std::uint64_t>::max();
+inline constexpr std::uint64_t kMaxSeed = std::numeric_limits<std::mt19937_64::result_type>::max();
 inline constexpr int kMaxRepetitions = 1000;
 inline constexpr double kMinIntervalPercent = 0.1;
 inline constexpr double kMaxIntervalPercent = 50.0;
@@ -63,8 +67,9 @@ inline constexpr double kMaxBudgetSeconds = 86400.0;
 // one line), and when the value after it is bad, which is taken as its value
 // and not read again: "-R" (anything but "auto" and a whole number from 1 to
 // kMaxRepetitions), "-S" (no decimal number, a count past kMaxCount, or a
-// negative one, which wraps past what 32-bit indices address), "-CI" and "-T"
-// (outside their ranges), "-D", "-PEERS" (a list: the argument after it unless
+// negative one, which wraps past what 32-bit indices address), "-SEED"
+// (anything but a whole number from 0 to kMaxSeed), "-CI" and "-T" (outside
+// their ranges), "-D", "-PEERS" (a list: the argument after it unless
 // that starts with "-"), "-O" and "-JSON" (an empty path, or one that starts
 // with "-"). The first refusal is the one kept.
 // `startStamp` is the 12-digit time stamp of the run directory; `logDirectory`

@@ -23,7 +23,8 @@ std::string CpuCountText(int cpus) { return std::to_string(cpus) + (cpus == 1 ? 
 
 const char* ProgramVersion() { return SORTBENCH_VERSION; }
 
-RunConditions RunConditionsOf(const MachineFacts& facts, const std::vector<std::string>& arguments) {
+RunConditions RunConditionsOf(const MachineFacts& facts, const std::vector<std::string>& arguments,
+                              std::uint64_t seed) {
     RunConditions conditions;
     conditions.loadAverage = facts.Load();
     conditions.onlineCpus = facts.onlineCpus;
@@ -31,6 +32,7 @@ RunConditions RunConditionsOf(const MachineFacts& facts, const std::vector<std::
     conditions.transparentHugePages = facts.transparentHugePages;
     conditions.hypervisor = facts.hypervisor;
     conditions.options = SLib::JoinShellWords(arguments);
+    conditions.seed = seed;
     conditions.version = ProgramVersion();
     return conditions;
 }
@@ -48,6 +50,7 @@ std::vector<std::string> RunConditionLines(const RunConditions& conditions) {
             (conditions.transparentHugePages.empty() ? "unknown" : conditions.transparentHugePages),
         std::string("Hypervisor: ") + hypervisor,
         "Options: " + (conditions.options.empty() ? "none" : conditions.options),
+        "Seed: " + std::to_string(conditions.seed),
         "Version: " + (conditions.version.empty() ? "unknown" : conditions.version),
     };
 }

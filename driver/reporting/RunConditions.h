@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -15,6 +16,7 @@ struct RunConditions {
     std::string transparentHugePages;   // the selected mode; empty when unknown
     std::optional<bool> hypervisor;     // unset when cpuinfo has no flags line
     std::string options;                // the command line after the program name, as shell words
+    std::uint64_t seed = 0;             // the key generator's, which -SEED gives back
     std::string version;
 };
 
@@ -22,9 +24,10 @@ struct RunConditions {
 // at configure time, or the project version when the tree is not a git checkout.
 const char* ProgramVersion();
 
-// The conditions of a run started with `arguments` (argv after the program) on
-// a machine with `facts`; the arguments are written back as shell words.
-RunConditions RunConditionsOf(const MachineFacts& facts, const std::vector<std::string>& arguments);
+// The conditions of a run started with `arguments` (argv after the program) and
+// its keys drawn from `seed` on a machine with `facts`; the arguments are
+// written back as shell words.
+RunConditions RunConditionsOf(const MachineFacts& facts, const std::vector<std::string>& arguments, std::uint64_t seed);
 
 // The "RUN CONDITIONS" banner, then one line per fact (no line feeds), for the
 // console and for run_conditions.txt alike.

@@ -24,7 +24,7 @@ SystemPaths FakePaths(const TestSupport::TempDirectory& directory) {
 }
 
 RunConditions ReadRunConditions(const std::vector<std::string>& arguments, const SystemPaths& paths) {
-    return RunConditionsOf(ReadMachineFacts(paths), arguments);
+    return RunConditionsOf(ReadMachineFacts(paths), arguments, 1765000000);
 }
 
 }  // namespace
@@ -36,7 +36,7 @@ TEST(RunConditions, missing_files_report_every_fact_as_unknown) {
               (std::vector<std::string>{"----------------------------- RUN CONDITIONS -----------------------------",
                                         "Load average: unknown (2 CPUs online)", "CPU frequency governor: not exposed",
                                         "Transparent huge pages: unknown", "Hypervisor: unknown", "Options: none",
-                                        "Version: " + std::string(ProgramVersion())}));
+                                        "Seed: 1765000000", "Version: " + std::string(ProgramVersion())}));
     EXPECT_TRUE(RunConditionWarnings(conditions).empty());
     EXPECT_STRNE(ProgramVersion(), "");
 }
