@@ -83,7 +83,8 @@ TEST(OptionDocs, the_readme_table_has_the_rows_of_the_option_table_in_order_each
         std::string forms;
         for (const std::string& form : rows[i].Forms()) forms += (forms.empty() ? "`" : ", `") + form + "`";
         EXPECT_EQ(table[i].first, forms) << "row " << i;
-        EXPECT_TRUE(Mentions(table[i].second, rows[i].range)) << forms << " does not say " << rows[i].range;
+        if (!rows[i].range.empty())
+            EXPECT_TRUE(Mentions(table[i].second, rows[i].range)) << forms << " does not say " << rows[i].range;
     }
 }
 
