@@ -18,6 +18,7 @@
 #include "driver/machine/MachineReference.h"
 #include "driver/machine/RunProbeOptions.h"
 #include "driver/measuring/OwnSizeProbes.h"
+#include "driver/measuring/TestData.h"
 #include "driver/output/JsonResults.h"
 #include "driver/output/LogCPU.h"
 #include "driver/output/ReplacedFile.h"
@@ -54,6 +55,8 @@ public:
     BenchmarkRun(const RunPlan& plan, const GpuColumns::Seams& gpuSeams) : plan(plan), gpuSeams(gpuSeams) {}
 
     int Run() {
+        // The recorded seed, given back with -SEED, makes the same keys for the same plan.
+        ReseedTestData(plan.seed);
         // -R auto promises an estimate before it measures: a data set it could
         // never hold is refused before any folder, probe or pilot.
         if (plan.repetition.untilSure) {
@@ -107,7 +110,7 @@ private:
         if (plan.pairsEnabled) start.pairThreads = tools.peerThreads;
         if (plan.repetition.Repeated()) {
             // Measured before any data set: the floors of the cells are priced at these rates.
-            start.conditions = RunConditionsOf(machine, plan.options);
+            start.conditions = RunConditionsOf(machine, plan.arguments, plan.seed);
             cpuLimits = ProbeCpuLimits(RunProbeOptions());
             limitsContext = LimitsContextFields(cpuLimits);
             start.cpuLimits = cpuLimits;

@@ -21,9 +21,7 @@ int ClaimRunDirectory(const RunPlan& plan, RunDirectory& runDirectory, ConsoleRe
     std::optional<LogDirectory> logs = CreateLogDirectory(plan.logDirectory, plan.customLogDirectory, refused, hint);
     if (!logs) return refused ? kExitBadOption : kExitNoDirectory;
     console.RunsRepaired(RepairInterruptedRuns(logs->folder));
-    std::string name = plan.runDirectory.substr(plan.logDirectory.size());
-    if (!name.empty() && name.back() == '/') name.pop_back();
-    if (!runDirectory.Claim(logs->folder, name, hint)) return kExitNoDirectory;
+    if (!runDirectory.Claim(logs->folder, plan.runName, hint)) return kExitNoDirectory;
     logs->created.Keep();
     SetInterruptedResultsLocation(SLib::EscapedControls(runDirectory.Path()));
     return kExitComplete;

@@ -2,6 +2,7 @@
 
 #include "driver/Benchmark.h"
 #include "driver/command_line/RunPlan.h"
+#include "driver/command_line/UsageText.h"
 #include "driver/output/ConsoleText.h"
 #include "driver/output/Interruption.h"
 #include "strings/EscapedText.h"

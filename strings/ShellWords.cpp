@@ -30,11 +30,16 @@ std::string ShellQuoted(const std::string& argument) {
 }  // namespace
 
 std::string JoinShellWords(int argc, const char* const argv[]) {
+    std::vector<std::string> arguments;
+    for (int i = 1; i < argc && argv != nullptr && argv[i] != nullptr; ++i) arguments.emplace_back(argv[i]);
+    return JoinShellWords(arguments);
+}
+
+std::string JoinShellWords(const std::vector<std::string>& arguments) {
     std::string joined;
-    for (int i = 1; i < argc && argv != nullptr; ++i) {
-        if (argv[i] == nullptr) break;
-        if (i > 1) joined += ' ';
-        joined += ShellQuoted(argv[i]);
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        if (i > 0) joined += ' ';
+        joined += ShellQuoted(arguments[i]);
     }
     return joined;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace SLib {
 
@@ -11,5 +12,7 @@ namespace SLib {
 // character's bytes escaped ($'x\nHypervisor: no', $'A\xc2\x9b2J'), so that the
 // text stays on one line and pastes back into a shell as the same arguments.
 std::string JoinShellWords(int argc, const char* const argv[]);
+// The same of arguments already taken from argv (the program left out).
+std::string JoinShellWords(const std::vector<std::string>& arguments);
 
 }  // namespace SLib

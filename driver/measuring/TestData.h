@@ -17,7 +17,8 @@
 // [-16777215, 16777215). A count of 0 empties the buffer and draws nothing.
 // Throws std::bad_alloc (buffer unchanged) when the buffer cannot be sized.
 
-// The engine, seeded at start-up with the calendar time in whole seconds.
+// The engine, seeded at start-up with the calendar time in whole seconds; a
+// run reseeds it with the seed it records (the clock's, or -SEED's).
 std::mt19937_64& TestDataEngine();
 // Restarts the engine's sequence, so tests can reproduce a data set.
 void ReseedTestData(std::uint64_t seed);

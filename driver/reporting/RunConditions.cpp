@@ -6,6 +6,7 @@
 #include "SortbenchVersion.h"
 #include "driver/output/SectionBanners.h"
 #include "strings/EscapedText.h"
+#include "strings/ShellWords.h"
 
 namespace {
 
@@ -22,14 +23,16 @@ std::string CpuCountText(int cpus) { return std::to_string(cpus) + (cpus == 1 ? 
 
 const char* ProgramVersion() { return SORTBENCH_VERSION; }
 
-RunConditions RunConditionsOf(const MachineFacts& facts, const std::string& options) {
+RunConditions RunConditionsOf(const MachineFacts& facts, const std::vector<std::string>& arguments,
+                              std::uint64_t seed) {
     RunConditions conditions;
     conditions.loadAverage = facts.Load();
     conditions.onlineCpus = facts.onlineCpus;
     conditions.governor = facts.Governor();
     conditions.transparentHugePages = facts.transparentHugePages;
     conditions.hypervisor = facts.hypervisor;
-    conditions.options = options;
+    conditions.options = SLib::JoinShellWords(arguments);
+    conditions.seed = seed;
     conditions.version = ProgramVersion();
     return conditions;
 }
@@ -47,6 +50,7 @@ std::vector<std::string> RunConditionLines(const RunConditions& conditions) {
             (conditions.transparentHugePages.empty() ? "unknown" : conditions.transparentHugePages),
         std::string("Hypervisor: ") + hypervisor,
         "Options: " + (conditions.options.empty() ? "none" : conditions.options),
+        "Seed: " + std::to_string(conditions.seed),
         "Version: " + (conditions.version.empty() ? "unknown" : conditions.version),
     };
 }

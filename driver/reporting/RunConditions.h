@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -14,7 +15,8 @@ struct RunConditions {
     std::string governor;               // cpu0's; empty when no cpufreq governor is exposed
     std::string transparentHugePages;   // the selected mode; empty when unknown
     std::optional<bool> hypervisor;     // unset when cpuinfo has no flags line
-    std::string options;                // the command line after the program name
+    std::string options;                // the command line after the program name, as shell words
+    std::uint64_t seed = 0;             // the key generator's, which -SEED gives back
     std::string version;
 };
 
@@ -22,8 +24,10 @@ struct RunConditions {
 // at configure time, or the project version when the tree is not a git checkout.
 const char* ProgramVersion();
 
-// The conditions of a run started with `options` on a machine with `facts`.
-RunConditions RunConditionsOf(const MachineFacts& facts, const std::string& options);
+// The conditions of a run started with `arguments` (argv after the program) and
+// its keys drawn from `seed` on a machine with `facts`; the arguments are
+// written back as shell words.
+RunConditions RunConditionsOf(const MachineFacts& facts, const std::vector<std::string>& arguments, std::uint64_t seed);
 
 // The "RUN CONDITIONS" banner, then one line per fact (no line feeds), for the
 // console and for run_conditions.txt alike.

@@ -210,6 +210,7 @@ std::string RunManifest::Text(std::size_t dataSetsShown) const {
     } else {
         json.String(plan.jsonPath);
     }
+    json.Key("seed").Unsigned(plan.seed);
     json.Close();
 
     json.Key("machine");

@@ -33,7 +33,7 @@
 //            "peer_sorters": [{"name": "pdqsort", "column": "Peer pdqsort", "threads": 1}, ...],
 //            "pairs": true,
 //            "pair_sorters": [{"column": "Pair Radix 1 Thread", "threads": 1}, ...],
-//            "json": "FILE" or null},
+//            "json": "FILE" or null, "seed": N},
 //   "machine": {...the machine's facts...},
 //   "limits": {...the probed limits as the JSON context gives them...},
 //   "floor_pricing": "own sizes" with repetitions (each data set's floor priced
@@ -66,6 +66,8 @@
 // "skipped" (the columns of a data set's peers and pair columns that did not
 // fit in memory beside it) with either. The files
 // are listed as the run opens them; "kind" is "results", "stats" or "speedups".
+// "seed" is the key generator's, the -SEED that makes the same keys again
+// for the same plan (runs before 2026-12-09 have none).
 // "failed_writes" is there only at the end of a run that could not write a
 // file whole: the result, stats and speed-up files that lack cells ("cells",
 // how many), the -JSON file (its path as given) and, when even the last store

@@ -73,10 +73,10 @@ class _FirstProblem(tool.Log):
         super().__init__("history", io.StringIO(), io.StringIO())
         self.first = None
 
-    def problem(self, text, fails=True):
+    def problem(self, text, fails=True, stops=True):
         if fails and self.first is None:
             self.first = text
-        super().problem(text, fails)
+        super().problem(text, fails, stops)
 
 
 def machine_label(facts):

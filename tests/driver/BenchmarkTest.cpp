@@ -177,15 +177,15 @@ TEST(BenchmarkRun, pair_columns_are_timed_and_written_to_every_file_with_their_t
     EXPECT_TRUE(Matching(run.lines, "QA ERROR").empty());
     // The peers' summary is the peers': without -PEERS the run ends without one.
     EXPECT_EQ(run.out.find(" PEERS "), std::string::npos);
-    const std::string results = TestSupport::ReadWholeFile(plan.runDirectory + "bench_BIGINT_equal.csv");
+    const std::string results = TestSupport::ReadWholeFile(plan.RunPath() + "bench_BIGINT_equal.csv");
     EXPECT_TRUE(
         results.starts_with("NbRecords,CPU Standard,CPU 1 Thread,CPU 2 Thread,CPU 4 Thread,CPU 8 Thread,"
                             "Pair Radix 1 Thread,Pair Radix All CPUs\n3000,"));
-    const std::string stats = TestSupport::ReadWholeFile(plan.runDirectory + "stats_FLOAT.csv");
+    const std::string stats = TestSupport::ReadWholeFile(plan.RunPath() + "stats_FLOAT.csv");
     EXPECT_NE(stats.find("\n3000,Pair Radix All CPUs,2,"), std::string::npos);
-    EXPECT_NE(TestSupport::ReadWholeFile(plan.runDirectory + "speedup_INT.csv").find("\n3000,Pair Radix 1 Thread,2,"),
+    EXPECT_NE(TestSupport::ReadWholeFile(plan.RunPath() + "speedup_INT.csv").find("\n3000,Pair Radix 1 Thread,2,"),
               std::string::npos);
-    const std::string manifest = TestSupport::ReadWholeFile(plan.runDirectory + "run.json");
+    const std::string manifest = TestSupport::ReadWholeFile(plan.RunPath() + "run.json");
     const std::string everyCpu = std::to_string(ParallelPeerThreads(ReadMachineFacts().onlineCpus));
     EXPECT_NE(manifest.find("\"pair_sorters\": [{\"column\": \"Pair Radix 1 Thread\", \"threads\": 1}, "
                             "{\"column\": \"Pair Radix All CPUs\", \"threads\": " +

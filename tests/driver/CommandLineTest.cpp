@@ -245,6 +245,7 @@ TEST(CommandLine, an_option_without_its_value_is_one_line_and_nothing_runs) {
         {{"-R", "auto", "-CI", "-S", "100"},
          "-CI takes the half-width of the median's interval in percent, from 0.1 to 50\n"},
         {{"-S", "abc", "-R", "3"}, "-S takes a record count, not abc\n"},
+        {{"-SEED", "12x", "-S", "100"}, "-SEED takes a whole number from 0 to 18446744073709551615, not 12x\n"},
     };
     for (const auto& c : cases) {
         std::vector<std::string> args = c.args;
@@ -283,8 +284,8 @@ TEST(CommandLine, random_argument_lists_never_crash_hang_or_create_anything_when
     // clang-format off
     const std::vector<std::string> words{
         "-GPU", "-gpu", "-QA", "-INFO", "-MIN", "-min", "-100K", "-1M", "-10M", "-100M", "-500M", "-1B", "-S500M",
-        "-S750M", "-S1B", "-S", "-s", "-R", "-r", "-O", "-D", "-d", "-PEERS", "-JSON", "-h", "--help", "-Gpu", "-S300",
-        "", "-", "0", "1", "2", "-1", "-0", "+3", "1.5", ".5", "1001", "abc", "18446744073709551615",
+        "-S750M", "-S1B", "-S", "-s", "-R", "-r", "-O", "-D", "-d", "-PEERS", "-JSON", "-SEED", "-h", "--help", "-Gpu",
+        "-S300", "", "-", "0", "1", "2", "-1", "-0", "+3", "1.5", ".5", "1001", "abc", "18446744073709551615",
         "18446744073709551616", "99999999999999999999", "-18446744073709551616", "zipf", "zipf,zipf", "all,sorted",
         "sorted,,zipf", "bogus", "tbb,pdqsort", dir.File("out.json"), dir.File("fifo"), dir.File("directory"),
         dir.File("o")};

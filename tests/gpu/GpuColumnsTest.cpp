@@ -36,7 +36,7 @@ public:
                        ("sortbench-gpu-columns-" + std::to_string(getpid()) + "-" + std::to_string(++runs))) {
         const RunPlan plan = TestSupport::PlanFor(std::move(args), logDirectory.string() + "/",
                                                   (programDirectory / "sortbench").string());
-        runDirectory = plan.runDirectory;
+        runDirectory = plan.RunPath();
         const TestSupport::CapturedRun run = TestSupport::RunCaptured(plan, seams);
         status = run.status;
         lines = run.lines;

@@ -1,10 +1,15 @@
 #include "driver/command_line/RunPlan.h"
 
+#include <ctime>
 #include <initializer_list>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
+
+#include "driver/command_line/CountLists.h"
+#include "driver/command_line/UsageText.h"
+#include "driver/measuring/TestData.h"
 
 namespace {
 
@@ -28,7 +33,7 @@ TEST(RunPlan, empty_command_line_runs_the_standard_ladder_on_the_cpu) {
     EXPECT_FALSE(plan.qaEnabled);
     EXPECT_FALSE(plan.infoOnly);
     EXPECT_EQ(ResultHeader(plan.columns), "NbRecords,CPU Standard,CPU 1 Thread,CPU 2 Thread,CPU 4 Thread,CPU 8 Thread");
-    EXPECT_EQ(plan.runDirectory, "/logs/cpu_261207081500/");
+    EXPECT_EQ(plan.RunPath(), "/logs/cpu_261207081500/");
 }
 
 TEST(RunPlan, gpu_switch_adds_columns_and_names_the_run_directory) {
@@ -38,7 +43,7 @@ TEST(RunPlan, gpu_switch_adds_columns_and_names_the_run_directory) {
     EXPECT_EQ(
         ResultHeader(plan.columns),
         "NbRecords,CPU Standard,CPU 1 Thread,CPU 2 Thread,CPU 4 Thread,CPU 8 Thread,GPU,GPU On Card,GPU Transfer");
-    EXPECT_EQ(plan.runDirectory, "/logs/cpu_gpu_261207081500/");
+    EXPECT_EQ(plan.RunPath(), "/logs/cpu_gpu_261207081500/");
     EXPECT_TRUE(Parse({"-gpu"}).gpuEnabled);
 }
 
@@ -208,6 +213,14 @@ TEST(RunPlan, an_option_without_its_value_or_with_a_bad_one_is_one_refusal) {
         {{"-O", "-x", "-S", "100"},
          "-O needs the directory to put the run directories in, not -x (./-x names a path that starts with -)"},
         {{"-S", "100", "-R"}, "-R needs a number of repetitions after it"},
+        {{"-SEED", "-S", "100"}, "-SEED needs a seed after it"},
+        {{"-SEED", "-5", "-S", "100"}, "-SEED takes a whole number from 0 to 18446744073709551615, not -5"},
+        {{"-SEED", "abc", "-S", "100"}, "-SEED takes a whole number from 0 to 18446744073709551615, not abc"},
+        {{"-SEED", "18446744073709551616", "-S", "100"},
+         "-SEED takes a whole number from 0 to 18446744073709551615, not 18446744073709551616"},
+        {{"-SEED", "12x", "-S", "100"}, "-SEED takes a whole number from 0 to 18446744073709551615, not 12x"},
+        {{"-SEED", "", "-S", "100"},
+         "-SEED takes a whole number from 0 to 18446744073709551615, not an empty argument"},
     };
     for (const auto& c : cases) {
         std::vector<const char*> argv{"sortbench"};
@@ -271,7 +284,7 @@ TEST(RunPlan, auto_repetitions_take_an_interval_target_and_a_budget) {
 TEST(RunPlan, output_directory_replaces_the_log_directory) {
     const RunPlan plan = Parse({"-O", "results", "-GPU"});
     EXPECT_EQ(plan.logDirectory, "results/");
-    EXPECT_EQ(plan.runDirectory, "results/cpu_gpu_261207081500/");
+    EXPECT_EQ(plan.RunPath(), "results/cpu_gpu_261207081500/");
     EXPECT_TRUE(plan.customLogDirectory);
     for (auto args : {std::initializer_list<const char*>{"-O"}, {"-O", "-MIN"}, {"-O", ""}})
         EXPECT_FALSE(Parse(args).error.empty());
@@ -376,4 +389,25 @@ TEST(RunPlan, pairs_add_their_two_columns_after_ours_and_before_the_peers_wherev
     }
     EXPECT_TRUE(ResultHeader(RunColumns(false, {Peer::Vqsort}, true))
                     .ends_with(",CPU 8 Thread,Pair Radix 1 Thread,Pair Radix All CPUs,Peer vqsort"));
+}
+
+TEST(RunPlan, a_seed_given_back_makes_the_same_keys_and_without_one_the_seed_is_the_clock_in_seconds) {
+    const auto keys = [](const RunPlan& plan) {
+        ReseedTestData(plan.seed);
+        std::vector<std::int64_t> all;
+        AppCore::CharBuffer buffer;
+        for (const Distribution distribution : plan.distributions) {
+            const std::int64_t* drawn = GenerateKeys<std::int64_t>(distribution, 1000, buffer);
+            all.insert(all.end(), drawn, drawn + 1000);
+        }
+        return all;
+    };
+    const RunPlan recorded = Parse({"-SEED", "18446744073709551615", "-D", "all"});
+    EXPECT_EQ(recorded.seed, 18446744073709551615u);
+    EXPECT_EQ(keys(recorded), keys(Parse({"-D", "all", "-SEED", "18446744073709551615"})));
+    EXPECT_NE(keys(recorded), keys(Parse({"-SEED", "0", "-D", "all"})));
+    const auto before = static_cast<std::uint64_t>(std::time(nullptr));
+    const std::uint64_t clock = Parse({}).seed;
+    EXPECT_GE(clock, before);
+    EXPECT_LE(clock, static_cast<std::uint64_t>(std::time(nullptr)));
 }

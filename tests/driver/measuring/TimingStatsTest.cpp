@@ -93,7 +93,10 @@ TEST(TimingStats, stats_header_names_each_cell_of_its_rows) {
         const std::string header = StatsFileHeader(untilSure);
         const std::string row =
             StatsRow(1000, "CPU 2 Thread", times, summary, untilSure, MedianConfidenceInterval(times)) +
-            StatsLimitsCells(1000, summary.median, 0.5) + (untilSure ? StatsReferenceCells(reference) : "");
+            StatsLimitsCells(
+                1000,
+                CellStatisticsOf(times, {.intervalTarget = {}, .floorMs = 0.5, .standardTimes = {}, .drift = {}})) +
+            (untilSure ? StatsReferenceCells(reference) : "");
         ASSERT_EQ(header.find('\n'), std::string::npos);
         ASSERT_EQ(row.rfind('\n'), 0u);
         std::vector<std::string> names, cells;

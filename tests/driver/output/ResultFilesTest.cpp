@@ -117,7 +117,7 @@ TEST(RunDirectories, missing_log_directory_is_created_with_the_run_directory) {
     const Captured run = RunCaptured(plan);
     EXPECT_EQ(run.status, kExitInfoOnly);
     const std::string runDir = dir.File("logs") + "/cpu_gpu_" + kStamp + "/";
-    EXPECT_EQ(plan.runDirectory, runDir);
+    EXPECT_EQ(plan.RunPath(), runDir);
     for (const char* name : kFiles) {
         EXPECT_NE(run.out.find("Initialized Log File: " + runDir + name + "\n"), std::string::npos) << run.out;
         EXPECT_EQ(ReadWholeFile(runDir + name), std::string(kCpuHeader) + ",GPU,GPU On Card,GPU Transfer");
@@ -127,11 +127,11 @@ TEST(RunDirectories, missing_log_directory_is_created_with_the_run_directory) {
 TEST(RunDirectories, a_file_in_the_way_ends_the_run_with_255_and_creates_nothing) {
     TempDirectory dir;
     const RunPlan plan = PlanFor({"-MIN"}, dir.Path().string() + "/");
-    const std::string blocker = plan.runDirectory.substr(0, plan.runDirectory.size() - 1);
+    const std::string blocker = plan.RunPath().substr(0, plan.RunPath().size() - 1);
     TestSupport::WriteWholeFile(blocker, "not a directory");
     const Captured run = RunCaptured(plan);
     EXPECT_EQ(run.status, kExitNoDirectory);
-    EXPECT_EQ(run.out, "Failed to create directory: " + plan.runDirectory + ": File exists\n");
+    EXPECT_EQ(run.out, "Failed to create directory: " + plan.RunPath() + ": File exists\n");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 1);
     EXPECT_EQ(ReadWholeFile(blocker), "not a directory");
 }
@@ -151,7 +151,7 @@ TEST(BenchmarkResults, every_file_holds_header_and_one_trimmed_row_per_count) {
     const Captured run = RunCaptured(plan);
     ASSERT_EQ(run.status, kExitComplete);
     for (const char* name : kFiles) {
-        const std::string text = ReadWholeFile(plan.runDirectory + name);
+        const std::string text = ReadWholeFile(plan.RunPath() + name);
         const auto lines = Lines(text);
         ASSERT_EQ(lines.size(), 2u) << text;
         EXPECT_EQ(lines[0], kCpuHeader);
@@ -183,7 +183,7 @@ TEST(BenchmarkResults, a_stopped_run_trims_its_files) {
     const RunPlan plan = PlanFor({"-S", "5000000000"}, dir.Path().string() + "/");
     const Captured run = RunCaptured(plan);
     EXPECT_EQ(run.status, kExitTooLarge);
-    for (const char* name : kFiles) EXPECT_EQ(ReadWholeFile(plan.runDirectory + name), kCpuHeader);
+    for (const char* name : kFiles) EXPECT_EQ(ReadWholeFile(plan.RunPath() + name), kCpuHeader);
 }
 
 // The run writes every cell through a shared mapping, so a kill loses nothing that
@@ -198,7 +198,7 @@ TEST(BenchmarkResults, a_stopped_run_trims_its_files) {
 TEST(BenchmarkResults, killed_run_keeps_every_appended_cell) {
     TempDirectory dir;
     const RunPlan plan = PlanFor({"-1M"}, dir.Path().string() + "/");
-    const std::string intFile = plan.runDirectory + "bench_INT.csv";
+    const std::string intFile = plan.RunPath() + "bench_INT.csv";
     int console[2];
     ASSERT_EQ(pipe(console), 0);
     ASSERT_GE(fcntl(console[1], F_SETPIPE_SZ, getpagesize()), 0);
@@ -249,7 +249,7 @@ TEST(BenchmarkResults, a_result_file_that_cannot_be_created_ends_the_run_with_25
     const Captured run = RunCaptured(plan);
     testing::internal::GetCapturedStderr();
     EXPECT_EQ(run.status, kExitNoDirectory);
-    EXPECT_NE(run.out.find("Failed to initialize Log File: " + plan.runDirectory + "bench_BIGFLOAT.csv\n"),
+    EXPECT_NE(run.out.find("Failed to initialize Log File: " + plan.RunPath() + "bench_BIGFLOAT.csv\n"),
               std::string::npos)
         << run.out;
     EXPECT_EQ(run.out.find("INFO"), std::string::npos) << "no report and no benchmark after the failure";
@@ -271,7 +271,7 @@ TEST(BenchmarkResults, cells_a_full_disk_refuses_are_reported_and_the_run_ends_w
     // Every retry meets the same full disk; each of the thirteen files says so once at most.
     EXPECT_LE(std::count(errors.begin(), errors.end(), '\n'), 13) << errors;
     for (const char* name : {"stats_INT.csv", "stats_BIGFLOAT.csv"}) {
-        EXPECT_NE(run.out.find("Cannot write to " + plan.runDirectory + name + ": No space left on device"),
+        EXPECT_NE(run.out.find("Cannot write to " + plan.RunPath() + name + ": No space left on device"),
                   std::string::npos)
             << name << "\n"
             << run.out;
@@ -283,18 +283,18 @@ TEST(BenchmarkResults, cells_a_full_disk_refuses_are_reported_and_the_run_ends_w
         << "the run goes on after the disk is full";
     ASSERT_GE(out.size(), 2u);
     // The manifest could not take the run's end either: the last line says so.
-    EXPECT_EQ(out.back(), "Manifest out of date: " + plan.runDirectory +
+    EXPECT_EQ(out.back(), "Manifest out of date: " + plan.RunPath() +
                               "run.json could not be written at the end of the run (No space left on device)");
     const std::string& incomplete = out[out.size() - 2];
     EXPECT_EQ(incomplete.rfind("Results incomplete: ", 0), 0u) << incomplete;
-    EXPECT_NE(incomplete.find(" cells could not be written to " + plan.runDirectory + " (bench_INT.csv "),
+    EXPECT_NE(incomplete.find(" cells could not be written to " + plan.RunPath() + " (bench_INT.csv "),
               std::string::npos)
         << incomplete;
     for (const char* name : kFiles) {
-        EXPECT_NE(run.out.find("Cannot write to " + plan.runDirectory + name + ": No space left on device"),
+        EXPECT_NE(run.out.find("Cannot write to " + plan.RunPath() + name + ": No space left on device"),
                   std::string::npos)
             << name;
-        const std::string text = ReadWholeFile(plan.runDirectory + name);
+        const std::string text = ReadWholeFile(plan.RunPath() + name);
         EXPECT_EQ(text.find('\0'), std::string::npos) << name;
         const auto lines = Lines(text);
         ASSERT_GT(lines.size(), 20u) << name;
@@ -325,7 +325,7 @@ TEST(BenchmarkResults, a_disk_that_fills_mid_run_leaves_run_json_with_the_ending
     EXPECT_EQ(run.status, kExitIncomplete);
     EXPECT_EQ(errors, "") << "the run's own lines say it; no raw MMFile lines beside them";
     EXPECT_EQ(run.out.find("Manifest out of date"), std::string::npos) << run.out;
-    const std::string manifest = ReadWholeFile(plan.runDirectory + "run.json");
+    const std::string manifest = ReadWholeFile(plan.RunPath() + "run.json");
     EXPECT_NE(manifest.find("\n  \"exit_status\": 1,\n  \"failed_writes\": [\n    {\"file\": \"" + json +
                             "\", \"reason\": \"No space left on device\"},\n    {\"file\": \"stats_"),
               std::string::npos)
@@ -345,8 +345,8 @@ TEST(Repetitions, cells_hold_the_medians_of_the_stats_files_and_the_console_show
     const Captured run = RunCaptured(plan);
     ASSERT_EQ(run.status, kExitComplete);
     for (const char* type : {"INT", "FLOAT", "BIGINT", "BIGFLOAT"}) {
-        const auto cells = Split(Lines(ReadWholeFile(plan.runDirectory + "bench_" + type + ".csv")).at(1), ',');
-        const auto stats = Lines(ReadWholeFile(plan.runDirectory + "stats_" + type + ".csv"));
+        const auto cells = Split(Lines(ReadWholeFile(plan.RunPath() + "bench_" + type + ".csv")).at(1), ',');
+        const auto stats = Lines(ReadWholeFile(plan.RunPath() + "stats_" + type + ".csv"));
         ASSERT_EQ(stats.size(), 6u) << type;
         EXPECT_EQ(stats[0], "NbRecords,Column,Runs,Min,Median,Mean,Max,StdDev,Times,KeysPerSecond,FloorMs,FloorRatio");
         const auto header = Split(kCpuHeader, ',');
@@ -371,7 +371,7 @@ TEST(Repetitions, cells_hold_the_medians_of_the_stats_files_and_the_console_show
     EXPECT_NE(run.out.find("\nINT CPU 2 Thread - "), std::string::npos);
     EXPECT_NE(run.out.find(" ms (median of 3, "), std::string::npos);
     EXPECT_NE(run.out.find("\u00d7 its memory floor)\nINT CPU 2 Thread"), std::string::npos) << run.out;
-    const std::string conditions = ReadWholeFile(plan.runDirectory + "run_conditions.txt");
+    const std::string conditions = ReadWholeFile(plan.RunPath() + "run_conditions.txt");
     EXPECT_EQ(conditions.rfind("----------------------------- RUN CONDITIONS", 0), 0u) << conditions;
     EXPECT_NE(run.out.find(conditions.substr(0, conditions.find("Version:"))), std::string::npos);
     EXPECT_NE(conditions.find("\nLimits: best of 1, "), std::string::npos) << conditions;
@@ -389,7 +389,7 @@ TEST(Repetitions, one_repetition_writes_exactly_what_a_plain_run_writes) {
     EXPECT_EQ(run.out.find("RUN CONDITIONS"), std::string::npos);
     EXPECT_EQ(run.out.find("cell"), std::string::npos);
     std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(plan.runDirectory))
+    for (const auto& entry : std::filesystem::directory_iterator(plan.RunPath()))
         names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     EXPECT_EQ(names, (std::vector<std::string>{"bench_BIGFLOAT.csv", "bench_BIGINT.csv", "bench_FLOAT.csv",

@@ -23,20 +23,20 @@ SystemPaths FakePaths(const TestSupport::TempDirectory& directory) {
     return paths;
 }
 
-RunConditions ReadRunConditions(const std::string& options, const SystemPaths& paths) {
-    return RunConditionsOf(ReadMachineFacts(paths), options);
+RunConditions ReadRunConditions(const std::vector<std::string>& arguments, const SystemPaths& paths) {
+    return RunConditionsOf(ReadMachineFacts(paths), arguments, 1765000000);
 }
 
 }  // namespace
 
 TEST(RunConditions, missing_files_report_every_fact_as_unknown) {
     TestSupport::TempDirectory directory;
-    const RunConditions conditions = ReadRunConditions("", FakePaths(directory));
+    const RunConditions conditions = ReadRunConditions({}, FakePaths(directory));
     EXPECT_EQ(RunConditionLines(conditions),
               (std::vector<std::string>{"----------------------------- RUN CONDITIONS -----------------------------",
                                         "Load average: unknown (2 CPUs online)", "CPU frequency governor: not exposed",
                                         "Transparent huge pages: unknown", "Hypervisor: unknown", "Options: none",
-                                        "Version: " + std::string(ProgramVersion())}));
+                                        "Seed: 1765000000", "Version: " + std::string(ProgramVersion())}));
     EXPECT_TRUE(RunConditionWarnings(conditions).empty());
     EXPECT_STRNE(ProgramVersion(), "");
 }
@@ -63,7 +63,7 @@ TEST(RunConditions, each_fact_is_read_from_its_file) {
         const std::filesystem::path file = paths.*c.file + c.below;
         std::filesystem::create_directories(file.parent_path());
         TestSupport::WriteWholeFile(file.string(), c.content);
-        EXPECT_EQ(RunConditionLines(ReadRunConditions("-S 100", paths)).at(c.line), c.expected) << c.content;
+        EXPECT_EQ(RunConditionLines(ReadRunConditions({"-S", "100"}, paths)).at(c.line), c.expected) << c.content;
     }
 }
 
