@@ -48,9 +48,10 @@ T* As(const AppCore::CharBuffer& buffer) {
 // The work of one figure's timing, for member `member` of `members` sharing it.
 using Piece = std::function<void(unsigned member, unsigned members)>;
 
-class Probe {
+class ArrayProbe {
 public:
-    Probe(ProbeBuffers& buffers, ProbeTeam& team, unsigned repeats) : buffers(buffers), team(team), repeats(repeats) {}
+    ArrayProbe(ProbeBuffers& buffers, ProbeTeam& team, unsigned repeats)
+        : buffers(buffers), team(team), repeats(repeats) {}
 
     // TimeArrayFigures.
     ArrayLimits Measure(std::uint64_t arrayBytes) {
@@ -131,13 +132,13 @@ private:
             for (Figure* figure = first; figure != last; ++figure) {
                 firstWindow = windows.Take();
                 double& fastest = best[static_cast<std::size_t>(figure - first)];
-                fastest = std::min(fastest, Time(*figure));
+                fastest = std::min(fastest, TimeFigure(*figure));
             }
         for (Figure* figure = first; figure != last; ++figure)
             figure->rates->*figure->rate = figure->work / best[static_cast<std::size_t>(figure - first)];
     }
 
-    double Time(const Figure& figure) {
+    double TimeFigure(const Figure& figure) {
         if (figure.allCpus) {
             const unsigned members = team.Members();
             return team.Run([&](unsigned member) { figure.piece(member, members); });
@@ -226,9 +227,9 @@ std::uint64_t ProbeBufferBytes(std::uint64_t largest) {
 }
 
 ArrayLimits TimeArrayFigures(ProbeBuffers& buffers, ProbeTeam& team, unsigned repeats, std::uint64_t arrayBytes) {
-    return Probe(buffers, team, repeats).Measure(arrayBytes);
+    return ArrayProbe(buffers, team, repeats).Measure(arrayBytes);
 }
 
 ArrayLimits TimeWideCopy(ProbeBuffers& buffers, ProbeTeam& team, unsigned repeats, std::uint64_t arrayBytes) {
-    return Probe(buffers, team, repeats).MeasureWideCopy(arrayBytes);
+    return ArrayProbe(buffers, team, repeats).MeasureWideCopy(arrayBytes);
 }
