@@ -72,7 +72,7 @@ public:
         workspace.timer.restart();
         results.ReachFilesThrough(runDirectory.ReachedPath());
         if (!OpenResultFiles(plan, runDirectory, results)) return kExitNoDirectory;
-        manifest = std::make_unique<RunManifest>(plan, plan.arguments, runDirectory);
+        manifest = std::make_unique<RunManifest>(plan, runDirectory);
         machine = ReadMachineFacts();
         tools.peerThreads = ParallelPeerThreads(machine.onlineCpus);
         return Finish(Benchmark());

@@ -78,9 +78,8 @@ const char* OutcomeName(Outcome outcome) {
 
 }  // namespace
 
-RunManifest::RunManifest(const RunPlan& plan, std::vector<std::string> arguments, const RunDirectory& runDirectory)
+RunManifest::RunManifest(const RunPlan& plan, const RunDirectory& runDirectory)
     : plan(plan),
-      arguments(std::move(arguments)),
       file(runDirectory.Folder(), kManifestFileName, runDirectory.Path() + kManifestFileName),
       reserve(runDirectory.Folder().Descriptor()),
       endingRoom(EndingRoom(plan)) {}
@@ -154,7 +153,7 @@ std::string RunManifest::Text(std::size_t dataSetsShown) const {
     json.Key("format_version").Unsigned(kFormatVersion);
     json.Key("program_version").String(ProgramVersion());
     json.Key("arguments");
-    Strings(json, arguments);
+    Strings(json, plan.arguments);
 
     json.Key("plan").OpenObject();
     json.Key("counts").OpenArray(Layout::Inline);

@@ -77,8 +77,7 @@ class RunManifest : public RunReporter {
 public:
     using Fields = std::vector<std::pair<std::string, std::string>>;
 
-    // `arguments`: argv after the program.
-    RunManifest(const RunPlan& plan, std::vector<std::string> arguments, const RunDirectory& runDirectory);
+    RunManifest(const RunPlan& plan, const RunDirectory& runDirectory);
 
     // Measuring starts on a machine with `machine` and `limits`: the first write.
     void MeasuringStarted(const MachineFacts& machine, const Fields& limits);
@@ -123,7 +122,6 @@ private:
     bool Store();
 
     const RunPlan& plan;
-    const std::vector<std::string> arguments;
     const ReplacedFile file;
     DiskReserve reserve;
     std::size_t endingRoom;               // what the end adds to the document at most, held back beside it
