@@ -63,7 +63,8 @@ DataSetLoop::DataSetLoop(const RunParts& parts)
 std::uint64_t DataSetLoop::HeldBytes() const { return parts.data.size + parts.tools.indices.size; }
 
 int DataSetLoop::RefuseWhatCannotFit(ConsoleReporter& console) const {
-    for (const AppCore::DataTypeFacts& type : AppCore::kDataTypes) {
+    for (const DataType typeRun : parts.plan.types) {
+        const AppCore::DataTypeFacts& type = AppCore::FactsOf(typeRun);
         for (const std::uint64_t count : parts.plan.counts) {
             const std::string problem = memory.FitProblem(count, type.keyBytes, HeldBytes());
             if (problem.empty()) continue;
