@@ -63,8 +63,9 @@ inline constexpr double kMaxBudgetSeconds = 86400.0;
 
 // Turns argv into the run plan, reading each argument by the option table
 // (OptionTable.h). Never prints: unknown arguments and other casings are
-// skipped, each with a line in `warnings`, and so are a key distribution or
-// peer named twice in "-D" or "-PEERS" (it runs once), an earlier "-JSON" file
+// skipped, each with a line in `warnings`, and so are a key distribution,
+// peer, data type or column named twice in "-D", "-PEERS", "-TYPES" or
+// "-COLUMNS" (it runs once), an earlier "-JSON" file
 // and "-CI" or "-T" without "-R auto". An option that takes a value sets
 // `error` when nothing follows it or another option of the table does (its
 // value is missing; that option is then read as itself, so one problem makes
