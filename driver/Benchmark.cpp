@@ -156,8 +156,8 @@ private:
                 status != kExitComplete)
                 return status;
         }
-        for (const AppCore::DataTypeFacts& type : AppCore::kDataTypes) {
-            if (const int status = loop.RunDataType(type.type); status != kExitComplete) return status;
+        for (const AppCore::DataType type : plan.types) {
+            if (const int status = loop.RunDataType(type); status != kExitComplete) return status;
         }
         return kExitComplete;
     }

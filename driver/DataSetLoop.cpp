@@ -44,6 +44,11 @@ RoundsPlan RoundsPlanFor(const Repetition& repetition, Clock::time_point started
                       .referenceMs = nullptr};
 }
 
+// Whether `columns` has the GPU's: -COLUMNS may leave them out of a -GPU run, and with them the QA reference.
+bool TimesGpu(const std::vector<Column>& columns) {
+    return std::find(columns.begin(), columns.end(), Column::Gpu) != columns.end();
+}
+
 }  // namespace
 
 int ExitStatusOf(Outcome outcome) {
@@ -57,13 +62,14 @@ int ExitStatusOf(Outcome outcome) {
 
 DataSetLoop::DataSetLoop(const RunParts& parts)
     : parts(parts),
-      memory{parts.plan.columns, (parts.plan.gpuEnabled && parts.plan.qaEnabled),
+      memory{parts.plan.columns, (parts.plan.gpuEnabled && parts.plan.qaEnabled && TimesGpu(parts.plan.columns)),
              1 + static_cast<std::uint64_t>(parts.plan.repetition.FewestRounds()), !parts.plan.repetition.Repeated()} {}
 
 std::uint64_t DataSetLoop::HeldBytes() const { return parts.data.size + parts.tools.indices.size; }
 
 int DataSetLoop::RefuseWhatCannotFit(ConsoleReporter& console) const {
-    for (const AppCore::DataTypeFacts& type : AppCore::kDataTypes) {
+    for (const DataType typeRun : parts.plan.types) {
+        const AppCore::DataTypeFacts& type = AppCore::FactsOf(typeRun);
         for (const std::uint64_t count : parts.plan.counts) {
             const std::string problem = memory.FitProblem(count, type.keyBytes, HeldBytes());
             if (problem.empty()) continue;

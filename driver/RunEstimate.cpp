@@ -32,14 +32,18 @@ int EstimateRun(const RunPlan& plan, DataSetLoop& loop, MachineReference* refere
                 double manifestStoreMs, RunReporters& reporters) {
     const std::uint64_t count = std::min(kPilotRecords, *std::max_element(plan.counts.begin(), plan.counts.end()));
     Outcome outcome = Outcome::Continue;
-    std::optional<DataSetLoop::PilotTimes> narrow = loop.Pilot(DataType::INT, count, outcome);
+    // The narrowest and widest of the types run (plan.types is in table order, narrow first).
+    const DataType narrowType = plan.types.front();
+    const DataType wideType = plan.types.back();
+    std::optional<DataSetLoop::PilotTimes> narrow = loop.Pilot(narrowType, count, outcome);
     if (outcome != Outcome::Continue) return ExitStatusOf(outcome);
-    std::optional<DataSetLoop::PilotTimes> wide = loop.Pilot(DataType::BIGFLOAT, count, outcome);
+    std::optional<DataSetLoop::PilotTimes> wide = narrow;
+    if (wideType != narrowType) wide = loop.Pilot(wideType, count, outcome);
     if (outcome != Outcome::Continue) return ExitStatusOf(outcome);
     // Without the pilot's times the run goes on unestimated; the first data
     // set meets the same shortage and says so.
     // Sorts of a few records cost what every sort pays, whatever its size: starting threads above all.
-    std::optional<DataSetLoop::PilotTimes> tiny = loop.Pilot(DataType::BIGFLOAT, kFixedCostRecords, outcome);
+    std::optional<DataSetLoop::PilotTimes> tiny = loop.Pilot(wideType, kFixedCostRecords, outcome);
     if (outcome != Outcome::Continue) return ExitStatusOf(outcome);
     if (!narrow || !wide || !tiny) return kExitComplete;
     for (std::size_t column = 0; column < narrow->ms.size(); ++column)
@@ -48,8 +52,10 @@ int EstimateRun(const RunPlan& plan, DataSetLoop& loop, MachineReference* refere
     const std::chrono::steady_clock::time_point referenceStarted = std::chrono::steady_clock::now();
     if (reference) (void)reference->TimeMs();
     const double referenceMs = reference ? AppCore::SecondsSince(referenceStarted) * 1000.0 : 0.0;
-    RunEstimateRecord estimate{.typeName = std::string(AppCore::DataTypeName<AppCore::ElementOf<DataType::INT>>()) +
-                                           " and " + AppCore::DataTypeName<AppCore::ElementOf<DataType::BIGFLOAT>>(),
+    const std::string typeNames = wideType == narrowType ? AppCore::DataTypeName(narrowType)
+                                                         : std::string(AppCore::DataTypeName(narrowType)) + " and " +
+                                                               AppCore::DataTypeName(wideType);
+    RunEstimateRecord estimate{.typeName = typeNames,
                                .pilotCount = count,
                                .roundOverheadMs = referenceMs,
                                .setupMs = std::max(narrow->setupMs, wide->setupMs),

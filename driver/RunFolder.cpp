@@ -29,7 +29,7 @@ int ClaimRunDirectory(const RunPlan& plan, RunDirectory& runDirectory, ConsoleRe
 
 bool OpenResultFiles(const RunPlan& plan, const RunDirectory& runDirectory, ResultFiles& results) {
     const std::vector<RunSeriesFile> files =
-        RunSeriesFiles(plan.distributions, plan.repetition, ResultHeader(plan.columns));
+        RunSeriesFiles(plan.types, plan.distributions, plan.repetition, plan.columns);
     for (const RunFileKindFacts& kind : kRunFileKinds) {
         std::vector<std::string> series;
         std::string header;  // the same for every file of a kind

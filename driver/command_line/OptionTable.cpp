@@ -5,6 +5,7 @@
 #include <cstring>
 #include <optional>
 
+#include "driver/command_line/ColumnChoice.h"
 #include "driver/command_line/OptionValues.h"
 #include "driver/measuring/MedianInterval.h"
 #include "strings/NumberText.h"
@@ -136,6 +137,36 @@ void TakeDistributions(OptionReader& r, const char* option) {
     }
 }
 
+// Lists given more than once add up, as -PEERS's do.
+void TakeTypes(OptionReader& r, const char* option) {
+    const char* list = r.Value();
+    if (list == nullptr) return r.Refuse(std::string(option) + " needs a list of data types");
+    std::vector<AppCore::DataType> named;
+    std::string problem;
+    std::string repeated;
+    if (!ParseTypeList(list, named, problem, repeated)) return r.Refuse(problem);
+    if (!repeated.empty())
+        r.Warn(std::string(option) + " " + list + ": each data type runs once (" + repeated + " named more than once)");
+    if (!r.typesChosen) r.plan.types.clear();
+    r.typesChosen = true;
+    for (const AppCore::DataType type : named) {
+        if (std::find(r.plan.types.begin(), r.plan.types.end(), type) == r.plan.types.end())
+            r.plan.types.push_back(type);
+    }
+    std::sort(r.plan.types.begin(), r.plan.types.end());
+}
+
+// Read once every option is: the list may name the columns of -GPU, -PAIRS and
+// -PEERS given after it (ChooseColumns in ParseCommandLine).
+void TakeColumns(OptionReader& r, const char* option) {
+    const char* list = r.Value();
+    if (list == nullptr) return r.Refuse(std::string(option) + " needs a list of columns");
+    if (*list == '\0') return r.Refuse(std::string(option) + ": empty column list");
+    if (!r.columnList.empty()) r.columnList += ',';
+    r.columnList += list;
+    r.columnsChosen = true;
+}
+
 // "-PEERS" alone is every peer; a list may follow, as the next argument that is
 // no option ("-" starts none of the names, so "-PEERS -x" is every peer, and -x
 // is read on its own). Nothing is missing without a list.
@@ -251,6 +282,15 @@ std::vector<OptionRow> MakeRows() {
          "also time our radix sort that carries each key with its index, checked against\n"
          "ours: on one thread and on every online CPU (two columns before the peers')",
          [](OptionReader& r, const char*) { r.plan.pairsEnabled = true; }},
+        {{"-TYPES"}, "LIST", "",
+         "time only these data types, comma-separated, in any case: INT, FLOAT, BIGINT,\n"
+         "BIGFLOAT (default all four, run in this order whatever the LIST's)",
+         TakeTypes},
+        {{"-COLUMNS"}, "LIST", "",
+         "time only these columns, comma-separated: names as the files spell them\n"
+         "(\"CPU 1 Thread\", \"Peer vqsort\"), a peer's -PEERS name, or standard, radix\n"
+         "(the four CPU N Thread), gpu, pairs, peers; those of -GPU, -PAIRS, -PEERS need it",
+         TakeColumns},
         {{"-JSON"}, "FILE", "", "also write the results to FILE in Google Benchmark's JSON format", TakeJsonPath},
         {{"-h", "-help", "--help", "-?"}, "", "", "print this text and stop",
          [](OptionReader& r, const char*) { r.plan.showUsage = true; }},

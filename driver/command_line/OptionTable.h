@@ -23,6 +23,9 @@ struct OptionReader {
     CountSwitches counts;
     std::vector<const char*> autoTuning;  // "-CI" and "-T" as given: they act on -R auto only
     std::optional<std::uint64_t> seed;    // "-SEED N" (the last one given); the clock's without it
+    std::string columnList;               // every "-COLUMNS LIST" joined: chosen once the run's columns are known
+    bool columnsChosen = false;           // "-COLUMNS" was given
+    bool typesChosen = false;             // "-TYPES" was given: plan.types holds its lists' types only
 
     // The first bad value is the one reported.
     void Refuse(std::string problem);

@@ -10,17 +10,21 @@
 #include "driver/measuring/KeyDistributions.h"
 #include "driver/measuring/Repetition.h"
 #include "driver/sorters/Columns.h"
+#include "support/DataTypes.h"
 
 // The run plan: everything the command line decides, built once before anything
 // else happens and read-only afterwards.
 struct RunPlan {
-    bool gpuEnabled = false;             // "-GPU": three GPU columns per data set
-    bool qaEnabled = false;              // "-QA": compare GPU and CPU permutations (needs gpuEnabled)
-    bool infoOnly = false;               // "-INFO": stop after the system report
-    bool limitsOnly = false;             // "-LIMITS": the system report and the machine's limits, no run directory
-    std::vector<std::uint64_t> counts;   // record counts, in benchmark order; never empty
-    std::vector<Column> columns;         // the timed columns of every row, in order
-    std::string logDirectory;            // parent of every run directory, ends with "/"
+    bool gpuEnabled = false;            // "-GPU": three GPU columns per data set
+    bool qaEnabled = false;             // "-QA": compare GPU and CPU permutations (needs gpuEnabled)
+    bool infoOnly = false;              // "-INFO": stop after the system report
+    bool limitsOnly = false;            // "-LIMITS": the system report and the machine's limits, no run directory
+    std::vector<std::uint64_t> counts;  // record counts, in benchmark order; never empty
+    std::vector<Column> columns;        // the timed columns of every row, in order
+    std::vector<Column> leftOut;        // "-COLUMNS LIST": the columns the other options add that it leaves out
+    std::vector<AppCore::DataType> types{AppCore::DataType::INT, AppCore::DataType::FLOAT, AppCore::DataType::BIGINT,
+                                         AppCore::DataType::BIGFLOAT};  // "-TYPES LIST": those run, in table order
+    std::string logDirectory;                                           // parent of every run directory, ends with "/"
     std::string runName;                 // the run directory in logDirectory: "cpu_" ["gpu_"] + start stamp
     std::string shaderPath;              // "<program directory>/Shaders", or "Shaders"
     std::string programPath;             // argv[0]
@@ -59,8 +63,9 @@ inline constexpr double kMaxBudgetSeconds = 86400.0;
 
 // Turns argv into the run plan, reading each argument by the option table
 // (OptionTable.h). Never prints: unknown arguments and other casings are
-// skipped, each with a line in `warnings`, and so are a key distribution or
-// peer named twice in "-D" or "-PEERS" (it runs once), an earlier "-JSON" file
+// skipped, each with a line in `warnings`, and so are a key distribution,
+// peer, data type or column named twice in "-D", "-PEERS", "-TYPES" or
+// "-COLUMNS" (it runs once), an earlier "-JSON" file
 // and "-CI" or "-T" without "-R auto". An option that takes a value sets
 // `error` when nothing follows it or another option of the table does (its
 // value is missing; that option is then read as itself, so one problem makes
@@ -69,9 +74,12 @@ inline constexpr double kMaxBudgetSeconds = 86400.0;
 // kMaxRepetitions), "-S" (no decimal number, a count past kMaxCount, or a
 // negative one, which wraps past what 32-bit indices address), "-SEED"
 // (anything but a whole number from 0 to kMaxSeed), "-CI" and "-T" (outside
-// their ranges), "-D", "-PEERS" (a list: the argument after it unless
-// that starts with "-"), "-O" and "-JSON" (an empty path, or one that starts
-// with "-"). The first refusal is the one kept.
+// their ranges), "-D", "-TYPES", "-PEERS" (a list: the argument after it unless
+// that starts with "-"), "-COLUMNS" (ChooseColumns, against the columns the
+// other options add, wherever they stand; and with "-GPU -QA", a list that
+// keeps the GPU but leaves out CPU 8 Thread, whose permutation -QA compares
+// with), "-O" and "-JSON" (an empty path, or one that starts with "-"). The
+// first refusal is the one kept.
 // `startStamp` is the 12-digit time stamp of the run directory; `logDirectory`
 // (the default parent of run directories, overridden by "-O") must end with "/".
 RunPlan ParseCommandLine(int argc, const char* const argv[], const std::string& startStamp,

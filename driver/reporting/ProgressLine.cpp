@@ -19,7 +19,7 @@ RunProgress ProgressModel(const RunPlan& plan) {
         growth.push_back(comparisons ? Growth::Linearithmic : Growth::Linear);
     }
     std::vector<std::uint64_t> counts;
-    for (std::size_t series = 0; series < AppCore::kDataTypes.size() * plan.distributions.size(); ++series)
+    for (std::size_t series = 0; series < plan.types.size() * plan.distributions.size(); ++series)
         counts.insert(counts.end(), plan.counts.begin(), plan.counts.end());
     // -R auto runs at least the rounds an interval needs: a first guess until one data set shows.
     return RunProgress(growth, counts, plan.repetition.FewestRounds(),

@@ -1,5 +1,6 @@
 #include "driver/reporting/RunManifest.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 
@@ -35,7 +36,7 @@ constexpr std::size_t kLateDataSetsBytes = 8192;
 
 std::size_t EndingRoom(const RunPlan& plan) {
     const std::size_t runFiles =
-        RunSeriesFiles(plan.distributions, plan.repetition, ResultHeader(plan.columns)).size() + 1;  // and run.json
+        RunSeriesFiles(plan.types, plan.distributions, plan.repetition, plan.columns).size() + 1;  // and run.json
     return kLateDataSetsBytes + kFailedWriteBytes * (runFiles + 1) + kEscapedByteBytes * plan.jsonPath.size();
 }
 
@@ -160,7 +161,7 @@ std::string RunManifest::Text(std::size_t dataSetsShown) const {
     for (const std::uint64_t count : plan.counts) json.Unsigned(count);
     json.Close();
     std::vector<std::string> names;
-    for (const AppCore::DataTypeFacts& type : AppCore::kDataTypes) names.emplace_back(type.name);
+    for (const AppCore::DataType type : plan.types) names.emplace_back(AppCore::DataTypeName(type));
     json.Key("types");
     Strings(json, names);
     names.clear();
@@ -171,6 +172,13 @@ std::string RunManifest::Text(std::size_t dataSetsShown) const {
     for (const Column column : plan.columns) names.emplace_back(FactsOf(column).name);
     json.Key("columns");
     Strings(json, names);
+    // Only a run with -COLUMNS leaves any out; the others' run.json stays as it was.
+    if (!plan.leftOut.empty()) {
+        names.clear();
+        for (const Column column : plan.leftOut) names.emplace_back(FactsOf(column).name);
+        json.Key("left_out");
+        Strings(json, names);
+    }
     json.Key("repetitions").Unsigned(static_cast<std::uint64_t>(plan.repetition.count));
     json.Key("until_sure").Bool(plan.repetition.untilSure);
     json.Key("interval_target").ShortestDouble(plan.repetition.intervalTarget);
@@ -183,6 +191,8 @@ std::string RunManifest::Text(std::size_t dataSetsShown) const {
     if (plan.peersEnabled) {
         json.Key("peer_sorters").OpenArray(Layout::Inline);
         for (const Peer peer : plan.peers) {
+            // A peer -COLUMNS leaves out is not timed: "left_out" names it.
+            if (std::find(plan.columns.begin(), plan.columns.end(), PeerColumn(peer)) == plan.columns.end()) continue;
             json.OpenObject(Layout::Inline);
             json.Key("name").String(FactsOf(peer).name);
             json.Key("column").String(FactsOf(peer).column);
@@ -230,7 +240,7 @@ std::string RunManifest::Text(std::size_t dataSetsShown) const {
     }
 
     json.Key("files").OpenArray();
-    for (const RunSeriesFile& file : RunSeriesFiles(plan.distributions, plan.repetition, ResultHeader(plan.columns))) {
+    for (const RunSeriesFile& file : RunSeriesFiles(plan.types, plan.distributions, plan.repetition, plan.columns)) {
         json.OpenObject(Layout::Inline);
         json.Key("name").String(RunFileName(file.kind, file.series));
         json.Key("kind").String(FactsOf(file.kind).manifestKind);

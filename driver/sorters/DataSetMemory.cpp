@@ -19,9 +19,13 @@ DataSetMemory::DataSetMemory(const std::vector<Column>& columns, bool keepsQaRef
       keepsQaReference(keepsQaReference),
       sortsPerColumn(sortsPerColumn),
       oneRepetition(oneRepetition),
-      hasPeers(std::any_of(columns.begin(), columns.end(), [](Column column) {
-          return FactsOf(column).sorter == ColumnSorter::PeerSort || FactsOf(column).sorter == ColumnSorter::PairSort;
-      })) {}
+      hasPeers(std::any_of(columns.begin(), columns.end(),
+                           [](Column column) {
+                               return FactsOf(column).sorter == ColumnSorter::PeerSort ||
+                                      FactsOf(column).sorter == ColumnSorter::PairSort;
+                           })),
+      hasRadix(std::any_of(columns.begin(), columns.end(),
+                           [](Column column) { return FactsOf(column).sorter == ColumnSorter::RadixSort; })) {}
 
 std::uint64_t DataSetMemory::PeakBytes(std::uint64_t count, std::uint64_t keyBytes) const {
     return DataSetPeakBytes(count, keyBytes, keepsQaReference);
@@ -44,14 +48,16 @@ DataSetMemory::PeerRoom DataSetMemory::RoomForPeers(std::uint64_t count, std::ui
                                                     std::uint64_t heldBytes, unsigned everyCpu) const {
     if (!hasPeers) return {};
     const std::uint64_t available = AvailableMemoryBytes();
-    if (available == kUnknown) return {{}, PeerCheck::RadixPermutation};
+    // Without a radix column (-COLUMNS) there is no permutation to copy: the order check needs no room.
+    const PeerCheck withCopy = hasRadix ? PeerCheck::RadixPermutation : PeerCheck::Order;
+    if (available == kUnknown) return {{}, withCopy};
     const std::uint64_t room = available + heldBytes;
     const std::uint64_t peak = PeakBytes(count, keyBytes);
     const std::uint64_t free = room > peak ? room - peak : 0;
     const PairScratchUse pairs{.everyCpu = everyCpu, .freedBeforePeers = oneRepetition};
     PeerRoom peers{PeersBeyondMemory(columns, count, keyBytes, free, sortsPerColumn, pairs), PeerCheck::Order};
     const std::uint64_t referenceBytes = count * sizeof(std::uint32_t);
-    if (free >= referenceBytes &&
+    if (hasRadix && free >= referenceBytes &&
         PeersBeyondMemory(columns, count, keyBytes, free - referenceBytes, sortsPerColumn, pairs).size() ==
             peers.skipped.size())
         peers.check = PeerCheck::RadixPermutation;

@@ -37,7 +37,8 @@ public:
 
     // The peers and pair columns that do not fit beside such a data set, each
     // with its reason, how the others are checked (against a copy of the radix
-    // permutation when it costs no column its place), and the most sorts each
+    // permutation when the run has a radix column and the copy costs no column
+    // its place), and the most sorts each
     // column may take before what the leaking peers lose outgrows the room
     // (MostSortsOfPeers): never fewer than sortsPerColumn.
     struct PeerRoom {
@@ -55,4 +56,5 @@ private:
     std::uint64_t sortsPerColumn;
     bool oneRepetition;
     bool hasPeers;  // or pair columns: the columns that may be skipped
+    bool hasRadix;  // a radix column, whose permutation the peers may be checked against
 };

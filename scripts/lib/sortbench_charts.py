@@ -248,6 +248,9 @@ def speedup_points(result, speedups, column):
     file's median of paired per-round ratios where it has the cell, else
     CPU Standard's time over the column's; None where neither is known."""
     points = []
+    # A run that left CPU Standard out (-COLUMNS) has no speed-ups: nothing else stands in for it.
+    if STANDARD not in result.columns:
+        return [None] * len(result.counts)
     for row, count in enumerate(result.counts):
         cell = speedups.rows.get((count, column)) if speedups else None
         if cell is not None and cell.median > 0:
@@ -260,10 +263,14 @@ def speedup_points(result, speedups, column):
 
 def speedup_panel(stem, result, speedups):
     """One data type's panel: every column's speed-up over CPU Standard, with the
-    line at 1 (CPU Standard itself)."""
+    line at 1 (CPU Standard itself); None when the run did not time CPU Standard."""
+    if STANDARD not in result.columns:
+        return None
     x = [int(c) for c in result.counts]
     lines = [_level_one(f"{STANDARD} (1x)", x)]
-    for column in result.columns[1:]:
+    for column in result.columns:
+        if column == STANDARD:
+            continue
         points = speedup_points(result, speedups, column)
         if not any(points):
             continue

@@ -61,6 +61,7 @@ class Plan:
     pair_threads: dict = field(default_factory=dict)
     noisy_cv: float = None
     drift_targets: float = None
+    left_out: tuple = ()  # the columns -COLUMNS left out of those the other options add
 
 
 @dataclass
@@ -220,6 +221,8 @@ _PEER = {"name": _TEXT, "column": _TEXT, "threads": _POSITIVE}
 _PAIRS = {"pair_sorters": _at_most(_OBJECTS, 2)}
 _PAIR = {"column": _TEXT, "threads": _POSITIVE}
 _SKIPPED = {"skipped": _at_most(_TEXTS, RUN_COLUMNS)}
+# Only in a run whose -COLUMNS left columns out.
+_LEFT_OUT = {"left_out": _at_most(_TEXTS, RUN_COLUMNS)}
 # Only at the end of a run that could not write every file whole.
 _FAILED_WRITES = {"failed_writes": _at_most(_OBJECTS, 3 * _SERIES + 2)}  # its files, run.json and the -JSON file
 _FAILED_WRITE = {"file": _TEXT, "reason": _TEXT}
@@ -307,7 +310,8 @@ def read_manifest(run_dir):
                          plan["qa"], plan["distributions"], plan["columns"], counts=plan["counts"],
                          types=plan["types"], peer_threads=_threads(plan, _PEERS, _PEER),
                          pair_threads=_threads(plan, _PAIRS, _PAIR),
-                         **_optional(plan, _THRESHOLDS, "plan", float)),
+                         **_optional(plan, _THRESHOLDS, "plan", float),
+                         **_optional(plan, _LEFT_OUT, "plan", tuple)),
                     machine, files, data_sets, document["exit_status"],
                     document.get("floor_pricing", LADDER_PRICING), _failed_writes(document))
 

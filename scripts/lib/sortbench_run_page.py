@@ -29,8 +29,10 @@ def conditions_part(run):
     else:
         parts.append(html.paragraph("This run directory holds no run_conditions.txt: the benchmark writes it "
                                     "for runs with repetitions (-R) only."))
-    parts.append(html.pairs_table([("Run directory", run.real_path),
-                                   ("Repetitions", repetitions_text(run))]))
+    facts = [("Run directory", run.real_path), ("Repetitions", repetitions_text(run))]
+    if run.plan.left_out:
+        facts.append(("Columns left out (-COLUMNS)", ", ".join(run.plan.left_out)))
+    parts.append(html.pairs_table(facts))
     limits = limits_of(run)
     if limits:
         parts.append("<h3>Limits</h3>" + html.pairs_table(limits))
@@ -169,9 +171,12 @@ def series_notes(run, series):
             f"its 95% interval is missing or wider than ±{run.plan.interval_target * 100:g}% of the median "
             "(the mark gives its width)."
             if series.stats.with_interval else f"coefficient of variation above {noisy_cv(run) * 100:g}%."))
-    notes.append("× is the speed-up over CPU Standard: " + (
-        "the median of the paired per-round ratios, their 95% interval in brackets where there is one."
-        if series.speedups else "CPU Standard's time over the column's."))
+    if STANDARD not in series.result.columns:
+        notes.append("No speed-ups: the run did not time CPU Standard (-COLUMNS left it out).")
+    else:
+        notes.append("× is the speed-up over CPU Standard: " + (
+            "the median of the paired per-round ratios, their 95% interval in brackets where there is one."
+            if series.speedups else "CPU Standard's time over the column's."))
     checks = checked_columns(run, series.result.columns)
     if checks:
         notes.append(f"Checked in every timed sort of these {len(series.result.counts)} rows: "
@@ -229,7 +234,7 @@ def peers_part(run, series):
 def series_part(run, series, render):
     """The section of one result file: its chart (and its limits chart), its table and the notes."""
     result = series.result
-    speedups = {c: speedup_points(result, series.speedups, c) for c in result.columns[1:]}
+    speedups = {c: speedup_points(result, series.speedups, c) for c in result.columns if c != STANDARD}
     rows = [[f'<th class="num">{int(count):,}</th>'] +
             [time_cell(run, series, r, c, speedups.get(c)) for c in result.columns]
             for r, count in enumerate(result.counts)]

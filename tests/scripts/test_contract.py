@@ -9,6 +9,7 @@ import subprocess
 import pytest
 from conftest import ROOT, is_png, run_in_process
 
+from sortbench_columns import STANDARD
 from sortbench_manifest import floor_pricing_notice, read_manifest
 from sortbench_peers import PAIRS_HEADER, PEERS_FILE, peer_rows
 from sortbench_results import read_result
@@ -25,7 +26,9 @@ QUICK = {**os.environ, "SORTBENCH_QUICK_LIMITS": "1"}
 RUNS = {"peers": ["-S", "1000", "-R", "3", "-D", "uniform,zipf", "-PEERS"],
         "pairs": ["-S", "1000", "-R", "2", "-PAIRS", "-PEERS", "vqsort,tbb"],
         "auto": ["-S", "1000", "-R", "auto", "-T", "0.2", "-CI", "50"],
-        "single": ["-MIN"]}
+        "single": ["-MIN"],
+        # Without CPU Standard: no speed-up files, and no speed-ups in the page or the charts.
+        "chosen": ["-S", "1000", "-R", "2", "-TYPES", "int,BIGFLOAT", "-COLUMNS", "radix,tbb", "-PEERS", "tbb,vqsort"]}
 READERS = {"stats": read_stats, "speedups": read_speedups}
 
 
@@ -66,7 +69,7 @@ def test_the_readers_take_every_file_run_json_lists(runs, name):
     # A data set per row of every result file, and a stats and a speed-up file beside each with repetitions.
     assert sorted((d.series, str(d.count)) for d in manifest.data_sets) == \
         sorted((series, count) for series, found in results.items() for count in found.counts)
-    assert len(manifest.files) == len(results) * (1 if plan.rounds_at_most == 1 else 3)
+    assert len(manifest.files) == len(results) * (1 if plan.rounds_at_most == 1 else 2 + (STANDARD in plan.columns))
     listed = {f["name"] for f in manifest.files}
     assert listed == set(os.listdir(run_dir)) - {"run.json", "run.lock", "run_conditions.txt"}
     assert {f"bench_{stem}.csv" for stem, _ in result_files(run_dir)} == {n for n in listed if n.startswith("bench_")}
@@ -79,7 +82,7 @@ def test_the_scripts_take_every_run(report, plot, runs, name, tmp_path):
     assert (ran.status, ran.err, ran.out_lines) == (0, "", [page])
     ran = run_in_process(plot, ["-o", charts, runs[name]])
     tables = [path for path in ran.out_lines if path == f"{charts}/{PEERS_FILE}"]
-    assert (ran.status, ran.err) == (0, "") and ran.out_lines and len(tables) == (name in ("peers", "pairs"))
+    assert (ran.status, ran.err) == (0, "") and ran.out_lines and len(tables) == (name in ("peers", "pairs", "chosen"))
     assert all(is_png(path) for path in ran.out_lines if path not in tables)
 
 
@@ -97,6 +100,17 @@ def test_a_pairs_run_sets_its_pair_columns_against_the_peers_in_page_and_table(r
     assert run_in_process(plot, ["-o", charts, run_dir]).status == 0
     header = open(f"{charts}/{PEERS_FILE}").readline().rstrip("\n").split(",")
     assert header[-1 - len(PAIRS_HEADER):-1] == list(PAIRS_HEADER)
+
+
+def test_a_run_that_leaves_columns_out_says_so_and_shows_no_speed_ups(report, runs, tmp_path):
+    plan = read_manifest(runs["chosen"]).plan
+    radix = [f"CPU {n} Thread" for n in (1, 2, 4, 8)]
+    assert (plan.types, plan.columns) == (["INT", "BIGFLOAT"], radix + ["Peer tbb"])
+    assert (plan.left_out, list(plan.peer_threads)) == (("CPU Standard", "Peer vqsort"), ["Peer tbb"])
+    page = str(tmp_path / "report.html")
+    assert run_in_process(report, ["-o", page, runs["chosen"]]).status == 0
+    text = open(page).read()
+    assert "CPU Standard, Peer vqsort" in text and "×" not in text and "No speed-ups: the run did not time" in text
 
 
 def test_repeatability_reads_its_runs(tmp_path):

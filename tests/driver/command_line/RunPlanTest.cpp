@@ -411,3 +411,59 @@ TEST(RunPlan, a_seed_given_back_makes_the_same_keys_and_without_one_the_seed_is_
     EXPECT_GE(clock, before);
     EXPECT_LE(clock, static_cast<std::uint64_t>(std::time(nullptr)));
 }
+
+TEST(RunPlan, types_and_columns_lists_choose_what_runs_and_refuse_what_the_run_cannot_have) {
+    using AppCore::DataType;
+    const struct {
+        std::vector<const char*> args;
+        std::vector<DataType> types;
+        std::string header;  // empty when refused
+        std::string error;   // the start of the refusal
+    } cases[] = {
+        {{"-TYPES", "bigint,INT"},
+         {DataType::INT, DataType::BIGINT},
+         "NbRecords,CPU Standard,CPU 1 Thread,CPU 2 "
+         "Thread,CPU 4 Thread,CPU 8 Thread",
+         ""},
+        {{"-TYPES", "INT", "-TYPES", "FLOAT"}, {DataType::INT, DataType::FLOAT}, "", ""},
+        {{"-COLUMNS", "CPU 8 Thread,standard"}, {}, "NbRecords,CPU Standard,CPU 8 Thread", ""},
+        // Named before the option that adds them; a GPU name brings the three columns of its one sort.
+        {{"-COLUMNS", "GPU On Card,vqsort,Pair Radix 1 Thread", "-PEERS", "-GPU", "-PAIRS"},
+         {},
+         "NbRecords,GPU,GPU On Card,GPU Transfer,Pair Radix 1 Thread,Peer vqsort",
+         ""},
+        {{"-PEERS", "tbb,pdqsort", "-COLUMNS", "peers"}, {}, "NbRecords,Peer pdqsort,Peer tbb", ""},
+        {{"-TYPES", "int,short"},
+         {},
+         "",
+         "-TYPES: unknown data type 'short'; valid names: INT, FLOAT, BIGINT, BIGFLOAT"},
+        {{"-TYPES", ""}, {}, "", "-TYPES: empty data type list"},
+        {{"-TYPES", "INT,,FLOAT"}, {}, "", "-TYPES: empty data type name"},
+        {{"-COLUMNS", "radix,quick"}, {}, "", "-COLUMNS: unknown column 'quick'; valid names: standard, radix,"},
+        {{"-COLUMNS", ""}, {}, "", "-COLUMNS: empty column list"},
+        {{"-COLUMNS", "Peer vqsort"}, {}, "", "-COLUMNS: Peer vqsort is timed only with -PEERS"},
+        {{"-PEERS", "tbb", "-COLUMNS", "vqsort"}, {}, "", "-COLUMNS: vqsort is timed only with -PEERS with vqsort"},
+        {{"-COLUMNS", "gpu"}, {}, "", "-COLUMNS: gpu is timed only with -GPU"},
+        {{"-COLUMNS", "pairs"}, {}, "", "-COLUMNS: pairs is timed only with -PAIRS"},
+        {{"-COLUMNS", "peers"}, {}, "", "-COLUMNS: peers is timed only with -PEERS"},
+        {{"-GPU", "-QA", "-COLUMNS", "gpu,CPU 4 Thread"}, {}, "", "-QA compares the GPU's permutation with CPU 8"},
+    };
+    for (const auto& c : cases) {
+        std::vector<const char*> argv{"sortbench"};
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        const RunPlan plan = ParseCommandLine(static_cast<int>(argv.size()), argv.data(), "261207081500", "/logs/");
+        const std::string given = c.args.front() + std::string(" ") + c.args[1];
+        if (!c.error.empty()) {
+            EXPECT_EQ(plan.error.rfind(c.error, 0), 0u) << given << ": " << plan.error;
+            continue;
+        }
+        EXPECT_EQ(plan.error, "") << given;
+        if (!c.types.empty()) EXPECT_EQ(plan.types, c.types) << given;
+        if (!c.header.empty()) EXPECT_EQ(ResultHeader(plan.columns), c.header) << given;
+    }
+    const RunPlan repeated = Parse({"-COLUMNS", "radix,Radix", "-PEERS", "tbb,vqsort", "-COLUMNS", "tbb"});
+    EXPECT_EQ(repeated.warnings, std::vector<std::string>{"-COLUMNS radix,Radix,tbb: each column is timed once "
+                                                          "(Radix named more than once)"});
+    EXPECT_EQ(ResultHeader(repeated.leftOut), "NbRecords,CPU Standard,Peer vqsort");
+    EXPECT_TRUE(Parse({}).leftOut.empty());
+}
