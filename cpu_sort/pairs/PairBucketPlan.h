@@ -146,13 +146,20 @@ struct BucketPlan {
     std::size_t buckets = 0;
 };
 
+// The pairs a plan of `total` keys aims at per bucket: kBucketTarget, more
+// from about 2^24 keys on, so that no plan exceeds kMaxBuckets: two adjacent
+// buckets together always hold more than the target (and one bucket more may
+// start at a break, where no bucket may span).
+constexpr std::uint64_t BucketTargetPairs(std::uint64_t total) {
+    return std::max<std::uint64_t>(kBucketTarget, 2 * total / (kMaxBuckets - 3) + 1);
+}
+
 // Fills `plan` from the digit counts counts[0, digits), which add up to
-// `total`. The target grows with total so that no plan exceeds kMaxBuckets:
-// two adjacent buckets together always hold more than the target (and one
-// bucket more may start at `breakAt`, where no bucket may span).
+// `total`, in buckets of about BucketTargetPairs(total); no bucket spans
+// `breakAt`.
 inline void MakeBucketPlan(const std::uint32_t* counts, std::size_t digits, std::uint64_t total, BucketPlan& plan,
                            std::size_t breakAt = 0) {
-    const std::uint64_t target = std::max<std::uint64_t>(kBucketTarget, 2 * total / (kMaxBuckets - 3) + 1);
+    const std::uint64_t target = BucketTargetPairs(total);
     std::size_t b = 0;
     std::uint64_t filled = 0;
     unsigned usedDigits = 0;

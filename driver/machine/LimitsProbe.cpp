@@ -8,8 +8,10 @@
 #include <cstring>
 #include <functional>
 #include <limits>
+#include <new>
 #include <system_error>
 
+#include "cpu_sort/pairs/PairBucketPlan.h"
 #include "driver/machine/AccessPatterns.h"
 #include "driver/machine/AvailableMemory.h"
 #include "driver/machine/ProbeTeam.h"
@@ -162,13 +164,128 @@ public:
         return limits;
     }
 
+    // The key-carrying sort's figures (PairRates) for a data set of `records`
+    // records, in the keys' buffer and the destination; before any slot
+    // layout, which the latter holds. Unmeasured when the team's own tables
+    // cannot be had.
+    PairLimits MeasurePairs(std::uint64_t records) {
+        PairLimits limits;
+        const unsigned members = team.Members();
+        const std::size_t leafPairs = static_cast<std::size_t>(
+            std::min<std::uint64_t>(EvalCore::PairDetail::BucketTargetPairs(records),
+                                    EvalCore::PairDetail::LeafMaxPairs(sizeof(std::uint64_t))));
+        try {
+            own.assign(members, MemberTables(leafPairs));
+        } catch (const std::bad_alloc&) {
+            return limits;
+        }
+        limits.leafBytes = leafPairs * sizeof(std::uint64_t);
+        const std::uint64_t keys = 2 * records;  // the 4-byte keys the keys' buffer holds
+        const std::uint64_t lines = records * sizeof(std::uint32_t) / EvalCore::PairDetail::kLineBytes;
+        const Piece scatter = [this, keys, lines](unsigned member, unsigned members) {
+            MemberTables& tables = own[member];
+            const std::uint64_t firstLine = AccessPatterns::ChunkStart(lines, members, member);
+            const std::uint64_t memberLines = AccessPatterns::ChunkStart(lines, members, member + 1) - firstLine;
+            auto* destination = As<std::uint64_t>(buffers.destination) + firstLine * 8;
+            // Each timing reads on where the last one stopped, as a sort's sweep reads keys it has not read.
+            std::uint64_t left = AccessPatterns::ChunkStart(kTimingAccesses, members, member + 1) -
+                                 AccessPatterns::ChunkStart(kTimingAccesses, members, member);
+            while (left > 0) {
+                if (tables.source == keys) tables.source = 0;
+                const std::uint64_t run = std::min(left, keys - tables.source);
+                AccessPatterns::ScatterThroughLines(As<std::uint32_t>(buffers.keys) + tables.source, run, destination,
+                                                    memberLines, tables.Fronts());
+                tables.source += run;
+                left -= run;
+            }
+        };
+        const std::uint64_t leafPasses = PassesFor(leafPairs, kTimingAccesses);
+        const auto leafWork = [leafPasses](unsigned member, unsigned members) {
+            return AccessPatterns::ChunkStart(leafPasses, members, member + 1) -
+                   AccessPatterns::ChunkStart(leafPasses, members, member);
+        };
+        const Piece counts = [this, leafWork](unsigned member, unsigned members) {
+            MemberTables& tables = own[member];
+            for (std::uint64_t pass = leafWork(member, members); pass > 0; --pass)
+                AccessPatterns::CountLeafDigits(tables.leaf.data(), tables.leaf.size(), tables.counters.data());
+        };
+        const Piece moves = [this, leafWork](unsigned member, unsigned members) {
+            MemberTables& tables = own[member];
+            for (std::uint64_t pass = leafWork(member, members); pass > 0; --pass) {
+                std::copy(tables.starts.begin(), tables.starts.end(), tables.next.begin());
+                AccessPatterns::MoveLeafPairs(tables.leaf.data(), tables.leaf.size(), tables.moved.data(),
+                                              tables.next.data());
+            }
+        };
+        const double leafPairsPerTiming = static_cast<double>(leafPasses * leafPairs);
+        std::vector<Figure> figures;
+        const auto add = [&](double work, double PairRates::*rate, Piece piece) {
+            figures.push_back({work, nullptr, nullptr, piece, false, &limits.oneThread, rate});
+            if (members > 1) figures.push_back({work, nullptr, nullptr, piece, true, &limits.allCpus, rate});
+        };
+        add(static_cast<double>(kTimingAccesses), &PairRates::scattered, scatter);
+        add(leafPairsPerTiming, &PairRates::counts, counts);
+        add(leafPairsPerTiming, &PairRates::moves, moves);
+        SlotWindows windows(records, members, kTimingAccesses);
+        TakeTurns(figures.data(), figures.data() + figures.size(), windows);
+        if (members < 2) limits.allCpus = limits.oneThread;
+        own.clear();
+        return limits;
+    }
+
 private:
+    // One member's tables for the key-carrying sort's figures: its write
+    // fronts and a leaf of random pairs with the starts of their low digit.
+    struct MemberTables {
+        static constexpr unsigned kFrontBits = 12;  // kMaxBuckets fronts
+        static_assert(std::size_t{1} << kFrontBits == EvalCore::PairDetail::kMaxBuckets);
+        std::vector<std::uint64_t> lines;  // one more line than the fronts, for alignment
+        std::vector<std::uint8_t> filled;
+        std::vector<std::uint64_t> written;
+        std::uint64_t source = 0;  // the next key the scatter reads
+        std::vector<std::uint64_t> leaf, moved;
+        std::vector<std::uint32_t> counters, starts, next;
+
+        explicit MemberTables(std::size_t leafPairs)
+            : lines((std::size_t{1} << kFrontBits) * 8 + 8),
+              filled(std::size_t{1} << kFrontBits),
+              written(std::size_t{1} << kFrontBits),
+              leaf(leafPairs),
+              moved(leafPairs),
+              counters(2 << EvalCore::PairDetail::kLeafDigitBits),
+              starts(1 << EvalCore::PairDetail::kLeafDigitBits),
+              next(1 << EvalCore::PairDetail::kLeafDigitBits) {
+            std::uint64_t state = leafPairs;
+            for (std::uint64_t& pair : leaf) {
+                // splitmix64: any well-spread words do.
+                std::uint64_t z = (state += 0x9E3779B97F4A7C15u);
+                z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9u;
+                z = (z ^ (z >> 27)) * 0x94D049BB133111EBu;
+                pair = z ^ (z >> 31);
+            }
+            AccessPatterns::CountLeafDigits(leaf.data(), leaf.size(), counters.data());
+            std::uint32_t sum = 0;
+            for (std::size_t d = 0; d < starts.size(); ++d) {
+                starts[d] = sum;
+                sum += counters[d];
+            }
+        }
+
+        AccessPatterns::LineFronts Fronts() {
+            const auto address = reinterpret_cast<std::uintptr_t>(lines.data());
+            const std::size_t skip = (64 - address % 64) % 64 / sizeof(std::uint64_t);
+            return {lines.data() + skip, filled.data(), written.data(), kFrontBits};
+        }
+    };
+
     struct Figure {
         double work;  // bytes or accesses of one timing
         AccessRates* rates;
         double AccessRates::*rate;
         Piece piece;
         bool allCpus;
+        PairRates* pairRates = nullptr;  // a pair figure's, instead of `rates`
+        double PairRates::*pairRate = nullptr;
     };
 
     void TakeTurns(Figure* first, Figure* last, SlotWindows& windows) {
@@ -179,8 +296,13 @@ private:
                 double& fastest = best[static_cast<std::size_t>(figure - first)];
                 fastest = std::min(fastest, Time(*figure));
             }
-        for (Figure* figure = first; figure != last; ++figure)
-            figure->rates->*figure->rate = figure->work / best[static_cast<std::size_t>(figure - first)];
+        for (Figure* figure = first; figure != last; ++figure) {
+            const double rate = figure->work / best[static_cast<std::size_t>(figure - first)];
+            if (figure->pairRates != nullptr)
+                figure->pairRates->*figure->pairRate = rate;
+            else
+                figure->rates->*figure->rate = rate;
+        }
     }
 
     double Time(const Figure& figure) {
@@ -256,6 +378,7 @@ private:
     ProbeTeam& team;
     unsigned repeats;
     std::uint64_t firstWindow = 0;  // of the timing under way
+    std::vector<MemberTables> own;  // while the pair figures are timed
     std::atomic<std::uint64_t> checksum{0};
 };
 
@@ -305,6 +428,7 @@ DataSetLimits ProbeDataSetLimits(std::uint64_t records, const LimitsProbeOptions
         limits.cpus = cpus;
         limits.repeats = std::max(own.repeats, 1u);
         limits.wideKeys = probe.MeasureWideCopy(sizes.back());
+        if (own.pairFigures) limits.pairs = probe.MeasurePairs(records);
         limits.indexArrays = probe.Measure(sizes.back());
     } catch (const std::system_error& error) {
         return skip("cannot start " + std::to_string(cpus) + " threads: " + error.what());
