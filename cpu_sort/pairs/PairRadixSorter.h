@@ -62,6 +62,20 @@ namespace EvalCore {
 // one thread: about half in the buckets' in-cache passes (waiting mostly on
 // the bucket's first read from memory, which the previous bucket prefetches),
 // a third in the scatter, the rest in the two counting sweeps.
+// Where a sort's time went, phase by phase (the design's steps 1 to 4, step 2
+// counting and planning), in seconds: of the calling thread's CPU time when
+// the sort runs on that thread alone (what it ran, not what it waited for a
+// core), of the monotonic clock otherwise; largeBuckets is the part of
+// `buckets` spent splitting large ones, kept on one thread only.
+struct PairPhaseSeconds {
+    double range = 0;
+    double plan = 0;
+    double scatter = 0;
+    double buckets = 0;
+    double largeBuckets = 0;
+    std::uint64_t largeBucketPairs = 0;
+};
+
 class PairRadixSorter {
 public:
     PairRadixSorter();
@@ -75,6 +89,11 @@ public:
     void Sort(const float* values, std::uint64_t n, std::uint32_t* indices, unsigned threads);
     void Sort(const std::int64_t* values, std::uint64_t n, std::uint32_t* indices, unsigned threads);
     void Sort(const double* values, std::uint64_t n, std::uint32_t* indices, unsigned threads);
+
+    // Every sort from now on adds its phases' times to *phases, which must
+    // outlive those sorts; nullptr stops it. For benchmarks that time the
+    // phases apart: a clock reading at each phase's end, none while unset.
+    void TimePhases(PairPhaseSeconds* phases) noexcept;
 
     // Frees the scratch; the next sort allocates it again.
     void Release() noexcept;

@@ -105,6 +105,26 @@ inline void ScatterThroughLines(const std::uint32_t* keys, std::size_t count, st
     _mm_sfence();
 }
 
+// The plan's counting sweep without its digits: keys[0, count) read in order,
+// each counting into one of the 1 << digitBits counters by a hash of its
+// position, alternating between two tables as the sort's does; returns a sum
+// of the keys so the loads cannot be left out.
+inline std::uint64_t CountThroughDigits(const std::uint32_t* keys, std::size_t count, std::uint32_t* counters,
+                                        std::uint32_t* spare, unsigned digitBits) {
+    std::uint64_t sum = 0;
+    const auto digit = [digitBits](std::size_t i) {
+        return static_cast<std::uint32_t>(i * 0x9E3779B1u) >> (32 - digitBits);
+    };
+    std::size_t i = 0;
+    for (; i + 2 <= count; i += 2) {
+        sum += keys[i] + keys[i + 1];
+        ++counters[digit(i)];
+        ++spare[digit(i + 1)];
+    }
+    if (i < count) sum += keys[i];
+    return sum;
+}
+
 // A leaf's counting sweep: pairs[0, count) counted by the two 11-bit digits
 // above bit 32, into counters[0, 2 << 11).
 inline void CountLeafDigits(const std::uint64_t* pairs, std::size_t count, std::uint32_t* counters) {

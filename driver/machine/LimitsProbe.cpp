@@ -199,6 +199,23 @@ public:
                 left -= run;
             }
         };
+        const unsigned planBits = EvalCore::PairDetail::PlanDigitBits(records);
+        const Piece planned = [this, keys, planBits](unsigned member, unsigned members) {
+            MemberTables& tables = own[member];
+            std::uint64_t left = AccessPatterns::ChunkStart(kTimingAccesses, members, member + 1) -
+                                 AccessPatterns::ChunkStart(kTimingAccesses, members, member);
+            std::uint64_t sum = 0;
+            while (left > 0) {
+                if (tables.planSource == keys) tables.planSource = 0;
+                const std::uint64_t run = std::min(left, keys - tables.planSource);
+                sum += AccessPatterns::CountThroughDigits(
+                    As<std::uint32_t>(buffers.keys) + tables.planSource, run, tables.planCounts.data(),
+                    tables.planCounts.data() + EvalCore::PairDetail::kPlanDigits, planBits);
+                tables.planSource += run;
+                left -= run;
+            }
+            checksum.fetch_add(sum, std::memory_order_relaxed);
+        };
         const std::uint64_t leafPasses = PassesFor(leafPairs, kTimingAccesses);
         const auto leafWork = [leafPasses](unsigned member, unsigned members) {
             return AccessPatterns::ChunkStart(leafPasses, members, member + 1) -
@@ -223,6 +240,7 @@ public:
             figures.push_back({work, nullptr, nullptr, piece, false, &limits.oneThread, rate});
             if (members > 1) figures.push_back({work, nullptr, nullptr, piece, true, &limits.allCpus, rate});
         };
+        add(static_cast<double>(kTimingAccesses), &PairRates::planned, planned);
         add(static_cast<double>(kTimingAccesses), &PairRates::scattered, scatter);
         add(leafPairsPerTiming, &PairRates::counts, counts);
         add(leafPairsPerTiming, &PairRates::moves, moves);
@@ -242,7 +260,9 @@ private:
         std::vector<std::uint64_t> lines;  // one more line than the fronts, for alignment
         std::vector<std::uint8_t> filled;
         std::vector<std::uint64_t> written;
-        std::uint64_t source = 0;  // the next key the scatter reads
+        std::uint64_t source = 0;      // the next key the scatter reads
+        std::uint64_t planSource = 0;  // and the plan's count
+        std::vector<std::uint32_t> planCounts;
         std::vector<std::uint64_t> leaf, moved;
         std::vector<std::uint32_t> counters, starts, next;
 
@@ -250,6 +270,7 @@ private:
             : lines((std::size_t{1} << kFrontBits) * 8 + 8),
               filled(std::size_t{1} << kFrontBits),
               written(std::size_t{1} << kFrontBits),
+              planCounts(2 * EvalCore::PairDetail::kPlanDigits),
               leaf(leafPairs),
               moved(leafPairs),
               counters(2 << EvalCore::PairDetail::kLeafDigitBits),

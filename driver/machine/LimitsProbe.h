@@ -99,6 +99,9 @@ struct CpuLimits {
 // The accesses of the key-carrying radix sort (cpu_sort/pairs/PairSort.h),
 // each in its bare form, that its floor (PairSortFloor.h) is priced with; per
 // second.
+//   planned    4-byte keys read in order, each counted into one of the plan's
+//              digit counters (PlanDigitBits of n, up to 65,536): the plan's
+//              counting sweep without its digits.
 //   scattered  8-byte pairs made of 4-byte keys read in order, each put into a
 //              64-byte line of its own among 4,096 (the most buckets a plan
 //              makes), whole lines streamed out to their front's next line in
@@ -112,6 +115,7 @@ struct CpuLimits {
 // most the largest leaf sorted in cache. Each CPU holds two leaves (at most
 // 4 MiB) and its 4,096 lines beside the data set's probe buffers.
 struct PairRates {
+    double planned = 0;
     double scattered = 0;
     double counts = 0;
     double moves = 0;

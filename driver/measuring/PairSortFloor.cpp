@@ -16,7 +16,8 @@ PairRates PairRatesOf(const PairLimits& pairs, unsigned threads, unsigned cpus) 
     if (threads < 2) return pairs.oneThread;
     const double together = std::max(1u, std::min(threads, cpus));
     const auto best = [&](double oneThread, double allCpus) { return std::max(oneThread * together, allCpus); };
-    return {best(pairs.oneThread.scattered, pairs.allCpus.scattered),
+    return {best(pairs.oneThread.planned, pairs.allCpus.planned),
+            best(pairs.oneThread.scattered, pairs.allCpus.scattered),
             best(pairs.oneThread.counts, pairs.allCpus.counts), best(pairs.oneThread.moves, pairs.allCpus.moves)};
 }
 
@@ -40,6 +41,7 @@ PairSortTraffic PairRadixSortTraffic(unsigned keyBytes, std::uint64_t n, unsigne
     if (n > LeafMaxPairs(pairBytes)) {
         const std::uint64_t target = BucketTargetPairs(n);
         planBits = static_cast<unsigned>(std::bit_width((n + target - 1) / target)) - 1;
+        traffic.plannedKeys = n;
         traffic.scatteredPairs = n * (pairBytes / sizeof(NarrowPairs::Pair));
         traffic.pairBytes = n * pairBytes;
     }
@@ -49,20 +51,29 @@ PairSortTraffic PairRadixSortTraffic(unsigned keyBytes, std::uint64_t n, unsigne
     return traffic;
 }
 
-std::optional<double> PairSortFloorMs(unsigned keyBytes, std::uint64_t n, unsigned threads, const DataSetLimits& limits,
-                                      unsigned spreadBits) {
+std::optional<PairFloorPhases> PairSortFloorPhasesMs(unsigned keyBytes, std::uint64_t n, unsigned threads,
+                                                     const DataSetLimits& limits, unsigned spreadBits) {
     if (n == 0 || limits.pairs.leafBytes == 0) return std::nullopt;
     const std::optional<FloorRates> keys = FloorRatesFor(keyBytes, n, threads, limits);
     const std::optional<FloorRates> wide = FloorRatesFor(8, n, threads, limits);
     if (!keys || !wide) return std::nullopt;
     const PairRates pairs = PairRatesOf(limits.pairs, threads, limits.cpus);
-    if (pairs.scattered <= 0 || pairs.counts <= 0 || pairs.moves <= 0) return std::nullopt;
+    if (pairs.planned <= 0 || pairs.scattered <= 0 || pairs.counts <= 0 || pairs.moves <= 0) return std::nullopt;
 
     const PairSortTraffic traffic = PairRadixSortTraffic(keyBytes, n, spreadBits);
-    const auto over = [](std::uint64_t amount, double rate) { return static_cast<double>(amount) / rate; };
-    const double sweeps = over(traffic.keyBytes, keys->sweepBytes) + over(traffic.keyBytes, keys->bestSweepBytes);
-    const double scatter = over(traffic.scatteredPairs, pairs.scattered);
-    const double memory = over(traffic.pairBytes, wide->sweepBytes) + over(traffic.indexBytes, keys->slotReadBytes);
-    const double cache = over(traffic.leafCounts, pairs.counts) + over(traffic.leafMoves, pairs.moves);
-    return (sweeps + scatter + std::max(memory, cache)) * 1e3;
+    const auto ms = [](std::uint64_t amount, double rate) { return static_cast<double>(amount) / rate * 1e3; };
+    const double memory = ms(traffic.pairBytes, wide->sweepBytes) + ms(traffic.indexBytes, keys->slotReadBytes);
+    const double cache = ms(traffic.leafCounts, pairs.counts) + ms(traffic.leafMoves, pairs.moves);
+    return PairFloorPhases{
+        .range = ms(traffic.keyBytes, keys->sweepBytes),
+        .plan = std::max(ms(traffic.keyBytes, keys->bestSweepBytes), ms(traffic.plannedKeys, pairs.planned)),
+        .scatter = ms(traffic.scatteredPairs, pairs.scattered),
+        .buckets = std::max(memory, cache)};
+}
+
+std::optional<double> PairSortFloorMs(unsigned keyBytes, std::uint64_t n, unsigned threads, const DataSetLimits& limits,
+                                      unsigned spreadBits) {
+    const std::optional<PairFloorPhases> phases = PairSortFloorPhasesMs(keyBytes, n, threads, limits, spreadBits);
+    if (!phases) return std::nullopt;
+    return phases->Total();
 }

@@ -149,6 +149,28 @@ TYPED_TEST(PairRadixSort, splits_a_bucket_that_holds_nearly_every_key) {
     }
 }
 
+// Three quarters of the keys in one plan digit, more than a leaf: the
+// large-bucket path, whose time is kept apart.
+TEST(PairRadixSortPhases, timing_the_phases_leaves_the_permutation_unchanged) {
+    std::vector<int> values = RandomValues<int>(kLeafMax<int> * 2, 11);
+    const std::size_t heavy = values.size() / 4 * 3;
+    for (std::size_t i = 0; i < heavy; ++i) values[i] = static_cast<int>(i % 65536);
+    std::vector<unsigned> plain(values.size()), timed(values.size());
+    EvalCore::PairRadixSorter sorter;
+    sorter.Sort(values.data(), values.size(), plain.data(), 1);
+    EvalCore::PairPhaseSeconds phases;
+    sorter.TimePhases(&phases);
+    sorter.Sort(values.data(), values.size(), timed.data(), 1);
+    sorter.TimePhases(nullptr);
+    EXPECT_EQ(timed, plain);
+    EXPECT_GT(phases.largeBucketPairs, kLeafMax<int>);
+    EXPECT_GE(phases.buckets, phases.largeBuckets);
+    EXPECT_GT(phases.range + phases.plan + phases.scatter + phases.buckets, 0.0);
+    const EvalCore::PairPhaseSeconds untouched = phases;
+    sorter.Sort(values.data(), values.size(), timed.data(), 1);
+    EXPECT_EQ(phases.buckets, untouched.buckets) << "no longer timed";
+}
+
 TEST(PairRadixSortScratch, release_frees_the_scratch) {
     EvalCore::PairRadixSorter sorter;
     const auto values = RandomValues<int>(kLeafMax<int> * 2, 3);

@@ -105,10 +105,11 @@ TEST(LimitsProbe, measures_the_pair_sorts_figures_in_a_leaf_of_its_bucket_target
     ASSERT_TRUE(limits.Measured()) << limits.skipped;
     EXPECT_EQ(limits.pairs.leafBytes, 8192u * 8u);
     for (const PairRates& rates : {limits.pairs.oneThread, limits.pairs.allCpus}) {
+        EXPECT_GT(rates.planned, 0);
         EXPECT_GT(rates.scattered, 0);
         EXPECT_GT(rates.counts, 0);
         EXPECT_GT(rates.moves, 0);
-        EXPECT_TRUE(std::isfinite(rates.scattered + rates.counts + rates.moves));
+        EXPECT_TRUE(std::isfinite(rates.planned + rates.scattered + rates.counts + rates.moves));
     }
 }
 

@@ -19,24 +19,32 @@ struct TrafficCase {
 // 2n / 4,093 + 1; a sign bit above the spread bits.
 const TrafficCase kTrafficCases[] = {
     // 1,221 buckets split off 10 of 25 bits: 15 vary, two passes
-    {"int_10M", 4, 10'000'000, 24, {40'000'000, 10'000'000, 80'000'000, 40'000'000, 10'000'000, 20'000'000}},
+    {"int_10M",
+     4,
+     10'000'000,
+     24,
+     {40'000'000, 10'000'000, 10'000'000, 80'000'000, 40'000'000, 10'000'000, 20'000'000}},
     // 123 buckets split off 6 bits: 19 vary, still two passes
-    {"int_1M", 4, 1'000'000, 24, {4'000'000, 1'000'000, 8'000'000, 4'000'000, 1'000'000, 2'000'000}},
+    {"int_1M", 4, 1'000'000, 24, {4'000'000, 1'000'000, 1'000'000, 8'000'000, 4'000'000, 1'000'000, 2'000'000}},
     // buckets of 48,864 pairs: 2,047 split off 10 of 23 bits, two passes
     // (buckets of 8,192 would have left 10 bits, one pass)
     {"int_100M_23_bits",
      4,
      100'000'000,
      22,
-     {400'000'000, 100'000'000, 800'000'000, 400'000'000, 100'000'000, 200'000'000}},
+     {400'000'000, 100'000'000, 100'000'000, 800'000'000, 400'000'000, 100'000'000, 200'000'000}},
     // 8-byte keys of a narrow range travel as 8-byte pairs
-    {"bigint_5M", 8, 5'000'000, 24, {40'000'000, 5'000'000, 40'000'000, 20'000'000, 5'000'000, 10'000'000}},
+    {"bigint_5M", 8, 5'000'000, 24, {40'000'000, 5'000'000, 5'000'000, 40'000'000, 20'000'000, 5'000'000, 10'000'000}},
     // 16-byte pairs fill lines twice as fast; 40 bits vary: a top-digit pass
-    {"bigfloat_5M", 8, 5'000'000, 48, {40'000'000, 10'000'000, 80'000'000, 20'000'000, 5'000'000, 5'000'000}},
+    {"bigfloat_5M",
+     8,
+     5'000'000,
+     48,
+     {40'000'000, 5'000'000, 10'000'000, 80'000'000, 20'000'000, 5'000'000, 5'000'000}},
     // one leaf sorts in cache at once: no scatter, no pairs read back
-    {"int_in_cache", 4, 200'000, 24, {800'000, 0, 0, 800'000, 200'000, 200'000}},
+    {"int_in_cache", 4, 200'000, 24, {800'000, 0, 0, 0, 800'000, 200'000, 200'000}},
     // keys of one bit: no bucket varies, no pass
-    {"int_one_bit", 4, 10'000'000, 0, {40'000'000, 10'000'000, 80'000'000, 40'000'000, 0, 0}},
+    {"int_one_bit", 4, 10'000'000, 0, {40'000'000, 10'000'000, 10'000'000, 80'000'000, 40'000'000, 0, 0}},
 };
 
 class PairFloorTraffic : public testing::TestWithParam<TrafficCase> {};
@@ -45,6 +53,7 @@ TEST_P(PairFloorTraffic, charges_the_designs_phases) {
     const TrafficCase& c = GetParam();
     const PairSortTraffic t = PairRadixSortTraffic(c.keyBytes, c.n, c.spreadBits);
     EXPECT_EQ(t.keyBytes, c.traffic.keyBytes);
+    EXPECT_EQ(t.plannedKeys, c.traffic.plannedKeys);
     EXPECT_EQ(t.scatteredPairs, c.traffic.scatteredPairs);
     EXPECT_EQ(t.pairBytes, c.traffic.pairBytes);
     EXPECT_EQ(t.indexBytes, c.traffic.indexBytes);
@@ -56,8 +65,8 @@ INSTANTIATE_TEST_SUITE_P(PairSortFloor, PairFloorTraffic, testing::ValuesIn(kTra
                          [](const testing::TestParamInfo<TrafficCase>& info) { return std::string(info.param.name); });
 
 // Copies of 10 GB/s at the index arrays' size and 5 GB/s at the 8-byte keys'
-// (both twice that on both CPUs); 500M pairs scattered, 2G counted and 1G
-// moved per second on one thread and on both.
+// (both twice that on both CPUs); 1G keys planned, 500M pairs scattered, 2G
+// counted and 1G moved per second on one thread and on both.
 DataSetLimits Table(std::uint64_t n) {
     DataSetLimits limits;
     limits.records = n;
@@ -69,7 +78,7 @@ DataSetLimits Table(std::uint64_t n) {
     both.copyBytes = 20e9;
     limits.indexArrays = {.arrayBytes = 4 * n, .oneThread = rates, .allCpus = both};
     limits.wideKeys = {.arrayBytes = 8 * n, .oneThread = {.copyBytes = 5e9}, .allCpus = {.copyBytes = 10e9}};
-    const PairRates pairs{.scattered = 500e6, .counts = 2e9, .moves = 1e9};
+    const PairRates pairs{.planned = 1e9, .scattered = 500e6, .counts = 2e9, .moves = 1e9};
     limits.pairs = {.leafBytes = 65536, .oneThread = pairs, .allCpus = pairs};
     return limits;
 }
@@ -84,12 +93,13 @@ struct FloorCase {
 };
 
 const FloorCase kFloorCases[] = {
-    // sweeps 4 + 4, scatter 20, buckets max(16 + 4, 5 + 20): the passes in cache
-    {"int_10M_one_thread", 4, 10'000'000, 1, 24, 8.0 + 20.0 + 25.0},
+    // range 4, plan max(4, 10): the count, scatter 20, buckets max(16 + 4,
+    // 5 + 20): the passes in cache
+    {"int_10M_one_thread", 4, 10'000'000, 1, 24, 4.0 + 10.0 + 20.0 + 25.0},
     // every rate doubled: the pair figures as one thread's times two
-    {"int_10M_two_threads", 4, 10'000'000, 2, 24, 4.0 + 10.0 + 12.5},
-    // sweeps 8 + 4, scatter 20, buckets max(16 + 2, 2.5 + 5): memory
-    {"bigfloat_5M_one_thread", 8, 5'000'000, 1, 48, 12.0 + 20.0 + 18.0},
+    {"int_10M_two_threads", 4, 10'000'000, 2, 24, 2.0 + 5.0 + 10.0 + 12.5},
+    // range 8, plan max(4, 5), scatter 20, buckets max(16 + 2, 2.5 + 5): memory
+    {"bigfloat_5M_one_thread", 8, 5'000'000, 1, 48, 8.0 + 5.0 + 20.0 + 18.0},
     {"no_records", 4, 0, 1, 24, std::nullopt},
     {"key_width_neither_4_nor_8", 2, 10'000'000, 1, 24, std::nullopt},
 };

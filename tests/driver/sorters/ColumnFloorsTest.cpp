@@ -23,7 +23,7 @@ DataSetLimits OwnTable() {
     limits.repeats = 1;
     limits.indexArrays = {.arrayBytes = 400000, .oneThread = rates, .allCpus = rates};
     limits.wideKeys = {.arrayBytes = 800000, .oneThread = {.copyBytes = 20e9}, .allCpus = {.copyBytes = 20e9}};
-    const PairRates pairs{.scattered = 500e6, .counts = 2e9, .moves = 1e9};
+    const PairRates pairs{.planned = 1e9, .scattered = 500e6, .counts = 2e9, .moves = 1e9};
     limits.pairs = {.leafBytes = 65536, .oneThread = pairs, .allCpus = pairs};
     return limits;
 }
