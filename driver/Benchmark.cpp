@@ -13,6 +13,7 @@
 
 #include "cpu_sort/RadixSort32.h"
 #include "cpu_sort/RadixSort64.h"
+#include "cpu_sort/pairs/PairRadixSorter.h"
 #include "driver/machine/LimitsProbe.h"
 #include "driver/machine/LimitsText.h"
 #include "driver/machine/MachineFacts.h"
@@ -448,10 +449,13 @@ private:
     Outcome RunDataSet(const DataSetRecord& set) {
         // Before the data set's buffers grow: the probe's own come and go first.
         const DataSetLimits& ownSizes = ownSizeProbes.For(set.distribution, set.count);
-        const DataSetMemory::PeerRoom peers =
-            memory.RoomForPeers(set.count, sizeof(Element), HeldBytes(), tools.peerThreads);
+        const DataSetMemory::Room room = memory.RoomNow(HeldBytes());
         workspace.indices.Resize(set.count * sizeof(std::uint32_t));
         const Element* values = GenerateKeys<Element>(set.distribution, set.count, data);
+        // The pair columns' scratch as these keys take it: 8-byte keys of a narrow range travel as 8-byte pairs.
+        const unsigned pairBytes = plan.pairsEnabled ? EvalCore::PairRadixSorter::PairBytes(values, set.count) : 0;
+        const DataSetMemory::PeerRoom peers =
+            memory.RoomForPeers(set.count, sizeof(Element), room, tools.peerThreads, pairBytes);
 
         DataSetCells cells(reporters, plan.columns, plan.repetition, ownSizes, gpuLimits, set, tools.peerThreads);
         const std::vector<Sorter> sorters =

@@ -213,10 +213,31 @@ std::uint64_t PairRadixSorter::Bytes() const noexcept {
 }
 
 std::uint64_t PairRadixSorter::ScratchBytes(std::uint64_t n, unsigned keyBytes, unsigned threads) {
+    return ScratchBytesOfPairs(n, keyBytes == 4 ? sizeof(NarrowPairs::Pair) : sizeof(WidePairs::Pair), threads);
+}
+
+std::uint64_t PairRadixSorter::ScratchBytesOfPairs(std::uint64_t n, unsigned pairBytes, unsigned threads) {
     if (n == 0) return 0;
-    const Sizes sizes(n, keyBytes == 4 ? sizeof(NarrowPairs::Pair) : sizeof(WidePairs::Pair));
+    const Sizes sizes(n, pairBytes == sizeof(NarrowPairs::Pair) ? sizeof(NarrowPairs::Pair) : sizeof(WidePairs::Pair));
     const unsigned T = sizes.buckets ? WorkerCount(threads) : 1;
     return n * sizes.pairBytes + T * sizes.WorkerBytes() + sizes.SharedBytes(T);
 }
+
+namespace {
+
+// The choice Scratch::Sort makes, from the same sweep.
+template <class Value>
+unsigned PairBytesOf(const Value* values, std::uint64_t n) {
+    if (sizeof(Value) == 4 || n == 0) return sizeof(NarrowPairs::Pair);
+    const auto keys = FindKeyRange(values, 0, n);
+    return keys.highest - keys.lowest <= 0xFFFFFFFFu ? sizeof(NarrowPairs::Pair) : sizeof(WidePairs::Pair);
+}
+
+}  // namespace
+
+unsigned PairRadixSorter::PairBytes(const std::int32_t* values, std::uint64_t n) { return PairBytesOf(values, n); }
+unsigned PairRadixSorter::PairBytes(const float* values, std::uint64_t n) { return PairBytesOf(values, n); }
+unsigned PairRadixSorter::PairBytes(const std::int64_t* values, std::uint64_t n) { return PairBytesOf(values, n); }
+unsigned PairRadixSorter::PairBytes(const double* values, std::uint64_t n) { return PairBytesOf(values, n); }
 
 }  // namespace EvalCore

@@ -54,7 +54,8 @@ namespace EvalCore {
 // worker (2 MiB for a bucket sorted in cache, 512 KiB of digit counters,
 // 256 KiB of write-combining lines, the rest smaller tables) and 164 KiB
 // shared. At one billion 4-byte keys on two threads: 8.007 GB in all.
-// ScratchBytes counts 16-byte pairs for 8-byte keys, the most a range can need.
+// ScratchBytes counts 16-byte pairs for 8-byte keys, the most a range can
+// need; ScratchBytesOfPairs with PairBytes of the keys counts what they take.
 //
 // Traffic per record, 4-byte keys: three reads of the key (range, plan,
 // scatter), 8 bytes of pair written and read once, 4 bytes of index written;
@@ -104,6 +105,16 @@ public:
     // threads holds, in bytes: what a caller must find room for beside the
     // keys and the indices.
     static std::uint64_t ScratchBytes(std::uint64_t n, unsigned keyBytes, unsigned threads);
+    // The scratch a sort of n keys carried as pairs of pairBytes (8 or 16,
+    // PairBytes) on `threads` threads holds, in bytes.
+    static std::uint64_t ScratchBytesOfPairs(std::uint64_t n, unsigned pairBytes, unsigned threads);
+    // The bytes of the pairs a sort of values[0, n) carries its keys in: 8 for
+    // 4-byte keys and for 8-byte keys whose range fits 32 bits, else 16. One
+    // sweep of the keys on the calling thread, as the sort's first.
+    static unsigned PairBytes(const std::int32_t* values, std::uint64_t n);
+    static unsigned PairBytes(const float* values, std::uint64_t n);
+    static unsigned PairBytes(const std::int64_t* values, std::uint64_t n);
+    static unsigned PairBytes(const double* values, std::uint64_t n);
 
 private:
     struct Scratch;

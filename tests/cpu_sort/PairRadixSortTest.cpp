@@ -171,6 +171,20 @@ TEST(PairRadixSortPhases, timing_the_phases_leaves_the_permutation_unchanged) {
     EXPECT_EQ(phases.buckets, untouched.buckets) << "no longer timed";
 }
 
+TEST(PairRadixSortScratch, pair_bytes_follow_the_keys_range) {
+    using EvalCore::PairRadixSorter;
+    const std::int64_t narrow[] = {-5, std::int64_t{0xFFFFFFFF} - 5};
+    const std::int64_t wide[] = {-5, std::int64_t{0xFFFFFFFF} - 4};
+    const double doubles[] = {-1.0, 1.0};  // far apart in sort-key bits
+    const float floats[] = {-1.0f, 1.0f};
+    EXPECT_EQ(PairRadixSorter::PairBytes(narrow, 2), 8u);
+    EXPECT_EQ(PairRadixSorter::PairBytes(wide, 2), 16u);
+    EXPECT_EQ(PairRadixSorter::PairBytes(doubles, 2), 16u);
+    EXPECT_EQ(PairRadixSorter::PairBytes(floats, 2), 8u);
+    EXPECT_EQ(PairRadixSorter::ScratchBytesOfPairs(1'000'000, 16, 2), PairRadixSorter::ScratchBytes(1'000'000, 8, 2));
+    EXPECT_EQ(PairRadixSorter::ScratchBytesOfPairs(1'000'000, 8, 2), PairRadixSorter::ScratchBytes(1'000'000, 4, 2));
+}
+
 TEST(PairRadixSortScratch, release_frees_the_scratch) {
     EvalCore::PairRadixSorter sorter;
     const auto values = RandomValues<int>(kLeafMax<int> * 2, 3);
