@@ -33,6 +33,11 @@ constexpr std::uint64_t kTimingAccesses = std::uint64_t{1} << 20;
 constexpr std::uint64_t kMinCopyBytes = std::uint64_t{16} << 20;
 
 constexpr std::size_t kSmallFronts = 256;
+
+// The pair figures' timings last a millisecond or two each, short enough
+// that a busy machine interrupts most of them: they take this many times the
+// repeats, for about 0.1 s at 3 repeats on 2 CPUs.
+constexpr unsigned kPairRepeats = 3;
 constexpr std::size_t kLargeFronts = 65'536;
 
 std::uint64_t PassesFor(std::uint64_t perPass, std::uint64_t atLeast) {
@@ -245,7 +250,7 @@ public:
         add(leafPairsPerTiming, &PairRates::counts, counts);
         add(leafPairsPerTiming, &PairRates::moves, moves);
         SlotWindows windows(records, members, kTimingAccesses);
-        TakeTurns(figures.data(), figures.data() + figures.size(), windows);
+        TakeTurns(figures.data(), figures.data() + figures.size(), windows, kPairRepeats);
         if (members < 2) limits.allCpus = limits.oneThread;
         own.clear();
         return limits;
@@ -309,9 +314,9 @@ private:
         double PairRates::*pairRate = nullptr;
     };
 
-    void TakeTurns(Figure* first, Figure* last, SlotWindows& windows) {
+    void TakeTurns(Figure* first, Figure* last, SlotWindows& windows, unsigned timesRepeats = 1) {
         std::vector<double> best(static_cast<std::size_t>(last - first), std::numeric_limits<double>::infinity());
-        for (unsigned repeat = 0; repeat < repeats; ++repeat)
+        for (unsigned repeat = 0; repeat < repeats * timesRepeats; ++repeat)
             for (Figure* figure = first; figure != last; ++figure) {
                 firstWindow = windows.Take();
                 double& fastest = best[static_cast<std::size_t>(figure - first)];
