@@ -205,18 +205,19 @@ public:
             }
         };
         const unsigned planBits = EvalCore::PairDetail::PlanDigitBits(records);
+        // The sort counts keys its range sweep has just read, which the
+        // caches may still hold: every timing counts the same keys.
         const Piece planned = [this, keys, planBits](unsigned member, unsigned members) {
             MemberTables& tables = own[member];
-            std::uint64_t left = AccessPatterns::ChunkStart(kTimingAccesses, members, member + 1) -
-                                 AccessPatterns::ChunkStart(kTimingAccesses, members, member);
-            std::uint64_t sum = 0;
+            const std::uint64_t first = AccessPatterns::ChunkStart(kTimingAccesses, members, member);
+            std::uint64_t left = AccessPatterns::ChunkStart(kTimingAccesses, members, member + 1) - first;
+            std::uint64_t at = first % keys, sum = 0;
             while (left > 0) {
-                if (tables.planSource == keys) tables.planSource = 0;
-                const std::uint64_t run = std::min(left, keys - tables.planSource);
+                const std::uint64_t run = std::min(left, keys - at);
                 sum += AccessPatterns::CountThroughDigits(
-                    As<std::uint32_t>(buffers.keys) + tables.planSource, run, tables.planCounts.data(),
+                    As<std::uint32_t>(buffers.keys) + at, run, tables.planCounts.data(),
                     tables.planCounts.data() + EvalCore::PairDetail::kPlanDigits, planBits);
-                tables.planSource += run;
+                at = 0;
                 left -= run;
             }
             checksum.fetch_add(sum, std::memory_order_relaxed);
@@ -265,8 +266,7 @@ private:
         std::vector<std::uint64_t> lines;  // one more line than the fronts, for alignment
         std::vector<std::uint8_t> filled;
         std::vector<std::uint64_t> written;
-        std::uint64_t source = 0;      // the next key the scatter reads
-        std::uint64_t planSource = 0;  // and the plan's count
+        std::uint64_t source = 0;  // the next key the scatter reads
         std::vector<std::uint32_t> planCounts;
         std::vector<std::uint64_t> leaf, moved;
         std::vector<std::uint32_t> counters, starts, next;

@@ -101,7 +101,9 @@ struct CpuLimits {
 // second.
 //   planned    4-byte keys read in order, each counted into one of the plan's
 //              digit counters (PlanDigitBits of n, up to 65,536): the plan's
-//              counting sweep without its digits.
+//              counting sweep without its digits, over the same 1M keys in
+//              every timing, as the sort counts keys its range sweep has just
+//              read.
 //   scattered  8-byte pairs made of 4-byte keys read in order, each put into a
 //              64-byte line of its own among 4,096 (the most buckets a plan
 //              makes), whole lines streamed out to their front's next line in
