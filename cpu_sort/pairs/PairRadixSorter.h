@@ -5,6 +5,21 @@
 
 namespace EvalCore {
 
+// Where a sort's time went (PairRadixSorter::TimePhases), phase by phase
+// (the design's steps 1 to 4 below, step 2 counting and planning), in
+// seconds: of the calling thread's CPU time when the sort runs on that thread
+// alone (what it ran, not what it waited for a core), of the monotonic clock
+// otherwise; largeBuckets is the part of `buckets` spent splitting large
+// ones, kept on one thread only.
+struct PairPhaseSeconds {
+    double range = 0;
+    double plan = 0;
+    double scatter = 0;
+    double buckets = 0;
+    double largeBuckets = 0;
+    std::uint64_t largeBucketPairs = 0;
+};
+
 // A radix sort that carries each key with its index: the same permutation as
 // every other sorter of the benchmark, reached by moving (sort key, index)
 // pairs instead of reading keys through indices.
@@ -65,20 +80,6 @@ namespace EvalCore {
 // 0.25 to 0.66, 0.5 to 1.1, 2.2 and 2.7 to 2.8 (the buckets' passes in cache;
 // their read from memory, which the previous bucket prefetches, hides under
 // them).
-// Where a sort's time went, phase by phase (the design's steps 1 to 4, step 2
-// counting and planning), in seconds: of the calling thread's CPU time when
-// the sort runs on that thread alone (what it ran, not what it waited for a
-// core), of the monotonic clock otherwise; largeBuckets is the part of
-// `buckets` spent splitting large ones, kept on one thread only.
-struct PairPhaseSeconds {
-    double range = 0;
-    double plan = 0;
-    double scatter = 0;
-    double buckets = 0;
-    double largeBuckets = 0;
-    std::uint64_t largeBucketPairs = 0;
-};
-
 class PairRadixSorter {
 public:
     PairRadixSorter();

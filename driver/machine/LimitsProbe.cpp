@@ -33,12 +33,12 @@ constexpr std::uint64_t kTimingAccesses = std::uint64_t{1} << 20;
 constexpr std::uint64_t kMinCopyBytes = std::uint64_t{16} << 20;
 
 constexpr std::size_t kSmallFronts = 256;
+constexpr std::size_t kLargeFronts = 65'536;
 
 // The pair figures' timings last a millisecond or two each, short enough
 // that a busy machine interrupts most of them: they take this many times the
 // repeats, for about 0.1 s at 3 repeats on 2 CPUs.
 constexpr unsigned kPairRepeats = 3;
-constexpr std::size_t kLargeFronts = 65'536;
 
 std::uint64_t PassesFor(std::uint64_t perPass, std::uint64_t atLeast) {
     return perPass >= atLeast ? 1 : (atLeast + perPass - 1) / perPass;
@@ -170,9 +170,8 @@ public:
     }
 
     // The key-carrying sort's figures (PairRates) for a data set of `records`
-    // records, in the keys' buffer and the destination; before any slot
-    // layout, which the latter holds. Unmeasured when the team's own tables
-    // cannot be had.
+    // records: the keys' buffer read, the destination written, and each
+    // member's tables of its own. Unmeasured when those cannot be had.
     PairLimits MeasurePairs(std::uint64_t records) {
         PairLimits limits;
         const unsigned members = team.Members();
