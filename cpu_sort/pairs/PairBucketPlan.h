@@ -50,9 +50,15 @@ struct PlanDigits {
     std::uint32_t offset[2] = {0, 0};
     std::size_t count = 0;  // digits in all
 
+    // Both halves' digits, then a select by mask: indexing the halves' fields
+    // by the half reloads them for every key, and a select the compiler may
+    // turn into a branch mispredicts on keys of random signs (10M uniform
+    // BIGFLOAT, one thread: 250 to 239 ms; FLOAT unchanged).
     std::uint32_t operator()(std::uint64_t key) const {
-        const unsigned h = key >= start[1];
-        return offset[h] + static_cast<std::uint32_t>((key - start[h]) >> shift[h]);
+        const auto lower = static_cast<std::uint32_t>((key - start[0]) >> shift[0]);
+        const auto upper = offset[1] + static_cast<std::uint32_t>((key - start[1]) >> shift[1]);
+        const std::uint32_t upperMask = 0u - static_cast<std::uint32_t>(key >= start[1]);
+        return (upper & upperMask) | (lower & ~upperMask);
     }
     unsigned HalfOf(std::size_t digit) const { return digit >= offset[1]; }
     // The smallest key of a digit, and the bits over which the keys of digits
