@@ -119,8 +119,11 @@ private:
                 return FactsOf(column).sorter == ColumnSorter::RadixSort ||
                        FactsOf(column).sorter == ColumnSorter::PairSort;
             });
-            if (priced && cpuLimits.Measured())
-                ownSizeProbes = OwnSizeProbes(cpuLimits.arrays.front().arrayBytes, RunProbeOptions());
+            if (priced && cpuLimits.Measured()) {
+                LimitsProbeOptions ownSizes = RunProbeOptions();
+                ownSizes.pairFigures = plan.pairsEnabled;
+                ownSizeProbes = OwnSizeProbes(cpuLimits.arrays.front().arrayBytes, ownSizes);
+            }
         }
         reporters.RunStarted(start);
         if (plan.repetition.untilSure) reference = std::make_unique<MachineReference>();

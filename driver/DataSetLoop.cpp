@@ -6,6 +6,7 @@
 #include <system_error>
 #include <type_traits>
 
+#include "cpu_sort/pairs/PairRadixSorter.h"
 #include "driver/ExitStatus.h"
 #include "driver/measuring/KeyDistributions.h"
 #include "driver/output/ResultFiles.h"
@@ -140,10 +141,13 @@ Outcome DataSetLoop::RunDataSet(const DataSetRecord& set) {
     RunReporters& reporters = parts.reporters;
     // Before the data set's buffers grow: the probe's own come and go first.
     const DataSetLimits& ownSizes = parts.ownSizeProbes.For(set.distribution, set.count);
-    const DataSetMemory::PeerRoom peers =
-        memory.RoomForPeers(set.count, sizeof(Element), HeldBytes(), tools.peerThreads);
+    const DataSetMemory::Room room = memory.RoomNow(HeldBytes());
     parts.tools.indices.Resize(set.count * sizeof(std::uint32_t));
     const Element* values = GenerateKeys<Element>(set.distribution, set.count, parts.data);
+    // The pair columns' scratch as these keys take it: 8-byte keys of a narrow range travel as 8-byte pairs.
+    const unsigned pairBytes = plan.pairsEnabled ? EvalCore::PairRadixSorter::PairBytes(values, set.count) : 0;
+    const DataSetMemory::PeerRoom peers =
+        memory.RoomForPeers(set.count, sizeof(Element), room, tools.peerThreads, pairBytes);
 
     DataSetCells cells(reporters, plan.columns, plan.repetition, ownSizes, parts.gpuLimits, set, tools.peerThreads);
     const std::vector<Sorter> sorters = SortersFor(plan.columns, tools, values, set.count, peers.skipped, peers.check);

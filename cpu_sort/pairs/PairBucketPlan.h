@@ -50,9 +50,15 @@ struct PlanDigits {
     std::uint32_t offset[2] = {0, 0};
     std::size_t count = 0;  // digits in all
 
+    // Both halves' digits, then a select by mask: indexing the halves' fields
+    // by the half reloads them for every key, and a select the compiler may
+    // turn into a branch mispredicts on keys of random signs (10M uniform
+    // BIGFLOAT, one thread: 250 to 239 ms; FLOAT unchanged).
     std::uint32_t operator()(std::uint64_t key) const {
-        const unsigned h = key >= start[1];
-        return offset[h] + static_cast<std::uint32_t>((key - start[h]) >> shift[h]);
+        const auto lower = static_cast<std::uint32_t>((key - start[0]) >> shift[0]);
+        const auto upper = offset[1] + static_cast<std::uint32_t>((key - start[1]) >> shift[1]);
+        const std::uint32_t upperMask = 0u - static_cast<std::uint32_t>(key >= start[1]);
+        return (upper & upperMask) | (lower & ~upperMask);
     }
     unsigned HalfOf(std::size_t digit) const { return digit >= offset[1]; }
     // The smallest key of a digit, and the bits over which the keys of digits
@@ -146,13 +152,20 @@ struct BucketPlan {
     std::size_t buckets = 0;
 };
 
+// The pairs a plan of `total` keys aims at per bucket: kBucketTarget, more
+// from about 2^24 keys on, so that no plan exceeds kMaxBuckets: two adjacent
+// buckets together always hold more than the target (and one bucket more may
+// start at a break, where no bucket may span).
+constexpr std::uint64_t BucketTargetPairs(std::uint64_t total) {
+    return std::max<std::uint64_t>(kBucketTarget, 2 * total / (kMaxBuckets - 3) + 1);
+}
+
 // Fills `plan` from the digit counts counts[0, digits), which add up to
-// `total`. The target grows with total so that no plan exceeds kMaxBuckets:
-// two adjacent buckets together always hold more than the target (and one
-// bucket more may start at `breakAt`, where no bucket may span).
+// `total`, in buckets of about BucketTargetPairs(total); no bucket spans
+// `breakAt`.
 inline void MakeBucketPlan(const std::uint32_t* counts, std::size_t digits, std::uint64_t total, BucketPlan& plan,
                            std::size_t breakAt = 0) {
-    const std::uint64_t target = std::max<std::uint64_t>(kBucketTarget, 2 * total / (kMaxBuckets - 3) + 1);
+    const std::uint64_t target = BucketTargetPairs(total);
     std::size_t b = 0;
     std::uint64_t filled = 0;
     unsigned usedDigits = 0;

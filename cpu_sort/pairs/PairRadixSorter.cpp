@@ -74,6 +74,7 @@ struct PairRadixSorter::Scratch {
     std::vector<std::thread> threads;
 
     std::vector<WorkerTables> tables;  // pointers into workers, rebuilt per sort
+    PhaseClock clock;                  // TimePhases
 
     // Sizes every table for a sort with `sizes` on T workers; throws
     // std::bad_alloc before anything is sorted.
@@ -128,16 +129,19 @@ struct PairRadixSorter::Scratch {
         if (!sizes.buckets) T = 1;
         Prepare(n, sizes, T);
         Pair* pairArray = reinterpret_cast<Pair*>(pairs.data);
-        if (!sizes.buckets) return SortPairsInCache<Format>(values, n, indices, base, pairArray, tables[0]);
+        if (!sizes.buckets) {
+            SortPairsInCache<Format>(values, n, indices, base, pairArray, tables[0]);
+            return clock.Lap(&PairPhaseSeconds::buckets);
+        }
         SharedTables shared{BucketPlan{bucketOf.data(), start.data(), start.data() + kMaxBuckets + 1, oneDigit.data()},
                             offsets.data()};
         if (SplitPays(range, lowerTop, upperStart, n))
             SortPairsInBuckets<Format>(values, n, indices, base,
                                        MakePlanDigits(range, lowerTop, upperStart, PlanDigitBits(n)), T, pairArray,
-                                       tables.data(), shared, threads);
+                                       tables.data(), shared, threads, clock);
         else
             SortPairsInBuckets<Format>(values, n, indices, base, MakeShiftDigits(range, PlanDigitBits(n)), T, pairArray,
-                                       tables.data(), shared, threads);
+                                       tables.data(), shared, threads, clock);
     }
 };
 
@@ -147,6 +151,7 @@ void PairRadixSorter::Scratch::Sort(const Value* values, std::uint64_t n, std::u
     // Below a leaf of 16-byte pairs no thread is started; SortAs drops the
     // others for a leaf of 8-byte pairs.
     const unsigned T = n > LeafMaxPairs(sizeof(WidePairs::Pair)) ? WorkerCount(threads) : 1;
+    clock.Start(T);
     // The range sweep is cheap next to thread starts below the bucket sizes.
     std::vector<decltype(FindKeyRange(values, 0, 1))> ranges(T);
     RunPhase(this->threads, T, [&](unsigned long t, unsigned long) {
@@ -154,6 +159,7 @@ void PairRadixSorter::Scratch::Sort(const Value* values, std::uint64_t n, std::u
     });
     for (unsigned t = 1; t < T; ++t) ranges[0].Merge(ranges[t]);
     const auto& keys = ranges[0];
+    clock.Lap(&PairPhaseSeconds::range);
     const std::uint64_t base = keys.lowest, range = keys.highest - keys.lowest;
     if (range == 0) {
         std::iota(indices, indices + n, 0u);
@@ -186,6 +192,8 @@ void PairRadixSorter::Sort(const double* values, std::uint64_t n, std::uint32_t*
     scratch->Sort(values, n, indices, threads);
 }
 
+void PairRadixSorter::TimePhases(PairPhaseSeconds* phases) noexcept { scratch->clock.into = phases; }
+
 void PairRadixSorter::Release() noexcept {
     scratch->pairs.Clear();
     scratch->workers = {};
@@ -205,10 +213,31 @@ std::uint64_t PairRadixSorter::Bytes() const noexcept {
 }
 
 std::uint64_t PairRadixSorter::ScratchBytes(std::uint64_t n, unsigned keyBytes, unsigned threads) {
+    return ScratchBytesOfPairs(n, keyBytes == 4 ? sizeof(NarrowPairs::Pair) : sizeof(WidePairs::Pair), threads);
+}
+
+std::uint64_t PairRadixSorter::ScratchBytesOfPairs(std::uint64_t n, unsigned pairBytes, unsigned threads) {
     if (n == 0) return 0;
-    const Sizes sizes(n, keyBytes == 4 ? sizeof(NarrowPairs::Pair) : sizeof(WidePairs::Pair));
+    const Sizes sizes(n, pairBytes == sizeof(NarrowPairs::Pair) ? sizeof(NarrowPairs::Pair) : sizeof(WidePairs::Pair));
     const unsigned T = sizes.buckets ? WorkerCount(threads) : 1;
     return n * sizes.pairBytes + T * sizes.WorkerBytes() + sizes.SharedBytes(T);
 }
+
+namespace {
+
+// The choice Scratch::Sort makes, from the same sweep.
+template <class Value>
+unsigned PairBytesOf(const Value* values, std::uint64_t n) {
+    if (sizeof(Value) == 4 || n == 0) return sizeof(NarrowPairs::Pair);
+    const auto keys = FindKeyRange(values, 0, n);
+    return keys.highest - keys.lowest <= 0xFFFFFFFFu ? sizeof(NarrowPairs::Pair) : sizeof(WidePairs::Pair);
+}
+
+}  // namespace
+
+unsigned PairRadixSorter::PairBytes(const std::int32_t* values, std::uint64_t n) { return PairBytesOf(values, n); }
+unsigned PairRadixSorter::PairBytes(const float* values, std::uint64_t n) { return PairBytesOf(values, n); }
+unsigned PairRadixSorter::PairBytes(const std::int64_t* values, std::uint64_t n) { return PairBytesOf(values, n); }
+unsigned PairRadixSorter::PairBytes(const double* values, std::uint64_t n) { return PairBytesOf(values, n); }
 
 }  // namespace EvalCore

@@ -5,6 +5,21 @@
 
 namespace EvalCore {
 
+// Where a sort's time went (PairRadixSorter::TimePhases), phase by phase
+// (the design's steps 1 to 4 below, step 2 counting and planning), in
+// seconds: of the calling thread's CPU time when the sort runs on that thread
+// alone (what it ran, not what it waited for a core), of the monotonic clock
+// otherwise; largeBuckets is the part of `buckets` spent splitting large
+// ones, kept on one thread only.
+struct PairPhaseSeconds {
+    double range = 0;
+    double plan = 0;
+    double scatter = 0;
+    double buckets = 0;
+    double largeBuckets = 0;
+    std::uint64_t largeBucketPairs = 0;
+};
+
 // A radix sort that carries each key with its index: the same permutation as
 // every other sorter of the benchmark, reached by moving (sort key, index)
 // pairs instead of reading keys through indices.
@@ -54,14 +69,17 @@ namespace EvalCore {
 // worker (2 MiB for a bucket sorted in cache, 512 KiB of digit counters,
 // 256 KiB of write-combining lines, the rest smaller tables) and 164 KiB
 // shared. At one billion 4-byte keys on two threads: 8.007 GB in all.
-// ScratchBytes counts 16-byte pairs for 8-byte keys, the most a range can need.
+// ScratchBytes counts 16-byte pairs for 8-byte keys, the most a range can
+// need; ScratchBytesOfPairs with PairBytes of the keys counts what they take.
 //
 // Traffic per record, 4-byte keys: three reads of the key (range, plan,
 // scatter), 8 bytes of pair written and read once, 4 bytes of index written;
 // everything else happens in cache. Where the time goes, 10M uniform INT keys,
-// one thread: about half in the buckets' in-cache passes (waiting mostly on
-// the bucket's first read from memory, which the previous bucket prefetches),
-// a third in the scatter, the rest in the two counting sweeps.
+// one thread's CPU time (benchmarks/pair_phases_benchmark.cpp, ns a key):
+// range 0.3, plan 1.0, scatter 2.9, buckets 3.1 to 3.5, against the floor's
+// 0.25 to 0.66, 0.5 to 1.1, 2.2 and 2.7 to 2.8 (the buckets' passes in cache;
+// their read from memory, which the previous bucket prefetches, hides under
+// them).
 class PairRadixSorter {
 public:
     PairRadixSorter();
@@ -76,6 +94,11 @@ public:
     void Sort(const std::int64_t* values, std::uint64_t n, std::uint32_t* indices, unsigned threads);
     void Sort(const double* values, std::uint64_t n, std::uint32_t* indices, unsigned threads);
 
+    // Every sort from now on adds its phases' times to *phases, which must
+    // outlive those sorts; nullptr stops it. For benchmarks that time the
+    // phases apart: a clock reading at each phase's end, none while unset.
+    void TimePhases(PairPhaseSeconds* phases) noexcept;
+
     // Frees the scratch; the next sort allocates it again.
     void Release() noexcept;
     // The scratch held now, in bytes.
@@ -85,6 +108,16 @@ public:
     // threads holds, in bytes: what a caller must find room for beside the
     // keys and the indices.
     static std::uint64_t ScratchBytes(std::uint64_t n, unsigned keyBytes, unsigned threads);
+    // The scratch a sort of n keys carried as pairs of pairBytes (8 or 16,
+    // PairBytes) on `threads` threads holds, in bytes.
+    static std::uint64_t ScratchBytesOfPairs(std::uint64_t n, unsigned pairBytes, unsigned threads);
+    // The bytes of the pairs a sort of values[0, n) carries its keys in: 8 for
+    // 4-byte keys and for 8-byte keys whose range fits 32 bits, else 16. One
+    // sweep of the keys on the calling thread, as the sort's first.
+    static unsigned PairBytes(const std::int32_t* values, std::uint64_t n);
+    static unsigned PairBytes(const float* values, std::uint64_t n);
+    static unsigned PairBytes(const std::int64_t* values, std::uint64_t n);
+    static unsigned PairBytes(const double* values, std::uint64_t n);
 
 private:
     struct Scratch;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <time.h>
+
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -11,6 +13,7 @@
 #include "cpu_sort/pairs/PairKeyRange.h"
 #include "cpu_sort/pairs/PairLargeBucket.h"
 #include "cpu_sort/pairs/PairLeafSort.h"
+#include "cpu_sort/pairs/PairRadixSorter.h"
 #include "cpu_sort/pairs/PairScatterPhase.h"
 
 // The phases of the key-carrying sort (PairRadixSorter.h), in order: the key
@@ -48,6 +51,31 @@ void RunPhase(std::vector<std::thread>& threads, unsigned T, const Work& work) {
         RunWorkers(threads, T, work);
 }
 
+// The clock of PairRadixSorter::TimePhases: read only when `into` is set.
+struct PhaseClock {
+    PairPhaseSeconds* into = nullptr;
+    bool threadTime = false;  // one thread: the calling thread's CPU time
+    double last = 0;
+
+    double Now() const {
+        timespec now{};
+        clock_gettime(threadTime ? CLOCK_THREAD_CPUTIME_ID : CLOCK_MONOTONIC, &now);
+        return static_cast<double>(now.tv_sec) + 1e-9 * static_cast<double>(now.tv_nsec);
+    }
+    void Start(unsigned threads) {
+        if (into == nullptr) return;
+        threadTime = threads == 1;
+        last = Now();
+    }
+    // Adds the time since the last reading to `phase`.
+    void Lap(double PairPhaseSeconds::*phase) {
+        if (into == nullptr) return;
+        const double now = Now();
+        into->*phase += now - last;
+        last = now;
+    }
+};
+
 inline std::size_t ChunkStart(std::size_t n, unsigned long t, unsigned long T) { return n * t / T; }
 
 // Sorts a key array of more than kLeafMaxPairs<Format> keys whose sort keys
@@ -56,7 +84,7 @@ inline std::size_t ChunkStart(std::size_t n, unsigned long t, unsigned long T) {
 template <class Format, class Value, class Digits>
 void SortPairsInBuckets(const Value* values, std::size_t n, std::uint32_t* indices, std::uint64_t base,
                         const Digits& planDigits, unsigned T, typename Format::Pair* pairs, WorkerTables* workers,
-                        SharedTables& shared, std::vector<std::thread>& threads) {
+                        SharedTables& shared, std::vector<std::thread>& threads, PhaseClock& clock) {
     using Pair = typename Format::Pair;
     const std::size_t digits = planDigits.count;
     RunPhase(threads, T, [&](unsigned long t, unsigned long) {
@@ -90,6 +118,7 @@ void SortPairsInBuckets(const Value* values, std::size_t n, std::uint32_t* indic
             position += count;
         }
     }
+    clock.Lap(&PairPhaseSeconds::plan);
 
     RunPhase(threads, T, [&](unsigned long t, unsigned long) {
         WorkerTables& w = workers[t];
@@ -98,6 +127,7 @@ void SortPairsInBuckets(const Value* values, std::size_t n, std::uint32_t* indic
                              plan.buckets, next, pairs,
                              CombiningLines<Format>{static_cast<Pair*>(w.lines), w.filled, w.owned});
     });
+    clock.Lap(&PairPhaseSeconds::scatter);
 
     std::atomic<std::size_t> nextBucket{0};
     RunPhase(threads, T, [&](unsigned long t, unsigned long) {
@@ -119,10 +149,17 @@ void SortPairsInBuckets(const Value* values, std::size_t n, std::uint32_t* indic
                 SortLeaf<Format>(pairs + first, size, buffer, indices + first, w.leafCounters,
                                  static_cast<typename Format::Key>(planDigits.LowestKey(plan.firstDigit[b])),
                                  planDigits.VaryingBits(plan.firstDigit[b], plan.firstDigit[b + 1]), Upcoming(b + T));
-            else
+            else if (T > 1 || clock.into == nullptr)
                 SortLargeBucket<Format>(pairs + first, size, indices + first, buffer, w.leafCounters, w.large, 0);
+            else {
+                const double start = clock.Now();
+                SortLargeBucket<Format>(pairs + first, size, indices + first, buffer, w.leafCounters, w.large, 0);
+                clock.into->largeBuckets += clock.Now() - start;
+                clock.into->largeBucketPairs += size;
+            }
         }
     });
+    clock.Lap(&PairPhaseSeconds::buckets);
 }
 
 // Sorts at most kLeafMaxPairs<Format> keys on the calling thread.

@@ -66,6 +66,42 @@ struct CpuLimits {
     bool Measured() const { return skipped.empty() && !arrays.empty(); }
 };
 
+// The accesses of the key-carrying radix sort (cpu_sort/pairs/PairSort.h),
+// each in its bare form, that its floor (PairSortFloor.h) is priced with; per
+// second.
+//   planned    4-byte keys read in order, each counted into one of the plan's
+//              digit counters (PlanDigitBits of n, up to 65,536): the plan's
+//              counting sweep without its digits, over the same 1M keys in
+//              every timing, as the sort counts keys its range sweep has just
+//              read.
+//   scattered  8-byte pairs made of 4-byte keys read in order, each put into a
+//              64-byte line of its own among 4,096 (the most buckets a plan
+//              makes), whole lines streamed out to their front's next line in
+//              the data set's index array (4n bytes): the scatter without its
+//              digits, many write streams through write-combining lines.
+//   counts     8-byte pairs of a leaf-sized buffer in cache, each counted by
+//              two 11-bit digits: the leaf's one counting sweep.
+//   moves      8-byte pairs of that buffer moved by one 11-bit digit into
+//              another in cache: one least-significant-digit pass of a leaf.
+// The leaf's size is the data set's bucket target (BucketTargetPairs), at
+// most the largest leaf sorted in cache. Each CPU holds two leaves (at most
+// 4 MiB), its 4,096 lines and 512 KiB of counters beside the data set's probe
+// buffers, allocated for these timings alone; without them the figures stay
+// 0 and leafBytes 0. Each figure is the best of three times `repeats`
+// timings: they are short.
+struct PairRates {
+    double planned = 0;
+    double scattered = 0;
+    double counts = 0;
+    double moves = 0;
+};
+
+struct PairLimits {
+    std::uint64_t leafBytes = 0;  // the buffer the counts and moves ran in; 0: not measured
+    PairRates oneThread;
+    PairRates allCpus;
+};
+
 // One data set's figures, each measured at the size of the array it stands
 // for, so that its sort's floor is priced at its own sizes (MemoryFloor.h)
 // and not at a smaller size the caches still serve. For n records:
@@ -82,6 +118,7 @@ struct DataSetLimits {
     unsigned repeats = 0;       // timings per figure
     ArrayLimits indexArrays;    // arrayBytes 4n
     ArrayLimits wideKeys;       // arrayBytes 8n; copyBytes alone
+    PairLimits pairs;           // with LimitsProbeOptions::pairFigures
     double seconds = 0;         // what the probe took, allocation and laying out included
 
     bool Measured() const { return skipped.empty() && records > 0; }

@@ -83,6 +83,7 @@ DataSetLimits ProbeDataSetLimits(std::uint64_t records, const LimitsProbeOptions
         limits.cpus = cpus;
         limits.repeats = std::max(own.repeats, 1u);
         limits.wideKeys = TimeWideCopy(buffers, team, limits.repeats, sizes.back());
+        if (own.pairFigures) limits.pairs = TimePairFigures(buffers, team, limits.repeats, records);
         limits.indexArrays = TimeArrayFigures(buffers, team, limits.repeats, sizes.back());
     } catch (const std::system_error& error) {
         return skip("cannot start " + std::to_string(cpus) + " threads: " + error.what());

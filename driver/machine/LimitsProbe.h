@@ -20,6 +20,9 @@ struct LimitsProbeOptions {
     unsigned cpus = 0;     // threads of the all-CPU figures; 0: the online CPUs
     // The memory the probe may take; unset: AvailableMemoryBytes().
     std::optional<std::uint64_t> availableBytes;
+    // A data set's probe also times the key-carrying sort's own accesses
+    // (PairLimits), for runs with its columns.
+    bool pairFigures = false;
 };
 
 // Bytes ProbeDataSetLimits allocates for n records: LimitsProbeBytes at

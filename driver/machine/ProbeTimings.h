@@ -46,3 +46,8 @@ ArrayLimits TimeArrayFigures(ProbeBuffers& buffers, ProbeTeam& team, unsigned re
 // index array of F = `arrayBytes` bytes. Its other figures stay 0. Before any
 // slot layout, which it overwrites.
 ArrayLimits TimeWideCopy(ProbeBuffers& buffers, ProbeTeam& team, unsigned repeats, std::uint64_t arrayBytes);
+
+// The key-carrying sort's figures (PairLimits) for a data set of `records`
+// records: the keys' buffer read, the destination written, and each member's
+// tables of its own; unmeasured when those cannot be had.
+PairLimits TimePairFigures(ProbeBuffers& buffers, ProbeTeam& team, unsigned repeats, std::uint64_t records);

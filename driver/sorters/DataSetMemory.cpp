@@ -44,17 +44,22 @@ std::string DataSetMemory::FitProblem(std::uint64_t count, std::uint64_t keyByte
     return {};
 }
 
-DataSetMemory::PeerRoom DataSetMemory::RoomForPeers(std::uint64_t count, std::uint64_t keyBytes,
-                                                    std::uint64_t heldBytes, unsigned everyCpu) const {
+DataSetMemory::Room DataSetMemory::RoomNow(std::uint64_t heldBytes) const {
     if (!hasPeers) return {};
     const std::uint64_t available = AvailableMemoryBytes();
+    if (available == kUnknown) return {};
+    return {.bytes = available + heldBytes, .known = true};
+}
+
+DataSetMemory::PeerRoom DataSetMemory::RoomForPeers(std::uint64_t count, std::uint64_t keyBytes, Room room,
+                                                    unsigned everyCpu, unsigned pairBytes) const {
+    if (!hasPeers) return {};
     // Without a radix column (-COLUMNS) there is no permutation to copy: the order check needs no room.
     const PeerCheck withCopy = hasRadix ? PeerCheck::RadixPermutation : PeerCheck::Order;
-    if (available == kUnknown) return {{}, withCopy};
-    const std::uint64_t room = available + heldBytes;
+    if (!room.known) return {{}, withCopy};
     const std::uint64_t peak = PeakBytes(count, keyBytes);
-    const std::uint64_t free = room > peak ? room - peak : 0;
-    const PairScratchUse pairs{.everyCpu = everyCpu, .freedBeforePeers = oneRepetition};
+    const std::uint64_t free = room.bytes > peak ? room.bytes - peak : 0;
+    const PairScratchUse pairs{.everyCpu = everyCpu, .freedBeforePeers = oneRepetition, .pairBytes = pairBytes};
     PeerRoom peers{PeersBeyondMemory(columns, count, keyBytes, free, sortsPerColumn, pairs), PeerCheck::Order};
     const std::uint64_t referenceBytes = count * sizeof(std::uint32_t);
     if (hasRadix && free >= referenceBytes &&

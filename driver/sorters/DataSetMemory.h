@@ -46,9 +46,21 @@ public:
         PeerCheck check = PeerCheck::Order;
         std::uint64_t mostSorts = std::numeric_limits<std::uint64_t>::max();
     };
-    // `everyCpu`: the threads of the pair column on every online CPU.
-    PeerRoom RoomForPeers(std::uint64_t count, std::uint64_t keyBytes, std::uint64_t heldBytes,
-                          unsigned everyCpu = 1) const;
+    // The memory a data set may take, read before its buffers grow (so before
+    // its keys exist): what is available now and the buffers the run holds
+    // already (`heldBytes`), which the data set reuses. Unknown when the
+    // machine would not tell, and not read when no column may be skipped.
+    struct Room {
+        std::uint64_t bytes = 0;
+        bool known = false;
+    };
+    Room RoomNow(std::uint64_t heldBytes) const;
+
+    // `room`: RoomNow before the data set's buffers grew; `everyCpu`: the
+    // threads of the pair column on every online CPU; `pairBytes`: the pairs
+    // the data set's keys take (PairScratchUse), 0 when not known.
+    PeerRoom RoomForPeers(std::uint64_t count, std::uint64_t keyBytes, Room room, unsigned everyCpu = 1,
+                          unsigned pairBytes = 0) const;
 
 private:
     const std::vector<Column>& columns;

@@ -29,9 +29,12 @@ TakenPeers TakePeers(const std::vector<Column>& columns, std::uint64_t count, st
     std::uint64_t leaked = 0;         // what the peers that run lose, all their sorts together
     for (const Column column : columns) {
         if (FactsOf(column).sorter == ColumnSorter::PairSort) {
-            const std::uint64_t needs =
-                std::max(pairScratch, EvalCore::PairRadixSorter::ScratchBytes(count, static_cast<unsigned>(keyBytes),
-                                                                              ColumnThreads(column, pairUse.everyCpu)));
+            const unsigned threads = ColumnThreads(column, pairUse.everyCpu);
+            const std::uint64_t scratch =
+                pairUse.pairBytes != 0
+                    ? EvalCore::PairRadixSorter::ScratchBytesOfPairs(count, pairUse.pairBytes, threads)
+                    : EvalCore::PairRadixSorter::ScratchBytes(count, static_cast<unsigned>(keyBytes), threads);
+            const std::uint64_t needs = std::max(pairScratch, scratch);
             if (needs <= freeBytes) {
                 pairScratch = needs;
             } else {

@@ -22,9 +22,12 @@ struct SkippedColumn {
 // their PairRadixSorter::ScratchBytes. With one repetition it is freed after
 // the last of them, before the first peer sorts; with rounds, which run every
 // column in turn, it stays to the data set's end, beside the peers' memory.
+// Their pairs are those the data set's keys take (PairRadixSorter::PairBytes)
+// when known, else the most their width may take.
 struct PairScratchUse {
     unsigned everyCpu = 1;          // the threads of the all-CPU column (ParallelPeerThreads)
     bool freedBeforePeers = false;  // one repetition
+    unsigned pairBytes = 0;         // 8 or 16; 0: not known
 };
 
 // The peers and pair columns among `columns` that do not fit beside a data set

@@ -149,6 +149,42 @@ TYPED_TEST(PairRadixSort, splits_a_bucket_that_holds_nearly_every_key) {
     }
 }
 
+// Three quarters of the keys in one plan digit, more than a leaf: the
+// large-bucket path, whose time is kept apart.
+TEST(PairRadixSortPhases, timing_the_phases_leaves_the_permutation_unchanged) {
+    std::vector<int> values = RandomValues<int>(kLeafMax<int> * 2, 11);
+    const std::size_t heavy = values.size() / 4 * 3;
+    for (std::size_t i = 0; i < heavy; ++i) values[i] = static_cast<int>(i % 65536);
+    std::vector<unsigned> plain(values.size()), timed(values.size());
+    EvalCore::PairRadixSorter sorter;
+    sorter.Sort(values.data(), values.size(), plain.data(), 1);
+    EvalCore::PairPhaseSeconds phases;
+    sorter.TimePhases(&phases);
+    sorter.Sort(values.data(), values.size(), timed.data(), 1);
+    sorter.TimePhases(nullptr);
+    EXPECT_EQ(timed, plain);
+    EXPECT_GT(phases.largeBucketPairs, kLeafMax<int>);
+    EXPECT_GE(phases.buckets, phases.largeBuckets);
+    EXPECT_GT(phases.range + phases.plan + phases.scatter + phases.buckets, 0.0);
+    const EvalCore::PairPhaseSeconds untouched = phases;
+    sorter.Sort(values.data(), values.size(), timed.data(), 1);
+    EXPECT_EQ(phases.buckets, untouched.buckets) << "no longer timed";
+}
+
+TEST(PairRadixSortScratch, pair_bytes_follow_the_keys_range) {
+    using EvalCore::PairRadixSorter;
+    const std::int64_t narrow[] = {-5, std::int64_t{0xFFFFFFFF} - 5};
+    const std::int64_t wide[] = {-5, std::int64_t{0xFFFFFFFF} - 4};
+    const double doubles[] = {-1.0, 1.0};  // far apart in sort-key bits
+    const float floats[] = {-1.0f, 1.0f};
+    EXPECT_EQ(PairRadixSorter::PairBytes(narrow, 2), 8u);
+    EXPECT_EQ(PairRadixSorter::PairBytes(wide, 2), 16u);
+    EXPECT_EQ(PairRadixSorter::PairBytes(doubles, 2), 16u);
+    EXPECT_EQ(PairRadixSorter::PairBytes(floats, 2), 8u);
+    EXPECT_EQ(PairRadixSorter::ScratchBytesOfPairs(1'000'000, 16, 2), PairRadixSorter::ScratchBytes(1'000'000, 8, 2));
+    EXPECT_EQ(PairRadixSorter::ScratchBytesOfPairs(1'000'000, 8, 2), PairRadixSorter::ScratchBytes(1'000'000, 4, 2));
+}
+
 TEST(PairRadixSortScratch, release_frees_the_scratch) {
     EvalCore::PairRadixSorter sorter;
     const auto values = RandomValues<int>(kLeafMax<int> * 2, 3);

@@ -94,6 +94,23 @@ TEST(LimitsProbe, measures_a_data_set_at_its_own_index_array_and_its_wide_keys) 
     EXPECT_GT(limits.wideKeys.oneThread.copyBytes, 0);
     EXPECT_GT(limits.wideKeys.allCpus.copyBytes, 0);
     EXPECT_GT(limits.seconds, 0);
+    EXPECT_EQ(limits.pairs.leafBytes, 0u) << "the pair figures only when asked";
+}
+
+// 16K records leave fewer destination lines per CPU than fronts: fronts wrap.
+TEST(LimitsProbe, measures_the_pair_sorts_figures_in_a_leaf_of_its_bucket_target_when_asked) {
+    LimitsProbeOptions options = Tiny(2);
+    options.pairFigures = true;
+    const DataSetLimits limits = ProbeDataSetLimits(16 * kKiB, options);
+    ASSERT_TRUE(limits.Measured()) << limits.skipped;
+    EXPECT_EQ(limits.pairs.leafBytes, 8192u * 8u);
+    for (const PairRates& rates : {limits.pairs.oneThread, limits.pairs.allCpus}) {
+        EXPECT_GT(rates.planned, 0);
+        EXPECT_GT(rates.scattered, 0);
+        EXPECT_GT(rates.counts, 0);
+        EXPECT_GT(rates.moves, 0);
+        EXPECT_TRUE(std::isfinite(rates.planned + rates.scattered + rates.counts + rates.moves));
+    }
 }
 
 struct DataSetSkipCase {

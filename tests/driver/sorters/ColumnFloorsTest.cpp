@@ -23,6 +23,8 @@ DataSetLimits OwnTable() {
     limits.repeats = 1;
     limits.indexArrays = {.arrayBytes = 400000, .oneThread = rates, .allCpus = rates};
     limits.wideKeys = {.arrayBytes = 800000, .oneThread = {.copyBytes = 20e9}, .allCpus = {.copyBytes = 20e9}};
+    const PairRates pairs{.planned = 1e9, .scattered = 500e6, .counts = 2e9, .moves = 1e9};
+    limits.pairs = {.leafBytes = 65536, .oneThread = pairs, .allCpus = pairs};
     return limits;
 }
 
@@ -69,6 +71,7 @@ TEST(ColumnFloors, pair_columns_take_the_pair_sort_floor_on_their_own_threads_on
     const DataSetLimits limits = OwnTable();
     const std::uint64_t n = 100000;
     const auto positive = [](std::optional<double> floor) { return floor && *floor > 0.0 ? floor : std::nullopt; };
+    ASSERT_TRUE(positive(PairSortFloorMs(8, n, 1, limits, UniformKeySpreadBits(DataType::BIGINT))));
     EXPECT_EQ(ColumnFloorMs(Column::PairRadix1Thread, DataType::BIGINT, Distribution::Uniform, n, limits, {}, 2),
               positive(PairSortFloorMs(8, n, 1, limits, UniformKeySpreadBits(DataType::BIGINT))));
     EXPECT_EQ(ColumnFloorMs(Column::PairRadixAllCpus, DataType::FLOAT, Distribution::Uniform, n, limits, {}, 2),

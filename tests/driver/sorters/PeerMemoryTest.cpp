@@ -130,3 +130,23 @@ TEST(PeerMemory, pair_columns_come_first_and_hold_their_scratch_beside_the_peers
                                   23'000'000'000 - DataSetPeakBytes(kBillion, 4), 2, once)
                     .empty());
 }
+
+TEST(PeerMemory, pair_columns_count_the_pairs_the_keys_take) {
+    // 750M 8-byte keys beside about 23 GB: 11 GB free, 6 GB of 8-byte pairs, 12 GB of 16-byte ones.
+    constexpr std::uint64_t kCount = 750'000'000;
+    const std::uint64_t freeBytes = 23'000'000'000 - DataSetPeakBytes(kCount, 8);
+    const std::vector<Column> columns = RunColumns(false, std::vector<Peer>{}, true);
+    const struct {
+        const char* what;
+        unsigned pairBytes;
+        std::size_t skipped;
+    } cases[] = {
+        {"a narrow range: 8-byte pairs fit", 8, 0},
+        {"a wide range: 16-byte pairs do not", 16, 2},
+        {"not known: the most the width may take", 0, 2},
+    };
+    for (const auto& c : cases) {
+        const PairScratchUse use{.everyCpu = 2, .freedBeforePeers = true, .pairBytes = c.pairBytes};
+        EXPECT_EQ(PeersBeyondMemory(columns, kCount, 8, freeBytes, 2, use).size(), c.skipped) << c.what;
+    }
+}
