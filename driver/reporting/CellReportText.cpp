@@ -143,6 +143,15 @@ std::vector<std::string> BelowFloorReportLines(const std::vector<NoisyCell>& cel
     return lines;
 }
 
+std::string UnreliableFloorsLine(const std::vector<NoisyCell>& cells) {
+    const auto unreliable = static_cast<std::size_t>(
+        std::count_if(cells.begin(), cells.end(), [](const NoisyCell& cell) { return cell.stats.floorUnreliable; }));
+    if (unreliable == 0) return {};
+    return "Note: the memory floors of " + std::to_string(unreliable) + (unreliable == 1 ? " cell" : " cells") +
+           " could not be priced reliably: the probes around their rounds priced them more than " +
+           SignificantDigits(kFloorProbesApart, 2) + kTimes + " apart (floor_unreliable in run.json)";
+}
+
 std::string PercentText(double fraction) {
     char text[64];
     std::snprintf(text, sizeof text, "%.1f%%", fraction * 100.0);

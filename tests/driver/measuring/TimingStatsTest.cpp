@@ -95,7 +95,9 @@ TEST(TimingStats, stats_header_names_each_cell_of_its_rows) {
             StatsRow(1000, "CPU 2 Thread", times, summary, untilSure, MedianConfidenceInterval(times)) +
             StatsLimitsCells(
                 1000,
-                CellStatisticsOf(times, {.intervalTarget = {}, .floorMs = 0.5, .standardTimes = {}, .drift = {}})) +
+                CellStatisticsOf(
+                    times,
+                    {.intervalTarget = {}, .floorMs = 0.5, .floorSpread = {}, .standardTimes = {}, .drift = {}})) +
             (untilSure ? StatsReferenceCells(reference) : "");
         ASSERT_EQ(header.find('\n'), std::string::npos);
         ASSERT_EQ(row.rfind('\n'), 0u);
@@ -157,7 +159,8 @@ TEST(TimingStats, noise_report_lists_only_noisy_cells) {
 
 TEST(TimingStats, memory_floor_cells_note_and_report) {
     const auto floored = [](double median, std::optional<double> floorMs) {
-        return CellStatisticsOf({median}, {.intervalTarget = {}, .floorMs = floorMs, .standardTimes = {}, .drift = {}});
+        return CellStatisticsOf(
+            {median}, {.intervalTarget = {}, .floorMs = floorMs, .floorSpread = {}, .standardTimes = {}, .drift = {}});
     };
     EXPECT_EQ(StatsLimitsCells(20000, floored(2.5, 2.0)), ",8000000,2,1.25");
     EXPECT_EQ(StatsLimitsCells(20000, floored(2.5, std::nullopt)), ",8000000,,");
