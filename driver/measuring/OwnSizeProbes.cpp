@@ -19,9 +19,14 @@ const DataSetLimits& OwnSizeProbes::After(Distribution distribution, std::uint64
 }
 
 const DataSetLimits& OwnSizeProbes::At(std::uint64_t count) {
-    for (auto limits = probed.rbegin(); limits != probed.rend(); ++limits)
-        if (limits->records == count) return *limits;
-    return Probe(count);
+    // A probe after the rounds may be skipped where the one before them was not.
+    const DataSetLimits* latest = nullptr;
+    for (auto limits = probed.rbegin(); limits != probed.rend(); ++limits) {
+        if (limits->records != count) continue;
+        if (limits->Measured()) return *limits;
+        if (!latest) latest = &*limits;
+    }
+    return latest ? *latest : Probe(count);
 }
 
 const DataSetLimits& OwnSizeProbes::Probe(std::uint64_t count) {

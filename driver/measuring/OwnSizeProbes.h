@@ -28,8 +28,8 @@ public:
     // Whether uniform data sets of `count` records are priced at their own sizes.
     bool Prices(std::uint64_t count) const;
     // The figures of a data set of `count` records with `distribution`
-    // before its rounds: the last table probed for its count, probed now when
-    // there is none; the empty, unmeasured table when it is not priced.
+    // before its rounds: the last table measured for its count (or the last
+    // skipped when none was), probed now when there is none; the empty, unmeasured table when it is not priced.
     const DataSetLimits& For(Distribution distribution, std::uint64_t count);
     // After that data set's rounds: its count probed again, or the empty
     // table when it is not priced. References stay valid for the run.

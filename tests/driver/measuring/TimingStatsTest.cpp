@@ -181,6 +181,25 @@ TEST(TimingStats, memory_floor_cells_note_and_report) {
                                   "The floor's model does not hold for these cells: their ratios to it say nothing."}));
 }
 
+TEST(TimingStats, an_unreliable_floor_adds_one_line_and_only_then) {
+    const auto spread = [](double highestMs) {
+        return CellStatisticsOf({20.0}, {.intervalTarget = {},
+                                         .floorMs = 9.0,
+                                         .floorSpread = FloorSpread{.lowestMs = 10.0, .highestMs = highestMs},
+                                         .standardTimes = {},
+                                         .drift = {}});
+    };
+    const NoisyCell atFactor{"INT", 1000000, "CPU 1 Thread", spread(13.0)};
+    const NoisyCell beyond{"FLOAT", 1000000, "CPU 1 Thread", spread(13.01)};
+    EXPECT_FALSE(atFactor.stats.floorUnreliable);
+    EXPECT_EQ(UnreliableFloorsLine({atFactor}), "");
+    EXPECT_EQ(UnreliableFloorsLine({atFactor, beyond, beyond}),
+              "Note: the memory floors of 2 cells could not be priced reliably: the probes around their rounds priced "
+              "them more than 1.3\u00d7 apart (floor_unreliable in run.json)");
+    EXPECT_NEAR(beyond.stats.floorRatioRange->low, 20.0 / 13.01, 1e-12);
+    EXPECT_NEAR(beyond.stats.floorRatioRange->high, 2.0, 1e-12);
+}
+
 TEST(TimingStats, interval_report_tells_a_drifting_machine_from_a_noisy_cell) {
     const TimingSummary steady{6, 99, 100, 100, 101, 1};
     // The verdicts as a target of ±1% gives them.
