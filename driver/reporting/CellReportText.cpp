@@ -147,8 +147,11 @@ std::string UnreliableFloorsLine(const std::vector<NoisyCell>& cells) {
     const auto unreliable = static_cast<std::size_t>(
         std::count_if(cells.begin(), cells.end(), [](const NoisyCell& cell) { return cell.stats.floorUnreliable; }));
     if (unreliable == 0) return {};
-    return "Note: the memory floors of " + std::to_string(unreliable) + (unreliable == 1 ? " cell" : " cells") +
-           " could not be priced reliably: the probes around their rounds priced them more than " +
+    const bool one = unreliable == 1;
+    return std::string("Note: the memory floor") +
+           (one ? " of 1 cell" : "s of " + std::to_string(unreliable) + " cells") +
+           " could not be priced reliably: the probes around " +
+           (one ? "its rounds priced it" : "their rounds priced them") + " more than " +
            SignificantDigits(kFloorProbesApart, 2) + kTimes + " apart (floor_unreliable in run.json)";
 }
 

@@ -196,6 +196,9 @@ TEST(TimingStats, an_unreliable_floor_adds_one_line_and_only_then) {
     EXPECT_EQ(UnreliableFloorsLine({atFactor, beyond, beyond}),
               "Note: the memory floors of 2 cells could not be priced reliably: the probes around their rounds priced "
               "them more than 1.3\u00d7 apart (floor_unreliable in run.json)");
+    EXPECT_EQ(UnreliableFloorsLine({beyond}),
+              "Note: the memory floor of 1 cell could not be priced reliably: the probes around its rounds priced it "
+              "more than 1.3\u00d7 apart (floor_unreliable in run.json)");
     EXPECT_NEAR(beyond.stats.floorRatioRange->low, 20.0 / 13.01, 1e-12);
     EXPECT_NEAR(beyond.stats.floorRatioRange->high, 2.0, 1e-12);
 }
