@@ -42,7 +42,8 @@ RoundsPlan RoundsPlanFor(const Repetition& repetition, Clock::time_point started
     return RoundsPlan{.repetition = repetition,
                       .elapsedSeconds = [started] { return SecondsSince(started); },
                       .beforeSort = nullptr,
-                      .referenceMs = nullptr};
+                      .referenceMs = nullptr,
+                      .afterRounds = nullptr};
 }
 
 // Whether `columns` has the GPU's: -COLUMNS may leave them out of a -GPU run, and with them the QA reference.
@@ -171,8 +172,18 @@ Outcome DataSetLoop::RunDataSet(const DataSetRecord& set) {
         std::min<std::uint64_t>(static_cast<std::uint64_t>(rounds.repetition.count), peers.mostSorts - 1));
     rounds.beforeSort = showStatus;
     if (parts.reference) rounds.referenceMs = [this] { return parts.reference->TimeMs(); };
+    // The machine's rates around the rounds, not only before them, price the
+    // cells: the count is probed again before they are reported. The sorters'
+    // scratch goes first, as it did before the probe ahead of them.
+    bool memoryNoted = false;
+    rounds.afterRounds = [&] {
+        NoteProcessMemory();
+        memoryNoted = true;
+        ReleaseScratch(tools);
+        cells.ProbedAfter(parts.ownSizeProbes.After(set.distribution, set.count));
+    };
     const RoundsResult ended = RunRounds(sorters, rounds, cells);
-    NoteProcessMemory();
+    if (!memoryNoted) NoteProcessMemory();
     ReleaseScratch(tools);
     reporters.DataSetEnded(set, {.outcome = ended.outcome,
                                  .rounds = ended.rounds,

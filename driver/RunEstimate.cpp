@@ -63,7 +63,8 @@ int EstimateRun(const RunPlan& plan, DataSetLoop& loop, MachineReference* refere
                                .pilotMs = narrow->ms,
                                .fixedMs = tiny->ms,
                                .seconds = 0.0};
-    const OwnSizeProbes::Estimate probes = ownSizeProbes.EstimateFor(plan.counts, plan.distributions, count);
+    const OwnSizeProbes::Estimate probes =
+        ownSizeProbes.EstimateFor(plan.counts, plan.distributions, plan.types.size(), count);
     estimate.probeMsPerRecord = probes.msPerRecord;
     estimate.probingDataSets = probes.probingDataSets;
     RunProgress model = ProgressModel(plan);

@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <set>
 
 #include "strings/MemoryText.h"
 #include "strings/SignificantDigits.h"
@@ -81,23 +82,26 @@ std::vector<std::string> LimitsLines(const CpuLimits& limits) {
 }
 
 std::string OwnSizePricingLine(std::uint64_t smallestBytes) {
-    return "Limits: a run prices each data set at its own array sizes, probed before its first sort (index arrays "
+    return "Limits: a run prices each data set at its own array sizes, probed around its sorts (index arrays "
            "of " +
            SizeText(smallestBytes) + " or more)";
 }
 
 std::string OwnSizeProbesLine(const std::vector<DataSetLimits>& probes, double runSeconds) {
     double seconds = 0;
-    std::size_t measured = 0;
+    std::set<std::uint64_t> measuredCounts;
+    std::set<std::uint64_t> skippedCounts;
     std::string skipped;
+    // A count is probed again after each of its data sets: each is named once, the first reason it was skipped with.
     for (const DataSetLimits& probe : probes) {
         seconds += probe.seconds;
         if (probe.Measured()) {
-            ++measured;
-        } else {
+            measuredCounts.insert(probe.records);
+        } else if (skippedCounts.insert(probe.records).second) {
             skipped += "; not for " + std::to_string(probe.records) + " records: " + SkipReason(probe.skipped);
         }
     }
+    const std::size_t measured = measuredCounts.size();
     const double percent = runSeconds > 0 ? 100.0 * seconds / runSeconds : 0.0;
     return "Limits: data sets priced at their own sizes, probed for " + std::to_string(measured) + " record count" +
            (measured == 1 ? "" : "s") + " in " + Fixed(seconds, 2) + " s, " + Fixed(percent, 1) + "% of the run's " +

@@ -31,7 +31,7 @@ std::vector<std::string> LimitsLines(const CpuLimits& limits);
 // The line -LIMITS adds after the figures: a run with floors prices each data
 // set at figures measured at its own sizes, not at the sizes above, from
 // index arrays of `smallestBytes` on:
-//   Limits: a run prices each data set at its own array sizes, probed before its first sort (index arrays of 1 MiB
+//   Limits: a run prices each data set at its own array sizes, probed around its sorts (index arrays of 1 MiB
 //   or more)
 std::string OwnSizePricingLine(std::uint64_t smallestBytes);
 

@@ -17,6 +17,11 @@ CellStatistics CellStatisticsOf(const std::vector<double>& times, const CellCont
     if (context.floorMs && *context.floorMs > 0.0) {
         cell.floorRatio = median / *context.floorMs;
         cell.belowFloor = median < *context.floorMs;
+        if (const std::optional<FloorSpread>& spread = context.floorSpread;
+            spread && spread->lowestMs > 0.0 && spread->highestMs >= spread->lowestMs) {
+            cell.floorRatioRange = RatioRange{.low = median / spread->highestMs, .high = median / spread->lowestMs};
+            cell.floorUnreliable = spread->highestMs > kFloorProbesApart * spread->lowestMs;
+        }
     }
     if (context.standardTimes) {
         PairedSpeedups paired{.ratios = PairedRatios(*context.standardTimes, times), .median = 0.0, .interval = {}};

@@ -19,6 +19,24 @@ inline constexpr double kNoisyCvLimit = 0.05;
 // set's medians by more than the width of the intervals aimed at (±target).
 inline constexpr double kDriftTargets = 2.0;
 
+// Probes around a data set's rounds that price one floor further apart than
+// this factor saw the machine change more than the floor ratios are meant to
+// hold still across runs: that cell's floor could not be priced reliably.
+inline constexpr double kFloorProbesApart = 1.3;
+
+// The floors one cell gets from the probes around its rounds, each pricing it
+// alone (milliseconds): the lowest at the fastest probe, the highest at the slowest.
+struct FloorSpread {
+    double lowestMs = 0.0;
+    double highestMs = 0.0;
+};
+
+// A ratio to the floor at the slowest probe (`low`) and at the fastest (`high`).
+struct RatioRange {
+    double low = 0.0;
+    double high = 0.0;
+};
+
 // Whether `interval` lies within `target` (a fraction) of `median`: false
 // without one. The stopping rule of -R auto and the cells' verdicts both ask this.
 bool IntervalWithin(const std::optional<MedianInterval>& interval, double median, double target);
@@ -37,6 +55,9 @@ struct CellContext {
     // the run aims at no interval.
     std::optional<double> intervalTarget;
     std::optional<double> floorMs;  // the column's memory floor, when it has one
+    // With a floor: its spread over the probes around the rounds; none for
+    // floors priced at one probe, which have none to show.
+    std::optional<FloorSpread> floorSpread;
     // CPU Standard's time of each round, for the columns after it; none for
     // CPU Standard itself and without repetitions.
     std::optional<std::vector<double>> standardTimes;
@@ -54,6 +75,10 @@ struct CellStatistics {
     std::optional<double> floorMs;     // as given
     std::optional<double> floorRatio;  // the median over a positive floor
     bool belowFloor = false;           // the median lies below the floor, which no sort can beat
+    // With a floor spread: the ratio at each end of it, and whether its ends lie
+    // more than kFloorProbesApart apart.
+    std::optional<RatioRange> floorRatioRange;
+    bool floorUnreliable = false;
     std::optional<PairedSpeedups> paired;
     std::optional<double> drift;  // as given
     bool drifted = false;         // with an interval target: drift above kDriftTargets targets

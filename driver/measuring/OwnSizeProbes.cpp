@@ -12,15 +12,30 @@ const DataSetLimits& OwnSizeProbes::For(Distribution distribution, std::uint64_t
     return At(count);
 }
 
+const DataSetLimits& OwnSizeProbes::After(Distribution distribution, std::uint64_t count) {
+    static const DataSetLimits unpriced;
+    if (distribution != Distribution::Uniform || !Prices(count)) return unpriced;
+    return Probe(count);
+}
+
 const DataSetLimits& OwnSizeProbes::At(std::uint64_t count) {
-    for (const DataSetLimits& limits : probed)
-        if (limits.records == count) return limits;
+    // A probe after the rounds may be skipped where the one before them was not.
+    const DataSetLimits* latest = nullptr;
+    for (auto limits = probed.rbegin(); limits != probed.rend(); ++limits) {
+        if (limits->records != count) continue;
+        if (limits->Measured()) return *limits;
+        if (!latest) latest = &*limits;
+    }
+    return latest ? *latest : Probe(count);
+}
+
+const DataSetLimits& OwnSizeProbes::Probe(std::uint64_t count) {
     probed.push_back(ProbeDataSetLimits(count, options));
     return probed.back();
 }
 
 OwnSizeProbes::Estimate OwnSizeProbes::EstimateFor(const std::vector<std::uint64_t>& counts,
-                                                   const std::vector<Distribution>& distributions,
+                                                   const std::vector<Distribution>& distributions, std::size_t types,
                                                    std::uint64_t pilotCount) {
     Estimate estimate;
     const auto uniform = std::find(distributions.begin(), distributions.end(), Distribution::Uniform);
@@ -34,10 +49,14 @@ OwnSizeProbes::Estimate OwnSizeProbes::EstimateFor(const std::vector<std::uint64
     if (!timed.Measured()) return estimate;
     estimate.msPerRecord = timed.seconds * 1000.0 / static_cast<double>(timedCount);
     const auto series = static_cast<std::size_t>(uniform - distributions.begin());
-    for (std::size_t position = 0; position < counts.size(); ++position) {
-        // The count timed here is probed already.
-        if (counts[position] != timedCount && Prices(counts[position]))
-            estimate.probingDataSets.push_back(series * counts.size() + position);
+    for (std::size_t type = 0; type < types; ++type) {
+        for (std::size_t position = 0; position < counts.size(); ++position) {
+            if (!Prices(counts[position])) continue;
+            const std::size_t dataSet = (type * distributions.size() + series) * counts.size() + position;
+            // The count timed here is probed already.
+            if (type == 0 && counts[position] != timedCount) estimate.probingDataSets.push_back(dataSet);
+            estimate.probingDataSets.push_back(dataSet);
+        }
     }
     return estimate;
 }

@@ -52,7 +52,7 @@ void RunProgress::ProbesAt(const std::vector<std::size_t>& dataSets, double seco
     probeSeconds.assign(counts.size(), 0.0);
     for (const std::size_t index : dataSets) {
         if (index < counts.size())
-            probeSeconds[index] = std::max(secondsPerRecord, 0.0) * static_cast<double>(counts[index]);
+            probeSeconds[index] += std::max(secondsPerRecord, 0.0) * static_cast<double>(counts[index]);
     }
 }
 

@@ -49,9 +49,10 @@ public:
     void SetupPerRecord(double seconds);
     // And `seconds` whatever its size: the files written after it.
     void DataSetOverhead(double seconds);
-    // The data sets `dataSets` (indices into `counts`) first measure the
-    // memory at their own sizes, which takes `secondsPerRecord` a record:
-    // the first data set of each record count whose floor is priced.
+    // The data sets `dataSets` (indices into `counts`) measure the memory at
+    // their own sizes, which takes `secondsPerRecord` a record, once for
+    // each time they are named: every data set whose floor is priced after
+    // its rounds, the first of each record count before them too.
     void ProbesAt(const std::vector<std::size_t>& dataSets, double secondsPerRecord);
 
     // Seconds the run still needs after `spentInDataSet` seconds of the

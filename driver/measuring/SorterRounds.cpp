@@ -138,6 +138,7 @@ RoundsResult RunRounds(const std::vector<Sorter>& sorters, const RoundsPlan& pla
     }
     if (plan.repetition.untilSure)
         result.intervalReached = EveryIntervalWithin(sorters, times, plan.repetition.intervalTarget);
+    if (plan.afterRounds) plan.afterRounds();
     if (plan.referenceMs) observer.ReferenceMeasured(result.referenceMs);
     ObserveRow(sorters, times, result.outcome, problem, observer);
     return result;

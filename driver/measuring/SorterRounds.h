@@ -81,6 +81,9 @@ struct RoundsPlan {
     // Times the machine reference (MachineReference.h) in milliseconds after
     // every round, outside every timed section; null for none.
     std::function<double()> referenceMs;
+    // Once the rounds end (a failed warm-up ends them before any), before
+    // anything of them is observed: what must be measured around them to price their cells; null for nothing.
+    std::function<void()> afterRounds = nullptr;
 };
 
 // How the rounds of a data set ended.
@@ -107,7 +110,8 @@ struct RoundsResult {
 // later.
 //
 // With plan.referenceMs the machine reference is timed after every round, its
-// times observed once the rounds end, before the row.
+// times observed once the rounds end, before the row. plan.afterRounds runs
+// before either.
 //
 // A failed sort or check ends the rounds; the row is still completed with the
 // columns that have times, then the failed check is observed.

@@ -175,6 +175,7 @@ void JsonResults::Add(const std::string& dataType, const std::string& column, st
     Add(dataType, column, count, timesMs,
         CellStatisticsOf(timesMs, {.intervalTarget = std::nullopt,
                                    .floorMs = floorMs,
+                                   .floorSpread = std::nullopt,
                                    .standardTimes = std::nullopt,
                                    .drift = std::nullopt}));
 }

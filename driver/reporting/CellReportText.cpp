@@ -143,6 +143,18 @@ std::vector<std::string> BelowFloorReportLines(const std::vector<NoisyCell>& cel
     return lines;
 }
 
+std::string UnreliableFloorsLine(const std::vector<NoisyCell>& cells) {
+    const auto unreliable = static_cast<std::size_t>(
+        std::count_if(cells.begin(), cells.end(), [](const NoisyCell& cell) { return cell.stats.floorUnreliable; }));
+    if (unreliable == 0) return {};
+    const bool one = unreliable == 1;
+    return std::string("Note: the memory floor") +
+           (one ? " of 1 cell" : "s of " + std::to_string(unreliable) + " cells") +
+           " could not be priced reliably: the probes around " +
+           (one ? "its rounds priced it" : "their rounds priced them") + " more than " +
+           SignificantDigits(kFloorProbesApart, 2) + kTimes + " apart (floor_unreliable in run.json)";
+}
+
 std::string PercentText(double fraction) {
     char text[64];
     std::snprintf(text, sizeof text, "%.1f%%", fraction * 100.0);

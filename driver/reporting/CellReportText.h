@@ -63,6 +63,10 @@ std::vector<std::string> NoiseReportLines(const std::vector<NoisyCell>& cells);
 // under a header and above a hint on what helps.
 std::vector<std::string> IntervalReportLines(const std::vector<NoisyCell>& cells, double target);
 
+// "Note: the memory floors of 2 cells could not be priced reliably: ...", one line
+// when the floors of any cells are unreliable (CellStatistics), empty otherwise.
+std::string UnreliableFloorsLine(const std::vector<NoisyCell>& cells);
+
 // The cells whose median lies below their memory floor (CellStatistics::belowFloor), which by construction
 // no sort can beat: there the floor's model of the machine or of the sort is
 // wrong, and the cell's ratio means nothing. A header, one line per cell

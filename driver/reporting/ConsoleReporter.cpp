@@ -152,6 +152,9 @@ void ConsoleReporter::MeasuringEnded(const MeasuringEndRecord& end) {
         PrintLines(lines);
     }
     PrintLines(BelowFloorReportLines(cells));
+    // Only when a floor could not be priced reliably; other runs' lines stay as they were.
+    if (const std::string note = UnreliableFloorsLine(cells); !note.empty())
+        AppCore::ConsolePrintf("%s\n", note.c_str());
     if (end.ownSizeProbes)
         AppCore::ConsolePrintf("%s\n", OwnSizeProbesLine(*end.ownSizeProbes, end.runSeconds).c_str());
     if (end.memoryLooked) AppCore::ConsolePrintf("%s\n", HugePagesLine(end.largestMemory).c_str());

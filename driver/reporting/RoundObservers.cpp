@@ -6,12 +6,18 @@
 
 void DataSetCells::CellMeasured(std::size_t column, const std::vector<double>& times) {
     const Column timed = columns[column];
-    CellContext context{
-        .intervalTarget = std::nullopt, .floorMs = std::nullopt, .standardTimes = std::nullopt, .drift = drift};
+    CellContext context{.intervalTarget = std::nullopt,
+                        .floorMs = std::nullopt,
+                        .floorSpread = std::nullopt,
+                        .standardTimes = std::nullopt,
+                        .drift = drift};
     if (repetition.untilSure) context.intervalTarget = repetition.intervalTarget;
     // Runs with one repetition measure no limits and keep their files as they were.
     if (repetition.Repeated()) {
-        context.floorMs = ColumnFloorMs(timed, set.type, set.distribution, set.count, cpuLimits, gpuLimits, everyCpu);
+        const PricedFloor floor =
+            PriceColumnFloor(timed, set.type, set.distribution, set.count, probes, gpuLimits, everyCpu);
+        context.floorMs = floor.ms;
+        context.floorSpread = floor.spread;
         // The standard sort's column comes first in every row.
         if (timed == Column::CpuStandard) {
             standardTimes = times;

@@ -19,15 +19,16 @@
 class DataSetCells : public RoundsObserver {
 public:
     // `columns`: the row's timed columns, in order. The limits price the
-    // cells' floors, the CPU's at the data set's own sizes; unmeasured limits
-    // give none. `everyCpu`: the threads of the pair column on every CPU.
+    // cells' floors, the CPU's at the data set's own sizes (`cpuLimits`, the
+    // table probed before the rounds, with any ProbedAfter them); unmeasured
+    // limits give none. `everyCpu`: the threads of the pair column on every CPU.
     DataSetCells(RunReporters& reporters, const std::vector<Column>& columns, const Repetition& repetition,
                  const DataSetLimits& cpuLimits, const GpuLimits& gpuLimits, const DataSetRecord& set,
                  unsigned everyCpu = 1)
         : reporters(reporters),
           columns(columns),
           repetition(repetition),
-          cpuLimits(cpuLimits),
+          probes{cpuLimits},
           gpuLimits(gpuLimits),
           set(set),
           everyCpu(everyCpu) {}
@@ -41,6 +42,10 @@ public:
     void CheckPassed() override { reporters.CheckEnded(set, {}); }
     void ReferenceMeasured(const std::vector<double>& times) override;
 
+    // Once the rounds have ended, before their cells: the data set's own
+    // sizes probed again, which prices the floors with the table before them.
+    void ProbedAfter(const DataSetLimits& after) { probes.push_back(after); }
+
     // With -R auto, once the rounds have ended: how far the machine drifted.
     std::optional<double> Drift() const { return drift; }
 
@@ -48,7 +53,7 @@ private:
     RunReporters& reporters;
     const std::vector<Column>& columns;
     const Repetition repetition;
-    const DataSetLimits& cpuLimits;
+    std::vector<DataSetLimits> probes;  // around the rounds, in the order taken
     const GpuLimits& gpuLimits;
     const DataSetRecord& set;
     unsigned everyCpu;

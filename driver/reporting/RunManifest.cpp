@@ -126,6 +126,9 @@ void RunManifest::CellSkipped(const DataSetRecord&, const SkippedCellRecord& cel
 void RunManifest::CellMeasured(const DataSetRecord&, const CellRecord& cell) {
     const char* name = FactsOf(cell.column).name;
     if (cell.stats.noisy) verdicts.noisy.emplace_back(name);
+    if (cell.stats.floorMs && cell.stats.floorRatio)
+        verdicts.floors.push_back({name, *cell.stats.floorMs, *cell.stats.floorRatio, cell.stats.floorRatioRange});
+    if (cell.stats.floorUnreliable) verdicts.floorUnreliable.emplace_back(name);
     if (!cell.stats.intervalReached.value_or(true)) verdicts.intervalMissed.emplace_back(name);
     // Every cell of a data set shares its drift.
     verdicts.drifted = verdicts.drifted || cell.stats.drifted;
@@ -235,6 +238,7 @@ std::string RunManifest::Text(std::size_t dataSetsShown) const {
     json.Key("floor_pricing");
     if (plan.repetition.Repeated()) {
         json.String("own sizes");
+        json.Key("floor_probes_apart").ShortestDouble(kFloorProbesApart);
     } else {
         json.Null();
     }
@@ -288,6 +292,11 @@ std::string RunManifest::Text(std::size_t dataSetsShown) const {
             json.Key("interval_missed");
             Strings(json, set.verdicts.intervalMissed);
         }
+        if (!set.verdicts.floors.empty()) Floors(json, set.verdicts.floors);
+        if (plan.repetition.Repeated()) {
+            json.Key("floor_unreliable");
+            Strings(json, set.verdicts.floorUnreliable);
+        }
         json.Close();
     }
     json.Close();
@@ -311,6 +320,27 @@ std::string RunManifest::Text(std::size_t dataSetsShown) const {
     }
     json.Close();
     return out + "\n";
+}
+
+void RunManifest::Floors(JsonWriter& json, const std::vector<FloorEntry>& floors) {
+    json.Key("floors").OpenArray(Layout::Inline);
+    for (const FloorEntry& floor : floors) {
+        json.OpenObject(Layout::Inline);
+        json.Key("column").String(floor.column);
+        json.Key("floor_ms").ShortestDouble(floor.floorMs);
+        json.Key("ratio").ShortestDouble(floor.ratio);
+        json.Key("ratio_range");
+        if (floor.range) {
+            json.OpenArray(Layout::Inline);
+            json.ShortestDouble(floor.range->low);
+            json.ShortestDouble(floor.range->high);
+            json.Close();
+        } else {
+            json.Null();
+        }
+        json.Close();
+    }
+    json.Close();
 }
 
 bool RunManifest::Store() {

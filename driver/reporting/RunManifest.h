@@ -9,6 +9,7 @@
 
 #include "driver/command_line/RunPlan.h"
 #include "driver/machine/MachineFacts.h"
+#include "driver/measuring/CellStatistics.h"
 #include "driver/output/DiskReserve.h"
 #include "driver/output/ReplacedFile.h"
 #include "driver/output/RunDirectory.h"
@@ -38,13 +39,18 @@
 //   "limits": {...the probed limits as the JSON context gives them...},
 //   "floor_pricing": "own sizes" with repetitions (each data set's floor priced
 //                    at figures measured at its own sizes), null without,
+//   "floor_probes_apart": 1.3 with repetitions: beyond this factor between
+//                    the floors its probes price alone a cell's floor is unreliable,
 //   "files": [{"name": "bench_INT.csv", "kind": "results", "series": "INT",
 //              "type": "INT", "distribution": "uniform", "header": "..."}, ...],
 //   "data_sets": [{"series": "INT", "type": "INT", "distribution": "uniform",
 //                  "count": 1000, "outcome": "complete", "rounds": 3,
 //                  "interval_reached": true, "seconds": 0.5, "skipped": ["Peer vqsort"],
 //                  "reference_ms": [3.1, 3.0, ...], "drift": 0.012, "drifted": false,
-//                  "noisy": ["CPU 8 Thread"], "interval_missed": ["GPU"]}, ...],
+//                  "noisy": ["CPU 8 Thread"], "interval_missed": ["GPU"],
+//                  "floors": [{"column": "CPU 1 Thread", "floor_ms": 50.1, "ratio": 2.31,
+//                              "ratio_range": [2.05, 2.27]}, ...],
+//                  "floor_unreliable": ["CPU 1 Thread"]}, ...],
 //   "exit_status": 0 or null while the run goes on,
 //   "failed_writes": [{"file": "bench_INT.csv", "reason": "No space left on device",
 //                      "cells": 12}, {"file": "out.json", "reason": "..."}, ...]
@@ -60,6 +66,15 @@
 // repetitions); "interval_missed" the columns whose 95% interval is missing
 // or wider than the interval target, and "drifted" whether the machine's
 // drift exceeded "drift_targets" interval targets (both with -R auto).
+// "floors" (with repetitions, when a cell has a floor) gives each cell's
+// floor and ratio as the stats files do, priced at each figure's best of the
+// probes around the data set's rounds (docs/limits.md), and, when there were
+// two or more, "ratio_range": the ratio at the floor the slowest probe prices
+// alone and at the fastest's ("ratio" lies at or above it: the best figures
+// may come from different probes); null otherwise. "floor_unreliable" (with
+// repetitions) names the columns whose range's ends lie more than
+// "floor_probes_apart" apart: the machine changed between the probes more
+// than their ratios hold.
 // "peer_sorters" (the peers of the run, in column order, with
 // the threads each sorts on) is there only with -PEERS, "pairs" and
 // "pair_sorters" (the pair columns with their threads) only with -PAIRS, and
@@ -73,6 +88,8 @@
 // how many), the -JSON file (its path as given) and, when even the last store
 // could not take the whole document, run.json, whose "data_sets" then end
 // with its last whole store (and whose exit status is then not 0).
+class JsonWriter;
+
 class RunManifest : public RunReporter {
 public:
     using Fields = std::vector<std::pair<std::string, std::string>>;
@@ -99,10 +116,20 @@ public:
 
 private:
     // The verdicts of a data set's cells, as their records give them.
+    // A cell's floor and its ratio to it, at each figure's best of the probes
+    // around the rounds, with the ratio at each end of their spread.
+    struct FloorEntry {
+        std::string column;
+        double floorMs;
+        double ratio;
+        std::optional<RatioRange> range;
+    };
     struct Verdicts {
-        std::vector<std::string> noisy;           // the columns of noisy cells
-        std::vector<std::string> intervalMissed;  // -R auto: the columns that missed the interval target
-        bool drifted = false;                     // -R auto: the machine drifted beyond what the intervals hold
+        std::vector<std::string> noisy;            // the columns of noisy cells
+        std::vector<FloorEntry> floors;            // the cells with a floor, in column order
+        std::vector<std::string> floorUnreliable;  // the columns whose floor's probes lay beyond kFloorProbesApart
+        std::vector<std::string> intervalMissed;   // -R auto: the columns that missed the interval target
+        bool drifted = false;                      // -R auto: the machine drifted beyond what the intervals hold
     };
     struct DataSetEntry {
         std::string series;
@@ -120,6 +147,7 @@ private:
     };
 
     bool Store();
+    static void Floors(JsonWriter& json, const std::vector<FloorEntry>& floors);
 
     const RunPlan& plan;
     const ReplacedFile file;

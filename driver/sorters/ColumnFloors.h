@@ -2,9 +2,11 @@
 
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 #include "driver/machine/GpuLimits.h"
 #include "driver/machine/LimitsProbe.h"
+#include "driver/measuring/CellStatistics.h"
 #include "driver/measuring/KeyDistributions.h"
 #include "driver/sorters/Columns.h"
 #include "support/DataTypes.h"
@@ -25,3 +27,20 @@
 // uniform keys, the all-CPU one on `everyCpu` threads.
 std::optional<double> ColumnFloorMs(Column column, AppCore::DataType type, Distribution distribution, std::uint64_t n,
                                     const DataSetLimits& cpu, const GpuLimits& gpu, unsigned everyCpu = 1);
+
+// Each figure of `probes`, tables of one record count, at its best: the
+// fastest any measured table showed, the noise of a shared machine only ever
+// slowing a figure down. Unmeasured tables count for nothing; none measured
+// gives the first table (or the empty one) as it is.
+DataSetLimits BestFigures(const std::vector<DataSetLimits>& probes);
+
+// A cell's floor priced from the probes taken around its data set's rounds:
+// `ms` at BestFigures, so at or below the floor any one probe prices, and its
+// spread over the probes each pricing it alone (from two measured probes on;
+// none when the column has no floor).
+struct PricedFloor {
+    std::optional<double> ms;
+    std::optional<FloorSpread> spread;
+};
+PricedFloor PriceColumnFloor(Column column, AppCore::DataType type, Distribution distribution, std::uint64_t n,
+                             const std::vector<DataSetLimits>& probes, const GpuLimits& gpu, unsigned everyCpu = 1);

@@ -75,18 +75,22 @@ TEST(LimitsText, one_cpu_gives_one_figure_per_size) {
 
 TEST(LimitsText, limits_says_in_one_line_how_a_run_prices_its_data_sets) {
     EXPECT_EQ(OwnSizePricingLine(1 << 20),
-              "Limits: a run prices each data set at its own array sizes, probed before "
-              "its first sort (index arrays of 1 MiB or more)");
+              "Limits: a run prices each data set at its own array sizes, probed around "
+              "its sorts (index arrays of 1 MiB or more)");
 }
 
 TEST(LimitsText, the_closing_line_gives_the_own_size_probes_share_of_the_run_whatever_the_locale) {
-    std::vector<DataSetLimits> probes(3);
+    std::vector<DataSetLimits> probes(5);
     probes[0].records = 1'000'000;
-    probes[0].seconds = 0.4;
+    probes[0].seconds = 0.3;
     probes[1].records = 10'000'000;
     probes[1].seconds = 1.0;
     probes[2].records = 100'000'000;
     probes[2].skipped = "needs 1530 MiB of memory, 900 MiB available";
+    // A count probed again after its data sets' rounds is one count, its time added up, its reason given once.
+    probes[3] = probes[0];
+    probes[3].seconds = 0.1;
+    probes[4] = probes[2];
     const std::string previous = std::setlocale(LC_ALL, nullptr);
     (void)std::setlocale(LC_NUMERIC, "de_DE.UTF-8");
     const std::string line = OwnSizeProbesLine(probes, 200.0);

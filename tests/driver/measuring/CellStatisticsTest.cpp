@@ -27,7 +27,8 @@ TEST(CellStatistics, verdicts_at_their_thresholds) {
     };
     for (const auto& c : cases) {
         const CellStatistics cell = CellStatisticsOf(
-            c.times, {.intervalTarget = c.target, .floorMs = {}, .standardTimes = {}, .drift = c.drift});
+            c.times,
+            {.intervalTarget = c.target, .floorMs = {}, .floorSpread = {}, .standardTimes = {}, .drift = c.drift});
         EXPECT_EQ(cell.noisy, c.noisy) << c.what;
         EXPECT_EQ(cell.intervalReached, c.reached) << c.what;
         EXPECT_EQ(cell.drifted, c.drifted) << c.what;

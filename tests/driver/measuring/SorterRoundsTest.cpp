@@ -123,7 +123,8 @@ TEST(SorterRounds, a_skipped_sorter_runs_nothing_and_keeps_its_place_in_the_row)
         .repetition = {.count = 1000, .untilSure = true, .intervalTarget = 0.01, .budgetSeconds = 1000},
         .elapsedSeconds = [&clock] { return clock; },
         .beforeSort = nullptr,
-        .referenceMs = nullptr};
+        .referenceMs = nullptr,
+        .afterRounds = nullptr};
     const RoundsResult result = RunRounds(sorters, plan, roundCells);
     EXPECT_EQ(result.rounds, 6);
     EXPECT_TRUE(result.intervalReached);

@@ -95,7 +95,9 @@ TEST(TimingStats, stats_header_names_each_cell_of_its_rows) {
             StatsRow(1000, "CPU 2 Thread", times, summary, untilSure, MedianConfidenceInterval(times)) +
             StatsLimitsCells(
                 1000,
-                CellStatisticsOf(times, {.intervalTarget = {}, .floorMs = 0.5, .standardTimes = {}, .drift = {}})) +
+                CellStatisticsOf(
+                    times,
+                    {.intervalTarget = {}, .floorMs = 0.5, .floorSpread = {}, .standardTimes = {}, .drift = {}})) +
             (untilSure ? StatsReferenceCells(reference) : "");
         ASSERT_EQ(header.find('\n'), std::string::npos);
         ASSERT_EQ(row.rfind('\n'), 0u);
@@ -157,7 +159,8 @@ TEST(TimingStats, noise_report_lists_only_noisy_cells) {
 
 TEST(TimingStats, memory_floor_cells_note_and_report) {
     const auto floored = [](double median, std::optional<double> floorMs) {
-        return CellStatisticsOf({median}, {.intervalTarget = {}, .floorMs = floorMs, .standardTimes = {}, .drift = {}});
+        return CellStatisticsOf(
+            {median}, {.intervalTarget = {}, .floorMs = floorMs, .floorSpread = {}, .standardTimes = {}, .drift = {}});
     };
     EXPECT_EQ(StatsLimitsCells(20000, floored(2.5, 2.0)), ",8000000,2,1.25");
     EXPECT_EQ(StatsLimitsCells(20000, floored(2.5, std::nullopt)), ",8000000,,");
@@ -176,6 +179,28 @@ TEST(TimingStats, memory_floor_cells_note_and_report) {
         (std::vector<std::string>{"Cells measured below their memory floor, which no sort can beat:",
                                   "  INT 10000000 CPU 1 Thread: median 150.2 ms, floor 171.0 ms (0.88\u00d7)",
                                   "The floor's model does not hold for these cells: their ratios to it say nothing."}));
+}
+
+TEST(TimingStats, an_unreliable_floor_adds_one_line_and_only_then) {
+    const auto spread = [](double highestMs) {
+        return CellStatisticsOf({20.0}, {.intervalTarget = {},
+                                         .floorMs = 9.0,
+                                         .floorSpread = FloorSpread{.lowestMs = 10.0, .highestMs = highestMs},
+                                         .standardTimes = {},
+                                         .drift = {}});
+    };
+    const NoisyCell atFactor{"INT", 1000000, "CPU 1 Thread", spread(13.0)};
+    const NoisyCell beyond{"FLOAT", 1000000, "CPU 1 Thread", spread(13.01)};
+    EXPECT_FALSE(atFactor.stats.floorUnreliable);
+    EXPECT_EQ(UnreliableFloorsLine({atFactor}), "");
+    EXPECT_EQ(UnreliableFloorsLine({atFactor, beyond, beyond}),
+              "Note: the memory floors of 2 cells could not be priced reliably: the probes around their rounds priced "
+              "them more than 1.3\u00d7 apart (floor_unreliable in run.json)");
+    EXPECT_EQ(UnreliableFloorsLine({beyond}),
+              "Note: the memory floor of 1 cell could not be priced reliably: the probes around its rounds priced it "
+              "more than 1.3\u00d7 apart (floor_unreliable in run.json)");
+    EXPECT_NEAR(beyond.stats.floorRatioRange->low, 20.0 / 13.01, 1e-12);
+    EXPECT_NEAR(beyond.stats.floorRatioRange->high, 2.0, 1e-12);
 }
 
 TEST(TimingStats, interval_report_tells_a_drifting_machine_from_a_noisy_cell) {

@@ -78,3 +78,78 @@ TEST(ColumnFloors, pair_columns_take_the_pair_sort_floor_on_their_own_threads_on
               positive(PairSortFloorMs(4, n, 2, limits, UniformKeySpreadBits(DataType::FLOAT))));
     EXPECT_FALSE(ColumnFloorMs(Column::PairRadix1Thread, DataType::INT, Distribution::Zipf, n, limits, {}, 2));
 }
+
+TEST(ColumnFloors, the_probes_around_the_rounds_price_each_figure_at_its_best_and_spread_the_floor) {
+    using AppCore::DataType;
+    const std::uint64_t n = 100000;
+    // A probe taken while other work ran: every figure at `share` of the quiet one's.
+    const auto slowed = [](double share, double movesShare) {
+        DataSetLimits limits = OwnTable();
+        for (AccessRates* rates : {&limits.indexArrays.oneThread, &limits.indexArrays.allCpus}) {
+            rates->copyBytes *= share;
+            rates->loads4 *= share;
+            rates->stores256 *= share;
+            rates->moves4 *= movesShare;
+        }
+        limits.wideKeys.oneThread.copyBytes *= share;
+        return limits;
+    };
+    const auto floorAt = [&](const DataSetLimits& limits) {
+        return *ColumnFloorMs(Column::Cpu1Thread, DataType::INT, Distribution::Uniform, n, limits, {});
+    };
+    DataSetLimits skipped;
+    skipped.records = n;
+    skipped.skipped = "needs 1 GiB of memory, 10 MiB available";
+    const struct {
+        const char* what;
+        std::vector<DataSetLimits> probes;
+        double floorMs;  // at the best figures
+        std::optional<double> lowestMs, highestMs;
+        bool unreliable;
+    } cases[] = {
+        {"one probe prices the floor and spreads it over nothing", {OwnTable()}, floorAt(OwnTable()), {}, {}, false},
+        {"a slower probe after leaves the floor where the quiet one put it",
+         {OwnTable(), slowed(0.9, 0.9)},
+         floorAt(OwnTable()),
+         floorAt(OwnTable()),
+         floorAt(slowed(0.9, 0.9)),
+         false},
+        {"a probe half as fast makes the floor unreliable",
+         {slowed(0.5, 0.5), OwnTable()},
+         floorAt(OwnTable()),
+         floorAt(OwnTable()),
+         floorAt(slowed(0.5, 0.5)),
+         true},
+        // The moves of the slowed probe are faster: each figure comes from the probe that showed it best.
+        {"figures mix across probes, below either probe's floor",
+         {OwnTable(), slowed(0.8, 1.5)},
+         floorAt(slowed(1.0, 1.5)),
+         std::min(floorAt(OwnTable()), floorAt(slowed(0.8, 1.5))),
+         std::max(floorAt(OwnTable()), floorAt(slowed(0.8, 1.5))),
+         false},
+        {"a probe that was skipped counts for nothing", {OwnTable(), skipped}, floorAt(OwnTable()), {}, {}, false},
+    };
+    for (const auto& c : cases) {
+        const PricedFloor priced =
+            PriceColumnFloor(Column::Cpu1Thread, DataType::INT, Distribution::Uniform, n, c.probes, {});
+        ASSERT_TRUE(priced.ms) << c.what;
+        EXPECT_NEAR(*priced.ms, c.floorMs, 1e-9) << c.what;
+        ASSERT_EQ(priced.spread.has_value(), c.lowestMs.has_value()) << c.what;
+        if (!priced.spread) continue;
+        EXPECT_NEAR(priced.spread->lowestMs, *c.lowestMs, 1e-9) << c.what;
+        EXPECT_NEAR(priced.spread->highestMs, *c.highestMs, 1e-9) << c.what;
+        // The cell's record holds the verdict: a median of twice the best floor.
+        const CellStatistics cell = CellStatisticsOf({2.0 * *priced.ms}, {.intervalTarget = {},
+                                                                          .floorMs = priced.ms,
+                                                                          .floorSpread = priced.spread,
+                                                                          .standardTimes = {},
+                                                                          .drift = {}});
+        EXPECT_EQ(cell.floorUnreliable, c.unreliable) << c.what;
+        ASSERT_TRUE(cell.floorRatioRange) << c.what;
+        EXPECT_LE(cell.floorRatioRange->high, *cell.floorRatio + 1e-12) << c.what;
+        EXPECT_NEAR(cell.floorRatioRange->low, 2.0 * *priced.ms / *c.highestMs, 1e-9) << c.what;
+    }
+    EXPECT_FALSE(PriceColumnFloor(Column::Cpu1Thread, DataType::INT, Distribution::Uniform, n, {}, {}).ms)
+        << "no probe, no floor";
+    EXPECT_FALSE(PriceColumnFloor(Column::Cpu1Thread, DataType::INT, Distribution::Uniform, n, {skipped}, {}).ms);
+}
