@@ -115,13 +115,11 @@ private:
             limitsContext = LimitsContextFields(cpuLimits);
             start.cpuLimits = cpuLimits;
             // The radix and pair columns' floors are priced at the data sets' own sizes.
-            const bool priced = std::any_of(plan.columns.begin(), plan.columns.end(), [](Column column) {
-                return FactsOf(column).sorter == ColumnSorter::RadixSort ||
-                       FactsOf(column).sorter == ColumnSorter::PairSort;
-            });
+            const bool priced =
+                HasColumnOf(plan.columns, ColumnSorter::RadixSort) || HasColumnOf(plan.columns, ColumnSorter::PairSort);
             if (priced && cpuLimits.Measured()) {
                 LimitsProbeOptions ownSizes = RunProbeOptions();
-                ownSizes.pairFigures = plan.pairsEnabled;
+                ownSizes.pairFigures = HasColumnOf(plan.columns, ColumnSorter::PairSort);
                 ownSizeProbes = OwnSizeProbes(cpuLimits.arrays.front().arrayBytes, ownSizes);
             }
         }

@@ -146,7 +146,8 @@ Outcome DataSetLoop::RunDataSet(const DataSetRecord& set) {
     parts.tools.indices.Resize(set.count * sizeof(std::uint32_t));
     const Element* values = GenerateKeys<Element>(set.distribution, set.count, parts.data);
     // The pair columns' scratch as these keys take it: 8-byte keys of a narrow range travel as 8-byte pairs.
-    const unsigned pairBytes = plan.pairsEnabled ? EvalCore::PairRadixSorter::PairBytes(values, set.count) : 0;
+    const unsigned pairBytes =
+        HasColumnOf(plan.columns, ColumnSorter::PairSort) ? EvalCore::PairRadixSorter::PairBytes(values, set.count) : 0;
     const DataSetMemory::PeerRoom peers =
         memory.RoomForPeers(set.count, sizeof(Element), room, tools.peerThreads, pairBytes);
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <string>
@@ -103,6 +104,13 @@ constexpr unsigned ColumnThreads(Column column, unsigned everyCpu) {
     const ColumnFacts& facts = FactsOf(column);
     if (facts.sorter == ColumnSorter::PairSort && facts.threads == 0) return everyCpu;
     return facts.threads;
+}
+
+// Whether `columns` has one that sorts with `sorter`: -COLUMNS may leave
+// out every column of an option that is on.
+inline bool HasColumnOf(const std::vector<Column>& columns, ColumnSorter sorter) {
+    return std::any_of(columns.begin(), columns.end(),
+                       [sorter](Column column) { return FactsOf(column).sorter == sorter; });
 }
 
 // The columns of a run in row order: the CPU ones always, the GPU ones with

@@ -19,13 +19,8 @@ DataSetMemory::DataSetMemory(const std::vector<Column>& columns, bool keepsQaRef
       keepsQaReference(keepsQaReference),
       sortsPerColumn(sortsPerColumn),
       oneRepetition(oneRepetition),
-      hasPeers(std::any_of(columns.begin(), columns.end(),
-                           [](Column column) {
-                               return FactsOf(column).sorter == ColumnSorter::PeerSort ||
-                                      FactsOf(column).sorter == ColumnSorter::PairSort;
-                           })),
-      hasRadix(std::any_of(columns.begin(), columns.end(),
-                           [](Column column) { return FactsOf(column).sorter == ColumnSorter::RadixSort; })) {}
+      hasPeers(HasColumnOf(columns, ColumnSorter::PeerSort) || HasColumnOf(columns, ColumnSorter::PairSort)),
+      hasRadix(HasColumnOf(columns, ColumnSorter::RadixSort)) {}
 
 std::uint64_t DataSetMemory::PeakBytes(std::uint64_t count, std::uint64_t keyBytes) const {
     return DataSetPeakBytes(count, keyBytes, keepsQaReference);
